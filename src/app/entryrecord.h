@@ -1,0 +1,13 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+// One playlist entry as numbers.
+struct EntryRecord {
+    qint32 Index = 0;  // 1-based grid row, 0 where not set
+    QString FileName;
+    double Start = 0;
+    double Stop = 0;
+    double Rate = 0;
+    double Loops = 0;
+};

@@ -1,0 +1,19 @@
+#include "app/filecheck.h"
+
+#include <QFileInfo>
+
+namespace app {
+
+bool mediaFileUsable(const QString& path)
+{
+    if (path.isEmpty()) return false;
+    const QFileInfo info(path);
+    return info.exists() && info.isFile() && info.size() >= 1;
+}
+
+QString notFoundText(const QString& path)
+{
+    return QStringLiteral("Filename:\n'") + path + QStringLiteral("'\nNot Found!");
+}
+
+}

@@ -1,0 +1,36 @@
+#pragma once
+// Application-wide state and the path helpers.
+#include <QString>
+
+namespace app {
+
+// The program's folder, ending in exactly one folder separator.
+extern QString strAppPath;
+// Full path of the playlist INI file.
+extern QString strIniPath;
+// While false, closing the control panel only hides it.
+extern bool blnPanelClosed;
+
+// Text after the last "/" or "\"; the whole path when there is none.
+QString GetFileName(const QString& strPath);
+// Text up to and including the last separator, ending in one separator; a lone
+// separator for a path without any.
+QString GetFolder(const QString& strPath);
+
+// The folder with exactly one trailing separator added (none when it has one).
+QString withTrailingSeparator(const QString& folder);
+
+// INI path for a program at `exePath`: the folder kept as it is (file systems here
+// are case-sensitive), the base name lower-cased, ".ini" appended. When the folder is
+// not writable the file lives in `fallbackFolder` instead.
+QString iniPathFor(const QString& appPath, const QString& exeBaseName, const QString& fallbackFolder);
+
+// Computes strAppPath and strIniPath from the running program.
+void InitPaths();
+
+// "Vamplet - Version 1.0" from the build's version.
+QString versionCaption();
+
+inline constexpr const char* kAppTitle = "Vamplet";
+
+} // namespace app

@@ -1,0 +1,83 @@
+#pragma once
+// The playback engine behind a MediaPlayer. MpvEngine is the real one; tests use an
+// engine with a hand-driven clock. Everything is called and signalled on the UI thread.
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+class QWidget;
+
+namespace player {
+
+enum class PlayState { Stopped = 0, Paused = 1, Playing = 2 };
+
+// A stretch the engine repeats by itself, so the jump back is cut at the exact sample
+// instead of by a poll.
+struct LoopRange {
+    double start = 0;         // where each wrap lands
+    double stop = 0;          // where each wrap is cut
+    int wraps = 0;            // jumps back still allowed; kEndless for no limit
+    bool holdAtStop = false;  // once no wraps are left, end exactly at `stop` (as at a file's end)
+    static constexpr int kEndless = -1;
+
+    bool operator==(const LoopRange&) const = default;
+};
+
+class MediaEngine : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~MediaEngine() override = default;
+
+    // Starts loading `path` and plays it from its beginning once loaded. A seek, a rate or
+    // a loop range set before the load completes applies to the new file. An empty path
+    // unloads. Failure is reported through loadFailed().
+    virtual void load(const QString& path) = 0;
+    // Waits, at most `timeoutMs`, for the last load to finish; true when the file is loaded.
+    virtual bool waitForLoad(int timeoutMs) = 0;
+    // The path last loaded, exactly as given.
+    virtual QString path() const = 0;
+
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    // Stops playback and rewinds to the beginning.
+    virtual void stop() = 0;
+    virtual PlayState state() const = 0;
+
+    // Seconds as the listener hears them. While a seek is pending this reads its target;
+    // at a file's end (or a hold point) it reads that end.
+    virtual double position() const = 0;
+    virtual void seek(double seconds) = 0;
+    // 0 until known; known once waitForLoad() returned true.
+    virtual double duration() const = 0;
+
+    // Playback speed; the pitch is kept.
+    virtual void setRate(double rate) = 0;
+    virtual double rate() const = 0;
+
+    // Hands a stretch to the engine. A range whose stop is not after its start, or lies at
+    // or past the file's end, is not looped: playback runs on as without one.
+    virtual void setLoop(const LoopRange& range) = 0;
+    virtual void clearLoop() = 0;
+    virtual LoopRange loop() const = 0;
+
+    // The file's tags (lower-case names such as "title", "artist", "comment"); empty when
+    // nothing is loaded.
+    virtual QHash<QString, QString> metadata() const = 0;
+    virtual bool hasVideo() const = 0;
+
+    // A widget that shows the engine's video, or nullptr for an engine without pictures.
+    virtual QWidget* createVideoView(QWidget* parent) { Q_UNUSED(parent); return nullptr; }
+
+signals:
+    void stateChanged(player::PlayState oldState, player::PlayState newState);
+    // A seek took effect; the position jumped from oldPos to newPos.
+    void positionJumped(double oldPos, double newPos);
+    // The engine jumped from the loop's stop back to its start, at the moment it is heard.
+    void loopWrapped();
+    void loaded();
+    void loadFailed(const QString& reason);
+    void videoChanged(bool hasVideo);
+};
+
+} // namespace player

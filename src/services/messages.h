@@ -1,0 +1,63 @@
+#pragma once
+// Every message box, input box and file dialog of the program passes through here, so
+// that tests can answer them without a person.
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
+
+namespace services {
+
+enum class MsgButtons { OK = 0, OKCancel = 1, AbortRetryIgnore = 2, YesNoCancel = 3, YesNo = 4, RetryCancel = 5 };
+enum class MsgIcon { None = 0, Critical = 16, Question = 32, Exclamation = 48, Information = 64 };
+
+// Result codes of the platform's message box.
+enum MsgResult { vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbYes = 6, vbNo = 7 };
+
+struct MessageRequest {
+    QString text;
+    QString title;
+    MsgButtons buttons = MsgButtons::OK;
+    MsgIcon icon = MsgIcon::None;
+    int defaultButton = 1;  // 1-based position of the default button
+};
+
+// Shows a message box; an empty title means the application's title.
+int MsgBox(const QString& text, MsgButtons buttons = MsgButtons::OK, MsgIcon icon = MsgIcon::None,
+           const QString& title = {}, QWidget* parent = nullptr, int defaultButton = 1);
+
+struct InputRequest {
+    QString prompt;
+    QString title;
+    QString defaultText;
+};
+
+// Returns the text entered, or an empty string when the user cancels.
+QString InputBox(const QString& prompt, const QString& title = {}, const QString& defaultText = {},
+                 QWidget* parent = nullptr);
+
+enum class FileDialogKind { Open, Save, Folder };
+
+struct FileDialogRequest {
+    FileDialogKind kind = FileDialogKind::Open;
+    QString title;
+    QString folder;        // initial folder
+    QString fileName;      // proposed file name
+    QStringList filters;   // Qt filter strings, first one selected
+    QString defaultSuffix; // appended to a typed name without an extension
+};
+
+// Returns the chosen path, or an empty string when the user cancels.
+QString FileDialog(const FileDialogRequest& request, QWidget* parent = nullptr);
+
+// A test stands in for the user: every request is handed to these instead of a dialog.
+// Passing empty functions restores the real dialogs.
+using MessageAnswer = std::function<int(const MessageRequest&)>;
+using InputAnswer = std::function<QString(const InputRequest&)>;
+using FileAnswer = std::function<QString(const FileDialogRequest&)>;
+void setMessageAnswer(MessageAnswer answer);
+void setInputAnswer(InputAnswer answer);
+void setFileAnswer(FileAnswer answer);
+
+} // namespace services

@@ -1,0 +1,114 @@
+#include "support/fakeengine.h"
+
+#include <algorithm>
+
+using player::PlayState;
+
+void FakeEngine::load(const QString& path)
+{
+    ++loads;
+    calls << "load " + path;
+    m_path = path;
+    m_position = 0;
+    if (path.isEmpty() || undecodable.contains(path)) {
+        m_loaded = false;
+        setState(PlayState::Stopped);
+        if (!path.isEmpty()) emit loadFailed(QStringLiteral("cannot decode"));
+        return;
+    }
+    m_loaded = true;
+    m_duration = fileDuration;
+    emit loaded();
+    setState(PlayState::Playing);
+}
+
+bool FakeEngine::waitForLoad(int) { return m_loaded; }
+
+void FakeEngine::play()
+{
+    ++plays;
+    calls << "play";
+    if (m_loaded) setState(PlayState::Playing);
+}
+
+void FakeEngine::pause()
+{
+    calls << "pause";
+    if (m_loaded) setState(PlayState::Paused);
+}
+
+void FakeEngine::stop()
+{
+    ++stops;
+    calls << "stop";
+    m_position = 0;
+    setState(PlayState::Stopped);
+}
+
+void FakeEngine::seek(double seconds)
+{
+    ++seeks;
+    calls << QStringLiteral("seek %1").arg(seconds);
+    if (!m_loaded) return;
+    const double old = m_position;
+    m_position = std::clamp(seconds, 0.0, m_duration);
+    emit positionJumped(old, m_position);
+}
+
+void FakeEngine::setRate(double rate)
+{
+    calls << QStringLiteral("rate %1").arg(rate);
+    m_rate = rate;
+}
+
+void FakeEngine::setLoop(const player::LoopRange& range)
+{
+    m_loop = range;
+    m_hasLoop = true;
+}
+
+void FakeEngine::clearLoop()
+{
+    m_loop = {};
+    m_hasLoop = false;
+}
+
+bool FakeEngine::loopActive() const
+{
+    return m_hasLoop && m_loop.stop > m_loop.start && m_loop.stop < m_duration;
+}
+
+void FakeEngine::advance(int ms)
+{
+    // One millisecond at a time, so a loop's stop is never stepped over.
+    for (int i = 0; i < ms; ++i) {
+        if (m_state != PlayState::Playing) return;
+        m_position += 0.001 * m_rate;
+        if (loopActive() && m_position >= m_loop.stop - 1e-9) {
+            if (m_loop.wraps == player::LoopRange::kEndless || m_loop.wraps > 0) {
+                if (m_loop.wraps > 0) --m_loop.wraps;
+                m_position = m_loop.start + (m_position - m_loop.stop);
+                emit loopWrapped();
+                continue;
+            }
+            if (m_loop.holdAtStop) {
+                m_position = m_loop.stop;
+                setState(PlayState::Stopped);
+                return;
+            }
+        }
+        if (m_position >= m_duration) {
+            m_position = m_duration;
+            setState(PlayState::Stopped);
+            return;
+        }
+    }
+}
+
+void FakeEngine::setState(PlayState s)
+{
+    if (s == m_state) return;
+    const PlayState old = m_state;
+    m_state = s;
+    emit stateChanged(old, s);
+}

@@ -1,0 +1,60 @@
+#pragma once
+// An engine whose clock the test advances by hand, so playback rules can be checked to
+// the millisecond. It loops a handed range the way the real engine does.
+#include "player/mediaengine.h"
+
+#include <QStringList>
+
+class FakeEngine : public player::MediaEngine {
+    Q_OBJECT
+public:
+    explicit FakeEngine(QObject* parent = nullptr) : MediaEngine(parent) {}
+
+    // Length of every file loaded from now on (seconds); a path listed in
+    // `undecodable` fails to load.
+    double fileDuration = 60.0;
+    QStringList undecodable;
+
+    // Moves the clock on; playback advances by ms * rate while playing.
+    void advance(int ms);
+
+    // What the program asked for, for the test to inspect.
+    int loads = 0;
+    int seeks = 0;
+    int plays = 0;
+    int stops = 0;
+    QStringList calls;
+
+    void load(const QString& path) override;
+    bool waitForLoad(int timeoutMs) override;
+    QString path() const override { return m_path; }
+    void play() override;
+    void pause() override;
+    void stop() override;
+    player::PlayState state() const override { return m_state; }
+    double position() const override { return m_position; }
+    void seek(double seconds) override;
+    double duration() const override { return m_loaded ? m_duration : 0.0; }
+    void setRate(double rate) override;
+    double rate() const override { return m_rate; }
+    void setLoop(const player::LoopRange& range) override;
+    void clearLoop() override;
+    player::LoopRange loop() const override { return m_loop; }
+    QHash<QString, QString> metadata() const override { return m_loaded ? tags : QHash<QString, QString>{}; }
+    bool hasVideo() const override { return false; }
+
+    QHash<QString, QString> tags;
+
+private:
+    void setState(player::PlayState s);
+    bool loopActive() const;
+
+    QString m_path;
+    bool m_loaded = false;
+    double m_duration = 0;
+    double m_position = 0;
+    double m_rate = 1;
+    player::PlayState m_state = player::PlayState::Stopped;
+    player::LoopRange m_loop;
+    bool m_hasLoop = false;
+};
