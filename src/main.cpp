@@ -1,7 +1,24 @@
+#include "app/commandline.h"
+#include "app/forms.h"
+#include "app/globals.h"
+#include "player/enginefactory.h"
+#include "player/frmplayer.h"
+#include "player/mpvengine.h"
+
 #include <QApplication>
+#include <clocale>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QString::fromLatin1(app::kAppTitle));
+    QApplication::setApplicationVersion(QStringLiteral(VAMPLET_VERSION));
+    // The engine refuses any other numeric locale; number text does not depend on it.
+    std::setlocale(LC_NUMERIC, "C");
+    player::setEngineFactory([] { return new player::MpvEngine(player::MpvEngine::Options{}); });
+
+    player::frmPlayer* window = forms::frmPlayer();
+    window->InitPlayer(app::commandLineText(QApplication::arguments()));
+    window->show();
+    return QApplication::exec();
 }

@@ -87,7 +87,7 @@ void FakeEngine::advance(int ms)
         if (loopActive() && m_position >= m_loop.stop - 1e-9) {
             if (m_loop.wraps == player::LoopRange::kEndless || m_loop.wraps > 0) {
                 if (m_loop.wraps > 0) --m_loop.wraps;
-                m_position = m_loop.start + (m_position - m_loop.stop);
+                m_position = m_loop.start + std::max(0.0, m_position - m_loop.stop);
                 emit loopWrapped();
                 continue;
             }

@@ -1,0 +1,11 @@
+#pragma once
+#include <functional>
+
+namespace player {
+class MediaEngine;
+
+// Makes the engine of each new media player: the real one in the program, a fake in tests.
+using EngineFactory = std::function<MediaEngine*()>;
+void setEngineFactory(EngineFactory factory);
+MediaEngine* makeEngine();
+}

@@ -1,0 +1,169 @@
+#include "player/entryplayer.h"
+
+#include "app/filecheck.h"
+#include "app/numbertext.h"
+#include "player/mediaplayer.h"
+#include "services/messages.h"
+
+#include <QTimer>
+#include <cmath>
+
+namespace player {
+namespace {
+
+// A stop written as number text may round a hair above the position the engine reports
+// at the file's end; that must still count as reaching it.
+bool reached(double position, double stop)
+{
+    return position >= stop - std::abs(stop) * 1e-12;
+}
+
+bool sameSpot(double a, double b) { return std::abs(a - b) < 1e-9; }
+
+QTimer* makeTickTimer(QObject* parent)
+{
+    auto* t = new QTimer(parent);
+    t->setInterval(EntryPlayer::kTickMs);
+    t->setTimerType(Qt::PreciseTimer);
+    return t;
+}
+
+} // namespace
+
+EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObject* parent)
+    : QObject(parent), m_player(mediaPlayer), m_dialogParent(dialogParent),
+      m_tmrLooper(makeTickTimer(this)), m_tmrPlayer(makeTickTimer(this))
+{
+    connect(m_tmrLooper, &QTimer::timeout, this, &EntryPlayer::tmrLooper_Timer);
+    connect(m_tmrPlayer, &QTimer::timeout, this, &EntryPlayer::tmrPlayer_Timer);
+    connect(m_player, &MediaPlayer::loopWrapped, this, [this] { ++m_pendingWraps; });
+}
+
+bool EntryPlayer::endless() const { return m_tmrLooper->isActive(); }
+bool EntryPlayer::counted() const { return m_tmrPlayer->isActive(); }
+
+void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
+                               const QString& strRate, const QString& strLoops, bool ynDoLoop)
+{
+    double loops = 0;
+    numtext::assignIfParsed(numtext::parseZeroPrefixed(strLoops), loops);
+    numtext::assignIfParsed(numtext::parseZeroPrefixed(strEnd), mdblStop);
+    numtext::assignIfParsed(numtext::parseZeroPrefixed(strRate), mdblRate);
+    numtext::assignIfParsed(numtext::parseZeroPrefixed(strStart), mdblStart);
+    mstrFileName = strFileName;
+
+    if (mdblRate == 0) mdblRate = 1.0;
+    if (loops == 0) loops = 1.0;
+    mdblLoopsLeft = loops;
+
+    const bool afterWrap = m_replayAfterWrap;
+    m_replayAfterWrap = false;
+    if (!afterWrap) m_pendingWraps = 0;
+
+    if (mstrFileName.isEmpty()) return;
+
+    if (!app::mediaFileUsable(mstrFileName)) {
+        services::MsgBox(app::notFoundText(mstrFileName), services::MsgButtons::OK, services::MsgIcon::Critical,
+                         QString::fromLatin1(app::kFixEntryTitle), m_dialogParent);
+        return;
+    }
+
+    bool reloaded = false;
+    if (m_player->FileName() != mstrFileName) {
+        m_player->Stop();
+        m_player->setFileName(mstrFileName);
+        reloaded = true;
+    }
+
+    const bool stretch = mdblStart != 0 || mdblStop != 0;
+    // Right after the engine wrapped this very stretch it already stands at the start:
+    // seeking again would only flush what is playing.
+    const bool alreadyAtStart = afterWrap && !reloaded && sameSpot(m_player->engine()->loop().start, mdblStart);
+    if (stretch) {
+        // The range goes to the engine before the seek and the play, so no stale hold
+        // point or range applies to the new stretch.
+        mdblLoopsLeft -= 1;
+        handOverLoop(ynDoLoop);
+        if (!alreadyAtStart) m_player->setCurrentPosition(mdblStart);
+        m_player->setRate(mdblRate);
+        m_player->Play();
+    } else {
+        m_player->clearLoop();
+        m_player->setCurrentPosition(mdblStart);
+        m_player->setRate(mdblRate);
+        m_player->Open(mstrFileName);
+        mdblStop = m_player->Duration();
+    }
+
+    // A whole file whose length is unknown (it did not decode) has no stop to watch for:
+    // the timers would only spin on it.
+    if (!stretch && mdblStop <= 0) {
+        m_tmrLooper->stop();
+        m_tmrPlayer->stop();
+        return;
+    }
+
+    if (ynDoLoop) {
+        m_tmrLooper->start();
+        m_tmrPlayer->stop();
+    } else {
+        m_tmrLooper->stop();
+        m_tmrPlayer->start();
+    }
+}
+
+void EntryPlayer::handOverLoop(bool endless)
+{
+    LoopRange range;
+    range.start = mdblStart;
+    range.stop = mdblStop;
+    if (endless) {
+        range.wraps = LoopRange::kEndless;
+    } else {
+        // One wrap for every pass still to come after the one that starts now; after the
+        // last pass the engine holds exactly at the stop for the list to go on.
+        range.wraps = mdblLoopsLeft > 0 ? static_cast<int>(std::min(std::ceil(mdblLoopsLeft), 1e9)) : 0;
+        range.holdAtStop = true;
+    }
+    m_player->setLoop(range);
+}
+
+void EntryPlayer::stopPlayback()
+{
+    m_tmrLooper->stop();
+    m_tmrPlayer->stop();
+    m_pendingWraps = 0;
+    m_player->clearLoop();
+    m_player->Stop();
+}
+
+void EntryPlayer::tmrLooper_Timer()
+{
+    m_pendingWraps = 0;  // the engine's own wraps need no counting here
+    if (reached(m_player->CurrentPosition(), mdblStop)) m_player->setCurrentPosition(mdblStart);
+}
+
+void EntryPlayer::tmrPlayer_Timer()
+{
+    const bool wrapped = m_pendingWraps > 0;
+    if (wrapped) --m_pendingWraps;
+    if (!wrapped && !reached(m_player->CurrentPosition(), mdblStop)) return;
+
+    m_tmrPlayer->stop();
+    if (mdblLoopsLeft <= 0) {
+        const EntryRecord next = GetNextEntry();
+        PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop),
+                     numtext::format(next.Rate), numtext::format(next.Loops), false);
+    } else {
+        m_replayAfterWrap = wrapped;
+        PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(mdblStop), numtext::format(mdblRate),
+                     numtext::format(mdblLoopsLeft), false);
+    }
+}
+
+EntryRecord EntryPlayer::GetNextEntry()
+{
+    return m_nextEntry ? m_nextEntry() : EntryRecord{};
+}
+
+} // namespace player

@@ -1,0 +1,64 @@
+#pragma once
+// Playing one entry: a file's stretch at a rate, repeated without end or for a counted
+// number of passes, after which the list goes on. The engine cuts the loop seam; the
+// two timers count passes and stand in where the engine cannot loop.
+#include "app/entryrecord.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QTimer;
+class QWidget;
+
+namespace player {
+
+class MediaPlayer;
+
+class EntryPlayer : public QObject {
+    Q_OBJECT
+public:
+    EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObject* parent = nullptr);
+
+    // The one entry point for playback. Texts are converted as "0" + text; a text that does
+    // not convert leaves the field as it was.
+    void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
+                      const QString& strRate, const QString& strLoops, bool ynDoLoop);
+
+    // Both timers off and the player stopped.
+    void stopPlayback();
+
+    // Where the list's next entry comes from once an entry's passes are used up.
+    void setNextEntrySource(std::function<EntryRecord()> source) { m_nextEntry = std::move(source); }
+
+    void tmrLooper_Timer();
+    void tmrPlayer_Timer();
+
+    QTimer* tmrLooper() const { return m_tmrLooper; }
+    QTimer* tmrPlayer() const { return m_tmrPlayer; }
+    bool endless() const;
+    bool counted() const;
+
+    // The play state of the entry.
+    QString mstrFileName;
+    double mdblStart = 0;
+    double mdblStop = 0;
+    double mdblRate = 0;
+    double mdblLoopsLeft = 0;
+
+    static constexpr int kTickMs = 10;
+
+private:
+    EntryRecord GetNextEntry();
+    void handOverLoop(bool endless);
+
+    MediaPlayer* m_player;
+    QWidget* m_dialogParent;
+    QTimer* m_tmrLooper;
+    QTimer* m_tmrPlayer;
+    std::function<EntryRecord()> m_nextEntry;
+    int m_pendingWraps = 0;        // engine wraps heard but not yet counted as passes
+    bool m_replayAfterWrap = false;  // the engine already stands at the stretch's start
+};
+
+} // namespace player

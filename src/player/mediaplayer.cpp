@@ -1,0 +1,178 @@
+#include "player/mediaplayer.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedLayout>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace player {
+namespace {
+
+constexpr int kTrackerSteps = 1000;
+
+// Media information kinds and the tags that carry them, first found wins.
+QStringList tagsForKind(int kind)
+{
+    switch (kind) {
+    case 1: return {"title"};                                   // show title
+    case 2: return {"album_artist", "artist"};                  // show author
+    case 3: return {"copyright"};                               // show copyright
+    case 4: return {"rating"};                                  // show rating
+    case 5: return {"description", "comment"};                  // show description
+    case 9: return {"artist", "author", "composer"};            // clip author
+    case 10: return {"copyright"};                              // clip copyright
+    case 12: return {"comment", "description"};                 // clip description
+    default: return {};  // banner and watermark: no file format here carries them
+    }
+}
+
+} // namespace
+
+MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent), m_engine(engine)
+{
+    m_engine->setParent(this);
+    buildControls();
+    connect(m_engine, &MediaEngine::stateChanged, this, [this](player::PlayState oldState, player::PlayState newState) {
+        emit PlayStateChange(static_cast<int>(oldState), static_cast<int>(newState));
+        refreshTracker();
+    });
+    connect(m_engine, &MediaEngine::positionJumped, this, &MediaPlayer::PositionChange);
+    connect(m_engine, &MediaEngine::loopWrapped, this, &MediaPlayer::loopWrapped);
+    connect(m_engine, &MediaEngine::videoChanged, this, [this](bool video) {
+        if (m_videoView) m_pictureStack->setCurrentWidget(video ? m_videoView : m_blank);
+    });
+}
+
+MediaPlayer::~MediaPlayer() = default;
+
+void MediaPlayer::buildControls()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    auto* picture = new QWidget(this);
+    m_pictureStack = new QStackedLayout(picture);
+    m_blank = new QWidget(picture);
+    m_blank->setAutoFillBackground(true);
+    QPalette pal = m_blank->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    m_blank->setPalette(pal);
+    m_pictureStack->addWidget(m_blank);
+    // The view stays in the stack from the start, so its GL context exists before any
+    // video arrives.
+    m_videoView = m_engine->createVideoView(picture);
+    if (m_videoView) {
+        m_pictureStack->addWidget(m_videoView);
+        m_pictureStack->setCurrentWidget(m_videoView);
+    }
+    layout->addWidget(picture, 1);
+
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(2, 0, 2, 2);
+    m_play = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), QString(), this);
+    m_pause = new QPushButton(style()->standardIcon(QStyle::SP_MediaPause), QString(), this);
+    m_stop = new QPushButton(style()->standardIcon(QStyle::SP_MediaStop), QString(), this);
+    m_play->setToolTip(tr("Play"));
+    m_pause->setToolTip(tr("Pause"));
+    m_stop->setToolTip(tr("Stop"));
+    for (QPushButton* b : {m_play, m_pause, m_stop}) {
+        b->setFlat(true);
+        b->setFocusPolicy(Qt::TabFocus);
+        bar->addWidget(b);
+    }
+    m_tracker = new QSlider(Qt::Horizontal, this);
+    m_tracker->setRange(0, kTrackerSteps);
+    m_tracker->setToolTip(tr("Position"));
+    bar->addWidget(m_tracker, 1);
+    layout->addLayout(bar);
+
+    connect(m_play, &QPushButton::clicked, this, &MediaPlayer::Play);
+    connect(m_pause, &QPushButton::clicked, this, &MediaPlayer::Pause);
+    connect(m_stop, &QPushButton::clicked, this, &MediaPlayer::Stop);
+    connect(m_tracker, &QSlider::sliderPressed, this, [this] { m_trackerDragging = true; });
+    connect(m_tracker, &QSlider::sliderReleased, this, [this] {
+        m_trackerDragging = false;
+        trackerMoved(m_tracker->value());
+    });
+    connect(m_tracker, &QSlider::actionTriggered, this, [this](int action) {
+        if (action != QAbstractSlider::SliderMove) trackerMoved(m_tracker->sliderPosition());
+    });
+
+    m_trackerTimer = new QTimer(this);
+    m_trackerTimer->setInterval(200);
+    connect(m_trackerTimer, &QTimer::timeout, this, &MediaPlayer::refreshTracker);
+    m_trackerTimer->start();
+}
+
+void MediaPlayer::refreshTracker()
+{
+    if (m_trackerDragging || !isVisible()) return;
+    const double duration = Duration();
+    const int value = duration > 0 ? static_cast<int>(std::lround(CurrentPosition() / duration * kTrackerSteps)) : 0;
+    const QSignalBlocker block(m_tracker);
+    m_tracker->setValue(value);
+}
+
+void MediaPlayer::trackerMoved(int value)
+{
+    const double duration = Duration();
+    if (duration > 0) setCurrentPosition(duration * value / kTrackerSteps);
+}
+
+QString MediaPlayer::FileName() const { return m_engine->path(); }
+
+void MediaPlayer::setFileName(const QString& path) { m_engine->load(path); }
+
+double MediaPlayer::CurrentPosition() const { return m_engine->position(); }
+
+void MediaPlayer::setCurrentPosition(double seconds) { m_engine->seek(seconds); }
+
+double MediaPlayer::Duration() const { return m_engine->duration(); }
+
+double MediaPlayer::Rate() const { return m_engine->rate(); }
+
+void MediaPlayer::setRate(double rate)
+{
+    if (rate > 0 && std::isfinite(rate)) m_engine->setRate(rate);
+}
+
+int MediaPlayer::PlayState() const { return static_cast<int>(m_engine->state()); }
+
+void MediaPlayer::Play() { m_engine->play(); }
+
+void MediaPlayer::Pause() { m_engine->pause(); }
+
+void MediaPlayer::Stop() { m_engine->stop(); }
+
+void MediaPlayer::Open(const QString& path)
+{
+    // The file already set (loaded or still loading) is only rewound: no second load.
+    if (path.isEmpty() || path != m_engine->path()) {
+        m_engine->load(path);
+    } else {
+        m_engine->seek(0);
+        m_engine->play();
+    }
+    m_engine->waitForLoad(kOpenTimeoutMs);
+}
+
+QString MediaPlayer::GetMediaInfoString(int kind) const
+{
+    const QHash<QString, QString> tags = m_engine->metadata();
+    for (const QString& tag : tagsForKind(kind)) {
+        const QString value = tags.value(tag);
+        if (!value.isEmpty()) return value;
+    }
+    return {};
+}
+
+void MediaPlayer::setLoop(const LoopRange& range) { m_engine->setLoop(range); }
+
+void MediaPlayer::clearLoop() { m_engine->clearLoop(); }
+
+} // namespace player

@@ -1,0 +1,76 @@
+#pragma once
+// The media player component: a picture for video files, its own play, pause and stop
+// buttons and a tracker bar, over an engine. Callers treat it as synchronous: see the
+// engine's contract for what is queued until a file is loaded.
+#include "player/mediaengine.h"
+
+#include <QWidget>
+#include <memory>
+
+class QPushButton;
+class QSlider;
+class QTimer;
+class QStackedLayout;
+
+namespace player {
+
+class MediaPlayer : public QWidget {
+    Q_OBJECT
+public:
+    // Takes ownership of the engine.
+    explicit MediaPlayer(MediaEngine* engine, QWidget* parent = nullptr);
+    ~MediaPlayer() override;
+
+    QString FileName() const;
+    // Loads the file and starts it from its beginning; an empty name unloads.
+    void setFileName(const QString& path);
+
+    double CurrentPosition() const;
+    void setCurrentPosition(double seconds);
+    double Duration() const;
+    double Rate() const;
+    void setRate(double rate);
+    // 0 stopped, 1 paused, 2 playing.
+    int PlayState() const;
+
+    void Play();
+    void Pause();
+    void Stop();
+    // Plays a whole file from its beginning; its duration is known on return.
+    void Open(const QString& path);
+    // Media information of the loaded file by kind; empty when the file has none.
+    QString GetMediaInfoString(int kind) const;
+
+    // The stretch the engine repeats by itself.
+    void setLoop(const LoopRange& range);
+    void clearLoop();
+
+    MediaEngine* engine() const { return m_engine; }
+
+    // How long Open waits for a file to load.
+    static constexpr int kOpenTimeoutMs = 5000;
+
+signals:
+    void PlayStateChange(int oldState, int newState);
+    void PositionChange(double oldPosition, double newPosition);
+    // The engine jumped back from the loop's stop to its start.
+    void loopWrapped();
+
+private:
+    void buildControls();
+    void refreshTracker();
+    void trackerMoved(int value);
+
+    MediaEngine* m_engine;
+    QWidget* m_videoView = nullptr;
+    QWidget* m_blank = nullptr;
+    QStackedLayout* m_pictureStack = nullptr;
+    QPushButton* m_play = nullptr;
+    QPushButton* m_pause = nullptr;
+    QPushButton* m_stop = nullptr;
+    QSlider* m_tracker = nullptr;
+    QTimer* m_trackerTimer = nullptr;
+    bool m_trackerDragging = false;
+};
+
+} // namespace player

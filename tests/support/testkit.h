@@ -1,0 +1,25 @@
+#pragma once
+// Shared test helpers: media files on disk and a stand-in for the user at dialogs.
+#include "services/messages.h"
+
+#include <QList>
+#include <QString>
+
+namespace testkit {
+
+// A file of `bytes` bytes (0 makes an empty file); returns its path.
+QString writeFile(const QString& path, qint64 bytes);
+
+// A 16-bit mono PCM WAV of a sine tone; returns its path.
+QString writeWav(const QString& path, double seconds, int sampleRate = 44100, double hz = 440.0);
+
+// Answers every message box with `answer` and records what was asked; undone on destruction.
+class MessageRecorder {
+public:
+    explicit MessageRecorder(int answer = services::vbOK);
+    ~MessageRecorder();
+    QList<services::MessageRequest> messages;
+    int answer;
+};
+
+} // namespace testkit

@@ -1,0 +1,311 @@
+// Playback rules of one entry, on an engine whose clock the test drives.
+#include "player/entryplayer.h"
+#include "player/mediaplayer.h"
+#include "support/fakeengine.h"
+#include "support/testkit.h"
+
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using player::EntryPlayer;
+using player::MediaPlayer;
+
+namespace {
+
+// Runs the clock a millisecond at a time, firing whichever timer is on every 10 ms,
+// and counts passes: a pass is a run of rising positions.
+struct Rig {
+    FakeEngine* engine = new FakeEngine;
+    MediaPlayer media{engine};
+    EntryPlayer entry{&media, nullptr};
+    int passes = 0;
+    int nextRequests = 0;
+    QList<EntryRecord> queue;  // what the list hands out next
+    double last = -1;
+    bool rising = false;
+
+    Rig()
+    {
+        entry.setNextEntrySource([this] {
+            ++nextRequests;
+            return queue.isEmpty() ? EntryRecord{} : queue.takeFirst();
+        });
+    }
+
+    void observe()
+    {
+        const double pos = engine->position();
+        const bool playing = engine->state() == player::PlayState::Playing;
+        if (pos < last - 1e-9) rising = false;
+        if (playing && pos > last + 1e-9 && !rising) {
+            rising = true;
+            ++passes;
+        }
+        last = pos;
+    }
+
+    void run(int ms)
+    {
+        for (int t = 1; t <= ms; ++t) {
+            engine->advance(1);
+            observe();
+            if (t % EntryPlayer::kTickMs == 0) {
+                if (entry.tmrLooper()->isActive()) entry.tmrLooper_Timer();
+                if (entry.tmrPlayer()->isActive()) entry.tmrPlayer_Timer();
+                observe();
+            }
+        }
+    }
+
+    void play(const QString& file, const QString& start, const QString& stop, const QString& rate,
+              const QString& loops, bool loop)
+    {
+        entry.PlayPosition(file, start, stop, rate, loops, loop);
+        last = -1;
+        rising = false;
+        observe();
+    }
+};
+
+} // namespace
+
+class EntryPlayerTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString song, other, empty;
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale::c());
+        song = testkit::writeFile(path("song.wav"), 1000);
+        other = testkit::writeFile(path("other.wav"), 1000);
+        empty = testkit::writeFile(path("empty.wav"), 0);
+    }
+
+    void emptyTextsPlayTheWholeFileTwice()
+    {
+        Rig rig;
+        rig.engine->fileDuration = 2.0;
+        rig.play(song, "", "", "", "", false);
+        QCOMPARE(rig.entry.mdblStart, 0.0);
+        QCOMPARE(rig.entry.mdblStop, 2.0);  // the duration, once opened
+        QCOMPARE(rig.entry.mdblRate, 1.0);
+        QVERIFY(rig.entry.counted());
+        rig.run(3900);
+        QCOMPARE(rig.passes, 2);
+        QCOMPARE(rig.nextRequests, 0);
+        rig.run(200);
+        QCOMPARE(rig.nextRequests, 1);  // then the list goes on (nothing there: idle)
+        QVERIFY(!rig.entry.counted() && !rig.entry.endless());
+        QCOMPARE(rig.engine->loads, 1);
+    }
+
+    void passCounts_data()
+    {
+        QTest::addColumn<QString>("loops");
+        QTest::addColumn<int>("passes");
+        QTest::newRow("0 counts as 1") << "0" << 1;
+        QTest::newRow("1") << "1" << 1;
+        QTest::newRow("3") << "3" << 3;
+        QTest::newRow("2.5 rounds up") << "2.5" << 3;
+        QTest::newRow("not a number") << "abc" << 1;
+    }
+    void passCounts()
+    {
+        QFETCH(QString, loops);
+        QFETCH(int, passes);
+        Rig rig;
+        rig.queue.append({0, other, 0, 0.5, 1, 1});
+        rig.play(song, "1", "2", "1", loops, false);
+        // Each pass takes a second; the next entry follows the last pass.
+        rig.run(passes * 1000 - 50);
+        QCOMPARE(rig.passes, passes);
+        QCOMPARE(rig.nextRequests, 0);
+        rig.run(100);
+        QCOMPARE(rig.nextRequests, 1);
+        QCOMPARE(rig.engine->path(), other);
+        QCOMPARE(rig.entry.mdblStop, 0.5);
+    }
+
+    void wholeFilePlaysOneMorePassThanItsCount()
+    {
+        Rig rig;
+        rig.engine->fileDuration = 1.0;
+        rig.play(song, "0", "0", "1", "3", false);
+        rig.run(3950);
+        QCOMPARE(rig.passes, 4);
+        QCOMPARE(rig.nextRequests, 0);
+        rig.run(100);
+        QCOMPARE(rig.nextRequests, 1);
+    }
+
+    void countedPassesAreCutByTheEngine()
+    {
+        Rig rig;
+        rig.play(song, "10", "11", "1", "3", false);
+        const int seeksAtStart = rig.engine->seeks;
+        rig.run(2900);
+        QCOMPARE(rig.passes, 3);
+        QCOMPARE(rig.engine->seeks, seeksAtStart);  // every wrap came from the engine
+        QCOMPARE(rig.engine->loads, 1);
+    }
+
+    void endlessLoopStaysInsideItsStretch()
+    {
+        Rig rig;
+        rig.play(song, "10", "10.5", "1", "1", true);
+        QVERIFY(rig.entry.endless());
+        const int seeksAtStart = rig.engine->seeks;
+        for (int i = 0; i < 500; ++i) {
+            rig.run(10);
+            QVERIFY(rig.engine->position() >= 10.0 && rig.engine->position() < 10.5);
+        }
+        QCOMPARE(rig.passes, 10);
+        QCOMPARE(rig.engine->seeks, seeksAtStart);
+        QCOMPARE(rig.nextRequests, 0);
+    }
+
+    void rateZeroPlaysAtNormalSpeed()
+    {
+        Rig rig;
+        rig.play(song, "1", "2", "0", "1", false);
+        QCOMPARE(rig.entry.mdblRate, 1.0);
+        QCOMPARE(rig.engine->rate(), 1.0);
+        rig.play(song, "1", "2", "0.5", "1", false);
+        QCOMPARE(rig.engine->rate(), 0.5);
+    }
+
+    void stopZeroWithStartEndsAPassEveryTick()
+    {
+        Rig counted;
+        counted.play(song, "5", "0", "1", "2", false);
+        counted.run(10);
+        QCOMPARE(counted.nextRequests, 0);
+        counted.run(10);
+        QCOMPARE(counted.nextRequests, 1);
+
+        Rig endless;
+        endless.play(song, "5", "0", "1", "1", true);
+        const int seeks = endless.engine->seeks;
+        endless.run(50);
+        QCOMPARE(endless.engine->seeks, seeks + 5);
+        QCOMPARE(endless.engine->position(), 5.0);
+    }
+
+    void stopBeyondTheEndIsNeverReachedInEndlessMode()
+    {
+        Rig rig;
+        rig.engine->fileDuration = 3.0;
+        rig.play(song, "2", "9", "1", "1", true);
+        rig.run(2000);
+        QCOMPARE(rig.engine->position(), 3.0);
+        QCOMPARE(rig.engine->state(), player::PlayState::Stopped);
+        QVERIFY(rig.entry.endless());
+    }
+
+    void emptyPathOnlyTakesTheValues()
+    {
+        testkit::MessageRecorder msgs;
+        Rig rig;
+        rig.play("", "3", "4", "2", "5", false);
+        QVERIFY(msgs.messages.isEmpty());
+        QCOMPARE(rig.engine->calls, QStringList());
+        QCOMPARE(rig.entry.mdblStart, 3.0);
+        QCOMPARE(rig.entry.mdblStop, 4.0);
+        QCOMPARE(rig.entry.mdblLoopsLeft, 5.0);
+        QVERIFY(!rig.entry.counted() && !rig.entry.endless());
+    }
+
+    void missingOrEmptyFileIsNotFound_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("missing") << path("nowhere.wav");
+        QTest::newRow("0 bytes") << empty;
+        QTest::newRow("a folder") << dir.path();
+    }
+    void missingOrEmptyFileIsNotFound()
+    {
+        QFETCH(QString, file);
+        testkit::MessageRecorder msgs;
+        Rig rig;
+        rig.play(song, "1", "2", "1", "1", true);
+        const QStringList before = rig.engine->calls;
+        rig.play(file, "7", "8", "1.5", "2", false);
+        QCOMPARE(msgs.messages.size(), 1);
+        QCOMPARE(msgs.messages[0].text, "Filename:\n'" + file + "'\nNot Found!");
+        QCOMPARE(msgs.messages[0].title, QString("Please Fix this Entry!"));
+        QCOMPARE(msgs.messages[0].icon, services::MsgIcon::Critical);
+        QCOMPARE(msgs.messages[0].buttons, services::MsgButtons::OK);
+        QCOMPARE(rig.engine->calls, before);   // the player is not touched
+        QVERIFY(rig.entry.endless());          // nor the timers
+        QCOMPARE(rig.entry.mstrFileName, file);  // the fields keep the new values
+        QCOMPARE(rig.entry.mdblStart, 7.0);
+        QCOMPARE(rig.entry.mdblRate, 1.5);
+    }
+
+    void textThatDoesNotConvertKeepsTheOldValue()
+    {
+        Rig rig;
+        rig.play(song, "4", "6", "1.5", "1", true);
+        rig.play(song, "-5", "abc", "x", "1", true);
+        QCOMPARE(rig.entry.mdblStart, 4.0);
+        QCOMPARE(rig.entry.mdblStop, 6.0);
+        QCOMPARE(rig.entry.mdblRate, 1.5);
+        QCOMPARE(rig.engine->position(), 4.0);
+    }
+
+    void sameFileIsNotReloadedButAnotherCaseIs()
+    {
+        Rig rig;
+        rig.play(song, "1", "2", "1", "1", false);
+        rig.play(song, "3", "4", "1", "1", false);
+        QCOMPARE(rig.engine->loads, 1);
+        QCOMPARE(rig.engine->stops, 1);
+
+        const QString upper = testkit::writeFile(path("SONG.wav"), 10);
+        rig.play(upper, "3", "4", "1", "1", false);
+        QCOMPARE(rig.engine->loads, 2);
+        QCOMPARE(rig.engine->stops, 2);
+        QCOMPARE(rig.engine->path(), upper);
+    }
+
+    void undecodableWholeFileLeavesPlaybackIdle()
+    {
+        Rig rig;
+        const QString bad = testkit::writeFile(path("bad.mp3"), 50);
+        rig.engine->undecodable << bad;
+        rig.play(bad, "0", "0", "1", "1", false);
+        QVERIFY(!rig.entry.counted() && !rig.entry.endless());
+        rig.run(100);
+        QCOMPARE(rig.nextRequests, 0);
+        QCOMPARE(rig.engine->loads, 1);
+    }
+
+    void listAdvanceToTheSameFileDoesNotReload()
+    {
+        Rig rig;
+        rig.queue.append({2, song, 5, 5.5, 1, 1});
+        rig.play(song, "1", "1.5", "1", "1", false);
+        rig.run(600);
+        QCOMPARE(rig.nextRequests, 1);
+        QCOMPARE(rig.engine->loads, 1);
+        QVERIFY(rig.engine->position() >= 5.0 && rig.engine->position() < 5.5);
+    }
+
+    void stopPlaybackEndsEitherMode()
+    {
+        Rig rig;
+        rig.play(song, "1", "2", "1", "3", false);
+        rig.entry.stopPlayback();
+        QVERIFY(!rig.entry.counted() && !rig.entry.endless());
+        QCOMPARE(rig.engine->state(), player::PlayState::Stopped);
+        rig.run(3000);
+        QCOMPARE(rig.nextRequests, 0);
+    }
+};
+
+QTEST_MAIN(EntryPlayerTest)
+#include "test_entryplayer.moc"

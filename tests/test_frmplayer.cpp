@@ -1,0 +1,119 @@
+// The player window: start-up, minimise, shutdown and the command line.
+#include "app/forms.h"
+#include "app/globals.h"
+#include "player/enginefactory.h"
+#include "player/entryplayer.h"
+#include "player/frmplayer.h"
+#include "player/mediaplayer.h"
+#include "support/fakeengine.h"
+#include "support/testkit.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using player::frmPlayer;
+
+class FrmPlayerTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    FakeEngine* lastEngine = nullptr;
+    int processEnds = 0;
+
+    frmPlayer* fresh()
+    {
+        forms::resetAll();
+        frmPlayer* w = forms::frmPlayer();
+        w->setProcessEnd([this] { ++processEnds; });
+        return w;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        player::setEngineFactory([this] { return lastEngine = new FakeEngine; });
+    }
+    void cleanup() { forms::resetAll(); }
+
+    void startUpSetsCaptionAndPaths()
+    {
+        frmPlayer* w = fresh();
+        QCOMPARE(w->windowTitle(), QString("Vamplet"));
+        app::blnPanelClosed = true;
+        w->InitPlayer(QString());
+        QCOMPARE(w->windowTitle(), QString("Vamplet - Version 1.0"));
+        QVERIFY(app::strAppPath.endsWith('/'));
+        QVERIFY(app::strIniPath.endsWith("/test_frmplayer.ini"));
+        QVERIFY(!app::blnPanelClosed);
+        QCOMPARE(lastEngine->loads, 0);  // no command line: nothing plays
+        QCOMPARE(w, forms::frmPlayer());  // one instance
+    }
+
+    void commandLinePlaysTheFileWholeTwice()
+    {
+        const QString song = testkit::writeFile(dir.filePath("my song.wav"), 100);
+        frmPlayer* w = fresh();
+        w->InitPlayer("\"" + song + "\"");
+        QCOMPARE(lastEngine->path(), song);
+        QVERIFY(w->playback()->counted());
+        QCOMPARE(w->playback()->mdblLoopsLeft, 1.0);
+        QCOMPARE(w->playback()->mdblStop, lastEngine->fileDuration);
+    }
+
+    void commandLineNamingNoFileSaysSo()
+    {
+        testkit::MessageRecorder msgs;
+        frmPlayer* w = fresh();
+        w->InitPlayer(dir.filePath("gone.wav"));
+        QCOMPARE(msgs.messages.size(), 1);
+        QVERIFY(msgs.messages[0].text.contains("gone.wav"));
+        QCOMPARE(lastEngine->loads, 0);
+        QVERIFY(!w->playback()->counted());
+    }
+
+    void minimiseHidesOnlyWhenSomethingCanBringItBack()
+    {
+        frmPlayer* w = fresh();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY(w->tmrTrayIcon()->isActive());
+        QVERIFY(w->isVisible());  // no tray: the window stays reachable
+
+        w->setWindowState(Qt::WindowNoState);
+        QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
+
+        w->setHideOnMinimise(true);
+        w->setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(w->tmrTrayIcon()->isActive());
+        QVERIFY(!(w->windowState() & Qt::WindowMinimized));  // comes back in the normal state
+        w->show();
+        w->setWindowState(Qt::WindowNoState);
+        w->setWindowState(Qt::WindowActive);
+        QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
+    }
+
+    void closingStopsSavesAndEnds()
+    {
+        const QString song = testkit::writeFile(dir.filePath("s.wav"), 100);
+        QSettings("Vamplet", "Vamplet").clear();
+        frmPlayer* w = fresh();
+        w->InitPlayer(QString());
+        w->PlayPosition(song, "1", "2", "1", "1", true);
+        w->show();
+        w->move(-50, 60);
+        w->close();
+        QVERIFY(app::blnPanelClosed);
+        QCOMPARE(processEnds, 1);
+        QVERIFY(!w->playback()->endless());
+        QCOMPARE(lastEngine->path(), QString());
+        QCOMPARE(QSettings("Vamplet", "Vamplet").value("frmPlayer/Left").toString(), QString("0"));
+    }
+};
+
+QTEST_MAIN(FrmPlayerTest)
+#include "test_frmplayer.moc"

@@ -1,0 +1,130 @@
+// Windows come back where they were and stay on the screen.
+#include "services/placement.h"
+#include "services/twips.h"
+
+#include <QDialog>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QtTest>
+
+using services::Placement;
+
+class PlacementTest : public QObject {
+    Q_OBJECT
+    double screenW = 0, screenH = 0;
+
+    static void putStored(const QString& name, const QString& key, const QString& value)
+    {
+        QSettings s("Vamplet", "Vamplet");
+        s.setValue(name + "/" + key, value);
+    }
+    static QString stored(const QString& name, const QString& key)
+    {
+        QSettings s("Vamplet", "Vamplet");
+        return s.value(name + "/" + key).toString();
+    }
+    static double twips(int px) { return services::pixelsToTwips(px); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        const QSize px = QGuiApplication::primaryScreen()->size();
+        screenW = services::pixelsToTwips(px.width());
+        screenH = services::pixelsToTwips(px.height());
+    }
+    void init()
+    {
+        QSettings s("Vamplet", "Vamplet");
+        s.clear();
+    }
+
+    void correctionIsStrict()
+    {
+        const Placement edge = services::correctPlacement({9000, 12000, 12000, 9000}, 12000, 9000, true);
+        QCOMPARE(edge.top, 9000.0);  // equal to the screen: left as it is
+        QCOMPARE(edge.left, 12000.0);
+        QCOMPARE(edge.width, 12000.0);
+        const Placement off = services::correctPlacement({-300, 12001, 12001, 9001}, 12000, 9000, true);
+        QCOMPARE(off.top, 0.0);
+        QCOMPARE(off.left, 0.0);
+        QCOMPARE(off.width, 11900.0);
+        QCOMPARE(off.height, 8900.0);
+        const Placement fixed = services::correctPlacement({10, 10, 99999, -5}, 12000, 9000, false);
+        QCOMPARE(fixed.width, 99999.0);  // a fixed window's size is never touched
+        QCOMPARE(fixed.height, -5.0);
+    }
+
+    void firstStartUsesTheDefaults()
+    {
+        QWidget w;
+        w.setObjectName("frmPlayer");
+        services::RestoreFormPlacement(&w);
+        QCOMPARE(w.pos(), QPoint(services::twipsToPixels(120), services::twipsToPixels(120)));
+        QCOMPARE(w.size(), services::twipsSize(6330, 7065));
+
+        QDialog fixed;
+        fixed.setObjectName("frmEdit");
+        fixed.setFixedSize(300, 200);
+        services::RestoreFormPlacement(&fixed);
+        QCOMPARE(fixed.pos(), QPoint(services::twipsToPixels(120), services::twipsToPixels(120)));
+        QCOMPARE(fixed.size(), QSize(300, 200));
+    }
+
+    void storedValuesOffTheScreenArePulledBack()
+    {
+        putStored("frmPlayList", "Top", "-300");
+        putStored("frmPlayList", "Left", QString::number(screenW + 1000));
+        putStored("frmPlayList", "Width", QString::number(screenW + 1000));
+        putStored("frmPlayList", "Height", "3000");
+        QWidget w;
+        w.setObjectName("frmPlayList");
+        services::RestoreFormPlacement(&w);
+        QCOMPARE(w.pos(), QPoint(0, 0));
+        QCOMPARE(w.width(), services::twipsToPixels(screenW - 100));
+        QCOMPARE(w.height(), services::twipsToPixels(3000));
+    }
+
+    void aValueThatIsNoNumberKeepsTheWindowsOwn()
+    {
+        putStored("frmPlayer", "Top", "high");
+        putStored("frmPlayer", "Left", "600");
+        QWidget w;
+        w.setObjectName("frmPlayer");
+        w.move(0, 30);
+        services::RestoreFormPlacement(&w);
+        QCOMPARE(w.pos(), QPoint(services::twipsToPixels(600), 30));
+    }
+
+    void saveCorrectsThenStores()
+    {
+        QWidget w;
+        w.setObjectName("frmPlayer");
+        w.move(-40, 45);
+        w.resize(300, 200);
+        services::SaveFormPlacement(&w);
+        QCOMPARE(w.x(), 0);  // moved back onto the screen before it is stored
+        QCOMPARE(stored("frmPlayer", "Left"), QString("0"));
+        QCOMPARE(stored("frmPlayer", "Top").toDouble(), double(float(twips(45))));
+        QCOMPARE(stored("frmPlayer", "Width").toDouble(), double(float(twips(300))));
+
+        QDialog fixed;
+        fixed.setObjectName("frmEdit");
+        fixed.setFixedSize(300, 200);
+        services::SaveFormPlacement(&fixed);
+        QVERIFY(stored("frmEdit", "Width").isEmpty());
+        QVERIFY(!stored("frmEdit", "Top").isEmpty());
+
+        // What was stored comes back.
+        QWidget again;
+        again.setObjectName("frmPlayer");
+        services::RestoreFormPlacement(&again);
+        QCOMPARE(again.pos(), QPoint(0, 45));
+        QCOMPARE(again.size(), QSize(300, 200));
+    }
+};
+
+QTEST_MAIN(PlacementTest)
+#include "test_placement.moc"
