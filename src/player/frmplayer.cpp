@@ -64,9 +64,7 @@ void frmPlayer::OpenCommandLine(const QString& commandLine)
 void frmPlayer::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    // A hidden window put back to the normal state is not a resize the user made: the
-    // tray animation goes on until it is shown again.
-    if (event->type() == QEvent::WindowStateChange && isVisible()) Form_Resize();
+    if (event->type() == QEvent::WindowStateChange) Form_Resize();
 }
 
 void frmPlayer::showEvent(QShowEvent* event)
@@ -77,6 +75,9 @@ void frmPlayer::showEvent(QShowEvent* event)
 
 void frmPlayer::Form_Resize()
 {
+    // A hidden window put back to the normal state is not a resize the user made: the
+    // tray animation goes on until the window is shown again.
+    if (!isVisible()) return;
     if (windowState() & Qt::WindowMinimized) {
         m_tmrTrayIcon->start();
         // Without a tray icon nothing could bring a hidden window back.
