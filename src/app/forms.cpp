@@ -1,5 +1,6 @@
 #include "app/forms.h"
 
+#include "panel/frmplaylist.h"
 #include "player/frmplayer.h"
 
 #include <QPointer>
@@ -7,6 +8,7 @@
 namespace forms {
 namespace {
 QPointer<player::frmPlayer> g_player;
+QPointer<panel::frmPlayList> g_panel;
 }
 
 player::frmPlayer* frmPlayer()
@@ -15,8 +17,15 @@ player::frmPlayer* frmPlayer()
     return g_player;
 }
 
+panel::frmPlayList* frmPlayList()
+{
+    if (!g_panel) g_panel = new panel::frmPlayList(frmPlayer());
+    return g_panel;
+}
+
 void resetAll()
 {
+    delete g_panel.data();
     delete g_player.data();
 }
 

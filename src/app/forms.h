@@ -2,10 +2,13 @@
 // Each window exists at most once, created on first use through its accessor here.
 
 namespace player { class frmPlayer; }
+namespace panel { class frmPlayList; }
 
 namespace forms {
 
 player::frmPlayer* frmPlayer();
+// The control panel, owned by the player window.
+panel::frmPlayList* frmPlayList();
 
 // Destroys every window so the next use creates it anew (tests).
 void resetAll();

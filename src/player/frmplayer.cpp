@@ -1,6 +1,10 @@
 #include "player/frmplayer.h"
 
 #include "app/commandline.h"
+#include "app/forms.h"
+#include "panel/entrygrid.h"
+#include "panel/frmplaylist.h"
+#include "player/listplay.h"
 #include "app/globals.h"
 #include "player/enginefactory.h"
 #include "player/entryplayer.h"
@@ -31,6 +35,10 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     resize(services::twipsSize(5250, 4695));
 
     m_playback = new EntryPlayer(m_mediaPlayer, this, this);
+    m_playback->setNextEntrySource([] {
+        panel::frmPlayList* panel = forms::frmPlayList();
+        return GetNextEntry(*panel->lstSelector(), panel->CurrentID);
+    });
 
     m_tmrTrayIcon = new QTimer(this);
     m_tmrTrayIcon->setInterval(400);
@@ -45,8 +53,17 @@ void frmPlayer::InitPlayer(const QString& commandLine)
     app::InitPaths();
     app::blnPanelClosed = false;
     setWindowTitle(app::versionCaption());
+    ShowControlPanel();
     if (!commandLine.isEmpty()) OpenCommandLine(commandLine);
     services::RestoreFormPlacement(this);
+}
+
+void frmPlayer::ShowControlPanel()
+{
+    app::blnPanelClosed = false;
+    panel::frmPlayList* panel = forms::frmPlayList();
+    panel->show();
+    panel->raise();
 }
 
 void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,

@@ -20,6 +20,9 @@ public:
     // Start-up: paths, caption, the control panel, the command line, placement, tray.
     void InitPlayer(const QString& commandLine);
 
+    // Shows the control panel (creating it on first use), owned by this window.
+    void ShowControlPanel();
+
     void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                       const QString& strRate, const QString& strLoops, bool ynDoLoop);
 

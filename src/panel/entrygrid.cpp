@@ -1,0 +1,108 @@
+#include "panel/entrygrid.h"
+
+#include "services/twips.h"
+
+#include <QHeaderView>
+
+namespace panel {
+
+EntryGrid::EntryGrid(QWidget* parent) : QTreeWidget(parent)
+{
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);  // keeps large lists fast
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);  // rows are never edited in place
+    setAllColumnsShowFocus(true);
+    setAlternatingRowColors(true);
+    setSortingEnabled(false);
+    header()->setSectionsMovable(false);
+    header()->setSectionsClickable(false);
+}
+
+void EntryGrid::InitGrid()
+{
+    clear();
+    struct Column { const char* header; double width; Qt::Alignment align; };
+    static const Column columns[] = {{"File Name", 2800, Qt::AlignLeft}, {"Start", 1100, Qt::AlignRight},
+                                     {"End", 1100, Qt::AlignRight},       {"Rate", 600, Qt::AlignRight},
+                                     {"Loop", 600, Qt::AlignRight}};
+    setColumnCount(5);
+    QStringList headers;
+    for (const Column& c : columns) headers << QString::fromLatin1(c.header);
+    setHeaderLabels(headers);
+    for (int i = 0; i < 5; ++i) {
+        setColumnWidth(i, services::twipsToPixels(columns[i].width));
+        headerItem()->setTextAlignment(i, columns[i].align | Qt::AlignVCenter);
+    }
+}
+
+int EntryGrid::rowCount() const { return topLevelItemCount(); }
+
+QTreeWidgetItem* EntryGrid::itemAt(int row) const
+{
+    return row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
+}
+
+QStringList EntryGrid::rowTexts(int row) const
+{
+    QStringList texts;
+    if (const QTreeWidgetItem* item = itemAt(row))
+        for (int c = 0; c < 5; ++c) texts << item->text(c);
+    return texts;
+}
+
+void EntryGrid::selectRow(int row)
+{
+    if (QTreeWidgetItem* item = itemAt(row)) {
+        setCurrentItem(item);
+        item->setSelected(true);
+    }
+}
+
+int EntryGrid::selectedRow() const
+{
+    const QList<QTreeWidgetItem*> items = selectedItems();
+    return items.isEmpty() ? 0 : indexOfTopLevelItem(items.front()) + 1;
+}
+
+static void fill(QTreeWidgetItem* item, const QStringList& texts)
+{
+    for (int c = 0; c < 5; ++c) {
+        item->setText(c, texts.value(c));
+        if (c > 0) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    }
+}
+
+void EntryGrid::setRowTexts(int row, const QStringList& texts)
+{
+    if (QTreeWidgetItem* item = itemAt(row)) fill(item, texts);
+}
+
+void EntryGrid::appendRow(const QStringList& texts)
+{
+    auto* item = new QTreeWidgetItem;
+    fill(item, texts);
+    addTopLevelItem(item);
+}
+
+void EntryGrid::appendRows(const QList<QStringList>& rows)
+{
+    QList<QTreeWidgetItem*> items;
+    items.reserve(rows.size());
+    for (const QStringList& texts : rows) {
+        auto* item = new QTreeWidgetItem;
+        fill(item, texts);
+        items.append(item);
+    }
+    addTopLevelItems(items);
+}
+
+void EntryGrid::removeRow(int row)
+{
+    delete itemAt(row);
+}
+
+void EntryGrid::clearRows() { QTreeWidget::clear(); }
+
+} // namespace panel

@@ -1,0 +1,34 @@
+#pragma once
+// The entry grid: one row per entry of the current playlist, five text columns, rows
+// addressed from 1. It is the working copy of the playlist.
+#include "player/listplay.h"
+
+#include <QTreeWidget>
+
+namespace panel {
+
+class EntryGrid : public QTreeWidget, public player::EntryList {
+    Q_OBJECT
+public:
+    explicit EntryGrid(QWidget* parent = nullptr);
+
+    // Clears columns and rows and sets up the five columns.
+    void InitGrid();
+
+    int rowCount() const override;
+    QStringList rowTexts(int row) const override;
+    void selectRow(int row) override;
+
+    // 0 when no row is selected.
+    int selectedRow() const;
+    void setRowTexts(int row, const QStringList& texts);
+    void appendRow(const QStringList& texts);
+    void appendRows(const QList<QStringList>& rows);
+    void removeRow(int row);
+    void clearRows();
+
+private:
+    QTreeWidgetItem* itemAt(int row) const;
+};
+
+} // namespace panel

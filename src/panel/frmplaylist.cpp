@@ -1,0 +1,494 @@
+#include "panel/frmplaylist.h"
+
+#include "app/filecheck.h"
+#include "app/forms.h"
+#include "app/globals.h"
+#include "app/numbertext.h"
+#include "panel/entrygrid.h"
+#include "panel/panellayout.h"
+#include "player/entryplayer.h"
+#include "player/frmplayer.h"
+#include "player/mediaplayer.h"
+#include "services/messages.h"
+#include "services/placement.h"
+#include "services/twips.h"
+#include "storage/playliststore.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+using services::twipsRect;
+using services::twipsToPixels;
+
+namespace panel {
+namespace {
+
+// The toggle's glyphs: a bar along the bottom (fold away) and a framed box (open again).
+QPixmap drawGlyph(bool window)
+{
+    QPixmap pm(17, 15);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(Qt::black);
+    if (window) {
+        p.drawRect(2, 1, 12, 11);
+        p.fillRect(3, 2, 11, 2, Qt::darkBlue);
+    } else {
+        p.fillRect(4, 10, 9, 2, Qt::black);
+    }
+    return pm;
+}
+
+QLineEdit* makeBox(QWidget* parent, const QRect& at, const QString& text, const QString& tip)
+{
+    auto* box = new QLineEdit(text, parent);
+    box->setGeometry(at);
+    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    box->setToolTip(tip);
+    return box;
+}
+
+QPushButton* makeButton(QWidget* parent, const QRect& at, const QString& caption, const QString& tip)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setGeometry(at);
+    b->setToolTip(tip);
+    return b;
+}
+
+QStringList rowOf(const QString& file, double start, double end, double rate, double count)
+{
+    return {file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
+            numtext::format(count == 0 ? 1.0 : count)};
+}
+
+} // namespace
+
+frmPlayList::frmPlayList(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmPlayList"));
+    setWindowTitle(QStringLiteral("Control Panel"));
+    resize(services::twipsSize(6405, 3645));
+
+    m_pictures[0] = drawGlyph(false);
+    m_pictures[1] = m_pictures[0];
+    m_pictures[2] = drawGlyph(true);
+    m_pictures[3] = drawGlyph(false);
+    m_imgEnabler0 = new QLabel(this);
+    m_imgEnabler0->setObjectName(QStringLiteral("imgEnabler0"));
+    m_imgEnabler0->setGeometry(twipsRect(0, 80, 255, 225));
+    m_imgEnabler0->setToolTip(QStringLiteral("Toggle the position Grabber Controls"));
+    m_imgEnabler0->setPixmap(m_pictures[1]);
+    m_shownPicture = m_pictures[1].cacheKey();
+    m_imgEnabler0->setCursor(Qt::PointingHandCursor);
+    m_imgEnabler0->installEventFilter(this);
+
+    buildGrabber();
+    buildPlayList();
+    buildMenu();
+
+    m_grid->InitGrid();
+    ReLoadINI();
+    services::RestoreFormPlacement(this);
+    applyMinimumWidth();
+    Form_Resize();
+}
+
+frmPlayList::~frmPlayList() = default;
+
+void frmPlayList::buildGrabber()
+{
+    m_framGrabber = new QGroupBox(QStringLiteral("Position Grabber:"), this);
+    m_framGrabber->setGeometry(twipsRect(360, 0, 6015, kGrabberOpenHeight));
+
+    auto* label3 = new QLabel(QStringLiteral("Current Position:"), m_framGrabber);
+    label3->setGeometry(twipsRect(120, 360, 1215, 255));
+    QFont bold = font();
+    bold.setBold(true);
+    m_txtCurPos = makeBox(m_framGrabber, twipsRect(1440, 360, 1935, 300), QString(),
+                          QStringLiteral("When the file is playing this shows the current position."));
+    m_txtCurPos->setFont(bold);
+    m_txtCurPos->setReadOnly(true);
+    auto* m1a = makeButton(m_framGrabber, twipsRect(3480, 360, 495, 285), QStringLiteral("M1+"),
+                           QStringLiteral("Add current Position to Memory 1"));
+    m_txtM1 = makeBox(m_framGrabber, twipsRect(4080, 360, 1215, 285), QStringLiteral("0"),
+                      QStringLiteral("Holds Memory Position 1"));
+    auto* m1r = makeButton(m_framGrabber, twipsRect(5400, 360, 495, 285), QStringLiteral("M1R"),
+                           QStringLiteral("Set the current Position to Memory 1"));
+
+    auto* lblDuration = new QLabel(QStringLiteral("Duration:"), m_framGrabber);
+    lblDuration->setGeometry(twipsRect(120, 720, 1215, 255));
+    m_txtDuration = makeBox(m_framGrabber, twipsRect(1440, 720, 1935, 300), QString(), QString());
+    m_txtDuration->setFont(bold);
+    m_txtDuration->setReadOnly(true);
+    auto* m2a = makeButton(m_framGrabber, twipsRect(3480, 720, 495, 255), QStringLiteral("M2+"),
+                           QStringLiteral("Add current Position to Memory 2"));
+    m_txtM2 = makeBox(m_framGrabber, twipsRect(4080, 720, 1215, 285), QStringLiteral("0"),
+                      QStringLiteral("Holds Memory Position 2"));
+    auto* m2r = makeButton(m_framGrabber, twipsRect(5400, 720, 495, 285), QStringLiteral("M2R"),
+                           QStringLiteral("Set the current Position to Memory 2"));
+
+    // The displays read as an inverted tooltip.
+    for (QLineEdit* box : {m_txtCurPos, m_txtDuration}) {
+        QPalette pal = box->palette();
+        pal.setColor(QPalette::Base, palette().color(QPalette::ToolTipText));
+        pal.setColor(QPalette::Text, palette().color(QPalette::ToolTipBase));
+        box->setPalette(pal);
+    }
+
+    connect(m1a, &QPushButton::clicked, this, &frmPlayList::btnM1a_Click);
+    connect(m2a, &QPushButton::clicked, this, &frmPlayList::btnM2a_Click);
+    connect(m1r, &QPushButton::clicked, this, &frmPlayList::btnM1r_Click);
+    connect(m2r, &QPushButton::clicked, this, &frmPlayList::btnM2r_Click);
+
+    m_timer1 = new QTimer(this);
+    m_timer1->setInterval(400);
+    connect(m_timer1, &QTimer::timeout, this, &frmPlayList::Timer1_Timer);
+    m_timer1->start();
+}
+
+void frmPlayList::buildPlayList()
+{
+    m_framPL = new QGroupBox(QStringLiteral("Play List:"), this);
+    m_framPL->setGeometry(twipsRect(0, 1200, 6015, 2415));
+
+    m_txtRate = new QLineEdit(QStringLiteral("1"), m_framPL);
+    m_txtRate->setObjectName(QStringLiteral("txtRate"));
+    m_txtRate->setGeometry(twipsRect(840, 0, 375, 195));
+    m_txtRate->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_txtRate->setMaxLength(5);
+    m_txtRate->setToolTip(QStringLiteral("Playback rate"));
+    QFont small = font();
+    small.setPointSizeF(6);
+    m_txtRate->setFont(small);
+    m_txtRate->setTextMargins(0, 0, 0, 0);
+    m_txtRate->setFrame(false);
+    connect(m_txtRate, &QLineEdit::editingFinished, this, &frmPlayList::txtRate_LostFocus);
+
+    m_chooser = new QComboBox(m_framPL);
+    m_chooser->setObjectName(QStringLiteral("cboPlayListName"));
+    m_chooser->setGeometry(twipsRect(75, 225, 3615, 315));
+    connect(m_chooser, &QComboBox::currentIndexChanged, this, [this] { cboPlayListName_Click(); });
+
+    QFont bold = font();
+    bold.setBold(true);
+    m_btnPlus = makeButton(m_framPL, twipsRect(3720, 225, 375, 315), QStringLiteral("+"),
+                           QStringLiteral("Add New Playlist"));
+    m_btnPlus->setFont(bold);
+    m_btnMinus = makeButton(m_framPL, twipsRect(4080, 225, 375, 315), QStringLiteral("-"),
+                            QStringLiteral("Delete Current Playlist"));
+    m_btnMinus->setFont(bold);
+    m_btnMinus->hide();
+    m_btnMinus->setEnabled(false);
+    connect(m_btnPlus, &QPushButton::clicked, this, [this] { btnPlO_Click(1); });
+
+    m_grid = new EntryGrid(m_framPL);
+    m_grid->setObjectName(QStringLiteral("lstSelector"));
+    m_grid->setGeometry(twipsRect(60, 600, 5895, 1695));
+    m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_grid, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lstSelector_ItemClick(item); });
+    connect(m_grid, &QTreeWidget::itemDoubleClicked, this, [this] { lstSelector_DblClick(); });
+    connect(m_grid, &QWidget::customContextMenuRequested, this, &frmPlayList::lstSelector_RightPress);
+}
+
+void frmPlayList::buildMenu()
+{
+    static const char* const captions[] = {
+        "Play the List", "Play this Entry", "Loop this Entry", "-", "Add Entry...", "Edit Entry...",
+        "Delete from Playlist", "-", "Move Up", "Move Down", "-", "Stop", "-", "Export...", "Import...", "",
+        "Cancel"};
+    m_menu = new QMenu(QStringLiteral("Hidden-RightClick"), this);
+    for (int i = 0; i < 17; ++i) {
+        const QString caption = QString::fromLatin1(captions[i]);
+        QAction* action = caption == "-" ? m_menu->addSeparator() : m_menu->addAction(caption);
+        action->setData(i);
+        if (i == 15) action->setVisible(false);
+        if (caption != "-") connect(action, &QAction::triggered, this, [this, i] { MnuRightClick_Click(i); });
+    }
+    m_menu->setDefaultAction(m_menu->actions().at(2));
+}
+
+player::frmPlayer* frmPlayList::player() const { return forms::frmPlayer(); }
+
+player::MediaPlayer* frmPlayList::media() const { return player()->MediaPlayer1(); }
+
+// ---- Playlist store ---------------------------------------------------------------
+
+void frmPlayList::ReLoadINI()
+{
+    const storage::PlayListNames names = storage::readPlayListNames();
+    {
+        const QSignalBlocker block(m_chooser);
+        m_chooser->clear();
+        m_chooser->addItems(names.names);
+        m_chooser->setCurrentIndex(-1);
+    }
+    const int pick = names.selection();
+    if (pick >= 0) m_chooser->setCurrentIndex(pick);
+}
+
+void frmPlayList::AddNewPlayList(const QString& strNewList)
+{
+    storage::AddNewPlayList(strNewList);
+}
+
+void frmPlayList::btnPlO_Click(int)
+{
+    if (!storage::AddPlayListFromPrompt().isEmpty()) ReLoadINI();
+}
+
+void frmPlayList::cboPlayListName_Click()
+{
+    const QString name = m_chooser->currentText();
+    const QList<EntryRecord> entries = storage::loadPlayList(name);
+    m_grid->clearRows();
+    QList<QStringList> rows;
+    rows.reserve(entries.size());
+    for (const EntryRecord& e : entries) rows.append(rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops));
+    m_grid->appendRows(rows);
+    storage::setLastPlayList(name);
+}
+
+void frmPlayList::SavePlayList()
+{
+    QList<storage::EntryTexts> rows;
+    const int n = m_grid->rowCount();
+    rows.reserve(n);
+    for (int i = 1; i <= n; ++i) {
+        const QStringList t = m_grid->rowTexts(i);
+        rows.append({t[0], t[1], t[2], t[3], t[4]});
+    }
+    storage::SavePlayList(m_chooser->currentText(), rows);
+}
+
+// ---- Entry commands ---------------------------------------------------------------
+
+void frmPlayList::MnuRightClick_Click(int index)
+{
+    switch (index) {
+    case 0:
+        m_grid->selectRow(1);
+        playSelected(m_grid->selectedRow(), false);
+        break;
+    case 1: if (m_grid->selectedRow()) playSelected(m_grid->selectedRow(), false); break;
+    case 2: if (m_grid->selectedRow()) playSelected(m_grid->selectedRow(), true); break;
+    case 4: break;  // the entry editor
+    case 5: break;
+    case 6:
+        if (const int row = m_grid->selectedRow()) m_grid->removeRow(row);
+        SavePlayList();
+        break;
+    case 8: MoveListEntry(true); break;
+    case 9: MoveListEntry(false); break;
+    case 11: player()->playback()->stopPlayback(); break;
+    case 13: break;  // export
+    case 14: break;  // import
+    default: break;
+    }
+}
+
+void frmPlayList::playSelected(int row, bool loop)
+{
+    const QStringList t = m_grid->rowTexts(row);
+    player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop);
+    if (row > 0) CurrentID = row;
+}
+
+bool frmPlayList::showsPlayList() const { return !m_chooser->currentText().isEmpty(); }
+
+void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate,
+                               double dblCount, bool ByPassSave)
+{
+    if (!showsPlayList()) {
+        storage::showNoPlayListMessage(this);
+        return;
+    }
+    if (!app::mediaFileUsable(strFileName))
+        services::MsgBox(app::notFoundText(strFileName), services::MsgButtons::OK, services::MsgIcon::Critical,
+                         QString::fromLatin1(app::kFixEntryTitle), this);
+    m_grid->appendRow(rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount));
+    if (!ByPassSave) SavePlayList();
+}
+
+void frmPlayList::EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate,
+                                double dblCount, bool ByPassSave)
+{
+    writeRow(m_grid->selectedRow(), strFileName, dblStart, dblEnd, dblRate, dblCount);
+    if (!ByPassSave) SavePlayList();
+}
+
+void frmPlayList::writeRow(int row, const QString& file, double start, double end, double rate, double count)
+{
+    m_grid->setRowTexts(row, rowOf(file, start, end, rate, count));
+}
+
+void frmPlayList::MoveListEntry(bool blnUp)
+{
+    const int selected = m_grid->selectedRow();
+    const qint64 target = qint64(selected) + (blnUp ? -1 : 1);
+    if (blnUp && target < 1) return;
+    if (!blnUp && target > m_grid->rowCount()) return;
+    if (selected == 0) {
+        SavePlayList();  // nothing to move, but the list is written back as it is
+        return;
+    }
+    // Both rows are re-written in number-text form; a field that is no number becomes 0.
+    auto read = [this](int row) {
+        const QStringList t = m_grid->rowTexts(row);
+        QStringList out{t.value(0)};
+        for (int i = 1; i <= 4; ++i) out << numtext::format(numtext::parse(t.value(i)).value_or(0.0));
+        return out;
+    };
+    const QStringList a = read(selected);
+    const QStringList b = read(int(target));
+    m_grid->setRowTexts(selected, b);
+    m_grid->setRowTexts(int(target), a);
+    SavePlayList();
+    m_grid->selectRow(int(target));
+    m_grid->scrollToItem(m_grid->currentItem());
+}
+
+void frmPlayList::TrayControl(int lngIndex)
+{
+    if (lngIndex == 0) MnuRightClick_Click(0);
+    else if (lngIndex == 1) MnuRightClick_Click(2);
+}
+
+// ---- Grid events --------------------------------------------------------------------
+
+void frmPlayList::lstSelector_ItemClick(QTreeWidgetItem* item)
+{
+    if (item) m_grid->setToolTip(app::GetFileName(item->text(0)));
+}
+
+void frmPlayList::lstSelector_DblClick()
+{
+    const int row = m_grid->selectedRow();
+    if (row == 0) return;
+    const QString file = m_grid->rowTexts(row).value(0);
+    if (!app::mediaFileUsable(file)) {
+        services::MsgBox(app::notFoundText(file), services::MsgButtons::OK, services::MsgIcon::Critical,
+                         QString::fromLatin1(app::kFixEntryTitle), this);
+        return;
+    }
+    playSelected(row, true);
+}
+
+void frmPlayList::lstSelector_RightPress(const QPoint& at)
+{
+    m_menu->popup(m_grid->viewport()->mapToGlobal(at));
+}
+
+// ---- Grabber, rate box, toggle --------------------------------------------------------
+
+void frmPlayList::Timer1_Timer()
+{
+    m_txtCurPos->setText(numtext::format(media()->CurrentPosition()));
+    m_txtDuration->setText(numtext::format(media()->Duration()));
+}
+
+void frmPlayList::btnM1a_Click() { m_txtM1->setText(m_txtCurPos->text()); }
+void frmPlayList::btnM2a_Click() { m_txtM2->setText(m_txtCurPos->text()); }
+
+void frmPlayList::btnM1r_Click()
+{
+    if (const auto v = numtext::parse(m_txtM1->text())) media()->setCurrentPosition(*v);
+}
+
+void frmPlayList::btnM2r_Click()
+{
+    if (const auto v = numtext::parse(m_txtM2->text())) media()->setCurrentPosition(*v);
+}
+
+void frmPlayList::txtRate_LostFocus()
+{
+    const double r = numtext::parse(m_txtRate->text()).value_or(0.0);
+    m_txtRate->setText(numtext::format(r));
+    if (r != 0) media()->setRate(r);
+}
+
+void frmPlayList::imgEnabler_Click(int index)
+{
+    if (index != 0) return;
+    const int height = [&] {
+        if (m_shownPicture == m_pictures[2].cacheKey()) {
+            m_timer1->start();
+            m_imgEnabler0->setPixmap(m_pictures[1]);
+            m_shownPicture = m_pictures[1].cacheKey();
+            return twipsToPixels(kGrabberOpenHeight);
+        }
+        m_timer1->stop();
+        m_imgEnabler0->setPixmap(m_pictures[2]);
+        m_shownPicture = m_pictures[2].cacheKey();
+        return twipsToPixels(kGrabberFoldedHeight);
+    }();
+    m_framGrabber->resize(m_framGrabber->width(), height);
+    Form_Resize();
+}
+
+bool frmPlayList::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_imgEnabler0 && event->type() == QEvent::MouseButtonRelease) {
+        imgEnabler_Click(0);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- Layout ---------------------------------------------------------------------------
+
+void frmPlayList::applyMinimumWidth()
+{
+    const int frame = isVisible() ? frameGeometry().width() - width() : 0;
+    setMinimumWidth(std::max(0, twipsToPixels(kMinOuterWidth) - frame));
+}
+
+void frmPlayList::Form_Resize()
+{
+    if (isMinimized()) return;
+    const PanelLayout l = layoutPanel(services::pixelsToTwips(width()), services::pixelsToTwips(height()),
+                                      services::pixelsToTwips(m_framGrabber->height()),
+                                      services::pixelsToTwips(m_chooser->height()));
+    const QRect frame = twipsRect(l.framPL.left(), l.framPL.top(), l.framPL.width(), l.framPL.height());
+    m_framPL->setGeometry(frame.x(), frame.y(), frame.width(), frame.height() >= 0 ? frame.height() : m_framPL->height());
+    // Sizes that come out negative are skipped: the control keeps its last size.
+    if (l.gridHeight >= 0) m_grid->resize(m_grid->width(), twipsToPixels(l.gridHeight));
+    if (l.gridWidth >= 0) m_grid->resize(twipsToPixels(l.gridWidth), m_grid->height());
+    if (l.chooserWidth >= 0) m_chooser->resize(twipsToPixels(l.chooserWidth), m_chooser->height());
+    m_btnMinus->move(twipsToPixels(l.minusLeft), m_btnMinus->y());
+    m_btnPlus->move(twipsToPixels(l.plusLeft), m_btnPlus->y());
+}
+
+void frmPlayList::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmPlayList::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    applyMinimumWidth();
+}
+
+void frmPlayList::closeEvent(QCloseEvent* event)
+{
+    services::SaveFormPlacement(this);
+    if (!app::blnPanelClosed) {
+        hide();
+        event->ignore();
+        app::blnPanelClosed = true;
+        return;
+    }
+    event->accept();
+}
+
+} // namespace panel

@@ -1,0 +1,113 @@
+#pragma once
+// The control panel: the playlist chooser, the entry grid and its commands, the position
+// grabber and the rate box.
+#include <QPixmap>
+#include <QWidget>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QTreeWidgetItem;
+
+namespace player { class MediaPlayer; class frmPlayer; }
+
+namespace panel {
+
+class EntryGrid;
+
+class frmPlayList : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmPlayList(QWidget* owner = nullptr);
+    ~frmPlayList() override;
+
+    // The 1-based row of the entry last started; the list cursor.
+    qint32 CurrentID = 0;
+
+    // Store procedures.
+    void ReLoadINI();
+    void AddNewPlayList(const QString& strNewList);
+    void btnPlO_Click(int index);
+    void cboPlayListName_Click();
+    void SavePlayList();
+
+    // Entry commands.
+    void MnuRightClick_Click(int index);
+    void AddListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate, double dblCount,
+                      bool ByPassSave = false);
+    void EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate, double dblCount,
+                       bool ByPassSave = false);
+    void MoveListEntry(bool blnUp);
+    void TrayControl(int lngIndex);
+
+    // Grid events.
+    void lstSelector_ItemClick(QTreeWidgetItem* item);
+    void lstSelector_DblClick();
+    void lstSelector_RightPress(const QPoint& at);
+
+    // Grabber, rate box and toggle.
+    void Timer1_Timer();
+    void btnM1a_Click();
+    void btnM2a_Click();
+    void btnM1r_Click();
+    void btnM2r_Click();
+    void txtRate_LostFocus();
+    void imgEnabler_Click(int index);
+    void Form_Resize();
+
+    EntryGrid* lstSelector() const { return m_grid; }
+    QComboBox* cboPlayListName() const { return m_chooser; }
+    QMenu* RightClickMenu() const { return m_menu; }
+    QTimer* Timer1() const { return m_timer1; }
+    QLineEdit* txtCurPos() const { return m_txtCurPos; }
+    QLineEdit* txtDuration() const { return m_txtDuration; }
+    QLineEdit* txtM1() const { return m_txtM1; }
+    QLineEdit* txtM2() const { return m_txtM2; }
+    QLineEdit* txtRate() const { return m_txtRate; }
+    QGroupBox* framGrabber() const { return m_framGrabber; }
+    QGroupBox* framPL() const { return m_framPL; }
+    QLabel* imgEnabler0() const { return m_imgEnabler0; }
+    const QPixmap& imgEnablerPicture(int index) const { return m_pictures[index]; }
+    QPushButton* btnPlO(int index) const { return index == 0 ? m_btnMinus : m_btnPlus; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildGrabber();
+    void buildPlayList();
+    void buildMenu();
+    void playSelected(int row, bool loop);
+    bool showsPlayList() const;
+    void writeRow(int row, const QString& file, double start, double end, double rate, double count);
+    player::frmPlayer* player() const;
+    player::MediaPlayer* media() const;
+    void applyMinimumWidth();
+
+    QGroupBox* m_framGrabber = nullptr;
+    QGroupBox* m_framPL = nullptr;
+    QLabel* m_imgEnabler0 = nullptr;
+    QPixmap m_pictures[4];
+    qint64 m_shownPicture = 0;
+    QLineEdit* m_txtCurPos = nullptr;
+    QLineEdit* m_txtDuration = nullptr;
+    QLineEdit* m_txtM1 = nullptr;
+    QLineEdit* m_txtM2 = nullptr;
+    QLineEdit* m_txtRate = nullptr;
+    QComboBox* m_chooser = nullptr;
+    QPushButton* m_btnPlus = nullptr;
+    QPushButton* m_btnMinus = nullptr;
+    EntryGrid* m_grid = nullptr;
+    QMenu* m_menu = nullptr;
+    QTimer* m_timer1 = nullptr;
+    bool m_reloading = false;
+};
+
+} // namespace panel

@@ -1,0 +1,25 @@
+#include "player/listplay.h"
+
+#include "app/numbertext.h"
+
+#include <QStringList>
+
+namespace player {
+
+EntryRecord GetNextEntry(EntryList& list, qint32& currentId)
+{
+    qint64 n = qint64(currentId) + 1;
+    if (n < 1 || n > list.rowCount()) {
+        currentId = 0;
+        n = 1;
+        if (list.rowCount() < 1) return {};
+    }
+    const QStringList cells = list.rowTexts(int(n));
+    auto number = [&](int i) { return numtext::parse(cells.value(i)).value_or(0.0); };
+    EntryRecord r{qint32(n), cells.value(0), number(1), number(2), number(3), number(4)};
+    list.selectRow(int(n));
+    currentId = qint32(n);
+    return r;
+}
+
+} // namespace player

@@ -1,0 +1,23 @@
+#pragma once
+// List play: the entry that follows the list cursor, wrapping from the last row to the first.
+#include "app/entryrecord.h"
+
+#include <QString>
+
+namespace player {
+
+// The list as the player sees it: rows addressed from 1.
+class EntryList {
+public:
+    virtual ~EntryList() = default;
+    virtual int rowCount() const = 0;
+    // The row's five texts: file name, start, end, rate, loop.
+    virtual QStringList rowTexts(int row) const = 0;
+    virtual void selectRow(int row) = 0;
+};
+
+// The row after `currentId` (row 1 after the last), selected and made the cursor. An empty
+// list gives a record without a file name, which plays nothing.
+EntryRecord GetNextEntry(EntryList& list, qint32& currentId);
+
+} // namespace player

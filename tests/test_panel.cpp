@@ -1,0 +1,467 @@
+// The control panel through its real window: the grid, its commands, the grabber, the
+// layout, and list play on an engine whose clock the test drives.
+#include "app/forms.h"
+#include "app/globals.h"
+#include "panel/entrygrid.h"
+#include "panel/frmplaylist.h"
+#include "panel/panellayout.h"
+#include "player/enginefactory.h"
+#include "player/entryplayer.h"
+#include "player/frmplayer.h"
+#include "player/mediaplayer.h"
+#include "services/twips.h"
+#include "storage/modkelini.h"
+#include "storage/playliststore.h"
+#include "support/fakeengine.h"
+#include "support/testkit.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using panel::frmPlayList;
+
+class PanelTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir* dir = nullptr;
+    FakeEngine* engine = nullptr;
+    QString a, b, c, missing, empty;
+
+    frmPlayList* panel() { return forms::frmPlayList(); }
+    panel::EntryGrid* grid() { return panel()->lstSelector(); }
+    player::EntryPlayer* playback() { return forms::frmPlayer()->playback(); }
+
+    // A playlist "Drills" holding the given rows, shown by a fresh panel.
+    frmPlayList* openWith(const QList<storage::EntryTexts>& rows)
+    {
+        storage::AddNewPlayList("Drills");
+        storage::SavePlayList("Drills", rows);
+        return panel();
+    }
+    frmPlayList* openThree()
+    {
+        return openWith({{a, "0", "1", "1", "1"}, {b, "0", "1", "1", "1"}, {c, "0", "1", "1", "1"}});
+    }
+    QString ini(const QString& section, const QString& key)
+    {
+        return storage::DoINI(section, key, "<none>", false, "");
+    }
+    // Drives the clock, firing the player's timers every 10 ms; returns the rows that
+    // started playing, in order.
+    QList<int> runList(int ms)
+    {
+        QList<int> started;
+        int lastId = panel()->CurrentID;
+        QString lastPath = engine->path();
+        for (int t = 1; t <= ms; ++t) {
+            engine->advance(1);
+            if (t % 10) continue;
+            if (playback()->tmrLooper()->isActive()) playback()->tmrLooper_Timer();
+            if (playback()->tmrPlayer()->isActive()) playback()->tmrPlayer_Timer();
+            if (panel()->CurrentID != lastId || engine->path() != lastPath) {
+                started << panel()->CurrentID;
+                QCOMPARE(grid()->selectedRow(), panel()->CurrentID);  // the selection follows
+                lastId = panel()->CurrentID;
+                lastPath = engine->path();
+            }
+        }
+        return started;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QLocale::setDefault(QLocale::c());
+        player::setEngineFactory([this] { return engine = new FakeEngine; });
+    }
+
+    void init()
+    {
+        dir = new QTemporaryDir;
+        app::strIniPath = dir->filePath("vamplet.ini");
+        storage::dropIniCache();
+        a = testkit::writeFile(dir->filePath("a.wav"), 10);
+        b = testkit::writeFile(dir->filePath("b.wav"), 10);
+        c = testkit::writeFile(dir->filePath("c.wav"), 10);
+        missing = dir->filePath("gone.wav");
+        empty = testkit::writeFile(dir->filePath("empty.wav"), 0);
+        app::blnPanelClosed = false;
+    }
+
+    void cleanup()
+    {
+        forms::resetAll();
+        services::setInputAnswer({});
+        delete dir;
+    }
+
+    void controlsAndMenu()
+    {
+        frmPlayList* p = panel();
+        QCOMPARE(p->windowTitle(), QString("Control Panel"));
+        QVERIFY(p->windowFlags() & Qt::Tool);
+        QCOMPARE(p->parentWidget(), forms::frmPlayer());
+        QCOMPARE(grid()->columnCount(), 5);
+        QCOMPARE(grid()->headerItem()->text(2), QString("End"));
+        QCOMPARE(grid()->selectionMode(), QAbstractItemView::SingleSelection);
+        QCOMPARE(grid()->editTriggers(), QAbstractItemView::NoEditTriggers);
+        const QList<QAction*> items = p->RightClickMenu()->actions();
+        QCOMPARE(items.size(), 17);
+        QCOMPARE(p->RightClickMenu()->defaultAction()->text(), QString("Loop this Entry"));
+        QVERIFY(items[3]->isSeparator() && items[7]->isSeparator() && items[12]->isSeparator());
+        QVERIFY(!items[15]->isVisible());
+        QCOMPARE(items[16]->text(), QString("Cancel"));
+        QVERIFY(!p->btnPlO(0)->isVisible() && !p->btnPlO(0)->isEnabled());
+        QCOMPARE(p->txtM1()->text(), QString("0"));
+        QCOMPARE(p->txtRate()->text(), QString("1"));
+        QCOMPARE(p->txtRate()->maxLength(), 5);
+        QVERIFY(p->Timer1()->isActive());
+    }
+
+    void firstStartAndNewPlayLists()
+    {
+        testkit::MessageRecorder msgs;
+        frmPlayList* p = panel();
+        QCOMPARE(p->cboPlayListName()->count(), 0);
+        QCOMPARE(grid()->rowCount(), 0);
+        p->SavePlayList();
+        QCOMPARE(msgs.messages.size(), 1);
+        QVERIFY(msgs.messages[0].text.startsWith("You must create a playlist first!"));
+        QVERIFY(!QFile::exists(app::strIniPath));
+
+        services::setInputAnswer([](const services::InputRequest& r) {
+            return r.title == "New Play List" ? QString("My Play List") : QString();
+        });
+        p->btnPlO_Click(1);
+        QCOMPARE(p->cboPlayListName()->currentText(), QString("My Play List"));
+        QCOMPARE(ini("Main", "PlayListCount"), QString("1"));
+        QCOMPARE(ini("Main", "LastPlayList"), QString("My Play List"));
+        QCOMPARE(ini("My Play List", "FileCount"), QString("<none>"));
+
+        services::setInputAnswer([](const services::InputRequest&) { return QString(); });
+        p->btnPlO_Click(1);  // cancelled: nothing changes
+        QCOMPARE(ini("Main", "PlayListCount"), QString("1"));
+    }
+
+    void lastPlayListComesBack()
+    {
+        storage::AddNewPlayList("One");
+        storage::AddNewPlayList("Two");
+        storage::SavePlayList("One", {{a, "1", "2", "1", "1"}});
+        frmPlayList* p = panel();
+        QCOMPARE(p->cboPlayListName()->currentText(), QString("Two"));
+        p->cboPlayListName()->setCurrentIndex(0);
+        QCOMPARE(grid()->rowCount(), 1);
+        forms::resetAll();
+        QCOMPARE(panel()->cboPlayListName()->currentText(), QString("One"));
+        QCOMPARE(grid()->rowTexts(1), QStringList({a, "1", "2", "1", "1"}));
+    }
+
+    void zeroRateAndLoopShowAsOne()
+    {
+        openWith({{a, "0", "1", "0", ""}});
+        QCOMPARE(grid()->rowTexts(1), QStringList({a, "0", "1", "1", "1"}));
+    }
+
+    void doubleClick()
+    {
+        testkit::MessageRecorder msgs;
+        frmPlayList* p = openWith({{a, "1", "2", "1", "1"}, {missing, "0", "1", "1", "1"}, {empty, "0", "1", "1", "1"}});
+        p->lstSelector_DblClick();  // nothing selected
+        QCOMPARE(engine->loads, 0);
+
+        grid()->selectRow(1);
+        p->lstSelector_DblClick();
+        QCOMPARE(engine->path(), a);
+        QVERIFY(playback()->endless());
+        QCOMPARE(p->CurrentID, 1);
+
+        for (int row : {2, 3}) {
+            grid()->selectRow(row);
+            p->lstSelector_DblClick();
+            QCOMPARE(msgs.messages.last().title, QString("Please Fix this Entry!"));
+            QCOMPARE(msgs.messages.last().text, "Filename:\n'" + grid()->rowTexts(row)[0] + "'\nNot Found!");
+            QCOMPARE(p->CurrentID, 1);
+        }
+        QCOMPARE(msgs.messages.size(), 2);
+        QCOMPARE(engine->path(), a);
+    }
+
+    void itemClickSetsTheToolTip()
+    {
+        frmPlayList* p = openThree();
+        p->lstSelector_ItemClick(grid()->topLevelItem(1));
+        QCOMPARE(grid()->toolTip(), QString("b.wav"));
+    }
+
+    void moveUpAndDown()
+    {
+        frmPlayList* p = openWith({{a, "1.50", "2", "1", "1"}, {b, "3", "4.0", "1", "2"}, {c, "5", "6", "x", "1"}});
+        QCOMPARE(grid()->rowTexts(1)[1], QString("1.5"));  // loading already writes number text
+        // Rows as typed in the file are kept until a move rewrites them.
+        grid()->setRowTexts(1, {a, "1.50", "2", "1", "1"});
+        grid()->selectRow(1);
+        const QString before = ini("Drills", "FileName1");
+        p->MoveListEntry(true);  // first row up: nothing
+        QCOMPARE(grid()->rowTexts(1)[1], QString("1.50"));
+        QCOMPARE(ini("Drills", "FileName1"), before);
+
+        p->MoveListEntry(false);
+        QCOMPARE(grid()->rowTexts(1), QStringList({b, "3", "4", "1", "2"}));
+        QCOMPARE(grid()->rowTexts(2), QStringList({a, "1.5", "2", "1", "1"}));
+        QCOMPARE(grid()->selectedRow(), 2);
+        QCOMPARE(ini("Drills", "FileName1"), b);
+        QCOMPARE(ini("Drills", "FileStart2"), QString("1.5"));
+
+        grid()->setRowTexts(3, {c, "5", "6", "x", "1"});
+        p->MoveListEntry(false);  // a field that is no number is written back as 0
+        QCOMPARE(grid()->rowTexts(2), QStringList({c, "5", "6", "0", "1"}));
+        QCOMPARE(grid()->selectedRow(), 3);
+        p->MoveListEntry(false);  // last row down: nothing
+        QCOMPARE(grid()->selectedRow(), 3);
+        p->MoveListEntry(true);
+        QCOMPARE(grid()->selectedRow(), 2);
+        QCOMPARE(grid()->rowTexts(2)[0], a);
+    }
+
+    void deleteAsksNothing()
+    {
+        testkit::MessageRecorder msgs;
+        frmPlayList* p = openThree();
+        grid()->selectRow(2);
+        p->MnuRightClick_Click(6);
+        QCOMPARE(msgs.messages.size(), 0);
+        QCOMPARE(grid()->rowCount(), 2);
+        QCOMPARE(ini("Drills", "FileCount"), QString("2"));
+        QCOMPARE(ini("Drills", "FileName2"), c);
+        QCOMPARE(ini("Drills", "FileName3"), c);  // left over, ignored
+    }
+
+    void addAndEditEntries()
+    {
+        testkit::MessageRecorder msgs;
+        frmPlayList* p = panel();
+        p->AddListEntry(a, 1, 2, 1, 1);  // no playlist yet
+        QCOMPARE(msgs.messages.size(), 1);
+        QVERIFY(msgs.messages[0].text.startsWith("You must create a playlist first!"));
+        QCOMPARE(grid()->rowCount(), 0);
+
+        storage::AddNewPlayList("Drills");
+        p->ReLoadINI();
+        p->AddListEntry(a, 1.25, 2, 0, 0);
+        QCOMPARE(grid()->rowTexts(1), QStringList({a, "1.25", "2", "1", "1"}));
+        QCOMPARE(ini("Drills", "FileRate1"), QString("1"));
+
+        p->AddListEntry(missing, 0, 1, 2, 3);  // a warning, but the row is added
+        QCOMPARE(msgs.messages.size(), 2);
+        QCOMPARE(msgs.messages[1].title, QString("Please Fix this Entry!"));
+        QCOMPARE(grid()->rowCount(), 2);
+        QCOMPARE(ini("Drills", "FileCount"), QString("2"));
+
+        p->AddListEntry(b, 0, 1, 1, 1, true);  // not saved
+        QCOMPARE(grid()->rowCount(), 3);
+        QCOMPARE(ini("Drills", "FileCount"), QString("2"));
+
+        grid()->selectRow(2);
+        p->EditListEntry(c, 3, 4, 0, 0);
+        QCOMPARE(grid()->rowTexts(2), QStringList({c, "3", "4", "1", "1"}));
+        QCOMPARE(ini("Drills", "FileName2"), c);
+        QCOMPARE(ini("Drills", "FileCount"), QString("3"));
+    }
+
+    void trayControlAndStop()
+    {
+        frmPlayList* p = openThree();
+        grid()->selectRow(3);
+        p->TrayControl(2);
+        QCOMPARE(engine->loads, 0);
+        p->TrayControl(1);
+        QCOMPARE(engine->path(), c);
+        QVERIFY(playback()->endless());
+        QCOMPARE(p->CurrentID, 3);
+        p->TrayControl(0);
+        QCOMPARE(engine->path(), a);
+        QVERIFY(playback()->counted());
+        QCOMPARE(p->CurrentID, 1);
+        QCOMPARE(grid()->selectedRow(), 1);
+
+        p->MnuRightClick_Click(11);
+        QVERIFY(!playback()->counted() && !playback()->endless());
+        QCOMPARE(engine->state(), player::PlayState::Stopped);
+        QCOMPARE(p->CurrentID, 1);
+        p->MnuRightClick_Click(1);  // plays again at once
+        QVERIFY(playback()->counted());
+        for (int i : {3, 7, 15, 16}) p->MnuRightClick_Click(i);
+        QCOMPARE(grid()->rowCount(), 3);
+    }
+
+    void grabberAndRateBox()
+    {
+        frmPlayList* p = openThree();
+        engine->fileDuration = 101;
+        grid()->selectRow(1);
+        p->MnuRightClick_Click(2);
+        engine->seek(12.5);
+        p->Timer1_Timer();
+        QCOMPARE(p->txtCurPos()->text(), QString("12.5"));
+        QCOMPARE(p->txtDuration()->text(), QString("101"));
+        p->btnM1a_Click();
+        QCOMPARE(p->txtM1()->text(), QString("12.5"));
+        engine->seek(40);
+        p->btnM1r_Click();
+        QCOMPARE(engine->position(), 12.5);
+        p->txtM2()->setText("abc");
+        const int seeks = engine->seeks;
+        p->btnM2r_Click();
+        QCOMPARE(engine->seeks, seeks);
+
+        p->txtRate()->setText("1.50");
+        p->txtRate_LostFocus();
+        QCOMPARE(p->txtRate()->text(), QString("1.5"));
+        QCOMPARE(engine->rate(), 1.5);
+        for (const char* text : {"0", "x"}) {
+            p->txtRate()->setText(text);
+            p->txtRate_LostFocus();
+            QCOMPARE(p->txtRate()->text(), QString("0"));
+            QCOMPARE(engine->rate(), 1.5);
+        }
+    }
+
+    void layoutArithmetic()
+    {
+        const panel::PanelLayout open = panel::layoutPanel(6405, 3645, 1095, 315);
+        QCOMPARE(open.framPL.top(), 1200.0);
+        QCOMPARE(open.framPL.height(), 2445.0);
+        QCOMPARE(open.gridHeight, 2445.0 - 315 - 350);
+        QCOMPARE(open.gridWidth, 6255.0);
+        QCOMPARE(open.plusLeft, 6405.0 - 855);
+        const panel::PanelLayout folded = panel::layoutPanel(6405, 3645, 255, 315);
+        QCOMPARE(folded.framPL.top(), 360.0);
+        QCOMPARE(folded.gridHeight - open.gridHeight, 840.0);
+        const panel::PanelLayout bigger = panel::layoutPanel(7405, 4145, 1095, 315);
+        QCOMPARE(bigger.gridHeight - open.gridHeight, 500.0);
+        QCOMPARE(bigger.gridWidth - open.gridWidth, 1000.0);
+        QCOMPARE(bigger.chooserWidth - open.chooserWidth, 1000.0);
+        QCOMPARE(bigger.minusLeft - open.minusLeft, 1000.0);
+    }
+
+    void toggleFoldsAndOpens()
+    {
+        frmPlayList* p = panel();
+        p->resize(services::twipsSize(6525, 4000));
+        const int gridHeight = grid()->height();
+        const QPixmap open = p->imgEnabler0()->pixmap();
+        p->imgEnabler_Click(0);
+        QVERIFY(!p->Timer1()->isActive());
+        QCOMPARE(p->framGrabber()->height(), services::twipsToPixels(255));
+        QCOMPARE(p->framPL()->y(), services::twipsToPixels(360));
+        QCOMPARE(grid()->height() - gridHeight, services::twipsToPixels(1200) - services::twipsToPixels(360));
+        QCOMPARE(p->imgEnabler0()->pixmap().cacheKey(), p->imgEnablerPicture(2).cacheKey());
+        p->imgEnabler_Click(3);  // no other picture toggles
+        QVERIFY(!p->Timer1()->isActive());
+        p->imgEnabler_Click(0);
+        QVERIFY(p->Timer1()->isActive());
+        QCOMPARE(grid()->height(), gridHeight);
+        QCOMPARE(p->imgEnabler0()->pixmap().toImage(), open.toImage());
+    }
+
+    void minimumWidth()
+    {
+        frmPlayList* p = panel();
+        p->resize(50, 300);
+        QCOMPARE(p->width(), services::twipsToPixels(panel::kMinOuterWidth));
+    }
+
+    void closeHidesUntilExit()
+    {
+        frmPlayList* p = openThree();
+        forms::frmPlayer()->ShowControlPanel();
+        grid()->selectRow(2);
+        p->txtM1()->setText("7");
+        p->close();
+        QVERIFY(!p->isVisible());
+        QVERIFY(app::blnPanelClosed);
+        forms::frmPlayer()->ShowControlPanel();
+        QCOMPARE(forms::frmPlayList(), p);
+        QVERIFY(p->isVisible());
+        QCOMPARE(grid()->selectedRow(), 2);
+        QCOMPARE(p->txtM1()->text(), QString("7"));
+        QVERIFY(!app::blnPanelClosed);
+        app::blnPanelClosed = true;  // the program is ending
+        QPointer<frmPlayList> gone = p;
+        p->setAttribute(Qt::WA_DeleteOnClose);
+        p->close();
+        QVERIFY(gone.isNull());
+    }
+
+    void listPlaysRoundAndRound()
+    {
+        frmPlayList* p = openThree();
+        engine->fileDuration = 5;
+        p->MnuRightClick_Click(0);
+        QCOMPARE(p->CurrentID, 1);
+        QCOMPARE(runList(6000), QList<int>({2, 3, 1, 2, 3, 1}));
+    }
+
+    void playThisEntryContinuesAfterIt()
+    {
+        frmPlayList* p = openThree();
+        grid()->selectRow(2);
+        p->MnuRightClick_Click(1);
+        QCOMPARE(runList(3000), QList<int>({3, 1, 2}));
+    }
+
+    void deletedRowsWrapToTheFirst()
+    {
+        frmPlayList* p = openThree();
+        grid()->selectRow(2);
+        p->MnuRightClick_Click(1);
+        grid()->selectRow(3);
+        p->MnuRightClick_Click(6);
+        grid()->selectRow(2);
+        p->MnuRightClick_Click(6);  // the playing row itself
+        QCOMPARE(runList(1000), QList<int>({1}));
+    }
+
+    void oneRowRepeats()
+    {
+        frmPlayList* p = openWith({{a, "0", "0.5", "1", "2"}});
+        p->MnuRightClick_Click(0);
+        runList(3000);
+        QCOMPARE(p->CurrentID, 1);
+        QVERIFY(playback()->counted());
+        QCOMPARE(engine->path(), a);
+    }
+
+    void missingFileEndsListPlay()
+    {
+        testkit::MessageRecorder msgs;
+        frmPlayList* p = openWith({{a, "0", "1", "1", "1"}, {missing, "0", "1", "1", "1"}, {c, "0", "1", "1", "1"}});
+        p->MnuRightClick_Click(0);
+        runList(3000);
+        QCOMPARE(msgs.messages.size(), 1);
+        QCOMPARE(p->CurrentID, 2);
+        QVERIFY(!playback()->counted() && !playback()->endless());
+    }
+
+    void emptyListEndsIdle()
+    {
+        frmPlayList* p = openWith({});
+        p->MnuRightClick_Click(0);  // nothing to play
+        QCOMPARE(engine->loads, 0);
+        forms::frmPlayer()->PlayPosition(a, "0", "0.5", "1", "1", false);
+        runList(1000);
+        QVERIFY(!playback()->counted());
+        QCOMPARE(p->CurrentID, 0);
+    }
+};
+
+QTEST_MAIN(PanelTest)
+#include "test_panel.moc"
