@@ -1,0 +1,319 @@
+#include "storage/inifile.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace storage {
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined map to
+// the C1 controls of the same number, as Windows itself does, so they round-trip.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+bool isQuote(QChar c) { return c == u'"' || c == u'\''; }
+
+bool hasLineBreak(const QString& s)
+{
+    return s.contains(u'\n') || s.contains(u'\r');
+}
+
+} // namespace
+
+QString IniFile::decodeWindows1252(const QByteArray& bytes)
+{
+    QString out(bytes.size(), Qt::Uninitialized);
+    QChar* d = out.data();
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        *d++ = (b >= 0x80 && b < 0xA0) ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b));
+    }
+    return out;
+}
+
+std::optional<QByteArray> IniFile::encodeWindows1252(const QString& text)
+{
+    QByteArray out(text.size(), Qt::Uninitialized);
+    char* d = out.data();
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            *d++ = static_cast<char>(u);
+            continue;
+        }
+        int found = -1;
+        for (int i = 0; i < 32; ++i)
+            if (kCp1252High[i] == u) { found = i; break; }
+        if (found < 0) return std::nullopt;
+        *d++ = static_cast<char>(0x80 + found);
+    }
+    return out;
+}
+
+IniFile::IniFile()
+{
+    m_sections.append(Section{QString(), false, QString(), {}, {}});
+    m_sectionIndex.insert(QString(), 0);
+}
+
+QString IniFile::fold(const QString& name) { return name.toCaseFolded(); }
+
+void IniFile::parseLine(const QString& raw, Line& line, bool& isHeader, QString& headerName)
+{
+    isHeader = false;
+    line.raw = raw;
+    const QStringView t = QStringView(raw).trimmed();
+    if (t.isEmpty() || t.front() == u';' || t.front() == u'#') return;
+    if (t.front() == u'[') {
+        const qsizetype close = t.lastIndexOf(u']');
+        if (close > 0) {
+            isHeader = true;
+            headerName = t.mid(1, close - 1).trimmed().toString();
+        }
+        return;
+    }
+    const qsizetype eq = t.indexOf(u'=');
+    if (eq <= 0) return;
+    const QStringView key = t.left(eq).trimmed();
+    if (key.isEmpty()) return;
+    QStringView value = t.mid(eq + 1).trimmed();
+    if (value.size() >= 2 && isQuote(value.front()) && value.back() == value.front())
+        value = value.mid(1, value.size() - 2);
+    line.key = key.toString();
+    line.value = value.toString();
+}
+
+IniFile IniFile::fromBytes(const QByteArray& bytes)
+{
+    IniFile doc;
+    QByteArray body = bytes;
+    QString text;
+    if (body.startsWith("\xEF\xBB\xBF")) {
+        doc.m_bom = true;
+        body.remove(0, 3);
+        text = QString::fromUtf8(body);
+    } else {
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        text = utf8(body);
+        if (utf8.hasError()) {
+            text = decodeWindows1252(body);
+            doc.m_encoding = Encoding::Windows1252;
+        }
+    }
+
+    const qsizetype firstLf = text.indexOf(u'\n');
+    if (firstLf >= 0) doc.m_eol = (firstLf > 0 && text[firstLf - 1] == u'\r') ? QStringLiteral("\r\n")
+                                                                                 : QStringLiteral("\n");
+    doc.m_finalEol = text.isEmpty() || text.endsWith(u'\n');
+
+    QList<QStringView> rawLines = QStringView(text).split(u'\n');
+    if (doc.m_finalEol && !rawLines.isEmpty()) rawLines.removeLast();
+
+    Section* current = &doc.m_sections.front();
+    Line line;
+    bool isHeader = false;
+    QString headerName;
+    for (QStringView rawView : rawLines) {
+        if (rawView.endsWith(u'\r')) rawView.chop(1);
+        line = Line{};
+        parseLine(rawView.toString(), line, isHeader, headerName);
+        if (isHeader) {
+            doc.m_sections.append(Section{headerName, true, line.raw, {}, {}});
+            current = &doc.m_sections.back();
+            continue;
+        }
+        if (!line.key.isEmpty()) {
+            const QString k = fold(line.key);
+            if (!current->keyIndex.contains(k)) current->keyIndex.insert(k, int(current->lines.size()));
+        }
+        current->lines.append(std::move(line));
+    }
+    // Backwards, so that the first section of a name wins.
+    doc.m_sectionIndex.clear();
+    for (int i = int(doc.m_sections.size()) - 1; i >= 0; --i)
+        doc.m_sectionIndex.insert(fold(doc.m_sections[i].name), i);
+    return doc;
+}
+
+QString IniFile::joinedText() const
+{
+    qsizetype size = 0;
+    for (const Section& s : m_sections) {
+        if (s.hasHeader) size += s.headerRaw.size() + m_eol.size();
+        for (const Line& l : s.lines) size += l.raw.size() + m_eol.size();
+    }
+    QString out;
+    out.reserve(size);
+    bool first = true;
+    auto put = [&](const QString& raw) {
+        if (!first) out += m_eol;
+        out += raw;
+        first = false;
+    };
+    for (const Section& s : m_sections) {
+        if (s.hasHeader) put(s.headerRaw);
+        for (const Line& l : s.lines) put(l.raw);
+    }
+    if (!first && m_finalEol) out += m_eol;
+    return out;
+}
+
+IniFile::Encoding IniFile::outputEncoding() const
+{
+    if (m_encoding == Encoding::Utf8) return Encoding::Utf8;
+    return encodeWindows1252(joinedText()) ? Encoding::Windows1252 : Encoding::Utf8;
+}
+
+QByteArray IniFile::toBytes() const
+{
+    const QString text = joinedText();
+    if (m_encoding == Encoding::Windows1252) {
+        if (auto bytes = encodeWindows1252(text)) return *bytes;
+    }
+    QByteArray out = text.toUtf8();
+    if (m_bom) out.prepend("\xEF\xBB\xBF");
+    return out;
+}
+
+bool IniFile::save(const QString& path, QString* error) const
+{
+    auto fail = [error](const QString& why) {
+        if (error) *error = why;
+        return false;
+    };
+    const QFileInfo info(path);
+    if (info.isDir()) return fail(QStringLiteral("is a folder"));
+    if (info.exists() && !info.isWritable()) return fail(QStringLiteral("the file is read-only"));
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
+    const QByteArray bytes = toBytes();
+    if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(why);
+    }
+    if (!file.commit()) return fail(file.errorString());
+    return true;
+}
+
+int IniFile::findSectionIndex(const QString& name) const
+{
+    if (m_lastSectionIndex >= 0 && name == m_lastSectionName) return m_lastSectionIndex;
+    const QString trimmed = name.trimmed();
+    const int index = m_sectionIndex.value(fold(trimmed), -1);
+    if (index >= 0) {
+        m_lastSectionName = name;
+        m_lastSectionIndex = index;
+    }
+    return index;
+}
+
+const IniFile::Section* IniFile::findSection(const QString& name) const
+{
+    const int index = findSectionIndex(name);
+    return index < 0 ? nullptr : &m_sections[index];
+}
+
+std::optional<QString> IniFile::value(const QString& section, const QString& key) const
+{
+    const Section* s = findSection(section);
+    if (!s) return std::nullopt;
+    const int at = s->keyIndex.value(fold(key.trimmed()), -1);
+    if (at < 0) return std::nullopt;
+    return s->lines[at].value;
+}
+
+QString IniFile::value(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    return value(section, key).value_or(defaultValue);
+}
+
+QString IniFile::quoteIfNeeded(const QString& value)
+{
+    if (value.isEmpty()) return value;
+    const bool padded = value.front().isSpace() || value.back().isSpace();
+    const bool quoted = value.size() >= 2 && isQuote(value.front()) && value.back() == value.front();
+    return (padded || quoted) ? u'"' + value + u'"' : value;
+}
+
+IniFile::Section& IniFile::addSection(const QString& name)
+{
+    // Keep sections apart by one blank line, as hand-written files usually are.
+    Section& last = m_sections.back();
+    const bool empty = m_sections.size() == 1 && last.lines.isEmpty();
+    const bool endsBlank = !last.lines.isEmpty() && last.lines.back().raw.trimmed().isEmpty();
+    if (!empty && !endsBlank) last.lines.append(Line{});
+    m_sections.append(Section{name, true, u'[' + name + u']', {}, {}});
+    m_sectionIndex.insert(fold(name), int(m_sections.size() - 1));
+    return m_sections.back();
+}
+
+bool IniFile::setValue(const QString& section, const QString& key, const QString& value)
+{
+    const QString name = section.trimmed();
+    const QString k = key.trimmed();
+    if (k.isEmpty() || k.contains(u'=') || k.front() == u'[' || k.front() == u';' || k.front() == u'#')
+        return false;
+    if (hasLineBreak(name) || hasLineBreak(k) || hasLineBreak(value)) return false;
+
+    const int index = findSectionIndex(section);
+    Section& s = index < 0 ? addSection(name) : m_sections[index];
+
+    const QString folded = fold(k);
+    const int at = s.keyIndex.value(folded, -1);
+    if (at >= 0) {
+        Line& line = s.lines[at];
+        if (line.value == value) return true;
+        line.value = value;
+        line.raw = line.key + u'=' + quoteIfNeeded(value);
+        m_modified = true;
+        return true;
+    }
+
+    // After the section's last non-blank line; only blank lines move down, and they
+    // are not in the key index.
+    qsizetype pos = s.lines.size();
+    while (pos > 0 && s.lines[pos - 1].raw.trimmed().isEmpty()) --pos;
+    s.lines.insert(pos, Line{k + u'=' + quoteIfNeeded(value), k, value});
+    s.keyIndex.insert(folded, int(pos));
+    m_modified = true;
+    return true;
+}
+
+bool IniFile::hasSection(const QString& section) const { return findSection(section) != nullptr; }
+
+QStringList IniFile::sectionNames() const
+{
+    QStringList names;
+    for (int i = 0; i < m_sections.size(); ++i) {
+        const Section& s = m_sections[i];
+        if (s.hasHeader && m_sectionIndex.value(fold(s.name), -1) == i) names.append(s.name);
+    }
+    return names;
+}
+
+QStringList IniFile::keys(const QString& section) const
+{
+    QStringList names;
+    const Section* s = findSection(section);
+    if (!s) return names;
+    for (int i = 0; i < s->lines.size(); ++i) {
+        const Line& l = s->lines[i];
+        if (!l.key.isEmpty() && s->keyIndex.value(fold(l.key), -1) == i) names.append(l.key);
+    }
+    return names;
+}
+
+int IniFile::keyCount(const QString& section) const
+{
+    const Section* s = findSection(section);
+    return s ? int(s->keyIndex.size()) : 0;
+}
+
+} // namespace storage

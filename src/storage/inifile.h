@@ -1,0 +1,113 @@
+#pragma once
+// An INI document held in memory: parsed once, queried and changed by section and key,
+// written back with every line it did not change kept as it was.
+//
+// Reading rules (close to the Windows private-profile functions, so files written by
+// other tools read the same):
+//  - "[name]" starts a section; the name runs to the last "]" on the line, blanks
+//    around it ignored. "key=value" lines belong to the section above them; blanks
+//    around key and value are ignored and one pair of matching quotes ("..." or '...')
+//    around a value is removed.
+//  - Section and key names match without regard to letter case. The first section and
+//    the first key of a name win; later duplicates are kept in the file but unused.
+//  - Lines starting with ";" or "#", lines without "=", and anything else not
+//    understood are kept and rewritten unchanged. Lines above the first section form
+//    a section with the empty name.
+//  - Bytes that are valid UTF-8 are read as UTF-8 (a byte-order mark is kept);
+//    anything else is read as Windows-1252, the code page old INI files were written in.
+//
+// Writing rules:
+//  - A changed key keeps its place; a new key goes after the last non-blank line of
+//    its section; a new section goes at the end of the file after a blank line.
+//  - A value that has blanks at either end or is itself quoted is written in double
+//    quotes so that it reads back exactly.
+//  - Line endings are those of the file (the first line break decides); a new file
+//    gets CRLF, which every INI reader accepts.
+//  - The text is written as Windows-1252 when it was read that way and every character
+//    still fits, so an old file stays readable by old tools; otherwise as UTF-8.
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace storage {
+
+class IniFile {
+public:
+    enum class Encoding { Utf8, Windows1252 };
+
+    IniFile();
+
+    // Parses the bytes of a file; never fails (what is not understood is kept as text).
+    static IniFile fromBytes(const QByteArray& bytes);
+    QByteArray toBytes() const;
+
+    // Atomic: the bytes go to a temporary file in the same folder, which then replaces
+    // the target, so the target is never seen half-written. Refuses a target that
+    // exists but is not writable. On failure the target is unchanged and `error`
+    // (when given) says why.
+    bool save(const QString& path, QString* error = nullptr) const;
+
+    std::optional<QString> value(const QString& section, const QString& key) const;
+    QString value(const QString& section, const QString& key, const QString& defaultValue) const;
+
+    // Creates the section and key as needed. False (and nothing changed) when a name or
+    // the value cannot be stored on one line: a line break anywhere, an empty key, a
+    // key containing "=" or starting like a section or comment.
+    bool setValue(const QString& section, const QString& key, const QString& value);
+
+    bool hasSection(const QString& section) const;
+    // Names as written in the file, first occurrences only, in file order.
+    QStringList sectionNames() const;
+    QStringList keys(const QString& section) const;
+    int keyCount(const QString& section) const;
+
+    Encoding sourceEncoding() const { return m_encoding; }
+    // The encoding toBytes() will use now.
+    Encoding outputEncoding() const;
+    QString lineEnding() const { return m_eol; }
+    // True once a setValue changed something since parsing or the last markSaved().
+    bool isModified() const { return m_modified; }
+    void markSaved() { m_modified = false; }
+
+    static QString decodeWindows1252(const QByteArray& bytes);
+    // Empty optional when a character has no Windows-1252 byte.
+    static std::optional<QByteArray> encodeWindows1252(const QString& text);
+
+private:
+    struct Line {
+        QString raw;  // the text written back
+        QString key;  // empty for lines that are not key lines
+        QString value;
+    };
+    struct Section {
+        QString name;    // trimmed, as in the file
+        bool hasHeader;  // false only for the lines above the first header
+        QString headerRaw;
+        QList<Line> lines;
+        QHash<QString, int> keyIndex;  // case-folded key -> index in lines
+    };
+
+    static QString fold(const QString& name);
+    static void parseLine(const QString& raw, Line& line, bool& isHeader, QString& headerName);
+    static QString quoteIfNeeded(const QString& value);
+    const Section* findSection(const QString& name) const;
+    int findSectionIndex(const QString& name) const;
+    Section& addSection(const QString& name);
+    QString joinedText() const;
+
+    QList<Section> m_sections;
+    QHash<QString, int> m_sectionIndex;  // case-folded name -> index in m_sections
+    Encoding m_encoding = Encoding::Utf8;
+    bool m_bom = false;
+    QString m_eol = QStringLiteral("\r\n");
+    bool m_finalEol = true;
+    bool m_modified = false;
+    // A playlist save looks up the same section tens of thousands of times in a row.
+    mutable QString m_lastSectionName;
+    mutable int m_lastSectionIndex = -1;
+};
+
+} // namespace storage
