@@ -106,11 +106,17 @@ void setLastPlayList(const QString& name)
     write(kMain, kLastPlayList, name);
 }
 
+void showNoPlayListMessage(QWidget* parent)
+{
+    services::MsgBox(QStringLiteral("You must create a playlist first!\nClick on the + button next to the drop down box"),
+                     services::MsgButtons::OK, services::MsgIcon::None, QString(), parent);
+}
+
 SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows)
 {
     // The rule belongs to saving, wherever the save is started from.
     if (name.isEmpty()) {
-        services::MsgBox(QStringLiteral("You must create a playlist first!\nClick on the + button next to the drop down box"));
+        showNoPlayListMessage();
         return SaveResult::NoPlayList;
     }
     IniBatch batch;

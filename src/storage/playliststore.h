@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 namespace storage {
 
 // One grid row as the grid shows it; the store writes these texts unchanged.
@@ -47,6 +49,9 @@ QString AddPlayListFromPrompt();
 QList<EntryRecord> loadPlayList(const QString& name);
 
 void setLastPlayList(const QString& name);
+
+// "You must create a playlist first!": what adding or saving says when no playlist is shown.
+void showNoPlayListMessage(QWidget* parent = nullptr);
 
 enum class SaveResult {
     Saved,
