@@ -1,5 +1,6 @@
 #include "app/forms.h"
 
+#include "editor/frmedit.h"
 #include "panel/frmplaylist.h"
 #include "player/frmplayer.h"
 
@@ -9,6 +10,7 @@ namespace forms {
 namespace {
 QPointer<player::frmPlayer> g_player;
 QPointer<panel::frmPlayList> g_panel;
+QPointer<editor::frmEdit> g_edit;
 }
 
 player::frmPlayer* frmPlayer()
@@ -23,8 +25,15 @@ panel::frmPlayList* frmPlayList()
     return g_panel;
 }
 
+editor::frmEdit* frmEdit()
+{
+    if (!g_edit) g_edit = new editor::frmEdit(frmPlayList());
+    return g_edit;
+}
+
 void resetAll()
 {
+    delete g_edit.data();
     delete g_panel.data();
     delete g_player.data();
 }

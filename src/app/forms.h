@@ -3,12 +3,15 @@
 
 namespace player { class frmPlayer; }
 namespace panel { class frmPlayList; }
+namespace editor { class frmEdit; }
 
 namespace forms {
 
 player::frmPlayer* frmPlayer();
 // The control panel, owned by the player window.
 panel::frmPlayList* frmPlayList();
+// The entry editor, owned by the control panel.
+editor::frmEdit* frmEdit();
 
 // Destroys every window so the next use creates it anew (tests).
 void resetAll();

@@ -4,6 +4,7 @@
 #include "app/forms.h"
 #include "app/globals.h"
 #include "app/numbertext.h"
+#include "editor/frmedit.h"
 #include "panel/entrygrid.h"
 #include "panel/panellayout.h"
 #include "player/entryplayer.h"
@@ -280,8 +281,13 @@ void frmPlayList::MnuRightClick_Click(int index)
         break;
     case 1: if (m_grid->selectedRow()) playSelected(m_grid->selectedRow(), false); break;
     case 2: if (m_grid->selectedRow()) playSelected(m_grid->selectedRow(), true); break;
-    case 4: break;  // the entry editor
-    case 5: break;
+    case 4: forms::frmEdit()->LoadAdd(QString(), QString(), QString(), QString(), QString(), this); break;
+    case 5:
+        if (const int row = m_grid->selectedRow()) {
+            const QStringList t = m_grid->rowTexts(row);
+            forms::frmEdit()->LoadEdit(t[0], t[1], t[2], t[3], t[4], this);
+        }
+        break;
     case 6:
         if (const int row = m_grid->selectedRow()) m_grid->removeRow(row);
         SavePlayList();

@@ -92,13 +92,17 @@ QString FileDialog(const FileDialogRequest& request, QWidget* parent)
     case FileDialogKind::Save:
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
         break;
     case FileDialogKind::Folder:
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
         break;
     }
-    if (!request.filters.isEmpty()) dialog.setNameFilters(request.filters);
+    if (!request.filters.isEmpty()) {
+        dialog.setNameFilters(request.filters);
+        dialog.selectNameFilter(request.filters.value(request.filterIndex, request.filters.front()));
+    }
     if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
     if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted) return {};

@@ -44,8 +44,10 @@ struct FileDialogRequest {
     QString title;
     QString folder;        // initial folder
     QString fileName;      // proposed file name
-    QStringList filters;   // Qt filter strings, first one selected
+    QStringList filters;   // Qt filter strings
+    int filterIndex = 0;   // 0-based filter selected when the dialog opens
     QString defaultSuffix; // appended to a typed name without an extension
+    bool confirmOverwrite = true;  // save: ask before replacing an existing file
 };
 
 // Returns the chosen path, or an empty string when the user cancels.

@@ -1,0 +1,370 @@
+#include "editor/frmedit.h"
+
+#include "app/filecheck.h"
+#include "app/forms.h"
+#include "app/numbertext.h"
+#include "panel/frmplaylist.h"
+#include "player/enginefactory.h"
+#include "player/mediaplayer.h"
+#include "services/keldialogs.h"
+#include "services/messages.h"
+#include "services/placement.h"
+#include "services/twips.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <cmath>
+
+using services::twipsRect;
+
+namespace editor {
+namespace {
+
+QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at)
+{
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(at);
+    return l;
+}
+
+QLineEdit* makeBox(QWidget* parent, const QString& text, const QRect& at, bool right, const QString& tip = {})
+{
+    auto* box = new QLineEdit(text, parent);
+    box->setGeometry(at);
+    if (right) box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    box->setToolTip(tip);
+    return box;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& caption, const QRect& at, const QString& tip = {})
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setGeometry(at);
+    b->setToolTip(tip);
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmEdit"));
+    setWindowTitle(QStringLiteral("List Entries"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(services::twipsSize(7485, 3135));
+    setModal(false);
+
+    m_framEdit = new QGroupBox(QStringLiteral("Add / Edit:"), this);
+    m_framEdit->setGeometry(twipsRect(0, 0, 6255, 3135));
+    QWidget* f = m_framEdit;
+
+    auto* instructions = makeLabel(f, QStringLiteral("Press Add New to create a new entry with this information.  "
+                                                     "Press Apply to change the currently selected entry."),
+                                   twipsRect(120, 195, 3015, 570));
+    instructions->setWordWrap(true);
+    QFont small = instructions->font();
+    small.setPointSizeF(6.75);
+    instructions->setFont(small);
+    makeLabel(f, QStringLiteral("File Path and Location:"), twipsRect(120, 840, 1635, 195));
+    m_txtFileName = makeBox(f, QString(), twipsRect(120, 1080, 3015, 285), false);
+    m_btnBrowse = makeButton(f, QStringLiteral("..."), twipsRect(3120, 1080, 375, 285), QStringLiteral("Browse for File"));
+    makeLabel(f, QStringLiteral("Start Position:"), twipsRect(240, 1560, 975, 195));
+    m_txtStart = makeBox(f, QStringLiteral("0"), twipsRect(240, 1800, 1080, 285), true);
+    makeLabel(f, QStringLiteral("Stop Position:"), twipsRect(1440, 1560, 975, 195));
+    m_txtStop = makeBox(f, QStringLiteral("10"), twipsRect(1440, 1800, 1050, 285), true);
+    makeLabel(f, QStringLiteral("Rate:"), twipsRect(2670, 1440, 390, 195));
+    m_txtRate = makeBox(f, QStringLiteral("1"), twipsRect(2670, 1620, 615, 285), true,
+                        QStringLiteral("Rate of 1 is normal, .5 Plays at Half Speed, 2 plays at double speed"));
+    makeLabel(f, QStringLiteral("Loops:"), twipsRect(2670, 1980, 480, 195));
+    m_txtLoops = makeBox(f, QStringLiteral("1"), twipsRect(2670, 2160, 615, 285), true);
+
+    struct Mad { const char* caption; double left, width; const char* tip; };
+    static const Mad mads[6] = {
+        {"M1", 240, 270, "Place Position saved in Memory 1 into Start Position"},
+        {"M2", 615, 270, "Place Position saved in Memory 2 into Start Position"},
+        {"TP", 1005, 255, "Place Test Position into Start Position"},
+        {"M1", 1455, 270, ""},
+        {"M2", 1800, 270, "Place Position saved in Memory 2 into Stop Position"},
+        {"TP", 2160, 255, "Place Test Position into Stop Position"}};
+    for (int i = 0; i < 6; ++i) {
+        m_lblMad[i] = makeLabel(f, QString::fromLatin1(mads[i].caption), twipsRect(mads[i].left, 2085, mads[i].width, 195));
+        QFont bold = m_lblMad[i]->font();
+        bold.setBold(true);
+        m_lblMad[i]->setFont(bold);
+        m_lblMad[i]->setToolTip(QString::fromLatin1(mads[i].tip));
+        m_lblMad[i]->setCursor(Qt::PointingHandCursor);
+        m_lblMad[i]->installEventFilter(this);
+    }
+
+    m_player = new player::MediaPlayer(player::makeEngine(), f);
+    m_player->setObjectName(QStringLiteral("MediaPlayer1"));
+    m_player->setGeometry(twipsRect(3600, 120, 2535, 2355));
+
+    m_sldPos = new QSlider(Qt::Horizontal, f);
+    m_sldPos->setGeometry(twipsRect(120, 2520, 6015, 495));
+    m_sldPos->setRange(0, 100);
+    m_sldPos->setSingleStep(1);
+    m_sldPos->setPageStep(5);
+    m_sldPos->setTickPosition(QSlider::TicksBelow);
+    m_sldPos->setTickInterval(5);
+    m_sldPos->setToolTip(QStringLiteral("More Sensitive Position Mover"));
+
+    m_cmdOK = makeButton(this, QStringLiteral("Add New"), twipsRect(6360, 120, 1095, 375),
+                         QStringLiteral("Add Current Setting into new List Entry"));
+    m_cmdApply = makeButton(this, QStringLiteral("Apply"), twipsRect(6360, 600, 1095, 375),
+                            QStringLiteral("Overwrite Current Setting of Selected List Entry"));
+    m_btnTest = makeButton(this, QStringLiteral("&Test"), twipsRect(6360, 1440, 1095, 375));
+    m_cmdCancel = makeButton(this, QStringLiteral("Close"), twipsRect(6360, 2160, 1095, 375),
+                             QStringLiteral("Close this window without further changes"));
+
+    QWidget* order[] = {m_txtFileName, m_btnBrowse, m_txtStart, m_txtStop, m_cmdOK,  m_cmdApply,
+                        m_cmdCancel,   m_txtRate,   m_txtLoops, m_btnTest, m_player, m_sldPos};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    m_tmrLooper = new QTimer(this);
+    m_tmrLooper->setInterval(5);
+    m_tmrLooper->setTimerType(Qt::PreciseTimer);
+
+    connect(m_cmdOK, &QPushButton::clicked, this, &frmEdit::cmdOK_Click);
+    connect(m_cmdApply, &QPushButton::clicked, this, &frmEdit::cmdApply_Click);
+    connect(m_cmdCancel, &QPushButton::clicked, this, &frmEdit::cmdCancel_Click);
+    connect(m_btnTest, &QPushButton::clicked, this, &frmEdit::btnTest_Click);
+    connect(m_btnBrowse, &QPushButton::clicked, this, &frmEdit::btnBrowse_Click);
+    connect(m_txtLoops, &QLineEdit::editingFinished, this, &frmEdit::txtLoops_LostFocus);
+    connect(m_txtRate, &QLineEdit::editingFinished, this, &frmEdit::txtRate_LostFocus);
+    connect(m_tmrLooper, &QTimer::timeout, this, &frmEdit::tmrLooper_Timer);
+    connect(m_sldPos, &QSlider::valueChanged, this, &frmEdit::sldPos_Change);
+    connect(m_player, &player::MediaPlayer::PlayStateChange, this, &frmEdit::MediaPlayer1_PlayStateChange);
+}
+
+frmEdit::~frmEdit() = default;
+
+// ---- Opening and closing -------------------------------------------------------------
+
+void frmEdit::LoadAdd(const QString& strFileName, const QString& strStart, const QString& strStop,
+                      const QString& strRate, const QString& strLoops, QWidget* Daddy)
+{
+    load(QStringLiteral("Add New List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy);
+}
+
+void frmEdit::LoadEdit(const QString& strFileName, const QString& strStart, const QString& strStop,
+                       const QString& strRate, const QString& strLoops, QWidget* Daddy)
+{
+    load(QStringLiteral("Edit List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy);
+}
+
+void frmEdit::load(const QString& caption, const QString& file, const QString& start, const QString& stop,
+                   const QString& rate, const QString& loops, QWidget* daddy)
+{
+    if (!m_loaded) Form_Load(daddy);
+    setWindowTitle(caption);
+    m_txtFileName->setText(file);
+    m_txtStart->setText(start);
+    m_txtStop->setText(stop);
+    m_txtRate->setText(rate);
+    m_txtLoops->setText(loops);
+    show();
+    raise();
+    activateWindow();
+    m_txtFileName->setFocus();
+}
+
+void frmEdit::Form_Load(QWidget* daddy)
+{
+    m_loaded = true;
+    if (daddy && parentWidget() != daddy) setParent(daddy, windowFlags());
+    if (daddy) {
+        // Under the control panel, unless a stored place says otherwise.
+        const QRect panel = daddy->frameGeometry();
+        move(panel.left(), panel.top() + panel.height() + services::twipsToPixels(50));
+    }
+    services::RestoreFormPlacement(this);
+}
+
+void frmEdit::Form_Unload()
+{
+    if (!m_loaded) return;
+    m_loaded = false;
+    services::SaveFormPlacement(this);
+    // The window's test player and its loop go with the window.
+    m_tmrLooper->stop();
+    m_player->clearLoop();
+    m_player->Stop();
+    m_player->setFileName(QString());
+    m_btnTest->setDefault(false);
+    if (QWidget* panel = parentWidget()) {
+        panel->activateWindow();
+        panel->setFocus();
+    }
+}
+
+void frmEdit::cmdCancel_Click() { reject(); }
+
+// Close, Esc and the close box all end here.
+void frmEdit::reject()
+{
+    Form_Unload();
+    QDialog::reject();
+}
+
+void frmEdit::closeEvent(QCloseEvent* event)
+{
+    QDialog::closeEvent(event);
+}
+
+// ---- Checking and handing on -----------------------------------------------------------
+
+bool frmEdit::ValidateEntry()
+{
+    // A box that does not convert ends the check silently; the fields before it keep
+    // their new values.
+    if (!numtext::assignIfParsed(numtext::parseZeroPrefixed(m_txtStart->text()), mdblEditStart)) return false;
+    if (!numtext::assignIfParsed(numtext::parseZeroPrefixed(m_txtStop->text()), mdblEditStop)) return false;
+    if (!numtext::assignIfParsed(numtext::parseZeroPrefixed(m_txtRate->text()), mdblEditRate)) return false;
+    if (!numtext::assignIfParsed(numtext::parseZeroPrefixed(m_txtLoops->text()), mdblEditLoops)) return false;
+    if (mdblEditRate == 0) mdblEditRate = 1;
+    if (mdblEditLoops == 0) mdblEditLoops = 1;
+    if (m_txtFileName->text().trimmed().isEmpty()) {
+        services::MsgBox(QStringLiteral("Cannot add with out a File"), services::MsgButtons::OK,
+                         services::MsgIcon::None, QString(), this);
+        return false;
+    }
+    if (mdblEditStart <= mdblEditStop) return true;
+    services::MsgBox(QStringLiteral("Stop Position cannot be before Start position!\nCannot play in Reverse in this version."),
+                     services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
+    return false;
+}
+
+void frmEdit::cmdOK_Click()
+{
+    if (!ValidateEntry()) return;
+    forms::frmPlayList()->AddListEntry(m_txtFileName->text().trimmed(), mdblEditStart, mdblEditStop, mdblEditRate,
+                                       mdblEditLoops, false);
+}
+
+void frmEdit::cmdApply_Click()
+{
+    if (!ValidateEntry()) return;
+    forms::frmPlayList()->EditListEntry(m_txtFileName->text().trimmed(), mdblEditStart, mdblEditStop, mdblEditRate,
+                                        mdblEditLoops, false);
+}
+
+void frmEdit::txtLoops_LostFocus()
+{
+    if (numtext::leadingNumber(QStringLiteral("0") + m_txtLoops->text()) == 0) m_txtLoops->setText(QStringLiteral("1"));
+}
+
+void frmEdit::txtRate_LostFocus()
+{
+    if (numtext::leadingNumber(m_txtRate->text()) == 0) m_txtRate->setText(QStringLiteral("1"));
+}
+
+// ---- Test player and position tools ------------------------------------------------------
+
+void frmEdit::showNotFound(const QString& file)
+{
+    services::MsgBox(app::notFoundText(file), services::MsgButtons::OK, services::MsgIcon::Critical,
+                     QStringLiteral("Not Found"), this);
+}
+
+void frmEdit::btnTest_Click()
+{
+    const QString file = m_txtFileName->text();
+    numtext::assignIfParsed(numtext::parse(m_txtStart->text()), mdblTestStart);
+    numtext::assignIfParsed(numtext::parse(m_txtStop->text()), mdblTestStop);
+    m_player->Stop();
+
+    if (!file.isEmpty()) {
+        if (!app::mediaFileUsable(file)) {
+            showNotFound(file);
+            return;
+        }
+        if (const auto start = numtext::parse(m_txtStart->text())) m_player->setCurrentPosition(*start);
+        if (const auto rate = numtext::parse(m_txtRate->text())) m_player->setRate(*rate);
+        // The engine repeats the stretch itself; the timer stays as the fallback and the
+        // slider's follower.
+        m_player->setLoop({mdblTestStart, mdblTestStop, player::LoopRange::kEndless, false});
+        if (m_player->FileName() != file) m_player->setFileName(file);
+        else m_player->Play();
+        m_tmrLooper->start();
+    }
+    m_btnTest->setDefault(true);
+}
+
+void frmEdit::tmrLooper_Timer()
+{
+    if (m_player->CurrentPosition() >= mdblTestStop) m_player->setCurrentPosition(mdblTestStart);
+    if (m_player->PlayState() == 2) {
+        mblnSliderBusy = true;
+        const double duration = m_player->Duration();
+        if (duration > 0) {
+            const double value = std::nearbyint(m_player->CurrentPosition() / duration * 101.0);
+            if (value >= 0 && value <= 100) m_sldPos->setValue(int(value));
+        }
+        mblnSliderBusy = false;
+    }
+}
+
+void frmEdit::MediaPlayer1_PlayStateChange(int, int newState)
+{
+    if (newState == 0) m_tmrLooper->stop();
+}
+
+void frmEdit::sldPos_Change()
+{
+    if (mblnSliderBusy) return;
+    mblnSliderBusy = true;
+    m_player->setCurrentPosition(m_sldPos->value() / 101.0 * m_player->Duration());
+    mblnSliderBusy = false;
+}
+
+void frmEdit::lblMad_Click(int index)
+{
+    if (index < 0 || index > 5) return;
+    panel::frmPlayList* panel = forms::frmPlayList();
+    QLineEdit* target = index < 3 ? m_txtStart : m_txtStop;
+    switch (index % 3) {
+    case 0: target->setText(panel->txtM1()->text()); break;
+    case 1: target->setText(panel->txtM2()->text()); break;
+    case 2: target->setText(numtext::format(m_player->CurrentPosition())); break;
+    }
+}
+
+void frmEdit::btnBrowse_Click()
+{
+    QString proposed = m_txtFileName->text();
+    const QString path = services::OpenMediaFile(proposed, QString(), QStringLiteral("File to open"), QString(), QString());
+    if (path.isEmpty()) return;
+    m_txtFileName->setText(path);
+    if (!app::mediaFileUsable(path)) {
+        showNotFound(path);
+        return;
+    }
+    if (m_player->FileName() != path) {
+        m_player->Stop();
+        m_player->setFileName(path);
+        // The length is shown at once, not whenever the load happens to finish.
+        m_player->engine()->waitForLoad(player::MediaPlayer::kOpenTimeoutMs);
+    }
+    m_txtStart->setText(numtext::format(m_player->CurrentPosition()));
+    m_txtStop->setText(numtext::format(m_player->Duration()));
+}
+
+bool frmEdit::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease)
+        for (int i = 0; i < 6; ++i)
+            if (watched == m_lblMad[i]) {
+                lblMad_Click(i);
+                return true;
+            }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace editor

@@ -1,0 +1,96 @@
+#pragma once
+// The entry editor: one entry's file, start, stop, rate and loops, checked and handed to
+// the control panel, with a test player of its own to find the positions.
+#include <QDialog>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTimer;
+
+namespace player { class MediaPlayer; }
+
+namespace editor {
+
+class frmEdit : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmEdit(QWidget* parent = nullptr);
+    ~frmEdit() override;
+
+    void LoadAdd(const QString& strFileName, const QString& strStart, const QString& strStop,
+                 const QString& strRate, const QString& strLoops, QWidget* Daddy);
+    void LoadEdit(const QString& strFileName, const QString& strStart, const QString& strStop,
+                  const QString& strRate, const QString& strLoops, QWidget* Daddy);
+
+    void cmdOK_Click();
+    void cmdApply_Click();
+    void cmdCancel_Click();
+    void txtLoops_LostFocus();
+    void txtRate_LostFocus();
+
+    void btnTest_Click();
+    void tmrLooper_Timer();
+    void sldPos_Change();
+    void lblMad_Click(int index);
+    void btnBrowse_Click();
+
+    // Values handed on by the last check.
+    double mdblEditStart = 0;
+    double mdblEditStop = 0;
+    double mdblEditRate = 0;
+    double mdblEditLoops = 0;
+    // The stretch the test repeats.
+    double mdblTestStart = 0;
+    double mdblTestStop = 0;
+    bool mblnSliderBusy = false;
+
+    QLineEdit* txtFileName() const { return m_txtFileName; }
+    QLineEdit* txtStart() const { return m_txtStart; }
+    QLineEdit* txtStop() const { return m_txtStop; }
+    QLineEdit* txtRate() const { return m_txtRate; }
+    QLineEdit* txtLoops() const { return m_txtLoops; }
+    QPushButton* btnTest() const { return m_btnTest; }
+    QPushButton* cmdOK() const { return m_cmdOK; }
+    QPushButton* cmdCancel() const { return m_cmdCancel; }
+    QSlider* sldPos() const { return m_sldPos; }
+    QTimer* tmrLooper() const { return m_tmrLooper; }
+    QLabel* lblMad(int index) const { return m_lblMad[index]; }
+    player::MediaPlayer* MediaPlayer1() const { return m_player; }
+    bool isLoadedWindow() const { return m_loaded; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void load(const QString& caption, const QString& file, const QString& start, const QString& stop,
+              const QString& rate, const QString& loops, QWidget* daddy);
+    void Form_Load(QWidget* daddy);
+    void Form_Unload();
+    bool ValidateEntry();
+    void showNotFound(const QString& file);
+    void MediaPlayer1_PlayStateChange(int oldState, int newState);
+
+    QGroupBox* m_framEdit = nullptr;
+    QLineEdit* m_txtFileName = nullptr;
+    QLineEdit* m_txtStart = nullptr;
+    QLineEdit* m_txtStop = nullptr;
+    QLineEdit* m_txtRate = nullptr;
+    QLineEdit* m_txtLoops = nullptr;
+    QPushButton* m_btnBrowse = nullptr;
+    QPushButton* m_cmdOK = nullptr;
+    QPushButton* m_cmdApply = nullptr;
+    QPushButton* m_btnTest = nullptr;
+    QPushButton* m_cmdCancel = nullptr;
+    QLabel* m_lblMad[6] = {};
+    QSlider* m_sldPos = nullptr;
+    QTimer* m_tmrLooper = nullptr;
+    player::MediaPlayer* m_player = nullptr;
+    bool m_loaded = false;
+};
+
+} // namespace editor

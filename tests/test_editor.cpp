@@ -1,0 +1,336 @@
+// The entry editor through its real window, with an engine whose clock the test drives.
+#include "app/forms.h"
+#include "app/globals.h"
+#include "editor/frmedit.h"
+#include "panel/entrygrid.h"
+#include "panel/frmplaylist.h"
+#include "player/enginefactory.h"
+#include "player/mediaplayer.h"
+#include "storage/modkelini.h"
+#include "storage/playliststore.h"
+#include "support/fakeengine.h"
+#include "support/testkit.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using editor::frmEdit;
+
+class EditorTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir* dir = nullptr;
+    FakeEngine* engine = nullptr;  // the last one made: the editor's own
+    QString a, b;
+
+    panel::frmPlayList* panel() { return forms::frmPlayList(); }
+    panel::EntryGrid* grid() { return panel()->lstSelector(); }
+    frmEdit* openAdd()
+    {
+        panel()->MnuRightClick_Click(4);
+        return forms::frmEdit();
+    }
+    void fill(frmEdit* e, const QString& file, const QString& start, const QString& stop, const QString& rate,
+              const QString& loops)
+    {
+        e->txtFileName()->setText(file);
+        e->txtStart()->setText(start);
+        e->txtStop()->setText(stop);
+        e->txtRate()->setText(rate);
+        e->txtLoops()->setText(loops);
+    }
+    // Runs the editor's clock, firing its loop every 5 ms.
+    void run(frmEdit* e, int ms)
+    {
+        for (int t = 1; t <= ms; ++t) {
+            engine->advance(1);
+            if (t % 5 == 0 && e->tmrLooper()->isActive()) e->tmrLooper_Timer();
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QLocale::setDefault(QLocale::c());
+        player::setEngineFactory([this] { return engine = new FakeEngine; });
+    }
+    void init()
+    {
+        dir = new QTemporaryDir;
+        app::strIniPath = dir->filePath("vamplet.ini");
+        storage::dropIniCache();
+        storage::AddNewPlayList("Drills");
+        a = testkit::writeFile(dir->filePath("a.wav"), 10);
+        b = testkit::writeFile(dir->filePath("b.wav"), 10);
+    }
+    void cleanup()
+    {
+        forms::resetAll();
+        services::setFileAnswer({});
+        delete dir;
+    }
+
+    void opensEmptyForAdd()
+    {
+        frmEdit* e = openAdd();
+        QCOMPARE(e->windowTitle(), QString("Add New List Entry"));
+        QVERIFY(e->isVisible());
+        QCOMPARE(e->parentWidget(), panel());
+        for (QLineEdit* box : {e->txtFileName(), e->txtStart(), e->txtStop(), e->txtRate(), e->txtLoops()})
+            QVERIFY(box->text().isEmpty());
+        QVERIFY(!e->btnTest()->isDefault());
+        QVERIFY(!e->cmdOK()->isDefault());
+        QCOMPARE(e->lblMad(5)->text(), QString("TP"));
+        QCOMPARE(e->sldPos()->maximum(), 100);
+    }
+
+    void validation()
+    {
+        testkit::MessageRecorder msgs;
+        frmEdit* e = openAdd();
+        e->cmdOK_Click();
+        QCOMPARE(msgs.messages.size(), 1);
+        QCOMPARE(msgs.messages[0].text, QString("Cannot add with out a File"));
+        QCOMPARE(msgs.messages[0].title, QString("Vamplet"));
+        QCOMPARE(msgs.messages[0].icon, services::MsgIcon::None);
+
+        fill(e, "   ", "1", "2", "1", "1");
+        e->cmdOK_Click();
+        QCOMPARE(msgs.messages.last().text, QString("Cannot add with out a File"));
+
+        fill(e, a, "20", "10", "1", "1");
+        e->cmdOK_Click();
+        QCOMPARE(msgs.messages.last().text,
+                 QString("Stop Position cannot be before Start position!\nCannot play in Reverse in this version."));
+        QCOMPARE(grid()->rowCount(), 0);
+
+        fill(e, a, "12.5", "12.5", "1", "1");  // equal passes
+        e->cmdOK_Click();
+        QCOMPARE(grid()->rowCount(), 1);
+        QCOMPARE(msgs.messages.size(), 3);
+
+        fill(e, "  " + b + " ", "", "", "", "");
+        e->cmdOK_Click();
+        QCOMPARE(grid()->rowTexts(2), QStringList({b, "0", "0", "1", "1"}));  // trimmed; empty as 0, 0, 1, 1
+
+        fill(e, a, "1", "2", ".5", "2.5");
+        e->cmdOK_Click();
+        QCOMPARE(grid()->rowTexts(3), QStringList({a, "1", "2", "0.5", "2.5"}));
+        QCOMPARE(storage::DoINI("Drills", "FileLoop3", "", false, ""), QString("2.5"));
+
+        fill(e, a, "1", "2", "-1", "1");  // silently nothing
+        e->cmdOK_Click();
+        QCOMPARE(grid()->rowCount(), 3);
+        QCOMPARE(msgs.messages.size(), 3);
+        QCOMPARE(e->mdblEditStart, 1.0);  // converted before the failing box
+    }
+
+    void addNewTwiceAndApplyOnTheSelectedRow()
+    {
+        frmEdit* e = openAdd();
+        fill(e, a, "1", "2", "1", "1");
+        e->cmdOK_Click();
+        e->cmdOK_Click();
+        QCOMPARE(grid()->rowCount(), 2);
+        QCOMPARE(grid()->rowTexts(1), grid()->rowTexts(2));
+        QVERIFY(e->isVisible());  // stays open
+
+        grid()->selectRow(1);
+        panel()->MnuRightClick_Click(5);
+        QCOMPARE(e->windowTitle(), QString("Edit List Entry"));
+        QCOMPARE(e->txtStart()->text(), QString("1"));
+        grid()->selectRow(2);  // another row chosen meanwhile
+        fill(e, b, "3", "4", "2", "5");
+        e->cmdApply_Click();
+        QCOMPARE(grid()->rowTexts(2), QStringList({b, "3", "4", "2", "5"}));
+        QCOMPARE(grid()->rowTexts(1)[0], a);
+        QCOMPARE(storage::DoINI("Drills", "FileName2", "", false, ""), b);
+    }
+
+    void lostFocusRules()
+    {
+        frmEdit* e = openAdd();
+        const QList<QPair<QString, QString>> loops = {{"-3", "1"}, {"abc", "1"}, {"", "1"}, {"2.5", "2.5"}, {"0", "1"}};
+        for (const auto& [in, out] : loops) {
+            e->txtLoops()->setText(in);
+            e->txtLoops_LostFocus();
+            QCOMPARE(e->txtLoops()->text(), out);
+        }
+        const QList<QPair<QString, QString>> rates = {{"-3", "-3"}, {"abc", "1"}, {"", "1"}, {".5", ".5"}, {"0", "1"}};
+        for (const auto& [in, out] : rates) {
+            e->txtRate()->setText(in);
+            e->txtRate_LostFocus();
+            QCOMPARE(e->txtRate()->text(), out);
+        }
+    }
+
+    void testLoopsALoadedFile()
+    {
+        frmEdit* e = openAdd();
+        engine->fileDuration = 10;
+        fill(e, a, "0", "10", "1", "1");
+        e->btnTest_Click();  // loads it
+        fill(e, a, "2", "4", "1", "7");
+        e->btnTest_Click();
+        QCOMPARE(engine->loads, 1);
+        QCOMPARE(engine->position(), 2.0);
+        QVERIFY(e->tmrLooper()->isActive());
+        QVERIFY(e->btnTest()->isDefault());
+        for (int i = 0; i < 100; ++i) {
+            run(e, 57);
+            QVERIFY(engine->position() >= 2.0 && engine->position() < 4.0);
+        }
+    }
+
+    void testStartsANewFileFromItsBeginning()
+    {
+        frmEdit* e = openAdd();
+        engine->fileDuration = 10;
+        fill(e, a, "2", "4", "1", "1");
+        e->btnTest_Click();
+        QCOMPARE(engine->path(), a);
+        QCOMPARE(engine->position(), 0.0);
+        run(e, 3900);
+        QVERIFY(engine->position() > 3.8);
+        run(e, 200);
+        QVERIFY(engine->position() >= 2.0 && engine->position() < 2.2);
+    }
+
+    void testWithoutOrWithAMissingFile()
+    {
+        testkit::MessageRecorder msgs;
+        frmEdit* e = openAdd();
+        fill(e, "", "1", "2", "1", "1");
+        e->btnTest_Click();
+        QVERIFY(e->btnTest()->isDefault());
+        QCOMPARE(engine->stops, 1);
+        QCOMPARE(engine->loads, 0);
+        QVERIFY(msgs.messages.isEmpty());
+
+        forms::resetAll();
+        e = openAdd();
+        const QString gone = dir->filePath("gone.wav");
+        fill(e, gone, "1", "2", "1", "1");
+        e->btnTest_Click();
+        QCOMPARE(msgs.messages.size(), 1);
+        QCOMPARE(msgs.messages[0].title, QString("Not Found"));
+        QCOMPARE(msgs.messages[0].text, "Filename:\n'" + gone + "'\nNot Found!");
+        QVERIFY(!e->btnTest()->isDefault());
+        QVERIFY(!e->tmrLooper()->isActive());
+    }
+
+    void startThatIsNoNumberKeepsThePrevious()
+    {
+        frmEdit* e = openAdd();
+        engine->fileDuration = 20;
+        fill(e, a, "3", "5", "1", "1");
+        e->btnTest_Click();
+        QCOMPARE(e->mdblTestStart, 3.0);
+        engine->seek(4.5);
+        const int seeks = engine->seeks;
+        fill(e, a, "abc", "6", "1", "1");
+        e->btnTest_Click();
+        QCOMPARE(e->mdblTestStart, 3.0);
+        QCOMPARE(e->mdblTestStop, 6.0);
+        QCOMPARE(engine->seeks, seeks);  // the position is not set before playing
+    }
+
+    void stopBeyondTheEndPlaysOnce()
+    {
+        frmEdit* e = openAdd();
+        engine->fileDuration = 3;
+        fill(e, a, "1", "9", "1", "1");
+        e->btnTest_Click();
+        run(e, 3500);
+        QCOMPARE(engine->state(), player::PlayState::Stopped);
+        QVERIFY(!e->tmrLooper()->isActive());
+    }
+
+    void sliderFollowsAndMoves()
+    {
+        frmEdit* e = openAdd();
+        engine->fileDuration = 101;
+        fill(e, a, "0", "101", "1", "1");
+        e->btnTest_Click();
+        e->sldPos()->setValue(50);  // the user moves it
+        QCOMPARE(engine->position(), 50.0);
+        engine->seek(25.25);
+        e->tmrLooper_Timer();
+        QCOMPARE(e->sldPos()->value(), 25);  // a quarter of the clip
+        QCOMPARE(engine->position(), 25.25);  // following does not move the player
+        engine->seek(26.5);
+        e->tmrLooper_Timer();
+        QCOMPARE(e->sldPos()->value(), 26);  // halves go to even
+        engine->seek(100.8);
+        e->tmrLooper_Timer();
+        QCOMPARE(e->sldPos()->value(), 100);
+    }
+
+    void positionLabels()
+    {
+        frmEdit* e = openAdd();
+        panel()->txtM1()->setText("");
+        panel()->txtM2()->setText("7.25");
+        engine->fileDuration = 60;
+        fill(e, a, "9", "9", "1", "1");
+        e->btnTest_Click();
+        engine->seek(12.345);
+        e->lblMad_Click(0);
+        QCOMPARE(e->txtStart()->text(), QString(""));  // even an empty memory is copied
+        e->lblMad_Click(4);
+        QCOMPARE(e->txtStop()->text(), QString("7.25"));
+        e->lblMad_Click(5);
+        QCOMPARE(e->txtStop()->text(), QString("12.345"));
+        e->lblMad_Click(6);
+        QCOMPARE(e->txtStop()->text(), QString("12.345"));
+    }
+
+    void browse()
+    {
+        frmEdit* e = openAdd();
+        engine->fileDuration = 42.5;
+        e->txtFileName()->setText("proposed.wav");
+        QString proposed;
+        services::setFileAnswer([&](const services::FileDialogRequest& r) {
+            proposed = r.fileName;
+            return QString();
+        });
+        e->btnBrowse_Click();
+        QCOMPARE(proposed, QString("proposed.wav"));
+        QCOMPARE(e->txtFileName()->text(), QString("proposed.wav"));  // cancelled: unchanged
+        QCOMPARE(engine->loads, 0);
+
+        services::setFileAnswer([&](const services::FileDialogRequest&) { return b; });
+        e->btnBrowse_Click();
+        QCOMPARE(e->txtFileName()->text(), b);
+        QCOMPARE(engine->path(), b);
+        QCOMPARE(e->txtStart()->text(), QString("0"));
+        QCOMPARE(e->txtStop()->text(), QString("42.5"));
+    }
+
+    void closeAndReopen()
+    {
+        frmEdit* e = openAdd();
+        fill(e, a, "1", "2", "1", "1");
+        e->cmdOK_Click();
+        e->btnTest_Click();
+        QVERIFY(e->btnTest()->isDefault());
+        QTest::keyClick(e, Qt::Key_Escape);
+        QVERIFY(!e->isVisible());
+        QVERIFY(!e->tmrLooper()->isActive());
+        QCOMPARE(engine->path(), QString());  // the test player went with the window
+        QCOMPARE(e->mdblEditStart, 1.0);       // the editor's fields stay
+        e = openAdd();
+        QVERIFY(e->isVisible());
+        QVERIFY(!e->btnTest()->isDefault());
+    }
+};
+
+QTEST_MAIN(EditorTest)
+#include "test_editor.moc"
