@@ -267,7 +267,10 @@ private slots:
         engine->seek(26.5);
         e->tmrLooper_Timer();
         QCOMPARE(e->sldPos()->value(), 26);  // halves go to even
-        engine->seek(100.8);
+        engine->seek(100.4);
+        e->tmrLooper_Timer();
+        QCOMPARE(e->sldPos()->value(), 100);
+        engine->seek(100.8);  // 101 is past the slider's end: it stays where it was
         e->tmrLooper_Timer();
         QCOMPARE(e->sldPos()->value(), 100);
     }
