@@ -2,6 +2,7 @@
 
 #include "editor/frmedit.h"
 #include "panel/frmplaylist.h"
+#include "player/frmlook.h"
 #include "player/frmplayer.h"
 
 #include <QPointer>
@@ -11,7 +12,16 @@ namespace {
 QPointer<player::frmPlayer> g_player;
 QPointer<panel::frmPlayList> g_panel;
 QPointer<editor::frmEdit> g_edit;
+QPointer<player::frmLook> g_look;
 }
+
+player::frmLook* frmLook()
+{
+    if (!g_look) g_look = new player::frmLook(frmPlayer());
+    return g_look;
+}
+
+bool hasLook() { return !g_look.isNull(); }
 
 player::frmPlayer* frmPlayer()
 {
@@ -33,6 +43,7 @@ editor::frmEdit* frmEdit()
 
 void resetAll()
 {
+    delete g_look.data();
     delete g_edit.data();
     delete g_panel.data();
     delete g_player.data();

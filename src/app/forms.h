@@ -1,7 +1,7 @@
 #pragma once
 // Each window exists at most once, created on first use through its accessor here.
 
-namespace player { class frmPlayer; }
+namespace player { class frmPlayer; class frmLook; }
 namespace panel { class frmPlayList; }
 namespace editor { class frmEdit; }
 
@@ -12,6 +12,11 @@ player::frmPlayer* frmPlayer();
 panel::frmPlayList* frmPlayList();
 // The entry editor, owned by the control panel.
 editor::frmEdit* frmEdit();
+
+// The file properties viewer, owned by the player window.
+player::frmLook* frmLook();
+// Whether the viewer exists now (it is created by frmLook()).
+bool hasLook();
 
 // Destroys every window so the next use creates it anew (tests).
 void resetAll();

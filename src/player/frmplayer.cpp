@@ -2,18 +2,23 @@
 
 #include "app/commandline.h"
 #include "app/forms.h"
+#include "app/globals.h"
+#include "app/programicon.h"
 #include "panel/entrygrid.h"
 #include "panel/frmplaylist.h"
-#include "player/listplay.h"
-#include "app/globals.h"
 #include "player/enginefactory.h"
 #include "player/entryplayer.h"
+#include "player/frmlook.h"
+#include "player/keltray.h"
+#include "player/listplay.h"
 #include "player/mediaplayer.h"
+#include "services/keldialogs.h"
 #include "services/placement.h"
 #include "services/twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -23,6 +28,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmPlayer"));
     setWindowTitle(QString::fromLatin1(app::kAppTitle));
+    setWindowIcon(app::programIcon());
 
     auto* client = new QWidget(this);
     auto* layout = new QVBoxLayout(client);
@@ -42,11 +48,61 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
 
     m_tmrTrayIcon = new QTimer(this);
     m_tmrTrayIcon->setInterval(400);
+    connect(m_tmrTrayIcon, &QTimer::timeout, this, &frmPlayer::tmrTrayIcon_Timer);
+    m_tray = new TrayIcon(this);
+    connect(m_tray, &TrayIcon::doubleClicked, this, &frmPlayer::showFromTray);
+    connect(m_tray, &TrayIcon::contextRequested, this, &frmPlayer::openTrayMenu);
 
+    buildMenus();
     m_endProcess = [] { QApplication::exit(0); };
 }
 
 frmPlayer::~frmPlayer() = default;
+
+void frmPlayer::buildMenus()
+{
+    struct Item { const char* caption; QKeySequence key; bool visible; };
+    const Item file[10] = {{"", {}, false},
+                           {"&Control Panel...", QKeySequence(Qt::Key_F8), true},
+                           {"-", {}, true},
+                           {"&Open...", QKeySequence(Qt::Key_F2), true},
+                           {"-", {}, true},
+                           {"hidden", {}, false},
+                           {"-", {}, false},
+                           {"File Properties...", QKeySequence(Qt::CTRL | Qt::Key_P), true},
+                           {"-", {}, true},
+                           {"E&xit", {}, true}};
+    m_menuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    m_menuFile->setObjectName(QStringLiteral("MenuFile"));
+    for (int i = 1; i <= 9; ++i) {
+        const QString caption = QString::fromLatin1(file[i].caption);
+        QAction* a = caption == "-" ? m_menuFile->addSeparator() : m_menuFile->addAction(caption);
+        a->setShortcut(file[i].key);
+        a->setVisible(file[i].visible);
+        if (caption != "-") connect(a, &QAction::triggered, this, [this, i] { MnuFile_Click(i); });
+        m_mnuFile[i] = a;
+    }
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("MenuHelp"));
+    QAction* about = help->addAction(QStringLiteral("&About"));
+    about->setObjectName(QStringLiteral("MenuAbout"));
+    connect(about, &QAction::triggered, this, &frmPlayer::MenuAbout_Click);
+
+    // Never in the menu bar: it pops up from the tray icon.
+    m_menuTray = new QMenu(QStringLiteral("MenuTray"), this);
+    m_menuTray->setObjectName(QStringLiteral("MenuTrayControl"));
+    const char* const tray[10] = {"",       "Sho&w", "-",      "Play &List", "Loop &Current Item", "-",
+                                  "&Pause", "&Stop", "-",      "Cancel"};
+    for (int i = 1; i <= 9; ++i) {
+        const QString caption = QString::fromLatin1(tray[i]);
+        if (caption == "-") {
+            m_menuTray->addSeparator();
+            continue;
+        }
+        QAction* a = m_menuTray->addAction(caption);
+        connect(a, &QAction::triggered, this, [this, i] { mnuTray_Click(i); });
+    }
+}
 
 void frmPlayer::InitPlayer(const QString& commandLine)
 {
@@ -56,6 +112,12 @@ void frmPlayer::InitPlayer(const QString& commandLine)
     ShowControlPanel();
     if (!commandLine.isEmpty()) OpenCommandLine(commandLine);
     services::RestoreFormPlacement(this);
+    // Without a notification area the program runs on without an icon, and minimising
+    // leaves the window where the task bar can bring it back.
+    if (TrayIcon::available()) {
+        m_tray->AddTrayIcon(QString::fromLatin1(app::kAppTitle), windowIcon());
+        m_hideOnMinimise = true;
+    }
 }
 
 void frmPlayer::ShowControlPanel()
@@ -77,6 +139,99 @@ void frmPlayer::OpenCommandLine(const QString& commandLine)
     PlayPosition(app::commandLinePath(commandLine), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"),
                  QStringLiteral("1"), false);
 }
+
+// ---- Menus --------------------------------------------------------------------------
+
+void frmPlayer::MnuFile_Click(int index)
+{
+    switch (index) {
+    case 1: ShowControlPanel(); break;
+    case 3: {
+        QString name;
+        const QString path = services::OpenMediaFile(name, QString(), QStringLiteral("File to open"), QString(), QString());
+        PlayPosition(path, QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("1"), false);
+        break;
+    }
+    case 7: FileProperties(); break;
+    case 9:
+        app::blnPanelClosed = true;
+        close();
+        break;
+    default: break;
+    }
+}
+
+void frmPlayer::MenuAbout_Click()
+{
+}
+
+QString frmPlayer::propertiesText() const
+{
+    struct Line { const char* label; int kind; };
+    static const Line lines[12] = {{"File Name         :", 0},  {"Clip Author       :", 9},
+                                   {"Clip Copyright    :", 10}, {"Clip Description  :", 12},
+                                   {"Show Author       :", 2},  {"Show Copyright    :", 3},
+                                   {"Show Description  :", 5},  {"Show Rating       :", 4},
+                                   {"Show Title        :", 1},  {"Watermark         :", 16},
+                                   {"Banner Image      :", 14}, {"Banner More Info: ", 15}};
+    QString text;
+    for (const Line& line : lines) {
+        const QString value = line.kind == 0 ? m_mediaPlayer->FileName() : m_mediaPlayer->GetMediaInfoString(line.kind);
+        text += QString::fromLatin1(line.label) + value + QStringLiteral("\r\n");
+    }
+    return text;
+}
+
+void frmPlayer::FileProperties()
+{
+    const QString text = propertiesText();
+    frmLook* look = forms::frmLook();
+    look->show();
+    look->raise();
+    look->SetLook(text);
+}
+
+// ---- Tray ---------------------------------------------------------------------------
+
+void frmPlayer::tmrTrayIcon_Timer()
+{
+    ++mintTrayFrame;
+    if (mintTrayFrame == 0 || mintTrayFrame > TrayIcon::kFrames) mintTrayFrame = 1;
+    QString tip;
+    panel::EntryGrid* grid = forms::frmPlayList()->lstSelector();
+    if (const int row = grid->selectedRow())
+        tip = QStringLiteral("Vamplet: ") + app::GetFileName(grid->rowTexts(row).value(0));
+    m_tray->UpdateTrayIcon(mintTrayFrame, tip);
+}
+
+void frmPlayer::showFromTray()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void frmPlayer::openTrayMenu()
+{
+    raise();
+    activateWindow();
+    if (m_menuTray->isVisible()) return;
+    m_menuTray->popup(QCursor::pos());
+}
+
+void frmPlayer::mnuTray_Click(int index)
+{
+    switch (index) {
+    case 1: showFromTray(); break;
+    case 3: forms::frmPlayList()->TrayControl(0); break;
+    case 4: forms::frmPlayList()->TrayControl(1); break;
+    case 6: m_mediaPlayer->Pause(); break;
+    case 7: m_mediaPlayer->Stop(); break;
+    default: break;
+    }
+}
+
+// ---- Window events ------------------------------------------------------------------
 
 void frmPlayer::changeEvent(QEvent* event)
 {
@@ -118,6 +273,7 @@ void frmPlayer::Form_Unload()
     if (m_unloaded) return;
     m_unloaded = true;
     app::blnPanelClosed = true;
+    m_tray->RemoveTrayIcon();
     m_playback->stopPlayback();
     m_mediaPlayer->setFileName(QString());
     services::SaveFormPlacement(this);

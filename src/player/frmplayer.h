@@ -1,15 +1,18 @@
 #pragma once
-// The player window: hosts the media player, owns entry playback, and is the program's
-// start-up and shutdown.
+// The player window: hosts the media player, owns entry playback, the tray icon and the
+// File and Help menus, and is the program's start-up and shutdown.
 #include <QMainWindow>
 #include <functional>
 
+class QAction;
+class QMenu;
 class QTimer;
 
 namespace player {
 
 class EntryPlayer;
 class MediaPlayer;
+class TrayIcon;
 
 class frmPlayer : public QMainWindow {
     Q_OBJECT
@@ -26,9 +29,27 @@ public:
     void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                       const QString& strRate, const QString& strLoops, bool ynDoLoop);
 
+    // Menus.
+    void MnuFile_Click(int index);
+    void MenuAbout_Click();
+    void mnuTray_Click(int index);
+    void FileProperties();
+    // The twelve labelled lines of the loaded file's properties.
+    QString propertiesText() const;
+
+    // Tray.
+    void tmrTrayIcon_Timer();
+    void showFromTray();
+    void openTrayMenu();
+    int mintTrayFrame = 0;
+
     MediaPlayer* MediaPlayer1() const { return m_mediaPlayer; }
     EntryPlayer* playback() const { return m_playback; }
     QTimer* tmrTrayIcon() const { return m_tmrTrayIcon; }
+    TrayIcon* tray() const { return m_tray; }
+    QMenu* MenuFile() const { return m_menuFile; }
+    QMenu* MenuTrayControl() const { return m_menuTray; }
+    QAction* MnuFile(int index) const { return m_mnuFile[index]; }
 
     // What ends the process after shutdown; tests replace it.
     void setProcessEnd(std::function<void()> end) { m_endProcess = std::move(end); }
@@ -41,6 +62,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void buildMenus();
     void OpenCommandLine(const QString& commandLine);
     void Form_Resize();
     void Form_Unload();
@@ -48,6 +70,10 @@ private:
     MediaPlayer* m_mediaPlayer;
     EntryPlayer* m_playback;
     QTimer* m_tmrTrayIcon;
+    TrayIcon* m_tray;
+    QMenu* m_menuFile = nullptr;
+    QMenu* m_menuTray = nullptr;
+    QAction* m_mnuFile[10] = {};
     std::function<void()> m_endProcess;
     bool m_hideOnMinimise = false;
     bool m_unloaded = false;
