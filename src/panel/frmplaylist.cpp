@@ -10,9 +10,12 @@
 #include "player/entryplayer.h"
 #include "player/frmplayer.h"
 #include "player/mediaplayer.h"
+#include "services/custommsgbox.h"
+#include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 
 #include <QCloseEvent>
@@ -295,8 +298,8 @@ void frmPlayList::MnuRightClick_Click(int index)
     case 8: MoveListEntry(true); break;
     case 9: MoveListEntry(false); break;
     case 11: player()->playback()->stopPlayback(); break;
-    case 13: break;  // export
-    case 14: break;  // import
+    case 13: ExportImportPlayList(false); break;
+    case 14: ExportImportPlayList(true); break;
     default: break;
     }
 }
@@ -366,6 +369,62 @@ void frmPlayList::TrayControl(int lngIndex)
 {
     if (lngIndex == 0) MnuRightClick_Click(0);
     else if (lngIndex == 1) MnuRightClick_Click(2);
+}
+
+// ---- Export and import --------------------------------------------------------------
+
+EntryRecord frmPlayList::GetListEntry(qint32 lngIndex) const
+{
+    const QStringList t = m_grid->rowTexts(lngIndex);
+    auto number = [&](int i) { return numtext::parse(t.value(i)).value_or(0.0); };
+    return {lngIndex, t.value(0), number(1), number(2), number(3), number(4)};
+}
+
+void frmPlayList::ExportImportPlayList(bool bImport)
+{
+    QString proposed = m_chooser->currentText() + QStringLiteral(".obs");
+    const QString filter = QString::fromLatin1(storage::kPlayListFilter);
+    const QString title = QStringLiteral("Save Vamplet File As...");
+    if (!bImport) {
+        QString path = services::SaveMediaFile(proposed, filter, title, QStringLiteral("obs"), QString());
+        if (path.isEmpty()) return;
+        QList<EntryRecord> entries;
+        for (int i = 1; i <= m_grid->rowCount(); ++i) entries.append(GetListEntry(i));
+        path = storage::withPlayListExtension(path);
+        if (storage::ExportPlayListFile(path, entries))
+            services::MsgBox(QStringLiteral("Playlist Exported to: \n") + path + QStringLiteral("\n"),
+                             services::MsgButtons::OK, services::MsgIcon::Information,
+                             QStringLiteral("Export Complete."), this);
+        else
+            services::MsgBox(QStringLiteral("Playlist Export Failed: \n"), services::MsgButtons::OK,
+                             services::MsgIcon::Critical, QStringLiteral("Export Failed."), this);
+        return;
+    }
+    const QString path = services::OpenMediaFile(proposed, filter, title, QStringLiteral("obs"), QString());
+    if (path.isEmpty()) return;
+    if (!storage::ImportPlayListFile(path)) return;
+    if (AskTargetPlayList(m_chooser->currentText()).isEmpty()) return;
+    const QList<EntryRecord> entries = storage::ImportEntries;
+    for (const EntryRecord& e : entries) AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, false);
+}
+
+QString frmPlayList::AskTargetPlayList(const QString& strCurrent)
+{
+    services::CustomMsgBoxParams params;
+    params.Prompt = QStringLiteral("Would you like to add this file to\nan existing playlist or create\na new playlist?");
+    params.Title = QStringLiteral("New Playlist?");
+    params.Flags = services::msgFlags(services::MsgButtons::AbortRetryIgnore, services::MsgIcon::Question);
+    params.Button1 = {QStringLiteral(" Existing "), services::kButtonStyleDefault, true};
+    params.Button2 = {QStringLiteral(" Add New "), services::kButtonStyleDefault, true};
+    params.Button3 = {QStringLiteral(" Cancel "), services::kButtonStyleCentred, true};
+    params.Owner = this;
+    switch (services::CustomMsgBox(params)) {
+    case services::vbAbort: return strCurrent;
+    case services::vbRetry:
+        btnPlO_Click(0);
+        return m_chooser->currentText();
+    default: return {};
+    }
 }
 
 // ---- Grid events --------------------------------------------------------------------

@@ -1,6 +1,8 @@
 #pragma once
 // The control panel: the playlist chooser, the entry grid and its commands, the position
 // grabber and the rate box.
+#include "app/entryrecord.h"
+
 #include <QPixmap>
 #include <QWidget>
 
@@ -43,6 +45,13 @@ public:
                        bool ByPassSave = false);
     void MoveListEntry(bool blnUp);
     void TrayControl(int lngIndex);
+
+    // Export (false) or import (true) of the shown playlist.
+    void ExportImportPlayList(bool bImport);
+    // Row `lngIndex` as numbers; a cell that is no number reads 0.
+    EntryRecord GetListEntry(qint32 lngIndex) const;
+    // Where imported entries go: the shown playlist, a new one, or "" to give up.
+    QString AskTargetPlayList(const QString& strCurrent);
 
     // Grid events.
     void lstSelector_ItemClick(QTreeWidgetItem* item);
