@@ -4,6 +4,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <utility>
+
 namespace storage {
 namespace {
 
@@ -28,11 +30,10 @@ bool hasLineBreak(const QString& s)
 namespace detail {
 
 // Folds code point by code point as QString::compare(..., Qt::CaseInsensitive) does,
-// so names equal under that comparison hash alike.
-size_t qHash(const CaselessName& key, size_t seed) noexcept
+// so that names equal under that comparison hash alike.
+quint32 caselessHash(QStringView s)
 {
-    size_t h = 1469598103934665603ull;
-    const QString& s = key.name;
+    quint32 h = 2166136261u ^ quint32(QHashSeed::globalSeed());
     const qsizetype n = s.size();
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = s[i].unicode();
@@ -43,9 +44,19 @@ size_t qHash(const CaselessName& key, size_t seed) noexcept
                 c = QChar::surrogateToUcs4(char16_t(c), s[++i].unicode());
             c = QChar::toCaseFolded(c);
         }
-        h = (h ^ c) * 1099511628211ull;
+        h = (h ^ quint32(c)) * 16777619u;
     }
-    return ::qHash(h, seed);
+    // The table takes the low bits; spread the high ones into them.
+    h ^= h >> 16;
+    h *= 0x85ebca6bu;
+    h ^= h >> 13;
+    h *= 0xc2b2ae35u;
+    return h ^ (h >> 16);
+}
+
+size_t qHash(const CaselessName& key, size_t seed) noexcept
+{
+    return ::qHash(caselessHash(key.name), seed);
 }
 
 } // namespace detail
@@ -164,11 +175,19 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
             current = &doc.m_sections.back();
             continue;
         }
-        if (line.keyLength > 0) {
-            const auto k = fold(QString::fromRawData(raw.constData() + line.keyStart, line.keyLength));
-            if (!current->keyIndex.contains(k)) current->keyIndex.insert(k, int(current->lines.size()));
-        }
         current->lines.append(std::move(line));
+    }
+    for (Section& s : doc.m_sections) {
+        qsizetype keys = 0;
+        for (const Line& l : std::as_const(s.lines)) keys += l.keyLength > 0;
+        resizeIndex(s, keys * 2);
+        for (int i = 0; i < s.lines.size(); ++i) {
+            Line& l = s.lines[i];
+            if (l.keyLength == 0) continue;
+            const quint32 h = detail::caselessHash(l.key());
+            if (lookupKey(s, l.key(), h) >= 0) l.shadowed = true;
+            else indexKey(s, h, i);
+        }
     }
     // Backwards, so that the first section of a name wins.
     doc.m_sectionIndex.clear();
@@ -257,11 +276,66 @@ const IniFile::Section* IniFile::findSection(const QString& name) const
     return index < 0 ? nullptr : &m_sections[index];
 }
 
+bool IniFile::sameName(QStringView a, QStringView b)
+{
+    return a == b || a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+int IniFile::lookupKey(const Section& s, QStringView key, quint32 hash)
+{
+    if (s.keyTable.isEmpty()) return -1;
+    const qsizetype mask = s.keyTable.size() - 1;
+    for (qsizetype i = hash & mask; s.keyTable[i] != 0; i = (i + 1) & mask) {
+        const quint64 slot = s.keyTable[i];
+        if (quint32(slot >> 32) != hash) continue;
+        const int line = int(quint32(slot)) - 1;
+        if (sameName(s.lines[line].key(), key)) return line;
+    }
+    return -1;
+}
+
+void IniFile::resizeIndex(Section& s, qsizetype slotCount)
+{
+    qsizetype size = 16;
+    while (size < slotCount) size *= 2;
+    if (size <= s.keyTable.size()) return;
+    QList<quint64> old = std::exchange(s.keyTable, QList<quint64>(size, 0));
+    const qsizetype mask = size - 1;
+    for (const quint64 slot : std::as_const(old)) {
+        if (slot == 0) continue;
+        qsizetype i = quint32(slot >> 32) & mask;
+        while (s.keyTable[i] != 0) i = (i + 1) & mask;
+        s.keyTable[i] = slot;
+    }
+}
+
+void IniFile::indexKey(Section& s, quint32 hash, int line)
+{
+    if ((s.keyCount + 1) * 2 > s.keyTable.size()) resizeIndex(s, s.keyTable.size() * 2);
+    const qsizetype mask = s.keyTable.size() - 1;
+    qsizetype i = hash & mask;
+    while (s.keyTable[i] != 0) i = (i + 1) & mask;
+    s.keyTable[i] = (quint64(hash) << 32) | quint32(line + 1);
+    ++s.keyCount;
+}
+
+int IniFile::findKey(const Section& s, const QString& key) const
+{
+    const int next = s.lastFound + 1;
+    if (next < s.lines.size()) {
+        const Line& line = s.lines[next];
+        if (line.keyLength > 0 && !line.shadowed && sameName(line.key(), key)) return s.lastFound = next;
+    }
+    const int at = lookupKey(s, key, detail::caselessHash(key));
+    if (at >= 0) s.lastFound = at;
+    return at;
+}
+
 std::optional<QString> IniFile::value(const QString& section, const QString& key) const
 {
     const Section* s = findSection(section);
     if (!s) return std::nullopt;
-    const int at = s->keyIndex.value(fold(key.trimmed()), -1);
+    const int at = findKey(*s, key.trimmed());
     if (at < 0) return std::nullopt;
     return s->lines[at].value().toString();
 }
@@ -311,8 +385,7 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     const int index = findSectionIndex(section);
     Section& s = index < 0 ? addSection(name) : m_sections[index];
 
-    const auto folded = fold(k);
-    const int at = s.keyIndex.value(folded, -1);
+    const int at = findKey(s, k);
     if (at >= 0) {
         Line& line = s.lines[at];
         if (line.value() == value) return true;
@@ -326,7 +399,8 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     qsizetype pos = s.lines.size();
     while (pos > 0 && s.lines[pos - 1].isBlank()) --pos;
     s.lines.insert(pos, keyLine(k, value));
-    s.keyIndex.insert(folded, int(pos));
+    indexKey(s, detail::caselessHash(k), int(pos));
+    s.lastFound = int(pos);
     m_modified = true;
     return true;
 }
@@ -348,17 +422,15 @@ QStringList IniFile::keys(const QString& section) const
     QStringList names;
     const Section* s = findSection(section);
     if (!s) return names;
-    for (int i = 0; i < s->lines.size(); ++i) {
-        const Line& l = s->lines[i];
-        if (l.keyLength > 0 && s->keyIndex.value(fold(l.key().toString()), -1) == i) names.append(l.key().toString());
-    }
+    for (const Line& l : s->lines)
+        if (l.keyLength > 0 && !l.shadowed) names.append(l.key().toString());
     return names;
 }
 
 int IniFile::keyCount(const QString& section) const
 {
     const Section* s = findSection(section);
-    return s ? int(s->keyIndex.size()) : 0;
+    return s ? int(s->keyCount) : 0;
 }
 
 } // namespace storage

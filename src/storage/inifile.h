@@ -44,6 +44,7 @@ struct CaselessName {
         return name == other.name || name.compare(other.name, Qt::CaseInsensitive) == 0;
     }
 };
+quint32 caselessHash(QStringView name);
 size_t qHash(const CaselessName& key, size_t seed) noexcept;
 } // namespace detail
 
@@ -96,6 +97,7 @@ private:
         QString text;
         qint32 keyStart = 0, keyLength = 0;  // keyLength 0: not a key line
         qint32 valueStart = 0, valueLength = 0;
+        bool shadowed = false;  // a later line of a key the section already has
         QStringView key() const { return QStringView(text).mid(keyStart, keyLength); }
         QStringView value() const { return QStringView(text).mid(valueStart, valueLength); }
         bool isBlank() const { return QStringView(text).trimmed().isEmpty(); }
@@ -105,13 +107,25 @@ private:
         bool hasHeader;  // false only for the lines above the first header
         QString headerRaw;
         QList<Line> lines;
-        QHash<detail::CaselessName, int> keyIndex;  // key -> index in lines
+        // Open addressing over the key lines: (caseless hash << 32) | (line + 1), 0 free.
+        // Compact, so that building it for a large file costs little.
+        QList<quint64> keyTable;
+        qsizetype keyCount = 0;
+        // Line of the last key found. Playlists are read and written key after key in
+        // file order, so the next key is nearly always on the next line: a look there
+        // spares the hash table, whose random accesses grow slower with its size.
+        mutable int lastFound = -1;
     };
 
     static detail::CaselessName fold(const QString& name) { return {name}; }
+    static bool sameName(QStringView a, QStringView b);
+    static int lookupKey(const Section& s, QStringView key, quint32 hash);
+    static void indexKey(Section& s, quint32 hash, int line);
+    static void resizeIndex(Section& s, qsizetype slotCount);
     static Line parseLine(const QString& text, bool& isHeader, QString& headerName);
     static Line keyLine(QStringView key, const QString& value);
     const Section* findSection(const QString& name) const;
+    int findKey(const Section& s, const QString& key) const;
     int findSectionIndex(const QString& name) const;
     Section& addSection(const QString& name);
     QString joinedText() const;
