@@ -136,9 +136,9 @@ QString flush(const QString& path, const std::shared_ptr<Cached>& c)
 {
     QString why = c->rejected;
     c->rejected.clear();
-    if (c->doc.isModified() || !why.isEmpty()) {
+    if (!c->log.isEmpty() && c->doc.isModified()) {
         const FileStamp now = stampOf(path);
-        if (!c->log.isEmpty() && !(now == c->stamp)) {
+        if (!(now == c->stamp)) {  // changed by someone else while the batch was open
             load(*c, path, now);
             for (const Write& w : std::as_const(c->log)) c->doc.setValue(w[0], w[1], w[2]);
         }
