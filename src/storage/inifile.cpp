@@ -4,6 +4,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <utility>
+
 namespace storage {
 namespace {
 
@@ -24,6 +26,40 @@ bool hasLineBreak(const QString& s)
 }
 
 } // namespace
+
+namespace detail {
+
+// Folds code point by code point as QString::compare(..., Qt::CaseInsensitive) does,
+// so that names equal under that comparison hash alike.
+quint32 caselessHash(QStringView s)
+{
+    quint32 h = 2166136261u ^ quint32(QHashSeed::globalSeed());
+    const qsizetype n = s.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = s[i].unicode();
+        if (c < 0x80) {
+            if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+        } else {
+            if (QChar::isHighSurrogate(c) && i + 1 < n && s[i + 1].isLowSurrogate())
+                c = QChar::surrogateToUcs4(char16_t(c), s[++i].unicode());
+            c = QChar::toCaseFolded(c);
+        }
+        h = (h ^ quint32(c)) * 16777619u;
+    }
+    // The table takes the low bits; spread the high ones into them.
+    h ^= h >> 16;
+    h *= 0x85ebca6bu;
+    h ^= h >> 13;
+    h *= 0xc2b2ae35u;
+    return h ^ (h >> 16);
+}
+
+size_t qHash(const CaselessName& key, size_t seed) noexcept
+{
+    return ::qHash(caselessHash(key.name), seed);
+}
+
+} // namespace detail
 
 QString IniFile::decodeWindows1252(const QByteArray& bytes)
 {
@@ -58,80 +94,100 @@ std::optional<QByteArray> IniFile::encodeWindows1252(const QString& text)
 IniFile::IniFile()
 {
     m_sections.append(Section{QString(), false, QString(), {}, {}});
-    m_sectionIndex.insert(QString(), 0);
+    m_sectionIndex.insert(fold(QString()), 0);
 }
 
-QString IniFile::fold(const QString& name) { return name.toCaseFolded(); }
 
-void IniFile::parseLine(const QString& raw, Line& line, bool& isHeader, QString& headerName)
+IniFile::Line IniFile::parseLine(const QString& text, bool& isHeader, QString& headerName)
 {
     isHeader = false;
-    line.raw = raw;
-    const QStringView t = QStringView(raw).trimmed();
-    if (t.isEmpty() || t.front() == u';' || t.front() == u'#') return;
-    if (t.front() == u'[') {
-        const qsizetype close = t.lastIndexOf(u']');
-        if (close > 0) {
+    Line line{text};
+    const QChar* c = text.constData();
+    qsizetype b = 0, e = text.size();
+    while (b < e && c[b].isSpace()) ++b;
+    while (e > b && c[e - 1].isSpace()) --e;
+    if (b == e || c[b] == u';' || c[b] == u'#') return line;
+    if (c[b] == u'[') {
+        const qsizetype close = QStringView(text).left(e).lastIndexOf(u']');
+        if (close > b) {
             isHeader = true;
-            headerName = t.mid(1, close - 1).trimmed().toString();
+            headerName = QStringView(text).mid(b + 1, close - b - 1).trimmed().toString();
         }
-        return;
+        return line;
     }
-    const qsizetype eq = t.indexOf(u'=');
-    if (eq <= 0) return;
-    const QStringView key = t.left(eq).trimmed();
-    if (key.isEmpty()) return;
-    QStringView value = t.mid(eq + 1).trimmed();
-    if (value.size() >= 2 && isQuote(value.front()) && value.back() == value.front())
-        value = value.mid(1, value.size() - 2);
-    line.key = key.toString();
-    line.value = value.toString();
+    const qsizetype eq = QStringView(text).left(e).indexOf(u'=', b);
+    if (eq < 0) return line;
+    qsizetype keyEnd = eq;
+    while (keyEnd > b && c[keyEnd - 1].isSpace()) --keyEnd;
+    if (keyEnd == b) return line;
+    qsizetype vb = eq + 1, ve = e;
+    while (vb < ve && c[vb].isSpace()) ++vb;
+    if (ve - vb >= 2 && isQuote(c[vb]) && c[ve - 1] == c[vb]) {
+        ++vb;
+        --ve;
+    }
+    line.keyStart = qint32(b);
+    line.keyLength = qint32(keyEnd - b);
+    line.valueStart = qint32(vb);
+    line.valueLength = qint32(ve - vb);
+    return line;
 }
 
 IniFile IniFile::fromBytes(const QByteArray& bytes)
 {
     IniFile doc;
     QByteArray body = bytes;
-    QString text;
     if (body.startsWith("\xEF\xBB\xBF")) {
         doc.m_bom = true;
         body.remove(0, 3);
-        text = QString::fromUtf8(body);
+        doc.m_text = QString::fromUtf8(body);
     } else {
         QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        text = utf8(body);
+        doc.m_text = utf8(body);
         if (utf8.hasError()) {
-            text = decodeWindows1252(body);
+            doc.m_text = decodeWindows1252(body);
             doc.m_encoding = Encoding::Windows1252;
         }
     }
+    const QString& text = doc.m_text;
+    const QChar* base = text.constData();
+    const qsizetype size = text.size();
 
     const qsizetype firstLf = text.indexOf(u'\n');
-    if (firstLf >= 0) doc.m_eol = (firstLf > 0 && text[firstLf - 1] == u'\r') ? QStringLiteral("\r\n")
+    if (firstLf >= 0) doc.m_eol = (firstLf > 0 && base[firstLf - 1] == u'\r') ? QStringLiteral("\r\n")
                                                                                  : QStringLiteral("\n");
-    doc.m_finalEol = text.isEmpty() || text.endsWith(u'\n');
-
-    QList<QStringView> rawLines = QStringView(text).split(u'\n');
-    if (doc.m_finalEol && !rawLines.isEmpty()) rawLines.removeLast();
+    doc.m_finalEol = size == 0 || base[size - 1] == u'\n';
 
     Section* current = &doc.m_sections.front();
-    Line line;
     bool isHeader = false;
     QString headerName;
-    for (QStringView rawView : rawLines) {
-        if (rawView.endsWith(u'\r')) rawView.chop(1);
-        line = Line{};
-        parseLine(rawView.toString(), line, isHeader, headerName);
+    for (qsizetype pos = 0; pos < size;) {
+        const qsizetype lf = text.indexOf(u'\n', pos);
+        const qsizetype end = lf < 0 ? size : lf;
+        qsizetype length = end - pos;
+        if (length > 0 && base[pos + length - 1] == u'\r') --length;
+        const QString raw = QString::fromRawData(base + pos, length);
+        pos = end + 1;
+
+        Line line = parseLine(raw, isHeader, headerName);
         if (isHeader) {
-            doc.m_sections.append(Section{headerName, true, line.raw, {}, {}});
+            doc.m_sections.append(Section{headerName, true, raw, {}, {}});
             current = &doc.m_sections.back();
             continue;
         }
-        if (!line.key.isEmpty()) {
-            const QString k = fold(line.key);
-            if (!current->keyIndex.contains(k)) current->keyIndex.insert(k, int(current->lines.size()));
-        }
         current->lines.append(std::move(line));
+    }
+    for (Section& s : doc.m_sections) {
+        qsizetype keys = 0;
+        for (const Line& l : std::as_const(s.lines)) keys += l.keyLength > 0;
+        resizeIndex(s, keys * 2);
+        for (int i = 0; i < s.lines.size(); ++i) {
+            Line& l = s.lines[i];
+            if (l.keyLength == 0) continue;
+            const quint32 h = detail::caselessHash(l.key());
+            if (lookupKey(s, l.key(), h) >= 0) l.shadowed = true;
+            else indexKey(s, h, i);
+        }
     }
     // Backwards, so that the first section of a name wins.
     doc.m_sectionIndex.clear();
@@ -145,7 +201,7 @@ QString IniFile::joinedText() const
     qsizetype size = 0;
     for (const Section& s : m_sections) {
         if (s.hasHeader) size += s.headerRaw.size() + m_eol.size();
-        for (const Line& l : s.lines) size += l.raw.size() + m_eol.size();
+        for (const Line& l : s.lines) size += l.text.size() + m_eol.size();
     }
     QString out;
     out.reserve(size);
@@ -157,7 +213,7 @@ QString IniFile::joinedText() const
     };
     for (const Section& s : m_sections) {
         if (s.hasHeader) put(s.headerRaw);
-        for (const Line& l : s.lines) put(l.raw);
+        for (const Line& l : s.lines) put(l.text);
     }
     if (!first && m_finalEol) out += m_eol;
     return out;
@@ -220,13 +276,68 @@ const IniFile::Section* IniFile::findSection(const QString& name) const
     return index < 0 ? nullptr : &m_sections[index];
 }
 
+bool IniFile::sameName(QStringView a, QStringView b)
+{
+    return a == b || a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+int IniFile::lookupKey(const Section& s, QStringView key, quint32 hash)
+{
+    if (s.keyTable.isEmpty()) return -1;
+    const qsizetype mask = s.keyTable.size() - 1;
+    for (qsizetype i = hash & mask; s.keyTable[i] != 0; i = (i + 1) & mask) {
+        const quint64 slot = s.keyTable[i];
+        if (quint32(slot >> 32) != hash) continue;
+        const int line = int(quint32(slot)) - 1;
+        if (sameName(s.lines[line].key(), key)) return line;
+    }
+    return -1;
+}
+
+void IniFile::resizeIndex(Section& s, qsizetype slotCount)
+{
+    qsizetype size = 16;
+    while (size < slotCount) size *= 2;
+    if (size <= s.keyTable.size()) return;
+    QList<quint64> old = std::exchange(s.keyTable, QList<quint64>(size, 0));
+    const qsizetype mask = size - 1;
+    for (const quint64 slot : std::as_const(old)) {
+        if (slot == 0) continue;
+        qsizetype i = quint32(slot >> 32) & mask;
+        while (s.keyTable[i] != 0) i = (i + 1) & mask;
+        s.keyTable[i] = slot;
+    }
+}
+
+void IniFile::indexKey(Section& s, quint32 hash, int line)
+{
+    if ((s.keyCount + 1) * 2 > s.keyTable.size()) resizeIndex(s, s.keyTable.size() * 2);
+    const qsizetype mask = s.keyTable.size() - 1;
+    qsizetype i = hash & mask;
+    while (s.keyTable[i] != 0) i = (i + 1) & mask;
+    s.keyTable[i] = (quint64(hash) << 32) | quint32(line + 1);
+    ++s.keyCount;
+}
+
+int IniFile::findKey(const Section& s, const QString& key) const
+{
+    const int next = s.lastFound + 1;
+    if (next < s.lines.size()) {
+        const Line& line = s.lines[next];
+        if (line.keyLength > 0 && !line.shadowed && sameName(line.key(), key)) return s.lastFound = next;
+    }
+    const int at = lookupKey(s, key, detail::caselessHash(key));
+    if (at >= 0) s.lastFound = at;
+    return at;
+}
+
 std::optional<QString> IniFile::value(const QString& section, const QString& key) const
 {
     const Section* s = findSection(section);
     if (!s) return std::nullopt;
-    const int at = s->keyIndex.value(fold(key.trimmed()), -1);
+    const int at = findKey(*s, key.trimmed());
     if (at < 0) return std::nullopt;
-    return s->lines[at].value;
+    return s->lines[at].value().toString();
 }
 
 QString IniFile::value(const QString& section, const QString& key, const QString& defaultValue) const
@@ -234,12 +345,21 @@ QString IniFile::value(const QString& section, const QString& key, const QString
     return value(section, key).value_or(defaultValue);
 }
 
-QString IniFile::quoteIfNeeded(const QString& value)
+IniFile::Line IniFile::keyLine(QStringView key, const QString& value)
 {
-    if (value.isEmpty()) return value;
-    const bool padded = value.front().isSpace() || value.back().isSpace();
+    // Quoted when the reader would otherwise trim or unquote the value.
+    const bool padded = !value.isEmpty() && (value.front().isSpace() || value.back().isSpace());
     const bool quoted = value.size() >= 2 && isQuote(value.front()) && value.back() == value.front();
-    return (padded || quoted) ? u'"' + value + u'"' : value;
+    const bool quote = padded || quoted;
+    QString text;
+    text.reserve(key.size() + value.size() + 3);
+    text += key;
+    text += u'=';
+    if (quote) text += u'"';
+    text += value;
+    if (quote) text += u'"';
+    const auto keyLength = qint32(key.size());
+    return Line{text, 0, keyLength, keyLength + 1 + (quote ? 1 : 0), qint32(value.size())};
 }
 
 IniFile::Section& IniFile::addSection(const QString& name)
@@ -247,7 +367,7 @@ IniFile::Section& IniFile::addSection(const QString& name)
     // Keep sections apart by one blank line, as hand-written files usually are.
     Section& last = m_sections.back();
     const bool empty = m_sections.size() == 1 && last.lines.isEmpty();
-    const bool endsBlank = !last.lines.isEmpty() && last.lines.back().raw.trimmed().isEmpty();
+    const bool endsBlank = !last.lines.isEmpty() && last.lines.back().isBlank();
     if (!empty && !endsBlank) last.lines.append(Line{});
     m_sections.append(Section{name, true, u'[' + name + u']', {}, {}});
     m_sectionIndex.insert(fold(name), int(m_sections.size() - 1));
@@ -265,13 +385,11 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     const int index = findSectionIndex(section);
     Section& s = index < 0 ? addSection(name) : m_sections[index];
 
-    const QString folded = fold(k);
-    const int at = s.keyIndex.value(folded, -1);
+    const int at = findKey(s, k);
     if (at >= 0) {
         Line& line = s.lines[at];
-        if (line.value == value) return true;
-        line.value = value;
-        line.raw = line.key + u'=' + quoteIfNeeded(value);
+        if (line.value() == value) return true;
+        line = keyLine(line.key(), value);  // the name keeps the spelling it had
         m_modified = true;
         return true;
     }
@@ -279,9 +397,10 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     // After the section's last non-blank line; only blank lines move down, and they
     // are not in the key index.
     qsizetype pos = s.lines.size();
-    while (pos > 0 && s.lines[pos - 1].raw.trimmed().isEmpty()) --pos;
-    s.lines.insert(pos, Line{k + u'=' + quoteIfNeeded(value), k, value});
-    s.keyIndex.insert(folded, int(pos));
+    while (pos > 0 && s.lines[pos - 1].isBlank()) --pos;
+    s.lines.insert(pos, keyLine(k, value));
+    indexKey(s, detail::caselessHash(k), int(pos));
+    s.lastFound = int(pos);
     m_modified = true;
     return true;
 }
@@ -303,17 +422,15 @@ QStringList IniFile::keys(const QString& section) const
     QStringList names;
     const Section* s = findSection(section);
     if (!s) return names;
-    for (int i = 0; i < s->lines.size(); ++i) {
-        const Line& l = s->lines[i];
-        if (!l.key.isEmpty() && s->keyIndex.value(fold(l.key), -1) == i) names.append(l.key);
-    }
+    for (const Line& l : s->lines)
+        if (l.keyLength > 0 && !l.shadowed) names.append(l.key().toString());
     return names;
 }
 
 int IniFile::keyCount(const QString& section) const
 {
     const Section* s = findSection(section);
-    return s ? int(s->keyIndex.size()) : 0;
+    return s ? int(s->keyCount) : 0;
 }
 
 } // namespace storage

@@ -34,6 +34,20 @@
 
 namespace storage {
 
+namespace detail {
+// A section or key name as a hash key that ignores letter case, so that a lookup needs
+// no folded copy of the name.
+struct CaselessName {
+    QString name;
+    bool operator==(const CaselessName& other) const
+    {
+        return name == other.name || name.compare(other.name, Qt::CaseInsensitive) == 0;
+    }
+};
+quint32 caselessHash(QStringView name);
+size_t qHash(const CaselessName& key, size_t seed) noexcept;
+} // namespace detail
+
 class IniFile {
 public:
     enum class Encoding { Utf8, Windows1252 };
@@ -77,29 +91,49 @@ public:
     static std::optional<QByteArray> encodeWindows1252(const QString& text);
 
 private:
+    // A line as read owns no text: it points into m_text. A line written since owns
+    // its text. Key and value are spans of the line's text (quotes left outside).
     struct Line {
-        QString raw;  // the text written back
-        QString key;  // empty for lines that are not key lines
-        QString value;
+        QString text;
+        qint32 keyStart = 0, keyLength = 0;  // keyLength 0: not a key line
+        qint32 valueStart = 0, valueLength = 0;
+        bool shadowed = false;  // a later line of a key the section already has
+        QStringView key() const { return QStringView(text).mid(keyStart, keyLength); }
+        QStringView value() const { return QStringView(text).mid(valueStart, valueLength); }
+        bool isBlank() const { return QStringView(text).trimmed().isEmpty(); }
     };
     struct Section {
         QString name;    // trimmed, as in the file
         bool hasHeader;  // false only for the lines above the first header
         QString headerRaw;
         QList<Line> lines;
-        QHash<QString, int> keyIndex;  // case-folded key -> index in lines
+        // Open addressing over the key lines: (caseless hash << 32) | (line + 1), 0 free.
+        // Compact, so that building it for a large file costs little.
+        QList<quint64> keyTable;
+        qsizetype keyCount = 0;
+        // Line of the last key found. Playlists are read and written key after key in
+        // file order, so the next key is nearly always on the next line: a look there
+        // spares the hash table, whose random accesses grow slower with its size.
+        mutable int lastFound = -1;
     };
 
-    static QString fold(const QString& name);
-    static void parseLine(const QString& raw, Line& line, bool& isHeader, QString& headerName);
-    static QString quoteIfNeeded(const QString& value);
+    static detail::CaselessName fold(const QString& name) { return {name}; }
+    static bool sameName(QStringView a, QStringView b);
+    static int lookupKey(const Section& s, QStringView key, quint32 hash);
+    static void indexKey(Section& s, quint32 hash, int line);
+    static void resizeIndex(Section& s, qsizetype slotCount);
+    static Line parseLine(const QString& text, bool& isHeader, QString& headerName);
+    static Line keyLine(QStringView key, const QString& value);
     const Section* findSection(const QString& name) const;
+    int findKey(const Section& s, const QString& key) const;
     int findSectionIndex(const QString& name) const;
     Section& addSection(const QString& name);
     QString joinedText() const;
 
+    // The decoded file, never changed once parsed: lines and key names point into it.
+    QString m_text;
     QList<Section> m_sections;
-    QHash<QString, int> m_sectionIndex;  // case-folded name -> index in m_sections
+    QHash<detail::CaselessName, int> m_sectionIndex;  // name -> index in m_sections
     Encoding m_encoding = Encoding::Utf8;
     bool m_bom = false;
     QString m_eol = QStringLiteral("\r\n");

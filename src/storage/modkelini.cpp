@@ -65,6 +65,10 @@ struct Cached {
 QHash<QString, std::shared_ptr<Cached>> g_cache;
 IniStats g_stats;
 QString g_lastRawPath, g_lastPath;
+// The entry last used: a playlist load or save asks for the same file many times over.
+// Cleared whenever an entry leaves g_cache.
+QString g_memoPath;
+std::shared_ptr<Cached> g_memo;
 
 constexpr int kCacheLimit = 8;
 const QString kRejected = QStringLiteral("a name or value holds a line break or cannot be a key");
@@ -98,6 +102,7 @@ void load(Cached& c, const QString& path, const FileStamp& stamp)
 void evictIdle(const QString& keep)
 {
     if (g_cache.size() <= kCacheLimit) return;
+    g_memo.reset();
     for (auto it = g_cache.begin(); it != g_cache.end();) {
         if (it.key() != keep && it.value()->batchDepth == 0) it = g_cache.erase(it);
         else ++it;
@@ -107,19 +112,22 @@ void evictIdle(const QString& keep)
 // The parsed file, checked against the disk unless a batch holds it.
 std::shared_ptr<Cached> entryFor(const QString& path)
 {
-    std::shared_ptr<Cached>& slot = g_cache[path];
-    if (!slot) {
-        slot = std::make_shared<Cached>();
-        load(*slot, path, stampOf(path));
-        std::shared_ptr<Cached> made = slot;
-        evictIdle(path);
-        return made;
+    if (!g_memo || path != g_memoPath) {
+        std::shared_ptr<Cached> entry = g_cache.value(path);
+        if (!entry) {
+            entry = std::make_shared<Cached>();
+            entry->stamp.size = -1;  // matches no file, so the check below loads it
+            g_cache.insert(path, entry);
+            evictIdle(path);
+        }
+        g_memo = entry;
+        g_memoPath = path;
     }
-    if (slot->batchDepth == 0) {
+    if (g_memo->batchDepth == 0) {
         const FileStamp now = stampOf(path);
-        if (!(now == slot->stamp)) load(*slot, path, now);
+        if (!(now == g_memo->stamp)) load(*g_memo, path, now);
     }
-    return slot;
+    return g_memo;
 }
 
 // Saves the entry's document when it changed. Returns the reason of a failure, or an
@@ -128,9 +136,9 @@ QString flush(const QString& path, const std::shared_ptr<Cached>& c)
 {
     QString why = c->rejected;
     c->rejected.clear();
-    if (c->doc.isModified() || !why.isEmpty()) {
+    if (!c->log.isEmpty() && c->doc.isModified()) {
         const FileStamp now = stampOf(path);
-        if (!c->log.isEmpty() && !(now == c->stamp)) {
+        if (!(now == c->stamp)) {  // changed by someone else while the batch was open
             load(*c, path, now);
             for (const Write& w : std::as_const(c->log)) c->doc.setValue(w[0], w[1], w[2]);
         }
@@ -149,7 +157,10 @@ QString flush(const QString& path, const std::shared_ptr<Cached>& c)
             why = why.isEmpty() ? error : why + QStringLiteral("; ") + error;
         }
     }
-    if (!why.isEmpty()) g_cache.remove(path);
+    if (!why.isEmpty()) {
+        g_memo.reset();
+        g_cache.remove(path);
+    }
     return why;
 }
 
@@ -234,6 +245,7 @@ void reportWriteFailure(const QString& path, const QString& reason)
 
 void dropIniCache()
 {
+    g_memo.reset();
     for (auto it = g_cache.begin(); it != g_cache.end();) {
         if (it.value()->batchDepth == 0) it = g_cache.erase(it);
         else ++it;

@@ -1,0 +1,252 @@
+#include "app/globals.h"
+#include "services/messages.h"
+#include "storage/inifile.h"
+#include "storage/modkelini.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using storage::IniFile;
+
+namespace {
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+} // namespace
+
+class IniFileTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QList<services::MessageRequest> m_messages;
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        app::strIniPath = path("vamplet.ini");
+        m_messages.clear();
+        services::setMessageAnswer([this](const services::MessageRequest& r) {
+            m_messages.append(r);
+            return int(services::vbOK);
+        });
+    }
+    void cleanup()
+    {
+        services::setMessageAnswer({});
+        storage::dropIniCache();
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+    }
+
+    // --- the document ---------------------------------------------------------------
+
+    void unchangedDocumentRewritesByteForByte_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("crlf") << QByteArray("; made by hand\r\n[Main]\r\nA = 1\r\n\r\n[Other]\r\nB=2\r\n");
+        QTest::newRow("lf, no final break") << QByteArray("top=1\n[S]\njunk line\n# note\nk=v");
+        QTest::newRow("bom") << QByteArray("\xEF\xBB\xBF[S]\r\nk=v\r\n");
+        QTest::newRow("cp1252") << QByteArray("[Main]\r\nName=Caf\xE9 \x80\x81\r\n");
+        QTest::newRow("empty") << QByteArray();
+    }
+    void unchangedDocumentRewritesByteForByte()
+    {
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(IniFile::fromBytes(bytes).toBytes(), bytes);
+    }
+
+    void parsesLikeProfileReaders()
+    {
+        const IniFile doc = IniFile::fromBytes(
+            "pre=0\n[ Main ]\n  Key  =  spaced value  \nQ=\"  kept  \"\nS='x'\n;c=1\nnoequals\n"
+            "[Best [live]] trailing\nk=first\nK=second\n[main]\nKey=shadowed\n");
+        QCOMPARE(doc.value("", "pre", "-"), QString("0"));
+        QCOMPARE(doc.value("main", "KEY", "-"), QString("spaced value"));
+        QCOMPARE(doc.value("Main", "Q", "-"), QString("  kept  "));
+        QCOMPARE(doc.value("Main", "S", "-"), QString("x"));
+        QCOMPARE(doc.value("Main", ";c", "-"), QString("-"));
+        QCOMPARE(doc.value("Main", "noequals", "-"), QString("-"));
+        QCOMPARE(doc.value("Best [live]", "k", "-"), QString("first"));  // first of a name wins,
+        QCOMPARE(doc.value("Best [live]", "K", "-"), QString("first"));  // also when asked in file order
+        QCOMPARE(doc.sectionNames(), QStringList({"Main", "Best [live]"}));
+    }
+
+    void writesKeepPlaceCaseAndLayout()
+    {
+        IniFile doc = IniFile::fromBytes("[Main]\r\nCount=1\r\n\r\n[List]\r\nA=1\r\n");
+        QVERIFY(doc.setValue("MAIN", "count", "2"));  // replaced in place, spelling kept
+        QVERIFY(doc.setValue("Main", "New", "x"));    // before the blank separator
+        QVERIFY(doc.setValue("Fresh", "k", " padded "));
+        QCOMPARE(doc.toBytes(), QByteArray("[Main]\r\nCount=2\r\nNew=x\r\n\r\n[List]\r\nA=1\r\n\r\n"
+                                           "[Fresh]\r\nk=\" padded \"\r\n"));
+        QCOMPARE(IniFile::fromBytes(doc.toBytes()).value("fresh", "K", "-"), QString(" padded "));
+
+        IniFile lf = IniFile::fromBytes("[S]\nk=v\n");
+        lf.setValue("S", "k2", "w");
+        QCOMPARE(lf.toBytes(), QByteArray("[S]\nk=v\nk2=w\n"));
+        IniFile fresh;
+        fresh.setValue("S", "k", "v");
+        QCOMPARE(fresh.toBytes(), QByteArray("[S]\r\nk=v\r\n"));
+    }
+
+    void refusesWhatOneLineCannotHold()
+    {
+        IniFile doc = IniFile::fromBytes("[S]\r\nk=v\r\n");
+        QVERIFY(!doc.setValue("S", "k", "two\nlines"));
+        QVERIFY(!doc.setValue("S", "a=b", "v"));
+        QVERIFY(!doc.setValue("S", " ", "v"));
+        QVERIFY(!doc.setValue("S", ";k", "v"));
+        QVERIFY(!doc.setValue("S\rT", "k", "v"));
+        QVERIFY(!doc.isModified());
+        QCOMPARE(doc.toBytes(), QByteArray("[S]\r\nk=v\r\n"));
+    }
+
+    void windows1252StaysUntilItCannot()
+    {
+        IniFile doc = IniFile::fromBytes("[Main]\r\nName=Caf\xE9\r\n");
+        QCOMPARE(doc.sourceEncoding(), IniFile::Encoding::Windows1252);
+        QCOMPARE(doc.value("Main", "Name", ""), QString::fromUtf8("Café"));
+        doc.setValue("Main", "Price", QString::fromUtf8("5 €"));
+        QCOMPARE(doc.toBytes(), QByteArray("[Main]\r\nName=Caf\xE9\r\nPrice=5 \x80\r\n"));
+        doc.setValue("Main", "Title", QString::fromUtf8("日本"));
+        QCOMPARE(doc.outputEncoding(), IniFile::Encoding::Utf8);
+        QCOMPARE(doc.toBytes(), QString::fromUtf8("[Main]\r\nName=Café\r\nPrice=5 €\r\nTitle=日本\r\n").toUtf8());
+        // Valid UTF-8 is never taken for Windows-1252.
+        QCOMPARE(IniFile::fromBytes("k=Caf\xC3\xA9\n").value("", "k", ""), QString::fromUtf8("Café"));
+    }
+
+    // --- DoINI on files -------------------------------------------------------------
+
+    void missingFileSectionOrKeyReadsDefault()
+    {
+        QCOMPARE(storage::DoINI("Main", "k", "dflt", false, ""), QString("dflt"));
+        QCOMPARE(storage::DoINI("Main", "k", "", false, path("none.ini")), QString());
+        QVERIFY(!QFile::exists(app::strIniPath));
+        storage::DoINI("Main", "k", "v", true, "");
+        QCOMPARE(storage::DoINI("Main", "other", "d", false, ""), QString("d"));
+        QCOMPARE(storage::DoINI("Nope", "k", "d", false, ""), QString("d"));
+    }
+
+    void writeIsVisibleAndKeepsOtherKeys()
+    {
+        const QString other = path("sub.obs");
+        writeBytes(other, "[Main]\r\nKeep=1\r\nK=old\r\n; note\r\n");
+        QCOMPARE(storage::DoINI("main", "k", "new", true, other), QString());
+        QCOMPARE(storage::DoINI("Main", "K", "", false, other), QString("new"));
+        QCOMPARE(readBytes(other), QByteArray("[Main]\r\nKeep=1\r\nK=new\r\n; note\r\n"));
+
+        const QString longValue(5000, QChar('x'));
+        storage::DoINI("Main", "Long", longValue, true, "");
+        storage::dropIniCache();
+        QCOMPARE(storage::DoINI("Main", "Long", "", false, ""), longValue);
+    }
+
+    void unchangedFileIsNotParsedAgainButEditsAreSeen()
+    {
+        writeBytes(app::strIniPath, "[Main]\nk=1\n");
+        QCOMPARE(storage::ReadINI("Main", "k", "", ""), QString("1"));
+        const qint64 parses = storage::iniStats().parses;
+        for (int i = 0; i < 100; ++i) storage::ReadINI("Main", "k", "", "");
+        QCOMPARE(storage::iniStats().parses, parses);
+
+        writeBytes(app::strIniPath, "[Main]\nk=2\n");  // same size: time or identity tells
+        QFile touched(app::strIniPath);
+        QVERIFY(touched.open(QIODevice::ReadWrite));
+        QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        touched.close();
+        QCOMPARE(storage::ReadINI("Main", "k", "", ""), QString("2"));
+    }
+
+    void batchSavesOnceAndMergesForeignEdits()
+    {
+        writeBytes(app::strIniPath, "[Main]\r\nk=0\r\n");
+        const qint64 saves = storage::iniStats().saves;
+        {
+            storage::IniBatch batch;
+            for (int i = 1; i <= 200; ++i) storage::DoINI("List", "K" + QString::number(i), "v", true, "");
+            QCOMPARE(storage::DoINI("List", "K7", "", false, ""), QString("v"));
+            QCOMPARE(readBytes(app::strIniPath), QByteArray("[Main]\r\nk=0\r\n"));  // not yet
+            writeBytes(app::strIniPath, "[Main]\r\nk=0\r\nforeign=1\r\n");          // someone else
+        }
+        QCOMPARE(storage::iniStats().saves, saves + 1);
+        storage::dropIniCache();
+        QCOMPARE(storage::DoINI("Main", "foreign", "", false, ""), QString("1"));
+        QCOMPARE(storage::DoINI("List", "K200", "", false, ""), QString("v"));
+
+        // Writing what is already there does not touch the file.
+        storage::DoINI("List", "K1", "v", true, "");
+        QCOMPARE(storage::iniStats().saves, saves + 1);
+    }
+
+    void failedSaveIsReportedOncePerFlush()
+    {
+        writeBytes(path("plain"), "x");
+        const QString blocked = path("plain/vamplet.ini");  // a file stands where a folder must
+        {
+            storage::IniBatch batch(blocked);
+            for (int i = 0; i < 50; ++i) storage::DoINI("S", "K" + QString::number(i), "v", true, blocked);
+            QVERIFY(!batch.commit());
+        }
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].icon, services::MsgIcon::Exclamation);
+        QCOMPARE(m_messages[0].buttons, services::MsgButtons::OK);
+        QVERIFY(m_messages[0].text.contains(blocked));
+
+        storage::DoINI("S", "K", "v", true, blocked);  // a lone write is its own flush
+        QCOMPARE(m_messages.size(), 2);
+        QCOMPARE(storage::DoINI("S", "K", "gone", false, blocked), QString("gone"));
+
+        storage::IniBatch quiet(blocked, storage::FailureReport::ToCaller);
+        storage::DoINI("S", "K", "v", true, blocked);
+        QVERIFY(!quiet.commit());
+        QCOMPARE(m_messages.size(), 2);
+    }
+
+    void interruptedSaveLeavesOldFileWhole()
+    {
+        const QByteArray old = "[Main]\r\nk=old\r\n";
+        writeBytes(app::strIniPath, old);
+        // A file-size limit makes the write fail half-way, as a full disk would.
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &small);
+        bool committed = true;
+        {
+            storage::IniBatch batch;
+            for (int i = 0; i < 2000; ++i) storage::DoINI("Main", "Key" + QString::number(i), "value", true, "");
+            committed = batch.commit();
+        }
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!committed);
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(readBytes(app::strIniPath), old);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList("vamplet.ini"));
+        QCOMPARE(storage::DoINI("Main", "Key5", "none", false, ""), QString("none"));
+    }
+};
+
+QTEST_GUILESS_MAIN(IniFileTest)
+#include "test_inifile.moc"
