@@ -50,25 +50,51 @@ QMessageBox::Icon iconOf(MsgIcon icon)
 
 } // namespace
 
+QList<int> buttonResults(MsgButtons set)
+{
+    QList<int> results;
+    for (const auto& def : buttonsOf(set)) results.append(def.result);
+    return results;
+}
+
+int ShowMessage(const MessageRequest& request, QWidget* parent, const BoxSetup& setup)
+{
+    MessageRequest asked = request;
+    asked.title = titleOr(request.title);
+    if (g_messageAnswer) return g_messageAnswer(asked);
+
+    QMessageBox box(iconOf(asked.icon), asked.title, asked.text, QMessageBox::NoButton, parent);
+    const auto defs = buttonsOf(asked.buttons);
+    QList<QPushButton*> made;
+    QPushButton* escape = nullptr;
+    for (qsizetype i = 0; i < defs.size(); ++i) {
+        // Made as a standard button for the platform's caption, then given one common role:
+        // the platform's layouts sort roles (Abort would go last), a shared role keeps the set's order.
+        QPushButton* button = box.addButton(defs[i].button);
+        box.removeButton(button);
+        box.addButton(button, QMessageBox::ActionRole);
+        if (i < asked.captions.size() && !asked.captions[i].isEmpty()) button->setText(asked.captions[i]);
+        if (defs[i].result == vbCancel) escape = button;
+        made.append(button);
+    }
+    // Esc and the close box answer Cancel, or the only button; otherwise they do nothing.
+    if (!escape && made.size() == 1) escape = made.front();
+    box.setEscapeButton(escape);
+    if (!escape) box.setWindowFlag(Qt::WindowCloseButtonHint, false);
+    const int byDefault = (asked.defaultButton >= 1 && asked.defaultButton <= made.size()) ? asked.defaultButton : 1;
+    box.setDefaultButton(made[byDefault - 1]);
+    if (setup) setup(box, made);
+
+    box.exec();
+    for (qsizetype i = 0; i < made.size(); ++i)
+        if (box.clickedButton() == made[i]) return defs[i].result;
+    return escape ? defs[made.indexOf(escape)].result : defs.front().result;
+}
+
 int MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QString& title, QWidget* parent,
            int defaultButton)
 {
-    MessageRequest request{text, titleOr(title), buttons, icon, defaultButton};
-    if (g_messageAnswer) return g_messageAnswer(request);
-
-    QMessageBox box(iconOf(icon), request.title, text, QMessageBox::NoButton, parent);
-    const auto defs = buttonsOf(buttons);
-    QList<QPair<QAbstractButton*, int>> made;
-    for (const auto& def : defs) made.append({box.addButton(def.button), def.result});
-    if (defaultButton >= 1 && defaultButton <= made.size())
-        box.setDefaultButton(qobject_cast<QPushButton*>(made[defaultButton - 1].first));
-    box.exec();
-    for (const auto& [button, result] : made)
-        if (box.clickedButton() == button) return result;
-    // Closed by Esc or the close box: the cancel-like answer, else the only button.
-    for (const auto& def : defs)
-        if (def.result == vbCancel || def.result == vbNo) return def.result;
-    return defs.front().result;
+    return ShowMessage(MessageRequest{text, title, buttons, icon, defaultButton, {}}, parent);
 }
 
 QString InputBox(const QString& prompt, const QString& title, const QString& defaultText, QWidget* parent)

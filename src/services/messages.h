@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <functional>
 
+class QMessageBox;
+class QPushButton;
 class QWidget;
 
 namespace services {
@@ -21,7 +23,20 @@ struct MessageRequest {
     MsgButtons buttons = MsgButtons::OK;
     MsgIcon icon = MsgIcon::None;
     int defaultButton = 1;  // 1-based position of the default button
+    // Captions by button position, replacing the platform's; an empty entry keeps its caption.
+    QStringList captions;
 };
+
+// Result codes of a set's buttons in the box's own order (Abort, Retry, Ignore).
+QList<int> buttonResults(MsgButtons set);
+
+// Called with the live box and its buttons in the set's order, just before the box appears.
+using BoxSetup = std::function<void(QMessageBox& box, const QList<QPushButton*>& buttons)>;
+
+// The one way a message box is shown: answered by the test seam when one is set, else a modal
+// platform box with the set's buttons left to right in the set's order. Returns the result code
+// of the button pressed. An empty title means the application's title.
+int ShowMessage(const MessageRequest& request, QWidget* parent = nullptr, const BoxSetup& setup = {});
 
 // Shows a message box; an empty title means the application's title.
 int MsgBox(const QString& text, MsgButtons buttons = MsgButtons::OK, MsgIcon icon = MsgIcon::None,
