@@ -174,6 +174,13 @@ QString ReadINI(const QString& strSection, const QString& strKey, const QString&
     return entryFor(path)->doc.value(strSection, strKey, strDefault);
 }
 
+QStringList ReadINIKeys(const QString& strSection, const QString& strFile)
+{
+    const QString path = resolve(strFile);
+    if (path.isEmpty()) return {};
+    return entryFor(path)->doc.keys(strSection);
+}
+
 bool WriteINI(const QString& strSection, const QString& strKey, const QString& strValue,
               const QString& strFile)
 {

@@ -11,6 +11,7 @@
 // the open batch asked for failures to be returned instead. The cached copy is then
 // dropped so that reads show what the file really holds.
 #include <QString>
+#include <QStringList>
 
 namespace storage {
 
@@ -23,6 +24,8 @@ QString DoINI(const QString& strSection, const QString& strKey, const QString& s
 // The halves of DoINI, on an explicit file.
 QString ReadINI(const QString& strSection, const QString& strKey, const QString& strDefault,
                 const QString& strFile);
+// The key names of a section, in file order; none for a missing file or section.
+QStringList ReadINIKeys(const QString& strSection, const QString& strFile);
 // False when the value is not in the file (or, inside a batch, could not be taken in).
 bool WriteINI(const QString& strSection, const QString& strKey, const QString& strValue,
               const QString& strFile);

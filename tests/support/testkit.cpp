@@ -37,7 +37,7 @@ MessageRecorder::MessageRecorder(int a) : answer(a)
 {
     services::setMessageAnswer([this](const services::MessageRequest& r) {
         messages.append(r);
-        return answer;
+        return decide ? decide(r) : answer;
     });
 }
 

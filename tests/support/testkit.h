@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 
 namespace testkit {
 
@@ -20,6 +21,8 @@ public:
     ~MessageRecorder();
     QList<services::MessageRequest> messages;
     int answer;
+    // When set, decides each answer instead of `answer`.
+    std::function<int(const services::MessageRequest&)> decide;
 };
 
 } // namespace testkit

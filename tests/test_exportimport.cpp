@@ -1,0 +1,272 @@
+// Exporting the shown playlist to a file of its own and importing such files.
+#include "app/forms.h"
+#include "app/globals.h"
+#include "panel/entrygrid.h"
+#include "panel/frmplaylist.h"
+#include "player/enginefactory.h"
+#include "services/keldialogs.h"
+#include "storage/modkelini.h"
+#include "storage/playlistfile.h"
+#include "storage/playliststore.h"
+#include "support/fakeengine.h"
+#include "support/testkit.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using services::MessageRequest;
+
+class ExportImportTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir* dir = nullptr;
+    QString a, b, c;
+
+    panel::frmPlayList* panel() { return forms::frmPlayList(); }
+    panel::EntryGrid* grid() { return panel()->lstSelector(); }
+    void chooseFile(const QString& path)
+    {
+        services::setFileAnswer([path](const services::FileDialogRequest&) { return path; });
+    }
+    QString read(const QString& file, const QString& section, const QString& key)
+    {
+        return storage::DoINI(section, key, "<none>", false, file);
+    }
+    void showDrills(const QList<storage::EntryTexts>& rows)
+    {
+        storage::AddNewPlayList("Drills");
+        storage::SavePlayList("Drills", rows);
+        panel()->ReLoadINI();
+    }
+    static int answerBox(const MessageRequest& r, int existing)
+    {
+        return r.title == "New Playlist?" ? existing : services::vbOK;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QLocale::setDefault(QLocale::c());
+        player::setEngineFactory([] { return new FakeEngine; });
+    }
+    void init()
+    {
+        dir = new QTemporaryDir;
+        app::strIniPath = dir->filePath("vamplet.ini");
+        storage::dropIniCache();
+        a = testkit::writeFile(dir->filePath("a.wav"), 10);
+        b = testkit::writeFile(dir->filePath("b.wav"), 10);
+        c = testkit::writeFile(dir->filePath("c.wav"), 10);
+    }
+    void cleanup()
+    {
+        forms::resetAll();
+        services::setFileAnswer({});
+        services::setInputAnswer({});
+        delete dir;
+    }
+
+    void roundTrip()
+    {
+        testkit::MessageRecorder msgs;
+        msgs.decide = [](const MessageRequest& r) { return answerBox(r, services::vbAbort); };
+        showDrills({{a, "1.50", "2", "1", "1"}, {b, "3", "4", "0.5", "2"}, {c, "5", "6", "1", "3"}});
+        grid()->setRowTexts(1, {a, "1.50", "2", "1", "1"});
+        QString proposed;
+        services::setFileAnswer([&](const services::FileDialogRequest& r) {
+            proposed = r.fileName;
+            return r.kind == services::FileDialogKind::Save ? dir->filePath("out") : QString();
+        });
+        panel()->MnuRightClick_Click(13);
+        QCOMPARE(proposed, QString("Drills.obs"));
+        const QString out = dir->filePath("out.obs");  // no dot: the extension is added
+        QCOMPARE(read(out, "Main", "FileCount"), QString("2"));
+        QCOMPARE(read(out, "Playlist", "FileName0"), a);
+        QCOMPARE(read(out, "Playlist", "FileStart0"), QString("1.5"));
+        QCOMPARE(read(out, "Playlist", "FileRate1"), QString("0.5"));
+        QCOMPARE(read(out, "Playlist", "FileLoop2"), QString("3"));
+        QCOMPARE(read(out, "Playlist", "FileName3"), QString("<none>"));
+        QCOMPARE(msgs.messages.last().title, QString("Export Complete."));
+        QCOMPARE(msgs.messages.last().text, "Playlist Exported to: \n" + out + "\n");
+        QCOMPARE(msgs.messages.last().icon, services::MsgIcon::Information);
+
+        chooseFile(out);
+        panel()->MnuRightClick_Click(14);  // into the shown playlist: appended after its rows
+        const MessageRequest ask = msgs.messages.last();
+        QCOMPARE(ask.title, QString("New Playlist?"));
+        QCOMPARE(ask.captions, QStringList({" Existing ", " Add New ", " Cancel "}));
+        QCOMPARE(ask.text, QString("Would you like to add this file to\nan existing playlist or create\na new playlist?"));
+        QCOMPARE(grid()->rowCount(), 6);
+        QCOMPARE(grid()->rowTexts(4), QStringList({a, "1.5", "2", "1", "1"}));
+        QCOMPARE(grid()->rowTexts(6), QStringList({c, "5", "6", "1", "3"}));
+        QCOMPARE(storage::DoINI("Drills", "FileCount", "", false, ""), QString("6"));
+    }
+
+    void overwriteRefused()
+    {
+        testkit::MessageRecorder msgs;
+        msgs.decide = [](const MessageRequest& r) {
+            return r.title == "Overwrite File?" ? services::vbNo : services::vbOK;
+        };
+        showDrills({{a, "1", "2", "1", "1"}});
+        const QString out = testkit::writeFile(dir->filePath("old.obs"), 5);
+        chooseFile(out);
+        panel()->ExportImportPlayList(false);
+        QCOMPARE(msgs.messages[0].text, QString("File Exists!\n\nOverwrite?"));
+        QCOMPARE(msgs.messages[0].buttons, services::MsgButtons::YesNo);
+        QCOMPARE(msgs.messages[1].title, QString("Export Failed."));
+        QCOMPARE(msgs.messages[1].text, QString("Playlist Export Failed: \n"));
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("xxxxx"));
+    }
+
+    void longerExportOverwrittenKeepsItsHigherKeys()
+    {
+        testkit::MessageRecorder msgs(services::vbYes);
+        const QString out = dir->filePath("list.obs");
+        QVERIFY(storage::ExportPlayListFile(out, {{1, a, 0, 1, 1, 1}, {2, b, 0, 1, 1, 1}, {3, c, 0, 1, 1, 1}}));
+        QVERIFY(storage::ExportPlayListFile(out, {{1, b, 2, 3, 1, 1}}));
+        QCOMPARE(read(out, "Main", "FileCount"), QString("0"));
+        QCOMPARE(read(out, "Playlist", "FileName2"), c);  // left in the file
+        QVERIFY(storage::ImportPlayListFile(out));
+        QCOMPARE(storage::ImportEntries.size(), 1);  // but only up to the count
+        QCOMPARE(storage::ImportEntries[0].FileName, b);
+        QCOMPARE(storage::ImportEntries[0].Stop, 3.0);
+    }
+
+    void extensionRule()
+    {
+        QCOMPARE(storage::withPlayListExtension("/lists/mine"), QString("/lists/mine.obs"));
+        QCOMPARE(storage::withPlayListExtension("/my.lists/mine"), QString("/my.lists/mine"));
+        QCOMPARE(storage::withPlayListExtension("/lists/mine.txt"), QString("/lists/mine.txt"));
+    }
+
+    void addNewThenCancelledName()
+    {
+        testkit::MessageRecorder msgs;
+        msgs.decide = [](const MessageRequest& r) { return answerBox(r, services::vbRetry); };
+        showDrills({{a, "1", "2", "1", "1"}});
+        const QString file = dir->filePath("in.obs");
+        storage::ExportPlayListFile(file, {{1, b, 0, 1, 1, 1}});
+        services::setInputAnswer([](const services::InputRequest&) { return QString(); });
+        chooseFile(file);
+        panel()->ExportImportPlayList(true);
+        QCOMPARE(panel()->cboPlayListName()->currentText(), QString("Drills"));
+        QCOMPARE(grid()->rowCount(), 2);
+
+        services::setInputAnswer([](const services::InputRequest&) { return QString("Fresh"); });
+        panel()->ExportImportPlayList(true);
+        QCOMPARE(panel()->cboPlayListName()->currentText(), QString("Fresh"));
+        QCOMPARE(grid()->rowCount(), 1);
+        QCOMPARE(storage::DoINI("Fresh", "FileName1", "", false, ""), b);
+    }
+
+    void existingWithNoPlayListAddsNothing()
+    {
+        testkit::MessageRecorder msgs;
+        msgs.decide = [](const MessageRequest& r) { return answerBox(r, services::vbAbort); };
+        const QString file = dir->filePath("in.obs");
+        storage::ExportPlayListFile(file, {{1, b, 0, 1, 1, 1}});
+        chooseFile(file);
+        panel()->ExportImportPlayList(true);
+        QCOMPARE(grid()->rowCount(), 0);
+        QCOMPARE(msgs.messages.last().title, QString("New Playlist?"));
+
+        msgs.decide = [](const MessageRequest& r) { return answerBox(r, services::vbIgnore); };
+        showDrills({});
+        panel()->ExportImportPlayList(true);  // " Cancel "
+        QCOMPARE(grid()->rowCount(), 0);
+    }
+
+    void missingFile()
+    {
+        testkit::MessageRecorder msgs;
+        showDrills({});
+        chooseFile(dir->filePath("nothing.obs"));
+        panel()->ExportImportPlayList(true);
+        QCOMPARE(msgs.messages.size(), 1);
+        QCOMPARE(msgs.messages[0].text, QString("File Not Found!"));
+        QCOMPARE(msgs.messages[0].title, QString("No File Found!"));
+        QCOMPARE(msgs.messages[0].icon, services::MsgIcon::Exclamation);
+    }
+
+    void exportThatCannotBeWrittenFails()
+    {
+        testkit::MessageRecorder msgs;
+        showDrills({{a, "1", "2", "1", "1"}});
+        chooseFile("/proc/vamplet-test.obs");  // never writable, not even for root
+        panel()->ExportImportPlayList(false);
+        QCOMPARE(msgs.messages.last().title, QString("Export Failed."));
+        QCOMPARE(msgs.messages.size(), 1);  // one message, not one per key
+    }
+
+    void emptyExportAndListsNumberedFromOne()
+    {
+        testkit::MessageRecorder msgs;
+        const QString empty = dir->filePath("empty.obs");
+        QVERIFY(storage::ExportPlayListFile(empty, {}));
+        QCOMPARE(read(empty, "Main", "FileCount"), QString("0"));
+        QVERIFY(storage::ImportPlayListFile(empty));
+        QCOMPARE(storage::ImportEntries.size(), 0);  // no phantom entry
+
+        const QString fromOne = dir->filePath("one.obs");
+        storage::DoINI("Main", "FileCount", "2", true, fromOne);
+        storage::DoINI("Playlist", "FileName1", a, true, fromOne);
+        storage::DoINI("Playlist", "FileName2", b, true, fromOne);
+        storage::DoINI("Playlist", "FileStop2", "abc", true, fromOne);
+        QVERIFY(storage::ImportPlayListFile(fromOne));
+        QCOMPARE(storage::ImportEntries.size(), 2);
+        QCOMPARE(storage::ImportEntries[0].FileName, a);
+        QCOMPARE(storage::ImportEntries[0].Stop, 1.0);  // the default
+        QCOMPARE(storage::ImportEntries[1].Stop, 0.0);  // did not convert; a fresh entry's value
+
+        // A second import starts empty: nothing left over from the first.
+        QVERIFY(storage::ImportPlayListFile(empty));
+        QCOMPARE(storage::ImportEntries.size(), 0);
+    }
+
+    void hostileFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("entries");
+        QByteArray noise(64 * 1024, 0);
+        QRandomGenerator rng(42);
+        for (char& ch : noise) ch = char(rng.bounded(256));
+        QTest::newRow("random bytes") << noise << 0;
+        QTest::newRow("huge count")
+            << QByteArray("[Main]\nFileCount=2147483647\n[Playlist]\nFileName0=/a.wav\nFileName5=/b.wav\n") << 2;
+        QTest::newRow("negative count") << QByteArray("[Main]\nFileCount=-5\n[Playlist]\nFileName0=/a.wav\n") << 0;
+        QByteArray big("[Main]\nFileCount=99999\n[Playlist]\n");
+        for (int i = 0; big.size() < 10 * 1024 * 1024; ++i)
+            big += "FileName" + QByteArray::number(i) + "=/music/" + QByteArray(60, 'm') + ".wav\n";
+        QTest::newRow("10 MB") << big << 100000;
+        QTest::newRow("long values") << "[Main]\nFileCount=0\n[Playlist]\nFileName0=" + QByteArray(100000, 'n') +
+                                            "\nFileStart0=" + QByteArray(100000, '7') + "\n"
+                                     << 1;
+    }
+    void hostileFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, entries);
+        testkit::MessageRecorder msgs;
+        const QString file = dir->filePath("hostile.obs");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        QVERIFY(storage::ImportPlayListFile(file));
+        QCOMPARE(storage::ImportEntries.size(), entries);
+        if (QTest::currentDataTag() == QByteArray("long values")) {
+            QCOMPARE(storage::ImportEntries[0].FileName.size(), 100000);
+            QCOMPARE(storage::ImportEntries[0].Start, 0.0);  // beyond any double: not a number
+        }
+    }
+};
+
+QTEST_MAIN(ExportImportTest)
+#include "test_exportimport.moc"
