@@ -1,5 +1,6 @@
 #include "app/forms.h"
 
+#include "about/frmabout.h"
 #include "panel/frmplaylist.h"
 #include "player/frmplayer.h"
 
@@ -9,6 +10,7 @@ namespace forms {
 namespace {
 QPointer<player::frmPlayer> g_player;
 QPointer<panel::frmPlayList> g_panel;
+QPointer<about::frmAbout> g_about;
 }
 
 player::frmPlayer* frmPlayer()
@@ -23,8 +25,15 @@ panel::frmPlayList* frmPlayList()
     return g_panel;
 }
 
+about::frmAbout* frmAbout()
+{
+    if (!g_about) g_about = new about::frmAbout(g_player.data());
+    return g_about;
+}
+
 void resetAll()
 {
+    delete g_about.data();
     delete g_panel.data();
     delete g_player.data();
 }

@@ -3,12 +3,16 @@
 
 namespace player { class frmPlayer; }
 namespace panel { class frmPlayList; }
+namespace about { class frmAbout; }
 
 namespace forms {
 
 player::frmPlayer* frmPlayer();
 // The control panel, owned by the player window.
 panel::frmPlayList* frmPlayList();
+// The About box, owned by the player window when there is one; it deletes itself on closing,
+// so the next use loads it anew.
+about::frmAbout* frmAbout();
 
 // Destroys every window so the next use creates it anew (tests).
 void resetAll();
