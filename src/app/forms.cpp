@@ -1,6 +1,7 @@
 #include "app/forms.h"
 
 #include "editor/frmedit.h"
+#include "about/frmabout.h"
 #include "panel/frmplaylist.h"
 #include "player/frmlook.h"
 #include "player/frmplayer.h"
@@ -13,6 +14,7 @@ QPointer<player::frmPlayer> g_player;
 QPointer<panel::frmPlayList> g_panel;
 QPointer<editor::frmEdit> g_edit;
 QPointer<player::frmLook> g_look;
+QPointer<about::frmAbout> g_about;
 }
 
 player::frmLook* frmLook()
@@ -41,10 +43,17 @@ editor::frmEdit* frmEdit()
     return g_edit;
 }
 
+about::frmAbout* frmAbout()
+{
+    if (!g_about) g_about = new about::frmAbout(g_player.data());
+    return g_about;
+}
+
 void resetAll()
 {
     delete g_look.data();
     delete g_edit.data();
+    delete g_about.data();
     delete g_panel.data();
     delete g_player.data();
 }

@@ -4,6 +4,7 @@
 namespace player { class frmPlayer; class frmLook; }
 namespace panel { class frmPlayList; }
 namespace editor { class frmEdit; }
+namespace about { class frmAbout; }
 
 namespace forms {
 
@@ -17,6 +18,10 @@ editor::frmEdit* frmEdit();
 player::frmLook* frmLook();
 // Whether the viewer exists now (it is created by frmLook()).
 bool hasLook();
+
+// The About box, owned by the player window when there is one; it deletes itself on closing,
+// so the next use loads it anew.
+about::frmAbout* frmAbout();
 
 // Destroys every window so the next use creates it anew (tests).
 void resetAll();

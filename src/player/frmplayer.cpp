@@ -3,7 +3,8 @@
 #include "app/commandline.h"
 #include "app/forms.h"
 #include "app/globals.h"
-#include "app/programicon.h"
+#include "about/artwork.h"
+#include "about/frmabout.h"
 #include "panel/entrygrid.h"
 #include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
@@ -28,7 +29,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmPlayer"));
     setWindowTitle(QString::fromLatin1(app::kAppTitle));
-    setWindowIcon(app::programIcon());
+    setWindowIcon(about::programIcon());
 
     auto* client = new QWidget(this);
     auto* layout = new QVBoxLayout(client);
@@ -163,6 +164,10 @@ void frmPlayer::MnuFile_Click(int index)
 
 void frmPlayer::MenuAbout_Click()
 {
+    about::frmAbout* box = forms::frmAbout();
+    box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 QString frmPlayer::propertiesText() const

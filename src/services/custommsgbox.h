@@ -43,7 +43,7 @@ struct CustomMsgBoxParams {
     QWidget* Owner = nullptr;
 };
 
-// Platform flags from their parts; `defaultButton` is 1-based.
+// Platform flags for a button set, an icon and a 1-based default button.
 qint32 msgFlags(MsgButtons buttons, MsgIcon icon = MsgIcon::None, int defaultButton = 1);
 
 // Shows the box modally and returns the result code of the button pressed, named by its place
