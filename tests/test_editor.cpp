@@ -225,6 +225,19 @@ private slots:
         QVERIFY(!e->tmrLooper()->isActive());
     }
 
+    void testOfAFileThatDoesNotPlay()
+    {
+        testkit::MessageRecorder msgs;
+        frmEdit* e = openAdd();
+        const QString bad = testkit::writeFile(dir->filePath("bad.mp3"), 40);
+        engine->undecodable << bad;
+        fill(e, bad, "1", "2", "1", "1");
+        e->btnTest_Click();
+        QVERIFY(!e->tmrLooper()->isActive());
+        QTRY_COMPARE(msgs.messages.size(), 1);
+        QCOMPARE(msgs.messages[0].title, QString("Cannot Play This File"));
+    }
+
     void startThatIsNoNumberKeepsThePrevious()
     {
         frmEdit* e = openAdd();

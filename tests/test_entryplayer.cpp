@@ -272,16 +272,31 @@ private slots:
         QCOMPARE(rig.engine->path(), upper);
     }
 
-    void undecodableWholeFileLeavesPlaybackIdle()
+    void undecodableFileIsToldOnceAndLeavesPlaybackIdle()
     {
+        testkit::MessageRecorder msgs;
         Rig rig;
         const QString bad = testkit::writeFile(path("bad.mp3"), 50);
         rig.engine->undecodable << bad;
-        rig.play(bad, "0", "0", "1", "1", false);
-        QVERIFY(!rig.entry.counted() && !rig.entry.endless());
-        rig.run(100);
-        QCOMPARE(rig.nextRequests, 0);
-        QCOMPARE(rig.engine->loads, 1);
+        for (const char* stop : {"0", "2"}) {  // whole file and stretch
+            rig.play(song, "0", "1", "1", "1", false);
+            rig.play(bad, "0", stop, "1", "3", false);
+            QVERIFY(!rig.entry.counted() && !rig.entry.endless());
+            QTRY_COMPARE(msgs.messages.size(), 1);
+            QCOMPARE(msgs.messages[0].title, QString("Cannot Play This File"));
+            QVERIFY(msgs.messages[0].text.contains(bad));
+            rig.run(100);
+            QCOMPARE(rig.nextRequests, 0);
+            QCOMPARE(rig.engine->loads, 2);  // no second attempt behind the user's back
+            QTest::qWait(20);
+            QCOMPARE(msgs.messages.size(), 1);
+
+            rig.play(bad, "0", stop, "1", "3", true);  // asked again: told again, still idle
+            QCOMPARE(msgs.messages.size(), 2);
+            QVERIFY(!rig.entry.endless());
+            msgs.messages.clear();
+            rig.engine->loads = 0;
+        }
     }
 
     void listAdvanceToTheSameFileDoesNotReload()

@@ -141,6 +141,14 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     connect(m_tmrLooper, &QTimer::timeout, this, &frmEdit::tmrLooper_Timer);
     connect(m_sldPos, &QSlider::valueChanged, this, &frmEdit::sldPos_Change);
     connect(m_player, &player::MediaPlayer::PlayStateChange, this, &frmEdit::MediaPlayer1_PlayStateChange);
+    connect(m_player, &player::MediaPlayer::loadFailed, this, [this](const QString& path, const QString& reason) {
+        m_tmrLooper->stop();
+        QTimer::singleShot(0, this, [this, path, reason] {
+            services::MsgBox(player::MediaPlayer::cannotPlayText(path, reason), services::MsgButtons::OK,
+                             services::MsgIcon::Critical, QString::fromLatin1(player::MediaPlayer::kCannotPlayTitle),
+                             this);
+        });
+    });
 }
 
 frmEdit::~frmEdit() = default;
@@ -292,7 +300,7 @@ void frmEdit::btnTest_Click()
         m_player->setLoop({mdblTestStart, mdblTestStop, player::LoopRange::kEndless, false});
         if (m_player->FileName() != file) m_player->setFileName(file);
         else m_player->Play();
-        m_tmrLooper->start();
+        if (!m_player->failed()) m_tmrLooper->start();
     }
     m_btnTest->setDefault(true);
 }

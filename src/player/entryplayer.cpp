@@ -37,6 +37,7 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
     connect(m_tmrLooper, &QTimer::timeout, this, &EntryPlayer::tmrLooper_Timer);
     connect(m_tmrPlayer, &QTimer::timeout, this, &EntryPlayer::tmrPlayer_Timer);
     connect(m_player, &MediaPlayer::loopWrapped, this, [this] { ++m_pendingWraps; });
+    connect(m_player, &MediaPlayer::loadFailed, this, &EntryPlayer::playerFailed);
 }
 
 bool EntryPlayer::endless() const { return m_tmrLooper->isActive(); }
@@ -95,8 +96,14 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         mdblStop = m_player->Duration();
     }
 
-    // A whole file whose length is unknown (it did not decode) has no stop to watch for:
-    // the timers would only spin on it.
+    // A file that does not play, or a whole file whose length is unknown, has no stop to
+    // watch for: the timers would only spin on it.
+    if (m_player->failed()) {
+        m_tmrLooper->stop();
+        m_tmrPlayer->stop();
+        if (!reloaded) tellCannotPlay(mstrFileName, m_player->failure());
+        return;
+    }
     if (!stretch && mdblStop <= 0) {
         m_tmrLooper->stop();
         m_tmrPlayer->stop();
@@ -126,6 +133,21 @@ void EntryPlayer::handOverLoop(bool endless)
         range.holdAtStop = true;
     }
     m_player->setLoop(range);
+}
+
+void EntryPlayer::playerFailed(const QString& path, const QString& reason)
+{
+    m_tmrLooper->stop();
+    m_tmrPlayer->stop();
+    m_pendingWraps = 0;
+    // Told from the event loop, not from inside the engine's report.
+    QTimer::singleShot(0, this, [this, path, reason] { tellCannotPlay(path, reason); });
+}
+
+void EntryPlayer::tellCannotPlay(const QString& path, const QString& reason)
+{
+    services::MsgBox(MediaPlayer::cannotPlayText(path, reason), services::MsgButtons::OK, services::MsgIcon::Critical,
+                     QString::fromLatin1(MediaPlayer::kCannotPlayTitle), m_dialogParent);
 }
 
 void EntryPlayer::stopPlayback()

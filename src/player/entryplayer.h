@@ -50,6 +50,8 @@ public:
 
 private:
     EntryRecord GetNextEntry();
+    void playerFailed(const QString& path, const QString& reason);
+    void tellCannotPlay(const QString& path, const QString& reason);
     void handOverLoop(bool endless);
 
     MediaPlayer* m_player;

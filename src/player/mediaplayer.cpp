@@ -42,6 +42,11 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent)
     });
     connect(m_engine, &MediaEngine::positionJumped, this, &MediaPlayer::PositionChange);
     connect(m_engine, &MediaEngine::loopWrapped, this, &MediaPlayer::loopWrapped);
+    connect(m_engine, &MediaEngine::loaded, this, [this] { m_failure.clear(); });
+    connect(m_engine, &MediaEngine::loadFailed, this, [this](const QString& reason) {
+        m_failure = reason.isEmpty() ? tr("the file cannot be decoded") : reason;
+        emit loadFailed(m_engine->path(), m_failure);
+    });
     connect(m_engine, &MediaEngine::videoChanged, this, [this](bool video) {
         if (m_videoView) m_pictureStack->setCurrentWidget(video ? m_videoView : m_blank);
     });
@@ -126,7 +131,16 @@ void MediaPlayer::trackerMoved(int value)
 
 QString MediaPlayer::FileName() const { return m_engine->path(); }
 
-void MediaPlayer::setFileName(const QString& path) { m_engine->load(path); }
+void MediaPlayer::setFileName(const QString& path)
+{
+    m_failure.clear();
+    m_engine->load(path);
+}
+
+QString MediaPlayer::cannotPlayText(const QString& path, const QString& reason)
+{
+    return QStringLiteral("Filename:\n'") + path + QStringLiteral("'\ncannot be played: ") + reason;
+}
 
 double MediaPlayer::CurrentPosition() const { return m_engine->position(); }
 
@@ -153,6 +167,7 @@ void MediaPlayer::Open(const QString& path)
 {
     // The file already set (loaded or still loading) is only rewound: no second load.
     if (path.isEmpty() || path != m_engine->path()) {
+        m_failure.clear();
         m_engine->load(path);
     } else {
         m_engine->seek(0);

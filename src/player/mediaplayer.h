@@ -47,6 +47,14 @@ public:
 
     MediaEngine* engine() const { return m_engine; }
 
+    // Whether the file last set could not be played, and why.
+    bool failed() const { return !m_failure.isEmpty(); }
+    QString failure() const { return m_failure; }
+
+    // The message for a file that cannot be played.
+    static QString cannotPlayText(const QString& path, const QString& reason);
+    static constexpr const char* kCannotPlayTitle = "Cannot Play This File";
+
     // How long Open waits for a file to load.
     static constexpr int kOpenTimeoutMs = 5000;
 
@@ -55,6 +63,8 @@ signals:
     void PositionChange(double oldPosition, double newPosition);
     // The engine jumped back from the loop's stop to its start.
     void loopWrapped();
+    // The file set could not be played (unknown format, damaged, no sound font ...).
+    void loadFailed(const QString& path, const QString& reason);
 
 private:
     void buildControls();
@@ -71,6 +81,7 @@ private:
     QSlider* m_tracker = nullptr;
     QTimer* m_trackerTimer = nullptr;
     bool m_trackerDragging = false;
+    QString m_failure;
 };
 
 } // namespace player
