@@ -105,6 +105,10 @@ private slots:
         IniFile fresh;
         fresh.setValue("S", "k", "v");
         QCOMPARE(fresh.toBytes(), QByteArray("[S]\r\nk=v\r\n"));
+        fresh.setValue("S", "k", "'q'");  // rewritten in place, longer, shorter, quoted or not
+        QCOMPARE(fresh.value("S", "k", ""), QString("'q'"));
+        fresh.setValue("S", "k", "x");
+        QCOMPARE(fresh.toBytes(), QByteArray("[S]\r\nk=x\r\n"));
     }
 
     void refusesWhatOneLineCannotHold()
@@ -214,10 +218,19 @@ private slots:
         QCOMPARE(m_messages.size(), 2);
         QCOMPARE(storage::DoINI("S", "K", "gone", false, blocked), QString("gone"));
 
+        {  // a value one line cannot hold fails the batch, the rest is saved
+            storage::IniBatch batch;
+            storage::DoINI("S", "good", "1", true, "");
+            storage::DoINI("S", "bad", "two\nlines", true, "");
+            QVERIFY(!batch.commit());
+        }
+        QCOMPARE(m_messages.size(), 3);
+        QCOMPARE(storage::DoINI("S", "good", "", false, ""), QString("1"));
+
         storage::IniBatch quiet(blocked, storage::FailureReport::ToCaller);
         storage::DoINI("S", "K", "v", true, blocked);
         QVERIFY(!quiet.commit());
-        QCOMPARE(m_messages.size(), 2);
+        QCOMPARE(m_messages.size(), 3);
     }
 
     void interruptedSaveLeavesOldFileWhole()

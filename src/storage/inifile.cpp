@@ -347,19 +347,53 @@ QString IniFile::value(const QString& section, const QString& key, const QString
 
 IniFile::Line IniFile::keyLine(QStringView key, const QString& value)
 {
+    Line line;
+    line.text.reserve(key.size() + value.size() + 3);
+    line.text += key;
+    line.keyLength = qint32(key.size());
+    rewrite(line, value);
+    return line;
+}
+
+// Keeps the key as it is written and replaces the rest of the line; a line that owns
+// its text is rewritten in place, sparing an allocation per value on repeated saves.
+void IniFile::rewrite(Line& line, const QString& value)
+{
     // Quoted when the reader would otherwise trim or unquote the value.
     const bool padded = !value.isEmpty() && (value.front().isSpace() || value.back().isSpace());
     const bool quoted = value.size() >= 2 && isQuote(value.front()) && value.back() == value.front();
     const bool quote = padded || quoted;
-    QString text;
-    text.reserve(key.size() + value.size() + 3);
-    text += key;
-    text += u'=';
-    if (quote) text += u'"';
-    text += value;
-    if (quote) text += u'"';
-    const auto keyLength = qint32(key.size());
-    return Line{text, 0, keyLength, keyLength + 1 + (quote ? 1 : 0), qint32(value.size())};
+    if (line.keyStart == 0 && line.text.isDetached()) {
+        line.text.truncate(line.keyLength);
+    } else {
+        QString text;
+        text.reserve(line.keyLength + value.size() + 3);
+        text += line.key();
+        line.text = std::move(text);
+        line.keyStart = 0;
+    }
+    line.text += u'=';
+    if (quote) line.text += u'"';
+    line.text += value;
+    if (quote) line.text += u'"';
+    line.valueStart = line.keyLength + 1 + (quote ? 1 : 0);
+    line.valueLength = qint32(value.size());
+    line.changed = true;
+}
+
+void IniFile::markSaved()
+{
+    if (!m_modified) return;
+    for (Section& s : m_sections)
+        for (Line& l : s.lines) l.changed = false;
+    m_modified = false;
+}
+
+void IniFile::applyChangesTo(IniFile& other) const
+{
+    for (const Section& s : m_sections)
+        for (const Line& l : s.lines)
+            if (l.changed) other.setValue(s.name, l.key().toString(), l.value().toString());
 }
 
 IniFile::Section& IniFile::addSection(const QString& name)
@@ -389,7 +423,7 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     if (at >= 0) {
         Line& line = s.lines[at];
         if (line.value() == value) return true;
-        line = keyLine(line.key(), value);  // the name keeps the spelling it had
+        rewrite(line, value);  // the name keeps the spelling it had
         m_modified = true;
         return true;
     }

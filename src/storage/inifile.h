@@ -24,7 +24,9 @@
 //  - Line endings are those of the file (the first line break decides); a new file
 //    gets CRLF, which every INI reader accepts.
 //  - The text is written as Windows-1252 when it was read that way and every character
-//    still fits, so an old file stays readable by old tools; otherwise as UTF-8.
+//    still fits, so an old file stays readable by old tools; otherwise the whole file
+//    as UTF-8. A new file is UTF-8 without a byte-order mark, which old readers would
+//    take as part of the first section's header.
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -46,7 +48,26 @@ struct CaselessName {
 };
 quint32 caselessHash(QStringView name);
 size_t qHash(const CaselessName& key, size_t seed) noexcept;
+
+// A line as read owns no text: it points into the text of the document it was read
+// from. A line written since owns its text. Key and value are spans of the line's text (quotes left outside).
+struct IniLine {
+    QString text;
+    qint32 keyStart = 0, keyLength = 0;  // keyLength 0: not a key line
+    qint32 valueStart = 0, valueLength = 0;
+    bool shadowed = false;  // a later line of a key the section already has
+    bool changed = false;   // written since the document was last saved
+    QStringView key() const { return QStringView(text).mid(keyStart, keyLength); }
+    QStringView value() const { return QStringView(text).mid(valueStart, valueLength); }
+    bool isBlank() const { return QStringView(text).trimmed().isEmpty(); }
+};
 } // namespace detail
+} // namespace storage
+
+// Moved in memory as a block when a line list grows; a file has tens of thousands.
+Q_DECLARE_TYPEINFO(storage::detail::IniLine, Q_RELOCATABLE_TYPE);
+
+namespace storage {
 
 class IniFile {
 public:
@@ -84,24 +105,17 @@ public:
     QString lineEnding() const { return m_eol; }
     // True once a setValue changed something since parsing or the last markSaved().
     bool isModified() const { return m_modified; }
-    void markSaved() { m_modified = false; }
+    void markSaved();
+    // Writes into `other` every value changed here since the last markSaved(), in file
+    // order: how a change is carried over onto a file someone else has changed meanwhile.
+    void applyChangesTo(IniFile& other) const;
 
     static QString decodeWindows1252(const QByteArray& bytes);
     // Empty optional when a character has no Windows-1252 byte.
     static std::optional<QByteArray> encodeWindows1252(const QString& text);
 
 private:
-    // A line as read owns no text: it points into m_text. A line written since owns
-    // its text. Key and value are spans of the line's text (quotes left outside).
-    struct Line {
-        QString text;
-        qint32 keyStart = 0, keyLength = 0;  // keyLength 0: not a key line
-        qint32 valueStart = 0, valueLength = 0;
-        bool shadowed = false;  // a later line of a key the section already has
-        QStringView key() const { return QStringView(text).mid(keyStart, keyLength); }
-        QStringView value() const { return QStringView(text).mid(valueStart, valueLength); }
-        bool isBlank() const { return QStringView(text).trimmed().isEmpty(); }
-    };
+    using Line = detail::IniLine;
     struct Section {
         QString name;    // trimmed, as in the file
         bool hasHeader;  // false only for the lines above the first header
@@ -124,13 +138,14 @@ private:
     static void resizeIndex(Section& s, qsizetype slotCount);
     static Line parseLine(const QString& text, bool& isHeader, QString& headerName);
     static Line keyLine(QStringView key, const QString& value);
+    static void rewrite(Line& line, const QString& value);
     const Section* findSection(const QString& name) const;
     int findKey(const Section& s, const QString& key) const;
     int findSectionIndex(const QString& name) const;
     Section& addSection(const QString& name);
     QString joinedText() const;
 
-    // The decoded file, never changed once parsed: lines and key names point into it.
+    // The decoded file, never changed once parsed: the lines as read point into it.
     QString m_text;
     QList<Section> m_sections;
     QHash<detail::CaselessName, int> m_sectionIndex;  // name -> index in m_sections

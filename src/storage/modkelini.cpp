@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
-#include <array>
 #include <memory>
 
 #ifdef Q_OS_UNIX
@@ -50,15 +49,12 @@ FileStamp stampOf(const QString& path)
     return s;
 }
 
-using Write = std::array<QString, 3>;  // section, key, value
-
 struct Cached {
     IniFile doc;
     FileStamp stamp;
     bool unreadable = false;  // exists but could not be read: never written over
     int batchDepth = 0;
     FailureReport report = FailureReport::ToUser;
-    QList<Write> log;         // the open batch's writes
     QString rejected;         // why a write of the open batch could not be taken in
 };
 
@@ -136,14 +132,14 @@ QString flush(const QString& path, const std::shared_ptr<Cached>& c)
 {
     QString why = c->rejected;
     c->rejected.clear();
-    if (!c->log.isEmpty() && c->doc.isModified()) {
+    if (c->doc.isModified()) {
         const FileStamp now = stampOf(path);
-        if (!(now == c->stamp)) {  // changed by someone else while the batch was open
+        if (!(now == c->stamp)) {  // changed by someone else while a batch was open
+            const IniFile ours = c->doc;
             load(*c, path, now);
-            for (const Write& w : std::as_const(c->log)) c->doc.setValue(w[0], w[1], w[2]);
+            ours.applyChangesTo(c->doc);
         }
     }
-    c->log.clear();
     if (c->doc.isModified()) {
         QString error;
         if (c->unreadable) error = QStringLiteral("the file exists but cannot be read");
@@ -189,8 +185,7 @@ bool WriteINI(const QString& strSection, const QString& strKey, const QString& s
     const std::shared_ptr<Cached> c = entryFor(path);
     const bool taken = c->doc.setValue(strSection, strKey, strValue);
     if (c->batchDepth > 0) {
-        if (taken) c->log.append(Write{strSection, strKey, strValue});
-        else if (c->rejected.isEmpty()) c->rejected = kRejected;
+        if (!taken && c->rejected.isEmpty()) c->rejected = kRejected;
         return taken;
     }
     if (!taken) c->rejected = kRejected;
@@ -220,7 +215,6 @@ IniBatch::IniBatch(const QString& strFile, FailureReport report) : m_path(resolv
     const std::shared_ptr<Cached> c = entryFor(m_path);
     if (c->batchDepth++ == 0) {
         c->report = report;
-        c->log.clear();
         c->rejected.clear();
     }
 }
