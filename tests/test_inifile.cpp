@@ -214,9 +214,17 @@ private slots:
         QCOMPARE(m_messages[0].buttons, services::MsgButtons::OK);
         QVERIFY(m_messages[0].text.contains(blocked));
 
-        storage::DoINI("S", "K", "v", true, blocked);  // a lone write is its own flush
-        QCOMPARE(m_messages.size(), 2);
+        storage::DoINI("S", "K", "v", true, blocked);  // still unwritable: not told again
+        QCOMPARE(m_messages.size(), 1);
         QCOMPARE(storage::DoINI("S", "K", "gone", false, blocked), QString("gone"));
+        QFile::remove(path("plain"));
+        QDir().mkdir(path("plain"));
+        storage::DoINI("S", "K", "v", true, blocked);  // saved again ...
+        QCOMPARE(storage::DoINI("S", "K", "gone", false, blocked), QString("v"));
+        QDir(path("plain")).removeRecursively();
+        writeBytes(path("plain"), "x");
+        storage::DoINI("S", "K", "w", true, blocked);  // ... so a new failure is told
+        QCOMPARE(m_messages.size(), 2);
 
         {  // a value one line cannot hold fails the batch, the rest is saved
             storage::IniBatch batch;

@@ -209,7 +209,7 @@ private slots:
         app::strIniPath = m_dir.filePath("notadir/vamplet.ini");
         QCOMPARE(SavePlayList("L", rows(100)), SaveResult::Failed);
         QVERIFY(!AddNewPlayList("L"));
-        QCOMPARE(m_messages.size(), 2);
+        QCOMPARE(m_messages.size(), 1);  // told once while the file stays unwritable
         QCOMPARE(m_messages[0].icon, services::MsgIcon::Exclamation);
         QVERIFY(loadPlayList("L").isEmpty());
         QFile::remove(m_dir.filePath("notadir"));

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QSet>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -18,6 +19,10 @@
 
 namespace storage {
 namespace {
+
+// Files whose failure the user has been told of and that have not been saved since.
+QSet<QString> g_toldFailing;
+
 
 // Enough to notice another program's save: size, time to the nanosecond where the
 // system has it, and the file's identity (an atomic save by anyone makes a new file).
@@ -147,6 +152,7 @@ QString flush(const QString& path, const std::shared_ptr<Cached>& c)
             c->doc.markSaved();
             c->stamp = stampOf(path);
             ++g_stats.saves;
+            g_toldFailing.remove(path);
         }
         if (!error.isEmpty()) {
             ++g_stats.failedSaves;
@@ -238,6 +244,10 @@ bool IniBatch::commit()
 
 void reportWriteFailure(const QString& path, const QString& reason)
 {
+    // A file that stays unwritable is told about once, not at every playlist shown,
+    // until a save to it succeeds again.
+    if (g_toldFailing.contains(path)) return;
+    g_toldFailing.insert(path);
     QString text = QStringLiteral("Could not save to the file") + u'\n' + QDir::toNativeSeparators(path);
     if (!reason.isEmpty()) text += QStringLiteral("\n\nReason: ") + reason + u'.';
     text += QStringLiteral("\n\nThe last change was not saved.");
@@ -246,6 +256,7 @@ void reportWriteFailure(const QString& path, const QString& reason)
 
 void dropIniCache()
 {
+    g_toldFailing.clear();
     g_memo.reset();
     for (auto it = g_cache.begin(); it != g_cache.end();) {
         if (it.value()->batchDepth == 0) it = g_cache.erase(it);

@@ -63,7 +63,8 @@ private:
 // The message shown when an INI file could not be written.
 void reportWriteFailure(const QString& path, const QString& reason = {});
 
-// Forgets every parsed file not held by an open batch; the next read parses anew.
+// Forgets every parsed file not held by an open batch (the next read parses anew) and
+// which failures the user was told of.
 void dropIniCache();
 
 // Counters since the program started, for tests and benchmarks.
