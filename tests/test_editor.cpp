@@ -9,6 +9,7 @@
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QLabel>
@@ -24,7 +25,7 @@ using editor::frmEdit;
 
 class EditorTest : public QObject {
     Q_OBJECT
-    QTemporaryDir* dir = nullptr;
+    testkit::Sandbox* dir = nullptr;
     FakeEngine* engine = nullptr;  // the last one made: the editor's own
     QString a, b;
 
@@ -62,12 +63,10 @@ private slots:
     }
     void init()
     {
-        dir = new QTemporaryDir;
-        app::strIniPath = dir->filePath("vamplet.ini");
-        storage::dropIniCache();
+        dir = new testkit::Sandbox;
         storage::AddNewPlayList("Drills");
-        a = testkit::writeFile(dir->filePath("a.wav"), 10);
-        b = testkit::writeFile(dir->filePath("b.wav"), 10);
+        a = dir->a;
+        b = dir->b;
     }
     void cleanup()
     {
@@ -215,7 +214,7 @@ private slots:
 
         forms::resetAll();
         e = openAdd();
-        const QString gone = dir->filePath("gone.wav");
+        const QString gone = dir->path("gone.wav");
         fill(e, gone, "1", "2", "1", "1");
         e->btnTest_Click();
         QCOMPARE(msgs.messages.size(), 1);
@@ -229,7 +228,7 @@ private slots:
     {
         testkit::MessageRecorder msgs;
         frmEdit* e = openAdd();
-        const QString bad = testkit::writeFile(dir->filePath("bad.mp3"), 40);
+        const QString bad = testkit::writeFile(dir->path("bad.mp3"), 40);
         engine->undecodable << bad;
         fill(e, bad, "1", "2", "1", "1");
         e->btnTest_Click();

@@ -9,6 +9,7 @@
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QComboBox>
@@ -22,7 +23,7 @@ using services::MessageRequest;
 
 class ExportImportTest : public QObject {
     Q_OBJECT
-    QTemporaryDir* dir = nullptr;
+    testkit::Sandbox* dir = nullptr;
     QString a, b, c;
 
     panel::frmPlayList* panel() { return forms::frmPlayList(); }
@@ -55,12 +56,10 @@ private slots:
     }
     void init()
     {
-        dir = new QTemporaryDir;
-        app::strIniPath = dir->filePath("vamplet.ini");
-        storage::dropIniCache();
-        a = testkit::writeFile(dir->filePath("a.wav"), 10);
-        b = testkit::writeFile(dir->filePath("b.wav"), 10);
-        c = testkit::writeFile(dir->filePath("c.wav"), 10);
+        dir = new testkit::Sandbox;
+        a = dir->a;
+        b = dir->b;
+        c = dir->c;
     }
     void cleanup()
     {
@@ -79,11 +78,11 @@ private slots:
         QString proposed;
         services::setFileAnswer([&](const services::FileDialogRequest& r) {
             proposed = r.fileName;
-            return r.kind == services::FileDialogKind::Save ? dir->filePath("out") : QString();
+            return r.kind == services::FileDialogKind::Save ? dir->path("out") : QString();
         });
         panel()->MnuRightClick_Click(13);
         QCOMPARE(proposed, QString("Drills.obs"));
-        const QString out = dir->filePath("out.obs");  // no dot: the extension is added
+        const QString out = dir->path("out.obs");  // no dot: the extension is added
         QCOMPARE(read(out, "Main", "FileCount"), QString("2"));
         QCOMPARE(read(out, "Playlist", "FileName0"), a);
         QCOMPARE(read(out, "Playlist", "FileStart0"), QString("1.5"));
@@ -113,7 +112,7 @@ private slots:
             return r.title == "Overwrite File?" ? services::vbNo : services::vbOK;
         };
         showDrills({{a, "1", "2", "1", "1"}});
-        const QString out = testkit::writeFile(dir->filePath("old.obs"), 5);
+        const QString out = testkit::writeFile(dir->path("old.obs"), 5);
         chooseFile(out);
         panel()->ExportImportPlayList(false);
         QCOMPARE(msgs.messages[0].text, QString("File Exists!\n\nOverwrite?"));
@@ -128,7 +127,7 @@ private slots:
     void longerExportOverwrittenKeepsItsHigherKeys()
     {
         testkit::MessageRecorder msgs(services::vbYes);
-        const QString out = dir->filePath("list.obs");
+        const QString out = dir->path("list.obs");
         QVERIFY(storage::ExportPlayListFile(out, {{1, a, 0, 1, 1, 1}, {2, b, 0, 1, 1, 1}, {3, c, 0, 1, 1, 1}}));
         QVERIFY(storage::ExportPlayListFile(out, {{1, b, 2, 3, 1, 1}}));
         QCOMPARE(read(out, "Main", "FileCount"), QString("0"));
@@ -151,7 +150,7 @@ private slots:
         testkit::MessageRecorder msgs;
         msgs.decide = [](const MessageRequest& r) { return answerBox(r, services::vbRetry); };
         showDrills({{a, "1", "2", "1", "1"}});
-        const QString file = dir->filePath("in.obs");
+        const QString file = dir->path("in.obs");
         storage::ExportPlayListFile(file, {{1, b, 0, 1, 1, 1}});
         services::setInputAnswer([](const services::InputRequest&) { return QString(); });
         chooseFile(file);
@@ -170,7 +169,7 @@ private slots:
     {
         testkit::MessageRecorder msgs;
         msgs.decide = [](const MessageRequest& r) { return answerBox(r, services::vbAbort); };
-        const QString file = dir->filePath("in.obs");
+        const QString file = dir->path("in.obs");
         storage::ExportPlayListFile(file, {{1, b, 0, 1, 1, 1}});
         chooseFile(file);
         panel()->ExportImportPlayList(true);
@@ -187,7 +186,7 @@ private slots:
     {
         testkit::MessageRecorder msgs;
         showDrills({});
-        chooseFile(dir->filePath("nothing.obs"));
+        chooseFile(dir->path("nothing.obs"));
         panel()->ExportImportPlayList(true);
         QCOMPARE(msgs.messages.size(), 1);
         QCOMPARE(msgs.messages[0].text, QString("File Not Found!"));
@@ -208,13 +207,13 @@ private slots:
     void emptyExportAndListsNumberedFromOne()
     {
         testkit::MessageRecorder msgs;
-        const QString empty = dir->filePath("empty.obs");
+        const QString empty = dir->path("empty.obs");
         QVERIFY(storage::ExportPlayListFile(empty, {}));
         QCOMPARE(read(empty, "Main", "FileCount"), QString("0"));
         QVERIFY(storage::ImportPlayListFile(empty));
         QCOMPARE(storage::ImportEntries.size(), 0);  // no phantom entry
 
-        const QString fromOne = dir->filePath("one.obs");
+        const QString fromOne = dir->path("one.obs");
         storage::DoINI("Main", "FileCount", "2", true, fromOne);
         storage::DoINI("Playlist", "FileName1", a, true, fromOne);
         storage::DoINI("Playlist", "FileName2", b, true, fromOne);
@@ -254,7 +253,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, entries);
         testkit::MessageRecorder msgs;
-        const QString file = dir->filePath("hostile.obs");
+        const QString file = dir->path("hostile.obs");
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content);

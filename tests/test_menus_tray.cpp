@@ -12,6 +12,7 @@
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QLabel>
@@ -25,7 +26,7 @@ using player::frmPlayer;
 
 class MenusTrayTest : public QObject {
     Q_OBJECT
-    QTemporaryDir* dir = nullptr;
+    testkit::Sandbox* dir = nullptr;
     FakeEngine* engine = nullptr;
     QString a, b, c;
 
@@ -40,13 +41,7 @@ class MenusTrayTest : public QObject {
     }
     void run(int ms)
     {
-        player::EntryPlayer* p = player()->playback();
-        for (int t = 1; t <= ms; ++t) {
-            engine->advance(1);
-            if (t % 10) continue;
-            if (p->tmrLooper()->isActive()) p->tmrLooper_Timer();
-            if (p->tmrPlayer()->isActive()) p->tmrPlayer_Timer();
-        }
+        testkit::runPlayer(*engine, *player()->playback(), ms);
     }
 
 private slots:
@@ -58,12 +53,10 @@ private slots:
     }
     void init()
     {
-        dir = new QTemporaryDir;
-        app::strIniPath = dir->filePath("vamplet.ini");
-        storage::dropIniCache();
-        a = testkit::writeFile(dir->filePath("a.wav"), 10);
-        b = testkit::writeFile(dir->filePath("b.wav"), 10);
-        c = testkit::writeFile(dir->filePath("c.wav"), 10);
+        dir = new testkit::Sandbox;
+        a = dir->a;
+        b = dir->b;
+        c = dir->c;
         player();  // the player's engine is made first, so `engine` is the player's
     }
     void cleanup()
@@ -106,7 +99,7 @@ private slots:
     {
         openThree();
         engine->fileDuration = 1;
-        const QString song = testkit::writeFile(dir->filePath("song.wav"), 10);
+        const QString song = testkit::writeFile(dir->path("song.wav"), 10);
         services::setFileAnswer([&](const services::FileDialogRequest& r) {
             return r.title == "File to open" && r.filters.size() == 7 ? song : QString();
         });

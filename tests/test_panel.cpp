@@ -13,6 +13,7 @@
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QComboBox>
@@ -30,7 +31,7 @@ using panel::frmPlayList;
 
 class PanelTest : public QObject {
     Q_OBJECT
-    QTemporaryDir* dir = nullptr;
+    testkit::Sandbox* box = nullptr;
     FakeEngine* engine = nullptr;
     QString a, b, c, missing, empty;
 
@@ -60,18 +61,14 @@ class PanelTest : public QObject {
         QList<int> started;
         int lastId = panel()->CurrentID;
         QString lastPath = engine->path();
-        for (int t = 1; t <= ms; ++t) {
-            engine->advance(1);
-            if (t % 10) continue;
-            if (playback()->tmrLooper()->isActive()) playback()->tmrLooper_Timer();
-            if (playback()->tmrPlayer()->isActive()) playback()->tmrPlayer_Timer();
+        testkit::runPlayer(*engine, *playback(), ms, [&] {
             if (panel()->CurrentID != lastId || engine->path() != lastPath) {
                 started << panel()->CurrentID;
                 if (grid()->selectedRow() != panel()->CurrentID) started << -1;  // the selection must follow
                 lastId = panel()->CurrentID;
                 lastPath = engine->path();
             }
-        }
+        });
         return started;
     }
 
@@ -85,22 +82,19 @@ private slots:
 
     void init()
     {
-        dir = new QTemporaryDir;
-        app::strIniPath = dir->filePath("vamplet.ini");
-        storage::dropIniCache();
-        a = testkit::writeFile(dir->filePath("a.wav"), 10);
-        b = testkit::writeFile(dir->filePath("b.wav"), 10);
-        c = testkit::writeFile(dir->filePath("c.wav"), 10);
-        missing = dir->filePath("gone.wav");
-        empty = testkit::writeFile(dir->filePath("empty.wav"), 0);
-        app::blnPanelClosed = false;
+        box = new testkit::Sandbox;
+        a = box->a;
+        b = box->b;
+        c = box->c;
+        missing = box->path("gone.wav");
+        empty = testkit::writeFile(box->path("empty.wav"), 0);
     }
 
     void cleanup()
     {
         forms::resetAll();
         services::setInputAnswer({});
-        delete dir;
+        delete box;
     }
 
     void controlsAndMenu()

@@ -1,0 +1,34 @@
+#include "support/sandbox.h"
+
+#include "app/globals.h"
+#include "player/entryplayer.h"
+#include "storage/modkelini.h"
+#include "support/fakeengine.h"
+#include "support/testkit.h"
+
+#include <QTimer>
+
+namespace testkit {
+
+Sandbox::Sandbox()
+{
+    app::strIniPath = dir.filePath("vamplet.ini");
+    app::blnPanelClosed = false;
+    storage::dropIniCache();
+    a = writeFile(dir.filePath("a.wav"), 10);
+    b = writeFile(dir.filePath("b.wav"), 10);
+    c = writeFile(dir.filePath("c.wav"), 10);
+}
+
+void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick)
+{
+    for (int t = 1; t <= ms; ++t) {
+        engine.advance(1);
+        if (t % player::EntryPlayer::kTickMs) continue;
+        if (playback.tmrLooper()->isActive()) playback.tmrLooper_Timer();
+        if (playback.tmrPlayer()->isActive()) playback.tmrPlayer_Timer();
+        if (afterTick) afterTick();
+    }
+}
+
+} // namespace testkit

@@ -1,0 +1,24 @@
+#pragma once
+// A fresh program state for window tests: a temporary folder holding the INI file and
+// three small media files, and a clock driver for the player's timers.
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+
+class FakeEngine;
+namespace player { class EntryPlayer; }
+
+namespace testkit {
+
+struct Sandbox {
+    Sandbox();  // points the INI file into the folder and forgets cached files
+    QTemporaryDir dir;
+    QString a, b, c;  // three playable files: a.wav, b.wav, c.wav
+    QString path(const QString& name) const { return dir.filePath(name); }
+};
+
+// Runs the clock a millisecond at a time, firing the player's running timer every 10 ms,
+// then `afterTick`.
+void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick = {});
+
+} // namespace testkit
