@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <mpv/client.h>
 
@@ -13,6 +14,8 @@
 #include <cmath>
 #include <iterator>
 #include <type_traits>
+
+Q_LOGGING_CATEGORY(lcMpv, "vamplet.mpv", QtWarningMsg)
 
 namespace player {
 
@@ -86,11 +89,16 @@ void MpvEngine::init()
         {"input-default-bindings", "no"}, {"input-vo-keyboard", "no"}, {"input-cursor", "no"},
         {"terminal", "no"}, {"resume-playback", "no"}, {"osd-level", "0"}, {"osd-bar", "no"},
         // At a file's end stay there, paused, like the component callers expect.
-        {"keep-open", "yes"}, {"keep-open-pause", "yes"}, {"idle", "yes"},
+        {"keep-open", "yes"}, {"keep-open-pause", "yes"}, {"idle", "yes"}, {"cache-pause", "no"},
+        // Short clips decode fine in software; no probing for GPU decoders.
+        {"hwdec", "no"}, {"gpu-hwdec-interop", "no"},
         {"hr-seek", "yes"}, {"audio-pitch-correction", "yes"}, {"audio-fallback-to-null", "yes"},
-        {"vo", m_options.videoOutput ? "libmpv" : "null"},
+        // Without a render context (no view yet, or gone) libmpv's output cannot open;
+        // mpv falls back to none and plays on.
+        {"vo", m_options.videoOutput ? "libmpv,null" : "null"},
     };
     for (const Opt& o : options) mpv_set_option_string(m_mpv, o.name, o.value);
+    m_written.insert("vo", m_options.videoOutput ? "libmpv,null" : "null");
     if (!m_options.audioOutput) mpv_set_option_string(m_mpv, "ao", "null");
 
     // Start from known values, so the write cache tells the truth from the first call.
@@ -117,6 +125,7 @@ void MpvEngine::init()
     // Once a file is open and its length known, but before it plays: the moment to hand
     // over a pending seek and to check the loop range against the file's end.
     mpv_hook_add(m_mpv, kHookPreloaded, "on_preloaded", 0);
+    mpv_request_log_messages(m_mpv, "v");
     mpv_set_wakeup_callback(m_mpv, [](void* self) { static_cast<MpvEngine*>(self)->queueDrain(); }, this);
 }
 
@@ -177,6 +186,17 @@ void MpvEngine::handleEvent(const mpv_event& event)
     case MPV_EVENT_COMMAND_REPLY:
         onCommandReply(event.reply_userdata, event.error);
         break;
+    case MPV_EVENT_LOG_MESSAGE: {
+        const auto* m = static_cast<const mpv_event_log_message*>(event.data);
+        const QString text = QString::fromUtf8(m->prefix) + QLatin1String(": ") + QString::fromUtf8(m->text).trimmed();
+        if (m->log_level <= MPV_LOG_LEVEL_ERROR)
+            qCWarning(lcMpv).noquote() << text;
+        else if (m->log_level <= MPV_LOG_LEVEL_WARN)
+            qCInfo(lcMpv).noquote() << text;
+        else
+            qCDebug(lcMpv).noquote() << text;
+        break;
+    }
     default:
         break;
     }
@@ -225,6 +245,7 @@ void MpvEngine::load(const QString& path)
     m_startPassed.reset();
     m_stopped = false;
     m_pauseWanted = false;
+    m_unpauseAfterSeek = false;
 
     if (!m_mpv) {
         updateState();
@@ -544,7 +565,22 @@ void MpvEngine::onPlaybackRestart()
         m_anchorPos = m_seekTarget;
         m_anchorTime = now();
         m_running = false;
-        if (m_eofSeen) beginEnd();
+        if (m_eofSeen) {
+            // The end seen before may be stale (its change follows this event) or may
+            // hold still (a seek to the end itself): ask.
+            int eof = 0;
+            mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof);
+            m_eofSeen = eof;
+            if (eof) beginEnd();
+        }
+        if (m_unpauseAfterSeek) {
+            m_unpauseAfterSeek = false;
+            if (!m_pauseWanted) {
+                m_written.insert("pause", "no");
+                const char* no = "no";
+                mpv_set_property_async(m_mpv, kTagWrite, "pause", MPV_FORMAT_STRING, &no);
+            }
+        }
     }
 }
 
@@ -552,8 +588,26 @@ void MpvEngine::onPause(bool paused)
 {
     m_mpvPaused = paused;
     m_written.insert("pause", paused ? "yes" : "no");
-    // With keep-open, mpv pauses at an end only once its output has drained.
-    if (paused && m_endPending && !m_pauseWanted) finishEnd();
+    const bool playing = m_loaded && !m_pauseWanted && !m_stopped && !m_seekPending;
+    if (!paused) {
+        // Playing again; with a prefilled output no sample may come before the end.
+        if (playing && !m_running) {
+            m_anchorTime = now();
+            m_running = true;
+            scheduleHeardCheck();
+        }
+        return;
+    }
+    // mpv pauses by itself only at an end (keep-open), once its output has drained.
+    // Events come on changes only, so this is a real one. eof-reached is no help here:
+    // it reads false while the output drains and may never be sent after.
+    if (playing && !m_unpauseAfterSeek) {
+        if (!m_endPending) {
+            m_endPending = true;
+            m_endPos = effectiveEnd();
+        }
+        finishEnd();
+    }
 }
 
 void MpvEngine::onEofReached(bool eof)
@@ -586,7 +640,13 @@ void MpvEngine::play()
     }
     m_stopped = false;
     m_pauseWanted = false;
-    setProperty("pause", "no");
+    if (m_seekPending && m_eofSeen) {
+        // Unpaused at its end before the seek has run, mpv pauses again at once
+        // (keep-open): play once the seek has landed.
+        m_unpauseAfterSeek = true;
+    } else {
+        setProperty("pause", "no");
+    }
     if (m_loaded && !m_seekPending) {
         m_anchorTime = now();
         m_running = true;
@@ -599,6 +659,7 @@ void MpvEngine::pause()
 {
     if (!m_mpv || (!m_loaded && !m_loadPending)) return;
     freezeClock();
+    m_unpauseAfterSeek = false;
     m_pauseWanted = true;
     m_stopped = false;
     setProperty("pause", "yes");
@@ -612,6 +673,7 @@ void MpvEngine::stop()
         return;
     }
     m_pauseWanted = true;
+    m_unpauseAfterSeek = false;
     m_stopped = true;
     setProperty("pause", "yes");
     cancelPending();
@@ -864,16 +926,22 @@ QWidget* MpvEngine::createVideoView(QWidget* parent)
 {
     if (!m_mpv || !m_options.videoOutput || m_view) return nullptr;
     m_view = new MpvVideoView(m_mpv, parent);
-    connect(m_view, &MpvVideoView::renderContextReady, this, &MpvEngine::onVideoOutputReady);
+    connect(m_view, &MpvVideoView::renderContextReady, this, [this] { onVideoOutput(true); });
+    connect(m_view, &MpvVideoView::renderContextAboutToBeReleased, this, [this] { onVideoOutput(false); });
     return m_view;
 }
 
-void MpvEngine::onVideoOutputReady()
+void MpvEngine::onVideoOutput(bool available)
 {
-    // A file opened before there was anywhere to draw lost its pictures; take them up again.
-    if (!m_mpv || !m_loaded || !m_hasVideo || m_videoClock) return;
-    const char* args[] = {"set", "vid", "auto", nullptr};
-    mpv_command_async(m_mpv, kTagCommand, args);
+    if (!m_mpv) return;
+    // A new value of `vo` makes mpv open its output again: the file playing gets its
+    // pictures when a view appears. When the view goes, its output must be closed while
+    // the render context still exists: mpv drops a video track whose output breaks, and
+    // ends a file that has nothing else to play.
+    const QByteArray vo = available ? "libmpv" : "null";
+    if (m_written.value("vo") == vo) return;
+    m_written.insert("vo", vo);
+    mpv_set_property_string(m_mpv, "vo", vo.constData());
 }
 
 } // namespace player

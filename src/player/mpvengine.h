@@ -103,7 +103,7 @@ private:
     void failLoad(const QString& reason);
     void resetFileState();
     void reportVideo();
-    void onVideoOutputReady();
+    void onVideoOutput(bool available);
     void setProperty(const char* name, const QByteArray& value);
     void issueSeek(double target);
     void applyLoop();
@@ -150,6 +150,7 @@ private:
     PlayState m_state = PlayState::Stopped;
     bool m_pauseWanted = false;
     bool m_mpvPaused = false;
+    bool m_unpauseAfterSeek = false;
     bool m_stopped = false;  // by stop() or by reaching an end; play() clears it
     bool m_eofSeen = false;
     double m_rate = 1.0;

@@ -19,13 +19,14 @@ MpvVideoView::~MpvVideoView()
 
 void MpvVideoView::detach()
 {
-    releaseRenderContext();
     m_mpv = nullptr;
+    releaseRenderContext();
 }
 
 void MpvVideoView::releaseRenderContext()
 {
     if (!m_render) return;
+    if (m_mpv) emit renderContextAboutToBeReleased();
     // mpv frees its GL objects here, so our context must be current.
     makeCurrent();
     mpv_render_context_free(m_render);
