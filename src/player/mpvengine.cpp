@@ -38,6 +38,44 @@ QByteArray seconds(double s)
 template <class... F> struct Overloaded : F... { using F::operator()...; };
 template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
+struct Tracks {
+    bool audio = false;
+    bool video = false;       // moving pictures
+    bool videoShown = false;  // ... and selected for showing
+    bool cover = false;       // a still picture that comes with music
+};
+
+Tracks readTracks(const mpv_node* list)
+{
+    Tracks found;
+    if (!list || list->format != MPV_FORMAT_NODE_ARRAY) return found;
+    for (int i = 0; i < list->u.list->num; ++i) {
+        const mpv_node& t = list->u.list->values[i];
+        if (t.format != MPV_FORMAT_NODE_MAP) continue;
+        QByteArray type;
+        bool albumArt = false, selected = false;
+        for (int k = 0; k < t.u.list->num; ++k) {
+            const char* key = t.u.list->keys[k];
+            const mpv_node& v = t.u.list->values[k];
+            if (qstrcmp(key, "type") == 0 && v.format == MPV_FORMAT_STRING)
+                type = v.u.string;
+            else if (qstrcmp(key, "albumart") == 0 && v.format == MPV_FORMAT_FLAG)
+                albumArt = v.u.flag;
+            else if (qstrcmp(key, "selected") == 0 && v.format == MPV_FORMAT_FLAG)
+                selected = v.u.flag;
+        }
+        if (type == "audio") {
+            found.audio = true;
+        } else if (type == "video" && albumArt) {
+            found.cover = true;
+        } else if (type == "video") {
+            found.video = true;
+            found.videoShown = found.videoShown || selected;
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 const MpvEngine::ObservedProperty MpvEngine::kObserved[] = {
@@ -353,24 +391,13 @@ void MpvEngine::onPreloaded()
     double d = 0;
     if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &d) >= 0 && d > 0) m_duration = d;
 
-    mpv_node tracks;
-    bool playable = false;
-    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0) {
-        if (tracks.format == MPV_FORMAT_NODE_ARRAY) {
-            for (int i = 0; i < tracks.u.list->num; ++i) {
-                const mpv_node& t = tracks.u.list->values[i];
-                if (t.format != MPV_FORMAT_NODE_MAP) continue;
-                for (int k = 0; k < t.u.list->num; ++k) {
-                    const mpv_node& v = t.u.list->values[k];
-                    if (qstrcmp(t.u.list->keys[k], "type") == 0 && v.format == MPV_FORMAT_STRING &&
-                        (qstrcmp(v.u.string, "audio") == 0 || qstrcmp(v.u.string, "video") == 0))
-                        playable = true;
-                }
-            }
-        }
-        mpv_free_node_contents(&tracks);
+    mpv_node node;
+    Tracks tracks;
+    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &node) >= 0) {
+        tracks = readTracks(&node);
+        mpv_free_node_contents(&node);
     }
-    if (!playable) {
+    if (!tracks.audio && !tracks.video && !tracks.cover) {
         failLoad(tr("The file holds neither sound nor pictures."));
         return;
     }
@@ -446,32 +473,9 @@ void MpvEngine::onMetadata(const mpv_node* node)
 
 void MpvEngine::onTrackList(const mpv_node* node)
 {
-    bool video = false;
-    bool videoSelected = false;
-    if (node && node->format == MPV_FORMAT_NODE_ARRAY) {
-        for (int i = 0; i < node->u.list->num; ++i) {
-            const mpv_node& t = node->u.list->values[i];
-            if (t.format != MPV_FORMAT_NODE_MAP) continue;
-            bool isVideo = false, albumArt = false, selected = false;
-            for (int k = 0; k < t.u.list->num; ++k) {
-                const char* key = t.u.list->keys[k];
-                const mpv_node& v = t.u.list->values[k];
-                if (qstrcmp(key, "type") == 0 && v.format == MPV_FORMAT_STRING)
-                    isVideo = qstrcmp(v.u.string, "video") == 0;
-                else if (qstrcmp(key, "albumart") == 0 && v.format == MPV_FORMAT_FLAG)
-                    albumArt = v.u.flag;
-                else if (qstrcmp(key, "selected") == 0 && v.format == MPV_FORMAT_FLAG)
-                    selected = v.u.flag;
-            }
-            // A cover picture in a music file is no video.
-            if (isVideo && !albumArt) {
-                video = true;
-                videoSelected = videoSelected || selected;
-            }
-        }
-    }
-    m_hasVideo = video;
-    m_videoClock = videoSelected;
+    const Tracks tracks = readTracks(node);
+    m_hasVideo = tracks.video;
+    m_videoClock = tracks.videoShown;
     reportVideo();
 }
 
@@ -599,9 +603,11 @@ void MpvEngine::onPause(bool paused)
         return;
     }
     // mpv pauses by itself only at an end (keep-open), once its output has drained.
-    // Events come on changes only, so this is a real one. eof-reached is no help here:
-    // it reads false while the output drains and may never be sent after.
-    if (playing && !m_unpauseAfterSeek) {
+    // The observed eof-reached is no help: it reads false while the output drains and
+    // may not be sent after. Asked now, it tells this from our own pause arriving late.
+    int eof = 0;
+    if (playing && !m_unpauseAfterSeek && mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof) >= 0 &&
+        eof) {
         if (!m_endPending) {
             m_endPending = true;
             m_endPos = effectiveEnd();
@@ -719,9 +725,11 @@ void MpvEngine::setRate(double rate)
 
 void MpvEngine::updateState()
 {
-    const PlayState s = (!m_loaded || m_stopped) ? PlayState::Stopped
-                        : m_pauseWanted          ? PlayState::Paused
-                                                 : PlayState::Playing;
+    // A load under way counts as playing, as the caller asked: no passing Stopped between
+    // two files.
+    const PlayState s = ((!m_loaded && !m_loadPending) || m_stopped) ? PlayState::Stopped
+                        : m_pauseWanted                              ? PlayState::Paused
+                                                                     : PlayState::Playing;
     if (s == m_state) return;
     const PlayState old = m_state;
     m_state = s;
