@@ -1,17 +1,15 @@
 // The real engine on libmpv, without sound card or screen (ao=null, vo=null), on media the
 // test writes itself.
 #include "player/mpvengine.h"
+#include "support/mediafiles.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <cmath>
@@ -25,60 +23,6 @@ namespace {
 
 constexpr double kWavSeconds = 5.0;
 constexpr double kMs = 0.001;
-
-void putLe32(QByteArray& b, quint32 v) { char c[4]; qToLittleEndian(v, c); b.append(c, 4); }
-void putLe16(QByteArray& b, quint16 v) { char c[2]; qToLittleEndian(v, c); b.append(c, 2); }
-
-// 16-bit mono at 44.1 kHz: a 440 Hz tone that swells, with a title tag.
-bool writeWav(const QString& path, double seconds, const QByteArray& title)
-{
-    const int rate = 44100;
-    const int frames = static_cast<int>(seconds * rate);
-    QByteArray samples;
-    samples.reserve(frames * 2);
-    for (int i = 0; i < frames; ++i) {
-        const double t = double(i) / rate;
-        const double v = std::sin(2 * M_PI * 440 * t) * (0.2 + 0.6 * t / seconds);
-        putLe16(samples, static_cast<quint16>(static_cast<qint16>(v * 32767)));
-    }
-    QByteArray info = "INFO";
-    QByteArray name = title + '\0';
-    if (name.size() % 2) name += '\0';
-    info += "INAM";
-    putLe32(info, name.size());
-    info += name;
-
-    QByteArray fmt;
-    putLe16(fmt, 1);            // PCM
-    putLe16(fmt, 1);            // mono
-    putLe32(fmt, rate);
-    putLe32(fmt, rate * 2);     // bytes per second
-    putLe16(fmt, 2);            // block align
-    putLe16(fmt, 16);           // bits
-
-    QByteArray body = "WAVE";
-    body += "fmt ";
-    putLe32(body, fmt.size());
-    body += fmt;
-    body += "LIST";
-    putLe32(body, info.size());
-    body += info;
-    body += "data";
-    putLe32(body, samples.size());
-    body += samples;
-
-    QByteArray file = "RIFF";
-    putLe32(file, body.size());
-    file += body;
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(file) == file.size();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 std::unique_ptr<MpvEngine> quietEngine()
 {
@@ -133,16 +77,9 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         m_wav = m_dir.filePath("tone.wav");
-        QVERIFY(writeWav(m_wav, kWavSeconds, "Ramp Tone"));
-        if (!QStandardPaths::findExecutable("ffmpeg").isEmpty()) {
-            m_video = m_dir.filePath("bars.mkv");
-            QProcess ff;
-            ff.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                "testsrc=duration=3:size=160x120:rate=25", "-f", "lavfi", "-i",
-                                "sine=frequency=300:duration=3", "-c:v", "mpeg4", "-c:a", "mp2",
-                                "-shortest", m_video});
-            if (!ff.waitForFinished(60000) || ff.exitCode() != 0) m_video.clear();
-        }
+        QVERIFY(testmedia::writeWav(m_wav, kWavSeconds, "Ramp Tone"));
+        m_video = m_dir.filePath("bars.mkv");
+        if (!testmedia::makeVideo(m_video, 3.0, true)) m_video.clear();
     }
 
     void loadsFileWithDurationAndTags()
@@ -283,9 +220,9 @@ private slots:
     void aLoadReplacedBeforeItFinishedReportsNothing()
     {
         const QString other = m_dir.filePath("three.wav");
-        QVERIFY(writeWav(other, 3.0, "Three"));
+        QVERIFY(testmedia::writeWav(other, 3.0, "Three"));
         const QString bad = m_dir.filePath("words.mp3");
-        QVERIFY(writeFile(bad, "not a song at all\n"));
+        QVERIFY(testmedia::writeFile(bad, "not a song at all\n"));
         auto e = quietEngine();
         QSignalSpy loaded(e.get(), &MpvEngine::loaded);
         QSignalSpy failed(e.get(), &MpvEngine::loadFailed);
@@ -510,7 +447,7 @@ private slots:
     {
         QFETCH(QByteArray, content);
         const QString bad = m_dir.filePath(QString("bad-%1.mp3").arg(QTest::currentDataTag()));
-        QVERIFY(writeFile(bad, content));
+        QVERIFY(testmedia::writeFile(bad, content));
 
         auto e = quietEngine();
         loadOk(*e, m_wav);  // something playing when the bad file comes
@@ -597,7 +534,7 @@ private slots:
     void twoEnginesPlaySideBySide()
     {
         const QString other = m_dir.filePath("short.wav");
-        QVERIFY(writeWav(other, 3.0, "Short"));
+        QVERIFY(testmedia::writeWav(other, 3.0, "Short"));
         auto a = quietEngine();
         auto b = quietEngine();
         loadOk(*a, m_wav);

@@ -1,13 +1,12 @@
 // The engine's pictures on screen, through mpv's render API in a QOpenGLWidget.
 #include "player/mpvengine.h"
 #include "player/mpvvideoview.h"
+#include "support/mediafiles.h"
 
 #include <QApplication>
 #include <QImage>
-#include <QProcess>
 #include <QSet>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -42,14 +41,9 @@ private:
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable("ffmpeg").isEmpty()) QSKIP("ffmpeg is not available to make a video");
         QVERIFY(m_dir.isValid());
         m_video = m_dir.filePath("bars.mkv");
-        QProcess ff;
-        ff.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                            "testsrc=duration=4:size=160x120:rate=25", "-c:v", "mpeg4", m_video});
-        QVERIFY(ff.waitForFinished(60000));
-        QCOMPARE(ff.exitCode(), 0);
+        if (!testmedia::makeVideo(m_video, 4.0, false)) QSKIP("ffmpeg is not available to make a video");
     }
 
     void oneViewPerEngineWithPicturesOnly()

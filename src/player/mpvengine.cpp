@@ -16,6 +16,7 @@
 #include <type_traits>
 
 Q_LOGGING_CATEGORY(lcMpv, "vamplet.mpv", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcEngine, "vamplet.engine", QtWarningMsg)
 
 namespace player {
 
@@ -549,6 +550,7 @@ void MpvEngine::onSeekEvent()
         m_wrapStop = m_appliedStop;
     }
     ++m_wrapsPending;
+    qCDebug(lcEngine, "wrap decoded %.1f ms before it is heard", (m_wrapStop - rawPosition()) / m_rate * 1000);
     // mpv counted the wrap down itself.
     const QByteArray count = m_written.value("ab-loop-count");
     if (count != "inf" && count.toInt() > 0) {
@@ -901,6 +903,7 @@ void MpvEngine::beginEnd()
 {
     m_endPending = true;
     m_endPos = effectiveEnd();
+    qCDebug(lcEngine, "end decoded %.1f ms before it is heard", (m_endPos - rawPosition()) / m_rate * 1000);
     resolveHeard();
 }
 
