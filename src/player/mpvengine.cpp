@@ -312,7 +312,7 @@ void MpvEngine::load(const QString& path)
     }
 
     setProperty("pause", "no");
-    // One argument, never part of an option string: no quoting to get wrong.
+    // One argument, never inside an option string: no quoting to get wrong.
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     const char* args[] = {"loadfile", file.constData(), "replace", nullptr};
     const int rc = mpv_command(m_mpv, args);
