@@ -1,7 +1,7 @@
 // How exactly the real engine keeps time: load time, the seam of an engine loop against
 // a 10 ms poll that seeks back, and how early mpv announces wraps and ends.
 #include "player/mpvengine.h"
-#include "support/mediafiles.h"
+#include "support/testkit.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -130,7 +130,7 @@ int main(int argc, char** argv)
     QLoggingCategory::setFilterRules("vamplet.engine.debug=true");
     QTemporaryDir dir;
     const QString wav = dir.filePath("tone.wav");
-    if (!testmedia::writeWav(wav, 5.0, "bench")) return 1;
+    testkit::writeWav(wav, 5.0, 44100, 440.0, "bench");
     std::printf("mpv engine, ao=null vo=null, 5 s WAV 44.1 kHz\n");
     loadTimes(wav);
     loopSeam(wav, 1.0, true);

@@ -1,7 +1,7 @@
 // The real engine on libmpv, without sound card or screen (ao=null, vo=null), on media the
 // test writes itself.
 #include "player/mpvengine.h"
-#include "support/mediafiles.h"
+#include "support/testkit.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,9 +77,9 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         m_wav = m_dir.filePath("tone.wav");
-        QVERIFY(testmedia::writeWav(m_wav, kWavSeconds, "Ramp Tone"));
+        testkit::writeWav(m_wav, kWavSeconds, 44100, 440.0, "Ramp Tone");
         m_video = m_dir.filePath("bars.mkv");
-        if (!testmedia::makeVideo(m_video, 3.0, true)) m_video.clear();
+        if (!testkit::makeVideo(m_video, 3.0, true)) m_video.clear();
     }
 
     void loadsFileWithDurationAndTags()
@@ -220,9 +220,9 @@ private slots:
     void aLoadReplacedBeforeItFinishedReportsNothing()
     {
         const QString other = m_dir.filePath("three.wav");
-        QVERIFY(testmedia::writeWav(other, 3.0, "Three"));
+        testkit::writeWav(other, 3.0, 44100, 440.0, "Three");
         const QString bad = m_dir.filePath("words.mp3");
-        QVERIFY(testmedia::writeFile(bad, "not a song at all\n"));
+        testkit::writeBytes(bad, "not a song at all\n");
         auto e = quietEngine();
         QSignalSpy loaded(e.get(), &MpvEngine::loaded);
         QSignalSpy failed(e.get(), &MpvEngine::loadFailed);
@@ -447,7 +447,7 @@ private slots:
     {
         QFETCH(QByteArray, content);
         const QString bad = m_dir.filePath(QString("bad-%1.mp3").arg(QTest::currentDataTag()));
-        QVERIFY(testmedia::writeFile(bad, content));
+        testkit::writeBytes(bad, content);
 
         auto e = quietEngine();
         loadOk(*e, m_wav);  // something playing when the bad file comes
@@ -534,7 +534,7 @@ private slots:
     void twoEnginesPlaySideBySide()
     {
         const QString other = m_dir.filePath("short.wav");
-        QVERIFY(testmedia::writeWav(other, 3.0, "Short"));
+        testkit::writeWav(other, 3.0, 44100, 440.0, "Short");
         auto a = quietEngine();
         auto b = quietEngine();
         QVERIFY(loadOk(*a, m_wav));

@@ -1,7 +1,7 @@
 // The engine's pictures on screen, through mpv's render API in a QOpenGLWidget.
 #include "player/mpvengine.h"
 #include "player/mpvvideoview.h"
-#include "support/mediafiles.h"
+#include "support/testkit.h"
 
 #include <QApplication>
 #include <QImage>
@@ -43,7 +43,7 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         m_video = m_dir.filePath("bars.mkv");
-        if (!testmedia::makeVideo(m_video, 4.0, false)) QSKIP("ffmpeg is not available to make a video");
+        if (!testkit::makeVideo(m_video, 4.0, false)) QSKIP("ffmpeg is not available to make a video");
     }
 
     void oneViewPerEngineWithPicturesOnly()
