@@ -11,8 +11,17 @@ namespace testkit {
 // A file of `bytes` bytes (0 makes an empty file); returns its path.
 QString writeFile(const QString& path, qint64 bytes);
 
-// A 16-bit mono PCM WAV of a sine tone; returns its path.
-QString writeWav(const QString& path, double seconds, int sampleRate = 44100, double hz = 440.0);
+// A 16-bit mono PCM WAV of a sine tone, tagged with `title` when one is given; returns
+// its path.
+QString writeWav(const QString& path, double seconds, int sampleRate = 44100, double hz = 440.0,
+                 const QByteArray& title = {});
+
+// A file holding exactly `bytes`; returns its path.
+QString writeBytes(const QString& path, const QByteArray& bytes);
+
+// A test-card video made by ffmpeg (`withSound` adds a tone); false when ffmpeg is
+// missing or fails.
+bool makeVideo(const QString& path, double seconds, bool withSound);
 
 // Answers every message box with `answer` and records what was asked; undone on destruction.
 class MessageRecorder {

@@ -1,0 +1,590 @@
+// The real engine on libmpv, without sound card or screen (ao=null, vo=null), on media the
+// test writes itself.
+#include "player/mpvengine.h"
+#include "support/testkit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QThread>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+using player::LoopRange;
+using player::MpvEngine;
+using player::PlayState;
+
+namespace {
+
+constexpr double kWavSeconds = 5.0;
+constexpr double kMs = 0.001;
+
+std::unique_ptr<MpvEngine> quietEngine()
+{
+    return std::make_unique<MpvEngine>(MpvEngine::Options{false, false});
+}
+
+// Watches an engine every 10 ms, as the player's timers do.
+struct Poll {
+    double min = 1e9;
+    double max = -1e9;
+    QList<double> lastBeforeWrap;  // the position read just before each wrap was reported
+    double last = 0;
+};
+
+} // namespace
+
+class EngineMpvTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    QString m_wav;
+    QString m_video;
+
+    static bool loadOk(MpvEngine& e, const QString& path)
+    {
+        e.load(path);
+        return e.waitForLoad(5000);
+    }
+
+    // Polls every 10 ms until `done` or the time is up; records what position() said.
+    template <class Done> Poll poll(MpvEngine& e, int ms, Done done)
+    {
+        Poll p;
+        bool wrapped = false;
+        const auto c = connect(&e, &MpvEngine::loopWrapped, this, [&] { wrapped = true; });
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms && !done()) {
+            QTest::qWait(10);
+            if (wrapped) p.lastBeforeWrap << p.last;
+            wrapped = false;
+            p.last = e.position();
+            p.min = std::min(p.min, p.last);
+            p.max = std::max(p.max, p.last);
+        }
+        disconnect(c);
+        return p;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_wav = m_dir.filePath("tone.wav");
+        testkit::writeWav(m_wav, kWavSeconds, 44100, 440.0, "Ramp Tone");
+        m_video = m_dir.filePath("bars.mkv");
+        if (!testkit::makeVideo(m_video, 3.0, true)) m_video.clear();
+    }
+
+    void loadsFileWithDurationAndTags()
+    {
+        auto e = quietEngine();
+        QVERIFY(e->isValid());
+        QSignalSpy loaded(e.get(), &MpvEngine::loaded);
+        QSignalSpy states(e.get(), &MpvEngine::stateChanged);
+        QCOMPARE(e->duration(), 0.0);
+        QVERIFY(loadOk(*e, m_wav));
+        QCOMPARE(loaded.count(), 1);
+        QCOMPARE(e->path(), m_wav);
+        QVERIFY2(std::abs(e->duration() - kWavSeconds) < 0.05, qPrintable(QString::number(e->duration())));
+        QCOMPARE(e->state(), PlayState::Playing);
+        QCOMPARE(states.last().at(1).value<PlayState>(), PlayState::Playing);
+        QCOMPARE(e->metadata().value("title"), QString("Ramp Tone"));
+        QVERIFY(!e->hasVideo());
+        // It plays by itself.
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > 0.2, 2000);
+        QCOMPARE(loaded.count(), 1);
+    }
+
+    void pauseStopAndPlayMoveTheState()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        QSignalSpy states(e.get(), &MpvEngine::stateChanged);
+        QTest::qWait(300);
+        e->pause();
+        QCOMPARE(e->state(), PlayState::Paused);
+        QCOMPARE(states.count(), 1);
+        QCOMPARE(states.at(0).at(0).value<PlayState>(), PlayState::Playing);
+        const double held = e->position();
+        QTest::qWait(200);
+        QVERIFY(std::abs(e->position() - held) < 0.01);
+
+        e->play();
+        QCOMPARE(e->state(), PlayState::Playing);
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > held + 0.1, 2000);
+
+        // A pause taken back at once: mpv's late report of it is no end.
+        for (int i = 0; i < 3; ++i) {
+            e->pause();
+            QThread::msleep(30);  // mpv pauses; we hear of it only after play()
+            e->play();
+            QTest::qWait(100);
+        }
+        const double going = e->position();
+        QTest::qWait(200);
+        QCOMPARE(e->state(), PlayState::Playing);
+        QVERIFY(e->position() > going + 0.1);
+
+        e->stop();
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QCOMPARE(e->position(), 0.0);
+        QTest::qWait(200);
+        QVERIFY(e->position() < 0.005);  // rewound and not playing
+        e->play();
+        QCOMPARE(e->state(), PlayState::Playing);
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > 0.1, 2000);
+    }
+
+    void seekReadsTargetAtOnceThenLands()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        QSignalSpy jumps(e.get(), &MpvEngine::positionJumped);
+
+        e->pause();
+        e->seek(3.0);
+        QCOMPARE(e->position(), 3.0);  // pending, yet already the target
+        QCOMPARE(jumps.count(), 1);
+        QCOMPARE(jumps.at(0).at(1).toDouble(), 3.0);
+        QTest::qWait(200);
+        QVERIFY2(std::abs(e->position() - 3.0) < 0.01, qPrintable(QString::number(e->position(), 'f', 4)));
+
+        // Playing from there, the position follows the clock.
+        QElapsedTimer t;
+        e->seek(1.0);
+        e->play();
+        t.start();
+        QCOMPARE(e->position(), 1.0);
+        QTest::qWait(500);
+        const double expected = 1.0 + t.elapsed() * kMs;
+        const double p = e->position();
+        QVERIFY2(std::abs(p - expected) < 0.05, qPrintable(QString("%1 vs %2").arg(p).arg(expected)));
+
+        // Between mpv's updates the position moves on instead of repeating a stale value.
+        double prev = e->position();
+        int moved = 0;
+        for (int i = 0; i < 20; ++i) {
+            QTest::qWait(5);
+            const double now = e->position();
+            if (now > prev) ++moved;
+            prev = now;
+        }
+        QVERIFY2(moved >= 18, qPrintable(QString::number(moved)));
+    }
+
+    void rateChangesSpeed()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        e->setRate(2.0);
+        QCOMPARE(e->rate(), 2.0);
+        QTest::qWait(400);  // the buffered sound at the old speed plays out
+        QElapsedTimer t;
+        const double from = e->position();
+        t.start();
+        QTest::qWait(1000);
+        const double speed = (e->position() - from) / (t.elapsed() * kMs);
+        QVERIFY2(std::abs(speed - 2.0) < 0.15, qPrintable(QString::number(speed)));
+
+        e->setRate(0);  // refused: no rate of zero
+        QCOMPARE(e->rate(), 2.0);
+    }
+
+    void settingsMadeWhileLoadingApplyToTheNewFile()
+    {
+        auto e = quietEngine();
+        e->setRate(1.5);
+        e->load(m_wav);
+        e->seek(2.0);
+        e->setLoop({2.0, 2.6, LoopRange::kEndless, false});
+        QCOMPARE(e->position(), 2.0);
+        QVERIFY(e->waitForLoad(5000));
+        QCOMPARE(e->position(), 2.0);
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        QElapsedTimer t;
+        t.start();
+        const Poll p = poll(*e, 1500, [] { return false; });
+        QVERIFY2(p.min >= 2.0 - 0.005 && p.max <= 2.6 + 0.005, qPrintable(QString("%1..%2").arg(p.min).arg(p.max)));
+        // 0.6 s of file per pass at 1.5x: a wrap every 0.4 s.
+        QVERIFY2(wraps.count() >= 3, qPrintable(QString::number(wraps.count())));
+        QCOMPARE(e->rate(), 1.5);
+    }
+
+    void aLoadReplacedBeforeItFinishedReportsNothing()
+    {
+        const QString other = m_dir.filePath("three.wav");
+        testkit::writeWav(other, 3.0, 44100, 440.0, "Three");
+        const QString bad = m_dir.filePath("words.mp3");
+        testkit::writeBytes(bad, "not a song at all\n");
+        auto e = quietEngine();
+        QSignalSpy loaded(e.get(), &MpvEngine::loaded);
+        QSignalSpy failed(e.get(), &MpvEngine::loadFailed);
+        e->load(m_wav);
+        e->load(bad);
+        e->load(other);
+        QVERIFY(e->waitForLoad(5000));
+        QTest::qWait(200);
+        QCOMPARE(loaded.count(), 1);
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(e->path(), other);
+        QVERIFY(std::abs(e->duration() - 3.0) < 0.05);
+        QCOMPARE(e->metadata().value("title"), QString("Three"));
+
+        // Stopped while loading: it loads, rewound and quiet.
+        e->load(m_wav);
+        e->stop();
+        QVERIFY(e->waitForLoad(5000));
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QTest::qWait(200);
+        QCOMPARE(e->position(), 0.0);
+        e->play();
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > 0.1, 2000);
+    }
+
+    void endlessLoopStaysInsideTheStretch()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        e->setLoop({1.0, 2.0, LoopRange::kEndless, false});
+        e->seek(1.0);
+        QElapsedTimer t;
+        t.start();
+        QList<qint64> wrapTimes;
+        connect(e.get(), &MpvEngine::loopWrapped, this, [&] { wrapTimes << t.elapsed(); });
+
+        const Poll p = poll(*e, 3600, [] { return false; });
+        QVERIFY2(p.max <= 2.0 + 0.005, qPrintable(QString::number(p.max, 'f', 4)));
+        QVERIFY2(p.min >= 1.0 - 0.005, qPrintable(QString::number(p.min, 'f', 4)));
+        QVERIFY2(wrapTimes.size() >= 3, qPrintable(QString::number(wrapTimes.size())));
+        // Reported when heard: a full second after landing on the start, not when mpv's
+        // decoder got there some 0.3 s earlier; then once a second.
+        QVERIFY2(wrapTimes.first() >= 930 && wrapTimes.first() <= 1150, qPrintable(QString::number(wrapTimes.first())));
+        for (int i = 1; i < wrapTimes.size(); ++i) {
+            const qint64 gap = wrapTimes[i] - wrapTimes[i - 1];
+            QVERIFY2(gap >= 900 && gap <= 1100, qPrintable(QString::number(gap)));
+        }
+        // Right before each reported wrap the listener was still at the end of the stretch.
+        for (double before : p.lastBeforeWrap)
+            QVERIFY2(before >= 1.9, qPrintable(QString::number(before)));
+        QCOMPARE(e->loop().wraps, LoopRange::kEndless);
+        QCOMPARE(e->state(), PlayState::Playing);
+
+        // Without the range the same stretch plays through.
+        e->clearLoop();
+        QCOMPARE(e->loop(), LoopRange{});
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > 2.2, 2000);
+    }
+
+    void busyThreadNeverSeesPastTheStop()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        e->setLoop({1.0, 2.0, LoopRange::kEndless, false});
+        e->seek(1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() >= 1.5, 2000);
+        // No events while the stop passes: the wrap is not known yet.
+        QThread::msleep(700);
+        QVERIFY2(e->position() <= 2.0, qPrintable(QString::number(e->position(), 'f', 4)));
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        QTRY_COMPARE_WITH_TIMEOUT(wraps.count(), 1, 1000);
+        QVERIFY(e->position() >= 1.0 && e->position() < 1.6);
+
+        e->clearLoop();
+        e->seek(4.6);
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() >= 4.7, 2000);
+        QThread::msleep(700);
+        QVERIFY(e->position() <= e->duration());
+    }
+
+    void seeksInsideTheLoopAreNoWraps()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        e->setLoop({1.0, 2.0, 3, false});
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        QSignalSpy jumps(e.get(), &MpvEngine::positionJumped);
+        for (double to : {1.2, 1.1, 1.3, 1.0}) {
+            e->seek(to);
+            QTest::qWait(120);
+        }
+        e->seek(1.2);
+        e->seek(1.25);  // two at once reach mpv as one
+        QTest::qWait(300);
+        QCOMPARE(wraps.count(), 0);
+        QCOMPARE(jumps.count(), 6);
+        QCOMPARE(e->loop().wraps, 3);
+        // Wraps are still told apart from seeks after all that.
+        QTRY_COMPARE_WITH_TIMEOUT(wraps.count(), 1, 1500);
+        QCOMPARE(e->loop().wraps, 2);
+    }
+
+    void countedLoopWrapsThenHoldsAtStop()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        e->setLoop({1.0, 1.5, 2, true});
+        e->seek(1.0);
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        QSignalSpy states(e.get(), &MpvEngine::stateChanged);
+        QElapsedTimer t;
+        t.start();
+        QList<int> wrapsLeft;
+        connect(e.get(), &MpvEngine::loopWrapped, this, [&] { wrapsLeft << e->loop().wraps; });
+
+        const Poll p = poll(*e, 4000, [&] { return e->state() == PlayState::Stopped; });
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QCOMPARE(wraps.count(), 2);
+        QCOMPARE(wrapsLeft, (QList<int>{1, 0}));
+        QCOMPARE(e->loop().wraps, 0);
+        // Three passes of 0.5 s.
+        QVERIFY2(std::abs(t.elapsed() - 1500) <= 120, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(p.max <= 1.5 + 0.005, qPrintable(QString::number(p.max, 'f', 4)));
+        QVERIFY2(std::abs(e->position() - 1.5) < 0.003, qPrintable(QString::number(e->position(), 'f', 4)));
+        QCOMPARE(states.last().at(1).value<PlayState>(), PlayState::Stopped);
+        QTest::qWait(300);
+        QVERIFY(std::abs(e->position() - 1.5) < 0.003);  // stays held
+
+        // Replaying the end of the stretch holds at the stop again.
+        e->seek(1.3);
+        e->play();
+        QCOMPARE(e->state(), PlayState::Playing);
+        QTRY_COMPARE_WITH_TIMEOUT(e->state(), PlayState::Stopped, 2000);
+        QVERIFY(std::abs(e->position() - 1.5) < 0.003);
+        QCOMPARE(wraps.count(), 2);
+
+        // A new range lets playback go on from the hold.
+        e->setLoop({1.0, 2.0, 0, true});
+        e->play();
+        QCOMPARE(e->state(), PlayState::Playing);
+        t.restart();
+        QTRY_COMPARE_WITH_TIMEOUT(e->state(), PlayState::Stopped, 2000);
+        QVERIFY2(std::abs(t.elapsed() - 500) <= 120, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(std::abs(e->position() - 2.0) < 0.003);
+
+        // A seek past the hold point plays on to the file's end.
+        e->seek(4.6);
+        e->play();
+        QTest::qWait(150);
+        QCOMPARE(e->state(), PlayState::Playing);
+        QTRY_COMPARE_WITH_TIMEOUT(e->state(), PlayState::Stopped, 2000);
+        QCOMPARE(e->position(), e->duration());
+    }
+
+    void rangesTheEngineDoesNotLoop_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("stop");
+        QTest::addColumn<double>("from");
+        QTest::newRow("stop before start") << 3.0 << 2.0 << 1.8;
+        QTest::newRow("empty") << 2.0 << 2.0 << 1.8;
+        QTest::newRow("stop at the file's end") << 1.0 << kWavSeconds << 4.6;
+        QTest::newRow("stop past the file's end") << 1.0 << 9.0 << 4.6;
+    }
+
+    void rangesTheEngineDoesNotLoop()
+    {
+        QFETCH(double, start);
+        QFETCH(double, stop);
+        QFETCH(double, from);
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        const LoopRange range{start, stop, 3, true};
+        e->setLoop(range);
+        QCOMPARE(e->loop(), range);
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        e->seek(from);
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > std::max(start, stop) + 0.1 ||
+                                     (e->state() == PlayState::Stopped && e->position() == e->duration()),
+                                 2000);
+        QCOMPARE(wraps.count(), 0);
+    }
+
+    void fileEndStopsThereAndPlaysOnAfterASeek()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        QSignalSpy states(e.get(), &MpvEngine::stateChanged);
+        e->seek(4.5);
+        const Poll p = poll(*e, 2000, [&] { return e->state() == PlayState::Stopped; });
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QCOMPARE(states.last().at(0).value<PlayState>(), PlayState::Playing);
+        QCOMPARE(e->position(), e->duration());
+        QVERIFY(p.max <= e->duration());
+
+        // Play alone has nothing left to play.
+        e->play();
+        QCOMPARE(e->state(), PlayState::Stopped);
+
+        e->seek(4.0);
+        QCOMPARE(e->state(), PlayState::Stopped);
+        e->play();
+        QCOMPARE(e->state(), PlayState::Playing);
+        QTest::qWait(300);
+        QVERIFY2(e->position() > 4.2 && e->position() < 4.4, qPrintable(QString::number(e->position())));
+        QTRY_COMPARE_WITH_TIMEOUT(e->state(), PlayState::Stopped, 2000);
+        QCOMPARE(e->position(), e->duration());
+    }
+
+    void undecodableFilesFailAndLeaveTheEngineUsable_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QByteArray noise(64 * 1024, '\0');
+        QRandomGenerator gen(20240601);
+        for (char& c : noise) c = static_cast<char>(gen.generate() & 0xff);
+        QTest::newRow("random bytes") << noise;
+        QTest::newRow("text") << QByteArray("Verse one, chorus, verse two.\nThis is not a song.\n");
+        QTest::newRow("empty") << QByteArray();
+    }
+
+    void undecodableFilesFailAndLeaveTheEngineUsable()
+    {
+        QFETCH(QByteArray, content);
+        const QString bad = m_dir.filePath(QString("bad-%1.mp3").arg(QTest::currentDataTag()));
+        testkit::writeBytes(bad, content);
+
+        auto e = quietEngine();
+        loadOk(*e, m_wav);  // something playing when the bad file comes
+        QSignalSpy failed(e.get(), &MpvEngine::loadFailed);
+        QSignalSpy loaded(e.get(), &MpvEngine::loaded);
+        e->load(bad);
+        QVERIFY(!e->waitForLoad(5000));
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(!failed.at(0).at(0).toString().isEmpty());
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QCOMPARE(e->duration(), 0.0);
+        QTest::qWait(200);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(loaded.count(), 0);
+
+        QVERIFY(loadOk(*e, m_wav));
+        QCOMPARE(loaded.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > 0.2, 2000);
+        QCOMPARE(failed.count(), 1);
+    }
+
+    void onlyExistingLocalFilesAreOpened_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("http") << "http://127.0.0.1:9/a.mp3";
+        QTest::newRow("lavfi") << "av://lavfi:sine=frequency=440";
+        QTest::newRow("file url") << "file://" + m_wav;
+        QTest::newRow("scheme without slashes") << "lavf:" + m_wav;
+        QTest::newRow("missing") << m_dir.filePath("nothing-here.wav");
+        QTest::newRow("folder") << m_dir.path();
+    }
+
+    void onlyExistingLocalFilesAreOpened()
+    {
+        QFETCH(QString, path);
+        auto e = quietEngine();
+        QSignalSpy failed(e.get(), &MpvEngine::loadFailed);
+        e->load(path);
+        QVERIFY(!e->waitForLoad(1000));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(e->path(), path);
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QTest::qWait(100);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(e->position(), 0.0);
+    }
+
+    void urlLookalikesAreToldFromPaths()
+    {
+        QVERIFY(MpvEngine::looksLikeUrl("https://x/y"));
+        QVERIFY(MpvEngine::looksLikeUrl("edl://a;b"));
+        QVERIFY(MpvEngine::looksLikeUrl("ytdl:x"));
+        QVERIFY(!MpvEngine::looksLikeUrl("/music/a:b.wav"));
+        QVERIFY(!MpvEngine::looksLikeUrl("C:\\Music\\a.wav"));
+        QVERIFY(!MpvEngine::looksLikeUrl("song.wav"));
+    }
+
+    void oddPathsLoad()
+    {
+        const QString dir = m_dir.filePath(QString::fromUtf8("a b 'c' \"d\" ünï 音"));
+        QVERIFY(QDir().mkpath(dir));
+        const QString file = dir + QString::fromUtf8("/take #1, 'live' \"mix\" ß;x=1 %20.wav");
+        QVERIFY(QFile::copy(m_wav, file));
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, file));
+        QCOMPARE(e->path(), file);
+        QVERIFY(std::abs(e->duration() - kWavSeconds) < 0.05);
+    }
+
+    void emptyPathUnloads()
+    {
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        QSignalSpy failed(e.get(), &MpvEngine::loadFailed);
+        e->load(QString());
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QCOMPARE(e->duration(), 0.0);
+        QVERIFY(e->metadata().isEmpty());
+        QTest::qWait(200);
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(e->position(), 0.0);
+    }
+
+    void twoEnginesPlaySideBySide()
+    {
+        const QString other = m_dir.filePath("short.wav");
+        testkit::writeWav(other, 3.0, 44100, 440.0, "Short");
+        auto a = quietEngine();
+        auto b = quietEngine();
+        QVERIFY(loadOk(*a, m_wav));
+        QVERIFY(loadOk(*b, other));
+        QVERIFY(std::abs(a->duration() - kWavSeconds) < 0.05);
+        QVERIFY(std::abs(b->duration() - 3.0) < 0.05);
+        QCOMPARE(b->metadata().value("title"), QString("Short"));
+
+        b->setLoop({0.5, 1.0, LoopRange::kEndless, false});
+        b->seek(0.5);
+        a->pause();
+        a->seek(2.0);
+        QSignalSpy aWraps(a.get(), &MpvEngine::loopWrapped);
+        QSignalSpy bWraps(b.get(), &MpvEngine::loopWrapped);
+        QTest::qWait(1300);
+        QVERIFY2(std::abs(a->position() - 2.0) < 0.01, qPrintable(QString::number(a->position(), 'f', 4)));
+        QCOMPARE(a->state(), PlayState::Paused);
+        QVERIFY(bWraps.count() >= 2);
+        QCOMPARE(aWraps.count(), 0);
+        QVERIFY(b->position() >= 0.5 - 0.005 && b->position() <= 1.0 + 0.005);
+
+        b.reset();  // one goes, the other plays on
+        a->play();
+        QTRY_VERIFY_WITH_TIMEOUT(a->position() > 2.3, 2000);
+    }
+
+    void videoFilesReportPicturesAndLoop()
+    {
+        if (m_video.isEmpty()) QSKIP("ffmpeg is not available to make a video");
+        auto e = quietEngine();
+        QSignalSpy video(e.get(), &MpvEngine::videoChanged);
+        QVERIFY(loadOk(*e, m_video));
+        QVERIFY(e->hasVideo());
+        QCOMPARE(video.count(), 1);
+        QCOMPARE(video.at(0).at(0).toBool(), true);
+        QVERIFY(std::abs(e->duration() - 3.0) < 0.1);
+
+        e->setLoop({0.5, 1.5, LoopRange::kEndless, false});
+        e->seek(0.5);
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        const Poll p = poll(*e, 2500, [] { return false; });
+        QVERIFY2(p.max <= 1.5 + 0.005, qPrintable(QString::number(p.max, 'f', 4)));
+        QVERIFY(wraps.count() >= 2);
+
+        QVERIFY(loadOk(*e, m_wav));
+        QVERIFY(!e->hasVideo());
+        QCOMPARE(video.count(), 2);
+        QCOMPARE(video.at(1).at(0).toBool(), false);
+    }
+};
+
+QTEST_MAIN(EngineMpvTest)
+#include "test_engine_mpv.moc"

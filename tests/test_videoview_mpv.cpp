@@ -1,0 +1,119 @@
+// The engine's pictures on screen, through mpv's render API in a QOpenGLWidget.
+#include "player/mpvengine.h"
+#include "player/mpvvideoview.h"
+#include "support/testkit.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using player::MpvEngine;
+using player::MpvVideoView;
+
+class VideoViewMpvTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    QString m_video;
+
+    static int colours(const QImage& image)
+    {
+        QSet<QRgb> seen;
+        for (int y = 0; y < image.height(); y += 4)
+            for (int x = 0; x < image.width(); x += 4) seen.insert(image.pixel(x, y) & 0xf0f0f0);
+        return seen.size();
+    }
+
+    // Shows the view and waits for mpv to get a render context; false when this display
+    // has no usable OpenGL.
+    static bool showAndInit(MpvVideoView* view)
+    {
+        view->resize(320, 240);
+        view->show();
+        return QTest::qWaitFor([view] { return view->isRendering(); }, 5000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_video = m_dir.filePath("bars.mkv");
+        if (!testkit::makeVideo(m_video, 4.0, false)) QSKIP("ffmpeg is not available to make a video");
+    }
+
+    void oneViewPerEngineWithPicturesOnly()
+    {
+        MpvEngine silent(MpvEngine::Options{false, false});
+        QVERIFY(silent.createVideoView(nullptr) == nullptr);
+
+        MpvEngine engine(MpvEngine::Options{true, false});
+        std::unique_ptr<QWidget> view(engine.createVideoView(nullptr));
+        QVERIFY(view);
+        QVERIFY(engine.createVideoView(nullptr) == nullptr);
+    }
+
+    void showsTheFramesOfAVideo()
+    {
+        MpvEngine engine(MpvEngine::Options{true, false});
+        std::unique_ptr<MpvVideoView> view(static_cast<MpvVideoView*>(engine.createVideoView(nullptr)));
+        if (!showAndInit(view.get())) QSKIP("no OpenGL for mpv on this display");
+        engine.load(m_video);
+        QVERIFY(engine.waitForLoad(5000));
+        QVERIFY(engine.hasVideo());
+        QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() >= 5, 5000);
+        const QImage picture = view->grabFramebuffer();
+        QVERIFY2(colours(picture) >= 6, qPrintable(QString::number(colours(picture))));
+        // The pictures move on with playback.
+        QTRY_VERIFY_WITH_TIMEOUT(engine.position() > 0.5, 3000);
+        QVERIFY(view->grabFramebuffer() != picture);
+    }
+
+    void fileOpenedBeforeTheViewGetsItsPictures()
+    {
+        MpvEngine engine(MpvEngine::Options{true, false});
+        engine.load(m_video);
+        QVERIFY(engine.waitForLoad(5000));
+        QVERIFY(engine.hasVideo());
+        std::unique_ptr<MpvVideoView> view(static_cast<MpvVideoView*>(engine.createVideoView(nullptr)));
+        if (!showAndInit(view.get())) QSKIP("no OpenGL for mpv on this display");
+        QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() >= 3, 5000);
+        QVERIFY(colours(view->grabFramebuffer()) >= 6);
+    }
+
+    void eitherMayGoFirst()
+    {
+        {
+            // The engine first: the view is left black and harmless.
+            auto engine = std::make_unique<MpvEngine>(MpvEngine::Options{true, false});
+            std::unique_ptr<MpvVideoView> view(static_cast<MpvVideoView*>(engine->createVideoView(nullptr)));
+            if (!showAndInit(view.get())) QSKIP("no OpenGL for mpv on this display");
+            engine->load(m_video);
+            QVERIFY(engine->waitForLoad(5000));
+            QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() >= 2, 5000);
+            engine.reset();
+            QVERIFY(!view->isRendering());
+            view->update();
+            QTest::qWait(50);
+        }
+        {
+            // The view first: playback goes on without pictures.
+            MpvEngine engine(MpvEngine::Options{true, false});
+            auto* view = static_cast<MpvVideoView*>(engine.createVideoView(nullptr));
+            if (!showAndInit(view)) QSKIP("no OpenGL for mpv on this display");
+            engine.load(m_video);
+            QVERIFY(engine.waitForLoad(5000));
+            QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() >= 2, 5000);
+            delete view;
+            const double at = engine.position();
+            QTRY_VERIFY_WITH_TIMEOUT(engine.position() > at + 0.3, 3000);
+        }
+    }
+};
+
+QTEST_MAIN(VideoViewMpvTest)
+#include "test_videoview_mpv.moc"
