@@ -81,11 +81,19 @@ struct Result {
 };
 
 // Plays `file` from 1.0 s to 2.0 s for `seconds`, polling the position every millisecond.
-Result runMode(const QString& file, bool endless, double seconds)
+// The engine has played another file before, as it has in a running program: the first
+// file's audio output start is not part of the figures.
+Result runMode(const QString& file, const QString& warmUp, bool endless, double seconds)
 {
     auto* counting = new CountingEngine(new MpvEngine(MpvEngine::Options{false, true}));
     MediaPlayer media(counting);
     EntryPlayer entry(&media, nullptr);
+    media.Open(warmUp);
+    {
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
     const double start = 1.0, stop = 2.0;
     // A one-row list: after its passes the entry follows itself.
     entry.setNextEntrySource([&] { return EntryRecord{1, file, start, stop, 1, 5}; });
@@ -146,10 +154,11 @@ int main(int argc, char** argv)
     const double seconds = argc > 1 ? std::atof(argv[1]) : 20.0;
     QTemporaryDir dir;
     const QString file = testkit::writeWav(dir.filePath("tone.wav"), 10.0);
+    const QString warmUp = testkit::writeWav(dir.filePath("other.wav"), 2.0, 44100, 220.0);
     std::printf("loop precision: stretch 1.0-2.0 s of a 10 s WAV, %.0f s per mode\n", seconds);
     std::printf("targets: overrun p95 <= 2 ms, no outside seeks in endless mode, first advance <= 50 ms, "
                 "CPU <= 5%%\n");
-    print("endless", runMode(file, true, seconds));
-    print("counted (5 passes/row)", runMode(file, false, seconds));
+    print("endless", runMode(file, warmUp, true, seconds));
+    print("counted (5 passes/row)", runMode(file, warmUp, false, seconds));
     return 0;
 }

@@ -830,14 +830,20 @@ double MpvEngine::position() const
     if (!m_loaded) return 0.0;
     if (m_atEnd) return m_endPos;
     double p = rawPosition();
+    // While a wrap is coming the position stays a hair below the stop: a reader that
+    // compares with the stop (the player's fallback timers) must not take the stop as
+    // reached and jump or count a pass of its own before loopWrapped() says so.
+    constexpr double kBelowStop = 1e-6;
     if (m_wrapsPending > 0) {
         // The jump back shows only together with loopWrapped(), due within a millisecond.
-        p = std::min(p, m_wrapStop);
+        p = std::min(p, m_wrapStop - kBelowStop);
     } else if (m_endPending) {
         p = std::min(p, m_endPos);
-    } else if ((mpvLoopActive() || m_holdEnd) && m_anchorPos <= m_appliedStop + 1e-6) {
+    } else if (mpvLoopActive() && m_anchorPos <= m_appliedStop + 1e-6) {
         // mpv never plays past the stop from inside the range; a late wrap must not
         // show a position beyond it.
+        p = std::min(p, m_appliedStop - kBelowStop);
+    } else if (m_holdEnd && m_anchorPos <= m_appliedStop + 1e-6) {
         p = std::min(p, m_appliedStop);
     }
     if (m_duration > 0) p = std::min(p, m_duration);
