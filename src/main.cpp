@@ -6,6 +6,8 @@
 #include "player/mpvengine.h"
 
 #include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
 #include <clocale>
 
 int main(int argc, char** argv)
@@ -15,6 +17,13 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(VAMPLET_VERSION));
     // The engine refuses any other numeric locale; number text does not depend on it.
     std::setlocale(LC_NUMERIC, "C");
+    // The windows are laid out in twips for a small dialog font; a larger desktop font
+    // would cut their captions.
+    QFont font = QApplication::font();
+    // Arial's metrics, the closest to the small dialog font the layout was drawn for.
+    if (QFontDatabase::hasFamily(QStringLiteral("Liberation Sans"))) font.setFamily(QStringLiteral("Liberation Sans"));
+    font.setPointSizeF(8.25);
+    QApplication::setFont(font);
     player::setEngineFactory([] { return new player::MpvEngine(player::MpvEngine::Options{}); });
 
     player::frmPlayer* window = forms::frmPlayer();

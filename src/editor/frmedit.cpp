@@ -25,10 +25,14 @@ using services::twipsRect;
 namespace editor {
 namespace {
 
-QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at)
+QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at, bool wrap = false)
 {
     auto* l = new QLabel(text, parent);
+    l->setWordWrap(wrap);
     l->setGeometry(at);
+    if (wrap) return l;
+    // A caption wider than its design box (fonts differ) runs on rather than being cut.
+    if (l->sizeHint().width() > at.width()) l->resize(l->sizeHint().width(), at.height());
     return l;
 }
 
@@ -66,8 +70,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
 
     auto* instructions = makeLabel(f, QStringLiteral("Press Add New to create a new entry with this information.  "
                                                      "Press Apply to change the currently selected entry."),
-                                   twipsRect(120, 195, 3015, 570));
-    instructions->setWordWrap(true);
+                                   twipsRect(120, 195, 3015, 570), true);
     QFont small = instructions->font();
     small.setPointSizeF(6.75);
     instructions->setFont(small);
@@ -187,12 +190,15 @@ void frmEdit::Form_Load(QWidget* daddy)
 {
     m_loaded = true;
     if (daddy && parentWidget() != daddy) setParent(daddy, windowFlags());
+    // Under the control panel, unless a stored place says otherwise (also at the first
+    // start, where the general default would put it over the player window).
+    services::Placement under = services::kDefaultPlacement;
     if (daddy) {
-        // Under the control panel, unless a stored place says otherwise.
         const QRect panel = daddy->frameGeometry();
-        move(panel.left(), panel.top() + panel.height() + services::twipsToPixels(50));
+        under.left = services::pixelsToTwips(panel.left());
+        under.top = services::pixelsToTwips(panel.top() + panel.height()) + 50;
     }
-    services::RestoreFormPlacement(this);
+    services::RestoreFormPlacement(this, under);
 }
 
 void frmEdit::Form_Unload()

@@ -28,6 +28,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
+#include <cmath>
 
 using services::twipsRect;
 using services::twipsToPixels;
@@ -101,7 +102,11 @@ frmPlayList::frmPlayList(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowT
 
     m_grid->InitGrid();
     ReLoadINI();
-    services::RestoreFormPlacement(this);
+    // At the first start the panel stands beside the player window, not on top of it.
+    services::Placement beside = services::kDefaultPlacement;
+    beside.left += services::kDefaultPlacement.width + 120;
+    beside.height = 5400;
+    services::RestoreFormPlacement(this, beside);
     applyMinimumWidth();
     Form_Resize();
 }
@@ -456,7 +461,8 @@ void frmPlayList::lstSelector_RightPress(const QPoint& at)
 
 void frmPlayList::Timer1_Timer()
 {
-    m_txtCurPos->setText(numtext::format(media()->CurrentPosition()));
+    // Shown to the millisecond: finer digits are noise from the clock, not the file.
+    m_txtCurPos->setText(numtext::format(std::round(media()->CurrentPosition() * 1000.0) / 1000.0));
     m_txtDuration->setText(numtext::format(media()->Duration()));
 }
 

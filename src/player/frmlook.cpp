@@ -18,7 +18,9 @@ frmLook::frmLook(QWidget* owner) : QDialog(owner, Qt::Tool | Qt::WindowCloseButt
     m_lblLook->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lblLook->setTextFormat(Qt::PlainText);
     m_lblLook->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QFont mono(QStringLiteral("Courier New"));
+    // Courier New, or a face with its metrics.
+    QFont mono(QFontDatabase::hasFamily(QStringLiteral("Courier New")) ? QStringLiteral("Courier New")
+                                                                      : QStringLiteral("Liberation Mono"));
     mono.setStyleHint(QFont::TypeWriter);
     mono.setFixedPitch(true);
     if (!QFontInfo(mono).fixedPitch()) mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);

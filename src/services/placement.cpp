@@ -22,9 +22,9 @@ QSizeF screenTwips()
 // The store keeps single-precision values, as text.
 QString storedText(double v) { return numtext::format(static_cast<float>(v)); }
 
-void readInto(QSettings& s, const char* key, const char* fallback, double& target)
+void readInto(QSettings& s, const char* key, double fallback, double& target)
 {
-    numtext::assignIfParsed(numtext::parse(s.value(key, QString::fromLatin1(fallback)).toString()), target);
+    numtext::assignIfParsed(numtext::parse(s.value(key, numtext::format(fallback)).toString()), target);
 }
 
 Placement currentPlacement(const QWidget* frm)
@@ -57,18 +57,18 @@ bool isResizable(const QWidget* frm)
     return frm->minimumSize() != frm->maximumSize();
 }
 
-void RestoreFormPlacement(QWidget* frm)
+void RestoreFormPlacement(QWidget* frm, const Placement& defaults)
 {
     if (!frm) return;
     const bool resizable = isResizable(frm);
     Placement p = currentPlacement(frm);
     QSettings s(QString::fromLatin1(app::kAppTitle), QString::fromLatin1(app::kAppTitle));
     s.beginGroup(frm->objectName());
-    readInto(s, "Top", "120", p.top);
-    readInto(s, "Left", "120", p.left);
+    readInto(s, "Top", defaults.top, p.top);
+    readInto(s, "Left", defaults.left, p.left);
     if (resizable) {
-        readInto(s, "Width", "6330", p.width);
-        readInto(s, "Height", "7065", p.height);
+        readInto(s, "Width", defaults.width, p.width);
+        readInto(s, "Height", defaults.height, p.height);
     }
     const QSizeF screen = screenTwips();
     apply(frm, correctPlacement(p, screen.width(), screen.height(), resizable), resizable);

@@ -19,9 +19,12 @@ Placement correctPlacement(Placement p, double screenWidth, double screenHeight,
 // A window is resizable unless its size is fixed.
 bool isResizable(const QWidget* frm);
 
-// Restores the placement stored under the window's object name (defaults 120, 120,
-// 6330 x 7065), corrected onto the primary screen.
-void RestoreFormPlacement(QWidget* frm);
+// What a window takes when nothing is stored for it.
+inline constexpr Placement kDefaultPlacement{120, 120, 6330, 7065};
+
+// Restores the placement stored under the window's object name (or `defaults`),
+// corrected onto the primary screen.
+void RestoreFormPlacement(QWidget* frm, const Placement& defaults = kDefaultPlacement);
 // Corrects the window onto the screen, then stores its placement.
 void SaveFormPlacement(QWidget* frm);
 
