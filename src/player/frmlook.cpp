@@ -18,6 +18,7 @@ frmLook::frmLook(QWidget* owner) : QDialog(owner, Qt::Tool | Qt::WindowCloseButt
     m_lblLook->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lblLook->setTextFormat(Qt::PlainText);
     m_lblLook->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_lblLook->setContentsMargins(4, 4, 0, 0);
     // Courier New, or a face with its metrics.
     QFont mono(QFontDatabase::hasFamily(QStringLiteral("Courier New")) ? QStringLiteral("Courier New")
                                                                       : QStringLiteral("Liberation Mono"));

@@ -190,7 +190,10 @@ QString frmPlayer::propertiesText() const
 void frmPlayer::FileProperties()
 {
     const QString text = propertiesText();
+    const bool opening = !forms::hasLook();
     frmLook* look = forms::frmLook();
+    // A new viewer opens over the player window, not wherever the desktop puts it.
+    if (opening) look->move(frameGeometry().center() - QPoint(look->width() / 2, look->height() / 2));
     look->show();
     look->raise();
     look->SetLook(text);
@@ -247,6 +250,16 @@ void frmPlayer::changeEvent(QEvent* event)
 void frmPlayer::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    if (!m_placedWithFrame) {
+        // Before the window manager framed the window its frame was unknown, and some
+        // managers then take the stored place for the inner window: the title bar ends up
+        // above the screen. Once framed, the same place is applied to the frame.
+        m_placedWithFrame = true;
+        const QPoint wanted = pos();
+        QTimer::singleShot(150, this, [this, wanted] {
+            if (isVisible() && frameGeometry().topLeft() != wanted) move(wanted);
+        });
+    }
     Form_Resize();
 }
 

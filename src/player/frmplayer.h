@@ -77,6 +77,7 @@ private:
     std::function<void()> m_endProcess;
     bool m_hideOnMinimise = false;
     bool m_unloaded = false;
+    bool m_placedWithFrame = false;
 };
 
 } // namespace player
