@@ -9,6 +9,7 @@
 #include "player/entryplayer.h"
 #include "player/frmplayer.h"
 #include "player/mediaplayer.h"
+#include "services/placement.h"
 #include "services/twips.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
@@ -22,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -367,6 +369,17 @@ private slots:
         QVERIFY(p->Timer1()->isActive());
         QCOMPARE(grid()->height(), gridHeight);
         QCOMPARE(p->imgEnabler0()->pixmap().toImage(), open.toImage());
+    }
+
+    void firstStartStandsBesideThePlayer()
+    {
+        QSettings("Vamplet", "Vamplet").clear();
+        QCOMPARE(panel()->x(), services::twipsToPixels(120 + 6330 + 120));
+        QCOMPARE(panel()->y(), services::twipsToPixels(120));
+        panel()->move(33, 44);
+        services::SaveFormPlacement(panel());
+        forms::resetAll();
+        QCOMPARE(panel()->pos(), QPoint(33, 44));  // once stored, the stored place wins
     }
 
     void minimumWidth()

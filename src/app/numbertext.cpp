@@ -6,11 +6,23 @@
 namespace numtext {
 namespace {
 
-QLocale userLocale()
+// The default locale follows the user's regional settings. Made once per change of the
+// default: long playlists convert tens of thousands of numbers at a time.
+const QLocale& userLocale()
 {
-    QLocale loc;  // the default locale follows the user's regional settings
-    loc.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
-    return loc;
+    thread_local QLocale base(QLocale::c());
+    thread_local QLocale ours = [] {
+        QLocale l(QLocale::c());
+        l.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+        return l;
+    }();
+    const QLocale now;
+    if (now != base) {
+        base = now;
+        ours = now;
+        ours.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    }
+    return ours;
 }
 
 } // namespace
@@ -19,8 +31,7 @@ QString format(double value)
 {
     if (std::isnan(value)) return QStringLiteral("0");
     if (value == 0.0) return QStringLiteral("0");  // also folds -0
-    const QLocale loc = userLocale();
-    QString text = loc.toString(value, 'G', 15);
+    QString text = userLocale().toString(value, 'G', 15);
     // Qt writes exponents as E+20 / E-05; a plain "E+20" is what readers expect too.
     return text;
 }
@@ -58,7 +69,7 @@ std::optional<qint32> parseWhole(const QString& text)
 
 double leadingNumber(const QString& text)
 {
-    const QLocale loc = userLocale();
+    const QLocale& loc = userLocale();
     const QChar dec = loc.decimalPoint().isEmpty() ? QChar('.') : loc.decimalPoint().front();
     int i = 0;
     const int n = text.size();
