@@ -55,12 +55,7 @@ class EditorTest : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        QLocale::setDefault(QLocale::c());
-        player::setEngineFactory([this] { return engine = new FakeEngine; });
-    }
+    void initTestCase() { testkit::useFakeEngines(&engine); }
     void init()
     {
         dir = new testkit::Sandbox;

@@ -48,12 +48,7 @@ class ExportImportTest : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        QLocale::setDefault(QLocale::c());
-        player::setEngineFactory([] { return new FakeEngine; });
-    }
+    void initTestCase() { testkit::useFakeEngines(); }
     void init()
     {
         dir = new testkit::Sandbox;

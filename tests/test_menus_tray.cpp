@@ -45,12 +45,7 @@ class MenusTrayTest : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        QLocale::setDefault(QLocale::c());
-        player::setEngineFactory([this] { return engine = new FakeEngine; });
-    }
+    void initTestCase() { testkit::useFakeEngines(&engine); }
     void init()
     {
         dir = new testkit::Sandbox;

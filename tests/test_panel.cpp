@@ -75,12 +75,7 @@ class PanelTest : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        QLocale::setDefault(QLocale::c());
-        player::setEngineFactory([this] { return engine = new FakeEngine; });
-    }
+    void initTestCase() { testkit::useFakeEngines(&engine); }
 
     void init()
     {

@@ -6,7 +6,10 @@
 #include "support/fakeengine.h"
 #include "support/testkit.h"
 
+#include <QLocale>
+#include <QStandardPaths>
 #include <QTimer>
+#include "player/enginefactory.h"
 
 namespace testkit {
 
@@ -18,6 +21,17 @@ Sandbox::Sandbox()
     a = writeFile(dir.filePath("a.wav"), 10);
     b = writeFile(dir.filePath("b.wav"), 10);
     c = writeFile(dir.filePath("c.wav"), 10);
+}
+
+void useFakeEngines(FakeEngine** lastMade)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QLocale::setDefault(QLocale::c());
+    player::setEngineFactory([lastMade] {
+        auto* engine = new FakeEngine;
+        if (lastMade) *lastMade = engine;
+        return engine;
+    });
 }
 
 void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick)

@@ -17,6 +17,10 @@ struct Sandbox {
     QString path(const QString& name) const { return dir.filePath(name); }
 };
 
+// For window tests: settings kept apart from the user's, plain number text, and fake
+// engines; `lastMade` (when given) always points at the newest one.
+void useFakeEngines(FakeEngine** lastMade = nullptr);
+
 // Runs the clock a millisecond at a time, firing the player's running timer every 10 ms,
 // then `afterTick`.
 void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick = {});
