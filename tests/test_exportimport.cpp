@@ -177,6 +177,24 @@ private slots:
         QCOMPARE(grid()->rowCount(), 0);
     }
 
+    void largeImportIsSavedOnce()
+    {
+        testkit::MessageRecorder msgs;
+        msgs.decide = [](const MessageRequest& r) { return answerBox(r, services::vbAbort); };
+        showDrills({{a, "1", "2", "1", "1"}});
+        QList<EntryRecord> many;
+        for (int i = 0; i < 5000; ++i) many.append({0, b, double(i), double(i + 1), 1, 1});
+        const QString file = dir->path("many.obs");
+        QVERIFY(storage::ExportPlayListFile(file, many));
+        chooseFile(file);
+        const qint64 saves = storage::iniStats().saves;
+        panel()->ExportImportPlayList(true);
+        QCOMPARE(grid()->rowCount(), 5001);
+        QCOMPARE(storage::iniStats().saves - saves, qint64(1));
+        QCOMPARE(storage::DoINI("Drills", "FileCount", "", false, ""), QString("5001"));
+        QCOMPARE(storage::DoINI("Drills", "FileStart5001", "", false, ""), QString("4999"));
+    }
+
     void missingFile()
     {
         testkit::MessageRecorder msgs;

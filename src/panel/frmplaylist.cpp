@@ -409,8 +409,11 @@ void frmPlayList::ExportImportPlayList(bool bImport)
     if (path.isEmpty()) return;
     if (!storage::ImportPlayListFile(path)) return;
     if (AskTargetPlayList(m_chooser->currentText()).isEmpty()) return;
+    // One save for the whole import: saving after every row costs the square of its length.
     const QList<EntryRecord> entries = storage::ImportEntries;
-    for (const EntryRecord& e : entries) AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, false);
+    const int before = m_grid->rowCount();
+    for (const EntryRecord& e : entries) AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, true);
+    if (m_grid->rowCount() != before) SavePlayList();
 }
 
 QString frmPlayList::AskTargetPlayList(const QString& strCurrent)
