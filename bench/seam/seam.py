@@ -232,9 +232,9 @@ def analyse(case, pcm, chunks, events, cpu):
         _, start, stop, _, _ = case['rows'][0]
         seams = sl.chirp_seams(pcm[2 * begin:], start, stop, commands,
                                _Shifted(clock, begin))
-        result['first_new'] = sl.chirp_first_sound(pcm, clock, events['play_new'])
+        result['first_new'] = sl.chirp_first_sound(pcm, clock, events['play_new'], start)
         if 'play_loaded' in events:
-            result['first_loaded'] = sl.chirp_first_sound(pcm, clock, events['play_loaded'])
+            result['first_loaded'] = sl.chirp_first_sound(pcm, clock, events['play_loaded'], start)
     else:
         starts = [(TAGS[case['rows'][0][0]], case['rows'][0][1])]
         entries = [sl.Entry(TAGS[r[0]], r[1], r[2]) for r in case['rows']]

@@ -294,15 +294,20 @@ def _rate_guess(pos, last):
     return max(0.0, (pts[-1][1] - pts[0][1]) / ((pts[-1][0] - pts[0][0]) / RATE))
 
 
-def chirp_first_sound(pcm, clock, t_command, rate=RATE, threshold=64):
-    n = len(pcm) // 2
-    f = clock.frame_at(t_command)
-    if f is None:
+def chirp_first_sound(pcm, clock, t_command, start, rate=RATE, threshold=64, near=0.1, within=2.0):
+    """Milliseconds from a command to the first sound of the chirp near `start` seconds
+    (other sound, such as a click of the file played before, does not count), or None."""
+    f0 = clock.frame_at(t_command)
+    if f0 is None:
         return None
-    while f < n:
-        if abs(pcm[2 * f]) > threshold:
-            return (clock.time_of(f) - t_command) * 1000.0
-        f += 1
+    part = pcm[2 * f0:2 * (f0 + int(within * rate))]
+    for frame, p in chirp_positions(part, rate):
+        if p is not None and -0.02 <= p - start <= near:
+            # The window's first sample above the quiet, read back a window at most.
+            f = max(0, frame - int(rate * 0.005))
+            while f < frame + int(rate * 0.005) and abs(part[2 * f]) <= threshold:
+                f += 1
+            return (clock.time_of(f0 + f) - t_command) * 1000.0
     return None
 
 

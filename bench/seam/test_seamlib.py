@@ -138,6 +138,14 @@ class ChirpSignal(unittest.TestCase):
         self.assertLess(abs(s['overrun_ms']), 6)
         self.assertLess(abs(s['landing_ms']), 6)
 
+    def test_first_sound_is_the_chirp_near_its_start(self):
+        pcm = silence(R // 20) + index_part(2, 40, 30)   # a click of another file at the command
+        pcm += silence(R // 50) + chirp_part(2 * R, R // 4)
+        clock = steady_clock(len(pcm) // 2)
+        ms = sl.chirp_first_sound(pcm, clock, clock.time_of(R // 20), 2.0)
+        self.assertAlmostEqual(ms, (30 + R // 50) * 1000 / R, delta=0.5)
+        self.assertIsNone(sl.chirp_first_sound(pcm, clock, clock.time_of(R // 20), 5.0))
+
     def test_no_seam_without_a_jump(self):
         pcm = chirp_part(R, R)
         self.assertEqual(sl.chirp_seams(pcm, 1.0, 3.0, [], steady_clock(len(pcm) // 2)), [])
