@@ -16,7 +16,9 @@ cmake --build "$BUILD" -j2 --target seam_driver >/dev/null
 
 export SEAM_SINK=vamplet_seam
 STARTED_PID=""
+MODULE=""
 cleanup() {
+  if [ -n "$MODULE" ] && [ -z "$STARTED_PID" ]; then pactl unload-module "$MODULE" 2>/dev/null || true; fi
   if [ -n "$STARTED_PID" ]; then
     kill "$STARTED_PID" 2>/dev/null || true
     wait "$STARTED_PID" 2>/dev/null || true
@@ -41,7 +43,7 @@ if ! pactl info >/dev/null 2>&1; then
 fi
 # The sink runs at the files' rate, so samples pass through unchanged.
 if ! pactl list short sinks | awk '{print $2}' | grep -qx "$SEAM_SINK"; then
-  pactl load-module module-null-sink sink_name="$SEAM_SINK" rate=44100 channels=2 format=s16le >/dev/null
+  MODULE="$(pactl load-module module-null-sink sink_name="$SEAM_SINK" rate=44100 channels=2 format=s16le)"
 fi
 export PULSE_SINK="$SEAM_SINK"
 

@@ -273,8 +273,11 @@ def chirp_seams(pcm, start, stop, commands, clock, rate=RATE, window_ms=5.0):
             t_end, t_begin = clock.time_of(last[0]), clock.time_of(frame)
             if not any(t_end - 0.5 <= c <= t_begin for c in commands):
                 gap = sum(length for q, length in quiet if last[0] - rate * 0.02 <= q <= frame + rate * 0.02)
+                # A jump that neither leaves from near the stop nor lands near the start
+                # is no loop seam; it is listed apart rather than mixed into the passes.
+                near = abs(last[1] - stop) < 0.1 and abs(p - start) < 0.1
                 seams.append({
-                    'kind': 'pass',
+                    'kind': 'pass' if near else 'other',
                     'at': t_end,
                     'overrun_ms': (last[1] + window_ms / 2000.0 * _rate_guess(pos, last) - stop) * 1000.0,
                     'silence_ms': gap * 1000.0 / rate,

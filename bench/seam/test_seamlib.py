@@ -146,6 +146,11 @@ class ChirpSignal(unittest.TestCase):
         self.assertAlmostEqual(ms, (30 + R // 50) * 1000 / R, delta=0.5)
         self.assertIsNone(sl.chirp_first_sound(pcm, clock, clock.time_of(R // 20), 5.0))
 
+    def test_a_jump_elsewhere_is_no_pass(self):
+        pcm = chirp_part(2 * R + R // 2, R // 4) + chirp_part(2 * R, R // 4)
+        seams = sl.chirp_seams(pcm, 2.0, 3.0, [], steady_clock(len(pcm) // 2))
+        self.assertEqual([s['kind'] for s in seams], ['other'])
+
     def test_no_seam_without_a_jump(self):
         pcm = chirp_part(R, R)
         self.assertEqual(sl.chirp_seams(pcm, 1.0, 3.0, [], steady_clock(len(pcm) // 2)), [])
