@@ -310,6 +310,63 @@ private slots:
         QVERIFY(rig.engine->position() >= 5.0 && rig.engine->position() < 5.5);
     }
 
+    void nextEntryStartsWhenTheHoldIsHeardNotAtTheNextTick()
+    {
+        Rig rig;
+        rig.queue.append({2, other, 5, 5.5, 1, 1});
+        rig.play(song, "1", "1.5", "1", "1", false);
+        // The engine alone, no tick: it plays to the stop and holds there.
+        rig.engine->advance(600);
+        QCOMPARE(rig.engine->state(), player::PlayState::Stopped);
+        QCOMPARE(rig.nextRequests, 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.nextRequests, 1);
+        QCOMPARE(rig.engine->path(), other);
+        QCOMPARE(rig.engine->position(), 5.0);
+        QCOMPARE(rig.engine->state(), player::PlayState::Playing);
+        QVERIFY(rig.entry.counted());
+        // The tick that follows finds nothing more to do.
+        rig.run(10);
+        QCOMPARE(rig.nextRequests, 1);
+    }
+
+    void wholeFileEndStartsTheNextEntryAtOnce()
+    {
+        Rig rig;
+        rig.engine->fileDuration = 0.5;
+        rig.queue.append({2, other, 0.1, 0.3, 1, 1});
+        rig.play(song, "0", "0", "1", "1", false);
+        rig.engine->advance(600);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.nextRequests, 0);  // the whole file plays twice before the list goes on
+        QCOMPARE(rig.engine->position(), 0.0);
+        rig.engine->advance(600);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.nextRequests, 1);
+        QCOMPARE(rig.engine->path(), other);
+    }
+
+    void stopsThatAreNoEndDoNotAdvance()
+    {
+        Rig rig;
+        rig.queue.append({2, other, 5, 5.5, 1, 1});
+        rig.play(song, "1", "2", "1", "1", false);
+        rig.run(300);
+        // The tray's Stop acts on the media player only: the mode stays, nothing moves on.
+        rig.media.Stop();
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.nextRequests, 0);
+        QVERIFY(rig.entry.counted());
+        QCOMPARE(rig.engine->path(), song);
+
+        rig.play(song, "1", "1.2", "1", "1", false);
+        rig.entry.stopPlayback();
+        rig.engine->play();
+        rig.engine->advance(400);  // the hold comes after the panel's Stop
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.nextRequests, 0);
+    }
+
     void stopPlaybackEndsEitherMode()
     {
         Rig rig;

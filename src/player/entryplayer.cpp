@@ -38,6 +38,19 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
     connect(m_tmrPlayer, &QTimer::timeout, this, &EntryPlayer::tmrPlayer_Timer);
     connect(m_player, &MediaPlayer::loopWrapped, this, [this] { ++m_pendingWraps; });
     connect(m_player, &MediaPlayer::loadFailed, this, &EntryPlayer::playerFailed);
+    // A held stop or a file's end is acted on as soon as it is heard rather than at the
+    // next tick: the list goes on without up to a tick of silence. Queued, so the engine
+    // is out of its report before the next entry reaches it.
+    connect(m_player, &MediaPlayer::PlayStateChange, this, [this](int, int newState) {
+        if (newState == static_cast<int>(PlayState::Stopped) && counted())
+            QMetaObject::invokeMethod(this, &EntryPlayer::endHeard, Qt::QueuedConnection);
+    });
+}
+
+void EntryPlayer::endHeard()
+{
+    // The same check as the tick's: whatever happened meanwhile decides.
+    if (counted() && m_player->PlayState() == static_cast<int>(PlayState::Stopped)) tmrPlayer_Timer();
 }
 
 bool EntryPlayer::endless() const { return m_tmrLooper->isActive(); }

@@ -53,6 +53,7 @@ private:
     void playerFailed(const QString& path, const QString& reason);
     void tellCannotPlay(const QString& path, const QString& reason);
     void handOverLoop(bool endless);
+    void endHeard();
 
     MediaPlayer* m_player;
     QWidget* m_dialogParent;

@@ -164,7 +164,10 @@ void MpvEngine::init()
     // Once a file is open and its length known, but before it plays: the moment to hand
     // over a pending seek and to check the loop range against the file's end.
     mpv_hook_add(m_mpv, kHookPreloaded, "on_preloaded", 0);
-    mpv_request_log_messages(m_mpv, "v");
+    // Verbose messages cost mpv's playback thread time at every seek and loop jump: ask
+    // only for what the category will show.
+    const char* level = lcMpv().isDebugEnabled() ? "v" : lcMpv().isInfoEnabled() ? "warn" : "error";
+    mpv_request_log_messages(m_mpv, level);
     mpv_set_wakeup_callback(m_mpv, [](void* self) { static_cast<MpvEngine*>(self)->queueDrain(); }, this);
 }
 

@@ -1,0 +1,332 @@
+#!/usr/bin/env python3
+"""Plays each case through Vamplet (seam_driver) and through the mpv command with its own
+A-B loop, records the PulseAudio sink's monitor, and prints the seams side by side.
+Run through run.sh, which starts the sound server and builds the driver."""
+import argparse
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import seamlib as sl
+
+SINK = os.environ.get('SEAM_SINK', 'vamplet_seam')
+CLK_TCK = os.sysconf('SC_CLK_TCK')
+
+
+# ---- media ----
+
+def make_media(d):
+    files = {
+        'song': os.path.join(d, 'song.wav'),
+        'other': os.path.join(d, 'other.wav'),
+        'warm': os.path.join(d, 'warm.wav'),
+        'chirp': os.path.join(d, 'chirp.wav'),
+        'video': os.path.join(d, 'video.mkv'),
+    }
+    sl.write_wav(files['song'], sl.index_samples(0, 12))
+    sl.write_wav(files['other'], sl.index_samples(1, 12))
+    sl.write_wav(files['warm'], sl.index_samples(2, 3))
+    sl.write_wav(files['chirp'], sl.chirp_samples(12))
+    track = os.path.join(d, 'video-sound.wav')
+    sl.write_wav(track, sl.index_samples(3, 12))
+    # Key frames every 2 s exactly (50 frames at 25 fps), none in between.
+    subprocess.run(['ffmpeg', '-v', 'error', '-y', '-f', 'lavfi', '-i', 'testsrc2=size=1280x720:rate=25',
+                    '-i', track, '-t', '12', '-c:v', 'libx264', '-preset', 'veryfast', '-g', '50',
+                    '-keyint_min', '50', '-sc_threshold', '0', '-pix_fmt', 'yuv420p', '-c:a', 'pcm_s16le',
+                    files['video']], check=True)
+    return files
+
+
+# ---- recording ----
+
+class Recorder:
+    """parec on the sink's monitor; notes when each chunk arrived."""
+
+    def __init__(self, path):
+        self.path = path
+        self.chunks = []
+        self.proc = subprocess.Popen(
+            ['parec', '-d', SINK + '.monitor', '--raw', '--format=s16le', '--rate=44100', '--channels=2',
+             '--latency-msec=2'], stdout=subprocess.PIPE, bufsize=0)
+        self.out = open(path, 'wb')
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+        # parec may take a second to start: nothing is played before it records.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and (not self.chunks or self.chunks[-1][0] < 0.3 * sl.RATE):
+            time.sleep(0.01)
+        if not self.chunks:
+            raise SystemExit('parec records nothing from ' + SINK + '.monitor')
+
+    def _read(self):
+        fd = self.proc.stdout.fileno()
+        total = 0
+        pending = b''
+        while True:
+            data = os.read(fd, 1 << 16)
+            t = time.monotonic()
+            if not data:
+                break
+            self.out.write(data)
+            pending += data
+            whole = len(pending) // 4
+            total += whole
+            pending = pending[whole * 4:]
+            self.chunks.append((total, t))
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+        self.thread.join()
+        self.out.close()
+        return sl.read_pcm(self.path), self.chunks
+
+
+def cpu_ticks(pid):
+    with open('/proc/%d/stat' % pid) as fh:
+        fields = fh.read().rsplit(')', 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+# ---- the two players ----
+
+def run_vamplet(driver, case, files, workdir):
+    args = [driver, '--warm', files['warm'], '--seconds', str(case['seconds'])]
+    for row in case['rows']:
+        args += ['--row', ','.join([files[row[0]]] + [str(v) for v in row[1:]])]
+    if case['loop']:
+        args.append('--loop')
+    if case.get('replay'):
+        args += ['--replay', str(case['replay'])]
+    rec = Recorder(os.path.join(workdir, case['name'] + '-vamplet.raw'))
+    env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
+    out = subprocess.run(args, env=env, capture_output=True, text=True, timeout=120)
+    time.sleep(0.2)
+    pcm, chunks = rec.stop()
+    if out.returncode != 0:
+        sys.stderr.write(out.stderr)
+        raise SystemExit('seam_driver failed for ' + case['name'])
+    events, cpu = {}, None
+    for line in out.stdout.splitlines():
+        parts = line.split()
+        if parts[0] == 'EVENT':
+            events[parts[1]] = int(parts[2]) / 1e9
+        elif parts[0] == 'CPU':
+            cpu = 100.0 * float(parts[1]) / float(parts[2])
+    return pcm, chunks, events, cpu
+
+
+class MpvIpc:
+    def __init__(self, path):
+        self.sock = socket.socket(socket.AF_UNIX)
+        for _ in range(200):
+            try:
+                self.sock.connect(path)
+                break
+            except OSError:
+                time.sleep(0.02)
+        else:
+            raise SystemExit('mpv did not open its IPC socket')
+        threading.Thread(target=self._drain, daemon=True).start()
+
+    def _drain(self):
+        try:
+            while self.sock.recv(65536):
+                pass
+        except OSError:
+            pass
+
+    def send(self, *commands):
+        """Sends the commands at once; returns the monotonic time just before."""
+        data = b''.join(json.dumps({'command': list(c)}).encode() + b'\n' for c in commands)
+        t = time.monotonic()
+        self.sock.sendall(data)
+        return t
+
+
+def run_mpv(case, files, workdir, extra=()):
+    sock = os.path.join(workdir, 'mpv.sock')
+    if os.path.exists(sock):
+        os.unlink(sock)
+    proc = subprocess.Popen(['mpv', '--no-config', '--idle=yes', '--keep-open=yes', '--hr-seek=yes',
+                             '--audio-pitch-correction=yes', '--vo=null', '--ao=pulse', '--really-quiet',
+                             '--no-terminal', '--input-ipc-server=' + sock, *extra],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ipc = MpvIpc(sock)
+    rec = Recorder(os.path.join(workdir, case['name'] + '-mpv.raw'))
+    events = {}
+    ipc.send(['loadfile', files['warm'], 'replace', 'start=0.5'], ['set', 'pause', 'no'])
+    time.sleep(0.5)
+    ipc.send(['set', 'pause', 'yes'])
+    time.sleep(0.4)
+    rows = case['rows']
+    first = rows[0]
+    speed = ['set', 'speed', str(first[3])]
+    ticks0 = cpu_ticks(proc.pid)
+    if case['loop']:
+        _, start, stop, rate, _ = first
+        events['play_new'] = ipc.send(['set', 'ab-loop-a', str(start)], ['set', 'ab-loop-b', str(stop)],
+                                      ['set', 'ab-loop-count', 'inf'], speed,
+                                      ['loadfile', files[first[0]], 'replace', 'start=%s' % start],
+                                      ['set', 'pause', 'no'])
+    else:
+        # mpv's own way through a list: A-B passes, then its playlist, gapless.
+        def entry(row, mode):
+            name, start, stop, rate, loops = row
+            opts = 'start=%s,end=%s' % (start, stop)
+            if loops > 1:
+                opts += ',ab-loop-a=%s,ab-loop-b=%s,ab-loop-count=%d' % (start, stop, loops - 1)
+            return ['loadfile', files[name], mode, opts]
+        cmds = [entry(rows[0], 'replace')] + [entry(r, 'append') for r in rows[1:]] + [entry(rows[0], 'append')]
+        events['play_new'] = ipc.send(speed, *cmds, ['set', 'pause', 'no'])
+    time.sleep(case['seconds'])
+    if case.get('replay'):
+        events['stop'] = ipc.send(['set', 'pause', 'yes'])
+        time.sleep(0.4)
+        events['play_loaded'] = ipc.send(['seek', str(first[1]), 'absolute+exact'], ['set', 'pause', 'no'])
+        time.sleep(case['replay'])
+    wall = time.monotonic() - events['play_new']
+    cpu = 100.0 * (cpu_ticks(proc.pid) - ticks0) / CLK_TCK / wall
+    ipc.send(['quit'])
+    try:
+        proc.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+    time.sleep(0.2)
+    pcm, chunks = rec.stop()
+    return pcm, chunks, events, cpu
+
+
+# ---- the cases ----
+
+TAGS = {'song': 0, 'other': 1, 'warm': 2, 'video': 3}
+
+CASES = [
+    {'name': 'endless 1.0', 'rows': [('song', 2, 3, 1, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5},
+    {'name': 'endless 0.75', 'rows': [('chirp', 2, 3, 0.75, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
+     'chirp': True},
+    {'name': 'counted, next same file', 'rows': [('song', 2, 3, 1, 3), ('song', 6, 7, 1, 1)], 'loop': False,
+     'seconds': 5.7},
+    {'name': 'counted, next other file', 'rows': [('song', 2, 3, 1, 3), ('other', 6, 7, 1, 1)], 'loop': False,
+     'seconds': 5.7},
+    {'name': 'video, key frames 2 s', 'rows': [('video', 5, 6, 1, 1)], 'loop': True, 'seconds': 5.5,
+     'replay': 2.5},
+]
+
+
+def analyse(case, pcm, chunks, events, cpu):
+    clock = sl.Clock(chunks)
+    spread = sorted((t - frames / sl.RATE - clock.t0) * 1000 for frames, t in chunks)
+    commands = [events[k] for k in ('stop', 'play_loaded') if k in events]
+    result = {'cpu': cpu, 'events': events,
+              'clock_spread_ms': [spread[len(spread) // 2], spread[int(len(spread) * 0.95)]]}
+    begin = clock.frame_at(events['play_new'])
+    if begin is None:
+        raise SystemExit('the recording began after the play command in ' + case['name'])
+    if case.get('chirp'):
+        _, start, stop, _, _ = case['rows'][0]
+        seams = sl.chirp_seams(pcm[2 * begin:], start, stop, commands,
+                               _Shifted(clock, begin))
+        result['first_new'] = sl.chirp_first_sound(pcm, clock, events['play_new'], start)
+        if 'play_loaded' in events:
+            result['first_loaded'] = sl.chirp_first_sound(pcm, clock, events['play_loaded'], start)
+    else:
+        starts = [(TAGS[case['rows'][0][0]], case['rows'][0][1])]
+        entries = [sl.Entry(TAGS[r[0]], r[1], r[2]) for r in case['rows']]
+        runs = sl.runs_of(pcm, begin)
+        seams = sl.index_seams(pcm, runs, entries, commands, clock)
+        result['first_new'] = sl.first_sound(pcm, clock, events['play_new'], starts)
+        if 'play_loaded' in events:
+            result['first_loaded'] = sl.first_sound(pcm, clock, events['play_loaded'], starts)
+    result['seams'] = seams
+    return result
+
+
+class _Shifted:
+    """A clock for a recording cut at `begin`."""
+
+    def __init__(self, clock, begin):
+        self.clock, self.begin = clock, begin
+
+    def time_of(self, frame):
+        return self.clock.time_of(frame + self.begin)
+
+
+def summarise(seams):
+    kinds = {}
+    for s in seams:
+        kinds.setdefault(s['kind'], []).append(s)
+    out = {}
+    for kind, ss in kinds.items():
+        def span(key):
+            lo, hi = min(s[key] for s in ss), max(s[key] for s in ss)
+            return '%.2f' % lo if abs(hi - lo) < 0.005 else '%.2f..%.2f' % (lo, hi)
+        out[kind] = {
+            'n': len(ss),
+            'overrun': span('overrun_ms'),
+            'silence': '%.2f' % max(s['silence_ms'] for s in ss),
+            'landing': span('landing_ms'),
+            'lost': '%.2f' % max(s['lost_ms'] for s in ss),
+        }
+    return out
+
+
+def fmt(v):
+    return '-' if v is None else '%.1f' % v
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--driver', required=True)
+    ap.add_argument('--only', help='run only the cases whose name contains this')
+    ap.add_argument('--keep', help='keep recordings in this folder')
+    ap.add_argument('--json', help='write the figures here too')
+    ap.add_argument('--players', default='Vamplet,mpv', help='comma-separated: Vamplet, mpv')
+    ap.add_argument('--mpv-opt', action='append', default=[], help='an extra option for the mpv command')
+    args = ap.parse_args()
+
+    workdir = args.keep or tempfile.mkdtemp(prefix='seam-')
+    os.makedirs(workdir, exist_ok=True)
+    files = make_media(workdir)
+    rows, raw = [], []
+    for case in CASES:
+        if args.only and args.only not in case['name']:
+            continue
+        for player in args.players.split(','):
+            if player == 'Vamplet':
+                rec = run_vamplet(args.driver, case, files, workdir)
+            else:
+                rec = run_mpv(case, files, workdir, args.mpv_opt)
+            res = analyse(case, *rec)
+            raw.append({'case': case['name'], 'player': player, **res})
+            summary = summarise(res['seams'])
+            if not summary:
+                summary = {'(none)': {'n': 0, 'overrun': '-', 'silence': '-', 'landing': '-', 'lost': '-'}}
+            for kind, s in summary.items():
+                rows.append((case['name'], kind, player, s['n'], s['overrun'], s['silence'], s['landing'], s['lost'],
+                             fmt(res.get('first_new')), fmt(res.get('first_loaded')), fmt(res['cpu'])))
+            sys.stderr.write('.')
+            sys.stderr.flush()
+    sys.stderr.write('\n')
+    head = ('case', 'seam', 'player', 'n', 'overrun ms', 'silence ms', 'landing ms', 'lost ms',
+            'first sound new file ms', 'first sound loaded ms', 'CPU %')
+    print('| ' + ' | '.join(head) + ' |')
+    print('|' + '---|' * len(head))
+    for r in rows:
+        print('| ' + ' | '.join(str(v) for v in r) + ' |')
+    if args.json:
+        with open(args.json, 'w') as fh:
+            json.dump(raw, fh, indent=1)
+    if not args.keep:
+        for name in os.listdir(workdir):
+            os.unlink(os.path.join(workdir, name))
+        os.rmdir(workdir)
+
+
+if __name__ == '__main__':
+    main()

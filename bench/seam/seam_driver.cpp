@@ -1,0 +1,134 @@
+// Plays one benchmark case through the program's own playback (PlayPosition on the real
+// engine, sound to PulseAudio) and prints when each command was given, on the monotonic
+// clock, so the recording of the sink can be lined up with it.
+//
+//   seam_driver --row FILE,START,STOP,RATE,LOOPS [--row ...] [--warm FILE]
+//               [--loop] [--seconds S] [--replay S]
+//
+// Rows form the list; row 1 is played first (endless with --loop, counted otherwise).
+// --warm plays another file briefly first, so the output is open as in a running program.
+// --replay stops after S seconds, waits, and plays row 1 again on the loaded file.
+#include "app/numbertext.h"
+#include "player/entryplayer.h"
+#include "player/listplay.h"
+#include "player/mediaplayer.h"
+#include "player/mpvengine.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <sys/resource.h>
+
+using namespace player;
+
+namespace {
+
+long long monoNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void event(const char* name)
+{
+    std::printf("EVENT %s %lld\n", name, monoNs());
+    std::fflush(stdout);
+}
+
+class Rows : public EntryList {
+public:
+    QList<QStringList> rows;
+    int rowCount() const override { return int(rows.size()); }
+    QStringList rowTexts(int row) const override { return rows.value(row - 1); }
+    void selectRow(int row) override
+    {
+        std::printf("SELECT %d %lld\n", row, monoNs());
+        std::fflush(stdout);
+    }
+};
+
+void runFor(double seconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    QLocale::setDefault(QLocale::c());
+
+    Rows list;
+    QString warm;
+    bool loop = false;
+    double seconds = 5, replay = 0;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const QString value = i + 1 < args.size() ? args[i + 1] : QString();
+        if (a == "--row") list.rows << value.split(','), ++i;
+        else if (a == "--warm") warm = value, ++i;
+        else if (a == "--loop") loop = true;
+        else if (a == "--seconds") seconds = value.toDouble(), ++i;
+        else if (a == "--replay") replay = value.toDouble(), ++i;
+        else {
+            std::fprintf(stderr, "unknown argument %s\n", qPrintable(a));
+            return 2;
+        }
+    }
+    if (list.rows.isEmpty() || list.rows[0].size() != 5) {
+        std::fprintf(stderr, "need --row FILE,START,STOP,RATE,LOOPS\n");
+        return 2;
+    }
+
+    auto* engine = new MpvEngine(MpvEngine::Options{false, true});
+    MediaPlayer media(engine);
+    EntryPlayer entry(&media, nullptr);
+    qint32 currentId = 0;
+    entry.setNextEntrySource([&] { return GetNextEntry(list, currentId); });
+
+    if (!warm.isEmpty()) {
+        entry.PlayPosition(warm, "0.5", "5", "1", "1", true);
+        runFor(0.5);
+        entry.stopPlayback();
+        runFor(0.4);
+    }
+
+    const QStringList& row = list.rows[0];
+    currentId = 1;
+    const double cpu0 = cpuSeconds();
+    const long long wall0 = monoNs();
+    event("play_new");
+    entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop);
+    runFor(seconds);
+    if (replay > 0) {
+        event("stop");
+        entry.stopPlayback();
+        runFor(0.4);
+        currentId = 1;
+        event("play_loaded");
+        entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop);
+        runFor(replay);
+    }
+    std::printf("CPU %.4f %.4f\n", cpuSeconds() - cpu0, (monoNs() - wall0) / 1e9);
+    event("end");
+    entry.stopPlayback();
+    runFor(0.1);
+    return 0;
+}

@@ -1,0 +1,161 @@
+"""The seam analyser on recordings made up here, whose seams are known exactly."""
+import array
+import math
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import seamlib as sl  # noqa: E402
+
+R = sl.RATE
+
+
+def index_part(tag, first, count):
+    out = array.array('h')
+    for i in range(first, first + count):
+        out.extend(sl.index_frame(tag, i))
+    return out
+
+
+def silence(frames):
+    return array.array('h', [0] * (2 * frames))
+
+
+def chirp_part(first, count, amplitude=16000):
+    out = array.array('h')
+    for i in range(first, first + count):
+        t = i / R
+        v = int(round(amplitude * math.sin(2 * math.pi * (sl.CHIRP_F0 * t + sl.CHIRP_K * t * t / 2))))
+        out.extend((v, v))
+    return out
+
+
+def steady_clock(frames, t0=100.0, chunk=441):
+    """Chunks as a recorder that reads every 10 ms would note them."""
+    return sl.Clock([(f, t0 + f / R) for f in range(chunk, frames + chunk, chunk)])
+
+
+class IndexSignal(unittest.TestCase):
+    def test_frames_name_their_file_and_index(self):
+        for tag in (0, 1, 3):
+            for i in (0, 1, sl.LOW_MASK, sl.LOW_MASK + 1, 12 * R, 20 * R + 7):
+                left, right = sl.index_frame(tag, i)
+                self.assertNotEqual((left, right), (0, 0))
+                self.assertTrue(-32768 <= left <= 32767 and -32768 <= right <= 32767)
+                self.assertEqual(sl.decode_frame(left, right), (tag, i))
+        self.assertEqual(sl.decode_frame(0, 0), sl.SILENT)
+        self.assertEqual(sl.decode_frame(-5, 3), sl.GARBLED)
+        self.assertEqual(sl.decode_frame(100, 0), sl.GARBLED)
+
+    def test_a_loop_seam_is_measured_to_the_sample(self):
+        a, b = 2 * R, 3 * R
+        pcm = index_part(0, a, b - a - 30)         # cut 30 samples before the stop
+        pcm += silence(221)                        # 5.01 ms of nothing
+        pcm += index_part(0, a + 44, 2000)         # lands 1 ms late
+        runs = sl.runs_of(pcm)
+        self.assertEqual(len(runs), 2)
+        clock = steady_clock(len(pcm) // 2)
+        seams = sl.index_seams(pcm, runs, [sl.Entry(0, 2, 3)], [], clock)
+        self.assertEqual(len(seams), 1)
+        s = seams[0]
+        self.assertEqual(s['kind'], 'pass')
+        self.assertAlmostEqual(s['overrun_ms'], -30 * 1000 / R)
+        self.assertAlmostEqual(s['silence_ms'], 221 * 1000 / R)
+        self.assertAlmostEqual(s['landing_ms'], 44 * 1000 / R)
+        self.assertAlmostEqual(s['lost_ms'], 44 * 1000 / R)
+
+    def test_seamless_overrun_and_early_landing(self):
+        a, b = R, 2 * R
+        pcm = index_part(0, a, b - a + 10) + index_part(0, a - 5, 1000)
+        seams = sl.index_seams(pcm, sl.runs_of(pcm), [sl.Entry(0, 1, 2)], [], steady_clock(len(pcm) // 2))
+        self.assertEqual(len(seams), 1)
+        self.assertAlmostEqual(seams[0]['overrun_ms'], 10 * 1000 / R)
+        self.assertEqual(seams[0]['silence_ms'], 0)
+        self.assertAlmostEqual(seams[0]['landing_ms'], -5 * 1000 / R)
+        self.assertEqual(seams[0]['lost_ms'], 0)
+
+    def test_next_entries_garbled_frames_and_commanded_jumps(self):
+        entries = [sl.Entry(0, 2, 3), sl.Entry(0, 6, 7), sl.Entry(1, 6, 7)]
+        pcm = index_part(0, 2 * R + R // 2, R // 2)      # end of the first entry
+        pcm += array.array('h', [7, -7] * 10)            # garbled
+        pcm += index_part(0, 6 * R, R)                   # next entry, same file
+        pcm += silence(441)
+        pcm += index_part(1, 6 * R, 3000)                # next entry, other file
+        gap_at = len(pcm) // 2
+        pcm += silence(R // 4)                           # a stop and a play: commanded
+        pcm += index_part(1, 6 * R, 3000)
+        clock = steady_clock(len(pcm) // 2)
+        command = clock.time_of(gap_at + R // 8)
+        seams = sl.index_seams(pcm, sl.runs_of(pcm), entries, [command], clock)
+        self.assertEqual([s['kind'] for s in seams], ['next-same', 'next-other'])
+        self.assertAlmostEqual(seams[0]['silence_ms'], 10 * 1000 / R)
+        self.assertAlmostEqual(seams[0]['garbled_ms'], 10 * 1000 / R)
+        self.assertAlmostEqual(seams[1]['silence_ms'], 10.0)
+        self.assertEqual(seams[1]['landing_ms'], 0)
+
+    def test_first_sound_skips_stale_sound_and_counts_from_the_command(self):
+        pcm = silence(R // 10)                           # 100 ms quiet
+        pcm += index_part(0, 5 * R, 441)                 # stale: the old spot resuming
+        pcm += silence(441)
+        pcm += index_part(0, 2 * R, 2000)                # the start asked for
+        clock = steady_clock(len(pcm) // 2)
+        t_cmd = clock.time_of(R // 20)                   # 50 ms in
+        ms = sl.first_sound(pcm, clock, t_cmd, [(0, 2.0)])
+        self.assertAlmostEqual(ms, 50 + 20, places=3)
+        self.assertIsNone(sl.first_sound(pcm, clock, t_cmd, [(1, 2.0)]))
+        self.assertIsNone(sl.first_sound(pcm, clock, clock.t0 - 1, [(0, 2.0)]))
+
+
+class RecordingClock(unittest.TestCase):
+    def test_late_reads_do_not_move_the_line(self):
+        chunks = []
+        for k in range(1, 200):
+            late = 0.030 if k % 10 == 0 else 0.0         # now and then the reader is late
+            chunks.append((k * 441, 50.0 + k * 0.01 + late))
+        clock = sl.Clock(chunks)
+        self.assertAlmostEqual(clock.t0, 50.0, places=6)
+        self.assertAlmostEqual(clock.time_of(R), 51.0, places=6)
+        self.assertEqual(clock.frame_at(51.0), R)
+        self.assertIsNone(clock.frame_at(49.0))
+
+
+class ChirpSignal(unittest.TestCase):
+    def test_positions_follow_the_file(self):
+        pcm = chirp_part(2 * R, R // 2)
+        readings = [(f, p) for f, p in sl.chirp_positions(pcm) if p is not None]
+        self.assertGreater(len(readings), 80)
+        for f, p in readings:
+            self.assertLess(abs(p - (2.0 + f / R)), 0.006)
+
+    def test_a_loop_seam_of_the_chirp(self):
+        pcm = chirp_part(2 * R + R // 2, R // 2) + silence(132) + chirp_part(2 * R, R // 2)
+        clock = steady_clock(len(pcm) // 2)
+        seams = sl.chirp_seams(pcm, 2.0, 3.0, [], clock)
+        self.assertEqual(len(seams), 1)
+        s = seams[0]
+        self.assertAlmostEqual(s['silence_ms'], 132 * 1000 / R, delta=0.1)
+        self.assertLess(abs(s['overrun_ms']), 6)
+        self.assertLess(abs(s['landing_ms']), 6)
+
+    def test_first_sound_is_the_chirp_near_its_start(self):
+        pcm = silence(R // 20) + index_part(2, 40, 30)   # a click of another file at the command
+        pcm += silence(R // 50) + chirp_part(2 * R, R // 4)
+        clock = steady_clock(len(pcm) // 2)
+        ms = sl.chirp_first_sound(pcm, clock, clock.time_of(R // 20), 2.0)
+        self.assertAlmostEqual(ms, (30 + R // 50) * 1000 / R, delta=0.5)
+        self.assertIsNone(sl.chirp_first_sound(pcm, clock, clock.time_of(R // 20), 5.0))
+
+    def test_a_jump_elsewhere_is_no_pass(self):
+        pcm = chirp_part(2 * R + R // 2, R // 4) + chirp_part(2 * R, R // 4)
+        seams = sl.chirp_seams(pcm, 2.0, 3.0, [], steady_clock(len(pcm) // 2))
+        self.assertEqual([s['kind'] for s in seams], ['other'])
+
+    def test_no_seam_without_a_jump(self):
+        pcm = chirp_part(R, R)
+        self.assertEqual(sl.chirp_seams(pcm, 1.0, 3.0, [], steady_clock(len(pcm) // 2)), [])
+        self.assertEqual(sl.silent_stretches(pcm), [])
+
+
+if __name__ == '__main__':
+    unittest.main()
