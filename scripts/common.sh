@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Everything the program, its tests and its benchmarks need, from Debian's packages.
 PACKAGES=(
-  build-essential cmake pkg-config git
+  build-essential cmake pkg-config git python3
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins libgl-dev libgl1-mesa-dri
   libmpv-dev libfluidsynth-dev timgm6mb-soundfont
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer
