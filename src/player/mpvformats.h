@@ -8,9 +8,9 @@ namespace player {
 
 // How far before an exact seek's target mpv's demuxer must start (its
 // hr-seek-demuxer-offset) for the format mpv names `fileFormat`; empty for none.
-// MPEG program streams are searched by timestamp and land on the first picture after
-// the target, up to a group of pictures late (0.4-0.6 s measured): starting a second
-// earlier lets the exact seek decode up to the target instead.
+// MPEG program streams landed up to a group of pictures late (0.44 s measured), ASF
+// files up to a data packet late: starting the demuxer earlier lets the exact seek
+// decode up to the target instead.
 QByteArray demuxerSeekOffset(const QByteArray& fileFormat);
 
 // Why a file could not be loaded, for the user, from mpv's error code.
