@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -184,7 +185,12 @@ private slots:
         p->setLoop({10.0, 11.0, LoopRange::kEndless, false});
         p->setCurrentPosition(10.0);
         QCOMPARE(p->CurrentPosition(), 10.0);
+        // The player tells how far the rendering is, until it plays.
+        const QLabel* preparing = p->findChild<QLabel*>();
+        QVERIFY(preparing);
+        QTRY_VERIFY(!preparing->isHidden() && preparing->text().startsWith("Preparing "));
         QVERIFY(loaded.wait(30000) || loaded.count() == 1);
+        QVERIFY(preparing->isHidden());
 
         QSignalSpy wraps(p.get(), &MediaPlayer::loopWrapped);
         QTRY_VERIFY_WITH_TIMEOUT(wraps.count() >= 2, 5000);
