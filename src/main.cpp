@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "player/enginefactory.h"
 #include "player/frmplayer.h"
+#include "player/midiengine.h"
 #include "player/mpvengine.h"
 
 #include <QApplication>
@@ -24,7 +25,9 @@ int main(int argc, char** argv)
     if (QFontDatabase::hasFamily(QStringLiteral("Liberation Sans"))) font.setFamily(QStringLiteral("Liberation Sans"));
     font.setPointSizeF(8.25);
     QApplication::setFont(font);
-    player::setEngineFactory([] { return new player::MpvEngine(player::MpvEngine::Options{}); });
+    // MIDI files play on the same engine, rendered to sound first.
+    player::setEngineFactory(
+        [] { return new player::MidiEngine(new player::MpvEngine(player::MpvEngine::Options{})); });
 
     player::frmPlayer* window = forms::frmPlayer();
     window->InitPlayer(app::commandLineText(QApplication::arguments()));

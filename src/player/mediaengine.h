@@ -77,6 +77,9 @@ signals:
     void loopWrapped();
     void loaded();
     void loadFailed(const QString& reason);
+    // A load that prepares the file first (a MIDI file is rendered to sound) tells how far
+    // it is, 0-100; loaded() or loadFailed() follows.
+    void loadProgress(int percent);
     void videoChanged(bool hasVideo);
 };
 

@@ -1,6 +1,7 @@
 #include "player/mediaplayer.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedLayout>
@@ -42,8 +43,16 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent)
     });
     connect(m_engine, &MediaEngine::positionJumped, this, &MediaPlayer::PositionChange);
     connect(m_engine, &MediaEngine::loopWrapped, this, &MediaPlayer::loopWrapped);
-    connect(m_engine, &MediaEngine::loaded, this, [this] { m_failure.clear(); });
+    connect(m_engine, &MediaEngine::loaded, this, [this] {
+        m_failure.clear();
+        m_preparing->hide();
+    });
+    connect(m_engine, &MediaEngine::loadProgress, this, [this](int percent) {
+        m_preparing->setText(tr("Preparing %1%").arg(percent));
+        m_preparing->show();
+    });
     connect(m_engine, &MediaEngine::loadFailed, this, [this](const QString& reason) {
+        m_preparing->hide();
         m_failure = reason.isEmpty() ? tr("the file cannot be decoded") : reason;
         emit loadFailed(m_engine->path(), m_failure);
     });
@@ -90,6 +99,10 @@ void MediaPlayer::buildControls()
         b->setFocusPolicy(Qt::TabFocus);
         bar->addWidget(b);
     }
+    // A file that is prepared before it plays (MIDI) shows how far that is.
+    m_preparing = new QLabel(this);
+    m_preparing->hide();
+    bar->addWidget(m_preparing);
     m_tracker = new QSlider(Qt::Horizontal, this);
     m_tracker->setRange(0, kTrackerSteps);
     m_tracker->setToolTip(tr("Position"));
@@ -134,6 +147,7 @@ QString MediaPlayer::FileName() const { return m_engine->path(); }
 void MediaPlayer::setFileName(const QString& path)
 {
     m_failure.clear();
+    m_preparing->hide();
     m_engine->load(path);
 }
 
@@ -168,6 +182,7 @@ void MediaPlayer::Open(const QString& path)
     // The file already set (loaded or still loading) is only rewound: no second load.
     if (path.isEmpty() || path != m_engine->path()) {
         m_failure.clear();
+        m_preparing->hide();
         m_engine->load(path);
     } else {
         m_engine->seek(0);

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <memory>
 
+class QLabel;
 class QPushButton;
 class QSlider;
 class QTimer;
@@ -79,6 +80,7 @@ private:
     QPushButton* m_pause = nullptr;
     QPushButton* m_stop = nullptr;
     QSlider* m_tracker = nullptr;
+    QLabel* m_preparing = nullptr;
     QTimer* m_trackerTimer = nullptr;
     bool m_trackerDragging = false;
     QString m_failure;

@@ -1,5 +1,6 @@
 #include "player/mpvengine.h"
 
+#include "player/mpvformats.h"
 #include "player/mpvvideoview.h"
 
 #include <QDeadlineTimer>
@@ -406,6 +407,12 @@ void MpvEngine::onPreloaded()
         return;
     }
 
+    if (char* format = mpv_get_property_string(m_mpv, "file-format")) {
+        const QByteArray offset = demuxerSeekOffset(format);
+        if (!offset.isEmpty()) mpv_set_property_string(m_mpv, "file-local-options/hr-seek-demuxer-offset", offset.constData());
+        mpv_free(format);
+    }
+
     applyLoop();  // now that the file's end is known
     if (m_seekPending) {
         // Hand a seek made while loading over with the load itself: no sound from 0 first.
@@ -452,7 +459,7 @@ void MpvEngine::onEndFile(std::int64_t entryId, int reason, int error)
         reason == MPV_END_FILE_REASON_REDIRECT)
         return;
     if (m_loadPending) {
-        failLoad(reason == MPV_END_FILE_REASON_ERROR ? QString::fromUtf8(mpv_error_string(error))
+        failLoad(reason == MPV_END_FILE_REASON_ERROR ? loadErrorText(error)
                                                      : tr("The file holds nothing to play."));
         return;
     }

@@ -16,6 +16,16 @@ QString writeFile(const QString& path, qint64 bytes);
 QString writeWav(const QString& path, double seconds, int sampleRate = 44100, double hz = 440.0,
                  const QByteArray& title = {});
 
+// A standard MIDI file whose tracks end at exactly `seconds`: quarter notes at 120 beats a
+// minute, with chords, bass and drums when `busy`; wrapped in RIFF RMID when `rmid`.
+struct MidiOptions {
+    bool busy = false;
+    bool rmid = false;
+    QByteArray title;
+};
+QByteArray midiBytes(double seconds, const MidiOptions& options = {});
+QString writeMidi(const QString& path, double seconds, const MidiOptions& options = {});
+
 // A file holding exactly `bytes`; returns its path.
 QString writeBytes(const QString& path, const QByteArray& bytes);
 

@@ -1,0 +1,37 @@
+#pragma once
+// Standard MIDI files (and RIFF RMID wrapping one), read into events timed in seconds,
+// so that the rendering and the positions shown agree sample for sample.
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace player::midi {
+
+struct Event {
+    double seconds = 0;
+    quint8 status = 0;     // a channel message's status byte, or 0xF0 for a system exclusive
+    quint8 data1 = 0;
+    quint8 data2 = 0;
+    QByteArray sysex;      // the bytes between F0 and the closing F7
+};
+
+struct Song {
+    QList<Event> events;   // in playing order
+    double duration = 0;   // up to the last track's end
+    // "title", "copyright", "comment": from the first track's name and texts.
+    QHash<QString, QString> tags;
+};
+
+// True when `head` (the first bytes of a file, 12 are enough) starts a MIDI file.
+bool looksLikeMidi(const QByteArray& head);
+// Reads the first bytes of `path`; false for files that cannot be read.
+bool isMidiFile(const QString& path);
+
+// Reads a whole file's bytes as a song. A track cut short keeps the events before the
+// cut. On failure returns nothing and says why in `error`.
+std::optional<Song> parse(const QByteArray& bytes, QString* error = nullptr);
+
+} // namespace player::midi

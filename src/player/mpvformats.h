@@ -1,0 +1,19 @@
+#pragma once
+// What some container formats need from mpv beyond its defaults, and what its load
+// errors mean to a user.
+#include <QByteArray>
+#include <QString>
+
+namespace player {
+
+// How far before an exact seek's target mpv's demuxer must start (its
+// hr-seek-demuxer-offset) for the format mpv names `fileFormat`; empty for none.
+// MPEG program streams landed up to a group of pictures late (0.44 s measured), ASF
+// files up to a data packet late: starting the demuxer earlier lets the exact seek
+// decode up to the target instead.
+QByteArray demuxerSeekOffset(const QByteArray& fileFormat);
+
+// Why a file could not be loaded, for the user, from mpv's error code.
+QString loadErrorText(int mpvError);
+
+} // namespace player
