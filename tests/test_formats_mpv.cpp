@@ -128,11 +128,7 @@ private slots:
         m_entry->PlayPosition(path, "0", "0", "1", "1", false);
         QCOMPARE(p.FileName(), path);
         QVERIFY2(!p.failed(), qPrintable(p.failure()));
-        QEXPECT_FAIL("m1v", "a raw MPEG-1 video stream carries neither its length nor time stamps: "
-                            "mpv estimates the length from what it has read so far", Continue);
         QVERIFY2(std::abs(p.Duration() - kSeconds) < kTolerance, qPrintable(QString::number(p.Duration(), 'f', 4)));
-        // With its length wrong the whole file's stop is too: nothing more to check.
-        if (ext == "m1v") QSKIP("a raw MPEG-1 video stream's length is not known when it loads");
         QVERIFY(m_entry->counted());
         QTRY_VERIFY_WITH_TIMEOUT(p.CurrentPosition() > 0.05, 5000);  // a MIDI file may still render
 

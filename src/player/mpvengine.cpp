@@ -355,6 +355,7 @@ void MpvEngine::resetFileState()
     m_loadPending = false;
     m_started = false;
     m_duration = 0;
+    m_ownDuration.reset();
     m_metadata.clear();
     m_hasVideo = false;
     m_videoClock = false;
@@ -408,6 +409,12 @@ void MpvEngine::onPreloaded()
     }
 
     if (char* format = mpv_get_property_string(m_mpv, "file-format")) {
+        // mpv guesses such a stream's length from what it has read so far; count it instead.
+        if (QByteArray(format) == "mpegvideo") {
+            const double own = mpegVideoStreamSeconds(m_path);
+            if (own > 0) m_ownDuration = own;
+        }
+        if (m_ownDuration) m_duration = *m_ownDuration;
         const QByteArray offset = demuxerSeekOffset(format);
         if (!offset.isEmpty()) mpv_set_property_string(m_mpv, "file-local-options/hr-seek-demuxer-offset", offset.constData());
         mpv_free(format);
@@ -426,6 +433,7 @@ void MpvEngine::onFileLoaded()
     if (!m_loadPending || !m_started) return;
     double d = 0;
     if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &d) >= 0 && d > 0) m_duration = d;
+    if (m_ownDuration) m_duration = *m_ownDuration;
     mpv_node node;
     if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &node) >= 0) {
         onTrackList(&node);
@@ -500,7 +508,7 @@ void MpvEngine::reportVideo()
 
 void MpvEngine::onDuration(std::optional<double> d)
 {
-    if (!d || *d <= 0 || *d == m_duration) return;
+    if (!d || *d <= 0 || *d == m_duration || m_ownDuration) return;
     m_duration = *d;
     if (m_loaded) applyLoop();
 }

@@ -140,6 +140,7 @@ private:
     bool m_loaded = false;
     std::optional<double> m_startPassed;  // a pending seek handed over with the load
     double m_duration = 0;
+    std::optional<double> m_ownDuration;  // a length counted by us where mpv can only guess it
     std::uint64_t m_loadGeneration = 0;
     QHash<QString, QString> m_metadata;
     bool m_hasVideo = false;      // the file has pictures (a cover picture does not count)

@@ -1,5 +1,7 @@
 #include "player/mpvformats.h"
 
+#include <QFile>
+
 #include <QByteArrayList>
 #include <QCoreApplication>
 
@@ -43,6 +45,32 @@ QString loadErrorText(int mpvError)
         return QString::fromUtf8(mpv_error_string(mpvError));
     }
     return QCoreApplication::translate("MpvEngine", text);
+}
+
+} // namespace player
+
+namespace player {
+
+double mpegVideoStreamSeconds(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return 0;
+    static const double rates[16] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60};
+    double fps = 0;
+    qint64 pictures = 0;
+    quint32 window = 0xffffffff;  // the last four bytes read
+    int headerBytesWanted = 0;    // bytes of a sequence header still to come before its rate
+    QByteArray chunk;
+    while (!(chunk = file.read(1 << 20)).isEmpty()) {
+        for (const char ch : chunk) {
+            const auto byte = static_cast<quint8>(ch);
+            if (headerBytesWanted > 0 && --headerBytesWanted == 0 && fps == 0) fps = rates[byte & 0x0f];
+            window = (window << 8) | byte;
+            if (window == 0x00000100) ++pictures;                // picture start code
+            else if (window == 0x000001b3) headerBytesWanted = 4;  // sequence header: rate in its 4th byte
+        }
+    }
+    return fps > 0 ? pictures / fps : 0;
 }
 
 } // namespace player

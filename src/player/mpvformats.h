@@ -13,6 +13,11 @@ namespace player {
 // decode up to the target instead.
 QByteArray demuxerSeekOffset(const QByteArray& fileFormat);
 
+// The length of a raw MPEG-1/2 video stream (mpv's "mpegvideo"), which carries no time
+// stamps: its pictures counted, over the frame rate of its first sequence header.
+// 0 when the file is not such a stream or cannot be read.
+double mpegVideoStreamSeconds(const QString& path);
+
 // Why a file could not be loaded, for the user, from mpv's error code.
 QString loadErrorText(int mpvError);
 
