@@ -1,5 +1,6 @@
 #include "app/globals.h"
 #include "services/messages.h"
+#include "support/testkit.h"
 #include "storage/inifile.h"
 #include "storage/modkelini.h"
 
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <optional>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -33,7 +35,7 @@ void writeBytes(const QString& path, const QByteArray& bytes)
 class IniFileTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QList<services::MessageRequest> m_messages;
+    std::optional<testkit::MessageRecorder> m_recorder;  // the user, answering OK
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
@@ -42,15 +44,11 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         app::strIniPath = path("vamplet.ini");
-        m_messages.clear();
-        services::setMessageAnswer([this](const services::MessageRequest& r) {
-            m_messages.append(r);
-            return int(services::vbOK);
-        });
+        m_recorder.emplace();
     }
     void cleanup()
     {
-        services::setMessageAnswer({});
+        m_recorder.reset();
         storage::dropIniCache();
         QDir(m_dir.path()).removeRecursively();
         QDir().mkpath(m_dir.path());
@@ -209,13 +207,13 @@ private slots:
             for (int i = 0; i < 50; ++i) storage::DoINI("S", "K" + QString::number(i), "v", true, blocked);
             QVERIFY(!batch.commit());
         }
-        QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_messages[0].icon, services::MsgIcon::Exclamation);
-        QCOMPARE(m_messages[0].buttons, services::MsgButtons::OK);
-        QVERIFY(m_messages[0].text.contains(blocked));
+        QCOMPARE(m_recorder->messages.size(), 1);
+        QCOMPARE(m_recorder->messages[0].icon, services::MsgIcon::Exclamation);
+        QCOMPARE(m_recorder->messages[0].buttons, services::MsgButtons::OK);
+        QVERIFY(m_recorder->messages[0].text.contains(blocked));
 
         storage::DoINI("S", "K", "v", true, blocked);  // still unwritable: not told again
-        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_recorder->messages.size(), 1);
         QCOMPARE(storage::DoINI("S", "K", "gone", false, blocked), QString("gone"));
         QFile::remove(path("plain"));
         QDir().mkdir(path("plain"));
@@ -224,7 +222,7 @@ private slots:
         QDir(path("plain")).removeRecursively();
         writeBytes(path("plain"), "x");
         storage::DoINI("S", "K", "w", true, blocked);  // ... so a new failure is told
-        QCOMPARE(m_messages.size(), 2);
+        QCOMPARE(m_recorder->messages.size(), 2);
 
         {  // a value one line cannot hold fails the batch, the rest is saved
             storage::IniBatch batch;
@@ -232,13 +230,13 @@ private slots:
             storage::DoINI("S", "bad", "two\nlines", true, "");
             QVERIFY(!batch.commit());
         }
-        QCOMPARE(m_messages.size(), 3);
+        QCOMPARE(m_recorder->messages.size(), 3);
         QCOMPARE(storage::DoINI("S", "good", "", false, ""), QString("1"));
 
         storage::IniBatch quiet(blocked, storage::FailureReport::ToCaller);
         storage::DoINI("S", "K", "v", true, blocked);
         QVERIFY(!quiet.commit());
-        QCOMPARE(m_messages.size(), 3);
+        QCOMPARE(m_recorder->messages.size(), 3);
     }
 
     void interruptedSaveLeavesOldFileWhole()
@@ -262,7 +260,7 @@ private slots:
         std::signal(SIGXFSZ, oldHandler);
 
         QVERIFY(!committed);
-        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_recorder->messages.size(), 1);
         QCOMPARE(readBytes(app::strIniPath), old);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList("vamplet.ini"));
         QCOMPARE(storage::DoINI("Main", "Key5", "none", false, ""), QString("none"));

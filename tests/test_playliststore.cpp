@@ -1,5 +1,6 @@
 #include "app/globals.h"
 #include "services/messages.h"
+#include "support/testkit.h"
 #include "storage/inifile.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
@@ -9,6 +10,7 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <optional>
 
 using namespace storage;
 
@@ -49,22 +51,18 @@ QStringList numbers(const QList<EntryRecord>& entries)
 class PlayListStoreTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QList<services::MessageRequest> m_messages;
+    std::optional<testkit::MessageRecorder> m_recorder;  // the user, answering OK
 
 private slots:
     void init()
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         app::strIniPath = m_dir.filePath("vamplet.ini");
-        m_messages.clear();
-        services::setMessageAnswer([this](const services::MessageRequest& r) {
-            m_messages.append(r);
-            return int(services::vbOK);
-        });
+        m_recorder.emplace();
     }
     void cleanup()
     {
-        services::setMessageAnswer({});
+        m_recorder.reset();
         services::setInputAnswer({});
         dropIniCache();
         QFile::remove(app::strIniPath);
@@ -79,11 +77,11 @@ private slots:
         QVERIFY(loadPlayList("Anything").isEmpty());
 
         QCOMPARE(SavePlayList("", rows(2)), SaveResult::NoPlayList);
-        QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_messages[0].text, QString("You must create a playlist first!\nClick on the + button next to the drop down box"));
-        QCOMPARE(m_messages[0].title, QString("Vamplet"));
-        QCOMPARE(m_messages[0].icon, services::MsgIcon::None);
-        QCOMPARE(m_messages[0].buttons, services::MsgButtons::OK);
+        QCOMPARE(m_recorder->messages.size(), 1);
+        QCOMPARE(m_recorder->messages[0].text, QString("You must create a playlist first!\nClick on the + button next to the drop down box"));
+        QCOMPARE(m_recorder->messages[0].title, QString("Vamplet"));
+        QCOMPARE(m_recorder->messages[0].icon, services::MsgIcon::None);
+        QCOMPARE(m_recorder->messages[0].buttons, services::MsgButtons::OK);
         QVERIFY(!QFile::exists(app::strIniPath));
     }
 
@@ -209,8 +207,8 @@ private slots:
         app::strIniPath = m_dir.filePath("notadir/vamplet.ini");
         QCOMPARE(SavePlayList("L", rows(100)), SaveResult::Failed);
         QVERIFY(!AddNewPlayList("L"));
-        QCOMPARE(m_messages.size(), 1);  // told once while the file stays unwritable
-        QCOMPARE(m_messages[0].icon, services::MsgIcon::Exclamation);
+        QCOMPARE(m_recorder->messages.size(), 1);  // told once while the file stays unwritable
+        QCOMPARE(m_recorder->messages[0].icon, services::MsgIcon::Exclamation);
         QVERIFY(loadPlayList("L").isEmpty());
         QFile::remove(m_dir.filePath("notadir"));
     }

@@ -22,13 +22,17 @@ sleep 1
 cp "$APP" "$work/vamplet"
 "$work/vamplet" >"$work/app.log" 2>&1 &
 fail() { echo "FAIL: $*"; cat "$work/app.log" | grep -v -i -E "alsa|jack|pw.conf" | tail -5; exit 1; }
+# Prints the shown player window's id once there is one, trying $1 times 0.2 s apart.
+wait_player() {
+  local id
+  for _ in $(seq "$1"); do
+    id=$(xdotool search --onlyvisible --name "^Vamplet - Version" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.2
+  done
+}
 
-player=""
-for _ in $(seq 50); do
-  player=$(xdotool search --onlyvisible --name "^Vamplet - Version" 2>/dev/null | head -1)
-  [ -n "$player" ] && break
-  sleep 0.2
-done
+player=$(wait_player 50)
 [ -n "$player" ] || fail "the player window did not show"
 # The icon is the program's small window embedded in the tray host (a child of its panel).
 iconx=""
@@ -62,12 +66,7 @@ done
 [ $changes -ge 3 ] || fail "the tray icon did not animate ($changes changes in 4 steps)"
 
 xdotool mousemove $iconx $icony click --repeat 2 --delay 80 1
-shown=""
-for _ in $(seq 25); do
-  shown=$(xdotool search --onlyvisible --name "^Vamplet - Version" 2>/dev/null | head -1)
-  [ -n "$shown" ] && break
-  sleep 0.2
-done
+shown=$(wait_player 25)
 [ -n "$shown" ] || fail "double-clicking the tray icon did not bring the window back"
 state=$(xprop -id "$shown" _NET_WM_STATE 2>/dev/null)
 case "$state" in *HIDDEN*) fail "the window came back minimised";; esac

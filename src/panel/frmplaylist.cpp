@@ -126,24 +126,24 @@ void frmPlayList::buildGrabber()
                           QStringLiteral("When the file is playing this shows the current position."));
     m_txtCurPos->setFont(bold);
     m_txtCurPos->setReadOnly(true);
-    auto* m1a = makeButton(m_framGrabber, twipsRect(3480, 360, 495, 285), QStringLiteral("M1+"),
-                           QStringLiteral("Add current Position to Memory 1"));
-    m_txtM1 = makeBox(m_framGrabber, twipsRect(4080, 360, 1215, 285), QStringLiteral("0"),
-                      QStringLiteral("Holds Memory Position 1"));
-    auto* m1r = makeButton(m_framGrabber, twipsRect(5400, 360, 495, 285), QStringLiteral("M1R"),
-                           QStringLiteral("Set the current Position to Memory 1"));
-
     auto* lblDuration = new QLabel(QStringLiteral("Duration:"), m_framGrabber);
     lblDuration->setGeometry(twipsRect(120, 720, 1215, 255));
     m_txtDuration = makeBox(m_framGrabber, twipsRect(1440, 720, 1935, 300), QString(), QString());
     m_txtDuration->setFont(bold);
     m_txtDuration->setReadOnly(true);
-    auto* m2a = makeButton(m_framGrabber, twipsRect(3480, 720, 495, 255), QStringLiteral("M2+"),
-                           QStringLiteral("Add current Position to Memory 2"));
-    m_txtM2 = makeBox(m_framGrabber, twipsRect(4080, 720, 1215, 285), QStringLiteral("0"),
-                      QStringLiteral("Holds Memory Position 2"));
-    auto* m2r = makeButton(m_framGrabber, twipsRect(5400, 720, 495, 285), QStringLiteral("M2R"),
-                           QStringLiteral("Set the current Position to Memory 2"));
+    // The two memories: catch the shown position, keep it as text, seek back to it.
+    auto memoryRow = [this](int n, double top, double catchHeight, QLineEdit*& box) {
+        const QString m = QString::number(n);
+        auto* add = makeButton(m_framGrabber, twipsRect(3480, top, 495, catchHeight), "M" + m + "+",
+                               "Add current Position to Memory " + m);
+        box = makeBox(m_framGrabber, twipsRect(4080, top, 1215, 285), QStringLiteral("0"),
+                      "Holds Memory Position " + m);
+        auto* recall = makeButton(m_framGrabber, twipsRect(5400, top, 495, 285), "M" + m + "R",
+                                  "Set the current Position to Memory " + m);
+        return std::pair{add, recall};
+    };
+    const auto [m1a, m1r] = memoryRow(1, 360, 285, m_txtM1);
+    const auto [m2a, m2r] = memoryRow(2, 720, 255, m_txtM2);
 
     // The displays read as an inverted tooltip.
     for (QLineEdit* box : {m_txtCurPos, m_txtDuration}) {
