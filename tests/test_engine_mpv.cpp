@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QThread>
@@ -177,6 +179,64 @@ private slots:
             prev = now;
         }
         QVERIFY2(moved >= 18, qPrintable(QString::number(moved)));
+    }
+
+    void aStartStoodOnIsNotDecodedAgain()
+    {
+        // Counts the exact seeks mpv carries out, from its own log.
+        static QAtomicInt seeks;
+        seeks = 0;
+        QLoggingCategory::setFilterRules("vamplet.mpv.debug=true");
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext& context, const QString& text) {
+                if (qstrcmp(context.category, "vamplet.mpv") == 0 && text.contains("hr-seek, skipping")) seeks.ref();
+            });
+        const auto restore = qScopeGuard([previous] {
+            qInstallMessageHandler(previous);
+            QLoggingCategory::setFilterRules(QString());
+        });
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        const auto parkAt = [&](double at) {
+            e->stop();
+            e->seek(at);
+            QTRY_COMPARE_WITH_TIMEOUT(seeks.loadRelaxed() > 0, true, 2000);
+            QTest::qWait(150);  // landed, with its sound decoded
+        };
+
+        parkAt(2.0);
+        int before = seeks.loadRelaxed();
+        e->seek(2.0);
+        e->setRate(1.0);
+        e->play();
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > 2.1, 2000);
+        QVERIFY2(e->position() < 2.6, qPrintable(QString::number(e->position())));
+        QCOMPARE(seeks.loadRelaxed(), before);
+
+        // Once it has played from there, the same target is a real jump again.
+        before = seeks.loadRelaxed();
+        e->pause();
+        e->seek(2.0);
+        QTRY_VERIFY_WITH_TIMEOUT(seeks.loadRelaxed() > before, 2000);
+
+        // A new rate needs the parked sound decoded anew; another target is sought.
+        parkAt(3.0);
+        before = seeks.loadRelaxed();
+        e->seek(3.0);
+        e->setRate(1.5);
+        QTRY_VERIFY_WITH_TIMEOUT(seeks.loadRelaxed() > before, 2000);
+        QCOMPARE(e->position(), 3.0);
+        before = seeks.loadRelaxed();
+        QTest::qWait(150);
+        e->seek(1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(seeks.loadRelaxed() > before, 2000);
+        QElapsedTimer t;
+        e->play();
+        t.start();
+        QTest::qWait(300);
+        const double expected = 1.0 + 1.5 * t.elapsed() * kMs;
+        QVERIFY2(std::abs(e->position() - expected) < 0.08,
+                 qPrintable(QString("%1 vs %2").arg(e->position()).arg(expected)));
     }
 
     void rateChangesSpeed()

@@ -374,8 +374,23 @@ private slots:
         rig.entry.stopPlayback();
         QVERIFY(!rig.entry.counted() && !rig.entry.endless());
         QCOMPARE(rig.engine->state(), player::PlayState::Stopped);
+        // Stopped at the entry's start, so playing it again needs no seek.
+        QCOMPARE(rig.engine->position(), 1.0);
+        QVERIFY(!rig.engine->loop().stop);
         rig.run(3000);
         QCOMPARE(rig.nextRequests, 0);
+        QCOMPARE(rig.engine->position(), 1.0);
+
+        // A whole file stops at its beginning, and no file means nothing to seek in.
+        rig.play(song, "", "", "", "", true);
+        rig.run(500);
+        rig.entry.stopPlayback();
+        QCOMPARE(rig.engine->position(), 0.0);
+        rig.media.setFileName(QString());
+        const int seeks = rig.engine->seeks;
+        rig.play(QString(), "2", "3", "1", "1", true);
+        rig.entry.stopPlayback();
+        QCOMPARE(rig.engine->seeks, seeks);
     }
 };
 

@@ -298,6 +298,9 @@ def main():
         if args.only and args.only not in case['name']:
             continue
         for player in args.players.split(','):
+            player = {'vamplet': 'Vamplet', 'mpv': 'mpv'}.get(player.strip().lower())
+            if player is None:
+                raise SystemExit('--players takes Vamplet and mpv')
             if player == 'Vamplet':
                 rec = run_vamplet(args.driver, case, files, workdir)
             else:

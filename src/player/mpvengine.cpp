@@ -315,8 +315,9 @@ void MpvEngine::load(const QString& path)
         return;
     }
 
-    setProperty("pause", "no");
-    // One argument, never inside an option string: no quoting to get wrong.
+    // One argument, never inside an option string: no quoting to get wrong. The pause
+    // stays as it is until the new file is open (onPreloaded): unpaused now, the old
+    // file's output would sound for a moment.
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     const char* args[] = {"loadfile", file.constData(), "replace", nullptr};
     const int rc = mpv_command(m_mpv, args);
@@ -362,6 +363,7 @@ void MpvEngine::resetFileState()
     m_eofSeen = false;
     m_seekAnswered = false;
     m_loadSeeking = false;
+    m_parked = false;
     m_anchorPos = 0;
     m_anchorTime = now();
     m_running = false;
@@ -421,6 +423,7 @@ void MpvEngine::onPreloaded()
     }
 
     applyLoop();  // now that the file's end is known
+    if (!m_pauseWanted) setProperty("pause", "no");
     if (m_seekPending) {
         // Hand a seek made while loading over with the load itself: no sound from 0 first.
         mpv_set_property_string(m_mpv, "file-local-options/start", seconds(m_seekTarget).constData());
@@ -549,6 +552,7 @@ void MpvEngine::onCommandReply(std::uint64_t tag, int error)
         // Refused (nothing to seek in): playback stays where it was.
         m_seekPending = false;
         m_anchorTime = now();
+        unpauseAfterSeek();
     }
 }
 
@@ -597,15 +601,20 @@ void MpvEngine::onPlaybackRestart()
             m_eofSeen = eof;
             if (eof) beginEnd();
         }
-        if (m_unpauseAfterSeek) {
-            m_unpauseAfterSeek = false;
-            if (!m_pauseWanted) {
-                m_written.insert("pause", "no");
-                const char* no = "no";
-                mpv_set_property_async(m_mpv, kTagWrite, "pause", MPV_FORMAT_STRING, &no);
-            }
-        }
+        m_parked = m_pauseWanted && !m_eofSeen;
+        unpauseAfterSeek();
     }
+}
+
+void MpvEngine::unpauseAfterSeek()
+{
+    if (!m_unpauseAfterSeek) return;
+    m_unpauseAfterSeek = false;
+    if (m_pauseWanted) return;
+    // Written even where the cache says "no": mpv may have paused by itself since.
+    m_written.insert("pause", "no");
+    const char* no = "no";
+    mpv_set_property_async(m_mpv, kTagWrite, "pause", MPV_FORMAT_STRING, &no);
 }
 
 void MpvEngine::onPause(bool paused)
@@ -666,9 +675,11 @@ void MpvEngine::play()
     }
     m_stopped = false;
     m_pauseWanted = false;
-    if (m_seekPending && m_eofSeen) {
+    m_parked = false;
+    if (m_seekPending && (m_eofSeen || (m_loaded && m_written.value("pause") == "yes"))) {
         // Unpaused at its end before the seek has run, mpv pauses again at once
-        // (keep-open): play once the seek has landed.
+        // (keep-open); unpaused elsewhere, the output would first play what it holds of
+        // the old position. Play once the seek has landed.
         m_unpauseAfterSeek = true;
     } else {
         setProperty("pause", "no");
@@ -701,6 +712,7 @@ void MpvEngine::stop()
     m_pauseWanted = true;
     m_unpauseAfterSeek = false;
     m_stopped = true;
+    m_parked = false;
     setProperty("pause", "yes");
     cancelPending();
     m_seekPending = true;
@@ -726,6 +738,13 @@ void MpvEngine::seek(double target)
     m_seekTarget = target;
     if (!m_loaded) return;  // handed over with the load
     applyLoop();  // lifts a hold the seek leaves behind, before the seek runs
+    if (m_parked && target == m_anchorPos) {
+        // Standing there paused, with the sound and picture already decoded: a seek
+        // would only decode them again (from the key frame, on video) before a play.
+        m_seekPending = false;
+        return;
+    }
+    m_parked = false;
     issueSeek(target);
     emit positionJumped(old, target);
 }
@@ -738,8 +757,14 @@ void MpvEngine::setRate(double rate)
         m_anchorPos = rawPosition();
         m_anchorTime = now();
     }
+    const bool changed = rate != m_rate;
     m_rate = rate;
     setProperty("speed", seconds(rate));
+    // Sound decoded for a parked start went through the old speed: decode it anew.
+    if (m_parked && changed) {
+        m_parked = false;
+        seek(m_anchorPos);
+    }
     scheduleHeardCheck();
 }
 

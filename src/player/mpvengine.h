@@ -107,6 +107,7 @@ private:
     void setProperty(const char* name, const QByteArray& value);
     void issueSeek(double target);
     void applyLoop();
+    void unpauseAfterSeek();
     void updateState();
 
     // The clock of heard positions.
@@ -162,6 +163,8 @@ private:
     int m_seeksUnanswered = 0;
     bool m_seekAnswered = false;
     bool m_loadSeeking = false;
+    // Paused where the last seek landed, with its sound (and picture) decoded.
+    bool m_parked = false;
 
     // Heard position: a sample and the monotonic time it was taken, run on at the rate.
     QElapsedTimer m_clock;
