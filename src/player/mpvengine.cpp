@@ -42,6 +42,7 @@ template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
 struct Tracks {
     bool audio = false;
+    bool audioHeard = false;  // ... and selected for playing
     bool video = false;       // moving pictures
     bool videoShown = false;  // ... and selected for showing
     bool cover = false;       // a still picture that comes with music
@@ -68,6 +69,7 @@ Tracks readTracks(const mpv_node* list)
         }
         if (type == "audio") {
             found.audio = true;
+            found.audioHeard = found.audioHeard || selected;
         } else if (type == "video" && albumArt) {
             found.cover = true;
         } else if (type == "video") {
@@ -497,7 +499,10 @@ void MpvEngine::onTrackList(const mpv_node* node)
 {
     const Tracks tracks = readTracks(node);
     m_hasVideo = tracks.video;
-    m_videoClock = tracks.videoShown;
+    // Pictures without sound go by the frame on screen. With sound, time-pos runs a frame
+    // ahead (it names the frame handed to the output, not the one shown), while audio-pts
+    // is what is heard, and mpv keeps the pictures in step with it.
+    m_videoClock = tracks.videoShown && !tracks.audioHeard;
     reportVideo();
 }
 
@@ -837,9 +842,9 @@ void MpvEngine::applyLoop()
 //
 // mpv decodes ahead of what is heard by its output buffer (0.2-0.4 s). Its position
 // properties at a jump or an end tell what was decoded, so this keeps its own clock:
-// - Files without pictures take `audio-pts` (the written audio's time less the output
-//   delay, i.e. what is heard; unset while mpv syncs after a seek). Files with pictures
-//   take `time-pos`, the frame on screen: mpv keeps the sound in step with it.
+// - Files with sound take `audio-pts` (the written audio's time less the output delay,
+//   i.e. what is heard; unset while mpv syncs after a seek); mpv keeps the pictures in
+//   step with it. Pictures without sound take `time-pos`, the frame handed to the output.
 // - Between updates (every 40-50 ms) the last sample runs on by the monotonic clock
 //   times the rate.
 // - When mpv's A-B loop wraps (a SEEK event we did not ask for), the tail before the
