@@ -1,4 +1,5 @@
 // The engine's pictures on screen, through mpv's render API in a QOpenGLWidget.
+#include "player/mediaplayer.h"
 #include "player/mpvengine.h"
 #include "player/mpvvideoview.h"
 #include "support/testkit.h"
@@ -12,6 +13,7 @@
 
 #include <memory>
 
+using player::MediaPlayer;
 using player::MpvEngine;
 using player::MpvVideoView;
 
@@ -33,6 +35,7 @@ private:
     // has no usable OpenGL.
     static bool showAndInit(MpvVideoView* view)
     {
+        if (!view) return false;
         view->resize(320, 240);
         view->show();
         return QTest::qWaitFor([view] { return view->isRendering(); }, 5000);
@@ -53,8 +56,21 @@ private slots:
 
         MpvEngine engine(MpvEngine::Options{true, false});
         std::unique_ptr<QWidget> view(engine.createVideoView(nullptr));
-        QVERIFY(view);
+        QCOMPARE(bool(view), MpvVideoView::openGlAvailable());
         QVERIFY(engine.createVideoView(nullptr) == nullptr);
+    }
+
+    void aVideoPlaysInThePlayerWithOrWithoutOpenGl()
+    {
+        // Without OpenGL there is no view to draw in, rather than a crash.
+        MediaPlayer player(new MpvEngine(MpvEngine::Options{true, false}));
+        player.resize(320, 300);
+        player.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&player));
+        player.Open(m_video);
+        QVERIFY(player.engine()->hasVideo());
+        QTRY_VERIFY_WITH_TIMEOUT(player.CurrentPosition() > 0.5, 5000);
+        QCOMPARE(player.PlayState(), 2);
     }
 
     void showsTheFramesOfAVideo()

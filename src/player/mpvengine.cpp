@@ -990,6 +990,11 @@ void MpvEngine::cancelPending()
 QWidget* MpvEngine::createVideoView(QWidget* parent)
 {
     if (!m_mpv || !m_options.videoOutput || m_view) return nullptr;
+    if (!MpvVideoView::openGlAvailable()) {
+        // The sound still plays; mpv falls back to no pictures.
+        qCWarning(lcEngine, "No OpenGL on this display: videos play without pictures.");
+        return nullptr;
+    }
     m_view = new MpvVideoView(m_mpv, parent);
     connect(m_view, &MpvVideoView::renderContextReady, this, [this] { onVideoOutput(true); });
     connect(m_view, &MpvVideoView::renderContextAboutToBeReleased, this, [this] { onVideoOutput(false); });

@@ -1,5 +1,6 @@
 #include "player/mpvvideoview.h"
 
+#include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 
@@ -15,6 +16,19 @@ MpvVideoView::MpvVideoView(mpv_handle* mpv, QWidget* parent) : QOpenGLWidget(par
 MpvVideoView::~MpvVideoView()
 {
     releaseRenderContext();
+}
+
+bool MpvVideoView::openGlAvailable()
+{
+    static const bool available = [] {
+        // These draw widgets in software only, even where they can make a GL context.
+        const QString platform = QGuiApplication::platformName();
+        if (platform == "offscreen" || platform == "minimal" || platform == "vnc" || platform == "linuxfb")
+            return false;
+        QOpenGLContext probe;
+        return probe.create();
+    }();
+    return available;
 }
 
 void MpvVideoView::detach()

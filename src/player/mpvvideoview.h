@@ -16,6 +16,9 @@ public:
     MpvVideoView(mpv_handle* mpv, QWidget* parent = nullptr);
     ~MpvVideoView() override;
 
+    // False where this display offers no OpenGL: Qt cannot even draw such a widget there.
+    static bool openGlAvailable();
+
     // Frees the render context and forgets the core; the engine calls it before it shuts
     // mpv down. The widget then stays black.
     void detach();
