@@ -277,6 +277,33 @@ private slots:
         QCOMPARE(e->rate(), 1.5);
     }
 
+    void aNewFilePlaysAfterAStopAndStaysPausedWhenAskedTo()
+    {
+        // mpv stays paused through the change of file and is unpaused once the new one
+        // is open, unless a pause was asked for meanwhile.
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        e->stop();
+        QTest::qWait(100);
+        for (const bool pauseWhileLoading : {false, true}) {
+            e->load(pauseWhileLoading ? m_wav : m_video.isEmpty() ? m_wav : m_video);
+            e->seek(1.0);
+            e->play();
+            if (pauseWhileLoading) e->pause();
+            QVERIFY(e->waitForLoad(5000));
+            QTest::qWait(400);
+            if (pauseWhileLoading) {
+                QCOMPARE(e->state(), PlayState::Paused);
+                QCOMPARE(e->position(), 1.0);
+                e->play();
+            }
+            QCOMPARE(e->state(), PlayState::Playing);
+            QTRY_VERIFY_WITH_TIMEOUT(e->position() > 1.2, 2000);
+            e->stop();
+            QTest::qWait(100);
+        }
+    }
+
     void aLoadReplacedBeforeItFinishedReportsNothing()
     {
         const QString other = m_dir.filePath("three.wav");

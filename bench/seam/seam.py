@@ -216,6 +216,9 @@ CASES = [
      'seconds': 5.7},
     {'name': 'video, key frames 2 s', 'rows': [('video', 5, 6, 1, 1)], 'loop': True, 'seconds': 5.5,
      'replay': 2.5},
+    # The same video from a key frame: nothing to decode before the start.
+    {'name': 'video, from a key frame', 'rows': [('video', 4, 5, 1, 1)], 'loop': True, 'seconds': 3.5,
+     'replay': 2.0},
 ]
 
 

@@ -357,6 +357,7 @@ void MpvEngine::resetFileState()
     m_loaded = false;
     m_loadPending = false;
     m_started = false;
+    m_opened = false;
     m_duration = 0;
     m_ownDuration.reset();
     m_metadata.clear();
@@ -425,6 +426,7 @@ void MpvEngine::onPreloaded()
     }
 
     applyLoop();  // now that the file's end is known
+    m_opened = true;
     if (!m_pauseWanted) setProperty("pause", "no");
     if (m_seekPending) {
         // Hand a seek made while loading over with the load itself: no sound from 0 first.
@@ -686,6 +688,9 @@ void MpvEngine::play()
         // (keep-open); unpaused elsewhere, the output would first play what it holds of
         // the old position. Play once the seek has landed.
         m_unpauseAfterSeek = true;
+    } else if (m_loadPending && !m_opened) {
+        // Unpaused now, the old file would sound until the new one replaces it: the new
+        // one is unpaused once open (onPreloaded).
     } else {
         setProperty("pause", "no");
     }
