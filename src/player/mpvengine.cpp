@@ -318,7 +318,7 @@ void MpvEngine::load(const QString& path)
     }
 
     // One argument, never inside an option string: no quoting to get wrong. The pause
-    // stays as it is until the new file is open (onPreloaded): unpaused now, the old
+    // stays as it is until the new file starts (onStartFile): unpaused now, the old
     // file's output would sound for a moment.
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     const char* args[] = {"loadfile", file.constData(), "replace", nullptr};
@@ -357,7 +357,6 @@ void MpvEngine::resetFileState()
     m_loaded = false;
     m_loadPending = false;
     m_started = false;
-    m_opened = false;
     m_duration = 0;
     m_ownDuration.reset();
     m_metadata.clear();
@@ -393,7 +392,11 @@ void MpvEngine::failLoad(const QString& reason)
 
 void MpvEngine::onStartFile(std::int64_t entryId)
 {
-    if (m_loadPending && entryId == m_entryId) m_started = true;
+    if (!m_loadPending || entryId != m_entryId) return;
+    m_started = true;
+    // The old file and its sound are gone: unpaused now, the output starts again while
+    // the new file opens.
+    if (!m_pauseWanted) setProperty("pause", "no");
 }
 
 void MpvEngine::onPreloaded()
@@ -426,7 +429,6 @@ void MpvEngine::onPreloaded()
     }
 
     applyLoop();  // now that the file's end is known
-    m_opened = true;
     if (!m_pauseWanted) setProperty("pause", "no");
     if (m_seekPending) {
         // Hand a seek made while loading over with the load itself: no sound from 0 first.
@@ -688,9 +690,9 @@ void MpvEngine::play()
         // (keep-open); unpaused elsewhere, the output would first play what it holds of
         // the old position. Play once the seek has landed.
         m_unpauseAfterSeek = true;
-    } else if (m_loadPending && !m_opened) {
+    } else if (m_loadPending && !m_started) {
         // Unpaused now, the old file would sound until the new one replaces it: the new
-        // one is unpaused once open (onPreloaded).
+        // one is unpaused as it starts (onStartFile).
     } else {
         setProperty("pause", "no");
     }

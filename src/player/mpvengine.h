@@ -137,7 +137,6 @@ private:
     QString m_path;
     std::int64_t m_entryId = -1;
     bool m_started = false;      // mpv began the current entry
-    bool m_opened = false;       // ... and opened it (the preloaded hook ran)
     bool m_loadPending = false;  // loading; neither loaded() nor loadFailed() yet
     bool m_loaded = false;
     std::optional<double> m_startPassed;  // a pending seek handed over with the load
