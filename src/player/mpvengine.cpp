@@ -598,7 +598,6 @@ void MpvEngine::onPlaybackRestart()
     m_loadSeeking = false;
     if (m_seekPending && m_seeksUnanswered == 0 && !m_seekAnswered) {
         m_seekPending = false;
-        // Nothing of the new position is heard before the output starts again.
         m_anchorPos = m_seekTarget;
         m_anchorTime = now();
         m_running = false;
@@ -612,6 +611,13 @@ void MpvEngine::onPlaybackRestart()
         }
         m_parked = m_pauseWanted && !m_eofSeen;
         unpauseAfterSeek();
+        // The output starts again now (within a few ms). Waiting for the first sample of
+        // what is heard instead froze the position for up to 200 ms on PulseAudio, whose
+        // first timing report comes late; the samples correct the clock as they come.
+        if (!m_pauseWanted && !m_stopped && !m_atEnd && !m_endPending && m_written.value("pause") == "no") {
+            m_running = true;
+            scheduleHeardCheck();
+        }
     }
 }
 
