@@ -112,10 +112,13 @@ def run_vamplet(driver, case, files, workdir):
         sys.stderr.write(out.stderr)
         raise SystemExit('seam_driver failed for ' + case['name'])
     events, cpu = {}, None
+    events['positions'] = []
     for line in out.stdout.splitlines():
         parts = line.split()
         if parts[0] == 'EVENT':
             events[parts[1]] = int(parts[2]) / 1e9
+        elif parts[0] == 'POS':
+            events['positions'].append((int(parts[1]) / 1e9, float(parts[2])))
         elif parts[0] == 'CPU':
             cpu = 100.0 * float(parts[1]) / float(parts[2])
     return pcm, chunks, events, cpu
@@ -225,6 +228,7 @@ CASES = [
 def analyse(case, pcm, chunks, events, cpu):
     clock = sl.Clock(chunks)
     spread = sorted((t - frames / sl.RATE - clock.t0) * 1000 for frames, t in chunks)
+    positions = events.pop('positions', None)
     commands = [events[k] for k in ('stop', 'play_loaded') if k in events]
     result = {'cpu': cpu, 'events': events,
               'clock_spread_ms': [spread[len(spread) // 2], spread[int(len(spread) * 0.95)]]}
@@ -246,6 +250,11 @@ def analyse(case, pcm, chunks, events, cpu):
         result['first_new'] = sl.first_sound(pcm, clock, events['play_new'], starts)
         if 'play_loaded' in events:
             result['first_loaded'] = sl.first_sound(pcm, clock, events['play_loaded'], starts)
+        if positions:
+            errors = []
+            for tag in sorted({TAGS[r[0]] for r in case['rows']}):
+                errors += sl.position_errors(pcm, clock, positions, tag)
+            result['position_ms'] = errors
     result['seams'] = seams
     return result
 
@@ -283,6 +292,15 @@ def fmt(v):
     return '-' if v is None else '%.1f' % v
 
 
+def fmt_errors(errors):
+    """The median of reported minus heard, and the 95th percentile of its size."""
+    if not errors:
+        return '-'
+    s = sorted(errors)
+    a = sorted(abs(e) for e in errors)
+    return '%.1f / %.1f' % (s[len(s) // 2], a[min(len(a) - 1, int(len(a) * 0.95))])
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--driver', required=True)
@@ -315,12 +333,13 @@ def main():
                 summary = {'(none)': {'n': 0, 'overrun': '-', 'silence': '-', 'landing': '-', 'lost': '-'}}
             for kind, s in summary.items():
                 rows.append((case['name'], kind, player, s['n'], s['overrun'], s['silence'], s['landing'], s['lost'],
-                             fmt(res.get('first_new')), fmt(res.get('first_loaded')), fmt(res['cpu'])))
+                             fmt(res.get('first_new')), fmt(res.get('first_loaded')),
+                             fmt_errors(res.get('position_ms')), fmt(res['cpu'])))
             sys.stderr.write('.')
             sys.stderr.flush()
     sys.stderr.write('\n')
     head = ('case', 'seam', 'player', 'n', 'overrun ms', 'silence ms', 'landing ms', 'lost ms',
-            'first sound new file ms', 'first sound loaded ms', 'CPU %')
+            'first sound new file ms', 'first sound loaded ms', 'reported - heard ms', 'CPU %')
     print('| ' + ' | '.join(head) + ' |')
     print('|' + '---|' * len(head))
     for r in rows:

@@ -8,6 +8,7 @@
 // Rows form the list; row 1 is played first (endless with --loop, counted otherwise).
 // --warm plays another file briefly first, so the output is open as in a running program.
 // --replay stops after S seconds, waits, and plays row 1 again on the loaded file.
+// Every 10 ms it prints the position the player reports, to be set against what is heard.
 #include "app/numbertext.h"
 #include "player/entryplayer.h"
 #include "player/listplay.h"
@@ -110,12 +111,20 @@ int main(int argc, char** argv)
         runFor(0.4);
     }
 
+    QTimer positions;
+    positions.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&positions, &QTimer::timeout, [&] {
+        const double at = media.CurrentPosition();
+        std::printf("POS %lld %.6f\n", monoNs(), at);
+    });
+
     const QStringList& row = list.rows[0];
     currentId = 1;
     const double cpu0 = cpuSeconds();
     const long long wall0 = monoNs();
     event("play_new");
     entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop);
+    positions.start(10);
     runFor(seconds);
     if (replay > 0) {
         event("stop");
@@ -126,6 +135,7 @@ int main(int argc, char** argv)
         entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop);
         runFor(replay);
     }
+    positions.stop();
     std::printf("CPU %.4f %.4f\n", cpuSeconds() - cpu0, (monoNs() - wall0) / 1e9);
     event("end");
     entry.stopPlayback();

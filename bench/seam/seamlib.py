@@ -193,6 +193,26 @@ def index_seams(pcm, runs, entries, commands, clock, rate=RATE, min_run=64):
     return seams
 
 
+def position_errors(pcm, clock, samples, tag, rate=RATE, jump=0.4):
+    """Milliseconds by which each reported position ((monotonic seconds, position) pairs)
+    lies ahead of the sample of file `tag` heard at that moment. Moments of silence, of
+    another file, or around a jump (a difference over `jump` seconds: the report and the
+    sound on either side of a loop's seam) are left out."""
+    n = len(pcm) // 2
+    out = []
+    for t, reported in samples:
+        f = clock.frame_at(t)
+        if f is None or f >= n:
+            continue
+        d = decode_frame(pcm[2 * f], pcm[2 * f + 1])
+        if not isinstance(d, tuple) or d[0] != tag:
+            continue
+        err = reported - d[1] / rate
+        if abs(err) <= jump:
+            out.append(err * 1000.0)
+    return out
+
+
 def first_sound(pcm, clock, t_command, starts, rate=RATE, near=0.1):
     """Milliseconds from a command to the first sample after it that lies within `near`
     seconds of one of `starts` ((tag, seconds) pairs), or None. Sound left over from

@@ -36,6 +36,29 @@ def steady_clock(frames, t0=100.0, chunk=441):
     return sl.Clock([(f, t0 + f / R) for f in range(chunk, frames + chunk, chunk)])
 
 
+class ReportedPositions(unittest.TestCase):
+    def test_reports_are_set_against_the_sample_heard_then(self):
+        # 1 s of file 3 from 2.0 s, then a jump back to 2.0 s: heard at t0 + frame / R.
+        pcm = index_part(3, 2 * R, R) + index_part(3, 2 * R, R)
+        clock = steady_clock(2 * R)
+        samples = [(100.0 + 0.25, 2.25 + 0.010),  # 10 ms ahead
+                   (100.0 + 0.50, 2.50 - 0.004),  # 4 ms behind
+                   (100.0 + 0.999, 2.0),          # reported after the jump, heard before it
+                   (100.0 + 1.25, 2.25),          # on time
+                   (99.0, 2.0),                   # before the recording
+                   (100.0 + 5.0, 3.0)]            # after it
+        errors = sl.position_errors(pcm, clock, samples, 3)
+        self.assertEqual(len(errors), 3)
+        for got, want in zip(errors, (10.0, -4.0, 0.0)):
+            self.assertAlmostEqual(got, want, delta=0.05)
+
+    def test_silence_and_other_files_are_left_out(self):
+        pcm = silence(R // 2) + index_part(1, 0, R // 2)
+        clock = steady_clock(R)
+        self.assertEqual(sl.position_errors(pcm, clock, [(100.1, 0.0), (100.75, 0.25)], 3), [])
+        self.assertAlmostEqual(sl.position_errors(pcm, clock, [(100.75, 0.26)], 1)[0], 10.0, delta=0.05)
+
+
 class IndexSignal(unittest.TestCase):
     def test_frames_name_their_file_and_index(self):
         for tag in (0, 1, 3):
