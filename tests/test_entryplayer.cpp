@@ -381,16 +381,20 @@ private slots:
         QCOMPARE(rig.nextRequests, 0);
         QCOMPARE(rig.engine->position(), 1.0);
 
-        // A whole file stops at its beginning, and no file means nothing to seek in.
+        // A whole file stops at its beginning. An entry whose file was not opened (it is
+        // missing) leaves the file that is open alone.
         rig.play(song, "", "", "", "", true);
         rig.run(500);
         rig.entry.stopPlayback();
         QCOMPARE(rig.engine->position(), 0.0);
-        rig.media.setFileName(QString());
         const int seeks = rig.engine->seeks;
         rig.play(QString(), "2", "3", "1", "1", true);
         rig.entry.stopPlayback();
+        testkit::MessageRecorder msgs;  // "Not Found!"
+        rig.play(path("missing.wav"), "2", "3", "1", "1", true);
+        rig.entry.stopPlayback();
         QCOMPARE(rig.engine->seeks, seeks);
+        QCOMPARE(rig.engine->position(), 0.0);
     }
 };
 

@@ -171,7 +171,8 @@ void EntryPlayer::stopPlayback()
     m_player->clearLoop();
     m_player->Stop();
     // Stand at the entry's start, decoded: played again, it sounds at once.
-    if (mdblStart > 0 && !m_player->FileName().isEmpty()) m_player->setCurrentPosition(mdblStart);
+    if (mdblStart > 0 && !mstrFileName.isEmpty() && m_player->FileName() == mstrFileName)
+        m_player->setCurrentPosition(mdblStart);
 }
 
 void EntryPlayer::tmrLooper_Timer()
