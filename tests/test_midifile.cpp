@@ -1,5 +1,6 @@
 // Reading MIDI files into timed events, and finding a sound font to render them with.
 #include "player/midifile.h"
+#include "player/midirender.h"
 #include "player/soundfont.h"
 #include "support/testkit.h"
 
@@ -200,6 +201,38 @@ private slots:
         resetSoundFontFolders();
         QVERIFY(soundFontFolders().contains("/usr/share/sounds/sf2"));
         QVERIFY(soundFontFolders().contains("/usr/share/soundfonts"));
+    }
+
+    void theCacheLosesTheLeastRecentlyPlayedFirst()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // a.wav played longest ago ... d.wav last; 100 bytes each, and one other file.
+        const QDateTime now = QDateTime::currentDateTime();
+        const QStringList names{"a.wav", "b.wav", "c.wav", "d.wav"};
+        for (int i = 0; i < names.size(); ++i) {
+            QFile f(dir.filePath(names[i]));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(100, 'x'));
+            QVERIFY(f.setFileTime(now.addSecs(-3600 + 60 * i), QFileDevice::FileModificationTime));
+        }
+        testkit::writeFile(dir.filePath("notes.txt"), 5000);
+
+        markUsed(dir.filePath("a.wav"));  // played again just now
+        QCOMPARE(trimCache(dir.path(), 400, QString()), 0);
+        // Over the limit: b and c go; d, the one to keep, stays though it is old.
+        QFile d(dir.filePath("d.wav"));
+        QVERIFY(d.open(QIODevice::ReadWrite) && d.setFileTime(now.addSecs(-7200), QFileDevice::FileModificationTime));
+        d.close();
+        QCOMPARE(trimCache(dir.path(), 250, dir.filePath("d.wav")), 2);
+        QVERIFY(QFileInfo::exists(dir.filePath("a.wav")));
+        QVERIFY(!QFileInfo::exists(dir.filePath("b.wav")));
+        QVERIFY(!QFileInfo::exists(dir.filePath("c.wav")));
+        QVERIFY(QFileInfo::exists(dir.filePath("d.wav")));
+        QVERIFY(QFileInfo::exists(dir.filePath("notes.txt")));
+        // Nothing but the kept one left to remove.
+        QCOMPARE(trimCache(dir.path(), 0, dir.filePath("a.wav")), 1);
+        QCOMPARE(QDir(dir.path()).entryList({"*.wav"}), QStringList{"a.wav"});
     }
 };
 

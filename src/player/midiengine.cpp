@@ -94,6 +94,7 @@ void MidiEngine::loadMidi(const QString& path)
     m_song = std::move(*song);
     const QString target = midi::renderingPath(path, font.path);
     if (QFileInfo::exists(target)) {
+        midi::markUsed(target);
         playRendering(target);
         return;
     }

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
@@ -144,6 +145,30 @@ QString cacheFolder()
 
 void setCacheFolder(const QString& folder) { cacheOverride() = folder; }
 
+void markUsed(const QString& rendering)
+{
+    QFile file(rendering);
+    if (file.open(QIODevice::ReadWrite)) file.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
+}
+
+int trimCache(const QString& folder, qint64 limitBytes, const QString& keep)
+{
+    // Oldest use first; the modification time is the last use (markUsed).
+    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.wav")}, QDir::Files, QDir::Time | QDir::Reversed);
+    qint64 total = 0;
+    for (const QFileInfo& f : files) total += f.size();
+    const QString kept = QFileInfo(keep).absoluteFilePath();
+    int removed = 0;
+    for (const QFileInfo& f : files) {
+        if (total <= limitBytes) break;
+        // A rendering that is playing stays readable until closed; a later play renders it again.
+        if (f.absoluteFilePath() == kept || !QFile::remove(f.absoluteFilePath())) continue;
+        total -= f.size();
+        ++removed;
+    }
+    return removed;
+}
+
 QString renderingPath(const QString& midiPath, const QString& soundFont)
 {
     const QFileInfo midi(midiPath);
@@ -266,6 +291,7 @@ QString RenderJob::render()
     }
     if (!out.commit()) return tr("The rendered sound cannot be written to %1: %2").arg(m_target, out.errorString());
     removeOlderRenderings(m_target);
+    trimCache(QFileInfo(m_target).absolutePath(), kCacheLimitBytes, m_target);
     qCDebug(lcMidi, "rendered %.1f s of MIDI in %lld ms", m_song.duration, qint64(clock.elapsed()));
     return {};
 #endif

@@ -25,6 +25,16 @@ void setCacheFolder(const QString& folder);
 // rendered again. Empty when the file cannot be looked at.
 QString renderingPath(const QString& midiPath, const QString& soundFont);
 
+// The cache is kept below this size: some three hours of rendered sound.
+constexpr qint64 kCacheLimitBytes = qint64(2) << 30;
+
+// Notes that a rendering was played (found in the cache), so it goes last when the cache
+// is trimmed.
+void markUsed(const QString& rendering);
+// Removes the least recently used renderings of `folder` until the rest take at most
+// `limitBytes`; `keep` stays whatever its size. Returns how many went.
+int trimCache(const QString& folder, qint64 limitBytes, const QString& keep);
+
 // Renderings started in this process; a rendering found in the cache starts none.
 int renderCount();
 
