@@ -429,7 +429,6 @@ void MpvEngine::onPreloaded()
     }
 
     applyLoop();  // now that the file's end is known
-    if (!m_pauseWanted) setProperty("pause", "no");
     if (m_seekPending) {
         // Hand a seek made while loading over with the load itself: no sound from 0 first.
         mpv_set_property_string(m_mpv, "file-local-options/start", seconds(m_seekTarget).constData());
