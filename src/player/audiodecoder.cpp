@@ -377,6 +377,21 @@ qint64 Decoder::read(float* out, qint64 maxFrames)
     return done;
 }
 
+QHash<QString, QString> Decoder::tags() const
+{
+    QHash<QString, QString> out;
+    if (!d->fmt) return out;
+    // The container's tags first; the stream's fill what it lacks.
+    for (AVDictionary* dict : {d->fmt->metadata, d->fmt->streams[d->stream]->metadata}) {
+        const AVDictionaryEntry* e = nullptr;
+        while ((e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX))) {
+            const QString key = QString::fromUtf8(e->key).toLower();
+            if (!out.contains(key)) out.insert(key, QString::fromUtf8(e->value));
+        }
+    }
+    return out;
+}
+
 bool Decoder::seek(qint64 frame)
 {
     State& s = *d;

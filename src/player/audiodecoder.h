@@ -1,6 +1,7 @@
 #pragma once
 // Sound of a local file as interleaved float samples at the file's own rate and channel
 // count, with sample-exact seeking. FFmpeg does the work; no FFmpeg header leaks out.
+#include <QHash>
 #include <QString>
 #include <QtGlobal>
 
@@ -30,6 +31,8 @@ public:
     qint64 read(float* out, qint64 maxFrames);
     // The next read starts exactly at `frame`.
     bool seek(qint64 frame);
+    // The file's tags under lower-case names ("title", "artist", ...).
+    QHash<QString, QString> tags() const;
 
 private:
     struct State;

@@ -46,6 +46,10 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
         panel::frmPlayList* panel = forms::frmPlayList();
         return GetNextEntry(*panel->lstSelector(), panel->CurrentID);
     });
+    m_playback->setNextEntryPeek([] {
+        panel::frmPlayList* panel = forms::frmPlayList();
+        return PeekNextEntry(*panel->lstSelector(), panel->CurrentID);
+    });
 
     m_tmrTrayIcon = new QTimer(this);
     m_tmrTrayIcon->setInterval(400);

@@ -34,6 +34,14 @@ MidiEngine::MidiEngine(MediaEngine* inner, QObject* parent) : MediaEngine(parent
         emit loadFailed(reason);
     });
     connect(m_inner, &MediaEngine::videoChanged, this, &MediaEngine::videoChanged);
+    connect(m_inner, &MediaEngine::nextStarted, this, [this] {
+        if (!passesThrough()) return;
+        // The inner engine plays the handed-over file now: no rendering stands in for it.
+        m_phase = Phase::Direct;
+        m_path = m_inner->path();
+        m_rendering.clear();
+        emit nextStarted();
+    });
     connect(m_inner, &MediaEngine::loadProgress, this, &MediaEngine::loadProgress);
 }
 
@@ -172,6 +180,12 @@ bool MidiEngine::waitForLoad(int timeoutMs)
 }
 
 QString MidiEngine::path() const { return m_path; }
+
+bool MidiEngine::queueNext(const NextEntry& next)
+{
+    if (!passesThrough() || midi::isMidiFile(next.path)) return false;
+    return m_inner->queueNext(next);
+}
 
 PlayState MidiEngine::state() const
 {
