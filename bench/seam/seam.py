@@ -95,15 +95,15 @@ def cpu_ticks(pid):
 
 # ---- the two players ----
 
-def run_vamplet(driver, case, files, workdir):
-    args = [driver, '--warm', files['warm'], '--seconds', str(case['seconds'])]
+def run_vamplet(driver, case, files, workdir, engine='program'):
+    args = [driver, '--warm', files['warm'], '--seconds', str(case['seconds']), '--engine', engine]
     for row in case['rows']:
         args += ['--row', ','.join([files[row[0]]] + [str(v) for v in row[1:]])]
     if case['loop']:
         args.append('--loop')
     if case.get('replay'):
         args += ['--replay', str(case['replay'])]
-    rec = Recorder(os.path.join(workdir, case['name'] + '-vamplet.raw'))
+    rec = Recorder(os.path.join(workdir, case['name'] + '-vamplet-' + engine + '.raw'))
     env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
     out = subprocess.run(args, env=env, capture_output=True, text=True, timeout=120)
     time.sleep(0.2)
@@ -307,7 +307,8 @@ def main():
     ap.add_argument('--only', help='run only the cases whose name contains this')
     ap.add_argument('--keep', help='keep recordings in this folder')
     ap.add_argument('--json', help='write the figures here too')
-    ap.add_argument('--players', default='Vamplet,mpv', help='comma-separated: Vamplet, mpv')
+    ap.add_argument('--players', default='Vamplet,mpv',
+                    help='comma-separated: Vamplet, Vamplet-mpv (the program on mpv alone), mpv')
     ap.add_argument('--mpv-opt', action='append', default=[], help='an extra option for the mpv command')
     args = ap.parse_args()
 
@@ -319,11 +320,13 @@ def main():
         if args.only and args.only not in case['name']:
             continue
         for player in args.players.split(','):
-            player = {'vamplet': 'Vamplet', 'mpv': 'mpv'}.get(player.strip().lower())
+            player = {'vamplet': 'Vamplet', 'vamplet-mpv': 'Vamplet-mpv', 'mpv': 'mpv'}.get(player.strip().lower())
             if player is None:
-                raise SystemExit('--players takes Vamplet and mpv')
+                raise SystemExit('--players takes Vamplet, Vamplet-mpv and mpv')
             if player == 'Vamplet':
                 rec = run_vamplet(args.driver, case, files, workdir)
+            elif player == 'Vamplet-mpv':
+                rec = run_vamplet(args.driver, case, files, workdir, 'mpv')
             else:
                 rec = run_mpv(case, files, workdir, args.mpv_opt)
             res = analyse(case, *rec)
