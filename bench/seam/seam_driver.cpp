@@ -4,6 +4,7 @@
 //
 //   seam_driver --row FILE,START,STOP,RATE,LOOPS [--row ...] [--warm FILE]
 //               [--loop] [--seconds S] [--replay S] [--engine program|mpv] [--stall MS]
+//               [--crossfade MS]
 //
 // Rows form the list; row 1 is played first (endless with --loop, counted otherwise).
 // --warm plays another file briefly first, so the output is open as in a running program.
@@ -85,6 +86,7 @@ int main(int argc, char** argv)
     double seconds = 5, replay = 0;
     QString engineName = "program";
     int stallMs = 0;
+    int crossfadeMs = SampleEngine::Options{}.crossfadeMs;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -96,6 +98,7 @@ int main(int argc, char** argv)
         else if (a == "--replay") replay = value.toDouble(), ++i;
         else if (a == "--engine") engineName = value, ++i;
         else if (a == "--stall") stallMs = value.toInt(), ++i;
+        else if (a == "--crossfade") crossfadeMs = value.toInt(), ++i;
         else {
             std::fprintf(stderr, "unknown argument %s\n", qPrintable(a));
             return 2;
@@ -107,7 +110,7 @@ int main(int argc, char** argv)
     }
 
     MediaEngine* engine = new MpvEngine(MpvEngine::Options{false, true});
-    if (engineName != "mpv") engine = new RoutingEngine(new SampleEngine(SampleEngine::Options{}), engine);
+    if (engineName != "mpv") engine = new RoutingEngine(new SampleEngine(SampleEngine::Options{true, crossfadeMs}), engine);
     MediaPlayer media(engine);
     EntryPlayer entry(&media, nullptr);
     qint32 currentId = 0;

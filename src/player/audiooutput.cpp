@@ -17,9 +17,10 @@ qint64 nowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// Kept short, so a play command is heard soon; the engine decodes far ahead of it.
-constexpr int kTargetLatencyMs = 40;
-constexpr int kRequestMs = 5;
+// Short enough for a play command to be heard soon, long enough that a busy machine
+// does not starve the server; the engine decodes far ahead of it.
+constexpr int kTargetLatencyMs = 100;
+constexpr int kRequestMs = 10;
 
 class PulseOutput : public AudioOutput {
 public:
