@@ -42,18 +42,7 @@ struct Chunk {
     float data[kChunkFrames * kChannels];
 };
 
-// Told by the output thread: from output frame `at` on, this is what plays.
-struct Note {
-    qint64 at = 0;
-    quint64 epoch = 0;
-    quint64 entry = 0;
-    double sourcePos = 0;
-    double step = 1;
-    qint64 frames = 0;
-    bool silence = false;
-    bool passStart = false;
-    bool end = false;
-};
+using Note = SampleEngine::Heard;
 
 // The decoder as the loop reader sees it: stereo, read at any place.
 class DecoderSource : public FrameSource {
@@ -308,7 +297,7 @@ void SampleEngine::Shared::pull(float* out, qint64 frames)
             Chunk* c = ring.front();
             if (!c) break;
             if (offset == 0 || silent) {
-                notes.push(Note{w + filled, c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step,
+                notes.push(Note{double(w + filled), c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step,
                                 c->frames - offset, false, c->passStart && offset == 0, c->end});
                 silent = false;
             }
@@ -325,7 +314,7 @@ void SampleEngine::Shared::pull(float* out, qint64 frames)
     }
     if (filled < frames) {
         if (!silent) {
-            notes.push(Note{w + filled, ep, 0, 0, 0, 0, true, false, false});
+            notes.push(Note{double(w + filled), ep, 0, 0, 0, 0, true, false, false});
             silent = true;
         }
         std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
@@ -431,7 +420,10 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
 
         // Render ahead, a chunk at a time, while there is room.
         while (ring.size() < kAheadChunks) {
-            if (epoch.load() != epochNow) break;  // a newer plan is on its way
+            if (epoch.load() != epochNow) {
+                rendering = false;  // a newer plan is on its way, or none (unloaded)
+                break;
+            }
             Chunk* c = ring.slot();
             if (!c) break;
             c->epoch = epochNow;
@@ -762,15 +754,7 @@ void SampleEngine::drainRuns() const
 {
     for (Note* n; (n = m_shared->notes.front()); m_shared->notes.pop()) {
         Run r;
-        r.at = double(n->at);
-        r.epoch = n->epoch;
-        r.entry = n->entry;
-        r.sourcePos = n->sourcePos;
-        r.step = n->step;
-        r.frames = n->frames;
-        r.silence = n->silence;
-        r.passStart = n->passStart;
-        r.end = n->end;
+        static_cast<Heard&>(r) = *n;
         if (r.silence && !m_runs.empty() && !m_runs.back().silence) {
             // Silence stands where the sound before it ended.
             const Run& b = m_runs.back();

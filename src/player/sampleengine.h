@@ -57,9 +57,9 @@ public:
 
     struct Shared;
 
-private:
-    // What is heard from an output frame on: a run of the source, or silence.
-    struct Run {
+    // What is heard from output frame `at` on: a run of the source, or silence. Told by
+    // the output thread as it hands each run to the sound server.
+    struct Heard {
         double at = 0;
         quint64 epoch = 0;
         quint64 entry = 0;
@@ -69,6 +69,10 @@ private:
         bool silence = false;
         bool passStart = false;
         bool end = false;
+    };
+
+private:
+    struct Run : Heard {
         bool handled = false;
     };
 
