@@ -142,6 +142,16 @@ void MediaPlayer::trackerMoved(int value)
     if (duration > 0) setCurrentPosition(duration * value / kTrackerSteps);
 }
 
+void MediaPlayer::setPictureStandIn(QWidget* standIn)
+{
+    const bool showing = m_pictureStack->currentWidget() == m_blank;
+    m_pictureStack->insertWidget(m_pictureStack->indexOf(m_blank), standIn);
+    m_pictureStack->removeWidget(m_blank);
+    delete m_blank;
+    m_blank = standIn;
+    if (showing) m_pictureStack->setCurrentWidget(m_blank);
+}
+
 QString MediaPlayer::FileName() const { return m_engine->path(); }
 
 void MediaPlayer::setFileName(const QString& path)

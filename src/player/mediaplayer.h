@@ -48,6 +48,10 @@ public:
 
     MediaEngine* engine() const { return m_engine; }
 
+    // What shows in place of the picture for files without one (a black area otherwise);
+    // takes ownership.
+    void setPictureStandIn(QWidget* standIn);
+
     // Whether the file last set could not be played, and why.
     bool failed() const { return !m_failure.isEmpty(); }
     QString failure() const { return m_failure; }
