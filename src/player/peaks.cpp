@@ -17,17 +17,20 @@ Peak merged(Peak a, Peak b) { return {std::min(a.min, b.min), std::max(a.max, b.
 
 } // namespace
 
-qint16 quantizeDown(float v)
+namespace {
+// Outwards, but a value on the 1/32767 grid stays on its step whatever float rounding did.
+qint16 quantize(float v, double (*outwards)(double))
 {
     if (!(v == v)) return 0;  // NaN
-    return qint16(std::clamp(std::floor(double(v) * 32767.0), -32767.0, 32767.0));
+    const double q = std::clamp(double(v) * 32767.0, -32767.0, 32767.0);
+    const double nearest = std::round(q);
+    return qint16(std::abs(q - nearest) < 1e-3 ? nearest : outwards(q));
 }
+} // namespace
 
-qint16 quantizeUp(float v)
-{
-    if (!(v == v)) return 0;
-    return qint16(std::clamp(std::ceil(double(v) * 32767.0), -32767.0, 32767.0));
-}
+qint16 quantizeDown(float v) { return quantize(v, [](double q) { return std::floor(q); }); }
+
+qint16 quantizeUp(float v) { return quantize(v, [](double q) { return std::ceil(q); }); }
 
 void Peaks::append(const PeakDelta& delta)
 {
@@ -41,23 +44,43 @@ void Peaks::append(const PeakDelta& delta)
     }
 }
 
+namespace {
+// Whole buckets of `level` inside the span, the ragged ends from the levels below, so the
+// band is exact to level 0's buckets. Coarse levels still being made count as ragged.
+void gather(const std::vector<std::vector<Peak>>& levels, int level, qint64 from, qint64 to, std::optional<Peak>& out)
+{
+    if (from >= to) return;
+    const std::vector<Peak>& peaks = levels[size_t(level)];
+    const qint64 size = bucketFrames(level);
+    auto take = [&](qint64 a, qint64 b) {
+        for (qint64 i = a; i < b; ++i) out = out ? merged(*out, peaks[size_t(i)]) : peaks[size_t(i)];
+    };
+    if (level == 0) {
+        take(from / size, std::min<qint64>(qint64(peaks.size()), (to + size - 1) / size));
+        return;
+    }
+    const qint64 first = (from + size - 1) / size;
+    const qint64 last = std::min<qint64>(to / size, qint64(peaks.size()));
+    if (first >= last) {
+        gather(levels, level - 1, from, to, out);
+        return;
+    }
+    gather(levels, level - 1, from, first * size, out);
+    take(first, last);
+    gather(levels, level - 1, last * size, to, out);
+}
+} // namespace
+
 bool Peaks::range(qint64 from, qint64 to, float& lo, float& hi) const
 {
     if (levels.empty() || to <= from) return false;
     int level = 0;
     while (level + 1 < int(levels.size()) && bucketFrames(level + 1) <= to - from) ++level;
-    // While peaks arrive the coarse levels lag behind the fine ones.
-    const qint64 known = std::min<qint64>(to, qint64(levels[0].size()) * kBaseBucket);
-    while (level > 0 && qint64(levels[size_t(level)].size()) * bucketFrames(level) < known) --level;
-    const std::vector<Peak>& peaks = levels[level];
-    const qint64 size = bucketFrames(level);
-    const qint64 first = std::max<qint64>(0, from / size);
-    const qint64 last = std::min<qint64>(qint64(peaks.size()), (to + size - 1) / size);
-    if (first >= last) return false;
-    Peak p = peaks[size_t(first)];
-    for (qint64 b = first + 1; b < last; ++b) p = merged(p, peaks[size_t(b)]);
-    lo = toFloat(p.min);
-    hi = toFloat(p.max);
+    std::optional<Peak> p;
+    gather(levels, level, std::max<qint64>(0, from), to, p);
+    if (!p) return false;
+    lo = toFloat(p->min);
+    hi = toFloat(p->max);
     return true;
 }
 

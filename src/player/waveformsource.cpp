@@ -1,5 +1,6 @@
 #include "player/waveformsource.h"
 
+#include "player/audiodecoder.h"
 #include "player/midifile.h"
 #include "player/midirender.h"
 #include "player/usercache.h"
@@ -447,12 +448,26 @@ void WaveformSource::windowDone()
 }
 
 namespace {
+
+class DecoderSource : public FrameSource {
+public:
+    audio::Decoder decoder;
+    audio::Format format;
+    int sampleRate() const override { return format.sampleRate; }
+    int channels() const override { return format.channels; }
+    qint64 frames() const override { return format.frames; }
+    qint64 read(float* out, qint64 maxFrames) override { return decoder.read(out, maxFrames); }
+    bool seek(qint64 frame) override { return decoder.seek(frame); }
+};
+
 std::unique_ptr<FrameSource> openWithDecoder(const QString& path, QString* error)
 {
-    Q_UNUSED(path);
-    if (error) *error = QStringLiteral("no decoder");
-    return nullptr;
+    auto src = std::make_unique<DecoderSource>();
+    if (!src->decoder.open(path, error)) return nullptr;
+    src->format = src->decoder.format();
+    return src;
 }
+
 } // namespace
 
 } // namespace player::wave
