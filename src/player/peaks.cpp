@@ -32,11 +32,13 @@ qint16 quantizeDown(float v) { return quantize(v, [](double q) { return std::flo
 
 qint16 quantizeUp(float v) { return quantize(v, [](double q) { return std::ceil(q); }); }
 
-void Peaks::append(const PeakDelta& delta)
+void Peaks::append(PeakDelta delta)
 {
     if (levels.size() < delta.levels.size()) levels.resize(delta.levels.size());
-    for (size_t l = 0; l < delta.levels.size(); ++l)
-        levels[l].insert(levels[l].end(), delta.levels[l].begin(), delta.levels[l].end());
+    for (size_t l = 0; l < delta.levels.size(); ++l) {
+        if (levels[l].empty()) levels[l] = std::move(delta.levels[l]);
+        else levels[l].insert(levels[l].end(), delta.levels[l].begin(), delta.levels[l].end());
+    }
     framesDone = std::max(framesDone, delta.framesDone);
     if (delta.final) {
         complete = true;
@@ -124,7 +126,11 @@ std::optional<Peaks> Peaks::deserialize(const QByteArray& bytes)
         if (n * 4 > bytes.size()) return std::nullopt;
         auto& level = p.levels[size_t(l)];
         level.resize(size_t(n));
-        for (Peak& peak : level) s >> peak.min >> peak.max;
+        if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN && sizeof(Peak) == 4) {
+            if (s.readRawData(reinterpret_cast<char*>(level.data()), int(n * 4)) != n * 4) return std::nullopt;
+        } else {
+            for (Peak& peak : level) s >> peak.min >> peak.max;
+        }
         if (s.status() != QDataStream::Ok) return std::nullopt;
     }
     if (!s.atEnd()) return std::nullopt;

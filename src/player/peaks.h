@@ -41,7 +41,7 @@ public:
     std::vector<std::vector<Peak>> levels;
 
     void clear() { *this = Peaks{}; }
-    void append(const PeakDelta& delta);
+    void append(PeakDelta delta);
 
     // Lowest and highest value over the frames [from, to), from the coarsest level whose
     // buckets are no wider than the span. False where nothing is known yet.

@@ -256,15 +256,16 @@ void PeaksJob::build()
         if (sinceHandOver.elapsed() >= kHandOverMs) {
             sinceHandOver.restart();
             PeakDelta delta = builder.take();
-            whole.append(delta);
+            whole.append(PeakDelta(delta));
             publish(std::move(delta));
         }
     }
     builder.finish();
     PeakDelta last = builder.take();
-    whole.append(last);
-    publish(std::move(last));
+    whole.append(PeakDelta(last));
+    // Before the hand-over: the window lets go of the job once it has everything.
     save(whole);
+    publish(std::move(last));
 }
 
 void PeaksJob::publish(PeakDelta delta, const QString& error)
@@ -400,8 +401,8 @@ void WaveformSource::drain()
 {
     if (!m_job) return;
     QString error;
-    const std::vector<PeakDelta> deltas = m_job->take(m_peaks, error);
-    for (const PeakDelta& d : deltas) m_peaks.append(d);
+    std::vector<PeakDelta> deltas = m_job->take(m_peaks, error);
+    for (PeakDelta& d : deltas) m_peaks.append(std::move(d));
     if (!error.isEmpty()) {
         fail(error);
         return;
