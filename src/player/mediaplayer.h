@@ -71,8 +71,12 @@ signals:
     // The file set could not be played (unknown format, damaged, no sound font ...).
     void loadFailed(const QString& path, const QString& reason);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildControls();
+    void showPicture();
     void refreshTracker();
     void trackerMoved(int value);
 
@@ -87,6 +91,7 @@ private:
     QLabel* m_preparing = nullptr;
     QTimer* m_trackerTimer = nullptr;
     bool m_trackerDragging = false;
+    bool m_videoViewDrawn = false;
     QString m_failure;
 };
 

@@ -254,8 +254,12 @@ void WaveformView::paintEvent(QPaintEvent*)
     if (m_playhead >= 0) {
         const double x = xOf(m_playhead);
         if (x >= 0 && x <= area.width()) {
-            p.setPen(QPen(pal.color(QPalette::BrightText), 0));
-            p.drawLine(QPointF(area.left() + x, area.top()), QPointF(area.left() + x, area.bottom()));
+            // In the text colour with a rim of the background, so it shows over the wave too.
+            const QLineF line(area.left() + x, area.top(), area.left() + x, area.bottom());
+            p.setPen(QPen(pal.color(QPalette::Base), 4));
+            p.drawLine(line);
+            p.setPen(QPen(pal.color(QPalette::Text), 2));
+            p.drawLine(line);
         }
     }
     if (m_handles) drawHandles(p, area);
