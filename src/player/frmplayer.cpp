@@ -43,6 +43,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     // Sound without pictures shows its waveform.
     auto* waveform = new wave::WaveformView;
     waveform->setObjectName(QStringLiteral("Waveform"));
+    waveform->setToolTip(QStringLiteral("Click to play from there; wheel or + and - zoom, drag or arrows move, 0 shows all"));
     m_mediaPlayer->setPictureStandIn(waveform);
     new WaveformBinding(m_mediaPlayer, waveform, this);
     setCentralWidget(client);
