@@ -1,5 +1,6 @@
 // Waveform peaks against a brute-force reading of generated signals, the view's zoom
 // arithmetic, and the peaks' way through the worker and the cache.
+#include "player/midirender.h"
 #include "player/peaks.h"
 #include "player/waveformsource.h"
 #include "player/waveformview.h"
@@ -9,6 +10,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "support/testkit.h"
 
 using namespace player::wave;
 
@@ -220,6 +223,23 @@ private slots:
         QCOMPARE(broken.error(), QString("bad data"));
         setSourceOpener({});
         setCacheFolder({});
+    }
+    void midiPeaksComeFromItsRendering()
+    {
+        if (!player::midi::synthesizerAvailable() || player::midi::findSoundFont().path.isEmpty())
+            QSKIP("no synthesizer or sound font here");
+        QTemporaryDir dir;
+        setCacheFolder(dir.filePath("peaks"));
+        player::midi::setCacheFolder(dir.filePath("midi"));
+        WaveformSource src;
+        src.setFile(testkit::writeMidi(dir.filePath("song.mid"), 2, {true}));
+        QCOMPARE(src.status(), WaveformSource::Status::Preparing);
+        QTRY_COMPARE_WITH_TIMEOUT(src.status(), WaveformSource::Status::Ready, 20000);
+        QCOMPARE(src.peaks().frames, qint64(2 * player::midi::kSampleRate));
+        float lo = 0, hi = 0;
+        QVERIFY(src.peaks().range(0, src.peaks().frames, lo, hi) && hi > 0.01f);  // notes, not silence
+        setCacheFolder({});
+        player::midi::setCacheFolder({});
     }
 };
 
