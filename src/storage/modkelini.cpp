@@ -23,6 +23,9 @@ using Held = IniBatch::Held;
 
 // Files with an open batch, only while it is open.
 QHash<QString, std::shared_ptr<Held>> g_open;
+// The batch asked for last: a playlist load or save asks for the same file many times over.
+QString g_lastOpenPath;
+std::shared_ptr<Held> g_lastOpen;
 IniStats g_stats;
 QString g_lastRawPath, g_lastPath;
 
@@ -60,8 +63,11 @@ std::shared_ptr<Held> readHeld(const QString& path)
 // The open batch's copy, or a fresh read of the file.
 std::shared_ptr<Held> heldFor(const QString& path)
 {
-    if (const auto it = g_open.constFind(path); it != g_open.constEnd()) return it.value();
-    return readHeld(path);
+    if (g_lastOpen && path == g_lastOpenPath) return g_lastOpen;
+    const auto it = g_open.constFind(path);
+    if (it == g_open.constEnd()) return readHeld(path);
+    g_lastOpenPath = path;
+    return g_lastOpen = it.value();
 }
 
 QString readValue(Held& held, const QString& section, const QString& key, const QString& fallback)
@@ -151,6 +157,7 @@ bool IniBatch::commit()
     m_done = true;
     if (--m_held->depth > 0) return m_result = true;
     g_open.remove(m_path);
+    g_lastOpen.reset();
     const bool changed = m_held->doc.isModified();
     m_error = save(m_path, *m_held);
     m_wrote = changed && m_error.isEmpty();
