@@ -254,7 +254,7 @@ void frmPlayList::tellReadNotice(const storage::ReadNotice& notice)
     services::MsgBox(QStringLiteral("The playlist file\n") + shownPath(notice.file) +
                          QStringLiteral("\nholds values or counts larger than any playlist needs "
                                         "(over %1 characters, %2 entries or %3 playlists).\n\n"
-                                        "They are shown cut to that size.")
+                                        "They are shown cut to that size; a change to the list saves them so.")
                              .arg(storage::kMaxValueLength)
                              .arg(storage::kMaxEntries)
                              .arg(storage::kMaxPlayLists),
