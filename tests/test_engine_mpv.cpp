@@ -14,8 +14,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <cmath>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using player::LoopRange;
 using player::MpvEngine;
@@ -580,6 +584,54 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(failed.count(), 1);
         QCOMPARE(e->position(), 0.0);
+    }
+
+    // Media files that are really playlists or references, pointing at a listener here.
+    void disguisedPlaylistsFailFastAndOpenNothing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("waits");  // a whole-file entry waits; list play does not
+        QTest::newRow("m3u as mp3") << "song.mp3" << QByteArray("#EXTM3U\n#EXTINF:10,x\nhttp://127.0.0.1:%1/a.mp3\n") << true;
+        QTest::newRow("m3u as mp3, async") << "song2.mp3" << QByteArray("#EXTM3U\nhttp://127.0.0.1:%1/a.mp3\n") << false;
+        QTest::newRow("hls as mp3") << "live.mp3"
+            << QByteArray("#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nhttp://127.0.0.1:%1/s.ts\n#EXT-X-ENDLIST\n") << true;
+        QTest::newRow("asx as asf") << "clip.asf"
+            << QByteArray("<ASX version=\"3.0\"><Entry><Ref href=\"http://127.0.0.1:%1/a.asf\"/></Entry></ASX>\n") << true;
+        QTest::newRow("reference as wmv") << "clip.wmv" << QByteArray("[Reference]\r\nRef1=http://127.0.0.1:%1/a.wmv\r\n") << false;
+        QTest::newRow("pls as mp3") << "radio.mp3" << QByteArray("[playlist]\nFile1=http://127.0.0.1:%1/a\nNumberOfEntries=1\n") << true;
+        QTest::newRow("local list as wav") << "list.wav" << QByteArray("#EXTM3U\n") + QFile::encodeName(m_wav) + "\n" << true;
+    }
+
+    void disguisedPlaylistsFailFastAndOpenNothing()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, waits);
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        QVERIFY(listener >= 0);
+        const auto closeListener = qScopeGuard([&] { ::close(listener); });
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof at;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&at), len) == 0 && ::listen(listener, 4) == 0);
+        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len) == 0);
+        const QString file = testkit::writeBytes(m_dir.filePath(name), content.replace("%1", QByteArray::number(ntohs(at.sin_port))));
+
+        auto e = quietEngine();
+        QSignalSpy failed(e.get(), &MpvEngine::loadFailed);
+        QElapsedTimer t;
+        t.start();
+        e->load(file);
+        if (waits) QVERIFY(!e->waitForLoad(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 3000);
+        QVERIFY2(t.elapsed() < 1300, qPrintable(QString::number(t.elapsed())));
+        QTest::qWait(300);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QVERIFY2(::accept(listener, nullptr, nullptr) < 0, "the engine connected to the address in the file");
+        QVERIFY(loadOk(*e, m_wav));  // and is usable after
     }
 
     void urlLookalikesAreToldFromPaths()

@@ -128,10 +128,13 @@ private slots:
         QVERIFY(msgs.messages[0].text.startsWith("You must create a playlist first!"));
         QVERIFY(!QFile::exists(app::strIniPath));
 
-        services::setInputAnswer([](const services::InputRequest& r) {
-            return r.title == "New Play List" ? QString("My Play List") : QString();
+        services::InputRequest asked;
+        services::setInputAnswer([&asked](const services::InputRequest& r) {
+            asked = r;
+            return r.title == "New Play List" ? r.defaultText : QString();
         });
         p->btnPlO_Click(1);
+        QCOMPARE(asked.prompt, QString("Enter the name of the new Play List"));
         QCOMPARE(p->cboPlayListName()->currentText(), QString("My Play List"));
         QCOMPARE(ini("Main", "PlayListCount"), QString("1"));
         QCOMPARE(ini("Main", "LastPlayList"), QString("My Play List"));

@@ -53,8 +53,10 @@ QString iniPathFor(const QString& appPath, const QString& exeBaseName, const QSt
 {
     const QString fileName = exeBaseName.toLower() + QStringLiteral(".ini");
     QString folder = withTrailingSeparator(appPath);
+    // A file that is there is the user's, writable or not: it is read and shown, and the
+    // panel says when changes to it cannot be kept.
     if (!fallbackFolder.isEmpty()) {
-        const bool existing = QFileInfo(folder + fileName).isWritable();
+        const bool existing = QFileInfo(folder + fileName).exists();
         if (!existing && !folderWritable(folder)) folder = withTrailingSeparator(fallbackFolder);
     }
     return folder + fileName;

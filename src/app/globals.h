@@ -21,8 +21,9 @@ QString GetFolder(const QString& strPath);
 QString withTrailingSeparator(const QString& folder);
 
 // INI path for a program at `exePath`: the folder kept as it is (file systems here
-// are case-sensitive), the base name lower-cased, ".ini" appended. When the folder is
-// not writable the file lives in `fallbackFolder` instead.
+// are case-sensitive), the base name lower-cased, ".ini" appended. When there is no
+// such file and the folder is not writable, the file lives in `fallbackFolder` instead.
+// The one place that chooses where the playlists live.
 QString iniPathFor(const QString& appPath, const QString& exeBaseName, const QString& fallbackFolder);
 
 // Computes strAppPath and strIniPath from the running program.

@@ -15,10 +15,13 @@
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "storage/modkelini.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -69,6 +72,8 @@ QPushButton* makeButton(QWidget* parent, const QRect& at, const QString& caption
     return b;
 }
 
+QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
+
 QStringList rowOf(const QString& file, double start, double end, double rate, double count)
 {
     return {file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
@@ -101,6 +106,7 @@ frmPlayList::frmPlayList(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowT
     buildMenu();
 
     m_grid->InitGrid();
+    tellIfNotWritable();  // before the first write to it fails
     ReLoadINI();
     // At the first start the panel stands beside the player window, not on top of it.
     services::Placement beside = services::kDefaultPlacement;
@@ -229,11 +235,67 @@ player::frmPlayer* frmPlayList::player() const { return forms::frmPlayer(); }
 
 player::MediaPlayer* frmPlayList::media() const { return player()->MediaPlayer1(); }
 
+// ---- What the store met, told once ---------------------------------------------------
+
+void frmPlayList::tellReadNotice(const storage::ReadNotice& notice)
+{
+    if (!notice.unreadable.isEmpty()) {
+        if (m_toldUnreadable.contains(notice.file)) return;
+        m_toldUnreadable.insert(notice.file);
+        m_toldFailing = notice.file;  // its saves fail for the same reason
+        services::MsgBox(QStringLiteral("The playlist file\n") + shownPath(notice.file) +
+                             QStringLiteral("\ncannot be read: ") + notice.unreadable +
+                             QStringLiteral(".\n\nIt is left as it is; changes cannot be kept in it."),
+                         services::MsgButtons::OK, services::MsgIcon::Exclamation, QString(), this);
+        return;
+    }
+    if (!notice.cut || m_toldCut.contains(notice.file)) return;
+    m_toldCut.insert(notice.file);
+    services::MsgBox(QStringLiteral("The playlist file\n") + shownPath(notice.file) +
+                         QStringLiteral("\nholds values or counts larger than any playlist needs "
+                                        "(over %1 characters, %2 entries or %3 playlists).\n\n"
+                                        "They are shown cut to that size; a change to the list saves them so.")
+                             .arg(storage::kMaxValueLength)
+                             .arg(storage::kMaxEntries)
+                             .arg(storage::kMaxPlayLists),
+                     services::MsgButtons::OK, services::MsgIcon::Exclamation, QString(), this);
+}
+
+bool frmPlayList::tellWriteOutcome(const storage::WriteOutcome& outcome)
+{
+    if (outcome) {
+        if (outcome.wrote && m_toldFailing == outcome.file) m_toldFailing.clear();
+        return true;
+    }
+    // A file that stays unwritable is told about once, not at every change, until a
+    // save to it succeeds again.
+    if (m_toldFailing == outcome.file) return false;
+    m_toldFailing = outcome.file;
+    services::MsgBox(QStringLiteral("Could not save to the file\n") + shownPath(outcome.file) +
+                         QStringLiteral("\n\nReason: ") + outcome.error +
+                         QStringLiteral(".\n\nThe last change was not saved."),
+                     services::MsgButtons::OK, services::MsgIcon::Exclamation, QString(), this);
+    return false;
+}
+
+void frmPlayList::tellIfNotWritable()
+{
+    const QString file = storage::iniFilePath(QString());
+    if (!QFileInfo(file).isFile()) return;  // what is not a file is told when it is read
+    const QString problem = storage::playListFileWriteProblem();
+    if (problem.isEmpty()) return;
+    m_toldFailing = file;
+    services::MsgBox(QStringLiteral("The playlist file\n") + shownPath(file) + QStringLiteral("\ncannot be written: ") +
+                         problem + QStringLiteral(".\n\nYour playlists are shown, but changes to them cannot be kept."),
+                     services::MsgButtons::OK, services::MsgIcon::Exclamation, QString(), this);
+}
+
 // ---- Playlist store ---------------------------------------------------------------
 
 void frmPlayList::ReLoadINI()
 {
     const storage::PlayListNames names = storage::readPlayListNames();
+    tellReadNotice(names.notice);
     {
         const QSignalBlocker block(m_chooser);
         m_chooser->clear();
@@ -246,24 +308,30 @@ void frmPlayList::ReLoadINI()
 
 void frmPlayList::AddNewPlayList(const QString& strNewList)
 {
-    storage::AddNewPlayList(strNewList);
+    tellWriteOutcome(storage::AddNewPlayList(strNewList));
 }
 
 void frmPlayList::btnPlO_Click(int)
 {
-    if (!storage::AddPlayListFromPrompt().isEmpty()) ReLoadINI();
+    const QString name = services::InputBox(QStringLiteral("Enter the name of the new Play List"),
+                                            QStringLiteral("New Play List"), QStringLiteral("My Play List"), this);
+    if (name.isEmpty()) return;
+    AddNewPlayList(name);
+    ReLoadINI();
 }
 
 void frmPlayList::cboPlayListName_Click()
 {
     const QString name = m_chooser->currentText();
-    const QList<EntryRecord> entries = storage::loadPlayList(name);
+    storage::ReadNotice notice;
+    const QList<EntryRecord> entries = storage::loadPlayList(name, &notice);
     m_grid->clearRows();
     QList<QStringList> rows;
     rows.reserve(entries.size());
     for (const EntryRecord& e : entries) rows.append(rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops));
     m_grid->appendRows(rows);
-    storage::setLastPlayList(name);
+    tellReadNotice(notice);
+    tellWriteOutcome(storage::setLastPlayList(name));
 }
 
 void frmPlayList::SavePlayList()
@@ -275,7 +343,11 @@ void frmPlayList::SavePlayList()
         const QStringList t = m_grid->rowTexts(i);
         rows.append({t[0], t[1], t[2], t[3], t[4]});
     }
-    storage::SavePlayList(m_chooser->currentText(), rows);
+    storage::WriteOutcome outcome;
+    if (storage::SavePlayList(m_chooser->currentText(), rows, &outcome) == storage::SaveResult::NoPlayList)
+        services::MsgBox(storage::noPlayListText(), services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
+    else
+        tellWriteOutcome(outcome);
 }
 
 // ---- Entry commands ---------------------------------------------------------------
@@ -322,7 +394,7 @@ void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, doub
                                double dblCount, bool ByPassSave)
 {
     if (!showsPlayList()) {
-        storage::showNoPlayListMessage(this);
+        services::MsgBox(storage::noPlayListText(), services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
         return;
     }
     if (!app::mediaFileUsable(strFileName))
@@ -396,18 +468,41 @@ void frmPlayList::ExportImportPlayList(bool bImport)
         QList<EntryRecord> entries;
         for (int i = 1; i <= m_grid->rowCount(); ++i) entries.append(GetListEntry(i));
         path = storage::withPlayListExtension(path);
-        if (storage::ExportPlayListFile(path, entries))
-            services::MsgBox(QStringLiteral("Playlist Exported to: \n") + path + QStringLiteral("\n"),
-                             services::MsgButtons::OK, services::MsgIcon::Information,
-                             QStringLiteral("Export Complete."), this);
-        else
-            services::MsgBox(QStringLiteral("Playlist Export Failed: \n"), services::MsgButtons::OK,
-                             services::MsgIcon::Critical, QStringLiteral("Export Failed."), this);
+        QString failure = QStringLiteral("Playlist Export Failed: \n");
+        const bool refused = QFileInfo::exists(path) &&
+                             services::MsgBox(QStringLiteral("File Exists!\n\nOverwrite?"), services::MsgButtons::YesNo,
+                                              services::MsgIcon::Question, QStringLiteral("Overwrite File?"),
+                                              this) != services::vbYes;
+        if (!refused) {
+            const storage::WriteOutcome written = storage::ExportPlayListFile(path, entries);
+            if (written) {
+                services::MsgBox(QStringLiteral("Playlist Exported to: \n") + path + QStringLiteral("\n"),
+                                 services::MsgButtons::OK, services::MsgIcon::Information,
+                                 QStringLiteral("Export Complete."), this);
+                return;
+            }
+            failure += shownPath(path) + QStringLiteral("\n") + written.error + u'.';
+        }
+        services::MsgBox(failure, services::MsgButtons::OK, services::MsgIcon::Critical,
+                         QStringLiteral("Export Failed."), this);
         return;
     }
     const QString path = services::OpenMediaFile(proposed, filter, title, QStringLiteral("obs"), QString());
     if (path.isEmpty()) return;
-    if (!storage::ImportPlayListFile(path)) return;
+    const storage::ImportOutcome imported = storage::ImportPlayListFile(path);
+    if (imported.status == storage::ImportOutcome::Status::NotFound) {
+        services::MsgBox(QStringLiteral("File Not Found!"), services::MsgButtons::OK, services::MsgIcon::Exclamation,
+                         QStringLiteral("No File Found!"), this);
+        return;
+    }
+    if (!imported) {
+        services::MsgBox(QStringLiteral("The file\n") + shownPath(path) + QStringLiteral("\ncannot be imported: ") +
+                             imported.notice.unreadable + u'.',
+                         services::MsgButtons::OK, services::MsgIcon::Exclamation, QStringLiteral("Import Failed."),
+                         this);
+        return;
+    }
+    tellReadNotice(imported.notice);
     if (AskTargetPlayList(m_chooser->currentText()).isEmpty()) return;
     // One save for the whole import: saving after every row costs the square of its length.
     const QList<EntryRecord> entries = storage::ImportEntries;

@@ -4,6 +4,7 @@
 #include "app/entryrecord.h"
 
 #include <QPixmap>
+#include <QSet>
 #include <QWidget>
 
 class QComboBox;
@@ -16,6 +17,7 @@ class QTimer;
 class QTreeWidgetItem;
 
 namespace player { class MediaPlayer; class frmPlayer; }
+namespace storage { struct ReadNotice; struct WriteOutcome; }
 
 namespace panel {
 
@@ -99,6 +101,11 @@ private:
     player::frmPlayer* player() const;
     player::MediaPlayer* media() const;
     void applyMinimumWidth();
+    // The store's findings, each told once: a file that cannot be read or was cut, a
+    // save that failed (until one succeeds), a file that cannot be written at start.
+    void tellReadNotice(const storage::ReadNotice& notice);
+    bool tellWriteOutcome(const storage::WriteOutcome& outcome);
+    void tellIfNotWritable();
 
     QGroupBox* m_framGrabber = nullptr;
     QGroupBox* m_framPL = nullptr;
@@ -117,6 +124,8 @@ private:
     QMenu* m_menu = nullptr;
     QTimer* m_timer1 = nullptr;
     bool m_reloading = false;
+    QSet<QString> m_toldUnreadable, m_toldCut;
+    QString m_toldFailing;
 };
 
 } // namespace panel

@@ -116,6 +116,8 @@ void MpvEngine::init()
     m_heardTimer.setSingleShot(true);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_heardTimer, &QTimer::timeout, this, &MpvEngine::resolveHeard);
+    m_loadLimit.setSingleShot(true);
+    connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
 
     // libmpv refuses to start under a numeric locale other than "C" (Qt sets the user's).
     std::setlocale(LC_NUMERIC, "C");
@@ -127,6 +129,10 @@ void MpvEngine::init()
         // Predictable and safe: nothing from the user's mpv setup, no scripts, no
         // network helpers, no keys of its own, no on-screen display.
         {"config", "no"}, {"load-scripts", "no"}, {"osc", "no"}, {"ytdl", "no"},
+        // Local media only: a file that is a playlist, a metafile or a reference to
+        // another place is not followed, and the demuxers open nothing but files.
+        {"access-references", "no"}, {"load-unsafe-playlists", "no"}, {"prefetch-playlist", "no"},
+        {"demuxer-lavf-o", "protocol_whitelist=file"},
         {"load-stats-overlay", "no"}, {"load-osd-console", "no"}, {"load-auto-profiles", "no"},
         {"input-default-bindings", "no"}, {"input-vo-keyboard", "no"}, {"input-cursor", "no"},
         {"terminal", "no"}, {"resume-playback", "no"}, {"osd-level", "0"}, {"osd-bar", "no"},
@@ -139,19 +145,27 @@ void MpvEngine::init()
         // mpv falls back to none and plays on.
         {"vo", m_options.videoOutput ? "libmpv,null" : "null"},
     };
-    for (const Opt& o : options) mpv_set_option_string(m_mpv, o.name, o.value);
+    // An engine that did not take every option is not one we can vouch for.
+    bool refused = false;
+    auto set = [&](const char* name, const char* value) {
+        const int rc = mpv_set_option_string(m_mpv, name, value);
+        if (rc >= 0) return;
+        qCWarning(lcEngine) << "mpv refused option" << name << "=" << value << ":" << mpv_error_string(rc);
+        refused = true;
+    };
+    for (const Opt& o : options) set(o.name, o.value);
     m_written.insert("vo", m_options.videoOutput ? "libmpv,null" : "null");
-    if (!m_options.audioOutput) mpv_set_option_string(m_mpv, "ao", "null");
+    if (!m_options.audioOutput) set("ao", "null");
 
     // Start from known values, so the write cache tells the truth from the first call.
     const Opt initial[] = {{"pause", "no"}, {"speed", "1.000000"}, {"ab-loop-a", "no"},
                            {"ab-loop-b", "no"}, {"ab-loop-count", "inf"}, {"end", "none"}};
     for (const Opt& o : initial) {
-        mpv_set_option_string(m_mpv, o.name, o.value);
+        set(o.name, o.value);
         m_written.insert(o.name, o.value);
     }
 
-    if (mpv_initialize(m_mpv) < 0) {
+    if (refused || mpv_initialize(m_mpv) < 0) {
         mpv_terminate_destroy(m_mpv);
         m_mpv = nullptr;
         return;
@@ -333,7 +347,14 @@ void MpvEngine::load(const QString& path)
     mpv_get_property(m_mpv, "playlist/0/id", MPV_FORMAT_INT64, &id);
     m_entryId = id;
     m_loadPending = true;
+    m_loadDeadline = QDeadlineTimer(kLoadLimitMs);
+    m_loadLimit.start(kLoadLimitMs);
     updateState();
+}
+
+void MpvEngine::giveUpLoad()
+{
+    if (m_loadPending) failLoad(tr("The file did not open within a second; it may not be a local media file."));
 }
 
 bool MpvEngine::waitForLoad(int timeoutMs)
@@ -341,6 +362,8 @@ bool MpvEngine::waitForLoad(int timeoutMs)
     if (m_loaded) return true;
     if (!m_mpv || !m_loadPending) return false;
     QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::PreciseTimer);
+    const bool limited = m_loadDeadline < deadline;
+    if (limited) deadline = m_loadDeadline;
     // Drain mpv's events right here rather than in a nested event loop, so nothing else
     // of the program runs while a caller waits.
     while (m_loadPending && m_mpv) {
@@ -349,6 +372,7 @@ bool MpvEngine::waitForLoad(int timeoutMs)
         mpv_event* event = mpv_wait_event(m_mpv, left / 1000.0);
         if (event->event_id != MPV_EVENT_NONE) handleEvent(*event);
     }
+    if (limited && m_loadPending) giveUpLoad();
     return m_loaded;
 }
 
@@ -375,6 +399,7 @@ void MpvEngine::resetFileState()
 
 void MpvEngine::failLoad(const QString& reason)
 {
+    m_loadLimit.stop();
     m_loadPending = false;
     m_loaded = false;
     m_started = false;
@@ -452,6 +477,7 @@ void MpvEngine::onFileLoaded()
         mpv_free_node_contents(&node);
     }
 
+    m_loadLimit.stop();
     m_loadPending = false;
     m_loaded = true;
     m_loadSeeking = true;
@@ -471,9 +497,12 @@ void MpvEngine::onEndFile(std::int64_t entryId, int reason, int error)
 {
     if (entryId != m_entryId) return;
     // Stopped or replaced by us: nothing to report.
-    if (reason == MPV_END_FILE_REASON_STOP || reason == MPV_END_FILE_REASON_QUIT ||
-        reason == MPV_END_FILE_REASON_REDIRECT)
+    if (reason == MPV_END_FILE_REASON_STOP || reason == MPV_END_FILE_REASON_QUIT) return;
+    if (reason == MPV_END_FILE_REASON_REDIRECT) {
+        // The file named other files or places to play instead; none is followed.
+        if (m_loadPending || m_loaded) failLoad(tr("The file is a playlist or a reference, not media."));
         return;
+    }
     if (m_loadPending) {
         failLoad(reason == MPV_END_FILE_REASON_ERROR ? loadErrorText(error)
                                                      : tr("The file holds nothing to play."));

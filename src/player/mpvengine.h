@@ -4,6 +4,7 @@
 #include "player/mediaengine.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
@@ -101,6 +102,7 @@ private:
     void onTrackList(const mpv_node* node);
 
     void failLoad(const QString& reason);
+    void giveUpLoad();
     void resetFileState();
     void reportVideo();
     void onVideoOutput(bool available);
@@ -181,6 +183,10 @@ private:
     bool m_atEnd = false;
     double m_endPos = 0;
     QTimer m_heardTimer;
+    // A load that has not finished by then is given up: a local file opens far sooner.
+    static constexpr int kLoadLimitMs = 1000;
+    QTimer m_loadLimit;
+    QDeadlineTimer m_loadDeadline;
 
     LoopRange m_loop;
     bool m_hasLoop = false;

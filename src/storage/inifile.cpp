@@ -1,7 +1,7 @@
 #include "storage/inifile.h"
 
-#include <QFileInfo>
-#include <QSaveFile>
+#include "storage/filebytes.h"
+
 #include <QStringDecoder>
 
 #include <utility>
@@ -25,13 +25,69 @@ bool hasLineBreak(const QString& s)
     return s.contains(u'\n') || s.contains(u'\r');
 }
 
+// A byte that is not UTF-8 is held as a lone low surrogate, U+DC80..U+DCFF, which no
+// valid text decodes to, and written back as that byte.
+QString decodeUtf8Escaped(QByteArrayView bytes, bool& escaped)
+{
+    QString out;
+    out.reserve(bytes.size());
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype runStart = 0;
+    auto sequenceLength = [&](qsizetype i) -> int {
+        const unsigned char c = b[i];
+        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0 || i + len > n) return 0;
+        for (int k = 1; k < len; ++k)
+            if ((b[i + k] & 0xC0) != 0x80) return 0;
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        if (len == 2 && c < 0xC2) return 0;
+        if (len == 3 && ((c == 0xE0 && b[i + 1] < 0xA0) || (c == 0xED && b[i + 1] >= 0xA0))) return 0;
+        if (len == 4 && ((c == 0xF0 && b[i + 1] < 0x90) || c > 0xF4 || (c == 0xF4 && b[i + 1] >= 0x90))) return 0;
+        return len;
+    };
+    for (qsizetype i = 0; i < n;) {
+        const int len = sequenceLength(i);
+        if (len > 0) {
+            i += len;
+            continue;
+        }
+        out += utf8(bytes.sliced(runStart, i - runStart));
+        out += QChar(char16_t(0xDC00 + b[i]));
+        escaped = true;
+        runStart = ++i;
+    }
+    out += utf8(bytes.sliced(runStart));
+    return out;
+}
+
+QByteArray encodeUtf8Escaped(const QString& text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    const QChar* c = text.constData();
+    const qsizetype n = text.size();
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = c[i].unicode();
+        if (u < 0xDC80 || u > 0xDCFF) continue;
+        if (i > 0 && c[i - 1].isHighSurrogate()) continue;  // half of a real pair
+        out += QStringView(c + runStart, i - runStart).toUtf8();
+        out += char(u - 0xDC00);
+        runStart = i + 1;
+    }
+    out += QStringView(c + runStart, n - runStart).toUtf8();
+    return out;
+}
+
 } // namespace
 
 namespace detail {
 
 // Folds code point by code point as QString::compare(..., Qt::CaseInsensitive) does,
 // so that names equal under that comparison hash alike.
-quint32 caselessHash(QStringView s)
+static quint32 caselessHash(QStringView s)
 {
     quint32 h = 2166136261u ^ quint32(QHashSeed::globalSeed());
     const qsizetype n = s.size();
@@ -140,7 +196,7 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
     if (body.startsWith("\xEF\xBB\xBF")) {
         doc.m_bom = true;
         body.remove(0, 3);
-        doc.m_text = QString::fromUtf8(body);
+        doc.m_text = decodeUtf8Escaped(body, doc.m_escaped);
     } else {
         QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
         doc.m_text = utf8(body);
@@ -178,15 +234,14 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
         current->lines.append(std::move(line));
     }
     for (Section& s : doc.m_sections) {
-        qsizetype keys = 0;
-        for (const Line& l : std::as_const(s.lines)) keys += l.keyLength > 0;
-        resizeIndex(s, keys * 2);
+        s.keyIndex.reserve(s.lines.size());
         for (int i = 0; i < s.lines.size(); ++i) {
             Line& l = s.lines[i];
             if (l.keyLength == 0) continue;
-            const quint32 h = detail::caselessHash(l.key());
-            if (lookupKey(s, l.key(), h) >= 0) l.shadowed = true;
-            else indexKey(s, h, i);
+            // The first line of a key wins; the key as a view into the document's text.
+            detail::CaselessName key{QString::fromRawData(l.key().data(), l.keyLength)};
+            l.shadowed = s.keyIndex.contains(key);
+            if (!l.shadowed) s.keyIndex.insert(std::move(key), i);
         }
     }
     // Backwards, so that the first section of a name wins.
@@ -231,7 +286,7 @@ QByteArray IniFile::toBytes() const
     if (m_encoding == Encoding::Windows1252) {
         if (auto bytes = encodeWindows1252(text)) return *bytes;
     }
-    QByteArray out = text.toUtf8();
+    QByteArray out = encodeUtf8Escaped(text);
     if (m_bom) out.prepend("\xEF\xBB\xBF");
     return out;
 }
@@ -242,20 +297,8 @@ bool IniFile::save(const QString& path, QString* error) const
         if (error) *error = why;
         return false;
     };
-    const QFileInfo info(path);
-    if (info.isDir()) return fail(QStringLiteral("is a folder"));
-    if (info.exists() && !info.isWritable()) return fail(QStringLiteral("the file is read-only"));
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
-    const QByteArray bytes = toBytes();
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit()) return fail(file.errorString());
-    return true;
+    const QString why = writeFileBytes(path, toBytes());
+    return why.isEmpty() || fail(why);
 }
 
 int IniFile::findSectionIndex(const QString& name) const
@@ -276,66 +319,16 @@ const IniFile::Section* IniFile::findSection(const QString& name) const
     return index < 0 ? nullptr : &m_sections[index];
 }
 
-bool IniFile::sameName(QStringView a, QStringView b)
+int IniFile::keyLine(const Section& s, const QString& key)
 {
-    return a == b || a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-int IniFile::lookupKey(const Section& s, QStringView key, quint32 hash)
-{
-    if (s.keyTable.isEmpty()) return -1;
-    const qsizetype mask = s.keyTable.size() - 1;
-    for (qsizetype i = hash & mask; s.keyTable[i] != 0; i = (i + 1) & mask) {
-        const quint64 slot = s.keyTable[i];
-        if (quint32(slot >> 32) != hash) continue;
-        const int line = int(quint32(slot)) - 1;
-        if (sameName(s.lines[line].key(), key)) return line;
-    }
-    return -1;
-}
-
-void IniFile::resizeIndex(Section& s, qsizetype slotCount)
-{
-    qsizetype size = 16;
-    while (size < slotCount) size *= 2;
-    if (size <= s.keyTable.size()) return;
-    QList<quint64> old = std::exchange(s.keyTable, QList<quint64>(size, 0));
-    const qsizetype mask = size - 1;
-    for (const quint64 slot : std::as_const(old)) {
-        if (slot == 0) continue;
-        qsizetype i = quint32(slot >> 32) & mask;
-        while (s.keyTable[i] != 0) i = (i + 1) & mask;
-        s.keyTable[i] = slot;
-    }
-}
-
-void IniFile::indexKey(Section& s, quint32 hash, int line)
-{
-    if ((s.keyCount + 1) * 2 > s.keyTable.size()) resizeIndex(s, s.keyTable.size() * 2);
-    const qsizetype mask = s.keyTable.size() - 1;
-    qsizetype i = hash & mask;
-    while (s.keyTable[i] != 0) i = (i + 1) & mask;
-    s.keyTable[i] = (quint64(hash) << 32) | quint32(line + 1);
-    ++s.keyCount;
-}
-
-int IniFile::findKey(const Section& s, const QString& key) const
-{
-    const int next = s.lastFound + 1;
-    if (next < s.lines.size()) {
-        const Line& line = s.lines[next];
-        if (line.keyLength > 0 && !line.shadowed && sameName(line.key(), key)) return s.lastFound = next;
-    }
-    const int at = lookupKey(s, key, detail::caselessHash(key));
-    if (at >= 0) s.lastFound = at;
-    return at;
+    return s.keyIndex.value({QString::fromRawData(key.constData(), key.size())}, -1);
 }
 
 std::optional<QString> IniFile::value(const QString& section, const QString& key) const
 {
     const Section* s = findSection(section);
     if (!s) return std::nullopt;
-    const int at = findKey(*s, key.trimmed());
+    const int at = keyLine(*s, key.trimmed());
     if (at < 0) return std::nullopt;
     return s->lines[at].value().toString();
 }
@@ -345,7 +338,7 @@ QString IniFile::value(const QString& section, const QString& key, const QString
     return value(section, key).value_or(defaultValue);
 }
 
-IniFile::Line IniFile::keyLine(QStringView key, const QString& value)
+IniFile::Line IniFile::newKeyLine(QStringView key, const QString& value)
 {
     Line line;
     line.text.reserve(key.size() + value.size() + 3);
@@ -389,13 +382,6 @@ void IniFile::markSaved()
     m_modified = false;
 }
 
-void IniFile::applyChangesTo(IniFile& other) const
-{
-    for (const Section& s : m_sections)
-        for (const Line& l : s.lines)
-            if (l.changed) other.setValue(s.name, l.key().toString(), l.value().toString());
-}
-
 IniFile::Section& IniFile::addSection(const QString& name)
 {
     // Keep sections apart by one blank line, as hand-written files usually are.
@@ -419,7 +405,7 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     const int index = findSectionIndex(section);
     Section& s = index < 0 ? addSection(name) : m_sections[index];
 
-    const int at = findKey(s, k);
+    const int at = keyLine(s, k);
     if (at >= 0) {
         Line& line = s.lines[at];
         if (line.value() == value) return true;
@@ -432,9 +418,8 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     // are not in the key index.
     qsizetype pos = s.lines.size();
     while (pos > 0 && s.lines[pos - 1].isBlank()) --pos;
-    s.lines.insert(pos, keyLine(k, value));
-    indexKey(s, detail::caselessHash(k), int(pos));
-    s.lastFound = int(pos);
+    s.lines.insert(pos, newKeyLine(k, value));
+    s.keyIndex.insert({k}, int(pos));
     m_modified = true;
     return true;
 }
@@ -464,7 +449,7 @@ QStringList IniFile::keys(const QString& section) const
 int IniFile::keyCount(const QString& section) const
 {
     const Section* s = findSection(section);
-    return s ? int(s->keyCount) : 0;
+    return s ? int(s->keyIndex.size()) : 0;
 }
 
 } // namespace storage

@@ -15,6 +15,8 @@
 //    a section with the empty name.
 //  - Bytes that are valid UTF-8 are read as UTF-8 (a byte-order mark is kept);
 //    anything else is read as Windows-1252, the code page old INI files were written in.
+//    After a byte-order mark, bytes that are not UTF-8 are held as escapes and written
+//    back as the bytes they were.
 //
 // Writing rules:
 //  - A changed key keeps its place; a new key goes after the last non-blank line of
@@ -46,7 +48,6 @@ struct CaselessName {
         return name == other.name || name.compare(other.name, Qt::CaseInsensitive) == 0;
     }
 };
-quint32 caselessHash(QStringView name);
 size_t qHash(const CaselessName& key, size_t seed) noexcept;
 
 // A line as read owns no text: it points into the text of the document it was read
@@ -79,10 +80,8 @@ public:
     static IniFile fromBytes(const QByteArray& bytes);
     QByteArray toBytes() const;
 
-    // Atomic: the bytes go to a temporary file in the same folder, which then replaces
-    // the target, so the target is never seen half-written. Refuses a target that
-    // exists but is not writable. On failure the target is unchanged and `error`
-    // (when given) says why.
+    // Whole or not at all (see writeFileBytes). On failure the target is unchanged and
+    // `error` (when given) says why.
     bool save(const QString& path, QString* error = nullptr) const;
 
     std::optional<QString> value(const QString& section, const QString& key) const;
@@ -106,9 +105,6 @@ public:
     // True once a setValue changed something since parsing or the last markSaved().
     bool isModified() const { return m_modified; }
     void markSaved();
-    // Writes into `other` every value changed here since the last markSaved(), in file
-    // order: how a change is carried over onto a file someone else has changed meanwhile.
-    void applyChangesTo(IniFile& other) const;
 
     static QString decodeWindows1252(const QByteArray& bytes);
     // Empty optional when a character has no Windows-1252 byte.
@@ -121,26 +117,15 @@ private:
         bool hasHeader;  // false only for the lines above the first header
         QString headerRaw;
         QList<Line> lines;
-        // Open addressing over the key lines: (caseless hash << 32) | (line + 1), 0 free.
-        // Compact, so that building it for a large file costs little.
-        QList<quint64> keyTable;
-        qsizetype keyCount = 0;
-        // Line of the last key found. Playlists are read and written key after key in
-        // file order, so the next key is nearly always on the next line: a look there
-        // spares the hash table, whose random accesses grow slower with its size.
-        mutable int lastFound = -1;
+        QHash<detail::CaselessName, int> keyIndex;  // key -> line
     };
 
     static detail::CaselessName fold(const QString& name) { return {name}; }
-    static bool sameName(QStringView a, QStringView b);
-    static int lookupKey(const Section& s, QStringView key, quint32 hash);
-    static void indexKey(Section& s, quint32 hash, int line);
-    static void resizeIndex(Section& s, qsizetype slotCount);
     static Line parseLine(const QString& text, bool& isHeader, QString& headerName);
-    static Line keyLine(QStringView key, const QString& value);
+    static Line newKeyLine(QStringView key, const QString& value);
+    static int keyLine(const Section& s, const QString& key);
     static void rewrite(Line& line, const QString& value);
     const Section* findSection(const QString& name) const;
-    int findKey(const Section& s, const QString& key) const;
     int findSectionIndex(const QString& name) const;
     Section& addSection(const QString& name);
     QString joinedText() const;
@@ -151,6 +136,7 @@ private:
     QHash<detail::CaselessName, int> m_sectionIndex;  // name -> index in m_sections
     Encoding m_encoding = Encoding::Utf8;
     bool m_bom = false;
+    bool m_escaped = false;  // holds bytes that are not UTF-8 (after a byte-order mark)
     QString m_eol = QStringLiteral("\r\n");
     bool m_finalEol = true;
     bool m_modified = false;

@@ -1,77 +1,34 @@
 #include "storage/modkelini.h"
 
 #include "app/globals.h"
-#include "services/messages.h"
+#include "storage/filebytes.h"
 #include "storage/inifile.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QSet>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QList>
-#include <memory>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace storage {
+
+struct IniBatch::Held {
+    IniFile doc;
+    QString readProblem;
+    QString rejected;  // why a write could not be taken in
+    bool cut = false;
+    int depth = 0;
+};
+
 namespace {
 
-// Files whose failure the user has been told of and that have not been saved since.
-QSet<QString> g_toldFailing;
+using Held = IniBatch::Held;
 
-
-// Enough to notice another program's save: size, time to the nanosecond where the
-// system has it, and the file's identity (an atomic save by anyone makes a new file).
-struct FileStamp {
-    bool exists = false;
-    qint64 size = 0;
-    qint64 mtime = 0;
-    quint64 id = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp stampOf(const QString& path)
-{
-    FileStamp s;
-#ifdef Q_OS_UNIX
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return s;
-    s.exists = true;
-    s.size = st.st_size;
-    s.mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    s.id = quint64(st.st_ino) ^ (quint64(st.st_dev) << 40);
-#else
-    const QFileInfo info(path);
-    if (!info.isFile()) return s;
-    s.exists = true;
-    s.size = info.size();
-    s.mtime = info.lastModified().toMSecsSinceEpoch();
-#endif
-    return s;
-}
-
-struct Cached {
-    IniFile doc;
-    FileStamp stamp;
-    bool unreadable = false;  // exists but could not be read: never written over
-    int batchDepth = 0;
-    FailureReport report = FailureReport::ToUser;
-    QString rejected;         // why a write of the open batch could not be taken in
-};
-
-QHash<QString, std::shared_ptr<Cached>> g_cache;
+// Files with an open batch, only while it is open.
+QHash<QString, std::shared_ptr<Held>> g_open;
+// The batch asked for last: a playlist load or save asks for the same file many times over.
+QString g_lastOpenPath;
+std::shared_ptr<Held> g_lastOpen;
 IniStats g_stats;
 QString g_lastRawPath, g_lastPath;
-// The entry last used: a playlist load or save asks for the same file many times over.
-// Cleared whenever an entry leaves g_cache.
-QString g_memoPath;
-std::shared_ptr<Cached> g_memo;
 
-constexpr int kCacheLimit = 8;
 const QString kRejected = QStringLiteral("a name or value holds a line break or cannot be a key");
 
 QString resolve(const QString& strFile)
@@ -85,102 +42,77 @@ QString resolve(const QString& strFile)
     return g_lastPath;
 }
 
-void load(Cached& c, const QString& path, const FileStamp& stamp)
+std::shared_ptr<Held> readHeld(const QString& path)
 {
-    c.doc = IniFile();
-    c.unreadable = false;
-    c.stamp = stamp;
-    if (!stamp.exists) return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        c.unreadable = true;
-        return;
+    auto held = std::make_shared<Held>();
+    FileRead read = readFileBytes(path);
+    if (read.status == FileRead::Status::Read && read.bytes.count('\n') >= kMaxPlayListFileLines) {
+        read.status = FileRead::Status::Refused;
+        read.error = QStringLiteral("it holds more than %1 lines, far more than a playlist file holds")
+                         .arg(kMaxPlayListFileLines);
     }
-    c.doc = IniFile::fromBytes(file.readAll());
-    ++g_stats.parses;
+    if (read.status == FileRead::Status::Refused) {
+        held->readProblem = read.error;
+    } else if (read.status == FileRead::Status::Read) {
+        held->doc = IniFile::fromBytes(read.bytes);
+        ++g_stats.parses;
+    }
+    return held;
 }
 
-void evictIdle(const QString& keep)
+// The open batch's copy, or a fresh read of the file.
+std::shared_ptr<Held> heldFor(const QString& path)
 {
-    if (g_cache.size() <= kCacheLimit) return;
-    g_memo.reset();
-    for (auto it = g_cache.begin(); it != g_cache.end();) {
-        if (it.key() != keep && it.value()->batchDepth == 0) it = g_cache.erase(it);
-        else ++it;
-    }
+    if (g_lastOpen && path == g_lastOpenPath) return g_lastOpen;
+    const auto it = g_open.constFind(path);
+    if (it == g_open.constEnd()) return readHeld(path);
+    g_lastOpenPath = path;
+    return g_lastOpen = it.value();
 }
 
-// The parsed file, checked against the disk unless a batch holds it.
-std::shared_ptr<Cached> entryFor(const QString& path)
+QString readValue(Held& held, const QString& section, const QString& key, const QString& fallback)
 {
-    if (!g_memo || path != g_memoPath) {
-        std::shared_ptr<Cached> entry = g_cache.value(path);
-        if (!entry) {
-            entry = std::make_shared<Cached>();
-            entry->stamp.size = -1;  // matches no file, so the check below loads it
-            g_cache.insert(path, entry);
-            evictIdle(path);
-        }
-        g_memo = entry;
-        g_memoPath = path;
+    QString value = held.doc.value(section, key, fallback);
+    if (value.size() > kMaxValueLength) {
+        value.truncate(kMaxValueLength);
+        held.cut = true;
     }
-    if (g_memo->batchDepth == 0) {
-        const FileStamp now = stampOf(path);
-        if (!(now == g_memo->stamp)) load(*g_memo, path, now);
-    }
-    return g_memo;
+    return value;
 }
 
-// Saves the entry's document when it changed. Returns the reason of a failure, or an
-// empty string. A failed entry leaves the cache so that reads show the file.
-QString flush(const QString& path, const std::shared_ptr<Cached>& c)
+// Saves the document when it changed; the reason of a failure, or "".
+QString save(const QString& path, Held& held)
 {
-    QString why = c->rejected;
-    c->rejected.clear();
-    if (c->doc.isModified()) {
-        const FileStamp now = stampOf(path);
-        if (!(now == c->stamp)) {  // changed by someone else while a batch was open
-            const IniFile ours = c->doc;
-            load(*c, path, now);
-            ours.applyChangesTo(c->doc);
-        }
+    if (!held.rejected.isEmpty()) return held.rejected;
+    if (!held.doc.isModified()) return {};
+    QString error;
+    if (!held.readProblem.isEmpty()) error = QStringLiteral("the file cannot be read: ") + held.readProblem;
+    else if (held.doc.save(path, &error)) {
+        held.doc.markSaved();
+        ++g_stats.saves;
+        return {};
     }
-    if (c->doc.isModified()) {
-        QString error;
-        if (c->unreadable) error = QStringLiteral("the file exists but cannot be read");
-        else if (c->doc.save(path, &error)) {
-            c->doc.markSaved();
-            c->stamp = stampOf(path);
-            ++g_stats.saves;
-            g_toldFailing.remove(path);
-        }
-        if (!error.isEmpty()) {
-            ++g_stats.failedSaves;
-            why = why.isEmpty() ? error : why + QStringLiteral("; ") + error;
-        }
-    }
-    if (!why.isEmpty()) {
-        g_memo.reset();
-        g_cache.remove(path);
-    }
-    return why;
+    ++g_stats.failedSaves;
+    return error;
 }
 
 } // namespace
+
+QString iniFilePath(const QString& strFile) { return resolve(strFile); }
 
 QString ReadINI(const QString& strSection, const QString& strKey, const QString& strDefault,
                 const QString& strFile)
 {
     const QString path = resolve(strFile);
     if (path.isEmpty()) return strDefault;
-    return entryFor(path)->doc.value(strSection, strKey, strDefault);
+    return readValue(*heldFor(path), strSection, strKey, strDefault);
 }
 
 QStringList ReadINIKeys(const QString& strSection, const QString& strFile)
 {
     const QString path = resolve(strFile);
     if (path.isEmpty()) return {};
-    return entryFor(path)->doc.keys(strSection);
+    return heldFor(path)->doc.keys(strSection);
 }
 
 bool WriteINI(const QString& strSection, const QString& strKey, const QString& strValue,
@@ -188,17 +120,11 @@ bool WriteINI(const QString& strSection, const QString& strKey, const QString& s
 {
     const QString path = resolve(strFile);
     if (path.isEmpty()) return false;
-    const std::shared_ptr<Cached> c = entryFor(path);
-    const bool taken = c->doc.setValue(strSection, strKey, strValue);
-    if (c->batchDepth > 0) {
-        if (!taken && c->rejected.isEmpty()) c->rejected = kRejected;
-        return taken;
-    }
-    if (!taken) c->rejected = kRejected;
-    const QString why = flush(path, c);
-    if (why.isEmpty()) return true;
-    reportWriteFailure(path, why);
-    return false;
+    const std::shared_ptr<Held> held = heldFor(path);
+    const bool taken = held->doc.setValue(strSection, strKey, strValue);
+    if (!taken && held->rejected.isEmpty()) held->rejected = kRejected;
+    if (held->depth > 0) return taken;
+    return save(path, *held).isEmpty();
 }
 
 QString DoINI(const QString& strSection, const QString& strKey, const QString& strValue, bool bWrite,
@@ -211,18 +137,16 @@ QString DoINI(const QString& strSection, const QString& strKey, const QString& s
     return ReadINI(strSection, strKey, strValue, strFile);
 }
 
-IniBatch::IniBatch(const QString& strFile, FailureReport report) : m_path(resolve(strFile))
+IniBatch::IniBatch(const QString& strFile) : m_path(resolve(strFile))
 {
     if (m_path.isEmpty()) {
         m_done = true;
         m_result = false;
+        m_error = QStringLiteral("no file is named");
         return;
     }
-    const std::shared_ptr<Cached> c = entryFor(m_path);
-    if (c->batchDepth++ == 0) {
-        c->report = report;
-        c->rejected.clear();
-    }
+    m_held = heldFor(m_path);
+    if (m_held->depth++ == 0) g_open.insert(m_path, m_held);
 }
 
 IniBatch::~IniBatch() { commit(); }
@@ -231,38 +155,18 @@ bool IniBatch::commit()
 {
     if (m_done) return m_result;
     m_done = true;
-    const auto it = g_cache.constFind(m_path);
-    if (it == g_cache.constEnd()) return m_result = false;
-    const std::shared_ptr<Cached> c = it.value();
-    if (--c->batchDepth > 0) return m_result = true;
-    const QString why = flush(m_path, c);
-    m_result = why.isEmpty();
-    // Last, and with nothing held: the message box runs an event loop of its own.
-    if (!m_result && c->report == FailureReport::ToUser) reportWriteFailure(m_path, why);
-    return m_result;
+    if (--m_held->depth > 0) return m_result = true;
+    g_open.remove(m_path);
+    g_lastOpen.reset();
+    const bool changed = m_held->doc.isModified();
+    m_error = save(m_path, *m_held);
+    m_wrote = changed && m_error.isEmpty();
+    return m_result = m_error.isEmpty();
 }
 
-void reportWriteFailure(const QString& path, const QString& reason)
-{
-    // A file that stays unwritable is told about once, not at every playlist shown,
-    // until a save to it succeeds again.
-    if (g_toldFailing.contains(path)) return;
-    g_toldFailing.insert(path);
-    QString text = QStringLiteral("Could not save to the file") + u'\n' + QDir::toNativeSeparators(path);
-    if (!reason.isEmpty()) text += QStringLiteral("\n\nReason: ") + reason + u'.';
-    text += QStringLiteral("\n\nThe last change was not saved.");
-    services::MsgBox(text, services::MsgButtons::OK, services::MsgIcon::Exclamation);
-}
+QString IniBatch::readProblem() const { return m_held ? m_held->readProblem : QString(); }
 
-void dropIniCache()
-{
-    g_toldFailing.clear();
-    g_memo.reset();
-    for (auto it = g_cache.begin(); it != g_cache.end();) {
-        if (it.value()->batchDepth == 0) it = g_cache.erase(it);
-        else ++it;
-    }
-}
+bool IniBatch::valuesCut() const { return m_held && m_held->cut; }
 
 IniStats iniStats() { return g_stats; }
 

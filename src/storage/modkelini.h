@@ -1,19 +1,19 @@
 #pragma once
 // The one access to INI files by section and key. Nothing else opens an INI file.
 //
-// Parsed files are kept in memory, keyed by absolute path. A read outside a batch
-// checks the file's size, modification time and identity and parses it again only when
-// one of them changed, so another program's edit is seen. A write outside a batch is
-// saved at once (atomically, see IniFile::save). Inside an IniBatch the file is neither
-// checked nor written until the batch ends; then it is saved once.
-//
-// A save that fails is reported to the user once, through reportWriteFailure(), unless
-// the open batch asked for failures to be returned instead. The cached copy is then
-// dropped so that reads show what the file really holds.
+// Outside a batch every read reads the file and every write reads, changes and saves it.
+// An IniBatch reads its file once, takes every read and write of its file in memory and
+// saves once at its end, whole or not at all (see writeFileBytes). Nothing here talks to
+// the user: callers get what went wrong and tell it.
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace storage {
+
+// A value longer than this is read cut to it; no path or number comes near.
+inline constexpr qsizetype kMaxValueLength = 32768;
 
 // strFile empty means the program's own INI file (app::strIniPath). Reading returns
 // the value, or strValue when the file, section or key does not exist. Writing stores
@@ -26,46 +26,51 @@ QString ReadINI(const QString& strSection, const QString& strKey, const QString&
                 const QString& strFile);
 // The key names of a section, in file order; none for a missing file or section.
 QStringList ReadINIKeys(const QString& strSection, const QString& strFile);
-// False when the value is not in the file (or, inside a batch, could not be taken in).
+// False when the value did not reach the file (inside a batch: could not be taken in).
 bool WriteINI(const QString& strSection, const QString& strKey, const QString& strValue,
               const QString& strFile);
 
-enum class FailureReport {
-    ToUser,   // a message box names the file
-    ToCaller  // only IniBatch::commit() tells; for callers with a message of their own
-};
+// The absolute path DoINI uses for strFile.
+QString iniFilePath(const QString& strFile);
 
-// Collects the writes to one file and saves them once:
+// Collects the reads and writes of one file:
 //     IniBatch batch(strFile);
-//     ... DoINI(..., true, strFile) ...
-//     if (!batch.commit()) ...      // or let the destructor save
-// Reads inside the batch see its writes and do not look at the file again. Batches on
-// the same file nest; the outermost one saves and its FailureReport applies. If another
-// program changed the file while the batch was open, the batch's writes are applied to
-// the file's new content, not over it.
+//     ... DoINI(..., strFile) ...
+//     if (!batch.commit()) tell(batch.error());
+// Batches on the same file nest; the outermost one saves. A batch in which any write
+// could not be taken in saves nothing. Another program's change made while a batch is
+// open is overwritten by the batch's save.
 class IniBatch {
 public:
-    explicit IniBatch(const QString& strFile = {}, FailureReport report = FailureReport::ToUser);
+    explicit IniBatch(const QString& strFile = {});
     ~IniBatch();
     IniBatch(const IniBatch&) = delete;
     IniBatch& operator=(const IniBatch&) = delete;
 
-    // Ends the batch now. True when every write reached the file; an inner batch of a
-    // nest returns true, as its writes are saved with the outermost one.
+    // Ends the batch now. True when nothing needed saving or every write reached the
+    // file; an inner batch of a nest returns true, its writes go with the outermost.
     bool commit();
+    // Why commit() failed, in words.
+    QString error() const { return m_error; }
+    // True when commit() wrote the file (it had changes).
+    bool wrote() const { return m_wrote; }
+    // Why the file could not be read ("" when it was read or does not exist); such a
+    // file reads as empty and is never written.
+    QString readProblem() const;
+    // True when a value read in this batch was cut to kMaxValueLength.
+    bool valuesCut() const;
+    QString path() const { return m_path; }
+
+    struct Held;
 
 private:
     QString m_path;
+    std::shared_ptr<Held> m_held;
     bool m_done = false;
     bool m_result = true;
+    bool m_wrote = false;
+    QString m_error;
 };
-
-// The message shown when an INI file could not be written.
-void reportWriteFailure(const QString& path, const QString& reason = {});
-
-// Forgets every parsed file not held by an open batch (the next read parses anew) and
-// which failures the user was told of.
-void dropIniCache();
 
 // Counters since the program started, for tests and benchmarks.
 struct IniStats {

@@ -1,11 +1,9 @@
 #include "storage/playlistfile.h"
 
 #include "app/numbertext.h"
-#include "services/messages.h"
 #include "storage/modkelini.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace storage {
 
@@ -18,19 +16,7 @@ namespace {
 const QString kMain = QStringLiteral("Main");
 const QString kPlaylist = QStringLiteral("Playlist");
 const QString kCount = QStringLiteral("FileCount");
-
-// The highest entry number any key of the section carries, -1 for none.
-qint64 highestEntryKey(const QString& file)
-{
-    static const QRegularExpression entryKey(QStringLiteral("^File(?:Name|Start|Stop|Rate|Loop)(\\d{1,10})$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    qint64 highest = -1;
-    for (const QString& key : ReadINIKeys(kPlaylist, file)) {
-        const QRegularExpressionMatch m = entryKey.match(key);
-        if (m.hasMatch()) highest = std::max(highest, m.captured(1).toLongLong());
-    }
-    return highest;
-}
+const QString kFileName = QStringLiteral("FileName");
 
 } // namespace
 
@@ -39,46 +25,43 @@ QString withPlayListExtension(const QString& path)
     return path.contains(QLatin1Char('.')) ? path : path + QStringLiteral(".obs");
 }
 
-bool ExportPlayListFile(const QString& strFile, const QList<EntryRecord>& arrEntries)
+WriteOutcome ExportPlayListFile(const QString& strFile, const QList<EntryRecord>& arrEntries)
 {
-    if (QFileInfo::exists(strFile) &&
-        services::MsgBox(QStringLiteral("File Exists!\n\nOverwrite?"), services::MsgButtons::YesNo,
-                         services::MsgIcon::Question, QStringLiteral("Overwrite File?")) != services::vbYes)
-        return false;
-    // The caller says whether it worked; one message, not one per key.
-    IniBatch batch(strFile, FailureReport::ToCaller);
-    bool ok = WriteINI(kMain, kCount, numtext::formatInt(std::max<qsizetype>(0, arrEntries.size() - 1)), strFile);
+    IniBatch batch(strFile);
+    WriteINI(kMain, kCount, numtext::formatInt(std::max<qsizetype>(0, arrEntries.size() - 1)), strFile);
     qint64 i = 0;
     for (const EntryRecord& e : arrEntries) {
         const QString n = QString::number(i++);
-        ok &= WriteINI(kPlaylist, QStringLiteral("FileName") + n, e.FileName, strFile);
-        ok &= WriteINI(kPlaylist, QStringLiteral("FileStart") + n, numtext::format(e.Start), strFile);
-        ok &= WriteINI(kPlaylist, QStringLiteral("FileStop") + n, numtext::format(e.Stop), strFile);
-        ok &= WriteINI(kPlaylist, QStringLiteral("FileRate") + n, numtext::format(e.Rate), strFile);
-        ok &= WriteINI(kPlaylist, QStringLiteral("FileLoop") + n, numtext::format(e.Loops), strFile);
+        WriteINI(kPlaylist, kFileName + n, e.FileName, strFile);
+        WriteINI(kPlaylist, QStringLiteral("FileStart") + n, numtext::format(e.Start), strFile);
+        WriteINI(kPlaylist, QStringLiteral("FileStop") + n, numtext::format(e.Stop), strFile);
+        WriteINI(kPlaylist, QStringLiteral("FileRate") + n, numtext::format(e.Rate), strFile);
+        WriteINI(kPlaylist, QStringLiteral("FileLoop") + n, numtext::format(e.Loops), strFile);
     }
-    return batch.commit() && ok;
+    batch.commit();
+    return {batch.path(), batch.error(), batch.wrote()};
 }
 
-bool ImportPlayListFile(const QString& strFile)
+ImportOutcome ImportPlayListFile(const QString& strFile)
 {
-    if (!QFileInfo(strFile).isFile()) {
-        services::MsgBox(QStringLiteral("File Not Found!"), services::MsgButtons::OK, services::MsgIcon::Exclamation,
-                         QStringLiteral("No File Found!"));
-        return false;
-    }
+    ImportOutcome result;
+    if (!QFileInfo(strFile).isFile()) return result;
     ImportEntries.clear();
+    IniBatch hold(strFile);
     const qint64 count = numtext::parseWhole(ReadINI(kMain, kCount, QStringLiteral("0"), strFile)).value_or(0);
-    const qint64 last = std::min(count, highestEntryKey(strFile));
+    // An entry without a file is no entry (a list numbered from 1, or an empty export),
+    // so only numbers that have a file name are read.
+    QList<qint64> numbers = keyNumbers(ReadINIKeys(kPlaylist, strFile), {kFileName}, 0, count);
+    const bool cut = numbers.size() > kMaxEntries;
+    if (cut) numbers.resize(kMaxEntries);
     auto number = [&](const QString& key, const QString& n, const char* fallback, double& field) {
         numtext::assignIfParsed(numtext::parse(ReadINI(kPlaylist, key + n, QString::fromLatin1(fallback), strFile)),
                                 field);
     };
-    for (qint64 i = 0; i <= last; ++i) {
+    for (const qint64 i : std::as_const(numbers)) {
         const QString n = QString::number(i);
         EntryRecord e;
-        e.FileName = ReadINI(kPlaylist, QStringLiteral("FileName") + n, QString(), strFile);
-        // An entry without a file is no entry: a list numbered from 1, or an empty export.
+        e.FileName = ReadINI(kPlaylist, kFileName + n, QString(), strFile);
         if (e.FileName.isEmpty()) continue;
         number(QStringLiteral("FileStart"), n, "0", e.Start);
         number(QStringLiteral("FileStop"), n, "1", e.Stop);
@@ -86,7 +69,9 @@ bool ImportPlayListFile(const QString& strFile)
         number(QStringLiteral("FileLoop"), n, "1", e.Loops);
         ImportEntries.append(e);
     }
-    return true;
+    result.notice = {hold.path(), hold.readProblem(), cut || hold.valuesCut()};
+    result.status = result.notice.unreadable.isEmpty() ? ImportOutcome::Status::Read : ImportOutcome::Status::Unreadable;
+    return result;
 }
 
 } // namespace storage

@@ -1,7 +1,7 @@
 #include "storage/playliststore.h"
 
 #include "app/numbertext.h"
-#include "services/messages.h"
+#include "storage/filebytes.h"
 #include "storage/modkelini.h"
 
 #include <algorithm>
@@ -31,12 +31,43 @@ void write(const QString& section, const QString& key, const QString& value)
     DoINI(section, key, value, true, QString());
 }
 
-qint32 storedCount(const std::optional<qint32>& parsed)
+ReadNotice noticeOf(const IniBatch& batch, bool cut)
 {
-    return std::clamp(parsed.value_or(0), 0, kMaxStoredCount);
+    return {batch.path(), batch.readProblem(), cut || batch.valuesCut()};
+}
+
+WriteOutcome outcomeOf(IniBatch& batch)
+{
+    batch.commit();
+    return {batch.path(), batch.error(), batch.wrote()};
 }
 
 } // namespace
+
+QList<qint64> keyNumbers(const QStringList& keys, const QStringList& prefixes, qint64 first, qint64 last)
+{
+    QList<qint64> numbers;
+    for (const QString& key : keys) {
+        for (const QString& prefix : prefixes) {
+            if (!key.startsWith(prefix, Qt::CaseInsensitive)) continue;
+            const QStringView digits = QStringView(key).sliced(prefix.size());
+            if (digits.isEmpty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == u'0')) break;
+            qint64 n = 0;
+            for (const QChar c : digits) {
+                if (c < u'0' || c > u'9') {
+                    n = -1;
+                    break;
+                }
+                n = n * 10 + (c.unicode() - u'0');
+            }
+            if (n >= first && n <= last) numbers.append(n);
+            break;
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
 
 int PlayListNames::selection() const
 {
@@ -48,45 +79,47 @@ PlayListNames readPlayListNames()
 {
     IniBatch hold;  // one look at the file for all the reads
     PlayListNames result;
-    const qint32 count = storedCount(numtext::parseWhole(read(kMain, kPlayListCount, QStringLiteral("0"))));
+    const qint64 count = std::max(0, numtext::parseWhole(read(kMain, kPlayListCount, QStringLiteral("0"))).value_or(0));
     result.last = read(kMain, kLastPlayList, QString());
-    result.names.reserve(count);
-    for (qint32 n = 1; n <= count; ++n) result.names.append(read(kMain, kPlayList + QString::number(n), kMissingName));
+    // A registered number without a name shows as an error item, but only up to the
+    // highest name the file holds: a count alone makes no items.
+    const QList<qint64> present = keyNumbers(ReadINIKeys(kMain, QString()), {kPlayList}, 1, count);
+    const qint64 highest = present.isEmpty() ? 0 : present.last();
+    const qint64 shown = std::min<qint64>(highest, kMaxPlayLists);
+    result.names.reserve(shown);
+    for (qint64 n = 1; n <= shown; ++n) result.names.append(read(kMain, kPlayList + QString::number(n), kMissingName));
+    result.notice = noticeOf(hold, shown < highest);
     return result;
 }
 
-bool AddNewPlayList(const QString& strNewList)
+WriteOutcome AddNewPlayList(const QString& strNewList)
 {
     IniBatch batch;
     const qint64 n = qint64(numtext::parseWhole(read(kMain, kPlayListCount, QStringLiteral("0"))).value_or(0)) + 1;
     write(kMain, kPlayListCount, numtext::formatInt(n));
     write(kMain, kPlayList + QString::number(n), strNewList);
     write(kMain, kLastPlayList, strNewList);
-    return batch.commit();
+    return outcomeOf(batch);
 }
 
-QString AddPlayListFromPrompt()
-{
-    const QString name = services::InputBox(QStringLiteral("Enter the name of the new Play List"),
-                                            QStringLiteral("New Play List"), QStringLiteral("My Play List"));
-    if (name.isEmpty()) return {};
-    AddNewPlayList(name);
-    return name;
-}
-
-QList<EntryRecord> loadPlayList(const QString& name)
+QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice)
 {
     IniBatch hold;
-    const qint32 count = storedCount(numtext::parseWhole(u'0' + read(name, kFileCount, QStringLiteral("0"))));
+    const qint64 count = numtext::parseWhole(u'0' + read(name, kFileCount, QStringLiteral("0"))).value_or(0);
+    QList<qint64> numbers =
+        keyNumbers(ReadINIKeys(name, QString()), {kFileName, kFileStart, kFileStop, kFileRate, kFileLoop}, 1, count);
+    const bool cut = numbers.size() > kMaxEntries;
+    if (cut) numbers.resize(kMaxEntries);
     QList<EntryRecord> entries;
-    entries.reserve(count);
+    entries.reserve(numbers.size());
     // Carried from entry to entry: a value that does not convert keeps the last one.
     double start = 0, stop = 0, rate = 0, loops = 0;
     const QString zero = QStringLiteral("0"), one = QStringLiteral("1");
-    for (qint32 i = 1; i <= count; ++i) {
+    qint32 row = 0;
+    for (const qint64 i : std::as_const(numbers)) {
         const QString n = QString::number(i);
         EntryRecord e;
-        e.Index = i;
+        e.Index = ++row;
         e.FileName = read(name, kFileName + n, QString());
         numtext::assignIfParsed(numtext::parseZeroPrefixed(read(name, kFileStart + n, zero)), start);
         numtext::assignIfParsed(numtext::parseZeroPrefixed(read(name, kFileStop + n, one)), stop);
@@ -98,27 +131,26 @@ QList<EntryRecord> loadPlayList(const QString& name)
         e.Loops = loops;
         entries.append(std::move(e));
     }
+    if (notice) *notice = noticeOf(hold, cut);
     return entries;
 }
 
-void setLastPlayList(const QString& name)
+WriteOutcome setLastPlayList(const QString& name)
 {
+    IniBatch batch;
     write(kMain, kLastPlayList, name);
+    return outcomeOf(batch);
 }
 
-void showNoPlayListMessage(QWidget* parent)
+QString noPlayListText()
 {
-    services::MsgBox(QStringLiteral("You must create a playlist first!\nClick on the + button next to the drop down box"),
-                     services::MsgButtons::OK, services::MsgIcon::None, QString(), parent);
+    return QStringLiteral("You must create a playlist first!\nClick on the + button next to the drop down box");
 }
 
-SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows)
+SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows, WriteOutcome* outcome)
 {
     // The rule belongs to saving, wherever the save is started from.
-    if (name.isEmpty()) {
-        showNoPlayListMessage();
-        return SaveResult::NoPlayList;
-    }
+    if (name.isEmpty()) return SaveResult::NoPlayList;
     IniBatch batch;
     write(name, kFileCount, numtext::formatInt(rows.size()));
     qint32 i = 0;
@@ -130,7 +162,11 @@ SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows)
         write(name, kFileRate + n, row.rate);
         write(name, kFileLoop + n, row.loops);
     }
-    return batch.commit() ? SaveResult::Saved : SaveResult::Failed;
+    const WriteOutcome result = outcomeOf(batch);
+    if (outcome) *outcome = result;
+    return result ? SaveResult::Saved : SaveResult::Failed;
 }
+
+QString playListFileWriteProblem() { return writeProblem(iniFilePath(QString())); }
 
 } // namespace storage

@@ -7,19 +7,35 @@
 // "LastPlayList"; each playlist has a section of its own name with "FileCount" and
 // "FileName", "FileStart", "FileStop", "FileRate", "FileLoop" followed by 1..FileCount.
 // Nothing is ever removed: keys beyond FileCount stay and are ignored.
+//
+// Nothing here talks to the user: each call returns what went wrong for the panel to tell.
 #include "app/entryrecord.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-class QWidget;
-
 namespace storage {
 
 // One grid row as the grid shows it; the store writes these texts unchanged.
 struct EntryTexts {
     QString fileName, start, stop, rate, loops;
+};
+
+// What a read met that the user should hear of.
+struct ReadNotice {
+    QString file;        // absolute path
+    QString unreadable;  // why the file could not be read; it was taken as empty
+    bool cut = false;    // values or counts beyond the bounds below were cut to them
+    bool any() const { return cut || !unreadable.isEmpty(); }
+};
+
+// The outcome of a write; false when the file was left as it was.
+struct WriteOutcome {
+    QString file;
+    QString error;  // why, in words
+    bool wrote = false;  // the file was written (it had changes)
+    explicit operator bool() const { return error.isEmpty(); }
 };
 
 struct PlayListNames {
@@ -29,41 +45,48 @@ struct PlayListNames {
     // The chooser row to select: the first item equal to `last`, the first item when
     // `last` is empty, -1 (select nothing) when `last` names no item or there are none.
     int selection() const;
+    ReadNotice notice;
 };
 
 PlayListNames readPlayListNames();
 
 // Registers a playlist and makes it the last shown: "PlayListCount", "PlayList" + n and
 // "LastPlayList", in that order, saved together. Any name is taken, duplicates too.
-// False when the file could not be written (the user has been told).
-bool AddNewPlayList(const QString& strNewList);
-
-// Asks for a name ("New Play List") and registers it. Returns the name, or "" when the
-// user cancelled or left it empty (then nothing is written). The caller reloads.
-QString AddPlayListFromPrompt();
+WriteOutcome AddNewPlayList(const QString& strNewList);
 
 // The entries of a playlist as numbers, Index = 1-based row. Missing values take their
 // defaults (start 0, stop/rate/loops 1); an empty value reads as 0; a value that does
-// not convert keeps the previous entry's number (0 for the first). Does not write
-// "LastPlayList": call setLastPlayList once the grid shows the list.
-QList<EntryRecord> loadPlayList(const QString& name);
+// not convert keeps the previous entry's number (0 for the first). Only numbers from 1
+// to FileCount that have at least one of the five keys are entries: a count beyond the
+// keys the file holds makes no blank rows. Does not write "LastPlayList": call
+// setLastPlayList once the grid shows the list.
+QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice = nullptr);
 
-void setLastPlayList(const QString& name);
+// Written only when it changes.
+WriteOutcome setLastPlayList(const QString& name);
 
-// "You must create a playlist first!": what adding or saving says when no playlist is shown.
-void showNoPlayListMessage(QWidget* parent = nullptr);
+// The text shown when adding or saving finds no playlist shown.
+QString noPlayListText();
 
 enum class SaveResult {
     Saved,
-    NoPlayList,  // name empty: "You must create a playlist first!" was shown, nothing written
-    Failed       // the file could not be written; the user has been told
+    NoPlayList,  // name empty: nothing written
+    Failed       // the file could not be written and is as it was
 };
 
-// Writes "FileCount" and the five keys of every row, in row order, as one save.
-SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows);
+// Writes "FileCount" and the five keys of every row, in row order, as one save, whole or
+// not at all. `outcome`, when given, says why a save failed.
+SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows, WriteOutcome* outcome = nullptr);
 
-// Counts read from the file are trusted only up to here, so that a damaged count cannot
-// hang the program; real lists stay far below.
-inline constexpr qint32 kMaxStoredCount = 1000000;
+// Why the program's playlist file cannot be written now, or "" (see writeProblem).
+QString playListFileWriteProblem();
+
+// No real playlist file reaches these; what lies beyond is cut and the user told.
+inline constexpr qint32 kMaxPlayLists = 10000;
+inline constexpr qint32 kMaxEntries = 100000;
+
+// The numbers n, first <= n <= last, of the keys that are one of `prefixes` followed by
+// n in decimal without leading zeros (letter case aside); ascending, each once.
+QList<qint64> keyNumbers(const QStringList& keys, const QStringList& prefixes, qint64 first, qint64 last);
 
 } // namespace storage

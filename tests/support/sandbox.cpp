@@ -17,7 +17,6 @@ Sandbox::Sandbox()
 {
     app::strIniPath = dir.filePath("vamplet.ini");
     app::blnPanelClosed = false;
-    storage::dropIniCache();
     a = writeFile(dir.filePath("a.wav"), 10);
     b = writeFile(dir.filePath("b.wav"), 10);
     c = writeFile(dir.filePath("c.wav"), 10);
