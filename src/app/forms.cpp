@@ -24,6 +24,8 @@ player::frmLook* frmLook()
 }
 
 bool hasLook() { return !g_look.isNull(); }
+bool hasPlayList() { return !g_panel.isNull(); }
+bool hasEdit() { return !g_edit.isNull(); }
 
 player::frmPlayer* frmPlayer()
 {

@@ -13,6 +13,9 @@ player::frmPlayer* frmPlayer();
 panel::frmPlayList* frmPlayList();
 // The entry editor, owned by the control panel.
 editor::frmEdit* frmEdit();
+// Whether the control panel or the editor exists now (the accessors create them).
+bool hasPlayList();
+bool hasEdit();
 
 // The file properties viewer, owned by the player window.
 player::frmLook* frmLook();

@@ -16,6 +16,8 @@
 #include "services/keldialogs.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "services/windowstate.h"
+#include "editor/frmedit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -80,7 +82,10 @@ void frmPlayer::buildMenus()
         QAction* a = caption == "-" ? m_menuFile->addSeparator() : m_menuFile->addAction(caption);
         a->setShortcut(file[i].key);
         a->setVisible(file[i].visible);
-        if (caption != "-") connect(a, &QAction::triggered, this, [this, i] { MnuFile_Click(i); });
+        if (caption != "-")
+            connect(a, &QAction::triggered, this, [this, i] {
+                if (ownsMenuKeys()) MnuFile_Click(i);
+            });
         m_mnuFile[i] = a;
     }
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -124,9 +129,36 @@ void frmPlayer::InitPlayer(const QString& commandLine)
 void frmPlayer::ShowControlPanel()
 {
     app::blnPanelClosed = false;
+    services::bringToFront(forms::frmPlayList());
+    if (forms::hasEdit()) services::restoreMinimised(forms::frmEdit());
+}
+
+bool frmPlayer::ownsMenuKeys() const
+{
+    // Qt hands a tool window's keys on to its owner: the control panel's F2 would open a
+    // file here.
+    const QWidget* active = QApplication::activeWindow();
+    return !active || active == this;
+}
+
+bool frmPlayer::ownsWindow(const QWidget* window) const
+{
+    for (const QWidget* w = window ? window->parentWidget() : nullptr; w; w = w->parentWidget())
+        if (w == this) return true;
+    return false;
+}
+
+void frmPlayer::restoreOwnedWindows()
+{
+    if (forms::hasPlayList()) services::restoreMinimised(forms::frmPlayList());
+    if (forms::hasEdit()) services::restoreMinimised(forms::frmEdit());
+}
+
+void frmPlayer::keepPanelInFront()
+{
+    if (!forms::hasPlayList()) return;
     panel::frmPlayList* panel = forms::frmPlayList();
-    panel->show();
-    panel->raise();
+    if (panel->isVisible() && !panel->isMinimized()) panel->raise();
 }
 
 void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
@@ -192,11 +224,14 @@ void frmPlayer::FileProperties()
     const QString text = propertiesText();
     const bool opening = !forms::hasLook();
     frmLook* look = forms::frmLook();
-    // A new viewer opens over the player window, not wherever the desktop puts it.
-    if (opening) look->move(frameGeometry().center() - QPoint(look->width() / 2, look->height() / 2));
-    look->show();
-    look->raise();
+    // A new viewer opens over the player window, not wherever the desktop puts it, and
+    // wholly on the screen. Its frame is not known before it is shown: allow for a title bar.
+    if (opening) {
+        const QSize frame = frameGeometry().size() - size();
+        look->move(services::centredOver(this, look->size() + frame));
+    }
     look->SetLook(text);
+    services::bringToFront(look);
 }
 
 // ---- Tray ---------------------------------------------------------------------------
@@ -217,6 +252,7 @@ void frmPlayer::showFromTray()
     showNormal();
     raise();
     activateWindow();
+    restoreOwnedWindows();
 }
 
 void frmPlayer::openTrayMenu()
@@ -245,6 +281,7 @@ void frmPlayer::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) Form_Resize();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) keepPanelInFront();
 }
 
 void frmPlayer::showEvent(QShowEvent* event)
@@ -269,12 +306,25 @@ void frmPlayer::Form_Resize()
     // tray animation goes on until the window is shown again.
     if (!isVisible()) return;
     if (windowState() & Qt::WindowMinimized) {
-        m_tmrTrayIcon->start();
-        // Without a tray icon nothing could bring a hidden window back.
-        if (m_hideOnMinimise) {
-            hide();
-            setWindowState(windowState() & ~Qt::WindowMinimized);
+        const QWidget* from = QApplication::activeWindow();
+        if (ownsWindow(from)) {
+            // The window manager minimised an owned window and took its owners along:
+            // only that window goes (and comes back through F8 or the tray).
+            const bool panelToo = forms::hasPlayList() && from != forms::frmPlayList();
+            QTimer::singleShot(0, this, [this, panelToo] {
+                services::restoreMinimised(this);
+                if (panelToo) services::restoreMinimised(forms::frmPlayList());
+            });
+            return;
         }
+        m_tmrTrayIcon->start();
+        // Hidden once the minimise is done: hidden inside it, the window stayed mapped.
+        // The normal state comes back with showFromTray(): set on the hidden window, it
+        // maps the window again. Without a tray icon nothing could bring it back.
+        if (m_hideOnMinimise)
+            QTimer::singleShot(0, this, [this] {
+                if (isMinimized()) hide();
+            });
     } else {
         m_tmrTrayIcon->stop();
     }

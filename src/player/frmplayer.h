@@ -63,6 +63,10 @@ protected:
 
 private:
     void buildMenus();
+    bool ownsMenuKeys() const;
+    bool ownsWindow(const QWidget* window) const;
+    void restoreOwnedWindows();
+    void keepPanelInFront();
     void OpenCommandLine(const QString& commandLine);
     void Form_Resize();
     void Form_Unload();
