@@ -15,6 +15,7 @@
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "services/windowstate.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 
@@ -558,6 +559,12 @@ void frmPlayList::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     applyMinimumWidth();
+}
+
+void frmPlayList::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) services::comeBackIfTakenAlong(this);
 }
 
 void frmPlayList::closeEvent(QCloseEvent* event)

@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace player {
 
@@ -139,13 +140,6 @@ bool frmPlayer::ownsMenuKeys() const
     // file here.
     const QWidget* active = QApplication::activeWindow();
     return !active || active == this;
-}
-
-bool frmPlayer::ownsWindow(const QWidget* window) const
-{
-    for (const QWidget* w = window ? window->parentWidget() : nullptr; w; w = w->parentWidget())
-        if (w == this) return true;
-    return false;
 }
 
 void frmPlayer::restoreOwnedWindows()
@@ -287,6 +281,12 @@ void frmPlayer::changeEvent(QEvent* event)
 void frmPlayer::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    // A click raises the player; the window manager does not always keep the panel it
+    // owns in front of it then.
+    if (QWindow* handle = windowHandle(); handle && !m_watchingClicks) {
+        m_watchingClicks = true;
+        handle->installEventFilter(this);
+    }
     if (!m_placedWithFrame) {
         // Before the window manager framed the window its frame was unknown, and some
         // managers then take the stored place for the inner window: the title bar ends up
@@ -300,23 +300,21 @@ void frmPlayer::showEvent(QShowEvent* event)
     Form_Resize();
 }
 
+bool frmPlayer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::MouseButtonPress)
+        QTimer::singleShot(0, this, &frmPlayer::keepPanelInFront);
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void frmPlayer::Form_Resize()
 {
     // A hidden window put back to the normal state is not a resize the user made: the
     // tray animation goes on until the window is shown again.
     if (!isVisible()) return;
     if (windowState() & Qt::WindowMinimized) {
-        const QWidget* from = QApplication::activeWindow();
-        if (ownsWindow(from)) {
-            // The window manager minimised an owned window and took its owners along:
-            // only that window goes (and comes back through F8 or the tray).
-            const bool panelToo = forms::hasPlayList() && from != forms::frmPlayList();
-            QTimer::singleShot(0, this, [this, panelToo] {
-                services::restoreMinimised(this);
-                if (panelToo) services::restoreMinimised(forms::frmPlayList());
-            });
-            return;
-        }
+        // Only the window minimised goes; it comes back through F8 or the tray.
+        if (services::comeBackIfTakenAlong(this)) return;
         m_tmrTrayIcon->start();
         // Hidden once the minimise is done: hidden inside it, the window stayed mapped.
         // The normal state comes back with showFromTray(): set on the hidden window, it

@@ -1,5 +1,7 @@
 #include "services/windowstate.h"
 
+#include <QApplication>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -12,6 +14,17 @@ void restoreMinimised(QWidget* window)
     // normal and would then ignore the way back: tell it first.
     if (QWindow* handle = window->windowHandle()) handle->setWindowStates(Qt::WindowMinimized);
     window->showNormal();
+}
+
+bool comeBackIfTakenAlong(QWidget* window)
+{
+    const QWidget* active = QApplication::activeWindow();
+    bool owned = false;
+    for (const QWidget* w = active ? active->parentWidget() : nullptr; w && !owned; w = w->parentWidget())
+        owned = w == window;
+    if (!owned) return false;
+    QTimer::singleShot(0, window, [window] { restoreMinimised(window); });
+    return true;
 }
 
 void bringToFront(QWidget* window)
