@@ -11,13 +11,13 @@ wait_for() {
   return 1
 }
 
-# Starts the desktop at $1 dots per inch (96 when not given).
+# Starts the desktop at $1 dots per inch (96 when not given), $2 pixels (1024x768).
 start_desktop() {
-  local dpi=${1:-96} n
+  local dpi=${1:-96} size=${2:-1024x768} n
   for n in $(seq 20); do
     display=:$(( 100 + RANDOM % 400 ))
     [ -e /tmp/.X11-unix/X${display#:} ] || [ -e /tmp/.X${display#:}-lock ] && continue
-    Xvfb $display -screen 0 1024x768x24 -dpi "$dpi" -nolisten tcp >/dev/null 2>&1 &
+    Xvfb $display -screen 0 ${size}x24 -dpi "$dpi" -nolisten tcp >/dev/null 2>&1 &
     export DISPLAY=$display
     wait_for 50 xdpyinfo && break
   done

@@ -50,7 +50,8 @@ QMessageBox::Icon iconOf(MsgIcon icon)
 }
 
 // The box sizes itself to its text; a short text would leave its title cut in the title
-// bar. Room for the title in a bold face, the window icon and the close button.
+// bar. Room for the title in a bold face, the window icon and up to three buttons (some
+// window managers draw them all), with their gaps.
 void widenForTitle(QMessageBox& box)
 {
     auto* grid = qobject_cast<QGridLayout*>(box.layout());
@@ -58,7 +59,7 @@ void widenForTitle(QMessageBox& box)
     QFont bold = box.font();
     bold.setBold(true);
     const QFontMetrics fm(bold);
-    const int wanted = fm.horizontalAdvance(box.windowTitle()) + 4 * fm.height();
+    const int wanted = fm.horizontalAdvance(box.windowTitle()) + 10 * fm.height();
     grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
                   grid->columnCount());
 }
