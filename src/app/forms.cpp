@@ -25,7 +25,7 @@ player::frmLook* frmLook()
 
 bool hasLook() { return !g_look.isNull(); }
 bool hasPlayList() { return !g_panel.isNull(); }
-bool hasEdit() { return !g_edit.isNull(); }
+QWidget* editWindow() { return g_edit.data(); }
 
 player::frmPlayer* frmPlayer()
 {

@@ -17,7 +17,6 @@
 #include "services/placement.h"
 #include "services/twips.h"
 #include "services/windowstate.h"
-#include "editor/frmedit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -131,7 +130,7 @@ void frmPlayer::ShowControlPanel()
 {
     app::blnPanelClosed = false;
     services::bringToFront(forms::frmPlayList());
-    if (forms::hasEdit()) services::restoreMinimised(forms::frmEdit());
+    services::restoreMinimised(forms::editWindow());
 }
 
 bool frmPlayer::ownsMenuKeys() const
@@ -145,7 +144,7 @@ bool frmPlayer::ownsMenuKeys() const
 void frmPlayer::restoreOwnedWindows()
 {
     if (forms::hasPlayList()) services::restoreMinimised(forms::frmPlayList());
-    if (forms::hasEdit()) services::restoreMinimised(forms::frmEdit());
+    services::restoreMinimised(forms::editWindow());
 }
 
 void frmPlayer::keepPanelInFront()
