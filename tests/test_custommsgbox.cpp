@@ -22,6 +22,8 @@ struct Seen {
     QString pressed;      // the button that closed the box
     QPoint pos;
     QImage icon;
+    int width = 0;
+    QFont font;
 };
 
 // Stands in for the user at the real box: finds it once it is up, notes what it shows and
@@ -51,6 +53,8 @@ private:
         for (QAbstractButton* b : buttons) seen.captions << b->text();
         seen.defaultCaption = box->defaultButton() ? box->defaultButton()->text() : QString();
         seen.pos = box->pos();
+        seen.width = box->width();
+        seen.font = box->font();
         seen.icon = box->iconPixmap().toImage();
         connect(box, &QMessageBox::buttonClicked, this, [this](QAbstractButton* b) { seen.pressed = b->text(); });
         if (m_clickAt >= 0 && m_clickAt < buttons.size()) {
@@ -197,17 +201,22 @@ private slots:
     {
         QTest::addColumn<qint32>("flags");
         QTest::addColumn<qint32>("thirdStyle");
+        QTest::addColumn<qint32>("otherStyles");
         QTest::addColumn<QString>("pressed");
-        QTest::newRow("first by default") << msgFlags(MsgButtons::AbortRetryIgnore) << 0 << "one";
-        QTest::newRow("second by flags") << msgFlags(MsgButtons::AbortRetryIgnore, MsgIcon::None, 2) << 0 << "two";
-        QTest::newRow("third by style") << msgFlags(MsgButtons::AbortRetryIgnore) << kButtonStyleDefault << "three";
+        const qint32 d = kButtonStyleDefault;
+        QTest::newRow("first by default") << msgFlags(MsgButtons::AbortRetryIgnore) << 0 << 0 << "one";
+        QTest::newRow("second by flags") << msgFlags(MsgButtons::AbortRetryIgnore, MsgIcon::None, 2) << 0 << 0 << "two";
+        QTest::newRow("third by style") << msgFlags(MsgButtons::AbortRetryIgnore) << d << 0 << "three";
+        QTest::newRow("first of all styled") << msgFlags(MsgButtons::AbortRetryIgnore) << d << d << "one";
     }
     void timeOutPressesTheDefaultButton()
     {
         QFETCH(qint32, flags);
         QFETCH(qint32, thirdStyle);
+        QFETCH(qint32, otherStyles);
         QFETCH(QString, pressed);
-        auto p = params(MsgButtons::AbortRetryIgnore, {wish("one"), wish("two"), wish("three", thirdStyle)});
+        auto p = params(MsgButtons::AbortRetryIgnore,
+                        {wish("one", otherStyles), wish("two", otherStyles), wish("three", thirdStyle)});
         p.Flags = flags;
         p.TimeOut = 300;
 
@@ -218,6 +227,20 @@ private slots:
         QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(seen.defaultCaption, pressed);
         QCOMPARE(seen.pressed, pressed);
+    }
+
+    void boxIsWideEnoughForItsTitle()
+    {
+        const QString title = QStringLiteral("Please Fix this Entry!");
+        LiveBox user(0);
+        services::MsgBox(QStringLiteral("a\nb"), MsgButtons::OK, MsgIcon::Critical, title);
+        QVERIFY(user.seen.found);
+        // A title bar holds the title in a bold face beside the icon and three buttons.
+        QFont bold = user.seen.font;
+        bold.setBold(true);
+        const QFontMetrics fm(bold);
+        QVERIFY2(user.seen.width >= fm.horizontalAdvance(title) + 4 * fm.height(),
+                 qPrintable(QString::number(user.seen.width)));
     }
 
     void noTimeOutWhenZeroOrNegative_data()

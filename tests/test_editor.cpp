@@ -301,6 +301,29 @@ private slots:
         QCOMPARE(e->txtStop()->text(), QString("12.345"));
         e->lblMad_Click(6);
         QCOMPARE(e->txtStop()->text(), QString("12.345"));
+        // A long position shows its beginning in the box.
+        engine->seek(12.3456789012345);
+        e->lblMad_Click(2);
+        QCOMPARE(e->txtStart()->text(), QString("12.3456789012345"));
+        QCOMPARE(e->txtStart()->cursorPosition(), 0);
+    }
+
+    void playerButtonsShowTheFocus()
+    {
+        frmEdit* e = openAdd();
+        QVERIFY(QTest::qWaitForWindowActive(e));
+        e->btnTest()->setFocus();
+        // Reached with Tab, as the keyboard user does; then Tab on to the next one.
+        for (const char* tip : {"Play", "Pause", "Stop"}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget());
+            QVERIFY(button);
+            QCOMPARE(button->toolTip(), QString(tip));
+            const QImage focused = button->grab().toImage();
+            QTest::keyClick(button, Qt::Key_Tab);
+            QVERIFY2(button->grab().toImage() != focused, tip);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        }
     }
 
     void browse()

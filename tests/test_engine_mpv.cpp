@@ -473,10 +473,12 @@ private slots:
         QTest::addColumn<double>("start");
         QTest::addColumn<double>("stop");
         QTest::addColumn<double>("from");
-        QTest::newRow("stop before start") << 3.0 << 2.0 << 1.8;
-        QTest::newRow("empty") << 2.0 << 2.0 << 1.8;
-        QTest::newRow("stop at the file's end") << 1.0 << kWavSeconds << 4.6;
-        QTest::newRow("stop past the file's end") << 1.0 << 9.0 << 4.6;
+        QTest::addColumn<bool>("wrapAtEnd");
+        QTest::newRow("stop before start") << 3.0 << 2.0 << 1.8 << false;
+        QTest::newRow("empty") << 2.0 << 2.0 << 1.8 << false;
+        QTest::newRow("stop at the file's end") << 1.0 << kWavSeconds << 4.6 << false;
+        QTest::newRow("stop past the file's end") << 1.0 << 9.0 << 4.6 << false;
+        QTest::newRow("stop past the end, wrapping at the end") << 1.0 << 9.0 << 4.6 << true;
     }
 
     void rangesTheEngineDoesNotLoop()
@@ -484,9 +486,11 @@ private slots:
         QFETCH(double, start);
         QFETCH(double, stop);
         QFETCH(double, from);
+        QFETCH(bool, wrapAtEnd);
         auto e = quietEngine();
         QVERIFY(loadOk(*e, m_wav));
-        const LoopRange range{start, stop, 3, true};
+        LoopRange range{start, stop, 3, true};
+        range.wrapAtEnd = wrapAtEnd;
         e->setLoop(range);
         QCOMPARE(e->loop(), range);
         QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
@@ -495,6 +499,37 @@ private slots:
                                      (e->state() == PlayState::Stopped && e->position() == e->duration()),
                                  2000);
         QCOMPARE(wraps.count(), 0);
+    }
+
+    void endlessToTheFileEndWraps_data()
+    {
+        QTest::addColumn<bool>("video");
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("pastEnd");  // the stop, less the file's length
+        QTest::newRow("sound, stop at the end") << false << 3.8 << 0.0;
+        QTest::newRow("sound, stop a hair past the end") << false << 3.8 << 0.0005;
+        QTest::newRow("sound, whole file") << false << 0.0 << 0.0;
+        QTest::newRow("video, stop at the end") << true << 1.8 << 0.0;
+    }
+    void endlessToTheFileEndWraps()
+    {
+        QFETCH(bool, video);
+        QFETCH(double, start);
+        QFETCH(double, pastEnd);
+        if (video && m_video.isEmpty()) QSKIP("ffmpeg is not available to make a video");
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, video ? m_video : m_wav));
+        const double end = e->duration();
+        LoopRange range{start, end + pastEnd, LoopRange::kEndless, false};
+        range.wrapAtEnd = true;
+        e->setLoop(range);
+        e->seek(start);
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        const double pass = end - start;
+        const Poll p = poll(*e, int((2 * pass + 0.6) * 1000), [&] { return wraps.count() >= 2; });
+        QVERIFY2(wraps.count() >= 2, qPrintable(QString::number(wraps.count())));
+        QCOMPARE(e->state(), PlayState::Playing);
+        QVERIFY2(p.min >= start - 0.005 && p.max <= end, qPrintable(QString("%1 %2").arg(p.min).arg(p.max)));
     }
 
     void fileEndStopsThereAndPlaysOnAfterASeek()

@@ -168,6 +168,34 @@ private slots:
         QCOMPARE(rig.nextRequests, 0);
     }
 
+    void endlessLoopsToTheFileEnd_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<bool>("engineWraps");
+        // The end falls between two steps of the clock, as it does between two polls.
+        QTest::newRow("stretch to the end") << "1" << "3.0005" << true;
+        QTest::newRow("whole file") << "" << "" << true;
+        QTest::newRow("stretch to the end, no engine wrap") << "1" << "3.0005" << false;
+        QTest::newRow("whole file, no engine wrap") << "0" << "0" << false;
+    }
+    void endlessLoopsToTheFileEnd()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, stop);
+        QFETCH(bool, engineWraps);
+        Rig rig;
+        rig.engine->fileDuration = 3.0005;
+        rig.engine->wrapsAtEnd = engineWraps;
+        rig.play(song, start, stop, "1", "1", true);
+        const double from = rig.entry.mdblStart;
+        rig.run(int(3.5 * (3.0 - from) * 1000));
+        QCOMPARE(rig.passes, 4);
+        QCOMPARE(rig.engine->state(), player::PlayState::Playing);
+        QVERIFY(rig.entry.endless());
+        QVERIFY(rig.engine->position() >= from && rig.engine->position() < 3.0005);
+    }
+
     void rateZeroPlaysAtNormalSpeed()
     {
         Rig rig;

@@ -91,10 +91,8 @@ private slots:
         w->setWindowState(Qt::WindowMinimized);
         QTRY_VERIFY(!w->isVisible());
         QVERIFY(w->tmrTrayIcon()->isActive());
+        w->showFromTray();
         QVERIFY(!(w->windowState() & Qt::WindowMinimized));  // comes back in the normal state
-        w->show();
-        w->setWindowState(Qt::WindowNoState);
-        w->setWindowState(Qt::WindowActive);
         QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
     }
 

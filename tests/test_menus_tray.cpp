@@ -78,6 +78,25 @@ private slots:
         QCOMPARE(tray[8]->text(), QString("Cancel"));
     }
 
+    // The player's keys act where the player has the keyboard, not in the control panel.
+    void menuKeysBelongToThePlayer()
+    {
+        int dialogs = 0;
+        services::setFileAnswer([&](const services::FileDialogRequest&) {
+            ++dialogs;
+            return QString();
+        });
+        player()->show();
+        player()->ShowControlPanel();
+        QTRY_COMPARE(QApplication::activeWindow(), panel());
+        QTest::keyClick(grid(), Qt::Key_F2);
+        QCOMPARE(dialogs, 0);
+        player()->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), player());
+        QTest::keyClick(player(), Qt::Key_F2);
+        QCOMPARE(dialogs, 1);
+    }
+
     void openCancelledChangesNothing()
     {
         openThree();

@@ -300,6 +300,9 @@ private slots:
     void grabberAndRateBox()
     {
         frmPlayList* p = openThree();
+        p->Timer1_Timer();  // no clip yet: nothing to show, not a 0
+        QCOMPARE(p->txtCurPos()->text(), QString());
+        QCOMPARE(p->txtDuration()->text(), QString());
         engine->fileDuration = 101;
         grid()->selectRow(1);
         p->MnuRightClick_Click(2);
@@ -327,6 +330,24 @@ private slots:
             QCOMPARE(p->txtRate()->text(), QString("0"));
             QCOMPARE(engine->rate(), 1.5);
         }
+    }
+
+    void gridKeysAndColumns()
+    {
+        frmPlayList* p = openThree();
+        p->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p));
+        grid()->selectRow(2);
+        QTest::keyClick(grid(), Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_VERIFY(p->RightClickMenu()->isVisible());
+        p->RightClickMenu()->close();
+
+        // Room gained goes to the file names; the other columns keep their widths.
+        QList<int> before;
+        for (int i = 0; i < 5; ++i) before << grid()->columnWidth(i);
+        p->resize(p->width() + 200, p->height());
+        QTRY_COMPARE(grid()->columnWidth(0), before[0] + 200);
+        for (int i = 1; i < 5; ++i) QCOMPARE(grid()->columnWidth(i), before[i]);
     }
 
     void layoutArithmetic()

@@ -1,74 +1,115 @@
 #!/usr/bin/env bash
-# Minimise the player to the tray, see the tray icon animate, and bring the window back
-# by double-clicking the icon: on a real X server with a window manager and a tray host.
+# The windows on a real X server with a window manager and a tray host: minimise to the
+# tray and back, file properties, windows minimised that asked for no minimise button,
+# F8, the panel in front of the player. Every step waits, bounded, for the state it checks.
 # Usage: tray_check.sh path/to/vamplet
 set -u
 APP=$1
-for tool in Xvfb openbox trayer xdotool import compare; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
-done
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-display=:$(( 90 + RANDOM % 100 ))
-Xvfb $display -screen 0 1024x768x24 >/dev/null 2>&1 &
-sleep 1
-export DISPLAY=$display HOME=$work XDG_RUNTIME_DIR=$work/run
-mkdir -m 700 -p $XDG_RUNTIME_DIR
-openbox --sm-disable >/dev/null 2>&1 &
-sleep 1
-trayer --edge bottom --align right --widthtype request --height 24 --transparent false --tint 0x333333 >/dev/null 2>&1 &
-sleep 1
+. "$here/desktop.sh"
+for tool in $desktop_tools compare; do
+  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
+done
+fail() { echo "FAIL: $*"; grep -v -i -E "alsa|jack|pw.conf" "$work/app.log" | tail -5; exit 1; }
+start_desktop || fail "no desktop"
 # A copy of its own, so the playlist file next to it is a fresh one.
 cp "$APP" "$work/vamplet"
 "$work/vamplet" >"$work/app.log" 2>&1 &
-fail() { echo "FAIL: $*"; cat "$work/app.log" | grep -v -i -E "alsa|jack|pw.conf" | tail -5; exit 1; }
-# Prints the shown player window's id once there is one, trying $1 times 0.2 s apart.
-wait_player() {
-  local id
-  for _ in $(seq "$1"); do
-    id=$(xdotool search --onlyvisible --name "^Vamplet - Version" 2>/dev/null | head -1)
-    [ -n "$id" ] && { echo "$id"; return; }
-    sleep 0.2
-  done
-}
 
-player=$(wait_player 50)
-[ -n "$player" ] || fail "the player window did not show"
+player=$(wait_window "^Vamplet - Version" 100) || fail "the player window did not show"
+panel=$(wait_window "^Control Panel$" 100) || fail "the control panel did not show"
+wait_for 50 is_on_screen "$player" || fail "the player is not managed"
 # The icon is the program's small window embedded in the tray host (a child of its panel).
-iconx=""
-for _ in $(seq 25); do
+tray_icon() {
+  local line
   line=$(xwininfo -root -tree 2>/dev/null | grep -A12 '"panel": ("panel" "trayer")' | grep '("vamplet"' | head -1)
-  if [[ $line =~ ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+\ +\+(-?[0-9]+)\+(-?[0-9]+) ]]; then
-    iconx=$(( BASH_REMATCH[3] + BASH_REMATCH[1] / 2 )); icony=$(( BASH_REMATCH[4] + BASH_REMATCH[2] / 2 ))
-    break
-  fi
-  sleep 0.2
-done
-[ -n "$iconx" ] || fail "no tray icon"
-sleep 1
+  [[ $line =~ ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+\ +\+(-?[0-9]+)\+(-?[0-9]+) ]] || return 1
+  icon_size=${BASH_REMATCH[1]}x${BASH_REMATCH[2]}
+  iconx=$(( BASH_REMATCH[3] + BASH_REMATCH[1] / 2 )); icony=$(( BASH_REMATCH[4] + BASH_REMATCH[2] / 2 ))
+}
+wait_for 50 tray_icon || fail "no tray icon"
+tray_icon
 
-# A window manager may ignore a request that comes while it still places the window.
-for _ in 1 2 3; do
-  xdotool windowminimize "$player"
-  sleep 0.7
-  xdotool search --onlyvisible --name "^Vamplet - Version" >/dev/null 2>&1 || break
-done
-xdotool search --onlyvisible --name "^Vamplet - Version" >/dev/null 2>&1 && fail "minimised window still shown"
-# Six frames, 400 ms apart: pictures taken 400 ms apart must differ.
+# 1. Minimised, the player leaves the screen (withdrawn, not a black frame left behind).
+xdotool windowactivate --sync "$player"
+xdotool windowminimize "$player"
+wait_for 50 is_withdrawn "$player" || fail "minimised window still shown ($(wm_state "$player"))"
+# The six frames change every 400 ms: three changes seen within three seconds.
 changes=0
-import -window root -crop 24x24+$((iconx - 12))+$((icony - 12)) "$work/f0.png"
-for i in 1 2 3 4; do
-  sleep 0.4
-  import -window root -crop 24x24+$((iconx - 12))+$((icony - 12)) "$work/f$i.png"
-  diff=$(compare -metric AE "$work/f$((i - 1)).png" "$work/f$i.png" null: 2>&1 || true)
-  [ "${diff%% *}" != "0" ] && changes=$((changes + 1))
+crop() { import -window root -crop 24x24+$((iconx - 12))+$((icony - 12)) "$work/f$1.png"; }
+crop 0
+for i in $(seq 30); do
+  sleep 0.1
+  crop 1
+  diff=$(compare -metric AE "$work/f0.png" "$work/f1.png" null: 2>&1 || true)
+  [ "${diff%% *}" != "0" ] && { changes=$((changes + 1)); mv "$work/f1.png" "$work/f0.png"; }
+  [ $changes -ge 3 ] && break
 done
-[ $changes -ge 3 ] || fail "the tray icon did not animate ($changes changes in 4 steps)"
-
+[ $changes -ge 3 ] || fail "the tray icon did not animate ($changes changes)"
 xdotool mousemove $iconx $icony click --repeat 2 --delay 80 1
-shown=$(wait_player 25)
-[ -n "$shown" ] || fail "double-clicking the tray icon did not bring the window back"
-state=$(xprop -id "$shown" _NET_WM_STATE 2>/dev/null)
-case "$state" in *HIDDEN*) fail "the window came back minimised";; esac
-echo "tray check: hidden on minimise, $changes frame changes seen, restored by double click"
+wait_for 50 is_on_screen "$player" || fail "double-clicking the tray icon did not bring the window back ($(wm_state "$player"); $(net_state "$player"))"
+
+# 3. File properties: over the player yet wholly on the screen, active, Esc closes it,
+# no caption text.
+xdotool windowmove --sync "$player" 700 100
+xdotool windowactivate --sync "$player"
+xdotool key ctrl+p
+look=$(wait_window "^ $" 50) || fail "File Properties did not open"
+wait_for 50 is_active "$look" || fail "File Properties is not the active window"
+read -r x y w h < <(frame_of "$look")
+[ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + w)) -le 1024 ] && [ $((y + h)) -le 768 ] ||
+  fail "File Properties lies off the screen at $x,$y ${w}x$h"
+xprop -id "$look" WM_NAME | grep -q Vamplet && fail "File Properties shows a caption: $(xprop -id "$look" WM_NAME)"
+xdotool key Escape
+wait_for 50 sh -c "! xwininfo -id $look 2>/dev/null | grep -q IsViewable" || fail "Esc did not close File Properties"
+xdotool windowmove --sync "$player" 10 10
+
+# 4. The panel stays in front of the player, which owns it.
+xdotool mousemove --window "$player" 100 100 click 1
+wait_for 50 is_active "$player" || fail "clicking the player did not activate it"
+wait_for 50 is_above "$panel" "$player" || fail "the player came over the control panel"
+
+# 4. A minimised panel (the manager draws the button anyway) leaves the player on the
+# screen and comes back by F8.
+xdotool windowactivate --sync "$panel"
+xdotool windowminimize "$panel"
+wait_for 50 is_minimised "$panel" || fail "the panel did not minimise"
+wait_for 50 is_on_screen "$player" || fail "minimising the panel took the player along"
+xdotool windowactivate --sync "$player"
+xdotool key F8
+wait_for 50 is_on_screen "$panel" || fail "F8 did not bring the minimised panel back"
+wait_for 50 is_active "$panel" || fail "F8 did not activate the panel"
+
+# 4, 7. The editor, opened from the grid's menu by Shift+F10: minimised, it leaves the
+# panel on the screen; F8 brings it back if it stayed away.
+xdotool mousemove --window "$panel" 200 250 click 1
+xdotool key shift+F10 Down Down Down Down Return
+editor=$(wait_window "^Add New List Entry$" 50) || fail "Shift+F10 and Add Entry did not open the editor"
+xdotool windowactivate --sync "$editor"
+# (The window manager takes the editor's owners along; it comes back with them.)
+timeout 5 xdotool windowminimize --sync "$editor" || fail "the editor did not minimise"
+wait_for 50 is_on_screen "$panel" || fail "minimising the editor took the panel along"
+wait_for 50 is_on_screen "$player" || fail "minimising the editor took the player along"
+xdotool windowactivate --sync "$player"
+xdotool key F8
+wait_for 50 is_on_screen "$editor" || fail "F8 did not bring the minimised editor back"
+
+# 4. The tray's Show brings back a panel minimised while the player was in the tray.
+xdotool windowactivate --sync "$player"
+xdotool windowminimize "$player"
+wait_for 50 is_withdrawn "$player" || fail "minimised window still shown"
+xdotool windowminimize "$panel"
+wait_for 50 is_minimised "$panel" || fail "the panel did not minimise"
+xdotool mousemove $iconx $icony click 3
+# The menu: a window of the program's, titled as the program, larger than the icon.
+tray_menu() { xwininfo -root -tree | grep '"Vamplet": ("vamplet"' | grep -v -F " ${icon_size}+" | grep -q .; }
+wait_for 50 tray_menu || fail "the tray menu did not open"
+xdotool key w
+wait_for 50 is_on_screen "$player" || fail "Show did not bring the player back"
+wait_for 50 is_on_screen "$panel" || fail "Show did not bring the minimised panel back"
+
+echo "tray check: hidden on minimise, $changes frame changes, restored by double click and Show;" \
+  "properties on screen, active, Esc; panel in front; minimised panel and editor come back"
 echo "1 passed, 0 failed"

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -94,6 +95,20 @@ bool isClick(QEvent* event, QWidget* on)
 }
 
 } // namespace
+
+QString userGuidePath()
+{
+    const QString bin = QCoreApplication::applicationDirPath();
+    const QStringList places{bin + QStringLiteral("/../share/doc/vamplet/README.md"),
+                             QStringLiteral("/usr/share/doc/vamplet/README.md"),
+#ifdef VAMPLET_SOURCE_DIR
+                             QStringLiteral(VAMPLET_SOURCE_DIR "/README.md"),
+#endif
+                             bin + QStringLiteral("/README.md")};
+    for (const QString& place : places)
+        if (QFileInfo(place).isFile()) return QFileInfo(place).canonicalFilePath();
+    return {};
+}
 
 QString versionLine(int major, int minor)
 {
@@ -222,8 +237,9 @@ void frmAbout::StartSysInfo()
 
 void frmAbout::picIcon_Click()
 {
-    // Whether a browser opened is not the About box's business.
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
+    // Whether a viewer opened is not the About box's business.
+    const QString guide = userGuidePath();
+    if (!guide.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(guide));
 }
 
 void frmAbout::Timer1_Timer()

@@ -14,7 +14,9 @@ class QTimer;
 
 namespace about {
 
-inline constexpr const char* kHomePageUrl = "https://vamplet.example.org";
+// The user guide: installed beside the program, or the one of the source tree it was
+// built from; empty when there is none.
+QString userGuidePath();
 
 inline constexpr const char* kDescription =
     "Listen to music or watch videos and skip certain parts, or just watch one part over and over again.";

@@ -24,6 +24,8 @@ player::frmLook* frmLook()
 }
 
 bool hasLook() { return !g_look.isNull(); }
+bool hasPlayList() { return !g_panel.isNull(); }
+QWidget* editWindow() { return g_edit.data(); }
 
 player::frmPlayer* frmPlayer()
 {

@@ -6,6 +6,8 @@ namespace panel { class frmPlayList; }
 namespace editor { class frmEdit; }
 namespace about { class frmAbout; }
 
+class QWidget;
+
 namespace forms {
 
 player::frmPlayer* frmPlayer();
@@ -13,6 +15,10 @@ player::frmPlayer* frmPlayer();
 panel::frmPlayList* frmPlayList();
 // The entry editor, owned by the control panel.
 editor::frmEdit* frmEdit();
+// Whether the control panel exists now (the accessor creates it).
+bool hasPlayList();
+// The editor's window if it exists now, else nullptr.
+QWidget* editWindow();
 
 // The file properties viewer, owned by the player window.
 player::frmLook* frmLook();

@@ -361,6 +361,8 @@ void frmEdit::lblMad_Click(int index)
     case 1: target->setText(panel->txtM2()->text()); break;
     case 2: target->setText(numtext::format(m_player->CurrentPosition())); break;
     }
+    // A long number shows its beginning, not its last digits.
+    target->setCursorPosition(0);
 }
 
 void frmEdit::btnBrowse_Click()

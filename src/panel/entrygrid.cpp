@@ -3,6 +3,7 @@
 #include "services/twips.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 
 namespace panel {
 
@@ -18,6 +19,8 @@ EntryGrid::EntryGrid(QWidget* parent) : QTreeWidget(parent)
     setSortingEnabled(false);
     header()->setSectionsMovable(false);
     header()->setSectionsClickable(false);
+    // Room gained by widening goes to the file names, not to the loop counts.
+    header()->setStretchLastSection(false);
 }
 
 void EntryGrid::InitGrid()
@@ -35,6 +38,34 @@ void EntryGrid::InitGrid()
         setColumnWidth(i, services::twipsToPixels(columns[i].width));
         headerItem()->setTextAlignment(i, columns[i].align | Qt::AlignVCenter);
     }
+    m_fileNameWidth = columnWidth(0);
+    fitFileNameColumn();
+}
+
+void EntryGrid::fitFileNameColumn()
+{
+    if (columnCount() < 5) return;
+    int others = 0;
+    for (int i = 1; i < columnCount(); ++i) others += columnWidth(i);
+    setColumnWidth(0, std::max(m_fileNameWidth, viewport()->width() - others));
+}
+
+void EntryGrid::resizeEvent(QResizeEvent* event)
+{
+    QTreeWidget::resizeEvent(event);
+    fitFileNameColumn();
+}
+
+void EntryGrid::keyPressEvent(QKeyEvent* event)
+{
+    // Shift+F10 opens the menu, as the Menu key does.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        const QTreeWidgetItem* item = currentItem();
+        const QPoint at = item ? visualItemRect(item).center() : QPoint(0, 0);
+        emit customContextMenuRequested(at);
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 int EntryGrid::rowCount() const { return topLevelItemCount(); }

@@ -27,8 +27,15 @@ public:
     void removeRow(int row);
     void clearRows();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QTreeWidgetItem* itemAt(int row) const;
+    void fitFileNameColumn();
+
+    int m_fileNameWidth = 0;  // the column's design width
 };
 
 } // namespace panel

@@ -15,6 +15,7 @@
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "services/windowstate.h"
 #include "storage/modkelini.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
@@ -180,13 +181,18 @@ void frmPlayList::buildPlayList()
     m_txtRate->setGeometry(twipsRect(840, 0, 375, 195));
     m_txtRate->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_txtRate->setMaxLength(5);
-    m_txtRate->setToolTip(QStringLiteral("Playback rate"));
+    m_txtRate->setToolTip(QStringLiteral("Playback rate of the player: 1 is normal, .5 half speed, 2 double speed"));
+    m_txtRate->setAccessibleName(QStringLiteral("Rate"));
     QFont small = font();
     small.setPointSizeF(6);
     m_txtRate->setFont(small);
     m_txtRate->setTextMargins(0, 0, 0, 0);
     m_txtRate->setFrame(false);
     connect(m_txtRate, &QLineEdit::editingFinished, this, &frmPlayList::txtRate_LostFocus);
+    auto* rateLabel = new QLabel(QStringLiteral("Rate"), m_framPL);
+    rateLabel->setFont(small);
+    rateLabel->setGeometry(twipsRect(1245, 0, 375, 195));
+    rateLabel->setBuddy(m_txtRate);
 
     m_chooser = new QComboBox(m_framPL);
     m_chooser->setObjectName(QStringLiteral("cboPlayListName"));
@@ -559,6 +565,8 @@ void frmPlayList::lstSelector_RightPress(const QPoint& at)
 
 void frmPlayList::Timer1_Timer()
 {
+    // Nothing to show before a clip is loaded: not a position of 0.
+    if (media()->FileName().isEmpty()) return;
     // Shown to the millisecond: finer digits are noise from the clock, not the file.
     m_txtCurPos->setText(numtext::format(std::round(media()->CurrentPosition() * 1000.0) / 1000.0));
     m_txtDuration->setText(numtext::format(media()->Duration()));
@@ -646,6 +654,12 @@ void frmPlayList::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     applyMinimumWidth();
+}
+
+void frmPlayList::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) services::comeBackIfTakenAlong(this);
 }
 
 void frmPlayList::closeEvent(QCloseEvent* event)

@@ -109,6 +109,8 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         m_player->setRate(mdblRate);
         m_player->Open(mstrFileName);
         mdblStop = m_player->Duration();
+        // Looped without end, the whole file wraps at its end like any stretch.
+        if (ynDoLoop && mdblStop > 0) handOverLoop(true);
     }
 
     // A file that does not play, or a whole file whose length is unknown, has no stop to
@@ -173,6 +175,7 @@ void EntryPlayer::handOverLoop(bool endless)
     range.stop = mdblStop;
     if (endless) {
         range.wraps = LoopRange::kEndless;
+        range.wrapAtEnd = true;  // "from here to the end" loops too
     } else {
         // One wrap for every pass still to come after the one that starts now; after the
         // last pass the engine holds exactly at the stop for the list to go on.
@@ -212,7 +215,13 @@ void EntryPlayer::stopPlayback()
 void EntryPlayer::tmrLooper_Timer()
 {
     m_pendingWraps = 0;  // the engine's own wraps need no counting here
-    if (reached(m_player->CurrentPosition(), mdblStop)) m_player->setCurrentPosition(mdblStart);
+    const double position = m_player->CurrentPosition();
+    if (!reached(position, mdblStop)) return;
+    m_player->setCurrentPosition(mdblStart);
+    // An engine that did not wrap at the file's end has stopped there: start it again.
+    const double duration = m_player->Duration();
+    if (m_player->PlayState() == static_cast<int>(PlayState::Stopped) && duration > 0 && reached(position, duration))
+        m_player->Play();
 }
 
 void EntryPlayer::tmrPlayer_Timer()

@@ -11,7 +11,8 @@ namespace player {
 frmLook::frmLook(QWidget* owner) : QDialog(owner, Qt::Tool | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmLook"));
-    setWindowTitle(QString());
+    // A blank caption: an empty one makes the platform show the program's name.
+    setWindowTitle(QStringLiteral(" "));
     setFixedSize(services::twipsSize(7020, 4185));
     m_lblLook = new QLabel(this);
     m_lblLook->setGeometry(services::twipsRect(0, 0, 6975, 4095));

@@ -18,12 +18,14 @@
 #include "services/keldialogs.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "services/windowstate.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace player {
 
@@ -92,7 +94,10 @@ void frmPlayer::buildMenus()
         QAction* a = caption == "-" ? m_menuFile->addSeparator() : m_menuFile->addAction(caption);
         a->setShortcut(file[i].key);
         a->setVisible(file[i].visible);
-        if (caption != "-") connect(a, &QAction::triggered, this, [this, i] { MnuFile_Click(i); });
+        if (caption != "-")
+            connect(a, &QAction::triggered, this, [this, i] {
+                if (ownsMenuKeys()) MnuFile_Click(i);
+            });
         m_mnuFile[i] = a;
     }
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -136,9 +141,29 @@ void frmPlayer::InitPlayer(const QString& commandLine)
 void frmPlayer::ShowControlPanel()
 {
     app::blnPanelClosed = false;
+    services::bringToFront(forms::frmPlayList());
+    services::restoreMinimised(forms::editWindow());
+}
+
+bool frmPlayer::ownsMenuKeys() const
+{
+    // Qt hands a tool window's keys on to its owner: the control panel's F2 would open a
+    // file here.
+    const QWidget* active = QApplication::activeWindow();
+    return !active || active == this;
+}
+
+void frmPlayer::restoreOwnedWindows()
+{
+    if (forms::hasPlayList()) services::restoreMinimised(forms::frmPlayList());
+    services::restoreMinimised(forms::editWindow());
+}
+
+void frmPlayer::keepPanelInFront()
+{
+    if (!forms::hasPlayList()) return;
     panel::frmPlayList* panel = forms::frmPlayList();
-    panel->show();
-    panel->raise();
+    if (panel->isVisible() && !panel->isMinimized()) panel->raise();
 }
 
 void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
@@ -204,11 +229,14 @@ void frmPlayer::FileProperties()
     const QString text = propertiesText();
     const bool opening = !forms::hasLook();
     frmLook* look = forms::frmLook();
-    // A new viewer opens over the player window, not wherever the desktop puts it.
-    if (opening) look->move(frameGeometry().center() - QPoint(look->width() / 2, look->height() / 2));
-    look->show();
-    look->raise();
+    // A new viewer opens over the player window, not wherever the desktop puts it, and
+    // wholly on the screen. Its frame is not known before it is shown: allow for a title bar.
+    if (opening) {
+        const QSize frame = frameGeometry().size() - size();
+        look->move(services::centredOver(this, look->size() + frame));
+    }
     look->SetLook(text);
+    services::bringToFront(look);
 }
 
 // ---- Tray ---------------------------------------------------------------------------
@@ -229,6 +257,7 @@ void frmPlayer::showFromTray()
     showNormal();
     raise();
     activateWindow();
+    restoreOwnedWindows();
 }
 
 void frmPlayer::openTrayMenu()
@@ -257,11 +286,18 @@ void frmPlayer::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) Form_Resize();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) keepPanelInFront();
 }
 
 void frmPlayer::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    // A click raises the player; the window manager does not always keep the panel it
+    // owns in front of it then.
+    if (QWindow* handle = windowHandle(); handle && !m_watchingClicks) {
+        m_watchingClicks = true;
+        handle->installEventFilter(this);
+    }
     if (!m_placedWithFrame) {
         // Before the window manager framed the window its frame was unknown, and some
         // managers then take the stored place for the inner window: the title bar ends up
@@ -275,18 +311,29 @@ void frmPlayer::showEvent(QShowEvent* event)
     Form_Resize();
 }
 
+bool frmPlayer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::MouseButtonPress)
+        QTimer::singleShot(0, this, &frmPlayer::keepPanelInFront);
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void frmPlayer::Form_Resize()
 {
     // A hidden window put back to the normal state is not a resize the user made: the
     // tray animation goes on until the window is shown again.
     if (!isVisible()) return;
     if (windowState() & Qt::WindowMinimized) {
+        // Only the window minimised goes; it comes back through F8 or the tray.
+        if (services::comeBackIfTakenAlong(this)) return;
         m_tmrTrayIcon->start();
-        // Without a tray icon nothing could bring a hidden window back.
-        if (m_hideOnMinimise) {
-            hide();
-            setWindowState(windowState() & ~Qt::WindowMinimized);
-        }
+        // Hidden once the minimise is done: hidden inside it, the window stayed mapped.
+        // The normal state comes back with showFromTray(): set on the hidden window, it
+        // maps the window again. Without a tray icon nothing could bring it back.
+        if (m_hideOnMinimise)
+            QTimer::singleShot(0, this, [this] {
+                if (isMinimized()) hide();
+            });
     } else {
         m_tmrTrayIcon->stop();
     }

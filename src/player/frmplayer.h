@@ -60,9 +60,13 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenus();
+    bool ownsMenuKeys() const;
+    void restoreOwnedWindows();
+    void keepPanelInFront();
     void OpenCommandLine(const QString& commandLine);
     void Form_Resize();
     void Form_Unload();
@@ -78,6 +82,7 @@ private:
     bool m_hideOnMinimise = false;
     bool m_unloaded = false;
     bool m_placedWithFrame = false;
+    bool m_watchingClicks = false;
 };
 
 } // namespace player

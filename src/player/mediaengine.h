@@ -18,7 +18,17 @@ struct LoopRange {
     double stop = 0;          // where each wrap is cut
     int wraps = 0;            // jumps back still allowed; kEndless for no limit
     bool holdAtStop = false;  // once no wraps are left, end exactly at `stop` (as at a file's end)
+    bool wrapAtEnd = false;   // a stop at the file's end wraps there instead of ending
     static constexpr int kEndless = -1;
+    static constexpr double kEndSlack = 0.001;  // seconds a stop may lie past the end
+
+    // Whether the range loops on a file of `duration` seconds (0: not known yet).
+    bool loopsOn(double duration) const
+    {
+        if (!(stop > start)) return false;
+        if (duration <= 0 || stop < duration) return true;
+        return wrapAtEnd && stop <= duration + kEndSlack && start < duration;
+    }
 
     bool operator==(const LoopRange&) const = default;
 };
@@ -65,8 +75,12 @@ public:
     virtual void setRate(double rate) = 0;
     virtual double rate() const = 0;
 
-    // Hands a stretch to the engine. A range whose stop is not after its start, or lies at
-    // or past the file's end, is not looped: playback runs on as without one.
+    // Hands a stretch to the engine. A range whose stop is not after its start is not
+    // looped: playback runs on as without one. A stop at or past the file's end is not
+    // looped either (playback ends there), unless `wrapAtEnd` is set and the stop is the
+    // end (within kEndSlack): then the wrap is cut at the file's end. Looping "from here
+    // to the end" is common, and a file that has ended can only be restarted from
+    // outside with a gap and a flush.
     virtual void setLoop(const LoopRange& range) = 0;
     virtual void clearLoop() = 0;
     virtual LoopRange loop() const = 0;

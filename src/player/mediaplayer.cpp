@@ -96,7 +96,7 @@ void MediaPlayer::buildControls()
     m_pause->setToolTip(tr("Pause"));
     m_stop->setToolTip(tr("Stop"));
     for (QPushButton* b : {m_play, m_pause, m_stop}) {
-        b->setFlat(true);
+        // Not flat: a flat button shows no mark when it has the focus.
         b->setFocusPolicy(Qt::TabFocus);
         bar->addWidget(b);
     }

@@ -851,8 +851,8 @@ bool MpvEngine::mpvLoopActive() const
 
 void MpvEngine::applyLoop()
 {
-    const bool usable = m_hasLoop && m_loop.stop > m_loop.start &&
-                        (m_duration <= 0 || m_loop.stop < m_duration);
+    const bool usable = m_hasLoop && m_loop.loopsOn(m_duration);
+    const bool toEnd = m_duration > 0 && m_loop.stop >= m_duration;
     if (!usable) {
         setProperty("ab-loop-a", "no");
         setProperty("ab-loop-b", "no");
@@ -862,7 +862,8 @@ void MpvEngine::applyLoop()
         return;
     }
     m_appliedStart = std::max(0.0, m_loop.start);
-    m_appliedStop = m_loop.stop;
+    // mpv's loop also wraps at the file's end when B lies there: the stop is the end.
+    m_appliedStop = toEnd ? m_duration : m_loop.stop;
     setProperty("ab-loop-a", seconds(m_appliedStart));
     setProperty("ab-loop-b", seconds(m_appliedStop));
     setProperty("ab-loop-count", m_loop.wraps == LoopRange::kEndless ? QByteArray("inf")

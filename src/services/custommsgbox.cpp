@@ -71,8 +71,13 @@ int CustomMsgBox(const CustomMsgBoxParams& params)
 
     bool timedOut = false;
     const auto setup = [&](QMessageBox& box, const QList<QPushButton*>& buttons) {
+        // Of several buttons styled as the default, the first is it: a later one taking
+        // over would make Enter press the wrong button.
         for (qsizetype i = 0; i < buttons.size() && i < wishes.size(); ++i)
-            if (wishes[i] && (wishes[i]->Style & kButtonStyleDefault)) box.setDefaultButton(buttons[i]);
+            if (wishes[i] && (wishes[i]->Style & kButtonStyleDefault)) {
+                box.setDefaultButton(buttons[i]);
+                break;
+            }
         if (params.Move && params.X != -1 && params.Y != -1) box.move(params.X, params.Y);
         if (!params.Picture.isNull()) box.setIconPixmap(params.Picture.copy(0, 0, 32, 32));
         if (params.TimeOut > 0) {

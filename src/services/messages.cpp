@@ -3,6 +3,7 @@
 #include "app/globals.h"
 
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -48,6 +49,21 @@ QMessageBox::Icon iconOf(MsgIcon icon)
     return QMessageBox::NoIcon;
 }
 
+// The box sizes itself to its text; a short text would leave its title cut in the title
+// bar. Room for the title in a bold face, the window icon and up to three buttons (some
+// window managers draw them all), with their gaps.
+void widenForTitle(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) return;
+    QFont bold = box.font();
+    bold.setBold(true);
+    const QFontMetrics fm(bold);
+    const int wanted = fm.horizontalAdvance(box.windowTitle()) + 10 * fm.height();
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 } // namespace
 
 QList<int> buttonResults(MsgButtons set)
@@ -84,6 +100,7 @@ int ShowMessage(const MessageRequest& request, QWidget* parent, const BoxSetup& 
     const int byDefault = (asked.defaultButton >= 1 && asked.defaultButton <= made.size()) ? asked.defaultButton : 1;
     box.setDefaultButton(made[byDefault - 1]);
     if (setup) setup(box, made);
+    widenForTitle(box);
 
     box.exec();
     for (qsizetype i = 0; i < made.size(); ++i)

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QWidget>
+#include <algorithm>
 
 namespace services {
 namespace {
@@ -72,6 +73,17 @@ void RestoreFormPlacement(QWidget* frm, const Placement& defaults)
     }
     const QSizeF screen = screenTwips();
     apply(frm, correctPlacement(p, screen.width(), screen.height(), resizable), resizable);
+}
+
+QPoint centredOver(const QWidget* owner, const QSize& outer)
+{
+    const QRect over = owner ? owner->frameGeometry() : QRect();
+    const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QPoint centre = over.isValid() ? over.center() : room.center();
+    const int x = std::clamp(centre.x() - outer.width() / 2, room.left(), std::max(room.left(), room.right() + 1 - outer.width()));
+    const int y = std::clamp(centre.y() - outer.height() / 2, room.top(), std::max(room.top(), room.bottom() + 1 - outer.height()));
+    return {x, y};
 }
 
 void SaveFormPlacement(QWidget* frm)

@@ -1,6 +1,8 @@
 #pragma once
 // Windows come back where they were, and never off the screen.
+#include <QPoint>
 #include <QRectF>
+#include <QSize>
 #include <QString>
 
 class QWidget;
@@ -27,5 +29,9 @@ inline constexpr Placement kDefaultPlacement{120, 120, 6330, 7065};
 void RestoreFormPlacement(QWidget* frm, const Placement& defaults = kDefaultPlacement);
 // Corrects the window onto the screen, then stores its placement.
 void SaveFormPlacement(QWidget* frm);
+
+// Where a window of outer size `outer` stands centred over `owner`, moved as far as
+// needed to lie wholly on the owner's screen.
+QPoint centredOver(const QWidget* owner, const QSize& outer);
 
 } // namespace services

@@ -75,7 +75,7 @@ void FakeEngine::clearLoop()
 
 bool FakeEngine::loopActive() const
 {
-    return m_hasLoop && m_loop.stop > m_loop.start && m_loop.stop < m_duration;
+    return m_hasLoop && m_loop.loopsOn(m_duration) && (wrapsAtEnd || m_loop.stop < m_duration);
 }
 
 void FakeEngine::advance(int ms)
@@ -84,10 +84,10 @@ void FakeEngine::advance(int ms)
     for (int i = 0; i < ms; ++i) {
         if (m_state != PlayState::Playing) return;
         m_position += 0.001 * m_rate;
-        if (loopActive() && m_position >= m_loop.stop - 1e-9) {
+        if (loopActive() && m_position >= std::min(m_loop.stop, m_duration) - 1e-9) {
             if (m_loop.wraps == player::LoopRange::kEndless || m_loop.wraps > 0) {
                 if (m_loop.wraps > 0) --m_loop.wraps;
-                m_position = m_loop.start + std::max(0.0, m_position - m_loop.stop);
+                m_position = m_loop.start + std::max(0.0, m_position - std::min(m_loop.stop, m_duration));
                 emit loopWrapped();
                 continue;
             }

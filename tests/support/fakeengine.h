@@ -14,6 +14,8 @@ public:
     // `undecodable` fails to load.
     double fileDuration = 60.0;
     QStringList undecodable;
+    // False: an engine that ends at a file's end even where a range asks to wrap there.
+    bool wrapsAtEnd = true;
 
     // Moves the clock on; playback advances by ms * rate while playing.
     void advance(int ms);

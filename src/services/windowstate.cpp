@@ -1,0 +1,39 @@
+#include "services/windowstate.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+namespace services {
+
+void restoreMinimised(QWidget* window)
+{
+    if (!window || !window->isVisible() || !window->isMinimized()) return;
+    // Minimised by the window manager, the platform window may still take itself for
+    // normal and would then ignore the way back: tell it first.
+    if (QWindow* handle = window->windowHandle()) handle->setWindowStates(Qt::WindowMinimized);
+    window->showNormal();
+}
+
+bool comeBackIfTakenAlong(QWidget* window)
+{
+    const QWidget* active = QApplication::activeWindow();
+    bool owned = false;
+    for (const QWidget* w = active ? active->parentWidget() : nullptr; w && !owned; w = w->parentWidget())
+        owned = w == window;
+    if (!owned) return false;
+    QTimer::singleShot(0, window, [window] { restoreMinimised(window); });
+    return true;
+}
+
+void bringToFront(QWidget* window)
+{
+    if (!window) return;
+    restoreMinimised(window);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace services

@@ -1,0 +1,19 @@
+#pragma once
+// Bringing windows back to the user. Some window managers minimise windows that asked for
+// no minimise button (and their owners with them); these undo that.
+class QWidget;
+
+namespace services {
+
+// A shown window that is minimised comes back in the normal state; others are untouched.
+void restoreMinimised(QWidget* window);
+
+// Called as `window` becomes minimised: when a window it owns has the keyboard, the
+// manager minimised that one and took its owners along, so `window` comes back at once.
+// Returns whether it does.
+bool comeBackIfTakenAlong(QWidget* window);
+
+// Shows the window (in the normal state), puts it in front and gives it the keyboard.
+void bringToFront(QWidget* window);
+
+} // namespace services
