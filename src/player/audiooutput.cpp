@@ -67,7 +67,7 @@ public:
         m_timeUs.store(0);
         m_stampNs.store(nowNs());
         m_healthy.store(true);
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(sampleRate), 2};
+        const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, uint32_t(sampleRate), 2};
         const uint32_t bytesPerMs = uint32_t(sampleRate) * 8 / 1000;
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
@@ -76,7 +76,7 @@ public:
         attr.minreq = bytesPerMs * kRequestMs;
         attr.fragsize = uint32_t(-1);
         pa_threaded_mainloop_lock(m_loop);
-        m_stream = pa_stream_new(m_context, "Vamplet", &spec, nullptr);
+        m_stream = pa_stream_new(m_context, "Vamplet", &sampleFormat, nullptr);
         bool ok = m_stream != nullptr;
         if (ok) {
             pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
