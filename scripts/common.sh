@@ -10,6 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins libgl-dev libgl1-mesa-dri
   libmpv-dev libfluidsynth-dev timgm6mb-soundfont
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer
+  dbus playerctl desktop-file-utils appstream
 )
 
 as_root() {
@@ -28,8 +29,10 @@ install_missing() {
   fi
 }
 
+# build TYPE DIR [cmake options...]: configure and build everything the options ask for.
 build() {
   local type="$1" dir="$2"
-  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" >/dev/null
+  shift 2
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
   cmake --build "$dir" -j2
 }
