@@ -1,5 +1,9 @@
 #include "panel/entrygrid.h"
 
+#include "services/droppedfiles.h"
+
+#include <QDropEvent>
+
 #include "services/twips.h"
 
 #include <QHeaderView>
@@ -18,6 +22,8 @@ EntryGrid::EntryGrid(QWidget* parent) : QTreeWidget(parent)
     setSortingEnabled(false);
     header()->setSectionsMovable(false);
     header()->setSectionsClickable(false);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
 }
 
 void EntryGrid::InitGrid()
@@ -104,5 +110,24 @@ void EntryGrid::removeRow(int row)
 }
 
 void EntryGrid::clearRows() { QTreeWidget::clear(); }
+
+// Files from outside become entries; the grid has no row dragging of its own.
+void EntryGrid::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!services::droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void EntryGrid::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!services::droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void EntryGrid::dropEvent(QDropEvent* event)
+{
+    const QStringList files = services::droppedFiles(event->mimeData());
+    if (files.isEmpty()) return;
+    event->acceptProposedAction();
+    emit filesDropped(files);
+}
 
 } // namespace panel

@@ -27,6 +27,15 @@ public:
     void removeRow(int row);
     void clearRows();
 
+signals:
+    // Local files dropped on the grid.
+    void filesDropped(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     QTreeWidgetItem* itemAt(int row) const;
 };

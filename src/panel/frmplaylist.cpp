@@ -15,11 +15,13 @@
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "storage/looplists.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -101,6 +103,7 @@ frmPlayList::frmPlayList(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowT
     buildMenu();
 
     m_grid->InitGrid();
+    connect(m_grid, &EntryGrid::filesDropped, this, &frmPlayList::DropFiles);
     ReLoadINI();
     // At the first start the panel stands beside the player window, not on top of it.
     services::Placement beside = services::kDefaultPlacement;
@@ -388,7 +391,7 @@ EntryRecord frmPlayList::GetListEntry(qint32 lngIndex) const
 void frmPlayList::ExportImportPlayList(bool bImport)
 {
     QString proposed = m_chooser->currentText() + QStringLiteral(".obs");
-    const QString filter = QString::fromLatin1(storage::kPlayListFilter);
+    const QString filter = QString::fromLatin1(storage::kLoopListFilter);
     const QString title = QStringLiteral("Save Vamplet File As...");
     if (!bImport) {
         QString path = services::SaveMediaFile(proposed, filter, title, QStringLiteral("obs"), QString());
@@ -396,8 +399,13 @@ void frmPlayList::ExportImportPlayList(bool bImport)
         QList<EntryRecord> entries;
         for (int i = 1; i <= m_grid->rowCount(); ++i) entries.append(GetListEntry(i));
         path = storage::withPlayListExtension(path);
-        if (storage::ExportPlayListFile(path, entries))
-            services::MsgBox(QStringLiteral("Playlist Exported to: \n") + path + QStringLiteral("\n"),
+        QStringList notes;
+        const bool written = storage::loopListFormatOf(path) == storage::LoopListFormat::Obs
+                                 ? storage::ExportPlayListFile(path, entries)
+                                 : exportLoopList(path, entries, notes);
+        if (written)
+            services::MsgBox(QStringLiteral("Playlist Exported to: \n") + path + QStringLiteral("\n") +
+                                 (notes.isEmpty() ? QString() : QStringLiteral("\n") + notes.join(QLatin1Char('\n'))),
                              services::MsgButtons::OK, services::MsgIcon::Information,
                              QStringLiteral("Export Complete."), this);
         else
@@ -406,13 +414,76 @@ void frmPlayList::ExportImportPlayList(bool bImport)
         return;
     }
     const QString path = services::OpenMediaFile(proposed, filter, title, QStringLiteral("obs"), QString());
-    if (path.isEmpty()) return;
-    if (!storage::ImportPlayListFile(path)) return;
+    if (!path.isEmpty()) ImportFile(path);
+}
+
+void frmPlayList::ImportFile(const QString& path)
+{
+    QList<EntryRecord> entries;
+    // A missing file goes the playlist file's way, which says so.
+    if (storage::loopListFormatOf(path) == storage::LoopListFormat::Obs || !QFileInfo(path).isFile()) {
+        if (!storage::ImportPlayListFile(path)) return;
+        entries = storage::ImportEntries;
+    } else if (!readLoopList(path, entries)) {
+        return;
+    }
     if (AskTargetPlayList(m_chooser->currentText()).isEmpty()) return;
     // One save for the whole import: saving after every row costs the square of its length.
-    const QList<EntryRecord> entries = storage::ImportEntries;
     const int before = m_grid->rowCount();
     for (const EntryRecord& e : entries) AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, true);
+    if (m_grid->rowCount() != before) SavePlayList();
+}
+
+bool frmPlayList::exportLoopList(const QString& path, const QList<EntryRecord>& entries, QStringList& notes)
+{
+    if (!storage::confirmOverwrite(path)) return false;
+    const storage::LoopListText text = storage::writeLoopList(storage::loopListFormatOf(path), entries);
+    notes = text.notes;
+    return storage::writeLoopListFile(path, text.bytes);
+}
+
+bool frmPlayList::readLoopList(const QString& path, QList<EntryRecord>& entries)
+{
+    bool ok = false;
+    storage::LoopList list = storage::readLoopListFile(path, ok);
+    QStringList notes = list.notes;
+    // Labels made in a sound editor name a stretch, not a file: they all belong to one
+    // media file, which the user names once.
+    qsizetype unnamed = 0;
+    for (const EntryRecord& e : list.entries) unnamed += !QFileInfo(e.FileName).isFile();
+    if (ok && unnamed && storage::loopListFormatOf(path) == storage::LoopListFormat::AudacityLabels) {
+        QString none;
+        const QString media = services::OpenMediaFile(none, QString(), QStringLiteral("Media File of the Labels"),
+                                                      QString(), QFileInfo(path).absolutePath());
+        if (media.isEmpty()) return false;
+        for (EntryRecord& e : list.entries)
+            if (!QFileInfo(e.FileName).isFile()) e.FileName = media;
+        notes << QStringLiteral("%1 of %2 labels name no file: they play %3, and their label texts are not kept.")
+                     .arg(unnamed)
+                     .arg(list.entries.size())
+                     .arg(app::GetFileName(media));
+    }
+    if (!notes.isEmpty())
+        services::MsgBox(notes.join(QLatin1Char('\n')), services::MsgButtons::OK,
+                         ok ? services::MsgIcon::Information : services::MsgIcon::Exclamation,
+                         ok ? QStringLiteral("Import") : QStringLiteral("Import Failed."), this);
+    entries = list.entries;
+    return ok;
+}
+
+void frmPlayList::DropFiles(const QStringList& paths)
+{
+    if (!showsPlayList()) {
+        storage::showNoPlayListMessage(this);
+        return;
+    }
+    const int before = m_grid->rowCount();
+    for (const QString& path : paths) {
+        if (storage::isListFile(path))
+            ImportFile(path);
+        else
+            AddListEntry(path, 0, 0, 1, 1, true);
+    }
     if (m_grid->rowCount() != before) SavePlayList();
 }
 

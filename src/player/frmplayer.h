@@ -29,6 +29,9 @@ public:
     void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                       const QString& strRate, const QString& strLoops, bool ynDoLoop);
 
+    // Plays a file whole, as File > Open does.
+    void OpenFile(const QString& path);
+
     // Menus.
     void MnuFile_Click(int index);
     void MenuAbout_Click();
@@ -60,6 +63,8 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildMenus();

@@ -464,6 +464,17 @@ LoopListText writeLoopList(LoopListFormat format, const QList<EntryRecord>& all)
     return out;
 }
 
+const char* const kLoopListFilter =
+    "Vamplet PlayList File|*.obs;*.vamplet|Audacity Labels|*.txt|CUE Sheet|*.cue|M3U Playlist|*.m3u;*.m3u8|"
+    "mpv EDL|*.edl|All Files (*.*)|*.*|";
+
+bool isListFile(const QString& path)
+{
+    const QString ext = QFileInfo(path).suffix().toLower();
+    return loopListFormatOf(path) != LoopListFormat::Obs || ext == QLatin1String("obs") ||
+           ext == QLatin1String("vamplet");
+}
+
 LoopListFormat loopListFormatOf(const QString& path)
 {
     const QString ext = QFileInfo(path).suffix().toLower();

@@ -16,9 +16,14 @@ namespace storage {
 
 enum class LoopListFormat { Obs, AudacityLabels, Cue, M3u, MpvEdl };
 
+// The filter of the export and import dialogs: playlist files first, then the other tools' lists.
+extern const char* const kLoopListFilter;
+
 // By the file's extension (.txt, .cue, .m3u or .m3u8, .edl); anything else is a playlist
 // file of our own.
 LoopListFormat loopListFormatOf(const QString& path);
+// A list of entries by its extension (one of the filter's), not a media file.
+bool isListFile(const QString& path);
 
 // Bounds no real list comes near; what lies beyond them is left out and said.
 inline constexpr qsizetype kMaxLoopListBytes = 16 * 1024 * 1024;

@@ -39,12 +39,16 @@ QString withPlayListExtension(const QString& path)
     return path.contains(QLatin1Char('.')) ? path : path + QStringLiteral(".obs");
 }
 
+bool confirmOverwrite(const QString& strFile)
+{
+    return !QFileInfo::exists(strFile) ||
+           services::MsgBox(QStringLiteral("File Exists!\n\nOverwrite?"), services::MsgButtons::YesNo,
+                            services::MsgIcon::Question, QStringLiteral("Overwrite File?")) == services::vbYes;
+}
+
 bool ExportPlayListFile(const QString& strFile, const QList<EntryRecord>& arrEntries)
 {
-    if (QFileInfo::exists(strFile) &&
-        services::MsgBox(QStringLiteral("File Exists!\n\nOverwrite?"), services::MsgButtons::YesNo,
-                         services::MsgIcon::Question, QStringLiteral("Overwrite File?")) != services::vbYes)
-        return false;
+    if (!confirmOverwrite(strFile)) return false;
     // The caller says whether it worked; one message, not one per key.
     IniBatch batch(strFile, FailureReport::ToCaller);
     bool ok = WriteINI(kMain, kCount, numtext::formatInt(std::max<qsizetype>(0, arrEntries.size() - 1)), strFile);

@@ -15,6 +15,9 @@ extern const char* const kPlayListFilter;
 // What the last import read: only entries that name a file.
 extern QList<EntryRecord> ImportEntries;
 
+// Asks before an existing file is written over; true when it may be.
+bool confirmOverwrite(const QString& strFile);
+
 // Writes the entries into the file (its other keys stay). Asks before writing into an
 // existing file; false when refused or when the file could not be written.
 bool ExportPlayListFile(const QString& strFile, const QList<EntryRecord>& arrEntries);

@@ -1,0 +1,11 @@
+#pragma once
+// What a drag carries that the program can take: local files only.
+#include <QStringList>
+
+class QMimeData;
+
+namespace services {
+// The local files among the dragged addresses, in their order; folders and network
+// addresses are not taken.
+QStringList droppedFiles(const QMimeData* data);
+}
