@@ -32,5 +32,7 @@ void InitPaths();
 QString versionCaption();
 
 inline constexpr const char* kAppTitle = "Vamplet";
+// The name of the desktop entry and the AppStream data, without ".desktop".
+inline constexpr const char* kDesktopId = "org.example.vamplet";
 
 } // namespace app
