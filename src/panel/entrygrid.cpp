@@ -112,22 +112,13 @@ void EntryGrid::removeRow(int row)
 void EntryGrid::clearRows() { QTreeWidget::clear(); }
 
 // Files from outside become entries; the grid has no row dragging of its own.
-void EntryGrid::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (!services::droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
+void EntryGrid::dragEnterEvent(QDragEnterEvent* event) { services::acceptFiles(event); }
 
-void EntryGrid::dragMoveEvent(QDragMoveEvent* event)
-{
-    if (!services::droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
+void EntryGrid::dragMoveEvent(QDragMoveEvent* event) { services::acceptFiles(event); }
 
 void EntryGrid::dropEvent(QDropEvent* event)
 {
-    const QStringList files = services::droppedFiles(event->mimeData());
-    if (files.isEmpty()) return;
-    event->acceptProposedAction();
-    emit filesDropped(files);
+    if (services::acceptFiles(event)) emit filesDropped(services::droppedFiles(event->mimeData()));
 }
 
 } // namespace panel

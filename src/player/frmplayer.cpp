@@ -146,18 +146,12 @@ void frmPlayer::OpenFile(const QString& path)
     PlayPosition(path, QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("1"), false);
 }
 
-void frmPlayer::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (!services::droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
+void frmPlayer::dragEnterEvent(QDragEnterEvent* event) { services::acceptFiles(event); }
 
 // One file plays; the grid is the place to drop many.
 void frmPlayer::dropEvent(QDropEvent* event)
 {
-    const QStringList files = services::droppedFiles(event->mimeData());
-    if (files.isEmpty()) return;
-    event->acceptProposedAction();
-    OpenFile(files.first());
+    if (services::acceptFiles(event)) OpenFile(services::droppedFiles(event->mimeData()).first());
 }
 
 // ---- Menus --------------------------------------------------------------------------

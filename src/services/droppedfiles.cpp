@@ -1,5 +1,6 @@
 #include "services/droppedfiles.h"
 
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
@@ -13,6 +14,13 @@ QStringList droppedFiles(const QMimeData* data)
     for (const QUrl& url : data->urls())
         if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) files << url.toLocalFile();
     return files;
+}
+
+bool acceptFiles(QDropEvent* event)
+{
+    if (droppedFiles(event->mimeData()).isEmpty()) return false;
+    event->acceptProposedAction();
+    return true;
 }
 
 } // namespace services
