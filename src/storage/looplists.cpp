@@ -260,8 +260,8 @@ LoopList parseCue(const QByteArray& bytes, const QString& folder)
 LoopList parseM3u(const QByteArray& bytes, const QString& folder)
 {
     Reader r(folder);
-    double start = 0;
-    std::optional<double> stop;
+    double start = 0, stop = 0;
+    bool stopGiven = false;
     for (const QString& raw : linesOf(bytes)) {
         const QString line = raw.trimmed();
         if (line.isEmpty()) continue;
@@ -275,12 +275,15 @@ LoopList parseM3u(const QByteArray& bytes, const QString& folder)
             if (key != QLatin1String("start-time") && key != QLatin1String("stop-time")) continue;
             if (!value) ++r.notes.notUnderstood;
             else if (key == QLatin1String("start-time")) start = *value;
-            else stop = value;
+            else {
+                stop = *value;
+                stopGiven = true;
+            }
             continue;
         }
-        if (!r.add(line, start, stop)) break;
-        start = 0;
-        stop.reset();
+        if (!r.add(line, start, stopGiven ? std::optional<double>(stop) : std::nullopt)) break;
+        start = stop = 0;
+        stopGiven = false;
     }
     return r.take();
 }
