@@ -463,6 +463,10 @@ bool frmPlayList::readLoopList(const QString& path, QList<EntryRecord>& entries)
                      .arg(list.entries.size())
                      .arg(app::GetFileName(media));
     }
+    if (ok && list.entries.isEmpty()) {
+        notes << QStringLiteral("The file holds no entries.");
+        ok = false;
+    }
     if (!notes.isEmpty())
         services::MsgBox(notes.join(QLatin1Char('\n')), services::MsgButtons::OK,
                          ok ? services::MsgIcon::Information : services::MsgIcon::Exclamation,
