@@ -5,8 +5,27 @@ set -euo pipefail
 install_missing
 build Release "$ROOT/build/test"
 cd "$ROOT/build/test"
+log="$(mktemp)"
+trap 'rm -f "$log"' EXIT
+rc=0
 # Windows need a display: a virtual one when none is given.
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2 "$@"
+  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2 "$@" 2>&1 | tee "$log" || rc=$?
+else
+  ctest --output-on-failure -j2 "$@" 2>&1 | tee "$log" || rc=$?
 fi
-exec ctest --output-on-failure -j2 "$@"
+echo
+echo "Test lines against code lines, per folder:"
+python3 "$ROOT/scripts/test-share.py"
+echo
+echo "Includes between folders:"
+python3 "$ROOT/scripts/include-graph.py"
+# ctest's own summary again, last, in the plain form.
+summary="$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)"
+if [ -n "$summary" ]; then
+  failed="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")"
+  total="$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$summary")"
+  echo
+  echo "ctest: $((total - failed)) passed, $failed failed"
+fi
+exit $rc
