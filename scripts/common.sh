@@ -8,7 +8,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(
   build-essential cmake pkg-config git python3
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins libgl-dev libgl1-mesa-dri
-  libmpv-dev libfluidsynth-dev timgm6mb-soundfont
+  libmpv-dev libavformat-dev libavcodec-dev libfluidsynth-dev timgm6mb-soundfont
+  libswresample-dev librubberband-dev libpulse-dev
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer
   dbus playerctl desktop-file-utils appstream
 )

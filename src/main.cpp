@@ -7,6 +7,8 @@
 #include "player/mpris.h"
 #include "player/mpvengine.h"
 #include "player/remotecontrol.h"
+#include "player/routingengine.h"
+#include "player/sampleengine.h"
 
 #include <QApplication>
 #include <QFont>
@@ -32,9 +34,11 @@ int main(int argc, char** argv)
     if (QFontDatabase::hasFamily(QStringLiteral("Liberation Sans"))) font.setFamily(QStringLiteral("Liberation Sans"));
     font.setPointSizeF(8.25);
     QApplication::setFont(font);
-    // MIDI files play on the same engine, rendered to sound first.
-    player::setEngineFactory(
-        [] { return new player::MidiEngine(new player::MpvEngine(player::MpvEngine::Options{})); });
+    // Sound plays on our sample engine, video on mpv; MIDI files are rendered to sound first.
+    player::setEngineFactory([] {
+        return new player::MidiEngine(new player::RoutingEngine(
+            new player::SampleEngine(player::SampleEngine::Options{}), new player::MpvEngine(player::MpvEngine::Options{})));
+    });
 
     player::frmPlayer* window = forms::frmPlayer();
     // The desktop's media keys and sound applets.

@@ -1,11 +1,13 @@
 // The entry editor through its real window, with an engine whose clock the test drives.
 #include "app/forms.h"
 #include "app/globals.h"
+#include "app/numbertext.h"
 #include "editor/frmedit.h"
 #include "panel/entrygrid.h"
 #include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "player/mediaplayer.h"
+#include "player/waveformview.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
@@ -339,6 +341,49 @@ private slots:
         e = openAdd();
         QVERIFY(e->isVisible());
         QVERIFY(!e->btnTest()->isDefault());
+    }
+    void waveformHandlesAndBoxesFollowEachOther()
+    {
+        using player::wave::WaveformView;
+        frmEdit* e = openAdd();
+        e->txtFileName()->setText(testkit::writeWav(dir->path("long.wav"), 20, 8000));
+        WaveformView* view = e->waveform();
+        QTRY_COMPARE(view->source()->status(), player::wave::WaveformSource::Status::Ready);
+        QCOMPARE(view->duration(), 20.0);
+        const double perPixel = 20.0 / view->viewport().width;
+        // Typing moves the handles; a box that does not read as a number leaves its handle.
+        struct Typed { QLineEdit* box; const char* text; WaveformView::Handle handle; double at; };
+        for (const Typed& t : {Typed{e->txtStart(), "5", WaveformView::Start, 5}, Typed{e->txtStop(), "12.5", WaveformView::Stop, 12.5},
+                               Typed{e->txtStop(), "12.5x", WaveformView::Stop, 12.5}}) {
+            t.box->clear();
+            QTest::keyClicks(t.box, t.text);
+            QCOMPARE(view->handle(t.handle), t.at);
+            QVERIFY(std::abs(view->xOf(t.at) - t.at / perPixel) < 1);
+        }
+        // A drag puts the number text of where it ends into the box, start never past stop.
+        struct Drag { double from, to; QLineEdit* box; double want; };
+        const int y = view->height() / 2;
+        for (const Drag& d : {Drag{12.5, 15, e->txtStop(), 15}, Drag{5, 2.25, e->txtStart(), 2.25}, Drag{2.25, 19, e->txtStart(), 15}}) {
+            const auto px = [&](double s) { return QPoint(int(std::lround(view->xOf(s))) + 2, y); };
+            QTest::mousePress(view, Qt::LeftButton, {}, px(d.from));
+            QTest::mouseMove(view, px((d.from + d.to) / 2));
+            QTest::mouseMove(view, px(d.to));
+            QTest::mouseRelease(view, Qt::LeftButton, {}, px(d.to));
+            const auto typed = numtext::parse(d.box->text());
+            QVERIFY2(typed && std::abs(*typed - d.want) <= perPixel, qPrintable(d.box->text()));
+            QCOMPARE(d.box->text(), numtext::format(view->handle(d.box == e->txtStart() ? WaveformView::Start : WaveformView::Stop)));
+        }
+        // Keys: ] takes the stop handle, the arrows move it a pixel, with Shift ten.
+        const double stop = *numtext::parse(e->txtStop()->text());
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_BracketRight);
+        QTest::keyClick(view, Qt::Key_Right);
+        QVERIFY(std::abs(*numtext::parse(e->txtStop()->text()) - (stop + perPixel)) <= perPixel / 2);
+        QTest::keyClick(view, Qt::Key_Right, Qt::ShiftModifier);
+        QVERIFY(std::abs(*numtext::parse(e->txtStop()->text()) - (stop + 11 * perPixel)) <= perPixel / 2);
+        QTest::keyClick(view, Qt::Key_Left, Qt::ShiftModifier);
+        QTest::keyClick(view, Qt::Key_Left, Qt::ShiftModifier);  // held at the start handle
+        QCOMPARE(numtext::parse(e->txtStop()->text()), numtext::parse(e->txtStart()->text()));
     }
 };
 

@@ -32,12 +32,7 @@ namespace {
 constexpr double kSeconds = 3.0;
 constexpr double kTolerance = 0.05;
 
-bool ffmpeg(const QStringList& args)
-{
-    QProcess ff;
-    ff.start("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y"} + args);
-    return ff.waitForFinished(60000) && ff.exitStatus() == QProcess::NormalExit && ff.exitCode() == 0;
-}
+using testkit::ffmpeg;
 
 } // namespace
 

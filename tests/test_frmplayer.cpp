@@ -5,6 +5,7 @@
 #include "player/entryplayer.h"
 #include "player/frmplayer.h"
 #include "player/mediaplayer.h"
+#include "player/waveformview.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
 
@@ -112,6 +113,28 @@ private slots:
         QVERIFY(!w->playback()->endless());
         QCOMPARE(lastEngine->path(), QString());
         QCOMPARE(QSettings("Vamplet", "Vamplet").value("frmPlayer/Left").toString(), QString("0"));
+    }
+    void soundShowsItsWaveformStretchAndPlayhead()
+    {
+        using player::wave::WaveformView;
+        const QString song = testkit::writeWav(dir.filePath("wave.wav"), 30, 8000);
+        frmPlayer* w = fresh();
+        w->InitPlayer(QString());
+        w->show();
+        w->PlayPosition(song, "5", "10", "1", "1", true);
+        auto* view = w->findChild<WaveformView*>("Waveform");
+        QVERIFY(view);
+        QTRY_VERIFY(view->isVisible());
+        QTRY_COMPARE(view->source()->status(), player::wave::WaveformSource::Status::Ready);
+        QCOMPARE(view->duration(), 30.0);
+        QTRY_COMPARE(view->handle(WaveformView::Stop), 10.0);  // the stretch that loops
+        QCOMPARE(view->handle(WaveformView::Start), 5.0);
+        lastEngine->advance(1500);
+        QTRY_COMPARE(view->playhead(), lastEngine->position());
+        // A click seeks there.
+        const int x = int(std::lround(view->xOf(20))) + 2;
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(x, view->height() / 2));
+        QVERIFY(std::abs(lastEngine->position() - 20) <= 30.0 / view->viewport().width);
     }
 };
 

@@ -32,6 +32,8 @@ def make_media(d):
     sl.write_wav(files['other'], sl.index_samples(1, 12))
     sl.write_wav(files['warm'], sl.index_samples(2, 3))
     sl.write_wav(files['chirp'], sl.chirp_samples(12))
+    files['tone'] = os.path.join(d, 'tone.wav')
+    sl.write_wav(files['tone'], sl.tone_samples(12))
     track = os.path.join(d, 'video-sound.wav')
     sl.write_wav(track, sl.index_samples(3, 12))
     # Key frames every 2 s exactly (50 frames at 25 fps), none in between.
@@ -95,15 +97,18 @@ def cpu_ticks(pid):
 
 # ---- the two players ----
 
-def run_vamplet(driver, case, files, workdir):
-    args = [driver, '--warm', files['warm'], '--seconds', str(case['seconds'])]
+def run_vamplet(driver, case, files, workdir, engine='program'):
+    args = [driver, '--warm', files['warm'], '--seconds', str(case['seconds']), '--engine', engine,
+            '--crossfade', str(case.get('crossfade', 5))]
     for row in case['rows']:
         args += ['--row', ','.join([files[row[0]]] + [str(v) for v in row[1:]])]
     if case['loop']:
         args.append('--loop')
     if case.get('replay'):
         args += ['--replay', str(case['replay'])]
-    rec = Recorder(os.path.join(workdir, case['name'] + '-vamplet.raw'))
+    if case.get('stall'):
+        args += ['--stall', str(case['stall'])]
+    rec = Recorder(os.path.join(workdir, case['name'] + '-vamplet-' + engine + '.raw'))
     env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
     out = subprocess.run(args, env=env, capture_output=True, text=True, timeout=120)
     time.sleep(0.2)
@@ -209,14 +214,22 @@ def run_mpv(case, files, workdir, extra=()):
 
 TAGS = {'song': 0, 'other': 1, 'warm': 2, 'video': 3}
 
+# The index signal is read sample by sample, so its cases cut hard (crossfade 0): they show
+# where each pass lands. The tone cases play as the program does, blended, for the click.
 CASES = [
-    {'name': 'endless 1.0', 'rows': [('song', 2, 3, 1, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5},
+    {'name': 'endless 1.0', 'rows': [('song', 2, 3, 1, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
+     'crossfade': 0},
+    {'name': 'tone 1.0', 'rows': [('tone', 2, 2.9173, 1, 1)], 'loop': True, 'seconds': 4.0, 'tone': True},
+    {'name': 'tone 0.75', 'rows': [('tone', 2, 2.9173, 0.75, 1)], 'loop': True, 'seconds': 4.0, 'tone': True},
+    {'name': 'tone 0.5', 'rows': [('tone', 2, 2.9173, 0.5, 1)], 'loop': True, 'seconds': 5.0, 'tone': True},
+    {'name': 'tone 1.0, UI stalls 200 ms a second', 'rows': [('tone', 2, 2.9173, 1, 1)], 'loop': True,
+     'seconds': 12.0, 'tone': True, 'stall': 200},
     {'name': 'endless 0.75', 'rows': [('chirp', 2, 3, 0.75, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
      'chirp': True},
     {'name': 'counted, next same file', 'rows': [('song', 2, 3, 1, 3), ('song', 6, 7, 1, 1)], 'loop': False,
-     'seconds': 5.7},
+     'seconds': 5.7, 'crossfade': 0},
     {'name': 'counted, next other file', 'rows': [('song', 2, 3, 1, 3), ('other', 6, 7, 1, 1)], 'loop': False,
-     'seconds': 5.7},
+     'seconds': 5.7, 'crossfade': 0},
     {'name': 'video, key frames 2 s', 'rows': [('video', 5, 6, 1, 1)], 'loop': True, 'seconds': 5.5,
      'replay': 2.5},
     # The same video from a key frame: nothing to decode before the start.
@@ -235,6 +248,20 @@ def analyse(case, pcm, chunks, events, cpu):
     begin = clock.frame_at(events['play_new'])
     if begin is None:
         raise SystemExit('the recording began after the play command in ' + case['name'])
+    if case.get('tone'):
+        # From the first sound to just before the player is told to end: any silence in
+        # between is a dropout or a hole at a seam.
+        end = clock.frame_at(events['play_new'] + case['seconds'] - 0.1) or len(pcm) // 2
+        first = begin
+        while first < end and abs(pcm[2 * first]) <= 2:
+            first += 1
+        heard = pcm[2 * (first + int(0.05 * sl.RATE)):2 * end]
+        result['click'] = sl.click_figure(heard, 0)
+        result['dip_db'] = sl.deepest_dip_db(heard, 0)
+        gaps = sl.silent_stretches(heard)
+        result['seams'] = []
+        result['longest_silence_ms'] = max((g[1] * 1000.0 / sl.RATE for g in gaps), default=0.0)
+        return result
     if case.get('chirp'):
         _, start, stop, _, _ = case['rows'][0]
         seams = sl.chirp_seams(pcm[2 * begin:], start, stop, commands,
@@ -307,7 +334,8 @@ def main():
     ap.add_argument('--only', help='run only the cases whose name contains this')
     ap.add_argument('--keep', help='keep recordings in this folder')
     ap.add_argument('--json', help='write the figures here too')
-    ap.add_argument('--players', default='Vamplet,mpv', help='comma-separated: Vamplet, mpv')
+    ap.add_argument('--players', default='Vamplet,mpv',
+                    help='comma-separated: Vamplet, Vamplet-mpv (the program on mpv alone), mpv')
     ap.add_argument('--mpv-opt', action='append', default=[], help='an extra option for the mpv command')
     args = ap.parse_args()
 
@@ -319,27 +347,35 @@ def main():
         if args.only and args.only not in case['name']:
             continue
         for player in args.players.split(','):
-            player = {'vamplet': 'Vamplet', 'mpv': 'mpv'}.get(player.strip().lower())
+            player = {'vamplet': 'Vamplet', 'vamplet-mpv': 'Vamplet-mpv', 'mpv': 'mpv'}.get(player.strip().lower())
             if player is None:
-                raise SystemExit('--players takes Vamplet and mpv')
+                raise SystemExit('--players takes Vamplet, Vamplet-mpv and mpv')
             if player == 'Vamplet':
                 rec = run_vamplet(args.driver, case, files, workdir)
+            elif player == 'Vamplet-mpv':
+                rec = run_vamplet(args.driver, case, files, workdir, 'mpv')
             else:
                 rec = run_mpv(case, files, workdir, args.mpv_opt)
             res = analyse(case, *rec)
             raw.append({'case': case['name'], 'player': player, **res})
             summary = summarise(res['seams'])
+            if 'click' in res:
+                summary = {'tone': {'n': '-', 'overrun': '-', 'silence': fmt(res.get('longest_silence_ms')),
+                                    'landing': '-', 'lost': '-'}}
             if not summary:
                 summary = {'(none)': {'n': 0, 'overrun': '-', 'silence': '-', 'landing': '-', 'lost': '-'}}
             for kind, s in summary.items():
                 rows.append((case['name'], kind, player, s['n'], s['overrun'], s['silence'], s['landing'], s['lost'],
                              fmt(res.get('first_new')), fmt(res.get('first_loaded')),
-                             fmt_errors(res.get('position_ms')), fmt(res['cpu'])))
+                             fmt_errors(res.get('position_ms')), fmt(res['cpu']),
+                             '-' if res.get('click') is None else '%.2f' % res['click'],
+                             fmt(res.get('dip_db'))))
             sys.stderr.write('.')
             sys.stderr.flush()
     sys.stderr.write('\n')
     head = ('case', 'seam', 'player', 'n', 'overrun ms', 'silence ms', 'landing ms', 'lost ms',
-            'first sound new file ms', 'first sound loaded ms', 'reported - heard ms', 'CPU %')
+            'first sound new file ms', 'first sound loaded ms', 'reported - heard ms', 'CPU %',
+            'click (1 = 1.5 x own step)', 'deepest dip dB')
     print('| ' + ' | '.join(head) + ' |')
     print('|' + '---|' * len(head))
     for r in rows:

@@ -3,17 +3,22 @@
 // clock, so the recording of the sink can be lined up with it.
 //
 //   seam_driver --row FILE,START,STOP,RATE,LOOPS [--row ...] [--warm FILE]
-//               [--loop] [--seconds S] [--replay S]
+//               [--loop] [--seconds S] [--replay S] [--engine program|mpv] [--stall MS]
+//               [--crossfade MS]
 //
 // Rows form the list; row 1 is played first (endless with --loop, counted otherwise).
 // --warm plays another file briefly first, so the output is open as in a running program.
 // --replay stops after S seconds, waits, and plays row 1 again on the loaded file.
 // Every 10 ms it prints the position the player reports, to be set against what is heard.
+// --engine mpv plays everything on mpv, as the program did before its own sample engine;
+// the default is the program's choice. --stall holds the UI thread for MS every second.
 #include "app/numbertext.h"
 #include "player/entryplayer.h"
 #include "player/listplay.h"
 #include "player/mediaplayer.h"
 #include "player/mpvengine.h"
+#include "player/routingengine.h"
+#include "player/sampleengine.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -79,6 +84,9 @@ int main(int argc, char** argv)
     QString warm;
     bool loop = false;
     double seconds = 5, replay = 0;
+    QString engineName = "program";
+    int stallMs = 0;
+    int crossfadeMs = SampleEngine::Options{}.crossfadeMs;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -88,6 +96,9 @@ int main(int argc, char** argv)
         else if (a == "--loop") loop = true;
         else if (a == "--seconds") seconds = value.toDouble(), ++i;
         else if (a == "--replay") replay = value.toDouble(), ++i;
+        else if (a == "--engine") engineName = value, ++i;
+        else if (a == "--stall") stallMs = value.toInt(), ++i;
+        else if (a == "--crossfade") crossfadeMs = value.toInt(), ++i;
         else {
             std::fprintf(stderr, "unknown argument %s\n", qPrintable(a));
             return 2;
@@ -98,11 +109,23 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    auto* engine = new MpvEngine(MpvEngine::Options{false, true});
+    MediaEngine* engine = new MpvEngine(MpvEngine::Options{false, true});
+    if (engineName != "mpv") engine = new RoutingEngine(new SampleEngine(SampleEngine::Options{true, crossfadeMs}), engine);
     MediaPlayer media(engine);
     EntryPlayer entry(&media, nullptr);
     qint32 currentId = 0;
     entry.setNextEntrySource([&] { return GetNextEntry(list, currentId); });
+    entry.setNextEntryPeek([&] { return PeekNextEntry(list, currentId); });
+
+    // A window that freezes now and then, as a busy desktop does.
+    QTimer stall;
+    QObject::connect(&stall, &QTimer::timeout, [&] {
+        event("stall");
+        const long long until = monoNs() + stallMs * 1000000LL;
+        while (monoNs() < until) {
+        }
+    });
+    if (stallMs > 0) stall.start(1000);
 
     if (!warm.isEmpty()) {
         entry.PlayPosition(warm, "0.5", "5", "1", "1", true);

@@ -48,6 +48,43 @@ def chirp_samples(seconds, rate=RATE, amplitude=16000):
     return out
 
 
+def tone_samples(seconds, hz=440.0, rate=RATE, amplitude=16000):
+    out = array.array('h')
+    for i in range(int(round(seconds * rate))):
+        v = int(round(amplitude * math.sin(2 * math.pi * hz * i / rate)))
+        out.append(v)
+        out.append(v)
+    return out
+
+
+def click_figure(pcm, begin, hz=440.0, rate=RATE, amplitude=16000):
+    """The largest step between two recorded samples against 1.5 times the tone's own
+    largest step: above 1 is a click."""
+    own = 2 * math.pi * hz / rate * amplitude
+    left = pcm[2 * begin::2]
+    step = max((abs(left[i + 1] - left[i]) for i in range(len(left) - 1)), default=0)
+    return step / (1.5 * own)
+
+
+def deepest_dip_db(pcm, begin, rate=RATE, window_ms=10.0):
+    """The quietest 10 ms window against the median one, in dB, where there is sound."""
+    n = int(rate * window_ms / 1000)
+    left = pcm[2 * begin::2]
+    levels = []
+    for i in range(0, len(left) - n, n):
+        w = left[i:i + n]
+        levels.append(math.sqrt(sum(v * v for v in w) / n))
+    # Trailing silence after the player stopped is not a dip.
+    while levels and levels[-1] < 1:
+        levels.pop()
+    while levels and levels[0] < 1:
+        levels.pop(0)
+    if not levels:
+        return None
+    med = sorted(levels)[len(levels) // 2]
+    return 20 * math.log10(max(min(levels), 1e-9) / med)
+
+
 def write_wav(path, samples, rate=RATE, channels=2):
     with wave.open(path, 'wb') as w:
         w.setnchannels(channels)

@@ -6,6 +6,8 @@
 #include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "player/mediaplayer.h"
+#include "player/waveformbinding.h"
+#include "player/waveformview.h"
 #include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
@@ -24,6 +26,9 @@ using services::twipsRect;
 
 namespace editor {
 namespace {
+
+// The waveform's strip, with a gap to the slider below it.
+constexpr double kWaveTwips = 1260;
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at, bool wrap = false)
 {
@@ -61,11 +66,12 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("frmEdit"));
     setWindowTitle(QStringLiteral("List Entries"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(services::twipsSize(7485, 3135));
+    // Taller than the design by the waveform's strip above the slider.
+    setFixedSize(services::twipsSize(7485, 3135 + kWaveTwips));
     setModal(false);
 
     m_framEdit = new QGroupBox(QStringLiteral("Add / Edit:"), this);
-    m_framEdit->setGeometry(twipsRect(0, 0, 6255, 3135));
+    m_framEdit->setGeometry(twipsRect(0, 0, 6255, 3135 + kWaveTwips));
     QWidget* f = m_framEdit;
 
     auto* instructions = makeLabel(f, QStringLiteral("Press Add New to create a new entry with this information.  "
@@ -110,7 +116,14 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     m_player->setGeometry(twipsRect(3600, 120, 2535, 2355));
 
     m_sldPos = new QSlider(Qt::Horizontal, f);
-    m_sldPos->setGeometry(twipsRect(120, 2520, 6015, 495));
+    m_waveform = new player::wave::WaveformView(f);
+    m_waveform->setObjectName(QStringLiteral("Waveform"));
+    m_waveform->setGeometry(twipsRect(120, 2520, 6015, kWaveTwips - 60));
+    m_waveform->setToolTip(QStringLiteral("Drag the handles to set Start and Stop ([ and ] choose one, arrows move it); "
+                                          "wheel or + and - zoom, 0 shows all"));
+    auto* binding = new player::WaveformBinding(m_player, m_waveform, this);
+    binding->bindBoxes(m_txtFileName, m_txtStart, m_txtStop);
+    m_sldPos->setGeometry(twipsRect(120, 2520 + kWaveTwips, 6015, 495));
     m_sldPos->setRange(0, 100);
     m_sldPos->setSingleStep(1);
     m_sldPos->setPageStep(5);
@@ -127,7 +140,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
                              QStringLiteral("Close this window without further changes"));
 
     QWidget* order[] = {m_txtFileName, m_btnBrowse, m_txtStart, m_txtStop, m_cmdOK,  m_cmdApply,
-                        m_cmdCancel,   m_txtRate,   m_txtLoops, m_btnTest, m_player, m_sldPos};
+                        m_cmdCancel,   m_txtRate,   m_txtLoops, m_btnTest, m_player, m_sldPos, m_waveform};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     m_tmrLooper = new QTimer(this);

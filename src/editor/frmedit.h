@@ -10,7 +10,10 @@ class QPushButton;
 class QSlider;
 class QTimer;
 
-namespace player { class MediaPlayer; }
+namespace player {
+class MediaPlayer;
+namespace wave { class WaveformView; }
+}
 
 namespace editor {
 
@@ -59,6 +62,7 @@ public:
     QTimer* tmrLooper() const { return m_tmrLooper; }
     QLabel* lblMad(int index) const { return m_lblMad[index]; }
     player::MediaPlayer* MediaPlayer1() const { return m_player; }
+    player::wave::WaveformView* waveform() const { return m_waveform; }
     bool isLoadedWindow() const { return m_loaded; }
 
 protected:
@@ -90,6 +94,7 @@ private:
     QSlider* m_sldPos = nullptr;
     QTimer* m_tmrLooper = nullptr;
     player::MediaPlayer* m_player = nullptr;
+    player::wave::WaveformView* m_waveform = nullptr;
     bool m_loaded = false;
 };
 

@@ -38,6 +38,7 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
     connect(m_tmrPlayer, &QTimer::timeout, this, &EntryPlayer::tmrPlayer_Timer);
     connect(m_player, &MediaPlayer::loopWrapped, this, [this] { ++m_pendingWraps; });
     connect(m_player, &MediaPlayer::loadFailed, this, &EntryPlayer::playerFailed);
+    connect(m_player->engine(), &MediaEngine::nextStarted, this, &EntryPlayer::nextHeard);
     // A held stop or a file's end is acted on as soon as it is heard rather than at the
     // next tick: the list goes on without up to a tick of silence. Queued, so the engine
     // is out of its report before the next entry reaches it.
@@ -72,6 +73,7 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
 
     const bool afterWrap = m_replayAfterWrap;
     m_replayAfterWrap = false;
+    m_nextHandedOver = false;
     if (!afterWrap) m_pendingWraps = 0;
 
     if (mstrFileName.isEmpty()) return;
@@ -129,7 +131,39 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
     } else {
         m_tmrLooper->stop();
         m_tmrPlayer->start();
+        if (stretch && mdblLoopsLeft <= 0) handOverNext();
     }
+}
+
+void EntryPlayer::handOverNext()
+{
+    if (!m_peekNext) return;
+    const EntryRecord next = m_peekNext();
+    // A whole file's stop is its length, known once it is open: it goes the usual way.
+    if (next.FileName.isEmpty() || (next.Start == 0 && next.Stop == 0) || !app::mediaFileUsable(next.FileName)) return;
+    NextEntry n;
+    n.path = next.FileName;
+    n.start = next.Start;
+    n.rate = next.Rate == 0 ? 1.0 : next.Rate;
+    const double loops = next.Loops == 0 ? 1.0 : next.Loops;
+    n.loop.start = next.Start;
+    n.loop.stop = next.Stop;
+    n.loop.wraps = loops - 1 > 0 ? static_cast<int>(std::min(std::ceil(loops - 1), 1e9)) : 0;
+    n.loop.holdAtStop = true;
+    n.hasLoop = true;
+    m_nextHandedOver = m_player->engine()->queueNext(n);
+}
+
+void EntryPlayer::nextHeard()
+{
+    if (!m_nextHandedOver || !counted()) return;
+    // The list moves on as the next entry is heard; it plays from its start already.
+    m_tmrPlayer->stop();
+    m_pendingWraps = 0;
+    const EntryRecord next = GetNextEntry();
+    m_replayAfterWrap = true;
+    PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop), numtext::format(next.Rate),
+                 numtext::format(next.Loops), false);
 }
 
 void EntryPlayer::handOverLoop(bool endless)

@@ -30,6 +30,9 @@ public:
 
     // Where the list's next entry comes from once an entry's passes are used up.
     void setNextEntrySource(std::function<EntryRecord()> source) { m_nextEntry = std::move(source); }
+    // The entry the source would give next, without moving on; with it the engine is
+    // handed the next entry before the current one ends, so no sound is lost between.
+    void setNextEntryPeek(std::function<EntryRecord()> peek) { m_peekNext = std::move(peek); }
 
     void tmrLooper_Timer();
     void tmrPlayer_Timer();
@@ -54,12 +57,16 @@ private:
     void tellCannotPlay(const QString& path, const QString& reason);
     void handOverLoop(bool endless);
     void endHeard();
+    void handOverNext();
+    void nextHeard();
 
     MediaPlayer* m_player;
     QWidget* m_dialogParent;
     QTimer* m_tmrLooper;
     QTimer* m_tmrPlayer;
     std::function<EntryRecord()> m_nextEntry;
+    std::function<EntryRecord()> m_peekNext;
+    bool m_nextHandedOver = false;  // the engine plays the next entry once this one holds
     int m_pendingWraps = 0;        // engine wraps heard but not yet counted as passes
     bool m_replayAfterWrap = false;  // the engine already stands at the stretch's start
 };

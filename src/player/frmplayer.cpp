@@ -13,6 +13,8 @@
 #include "player/keltray.h"
 #include "player/listplay.h"
 #include "player/mediaplayer.h"
+#include "player/waveformbinding.h"
+#include "player/waveformview.h"
 #include "services/droppedfiles.h"
 #include "services/keldialogs.h"
 #include "services/placement.h"
@@ -42,6 +44,12 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     m_mediaPlayer = new MediaPlayer(makeEngine(), client);
     m_mediaPlayer->setObjectName(QStringLiteral("MediaPlayer1"));
     layout->addWidget(m_mediaPlayer);
+    // Sound without pictures shows its waveform.
+    auto* waveform = new wave::WaveformView;
+    waveform->setObjectName(QStringLiteral("Waveform"));
+    waveform->setToolTip(QStringLiteral("Click to play from there; wheel or + and - zoom, drag or arrows move, 0 shows all"));
+    m_mediaPlayer->setPictureStandIn(waveform);
+    new WaveformBinding(m_mediaPlayer, waveform, this);
     setCentralWidget(client);
     resize(services::twipsSize(5250, 4695));
 
@@ -49,6 +57,10 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     m_playback->setNextEntrySource([] {
         panel::frmPlayList* panel = forms::frmPlayList();
         return GetNextEntry(*panel->lstSelector(), panel->CurrentID);
+    });
+    m_playback->setNextEntryPeek([] {
+        panel::frmPlayList* panel = forms::frmPlayList();
+        return PeekNextEntry(*panel->lstSelector(), panel->CurrentID);
     });
 
     m_tmrTrayIcon = new QTimer(this);

@@ -6,19 +6,27 @@
 
 namespace player {
 
-EntryRecord GetNextEntry(EntryList& list, qint32& currentId)
+EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId)
 {
     qint64 n = qint64(currentId) + 1;
     if (n < 1 || n > list.rowCount()) {
-        currentId = 0;
         n = 1;
         if (list.rowCount() < 1) return {};
     }
     const QStringList cells = list.rowTexts(int(n));
     auto number = [&](int i) { return numtext::parse(cells.value(i)).value_or(0.0); };
-    EntryRecord r{qint32(n), cells.value(0), number(1), number(2), number(3), number(4)};
-    list.selectRow(int(n));
-    currentId = qint32(n);
+    return EntryRecord{qint32(n), cells.value(0), number(1), number(2), number(3), number(4)};
+}
+
+EntryRecord GetNextEntry(EntryList& list, qint32& currentId)
+{
+    const EntryRecord r = PeekNextEntry(list, currentId);
+    if (r.Index == 0) {
+        currentId = 0;
+        return r;
+    }
+    list.selectRow(int(r.Index));
+    currentId = r.Index;
     return r;
 }
 

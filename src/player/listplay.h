@@ -19,5 +19,7 @@ public:
 // The row after `currentId` (row 1 after the last), selected and made the cursor. An empty
 // list gives a record without a file name, which plays nothing.
 EntryRecord GetNextEntry(EntryList& list, qint32& currentId);
+// The same row, with neither the selection nor the cursor moved.
+EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId);
 
 } // namespace player

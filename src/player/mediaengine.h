@@ -23,6 +23,16 @@ struct LoopRange {
     bool operator==(const LoopRange&) const = default;
 };
 
+// The list's next entry, handed over while the current one plays so that its first
+// sample follows the current one's last.
+struct NextEntry {
+    QString path;
+    double start = 0;
+    LoopRange loop;      // its stretch, as setLoop() would take it
+    bool hasLoop = false;
+    double rate = 1;
+};
+
 class MediaEngine : public QObject {
     Q_OBJECT
 public:
@@ -66,6 +76,12 @@ public:
     virtual QHash<QString, QString> metadata() const = 0;
     virtual bool hasVideo() const = 0;
 
+    // Plays `next` where the current stretch holds at its stop (or the file ends), without
+    // a gap; nextStarted() tells when it is heard, and from then on path(), position(),
+    // rate() and loop() are the next entry's. False: not taken (the caller loads the next
+    // entry itself once the current one ends). A load, seek or stop drops it.
+    virtual bool queueNext(const NextEntry& next) { Q_UNUSED(next); return false; }
+
     // A widget that shows the engine's video, or nullptr for an engine without pictures.
     virtual QWidget* createVideoView(QWidget* parent) { Q_UNUSED(parent); return nullptr; }
 
@@ -76,6 +92,8 @@ signals:
     // The engine jumped from the loop's stop back to its start, at the moment it is heard.
     void loopWrapped();
     void loaded();
+    // The entry handed over by queueNext() is heard now.
+    void nextStarted();
     void loadFailed(const QString& reason);
     // A load that prepares the file first (a MIDI file is rendered to sound) tells how far
     // it is, 0-100; loaded() or loadFailed() follows.

@@ -1,5 +1,6 @@
 #include "player/mediaplayer.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -46,6 +47,7 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent)
     connect(m_engine, &MediaEngine::loaded, this, [this] {
         m_failure.clear();
         m_preparing->hide();
+        showPicture();
     });
     connect(m_engine, &MediaEngine::loadProgress, this, [this](int percent) {
         m_preparing->setText(tr("Preparing %1%").arg(percent));
@@ -56,9 +58,7 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent)
         m_failure = reason.isEmpty() ? tr("the file cannot be decoded") : reason;
         emit loadFailed(m_engine->path(), m_failure);
     });
-    connect(m_engine, &MediaEngine::videoChanged, this, [this](bool video) {
-        if (m_videoView) m_pictureStack->setCurrentWidget(video ? m_videoView : m_blank);
-    });
+    connect(m_engine, &MediaEngine::videoChanged, this, &MediaPlayer::showPicture);
 }
 
 MediaPlayer::~MediaPlayer() = default;
@@ -83,6 +83,7 @@ void MediaPlayer::buildControls()
     if (m_videoView) {
         m_pictureStack->addWidget(m_videoView);
         m_pictureStack->setCurrentWidget(m_videoView);
+        m_videoView->installEventFilter(this);
     }
     layout->addWidget(picture, 1);
 
@@ -127,6 +128,23 @@ void MediaPlayer::buildControls()
     m_trackerTimer->start();
 }
 
+void MediaPlayer::showPicture()
+{
+    // The video view is left only once it has drawn: its GL context must exist before any
+    // video arrives.
+    if (!m_videoView || !m_videoViewDrawn) return;
+    m_pictureStack->setCurrentWidget(m_engine->hasVideo() ? m_videoView : m_blank);
+}
+
+bool MediaPlayer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_videoView && event->type() == QEvent::Paint && !m_videoViewDrawn) {
+        m_videoViewDrawn = true;
+        QTimer::singleShot(0, this, &MediaPlayer::showPicture);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void MediaPlayer::refreshTracker()
 {
     if (m_trackerDragging || !isVisible()) return;
@@ -140,6 +158,16 @@ void MediaPlayer::trackerMoved(int value)
 {
     const double duration = Duration();
     if (duration > 0) setCurrentPosition(duration * value / kTrackerSteps);
+}
+
+void MediaPlayer::setPictureStandIn(QWidget* standIn)
+{
+    const bool showing = m_pictureStack->currentWidget() == m_blank;
+    m_pictureStack->insertWidget(m_pictureStack->indexOf(m_blank), standIn);
+    m_pictureStack->removeWidget(m_blank);
+    delete m_blank;
+    m_blank = standIn;
+    if (showing) m_pictureStack->setCurrentWidget(m_blank);
 }
 
 QString MediaPlayer::FileName() const { return m_engine->path(); }

@@ -48,6 +48,10 @@ public:
 
     MediaEngine* engine() const { return m_engine; }
 
+    // What shows in place of the picture for files without one (a black area otherwise);
+    // takes ownership.
+    void setPictureStandIn(QWidget* standIn);
+
     // Whether the file last set could not be played, and why.
     bool failed() const { return !m_failure.isEmpty(); }
     QString failure() const { return m_failure; }
@@ -67,8 +71,12 @@ signals:
     // The file set could not be played (unknown format, damaged, no sound font ...).
     void loadFailed(const QString& path, const QString& reason);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildControls();
+    void showPicture();
     void refreshTracker();
     void trackerMoved(int value);
 
@@ -83,6 +91,7 @@ private:
     QLabel* m_preparing = nullptr;
     QTimer* m_trackerTimer = nullptr;
     bool m_trackerDragging = false;
+    bool m_videoViewDrawn = false;
     QString m_failure;
 };
 

@@ -34,6 +34,14 @@ MidiEngine::MidiEngine(MediaEngine* inner, QObject* parent) : MediaEngine(parent
         emit loadFailed(reason);
     });
     connect(m_inner, &MediaEngine::videoChanged, this, &MediaEngine::videoChanged);
+    connect(m_inner, &MediaEngine::nextStarted, this, [this] {
+        if (!passesThrough()) return;
+        // The inner engine plays the handed-over file now: no rendering stands in for it.
+        m_phase = Phase::Direct;
+        m_path = m_inner->path();
+        m_rendering.clear();
+        emit nextStarted();
+    });
     connect(m_inner, &MediaEngine::loadProgress, this, &MediaEngine::loadProgress);
 }
 
@@ -70,29 +78,15 @@ void MidiEngine::load(const QString& path)
 
 void MidiEngine::loadMidi(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(tr("The file cannot be read."));
-        return;
-    }
     QString error;
-    // parse() refuses what is too large; no need to read more to know.
-    std::optional<midi::Song> song = midi::parse(file.read(64 * 1024 * 1024), &error);
-    if (!song) {
+    std::optional<midi::Plan> plan = midi::plan(path, &error);
+    if (!plan) {
         fail(error);
         return;
     }
-    if (!midi::synthesizerAvailable()) {
-        fail(tr("This build of the program has no MIDI synthesizer (libfluidsynth)."));
-        return;
-    }
-    const midi::SoundFontChoice font = midi::findSoundFont();
-    if (font.path.isEmpty()) {
-        fail(font.problem);
-        return;
-    }
-    m_song = std::move(*song);
-    const QString target = midi::renderingPath(path, font.path);
+    m_song = std::move(plan->song);
+    const QString target = plan->target;
+    const QString soundFont = plan->soundFont;
     if (QFileInfo::exists(target)) {
         midi::markUsed(target);
         playRendering(target);
@@ -101,7 +95,7 @@ void MidiEngine::loadMidi(const QString& path)
 
     m_phase = Phase::Rendering;
     m_inner->load(QString());  // nothing else plays meanwhile
-    m_job = midi::render(target, m_song, font.path);
+    m_job = midi::render(target, m_song, soundFont);
     midi::RenderJob* job = m_job->job();
     connect(job, &midi::RenderJob::progressed, this, &MediaEngine::loadProgress);
     connect(job, &midi::RenderJob::finished, this, &MidiEngine::renderFinished);
@@ -172,6 +166,12 @@ bool MidiEngine::waitForLoad(int timeoutMs)
 }
 
 QString MidiEngine::path() const { return m_path; }
+
+bool MidiEngine::queueNext(const NextEntry& next)
+{
+    if (!passesThrough() || midi::isMidiFile(next.path)) return false;
+    return m_inner->queueNext(next);
+}
 
 PlayState MidiEngine::state() const
 {

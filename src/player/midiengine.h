@@ -50,6 +50,8 @@ public:
     bool hasVideo() const override;
 
     QWidget* createVideoView(QWidget* parent) override { return m_inner->createVideoView(parent); }
+    // A MIDI file is rendered first, so only other files are handed over.
+    bool queueNext(const NextEntry& next) override;
 
     static constexpr int kRenderWaitMs = 300;
 

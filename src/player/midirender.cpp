@@ -1,5 +1,7 @@
 #include "player/midirender.h"
 
+#include "player/usercache.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -65,14 +67,6 @@ Registry& registry()
     return r;
 }
 
-QByteArray hashHex(const QByteArray& data) { return QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex(); }
-
-QByteArray fileStamp(const QFileInfo& info)
-{
-    return info.absoluteFilePath().toUtf8() + '\n' + QByteArray::number(info.size()) + '\n' +
-           QByteArray::number(info.lastModified().toMSecsSinceEpoch());
-}
-
 QByteArray wavHeader(qint64 frames)
 {
     const quint32 dataBytes = quint32(frames * 4);
@@ -92,16 +86,6 @@ QByteArray wavHeader(qint64 frames)
     h.append("data");
     u32(dataBytes);
     return h;
-}
-
-// Earlier renderings of the same file (it changed since, or the sound font did).
-void removeOlderRenderings(const QString& target)
-{
-    const QFileInfo info(target);
-    const QString prefix = info.fileName().section(QLatin1Char('-'), 0, 0) + QLatin1Char('-');
-    QDir dir = info.dir();
-    for (const QString& name : dir.entryList({prefix + "*.wav"}, QDir::Files))
-        if (name != info.fileName()) dir.remove(name);
 }
 
 #ifdef VAMPLET_HAVE_FLUIDSYNTH
@@ -140,43 +124,44 @@ void send(fluid_synth_t* synth, const Event& e)
 QString cacheFolder()
 {
     if (!cacheOverride().isEmpty()) return cacheOverride();
-    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/midi");
+    return cache::folder(QStringLiteral("midi"));
 }
 
 void setCacheFolder(const QString& folder) { cacheOverride() = folder; }
 
-void markUsed(const QString& rendering)
-{
-    QFile file(rendering);
-    if (file.open(QIODevice::ReadWrite)) file.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
-}
+void markUsed(const QString& rendering) { cache::markUsed(rendering); }
 
 int trimCache(const QString& folder, qint64 limitBytes, const QString& keep)
 {
-    // Oldest use first; the modification time is the last use (markUsed).
-    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.wav")}, QDir::Files, QDir::Time | QDir::Reversed);
-    qint64 total = 0;
-    for (const QFileInfo& f : files) total += f.size();
-    const QString kept = QFileInfo(keep).absoluteFilePath();
-    int removed = 0;
-    for (const QFileInfo& f : files) {
-        if (total <= limitBytes) break;
-        // A rendering that is playing stays readable until closed; a later play renders it again.
-        if (f.absoluteFilePath() == kept || !QFile::remove(f.absoluteFilePath())) continue;
-        total -= f.size();
-        ++removed;
-    }
-    return removed;
+    return cache::trim(folder, QStringLiteral("*.wav"), limitBytes, keep);
 }
 
 QString renderingPath(const QString& midiPath, const QString& soundFont)
 {
     const QFileInfo midi(midiPath);
     if (!midi.isFile()) return {};
-    const QByteArray key = fileStamp(midi) + '\n' + fileStamp(QFileInfo(soundFont)) + '\n' +
+    const QByteArray key = cache::fileStamp(midi) + '\n' + cache::fileStamp(QFileInfo(soundFont)) + '\n' +
                            QByteArray::number(kRenderVersion) + '\n' + QByteArray::number(kSampleRate);
-    const QByteArray name = hashHex(midi.absoluteFilePath().toUtf8()).left(16) + '-' + hashHex(key).left(16) + ".wav";
-    return cacheFolder() + QLatin1Char('/') + QString::fromLatin1(name);
+    return cache::entryPath(cacheFolder(), midiPath, key, QStringLiteral(".wav"));
+}
+
+std::optional<Plan> plan(const QString& path, QString* error)
+{
+    auto failWith = [error](const QString& why) {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return failWith(RenderJob::tr("The file cannot be read."));
+    QString why;
+    // parse() refuses what is too large; no need to read more to know.
+    std::optional<Song> song = parse(file.read(64 * 1024 * 1024), &why);
+    if (!song) return failWith(why);
+    if (!synthesizerAvailable())
+        return failWith(RenderJob::tr("This build of the program has no MIDI synthesizer (libfluidsynth)."));
+    const SoundFontChoice font = findSoundFont();
+    if (font.path.isEmpty()) return failWith(font.problem);
+    return Plan{std::move(*song), font.path, renderingPath(path, font.path)};
 }
 
 int renderCount() { return g_renders; }
@@ -290,7 +275,7 @@ QString RenderJob::render()
         return {};
     }
     if (!out.commit()) return tr("The rendered sound cannot be written to %1: %2").arg(m_target, out.errorString());
-    removeOlderRenderings(m_target);
+    cache::removeOlder(m_target);
     trimCache(QFileInfo(m_target).absolutePath(), kCacheLimitBytes, m_target);
     qCDebug(lcMidi, "rendered %.1f s of MIDI in %lld ms", m_song.duration, qint64(clock.elapsed()));
     return {};

@@ -3,6 +3,7 @@
 // per-user cache as a 16-bit stereo WAV of exactly the song's length. Rendering runs on a
 // worker thread; its job reports progress and its end on the UI thread.
 #include "player/midifile.h"
+#include "player/soundfont.h"
 
 #include <QMutex>
 #include <QObject>
@@ -10,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace player::midi {
 
@@ -34,6 +36,15 @@ void markUsed(const QString& rendering);
 // Removes the least recently used renderings of `folder` until the rest take at most
 // `limitBytes`; `keep` stays whatever its size. Returns how many went.
 int trimCache(const QString& folder, qint64 limitBytes, const QString& keep);
+
+// What rendering a MIDI file takes: its song, the sound font and where the sound goes.
+struct Plan {
+    Song song;
+    QString soundFont;
+    QString target;
+};
+// Reads and checks `path`; on failure returns nothing and says why in `error`.
+std::optional<Plan> plan(const QString& path, QString* error);
 
 // Renderings started in this process; a rendering found in the cache starts none.
 int renderCount();

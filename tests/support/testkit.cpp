@@ -136,18 +136,22 @@ QString writeBytes(const QString& path, const QByteArray& bytes)
     return path;
 }
 
-bool makeVideo(const QString& path, double seconds, bool withSound)
+bool ffmpeg(const QStringList& args)
 {
     if (QStandardPaths::findExecutable("ffmpeg").isEmpty()) return false;
+    QProcess ff;
+    ff.start("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y"} + args);
+    return ff.waitForFinished(60000) && ff.exitStatus() == QProcess::NormalExit && ff.exitCode() == 0;
+}
+
+bool makeVideo(const QString& path, double seconds, bool withSound)
+{
     const QString d = QString::number(seconds);
-    QStringList args{"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                     "testsrc=duration=" + d + ":size=160x120:rate=25"};
+    QStringList args{"-f", "lavfi", "-i", "testsrc=duration=" + d + ":size=160x120:rate=25"};
     if (withSound)
         args << "-f" << "lavfi" << "-i" << "sine=frequency=300:duration=" + d << "-c:a" << "mp2" << "-shortest";
     args << "-c:v" << "mpeg4" << path;
-    QProcess ff;
-    ff.start("ffmpeg", args);
-    return ff.waitForFinished(60000) && ff.exitStatus() == QProcess::NormalExit && ff.exitCode() == 0;
+    return ffmpeg(args);
 }
 
 MessageRecorder::MessageRecorder(int a) : answer(a)

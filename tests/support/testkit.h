@@ -29,6 +29,9 @@ QString writeMidi(const QString& path, double seconds, const MidiOptions& option
 // A file holding exactly `bytes`; returns its path.
 QString writeBytes(const QString& path, const QByteArray& bytes);
 
+// Runs ffmpeg quietly with `args` (overwriting outputs); false when it is missing or fails.
+bool ffmpeg(const QStringList& args);
+
 // A test-card video made by ffmpeg (`withSound` adds a tone); false when ffmpeg is
 // missing or fails.
 bool makeVideo(const QString& path, double seconds, bool withSound);

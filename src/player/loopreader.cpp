@@ -1,0 +1,151 @@
+#include "player/loopreader.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace player::audio {
+
+float fadeInGain(qint64 i, qint64 length)
+{
+    return float(std::sin(M_PI / 2 * (double(i) + 0.5) / double(length)));
+}
+
+float fadeOutGain(qint64 i, qint64 length)
+{
+    return float(std::cos(M_PI / 2 * (double(i) + 0.5) / double(length)));
+}
+
+LoopReader::LoopReader(FrameSource& source, qint64 fadeFrames) : m_source(source), m_fade(std::max<qint64>(0, fadeFrames))
+{
+}
+
+void LoopReader::seek(qint64 pos)
+{
+    m_pos = std::max<qint64>(0, pos);
+    m_ended = false;
+    m_passStart = false;
+    m_incoming.clear();
+    m_incomingAt = m_incomingLength = 0;
+}
+
+void LoopReader::setLoop(std::optional<Loop> loop)
+{
+    m_loop = loop;
+}
+
+void LoopReader::setIncoming(std::vector<float> tail)
+{
+    m_incoming = std::move(tail);
+    m_incomingAt = 0;
+    m_incomingLength = qint64(m_incoming.size() / kChannels);
+}
+
+qint64 LoopReader::fadeFor(const Loop& loop) const
+{
+    // Half a pass at most, so a blend never reaches the next seam.
+    return std::min(m_fade, (loop.stop - loop.start) / 2);
+}
+
+bool LoopReader::tailAvailable(qint64 stop, qint64 fade) const
+{
+    const qint64 end = m_knownEnd >= 0 ? m_knownEnd : m_source.frames();
+    return end < 0 || stop + fade <= end;
+}
+
+bool LoopReader::loopApplies() const
+{
+    if (!m_loop || m_loop->stop <= m_loop->start || m_pos >= m_loop->stop) return false;
+    const qint64 end = m_knownEnd >= 0 ? m_knownEnd : m_source.frames();
+    return end < 0 || m_loop->stop <= end;
+}
+
+void LoopReader::fillTail(qint64 stop, qint64 fade)
+{
+    std::vector<float> tail(size_t(fade) * kChannels, 0.0f);
+    // Where nothing follows the stop the end was faded: the blend only fades in.
+    if (fade > 0 && tailAvailable(stop, fade)) {
+        const qint64 got = m_source.readAt(stop, tail.data(), fade);
+        if (got < fade) std::fill(tail.begin() + std::max<qint64>(0, got) * kChannels, tail.end(), 0.0f);
+    }
+    setIncoming(std::move(tail));
+}
+
+std::vector<float> LoopReader::takeTail()
+{
+    if (!m_loop) return {};
+    const qint64 fade = fadeFor(*m_loop);
+    fillTail(m_loop->stop, fade);
+    std::vector<float> tail = std::move(m_incoming);
+    m_incoming.clear();
+    m_incomingAt = m_incomingLength = 0;
+    return tail;
+}
+
+Block LoopReader::read(float* out, qint64 n)
+{
+    Block block;
+    block.sourcePos = m_pos;
+    if (m_ended || m_failed || n <= 0) {
+        block.end = m_ended;
+        return block;
+    }
+    // A loop with no wraps left bounds playback only where it holds.
+    const bool looping = loopApplies() && (m_loop->wraps != 0 || m_loop->hold);
+    const qint64 end = m_knownEnd >= 0 ? m_knownEnd : m_source.frames();
+    const qint64 limit = looping ? m_loop->stop : end;
+    const qint64 want = limit >= 0 ? std::min(n, limit - m_pos) : n;
+
+    qint64 got = want > 0 ? m_source.readAt(m_pos, out, want) : 0;
+    if (got < 0) {
+        m_failed = true;
+        return block;
+    }
+    if (got < want) m_knownEnd = m_pos + got;  // the source ended before it said it would
+    block.frames = got;
+    block.passStart = m_passStart;
+    m_passStart = false;
+
+    // The sound before the seam blends out over the first frames.
+    for (qint64 i = 0; i < got && m_incomingAt < m_incomingLength; ++i, ++m_incomingAt) {
+        const float in = fadeInGain(m_incomingAt, m_incomingLength);
+        const float outGain = fadeOutGain(m_incomingAt, m_incomingLength);
+        for (int c = 0; c < kChannels; ++c)
+            out[i * kChannels + c] = out[i * kChannels + c] * in + m_incoming[m_incomingAt * kChannels + c] * outGain;
+    }
+
+    // Reaching a stop with nothing past it: the end fades, where something follows.
+    if (looping) {
+        const qint64 fade = fadeFor(*m_loop);
+        const bool follows = m_loop->wraps != 0 || m_followed;
+        if (fade > 0 && follows && !tailAvailable(m_loop->stop, fade)) {
+            const qint64 fadeFrom = m_loop->stop - fade;
+            for (qint64 i = std::max<qint64>(0, fadeFrom - m_pos); i < got; ++i) {
+                const float g = fadeOutGain(m_pos + i - fadeFrom, fade);
+                for (int c = 0; c < kChannels; ++c) out[i * kChannels + c] *= g;
+            }
+        }
+    }
+    m_pos += got;
+
+    const bool atLimit = (limit >= 0 && m_pos >= limit) || got < want || (got == 0 && want == 0);
+    if (!atLimit) return block;
+    if (looping && m_pos >= m_loop->stop && m_loop->wraps != 0) {
+        fillTail(m_loop->stop, fadeFor(*m_loop));
+        if (m_loop->wraps > 0) --m_loop->wraps;
+        m_pos = m_loop->start;
+        m_passStart = true;
+    } else if (looping && got < want && m_loop->wraps != 0) {
+        // The source ended inside the stretch: loop from there.
+        m_loop->stop = m_pos;
+        fillTail(m_pos, 0);
+        if (m_loop->wraps > 0) --m_loop->wraps;
+        m_pos = m_loop->start;
+        m_passStart = true;
+    } else {
+        m_ended = true;
+        block.end = true;
+    }
+    return block;
+}
+
+} // namespace player::audio

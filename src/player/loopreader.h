@@ -1,0 +1,87 @@
+#pragma once
+// The loop in samples: which source frames play next, where a pass wraps, and how the seam
+// is blended. No threads and no clock, so every rule here is checked to the sample.
+#include <QtGlobal>
+
+#include <optional>
+#include <vector>
+
+namespace player::audio {
+
+// Where the frames come from: a decoder in the engine, memory in tests. Stereo.
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    // Frames in the source; -1 until known.
+    virtual qint64 frames() const = 0;
+    // Up to `n` frames from `pos` into `out`; fewer only at the end, -1 on an error.
+    virtual qint64 readAt(qint64 pos, float* out, qint64 n) = 0;
+};
+
+inline constexpr int kChannels = 2;
+
+struct Loop {
+    qint64 start = 0;
+    qint64 stop = 0;
+    int wraps = 0;      // jumps back still to make; -1 without end
+    bool hold = false;  // once no wraps are left, end at `stop`
+};
+
+// A run of output frames that continues the source from `sourcePos` without a jump.
+struct Block {
+    qint64 frames = 0;
+    qint64 sourcePos = 0;
+    bool passStart = false;  // the first frame is where a wrap lands
+    bool end = false;        // nothing follows this block
+};
+
+// Equal-power seam blend over `length` frames: the gain of the sound coming in at frame i;
+// the sound going out takes the other one.
+float fadeInGain(qint64 i, qint64 length);
+float fadeOutGain(qint64 i, qint64 length);
+
+class LoopReader {
+public:
+    LoopReader(FrameSource& source, qint64 fadeFrames);
+
+    // The next block starts at `pos`, with no blend.
+    void seek(qint64 pos);
+    qint64 position() const { return m_pos; }
+    // A loop whose stop is not after its start, or after the source's end, or that lies
+    // behind the position, does not loop: playback runs on to the end.
+    void setLoop(std::optional<Loop> loop);
+    const std::optional<Loop>& loop() const { return m_loop; }
+    // Something follows the hold (the list's next entry): the seam into it is blended.
+    void setFollowed(bool followed) { m_followed = followed; }
+    // The first frames to come blend out this sound (what played before).
+    void setIncoming(std::vector<float> tail);
+    // What follows an end at a hold, for the next entry to blend out: the frames past the
+    // stop, or silence where the source ends there (its end was faded).
+    std::vector<float> takeTail();
+
+    // Up to `n` frames into `out`; a block never spans a wrap.
+    Block read(float* out, qint64 n);
+    bool ended() const { return m_ended; }
+    bool failed() const { return m_failed; }
+
+private:
+    qint64 fadeFor(const Loop& loop) const;
+    bool tailAvailable(qint64 stop, qint64 fade) const;
+    bool loopApplies() const;
+    void fillTail(qint64 stop, qint64 fade);
+
+    FrameSource& m_source;
+    qint64 m_fade;
+    qint64 m_pos = 0;
+    std::optional<Loop> m_loop;
+    bool m_followed = false;
+    bool m_ended = false;
+    bool m_failed = false;
+    bool m_passStart = false;
+    qint64 m_knownEnd = -1;  // where the source turned out to end
+    std::vector<float> m_incoming;  // frames still to blend out
+    qint64 m_incomingAt = 0;
+    qint64 m_incomingLength = 0;
+};
+
+} // namespace player::audio

@@ -1,0 +1,108 @@
+#include "player/mediaprobe.h"
+
+#include "player/mpvformats.h"
+
+#include <QByteArrayList>
+#include <QFileInfo>
+
+#include <mpv/client.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+}
+
+namespace player {
+
+namespace {
+
+// Demuxers that follow references (HLS, concat, DASH, image sequences) open further files
+// through this; the probe looks at the one file it was given and nothing else.
+int refuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**)
+{
+    return AVERROR(EPERM);
+}
+
+// Formats that are lists of other files (or of network sources) rather than media.
+bool namesOtherFiles(const char* formatName)
+{
+    const QByteArrayList names = QByteArray(formatName).split(',');
+    for (const char* list : {"concat", "hls", "dash", "imf", "sdp", "rtsp", "image2"})
+        if (names.contains(list)) return true;
+    return false;
+}
+
+MediaProbe failure(int mpvError)
+{
+    MediaProbe p;
+    p.error = loadErrorText(mpvError);
+    return p;
+}
+
+struct Probe {
+    AVIOContext* io = nullptr;
+    AVFormatContext* format = nullptr;
+    ~Probe()
+    {
+        avformat_close_input(&format);
+        avio_closep(&io);
+    }
+};
+
+} // namespace
+
+MediaProbe probeMedia(const QString& path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile() || !info.isReadable()) return failure(MPV_ERROR_LOADING_FAILED);
+
+    av_log_set_level(AV_LOG_QUIET);
+    Probe probe;
+    // The "file:" prefix keeps a name with a colon from being read as another protocol.
+    const QByteArray url = "file:" + QFile::encodeName(info.absoluteFilePath());
+    AVDictionary* ioOptions = nullptr;
+    av_dict_set(&ioOptions, "protocol_whitelist", "file", 0);
+    const int opened = avio_open2(&probe.io, url.constData(), AVIO_FLAG_READ, nullptr, &ioOptions);
+    av_dict_free(&ioOptions);
+    if (opened < 0) return failure(MPV_ERROR_LOADING_FAILED);
+
+    // The format is read before it is opened: a list opens the files it names as it opens.
+    const AVInputFormat* format = nullptr;
+    const int probed = av_probe_input_buffer2(probe.io, &format, url.constData(), nullptr, 0, 0);
+    if (probed < 0 || !format)
+        return failure(probed == AVERROR(EIO) ? MPV_ERROR_LOADING_FAILED : MPV_ERROR_UNKNOWN_FORMAT);
+    if (namesOtherFiles(format->name)) return failure(MPV_ERROR_NOTHING_TO_PLAY);
+
+    probe.format = avformat_alloc_context();
+    if (!probe.format) return failure(MPV_ERROR_LOADING_FAILED);
+    probe.format->pb = probe.io;
+    probe.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    probe.format->io_open = refuseNestedOpen;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int status = avformat_open_input(&probe.format, url.constData(), format, &options);
+    av_dict_free(&options);
+    if (status < 0) {
+        // avformat_open_input frees the context on failure, leaving our I/O to close.
+        return failure(status == AVERROR(EIO) || status == AVERROR(EPERM) ? MPV_ERROR_LOADING_FAILED
+                                                                          : MPV_ERROR_UNKNOWN_FORMAT);
+    }
+    if (avformat_find_stream_info(probe.format, nullptr) < 0) return failure(MPV_ERROR_UNKNOWN_FORMAT);
+
+    MediaProbe result;
+    for (unsigned i = 0; i < probe.format->nb_streams; ++i) {
+        const AVStream* stream = probe.format->streams[i];
+        const AVCodecParameters* codec = stream->codecpar;
+        if (codec->codec_id == AV_CODEC_ID_NONE) continue;
+        if (codec->codec_type == AVMEDIA_TYPE_AUDIO) result.hasAudio = true;
+        else if (codec->codec_type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            result.hasVideo = true;
+    }
+    if (!result.hasAudio && !result.hasVideo) return failure(MPV_ERROR_NOTHING_TO_PLAY);
+    if (probe.format->duration != AV_NOPTS_VALUE && probe.format->duration > 0)
+        result.duration = static_cast<double>(probe.format->duration) / AV_TIME_BASE;
+    result.ok = true;
+    return result;
+}
+
+} // namespace player

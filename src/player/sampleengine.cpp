@@ -1,0 +1,842 @@
+#include "player/sampleengine.h"
+
+#include "player/audiodecoder.h"
+#include "player/audiooutput.h"
+#include "player/loopreader.h"
+#include "player/spscqueue.h"
+
+#include <rubberband/RubberBandStretcher.h>
+
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+namespace player {
+
+using namespace audio;
+
+namespace {
+
+constexpr qint64 kChunkFrames = 512;
+constexpr std::size_t kRingChunks = 192;
+// How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz.
+constexpr std::size_t kAheadChunks = 64;
+constexpr int kPulseConnectMs = 500;
+// A stop this close past the file's end is the file's end (the stop text rounds).
+constexpr double kEndSlackSeconds = 0.002;
+
+struct Chunk {
+    quint64 epoch = 0;
+    quint64 entry = 0;
+    double sourcePos = 0;
+    double step = 1;
+    qint64 frames = 0;
+    bool passStart = false;
+    bool end = false;
+    float data[kChunkFrames * kChannels];
+};
+
+using Note = SampleEngine::Heard;
+
+// The decoder as the loop reader sees it: stereo, read at any place.
+class DecoderSource : public FrameSource {
+public:
+    explicit DecoderSource(Decoder* d) : m_decoder(d) {}
+    void setDecoder(Decoder* d)
+    {
+        m_decoder = d;
+        m_next = -1;
+    }
+    void reset() { m_next = -1; }
+    qint64 frames() const override { return m_decoder->format().frames; }
+    qint64 readAt(qint64 pos, float* out, qint64 n) override
+    {
+        if (pos != m_next) {
+            if (!m_decoder->seek(pos)) return -1;
+            m_next = pos;
+        }
+        const int ch = m_decoder->format().channels;
+        m_buf.resize(std::size_t(n) * ch);
+        qint64 got = 0;
+        while (got < n) {
+            const qint64 r = m_decoder->read(m_buf.data() + got * ch, n - got);
+            if (r < 0) return got > 0 ? got : -1;
+            if (r == 0) break;
+            got += r;
+        }
+        for (qint64 i = 0; i < got; ++i) {
+            const float* f = m_buf.data() + i * ch;
+            if (ch == 1) {
+                out[i * 2] = out[i * 2 + 1] = f[0];
+            } else {
+                // More than two channels: the centre goes to both sides.
+                const float centre = ch > 2 ? 0.7071f * f[2] : 0.0f;
+                out[i * 2] = f[0] + centre;
+                out[i * 2 + 1] = f[1] + centre;
+            }
+        }
+        m_next += got;
+        return got;
+    }
+
+private:
+    Decoder* m_decoder;
+    qint64 m_next = -1;
+    std::vector<float> m_buf;
+};
+
+struct FrameLoop {
+    std::optional<Loop> loop;
+    qint64 from = 0;
+};
+
+// Seconds of an entry in the file's frames; a stop a hair past the end is the end.
+FrameLoop entryFrames(double from, const std::optional<LoopRange>& range, const Format& f)
+{
+    FrameLoop out;
+    const auto frames = [&](double s) { return qint64(std::llround(std::max(0.0, s) * f.sampleRate)); };
+    out.from = frames(from);
+    if (f.frames >= 0) out.from = std::min(out.from, f.frames);
+    if (range) {
+        Loop l{frames(range->start), frames(range->stop), range->wraps, range->holdAtStop};
+        if (f.frames >= 0 && l.stop > f.frames && l.stop <= f.frames + qint64(kEndSlackSeconds * f.sampleRate))
+            l.stop = f.frames;
+        out.loop = l;
+    }
+    return out;
+}
+
+} // namespace
+
+struct Plan {
+    quint64 epoch = 0;
+    quint64 entry = 0;
+    std::optional<double> from;  // none: on from what the output has taken
+    std::optional<LoopRange> loop;
+    double rate = 1;
+};
+
+struct Opened {
+    quint64 generation = 0;
+    bool ok = false;
+    QString error;
+    Format format;
+    QHash<QString, QString> tags;
+};
+
+// Pitch-kept stretching, fed without a break; positions map back through what was fed.
+class Stretcher {
+public:
+    void start(int sampleRate, double rate)
+    {
+        using RB = RubberBand::RubberBandStretcher;
+        m_rate = rate;
+        m_rb = std::make_unique<RB>(std::size_t(sampleRate), kChannels,
+                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency, 1.0 / rate);
+        // Padding in front and dropping the start delay line the output up with the input.
+        const std::size_t pad = m_rb->getPreferredStartPad();
+        std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
+        const float* in[] = {zeros.data(), zeros.data()};
+        if (pad > 0) m_rb->process(in, pad, false);
+        m_drop = qint64(m_rb->getStartDelay());
+        m_fed.clear();
+        m_fedFrames = 0;
+        m_out = 0;
+        m_final = false;
+    }
+    bool active() const { return m_rb != nullptr; }
+    void stopUsing() { m_rb.reset(); }
+    double rate() const { return m_rate; }
+
+    struct Fed {
+        qint64 at;
+        Block block;
+        quint64 entry;
+    };
+
+    // Feeds the reader until a chunk is ready; false at the end with nothing left.
+    bool fill(LoopReader& reader, quint64 entry)
+    {
+        for (;;) {
+            const int avail = m_rb->available();
+            if (avail < 0) return false;
+            if (m_drop > 0 && avail > 0) {
+                const qint64 n = std::min<qint64>(m_drop, avail);
+                scratch(n);
+                float* outs[] = {m_left.data(), m_right.data()};
+                m_rb->retrieve(outs, std::size_t(n));
+                m_drop -= n;
+                continue;
+            }
+            if (m_drop == 0 && (avail >= kChunkFrames || (m_final && avail > 0))) return true;
+            if (m_final) return false;
+            const qint64 want = std::max<qint64>(256, qint64(m_rb->getSamplesRequired()));
+            m_in.resize(std::size_t(want) * kChannels);
+            const Block b = reader.read(m_in.data(), want);
+            if (b.frames > 0 || b.passStart) m_fed.push_back({m_fedFrames, b, entry});
+            m_fedFrames += b.frames;
+            const bool last = b.end || reader.ended() || reader.failed() || (b.frames == 0);
+            scratch(std::max<qint64>(b.frames, 1));
+            for (qint64 i = 0; i < b.frames; ++i) {
+                m_left[i] = m_in[i * 2];
+                m_right[i] = m_in[i * 2 + 1];
+            }
+            const float* ins[] = {m_left.data(), m_right.data()};
+            m_rb->process(ins, std::size_t(b.frames), last);
+            m_final = last;
+        }
+    }
+
+    // The next chunk of output; its frames run on from one place in the source.
+    void take(Chunk& c)
+    {
+        qint64 n = std::min<qint64>(kChunkFrames, m_rb->available());
+        const double s0 = double(m_out) * m_rate;
+        // A chunk ends where a pass begins, so the wrap is told at its own frame.
+        for (const Fed& f : m_fed) {
+            if (f.block.passStart && double(f.at) > s0 + 1e-9) {
+                const qint64 until = qint64(std::ceil(double(f.at) / m_rate)) - m_out;
+                if (until > 0) n = std::min(n, until);
+                break;
+            }
+        }
+        const Fed* at = nullptr;
+        for (const Fed& f : m_fed)
+            if (double(f.at) <= s0 + 1e-9) at = &f;
+        scratch(n);
+        float* outs[] = {m_left.data(), m_right.data()};
+        n = qint64(m_rb->retrieve(outs, std::size_t(n)));
+        for (qint64 i = 0; i < n; ++i) {
+            c.data[i * 2] = m_left[i];
+            c.data[i * 2 + 1] = m_right[i];
+        }
+        c.frames = n;
+        c.step = m_rate;
+        c.sourcePos = at ? double(at->block.sourcePos) + (s0 - double(at->at)) : 0;
+        c.entry = at ? at->entry : 0;
+        c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
+        m_out += n;
+        c.end = m_final && m_rb->available() <= 0;
+        // What lies behind the output is no longer needed, but the block it is in.
+        while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
+    }
+
+private:
+    void scratch(qint64 n)
+    {
+        if (qint64(m_left.size()) < n) {
+            m_left.resize(std::size_t(n));
+            m_right.resize(std::size_t(n));
+        }
+    }
+
+    std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
+    double m_rate = 1;
+    qint64 m_drop = 0;
+    std::deque<Fed> m_fed;
+    qint64 m_fedFrames = 0;
+    qint64 m_out = 0;
+    bool m_final = false;
+    std::vector<float> m_in, m_left, m_right;
+};
+
+struct SampleEngine::Shared {
+    explicit Shared(const Options& o) : options(o) {}
+
+    Options options;
+    std::unique_ptr<AudioOutput> output;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable openedWake;
+    bool quit = false;
+    quint64 loadGeneration = 0;
+    QString loadPath;
+    bool loadWanted = false;
+    std::optional<Opened> opened;
+    std::optional<Plan> plan;
+    std::optional<std::pair<quint64, NextEntry>> next;  // with the epoch it belongs to
+    std::optional<Opened> nextOpened;
+
+    // Between the worker and the output thread, and read by the UI: no locks.
+    SpscQueue<Chunk> ring{kRingChunks};
+    SpscQueue<Note> notes{16384};
+    std::atomic<quint64> epoch{0};
+    std::atomic<quint64> seenEpoch{0};
+    std::atomic<bool> gate{false};
+    std::atomic<double> writtenPos{0};
+    std::atomic<qint64> written{0};
+    std::atomic<qint64> outputBase{0};
+
+    // The output thread's own.
+    qint64 offset = 0;
+    bool silent = true;
+
+    void pull(float* out, qint64 frames);
+    void run(QPointer<SampleEngine> engine);
+};
+
+void SampleEngine::Shared::pull(float* out, qint64 frames)
+{
+    const quint64 ep = epoch.load(std::memory_order_acquire);
+    for (Chunk* c; (c = ring.front()) && c->epoch < ep;) {
+        ring.pop();
+        offset = 0;
+    }
+    seenEpoch.store(ep, std::memory_order_release);
+    const qint64 w = written.load(std::memory_order_relaxed);
+    qint64 filled = 0;
+    if (gate.load(std::memory_order_acquire)) {
+        while (filled < frames) {
+            Chunk* c = ring.front();
+            if (!c) break;
+            if (offset == 0 || silent) {
+                notes.push(Note{double(w + filled), c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step,
+                                c->frames - offset, false, c->passStart && offset == 0, c->end});
+                silent = false;
+            }
+            const qint64 n = std::min(frames - filled, c->frames - offset);
+            std::memcpy(out + filled * kChannels, c->data + offset * kChannels, sizeof(float) * kChannels * n);
+            filled += n;
+            offset += n;
+            writtenPos.store(c->sourcePos + double(offset) * c->step, std::memory_order_relaxed);
+            if (offset >= c->frames) {
+                ring.pop();
+                offset = 0;
+            }
+        }
+    }
+    if (filled < frames) {
+        if (!silent) {
+            notes.push(Note{double(w + filled), ep, 0, 0, 0, 0, true, false, false});
+            silent = true;
+        }
+        std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
+    }
+    written.store(w + frames, std::memory_order_release);
+}
+
+void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
+{
+    auto decoder = std::make_unique<Decoder>();
+    DecoderSource source(decoder.get());
+    QString currentPath;
+    std::unique_ptr<LoopReader> reader;
+    Stretcher stretch;
+    std::optional<std::pair<quint64, NextEntry>> next;
+    quint64 epochNow = 0, entryNow = 0;
+    double rateNow = 1;
+    bool rendering = false;
+    int outputRate = 0;
+
+    const auto post = [&](auto fn) {
+        QMetaObject::invokeMethod(engine, fn, Qt::QueuedConnection);
+    };
+    const auto fadeFrames = [&](int sampleRate) { return qint64(options.crossfadeMs) * sampleRate / 1000; };
+    const auto useRate = [&](int sampleRate) {
+        if (sampleRate == outputRate) return;
+        output->stop();
+        outputBase.store(written.load());
+        output->start(sampleRate, [this](float* out, qint64 frames) { pull(out, frames); });
+        outputRate = sampleRate;
+    };
+
+    for (;;) {
+        std::optional<std::pair<quint64, QString>> load;
+        std::optional<Plan> plan;
+        {
+            std::unique_lock lock(mutex);
+            const bool busy = rendering && ring.size() < kAheadChunks;
+            if (!busy)
+                wake.wait_for(lock, std::chrono::milliseconds(5), [&] { return quit || loadWanted || plan.has_value(); });
+            if (quit) return;
+            if (loadWanted) {
+                load = std::pair{loadGeneration, loadPath};
+                loadWanted = false;
+            }
+            if (this->plan) {
+                plan = this->plan;
+                this->plan.reset();
+            }
+            if (this->next && (!next || this->next->first != next->first || this->next->second.path != next->second.path))
+                next = this->next;
+        }
+
+        if (load) {
+            rendering = false;
+            reader.reset();
+            next.reset();
+            Opened result;
+            result.generation = load->first;
+            result.ok = decoder->open(load->second, &result.error);
+            source.reset();
+            currentPath = QFileInfo(load->second).absoluteFilePath();
+            if (result.ok) {
+                result.format = decoder->format();
+                result.tags = decoder->tags();
+                useRate(result.format.sampleRate);
+            }
+            {
+                std::lock_guard lock(mutex);
+                opened = result;
+            }
+            openedWake.notify_all();
+            const quint64 gen = load->first;
+            post([engine, gen] { if (engine) engine->opened(gen); });
+        }
+
+        if (plan && decoder->format().sampleRate > 0) {
+            const Format f = decoder->format();
+            const quint64 previous = epochNow;
+            epochNow = plan->epoch;
+            entryNow = plan->entry;
+            double from = plan->from.value_or(0.0);
+            if (!plan->from) {
+                // On from where the output stopped taking the old plan.
+                for (int i = 0; i < 50 && seenEpoch.load() < epochNow && previous != epochNow; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                from = writtenPos.load() / f.sampleRate;
+            }
+            const FrameLoop fl = entryFrames(from, plan->loop, f);
+            reader = std::make_unique<LoopReader>(source, fadeFrames(f.sampleRate));
+            reader->seek(fl.from);
+            reader->setLoop(fl.loop);
+            rateNow = plan->rate;
+            if (rateNow != 1.0)
+                stretch.start(f.sampleRate, rateNow);
+            else
+                stretch.stopUsing();
+            rendering = true;
+            if (next && next->first != epochNow) next.reset();
+        }
+        if (!rendering || !reader) continue;
+        if (next && next->first == epochNow) reader->setFollowed(true);
+
+        // Render ahead, a chunk at a time, while there is room.
+        while (ring.size() < kAheadChunks) {
+            if (epoch.load() != epochNow) {
+                rendering = false;  // a newer plan is on its way, or none (unloaded)
+                break;
+            }
+            Chunk* c = ring.slot();
+            if (!c) break;
+            c->epoch = epochNow;
+            if (stretch.active()) {
+                if (!stretch.fill(*reader, entryNow)) {
+                    c->frames = 0;
+                    c->end = true;
+                    c->entry = entryNow;
+                    c->sourcePos = double(reader->position());
+                    c->passStart = false;
+                } else {
+                    stretch.take(*c);
+                }
+            } else {
+                const Block b = reader->read(c->data, kChunkFrames);
+                c->frames = b.frames;
+                c->sourcePos = double(b.sourcePos);
+                c->step = 1;
+                c->passStart = b.passStart;
+                c->end = b.end || reader->failed();
+                c->entry = entryNow;
+            }
+            if (c->end && next && next->first == epochNow) {
+                // The next entry follows the last sample: its start blends out what
+                // followed this one's stop.
+                const NextEntry n = next->second;
+                next.reset();
+                {
+                    std::lock_guard lock(mutex);
+                    this->next.reset();
+                }
+                std::vector<float> tail = reader->takeTail();
+                Opened info;
+                bool ok = true;
+                if (QFileInfo(n.path).absoluteFilePath() != currentPath) {
+                    auto other = std::make_unique<Decoder>();
+                    ok = other->open(n.path, &info.error) && other->format().sampleRate == decoder->format().sampleRate;
+                    if (ok) {
+                        decoder = std::move(other);
+                        source.setDecoder(decoder.get());
+                        currentPath = QFileInfo(n.path).absoluteFilePath();
+                    }
+                }
+                if (ok) {
+                    info.ok = true;
+                    info.format = decoder->format();
+                    info.tags = decoder->tags();
+                    ++entryNow;
+                    const FrameLoop fl = entryFrames(n.start, n.hasLoop ? std::optional(n.loop) : std::nullopt, info.format);
+                    reader = std::make_unique<LoopReader>(source, fadeFrames(info.format.sampleRate));
+                    reader->seek(fl.from);
+                    reader->setLoop(fl.loop);
+                    reader->setIncoming(std::move(tail));
+                    c->end = false;
+                    {
+                        std::lock_guard lock(mutex);
+                        nextOpened = info;
+                    }
+                    if (c->frames == 0) continue;  // the slot is filled from the next entry
+                }
+            }
+            ring.publish();
+            if (c->end) {
+                rendering = false;
+                break;
+            }
+        }
+    }
+}
+
+SampleEngine::SampleEngine(QObject* parent) : SampleEngine(Options{}, parent) {}
+
+SampleEngine::SampleEngine(const Options& options, QObject* parent)
+    : MediaEngine(parent), m_options(options), m_shared(std::make_unique<Shared>(options))
+{
+    if (options.audioOutput) m_shared->output = openPulseOutput(kPulseConnectMs);
+    if (!m_shared->output) m_shared->output = openNullOutput();
+    m_heardTimer.setInterval(5);
+    m_heardTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_heardTimer, &QTimer::timeout, this, &SampleEngine::tick);
+    m_worker = std::thread([shared = m_shared.get(), self = QPointer<SampleEngine>(this)] { shared->run(self); });
+}
+
+SampleEngine::~SampleEngine()
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->quit = true;
+    }
+    m_shared->wake.notify_all();
+    if (m_worker.joinable()) m_worker.join();
+    m_shared->output->stop();
+}
+
+QString SampleEngine::outputName() const
+{
+    return QString::fromLatin1(m_shared->output->name());
+}
+
+void SampleEngine::load(const QString& path)
+{
+    ++m_generation;
+    m_path = path;
+    m_loaded = false;
+    m_atEnd = false;
+    m_tags.clear();
+    m_duration = 0;
+    m_planStart = 0;
+    m_next.reset();
+    m_pauseWanted = false;
+    m_shared->gate.store(false);
+    // Whatever played stops at once.
+    m_shared->epoch.store(++m_epoch);
+    m_planDirty = false;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->plan.reset();
+        m_shared->next.reset();
+        m_shared->opened.reset();
+        if (!path.isEmpty()) {
+            m_shared->loadGeneration = m_generation;
+            m_shared->loadPath = path;
+            m_shared->loadWanted = true;
+        }
+    }
+    m_loadPending = !path.isEmpty();
+    if (path.isEmpty()) {
+        setState(PlayState::Stopped);
+        return;
+    }
+    m_shared->wake.notify_all();
+}
+
+bool SampleEngine::waitForLoad(int timeoutMs)
+{
+    if (!m_loadPending) return m_loaded;
+    {
+        std::unique_lock lock(m_shared->mutex);
+        const quint64 gen = m_generation;
+        m_shared->openedWake.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)),
+                                      [&] { return m_shared->opened && m_shared->opened->generation == gen; });
+    }
+    opened(m_generation);
+    return m_loaded;
+}
+
+void SampleEngine::opened(quint64 generation)
+{
+    if (generation != m_generation || !m_loadPending) return;
+    std::optional<Opened> result;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (m_shared->opened && m_shared->opened->generation == generation) result = m_shared->opened;
+    }
+    if (!result) return;
+    m_loadPending = false;
+    if (!result->ok) {
+        failLoad(result->error);
+        return;
+    }
+    m_loaded = true;
+    m_sampleRate = result->format.sampleRate;
+    m_duration = result->format.frames > 0 ? double(result->format.frames) / m_sampleRate : 0.0;
+    m_tags = result->tags;
+    if (m_duration > 0) m_planStart = std::min(m_planStart, m_duration);
+    sendPlan(m_planStart);
+    emit loaded();
+    if (!m_pauseWanted) {
+        m_shared->gate.store(true);
+        setState(PlayState::Playing);
+    } else {
+        setState(PlayState::Paused);
+    }
+}
+
+void SampleEngine::failLoad(const QString& reason)
+{
+    m_loaded = false;
+    m_loadPending = false;
+    m_shared->gate.store(false);
+    setState(PlayState::Stopped);
+    emit loadFailed(reason);
+}
+
+void SampleEngine::sendPlan(std::optional<double> from)
+{
+    // Going on from what plays: until the new plan is heard, the position stands there.
+    m_planStart = from ? *from : position();
+    // Everything rendered for the old plan is dropped at once; the worker gets the
+    // newest plan only, once the caller is done changing it.
+    m_shared->epoch.store(++m_epoch);
+    if (from) m_planFrom = from;
+    if (m_planDirty) return;
+    m_planDirty = true;
+    QMetaObject::invokeMethod(this, &SampleEngine::flushPlan, Qt::QueuedConnection);
+}
+
+void SampleEngine::flushPlan()
+{
+    if (!m_planDirty) return;
+    m_planDirty = false;
+    if (!m_loaded) return;
+    Plan plan;
+    plan.epoch = m_epoch;
+    plan.entry = m_entry;
+    plan.from = m_planFrom;
+    if (m_hasLoop) plan.loop = m_loop;
+    plan.rate = m_rate;
+    m_planFrom.reset();
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->plan = plan;
+        if (m_next) m_shared->next = std::pair{m_epoch, *m_next};
+    }
+    m_shared->wake.notify_all();
+}
+
+void SampleEngine::play()
+{
+    m_pauseWanted = false;
+    if (!m_loaded) return;
+    if (m_atEnd) {
+        m_atEnd = false;
+        m_planStart = m_endPos;
+        sendPlan(m_endPos);
+    }
+    m_shared->gate.store(true);
+    setState(PlayState::Playing);
+}
+
+void SampleEngine::pause()
+{
+    m_pauseWanted = true;
+    if (!m_loaded) return;
+    m_shared->gate.store(false);
+    if (m_state == PlayState::Playing) {
+        // Stand where the sound stopped, and go on from there.
+        m_planStart = position();
+    }
+    setState(PlayState::Paused);
+}
+
+void SampleEngine::stop()
+{
+    m_shared->gate.store(false);
+    m_atEnd = false;
+    m_next.reset();
+    m_planStart = 0;
+    if (m_loaded) sendPlan(0.0);
+    setState(PlayState::Stopped);
+}
+
+void SampleEngine::seek(double seconds)
+{
+    if (!std::isfinite(seconds)) return;
+    if (!m_loaded) {
+        m_planStart = std::max(0.0, seconds);
+        return;
+    }
+    const double old = position();
+    const double target = std::clamp(seconds, 0.0, m_duration > 0 ? m_duration : seconds);
+    m_planStart = target;
+    m_atEnd = false;
+    m_next.reset();
+    sendPlan(target);
+    emit positionJumped(old, target);
+}
+
+void SampleEngine::setRate(double rate)
+{
+    if (!(rate > 0) || !std::isfinite(rate) || rate == m_rate) return;
+    m_rate = rate;
+    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+}
+
+void SampleEngine::setLoop(const LoopRange& range)
+{
+    // The same stretch with the wraps heard so far taken off is what plays already.
+    if (m_hasLoop && range == m_loop) return;
+    m_loop = range;
+    m_hasLoop = true;
+    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+}
+
+void SampleEngine::clearLoop()
+{
+    if (!m_hasLoop) return;
+    m_hasLoop = false;
+    m_loop = {};
+    m_next.reset();
+    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+}
+
+bool SampleEngine::queueNext(const NextEntry& next)
+{
+    if (!m_loaded || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
+        next.rate != m_rate || next.path.isEmpty())
+        return false;
+    m_next = next;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->next = std::pair{m_epoch, next};
+    }
+    m_shared->wake.notify_all();
+    return true;
+}
+
+void SampleEngine::setState(PlayState s)
+{
+    if (s == PlayState::Playing)
+        m_heardTimer.start();
+    else
+        m_heardTimer.stop();
+    if (s == m_state) return;
+    const PlayState old = m_state;
+    m_state = s;
+    emit stateChanged(old, s);
+}
+
+double SampleEngine::heardFrame() const
+{
+    // Never back: a timing report may lag the clock run on from the one before.
+    m_heard = std::max(m_heard, double(m_shared->outputBase.load()) + m_shared->output->heardFrames());
+    return m_heard;
+}
+
+void SampleEngine::drainRuns() const
+{
+    for (Note* n; (n = m_shared->notes.front()); m_shared->notes.pop()) {
+        Run r;
+        static_cast<Heard&>(r) = *n;
+        if (r.silence && !m_runs.empty() && !m_runs.back().silence) {
+            // Silence stands where the sound before it ended.
+            const Run& b = m_runs.back();
+            r.sourcePos = b.sourcePos + double(b.frames) * b.step;
+            r.entry = b.entry;
+            r.epoch = b.epoch;
+        }
+        m_runs.push_back(r);
+    }
+    // Keep what is still to be heard and the run heard now.
+    const double heard = heardFrame();
+    while (m_runs.size() > 1 && m_runs[1].at <= heard && m_runs.front().handled) m_runs.pop_front();
+}
+
+double SampleEngine::position() const
+{
+    if (!m_loaded || m_state == PlayState::Stopped || m_state == PlayState::Paused) {
+        if (m_atEnd) return m_endPos;
+        if (m_state != PlayState::Paused || !m_loaded) return m_planStart;
+    }
+    drainRuns();
+    const double heard = heardFrame();
+    const Run* run = nullptr;
+    for (const Run& r : m_runs)
+        if (r.at <= heard) run = &r;
+    // Until the new plan is heard, the position is where it begins.
+    if (!run || run->epoch != m_epoch || run->entry != m_entry) return m_planStart;
+    const double into = run->silence ? 0.0 : std::min(heard - run->at, double(run->frames));
+    return (run->sourcePos + into * run->step) / m_sampleRate;
+}
+
+void SampleEngine::tick()
+{
+    drainRuns();
+    const double heard = heardFrame();
+    for (Run& r : m_runs) {
+        if (r.handled || r.at > heard) continue;
+        if (r.epoch != m_epoch) {
+            r.handled = true;
+            continue;
+        }
+        if (r.entry == m_entry + 1 && m_next) {
+            // The handed-over entry is heard: it is the one playing now.
+            std::optional<Opened> info;
+            {
+                std::lock_guard lock(m_shared->mutex);
+                info = m_shared->nextOpened;
+                m_shared->nextOpened.reset();
+            }
+            m_entry = r.entry;
+            const NextEntry n = *m_next;
+            m_next.reset();
+            m_path = n.path;
+            m_hasLoop = n.hasLoop;
+            m_loop = n.hasLoop ? n.loop : LoopRange{};
+            m_planStart = n.start;
+            if (info && info->ok) {
+                m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
+                m_tags = info->tags;
+            }
+            emit nextStarted();
+        }
+        if (r.entry != m_entry) {
+            r.handled = true;
+            continue;
+        }
+        if (r.passStart) {
+            r.passStart = false;
+            if (m_hasLoop && m_loop.wraps > 0) --m_loop.wraps;
+            emit loopWrapped();
+        }
+        if (r.end) {
+            if (heard < r.at + double(r.frames)) continue;
+            r.handled = true;
+            m_atEnd = true;
+            m_endPos = (r.sourcePos + double(r.frames) * r.step) / m_sampleRate;
+            m_shared->gate.store(false);
+            setState(PlayState::Stopped);
+            return;
+        }
+        r.handled = true;
+    }
+}
+
+} // namespace player

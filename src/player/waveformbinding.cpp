@@ -1,0 +1,89 @@
+#include "player/waveformbinding.h"
+
+#include "app/filecheck.h"
+#include "app/numbertext.h"
+#include "player/mediaplayer.h"
+#include "player/waveformview.h"
+
+#include <QLineEdit>
+#include <QTimer>
+
+namespace player {
+namespace {
+// The playhead's refresh: smooth to the eye, cheap to the player.
+constexpr int kFollowMs = 30;
+// Typing a path names many files on the way; the view waits for a pause.
+constexpr int kFileSettleMs = 300;
+}
+
+WaveformBinding::WaveformBinding(MediaPlayer* player, wave::WaveformView* view, QObject* parent)
+    : QObject(parent), m_player(player), m_view(view), m_timer(new QTimer(this)), m_fileSettle(new QTimer(this))
+{
+    m_timer->setInterval(kFollowMs);
+    connect(m_timer, &QTimer::timeout, this, &WaveformBinding::refresh);
+    m_timer->start();
+    m_fileSettle->setSingleShot(true);
+    m_fileSettle->setInterval(kFileSettleMs);
+    connect(m_fileSettle, &QTimer::timeout, this, &WaveformBinding::fileBoxEdited);
+    connect(m_view, &wave::WaveformView::seekRequested, this, [this](double seconds) {
+        if (playerHasShownFile()) m_player->setCurrentPosition(seconds);
+    });
+}
+
+void WaveformBinding::bindBoxes(QLineEdit* fileBox, QLineEdit* startBox, QLineEdit* stopBox)
+{
+    m_file = fileBox;
+    m_start = startBox;
+    m_stop = stopBox;
+    m_view->setHandlesShown(true);
+    connect(fileBox, &QLineEdit::textChanged, m_fileSettle, qOverload<>(&QTimer::start));
+    connect(startBox, &QLineEdit::textChanged, this, [this] { boxEdited(m_start); });
+    connect(stopBox, &QLineEdit::textChanged, this, [this] { boxEdited(m_stop); });
+    connect(m_view, &wave::WaveformView::handleMoved, this,
+            [this](wave::WaveformView::Handle which, double seconds) { handleMoved(which, seconds); });
+    boxEdited(m_start);
+    boxEdited(m_stop);
+    fileBoxEdited();
+}
+
+bool WaveformBinding::playerHasShownFile() const
+{
+    return !m_view->source()->file().isEmpty() && m_player->FileName() == m_view->source()->file();
+}
+
+void WaveformBinding::refresh()
+{
+    if (!m_view->isVisible()) return;
+    if (!m_file) {
+        const QString file = m_player->FileName();
+        m_view->setFile(app::mediaFileUsable(file) ? file : QString());
+        const LoopRange loop = m_player->engine()->loop();
+        m_view->setStretch(loop.start, loop.stop);
+    }
+    const bool same = playerHasShownFile();
+    if (same) m_view->setDuration(m_player->Duration());
+    m_view->setPlayhead(same && m_player->Duration() > 0 ? m_player->CurrentPosition() : -1);
+}
+
+void WaveformBinding::fileBoxEdited()
+{
+    const QString file = m_file->text();
+    m_view->setFile(app::mediaFileUsable(file) ? file : QString());
+    refresh();
+}
+
+void WaveformBinding::boxEdited(QLineEdit* box)
+{
+    const wave::WaveformView::Handle which = box == m_start ? wave::WaveformView::Start : wave::WaveformView::Stop;
+    if (const auto seconds = numtext::parse(box->text())) m_view->setHandle(which, *seconds);
+}
+
+void WaveformBinding::handleMoved(int which, double seconds)
+{
+    QLineEdit* box = which == wave::WaveformView::Start ? m_start : m_stop;
+    // The box already saying this value (in other digits) keeps its text.
+    if (numtext::parse(box->text()) == seconds) return;
+    box->setText(numtext::format(seconds));
+}
+
+} // namespace player

@@ -1,0 +1,95 @@
+// The sample engine on the null output: the wraps it tells, where it holds, the next
+// entry it is handed, and files it cannot play.
+#include "player/sampleengine.h"
+#include "support/testkit.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace player;
+
+class SampleEngineTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_a, m_b;
+
+    static SampleEngine::Options quiet() { return SampleEngine::Options{false, 5}; }
+
+private slots:
+    void initTestCase()
+    {
+        m_a = testkit::writeWav(m_dir.filePath("a.wav"), 2.0);
+        m_b = testkit::writeWav(m_dir.filePath("b.wav"), 1.5, 44100, 660.0, "Second");
+    }
+
+    void countedStretchWrapsThenHoldsAtItsStop()
+    {
+        SampleEngine e(quiet());
+        QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
+        e.load(m_a);
+        QVERIFY(e.waitForLoad(5000));
+        QCOMPARE(e.duration(), 2.0);
+        e.setLoop(LoopRange{0.5, 0.7, 2, true});
+        e.seek(0.5);
+        QCOMPARE(e.position(), 0.5);  // the target, until it is heard
+        e.play();
+        QTRY_COMPARE_WITH_TIMEOUT(e.state(), PlayState::Stopped, 10000);
+        QCOMPARE(wraps.count(), 2);
+        QCOMPARE(e.loop().wraps, 0);
+        QCOMPARE(e.position(), 0.7);
+    }
+
+    void nextEntryTakesOverWhereTheStretchHolds()
+    {
+        SampleEngine e(quiet());
+        QSignalSpy next(&e, &MediaEngine::nextStarted);
+        QSignalSpy states(&e, &MediaEngine::stateChanged);
+        e.load(m_a);
+        QVERIFY(e.waitForLoad(5000));
+        e.setLoop(LoopRange{0.2, 0.4, 0, true});
+        e.seek(0.2);
+        e.play();
+        NextEntry n;
+        n.path = m_b;
+        n.start = 1.0;
+        n.loop = LoopRange{1.0, 1.2, 0, true};
+        n.hasLoop = true;
+        QVERIFY(e.queueNext(n));
+        QTRY_COMPARE_WITH_TIMEOUT(next.count(), 1, 10000);
+        QCOMPARE(e.path(), m_b);
+        QCOMPARE(e.duration(), 1.5);
+        QCOMPARE(e.metadata().value("title"), QString("Second"));
+        QVERIFY(e.position() >= 1.0 && e.position() <= 1.2);
+        // No stop between the two: the change is not an end.
+        for (const QList<QVariant>& s : states) QVERIFY(s.at(1).value<PlayState>() != PlayState::Stopped);
+        QTRY_COMPARE_WITH_TIMEOUT(e.state(), PlayState::Stopped, 10000);
+        QCOMPARE(e.position(), 1.2);
+    }
+
+    void filesThatDoNotPlayAreTold_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("missing") << "none.wav" << QByteArray();
+        QTest::newRow("not media") << "words.mp3" << QByteArray("no sound in here at all\n");
+    }
+    void filesThatDoNotPlayAreTold()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString path = m_dir.filePath(name);
+        if (!bytes.isEmpty()) testkit::writeBytes(path, bytes);
+        SampleEngine e(quiet());
+        QSignalSpy failed(&e, &MediaEngine::loadFailed);
+        e.load(path);
+        QVERIFY(!e.waitForLoad(5000));
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(!failed.at(0).at(0).toString().isEmpty());
+        QCOMPARE(e.state(), PlayState::Stopped);
+        QCOMPARE(e.duration(), 0.0);
+    }
+};
+
+QTEST_GUILESS_MAIN(SampleEngineTest)
+#include "test_sampleengine.moc"
