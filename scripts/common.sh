@@ -11,6 +11,7 @@ PACKAGES=(
   libmpv-dev libfluidsynth-dev timgm6mb-soundfont
   libavformat-dev libavcodec-dev libswresample-dev librubberband-dev libpulse-dev
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer time
+  dbus playerctl desktop-file-utils appstream
 )
 
 as_root() {
@@ -29,8 +30,10 @@ install_missing() {
   fi
 }
 
+# build TYPE DIR [cmake options...]: configure and build everything the options ask for.
 build() {
   local type="$1" dir="$2"
-  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" >/dev/null
+  shift 2
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
   cmake --build "$dir" -j2
 }

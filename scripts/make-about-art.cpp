@@ -1,7 +1,9 @@
 // Draws the program's picture (60 x 79) and icon (32 x 32) into src/about/.
 // Build and run from the repository root:
 //   g++ -std=c++20 -fPIC scripts/make-about-art.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/make-about-art
-//   QT_QPA_PLATFORM=offscreen /tmp/make-about-art src/about
+//   QT_QPA_PLATFORM=offscreen /tmp/make-about-art src/about data/icons
+// data/icons/hicolor/scalable/apps/vamplet.svg is the same icon drawn by hand.
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -94,12 +96,14 @@ QImage picture()
     return img;
 }
 
-QImage icon()
+// Drawn on a 32-unit grid, scaled to `size` pixels.
+QImage icon(int size = 32)
 {
-    QImage img(32, 32, QImage::Format_ARGB32_Premultiplied);
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
     background(p, QRectF(0.5, 0.5, 31, 31), 5);
     loopArrow(p, QPointF(16.5, 16.5), 9.5, 3);
     playMark(p, QPointF(16.5, 16), 8);
@@ -112,7 +116,15 @@ int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    const bool ok = picture().save(dir + "/vamplet60x79.png") && icon().save(dir + "/vamplet32.png");
+    bool ok = picture().save(dir + "/vamplet60x79.png") && icon().save(dir + "/vamplet32.png");
+    // The desktop's icon theme sizes, when a data folder is given (data/icons).
+    if (argc > 2) {
+        const QString icons = QString::fromLocal8Bit(argv[2]);
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString folder = QStringLiteral("%1/hicolor/%2x%2/apps").arg(icons).arg(size);
+            ok = QDir().mkpath(folder) && icon(size).save(folder + "/vamplet.png") && ok;
+        }
+    }
     if (!ok) std::fprintf(stderr, "could not write the pictures to %s\n", qPrintable(dir));
     return ok ? 0 : 1;
 }

@@ -3,5 +3,6 @@
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing
-build Release "$ROOT/build/release"
+# The program alone: no tests, no benchmarks.
+build Release "$ROOT/build/release" -DVAMPLET_BUILD_TESTS=OFF
 exec "$ROOT/build/release/vamplet" "$@"

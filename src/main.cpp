@@ -4,7 +4,9 @@
 #include "player/enginefactory.h"
 #include "player/frmplayer.h"
 #include "player/midiengine.h"
+#include "player/mpris.h"
 #include "player/mpvengine.h"
+#include "player/remotecontrol.h"
 #include "player/routingengine.h"
 #include "player/sampleengine.h"
 
@@ -18,6 +20,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(app::kAppTitle));
     QApplication::setApplicationVersion(QStringLiteral(VAMPLET_VERSION));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(app::kDesktopId));
+    const QString commandLine = app::commandLineText(QApplication::arguments());
+    // One program per user: a second start hands its file to the first instead of both
+    // writing the playlist file.
+    if (player::claimBusName(app::commandLinePath(commandLine)) == player::BusClaim::HandedOver) return 0;
     // The engine refuses any other numeric locale; number text does not depend on it.
     std::setlocale(LC_NUMERIC, "C");
     // The windows are laid out in twips for a small dialog font; a larger desktop font
@@ -34,7 +41,9 @@ int main(int argc, char** argv)
     });
 
     player::frmPlayer* window = forms::frmPlayer();
-    window->InitPlayer(app::commandLineText(QApplication::arguments()));
+    // The desktop's media keys and sound applets.
+    player::publishMpris(new player::RemoteControl(window, window));
+    window->InitPlayer(commandLine);
     window->show();
     return QApplication::exec();
 }

@@ -22,9 +22,9 @@ inline constexpr const char* kDescription =
     "Listen to music or watch videos and skip certain parts, or just watch one part over and over again.";
 
 inline constexpr const char* kLegalNotice =
-    "Vamplet is free to use, copy and pass on. It comes without warranty of any kind; you use it "
-    "at your own risk, and its authors are not liable for any loss or damage that comes from "
-    "using it.";
+    "Vamplet is free software: you may pass it on and change it under the terms of the GNU "
+    "General Public License, version 3 or later. It comes without warranty of any kind; you use "
+    "it at your own risk.";
 
 inline constexpr const char* kSysInfoUnavailable = "System Information Is Unavailable At This Time";
 

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStandardPaths>
-#include <QTemporaryFile>
 
 namespace app {
 
@@ -20,12 +19,6 @@ bool isSeparator(QChar c) { return c == '/' || c == '\\'; }
 qsizetype lastSeparator(const QString& path)
 {
     return std::max(path.lastIndexOf('/'), path.lastIndexOf('\\'));
-}
-
-bool folderWritable(const QString& folder)
-{
-    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".vamplet-probe-XXXXXX")));
-    return probe.open();
 }
 
 } // namespace
@@ -52,14 +45,11 @@ QString withTrailingSeparator(const QString& folder)
 QString iniPathFor(const QString& appPath, const QString& exeBaseName, const QString& fallbackFolder)
 {
     const QString fileName = exeBaseName.toLower() + QStringLiteral(".ini");
-    QString folder = withTrailingSeparator(appPath);
-    // A file that is there is the user's, writable or not: it is read and shown, and the
-    // panel says when changes to it cannot be kept.
-    if (!fallbackFolder.isEmpty()) {
-        const bool existing = QFileInfo(folder + fileName).exists();
-        if (!existing && !folderWritable(folder)) folder = withTrailingSeparator(fallbackFolder);
-    }
-    return folder + fileName;
+    const QString beside = withTrailingSeparator(appPath) + fileName;
+    // A file beside the program is a portable setup; anywhere else the program may sit in a
+    // build tree or a system folder, where the user's playlists must not live.
+    if (fallbackFolder.isEmpty() || QFileInfo::exists(beside)) return beside;
+    return withTrailingSeparator(fallbackFolder) + fileName;
 }
 
 void InitPaths()

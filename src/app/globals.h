@@ -20,10 +20,9 @@ QString GetFolder(const QString& strPath);
 // The folder with exactly one trailing separator added (none when it has one).
 QString withTrailingSeparator(const QString& folder);
 
-// INI path for a program at `exePath`: the folder kept as it is (file systems here
-// are case-sensitive), the base name lower-cased, ".ini" appended. When there is no
-// such file and the folder is not writable, the file lives in `fallbackFolder` instead.
-// The one place that chooses where the playlists live.
+// INI path for a program in `appPath`: the base name lower-cased, ".ini" appended. The file
+// beside the program when it is there (the folder kept as it is: file systems here are
+// case-sensitive), else the one in `fallbackFolder`, the per-user data folder.
 QString iniPathFor(const QString& appPath, const QString& exeBaseName, const QString& fallbackFolder);
 
 // Computes strAppPath and strIniPath from the running program.
@@ -33,5 +32,7 @@ void InitPaths();
 QString versionCaption();
 
 inline constexpr const char* kAppTitle = "Vamplet";
+// The name of the desktop entry and the AppStream data, without ".desktop".
+inline constexpr const char* kDesktopId = "org.example.vamplet";
 
 } // namespace app

@@ -1,5 +1,9 @@
 #include "panel/entrygrid.h"
 
+#include "services/droppedfiles.h"
+
+#include <QDropEvent>
+
 #include "services/twips.h"
 
 #include <QHeaderView>
@@ -21,6 +25,8 @@ EntryGrid::EntryGrid(QWidget* parent) : QTreeWidget(parent)
     header()->setSectionsClickable(false);
     // Room gained by widening goes to the file names, not to the loop counts.
     header()->setStretchLastSection(false);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
 }
 
 void EntryGrid::InitGrid()
@@ -135,5 +141,15 @@ void EntryGrid::removeRow(int row)
 }
 
 void EntryGrid::clearRows() { QTreeWidget::clear(); }
+
+// Files from outside become entries; the grid has no row dragging of its own.
+void EntryGrid::dragEnterEvent(QDragEnterEvent* event) { services::acceptFiles(event); }
+
+void EntryGrid::dragMoveEvent(QDragMoveEvent* event) { services::acceptFiles(event); }
+
+void EntryGrid::dropEvent(QDropEvent* event)
+{
+    if (services::acceptFiles(event)) emit filesDropped(services::droppedFiles(event->mimeData()));
+}
 
 } // namespace panel

@@ -17,6 +17,7 @@
 #include "services/twips.h"
 #include "services/windowstate.h"
 #include "storage/modkelini.h"
+#include "storage/looplists.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 
@@ -24,6 +25,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -108,6 +110,7 @@ frmPlayList::frmPlayList(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowT
 
     m_grid->InitGrid();
     tellIfNotWritable();  // before the first write to it fails
+    connect(m_grid, &EntryGrid::filesDropped, this, &frmPlayList::DropFiles);
     ReLoadINI();
     // At the first start the panel stands beside the player window, not on top of it.
     services::Placement beside = services::kDefaultPlacement;
@@ -466,7 +469,7 @@ EntryRecord frmPlayList::GetListEntry(qint32 lngIndex) const
 void frmPlayList::ExportImportPlayList(bool bImport)
 {
     QString proposed = m_chooser->currentText() + QStringLiteral(".obs");
-    const QString filter = QString::fromLatin1(storage::kPlayListFilter);
+    const QString filter = QString::fromLatin1(storage::kLoopListFilter);
     const QString title = QStringLiteral("Save Vamplet File As...");
     if (!bImport) {
         QString path = services::SaveMediaFile(proposed, filter, title, QStringLiteral("obs"), QString());
@@ -480,9 +483,13 @@ void frmPlayList::ExportImportPlayList(bool bImport)
                                               services::MsgIcon::Question, QStringLiteral("Overwrite File?"),
                                               this) != services::vbYes;
         if (!refused) {
-            const storage::WriteOutcome written = storage::ExportPlayListFile(path, entries);
+            QStringList notes;
+            const storage::WriteOutcome written = storage::loopListFormatOf(path) == storage::LoopListFormat::Obs
+                                                      ? storage::ExportPlayListFile(path, entries)
+                                                      : exportLoopList(path, entries, notes);
             if (written) {
-                services::MsgBox(QStringLiteral("Playlist Exported to: \n") + path + QStringLiteral("\n"),
+                services::MsgBox(QStringLiteral("Playlist Exported to: \n") + path + QStringLiteral("\n") +
+                                     (notes.isEmpty() ? QString() : QStringLiteral("\n") + notes.join(QLatin1Char('\n'))),
                                  services::MsgButtons::OK, services::MsgIcon::Information,
                                  QStringLiteral("Export Complete."), this);
                 return;
@@ -494,26 +501,97 @@ void frmPlayList::ExportImportPlayList(bool bImport)
         return;
     }
     const QString path = services::OpenMediaFile(proposed, filter, title, QStringLiteral("obs"), QString());
-    if (path.isEmpty()) return;
-    const storage::ImportOutcome imported = storage::ImportPlayListFile(path);
-    if (imported.status == storage::ImportOutcome::Status::NotFound) {
-        services::MsgBox(QStringLiteral("File Not Found!"), services::MsgButtons::OK, services::MsgIcon::Exclamation,
-                         QStringLiteral("No File Found!"), this);
+    if (!path.isEmpty()) ImportFile(path);
+}
+
+void frmPlayList::ImportFile(const QString& path)
+{
+    QList<EntryRecord> entries;
+    // A missing file goes the playlist file's way, which says so.
+    if (storage::loopListFormatOf(path) == storage::LoopListFormat::Obs || !QFileInfo(path).isFile()) {
+        const storage::ImportOutcome imported = storage::ImportPlayListFile(path);
+        if (imported.status == storage::ImportOutcome::Status::NotFound) {
+            services::MsgBox(QStringLiteral("File Not Found!"), services::MsgButtons::OK, services::MsgIcon::Exclamation,
+                             QStringLiteral("No File Found!"), this);
+            return;
+        }
+        if (!imported) {
+            services::MsgBox(QStringLiteral("The file\n") + shownPath(path) + QStringLiteral("\ncannot be imported: ") +
+                                 imported.notice.unreadable + u'.',
+                             services::MsgButtons::OK, services::MsgIcon::Exclamation, QStringLiteral("Import Failed."),
+                             this);
+            return;
+        }
+        tellReadNotice(imported.notice);
+        entries = storage::ImportEntries;
+    } else if (!readLoopList(path, entries)) {
         return;
     }
-    if (!imported) {
-        services::MsgBox(QStringLiteral("The file\n") + shownPath(path) + QStringLiteral("\ncannot be imported: ") +
-                             imported.notice.unreadable + u'.',
-                         services::MsgButtons::OK, services::MsgIcon::Exclamation, QStringLiteral("Import Failed."),
-                         this);
-        return;
-    }
-    tellReadNotice(imported.notice);
     if (AskTargetPlayList(m_chooser->currentText()).isEmpty()) return;
     // One save for the whole import: saving after every row costs the square of its length.
-    const QList<EntryRecord> entries = storage::ImportEntries;
     const int before = m_grid->rowCount();
     for (const EntryRecord& e : entries) AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, true);
+    if (m_grid->rowCount() != before) SavePlayList();
+}
+
+storage::WriteOutcome frmPlayList::exportLoopList(const QString& path, const QList<EntryRecord>& entries,
+                                                  QStringList& notes)
+{
+    const storage::LoopListText text = storage::writeLoopList(storage::loopListFormatOf(path), entries);
+    notes = text.notes;
+    storage::WriteOutcome outcome;
+    outcome.file = path;
+    outcome.error = storage::writeLoopListFile(path, text.bytes);
+    outcome.wrote = outcome.error.isEmpty();
+    return outcome;
+}
+
+bool frmPlayList::readLoopList(const QString& path, QList<EntryRecord>& entries)
+{
+    bool ok = false;
+    storage::LoopList list = storage::readLoopListFile(path, ok);
+    QStringList notes = list.notes;
+    // Labels made in a sound editor name a stretch, not a file: they all belong to one
+    // media file, which the user names once.
+    qsizetype unnamed = 0;
+    for (const EntryRecord& e : list.entries) unnamed += !QFileInfo(e.FileName).isFile();
+    if (ok && unnamed && storage::loopListFormatOf(path) == storage::LoopListFormat::AudacityLabels) {
+        QString none;
+        const QString media = services::OpenMediaFile(none, QString(), QStringLiteral("Media File of the Labels"),
+                                                      QString(), QFileInfo(path).absolutePath());
+        if (media.isEmpty()) return false;
+        for (EntryRecord& e : list.entries)
+            if (!QFileInfo(e.FileName).isFile()) e.FileName = media;
+        notes << QStringLiteral("%1 of %2 labels name no file: they play %3, and their label texts are not kept.")
+                     .arg(unnamed)
+                     .arg(list.entries.size())
+                     .arg(app::GetFileName(media));
+    }
+    if (ok && list.entries.isEmpty()) {
+        notes << QStringLiteral("The file holds no entries.");
+        ok = false;
+    }
+    if (!notes.isEmpty())
+        services::MsgBox(notes.join(QLatin1Char('\n')), services::MsgButtons::OK,
+                         ok ? services::MsgIcon::Information : services::MsgIcon::Exclamation,
+                         ok ? QStringLiteral("Import") : QStringLiteral("Import Failed."), this);
+    entries = list.entries;
+    return ok;
+}
+
+void frmPlayList::DropFiles(const QStringList& paths)
+{
+    if (!showsPlayList()) {
+        services::MsgBox(storage::noPlayListText(), services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
+        return;
+    }
+    const int before = m_grid->rowCount();
+    for (const QString& path : paths) {
+        if (storage::isListFile(path))
+            ImportFile(path);
+        else
+            AddListEntry(path, 0, 0, 1, 1, true);
+    }
     if (m_grid->rowCount() != before) SavePlayList();
 }
 

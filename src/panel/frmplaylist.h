@@ -50,6 +50,10 @@ public:
 
     // Export (false) or import (true) of the shown playlist.
     void ExportImportPlayList(bool bImport);
+    // Imports a playlist file or a loop list of another tool, by its extension.
+    void ImportFile(const QString& path);
+    // Files dropped on the grid: lists import, media files become whole-file entries.
+    void DropFiles(const QStringList& paths);
     // Row `lngIndex` as numbers; a cell that is no number reads 0.
     EntryRecord GetListEntry(qint32 lngIndex) const;
     // Where imported entries go: the shown playlist, a new one, or "" to give up.
@@ -107,6 +111,8 @@ private:
     void tellReadNotice(const storage::ReadNotice& notice);
     bool tellWriteOutcome(const storage::WriteOutcome& outcome);
     void tellIfNotWritable();
+    storage::WriteOutcome exportLoopList(const QString& path, const QList<EntryRecord>& entries, QStringList& notes);
+    bool readLoopList(const QString& path, QList<EntryRecord>& entries);
 
     QGroupBox* m_framGrabber = nullptr;
     QGroupBox* m_framPL = nullptr;

@@ -15,6 +15,7 @@
 #include "player/mediaplayer.h"
 #include "player/waveformbinding.h"
 #include "player/waveformview.h"
+#include "services/droppedfiles.h"
 #include "services/keldialogs.h"
 #include "services/placement.h"
 #include "services/twips.h"
@@ -22,6 +23,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -34,6 +37,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("frmPlayer"));
     setWindowTitle(QString::fromLatin1(app::kAppTitle));
     setWindowIcon(about::programIcon());
+    setAcceptDrops(true);
 
     auto* client = new QWidget(this);
     auto* layout = new QVBoxLayout(client);
@@ -172,10 +176,19 @@ void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart
     m_playback->PlayPosition(strFileName, strStart, strEnd, strRate, strLoops, ynDoLoop);
 }
 
-void frmPlayer::OpenCommandLine(const QString& commandLine)
+void frmPlayer::OpenCommandLine(const QString& commandLine) { OpenFile(app::commandLinePath(commandLine)); }
+
+void frmPlayer::OpenFile(const QString& path)
 {
-    PlayPosition(app::commandLinePath(commandLine), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"),
-                 QStringLiteral("1"), false);
+    PlayPosition(path, QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("1"), false);
+}
+
+void frmPlayer::dragEnterEvent(QDragEnterEvent* event) { services::acceptFiles(event); }
+
+// One file plays; the grid is the place to drop many.
+void frmPlayer::dropEvent(QDropEvent* event)
+{
+    if (services::acceptFiles(event)) OpenFile(services::droppedFiles(event->mimeData()).first());
 }
 
 // ---- Menus --------------------------------------------------------------------------
@@ -186,8 +199,7 @@ void frmPlayer::MnuFile_Click(int index)
     case 1: ShowControlPanel(); break;
     case 3: {
         QString name;
-        const QString path = services::OpenMediaFile(name, QString(), QStringLiteral("File to open"), QString(), QString());
-        PlayPosition(path, QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("1"), false);
+        OpenFile(services::OpenMediaFile(name, QString(), QStringLiteral("File to open"), QString(), QString()));
         break;
     }
     case 7: FileProperties(); break;

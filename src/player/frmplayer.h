@@ -29,6 +29,9 @@ public:
     void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                       const QString& strRate, const QString& strLoops, bool ynDoLoop);
 
+    // Plays a file whole, as File > Open does.
+    void OpenFile(const QString& path);
+
     // Menus.
     void MnuFile_Click(int index);
     void MenuAbout_Click();
@@ -61,6 +64,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildMenus();
