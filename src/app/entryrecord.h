@@ -1,4 +1,6 @@
 #pragma once
+#include "app/practice.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -10,4 +12,5 @@ struct EntryRecord {
     double Stop = 0;
     double Rate = 0;
     double Loops = 0;
+    PracticeSettings Practice;  // all off unless the entry has them
 };

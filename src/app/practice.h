@@ -1,0 +1,35 @@
+#pragma once
+// What an entry may add to its five fields for practice. Every part is off by default, so
+// an entry without these settings plays exactly as before.
+#include <QtGlobal>
+
+struct PracticeSettings {
+    // Silence before each pass, in seconds.
+    double pause = 0;
+
+    // Clicks before the first pass (or before every pass), at `countInBpm` clicks a minute.
+    enum class CountInWhen { First = 0, EveryPass = 1 };
+    qint32 countInClicks = 0;
+    double countInBpm = 120;
+    CountInWhen countInWhen = CountInWhen::First;
+
+    // Speed trainer: the first pass at `trainerStartRate`, then `trainerStep` more (or less)
+    // every `trainerPassesPerStep` passes until the entry's own rate, then staying there.
+    // A start rate of 0 means no trainer.
+    double trainerStartRate = 0;
+    double trainerStep = 0.05;
+    qint32 trainerPassesPerStep = 1;
+
+    // Transpose, independent of the rate.
+    qint32 transposeSemitones = 0;
+    qint32 transposeCents = 0;
+
+    bool hasPause() const { return pause > 0; }
+    bool hasCountIn() const { return countInClicks > 0 && countInBpm > 0; }
+    bool hasTrainer() const { return trainerStartRate > 0; }
+    bool hasTranspose() const { return transposeSemitones != 0 || transposeCents != 0; }
+    bool any() const { return hasPause() || hasCountIn() || hasTrainer() || hasTranspose(); }
+    double pitchScale() const;  // frequency ratio of the transpose
+
+    bool operator==(const PracticeSettings&) const = default;
+};
