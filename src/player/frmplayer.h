@@ -72,6 +72,7 @@ private:
     bool ownsMenuKeys() const;
     void restoreOwnedWindows();
     void keepPanelInFront();
+    void remapPanel();
     void OpenCommandLine(const QString& commandLine);
     void Form_Resize();
     void Form_Unload();
@@ -88,6 +89,7 @@ private:
     bool m_unloaded = false;
     bool m_placedWithFrame = false;
     bool m_watchingClicks = false;
+    bool m_panelWaitsForShow = false;
 };
 
 } // namespace player
