@@ -114,6 +114,9 @@ private slots:
         QCOMPARE(p->txtM1()->text(), QString("0"));
         QCOMPARE(p->txtRate()->text(), QString("1"));
         QCOMPARE(p->txtRate()->maxLength(), 5);
+        const QList<QLabel*> labels = p->findChildren<QLabel*>();  // the rate box says what it is
+        QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == p->txtRate(); }));
+        QVERIFY(p->txtRate()->toolTip().contains("rate", Qt::CaseInsensitive));
         QVERIFY(p->Timer1()->isActive());
     }
 

@@ -7,8 +7,6 @@
 
 namespace storage {
 
-const char* const kPlayListFilter = "Vamplet PlayList File|*.obs;*.vamplet|All Files (*.*)|*.*|";
-
 QList<EntryRecord> ImportEntries;
 
 namespace {

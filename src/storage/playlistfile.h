@@ -10,9 +10,6 @@
 
 namespace storage {
 
-// The filter of the playlist file dialogs.
-extern const char* const kPlayListFilter;
-
 // What the last import read: only entries that name a file.
 extern QList<EntryRecord> ImportEntries;
 
