@@ -12,6 +12,7 @@
 #include "services/placement.h"
 #include "services/twips.h"
 #include "storage/modkelini.h"
+#include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
@@ -225,6 +226,26 @@ private slots:
         p->MoveListEntry(true);
         QCOMPARE(grid()->selectedRow(), 2);
         QCOMPARE(grid()->rowTexts(2)[0], a);
+    }
+
+    void practiceFollowsItsEntry()
+    {
+        const QStringList cells{"1.5", "", "", "-2 15"};
+        frmPlayList* p = openWith({{a, "1", "2", "1", "1", {"1.5", "", "", "-2 15"}}, {b, "3", "4", "1", "1", {}}});
+        QCOMPARE(grid()->rowTexts(1).mid(5), cells);
+        grid()->selectRow(1);
+        p->MoveListEntry(false);
+        QCOMPARE(grid()->rowTexts(1).size(), 5);
+        QCOMPARE(grid()->rowTexts(2).mid(5), cells);
+        QCOMPARE(ini("Drills", "FilePitch2"), QString("-2 15"));
+        QCOMPARE(ini("Drills", "FilePitch1"), QString());  // moved away: nothing stale stays
+
+        // Exported and imported again into the same list, the entry keeps them.
+        const QString file = box->path("out.obs");
+        QVERIFY(storage::ExportPlayListFile(file, {p->GetListEntry(2)}));
+        testkit::MessageRecorder msgs(services::vbAbort);  // " Existing "
+        p->ImportFile(file);
+        QCOMPARE(grid()->rowTexts(3), grid()->rowTexts(2));
     }
 
     void deleteAsksNothing()

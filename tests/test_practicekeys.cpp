@@ -1,0 +1,151 @@
+// An entry's practice settings as text: strict reading, and playlists and exported files
+// that keep them, lose nothing of the five fields and stay as they were without them.
+#include "app/globals.h"
+#include "storage/modkelini.h"
+#include "storage/playlistfile.h"
+#include "storage/playliststore.h"
+#include "support/sandbox.h"
+
+#include <QFile>
+#include <QtTest>
+
+using namespace storage;
+
+namespace {
+
+// One text in slot `key` (0 pause, 1 count-in, 2 trainer, 3 pitch).
+PracticeTexts only(int key, const QString& text)
+{
+    PracticeTexts t;
+    (&t.pause)[key] = text;
+    return t;
+}
+
+const PracticeTexts kAll{"1.5", "4 96 every", "0.6 0.05 2", "-2 15"};
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class PracticeKeysTest : public QObject {
+    Q_OBJECT
+private slots:
+    void textForms_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("back");  // as written again; "!" where the text is refused
+        const struct { int key; const char* text; const char* back; } rows[] = {
+            {0, "1.5", "1.5"}, {0, " 60 ", "60"}, {0, "0", ""}, {0, "60.001", "!"}, {0, "-1", "!"},
+            {0, "1,5", "!"}, {0, "1e1", "!"}, {0, "inf", "!"}, {0, "nan", "!"}, {0, "99999999999999999999", "!"},
+            {0, "1.5 2", "!"}, {1, "4 120 first", "4 120 first"}, {1, "32  400  every", "32 400 every"},
+            {1, "0 120 first", "!"}, {1, "33 120 first", "!"}, {1, "4 19.9 first", "!"}, {1, "4 120 First", "!"},
+            {1, "4 120", "!"}, {1, "4.5 120 first", "!"}, {2, "0.6 0.05 2", "0.6 0.05 2"}, {2, "4 1 100", "4 1 100"},
+            {2, "0.09 0.05 2", "!"}, {2, "0.6 0 2", "!"}, {2, "0.6 -0.05 2", "!"}, {2, "0.6 0.05 101", "!"},
+            {2, "0.6 0.05", "!"}, {3, "-2 15", "-2 15"}, {3, "24 -99", "24 -99"}, {3, "0 0", ""}, {3, "25 0", "!"},
+            {3, "0 100", "!"}, {3, "-2", "!"}, {3, "2147483648 0", "!"}, {3, "x y", "!"}};
+        for (const auto& r : rows) QTest::addRow("%d %s", r.key, r.text) << r.key << r.text << r.back;
+    }
+    void textForms()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, text);
+        QFETCH(QString, back);
+        int refused = -1;
+        const PracticeSettings s = practiceOf(only(key, text), &refused);
+        QCOMPARE(refused, back == "!" ? 1 : 0);
+        // A refused text leaves the setting off, every part of it at its default.
+        QCOMPARE(practiceTexts(s), only(key, back == "!" ? QString() : back));
+        if (back == "!") QCOMPARE(s, PracticeSettings());
+    }
+
+    void partsLandInTheirFields()
+    {
+        const PracticeSettings s = practiceOf(kAll);
+        QCOMPARE(s.pause, 1.5);
+        QCOMPARE(s.countInClicks, 4);
+        QCOMPARE(s.countInBpm, 96.0);
+        QCOMPARE(s.countInWhen, PracticeSettings::CountInWhen::EveryPass);
+        QCOMPARE(s.trainerStartRate, 0.6);
+        QCOMPARE(s.trainerStep, 0.05);
+        QCOMPARE(s.trainerPassesPerStep, 2);
+        QCOMPARE(s.transposeSemitones, -2);
+        QCOMPARE(s.transposeCents, 15);
+        QVERIFY(practiceProblem(s).isEmpty());
+        PracticeSettings far = s;
+        far.transposeCents = 100;
+        QVERIFY(!practiceProblem(far).isEmpty());
+    }
+
+    void playListKeepsThemAndTheFive()
+    {
+        testkit::Sandbox box;
+        const EntryTexts plain{"/m/a.wav", "1.5", "2", "0.5", "3", {}};
+        EntryTexts practised = plain;
+        practised.practice = kAll;
+        QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);
+        const QByteArray without = bytesOf(app::strIniPath);
+        QVERIFY(!without.contains("FilePause") && !without.contains("FilePitch"));
+
+        QCOMPARE(SavePlayList("L", {plain, practised}), SaveResult::Saved);
+        QList<EntryRecord> back = loadPlayList("L");
+        QCOMPARE(back.size(), 2);
+        for (const EntryRecord& e : back) QCOMPARE(QList<double>({e.Start, e.Stop, e.Rate, e.Loops}), QList<double>({1.5, 2, 0.5, 3}));
+        QCOMPARE(back[0].Practice, PracticeSettings());
+        QCOMPARE(practiceTexts(back[1].Practice), kAll);
+
+        // Turned off again: its keys are emptied, so nothing stale is read; the file is
+        // otherwise the one written without them.
+        QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);
+        QCOMPARE(loadPlayList("L")[1].Practice, PracticeSettings());
+        QCOMPARE(ReadINI("L", "FileCountIn2", "<none>", ""), QString());
+        QString now = QString::fromUtf8(bytesOf(app::strIniPath));
+        now.remove(QRegularExpression("File(Pause|CountIn|Trainer|Pitch)2=\\r?\n"));
+        QCOMPARE(now.toUtf8(), without);
+    }
+
+    void hostileValuesLeaveTheFiveAlone()
+    {
+        testkit::Sandbox box;
+        QFile f(app::strIniPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[L]\nFileCount=2\nFileName1=/m/a.wav\nFileStart1=1\nFileStop1=2\nFileRate1=1\nFileLoop1=2\n"
+                "FilePause1=1e308\nFileCountIn1=999999999 120 every\nFileTrainer1=0.6 0.05\nFilePitch1=-2 15\n"
+                "FilePause3=2\nFileName2=/m/b.wav\nFileStop2=9\n");
+        f.close();
+        ReadNotice notice;
+        const QList<EntryRecord> back = loadPlayList("L", &notice);
+        QCOMPARE(back.size(), 2);  // keys of an entry beyond the count make no entry
+        QCOMPARE(QList<double>({back[0].Start, back[0].Stop, back[0].Loops, back[1].Stop}), QList<double>({1, 2, 2, 9}));
+        QCOMPARE(notice.refused, 3);
+        QCOMPARE(practiceTexts(back[0].Practice), only(3, "-2 15"));
+    }
+
+    void exportedFileKeepsThem()
+    {
+        testkit::Sandbox box;
+        const QString file = box.path("list.obs");
+        EntryRecord practised{0, "/m/a.wav", 1, 2, 1, 1, practiceOf(kAll)};
+        const EntryRecord plain{0, "/m/b.wav", 3, 4, 1, 2, {}};
+        QVERIFY(ExportPlayListFile(file, {practised, plain}));
+        QVERIFY(!bytesOf(file).contains("FilePause1"));
+        QVERIFY(ImportPlayListFile(file));
+        QCOMPARE(ImportEntries.size(), 2);
+        QCOMPARE(ImportEntries[0].Practice, practised.Practice);
+        QCOMPARE(ImportEntries[1].Practice, PracticeSettings());
+        QCOMPARE(ImportEntries[1].Loops, 2.0);
+
+        // Written again over the same file with the settings off: none is read back.
+        practised.Practice = {};
+        QVERIFY(ExportPlayListFile(file, {practised}));
+        QVERIFY(ImportPlayListFile(file));
+        QCOMPARE(ImportEntries[0].Practice, PracticeSettings());
+    }
+};
+
+QTEST_MAIN(PracticeKeysTest)
+#include "test_practicekeys.moc"
