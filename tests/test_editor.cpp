@@ -132,23 +132,13 @@ private slots:
         QTest::addColumn<QStringList>("boxes");  // pause, clicks, bpm, from, step, passes, semitones, cents
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QStringList>("cells");  // the row's practice cells, or the message's gist
-        const QStringList none(8);
-        auto with = [&](int box, const QString& text, int box2 = 0, const QString& text2 = {}) {
-            QStringList b = none;
-            b[box] = text;
-            if (box2) b[box2] = text2;
-            return b;
-        };
-        QTest::newRow("none") << none << "C" << QStringList();
-        QTest::newRow("all") << QStringList{"1.5", "4", "", "0.6", "", "", "-2", "15"} << "C"
+        const QString e;
+        QTest::newRow("all") << QStringList{"1.5", "4", e, "0.6", e, e, "-2", "15"} << "C"
                              << QStringList{"1.5", "4 120 first", "0.6 0.05 1", "-2 15"};
-        QTest::newRow("decimal comma") << with(0, "1,5", 2, "92,5") << "de_DE" << QStringList{"1.5"};
-        QTest::newRow("count-in with tempo") << with(1, "2", 2, "92,5") << "de_DE" << QStringList{"", "2 92.5 first"};
-        QTest::newRow("pause beyond") << with(0, "61") << "C" << QStringList{"The pause"};
-        QTest::newRow("clicks not whole") << with(1, "2.5") << "C" << QStringList{"whole number"};
-        QTest::newRow("rate garbage") << with(3, "fast") << "C" << QStringList{"a number"};
-        QTest::newRow("tempo too low") << with(1, "4", 2, "10") << "C" << QStringList{"tempo"};
-        QTest::newRow("huge semitones") << with(6, "1e12") << "C" << QStringList{"transpose"};
+        QTest::newRow("comma") << QStringList{e, "2", "92,5", e, e, e, e, e} << "de_DE" << QStringList{e, "2 92.5 first"};
+        QTest::newRow("pause beyond") << QStringList{"61", e, e, e, e, e, e, e} << "C" << QStringList{"The pause"};
+        QTest::newRow("clicks not whole") << QStringList{e, "2.5", e, e, e, e, e, e} << "C" << QStringList{"whole number"};
+        QTest::newRow("huge semitones") << QStringList{e, e, e, e, e, e, "1e12", e} << "C" << QStringList{"transpose"};
     }
     void practiceBoxes()
     {
@@ -162,17 +152,14 @@ private slots:
         for (int i = 0; i < frmEdit::kPracticeBoxes; ++i) e->txtPractice(frmEdit::PracticeBox(i))->setText(boxes[i]);
         e->cmdOK_Click();
         if (!msgs.messages.isEmpty()) {
-            QVERIFY2(msgs.messages[0].text.contains(cells.value(0), Qt::CaseInsensitive), qPrintable(msgs.messages[0].text));
+            QVERIFY2(msgs.messages[0].text.contains(cells[0], Qt::CaseInsensitive), qPrintable(msgs.messages[0].text));
             QCOMPARE(grid()->rowCount(), 0);  // nothing half kept
             return;
         }
-        QCOMPARE(grid()->rowTexts(1).mid(5), cells);
-        // Edited again unchanged, the row stays as it is.
         grid()->selectRow(1);
-        panel()->MnuRightClick_Click(5);
+        panel()->MnuRightClick_Click(5);  // edited again unchanged, the row stays as it is
         e->cmdApply_Click();
         QCOMPARE(grid()->rowTexts(1).mid(5), cells);
-        QCOMPARE(msgs.messages.size(), 0);
     }
 
     void addNewTwiceAndApplyOnTheSelectedRow()
