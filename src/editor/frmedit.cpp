@@ -187,25 +187,25 @@ void frmEdit::buildPractice(QWidget* parent)
     auto* frame = new QGroupBox(QStringLiteral("Practice:"), parent);
     frame->setGeometry(twipsRect(0, kPracticeTop, 6255, kPracticeTwips - 60));
     struct Group { const char* caption; double left; };
-    for (const Group& g : {Group{"Pause:", 120}, Group{"Count-in:", 960}, Group{"Trainer:", 2220}, Group{"Transpose:", 4050}})
+    for (const Group& g : {Group{"Pause:", 120}, Group{"Count-in:", 900}, Group{"Trainer:", 2310}, Group{"Transpose:", 4410}})
         makeLabel(frame, QString::fromLatin1(g.caption), twipsRect(g.left, 240, 900, 195));
     struct Box { const char* hint; double left, width; const char* tip; };
     static const Box boxes[kPracticeBoxes] = {
-        {"seconds", 120, 690, "Silence before each pass, in seconds; empty for none"},
-        {"clicks", 960, 540, "Clicks before the pass; empty for no count-in"},
-        {"bpm", 1530, 540, "Tempo of the clicks, a minute; empty for 120"},
-        {"from", 2220, 540, "Speed trainer: the rate of the first pass, rising (or falling) to the entry's rate; empty for no trainer"},
-        {"step", 2790, 540, "Speed trainer: the change of rate at each step; empty for 0.05"},
-        {"passes", 3360, 540, "Speed trainer: the passes at each rate; empty for 1"},
-        {"semitones", 4050, 690, "Transpose by semitones, the speed kept; empty for none"},
-        {"cents", 4770, 540, "Transpose by cents (hundredths of a semitone); empty for none"}};
+        {"sec", 120, 600, "Silence before each pass, in seconds; empty for none"},
+        {"clicks", 900, 600, "Clicks before the pass; empty for no count-in"},
+        {"bpm", 1530, 600, "Tempo of the clicks, a minute; empty for 120"},
+        {"from", 2310, 600, "Speed trainer: the rate of the first pass, rising (or falling) to the entry's rate; empty for no trainer"},
+        {"step", 2940, 600, "Speed trainer: the change of rate at each step; empty for 0.05"},
+        {"passes", 3570, 660, "Speed trainer: the passes at each rate; empty for 1"},
+        {"semi", 4410, 840, "Transpose by semitones, the speed kept; empty for none"},
+        {"cents", 5280, 600, "Transpose by cents (hundredths of a semitone); empty for none"}};
     for (int i = 0; i < kPracticeBoxes; ++i) {
         m_txtPractice[i] = makeBox(frame, QString(), twipsRect(boxes[i].left, 450, boxes[i].width, 285), true,
                                    QString::fromLatin1(boxes[i].tip));
         m_txtPractice[i]->setPlaceholderText(QString::fromLatin1(boxes[i].hint));
     }
     m_chkEveryPass = new QCheckBox(QStringLiteral("Before every pass"), frame);
-    m_chkEveryPass->setGeometry(twipsRect(960, 780, 1800, 240));
+    m_chkEveryPass->setGeometry(twipsRect(900, 780, 1800, 240));
     m_chkEveryPass->setToolTip(QStringLiteral("Count in before every pass, not only the first"));
 }
 
