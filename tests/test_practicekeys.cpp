@@ -9,19 +9,15 @@
 
 using namespace storage;
 
-namespace {
-
 // One text in slot `key` (0 pause, 1 count-in, 2 trainer, 3 pitch).
-PracticeTexts only(int key, const QString& text)
+static PracticeTexts only(int key, const QString& text)
 {
     PracticeTexts t;
     *QList{&t.pause, &t.countIn, &t.trainer, &t.pitch}[key] = text;
     return t;
 }
 
-const PracticeTexts kAll{"1.5", "4 96 every", "0.6 0.05 2", "-2 15"};
-
-} // namespace
+static const PracticeTexts kAll{"1.5", "4 96 every", "0.6 0.05 2", "-2 15"};
 
 class PracticeKeysTest : public QObject {
     Q_OBJECT
