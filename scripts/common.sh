@@ -12,6 +12,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev librubberband-dev libpulse-dev
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer time
   dbus playerctl desktop-file-utils appstream
+  file dpkg-dev  # cpack works out the .deb's library dependencies with them
 )
 
 as_root() {

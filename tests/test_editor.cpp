@@ -127,6 +127,41 @@ private slots:
         QCOMPARE(e->mdblEditStart, 1.0);  // converted before the failing box
     }
 
+    void practiceBoxes_data()
+    {
+        QTest::addColumn<QStringList>("boxes");  // pause, clicks, bpm, from, step, passes, semitones, cents
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QStringList>("cells");  // the row's practice cells, or the message's gist
+        const QString e;
+        QTest::newRow("all") << QStringList{"1.5", "4", e, "0.6", e, e, "-2", "15"} << "C"
+                             << QStringList{"1.5", "4 120 first", "0.6 0.05 1", "-2 15"};
+        QTest::newRow("comma") << QStringList{e, "2", "92,5", e, e, e, e, e} << "de_DE" << QStringList{e, "2 92.5 first"};
+        QTest::newRow("pause beyond") << QStringList{"61", e, e, e, e, e, e, e} << "C" << QStringList{"The pause"};
+        QTest::newRow("clicks not whole") << QStringList{e, "2.5", e, e, e, e, e, e} << "C" << QStringList{"whole number"};
+        QTest::newRow("huge semitones") << QStringList{e, e, e, e, e, e, "1e12", e} << "C" << QStringList{"transpose"};
+    }
+    void practiceBoxes()
+    {
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, locale);
+        QFETCH(QStringList, cells);
+        QLocale::setDefault(QLocale(locale));
+        testkit::MessageRecorder msgs;
+        frmEdit* e = openAdd();
+        fill(e, a, "1", "2", "1", "1");
+        for (int i = 0; i < frmEdit::kPracticeBoxes; ++i) e->txtPractice(frmEdit::PracticeBox(i))->setText(boxes[i]);
+        e->cmdOK_Click();
+        if (!msgs.messages.isEmpty()) {
+            QVERIFY2(msgs.messages[0].text.contains(cells[0], Qt::CaseInsensitive), qPrintable(msgs.messages[0].text));
+            QCOMPARE(grid()->rowCount(), 0);  // nothing half kept
+            return;
+        }
+        grid()->selectRow(1);
+        panel()->MnuRightClick_Click(5);  // edited again unchanged, the row stays as it is
+        e->cmdApply_Click();
+        QCOMPARE(grid()->rowTexts(1).mid(5), cells);
+    }
+
     void addNewTwiceAndApplyOnTheSelectedRow()
     {
         frmEdit* e = openAdd();

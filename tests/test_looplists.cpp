@@ -77,6 +77,9 @@ private slots:
         QTest::newRow("cue quote") << LoopListFormat::Cue << QList{entry("/a\".wav", 0, 1), entry("/b.wav", 0, 1)} << 1
                                    << "quote";
         QTest::newRow("line break") << LoopListFormat::M3u << QList{entry("/a\nb.wav", 0, 1)} << 0 << "line break";
+        EntryRecord paused = entry("/a.wav", 0, 1);
+        paused.Practice.pause = 2;
+        QTest::newRow("pause in cue") << LoopListFormat::Cue << QList{paused} << 1 << "pause";
         QTest::newRow("edl backwards") << LoopListFormat::MpvEdl << QList{entry("/a.wav", 5, 2)} << 1 << "before the start";
     }
     void whatAFormatCannotHoldIsSaid()

@@ -12,6 +12,7 @@
 #include "services/placement.h"
 #include "services/twips.h"
 #include "storage/modkelini.h"
+#include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
@@ -27,6 +28,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QHeaderView>
 #include <QtTest>
 
 using panel::frmPlayList;
@@ -100,7 +102,7 @@ private slots:
         QCOMPARE(p->windowTitle(), QString("Control Panel"));
         QVERIFY(p->windowFlags() & Qt::Tool);
         QCOMPARE(p->parentWidget(), forms::frmPlayer());
-        QCOMPARE(grid()->columnCount(), 5);
+        QCOMPARE(grid()->columnCount(), 9);  // the five, then the practice settings
         QCOMPARE(grid()->headerItem()->text(2), QString("End"));
         QCOMPARE(grid()->selectionMode(), QAbstractItemView::SingleSelection);
         QCOMPARE(grid()->editTriggers(), QAbstractItemView::NoEditTriggers);
@@ -229,6 +231,24 @@ private slots:
         QCOMPARE(grid()->rowTexts(2)[0], a);
     }
 
+    void practiceFollowsItsEntry()
+    {
+        const QStringList cells{"1.5", "4 96 every", "0.6 0.05 2", "-2 15"};
+        frmPlayList* p = openWith({{a, "1", "2", "1", "1", {cells[0], cells[1], cells[2], cells[3]}}, {b, "3", "4", "1", "1", {}}});
+        grid()->selectRow(1);
+        p->MoveListEntry(false);
+        QCOMPARE(grid()->rowTexts(2).mid(5), cells);
+        QCOMPARE(QStringList({ini("Drills", "FilePitch1"), ini("Drills", "FilePitch2")}), QStringList({"", "-2 15"}));
+        // Exported and imported again, each entry keeps its own (none: none left from before).
+        const QString file = box->path("out.obs");
+        testkit::MessageRecorder msgs(services::vbAbort);  // " Existing "
+        for (int row : {2, 1}) {
+            QVERIFY(storage::ExportPlayListFile(file, {p->GetListEntry(row)}));
+            p->ImportFile(file);
+            QCOMPARE(grid()->rowTexts(grid()->rowCount()), grid()->rowTexts(row));
+        }
+    }
+
     void deleteAsksNothing()
     {
         testkit::MessageRecorder msgs;
@@ -345,12 +365,14 @@ private slots:
         QTRY_VERIFY(p->RightClickMenu()->isVisible());
         p->RightClickMenu()->close();
 
-        // Room gained goes to the file names; the other columns keep their widths.
+        // Room gained, once every column has its room, goes to the file names alone.
         QList<int> before;
-        for (int i = 0; i < 5; ++i) before << grid()->columnWidth(i);
+        for (int i = 0; i < grid()->columnCount(); ++i) before << grid()->columnWidth(i);
+        p->resize(p->width() + grid()->header()->length() - grid()->viewport()->width(), p->height());
+        QTRY_COMPARE(grid()->header()->length(), grid()->viewport()->width());
         p->resize(p->width() + 200, p->height());
         QTRY_COMPARE(grid()->columnWidth(0), before[0] + 200);
-        for (int i = 1; i < 5; ++i) QCOMPARE(grid()->columnWidth(i), before[i]);
+        for (int i = 1; i < before.size(); ++i) QCOMPARE(grid()->columnWidth(i), before[i]);
     }
 
     void layoutArithmetic()

@@ -12,7 +12,9 @@
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "storage/practicekeys.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -29,6 +31,9 @@ namespace {
 
 // The waveform's strip, with a gap to the slider below it.
 constexpr double kWaveTwips = 1260;
+// The practice settings' strip below the slider.
+constexpr double kPracticeTwips = 1140;
+constexpr double kPracticeTop = 3135 + kWaveTwips;
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at, bool wrap = false)
 {
@@ -67,7 +72,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("List Entries"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     // Taller than the design by the waveform's strip above the slider.
-    setFixedSize(services::twipsSize(7485, 3135 + kWaveTwips));
+    setFixedSize(services::twipsSize(7485, kPracticeTop + kPracticeTwips));
     setModal(false);
 
     m_framEdit = new QGroupBox(QStringLiteral("Add / Edit:"), this);
@@ -139,9 +144,17 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     m_cmdCancel = makeButton(this, QStringLiteral("Close"), twipsRect(6360, 2160, 1095, 375),
                              QStringLiteral("Close this window without further changes"));
 
+    buildPractice(this);
+
     QWidget* order[] = {m_txtFileName, m_btnBrowse, m_txtStart, m_txtStop, m_cmdOK,  m_cmdApply,
                         m_cmdCancel,   m_txtRate,   m_txtLoops, m_btnTest, m_player, m_sldPos, m_waveform};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    QWidget* last = m_waveform;
+    for (QWidget* box : m_txtPractice) {
+        setTabOrder(last, box);
+        last = box;
+        if (box == m_txtPractice[Bpm]) setTabOrder(box, last = m_chkEveryPass);
+    }
 
     m_tmrLooper = new QTimer(this);
     m_tmrLooper->setInterval(5);
@@ -169,22 +182,111 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
 
 frmEdit::~frmEdit() = default;
 
+void frmEdit::buildPractice(QWidget* parent)
+{
+    auto* frame = new QGroupBox(QStringLiteral("Practice:"), parent);
+    frame->setGeometry(twipsRect(0, kPracticeTop, 6255, kPracticeTwips - 60));
+    struct Group { const char* caption; double left; };
+    for (const Group& g : {Group{"Pause:", 120}, Group{"Count-in:", 900}, Group{"Trainer:", 2310}, Group{"Transpose:", 4410}})
+        makeLabel(frame, QString::fromLatin1(g.caption), twipsRect(g.left, 240, 900, 195));
+    struct Box { const char* hint; double left, width; const char* tip; };
+    static const Box boxes[kPracticeBoxes] = {
+        {"sec", 120, 600, "Silence before each pass, in seconds; empty for none"},
+        {"clicks", 900, 600, "Clicks before the pass; empty for no count-in"},
+        {"bpm", 1530, 600, "Tempo of the clicks, a minute; empty for 120"},
+        {"from", 2310, 600, "Speed trainer: the rate of the first pass, rising (or falling) to the entry's rate; empty for no trainer"},
+        {"step", 2940, 600, "Speed trainer: the change of rate at each step; empty for 0.05"},
+        {"passes", 3570, 660, "Speed trainer: the passes at each rate; empty for 1"},
+        {"semi", 4410, 840, "Transpose by semitones, the speed kept; empty for none"},
+        {"cents", 5280, 600, "Transpose by cents (hundredths of a semitone); empty for none"}};
+    for (int i = 0; i < kPracticeBoxes; ++i) {
+        m_txtPractice[i] = makeBox(frame, QString(), twipsRect(boxes[i].left, 450, boxes[i].width, 285), true,
+                                   QString::fromLatin1(boxes[i].tip));
+        m_txtPractice[i]->setPlaceholderText(QString::fromLatin1(boxes[i].hint));
+    }
+    m_chkEveryPass = new QCheckBox(QStringLiteral("Before every pass"), frame);
+    m_chkEveryPass->setGeometry(twipsRect(900, 780, 1800, 240));
+    m_chkEveryPass->setToolTip(QStringLiteral("Count in before every pass, not only the first"));
+}
+
+void frmEdit::showPractice(const PracticeSettings& p)
+{
+    const PracticeSettings off;
+    auto show = [this](PracticeBox box, bool on, const QString& text) { m_txtPractice[box]->setText(on ? text : QString()); };
+    show(Pause, p.hasPause(), numtext::format(p.pause));
+    show(Clicks, p.hasCountIn(), numtext::formatInt(p.countInClicks));
+    show(Bpm, p.hasCountIn() && p.countInBpm != off.countInBpm, numtext::format(p.countInBpm));
+    show(TrainerStart, p.hasTrainer(), numtext::format(p.trainerStartRate));
+    show(TrainerStep, p.hasTrainer() && p.trainerStep != off.trainerStep, numtext::format(p.trainerStep));
+    show(TrainerPasses, p.hasTrainer() && p.trainerPassesPerStep != off.trainerPassesPerStep,
+         numtext::formatInt(p.trainerPassesPerStep));
+    show(Semitones, p.transposeSemitones != 0, numtext::formatInt(p.transposeSemitones));
+    show(Cents, p.transposeCents != 0, numtext::formatInt(p.transposeCents));
+    m_chkEveryPass->setChecked(p.hasCountIn() && p.countInWhen == PracticeSettings::CountInWhen::EveryPass);
+}
+
+bool frmEdit::readPractice(PracticeSettings& out)
+{
+    static const char* const names[kPracticeBoxes] = {"The pause",          "The count-in's clicks",
+                                                      "The count-in's tempo", "The trainer's start rate",
+                                                      "The trainer's step", "The trainer's passes per step",
+                                                      "The semitones",      "The cents"};
+    static const bool whole[kPracticeBoxes] = {false, true, false, false, false, true, true, true};
+    PracticeSettings s;
+    // An empty box is the setting's default.
+    const double empty[kPracticeBoxes] = {0, 0, s.countInBpm, 0, s.trainerStep, double(s.trainerPassesPerStep), 0, 0};
+    double v[kPracticeBoxes];
+    auto tell = [this](const QString& text) {
+        services::MsgBox(text, services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
+    };
+    for (int i = 0; i < kPracticeBoxes; ++i) {
+        const QString text = m_txtPractice[i]->text().trimmed();
+        const std::optional<double> n = text.isEmpty() ? empty[i] : numtext::parse(text);
+        if (!n || (whole[i] && *n != std::trunc(*n))) {
+            tell(QStringLiteral("%1 must be %2.")
+                     .arg(QLatin1String(names[i]), whole[i] ? QStringLiteral("a whole number") : QStringLiteral("a number")));
+            m_txtPractice[i]->setFocus();
+            m_txtPractice[i]->selectAll();
+            return false;
+        }
+        v[i] = *n;
+    }
+    // Whole numbers far out of bounds stay out of bounds, not wrapped.
+    auto count = [&](PracticeBox box) { return qint32(std::clamp(v[box], -1e6, 1e6)); };
+    s.pause = v[Pause];
+    s.countInClicks = count(Clicks);
+    s.countInBpm = v[Bpm];
+    s.countInWhen = m_chkEveryPass->isChecked() ? PracticeSettings::CountInWhen::EveryPass
+                                                : PracticeSettings::CountInWhen::First;
+    s.trainerStartRate = v[TrainerStart];
+    s.trainerStep = v[TrainerStep];
+    s.trainerPassesPerStep = count(TrainerPasses);
+    s.transposeSemitones = count(Semitones);
+    s.transposeCents = count(Cents);
+    if (const QString problem = storage::practiceProblem(s); !problem.isEmpty()) {
+        tell(problem);
+        return false;
+    }
+    out = s;
+    return true;
+}
+
 // ---- Opening and closing -------------------------------------------------------------
 
 void frmEdit::LoadAdd(const QString& strFileName, const QString& strStart, const QString& strStop,
                       const QString& strRate, const QString& strLoops, QWidget* Daddy)
 {
-    load(QStringLiteral("Add New List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy);
+    load(QStringLiteral("Add New List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy, {});
 }
 
 void frmEdit::LoadEdit(const QString& strFileName, const QString& strStart, const QString& strStop,
-                       const QString& strRate, const QString& strLoops, QWidget* Daddy)
+                       const QString& strRate, const QString& strLoops, QWidget* Daddy, const PracticeSettings& practice)
 {
-    load(QStringLiteral("Edit List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy);
+    load(QStringLiteral("Edit List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy, practice);
 }
 
 void frmEdit::load(const QString& caption, const QString& file, const QString& start, const QString& stop,
-                   const QString& rate, const QString& loops, QWidget* daddy)
+                   const QString& rate, const QString& loops, QWidget* daddy, const PracticeSettings& practice)
 {
     if (!m_loaded) Form_Load(daddy);
     setWindowTitle(caption);
@@ -193,6 +295,7 @@ void frmEdit::load(const QString& caption, const QString& file, const QString& s
     m_txtStop->setText(stop);
     m_txtRate->setText(rate);
     m_txtLoops->setText(loops);
+    showPractice(practice);
     show();
     raise();
     activateWindow();
@@ -262,24 +365,27 @@ bool frmEdit::ValidateEntry()
                          services::MsgIcon::None, QString(), this);
         return false;
     }
-    if (mdblEditStart <= mdblEditStop) return true;
-    services::MsgBox(QStringLiteral("Stop Position cannot be before Start position!\nCannot play in Reverse in this version."),
-                     services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
-    return false;
+    if (mdblEditStart > mdblEditStop) {
+        services::MsgBox(
+            QStringLiteral("Stop Position cannot be before Start position!\nCannot play in Reverse in this version."),
+            services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
+        return false;
+    }
+    return readPractice(mEditPractice);
 }
 
 void frmEdit::cmdOK_Click()
 {
     if (!ValidateEntry()) return;
     forms::frmPlayList()->AddListEntry(m_txtFileName->text().trimmed(), mdblEditStart, mdblEditStop, mdblEditRate,
-                                       mdblEditLoops, false);
+                                       mdblEditLoops, false, mEditPractice);
 }
 
 void frmEdit::cmdApply_Click()
 {
     if (!ValidateEntry()) return;
     forms::frmPlayList()->EditListEntry(m_txtFileName->text().trimmed(), mdblEditStart, mdblEditStop, mdblEditRate,
-                                        mdblEditLoops, false);
+                                        mdblEditLoops, false, mEditPractice);
 }
 
 void frmEdit::txtLoops_LostFocus()
@@ -303,6 +409,8 @@ void frmEdit::showNotFound(const QString& file)
 void frmEdit::btnTest_Click()
 {
     const QString file = m_txtFileName->text();
+    // The test plays the entry as it would be kept, practice settings too.
+    if (!readPractice(mTestPractice)) return;
     numtext::assignIfParsed(numtext::parse(m_txtStart->text()), mdblTestStart);
     numtext::assignIfParsed(numtext::parse(m_txtStop->text()), mdblTestStop);
     m_player->Stop();

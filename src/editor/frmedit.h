@@ -1,8 +1,11 @@
 #pragma once
 // The entry editor: one entry's file, start, stop, rate and loops, checked and handed to
 // the control panel, with a test player of its own to find the positions.
+#include "app/practice.h"
+
 #include <QDialog>
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -26,7 +29,8 @@ public:
     void LoadAdd(const QString& strFileName, const QString& strStart, const QString& strStop,
                  const QString& strRate, const QString& strLoops, QWidget* Daddy);
     void LoadEdit(const QString& strFileName, const QString& strStart, const QString& strStop,
-                  const QString& strRate, const QString& strLoops, QWidget* Daddy);
+                  const QString& strRate, const QString& strLoops, QWidget* Daddy,
+                  const PracticeSettings& practice = {});
 
     void cmdOK_Click();
     void cmdApply_Click();
@@ -45,16 +49,24 @@ public:
     double mdblEditStop = 0;
     double mdblEditRate = 0;
     double mdblEditLoops = 0;
+    PracticeSettings mEditPractice;
     // The stretch the test repeats.
     double mdblTestStart = 0;
     double mdblTestStop = 0;
     bool mblnSliderBusy = false;
+    // The settings the test plays with; the test player does not play them yet.
+    PracticeSettings mTestPractice;
 
     QLineEdit* txtFileName() const { return m_txtFileName; }
     QLineEdit* txtStart() const { return m_txtStart; }
     QLineEdit* txtStop() const { return m_txtStop; }
     QLineEdit* txtRate() const { return m_txtRate; }
     QLineEdit* txtLoops() const { return m_txtLoops; }
+    // The practice boxes: pause, count-in clicks and tempo, trainer start, step and passes,
+    // transpose semitones and cents.
+    enum PracticeBox { Pause, Clicks, Bpm, TrainerStart, TrainerStep, TrainerPasses, Semitones, Cents, kPracticeBoxes };
+    QLineEdit* txtPractice(PracticeBox box) const { return m_txtPractice[box]; }
+    QCheckBox* chkEveryPass() const { return m_chkEveryPass; }
     QPushButton* btnTest() const { return m_btnTest; }
     QPushButton* cmdOK() const { return m_cmdOK; }
     QPushButton* cmdCancel() const { return m_cmdCancel; }
@@ -72,10 +84,14 @@ protected:
 
 private:
     void load(const QString& caption, const QString& file, const QString& start, const QString& stop,
-              const QString& rate, const QString& loops, QWidget* daddy);
+              const QString& rate, const QString& loops, QWidget* daddy, const PracticeSettings& practice);
     void Form_Load(QWidget* daddy);
     void Form_Unload();
     bool ValidateEntry();
+    void buildPractice(QWidget* frame);
+    void showPractice(const PracticeSettings& practice);
+    // The boxes as settings; false, once the user is told which box and why, when they cannot be kept.
+    bool readPractice(PracticeSettings& out);
     void showNotFound(const QString& file);
     void MediaPlayer1_PlayStateChange(int oldState, int newState);
 
@@ -85,6 +101,8 @@ private:
     QLineEdit* m_txtStop = nullptr;
     QLineEdit* m_txtRate = nullptr;
     QLineEdit* m_txtLoops = nullptr;
+    QLineEdit* m_txtPractice[kPracticeBoxes] = {};
+    QCheckBox* m_chkEveryPass = nullptr;
     QPushButton* m_btnBrowse = nullptr;
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdApply = nullptr;

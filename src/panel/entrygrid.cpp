@@ -5,6 +5,7 @@
 #include <QDropEvent>
 
 #include "services/twips.h"
+#include "storage/practicekeys.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -33,14 +34,16 @@ void EntryGrid::InitGrid()
 {
     clear();
     struct Column { const char* header; double width; Qt::Alignment align; };
-    static const Column columns[] = {{"File Name", 2800, Qt::AlignLeft}, {"Start", 1100, Qt::AlignRight},
-                                     {"End", 1100, Qt::AlignRight},       {"Rate", 600, Qt::AlignRight},
-                                     {"Loop", 600, Qt::AlignRight}};
-    setColumnCount(5);
+    // The practice settings follow the five; their cells are empty while a setting is off.
+    static const Column columns[kColumns] = {
+        {"File Name", 2800, Qt::AlignLeft}, {"Start", 1100, Qt::AlignRight},   {"End", 1100, Qt::AlignRight},
+        {"Rate", 600, Qt::AlignRight},      {"Loop", 600, Qt::AlignRight},     {"Pause", 600, Qt::AlignRight},
+        {"Count-in", 1100, Qt::AlignRight}, {"Trainer", 1100, Qt::AlignRight}, {"Pitch", 700, Qt::AlignRight}};
+    setColumnCount(kColumns);
     QStringList headers;
     for (const Column& c : columns) headers << QString::fromLatin1(c.header);
     setHeaderLabels(headers);
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kColumns; ++i) {
         setColumnWidth(i, services::twipsToPixels(columns[i].width));
         headerItem()->setTextAlignment(i, columns[i].align | Qt::AlignVCenter);
     }
@@ -50,7 +53,7 @@ void EntryGrid::InitGrid()
 
 void EntryGrid::fitFileNameColumn()
 {
-    if (columnCount() < 5) return;
+    if (columnCount() < kColumns) return;
     int others = 0;
     for (int i = 1; i < columnCount(); ++i) others += columnWidth(i);
     setColumnWidth(0, std::max(m_fileNameWidth, viewport()->width() - others));
@@ -85,8 +88,16 @@ QStringList EntryGrid::rowTexts(int row) const
 {
     QStringList texts;
     if (const QTreeWidgetItem* item = itemAt(row))
-        for (int c = 0; c < 5; ++c) texts << item->text(c);
+        for (int c = 0; c < kColumns; ++c) texts << item->text(c);
+    // An entry without practice settings is its five texts, as it always was.
+    while (texts.size() > 5 && texts.last().isEmpty()) texts.removeLast();
     return texts;
+}
+
+PracticeSettings EntryGrid::rowPractice(int row) const
+{
+    const QStringList t = rowTexts(row);
+    return storage::practiceOf({t.value(5), t.value(6), t.value(7), t.value(8)});
 }
 
 void EntryGrid::selectRow(int row)
@@ -105,7 +116,7 @@ int EntryGrid::selectedRow() const
 
 static void fill(QTreeWidgetItem* item, const QStringList& texts)
 {
-    for (int c = 0; c < 5; ++c) {
+    for (int c = 0; c < EntryGrid::kColumns; ++c) {
         item->setText(c, texts.value(c));
         if (c > 0) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     }

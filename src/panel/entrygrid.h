@@ -1,6 +1,6 @@
 #pragma once
-// The entry grid: one row per entry of the current playlist, five text columns, rows
-// addressed from 1. It is the working copy of the playlist.
+// The entry grid: one row per entry of the current playlist, the five fields and the four
+// practice texts as text columns, rows addressed from 1. It is the working copy of the playlist.
 #include "player/listplay.h"
 
 #include <QTreeWidget>
@@ -12,12 +12,16 @@ class EntryGrid : public QTreeWidget, public player::EntryList {
 public:
     explicit EntryGrid(QWidget* parent = nullptr);
 
-    // Clears columns and rows and sets up the five columns.
+    static constexpr int kColumns = 9;
+
+    // Clears columns and rows and sets up the columns.
     void InitGrid();
 
     int rowCount() const override;
     QStringList rowTexts(int row) const override;
     void selectRow(int row) override;
+    // Read from the row's practice texts (storage/practicekeys.h); one that does not read is off.
+    PracticeSettings rowPractice(int row) const override;
 
     // 0 when no row is selected.
     int selectedRow() const;

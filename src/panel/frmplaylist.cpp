@@ -77,10 +77,18 @@ QPushButton* makeButton(QWidget* parent, const QRect& at, const QString& caption
 
 QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
 
-QStringList rowOf(const QString& file, double start, double end, double rate, double count)
+QStringList practiceCells(const PracticeSettings& practice)
 {
-    return {file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
-            numtext::format(count == 0 ? 1.0 : count)};
+    const storage::PracticeTexts t = storage::practiceTexts(practice);
+    return {t.pause, t.countIn, t.trainer, t.pitch};
+}
+
+QStringList rowOf(const QString& file, double start, double end, double rate, double count,
+                  const PracticeSettings& practice)
+{
+    return QStringList{file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
+                       numtext::format(count == 0 ? 1.0 : count)} +
+           practiceCells(practice);
 }
 
 } // namespace
@@ -258,6 +266,15 @@ void frmPlayList::tellReadNotice(const storage::ReadNotice& notice)
                          services::MsgButtons::OK, services::MsgIcon::Exclamation, QString(), this);
         return;
     }
+    if (notice.refused && !m_toldRefused.contains(notice.file)) {
+        m_toldRefused.insert(notice.file);
+        services::MsgBox(QStringLiteral("The playlist file\n") + shownPath(notice.file) +
+                             QStringLiteral("\nholds %1 practice setting(s) (pause, count-in, trainer or pitch) that "
+                                            "cannot be read or lie outside their bounds.\n\nThey are off; a change to "
+                                            "the list saves them off.")
+                                 .arg(notice.refused),
+                         services::MsgButtons::OK, services::MsgIcon::Exclamation, QString(), this);
+    }
     if (!notice.cut || m_toldCut.contains(notice.file)) return;
     m_toldCut.insert(notice.file);
     services::MsgBox(QStringLiteral("The playlist file\n") + shownPath(notice.file) +
@@ -337,7 +354,7 @@ void frmPlayList::cboPlayListName_Click()
     m_grid->clearRows();
     QList<QStringList> rows;
     rows.reserve(entries.size());
-    for (const EntryRecord& e : entries) rows.append(rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops));
+    for (const EntryRecord& e : entries) rows.append(rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, e.Practice));
     m_grid->appendRows(rows);
     tellReadNotice(notice);
     tellWriteOutcome(storage::setLastPlayList(name));
@@ -350,7 +367,7 @@ void frmPlayList::SavePlayList()
     rows.reserve(n);
     for (int i = 1; i <= n; ++i) {
         const QStringList t = m_grid->rowTexts(i);
-        rows.append({t[0], t[1], t[2], t[3], t[4]});
+        rows.append({t[0], t[1], t[2], t[3], t[4], {t.value(5), t.value(6), t.value(7), t.value(8)}});
     }
     storage::WriteOutcome outcome;
     if (storage::SavePlayList(m_chooser->currentText(), rows, &outcome) == storage::SaveResult::NoPlayList)
@@ -374,7 +391,7 @@ void frmPlayList::MnuRightClick_Click(int index)
     case 5:
         if (const int row = m_grid->selectedRow()) {
             const QStringList t = m_grid->rowTexts(row);
-            forms::frmEdit()->LoadEdit(t[0], t[1], t[2], t[3], t[4], this);
+            forms::frmEdit()->LoadEdit(t[0], t[1], t[2], t[3], t[4], this, m_grid->rowPractice(row));
         }
         break;
     case 6:
@@ -400,7 +417,7 @@ void frmPlayList::playSelected(int row, bool loop)
 bool frmPlayList::showsPlayList() const { return !m_chooser->currentText().isEmpty(); }
 
 void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate,
-                               double dblCount, bool ByPassSave)
+                               double dblCount, bool ByPassSave, const PracticeSettings& practice)
 {
     if (!showsPlayList()) {
         services::MsgBox(storage::noPlayListText(), services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
@@ -409,20 +426,15 @@ void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, doub
     if (!app::mediaFileUsable(strFileName))
         services::MsgBox(app::notFoundText(strFileName), services::MsgButtons::OK, services::MsgIcon::Critical,
                          QString::fromLatin1(app::kFixEntryTitle), this);
-    m_grid->appendRow(rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount));
+    m_grid->appendRow(rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice));
     if (!ByPassSave) SavePlayList();
 }
 
 void frmPlayList::EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate,
-                                double dblCount, bool ByPassSave)
+                                double dblCount, bool ByPassSave, const PracticeSettings& practice)
 {
-    writeRow(m_grid->selectedRow(), strFileName, dblStart, dblEnd, dblRate, dblCount);
+    m_grid->setRowTexts(m_grid->selectedRow(), rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice));
     if (!ByPassSave) SavePlayList();
-}
-
-void frmPlayList::writeRow(int row, const QString& file, double start, double end, double rate, double count)
-{
-    m_grid->setRowTexts(row, rowOf(file, start, end, rate, count));
 }
 
 void frmPlayList::MoveListEntry(bool blnUp)
@@ -440,7 +452,7 @@ void frmPlayList::MoveListEntry(bool blnUp)
         const QStringList t = m_grid->rowTexts(row);
         QStringList out{t.value(0)};
         for (int i = 1; i <= 4; ++i) out << numtext::format(numtext::parse(t.value(i)).value_or(0.0));
-        return out;
+        return out + practiceCells(m_grid->rowPractice(row));
     };
     const QStringList a = read(selected);
     const QStringList b = read(int(target));
@@ -463,7 +475,7 @@ EntryRecord frmPlayList::GetListEntry(qint32 lngIndex) const
 {
     const QStringList t = m_grid->rowTexts(lngIndex);
     auto number = [&](int i) { return numtext::parse(t.value(i)).value_or(0.0); };
-    return {lngIndex, t.value(0), number(1), number(2), number(3), number(4)};
+    return {lngIndex, t.value(0), number(1), number(2), number(3), number(4), m_grid->rowPractice(lngIndex)};
 }
 
 void frmPlayList::ExportImportPlayList(bool bImport)
@@ -530,7 +542,7 @@ void frmPlayList::ImportFile(const QString& path)
     if (AskTargetPlayList(m_chooser->currentText()).isEmpty()) return;
     // One save for the whole import: saving after every row costs the square of its length.
     const int before = m_grid->rowCount();
-    for (const EntryRecord& e : entries) AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, true);
+    for (const EntryRecord& e : entries) AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, true, e.Practice);
     if (m_grid->rowCount() != before) SavePlayList();
 }
 

@@ -41,10 +41,11 @@ public:
 
     // Entry commands.
     void MnuRightClick_Click(int index);
+    // The row's practice settings come last; left out, the row has none.
     void AddListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate, double dblCount,
-                      bool ByPassSave = false);
+                      bool ByPassSave = false, const PracticeSettings& practice = {});
     void EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate, double dblCount,
-                       bool ByPassSave = false);
+                       bool ByPassSave = false, const PracticeSettings& practice = {});
     void MoveListEntry(bool blnUp);
     void TrayControl(int lngIndex);
 
@@ -54,7 +55,7 @@ public:
     void ImportFile(const QString& path);
     // Files dropped on the grid: lists import, media files become whole-file entries.
     void DropFiles(const QStringList& paths);
-    // Row `lngIndex` as numbers; a cell that is no number reads 0.
+    // Row `lngIndex` as numbers and settings; a cell that is no number reads 0.
     EntryRecord GetListEntry(qint32 lngIndex) const;
     // Where imported entries go: the shown playlist, a new one, or "" to give up.
     QString AskTargetPlayList(const QString& strCurrent);
@@ -102,7 +103,6 @@ private:
     void buildMenu();
     void playSelected(int row, bool loop);
     bool showsPlayList() const;
-    void writeRow(int row, const QString& file, double start, double end, double rate, double count);
     player::frmPlayer* player() const;
     player::MediaPlayer* media() const;
     void applyMinimumWidth();
@@ -131,7 +131,7 @@ private:
     QMenu* m_menu = nullptr;
     QTimer* m_timer1 = nullptr;
     bool m_reloading = false;
-    QSet<QString> m_toldUnreadable, m_toldCut;
+    QSet<QString> m_toldUnreadable, m_toldCut, m_toldRefused;
     QString m_toldFailing;
 };
 

@@ -15,7 +15,7 @@ EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId)
     }
     const QStringList cells = list.rowTexts(int(n));
     auto number = [&](int i) { return numtext::parse(cells.value(i)).value_or(0.0); };
-    return EntryRecord{qint32(n), cells.value(0), number(1), number(2), number(3), number(4)};
+    return EntryRecord{qint32(n), cells.value(0), number(1), number(2), number(3), number(4), list.rowPractice(int(n))};
 }
 
 EntryRecord GetNextEntry(EntryList& list, qint32& currentId)

@@ -14,6 +14,8 @@ public:
     // The row's five texts: file name, start, end, rate, loop.
     virtual QStringList rowTexts(int row) const = 0;
     virtual void selectRow(int row) = 0;
+    // The row's practice settings; none where the list keeps none.
+    virtual PracticeSettings rowPractice(int row) const { Q_UNUSED(row); return {}; }
 };
 
 // The row after `currentId` (row 1 after the last), selected and made the cursor. An empty

@@ -125,7 +125,7 @@ public:
         }
         if (QDir::isRelativePath(path) && !path.contains(QLatin1Char('\\'))) path = QDir(m_folder).filePath(path);
         if (!stop && start > 0) ++notes.openEnd;
-        m_list.entries.append({0, QDir::cleanPath(path), start, stop.value_or(0.0), 1.0, 1.0});
+        m_list.entries.append({0, QDir::cleanPath(path), start, stop.value_or(0.0), 1.0, 1.0, {}});
         return true;
     }
 
@@ -392,14 +392,16 @@ LoopListText writeLoopList(LoopListFormat format, const QList<EntryRecord>& all)
 {
     LoopListText out;
     QList<EntryRecord> entries;
-    qsizetype unholdable = 0, quoted = 0, rounded = 0, backwards = 0, rateOrLoops = 0;
+    qsizetype unholdable = 0, quoted = 0, rounded = 0, backwards = 0, rateOrLoops = 0, practice = 0;
     for (const EntryRecord& e : all) {
         if (holdsLineBreak(e.FileName)) ++unholdable;
         else if (format == LoopListFormat::Cue && e.FileName.contains(QLatin1Char('"'))) ++quoted;
         else entries.append(e);
     }
-    for (const EntryRecord& e : entries)
+    for (const EntryRecord& e : entries) {
         if (e.Rate != 1 || e.Loops != 1) ++rateOrLoops;
+        if (e.Practice.any()) ++practice;
+    }
     QString t;
     switch (format) {
     case LoopListFormat::AudacityLabels:
@@ -453,6 +455,9 @@ LoopListText writeLoopList(LoopListFormat format, const QList<EntryRecord>& all)
     if (rateOrLoops)
         out.notes << QStringLiteral("%1 keeps no rate and no loop count: %2 written with rate 1 and one pass.")
                          .arg(name, entriesText(rateOrLoops) + (rateOrLoops == 1 ? QStringLiteral(" was") : QStringLiteral(" were")));
+    if (practice)
+        out.notes << QStringLiteral("%1 keeps no pause, count-in, trainer or transpose: %2 written without them.")
+                         .arg(name, entriesText(practice) + (practice == 1 ? QStringLiteral(" was") : QStringLiteral(" were")));
     if (unholdable)
         out.notes << QStringLiteral("%1 with a line break in the file name, which the file cannot hold, left out.")
                          .arg(entriesText(unholdable));

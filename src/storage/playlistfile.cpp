@@ -35,6 +35,7 @@ WriteOutcome ExportPlayListFile(const QString& strFile, const QList<EntryRecord>
         WriteINI(kPlaylist, QStringLiteral("FileStop") + n, numtext::format(e.Stop), strFile);
         WriteINI(kPlaylist, QStringLiteral("FileRate") + n, numtext::format(e.Rate), strFile);
         WriteINI(kPlaylist, QStringLiteral("FileLoop") + n, numtext::format(e.Loops), strFile);
+        writePracticeKeys(kPlaylist, n, practiceTexts(e.Practice), strFile);
     }
     batch.commit();
     return {batch.path(), batch.error(), batch.wrote()};
@@ -56,6 +57,7 @@ ImportOutcome ImportPlayListFile(const QString& strFile)
         numtext::assignIfParsed(numtext::parse(ReadINI(kPlaylist, key + n, QString::fromLatin1(fallback), strFile)),
                                 field);
     };
+    qint32 refused = 0;
     for (const qint64 i : std::as_const(numbers)) {
         const QString n = QString::number(i);
         EntryRecord e;
@@ -65,9 +67,12 @@ ImportOutcome ImportPlayListFile(const QString& strFile)
         number(QStringLiteral("FileStop"), n, "1", e.Stop);
         number(QStringLiteral("FileRate"), n, "1", e.Rate);
         number(QStringLiteral("FileLoop"), n, "1", e.Loops);
+        int bad = 0;
+        e.Practice = practiceOf(readPracticeKeys(kPlaylist, n, strFile), &bad);
+        refused += bad;
         ImportEntries.append(e);
     }
-    result.notice = {hold.path(), hold.readProblem(), cut || hold.valuesCut()};
+    result.notice = {hold.path(), hold.readProblem(), cut || hold.valuesCut(), refused};
     result.status = result.notice.unreadable.isEmpty() ? ImportOutcome::Status::Read : ImportOutcome::Status::Unreadable;
     return result;
 }

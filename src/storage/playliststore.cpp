@@ -31,9 +31,9 @@ void write(const QString& section, const QString& key, const QString& value)
     DoINI(section, key, value, true, QString());
 }
 
-ReadNotice noticeOf(const IniBatch& batch, bool cut)
+ReadNotice noticeOf(const IniBatch& batch, bool cut, qint32 refused = 0)
 {
-    return {batch.path(), batch.readProblem(), cut || batch.valuesCut()};
+    return {batch.path(), batch.readProblem(), cut || batch.valuesCut(), refused};
 }
 
 WriteOutcome outcomeOf(IniBatch& batch)
@@ -115,7 +115,7 @@ QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice)
     // Carried from entry to entry: a value that does not convert keeps the last one.
     double start = 0, stop = 0, rate = 0, loops = 0;
     const QString zero = QStringLiteral("0"), one = QStringLiteral("1");
-    qint32 row = 0;
+    qint32 row = 0, refused = 0;
     for (const qint64 i : std::as_const(numbers)) {
         const QString n = QString::number(i);
         EntryRecord e;
@@ -129,9 +129,12 @@ QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice)
         e.Stop = stop;
         e.Rate = rate;
         e.Loops = loops;
+        int bad = 0;
+        e.Practice = practiceOf(readPracticeKeys(name, n, QString()), &bad);
+        refused += bad;
         entries.append(std::move(e));
     }
-    if (notice) *notice = noticeOf(hold, cut);
+    if (notice) *notice = noticeOf(hold, cut, refused);
     return entries;
 }
 
@@ -161,6 +164,7 @@ SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows, Writ
         write(name, kFileStop + n, row.stop);
         write(name, kFileRate + n, row.rate);
         write(name, kFileLoop + n, row.loops);
+        writePracticeKeys(name, n, row.practice, QString());
     }
     const WriteOutcome result = outcomeOf(batch);
     if (outcome) *outcome = result;

@@ -5,11 +5,13 @@
 //
 // Layout: section "Main" holds "PlayListCount", "PlayList1".."PlayListN" and
 // "LastPlayList"; each playlist has a section of its own name with "FileCount" and
-// "FileName", "FileStart", "FileStop", "FileRate", "FileLoop" followed by 1..FileCount.
+// "FileName", "FileStart", "FileStop", "FileRate", "FileLoop" followed by 1..FileCount,
+// and the practice keys of practicekeys.h where an entry has them.
 // Nothing is ever removed: keys beyond FileCount stay and are ignored.
 //
 // Nothing here talks to the user: each call returns what went wrong for the panel to tell.
 #include "app/entryrecord.h"
+#include "storage/practicekeys.h"
 
 #include <QList>
 #include <QString>
@@ -20,6 +22,7 @@ namespace storage {
 // One grid row as the grid shows it; the store writes these texts unchanged.
 struct EntryTexts {
     QString fileName, start, stop, rate, loops;
+    PracticeTexts practice;
 };
 
 // What a read met that the user should hear of.
@@ -27,7 +30,8 @@ struct ReadNotice {
     QString file;        // absolute path
     QString unreadable;  // why the file could not be read; it was taken as empty
     bool cut = false;    // values or counts beyond the bounds below were cut to them
-    bool any() const { return cut || !unreadable.isEmpty(); }
+    qint32 refused = 0;  // practice settings that could not be read: they are off
+    bool any() const { return cut || refused || !unreadable.isEmpty(); }
 };
 
 // The outcome of a write; false when the file was left as it was.
@@ -59,7 +63,8 @@ WriteOutcome AddNewPlayList(const QString& strNewList);
 // not convert keeps the previous entry's number (0 for the first). Only numbers from 1
 // to FileCount that have at least one of the five keys are entries: a count beyond the
 // keys the file holds makes no blank rows. Does not write "LastPlayList": call
-// setLastPlayList once the grid shows the list.
+// setLastPlayList once the grid shows the list. Practice settings are read strictly: one
+// that cannot be read is off and counted in the notice.
 QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice = nullptr);
 
 // Written only when it changes.
@@ -74,8 +79,8 @@ enum class SaveResult {
     Failed       // the file could not be written and is as it was
 };
 
-// Writes "FileCount" and the five keys of every row, in row order, as one save, whole or
-// not at all. `outcome`, when given, says why a save failed.
+// Writes "FileCount" and the five keys of every row, then its practice keys (see
+// writePracticeKeys), in row order, as one save, whole or not at all. `outcome`, when given, says why a save failed.
 SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows, WriteOutcome* outcome = nullptr);
 
 // Why the program's playlist file cannot be written now, or "" (see writeProblem).

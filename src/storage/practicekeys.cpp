@@ -1,0 +1,164 @@
+#include "storage/practicekeys.h"
+
+#include "app/numbertext.h"
+#include "storage/modkelini.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <optional>
+
+namespace storage {
+namespace {
+
+using When = PracticeSettings::CountInWhen;
+
+// Digits are bounded before any conversion, so no text can stand for a huge number.
+std::optional<double> decimal(const QString& part)
+{
+    static const QRegularExpression form(QStringLiteral("^-?[0-9]{1,6}(\\.[0-9]{1,15})?$"));
+    if (!form.match(part).hasMatch()) return std::nullopt;
+    return part.toDouble();
+}
+
+std::optional<qint32> whole(const QString& part)
+{
+    static const QRegularExpression form(QStringLiteral("^-?[0-9]{1,6}$"));
+    if (!form.match(part).hasMatch()) return std::nullopt;
+    return part.toInt();
+}
+
+QString text(double v) { return QString::number(v, 'g', 15); }
+
+bool within(double v, double low, double high) { return v >= low && v <= high; }
+
+QStringList parts(const QString& t) { return t.split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+
+// Each reader fills its setting when the text is one it can hold and says whether it was.
+bool readPause(const QStringList& p, PracticeSettings& s)
+{
+    const auto v = p.size() == 1 ? decimal(p[0]) : std::nullopt;
+    if (!v || !within(*v, 0, kMaxPause)) return false;
+    s.pause = *v;
+    return true;
+}
+
+bool readCountIn(const QStringList& p, PracticeSettings& s)
+{
+    if (p.size() != 3) return false;
+    const auto clicks = whole(p[0]);
+    const auto bpm = decimal(p[1]);
+    const bool every = p[2] == QLatin1String("every");
+    if (!clicks || !bpm || (!every && p[2] != QLatin1String("first"))) return false;
+    if (!within(*clicks, 1, kMaxCountInClicks) || !within(*bpm, kMinCountInBpm, kMaxCountInBpm)) return false;
+    s.countInClicks = *clicks;
+    s.countInBpm = *bpm;
+    s.countInWhen = every ? When::EveryPass : When::First;
+    return true;
+}
+
+bool readTrainer(const QStringList& p, PracticeSettings& s)
+{
+    if (p.size() != 3) return false;
+    const auto start = decimal(p[0]);
+    const auto step = decimal(p[1]);
+    const auto passes = whole(p[2]);
+    if (!start || !step || !passes) return false;
+    if (!within(*start, kMinTrainerRate, kMaxTrainerRate) || !within(*step, kMinTrainerStep, kMaxTrainerStep) ||
+        !within(*passes, 1, kMaxTrainerPassesPerStep))
+        return false;
+    s.trainerStartRate = *start;
+    s.trainerStep = *step;
+    s.trainerPassesPerStep = *passes;
+    return true;
+}
+
+bool readPitch(const QStringList& p, PracticeSettings& s)
+{
+    if (p.size() != 2) return false;
+    const auto semitones = whole(p[0]);
+    const auto cents = whole(p[1]);
+    if (!semitones || !cents || !within(*semitones, -kMaxSemitones, kMaxSemitones) || !within(*cents, -kMaxCents, kMaxCents))
+        return false;
+    s.transposeSemitones = *semitones;
+    s.transposeCents = *cents;
+    return true;
+}
+
+} // namespace
+
+PracticeTexts practiceTexts(const PracticeSettings& s)
+{
+    PracticeTexts t;
+    if (s.hasPause()) t.pause = text(s.pause);
+    if (s.hasCountIn())
+        t.countIn = QStringLiteral("%1 %2 %3")
+                        .arg(s.countInClicks)
+                        .arg(text(s.countInBpm))
+                        .arg(s.countInWhen == When::EveryPass ? QStringLiteral("every") : QStringLiteral("first"));
+    if (s.hasTrainer())
+        t.trainer = QStringLiteral("%1 %2 %3").arg(text(s.trainerStartRate), text(s.trainerStep)).arg(s.trainerPassesPerStep);
+    if (s.hasTranspose()) t.pitch = QStringLiteral("%1 %2").arg(s.transposeSemitones).arg(s.transposeCents);
+    return t;
+}
+
+PracticeSettings practiceOf(const PracticeTexts& t, int* refused)
+{
+    PracticeSettings s;
+    int bad = 0;
+    // A setting is read whole or not at all: a refused text leaves its defaults.
+    auto take = [&](const QString& value, bool (*read)(const QStringList&, PracticeSettings&)) {
+        if (value.trimmed().isEmpty()) return;
+        PracticeSettings tried = s;
+        if (read(parts(value), tried)) s = tried;
+        else ++bad;
+    };
+    take(t.pause, readPause);
+    take(t.countIn, readCountIn);
+    take(t.trainer, readTrainer);
+    take(t.pitch, readPitch);
+    if (refused) *refused = bad;
+    return s;
+}
+
+QString practiceProblem(const PracticeSettings& s)
+{
+    auto range = [](const char* what, double low, double high, const char* unit) {
+        return QStringLiteral("%1 must be from %2 to %3%4.")
+            .arg(QLatin1String(what), numtext::format(low), numtext::format(high), QLatin1String(unit));
+    };
+    if (!within(s.pause, 0, kMaxPause)) return range("The pause", 0, kMaxPause, " seconds");
+    if (!within(s.countInClicks, 0, kMaxCountInClicks)) return range("The count-in", 0, kMaxCountInClicks, " clicks");
+    if (s.countInClicks > 0 && !within(s.countInBpm, kMinCountInBpm, kMaxCountInBpm))
+        return range("The count-in's tempo", kMinCountInBpm, kMaxCountInBpm, " clicks a minute");
+    if (s.trainerStartRate != 0 && !within(s.trainerStartRate, kMinTrainerRate, kMaxTrainerRate))
+        return range("The trainer's start rate", kMinTrainerRate, kMaxTrainerRate, " (or 0 for no trainer)");
+    if (s.trainerStartRate != 0 && !within(s.trainerStep, kMinTrainerStep, kMaxTrainerStep))
+        return range("The trainer's step", kMinTrainerStep, kMaxTrainerStep, "");
+    if (s.trainerStartRate != 0 && !within(s.trainerPassesPerStep, 1, kMaxTrainerPassesPerStep))
+        return range("The trainer's passes per step", 1, kMaxTrainerPassesPerStep, "");
+    if (!within(s.transposeSemitones, -kMaxSemitones, kMaxSemitones))
+        return range("The transpose", -kMaxSemitones, kMaxSemitones, " semitones");
+    if (!within(s.transposeCents, -kMaxCents, kMaxCents)) return range("The cents", -kMaxCents, kMaxCents, "");
+    return {};
+}
+
+PracticeTexts readPracticeKeys(const QString& section, const QString& n, const QString& strFile)
+{
+    auto read = [&](const QString& key) { return ReadINI(section, key + n, QString(), strFile); };
+    return {read(kFilePause), read(kFileCountIn), read(kFileTrainer), read(kFilePitch)};
+}
+
+void writePracticeKeys(const QString& section, const QString& n, const PracticeTexts& t, const QString& strFile)
+{
+    auto write = [&](const QString& key, const QString& value) {
+        if (value.isEmpty() && ReadINI(section, key + n, QString(), strFile).isEmpty()) return;
+        WriteINI(section, key + n, value, strFile);
+    };
+    write(kFilePause, t.pause);
+    write(kFileCountIn, t.countIn);
+    write(kFileTrainer, t.trainer);
+    write(kFilePitch, t.pitch);
+}
+
+} // namespace storage

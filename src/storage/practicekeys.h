@@ -1,0 +1,56 @@
+#pragma once
+// The practice settings of an entry as text: four keys beside the five, numbered the same
+// way, in a playlist section and in an exported playlist file. The grid shows the same texts.
+//
+//   FilePause    "1.5"          seconds of silence before each pass
+//   FileCountIn  "4 120 first"  clicks, clicks a minute, "first" or "every" pass
+//   FileTrainer  "0.6 0.05 2"   start rate, step, passes per step
+//   FilePitch    "-2 15"        semitones, cents
+//
+// The texts do not follow the user's locale: "." is the decimal point and the parts are
+// separated by blanks, so a file reads the same everywhere. A setting that is off has the
+// empty text; an entry without settings writes no key at all.
+#include "app/practice.h"
+
+#include <QString>
+
+namespace storage {
+
+inline const QString kFilePause = QStringLiteral("FilePause");
+inline const QString kFileCountIn = QStringLiteral("FileCountIn");
+inline const QString kFileTrainer = QStringLiteral("FileTrainer");
+inline const QString kFilePitch = QStringLiteral("FilePitch");
+
+// Bounds of what an entry may ask for; anything beyond is refused, not cut.
+inline constexpr double kMaxPause = 60;
+inline constexpr qint32 kMaxCountInClicks = 32;
+inline constexpr double kMinCountInBpm = 20, kMaxCountInBpm = 400;
+inline constexpr double kMinTrainerRate = 0.1, kMaxTrainerRate = 4;
+inline constexpr double kMinTrainerStep = 0.001, kMaxTrainerStep = 1;
+inline constexpr qint32 kMaxTrainerPassesPerStep = 100;
+inline constexpr qint32 kMaxSemitones = 24, kMaxCents = 99;
+
+struct PracticeTexts {
+    QString pause, countIn, trainer, pitch;
+    bool operator==(const PracticeTexts&) const = default;
+};
+
+// The texts of the settings that are on; "" for those that are off.
+PracticeTexts practiceTexts(const PracticeSettings& settings);
+
+// Strict: a text that is not exactly one of the forms above, or lies outside the bounds,
+// leaves its setting off, as an empty one does. `refused`, when given, counts such texts.
+PracticeSettings practiceOf(const PracticeTexts& texts, int* refused = nullptr);
+
+// Why settings cannot be kept, in words for the user ("" when they can): the one check of
+// the bounds above for whoever builds settings from the user's input.
+QString practiceProblem(const PracticeSettings& settings);
+
+// The four keys of entry `n` in `section` of `strFile` ("" is the program's INI file).
+PracticeTexts readPracticeKeys(const QString& section, const QString& n, const QString& strFile);
+// Writes the texts that are on. A setting that is off writes its key empty, and only where
+// the key holds a value now, so no reader meets a stale setting and an entry that never had
+// settings adds no key.
+void writePracticeKeys(const QString& section, const QString& n, const PracticeTexts& texts, const QString& strFile);
+
+} // namespace storage

@@ -1,0 +1,88 @@
+// Practice settings as text: read strictly, kept by playlists, the five fields untouched.
+#include "app/globals.h"
+#include "storage/filebytes.h"
+#include "storage/playliststore.h"
+#include "support/sandbox.h"
+#include "support/testkit.h"
+
+#include <QtTest>
+
+using namespace storage;
+
+// One text in slot `key` (0 pause, 1 count-in, 2 trainer, 3 pitch).
+static PracticeTexts only(int key, const QString& text)
+{
+    PracticeTexts t;
+    *QList{&t.pause, &t.countIn, &t.trainer, &t.pitch}[key] = text;
+    return t;
+}
+
+static const PracticeTexts kAll{"1.5", "4 96 every", "0.6 0.05 2", "-2 15"};
+
+class PracticeKeysTest : public QObject {
+    Q_OBJECT
+private slots:
+    void textForms_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("back");  // as written again; "!" where the text is refused
+        const struct { int key; const char* text; const char* back; } rows[] = {
+            {0, "1.5", "1.5"}, {0, " 60 ", "60"}, {0, "0", ""}, {0, "60.001", "!"}, {0, "-1", "!"},
+            {0, "1,5", "!"}, {0, "1e1", "!"}, {0, "inf", "!"}, {0, "nan", "!"}, {0, "99999999999999999999", "!"},
+            {0, "1.5 2", "!"}, {1, "4 120 first", "4 120 first"}, {1, "32  400  every", "32 400 every"},
+            {1, "0 120 first", "!"}, {1, "33 120 first", "!"}, {1, "4 19.9 first", "!"}, {1, "4 120 First", "!"},
+            {1, "4 120", "!"}, {1, "4.5 120 first", "!"}, {2, "0.6 0.05 2", "0.6 0.05 2"}, {2, "4 1 100", "4 1 100"},
+            {2, "0.09 0.05 2", "!"}, {2, "0.6 0 2", "!"}, {2, "0.6 -0.05 2", "!"}, {2, "0.6 0.05 101", "!"},
+            {2, "0.6 0.05", "!"}, {3, "-2 15", "-2 15"}, {3, "24 -99", "24 -99"}, {3, "0 0", ""}, {3, "25 0", "!"},
+            {3, "0 100", "!"}, {3, "-2", "!"}, {3, "2147483648 0", "!"}, {3, "x y", "!"}};
+        for (const auto& r : rows) QTest::addRow("%d %s", r.key, r.text) << r.key << r.text << r.back;
+    }
+    void textForms()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, text);
+        QFETCH(QString, back);
+        int refused = -1;
+        const PracticeSettings s = practiceOf(only(key, text), &refused);
+        QCOMPARE(refused, back == "!" ? 1 : 0);
+        // A refused text leaves the setting off, every part of it at its default.
+        QCOMPARE(back == "!" ? practiceTexts(PracticeSettings()) : only(key, back), practiceTexts(s));
+        if (back == "!") QCOMPARE(s, PracticeSettings());
+    }
+    void playListKeepsThemAndTheFive()
+    {
+        testkit::Sandbox box;
+        const EntryTexts plain{"/m/a.wav", "1.5", "2", "0.5", "3", {}}, practised{"/m/a.wav", "1.5", "2", "0.5", "3", kAll};
+        QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);
+        const QByteArray without = readFileBytes(app::strIniPath).bytes;
+        QVERIFY(!without.contains("FilePause") && !without.contains("FilePitch"));
+        QCOMPARE(SavePlayList("L", {plain, practised}), SaveResult::Saved);
+        const QList<EntryRecord> back = loadPlayList("L");
+        QCOMPARE(back.size(), 2);
+        for (const EntryRecord& e : back) QCOMPARE(QList({e.Start, e.Stop, e.Rate, e.Loops}), QList<double>({1.5, 2, 0.5, 3}));
+        const PracticeSettings all{1.5, 4, 96, PracticeSettings::CountInWhen::EveryPass, 0.6, 0.05, 2, -2, 15};
+        QCOMPARE(QList({back[0].Practice, back[1].Practice}), QList({PracticeSettings(), all}));
+        // Turned off again, its keys are emptied, so nothing stale is read, and no other byte changes.
+        QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);
+        QString now = QString::fromUtf8(readFileBytes(app::strIniPath).bytes);
+        now.remove(QRegularExpression("File(Pause|CountIn|Trainer|Pitch)2=\\r?\n"));
+        QCOMPARE(now.toUtf8(), without);
+    }
+    void hostileValuesLeaveTheFiveAlone()
+    {
+        testkit::Sandbox box;
+        testkit::writeBytes(app::strIniPath, "[L]\nFileCount=2\nFileName1=/m/a.wav\nFileStart1=1\nFileStop1=2\nFileRate1=1\nFileLoop1=2\n"
+                "FilePause1=1e308\nFileCountIn1=999999999 120 every\nFileTrainer1=0.6 0.05\nFilePitch1=-2 15\n"
+                "FilePause3=2\nFileName2=/m/b.wav\nFileStop2=9\n");
+        ReadNotice notice;
+        const QList<EntryRecord> back = loadPlayList("L", &notice);
+        QCOMPARE(back.size(), 2);  // keys of an entry beyond the count make no entry
+        QCOMPARE(QList<double>({back[0].Start, back[0].Stop, back[0].Loops, back[1].Stop}), QList<double>({1, 2, 2, 9}));
+        QCOMPARE(notice.refused, 3);
+        QCOMPARE(practiceTexts(back[0].Practice), only(3, "-2 15"));
+    }
+};
+
+QTEST_MAIN(PracticeKeysTest)
+#include "test_practicekeys.moc"
