@@ -18,7 +18,9 @@
 #include <cmath>
 #include <memory>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using player::LoopRange;
@@ -667,6 +669,26 @@ private slots:
         QCOMPARE(e->state(), PlayState::Stopped);
         QVERIFY2(::accept(listener, nullptr, nullptr) < 0, "the engine connected to the address in the file");
         QVERIFY(loadOk(*e, m_wav));  // and is usable after
+    }
+
+    // A file swapped for a pipe after it was checked: opening it waits for a writer that
+    // never comes, and only the load limit ends the wait.
+    void aLoadThatCannotFinishFailsWithinTheLimit()
+    {
+        const QString file = m_dir.filePath("song.mp3"), pipe = m_dir.filePath("pipe");
+        QFile::copy(m_wav, file);
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        auto e = quietEngine();
+        QSignalSpy failed(e.get(), &MpvEngine::loadFailed);
+        QElapsedTimer t;
+        t.start();
+        e->load(file);
+        QVERIFY(::rename(QFile::encodeName(pipe).constData(), QFile::encodeName(file).constData()) == 0);
+        const auto release = qScopeGuard([&] { ::close(::open(QFile::encodeName(file).constData(), O_WRONLY | O_NONBLOCK)); });
+        if (e->waitForLoad(5000)) QSKIP("the engine opened the file before it became a pipe");
+        QCOMPARE(failed.count(), 1);
+        QVERIFY2(t.elapsed() < 1300, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(e->state(), PlayState::Stopped);
     }
 
     void urlLookalikesAreToldFromPaths()
