@@ -9,10 +9,9 @@
 #include "player/remotecontrol.h"
 #include "player/routingengine.h"
 #include "player/sampleengine.h"
+#include "services/look.h"
 
 #include <QApplication>
-#include <QFont>
-#include <QFontDatabase>
 #include <clocale>
 
 int main(int argc, char** argv)
@@ -27,13 +26,7 @@ int main(int argc, char** argv)
     if (player::claimBusName(app::commandLinePath(commandLine)) == player::BusClaim::HandedOver) return 0;
     // The engine refuses any other numeric locale; number text does not depend on it.
     std::setlocale(LC_NUMERIC, "C");
-    // The windows are laid out in twips for a small dialog font; a larger desktop font
-    // would cut their captions.
-    QFont font = QApplication::font();
-    // Arial's metrics, the closest to the small dialog font the layout was drawn for.
-    if (QFontDatabase::hasFamily(QStringLiteral("Liberation Sans"))) font.setFamily(QStringLiteral("Liberation Sans"));
-    font.setPointSizeF(8.25);
-    QApplication::setFont(font);
+    services::applyLook(app);
     // Sound plays on our sample engine, video on mpv; MIDI files are rendered to sound first.
     player::setEngineFactory([] {
         return new player::MidiEngine(new player::RoutingEngine(

@@ -8,13 +8,16 @@
 #include "player/enginefactory.h"
 #include "player/mediaplayer.h"
 #include "player/waveformview.h"
+#include "services/look.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
 
+#include <QGroupBox>
 #include <QLabel>
+#include <QStyleOptionGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -84,6 +87,31 @@ private slots:
         QVERIFY(!e->cmdOK()->isDefault());
         QCOMPARE(e->lblMad(5)->text(), QString("TP"));
         QCOMPARE(e->sldPos()->maximum(), 100);
+    }
+
+    // A frame's border line or caption drawn through the first line of what it holds.
+    void framesKeepTheirCaptionsClear()
+    {
+        services::applyLook(*qApp);
+        frmEdit* e = openAdd();
+        {
+            const QList<QGroupBox*> frames = e->findChildren<QGroupBox*>();
+            QVERIFY(!frames.isEmpty());
+            for (QGroupBox* frame : frames) {
+                QStyleOptionGroupBox option;
+                option.initFrom(frame);
+                option.text = frame->title();
+                option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+                const QRect line = frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, frame);
+                const QRect caption = frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+                for (QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                    if (child->isHidden()) continue;
+                    QVERIFY2(child->y() > line.top(), qPrintable(frame->title() + " line under " + child->objectName()));
+                    QVERIFY2(!child->geometry().intersects(caption), qPrintable(frame->title() + " caption over " + child->objectName()));
+                }
+            }
+        }
+        qApp->setStyleSheet(QString());
     }
 
     void validation()
