@@ -12,15 +12,18 @@ trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 for tool in $desktop_tools compare; do
   command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
 done
+# Tries of 0.1 s for a state to come: generous, since a loaded machine may take seconds
+# and a state that has come ends the wait at once.
+patience=300
 fail() { echo "FAIL: $*"; grep -v -i -E "alsa|jack|pw.conf" "$work/app.log" | tail -5; exit 1; }
 start_desktop || fail "no desktop"
 # A copy of its own, so the playlist file next to it is a fresh one.
 cp "$APP" "$work/vamplet"
 "$work/vamplet" >"$work/app.log" 2>&1 &
 
-player=$(wait_window "^Vamplet - Version" 100) || fail "the player window did not show"
-panel=$(wait_window "^Control Panel$" 100) || fail "the control panel did not show"
-wait_for 50 is_on_screen "$player" || fail "the player is not managed"
+player=$(wait_window "^Vamplet - Version" $patience) || fail "the player window did not show"
+panel=$(wait_window "^Control Panel$" $patience) || fail "the control panel did not show"
+wait_for $patience is_on_screen "$player" || fail "the player is not managed (state \"$(wm_state "$player")\")"
 # The icon is the program's small window embedded in the tray host (a child of its panel).
 tray_icon() {
   local line
@@ -29,13 +32,13 @@ tray_icon() {
   icon_size=${BASH_REMATCH[1]}x${BASH_REMATCH[2]}
   iconx=$(( BASH_REMATCH[3] + BASH_REMATCH[1] / 2 )); icony=$(( BASH_REMATCH[4] + BASH_REMATCH[2] / 2 ))
 }
-wait_for 50 tray_icon || fail "no tray icon"
+wait_for $patience tray_icon || fail "no tray icon"
 tray_icon
 
 # 1. Minimised, the player leaves the screen (withdrawn, not a black frame left behind).
 xdotool windowactivate --sync "$player"
 xdotool windowminimize "$player"
-wait_for 50 is_withdrawn "$player" || fail "minimised window still shown ($(wm_state "$player"))"
+wait_for $patience is_withdrawn "$player" || fail "minimised window still shown ($(wm_state "$player"))"
 # The six frames change every 400 ms: three changes seen within three seconds.
 changes=0
 crop() { import -window root -crop 24x24+$((iconx - 12))+$((icony - 12)) "$work/f$1.png"; }
@@ -49,28 +52,28 @@ for i in $(seq 30); do
 done
 [ $changes -ge 3 ] || fail "the tray icon did not animate ($changes changes)"
 xdotool mousemove $iconx $icony click --repeat 2 --delay 80 1
-wait_for 50 is_on_screen "$player" || fail "double-clicking the tray icon did not bring the window back ($(wm_state "$player"); $(net_state "$player"))"
+wait_for $patience is_on_screen "$player" || fail "double-clicking the tray icon did not bring the window back ($(wm_state "$player"); $(net_state "$player"))"
 
 # 3. File properties: over the player yet wholly on the screen, active, Esc closes it,
 # no caption text.
 xdotool windowmove --sync "$player" 700 100
 xdotool windowactivate --sync "$player"
 xdotool key ctrl+p
-look=$(wait_window "^ $" 50) || fail "File Properties did not open"
-wait_for 50 is_active "$look" || fail "File Properties is not the active window"
+look=$(wait_window "^ $" $patience) || fail "File Properties did not open"
+wait_for $patience is_active "$look" || fail "File Properties is not the active window"
 read -r x y w h < <(frame_of "$look")
 [ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + w)) -le 1024 ] && [ $((y + h)) -le 768 ] ||
   fail "File Properties lies off the screen at $x,$y ${w}x$h"
 xprop -id "$look" WM_NAME | grep -q Vamplet && fail "File Properties shows a caption: $(xprop -id "$look" WM_NAME)"
 xdotool key Escape
-wait_for 50 sh -c "! xwininfo -id $look 2>/dev/null | grep -q IsViewable" || fail "Esc did not close File Properties"
+wait_for $patience sh -c "! xwininfo -id $look 2>/dev/null | grep -q IsViewable" || fail "Esc did not close File Properties"
 xdotool windowmove --sync "$player" 10 10
 
 # 4. The panel stays in front of the player, which owns it, also when the click lands on
 # the title bar of the player that is already active (the program sees no event then).
 xdotool mousemove --window "$player" 100 100 click 1
-wait_for 50 is_active "$player" || fail "clicking the player did not activate it"
-wait_for 50 is_above "$panel" "$player" || fail "the player came over the control panel"
+wait_for $patience is_active "$player" || fail "clicking the player did not activate it"
+wait_for $patience is_above "$panel" "$player" || fail "the player came over the control panel"
 read -r x y w h < <(frame_of "$player")
 xdotool mousemove $((x + w / 2)) $((y + 6)) click 1
 wm_caught_up || fail "the window manager did not answer"
@@ -82,11 +85,11 @@ is_above "$panel" "$player" || fail "a click on the player's title bar put it ov
 xdotool windowactivate --sync "$panel"
 xdotool windowminimize "$panel"
 wm_caught_up || fail "the window manager did not answer"
-wait_for 50 is_on_screen "$player" || fail "minimising the panel took the player along"
+wait_for $patience is_on_screen "$player" || fail "minimising the panel took the player along"
 xdotool windowactivate --sync "$player"
 xdotool key F8
-wait_for 50 is_on_screen "$panel" || fail "F8 did not bring the minimised panel back"
-wait_for 50 is_active "$panel" || fail "F8 did not activate the panel"
+wait_for $patience is_on_screen "$panel" || fail "F8 did not bring the minimised panel back"
+wait_for $patience is_active "$panel" || fail "F8 did not activate the panel"
 
 # 4, 7. The editor, opened from the grid's menu by Shift+F10: minimised, it leaves the
 # panel on the screen; F8 brings it back if it stayed away.
@@ -105,25 +108,25 @@ done
 xdotool windowactivate --sync "$editor"
 # (The window manager takes the editor's owners along; it comes back with them.)
 timeout 5 xdotool windowminimize --sync "$editor" || fail "the editor did not minimise"
-wait_for 50 is_on_screen "$panel" || fail "minimising the editor took the panel along"
-wait_for 50 is_on_screen "$player" || fail "minimising the editor took the player along"
+wait_for $patience is_on_screen "$panel" || fail "minimising the editor took the panel along"
+wait_for $patience is_on_screen "$player" || fail "minimising the editor took the player along"
 xdotool windowactivate --sync "$player"
 xdotool key F8
-wait_for 50 is_on_screen "$editor" || fail "F8 did not bring the minimised editor back"
+wait_for $patience is_on_screen "$editor" || fail "F8 did not bring the minimised editor back"
 
 # 4. The tray's Show brings back a panel minimised while the player was in the tray.
 xdotool windowactivate --sync "$player"
 xdotool windowminimize "$player"
-wait_for 50 is_withdrawn "$player" || fail "minimised window still shown"
+wait_for $patience is_withdrawn "$player" || fail "minimised window still shown"
 xdotool windowminimize "$panel"
-wait_for 50 is_minimised "$panel" || fail "the panel did not minimise"
+wait_for $patience is_minimised "$panel" || fail "the panel did not minimise"
 xdotool mousemove $iconx $icony click 3
 # The menu: a window of the program's, titled as the program, larger than the icon.
 tray_menu() { xwininfo -root -tree | grep '"Vamplet": ("vamplet"' | grep -v -F " ${icon_size}+" | grep -q .; }
-wait_for 50 tray_menu || fail "the tray menu did not open"
+wait_for $patience tray_menu || fail "the tray menu did not open"
 xdotool key w
-wait_for 50 is_on_screen "$player" || fail "Show did not bring the player back"
-wait_for 50 is_on_screen "$panel" || fail "Show did not bring the minimised panel back"
+wait_for $patience is_on_screen "$player" || fail "Show did not bring the player back"
+wait_for $patience is_on_screen "$panel" || fail "Show did not bring the minimised panel back"
 
 echo "tray check: hidden on minimise, $changes frame changes, restored by double click and Show;" \
   "properties on screen, active, Esc; panel in front; minimised panel and editor come back"
