@@ -60,13 +60,6 @@ is_above() {
   for w in $list; do i=$((i + 1)); [ $((w)) = $(($1)) ] && a=$i; [ $((w)) = $(($2)) ] && b=$i; done
   [ -n "$a" ] && [ -n "$b" ] && [ "$a" -gt "$b" ]
 }
-# Returns once the window manager has handled every event sent before: it answers a
-# change of the desktop count, which it handles after them.
-wm_caught_up() {
-  local n; n=$(( $(xprop -root _NET_NUMBER_OF_DESKTOPS | sed 's/.*= //') % 4 + 1 ))
-  xdotool set_num_desktops $n
-  wait_for 50 sh -c "xprop -root _NET_NUMBER_OF_DESKTOPS | grep -q '= $n\$'"
-}
 # Outer frame of a window: x y width height on the screen.
 frame_of() {
   local id=$1 x y w h l r t b

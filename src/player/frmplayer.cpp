@@ -29,7 +29,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
-#include <utility>
 
 namespace player {
 
@@ -132,10 +131,7 @@ void frmPlayer::InitPlayer(const QString& commandLine)
     app::InitPaths();
     app::blnPanelClosed = false;
     setWindowTitle(app::versionCaption());
-    // A window manager takes the panel for a window of its own, free to go behind the
-    // player, when the panel is mapped before the player that owns it: it follows.
-    if (isVisible()) ShowControlPanel();
-    else m_panelWaitsForShow = true;
+    ShowControlPanel();
     if (!commandLine.isEmpty()) OpenCommandLine(commandLine);
     services::RestoreFormPlacement(this);
     // Without a notification area the program runs on without an icon, and minimising
@@ -172,15 +168,6 @@ void frmPlayer::keepPanelInFront()
     if (!forms::hasPlayList()) return;
     panel::frmPlayList* panel = forms::frmPlayList();
     if (panel->isVisible() && !panel->isMinimized()) panel->raise();
-}
-
-void frmPlayer::remapPanel()
-{
-    if (!forms::hasPlayList()) return;
-    panel::frmPlayList* panel = forms::frmPlayList();
-    if (!panel->isVisible() || panel->isMinimized()) return;
-    panel->hide();
-    panel->show();
 }
 
 void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
@@ -333,10 +320,6 @@ void frmPlayer::showEvent(QShowEvent* event)
             if (isVisible() && frameGeometry().topLeft() != wanted) move(wanted);
         });
     }
-    // Queued, so that the player is mapped first. A manager also forgets the owner of a
-    // panel while the player is away in the tray: mapped again, the panel follows it.
-    if (std::exchange(m_panelWaitsForShow, false)) QTimer::singleShot(0, this, &frmPlayer::ShowControlPanel);
-    else QTimer::singleShot(0, this, &frmPlayer::remapPanel);
     Form_Resize();
 }
 

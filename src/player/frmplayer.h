@@ -72,7 +72,6 @@ private:
     bool ownsMenuKeys() const;
     void restoreOwnedWindows();
     void keepPanelInFront();
-    void remapPanel();
     void OpenCommandLine(const QString& commandLine);
     void Form_Resize();
     void Form_Unload();
@@ -89,7 +88,6 @@ private:
     bool m_unloaded = false;
     bool m_placedWithFrame = false;
     bool m_watchingClicks = false;
-    bool m_panelWaitsForShow = false;
 };
 
 } // namespace player
