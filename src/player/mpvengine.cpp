@@ -395,6 +395,7 @@ void MpvEngine::resetFileState()
     m_running = false;
     cancelPending();
     reportVideo();
+    reportDuration();
 }
 
 void MpvEngine::failLoad(const QString& reason)
@@ -412,6 +413,7 @@ void MpvEngine::failLoad(const QString& reason)
     }
     updateState();
     reportVideo();
+    reportDuration();
     emit loadFailed(reason);
 }
 
@@ -489,6 +491,7 @@ void MpvEngine::onFileLoaded()
     m_anchorTime = now();
     m_running = false;
     reportVideo();
+    reportDuration();
     emit loaded();
     updateState();
 }
@@ -551,6 +554,7 @@ void MpvEngine::onDuration(std::optional<double> d)
     if (!d || *d <= 0 || *d == m_duration || m_ownDuration) return;
     m_duration = *d;
     if (m_loaded) applyLoop();
+    reportDuration();
 }
 
 // ---- transport ----
@@ -632,10 +636,12 @@ void MpvEngine::onPlaybackRestart()
         if (m_eofSeen) {
             // The end seen before may be stale (its change follows this event) or may
             // hold still (a seek to the end itself): ask.
+            // A seek well before the end cannot be at it: mpv still reads the flag of the
+            // end it left (seen after a hold point), and taking it froze the clock there.
             int eof = 0;
             mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof);
-            m_eofSeen = eof;
-            if (eof) beginEnd();
+            m_eofSeen = eof && m_seekTarget >= effectiveEnd() - 1e-3;
+            if (m_eofSeen) beginEnd();
         }
         m_parked = m_pauseWanted && !m_eofSeen;
         unpauseAfterSeek();

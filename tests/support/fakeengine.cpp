@@ -1,5 +1,7 @@
 #include "support/fakeengine.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 using player::PlayState;
@@ -7,34 +9,71 @@ using player::PlayState;
 void FakeEngine::load(const QString& path)
 {
     ++loads;
+    ++m_generation;
     calls << "load " + path;
     m_path = path;
     m_position = 0;
-    if (path.isEmpty() || undecodable.contains(path)) {
-        m_loaded = false;
+    m_loaded = false;
+    m_pending = !path.isEmpty();
+    m_pauseWanted = m_stopWanted = false;
+    reportDuration();
+    if (!m_pending) {
         setState(PlayState::Stopped);
-        if (!path.isEmpty()) emit loadFailed(QStringLiteral("cannot decode"));
+        return;
+    }
+    if (!async) {
+        finishLoad();
+        return;
+    }
+    setState(PlayState::Playing);
+    QTimer::singleShot(0, this, [this, generation = m_generation] {
+        if (generation == m_generation) finishLoad();
+    });
+}
+
+void FakeEngine::finishLoad()
+{
+    if (!m_pending) return;
+    m_pending = false;
+    if (undecodable.contains(m_path)) {
+        m_position = 0;
+        setState(PlayState::Stopped);
+        emit loadFailed(QStringLiteral("cannot decode"));
         return;
     }
     m_loaded = true;
     m_duration = fileDuration;
+    m_position = std::clamp(m_position, 0.0, m_duration);
     emit loaded();
-    setState(PlayState::Playing);
+    reportDuration();
+    setState(wantedState());
 }
 
-bool FakeEngine::waitForLoad(int) { return m_loaded; }
+PlayState FakeEngine::wantedState() const
+{
+    return m_stopWanted ? PlayState::Stopped : m_pauseWanted ? PlayState::Paused : PlayState::Playing;
+}
+
+bool FakeEngine::waitForLoad(int)
+{
+    finishLoad();
+    return m_loaded;
+}
 
 void FakeEngine::play()
 {
     ++plays;
     calls << "play";
-    if (m_loaded) setState(PlayState::Playing);
+    m_pauseWanted = m_stopWanted = false;
+    if (m_loaded || m_pending) setState(PlayState::Playing);
 }
 
 void FakeEngine::pause()
 {
     calls << "pause";
-    if (m_loaded) setState(PlayState::Paused);
+    m_pauseWanted = true;
+    m_stopWanted = false;
+    if (m_loaded || m_pending) setState(PlayState::Paused);
 }
 
 void FakeEngine::stop()
@@ -42,6 +81,7 @@ void FakeEngine::stop()
     ++stops;
     calls << "stop";
     m_position = 0;
+    m_stopWanted = true;
     setState(PlayState::Stopped);
 }
 
@@ -49,6 +89,11 @@ void FakeEngine::seek(double seconds)
 {
     ++seeks;
     calls << QStringLiteral("seek %1").arg(seconds);
+    if (m_pending) {
+        // Applies to the file once loaded; reads back as the target meanwhile.
+        m_position = std::max(0.0, seconds);
+        return;
+    }
     if (!m_loaded) return;
     const double old = m_position;
     m_position = std::clamp(seconds, 0.0, m_duration);
@@ -80,6 +125,7 @@ bool FakeEngine::loopActive() const
 
 void FakeEngine::advance(int ms)
 {
+    finishLoad();
     // One millisecond at a time, so a loop's stop is never stepped over.
     for (int i = 0; i < ms; ++i) {
         if (m_state != PlayState::Playing) return;

@@ -16,6 +16,9 @@ public:
     QStringList undecodable;
     // False: an engine that ends at a file's end even where a range asks to wrap there.
     bool wrapsAtEnd = true;
+    // True: a load finishes later, as a real engine's does: from the event loop, inside
+    // waitForLoad(), or when the clock moves on, whichever comes first.
+    bool async = false;
 
     // Moves the clock on; playback advances by ms * rate while playing.
     void advance(int ms);
@@ -50,9 +53,15 @@ public:
 private:
     void setState(player::PlayState s);
     bool loopActive() const;
+    void finishLoad();
+    player::PlayState wantedState() const;
 
     QString m_path;
     bool m_loaded = false;
+    bool m_pending = false;
+    bool m_pauseWanted = false;
+    bool m_stopWanted = false;
+    quint64 m_generation = 0;
     double m_duration = 0;
     double m_position = 0;
     double m_rate = 1;
