@@ -99,7 +99,10 @@ MediaProbe probeMedia(const QString& path)
             result.hasVideo = true;
     }
     if (!result.hasAudio && !result.hasVideo) return failure(MPV_ERROR_NOTHING_TO_PLAY);
-    if (probe.format->duration != AV_NOPTS_VALUE && probe.format->duration > 0)
+    // A raw MPEG video stream's figure is a guess from its bit rate: its length is counted
+    // from its pictures, by the engine that plays it.
+    const bool guessed = QByteArray(format->name) == "mpegvideo";
+    if (!guessed && probe.format->duration != AV_NOPTS_VALUE && probe.format->duration > 0)
         result.duration = static_cast<double>(probe.format->duration) / AV_TIME_BASE;
     result.ok = true;
     return result;
