@@ -1,19 +1,24 @@
 // How long the UI thread stands still when the player opens a file, as the list does for a
 // whole-file entry: the Open call itself, and the longest gap between the ticks of a 1 ms
-// timer during the following second (work an engine queues for later lands there).
+// timer during the following second (work an engine queues for later lands there). Also the
+// first Duration() after it (the length read from the file's headers) and, alone, the probe
+// that reads them.
 //
 //   open_stall [--runs N] FILE...
 //
-// Each file is opened N times (default 5), each time after another file, so every open is a
-// real load. Engines are the program's own stack with null outputs: what is measured is our
+// Each file is opened N times (default 5), each time after another file and with a new time
+// of change, so every open is a real load of a file not read before. Engines are the program's own stack with null outputs: what is measured is our
 // code's time on the UI thread, not the sound server's.
 #include "player/mediaplayer.h"
+#include "player/mediaprobe.h"
 #include "player/midiengine.h"
 #include "player/mpvengine.h"
 #include "player/routingengine.h"
 #include "player/sampleengine.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
@@ -28,6 +33,7 @@ namespace {
 
 struct Sample {
     double openMs = 0;
+    double lengthMs = 0;
     double gapMs = 0;
     double durationAtReturn = 0;
     double durationLater = 0;
@@ -52,14 +58,24 @@ double longestGap(int ms)
     return worst / 1e6;
 }
 
+// A new time of change: the file counts as not read before (its headers are read again).
+void touch(const QString& file)
+{
+    QFile f(file);
+    if (f.open(QIODevice::ReadWrite)) f.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
+}
+
 Sample openOnce(MediaPlayer& player, const QString& file)
 {
+    touch(file);
     Sample s;
     QElapsedTimer t;
     t.start();
     player.Open(file);
     s.openMs = t.nsecsElapsed() / 1e6;
+    t.restart();
     s.durationAtReturn = player.Duration();
+    s.lengthMs = t.nsecsElapsed() / 1e6;
     s.gapMs = longestGap(1000);
     s.durationLater = player.Duration();
     return s;
@@ -89,26 +105,32 @@ int main(int argc, char** argv)
     }
     MediaPlayer player(new MidiEngine(new RoutingEngine(new SampleEngine(SampleEngine::Options{false, 5}),
                                                         new MpvEngine(MpvEngine::Options{false, false}))));
-    std::printf("%-24s %6s %14s %14s %12s %12s\n", "file", "MB", "Open ms med", "Open ms max", "gap ms max",
-                "length s");
+    std::printf("%-12s %5s %11s %11s %13s %11s %10s  %s\n", "file", "MB", "Open ms med", "Open ms max",
+                "Duration() ms", "probe ms", "gap ms max", "length s");
     for (int i = 0; i < args.size(); ++i) {
         const QString file = args.at(i);
         const QString other = args.at((i + 1) % args.size());
-        std::vector<double> open, gap;
+        std::vector<double> open, gap, length, probe;
         Sample last;
         for (int r = 0; r < runs; ++r) {
             if (other != file) openOnce(player, other);
             last = openOnce(player, file);
             open.push_back(last.openMs);
+            length.push_back(last.lengthMs);
+            touch(file);
+            QElapsedTimer t;
+            t.start();
+            probeMedia(file);
+            probe.push_back(t.nsecsElapsed() / 1e6);
             gap.push_back(last.gapMs);
         }
-        const QString length = QString::number(last.durationAtReturn, 'f', 3) +
+        const QString lengthText = QString::number(last.durationAtReturn, 'f', 3) +
                                (last.durationLater != last.durationAtReturn
                                     ? QStringLiteral(" (then %1)").arg(last.durationLater, 0, 'f', 3)
                                     : QString());
-        std::printf("%-24s %6.0f %14.1f %14.1f %12.1f %s\n", qPrintable(QFileInfo(file).fileName()),
+        std::printf("%-12s %5.0f %11.1f %11.1f %13.1f %11.1f %10.1f  %s\n", qPrintable(QFileInfo(file).fileName()),
                     QFileInfo(file).size() / 1e6, median(open), *std::max_element(open.begin(), open.end()),
-                    *std::max_element(gap.begin(), gap.end()), qPrintable(length));
+                    median(length), median(probe), *std::max_element(gap.begin(), gap.end()), qPrintable(lengthText));
         std::fflush(stdout);
     }
     return 0;
