@@ -13,67 +13,56 @@ void FakeEngine::load(const QString& path)
     calls << "load " + path;
     m_path = path;
     m_position = 0;
-    m_loaded = false;
-    m_pending = !path.isEmpty();
-    m_pauseWanted = m_stopWanted = false;
+    m_load = path.isEmpty() ? Load::None : Load::Pending;
+    m_wanted = PlayState::Playing;
     reportDuration();
-    if (!m_pending) {
-        setState(PlayState::Stopped);
-        return;
-    }
-    if (!async) {
-        finishLoad();
-        return;
-    }
-    setState(PlayState::Playing);
-    QTimer::singleShot(0, this, [this, generation = m_generation] {
-        if (generation == m_generation) finishLoad();
-    });
+    if (m_load == Load::Pending && !async) return finishLoad();
+    setState(m_load == Load::None ? PlayState::Stopped : PlayState::Playing);
+    if (m_load == Load::Pending)
+        QTimer::singleShot(0, this, [this, generation = m_generation] {
+            if (generation == m_generation) finishLoad();
+        });
 }
 
 void FakeEngine::finishLoad()
 {
-    if (!m_pending) return;
-    m_pending = false;
+    if (m_load != Load::Pending) return;
+    m_load = Load::None;
     if (undecodable.contains(m_path)) {
         m_position = 0;
         setState(PlayState::Stopped);
         emit loadFailed(QStringLiteral("cannot decode"));
         return;
     }
-    m_loaded = true;
+    m_load = Load::Loaded;
     m_duration = fileDuration;
     m_position = std::clamp(m_position, 0.0, m_duration);
     emit loaded();
     reportDuration();
-    setState(wantedState());
-}
-
-PlayState FakeEngine::wantedState() const
-{
-    return m_stopWanted ? PlayState::Stopped : m_pauseWanted ? PlayState::Paused : PlayState::Playing;
+    setState(m_wanted);
 }
 
 bool FakeEngine::waitForLoad(int)
 {
     finishLoad();
-    return m_loaded;
+    return m_load == Load::Loaded;
 }
 
 void FakeEngine::play()
 {
     ++plays;
     calls << "play";
-    m_pauseWanted = m_stopWanted = false;
-    if (m_loaded || m_pending) setState(PlayState::Playing);
+    if (m_load == Load::None) return;
+    m_wanted = PlayState::Playing;
+    setState(m_wanted);
 }
 
 void FakeEngine::pause()
 {
     calls << "pause";
-    m_pauseWanted = true;
-    m_stopWanted = false;
-    if (m_loaded || m_pending) setState(PlayState::Paused);
+    if (m_load == Load::None) return;
+    m_wanted = PlayState::Paused;
+    setState(m_wanted);
 }
 
 void FakeEngine::stop()
@@ -81,20 +70,17 @@ void FakeEngine::stop()
     ++stops;
     calls << "stop";
     m_position = 0;
-    m_stopWanted = true;
-    setState(PlayState::Stopped);
+    m_wanted = PlayState::Stopped;
+    setState(m_wanted);
 }
 
 void FakeEngine::seek(double seconds)
 {
     ++seeks;
     calls << QStringLiteral("seek %1").arg(seconds);
-    if (m_pending) {
-        // Applies to the file once loaded; reads back as the target meanwhile.
-        m_position = std::max(0.0, seconds);
-        return;
-    }
-    if (!m_loaded) return;
+    // While loading it applies to the file once loaded, and reads back as the target.
+    if (m_load == Load::Pending) m_position = std::max(0.0, seconds);
+    if (m_load != Load::Loaded) return;
     const double old = m_position;
     m_position = std::clamp(seconds, 0.0, m_duration);
     emit positionJumped(old, m_position);

@@ -39,13 +39,13 @@ public:
     player::PlayState state() const override { return m_state; }
     double position() const override { return m_position; }
     void seek(double seconds) override;
-    double duration() const override { return m_loaded ? m_duration : 0.0; }
+    double duration() const override { return m_load == Load::Loaded ? m_duration : 0.0; }
     void setRate(double rate) override;
     double rate() const override { return m_rate; }
     void setLoop(const player::LoopRange& range) override;
     void clearLoop() override;
     player::LoopRange loop() const override { return m_loop; }
-    QHash<QString, QString> metadata() const override { return m_loaded ? tags : QHash<QString, QString>{}; }
+    QHash<QString, QString> metadata() const override { return m_load == Load::Loaded ? tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }
 
     QHash<QString, QString> tags;
@@ -54,13 +54,10 @@ private:
     void setState(player::PlayState s);
     bool loopActive() const;
     void finishLoad();
-    player::PlayState wantedState() const;
 
     QString m_path;
-    bool m_loaded = false;
-    bool m_pending = false;
-    bool m_pauseWanted = false;
-    bool m_stopWanted = false;
+    enum class Load { None, Pending, Loaded } m_load = Load::None;
+    player::PlayState m_wanted = player::PlayState::Playing;  // once loaded
     quint64 m_generation = 0;
     double m_duration = 0;
     double m_position = 0;
