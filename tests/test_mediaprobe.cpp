@@ -40,6 +40,9 @@ private slots:
         QTest::newRow("video with sound")
             << "av.mpg" << card + tone + QStringList{"-shortest", "-c:v", "mpeg1video", "-c:a", "mp2"} << true << true
             << 2.0;
+        // Its header's figure is a guess: the length is left to the count.
+        QTest::newRow("raw MPEG video") << "r.m1v" << card + QStringList{"-c:v", "mpeg1video", "-f", "mpeg1video"}
+                                        << false << true << 0.0;
     }
 
     void contents()

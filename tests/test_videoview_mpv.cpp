@@ -68,7 +68,7 @@ private slots:
         player.show();
         QVERIFY(QTest::qWaitForWindowExposed(&player));
         player.Open(m_video);
-        QVERIFY(player.engine()->hasVideo());
+        QTRY_VERIFY_WITH_TIMEOUT(player.engine()->hasVideo(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(player.CurrentPosition() > 0.5, 5000);
         QCOMPARE(player.PlayState(), 2);
     }

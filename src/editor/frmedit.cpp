@@ -486,8 +486,6 @@ void frmEdit::btnBrowse_Click()
     if (m_player->FileName() != path) {
         m_player->Stop();
         m_player->setFileName(path);
-        // The length is shown at once, not whenever the load happens to finish.
-        m_player->engine()->waitForLoad(player::MediaPlayer::kOpenTimeoutMs);
     }
     m_txtStart->setText(numtext::format(m_player->CurrentPosition()));
     m_txtStop->setText(numtext::format(m_player->Duration()));

@@ -39,6 +39,7 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
     connect(m_player, &MediaPlayer::loopWrapped, this, [this] { ++m_pendingWraps; });
     connect(m_player, &MediaPlayer::loadFailed, this, &EntryPlayer::playerFailed);
     connect(m_player->engine(), &MediaEngine::nextStarted, this, &EntryPlayer::nextHeard);
+    connect(m_player, &MediaPlayer::DurationChange, this, &EntryPlayer::lengthChanged);
     // A held stop or a file's end is acted on as soon as it is heard rather than at the
     // next tick: the list goes on without up to a tick of silence. Queued, so the engine
     // is out of its report before the next entry reaches it.
@@ -74,6 +75,7 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
     const bool afterWrap = m_replayAfterWrap;
     m_replayAfterWrap = false;
     m_nextHandedOver = false;
+    m_stopFrom = StopFrom::Entry;
     if (!afterWrap) m_pendingWraps = 0;
 
     if (mstrFileName.isEmpty()) return;
@@ -109,6 +111,8 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         m_player->setRate(mdblRate);
         m_player->Open(mstrFileName);
         mdblStop = m_player->Duration();
+        m_stopFrom = mdblStop > 0 ? StopFrom::FileLength : StopFrom::AwaitedLength;
+        m_loopWhole = ynDoLoop;
         // Looped without end, the whole file wraps at its end like any stretch.
         if (ynDoLoop && mdblStop > 0) handOverLoop(true);
     }
@@ -126,14 +130,31 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         m_tmrPlayer->stop();
         return;
     }
+    watchStop(ynDoLoop);
+}
 
-    if (ynDoLoop) {
+void EntryPlayer::watchStop(bool loop)
+{
+    if (loop) {
         m_tmrLooper->start();
         m_tmrPlayer->stop();
     } else {
         m_tmrLooper->stop();
         m_tmrPlayer->start();
-        if (stretch && mdblLoopsLeft <= 0) handOverNext();
+        if (m_stopFrom == StopFrom::Entry && mdblLoopsLeft <= 0) handOverNext();
+    }
+}
+
+void EntryPlayer::lengthChanged(double seconds)
+{
+    // A whole file's stop is its length: the engine may count it only after the file
+    // opened, more exactly than its headers told.
+    if (m_stopFrom == StopFrom::Entry || m_player->FileName() != mstrFileName || seconds == mdblStop) return;
+    mdblStop = seconds;
+    if (m_loopWhole) handOverLoop(true);
+    if (m_stopFrom == StopFrom::AwaitedLength) {
+        m_stopFrom = StopFrom::FileLength;
+        watchStop(m_loopWhole);
     }
 }
 
@@ -205,6 +226,7 @@ void EntryPlayer::stopPlayback()
     m_tmrLooper->stop();
     m_tmrPlayer->stop();
     m_pendingWraps = 0;
+    m_stopFrom = StopFrom::Entry;
     m_player->clearLoop();
     m_player->Stop();
     // Stand at the entry's start, decoded: played again, it sounds at once.

@@ -59,6 +59,15 @@ private:
     void endHeard();
     void handOverNext();
     void nextHeard();
+    void watchStop(bool loop);
+    void lengthChanged(double seconds);
+
+    // Where the entry's stop comes from.
+    enum class StopFrom {
+        Entry,         // a stretch: the entry's own stop
+        FileLength,    // a whole file: its length, followed as it becomes more exact
+        AwaitedLength, // a whole file whose length is not known yet: nothing is watched
+    };
 
     MediaPlayer* m_player;
     QWidget* m_dialogParent;
@@ -69,6 +78,8 @@ private:
     bool m_nextHandedOver = false;  // the engine plays the next entry once this one holds
     int m_pendingWraps = 0;        // engine wraps heard but not yet counted as passes
     bool m_replayAfterWrap = false;  // the engine already stands at the stretch's start
+    StopFrom m_stopFrom = StopFrom::Entry;
+    bool m_loopWhole = false;          // the whole file loops without end
 };
 
 } // namespace player

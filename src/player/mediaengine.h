@@ -1,6 +1,32 @@
 #pragma once
-// The playback engine behind a MediaPlayer. MpvEngine is the real one; tests use an
-// engine with a hand-driven clock. Everything is called and signalled on the UI thread.
+// The playback engine behind a MediaPlayer: SampleEngine for sound files, MpvEngine for
+// video, MidiEngine in front of them for MIDI files, RoutingEngine choosing between them;
+// tests use an engine with a hand-driven clock.
+//
+// The contract every engine keeps (tests/test_engine_contract_mpv.cpp checks it on each):
+// - Threads: everything is called and signalled on the UI thread. No call waits on a load,
+//   a decoder or the sound server, except waitForLoad(), which tools and tests use.
+// - Ownership: the caller owns the engine (a MediaPlayer takes it over). An engine owns
+//   any engines it wraps and every thread it starts; destroying it mid-load is safe.
+// - Loads: load() returns at once. Each load ends in exactly one loaded() or one
+//   loadFailed(), unless another load() (or an unload) comes first: a superseded load
+//   reports nothing. loadFailed() may come inside load() (a path that cannot be opened at
+//   all) or later; loaded() comes inside waitForLoad() or later, never inside load() on a
+//   real engine. Connect before calling load().
+// - While a load is under way the engine counts as playing (paused after pause(), stopped
+//   after stop()): no Stopped shows between two files. A seek, a rate or a loop range set
+//   meanwhile applies to the new file; position() reads the seek's target (0 without one)
+//   and positionJumped() is not emitted for it.
+// - Signals that may come synchronously inside a call: stateChanged() inside load(),
+//   play(), pause(), stop(); positionJumped() inside seek() once loaded; durationChanged()
+//   inside load(); loadFailed() inside load(); loaded() and loadFailed() inside
+//   waitForLoad(). Wraps, ends, nextStarted() and loadProgress() come only from the event
+//   loop, when they are heard.
+// - Positions: while a seek is pending position() reads its target; at a file's end (or
+//   a hold point) it reads that end and the state is Stopped; after stop() it reads 0.
+// - duration() is 0 while unknown. It may be known before loaded() (from the file's
+//   headers) and may change after it (a length counted once the file is open);
+//   durationChanged() tells every change, with the new value.
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -54,6 +80,7 @@ public:
     // unloads. Failure is reported through loadFailed().
     virtual void load(const QString& path) = 0;
     // Waits, at most `timeoutMs`, for the last load to finish; true when the file is loaded.
+    // Blocks the calling thread: for tools and tests, never for a window.
     virtual bool waitForLoad(int timeoutMs) = 0;
     // The path last loaded, exactly as given.
     virtual QString path() const = 0;
@@ -68,7 +95,7 @@ public:
     // at a file's end (or a hold point) it reads that end.
     virtual double position() const = 0;
     virtual void seek(double seconds) = 0;
-    // 0 until known; known once waitForLoad() returned true.
+    // Seconds; 0 until known, and known once waitForLoad() returned true.
     virtual double duration() const = 0;
 
     // Playback speed; the pitch is kept.
@@ -113,6 +140,22 @@ signals:
     // it is, 0-100; loaded() or loadFailed() follows.
     void loadProgress(int percent);
     void videoChanged(bool hasVideo);
+    // duration() took a new value: `seconds` (0 when the file went or failed).
+    void durationChanged(double seconds);
+
+protected:
+    // Emits durationChanged() when duration() differs from what was last told; engines
+    // call it wherever their duration may have changed.
+    void reportDuration()
+    {
+        const double d = duration();
+        if (d == m_toldDuration) return;
+        m_toldDuration = d;
+        emit durationChanged(d);
+    }
+
+private:
+    double m_toldDuration = 0;
 };
 
 } // namespace player

@@ -1,5 +1,7 @@
 #include "player/mediaplayer.h"
 
+#include "player/mediaprobe.h"
+
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -59,6 +61,9 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent)
         emit loadFailed(m_engine->path(), m_failure);
     });
     connect(m_engine, &MediaEngine::videoChanged, this, &MediaPlayer::showPicture);
+    connect(m_engine, &MediaEngine::durationChanged, this, [this](double seconds) {
+        if (seconds > 0) emit DurationChange(seconds);
+    });
 }
 
 MediaPlayer::~MediaPlayer() = default;
@@ -176,6 +181,7 @@ void MediaPlayer::setFileName(const QString& path)
 {
     m_failure.clear();
     m_preparing->hide();
+    m_probedPath.clear();
     m_engine->load(path);
 }
 
@@ -188,7 +194,20 @@ double MediaPlayer::CurrentPosition() const { return m_engine->position(); }
 
 void MediaPlayer::setCurrentPosition(double seconds) { m_engine->seek(seconds); }
 
-double MediaPlayer::Duration() const { return m_engine->duration(); }
+double MediaPlayer::Duration() const
+{
+    const double known = m_engine->duration();
+    if (known > 0 || failed()) return known;
+    const QString path = m_engine->path();
+    if (path.isEmpty()) return 0;
+    // Read once per file set, in a few milliseconds: callers need the length before the
+    // engine has opened the file, and nothing waits for that.
+    if (m_probedPath != path) {
+        m_probedPath = path;
+        m_probedLength = probeMedia(path).duration;
+    }
+    return m_probedLength;
+}
 
 double MediaPlayer::Rate() const { return m_engine->rate(); }
 
@@ -209,14 +228,11 @@ void MediaPlayer::Open(const QString& path)
 {
     // The file already set (loaded or still loading) is only rewound: no second load.
     if (path.isEmpty() || path != m_engine->path()) {
-        m_failure.clear();
-        m_preparing->hide();
-        m_engine->load(path);
+        setFileName(path);
     } else {
         m_engine->seek(0);
         m_engine->play();
     }
-    m_engine->waitForLoad(kOpenTimeoutMs);
 }
 
 QString MediaPlayer::GetMediaInfoString(int kind) const

@@ -1,7 +1,8 @@
 #pragma once
 // The media player component: a picture for video files, its own play, pause and stop
 // buttons and a tracker bar, over an engine. Callers treat it as synchronous: see the
-// engine's contract for what is queued until a file is loaded.
+// engine's contract for what is queued until a file is loaded. Nothing here waits for a
+// load: a file's length is read from its headers until the engine knows it.
 #include "player/mediaengine.h"
 
 #include <QWidget>
@@ -28,6 +29,7 @@ public:
 
     double CurrentPosition() const;
     void setCurrentPosition(double seconds);
+    // Seconds; known as soon as a file is set (0 when its headers do not tell it).
     double Duration() const;
     double Rate() const;
     void setRate(double rate);
@@ -37,7 +39,7 @@ public:
     void Play();
     void Pause();
     void Stop();
-    // Plays a whole file from its beginning; its duration is known on return.
+    // Plays a whole file from its beginning; returns at once, with its duration known.
     void Open(const QString& path);
     // Media information of the loaded file by kind; empty when the file has none.
     QString GetMediaInfoString(int kind) const;
@@ -60,10 +62,9 @@ public:
     static QString cannotPlayText(const QString& path, const QString& reason);
     static constexpr const char* kCannotPlayTitle = "Cannot Play This File";
 
-    // How long Open waits for a file to load.
-    static constexpr int kOpenTimeoutMs = 5000;
-
 signals:
+    // The file's length became known or more exact (a count the engine finished later).
+    void DurationChange(double seconds);
     void PlayStateChange(int oldState, int newState);
     void PositionChange(double oldPosition, double newPosition);
     // The engine jumped back from the loop's stop to its start.
@@ -93,6 +94,9 @@ private:
     bool m_trackerDragging = false;
     bool m_videoViewDrawn = false;
     QString m_failure;
+    // The length read from the headers of the file set, until the engine knows it.
+    mutable QString m_probedPath;
+    mutable double m_probedLength = 0;
 };
 
 } // namespace player

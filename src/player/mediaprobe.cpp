@@ -3,7 +3,12 @@
 #include "player/mpvformats.h"
 
 #include <QByteArrayList>
+#include <QDateTime>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <deque>
+#include <mutex>
 
 #include <mpv/client.h>
 
@@ -51,11 +56,48 @@ struct Probe {
 
 } // namespace
 
+namespace {
+
+MediaProbe probeFile(const QFileInfo& info);
+
+// The last files read, told apart by size and time of change: the engine is chosen and the
+// length shown from the same few milliseconds of reading.
+struct Remembered {
+    QString path;
+    qint64 size = 0;
+    QDateTime changed;
+    MediaProbe probe;
+};
+
+} // namespace
+
 MediaProbe probeMedia(const QString& path)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.isFile() || !info.isReadable()) return failure(MPV_ERROR_LOADING_FAILED);
+    static std::mutex mutex;
+    static std::deque<Remembered> remembered;
+    const Remembered key{info.absoluteFilePath(), info.size(), info.lastModified(), {}};
+    const auto same = [&](const Remembered& r) { return r.path == key.path && r.size == key.size && r.changed == key.changed; };
+    {
+        std::lock_guard lock(mutex);
+        const auto it = std::find_if(remembered.begin(), remembered.end(), same);
+        if (it != remembered.end()) return it->probe;
+    }
+    const MediaProbe probe = probeFile(info);
+    std::lock_guard lock(mutex);
+    if (std::none_of(remembered.begin(), remembered.end(), same)) {
+        remembered.push_front(key);
+        remembered.front().probe = probe;
+        if (remembered.size() > 4) remembered.pop_back();
+    }
+    return probe;
+}
 
+namespace {
+
+MediaProbe probeFile(const QFileInfo& info)
+{
     av_log_set_level(AV_LOG_QUIET);
     Probe probe;
     // The "file:" prefix keeps a name with a colon from being read as another protocol.
@@ -99,10 +141,15 @@ MediaProbe probeMedia(const QString& path)
             result.hasVideo = true;
     }
     if (!result.hasAudio && !result.hasVideo) return failure(MPV_ERROR_NOTHING_TO_PLAY);
-    if (probe.format->duration != AV_NOPTS_VALUE && probe.format->duration > 0)
+    // A raw MPEG video stream's figure is a guess from its bit rate: its length is counted
+    // from its pictures, by the engine that plays it.
+    const bool guessed = QByteArray(format->name) == "mpegvideo";
+    if (!guessed && probe.format->duration != AV_NOPTS_VALUE && probe.format->duration > 0)
         result.duration = static_cast<double>(probe.format->duration) / AV_TIME_BASE;
     result.ok = true;
     return result;
 }
+
+} // namespace
 
 } // namespace player

@@ -9,7 +9,7 @@ struct MediaProbe { bool ok=false; QString error; bool hasAudio=false; bool hasV
 
 // Local files only: no network, and nothing the file names is opened (no playlists,
 // metafiles or references). A cover picture is not video. `duration` is 0 where the
-// container does not tell it (a raw MPEG video stream gives an estimate at best).
+// container does not tell it, and for a raw MPEG video stream, whose header gives a guess.
 // Takes a few milliseconds for an ordinary local file; safe on any thread.
 MediaProbe probeMedia(const QString& path);
 

@@ -43,6 +43,7 @@ MidiEngine::MidiEngine(MediaEngine* inner, QObject* parent) : MediaEngine(parent
         emit nextStarted();
     });
     connect(m_inner, &MediaEngine::loadProgress, this, &MediaEngine::loadProgress);
+    connect(m_inner, &MediaEngine::durationChanged, this, &MidiEngine::reportDuration);
 }
 
 MidiEngine::~MidiEngine()
@@ -190,6 +191,7 @@ PlayState MidiEngine::state() const
 
 void MidiEngine::syncState()
 {
+    reportDuration();
     const PlayState s = state();
     if (s == m_reported) return;
     const PlayState old = m_reported;

@@ -5,7 +5,9 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QThreadPool>
 #include <QLoggingCategory>
 
 #include <mpv/client.h>
@@ -386,6 +388,7 @@ void MpvEngine::resetFileState()
     m_metadata.clear();
     m_hasVideo = false;
     m_videoClock = false;
+    m_frameLead = 0;
     m_eofSeen = false;
     m_seekAnswered = false;
     m_loadSeeking = false;
@@ -395,6 +398,7 @@ void MpvEngine::resetFileState()
     m_running = false;
     cancelPending();
     reportVideo();
+    reportDuration();
 }
 
 void MpvEngine::failLoad(const QString& reason)
@@ -412,6 +416,7 @@ void MpvEngine::failLoad(const QString& reason)
     }
     updateState();
     reportVideo();
+    reportDuration();
     emit loadFailed(reason);
 }
 
@@ -442,12 +447,12 @@ void MpvEngine::onPreloaded()
     }
 
     if (char* format = mpv_get_property_string(m_mpv, "file-format")) {
-        // mpv guesses such a stream's length from what it has read so far; count it instead.
         if (QByteArray(format) == "mpegvideo") {
-            const double own = mpegVideoStreamSeconds(m_path);
-            if (own > 0) m_ownDuration = own;
+            // Unknown until counted: mpv's guesses are not told meanwhile.
+            m_ownDuration = 0.0;
+            m_duration = 0;
+            countStreamLength();
         }
-        if (m_ownDuration) m_duration = *m_ownDuration;
         const QByteArray offset = demuxerSeekOffset(format);
         if (!offset.isEmpty()) mpv_set_property_string(m_mpv, "file-local-options/hr-seek-demuxer-offset", offset.constData());
         mpv_free(format);
@@ -459,6 +464,37 @@ void MpvEngine::onPreloaded()
         mpv_set_property_string(m_mpv, "file-local-options/start", seconds(m_seekTarget).constData());
         m_startPassed = m_seekTarget;
     }
+}
+
+void MpvEngine::countStreamLength()
+{
+    // mpv guesses such a stream's length from what it has read so far. Counting its
+    // pictures reads the whole file (a second and more on a large one), so it runs off the
+    // UI thread and the count follows; until then mpv's guess stands.
+    QPointer<MpvEngine> self(this);
+    QThreadPool::globalInstance()->start([self, path = m_path, generation = m_loadGeneration] {
+        const double seconds = mpegVideoStreamSeconds(path);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, generation, seconds] {
+            if (self) self->streamCounted(generation, seconds);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void MpvEngine::streamCounted(std::uint64_t generation, double seconds)
+{
+    if (generation != m_loadGeneration || (!m_loaded && !m_loadPending)) return;
+    double d = seconds;
+    if (d <= 0) {
+        // Not a stream after all: mpv's figure is the best there is.
+        m_ownDuration.reset();
+        if (m_mpv) mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &d);
+        if (!(d > 0)) return;
+    } else {
+        m_ownDuration = d;
+    }
+    m_duration = d;
+    if (m_loaded) applyLoop();
+    reportDuration();
 }
 
 void MpvEngine::onFileLoaded()
@@ -489,6 +525,7 @@ void MpvEngine::onFileLoaded()
     m_anchorTime = now();
     m_running = false;
     reportVideo();
+    reportDuration();
     emit loaded();
     updateState();
 }
@@ -535,6 +572,11 @@ void MpvEngine::onTrackList(const mpv_node* node)
     // ahead (it names the frame handed to the output, not the one shown), while audio-pts
     // is what is heard, and mpv keeps the pictures in step with it.
     m_videoClock = tracks.videoShown && !tracks.audioHeard;
+    // time-pos names the picture handed on after the one on screen: one frame ahead.
+    double fps = 0;
+    m_frameLead = m_videoClock && mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &fps) >= 0 && fps > 0
+                      ? 1.0 / fps
+                      : 0.0;
     reportVideo();
 }
 
@@ -551,6 +593,7 @@ void MpvEngine::onDuration(std::optional<double> d)
     if (!d || *d <= 0 || *d == m_duration || m_ownDuration) return;
     m_duration = *d;
     if (m_loaded) applyLoop();
+    reportDuration();
 }
 
 // ---- transport ----
@@ -632,10 +675,12 @@ void MpvEngine::onPlaybackRestart()
         if (m_eofSeen) {
             // The end seen before may be stale (its change follows this event) or may
             // hold still (a seek to the end itself): ask.
+            // A seek well before the end cannot be at it: mpv still reads the flag of the
+            // end it left (seen after a hold point), and taking it froze the clock there.
             int eof = 0;
             mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof);
-            m_eofSeen = eof;
-            if (eof) beginEnd();
+            m_eofSeen = eof && m_seekTarget >= effectiveEnd() - 1e-3;
+            if (m_eofSeen) beginEnd();
         }
         m_parked = m_pauseWanted && !m_eofSeen;
         unpauseAfterSeek();
@@ -953,7 +998,7 @@ void MpvEngine::takeSample(double value)
 
 void MpvEngine::onTimePos(std::optional<double> t)
 {
-    if (m_videoClock && t) takeSample(*t);
+    if (m_videoClock && t) takeSample(std::max(0.0, *t - m_frameLead));
 }
 
 void MpvEngine::onAudioPts(std::optional<double> t)

@@ -103,6 +103,8 @@ private:
 
     void failLoad(const QString& reason);
     void giveUpLoad();
+    void countStreamLength();
+    void streamCounted(std::uint64_t generation, double seconds);
     void resetFileState();
     void reportVideo();
     void onVideoOutput(bool available);
@@ -148,6 +150,7 @@ private:
     QHash<QString, QString> m_metadata;
     bool m_hasVideo = false;      // the file has pictures (a cover picture does not count)
     bool m_videoClock = false;    // pictures are shown, so the frame on screen is the clock
+    double m_frameLead = 0;       // how far time-pos runs ahead of that frame
     bool m_videoReported = false; // what videoChanged() last said
 
     // Transport

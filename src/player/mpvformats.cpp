@@ -2,6 +2,9 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <cstring>
+
 #include <QByteArrayList>
 #include <QCoreApplication>
 
@@ -58,17 +61,38 @@ double mpegVideoStreamSeconds(const QString& path)
     static const double rates[16] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60};
     double fps = 0;
     qint64 pictures = 0;
-    quint32 window = 0xffffffff;  // the last four bytes read
-    int headerBytesWanted = 0;    // bytes of a sequence header still to come before its rate
-    QByteArray chunk;
-    while (!(chunk = file.read(1 << 20)).isEmpty()) {
-        for (const char ch : chunk) {
-            const auto byte = static_cast<quint8>(ch);
-            if (headerBytesWanted > 0 && --headerBytesWanted == 0 && fps == 0) fps = rates[byte & 0x0f];
-            window = (window << 8) | byte;
-            if (window == 0x00000100) ++pictures;                // picture start code
-            else if (window == 0x000001b3) headerBytesWanted = 4;  // sequence header: rate in its 4th byte
+    // A start code is 00 00 01 and its code byte; 01 is rare in coded data, so it is
+    // looked for first. Each read is preceded by the last bytes of the one before, so
+    // codes across the border are seen, and only once.
+    constexpr qsizetype kCarry = 8;
+    QByteArray buf;
+    qsizetype from = 2;  // the first place a 01 may stand that was not looked at yet
+    for (QByteArray chunk; !(chunk = file.read(1 << 20)).isEmpty();) {
+        buf = buf.right(std::min(kCarry, buf.size())) + chunk;
+        const auto* b = reinterpret_cast<const quint8*>(buf.constData());
+        const qsizetype n = buf.size();
+        qsizetype i = std::max<qsizetype>(from, 2);
+        while (i + 1 < n) {
+            const auto* hit = static_cast<const quint8*>(std::memchr(b + i, 0x01, std::size_t(n - 1 - i)));
+            if (!hit) {
+                i = n - 1;
+                break;
+            }
+            i = hit - b;
+            if (b[i - 1] == 0 && b[i - 2] == 0) {
+                if (b[i + 1] == 0x00) {
+                    ++pictures;
+                } else if (b[i + 1] == 0xb3 && fps == 0) {
+                    // Sequence header: the rate in the low bits of its 4th byte.
+                    if (i + 5 >= n) break;  // seen again with the next read
+                    fps = rates[b[i + 5] & 0x0f];
+                }
+            }
+            ++i;
         }
+        // The next read starts with the carried bytes: where looking stopped lies there.
+        const qsizetype carried = std::min(kCarry, n);
+        from = std::max<qsizetype>(2, i - (n - carried));
     }
     return fps > 0 ? pictures / fps : 0;
 }

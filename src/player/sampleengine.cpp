@@ -550,11 +550,10 @@ void SampleEngine::load(const QString& path)
         }
     }
     m_loadPending = !path.isEmpty();
-    if (path.isEmpty()) {
-        setState(PlayState::Stopped);
-        return;
-    }
-    m_shared->wake.notify_all();
+    reportDuration();
+    // A load under way counts as playing: no Stopped between two files.
+    setState(m_loadPending ? PlayState::Playing : PlayState::Stopped);
+    if (m_loadPending) m_shared->wake.notify_all();
 }
 
 bool SampleEngine::waitForLoad(int timeoutMs)
@@ -590,7 +589,10 @@ void SampleEngine::opened(quint64 generation)
     m_tags = result->tags;
     if (m_duration > 0) m_planStart = std::min(m_planStart, m_duration);
     sendPlan(m_planStart);
+    reportDuration();
     emit loaded();
+    // Stopped meanwhile, it stays so.
+    if (m_state == PlayState::Stopped) return;
     if (!m_pauseWanted) {
         m_shared->gate.store(true);
         setState(PlayState::Playing);
@@ -605,6 +607,7 @@ void SampleEngine::failLoad(const QString& reason)
     m_loadPending = false;
     m_shared->gate.store(false);
     setState(PlayState::Stopped);
+    reportDuration();
     emit loadFailed(reason);
 }
 
@@ -644,6 +647,7 @@ void SampleEngine::flushPlan()
 void SampleEngine::play()
 {
     m_pauseWanted = false;
+    if (m_loadPending) setState(PlayState::Playing);
     if (!m_loaded) return;
     if (m_atEnd) {
         m_atEnd = false;
@@ -657,6 +661,7 @@ void SampleEngine::play()
 void SampleEngine::pause()
 {
     m_pauseWanted = true;
+    if (m_loadPending) setState(PlayState::Paused);
     if (!m_loaded) return;
     m_shared->gate.store(false);
     if (m_state == PlayState::Playing) {
@@ -815,6 +820,7 @@ void SampleEngine::tick()
                 m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
                 m_tags = info->tags;
             }
+            reportDuration();
             emit nextStarted();
         }
         if (r.entry != m_entry) {

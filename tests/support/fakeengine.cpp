@@ -1,5 +1,7 @@
 #include "support/fakeengine.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 using player::PlayState;
@@ -7,34 +9,60 @@ using player::PlayState;
 void FakeEngine::load(const QString& path)
 {
     ++loads;
+    ++m_generation;
     calls << "load " + path;
     m_path = path;
     m_position = 0;
-    if (path.isEmpty() || undecodable.contains(path)) {
-        m_loaded = false;
-        setState(PlayState::Stopped);
-        if (!path.isEmpty()) emit loadFailed(QStringLiteral("cannot decode"));
-        return;
-    }
-    m_loaded = true;
-    m_duration = fileDuration;
-    emit loaded();
-    setState(PlayState::Playing);
+    m_load = path.isEmpty() ? Load::None : Load::Pending;
+    m_wanted = PlayState::Playing;
+    reportDuration();
+    if (m_load == Load::Pending && !async) return finishLoad();
+    setState(m_load == Load::None ? PlayState::Stopped : PlayState::Playing);
+    if (m_load == Load::Pending)
+        QTimer::singleShot(0, this, [this, generation = m_generation] {
+            if (generation == m_generation) finishLoad();
+        });
 }
 
-bool FakeEngine::waitForLoad(int) { return m_loaded; }
+void FakeEngine::finishLoad()
+{
+    if (m_load != Load::Pending) return;
+    m_load = Load::None;
+    if (undecodable.contains(m_path)) {
+        m_position = 0;
+        setState(PlayState::Stopped);
+        emit loadFailed(QStringLiteral("cannot decode"));
+        return;
+    }
+    m_load = Load::Loaded;
+    m_duration = fileDuration;
+    m_position = std::clamp(m_position, 0.0, m_duration);
+    emit loaded();
+    reportDuration();
+    setState(m_wanted);
+}
+
+bool FakeEngine::waitForLoad(int)
+{
+    finishLoad();
+    return m_load == Load::Loaded;
+}
 
 void FakeEngine::play()
 {
     ++plays;
     calls << "play";
-    if (m_loaded) setState(PlayState::Playing);
+    if (m_load == Load::None) return;
+    m_wanted = PlayState::Playing;
+    setState(m_wanted);
 }
 
 void FakeEngine::pause()
 {
     calls << "pause";
-    if (m_loaded) setState(PlayState::Paused);
+    if (m_load == Load::None) return;
+    m_wanted = PlayState::Paused;
+    setState(m_wanted);
 }
 
 void FakeEngine::stop()
@@ -42,14 +70,17 @@ void FakeEngine::stop()
     ++stops;
     calls << "stop";
     m_position = 0;
-    setState(PlayState::Stopped);
+    m_wanted = PlayState::Stopped;
+    setState(m_wanted);
 }
 
 void FakeEngine::seek(double seconds)
 {
     ++seeks;
     calls << QStringLiteral("seek %1").arg(seconds);
-    if (!m_loaded) return;
+    // While loading it applies to the file once loaded, and reads back as the target.
+    if (m_load == Load::Pending) m_position = std::max(0.0, seconds);
+    if (m_load != Load::Loaded) return;
     const double old = m_position;
     m_position = std::clamp(seconds, 0.0, m_duration);
     emit positionJumped(old, m_position);
@@ -80,6 +111,7 @@ bool FakeEngine::loopActive() const
 
 void FakeEngine::advance(int ms)
 {
+    finishLoad();
     // One millisecond at a time, so a loop's stop is never stepped over.
     for (int i = 0; i < ms; ++i) {
         if (m_state != PlayState::Playing) return;

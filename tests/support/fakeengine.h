@@ -16,6 +16,9 @@ public:
     QStringList undecodable;
     // False: an engine that ends at a file's end even where a range asks to wrap there.
     bool wrapsAtEnd = true;
+    // True: a load finishes later, as a real engine's does: from the event loop, inside
+    // waitForLoad(), or when the clock moves on, whichever comes first.
+    bool async = false;
 
     // Moves the clock on; playback advances by ms * rate while playing.
     void advance(int ms);
@@ -36,13 +39,13 @@ public:
     player::PlayState state() const override { return m_state; }
     double position() const override { return m_position; }
     void seek(double seconds) override;
-    double duration() const override { return m_loaded ? m_duration : 0.0; }
+    double duration() const override { return m_load == Load::Loaded ? m_duration : 0.0; }
     void setRate(double rate) override;
     double rate() const override { return m_rate; }
     void setLoop(const player::LoopRange& range) override;
     void clearLoop() override;
     player::LoopRange loop() const override { return m_loop; }
-    QHash<QString, QString> metadata() const override { return m_loaded ? tags : QHash<QString, QString>{}; }
+    QHash<QString, QString> metadata() const override { return m_load == Load::Loaded ? tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }
 
     QHash<QString, QString> tags;
@@ -50,9 +53,12 @@ public:
 private:
     void setState(player::PlayState s);
     bool loopActive() const;
+    void finishLoad();
 
     QString m_path;
-    bool m_loaded = false;
+    enum class Load { None, Pending, Loaded } m_load = Load::None;
+    player::PlayState m_wanted = player::PlayState::Playing;  // once loaded
+    quint64 m_generation = 0;
     double m_duration = 0;
     double m_position = 0;
     double m_rate = 1;
