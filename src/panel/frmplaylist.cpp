@@ -410,7 +410,7 @@ void frmPlayList::MnuRightClick_Click(int index)
 void frmPlayList::playSelected(int row, bool loop)
 {
     const QStringList t = m_grid->rowTexts(row);
-    player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop);
+    player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop, m_grid->rowPractice(row));
     if (row > 0) CurrentID = row;
 }
 

@@ -58,7 +58,8 @@ bool EntryPlayer::endless() const { return m_tmrLooper->isActive(); }
 bool EntryPlayer::counted() const { return m_tmrPlayer->isActive(); }
 
 void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
-                               const QString& strRate, const QString& strLoops, bool ynDoLoop)
+                               const QString& strRate, const QString& strLoops, bool ynDoLoop,
+                               const PracticeSettings& practice)
 {
     double loops = 0;
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strLoops), loops);
@@ -66,6 +67,7 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strRate), mdblRate);
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strStart), mdblStart);
     mstrFileName = strFileName;
+    mPractice = practice;
 
     if (mdblRate == 0) mdblRate = 1.0;
     if (loops == 0) loops = 1.0;
@@ -90,6 +92,9 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         m_player->setFileName(mstrFileName);
         reloaded = true;
     }
+
+    // The next pass of the same entry goes on with its practice; anything else starts it over.
+    m_player->engine()->setPractice(mPractice, !afterWrap || reloaded);
 
     const bool stretch = mdblStart != 0 || mdblStop != 0;
     // Right after the engine wrapped this very stretch it already stands at the start:
@@ -153,6 +158,7 @@ void EntryPlayer::handOverNext()
     n.loop.wraps = loops - 1 > 0 ? static_cast<int>(std::min(std::ceil(loops - 1), 1e9)) : 0;
     n.loop.holdAtStop = true;
     n.hasLoop = true;
+    n.practice = next.Practice;
     m_nextHandedOver = m_player->engine()->queueNext(n);
 }
 
@@ -165,7 +171,7 @@ void EntryPlayer::nextHeard()
     const EntryRecord next = GetNextEntry();
     m_replayAfterWrap = true;
     PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop), numtext::format(next.Rate),
-                 numtext::format(next.Loops), false);
+                 numtext::format(next.Loops), false, next.Practice);
 }
 
 void EntryPlayer::handOverLoop(bool endless)
@@ -234,11 +240,11 @@ void EntryPlayer::tmrPlayer_Timer()
     if (mdblLoopsLeft <= 0) {
         const EntryRecord next = GetNextEntry();
         PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop),
-                     numtext::format(next.Rate), numtext::format(next.Loops), false);
+                     numtext::format(next.Rate), numtext::format(next.Loops), false, next.Practice);
     } else {
         m_replayAfterWrap = wrapped;
         PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(mdblStop), numtext::format(mdblRate),
-                     numtext::format(mdblLoopsLeft), false);
+                     numtext::format(mdblLoopsLeft), false, mPractice);
     }
 }
 

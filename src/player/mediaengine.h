@@ -1,6 +1,8 @@
 #pragma once
 // The playback engine behind a MediaPlayer. MpvEngine is the real one; tests use an
 // engine with a hand-driven clock. Everything is called and signalled on the UI thread.
+#include "app/practice.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -41,6 +43,7 @@ struct NextEntry {
     LoopRange loop;      // its stretch, as setLoop() would take it
     bool hasLoop = false;
     double rate = 1;
+    PracticeSettings practice;
 };
 
 class MediaEngine : public QObject {
@@ -96,6 +99,16 @@ public:
     // entry itself once the current one ends). A load, seek or stop drops it.
     virtual bool queueNext(const NextEntry& next) { Q_UNUSED(next); return false; }
 
+    // The practice settings of the entry that plays, given before it is sought or loaded.
+    // `fromFirstPass` starts them over: the trainer's first rate, the first pass's
+    // pause and count-in. rate() stays the entry's own rate; a trainer's current one is
+    // told by passRateChanged(). An engine without practice ignores them.
+    virtual void setPractice(const PracticeSettings& practice, bool fromFirstPass)
+    {
+        Q_UNUSED(practice);
+        Q_UNUSED(fromFirstPass);
+    }
+
     // A widget that shows the engine's video, or nullptr for an engine without pictures.
     virtual QWidget* createVideoView(QWidget* parent) { Q_UNUSED(parent); return nullptr; }
 
@@ -113,6 +126,8 @@ signals:
     // it is, 0-100; loaded() or loadFailed() follows.
     void loadProgress(int percent);
     void videoChanged(bool hasVideo);
+    // A speed trainer plays the pass heard now at `rate`.
+    void passRateChanged(double rate);
 };
 
 } // namespace player

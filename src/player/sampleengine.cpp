@@ -3,6 +3,7 @@
 #include "player/audiodecoder.h"
 #include "player/audiooutput.h"
 #include "player/loopreader.h"
+#include "player/practiceplan.h"
 #include "player/spscqueue.h"
 
 #include <rubberband/RubberBandStretcher.h>
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 namespace player {
@@ -120,6 +122,9 @@ struct Plan {
     std::optional<double> from;  // none: on from what the output has taken
     std::optional<LoopRange> loop;
     double rate = 1;
+    PracticeSettings practice;
+    int pass = 0;          // the pass the plan begins in, counted since the practice began
+    bool preroll = false;  // that pass's pause and count-in come first
 };
 
 struct Opened {
@@ -131,14 +136,24 @@ struct Opened {
 };
 
 // Pitch-kept stretching, fed without a break; positions map back through what was fed.
+// The rate may change where a pass begins (a trainer's step): the output then maps back
+// piecewise, one piece per rate.
 class Stretcher {
 public:
-    void start(int sampleRate, double rate)
+    // What the next pass asks of the stretcher, told just before its first frame is fed.
+    struct Turn {
+        bool gap = false;  // a preroll comes first: finish this pass's sound, then start over
+        double rate = 1;
+    };
+    using TurnFn = std::function<Turn()>;
+
+    void start(int sampleRate, double rate, double pitchScale)
     {
         using RB = RubberBand::RubberBandStretcher;
         m_rate = rate;
         m_rb = std::make_unique<RB>(std::size_t(sampleRate), kChannels,
-                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency, 1.0 / rate);
+                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency, 1.0 / rate,
+                                    pitchScale);
         // Padding in front and dropping the start delay line the output up with the input.
         const std::size_t pad = m_rb->getPreferredStartPad();
         std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
@@ -146,13 +161,16 @@ public:
         if (pad > 0) m_rb->process(in, pad, false);
         m_drop = qint64(m_rb->getStartDelay());
         m_fed.clear();
+        m_pieces.assign(1, Piece{0, 0, rate});
         m_fedFrames = 0;
         m_out = 0;
         m_final = false;
+        m_gap = false;
     }
     bool active() const { return m_rb != nullptr; }
     void stopUsing() { m_rb.reset(); }
-    double rate() const { return m_rate; }
+    // The last fill ended at a gap before a pass, not at the end.
+    bool atGap() const { return m_gap; }
 
     struct Fed {
         qint64 at;
@@ -160,8 +178,8 @@ public:
         quint64 entry;
     };
 
-    // Feeds the reader until a chunk is ready; false at the end with nothing left.
-    bool fill(LoopReader& reader, quint64 entry)
+    // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left.
+    bool fill(LoopReader& reader, quint64 entry, const TurnFn& turn)
     {
         for (;;) {
             const int avail = m_rb->available();
@@ -176,6 +194,20 @@ public:
             }
             if (m_drop == 0 && (avail >= kChunkFrames || (m_final && avail > 0))) return true;
             if (m_final) return false;
+            if (reader.passPending()) {
+                const Turn t = turn();
+                if (t.gap) {
+                    const float* none[] = {m_left.data(), m_right.data()};
+                    m_rb->process(none, 0, true);
+                    m_final = m_gap = true;
+                    continue;
+                }
+                if (t.rate != m_rate) {
+                    m_pieces.push_back(Piece{outFor(double(m_fedFrames)), m_fedFrames, t.rate});
+                    m_rb->setTimeRatio(1.0 / t.rate);
+                    m_rate = t.rate;
+                }
+            }
             const qint64 want = std::max<qint64>(256, qint64(m_rb->getSamplesRequired()));
             m_in.resize(std::size_t(want) * kChannels);
             const Block b = reader.read(m_in.data(), want);
@@ -197,11 +229,13 @@ public:
     void take(Chunk& c)
     {
         qint64 n = std::min<qint64>(kChunkFrames, m_rb->available());
-        const double s0 = double(m_out) * m_rate;
-        // A chunk ends where a pass begins, so the wrap is told at its own frame.
+        while (m_pieces.size() > 1 && m_pieces[1].outAt <= double(m_out)) m_pieces.erase(m_pieces.begin());
+        const Piece& piece = m_pieces.front();
+        const double s0 = inFor(piece, double(m_out));
+        // A chunk ends where a pass begins, so the wrap (and a new rate) is told at its own frame.
         for (const Fed& f : m_fed) {
             if (f.block.passStart && double(f.at) > s0 + 1e-9) {
-                const qint64 until = qint64(std::ceil(double(f.at) / m_rate)) - m_out;
+                const qint64 until = qint64(std::ceil(outFor(double(f.at)))) - m_out;
                 if (until > 0) n = std::min(n, until);
                 break;
             }
@@ -217,17 +251,40 @@ public:
             c.data[i * 2 + 1] = m_right[i];
         }
         c.frames = n;
-        c.step = m_rate;
+        c.step = piece.rate;
         c.sourcePos = at ? double(at->block.sourcePos) + (s0 - double(at->at)) : 0;
         c.entry = at ? at->entry : 0;
-        c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
+        c.passStart = at && at->block.passStart && s0 - double(at->at) < piece.rate;
         m_out += n;
-        c.end = m_final && m_rb->available() <= 0;
+        c.end = m_final && !m_gap && m_rb->available() <= 0;
         // What lies behind the output is no longer needed, but the block it is in.
-        while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
+        const double behind = inAtOut(double(m_out));
+        while (m_fed.size() > 1 && double(m_fed[1].at) <= behind) m_fed.pop_front();
     }
 
 private:
+    // From output frame `outAt` on, the input fed from `inAt` plays at `rate`.
+    struct Piece {
+        double outAt;
+        qint64 inAt;
+        double rate;
+    };
+    static double inFor(const Piece& p, double out) { return double(p.inAt) + (out - p.outAt) * p.rate; }
+    double inAtOut(double out) const
+    {
+        const Piece* p = &m_pieces.front();
+        for (const Piece& q : m_pieces)
+            if (q.outAt <= out) p = &q;
+        return inFor(*p, out);
+    }
+    double outFor(double in) const
+    {
+        const Piece* p = &m_pieces.front();
+        for (const Piece& q : m_pieces)
+            if (double(q.inAt) <= in) p = &q;
+        return p->outAt + (in - double(p->inAt)) / p->rate;
+    }
+
     void scratch(qint64 n)
     {
         if (qint64(m_left.size()) < n) {
@@ -240,9 +297,11 @@ private:
     double m_rate = 1;
     qint64 m_drop = 0;
     std::deque<Fed> m_fed;
+    std::vector<Piece> m_pieces;
     qint64 m_fedFrames = 0;
     qint64 m_out = 0;
     bool m_final = false;
+    bool m_gap = false;
     std::vector<float> m_in, m_left, m_right;
 };
 
@@ -331,8 +390,30 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     Stretcher stretch;
     std::optional<std::pair<quint64, NextEntry>> next;
     quint64 epochNow = 0, entryNow = 0;
-    double rateNow = 1;
     bool rendering = false;
+    int sampleRate = 44100;
+    PracticePlan practice;
+    int passNow = 0;
+    bool passBegun = false;       // the pending pass's turn was taken (its preroll played)
+    std::optional<PassPlan> preroll;  // playing now, or due once the stretcher has finished
+    bool prerollPlaying = false;
+    qint64 prerollAt = 0;
+    double holdPos = 0;
+    // A pass is about to begin: its rate, and whether a preroll comes first.
+    const auto turn = [&]() -> Stretcher::Turn {
+        if (passBegun) {
+            passBegun = false;
+            return {false, practice.rateOf(passNow)};
+        }
+        ++passNow;
+        const PassPlan p = practice.pass(passNow);
+        reader->setGapAtWrap(practice.pass(passNow + 1).prerollFrames > 0);
+        if (p.prerollFrames == 0) return {false, p.rate};
+        passBegun = true;
+        preroll = p;
+        holdPos = double(reader->position());
+        return {true, p.rate};
+    };
     int outputRate = 0;
 
     const auto post = [&](auto fn) {
@@ -407,9 +488,22 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             reader = std::make_unique<LoopReader>(source, fadeFrames(f.sampleRate));
             reader->seek(fl.from);
             reader->setLoop(fl.loop);
-            rateNow = plan->rate;
-            if (rateNow != 1.0)
-                stretch.start(f.sampleRate, rateNow);
+            sampleRate = f.sampleRate;
+            practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
+            passNow = plan->pass;
+            passBegun = false;
+            reader->setGapAtWrap(practice.pass(passNow + 1).prerollFrames > 0);
+            preroll.reset();
+            prerollPlaying = false;
+            if (plan->preroll && practice.pass(passNow).prerollFrames > 0) {
+                preroll = practice.pass(passNow);
+                prerollPlaying = true;
+                prerollAt = 0;
+                holdPos = double(fl.from);
+            }
+            // Rate 1 without a transpose is not stretched at all: the source's own samples.
+            if (practice.stretches())
+                stretch.start(f.sampleRate, practice.rateOf(passNow), practice.pitchScale());
             else
                 stretch.stopUsing();
             rendering = true;
@@ -427,8 +521,41 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             Chunk* c = ring.slot();
             if (!c) break;
             c->epoch = epochNow;
+            if (preroll && !prerollPlaying && !stretch.active()) {
+                // No stretcher to finish first: the preroll begins at once.
+                prerollPlaying = true;
+                prerollAt = 0;
+            }
+            if (prerollPlaying) {
+                // Silence and clicks before a pass; the position holds at where it begins.
+                const qint64 n = std::min(kChunkFrames, preroll->prerollFrames - prerollAt);
+                renderPreroll(*preroll, sampleRate, prerollAt, c->data, n);
+                prerollAt += n;
+                if (prerollAt >= preroll->prerollFrames) {
+                    preroll.reset();
+                    prerollPlaying = false;
+                }
+                c->frames = n;
+                c->sourcePos = holdPos;
+                c->step = 0;
+                c->passStart = false;
+                c->end = false;
+                c->entry = entryNow;
+                ring.publish();
+                continue;
+            }
+            if (!stretch.active() && reader->passPending() && turn().gap) continue;
             if (stretch.active()) {
-                if (!stretch.fill(*reader, entryNow)) {
+                const bool ready = stretch.fill(*reader, entryNow, turn);
+                if (!ready && stretch.atGap()) {
+                    // This pass's sound has run out of the stretcher: the preroll, then the
+                    // next pass from a fresh start at its own rate.
+                    stretch.start(sampleRate, practice.rateOf(passNow), practice.pitchScale());
+                    prerollPlaying = true;
+                    prerollAt = 0;
+                    continue;
+                }
+                if (!ready) {
                     c->frames = 0;
                     c->end = true;
                     c->entry = entryNow;
@@ -632,6 +759,11 @@ void SampleEngine::flushPlan()
     plan.from = m_planFrom;
     if (m_hasLoop) plan.loop = m_loop;
     plan.rate = m_rate;
+    plan.practice = m_practice;
+    plan.pass = m_practicePass;
+    // The first pass's pause and count-in play once, where it is started from a place.
+    plan.preroll = m_prerollDue && m_planFrom.has_value();
+    if (plan.preroll) m_prerollDue = false;
     m_planFrom.reset();
     {
         std::lock_guard lock(m_shared->mutex);
@@ -696,6 +828,7 @@ void SampleEngine::setRate(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate) || rate == m_rate) return;
     m_rate = rate;
+    showPassRate();
     if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
 }
 
@@ -717,10 +850,31 @@ void SampleEngine::clearLoop()
     if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
 }
 
+void SampleEngine::setPractice(const PracticeSettings& practice, bool fromFirstPass)
+{
+    const bool changed = practice != m_practice;
+    m_practice = practice;
+    if (fromFirstPass) {
+        m_practicePass = 0;
+        m_prerollDue = true;
+    }
+    if (changed || fromFirstPass) showPassRate();
+    // Changed while it plays: heard from here on, the pass count kept.
+    if (changed && m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+}
+
+void SampleEngine::showPassRate()
+{
+    if (!m_practice.hasTrainer()) return;
+    emit passRateChanged(audio::PracticePlan(m_practice, m_rate, m_sampleRate).rateOf(m_practicePass));
+}
+
 bool SampleEngine::queueNext(const NextEntry& next)
 {
+    // An entry with practice settings starts its passes with their own preroll and rate:
+    // the list loads it the usual way.
     if (!m_loaded || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
-        next.rate != m_rate || next.path.isEmpty())
+        next.rate != m_rate || next.path.isEmpty() || m_practice.any() || next.practice.any())
         return false;
     m_next = next;
     {
@@ -824,6 +978,8 @@ void SampleEngine::tick()
         if (r.passStart) {
             r.passStart = false;
             if (m_hasLoop && m_loop.wraps > 0) --m_loop.wraps;
+            ++m_practicePass;
+            showPassRate();
             emit loopWrapped();
         }
         if (r.end) {
