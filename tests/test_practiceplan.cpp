@@ -103,6 +103,26 @@ private slots:
         QCOMPARE(PracticePlan(transpose, 1.0, 44100).pitchScale(), 0.5);
     }
 
+    void seamsCutWhereSomethingComesBetween()
+    {
+        const struct {
+            const char* name;
+            PracticeSettings s;
+            std::vector<bool> cut;  // before passes 0, 1, 2 ...
+        } cases[] = {
+            {"nothing: blended", PracticeSettings{}, {false, false, false}},
+            {"a pause before each", countIn(0.2, 0, 120, false), {false, true, true}},
+            {"count-in first only", countIn(0, 2, 120, false), {false, false, false}},
+            {"count-in every pass", countIn(0, 2, 120, true), {false, true, true}},
+            {"trainer steps every 2nd", trainer(0.8, 0.1, 2), {false, false, true, false, true, false, false}},
+        };
+        for (const auto& c : cases) {
+            const PracticePlan plan(c.s, 1.0, 44100);
+            for (std::size_t n = 0; n < c.cut.size(); ++n)
+                QVERIFY2(plan.cutBefore(int(n)) == c.cut[n], qPrintable(QStringLiteral("%1, pass %2").arg(c.name).arg(n)));
+        }
+    }
+
     void prerollSoundsItsClicksOnly()
     {
         const int sr = 44100;

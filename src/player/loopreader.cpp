@@ -19,11 +19,11 @@ LoopReader::LoopReader(FrameSource& source, qint64 fadeFrames) : m_source(source
 {
 }
 
-void LoopReader::seek(qint64 pos)
+void LoopReader::seek(qint64 pos, bool passStart)
 {
     m_pos = std::max<qint64>(0, pos);
     m_ended = false;
-    m_passStart = false;
+    m_passStart = passStart;
     m_incoming.clear();
     m_incomingAt = m_incomingLength = 0;
 }

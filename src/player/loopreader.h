@@ -44,8 +44,8 @@ class LoopReader {
 public:
     LoopReader(FrameSource& source, qint64 fadeFrames);
 
-    // The next block starts at `pos`, with no blend.
-    void seek(qint64 pos);
+    // The next block starts at `pos`, with no blend; `passStart`: as a wrap lands there.
+    void seek(qint64 pos, bool passStart = false);
     qint64 position() const { return m_pos; }
     // A loop whose stop is not after its start, or after the source's end, or that lies
     // behind the position, does not loop: playback runs on to the end.

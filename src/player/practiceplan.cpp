@@ -46,6 +46,12 @@ PassPlan PracticePlan::pass(int pass) const
     return p;
 }
 
+bool PracticePlan::cutBefore(int pass) const
+{
+    if (pass <= 0) return false;
+    return this->pass(pass).prerollFrames > 0 || rateOf(pass) != rateOf(pass - 1);
+}
+
 bool PracticePlan::stretches() const
 {
     if (m_settings.hasTranspose()) return true;

@@ -25,7 +25,9 @@ public:
     double pitchScale() const { return m_settings.pitchScale(); }
     // Whether some pass needs the stretcher (a rate other than 1, or a transpose).
     bool stretches() const;
-    bool trains() const { return m_settings.hasTrainer(); }
+    // Whether the seam before `pass` is cut rather than blended: the pass before fades out
+    // and this one fades in, with its preroll or its new rate between.
+    bool cutBefore(int pass) const;
 
 private:
     PracticeSettings m_settings;

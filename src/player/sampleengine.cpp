@@ -2,6 +2,7 @@
 
 #include "player/audiodecoder.h"
 #include "player/audiooutput.h"
+#include "player/liveswitch.h"
 #include "player/loopreader.h"
 #include "player/practiceplan.h"
 #include "player/spscqueue.h"
@@ -30,10 +31,13 @@ constexpr std::size_t kRingChunks = 192;
 // How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz.
 constexpr std::size_t kAheadChunks = 64;
 constexpr int kPulseConnectMs = 500;
+// Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
+constexpr quint64 kSwitchLeadChunks = 2;
 // A stop this close past the file's end is the file's end (the stop text rounds).
 constexpr double kEndSlackSeconds = 0.002;
 
 struct Chunk {
+    quint64 seq = 0;
     quint64 epoch = 0;
     quint64 entry = 0;
     double sourcePos = 0;
@@ -136,13 +140,14 @@ struct Opened {
 };
 
 // Pitch-kept stretching, fed without a break; positions map back through what was fed.
-// The rate may change where a pass begins (a trainer's step): the output then maps back
-// piecewise, one piece per rate.
 class Stretcher {
 public:
     // What the next pass asks of the stretcher, told just before its first frame is fed.
     struct Turn {
-        bool gap = false;  // a preroll comes first: finish this pass's sound, then start over
+        // A preroll or a new rate comes first: this pass's sound is finished, and the
+        // stretcher starts over. (A ratio changed on the fly smears the pass start over
+        // the stretcher's latency, and the positions with it.)
+        bool gap = false;
         double rate = 1;
     };
     using TurnFn = std::function<Turn()>;
@@ -151,8 +156,11 @@ public:
     {
         using RB = RubberBand::RubberBandStretcher;
         m_rate = rate;
+        // A transpose takes the finer engine: the faster one misses a tone's pitch by up
+        // to a sixth of a semitone, which a player tuning to it hears.
+        const auto engine = pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
         m_rb = std::make_unique<RB>(std::size_t(sampleRate), kChannels,
-                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency, 1.0 / rate,
+                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency | engine, 1.0 / rate,
                                     pitchScale);
         // Padding in front and dropping the start delay line the output up with the input.
         const std::size_t pad = m_rb->getPreferredStartPad();
@@ -161,7 +169,6 @@ public:
         if (pad > 0) m_rb->process(in, pad, false);
         m_drop = qint64(m_rb->getStartDelay());
         m_fed.clear();
-        m_pieces.assign(1, Piece{0, 0, rate});
         m_fedFrames = 0;
         m_out = 0;
         m_final = false;
@@ -202,11 +209,6 @@ public:
                     m_final = m_gap = true;
                     continue;
                 }
-                if (t.rate != m_rate) {
-                    m_pieces.push_back(Piece{outFor(double(m_fedFrames)), m_fedFrames, t.rate});
-                    m_rb->setTimeRatio(1.0 / t.rate);
-                    m_rate = t.rate;
-                }
             }
             const qint64 want = std::max<qint64>(256, qint64(m_rb->getSamplesRequired()));
             m_in.resize(std::size_t(want) * kChannels);
@@ -229,13 +231,11 @@ public:
     void take(Chunk& c)
     {
         qint64 n = std::min<qint64>(kChunkFrames, m_rb->available());
-        while (m_pieces.size() > 1 && m_pieces[1].outAt <= double(m_out)) m_pieces.erase(m_pieces.begin());
-        const Piece& piece = m_pieces.front();
-        const double s0 = inFor(piece, double(m_out));
-        // A chunk ends where a pass begins, so the wrap (and a new rate) is told at its own frame.
+        const double s0 = double(m_out) * m_rate;
+        // A chunk ends where a pass begins, so the wrap is told at its own frame.
         for (const Fed& f : m_fed) {
             if (f.block.passStart && double(f.at) > s0 + 1e-9) {
-                const qint64 until = qint64(std::ceil(outFor(double(f.at)))) - m_out;
+                const qint64 until = qint64(std::ceil(double(f.at) / m_rate)) - m_out;
                 if (until > 0) n = std::min(n, until);
                 break;
             }
@@ -251,40 +251,17 @@ public:
             c.data[i * 2 + 1] = m_right[i];
         }
         c.frames = n;
-        c.step = piece.rate;
+        c.step = m_rate;
         c.sourcePos = at ? double(at->block.sourcePos) + (s0 - double(at->at)) : 0;
         c.entry = at ? at->entry : 0;
-        c.passStart = at && at->block.passStart && s0 - double(at->at) < piece.rate;
+        c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
         m_out += n;
         c.end = m_final && !m_gap && m_rb->available() <= 0;
         // What lies behind the output is no longer needed, but the block it is in.
-        const double behind = inAtOut(double(m_out));
-        while (m_fed.size() > 1 && double(m_fed[1].at) <= behind) m_fed.pop_front();
+        while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
     }
 
 private:
-    // From output frame `outAt` on, the input fed from `inAt` plays at `rate`.
-    struct Piece {
-        double outAt;
-        qint64 inAt;
-        double rate;
-    };
-    static double inFor(const Piece& p, double out) { return double(p.inAt) + (out - p.outAt) * p.rate; }
-    double inAtOut(double out) const
-    {
-        const Piece* p = &m_pieces.front();
-        for (const Piece& q : m_pieces)
-            if (q.outAt <= out) p = &q;
-        return inFor(*p, out);
-    }
-    double outFor(double in) const
-    {
-        const Piece* p = &m_pieces.front();
-        for (const Piece& q : m_pieces)
-            if (double(q.inAt) <= in) p = &q;
-        return p->outAt + (in - double(p->inAt)) / p->rate;
-    }
-
     void scratch(qint64 n)
     {
         if (qint64(m_left.size()) < n) {
@@ -297,7 +274,6 @@ private:
     double m_rate = 1;
     qint64 m_drop = 0;
     std::deque<Fed> m_fed;
-    std::vector<Piece> m_pieces;
     qint64 m_fedFrames = 0;
     qint64 m_out = 0;
     bool m_final = false;
@@ -328,6 +304,10 @@ struct SampleEngine::Shared {
     SpscQueue<Note> notes{16384};
     std::atomic<quint64> epoch{0};
     std::atomic<quint64> seenEpoch{0};
+    // A change during play: the chunks from `dropFrom` to `dropTo` are not played.
+    std::atomic<quint64> taken{0};
+    std::atomic<quint64> dropFrom{1};
+    std::atomic<quint64> dropTo{0};
     std::atomic<bool> gate{false};
     std::atomic<double> writtenPos{0};
     std::atomic<qint64> written{0};
@@ -338,13 +318,17 @@ struct SampleEngine::Shared {
     bool silent = true;
 
     void pull(float* out, qint64 frames);
+    bool dropped(const Chunk* c) const
+    {
+        return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
+    }
     void run(QPointer<SampleEngine> engine);
 };
 
 void SampleEngine::Shared::pull(float* out, qint64 frames)
 {
     const quint64 ep = epoch.load(std::memory_order_acquire);
-    for (Chunk* c; (c = ring.front()) && c->epoch < ep;) {
+    for (Chunk* c; (c = ring.front()) && (c->epoch < ep || dropped(c));) {
         ring.pop();
         offset = 0;
     }
@@ -355,6 +339,12 @@ void SampleEngine::Shared::pull(float* out, qint64 frames)
         while (filled < frames) {
             Chunk* c = ring.front();
             if (!c) break;
+            if (dropped(c)) {
+                ring.pop();
+                offset = 0;
+                continue;
+            }
+            taken.store(c->seq, std::memory_order_release);
             if (offset == 0 || silent) {
                 notes.push(Note{double(w + filled), c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step,
                                 c->frames - offset, false, c->passStart && offset == 0, c->end});
@@ -391,6 +381,14 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     std::optional<std::pair<quint64, NextEntry>> next;
     quint64 epochNow = 0, entryNow = 0;
     bool rendering = false;
+    quint64 seq = 0;
+    std::deque<Rendered> rendered;  // what the ring holds of this plan, for a change during play
+    const auto publish = [&](Chunk* c) {
+        c->seq = ++seq;
+        rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart});
+        while (rendered.size() > kRingChunks) rendered.pop_front();
+        ring.publish();
+    };
     int sampleRate = 44100;
     PracticePlan practice;
     int passNow = 0;
@@ -399,7 +397,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     bool prerollPlaying = false;
     qint64 prerollAt = 0;
     double holdPos = 0;
-    // A pass is about to begin: its rate, and whether a preroll comes first.
+    // A pass is about to begin: its rate, and whether its seam is cut (a preroll, a new rate).
     const auto turn = [&]() -> Stretcher::Turn {
         if (passBegun) {
             passBegun = false;
@@ -407,12 +405,13 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
         }
         ++passNow;
         const PassPlan p = practice.pass(passNow);
-        reader->setGapAtWrap(practice.pass(passNow + 1).prerollFrames > 0);
-        if (p.prerollFrames == 0) return {false, p.rate};
-        passBegun = true;
-        preroll = p;
-        holdPos = double(reader->position());
-        return {true, p.rate};
+        reader->setGapAtWrap(practice.cutBefore(passNow + 1));
+        if (p.prerollFrames > 0) {
+            preroll = p;
+            holdPos = double(reader->position());
+        }
+        passBegun = practice.cutBefore(passNow);
+        return {passBegun, p.rate};
     };
     int outputRate = 0;
 
@@ -478,21 +477,40 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             epochNow = plan->epoch;
             entryNow = plan->entry;
             double from = plan->from.value_or(0.0);
-            if (!plan->from) {
+            std::optional<Switch> live;
+            if (!plan->from && previous == epochNow)
+                live = chooseSwitch(rendered, taken.load(std::memory_order_acquire), kSwitchLeadChunks);
+            rendered.clear();
+            if (live) {
+                // What is kept plays on; the rest is rendered again from where it ends.
+                dropFrom.store(live->keepUntil + 1, std::memory_order_release);
+                dropTo.store(seq, std::memory_order_release);
+                from = live->from / f.sampleRate;
+                if (plan->loop && plan->loop->wraps > 0)
+                    plan->loop->wraps = std::max(0, plan->loop->wraps - live->wrapsKept);
+            } else if (!plan->from) {
                 // On from where the output stopped taking the old plan.
                 for (int i = 0; i < 50 && seenEpoch.load() < epochNow && previous != epochNow; ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 from = writtenPos.load() / f.sampleRate;
             }
-            const FrameLoop fl = entryFrames(from, plan->loop, f);
+            FrameLoop fl = entryFrames(from, plan->loop, f);
+            bool wrapNow = false;
+            if (live && fl.loop && fl.loop->stop > fl.loop->start && fl.from >= fl.loop->stop && fl.loop->wraps != 0) {
+                // The new stop is behind what plays by now (set to the place heard): the
+                // pass ends here, rather than the sound running on past the stretch.
+                fl.from = fl.loop->start;
+                if (fl.loop->wraps > 0) --fl.loop->wraps;
+                wrapNow = true;
+            }
             reader = std::make_unique<LoopReader>(source, fadeFrames(f.sampleRate));
-            reader->seek(fl.from);
+            reader->seek(fl.from, wrapNow);
             reader->setLoop(fl.loop);
             sampleRate = f.sampleRate;
             practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
             passNow = plan->pass;
             passBegun = false;
-            reader->setGapAtWrap(practice.pass(passNow + 1).prerollFrames > 0);
+            reader->setGapAtWrap(practice.cutBefore(passNow + 1));
             preroll.reset();
             prerollPlaying = false;
             if (plan->preroll && practice.pass(passNow).prerollFrames > 0) {
@@ -541,17 +559,17 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 c->passStart = false;
                 c->end = false;
                 c->entry = entryNow;
-                ring.publish();
+                publish(c);
                 continue;
             }
             if (!stretch.active() && reader->passPending() && turn().gap) continue;
             if (stretch.active()) {
                 const bool ready = stretch.fill(*reader, entryNow, turn);
                 if (!ready && stretch.atGap()) {
-                    // This pass's sound has run out of the stretcher: the preroll, then the
-                    // next pass from a fresh start at its own rate.
+                    // This pass's sound has run out of the stretcher: the preroll, if any, then
+                    // the next pass from a fresh start at its own rate.
                     stretch.start(sampleRate, practice.rateOf(passNow), practice.pitchScale());
-                    prerollPlaying = true;
+                    prerollPlaying = preroll.has_value();
                     prerollAt = 0;
                     continue;
                 }
@@ -612,7 +630,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                     if (c->frames == 0) continue;  // the slot is filled from the next entry
                 }
             }
-            ring.publish();
+            publish(c);
             if (c->end) {
                 rendering = false;
                 break;
@@ -739,9 +757,10 @@ void SampleEngine::sendPlan(std::optional<double> from)
 {
     // Going on from what plays: until the new plan is heard, the position stands there.
     m_planStart = from ? *from : position();
-    // Everything rendered for the old plan is dropped at once; the worker gets the
-    // newest plan only, once the caller is done changing it.
-    m_shared->epoch.store(++m_epoch);
+    // From a new place, everything rendered for the old plan is dropped at once. Going on
+    // from what plays, the worker replaces what it rendered ahead, without a gap. It gets
+    // the newest plan only, once the caller is done changing it.
+    if (from || m_state != PlayState::Playing) m_shared->epoch.store(++m_epoch);
     if (from) m_planFrom = from;
     if (m_planDirty) return;
     m_planDirty = true;
@@ -937,7 +956,12 @@ double SampleEngine::position() const
     // Until the new plan is heard, the position is where it begins.
     if (!run || run->epoch != m_epoch || run->entry != m_entry) return m_planStart;
     const double into = run->silence ? 0.0 : std::min(heard - run->at, double(run->frames));
-    return (run->sourcePos + into * run->step) / m_sampleRate;
+    const double pos = (run->sourcePos + into * run->step) / m_sampleRate;
+    // While the engine wraps by itself its stop is never heard; a stretched pass's last
+    // frames may map a hair past it, which must not read as having reached it.
+    if (m_hasLoop && m_loop.wraps != 0 && m_loop.stop > m_loop.start && pos >= m_loop.stop && run->sourcePos < m_loop.stop * m_sampleRate)
+        return m_loop.stop - 1.0 / m_sampleRate;
+    return pos;
 }
 
 void SampleEngine::tick()
