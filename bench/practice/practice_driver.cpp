@@ -4,14 +4,16 @@
 //
 //   practice_driver --row FILE,START,STOP,RATE,LOOPS [--loop] [--seconds S]
 //                   [--practice PAUSE;COUNTIN;TRAINER;PITCH] [--crossfade MS]
-//                   [--change-at S --new-stop D --how live|restart]
+//                   [--change-at S --new-stop D --how live|restart] [--engine sample|mpv]
 //
 // --practice takes the four texts as the playlist file keeps them ("" for off).
 // --change-at: S seconds after play, the stretch's stop is moved to D seconds past the
 // position heard then, while it plays ("live": the engine's setLoop) or by playing the
 // entry again with the new stop ("restart", as before there was a live way).
+// --engine mpv plays on the video engine instead, whatever the file.
 #include "player/entryplayer.h"
 #include "player/mediaplayer.h"
+#include "player/mpvengine.h"
 #include "player/sampleengine.h"
 #include "storage/practicekeys.h"
 
@@ -52,7 +54,7 @@ int main(int argc, char** argv)
     QStringList row;
     bool loop = false;
     double seconds = 5, changeAt = 0, newStop = 0;
-    QString how = "live";
+    QString how = "live", engineName = "sample";
     PracticeSettings practice;
     int crossfadeMs = SampleEngine::Options{}.crossfadeMs;
     const QStringList args = app.arguments();
@@ -66,6 +68,7 @@ int main(int argc, char** argv)
         else if (a == "--change-at") changeAt = value.toDouble(), ++i;
         else if (a == "--new-stop") newStop = value.toDouble(), ++i;
         else if (a == "--how") how = value, ++i;
+        else if (a == "--engine") engineName = value, ++i;
         else if (a == "--practice") {
             const QStringList t = value.split(';');
             int refused = 0;
@@ -85,7 +88,9 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    auto* engine = new SampleEngine(SampleEngine::Options{true, crossfadeMs});
+    auto* sample = engineName == "mpv" ? nullptr : new SampleEngine(SampleEngine::Options{true, crossfadeMs});
+    MediaEngine* engine = sample;
+    if (!sample) engine = new MpvEngine(MpvEngine::Options{false, true});
     MediaPlayer media(engine);
     EntryPlayer entry(&media, nullptr);
     QObject::connect(engine, &MediaEngine::loopWrapped, [] { std::printf("WRAP %lld\n", monoNs()); });
@@ -98,7 +103,7 @@ int main(int argc, char** argv)
     QObject::connect(&positions, &QTimer::timeout, [&] { std::printf("POS %lld %.6f\n", monoNs(), media.CurrentPosition()); });
     positions.start(10);
 
-    std::printf("OUTPUT %s\n", qPrintable(engine->outputName()));
+    std::printf("OUTPUT %s\n", sample ? qPrintable(sample->outputName()) : "pulse");
     std::printf("PLAY %lld\n", monoNs());
     entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, practice);
     if (changeAt > 0) {

@@ -434,7 +434,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             std::unique_lock lock(mutex);
             const bool busy = rendering && ring.size() < kAheadChunks;
             if (!busy)
-                wake.wait_for(lock, std::chrono::milliseconds(5), [&] { return quit || loadWanted || plan.has_value(); });
+                wake.wait_for(lock, std::chrono::milliseconds(5), [&] { return quit || loadWanted || this->plan.has_value(); });
             if (quit) return;
             if (loadWanted) {
                 load = std::pair{loadGeneration, loadPath};
