@@ -80,7 +80,7 @@ private slots:
         p.pause = 0.1;
         p.trainerStartRate = 0.5;
         p.trainerStep = 0.25;
-        e.setPractice(p, true);
+        e.setPractice(p, 0);
         e.setLoop(LoopRange{0.5, 0.7, 2, true});
         e.seek(0.5);
         e.play();

@@ -75,6 +75,8 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
 
     const bool afterWrap = m_replayAfterWrap;
     m_replayAfterWrap = false;
+    const bool samePass = m_replayingPass;
+    m_replayingPass = false;
     m_nextHandedOver = false;
     if (!afterWrap) m_pendingWraps = 0;
 
@@ -93,8 +95,10 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         reloaded = true;
     }
 
-    // The next pass of the same entry goes on with its practice; anything else starts it over.
-    m_player->engine()->setPractice(mPractice, !afterWrap || reloaded);
+    // After the engine's own wrap the passes go on as it counts them; a whole file played
+    // again is the entry's next pass; anything else starts the entry over.
+    m_pass = samePass ? m_pass + 1 : 0;
+    m_player->engine()->setPractice(mPractice, afterWrap && !reloaded ? MediaEngine::kGoOn : m_pass);
 
     const bool stretch = mdblStart != 0 || mdblStop != 0;
     // Right after the engine wrapped this very stretch it already stands at the start:
@@ -243,6 +247,7 @@ void EntryPlayer::tmrPlayer_Timer()
                      numtext::format(next.Rate), numtext::format(next.Loops), false, next.Practice);
     } else {
         m_replayAfterWrap = wrapped;
+        m_replayingPass = true;
         PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(mdblStop), numtext::format(mdblRate),
                      numtext::format(mdblLoopsLeft), false, mPractice);
     }

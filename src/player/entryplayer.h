@@ -71,6 +71,8 @@ private:
     bool m_nextHandedOver = false;  // the engine plays the next entry once this one holds
     int m_pendingWraps = 0;        // engine wraps heard but not yet counted as passes
     bool m_replayAfterWrap = false;  // the engine already stands at the stretch's start
+    bool m_replayingPass = false;    // the entry plays again for its next counted pass
+    int m_pass = 0;                  // the entry's passes so far, where the engine does not count them
 };
 
 } // namespace player

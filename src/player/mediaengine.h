@@ -100,13 +100,16 @@ public:
     virtual bool queueNext(const NextEntry& next) { Q_UNUSED(next); return false; }
 
     // The practice settings of the entry that plays, given before it is sought or loaded.
-    // `fromFirstPass` starts them over: the trainer's first rate, the first pass's
-    // pause and count-in. rate() stays the entry's own rate; a trainer's current one is
-    // told by passRateChanged(). An engine without practice ignores them.
-    virtual void setPractice(const PracticeSettings& practice, bool fromFirstPass)
+    // `pass`: the pass that starts with the next seek or load, counted from 0 for the
+    // entry's first (its rate, its pause and count-in come first); kGoOn: the passes go on
+    // as the engine's own wraps count them. rate() stays the entry's own rate; a
+    // trainer's current one is told by passRateChanged(). An engine without practice
+    // ignores them.
+    static constexpr int kGoOn = -1;
+    virtual void setPractice(const PracticeSettings& practice, int pass)
     {
         Q_UNUSED(practice);
-        Q_UNUSED(fromFirstPass);
+        Q_UNUSED(pass);
     }
 
     // A widget that shows the engine's video, or nullptr for an engine without pictures.

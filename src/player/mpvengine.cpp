@@ -570,9 +570,9 @@ void MpvEngine::setProperty(const char* name, const QByteArray& value)
     mpv_set_property_async(m_mpv, kTagWrite, name, MPV_FORMAT_STRING, &v);
 }
 
-void MpvEngine::setPractice(const PracticeSettings& practice, bool fromFirstPass)
+void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
 {
-    Q_UNUSED(fromFirstPass);
+    Q_UNUSED(pass);
     // Only the transpose: mpv's own Rubber Band filter, which then does the speed too.
     // Pauses, count-ins and trainers are the sample engine's.
     setProperty("af", practice.hasTranspose()

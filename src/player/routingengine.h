@@ -33,10 +33,10 @@ public:
     bool hasVideo() const override { return m_active->hasVideo(); }
     bool queueNext(const NextEntry& next) override;
     // Both take it: the load that follows picks the engine.
-    void setPractice(const PracticeSettings& practice, bool fromFirstPass) override
+    void setPractice(const PracticeSettings& practice, int pass) override
     {
-        m_sound->setPractice(practice, fromFirstPass);
-        m_video->setPractice(practice, fromFirstPass);
+        m_sound->setPractice(practice, pass);
+        m_video->setPractice(practice, pass);
     }
     QWidget* createVideoView(QWidget* parent) override { return m_video->createVideoView(parent); }
 

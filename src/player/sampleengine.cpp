@@ -869,15 +869,15 @@ void SampleEngine::clearLoop()
     if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
 }
 
-void SampleEngine::setPractice(const PracticeSettings& practice, bool fromFirstPass)
+void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
 {
     const bool changed = practice != m_practice;
     m_practice = practice;
-    if (fromFirstPass) {
-        m_practicePass = 0;
+    if (pass != kGoOn) {
+        m_practicePass = std::max(0, pass);
         m_prerollDue = true;
     }
-    if (changed || fromFirstPass) showPassRate();
+    if (changed || pass != kGoOn) showPassRate();
     // Changed while it plays: heard from here on, the pass count kept.
     if (changed && m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
 }

@@ -51,7 +51,7 @@ public:
     bool hasVideo() const override { return false; }
 
     bool queueNext(const NextEntry& next) override;
-    void setPractice(const PracticeSettings& practice, bool fromFirstPass) override;
+    void setPractice(const PracticeSettings& practice, int pass) override;
     PracticeSettings practice() const { return m_practice; }
 
     // Which output took the sound: "pulse" or "null"; empty before the first load.
