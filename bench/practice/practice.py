@@ -80,14 +80,22 @@ def silences(pcm, threshold, min_frames):
     return runs
 
 
-def frequency(pcm, first, frames):
-    """Rising zero crossings over a window, interpolated between samples."""
-    xs = []
-    for f in range(first, first + frames):
-        a, b = pcm[2 * f], pcm[2 * f + 2]
-        if a < 0 <= b:
-            xs.append(f + (-a) / (b - a))
-    return (len(xs) - 1) / ((xs[-1] - xs[0]) / RATE)
+def frequency(pcm, first, frames, window=RATE // 10):
+    """Rising zero crossings, interpolated between samples, in windows of 100 ms; the median
+    window, so that a dropout of a loaded machine (a window with silence) does not count."""
+    rates = []
+    for w in range(first, first + frames - window, window):
+        xs, quiet = [], 0
+        for f in range(w, w + window):
+            a, b = pcm[2 * f], pcm[2 * f + 2]
+            quiet = quiet + 1 if abs(a) < 2 else 0
+            if quiet > 8:
+                break
+            if a < 0 <= b:
+                xs.append(f + (-a) / (b - a))
+        if quiet <= 8 and len(xs) > 2:
+            rates.append((len(xs) - 1) / ((xs[-1] - xs[0]) / RATE))
+    return sorted(rates)[len(rates) // 2]
 
 
 def ms(frames):
