@@ -508,7 +508,8 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             reader->setLoop(fl.loop);
             sampleRate = f.sampleRate;
             practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
-            passNow = plan->pass;
+            // Passes begun in what is kept are not heard yet, so not counted in the plan.
+            passNow = plan->pass + (live ? live->wrapsKept : 0);
             passBegun = false;
             reader->setGapAtWrap(practice.cutBefore(passNow + 1));
             preroll.reset();
