@@ -43,6 +43,7 @@ MidiEngine::MidiEngine(MediaEngine* inner, QObject* parent) : MediaEngine(parent
         emit nextStarted();
     });
     connect(m_inner, &MediaEngine::loadProgress, this, &MediaEngine::loadProgress);
+    connect(m_inner, &MediaEngine::passRateChanged, this, &MediaEngine::passRateChanged);
 }
 
 MidiEngine::~MidiEngine()
