@@ -156,8 +156,8 @@ public:
     {
         using RB = RubberBand::RubberBandStretcher;
         m_rate = rate;
-        // A transpose takes the finer engine: the faster one misses a tone's pitch by up
-        // to a tenth of a semitone and more, which a player tuning to it hears.
+        // A transpose takes the finer engine: the faster one misses a tone's pitch by more
+        // than a tenth of a semitone, which a player tuning to it hears.
         const auto engine = pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
         m_rb = std::make_unique<RB>(std::size_t(sampleRate), kChannels,
                                     RB::OptionProcessRealTime | RB::OptionPitchHighConsistency | engine, 1.0 / rate,
