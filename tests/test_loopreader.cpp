@@ -133,10 +133,12 @@ private slots:
         QTest::addColumn<qint64>("stop");
         QTest::addColumn<qint64>("fade");
         QTest::addColumn<bool>("smooth");
-        QTest::newRow("blend from past the stop") << 40000LL << 30090LL << 220LL << true;
-        QTest::newRow("end fades at the file's end") << 30090LL << 30090LL << 220LL << true;
-        QTest::newRow("file ends inside the blend") << 30150LL << 30090LL << 220LL << true;
-        QTest::newRow("hard cut") << 40000LL << 30090LL << 0LL << false;
+        QTest::addColumn<bool>("gap");  // a pause comes between the passes
+        QTest::newRow("blend from past the stop") << 40000LL << 30090LL << 220LL << true << false;
+        QTest::newRow("end fades at the file's end") << 30090LL << 30090LL << 220LL << true << false;
+        QTest::newRow("file ends inside the blend") << 30150LL << 30090LL << 220LL << true << false;
+        QTest::newRow("hard cut") << 40000LL << 30090LL << 0LL << false << false;
+        QTest::newRow("a gap: out and in from silence") << 40000LL << 30090LL << 220LL << true << true;
     }
     void seamsHaveNoStep()
     {
@@ -144,11 +146,13 @@ private slots:
         QFETCH(qint64, stop);
         QFETCH(qint64, fade);
         QFETCH(bool, smooth);
+        QFETCH(bool, gap);
         const qint64 start = 10000;
         MemorySource src(fileFrames);
         LoopReader r(src, fade);
         r.seek(start);
         r.setLoop(Loop{start, stop, 3, true});
+        r.setGapAtWrap(gap);
         const Played p = play(r, 1000);
         QCOMPARE(p.count(), 4 * (stop - start));
         QCOMPARE(p.largestToneStep() <= 1.5f * kToneStep, smooth);
@@ -157,6 +161,8 @@ private slots:
             const qint64 at = pass * (stop - start);
             QCOMPARE(p.frames[(at + fade) * 2], float(start + fade + 1));
             if (fade == 0) QCOMPARE(p.frames[at * 2], float(start + 1));
+            // Around a gap both sides are all but silent (the tone is loud at both places).
+            if (gap) QVERIFY(std::abs(p.frames[at * 2 + 1]) < 0.01f && std::abs(p.frames[at * 2 - 1]) < 0.01f);
         }
     }
 

@@ -67,6 +67,52 @@ private slots:
         QCOMPARE(e.position(), 1.2);
     }
 
+    // A pause before each pass and a trainer: the passes are counted as without them, each
+    // at its own rate, and the stretch still ends at its stop.
+    void practicePassesCountAndStep()
+    {
+        SampleEngine e(quiet());
+        QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
+        QSignalSpy rates(&e, &MediaEngine::passRateChanged);
+        e.load(m_a);
+        QVERIFY(e.waitForLoad(5000));
+        PracticeSettings p;
+        p.pause = 0.1;
+        p.trainerStartRate = 0.5;
+        p.trainerStep = 0.25;
+        e.setPractice(p, 0);
+        e.setLoop(LoopRange{0.5, 0.7, 2, true});
+        e.seek(0.5);
+        e.play();
+        QTRY_COMPARE_WITH_TIMEOUT(e.state(), PlayState::Stopped, 10000);
+        QCOMPARE(wraps.count(), 2);
+        QCOMPARE(e.position(), 0.7);
+        QList<double> told;
+        for (const QList<QVariant>& r : rates) told << r.at(0).toDouble();
+        QCOMPARE(told, (QList<double>{0.5, 0.75, 1.0}));
+    }
+
+    // A stop moved while it plays takes effect in the pass playing, even one moved behind
+    // the place heard (the pass ends there instead of running on to the file's end).
+    void stopMovedWhilePlaying()
+    {
+        SampleEngine e(quiet());
+        QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
+        e.load(m_a);
+        QVERIFY(e.waitForLoad(5000));
+        e.setLoop(LoopRange{0.1, 1.9, LoopRange::kEndless, false});
+        e.seek(0.1);
+        e.play();
+        QTRY_VERIFY_WITH_TIMEOUT(e.position() > 0.6, 10000);
+        LoopRange moved = e.loop();
+        moved.stop = e.position() - 0.05;
+        e.setLoop(moved);
+        QTRY_VERIFY_WITH_TIMEOUT(wraps.count() >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(e.position() > 0.2, 10000);
+        QVERIFY(e.position() < moved.stop);
+        QCOMPARE(e.state(), PlayState::Playing);
+    }
+
     void filesThatDoNotPlayAreTold_data()
     {
         QTest::addColumn<QString>("name");

@@ -420,6 +420,7 @@ void frmEdit::btnTest_Click()
             showNotFound(file);
             return;
         }
+        m_player->engine()->setPractice(mTestPractice, 0);
         if (const auto start = numtext::parse(m_txtStart->text())) m_player->setCurrentPosition(*start);
         if (const auto rate = numtext::parse(m_txtRate->text())) m_player->setRate(*rate);
         // The engine repeats the stretch itself; the timer stays as the fallback and the

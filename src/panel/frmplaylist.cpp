@@ -200,6 +200,7 @@ void frmPlayList::buildPlayList()
     m_txtRate->setTextMargins(0, 0, 0, 0);
     m_txtRate->setFrame(false);
     connect(m_txtRate, &QLineEdit::editingFinished, this, &frmPlayList::txtRate_LostFocus);
+    connect(media()->engine(), &player::MediaEngine::passRateChanged, this, &frmPlayList::showTrainerRate);
     auto* rateLabel = new QLabel(QStringLiteral("Rate"), m_framPL);
     rateLabel->setFont(small);
     rateLabel->setGeometry(twipsRect(1245, 0, 375, 195));
@@ -410,7 +411,7 @@ void frmPlayList::MnuRightClick_Click(int index)
 void frmPlayList::playSelected(int row, bool loop)
 {
     const QStringList t = m_grid->rowTexts(row);
-    player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop);
+    player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop, m_grid->rowPractice(row));
     if (row > 0) CurrentID = row;
 }
 
@@ -680,6 +681,12 @@ void frmPlayList::txtRate_LostFocus()
     const double r = numtext::parse(m_txtRate->text()).value_or(0.0);
     m_txtRate->setText(numtext::format(r));
     if (r != 0) media()->setRate(r);
+}
+
+void frmPlayList::showTrainerRate(double rate)
+{
+    // Not while the user types a rate of their own.
+    if (!m_txtRate->hasFocus()) m_txtRate->setText(numtext::format(rate));
 }
 
 void frmPlayList::imgEnabler_Click(int index)

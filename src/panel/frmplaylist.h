@@ -72,6 +72,8 @@ public:
     void btnM1r_Click();
     void btnM2r_Click();
     void txtRate_LostFocus();
+    // A speed trainer's rate for the pass heard now.
+    void showTrainerRate(double rate);
     void imgEnabler_Click(int index);
     void Form_Resize();
 

@@ -59,7 +59,8 @@ bool EntryPlayer::endless() const { return m_tmrLooper->isActive(); }
 bool EntryPlayer::counted() const { return m_tmrPlayer->isActive(); }
 
 void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
-                               const QString& strRate, const QString& strLoops, bool ynDoLoop)
+                               const QString& strRate, const QString& strLoops, bool ynDoLoop,
+                               const PracticeSettings& practice)
 {
     double loops = 0;
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strLoops), loops);
@@ -67,6 +68,7 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strRate), mdblRate);
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strStart), mdblStart);
     mstrFileName = strFileName;
+    mPractice = practice;
 
     if (mdblRate == 0) mdblRate = 1.0;
     if (loops == 0) loops = 1.0;
@@ -74,6 +76,8 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
 
     const bool afterWrap = m_replayAfterWrap;
     m_replayAfterWrap = false;
+    const bool samePass = m_replayingPass;
+    m_replayingPass = false;
     m_nextHandedOver = false;
     m_stopFrom = StopFrom::Entry;
     if (!afterWrap) m_pendingWraps = 0;
@@ -92,6 +96,11 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         m_player->setFileName(mstrFileName);
         reloaded = true;
     }
+
+    // After the engine's own wrap the passes go on as it counts them; a whole file played
+    // again is the entry's next pass; anything else starts the entry over.
+    m_pass = samePass ? m_pass + 1 : 0;
+    m_player->engine()->setPractice(mPractice, afterWrap && !reloaded ? MediaEngine::kGoOn : m_pass);
 
     const bool stretch = mdblStart != 0 || mdblStop != 0;
     // Right after the engine wrapped this very stretch it already stands at the start:
@@ -174,6 +183,7 @@ void EntryPlayer::handOverNext()
     n.loop.wraps = loops - 1 > 0 ? static_cast<int>(std::min(std::ceil(loops - 1), 1e9)) : 0;
     n.loop.holdAtStop = true;
     n.hasLoop = true;
+    n.practice = next.Practice;
     m_nextHandedOver = m_player->engine()->queueNext(n);
 }
 
@@ -186,7 +196,7 @@ void EntryPlayer::nextHeard()
     const EntryRecord next = GetNextEntry();
     m_replayAfterWrap = true;
     PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop), numtext::format(next.Rate),
-                 numtext::format(next.Loops), false);
+                 numtext::format(next.Loops), false, next.Practice);
 }
 
 void EntryPlayer::handOverLoop(bool endless)
@@ -256,11 +266,12 @@ void EntryPlayer::tmrPlayer_Timer()
     if (mdblLoopsLeft <= 0) {
         const EntryRecord next = GetNextEntry();
         PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop),
-                     numtext::format(next.Rate), numtext::format(next.Loops), false);
+                     numtext::format(next.Rate), numtext::format(next.Loops), false, next.Practice);
     } else {
         m_replayAfterWrap = wrapped;
+        m_replayingPass = true;
         PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(mdblStop), numtext::format(mdblRate),
-                     numtext::format(mdblLoopsLeft), false);
+                     numtext::format(mdblLoopsLeft), false, mPractice);
     }
 }
 

@@ -23,7 +23,8 @@ public:
     // The one entry point for playback. Texts are converted as "0" + text; a text that does
     // not convert leaves the field as it was.
     void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
-                      const QString& strRate, const QString& strLoops, bool ynDoLoop);
+                      const QString& strRate, const QString& strLoops, bool ynDoLoop,
+                      const PracticeSettings& practice = {});
 
     // Both timers off and the player stopped.
     void stopPlayback();
@@ -48,6 +49,7 @@ public:
     double mdblStop = 0;
     double mdblRate = 0;
     double mdblLoopsLeft = 0;
+    PracticeSettings mPractice;
 
     static constexpr int kTickMs = 10;
 
@@ -80,6 +82,8 @@ private:
     bool m_replayAfterWrap = false;  // the engine already stands at the stretch's start
     StopFrom m_stopFrom = StopFrom::Entry;
     bool m_loopWhole = false;          // the whole file loops without end
+    bool m_replayingPass = false;    // the entry plays again for its next counted pass
+    int m_pass = 0;                  // the entry's passes so far, where the engine does not count them
 };
 
 } // namespace player

@@ -171,9 +171,10 @@ void frmPlayer::keepPanelInFront()
 }
 
 void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
-                             const QString& strRate, const QString& strLoops, bool ynDoLoop)
+                             const QString& strRate, const QString& strLoops, bool ynDoLoop,
+                             const PracticeSettings& practice)
 {
-    m_playback->PlayPosition(strFileName, strStart, strEnd, strRate, strLoops, ynDoLoop);
+    m_playback->PlayPosition(strFileName, strStart, strEnd, strRate, strLoops, ynDoLoop, practice);
 }
 
 void frmPlayer::OpenCommandLine(const QString& commandLine) { OpenFile(app::commandLinePath(commandLine)); }

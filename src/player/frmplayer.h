@@ -1,6 +1,8 @@
 #pragma once
 // The player window: hosts the media player, owns entry playback, the tray icon and the
 // File and Help menus, and is the program's start-up and shutdown.
+#include "app/practice.h"
+
 #include <QMainWindow>
 #include <functional>
 
@@ -27,7 +29,8 @@ public:
     void ShowControlPanel();
 
     void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
-                      const QString& strRate, const QString& strLoops, bool ynDoLoop);
+                      const QString& strRate, const QString& strLoops, bool ynDoLoop,
+                      const PracticeSettings& practice = {});
 
     // Plays a file whole, as File > Open does.
     void OpenFile(const QString& path);

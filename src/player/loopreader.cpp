@@ -19,11 +19,11 @@ LoopReader::LoopReader(FrameSource& source, qint64 fadeFrames) : m_source(source
 {
 }
 
-void LoopReader::seek(qint64 pos)
+void LoopReader::seek(qint64 pos, bool passStart)
 {
     m_pos = std::max<qint64>(0, pos);
     m_ended = false;
-    m_passStart = false;
+    m_passStart = passStart;
     m_incoming.clear();
     m_incomingAt = m_incomingLength = 0;
 }
@@ -52,6 +52,11 @@ bool LoopReader::tailAvailable(qint64 stop, qint64 fade) const
     return end < 0 || stop + fade <= end;
 }
 
+bool LoopReader::gapAhead() const
+{
+    return m_gapAtWrap && m_loop && m_loop->wraps != 0;
+}
+
 bool LoopReader::loopApplies() const
 {
     if (!m_loop || m_loop->stop <= m_loop->start || m_pos >= m_loop->stop) return false;
@@ -63,7 +68,7 @@ void LoopReader::fillTail(qint64 stop, qint64 fade)
 {
     std::vector<float> tail(size_t(fade) * kChannels, 0.0f);
     // Where nothing follows the stop the end was faded: the blend only fades in.
-    if (fade > 0 && tailAvailable(stop, fade)) {
+    if (fade > 0 && tailAvailable(stop, fade) && !gapAhead()) {
         const qint64 got = m_source.readAt(stop, tail.data(), fade);
         if (got < fade) std::fill(tail.begin() + std::max<qint64>(0, got) * kChannels, tail.end(), 0.0f);
     }
@@ -117,7 +122,7 @@ Block LoopReader::read(float* out, qint64 n)
     if (looping) {
         const qint64 fade = fadeFor(*m_loop);
         const bool follows = m_loop->wraps != 0 || m_followed;
-        if (fade > 0 && follows && !tailAvailable(m_loop->stop, fade)) {
+        if (fade > 0 && follows && (gapAhead() || !tailAvailable(m_loop->stop, fade))) {
             const qint64 fadeFrom = m_loop->stop - fade;
             for (qint64 i = std::max<qint64>(0, fadeFrom - m_pos); i < got; ++i) {
                 const float g = fadeOutGain(m_pos + i - fadeFrom, fade);

@@ -44,8 +44,8 @@ class LoopReader {
 public:
     LoopReader(FrameSource& source, qint64 fadeFrames);
 
-    // The next block starts at `pos`, with no blend.
-    void seek(qint64 pos);
+    // The next block starts at `pos`, with no blend; `passStart`: as a wrap lands there.
+    void seek(qint64 pos, bool passStart = false);
     qint64 position() const { return m_pos; }
     // A loop whose stop is not after its start, or after the source's end, or that lies
     // behind the position, does not loop: playback runs on to the end.
@@ -53,6 +53,11 @@ public:
     const std::optional<Loop>& loop() const { return m_loop; }
     // Something follows the hold (the list's next entry): the seam into it is blended.
     void setFollowed(bool followed) { m_followed = followed; }
+    // The coming wrap leaves a gap (a pause before the next pass): the pass's end fades out
+    // and the next one fades in from silence instead of the two blending.
+    void setGapAtWrap(bool gap) { m_gapAtWrap = gap; }
+    // The next block is the first of a pass.
+    bool passPending() const { return m_passStart; }
     // The first frames to come blend out this sound (what played before).
     void setIncoming(std::vector<float> tail);
     // What follows an end at a hold, for the next entry to blend out: the frames past the
@@ -68,6 +73,7 @@ private:
     qint64 fadeFor(const Loop& loop) const;
     bool tailAvailable(qint64 stop, qint64 fade) const;
     bool loopApplies() const;
+    bool gapAhead() const;
     void fillTail(qint64 stop, qint64 fade);
 
     FrameSource& m_source;
@@ -75,6 +81,7 @@ private:
     qint64 m_pos = 0;
     std::optional<Loop> m_loop;
     bool m_followed = false;
+    bool m_gapAtWrap = false;
     bool m_ended = false;
     bool m_failed = false;
     bool m_passStart = false;

@@ -27,6 +27,8 @@
 // - duration() is 0 while unknown. It may be known before loaded() (from the file's
 //   headers) and may change after it (a length counted once the file is open);
 //   durationChanged() tells every change, with the new value.
+#include "app/practice.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -67,6 +69,7 @@ struct NextEntry {
     LoopRange loop;      // its stretch, as setLoop() would take it
     bool hasLoop = false;
     double rate = 1;
+    PracticeSettings practice;
 };
 
 class MediaEngine : public QObject {
@@ -123,6 +126,19 @@ public:
     // entry itself once the current one ends). A load, seek or stop drops it.
     virtual bool queueNext(const NextEntry& next) { Q_UNUSED(next); return false; }
 
+    // The practice settings of the entry that plays, given before it is sought or loaded.
+    // `pass`: the pass that starts with the next seek or load, counted from 0 for the
+    // entry's first (its rate, its pause and count-in come first); kGoOn: the passes go on
+    // as the engine's own wraps count them. rate() stays the entry's own rate; a
+    // trainer's current one is told by passRateChanged(). An engine without practice
+    // ignores them.
+    static constexpr int kGoOn = -1;
+    virtual void setPractice(const PracticeSettings& practice, int pass)
+    {
+        Q_UNUSED(practice);
+        Q_UNUSED(pass);
+    }
+
     // A widget that shows the engine's video, or nullptr for an engine without pictures.
     virtual QWidget* createVideoView(QWidget* parent) { Q_UNUSED(parent); return nullptr; }
 
@@ -140,6 +156,8 @@ signals:
     // it is, 0-100; loaded() or loadFailed() follows.
     void loadProgress(int percent);
     void videoChanged(bool hasVideo);
+    // A speed trainer plays the pass heard now at `rate`.
+    void passRateChanged(double rate);
     // duration() took a new value: `seconds` (0 when the file went or failed).
     void durationChanged(double seconds);
 

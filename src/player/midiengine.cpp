@@ -44,6 +44,7 @@ MidiEngine::MidiEngine(MediaEngine* inner, QObject* parent) : MediaEngine(parent
     });
     connect(m_inner, &MediaEngine::loadProgress, this, &MediaEngine::loadProgress);
     connect(m_inner, &MediaEngine::durationChanged, this, &MidiEngine::reportDuration);
+    connect(m_inner, &MediaEngine::passRateChanged, this, &MediaEngine::passRateChanged);
 }
 
 MidiEngine::~MidiEngine()

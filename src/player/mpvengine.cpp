@@ -161,7 +161,7 @@ void MpvEngine::init()
 
     // Start from known values, so the write cache tells the truth from the first call.
     const Opt initial[] = {{"pause", "no"}, {"speed", "1.000000"}, {"ab-loop-a", "no"},
-                           {"ab-loop-b", "no"}, {"ab-loop-count", "inf"}, {"end", "none"}};
+                           {"ab-loop-b", "no"}, {"ab-loop-count", "inf"}, {"end", "none"}, {"af", ""}};
     for (const Opt& o : initial) {
         set(o.name, o.value);
         m_written.insert(o.name, o.value);
@@ -611,6 +611,16 @@ void MpvEngine::setProperty(const char* name, const QByteArray& value)
     }
     const char* v = value.constData();
     mpv_set_property_async(m_mpv, kTagWrite, name, MPV_FORMAT_STRING, &v);
+}
+
+void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
+{
+    Q_UNUSED(pass);
+    // Only the transpose: mpv's own Rubber Band filter, which then does the speed too.
+    // Pauses, count-ins and trainers are the sample engine's.
+    setProperty("af", practice.hasTranspose()
+                          ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
+                          : QByteArray());
 }
 
 void MpvEngine::issueSeek(double target)

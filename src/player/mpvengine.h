@@ -62,6 +62,7 @@ public:
     bool hasVideo() const override { return m_loaded && m_hasVideo; }
 
     QWidget* createVideoView(QWidget* parent) override;
+    void setPractice(const PracticeSettings& practice, int pass) override;
 
     // True when `path` names something mpv would open through a protocol rather than as
     // a plain local file.

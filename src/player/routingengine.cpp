@@ -26,6 +26,7 @@ void RoutingEngine::wire(MediaEngine* e)
     connect(e, &MediaEngine::loadProgress, this, [this, mine](int p) { if (mine()) emit loadProgress(p); });
     connect(e, &MediaEngine::videoChanged, this, [this, mine](bool v) { if (mine()) emit videoChanged(v); });
     connect(e, &MediaEngine::durationChanged, this, [this, mine] { if (mine()) reportDuration(); });
+    connect(e, &MediaEngine::passRateChanged, this, [this, mine](double r) { if (mine()) emit passRateChanged(r); });
 }
 
 MediaEngine* RoutingEngine::choose(const QString& path) const

@@ -32,6 +32,12 @@ public:
     QHash<QString, QString> metadata() const override { return m_active->metadata(); }
     bool hasVideo() const override { return m_active->hasVideo(); }
     bool queueNext(const NextEntry& next) override;
+    // Both take it: the load that follows picks the engine.
+    void setPractice(const PracticeSettings& practice, int pass) override
+    {
+        m_sound->setPractice(practice, pass);
+        m_video->setPractice(practice, pass);
+    }
     QWidget* createVideoView(QWidget* parent) override { return m_video->createVideoView(parent); }
 
 private:

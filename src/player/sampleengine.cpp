@@ -2,7 +2,9 @@
 
 #include "player/audiodecoder.h"
 #include "player/audiooutput.h"
+#include "player/liveswitch.h"
 #include "player/loopreader.h"
+#include "player/practiceplan.h"
 #include "player/spscqueue.h"
 
 #include <rubberband/RubberBandStretcher.h>
@@ -15,6 +17,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 namespace player {
@@ -28,10 +31,13 @@ constexpr std::size_t kRingChunks = 192;
 // How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz.
 constexpr std::size_t kAheadChunks = 64;
 constexpr int kPulseConnectMs = 500;
+// Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
+constexpr quint64 kSwitchLeadChunks = 2;
 // A stop this close past the file's end is the file's end (the stop text rounds).
 constexpr double kEndSlackSeconds = 0.002;
 
 struct Chunk {
+    quint64 seq = 0;
     quint64 epoch = 0;
     quint64 entry = 0;
     double sourcePos = 0;
@@ -120,6 +126,9 @@ struct Plan {
     std::optional<double> from;  // none: on from what the output has taken
     std::optional<LoopRange> loop;
     double rate = 1;
+    PracticeSettings practice;
+    int pass = 0;          // the pass the plan begins in, counted since the practice began
+    bool preroll = false;  // that pass's pause and count-in come first
 };
 
 struct Opened {
@@ -133,12 +142,26 @@ struct Opened {
 // Pitch-kept stretching, fed without a break; positions map back through what was fed.
 class Stretcher {
 public:
-    void start(int sampleRate, double rate)
+    // What the next pass asks of the stretcher, told just before its first frame is fed.
+    struct Turn {
+        // A preroll or a new rate comes first: this pass's sound is finished, and the
+        // stretcher starts over. (A ratio changed on the fly smears the pass start over
+        // the stretcher's latency, and the positions with it.)
+        bool gap = false;
+        double rate = 1;
+    };
+    using TurnFn = std::function<Turn()>;
+
+    void start(int sampleRate, double rate, double pitchScale)
     {
         using RB = RubberBand::RubberBandStretcher;
         m_rate = rate;
+        // A transpose takes the finer engine: the faster one misses a tone's pitch by more
+        // than a tenth of a semitone, which a player tuning to it hears.
+        const auto engine = pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
         m_rb = std::make_unique<RB>(std::size_t(sampleRate), kChannels,
-                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency, 1.0 / rate);
+                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency | engine, 1.0 / rate,
+                                    pitchScale);
         // Padding in front and dropping the start delay line the output up with the input.
         const std::size_t pad = m_rb->getPreferredStartPad();
         std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
@@ -149,10 +172,12 @@ public:
         m_fedFrames = 0;
         m_out = 0;
         m_final = false;
+        m_gap = false;
     }
     bool active() const { return m_rb != nullptr; }
     void stopUsing() { m_rb.reset(); }
-    double rate() const { return m_rate; }
+    // The last fill ended at a gap before a pass, not at the end.
+    bool atGap() const { return m_gap; }
 
     struct Fed {
         qint64 at;
@@ -160,8 +185,8 @@ public:
         quint64 entry;
     };
 
-    // Feeds the reader until a chunk is ready; false at the end with nothing left.
-    bool fill(LoopReader& reader, quint64 entry)
+    // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left.
+    bool fill(LoopReader& reader, quint64 entry, const TurnFn& turn)
     {
         for (;;) {
             const int avail = m_rb->available();
@@ -176,6 +201,15 @@ public:
             }
             if (m_drop == 0 && (avail >= kChunkFrames || (m_final && avail > 0))) return true;
             if (m_final) return false;
+            if (reader.passPending()) {
+                const Turn t = turn();
+                if (t.gap) {
+                    const float* none[] = {m_left.data(), m_right.data()};
+                    m_rb->process(none, 0, true);
+                    m_final = m_gap = true;
+                    continue;
+                }
+            }
             const qint64 want = std::max<qint64>(256, qint64(m_rb->getSamplesRequired()));
             m_in.resize(std::size_t(want) * kChannels);
             const Block b = reader.read(m_in.data(), want);
@@ -222,7 +256,7 @@ public:
         c.entry = at ? at->entry : 0;
         c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
         m_out += n;
-        c.end = m_final && m_rb->available() <= 0;
+        c.end = m_final && !m_gap && m_rb->available() <= 0;
         // What lies behind the output is no longer needed, but the block it is in.
         while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
     }
@@ -243,6 +277,7 @@ private:
     qint64 m_fedFrames = 0;
     qint64 m_out = 0;
     bool m_final = false;
+    bool m_gap = false;
     std::vector<float> m_in, m_left, m_right;
 };
 
@@ -269,6 +304,10 @@ struct SampleEngine::Shared {
     SpscQueue<Note> notes{16384};
     std::atomic<quint64> epoch{0};
     std::atomic<quint64> seenEpoch{0};
+    // A change during play: the chunks from `dropFrom` to `dropTo` are not played.
+    std::atomic<quint64> taken{0};
+    std::atomic<quint64> dropFrom{1};
+    std::atomic<quint64> dropTo{0};
     std::atomic<bool> gate{false};
     std::atomic<double> writtenPos{0};
     std::atomic<qint64> written{0};
@@ -279,13 +318,17 @@ struct SampleEngine::Shared {
     bool silent = true;
 
     void pull(float* out, qint64 frames);
+    bool dropped(const Chunk* c) const
+    {
+        return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
+    }
     void run(QPointer<SampleEngine> engine);
 };
 
 void SampleEngine::Shared::pull(float* out, qint64 frames)
 {
     const quint64 ep = epoch.load(std::memory_order_acquire);
-    for (Chunk* c; (c = ring.front()) && c->epoch < ep;) {
+    for (Chunk* c; (c = ring.front()) && (c->epoch < ep || dropped(c));) {
         ring.pop();
         offset = 0;
     }
@@ -296,6 +339,12 @@ void SampleEngine::Shared::pull(float* out, qint64 frames)
         while (filled < frames) {
             Chunk* c = ring.front();
             if (!c) break;
+            if (dropped(c)) {
+                ring.pop();
+                offset = 0;
+                continue;
+            }
+            taken.store(c->seq, std::memory_order_release);
             if (offset == 0 || silent) {
                 notes.push(Note{double(w + filled), c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step,
                                 c->frames - offset, false, c->passStart && offset == 0, c->end});
@@ -331,8 +380,39 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     Stretcher stretch;
     std::optional<std::pair<quint64, NextEntry>> next;
     quint64 epochNow = 0, entryNow = 0;
-    double rateNow = 1;
     bool rendering = false;
+    quint64 seq = 0;
+    std::deque<Rendered> rendered;  // what the ring holds of this plan, for a change during play
+    const auto publish = [&](Chunk* c) {
+        c->seq = ++seq;
+        rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart});
+        while (rendered.size() > kRingChunks) rendered.pop_front();
+        ring.publish();
+    };
+    int sampleRate = 44100;
+    PracticePlan practice;
+    int passNow = 0;
+    bool passBegun = false;       // the pending pass's turn was taken (its preroll played)
+    std::optional<PassPlan> preroll;  // playing now, or due once the stretcher has finished
+    bool prerollPlaying = false;
+    qint64 prerollAt = 0;
+    double holdPos = 0;
+    // A pass is about to begin: its rate, and whether its seam is cut (a preroll, a new rate).
+    const auto turn = [&]() -> Stretcher::Turn {
+        if (passBegun) {
+            passBegun = false;
+            return {false, practice.rateOf(passNow)};
+        }
+        ++passNow;
+        const PassPlan p = practice.pass(passNow);
+        reader->setGapAtWrap(practice.cutBefore(passNow + 1));
+        if (p.prerollFrames > 0) {
+            preroll = p;
+            holdPos = double(reader->position());
+        }
+        passBegun = practice.cutBefore(passNow);
+        return {passBegun, p.rate};
+    };
     int outputRate = 0;
 
     const auto post = [&](auto fn) {
@@ -354,7 +434,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             std::unique_lock lock(mutex);
             const bool busy = rendering && ring.size() < kAheadChunks;
             if (!busy)
-                wake.wait_for(lock, std::chrono::milliseconds(5), [&] { return quit || loadWanted || plan.has_value(); });
+                wake.wait_for(lock, std::chrono::milliseconds(5), [&] { return quit || loadWanted || this->plan.has_value(); });
             if (quit) return;
             if (loadWanted) {
                 load = std::pair{loadGeneration, loadPath};
@@ -397,19 +477,52 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             epochNow = plan->epoch;
             entryNow = plan->entry;
             double from = plan->from.value_or(0.0);
-            if (!plan->from) {
+            std::optional<Switch> live;
+            if (!plan->from && previous == epochNow)
+                live = chooseSwitch(rendered, taken.load(std::memory_order_acquire), kSwitchLeadChunks);
+            rendered.clear();
+            if (live) {
+                // What is kept plays on; the rest is rendered again from where it ends.
+                dropFrom.store(live->keepUntil + 1, std::memory_order_release);
+                dropTo.store(seq, std::memory_order_release);
+                from = live->from / f.sampleRate;
+                if (plan->loop && plan->loop->wraps > 0)
+                    plan->loop->wraps = std::max(0, plan->loop->wraps - live->wrapsKept);
+            } else if (!plan->from) {
                 // On from where the output stopped taking the old plan.
                 for (int i = 0; i < 50 && seenEpoch.load() < epochNow && previous != epochNow; ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 from = writtenPos.load() / f.sampleRate;
             }
-            const FrameLoop fl = entryFrames(from, plan->loop, f);
+            FrameLoop fl = entryFrames(from, plan->loop, f);
+            bool wrapNow = false;
+            if (live && fl.loop && fl.loop->stop > fl.loop->start && fl.from >= fl.loop->stop && fl.loop->wraps != 0) {
+                // The new stop is behind what plays by now (set to the place heard): the
+                // pass ends here, rather than the sound running on past the stretch.
+                fl.from = fl.loop->start;
+                if (fl.loop->wraps > 0) --fl.loop->wraps;
+                wrapNow = true;
+            }
             reader = std::make_unique<LoopReader>(source, fadeFrames(f.sampleRate));
-            reader->seek(fl.from);
+            reader->seek(fl.from, wrapNow);
             reader->setLoop(fl.loop);
-            rateNow = plan->rate;
-            if (rateNow != 1.0)
-                stretch.start(f.sampleRate, rateNow);
+            sampleRate = f.sampleRate;
+            practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
+            // Passes begun in what is kept are not heard yet, so not counted in the plan.
+            passNow = plan->pass + (live ? live->wrapsKept : 0);
+            passBegun = false;
+            reader->setGapAtWrap(practice.cutBefore(passNow + 1));
+            preroll.reset();
+            prerollPlaying = false;
+            if (plan->preroll && practice.pass(passNow).prerollFrames > 0) {
+                preroll = practice.pass(passNow);
+                prerollPlaying = true;
+                prerollAt = 0;
+                holdPos = double(fl.from);
+            }
+            // Rate 1 without a transpose is not stretched at all: the source's own samples.
+            if (practice.stretches())
+                stretch.start(f.sampleRate, practice.rateOf(passNow), practice.pitchScale());
             else
                 stretch.stopUsing();
             rendering = true;
@@ -427,8 +540,41 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             Chunk* c = ring.slot();
             if (!c) break;
             c->epoch = epochNow;
+            if (preroll && !prerollPlaying && !stretch.active()) {
+                // No stretcher to finish first: the preroll begins at once.
+                prerollPlaying = true;
+                prerollAt = 0;
+            }
+            if (prerollPlaying) {
+                // Silence and clicks before a pass; the position holds at where it begins.
+                const qint64 n = std::min(kChunkFrames, preroll->prerollFrames - prerollAt);
+                renderPreroll(*preroll, sampleRate, prerollAt, c->data, n);
+                prerollAt += n;
+                if (prerollAt >= preroll->prerollFrames) {
+                    preroll.reset();
+                    prerollPlaying = false;
+                }
+                c->frames = n;
+                c->sourcePos = holdPos;
+                c->step = 0;
+                c->passStart = false;
+                c->end = false;
+                c->entry = entryNow;
+                publish(c);
+                continue;
+            }
+            if (!stretch.active() && reader->passPending() && turn().gap) continue;
             if (stretch.active()) {
-                if (!stretch.fill(*reader, entryNow)) {
+                const bool ready = stretch.fill(*reader, entryNow, turn);
+                if (!ready && stretch.atGap()) {
+                    // This pass's sound has run out of the stretcher: the preroll, if any, then
+                    // the next pass from a fresh start at its own rate.
+                    stretch.start(sampleRate, practice.rateOf(passNow), practice.pitchScale());
+                    prerollPlaying = preroll.has_value();
+                    prerollAt = 0;
+                    continue;
+                }
+                if (!ready) {
                     c->frames = 0;
                     c->end = true;
                     c->entry = entryNow;
@@ -485,7 +631,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                     if (c->frames == 0) continue;  // the slot is filled from the next entry
                 }
             }
-            ring.publish();
+            publish(c);
             if (c->end) {
                 rendering = false;
                 break;
@@ -615,9 +761,10 @@ void SampleEngine::sendPlan(std::optional<double> from)
 {
     // Going on from what plays: until the new plan is heard, the position stands there.
     m_planStart = from ? *from : position();
-    // Everything rendered for the old plan is dropped at once; the worker gets the
-    // newest plan only, once the caller is done changing it.
-    m_shared->epoch.store(++m_epoch);
+    // From a new place, everything rendered for the old plan is dropped at once. Going on
+    // from what plays, the worker replaces what it rendered ahead, without a gap. It gets
+    // the newest plan only, once the caller is done changing it.
+    if (from || m_state != PlayState::Playing) m_shared->epoch.store(++m_epoch);
     if (from) m_planFrom = from;
     if (m_planDirty) return;
     m_planDirty = true;
@@ -635,6 +782,11 @@ void SampleEngine::flushPlan()
     plan.from = m_planFrom;
     if (m_hasLoop) plan.loop = m_loop;
     plan.rate = m_rate;
+    plan.practice = m_practice;
+    plan.pass = m_practicePass;
+    // The first pass's pause and count-in play once, where it is started from a place.
+    plan.preroll = m_prerollDue && m_planFrom.has_value();
+    if (plan.preroll) m_prerollDue = false;
     m_planFrom.reset();
     {
         std::lock_guard lock(m_shared->mutex);
@@ -701,6 +853,7 @@ void SampleEngine::setRate(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate) || rate == m_rate) return;
     m_rate = rate;
+    showPassRate();
     if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
 }
 
@@ -722,10 +875,31 @@ void SampleEngine::clearLoop()
     if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
 }
 
+void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
+{
+    const bool changed = practice != m_practice;
+    m_practice = practice;
+    if (pass != kGoOn) {
+        m_practicePass = std::max(0, pass);
+        m_prerollDue = true;
+    }
+    if (changed || pass != kGoOn) showPassRate();
+    // Changed while it plays: heard from here on, the pass count kept.
+    if (changed && m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+}
+
+void SampleEngine::showPassRate()
+{
+    if (!m_practice.hasTrainer()) return;
+    emit passRateChanged(audio::PracticePlan(m_practice, m_rate, m_sampleRate).rateOf(m_practicePass));
+}
+
 bool SampleEngine::queueNext(const NextEntry& next)
 {
+    // An entry with practice settings starts its passes with their own preroll and rate:
+    // the list loads it the usual way.
     if (!m_loaded || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
-        next.rate != m_rate || next.path.isEmpty())
+        next.rate != m_rate || next.path.isEmpty() || m_practice.any() || next.practice.any())
         return false;
     m_next = next;
     {
@@ -788,7 +962,12 @@ double SampleEngine::position() const
     // Until the new plan is heard, the position is where it begins.
     if (!run || run->epoch != m_epoch || run->entry != m_entry) return m_planStart;
     const double into = run->silence ? 0.0 : std::min(heard - run->at, double(run->frames));
-    return (run->sourcePos + into * run->step) / m_sampleRate;
+    const double pos = (run->sourcePos + into * run->step) / m_sampleRate;
+    // While the engine wraps by itself its stop is never heard; a stretched pass's last
+    // frames may map a hair past it, which must not read as having reached it.
+    if (m_hasLoop && m_loop.wraps != 0 && m_loop.stop > m_loop.start && pos >= m_loop.stop && run->sourcePos < m_loop.stop * m_sampleRate)
+        return m_loop.stop - 1.0 / m_sampleRate;
+    return pos;
 }
 
 void SampleEngine::tick()
@@ -830,6 +1009,8 @@ void SampleEngine::tick()
         if (r.passStart) {
             r.passStart = false;
             if (m_hasLoop && m_loop.wraps > 0) --m_loop.wraps;
+            ++m_practicePass;
+            showPassRate();
             emit loopWrapped();
         }
         if (r.end) {

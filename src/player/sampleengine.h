@@ -51,6 +51,8 @@ public:
     bool hasVideo() const override { return false; }
 
     bool queueNext(const NextEntry& next) override;
+    void setPractice(const PracticeSettings& practice, int pass) override;
+    PracticeSettings practice() const { return m_practice; }
 
     // Which output took the sound: "pulse" or "null"; empty before the first load.
     QString outputName() const;
@@ -84,6 +86,7 @@ private:
     double heardFrame() const;
     void setState(PlayState s);
     void failLoad(const QString& reason);
+    void showPassRate();
 
     Options m_options;
     std::unique_ptr<Shared> m_shared;
@@ -114,6 +117,9 @@ private:
     mutable std::deque<Run> m_runs;
     mutable double m_heard = 0;
     std::optional<NextEntry> m_next; // handed to the worker, not heard yet
+    PracticeSettings m_practice;
+    int m_practicePass = 0;          // passes heard since the practice began
+    bool m_prerollDue = false;       // the first pass's pause and count-in are still to come
 };
 
 } // namespace player

@@ -1,0 +1,130 @@
+// Plays one practice case through the program's own playback (PlayPosition on the sample
+// engine, sound to PulseAudio) and prints what it did on the monotonic clock, so that the
+// recording of the sink can be read against it.
+//
+//   practice_driver --row FILE,START,STOP,RATE,LOOPS [--loop] [--seconds S]
+//                   [--practice PAUSE;COUNTIN;TRAINER;PITCH] [--crossfade MS]
+//                   [--change-at S --new-stop D --how live|restart] [--engine sample|mpv]
+//
+// --practice takes the four texts as the playlist file keeps them ("" for off).
+// --change-at: S seconds after play, the stretch's stop is moved to D seconds past the
+// position heard then, while it plays ("live": the engine's setLoop) or by playing the
+// entry again with the new stop ("restart", as before there was a live way).
+// --engine mpv plays on the video engine instead, whatever the file.
+#include "player/entryplayer.h"
+#include "player/mediaplayer.h"
+#include "player/mpvengine.h"
+#include "player/sampleengine.h"
+#include "storage/practicekeys.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+
+using namespace player;
+
+namespace {
+
+long long monoNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void runFor(double seconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    QLocale::setDefault(QLocale::c());
+
+    QStringList row;
+    bool loop = false;
+    double seconds = 5, changeAt = 0, newStop = 0;
+    QString how = "live", engineName = "sample";
+    PracticeSettings practice;
+    int crossfadeMs = SampleEngine::Options{}.crossfadeMs;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const QString value = i + 1 < args.size() ? args[i + 1] : QString();
+        if (a == "--row") row = value.split(','), ++i;
+        else if (a == "--loop") loop = true;
+        else if (a == "--seconds") seconds = value.toDouble(), ++i;
+        else if (a == "--crossfade") crossfadeMs = value.toInt(), ++i;
+        else if (a == "--change-at") changeAt = value.toDouble(), ++i;
+        else if (a == "--new-stop") newStop = value.toDouble(), ++i;
+        else if (a == "--how") how = value, ++i;
+        else if (a == "--engine") engineName = value, ++i;
+        else if (a == "--practice") {
+            const QStringList t = value.split(';');
+            int refused = 0;
+            practice = storage::practiceOf({t.value(0), t.value(1), t.value(2), t.value(3)}, &refused);
+            if (refused) {
+                std::fprintf(stderr, "practice settings refused: %s\n", qPrintable(value));
+                return 2;
+            }
+            ++i;
+        } else {
+            std::fprintf(stderr, "unknown argument %s\n", qPrintable(a));
+            return 2;
+        }
+    }
+    if (row.size() != 5) {
+        std::fprintf(stderr, "need --row FILE,START,STOP,RATE,LOOPS\n");
+        return 2;
+    }
+
+    auto* sample = engineName == "mpv" ? nullptr : new SampleEngine(SampleEngine::Options{true, crossfadeMs});
+    MediaEngine* engine = sample;
+    if (!sample) engine = new MpvEngine(MpvEngine::Options{false, true});
+    MediaPlayer media(engine);
+    EntryPlayer entry(&media, nullptr);
+    QObject::connect(engine, &MediaEngine::loopWrapped, [] { std::printf("WRAP %lld\n", monoNs()); });
+    QObject::connect(engine, &MediaEngine::passRateChanged,
+                     [](double r) { std::printf("PASSRATE %lld %.6f\n", monoNs(), r); });
+
+    // The position the player reports every 10 ms, as the panel and the timers read it.
+    QTimer positions;
+    positions.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&positions, &QTimer::timeout, [&] { std::printf("POS %lld %.6f\n", monoNs(), media.CurrentPosition()); });
+    positions.start(10);
+
+    std::printf("OUTPUT %s\n", sample ? qPrintable(sample->outputName()) : "pulse");
+    std::printf("PLAY %lld\n", monoNs());
+    entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, practice);
+    if (changeAt > 0) {
+        runFor(changeAt);
+        const double heard = media.CurrentPosition();
+        const double stop = heard + newStop;
+        std::printf("CHANGE %lld %.6f %.6f\n", monoNs(), heard, stop);
+        if (how == "live") {
+            LoopRange range = engine->loop();
+            range.stop = stop;
+            media.setLoop(range);
+        } else {
+            entry.PlayPosition(row[0], row[1], QString::number(stop, 'f', 6), row[3], row[4], loop, practice);
+        }
+        std::fflush(stdout);
+        runFor(seconds - changeAt);
+    } else {
+        runFor(seconds);
+    }
+    std::printf("END %lld\n", monoNs());
+    entry.stopPlayback();
+    runFor(0.1);
+    return 0;
+}

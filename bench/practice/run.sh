@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Practice settings and live loop changes measured on the audio output.
+#   bench/practice/run.sh [--only TEXT]
+# Installs what it needs, builds the driver, records a PulseAudio null sink (a private
+# server when none answers) and prints a table (see README.md in this folder).
+set -euo pipefail
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$HERE/../../scripts/common.sh"
+
+PACKAGES+=(pulseaudio pulseaudio-utils python3)
+install_missing
+BUILD="${PRACTICE_BUILD:-$ROOT/build/release}"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD" -j2 --target practice_driver >/dev/null
+
+SINK=vamplet_practice
+source "$HERE/../null_sink.sh"
+
+python3 "$HERE/practice.py" --driver "$BUILD/bench/practice_driver" "$@"

@@ -1,0 +1,45 @@
+#pragma once
+// An entry's practice settings as the sound engine renders them: for each pass its rate,
+// the silence and count-in clicks before it, and the pitch. No threads and no clock, so
+// every figure here is checked to the sample.
+#include "app/practice.h"
+
+#include <vector>
+
+namespace player::audio {
+
+struct PassPlan {
+    double rate = 1;             // the rate this pass plays at
+    qint64 prerollFrames = 0;    // frames of silence (with the clicks) before its first frame
+    std::vector<qint64> clicks;  // where each click begins, counted from the preroll's start
+};
+
+class PracticePlan {
+public:
+    PracticePlan() = default;
+    PracticePlan(const PracticeSettings& settings, double entryRate, int sampleRate);
+
+    // Passes count from 0, the first one played after the settings were given.
+    double rateOf(int pass) const;
+    PassPlan pass(int pass) const;
+    double pitchScale() const { return m_settings.pitchScale(); }
+    // Whether some pass needs the stretcher (a rate other than 1, or a transpose).
+    bool stretches() const;
+    // Whether the seam before `pass` is cut rather than blended: the pass before fades out
+    // and this one fades in, with its preroll or its new rate between.
+    bool cutBefore(int pass) const;
+
+private:
+    PracticeSettings m_settings;
+    double m_entryRate = 1;
+    int m_sampleRate = 44100;
+};
+
+// The count-in's click: a short decaying sine burst; the first of a count-in is accented.
+qint64 clickLength(int sampleRate);
+float clickSample(qint64 i, int sampleRate, bool accent);
+
+// Frames [from, from + n) of a pass's preroll into stereo `out`: silence, clicks mixed in.
+void renderPreroll(const PassPlan& plan, int sampleRate, qint64 from, float* out, qint64 n);
+
+} // namespace player::audio

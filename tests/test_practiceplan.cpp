@@ -1,0 +1,90 @@
+// The practice plan to the sample: each pass's rate, the preroll before it and its clicks.
+#include "player/practiceplan.h"
+
+#include <QTest>
+
+using namespace player::audio;
+
+namespace {
+
+PracticeSettings make(double pause, int clicks, double bpm, bool every, double start = 0, double step = 0, int per = 1)
+{
+    PracticeSettings s;
+    s.pause = pause;
+    s.countInClicks = clicks;
+    s.countInBpm = bpm;
+    s.countInWhen = every ? PracticeSettings::CountInWhen::EveryPass : PracticeSettings::CountInWhen::First;
+    s.trainerStartRate = start;
+    s.trainerStep = step;
+    s.trainerPassesPerStep = per;
+    return s;
+}
+
+PracticeSettings trainer(double start, double step, int per) { return make(0, 0, 120, false, start, step, per); }
+
+} // namespace
+
+class TestPracticePlan : public QObject {
+    Q_OBJECT
+private slots:
+    // Rates of passes 0, 1, 2 ..., which seams are cut (1: a preroll or a new rate between),
+    // and whether the stretcher is needed at all.
+    void passes()
+    {
+        PracticeSettings octaveDown;
+        octaveDown.transposeSemitones = -12;
+        const struct {
+            const char* name;
+            PracticeSettings s;
+            double entryRate;
+            std::vector<double> rates;
+            std::vector<int> cut;
+            bool stretches;
+        } cases[] = {
+            {"rising a step a pass", trainer(0.6, 0.1, 1), 1.0, {0.6, 0.7, 0.8, 0.9, 1.0, 1.0}, {0, 1, 1, 1, 1, 0}, true},
+            {"two passes a step", trainer(0.6, 0.05, 2), 0.7, {0.6, 0.6, 0.65, 0.65, 0.7, 0.7}, {0, 0, 1, 0, 1, 0}, true},
+            {"overshooting step stays", trainer(0.5, 0.3, 1), 1.0, {0.5, 0.8, 1.0, 1.0}, {0, 1, 1, 0}, true},
+            {"falling to the entry", trainer(1.5, 0.25, 1), 1.0, {1.5, 1.25, 1.0, 1.0}, {0, 1, 1, 0}, true},
+            {"start 0 is no trainer", trainer(0, 0.1, 1), 0.8, {0.8, 0.8}, {0, 0}, true},
+            {"trainer at the entry's rate", trainer(1.0, 0.1, 1), 1.0, {1.0, 1.0}, {0, 0}, false},
+            {"pause", make(0.2, 0, 120, false), 1.0, {1.0, 1.0, 1.0}, {0, 1, 1}, false},
+            {"count-in first only", make(0, 2, 120, false), 1.0, {1.0, 1.0}, {0, 0}, false},
+            {"count-in every pass", make(0, 2, 120, true), 1.0, {1.0, 1.0}, {0, 1}, false},
+            {"transpose", octaveDown, 1.0, {1.0, 1.0}, {0, 0}, true},
+        };
+        for (const auto& c : cases) {
+            const PracticePlan plan(c.s, c.entryRate, 44100);
+            for (std::size_t n = 0; n < c.rates.size(); ++n)
+                QVERIFY2(plan.rateOf(int(n)) == c.rates[n] && plan.cutBefore(int(n)) == bool(c.cut[n]),
+                         qPrintable(QStringLiteral("%1, pass %2").arg(c.name).arg(n)));
+            QVERIFY2(plan.stretches() == c.stretches, c.name);
+        }
+        QCOMPARE(PracticePlan(trainer(0.1, 0.1, 1), 1.1, 44100).rateOf(10), 1.1);  // no drift over ten steps
+        QCOMPARE(PracticePlan(octaveDown, 1.0, 44100).pitchScale(), 0.5);
+    }
+
+    void prerollsAndClicks()
+    {
+        const struct {
+            const char* name;
+            PracticeSettings s;
+            int rate, pass;
+            qint64 preroll;
+            std::vector<qint64> clicks;
+        } cases[] = {
+            {"pause only", make(1.5, 0, 120, false), 44100, 3, 66150, {}},
+            {"count-in at 120", make(0, 4, 120, false), 44100, 0, 88200, {0, 22050, 44100, 66150}},
+            {"count-in first only: none later", make(0, 4, 120, false), 44100, 1, 0, {}},
+            {"every pass, after the pause", make(0.5, 3, 100, true), 48000, 2, 24000 + 86400, {24000, 52800, 81600}},
+            // 60/130 s is 20353.85 frames: each click rounds on its own, no drift.
+            {"beats that do not divide", make(0, 4, 130, false), 44100, 0, 81415, {0, 20354, 40708, 61062}},
+        };
+        for (const auto& c : cases) {
+            const PassPlan p = PracticePlan(c.s, 1.0, c.rate).pass(c.pass);
+            QVERIFY2(p.prerollFrames == c.preroll && p.clicks == c.clicks, c.name);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPracticePlan)
+#include "test_practiceplan.moc"
