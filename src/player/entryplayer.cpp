@@ -70,6 +70,8 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
     if (mdblRate == 0) mdblRate = 1.0;
     if (loops == 0) loops = 1.0;
     mdblLoopsLeft = loops;
+    m_lastLoops = loops;
+    m_lastDoLoop = ynDoLoop;
 
     const bool afterWrap = m_replayAfterWrap;
     m_replayAfterWrap = false;
@@ -92,6 +94,7 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
     }
 
     const bool stretch = mdblStart != 0 || mdblStop != 0;
+    m_wholeFile = !stretch;
     // Right after the engine wrapped this very stretch it already stands at the start:
     // seeking again would only flush what is playing.
     const bool alreadyAtStart = afterWrap && !reloaded && sameSpot(m_player->engine()->loop().start, mdblStart);
@@ -210,6 +213,35 @@ void EntryPlayer::stopPlayback()
     // Stand at the entry's start, decoded: played again, it sounds at once.
     if (mdblStart > 0 && !mstrFileName.isEmpty() && m_player->FileName() == mstrFileName)
         m_player->setCurrentPosition(mdblStart);
+}
+
+void EntryPlayer::changeStretch(double start, double stop, double rate)
+{
+    // A rate alone leaves a whole file whole; a moved end makes it a stretch.
+    const bool moved = start != mdblStart || stop != mdblStop;
+    if (moved) m_wholeFile = false;
+    mdblStart = start;
+    mdblStop = stop;
+    mdblRate = rate;
+    if (!inPlay()) return;
+    // The pass that plays goes on: no seek, only the range and the rate change. A stop
+    // moved before what is heard ends the pass there, as reaching it would.
+    if (moved) handOverLoop(endless());
+    m_player->setRate(mdblRate);
+    if (counted() && mdblLoopsLeft <= 0) handOverNext();
+}
+
+void EntryPlayer::togglePause()
+{
+    switch (static_cast<PlayState>(m_player->PlayState())) {
+    case PlayState::Playing: m_player->Pause(); break;
+    case PlayState::Paused: m_player->Play(); break;
+    case PlayState::Stopped:
+        // Played as it was started; a whole file keeps its stop at 0, so it plays whole.
+        PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(m_wholeFile ? 0.0 : mdblStop),
+                     numtext::format(mdblRate), numtext::format(m_lastLoops), m_lastDoLoop);
+        break;
+    }
 }
 
 void EntryPlayer::tmrLooper_Timer()

@@ -28,6 +28,17 @@ public:
     // Both timers off and the player stopped.
     void stopPlayback();
 
+    // Whether an entry is in play (a timer watches it), paused or not.
+    bool inPlay() const { return endless() || counted(); }
+    // Whether the entry in play is a whole file (its stop is the file's length).
+    bool wholeFile() const { return m_wholeFile; }
+    // Moves the stretch in play and sets its rate without restarting the pass: the
+    // engine takes the new range and rate at once and the timers check the new stop.
+    void changeStretch(double start, double stop, double rate);
+    // Pauses what plays, goes on with what is paused, and plays the last entry again
+    // when it was stopped.
+    void togglePause();
+
     // Where the list's next entry comes from once an entry's passes are used up.
     void setNextEntrySource(std::function<EntryRecord()> source) { m_nextEntry = std::move(source); }
     // The entry the source would give next, without moving on; with it the engine is
@@ -69,6 +80,9 @@ private:
     bool m_nextHandedOver = false;  // the engine plays the next entry once this one holds
     int m_pendingWraps = 0;        // engine wraps heard but not yet counted as passes
     bool m_replayAfterWrap = false;  // the engine already stands at the stretch's start
+    bool m_wholeFile = false;
+    bool m_lastDoLoop = false;   // how the last entry was played, to play it again
+    double m_lastLoops = 1;
 };
 
 } // namespace player
