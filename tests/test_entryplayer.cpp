@@ -170,6 +170,15 @@ private slots:
         QCOMPARE(rig.nextRequests, 1);
     }
 
+    void stopMovedBehindWhatIsHeardJumpsBackAtOnce()
+    {
+        Rig rig;
+        rig.play(song, "10", "11", "1", "1", true);
+        rig.run(300);
+        rig.entry.changeStretch(10, 10.2, 1);
+        QCOMPARE(rig.engine->position(), 10.0);
+    }
+
     void playPauseGoesOnOrPlaysAgain()
     {
         Rig rig;

@@ -366,15 +366,15 @@ private slots:
         engine->seek(2.5);
         const int seeks = engine->seeks;
         grid()->selectRow(1);  // the row that plays is written, not the one selected
-        keys->action(player::LiveKey::StopHere, false)->trigger();
+        keys->action(player::LiveKey::StopEarlier, true)->trigger();
         keys->action(player::LiveKey::RateUp, false)->trigger();
         QCOMPARE(engine->seeks, seeks);  // the pass goes on
-        QCOMPARE(engine->loop().stop, 2.5);
+        QCOMPARE(engine->loop().stop, 2.9);
         QCOMPARE(engine->rate(), 1.05);
-        QCOMPARE(playback()->mdblStop, 2.5);
+        QCOMPARE(playback()->mdblStop, 2.9);
         QCOMPARE(p->txtRate()->text(), QString("1.05"));
-        QCOMPARE(grid()->rowTexts(2), QStringList({a, "1", "2.5", "1.05", "2"}));
-        QCOMPARE(ini("Drills", "FileStop2") + ini("Drills", "FileRate2"), QString("2.51.05"));
+        QCOMPARE(grid()->rowTexts(2), QStringList({a, "1", "2.9", "1.05", "2"}));
+        QCOMPARE(ini("Drills", "FileStop2") + ini("Drills", "FileRate2"), QString("2.91.05"));
         QCOMPARE(ini("Drills", "FileStop1"), QString("3"));
 
         // A file opened from outside has no row: only what plays changes.

@@ -224,11 +224,14 @@ void EntryPlayer::changeStretch(double start, double stop, double rate)
     mdblStop = stop;
     mdblRate = rate;
     if (!inPlay()) return;
-    // The pass that plays goes on: no seek, only the range and the rate change. A stop
-    // moved before what is heard ends the pass there, as reaching it would.
+    // The pass that plays goes on: no seek, only the range and the rate change.
     if (moved) handOverLoop(endless());
     m_player->setRate(mdblRate);
     if (counted() && mdblLoopsLeft <= 0) handOverNext();
+    // A stop moved to or before what is heard is reached now: the tick's check acts on it
+    // at once rather than after what the engine still plays past it.
+    if (moved && endless()) tmrLooper_Timer();
+    else if (moved && counted()) tmrPlayer_Timer();
 }
 
 void EntryPlayer::togglePause()
