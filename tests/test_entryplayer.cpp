@@ -159,7 +159,8 @@ private slots:
         rig.play(song, "10", "11", "1", "3", false);
         const int seeks = rig.engine->seeks;
         rig.run(300);
-        rig.entry.changeStretch(10, 10.5, 2);  // the pass that plays is not started again
+        rig.entry.changeStretch(10, 10.5);  // the pass that plays is not started again
+        rig.entry.changeRate(2);
         QCOMPARE(rig.engine->seeks, seeks);
         QCOMPARE(rig.engine->loop().stop, 10.5);
         QCOMPARE(rig.engine->rate(), 2.0);
@@ -175,7 +176,7 @@ private slots:
         Rig rig;
         rig.play(song, "10", "11", "1", "1", true);
         rig.run(300);
-        rig.entry.changeStretch(10, 10.2, 1);
+        rig.entry.changeStretch(10, 10.2);
         QCOMPARE(rig.engine->position(), 10.0);
     }
 

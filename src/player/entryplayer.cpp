@@ -215,23 +215,28 @@ void EntryPlayer::stopPlayback()
         m_player->setCurrentPosition(mdblStart);
 }
 
-void EntryPlayer::changeStretch(double start, double stop, double rate)
+void EntryPlayer::changeStretch(double start, double stop)
 {
-    // A rate alone leaves a whole file whole; a moved end makes it a stretch.
-    const bool moved = start != mdblStart || stop != mdblStop;
-    if (moved) m_wholeFile = false;
+    if (start == mdblStart && stop == mdblStop) return;
+    m_wholeFile = false;
     mdblStart = start;
     mdblStop = stop;
-    mdblRate = rate;
     if (!inPlay()) return;
-    // The pass that plays goes on: no seek, only the range and the rate change.
-    if (moved) handOverLoop(endless());
-    m_player->setRate(mdblRate);
+    // The pass that plays goes on: no seek, only the range changes.
+    handOverLoop(endless());
     if (counted() && mdblLoopsLeft <= 0) handOverNext();
     // A stop moved to or before what is heard is reached now: the tick's check acts on it
     // at once rather than after what the engine still plays past it.
-    if (moved && endless()) tmrLooper_Timer();
-    else if (moved && counted()) tmrPlayer_Timer();
+    if (endless()) tmrLooper_Timer();
+    else tmrPlayer_Timer();
+}
+
+void EntryPlayer::changeRate(double rate)
+{
+    mdblRate = rate;
+    if (!inPlay()) return;
+    m_player->setRate(mdblRate);
+    if (counted() && mdblLoopsLeft <= 0) handOverNext();
 }
 
 void EntryPlayer::togglePause()

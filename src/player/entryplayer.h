@@ -32,9 +32,11 @@ public:
     bool inPlay() const { return endless() || counted(); }
     // Whether the entry in play is a whole file (its stop is the file's length).
     bool wholeFile() const { return m_wholeFile; }
-    // Moves the stretch in play and sets its rate without restarting the pass: the
-    // engine takes the new range and rate at once and the timers check the new stop.
-    void changeStretch(double start, double stop, double rate);
+    // Moves the stretch in play without restarting the pass: the engine takes the new
+    // range at once and the timers check the new stop.
+    void changeStretch(double start, double stop);
+    // The entry's rate, heard at once and kept for its next passes.
+    void changeRate(double rate);
     // Pauses what plays, goes on with what is paused, and plays the last entry again
     // when it was stopped.
     void togglePause();

@@ -63,12 +63,14 @@ bool LiveLoopKeys::press(LiveKey key, bool coarse)
     c.was = {m_playback->mdblStart, m_playback->mdblStop, m_playback->mdblRate};
     c.wholeFile = m_playback->wholeFile();
     c.key = key;
-    // The rate heard is the base: the rate box may have changed it since the entry began.
+    // A rate key starts from the rate heard: the rate box may have changed it since the
+    // entry began.
     LiveNow now{c.was, m_media->CurrentPosition(), m_media->Duration()};
-    if (m_media->Rate() > 0) now.stretch.rate = m_media->Rate();
+    if (c.movesRate() && m_media->Rate() > 0) now.stretch.rate = m_media->Rate();
     c.edit = liveEdit(now, key, coarse);
     if (!c.edit.changed) return false;
-    m_playback->changeStretch(c.edit.stretch.start, c.edit.stretch.stop, c.edit.stretch.rate);
+    if (c.movesRate()) m_playback->changeRate(c.edit.stretch.rate);
+    else m_playback->changeStretch(c.edit.stretch.start, c.edit.stretch.stop);
     emit changed(c);
     return true;
 }
