@@ -88,7 +88,7 @@ int main(int argc, char** argv)
             keys.press(key, coarse);
         else
             entry.PlayPosition(file, e.start, e.stop, e.rate, "1", true);
-        std::printf("DONE %lld\n", monoNs());
+        std::printf("DONE %lld %.6f %.6f\n", monoNs(), media.CurrentPosition(), entry.mdblStop);
         std::fflush(stdout);
     });
     watch.start(1);
