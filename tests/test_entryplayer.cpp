@@ -171,19 +171,13 @@ private slots:
         QCOMPARE(rig.nextRequests, 1);
     }
 
-    void stopMovedBehindWhatIsHeardJumpsBackAtOnce()
+    void stopMovedBehindWhatIsHeardThenPlayPause()
     {
         Rig rig;
         rig.play(song, "10", "11", "1", "1", true);
         rig.run(300);
         rig.entry.changeStretch(10, 10.2);
-        QCOMPARE(rig.engine->position(), 10.0);
-    }
-
-    void playPauseGoesOnOrPlaysAgain()
-    {
-        Rig rig;
-        rig.play(song, "10", "11", "1", "1", true);
+        QCOMPARE(rig.engine->position(), 10.0);  // at once, not at the next tick
         rig.entry.togglePause();
         QCOMPARE(rig.engine->state(), player::PlayState::Paused);
         rig.entry.togglePause();
