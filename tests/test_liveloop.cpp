@@ -18,7 +18,7 @@ private slots:
         using K = LiveKey;
         const Case cases[] = {
             {"start here, to the ms", K::StartHere, false, 12.34567, 60, "10|20|1", "12,346|20|1"},
-            {"stop here", K::StopHere, false, 15.0004, 60, "10|20|1", "10|15|1"},
+            {"stop here, never after it", K::StopHere, false, 15.0009, 60, "10|20|1", "10|15|1"},
             {"start here past stop", K::StartHere, false, 20, 60, "10|20|1", "19,95|20|1"},
             {"stop here before start", K::StopHere, false, 9, 60, "10|20|1", "10|10,05|1"},
             {"start -10 ms", K::StartEarlier, false, 0, 60, "1,5|20|1", "1,49|20|1"},

@@ -71,6 +71,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--driver', required=True)
     ap.add_argument('--repeat', type=int, default=3)
+    ap.add_argument('--only', default='', help='cases whose name contains the text')
     args = ap.parse_args()
     workdir = tempfile.mkdtemp(prefix='vamplet-livekeys-')
     wav = os.path.join(workdir, 'song.wav')
@@ -78,7 +79,7 @@ def main():
     print('| case | how | first jump: at - new stop (ms) | key to it heard (ms) | its silence (ms) '
           '| it lands at - start (ms) | first return to start: cut - new stop (ms) | key to it heard (ms) |')
     print('|---|---|---|---|---|---|---|---|')
-    for name, key, at in CASES:
+    for name, key, at in [c for c in CASES if args.only in c[0]]:
         for how in ('key', 'restart'):
             rows = [r for r in (run(args.driver, wav, workdir, name, key, at, how) for _ in range(args.repeat)) if r]
             if not rows:

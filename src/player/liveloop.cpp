@@ -12,6 +12,8 @@ namespace {
 // Heard positions are kept to the millisecond, as the grabber shows them; a nudge keeps
 // what the user typed and only drops the sums' binary noise.
 double toMillisecond(double s) { return std::round(s * 1e3) / 1e3; }
+// A stop put where the listener is must not land a hair after it: the pass ends now.
+double downToMillisecond(double s) { return std::floor(s * 1e3 + 1e-6) / 1e3; }
 double toMicrosecond(double s) { return std::round(s * 1e6) / 1e6; }
 double toHundredth(double r) { return std::round(r * 100) / 100; }
 
@@ -27,7 +29,7 @@ LiveEdit liveEdit(const LiveNow& now, LiveKey key, bool coarse)
     const double end = now.duration > 0 ? now.duration : std::numeric_limits<double>::infinity();
     switch (key) {
     case LiveKey::StartHere: s.start = toMillisecond(now.heard); break;
-    case LiveKey::StopHere: s.stop = toMillisecond(now.heard); break;
+    case LiveKey::StopHere: s.stop = downToMillisecond(now.heard); break;
     case LiveKey::StartEarlier: s.start = toMicrosecond(was.start - step); break;
     case LiveKey::StartLater: s.start = toMicrosecond(was.start + step); break;
     case LiveKey::StopEarlier: s.stop = toMicrosecond(std::min(was.stop, end) - step); break;
