@@ -72,10 +72,20 @@ def main():
     ap.add_argument('--driver', required=True)
     ap.add_argument('--repeat', type=int, default=3)
     ap.add_argument('--only', default='', help='cases whose name contains the text')
+    ap.add_argument('--video', action='store_true', help='a video with the signal as its sound (mpv)')
     args = ap.parse_args()
     workdir = tempfile.mkdtemp(prefix='vamplet-livekeys-')
     wav = os.path.join(workdir, 'song.wav')
     sl.write_wav(wav, sl.index_samples(0, 6))
+    if args.video:
+        # Key frames every 2 s, as in bench/seam: the jump back decodes from one.
+        video = os.path.join(workdir, 'video.mkv')
+        subprocess.run(['ffmpeg', '-v', 'error', '-y', '-f', 'lavfi', '-i', 'testsrc2=size=1280x720:rate=25',
+                        '-i', wav, '-t', '6', '-c:v', 'libx264', '-preset', 'veryfast', '-g', '50',
+                        '-keyint_min', '50', '-sc_threshold', '0', '-pix_fmt', 'yuv420p', '-c:a', 'pcm_s16le',
+                        video], check=True)
+        os.remove(wav)
+        wav = video
     print('| case | how | first jump: at - new stop (ms) | key to it heard (ms) | its silence (ms) '
           '| it lands at - start (ms) | first return to start: cut - new stop (ms) | key to it heard (ms) |')
     print('|---|---|---|---|---|---|---|---|')
