@@ -69,9 +69,11 @@ bool LiveLoopKeys::press(LiveKey key, bool coarse)
     if (c.movesRate() && m_media->Rate() > 0) now.stretch.rate = m_media->Rate();
     c.edit = liveEdit(now, key, coarse);
     if (!c.edit.changed) return false;
+    // The row first: a stop put behind what is heard may end the entry's last pass, and
+    // the list then moves on to another row.
+    emit changed(c);
     if (c.movesRate()) m_playback->changeRate(c.edit.stretch.rate);
     else m_playback->changeStretch(c.edit.stretch.start, c.edit.stretch.stop);
-    emit changed(c);
     return true;
 }
 
