@@ -153,6 +153,41 @@ private slots:
         QCOMPARE(rig.engine->loads, 1);
     }
 
+    void changedStretchCountsFromTheNextPassOn()
+    {
+        Rig rig;
+        rig.play(song, "10", "11", "1", "3", false);
+        const int seeks = rig.engine->seeks;
+        rig.run(300);
+        rig.entry.changeStretch(10, 10.5);  // the pass that plays is not started again
+        rig.entry.changeRate(2);
+        QCOMPARE(rig.engine->seeks, seeks);
+        QCOMPARE(rig.engine->loop().stop, 10.5);
+        QCOMPARE(rig.engine->rate(), 2.0);
+        rig.run(100 + 250 + 250 - 20);  // what is left of this pass at the new rate, then two more
+        QCOMPARE(rig.passes, 3);
+        QCOMPARE(rig.nextRequests, 0);
+        rig.run(40);
+        QCOMPARE(rig.nextRequests, 1);
+    }
+
+    void stopMovedBehindWhatIsHeardThenPlayPause()
+    {
+        Rig rig;
+        rig.play(song, "10", "11", "1", "1", true);
+        rig.run(300);
+        rig.entry.changeStretch(10, 10.2);
+        QCOMPARE(rig.engine->position(), 10.0);  // at once, not at the next tick
+        rig.entry.togglePause();
+        QCOMPARE(rig.engine->state(), player::PlayState::Paused);
+        rig.entry.togglePause();
+        QCOMPARE(rig.engine->state(), player::PlayState::Playing);
+        rig.entry.stopPlayback();
+        rig.entry.togglePause();  // stopped: the entry plays again, looped as before
+        QVERIFY(rig.entry.endless());
+        QCOMPARE(rig.engine->position(), 10.0);
+    }
+
     void endlessLoopStaysInsideItsStretch()
     {
         Rig rig;

@@ -8,6 +8,7 @@
 #include "player/enginefactory.h"
 #include "player/entryplayer.h"
 #include "player/frmplayer.h"
+#include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
 #include "services/placement.h"
 #include "services/twips.h"
@@ -353,6 +354,35 @@ private slots:
             QCOMPARE(p->txtRate()->text(), QString("0"));
             QCOMPARE(engine->rate(), 1.5);
         }
+    }
+
+    void liveKeysWriteThePlayingRow()
+    {
+        frmPlayList* p = openWith({{a, "1", "3", "1", "2"}, {a, "1", "3", "1", "2"}});
+        engine->fileDuration = 10;
+        player::LiveLoopKeys* keys = forms::frmPlayer()->liveKeys();
+        grid()->selectRow(2);
+        p->MnuRightClick_Click(2);
+        engine->seek(2.5);
+        const int seeks = engine->seeks;
+        grid()->selectRow(1);  // the row that plays is written, not the one selected
+        keys->action(player::LiveKey::StopEarlier, true)->trigger();
+        keys->action(player::LiveKey::RateUp, false)->trigger();
+        QCOMPARE(engine->seeks, seeks);  // the pass goes on
+        QCOMPARE(engine->loop().stop, 2.9);
+        QCOMPARE(engine->rate(), 1.05);
+        QCOMPARE(playback()->mdblStop, 2.9);
+        QCOMPARE(p->txtRate()->text(), QString("1.05"));
+        QCOMPARE(grid()->rowTexts(2), QStringList({a, "1", "2.9", "1.05", "2"}));
+        QCOMPARE(ini("Drills", "FileStop2") + ini("Drills", "FileRate2"), QString("2.91.05"));
+        QCOMPARE(ini("Drills", "FileStop1"), QString("3"));
+
+        // A file opened from outside has no row: only what plays changes.
+        forms::frmPlayer()->OpenFile(a);
+        engine->seek(4);
+        keys->action(player::LiveKey::StartHere, false)->trigger();
+        QCOMPARE(playback()->mdblStart, 4.0);
+        QCOMPARE(ini("Drills", "FileStart2") + ini("Drills", "FileStart1"), QString("11"));
     }
 
     void gridKeysAndColumns()

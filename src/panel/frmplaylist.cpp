@@ -9,6 +9,7 @@
 #include "panel/panellayout.h"
 #include "player/entryplayer.h"
 #include "player/frmplayer.h"
+#include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
 #include "services/custommsgbox.h"
 #include "services/keldialogs.h"
@@ -34,6 +35,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <cmath>
 
 using services::twipsRect;
@@ -115,6 +117,7 @@ frmPlayList::frmPlayList(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowT
     buildGrabber();
     buildPlayList();
     buildMenu();
+    buildLoopMenu();
 
     m_grid->InitGrid();
     tellIfNotWritable();  // before the first write to it fails
@@ -378,6 +381,48 @@ void frmPlayList::SavePlayList()
 }
 
 // ---- Entry commands ---------------------------------------------------------------
+
+void frmPlayList::buildLoopMenu()
+{
+    // The player's live loop keys, beside the rate box they change: the same actions, so
+    // their keys work here too.
+    auto* button = new QToolButton(m_framPL);
+    button->setObjectName(QStringLiteral("btnLoopKeys"));
+    button->setText(QStringLiteral("Loop Keys"));
+    button->setToolTip(QStringLiteral("Move the playing stretch's start and stop, change its rate, pause"));
+    button->setGeometry(twipsRect(1740, 0, 1000, 195));
+    button->setFont(m_txtRate->font());
+    button->setAutoRaise(true);
+    button->setPopupMode(QToolButton::InstantPopup);
+    m_loopMenu = new QMenu(QStringLiteral("Loop Keys"), this);
+    for (QAction* a : player()->liveKeys()->actions()) {
+        if (!a) {
+            m_loopMenu->addSeparator();
+            continue;
+        }
+        m_loopMenu->addAction(a);
+        addAction(a);
+    }
+    button->setMenu(m_loopMenu);
+}
+
+void frmPlayList::WriteLiveChange(const player::LiveChange& change, bool fromList)
+{
+    if (change.movesRate()) m_txtRate->setText(change.edit.rate);
+    const int row = fromList ? CurrentID : 0;
+    QStringList texts = m_grid->rowTexts(row);
+    if (!player::rowPlays(texts, change.file, change.was.start, change.was.stop, change.wholeFile)) return;
+    // A rate leaves a whole file's zero ends alone; a moved end writes both, since a
+    // stop of 0 would make the row whole again.
+    if (change.movesRate()) {
+        texts[3] = change.edit.rate;
+    } else {
+        texts[1] = change.edit.start;
+        texts[2] = change.edit.stop;
+    }
+    m_grid->setRowTexts(row, texts);
+    SavePlayList();
+}
 
 void frmPlayList::MnuRightClick_Click(int index)
 {

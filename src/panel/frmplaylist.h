@@ -16,7 +16,7 @@ class QPushButton;
 class QTimer;
 class QTreeWidgetItem;
 
-namespace player { class MediaPlayer; class frmPlayer; }
+namespace player { class MediaPlayer; class frmPlayer; struct LiveChange; }
 namespace storage { struct ReadNotice; struct WriteOutcome; }
 
 namespace panel {
@@ -47,6 +47,9 @@ public:
     void EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate, double dblCount,
                        bool ByPassSave = false, const PracticeSettings& practice = {});
     void MoveListEntry(bool blnUp);
+    // A live loop key changed what plays: the rate box shows the rate, and the playing
+    // entry's row (`fromList`: it came from the list) takes the change and is saved.
+    void WriteLiveChange(const player::LiveChange& change, bool fromList);
     void TrayControl(int lngIndex);
 
     // Export (false) or import (true) of the shown playlist.
@@ -80,6 +83,7 @@ public:
     EntryGrid* lstSelector() const { return m_grid; }
     QComboBox* cboPlayListName() const { return m_chooser; }
     QMenu* RightClickMenu() const { return m_menu; }
+    QMenu* LoopMenu() const { return m_loopMenu; }
     QTimer* Timer1() const { return m_timer1; }
     QLineEdit* txtCurPos() const { return m_txtCurPos; }
     QLineEdit* txtDuration() const { return m_txtDuration; }
@@ -103,6 +107,7 @@ private:
     void buildGrabber();
     void buildPlayList();
     void buildMenu();
+    void buildLoopMenu();
     void playSelected(int row, bool loop);
     bool showsPlayList() const;
     player::frmPlayer* player() const;
@@ -131,6 +136,7 @@ private:
     QPushButton* m_btnMinus = nullptr;
     EntryGrid* m_grid = nullptr;
     QMenu* m_menu = nullptr;
+    QMenu* m_loopMenu = nullptr;
     QTimer* m_timer1 = nullptr;
     bool m_reloading = false;
     QSet<QString> m_toldUnreadable, m_toldCut, m_toldRefused;

@@ -73,6 +73,8 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
     if (mdblRate == 0) mdblRate = 1.0;
     if (loops == 0) loops = 1.0;
     mdblLoopsLeft = loops;
+    m_lastLoops = loops;
+    m_lastDoLoop = ynDoLoop;
 
     const bool afterWrap = m_replayAfterWrap;
     m_replayAfterWrap = false;
@@ -103,6 +105,7 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
     m_player->engine()->setPractice(mPractice, afterWrap && !reloaded ? MediaEngine::kGoOn : m_pass);
 
     const bool stretch = mdblStart != 0 || mdblStop != 0;
+    m_wholeFile = !stretch;
     // Right after the engine wrapped this very stretch it already stands at the start:
     // seeking again would only flush what is playing.
     const bool alreadyAtStart = afterWrap && !reloaded && sameSpot(m_player->engine()->loop().start, mdblStart);
@@ -242,6 +245,43 @@ void EntryPlayer::stopPlayback()
     // Stand at the entry's start, decoded: played again, it sounds at once.
     if (mdblStart > 0 && !mstrFileName.isEmpty() && m_player->FileName() == mstrFileName)
         m_player->setCurrentPosition(mdblStart);
+}
+
+void EntryPlayer::changeStretch(double start, double stop)
+{
+    if (start == mdblStart && stop == mdblStop) return;
+    m_wholeFile = false;
+    mdblStart = start;
+    mdblStop = stop;
+    if (!inPlay()) return;
+    // The pass that plays goes on: no seek, only the range changes.
+    handOverLoop(endless());
+    if (counted() && mdblLoopsLeft <= 0) handOverNext();
+    // A stop moved to or before what is heard is reached now: the tick's check acts on it
+    // at once rather than after what the engine still plays past it.
+    if (endless()) tmrLooper_Timer();
+    else tmrPlayer_Timer();
+}
+
+void EntryPlayer::changeRate(double rate)
+{
+    mdblRate = rate;
+    if (!inPlay()) return;
+    m_player->setRate(mdblRate);
+    if (counted() && mdblLoopsLeft <= 0) handOverNext();
+}
+
+void EntryPlayer::togglePause()
+{
+    switch (static_cast<PlayState>(m_player->PlayState())) {
+    case PlayState::Playing: m_player->Pause(); break;
+    case PlayState::Paused: m_player->Play(); break;
+    case PlayState::Stopped:
+        // Played as it was started; a whole file keeps its stop at 0, so it plays whole.
+        PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(m_wholeFile ? 0.0 : mdblStop),
+                     numtext::format(mdblRate), numtext::format(m_lastLoops), m_lastDoLoop, mPractice);
+        break;
+    }
 }
 
 void EntryPlayer::tmrLooper_Timer()

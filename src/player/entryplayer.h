@@ -29,6 +29,19 @@ public:
     // Both timers off and the player stopped.
     void stopPlayback();
 
+    // Whether an entry is in play (a timer watches it), paused or not.
+    bool inPlay() const { return endless() || counted(); }
+    // Whether the entry in play is a whole file (its stop is the file's length).
+    bool wholeFile() const { return m_wholeFile; }
+    // Moves the stretch in play without restarting the pass: the engine takes the new
+    // range at once and the timers check the new stop.
+    void changeStretch(double start, double stop);
+    // The entry's rate, heard at once and kept for its next passes.
+    void changeRate(double rate);
+    // Pauses what plays, goes on with what is paused, and plays the last entry again
+    // when it was stopped.
+    void togglePause();
+
     // Where the list's next entry comes from once an entry's passes are used up.
     void setNextEntrySource(std::function<EntryRecord()> source) { m_nextEntry = std::move(source); }
     // The entry the source would give next, without moving on; with it the engine is
@@ -84,6 +97,9 @@ private:
     bool m_loopWhole = false;          // the whole file loops without end
     bool m_replayingPass = false;    // the entry plays again for its next counted pass
     int m_pass = 0;                  // the entry's passes so far, where the engine does not count them
+    bool m_wholeFile = false;
+    bool m_lastDoLoop = false;   // how the last entry was played, to play it again
+    double m_lastLoops = 1;
 };
 
 } // namespace player

@@ -12,6 +12,7 @@
 #include "player/frmlook.h"
 #include "player/keltray.h"
 #include "player/listplay.h"
+#include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
 #include "player/waveformbinding.h"
 #include "player/waveformview.h"
@@ -56,7 +57,8 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     resize(services::twipsSize(5250, 4695));
 
     m_playback = new EntryPlayer(m_mediaPlayer, this, this);
-    m_playback->setNextEntrySource([] {
+    m_playback->setNextEntrySource([this] {
+        m_outsideFile = false;
         panel::frmPlayList* panel = forms::frmPlayList();
         return GetNextEntry(*panel->lstSelector(), panel->CurrentID);
     });
@@ -104,6 +106,20 @@ void frmPlayer::buildMenus()
             });
         m_mnuFile[i] = a;
     }
+    m_liveKeys = new LiveLoopKeys(m_playback, m_mediaPlayer, this);
+    m_liveKeys->setAccepting([this] {
+        const QWidget* active = QApplication::activeWindow();
+        return !active || active == this || (forms::hasPlayList() && active == forms::frmPlayList());
+    });
+    connect(m_liveKeys, &LiveLoopKeys::changed, this,
+            [this](const LiveChange& change) { forms::frmPlayList()->WriteLiveChange(change, !m_outsideFile); });
+    m_menuLoop = menuBar()->addMenu(QStringLiteral("&Loop"));
+    m_menuLoop->setObjectName(QStringLiteral("MenuLoop"));
+    for (QAction* a : m_liveKeys->actions()) {
+        if (a) m_menuLoop->addAction(a);
+        else m_menuLoop->addSeparator();
+    }
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("MenuHelp"));
     QAction* about = help->addAction(QStringLiteral("&About"));
@@ -174,6 +190,7 @@ void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart
                              const QString& strRate, const QString& strLoops, bool ynDoLoop,
                              const PracticeSettings& practice)
 {
+    m_outsideFile = false;
     m_playback->PlayPosition(strFileName, strStart, strEnd, strRate, strLoops, ynDoLoop, practice);
 }
 
@@ -182,6 +199,7 @@ void frmPlayer::OpenCommandLine(const QString& commandLine) { OpenFile(app::comm
 void frmPlayer::OpenFile(const QString& path)
 {
     PlayPosition(path, QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("1"), false);
+    m_outsideFile = true;
 }
 
 void frmPlayer::dragEnterEvent(QDragEnterEvent* event) { services::acceptFiles(event); }

@@ -13,6 +13,7 @@ class QTimer;
 namespace player {
 
 class EntryPlayer;
+class LiveLoopKeys;
 class MediaPlayer;
 class TrayIcon;
 
@@ -51,6 +52,11 @@ public:
 
     MediaPlayer* MediaPlayer1() const { return m_mediaPlayer; }
     EntryPlayer* playback() const { return m_playback; }
+    LiveLoopKeys* liveKeys() const { return m_liveKeys; }
+    QMenu* MenuLoop() const { return m_menuLoop; }
+    // Whether what plays came from outside the list (File > Open, the command line, a
+    // drop) and so has no row until the list goes on.
+    bool playsOutsideFile() const { return m_outsideFile; }
     QTimer* tmrTrayIcon() const { return m_tmrTrayIcon; }
     TrayIcon* tray() const { return m_tray; }
     QMenu* MenuFile() const { return m_menuFile; }
@@ -81,6 +87,9 @@ private:
 
     MediaPlayer* m_mediaPlayer;
     EntryPlayer* m_playback;
+    LiveLoopKeys* m_liveKeys = nullptr;
+    QMenu* m_menuLoop = nullptr;
+    bool m_outsideFile = false;
     QTimer* m_tmrTrayIcon;
     TrayIcon* m_tray;
     QMenu* m_menuFile = nullptr;

@@ -1,6 +1,8 @@
 #pragma once
 // What the desktop's media keys and sound applets may ask of the player: play, pause,
 // stop, the list's next and previous entry, and what is playing.
+#include "player/liveloop.h"
+
 #include <QObject>
 #include <QString>
 
@@ -42,8 +44,8 @@ public:
     int currentEntry() const;
     bool hasEntries() const;
 
-    static constexpr double kMinimumRate = 0.1;
-    static constexpr double kMaximumRate = 4.0;
+    static constexpr double kMinimumRate = player::kMinimumRate;
+    static constexpr double kMaximumRate = player::kMaximumRate;
 
 signals:
     // Status, title, length or rate may have changed.

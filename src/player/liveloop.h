@@ -1,0 +1,51 @@
+#pragma once
+// The live loop keys: what a key press makes of the playing stretch. Pure, so the clamps
+// and the rounding are checked without a player.
+#include <QString>
+#include <QStringList>
+
+namespace player {
+
+// Playback speeds a user may pick; beyond them the stretcher only makes noise.
+inline constexpr double kMinimumRate = 0.1;
+inline constexpr double kMaximumRate = 4.0;
+
+enum class LiveKey { StartHere, StopHere, StartEarlier, StartLater, StopEarlier, StopLater, RateDown, RateUp };
+
+struct LiveStretch {
+    double start = 0;
+    double stop = 0;
+    double rate = 1;
+    bool operator==(const LiveStretch&) const = default;
+};
+
+// What is playing and heard when the key comes.
+struct LiveNow {
+    LiveStretch stretch;
+    double heard = 0;     // the position heard, seconds
+    double duration = 0;  // the file's length; 0 while unknown
+};
+
+// The new stretch as the row's number texts and as the numbers read back from them, so
+// the row and the playback never disagree by a rounding.
+struct LiveEdit {
+    bool changed = false;
+    LiveStretch stretch;
+    QString start, stop, rate;
+};
+
+namespace live {
+inline constexpr double kNudge = 0.010;        // seconds
+inline constexpr double kCoarseNudge = 0.100;  // seconds, with Shift
+inline constexpr double kRateStep = 0.05;
+inline constexpr double kMinStretch = 0.050;   // shortest stretch a key leaves, seconds
+} // namespace live
+
+// The stretch after `key`; `changed` is false when the clamps leave nothing to change.
+LiveEdit liveEdit(const LiveNow& now, LiveKey key, bool coarse);
+
+// Whether a grid row (file, start, end, ...) is the entry playing `file` from `start` to
+// `stop`; a whole file plays from a row whose start and end are both 0.
+bool rowPlays(const QStringList& row, const QString& file, double start, double stop, bool wholeFile);
+
+} // namespace player

@@ -1,0 +1,68 @@
+#include "player/liveloop.h"
+
+#include <QLocale>
+#include <QtTest>
+
+using player::LiveKey;
+
+class LiveLoopTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void keys()
+    {
+        // The stretch before and after as row text (start|stop|rate); "" for no change.
+        struct Case { const char* name; LiveKey key; bool coarse; double heard, duration; const char *before, *after; };
+        using K = LiveKey;
+        const Case cases[] = {
+            {"start here, to the ms", K::StartHere, false, 12.34567, 60, "10|20|1", "12,346|20|1"},
+            {"stop here, never after it", K::StopHere, false, 15.0009, 60, "10|20|1", "10|15|1"},
+            {"start here past stop", K::StartHere, false, 20, 60, "10|20|1", "19,95|20|1"},
+            {"stop here before start", K::StopHere, false, 9, 60, "10|20|1", "10|10,05|1"},
+            {"start -10 ms", K::StartEarlier, false, 0, 60, "1,5|20|1", "1,49|20|1"},
+            {"start +100 ms", K::StartLater, true, 0, 60, "1,5|20|1", "1,6|20|1"},
+            {"typed digits kept", K::StartLater, false, 0, 60, "1,2345|20|1", "1,2445|20|1"},
+            {"start not below 0", K::StartEarlier, true, 0, 60, "0,05|20|1", "0|20|1"},
+            {"start at 0 stays", K::StartEarlier, false, 0, 60, "0|20|1", ""},
+            {"start stays before stop", K::StartLater, true, 0, 60, "19,9|20|1", "19,95|20|1"},
+            {"stop -10 ms", K::StopEarlier, false, 0, 60, "10|20|1", "10|19,99|1"},
+            {"stop +100 ms", K::StopLater, true, 0, 60, "10|20|1", "10|20,1|1"},
+            {"stop not past the end", K::StopLater, true, 0, 20.05, "10|20|1", "10|20,05|1"},
+            {"stop at the end stays", K::StopLater, false, 0, 20, "10|20|1", ""},
+            {"stop past end, earlier", K::StopEarlier, false, 0, 30, "10|99|1", "10|29,99|1"},
+            {"length unknown", K::StopLater, true, 0, 0, "10|20|1", "10|20,1|1"},
+            {"stop stays after start", K::StopEarlier, true, 0, 60, "10|10,1|1", "10|10,05|1"},
+            {"no room for a stretch", K::StartEarlier, false, 0, 60, "0|0,02|1", ""},
+            {"rate up", K::RateUp, false, 0, 60, "10|20|0,95", "10|20|1"},
+            {"rate down, two digits", K::RateDown, false, 0, 60, "10|20|1,2345", "10|20|1,18"},
+            {"rate floor", K::RateDown, false, 0, 60, "10|20|0,12", "10|20|0,1"},
+            {"rate at the top stays", K::RateUp, false, 0, 60, "10|20|4", ""},
+        };
+        const QLocale l;
+        for (const Case& c : cases) {
+            const QStringList b = QString(c.before).split('|');
+            const player::LiveNow now{{l.toDouble(b[0]), l.toDouble(b[1]), l.toDouble(b[2])}, c.heard, c.duration};
+            const player::LiveEdit e = player::liveEdit(now, c.key, c.coarse);
+            const QString got = e.changed ? QStringList({e.start, e.stop, e.rate}).join('|') : QString();
+            QVERIFY2(got == c.after, qPrintable(QString("%1: %2").arg(c.name, got)));
+            // What plays is what the row says.
+            QVERIFY2(!e.changed || e.stretch == (player::LiveStretch{l.toDouble(e.start), l.toDouble(e.stop),
+                                                                     l.toDouble(e.rate)}), c.name);
+        }
+    }
+
+    void findsThePlayingRow()
+    {
+        const QStringList row{"/m/a.flac", "1,5", "3", "1", "2"};
+        QVERIFY(player::rowPlays(row, "/m/a.flac", 1.5, 3, false));
+        QVERIFY(!player::rowPlays(row, "/m/b.flac", 1.5, 3, false));  // rows moved under it
+        QVERIFY(!player::rowPlays(row, "/m/a.flac", 1.5, 4, false));  // another stretch of the file
+        QVERIFY(!player::rowPlays(row, "/m/a.flac", 0, 0, true));
+        QVERIFY(player::rowPlays({"/m/a.flac", "", "0", "1", "1"}, "/m/a.flac", 0, 61.2, true));
+    }
+};
+
+QTEST_GUILESS_MAIN(LiveLoopTest)
+#include "test_liveloop.moc"
