@@ -1,9 +1,7 @@
-#include "editor/frmedit.h"
+#include "windows/frmedit.h"
 
 #include "app/filecheck.h"
-#include "app/forms.h"
 #include "app/numbertext.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "player/mediaplayer.h"
 #include "player/waveformbinding.h"
@@ -13,6 +11,8 @@
 #include "services/placement.h"
 #include "services/twips.h"
 #include "storage/practicekeys.h"
+#include "windows/forms.h"
+#include "windows/frmplaylist.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

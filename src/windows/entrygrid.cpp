@@ -1,4 +1,4 @@
-#include "panel/entrygrid.h"
+#include "windows/entrygrid.h"
 
 #include "services/droppedfiles.h"
 

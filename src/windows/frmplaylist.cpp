@@ -1,14 +1,9 @@
-#include "panel/frmplaylist.h"
+#include "windows/frmplaylist.h"
 
 #include "app/filecheck.h"
-#include "app/forms.h"
 #include "app/globals.h"
 #include "app/numbertext.h"
-#include "editor/frmedit.h"
-#include "panel/entrygrid.h"
-#include "panel/panellayout.h"
 #include "player/entryplayer.h"
-#include "player/frmplayer.h"
 #include "player/mediaplayer.h"
 #include "services/custommsgbox.h"
 #include "services/keldialogs.h"
@@ -16,10 +11,15 @@
 #include "services/placement.h"
 #include "services/twips.h"
 #include "services/windowstate.h"
-#include "storage/modkelini.h"
 #include "storage/looplists.h"
+#include "storage/modkelini.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmedit.h"
+#include "windows/frmplayer.h"
+#include "windows/panellayout.h"
 
 #include <QCloseEvent>
 #include <QDir>

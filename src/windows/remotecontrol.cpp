@@ -1,12 +1,12 @@
-#include "player/remotecontrol.h"
+#include "windows/remotecontrol.h"
 
-#include "app/forms.h"
 #include "app/globals.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "player/entryplayer.h"
-#include "player/frmplayer.h"
 #include "player/mediaplayer.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmplayer.h"
+#include "windows/frmplaylist.h"
 
 #include <QUrl>
 #include <algorithm>
