@@ -110,7 +110,7 @@ private slots:
         QVERIFY(!drop(w, {QUrl("https://example.org/a.mp3")}));
         QVERIFY(drop(w, files({box->b, box->a})));
         QCOMPARE(w->MediaPlayer1()->FileName(), box->b);
-        QCOMPARE(w->MediaPlayer1()->PlayState(), 2);  // playing
+        QCOMPARE(w->MediaPlayer1()->PlayState(), player::PlayState::Playing);  // playing
     }
 
     void audacityLabelsAskForTheirMediaFile()

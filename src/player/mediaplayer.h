@@ -31,8 +31,7 @@ public:
     double Duration() const;
     double Rate() const;
     void setRate(double rate);
-    // 0 stopped, 1 paused, 2 playing.
-    int PlayState() const;
+    player::PlayState PlayState() const;
 
     void Play();
     void Pause();
@@ -64,7 +63,7 @@ public:
     static constexpr int kOpenTimeoutMs = 5000;
 
 signals:
-    void PlayStateChange(int oldState, int newState);
+    void PlayStateChange(player::PlayState oldState, player::PlayState newState);
     void PositionChange(double oldPosition, double newPosition);
     // The engine jumped back from the loop's stop to its start.
     void loopWrapped();

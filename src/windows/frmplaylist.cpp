@@ -1,10 +1,10 @@
 #include "windows/frmplaylist.h"
 
-#include "app/filecheck.h"
 #include "app/globals.h"
 #include "app/numbertext.h"
 #include "player/entryplayer.h"
 #include "player/mediaplayer.h"
+#include "services/controls.h"
 #include "services/custommsgbox.h"
 #include "services/keldialogs.h"
 #include "services/messages.h"
@@ -36,6 +36,8 @@
 #include <QTimer>
 #include <cmath>
 
+using services::makeBox;
+using services::makeButton;
 using services::twipsRect;
 using services::twipsToPixels;
 
@@ -56,23 +58,6 @@ QPixmap drawGlyph(bool window)
         p.fillRect(4, 10, 9, 2, Qt::black);
     }
     return pm;
-}
-
-QLineEdit* makeBox(QWidget* parent, const QRect& at, const QString& text, const QString& tip)
-{
-    auto* box = new QLineEdit(text, parent);
-    box->setGeometry(at);
-    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    box->setToolTip(tip);
-    return box;
-}
-
-QPushButton* makeButton(QWidget* parent, const QRect& at, const QString& caption, const QString& tip)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setGeometry(at);
-    b->setToolTip(tip);
-    return b;
 }
 
 QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
@@ -423,9 +408,8 @@ void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, doub
         services::MsgBox(storage::noPlayListText(), services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
         return;
     }
-    if (!app::mediaFileUsable(strFileName))
-        services::MsgBox(app::notFoundText(strFileName), services::MsgButtons::OK, services::MsgIcon::Critical,
-                         QString::fromLatin1(app::kFixEntryTitle), this);
+    // Only a warning: the entry is added all the same.
+    services::MediaFileFound(strFileName, this);
     m_grid->appendRow(rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice));
     if (!ByPassSave) SavePlayList();
 }
@@ -638,11 +622,7 @@ void frmPlayList::lstSelector_DblClick()
     const int row = m_grid->selectedRow();
     if (row == 0) return;
     const QString file = m_grid->rowTexts(row).value(0);
-    if (!app::mediaFileUsable(file)) {
-        services::MsgBox(app::notFoundText(file), services::MsgButtons::OK, services::MsgIcon::Critical,
-                         QString::fromLatin1(app::kFixEntryTitle), this);
-        return;
-    }
+    if (!services::MediaFileFound(file, this)) return;
     playSelected(row, true);
 }
 
