@@ -100,6 +100,12 @@ PracticeSettings EntryGrid::rowPractice(int row) const
     return storage::practiceOf({t.value(5), t.value(6), t.value(7), t.value(8)});
 }
 
+void EntryGrid::setRow(int row, const QStringList& texts, const PracticeSettings& practice)
+{
+    const storage::PracticeTexts t = storage::practiceTexts(practice);
+    setRowTexts(row, texts.mid(0, 5) + QStringList{t.pause, t.countIn, t.trainer, t.pitch});
+}
+
 void EntryGrid::selectRow(int row)
 {
     if (QTreeWidgetItem* item = itemAt(row)) {

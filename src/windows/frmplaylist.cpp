@@ -431,19 +431,8 @@ void frmPlayList::MoveListEntry(bool blnUp)
         SavePlayList();  // nothing to move, but the list is written back as it is
         return;
     }
-    // Both rows are re-written in number-text form; a field that is no number becomes 0.
-    auto read = [this](int row) {
-        const QStringList t = m_grid->rowTexts(row);
-        QStringList out{t.value(0)};
-        for (int i = 1; i <= 4; ++i) out << numtext::format(numtext::parse(t.value(i)).value_or(0.0));
-        return out + practiceCells(m_grid->rowPractice(row));
-    };
-    const QStringList a = read(selected);
-    const QStringList b = read(int(target));
-    m_grid->setRowTexts(selected, b);
-    m_grid->setRowTexts(int(target), a);
+    player::SwapEntries(*m_grid, selected, int(target));
     SavePlayList();
-    m_grid->selectRow(int(target));
     m_grid->scrollToItem(m_grid->currentItem());
 }
 
