@@ -102,8 +102,13 @@ PracticeSettings EntryGrid::rowPractice(int row) const
 
 void EntryGrid::setRow(int row, const QStringList& texts, const PracticeSettings& practice)
 {
+    setRowTexts(row, texts.mid(0, 5) + practiceCells(practice));
+}
+
+QStringList EntryGrid::practiceCells(const PracticeSettings& practice)
+{
     const storage::PracticeTexts t = storage::practiceTexts(practice);
-    setRowTexts(row, texts.mid(0, 5) + QStringList{t.pause, t.countIn, t.trainer, t.pitch});
+    return {t.pause, t.countIn, t.trainer, t.pitch};
 }
 
 void EntryGrid::selectRow(int row)

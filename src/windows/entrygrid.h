@@ -24,6 +24,9 @@ public:
     // Read from the row's practice texts (storage/practicekeys.h); one that does not read is off.
     PracticeSettings rowPractice(int row) const override;
 
+    // The four practice columns' texts.
+    static QStringList practiceCells(const PracticeSettings& practice);
+
     // 0 when no row is selected.
     int selectedRow() const;
     void setRowTexts(int row, const QStringList& texts);

@@ -62,18 +62,12 @@ QPixmap drawGlyph(bool window)
 
 QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
 
-QStringList practiceCells(const PracticeSettings& practice)
-{
-    const storage::PracticeTexts t = storage::practiceTexts(practice);
-    return {t.pause, t.countIn, t.trainer, t.pitch};
-}
-
 QStringList rowOf(const QString& file, double start, double end, double rate, double count,
                   const PracticeSettings& practice)
 {
     return QStringList{file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
                        numtext::format(count == 0 ? 1.0 : count)} +
-           practiceCells(practice);
+           EntryGrid::practiceCells(practice);
 }
 
 } // namespace
