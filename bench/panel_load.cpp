@@ -1,13 +1,13 @@
 // How long the control panel takes to show a large playlist in its grid and to write it
 // back, for 1,000 and 10,000 entries (offscreen, no engine involved).
-#include "app/forms.h"
 #include "app/globals.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmplaylist.h"
 
 #include <QApplication>
 #include <QComboBox>

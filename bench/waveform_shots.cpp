@@ -3,14 +3,14 @@
 // Prints READY once both waveforms are complete, then stays until closed.
 //
 //   waveform_shots FILE [--dark]
-#include "app/forms.h"
-#include "editor/frmedit.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
-#include "player/frmplayer.h"
 #include "player/midiengine.h"
 #include "player/mpvengine.h"
 #include "player/waveformview.h"
+#include "windows/forms.h"
+#include "windows/frmedit.h"
+#include "windows/frmplayer.h"
+#include "windows/frmplaylist.h"
 
 #include <QApplication>
 #include <QFontDatabase>

@@ -14,8 +14,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 SRC = ROOT / "src"
-# Bottom first; windows share the top layer and must not include each other.
-LAYERS = [["app"], ["services"], ["storage"], ["player"], ["panel", "editor", "about"]]
+# Bottom first; folders of one layer must not include each other.
+LAYERS = [["app"], ["services"], ["storage"], ["player"], ["windows"]]
 LAYER = {folder: i for i, names in enumerate(LAYERS) for folder in names}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z]+)/', re.M)
 

@@ -1,7 +1,7 @@
-// Draws the program's picture (60 x 79) and icon (32 x 32) into src/about/.
+// Draws the program's picture (60 x 79) and icon (32 x 32) into src/windows/.
 // Build and run from the repository root:
 //   g++ -std=c++20 -fPIC scripts/make-about-art.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/make-about-art
-//   QT_QPA_PLATFORM=offscreen /tmp/make-about-art src/about data/icons
+//   QT_QPA_PLATFORM=offscreen /tmp/make-about-art src/windows data/icons
 // data/icons/hicolor/scalable/apps/vamplet.svg is the same icon drawn by hand.
 #include <QDir>
 #include <QGuiApplication>

@@ -1,15 +1,15 @@
 #include "app/commandline.h"
-#include "app/forms.h"
 #include "app/globals.h"
 #include "player/enginefactory.h"
-#include "player/frmplayer.h"
 #include "player/midiengine.h"
-#include "player/mpris.h"
 #include "player/mpvengine.h"
-#include "player/remotecontrol.h"
 #include "player/routingengine.h"
 #include "player/sampleengine.h"
 #include "services/look.h"
+#include "windows/forms.h"
+#include "windows/frmplayer.h"
+#include "windows/mpris.h"
+#include "windows/remotecontrol.h"
 
 #include <QApplication>
 #include <clocale>

@@ -1,10 +1,10 @@
 // The About box: texts, layout, the system-information tool, the home page and the dots.
-#include "about/artwork.h"
-#include "about/frmabout.h"
-#include "about/sysinfo.h"
-#include "app/forms.h"
 #include "services/twips.h"
 #include "support/testkit.h"
+#include "windows/artwork.h"
+#include "windows/forms.h"
+#include "windows/frmabout.h"
+#include "windows/sysinfo.h"
 
 #include <QDesktopServices>
 #include <QFile>

@@ -1,15 +1,15 @@
 // Files dropped on the entry grid and on the player window, and lists of other tools
 // imported through the grid's menu.
-#include "app/forms.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
-#include "player/frmplayer.h"
 #include "player/mediaplayer.h"
 #include "services/messages.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmplayer.h"
+#include "windows/frmplaylist.h"
 
 #include <QMimeData>
 #include <QUrl>
@@ -110,7 +110,7 @@ private slots:
         QVERIFY(!drop(w, {QUrl("https://example.org/a.mp3")}));
         QVERIFY(drop(w, files({box->b, box->a})));
         QCOMPARE(w->MediaPlayer1()->FileName(), box->b);
-        QCOMPARE(w->MediaPlayer1()->PlayState(), 2);  // playing
+        QCOMPARE(w->MediaPlayer1()->PlayState(), player::PlayState::Playing);  // playing
     }
 
     void audacityLabelsAskForTheirMediaFile()

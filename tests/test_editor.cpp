@@ -1,10 +1,6 @@
 // The entry editor through its real window, with an engine whose clock the test drives.
-#include "app/forms.h"
 #include "app/globals.h"
 #include "app/numbertext.h"
-#include "editor/frmedit.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "player/mediaplayer.h"
 #include "player/waveformview.h"
@@ -14,6 +10,10 @@
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmedit.h"
+#include "windows/frmplaylist.h"
 
 #include <QGroupBox>
 #include <QLabel>

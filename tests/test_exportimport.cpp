@@ -1,8 +1,5 @@
 // Exporting the shown playlist to a file of its own and importing such files.
-#include "app/forms.h"
 #include "app/globals.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "services/keldialogs.h"
 #include "storage/modkelini.h"
@@ -11,6 +8,9 @@
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmplaylist.h"
 
 #include <QComboBox>
 #include <QFile>

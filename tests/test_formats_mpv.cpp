@@ -194,14 +194,14 @@ private slots:
                  "Filename:\n'" + path + "'\n");
         QVERIFY2(messages.messages[0].text.contains(reason), qPrintable(messages.messages[0].text));
         QVERIFY(!m_entry->counted() && !m_entry->endless());
-        QCOMPARE(p.PlayState(), 0);
+        QCOMPARE(p.PlayState(), player::PlayState::Stopped);
 
         // Looping a stretch of it: told again, and no timer keeps checking a dead file.
         m_entry->PlayPosition(path, "1", "2", "1", "0", true);
         QTest::qWait(300);
         QCOMPARE(messages.messages.size(), 2);
         QVERIFY(!m_entry->counted() && !m_entry->endless());
-        QCOMPARE(p.PlayState(), 0);
+        QCOMPARE(p.PlayState(), player::PlayState::Stopped);
         QCOMPARE(p.CurrentPosition(), 0.0);
 
         // The player is fine: the next file plays.

@@ -1,13 +1,13 @@
 // The player window: start-up, minimise, shutdown and the command line.
-#include "app/forms.h"
 #include "app/globals.h"
 #include "player/enginefactory.h"
 #include "player/entryplayer.h"
-#include "player/frmplayer.h"
 #include "player/mediaplayer.h"
 #include "player/waveformview.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
+#include "windows/forms.h"
+#include "windows/frmplayer.h"
 
 #include <QSettings>
 #include <QStandardPaths>

@@ -1,19 +1,19 @@
 // The player window's File menu, file properties viewer, tray animation and tray menu.
-#include "app/forms.h"
 #include "app/globals.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "player/entryplayer.h"
-#include "player/frmlook.h"
-#include "player/frmplayer.h"
-#include "player/keltray.h"
 #include "player/mediaplayer.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmlook.h"
+#include "windows/frmplayer.h"
+#include "windows/frmplaylist.h"
+#include "windows/keltray.h"
 
 #include <QLabel>
 #include <QMenu>

@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(frames, qint64(3 * midi::kSampleRate));
         QVERIFY2(std::abs(p->Duration() - 3.0) < 0.001, qPrintable(QString::number(p->Duration(), 'f', 4)));
         QTRY_VERIFY_WITH_TIMEOUT(p->CurrentPosition() > 0.2, 3000);
-        QCOMPARE(p->PlayState(), 2);
+        QCOMPARE(p->PlayState(), player::PlayState::Playing);
 
         p->setRate(1.5);
         p->setLoop({1.0, 1.6, LoopRange::kEndless, false});
@@ -180,7 +180,7 @@ private slots:
         QVERIFY(midiOf(*p)->rendering());
         // Known from the file itself, before a note is rendered.
         QCOMPARE(p->Duration(), 40.0);
-        QCOMPARE(p->PlayState(), 2);
+        QCOMPARE(p->PlayState(), player::PlayState::Playing);
         p->setRate(1.25);
         p->setLoop({10.0, 11.0, LoopRange::kEndless, false});
         p->setCurrentPosition(10.0);
@@ -203,10 +203,10 @@ private slots:
         const QString other = testkit::writeMidi(path("other.mid"), 20.0, {true});
         p->setFileName(other);
         p->Stop();
-        QCOMPARE(p->PlayState(), 0);
+        QCOMPARE(p->PlayState(), player::PlayState::Stopped);
         QVERIFY(loaded.wait(30000));
         QTest::qWait(200);
-        QCOMPARE(p->PlayState(), 0);
+        QCOMPARE(p->PlayState(), player::PlayState::Stopped);
         QCOMPARE(p->CurrentPosition(), 0.0);
         p->Play();
         QTRY_VERIFY_WITH_TIMEOUT(p->CurrentPosition() > 0.1, 3000);
@@ -251,7 +251,7 @@ private slots:
                                 "or name a .sf2 file in VAMPLET_SOUNDFONT."));
         QVERIFY(m.text.contains(missing));
         QVERIFY(!entry.tmrPlayer()->isActive() && !entry.tmrLooper()->isActive());
-        QCOMPARE(p->PlayState(), 0);
+        QCOMPARE(p->PlayState(), player::PlayState::Stopped);
         QVERIFY(renderings().isEmpty());
 
         // Everything else goes on, and with the font back the song plays.

@@ -1,13 +1,8 @@
 // The control panel through its real window: the grid, its commands, the grabber, the
 // layout, and list play on an engine whose clock the test drives.
-#include "app/forms.h"
 #include "app/globals.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
-#include "panel/panellayout.h"
 #include "player/enginefactory.h"
 #include "player/entryplayer.h"
-#include "player/frmplayer.h"
 #include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
 #include "services/placement.h"
@@ -18,6 +13,11 @@
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmplayer.h"
+#include "windows/frmplaylist.h"
+#include "windows/panellayout.h"
 
 #include <QComboBox>
 #include <QGroupBox>

@@ -1,15 +1,15 @@
 // The playlist files under faults and hostile input: a full disk, counts and values no real
 // playlist has, things that are not files, and folders the user may not write.
-#include "app/forms.h"
 #include "app/globals.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "storage/filebytes.h"
 #include "storage/modkelini.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmplaylist.h"
 
 #include <QDir>
 #include <QFile>

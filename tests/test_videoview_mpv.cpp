@@ -70,7 +70,7 @@ private slots:
         player.Open(m_video);
         QTRY_VERIFY_WITH_TIMEOUT(player.engine()->hasVideo(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(player.CurrentPosition() > 0.5, 5000);
-        QCOMPARE(player.PlayState(), 2);
+        QCOMPARE(player.PlayState(), player::PlayState::Playing);
     }
 
     void showsTheFramesOfAVideo()

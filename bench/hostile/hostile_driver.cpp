@@ -3,13 +3,13 @@
 // step took and what the user was told. bench/hostile/run.sh measures the rest from outside.
 //   hostile_driver startup INI
 //   hostile_driver import INI OBS
-#include "app/forms.h"
 #include "app/globals.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "services/messages.h"
 #include "support/fakeengine.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmplaylist.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -58,6 +58,7 @@ public:
     QList<QStringList> rows;
     int rowCount() const override { return int(rows.size()); }
     QStringList rowTexts(int row) const override { return rows.value(row - 1); }
+    void setRow(int row, const QStringList& texts, const PracticeSettings&) override { rows[row - 1] = texts; }
     void selectRow(int row) override
     {
         std::printf("SELECT %d %lld\n", row, monoNs());

@@ -11,9 +11,4 @@ bool mediaFileUsable(const QString& path)
     return info.exists() && info.isFile() && info.size() >= 1;
 }
 
-QString notFoundText(const QString& path)
-{
-    return QStringLiteral("Filename:\n'") + path + QStringLiteral("'\nNot Found!");
-}
-
 }

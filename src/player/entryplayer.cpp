@@ -43,8 +43,8 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
     // A held stop or a file's end is acted on as soon as it is heard rather than at the
     // next tick: the list goes on without up to a tick of silence. Queued, so the engine
     // is out of its report before the next entry reaches it.
-    connect(m_player, &MediaPlayer::PlayStateChange, this, [this](int, int newState) {
-        if (newState == static_cast<int>(PlayState::Stopped) && counted())
+    connect(m_player, &MediaPlayer::PlayStateChange, this, [this](PlayState, PlayState newState) {
+        if (newState == PlayState::Stopped && counted())
             QMetaObject::invokeMethod(this, &EntryPlayer::endHeard, Qt::QueuedConnection);
     });
 }
@@ -52,7 +52,7 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
 void EntryPlayer::endHeard()
 {
     // The same check as the tick's: whatever happened meanwhile decides.
-    if (counted() && m_player->PlayState() == static_cast<int>(PlayState::Stopped)) tmrPlayer_Timer();
+    if (counted() && m_player->PlayState() == PlayState::Stopped) tmrPlayer_Timer();
 }
 
 bool EntryPlayer::endless() const { return m_tmrLooper->isActive(); }
@@ -86,11 +86,7 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
 
     if (mstrFileName.isEmpty()) return;
 
-    if (!app::mediaFileUsable(mstrFileName)) {
-        services::MsgBox(app::notFoundText(mstrFileName), services::MsgButtons::OK, services::MsgIcon::Critical,
-                         QString::fromLatin1(app::kFixEntryTitle), m_dialogParent);
-        return;
-    }
+    if (!services::MediaFileFound(mstrFileName, m_dialogParent)) return;
 
     bool reloaded = false;
     if (m_player->FileName() != mstrFileName) {
@@ -292,7 +288,7 @@ void EntryPlayer::tmrLooper_Timer()
     m_player->setCurrentPosition(mdblStart);
     // An engine that did not wrap at the file's end has stopped there: start it again.
     const double duration = m_player->Duration();
-    if (m_player->PlayState() == static_cast<int>(PlayState::Stopped) && duration > 0 && reached(position, duration))
+    if (m_player->PlayState() == PlayState::Stopped && duration > 0 && reached(position, duration))
         m_player->Play();
 }
 

@@ -30,4 +30,19 @@ EntryRecord GetNextEntry(EntryList& list, qint32& currentId)
     return r;
 }
 
+void SwapEntries(EntryList& list, int from, int to)
+{
+    auto read = [&list](int row) {
+        const QStringList t = list.rowTexts(row);
+        QStringList out{t.value(0)};
+        for (int i = 1; i <= 4; ++i) out << numtext::format(numtext::parse(t.value(i)).value_or(0.0));
+        return std::pair{out, list.rowPractice(row)};
+    };
+    const auto [a, aPractice] = read(from);
+    const auto [b, bPractice] = read(to);
+    list.setRow(from, b, bPractice);
+    list.setRow(to, a, aPractice);
+    list.selectRow(to);
+}
+
 } // namespace player

@@ -14,6 +14,8 @@ public:
     // The row's five texts: file name, start, end, rate, loop.
     virtual QStringList rowTexts(int row) const = 0;
     virtual void selectRow(int row) = 0;
+    // Rewrites the row: its five texts and its practice settings.
+    virtual void setRow(int row, const QStringList& texts, const PracticeSettings& practice) = 0;
     // The row's practice settings; none where the list keeps none.
     virtual PracticeSettings rowPractice(int row) const { Q_UNUSED(row); return {}; }
 };
@@ -23,5 +25,9 @@ public:
 EntryRecord GetNextEntry(EntryList& list, qint32& currentId);
 // The same row, with neither the selection nor the cursor moved.
 EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId);
+
+// Swaps two rows, both written back in number text (a field that is no number becomes 0) with
+// their practice settings, and selects the row `to`.
+void SwapEntries(EntryList& list, int from, int to);
 
 } // namespace player

@@ -41,7 +41,7 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent)
     m_engine->setParent(this);
     buildControls();
     connect(m_engine, &MediaEngine::stateChanged, this, [this](player::PlayState oldState, player::PlayState newState) {
-        emit PlayStateChange(static_cast<int>(oldState), static_cast<int>(newState));
+        emit PlayStateChange(oldState, newState);
         refreshTracker();
     });
     connect(m_engine, &MediaEngine::positionJumped, this, &MediaPlayer::PositionChange);
@@ -216,7 +216,7 @@ void MediaPlayer::setRate(double rate)
     if (rate > 0 && std::isfinite(rate)) m_engine->setRate(rate);
 }
 
-int MediaPlayer::PlayState() const { return static_cast<int>(m_engine->state()); }
+PlayState MediaPlayer::PlayState() const { return m_engine->state(); }
 
 void MediaPlayer::Play() { m_engine->play(); }
 

@@ -33,8 +33,7 @@ public:
     double Duration() const;
     double Rate() const;
     void setRate(double rate);
-    // 0 stopped, 1 paused, 2 playing.
-    int PlayState() const;
+    player::PlayState PlayState() const;
 
     void Play();
     void Pause();
@@ -65,7 +64,7 @@ public:
 signals:
     // The file's length became known or more exact (a count the engine finished later).
     void DurationChange(double seconds);
-    void PlayStateChange(int oldState, int newState);
+    void PlayStateChange(player::PlayState oldState, player::PlayState newState);
     void PositionChange(double oldPosition, double newPosition);
     // The engine jumped back from the loop's stop to its start.
     void loopWrapped();

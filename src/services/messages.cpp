@@ -1,5 +1,6 @@
 #include "services/messages.h"
 
+#include "app/filecheck.h"
 #include "app/globals.h"
 
 #include <QFileDialog>
@@ -112,6 +113,13 @@ int MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QString&
            int defaultButton)
 {
     return ShowMessage(MessageRequest{text, title, buttons, icon, defaultButton, {}}, parent);
+}
+
+bool MediaFileFound(const QString& path, QWidget* parent, const QString& title)
+{
+    if (app::mediaFileUsable(path)) return true;
+    MsgBox(QStringLiteral("Filename:\n'") + path + QStringLiteral("'\nNot Found!"), MsgButtons::OK, MsgIcon::Critical, title, parent);
+    return false;
 }
 
 QString InputBox(const QString& prompt, const QString& title, const QString& defaultText, QWidget* parent)

@@ -38,6 +38,10 @@ using BoxSetup = std::function<void(QMessageBox& box, const QList<QPushButton*>&
 // of the button pressed. An empty title means the application's title.
 int ShowMessage(const MessageRequest& request, QWidget* parent = nullptr, const BoxSetup& setup = {});
 
+// The "Not Found!" box when `path` names no usable media file (false after it is closed);
+// true, with nothing shown, for a usable one. Entries are fixed under the default title.
+bool MediaFileFound(const QString& path, QWidget* parent, const QString& title = QStringLiteral("Please Fix this Entry!"));
+
 // Shows a message box; an empty title means the application's title.
 int MsgBox(const QString& text, MsgButtons buttons = MsgButtons::OK, MsgIcon icon = MsgIcon::None,
            const QString& title = {}, QWidget* parent = nullptr, int defaultButton = 1);

@@ -1,6 +1,7 @@
 #include "storage/playlistfile.h"
 
 #include "app/numbertext.h"
+#include "storage/entrykeys.h"
 #include "storage/modkelini.h"
 
 #include <QFileInfo>
@@ -11,10 +12,7 @@ QList<EntryRecord> ImportEntries;
 
 namespace {
 
-const QString kMain = QStringLiteral("Main");
 const QString kPlaylist = QStringLiteral("Playlist");
-const QString kCount = QStringLiteral("FileCount");
-const QString kFileName = QStringLiteral("FileName");
 
 } // namespace
 
@@ -26,15 +24,15 @@ QString withPlayListExtension(const QString& path)
 WriteOutcome ExportPlayListFile(const QString& strFile, const QList<EntryRecord>& arrEntries)
 {
     IniBatch batch(strFile);
-    WriteINI(kMain, kCount, numtext::formatInt(std::max<qsizetype>(0, arrEntries.size() - 1)), strFile);
+    WriteINI(kMainSection, kFileCount, numtext::formatInt(std::max<qsizetype>(0, arrEntries.size() - 1)), strFile);
     qint64 i = 0;
     for (const EntryRecord& e : arrEntries) {
         const QString n = QString::number(i++);
         WriteINI(kPlaylist, kFileName + n, e.FileName, strFile);
-        WriteINI(kPlaylist, QStringLiteral("FileStart") + n, numtext::format(e.Start), strFile);
-        WriteINI(kPlaylist, QStringLiteral("FileStop") + n, numtext::format(e.Stop), strFile);
-        WriteINI(kPlaylist, QStringLiteral("FileRate") + n, numtext::format(e.Rate), strFile);
-        WriteINI(kPlaylist, QStringLiteral("FileLoop") + n, numtext::format(e.Loops), strFile);
+        WriteINI(kPlaylist, kFileStart + n, numtext::format(e.Start), strFile);
+        WriteINI(kPlaylist, kFileStop + n, numtext::format(e.Stop), strFile);
+        WriteINI(kPlaylist, kFileRate + n, numtext::format(e.Rate), strFile);
+        WriteINI(kPlaylist, kFileLoop + n, numtext::format(e.Loops), strFile);
         writePracticeKeys(kPlaylist, n, practiceTexts(e.Practice), strFile);
     }
     batch.commit();
@@ -47,7 +45,7 @@ ImportOutcome ImportPlayListFile(const QString& strFile)
     if (!QFileInfo(strFile).isFile()) return result;
     ImportEntries.clear();
     IniBatch hold(strFile);
-    const qint64 count = numtext::parseWhole(ReadINI(kMain, kCount, QStringLiteral("0"), strFile)).value_or(0);
+    const qint64 count = numtext::parseWhole(ReadINI(kMainSection, kFileCount, QStringLiteral("0"), strFile)).value_or(0);
     // An entry without a file is no entry (a list numbered from 1, or an empty export),
     // so only numbers that have a file name are read.
     QList<qint64> numbers = keyNumbers(ReadINIKeys(kPlaylist, strFile), {kFileName}, 0, count);
@@ -63,10 +61,10 @@ ImportOutcome ImportPlayListFile(const QString& strFile)
         EntryRecord e;
         e.FileName = ReadINI(kPlaylist, kFileName + n, QString(), strFile);
         if (e.FileName.isEmpty()) continue;
-        number(QStringLiteral("FileStart"), n, "0", e.Start);
-        number(QStringLiteral("FileStop"), n, "1", e.Stop);
-        number(QStringLiteral("FileRate"), n, "1", e.Rate);
-        number(QStringLiteral("FileLoop"), n, "1", e.Loops);
+        number(kFileStart, n, "0", e.Start);
+        number(kFileStop, n, "1", e.Stop);
+        number(kFileRate, n, "1", e.Rate);
+        number(kFileLoop, n, "1", e.Loops);
         int bad = 0;
         e.Practice = practiceOf(readPracticeKeys(kPlaylist, n, strFile), &bad);
         refused += bad;

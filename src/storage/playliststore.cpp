@@ -1,6 +1,7 @@
 #include "storage/playliststore.h"
 
 #include "app/numbertext.h"
+#include "storage/entrykeys.h"
 #include "storage/filebytes.h"
 #include "storage/modkelini.h"
 
@@ -9,17 +10,10 @@
 namespace storage {
 namespace {
 
-const QString kMain = QStringLiteral("Main");
 const QString kPlayListCount = QStringLiteral("PlayListCount");
 const QString kPlayList = QStringLiteral("PlayList");
 const QString kLastPlayList = QStringLiteral("LastPlayList");
 const QString kMissingName = QStringLiteral("INI FILE ERROR!");
-const QString kFileCount = QStringLiteral("FileCount");
-const QString kFileName = QStringLiteral("FileName");
-const QString kFileStart = QStringLiteral("FileStart");
-const QString kFileStop = QStringLiteral("FileStop");
-const QString kFileRate = QStringLiteral("FileRate");
-const QString kFileLoop = QStringLiteral("FileLoop");
 
 QString read(const QString& section, const QString& key, const QString& defaultValue)
 {
@@ -79,15 +73,15 @@ PlayListNames readPlayListNames()
 {
     IniBatch hold;  // one look at the file for all the reads
     PlayListNames result;
-    const qint64 count = std::max(0, numtext::parseWhole(read(kMain, kPlayListCount, QStringLiteral("0"))).value_or(0));
-    result.last = read(kMain, kLastPlayList, QString());
+    const qint64 count = std::max(0, numtext::parseWhole(read(kMainSection, kPlayListCount, QStringLiteral("0"))).value_or(0));
+    result.last = read(kMainSection, kLastPlayList, QString());
     // A registered number without a name shows as an error item, but only up to the
     // highest name the file holds: a count alone makes no items.
-    const QList<qint64> present = keyNumbers(ReadINIKeys(kMain, QString()), {kPlayList}, 1, count);
+    const QList<qint64> present = keyNumbers(ReadINIKeys(kMainSection, QString()), {kPlayList}, 1, count);
     const qint64 highest = present.isEmpty() ? 0 : present.last();
     const qint64 shown = std::min<qint64>(highest, kMaxPlayLists);
     result.names.reserve(shown);
-    for (qint64 n = 1; n <= shown; ++n) result.names.append(read(kMain, kPlayList + QString::number(n), kMissingName));
+    for (qint64 n = 1; n <= shown; ++n) result.names.append(read(kMainSection, kPlayList + QString::number(n), kMissingName));
     result.notice = noticeOf(hold, shown < highest);
     return result;
 }
@@ -95,10 +89,10 @@ PlayListNames readPlayListNames()
 WriteOutcome AddNewPlayList(const QString& strNewList)
 {
     IniBatch batch;
-    const qint64 n = qint64(numtext::parseWhole(read(kMain, kPlayListCount, QStringLiteral("0"))).value_or(0)) + 1;
-    write(kMain, kPlayListCount, numtext::formatInt(n));
-    write(kMain, kPlayList + QString::number(n), strNewList);
-    write(kMain, kLastPlayList, strNewList);
+    const qint64 n = qint64(numtext::parseWhole(read(kMainSection, kPlayListCount, QStringLiteral("0"))).value_or(0)) + 1;
+    write(kMainSection, kPlayListCount, numtext::formatInt(n));
+    write(kMainSection, kPlayList + QString::number(n), strNewList);
+    write(kMainSection, kLastPlayList, strNewList);
     return outcomeOf(batch);
 }
 
@@ -141,7 +135,7 @@ QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice)
 WriteOutcome setLastPlayList(const QString& name)
 {
     IniBatch batch;
-    write(kMain, kLastPlayList, name);
+    write(kMainSection, kLastPlayList, name);
     return outcomeOf(batch);
 }
 

@@ -1,26 +1,26 @@
-#include "panel/frmplaylist.h"
+#include "windows/frmplaylist.h"
 
-#include "app/filecheck.h"
-#include "app/forms.h"
 #include "app/globals.h"
 #include "app/numbertext.h"
-#include "editor/frmedit.h"
-#include "panel/entrygrid.h"
-#include "panel/panellayout.h"
 #include "player/entryplayer.h"
-#include "player/frmplayer.h"
 #include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
+#include "services/controls.h"
 #include "services/custommsgbox.h"
 #include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
 #include "services/windowstate.h"
-#include "storage/modkelini.h"
 #include "storage/looplists.h"
+#include "storage/modkelini.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmedit.h"
+#include "windows/frmplayer.h"
+#include "windows/panellayout.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -38,6 +38,8 @@
 #include <QToolButton>
 #include <cmath>
 
+using services::makeBox;
+using services::makeButton;
 using services::twipsRect;
 using services::twipsToPixels;
 
@@ -60,37 +62,14 @@ QPixmap drawGlyph(bool window)
     return pm;
 }
 
-QLineEdit* makeBox(QWidget* parent, const QRect& at, const QString& text, const QString& tip)
-{
-    auto* box = new QLineEdit(text, parent);
-    box->setGeometry(at);
-    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    box->setToolTip(tip);
-    return box;
-}
-
-QPushButton* makeButton(QWidget* parent, const QRect& at, const QString& caption, const QString& tip)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setGeometry(at);
-    b->setToolTip(tip);
-    return b;
-}
-
 QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
-
-QStringList practiceCells(const PracticeSettings& practice)
-{
-    const storage::PracticeTexts t = storage::practiceTexts(practice);
-    return {t.pause, t.countIn, t.trainer, t.pitch};
-}
 
 QStringList rowOf(const QString& file, double start, double end, double rate, double count,
                   const PracticeSettings& practice)
 {
     return QStringList{file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
                        numtext::format(count == 0 ? 1.0 : count)} +
-           practiceCells(practice);
+           EntryGrid::practiceCells(practice);
 }
 
 } // namespace
@@ -469,9 +448,8 @@ void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, doub
         services::MsgBox(storage::noPlayListText(), services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
         return;
     }
-    if (!app::mediaFileUsable(strFileName))
-        services::MsgBox(app::notFoundText(strFileName), services::MsgButtons::OK, services::MsgIcon::Critical,
-                         QString::fromLatin1(app::kFixEntryTitle), this);
+    // Only a warning: the entry is added all the same.
+    services::MediaFileFound(strFileName, this);
     m_grid->appendRow(rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice));
     if (!ByPassSave) SavePlayList();
 }
@@ -493,19 +471,8 @@ void frmPlayList::MoveListEntry(bool blnUp)
         SavePlayList();  // nothing to move, but the list is written back as it is
         return;
     }
-    // Both rows are re-written in number-text form; a field that is no number becomes 0.
-    auto read = [this](int row) {
-        const QStringList t = m_grid->rowTexts(row);
-        QStringList out{t.value(0)};
-        for (int i = 1; i <= 4; ++i) out << numtext::format(numtext::parse(t.value(i)).value_or(0.0));
-        return out + practiceCells(m_grid->rowPractice(row));
-    };
-    const QStringList a = read(selected);
-    const QStringList b = read(int(target));
-    m_grid->setRowTexts(selected, b);
-    m_grid->setRowTexts(int(target), a);
+    player::SwapEntries(*m_grid, selected, int(target));
     SavePlayList();
-    m_grid->selectRow(int(target));
     m_grid->scrollToItem(m_grid->currentItem());
 }
 
@@ -684,11 +651,7 @@ void frmPlayList::lstSelector_DblClick()
     const int row = m_grid->selectedRow();
     if (row == 0) return;
     const QString file = m_grid->rowTexts(row).value(0);
-    if (!app::mediaFileUsable(file)) {
-        services::MsgBox(app::notFoundText(file), services::MsgButtons::OK, services::MsgIcon::Critical,
-                         QString::fromLatin1(app::kFixEntryTitle), this);
-        return;
-    }
+    if (!services::MediaFileFound(file, this)) return;
     playSelected(row, true);
 }
 

@@ -1,10 +1,10 @@
-#include "app/forms.h"
+#include "windows/forms.h"
 
-#include "editor/frmedit.h"
-#include "about/frmabout.h"
-#include "panel/frmplaylist.h"
-#include "player/frmlook.h"
-#include "player/frmplayer.h"
+#include "windows/frmabout.h"
+#include "windows/frmedit.h"
+#include "windows/frmlook.h"
+#include "windows/frmplayer.h"
+#include "windows/frmplaylist.h"
 
 #include <QPointer>
 

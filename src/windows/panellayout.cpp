@@ -1,4 +1,4 @@
-#include "panel/panellayout.h"
+#include "windows/panellayout.h"
 
 namespace panel {
 

@@ -20,8 +20,12 @@ public:
     int rowCount() const override;
     QStringList rowTexts(int row) const override;
     void selectRow(int row) override;
+    void setRow(int row, const QStringList& texts, const PracticeSettings& practice) override;
     // Read from the row's practice texts (storage/practicekeys.h); one that does not read is off.
     PracticeSettings rowPractice(int row) const override;
+
+    // The four practice columns' texts.
+    static QStringList practiceCells(const PracticeSettings& practice);
 
     // 0 when no row is selected.
     int selectedRow() const;

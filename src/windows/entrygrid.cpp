@@ -1,4 +1,4 @@
-#include "panel/entrygrid.h"
+#include "windows/entrygrid.h"
 
 #include "services/droppedfiles.h"
 
@@ -98,6 +98,17 @@ PracticeSettings EntryGrid::rowPractice(int row) const
 {
     const QStringList t = rowTexts(row);
     return storage::practiceOf({t.value(5), t.value(6), t.value(7), t.value(8)});
+}
+
+void EntryGrid::setRow(int row, const QStringList& texts, const PracticeSettings& practice)
+{
+    setRowTexts(row, texts.mid(0, 5) + practiceCells(practice));
+}
+
+QStringList EntryGrid::practiceCells(const PracticeSettings& practice)
+{
+    const storage::PracticeTexts t = storage::practiceTexts(practice);
+    return {t.pause, t.countIn, t.trainer, t.pitch};
 }
 
 void EntryGrid::selectRow(int row)

@@ -1,18 +1,18 @@
-#include "editor/frmedit.h"
+#include "windows/frmedit.h"
 
-#include "app/filecheck.h"
-#include "app/forms.h"
 #include "app/numbertext.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "player/mediaplayer.h"
 #include "player/waveformbinding.h"
 #include "player/waveformview.h"
+#include "services/controls.h"
 #include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
 #include "storage/practicekeys.h"
+#include "windows/forms.h"
+#include "windows/frmplaylist.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -24,10 +24,14 @@
 #include <QTimer>
 #include <cmath>
 
+using services::makeBox;
+using services::makeButton;
 using services::twipsRect;
 
 namespace editor {
 namespace {
+
+const QString kNotFoundTitle = QStringLiteral("Not Found");
 
 // The waveform's strip, with a gap to the slider below it.
 constexpr double kWaveTwips = 1260;
@@ -44,24 +48,6 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at, bool wr
     // A caption wider than its design box (fonts differ) runs on rather than being cut.
     if (l->sizeHint().width() > at.width()) l->resize(l->sizeHint().width(), at.height());
     return l;
-}
-
-QLineEdit* makeBox(QWidget* parent, const QString& text, const QRect& at, bool right, const QString& tip = {})
-{
-    auto* box = new QLineEdit(text, parent);
-    box->setGeometry(at);
-    if (right) box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    box->setToolTip(tip);
-    return box;
-}
-
-QPushButton* makeButton(QWidget* parent, const QString& caption, const QRect& at, const QString& tip = {})
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setGeometry(at);
-    b->setToolTip(tip);
-    b->setAutoDefault(false);
-    return b;
 }
 
 } // namespace
@@ -86,17 +72,17 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     small.setPointSizeF(6.75);
     instructions->setFont(small);
     makeLabel(f, QStringLiteral("File Path and Location:"), twipsRect(120, 840, 1635, 195));
-    m_txtFileName = makeBox(f, QString(), twipsRect(120, 1080, 3015, 285), false);
-    m_btnBrowse = makeButton(f, QStringLiteral("..."), twipsRect(3120, 1080, 375, 285), QStringLiteral("Browse for File"));
+    m_txtFileName = makeBox(f, twipsRect(120, 1080, 3015, 285), QString(), QString(), false);
+    m_btnBrowse = makeButton(f, twipsRect(3120, 1080, 375, 285), QStringLiteral("..."), QStringLiteral("Browse for File"));
     makeLabel(f, QStringLiteral("Start Position:"), twipsRect(240, 1560, 975, 195));
-    m_txtStart = makeBox(f, QStringLiteral("0"), twipsRect(240, 1800, 1080, 285), true);
+    m_txtStart = makeBox(f, twipsRect(240, 1800, 1080, 285), QStringLiteral("0"));
     makeLabel(f, QStringLiteral("Stop Position:"), twipsRect(1440, 1560, 975, 195));
-    m_txtStop = makeBox(f, QStringLiteral("10"), twipsRect(1440, 1800, 1050, 285), true);
+    m_txtStop = makeBox(f, twipsRect(1440, 1800, 1050, 285), QStringLiteral("10"));
     makeLabel(f, QStringLiteral("Rate:"), twipsRect(2670, 1440, 390, 195));
-    m_txtRate = makeBox(f, QStringLiteral("1"), twipsRect(2670, 1620, 615, 285), true,
+    m_txtRate = makeBox(f, twipsRect(2670, 1620, 615, 285), QStringLiteral("1"),
                         QStringLiteral("Rate of 1 is normal, .5 Plays at Half Speed, 2 plays at double speed"));
     makeLabel(f, QStringLiteral("Loops:"), twipsRect(2670, 1980, 480, 195));
-    m_txtLoops = makeBox(f, QStringLiteral("1"), twipsRect(2670, 2160, 615, 285), true);
+    m_txtLoops = makeBox(f, twipsRect(2670, 2160, 615, 285), QStringLiteral("1"));
 
     struct Mad { const char* caption; double left, width; const char* tip; };
     static const Mad mads[6] = {
@@ -136,12 +122,12 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     m_sldPos->setTickInterval(5);
     m_sldPos->setToolTip(QStringLiteral("More Sensitive Position Mover"));
 
-    m_cmdOK = makeButton(this, QStringLiteral("Add New"), twipsRect(6360, 120, 1095, 375),
+    m_cmdOK = makeButton(this, twipsRect(6360, 120, 1095, 375), QStringLiteral("Add New"),
                          QStringLiteral("Add Current Setting into new List Entry"));
-    m_cmdApply = makeButton(this, QStringLiteral("Apply"), twipsRect(6360, 600, 1095, 375),
+    m_cmdApply = makeButton(this, twipsRect(6360, 600, 1095, 375), QStringLiteral("Apply"),
                             QStringLiteral("Overwrite Current Setting of Selected List Entry"));
-    m_btnTest = makeButton(this, QStringLiteral("&Test"), twipsRect(6360, 1440, 1095, 375));
-    m_cmdCancel = makeButton(this, QStringLiteral("Close"), twipsRect(6360, 2160, 1095, 375),
+    m_btnTest = makeButton(this, twipsRect(6360, 1440, 1095, 375), QStringLiteral("&Test"));
+    m_cmdCancel = makeButton(this, twipsRect(6360, 2160, 1095, 375), QStringLiteral("Close"),
                              QStringLiteral("Close this window without further changes"));
 
     buildPractice(this);
@@ -200,7 +186,7 @@ void frmEdit::buildPractice(QWidget* parent)
         {"semi", 4410, 840, "Transpose by semitones, the speed kept; empty for none"},
         {"cents", 5280, 600, "Transpose by cents (hundredths of a semitone); empty for none"}};
     for (int i = 0; i < kPracticeBoxes; ++i) {
-        m_txtPractice[i] = makeBox(frame, QString(), twipsRect(boxes[i].left, 450, boxes[i].width, 285), true,
+        m_txtPractice[i] = makeBox(frame, twipsRect(boxes[i].left, 450, boxes[i].width, 285), QString(),
                                    QString::fromLatin1(boxes[i].tip));
         m_txtPractice[i]->setPlaceholderText(QString::fromLatin1(boxes[i].hint));
     }
@@ -400,12 +386,6 @@ void frmEdit::txtRate_LostFocus()
 
 // ---- Test player and position tools ------------------------------------------------------
 
-void frmEdit::showNotFound(const QString& file)
-{
-    services::MsgBox(app::notFoundText(file), services::MsgButtons::OK, services::MsgIcon::Critical,
-                     QStringLiteral("Not Found"), this);
-}
-
 void frmEdit::btnTest_Click()
 {
     const QString file = m_txtFileName->text();
@@ -416,10 +396,7 @@ void frmEdit::btnTest_Click()
     m_player->Stop();
 
     if (!file.isEmpty()) {
-        if (!app::mediaFileUsable(file)) {
-            showNotFound(file);
-            return;
-        }
+        if (!services::MediaFileFound(file, this, kNotFoundTitle)) return;
         m_player->engine()->setPractice(mTestPractice, 0);
         if (const auto start = numtext::parse(m_txtStart->text())) m_player->setCurrentPosition(*start);
         if (const auto rate = numtext::parse(m_txtRate->text())) m_player->setRate(*rate);
@@ -436,7 +413,7 @@ void frmEdit::btnTest_Click()
 void frmEdit::tmrLooper_Timer()
 {
     if (m_player->CurrentPosition() >= mdblTestStop) m_player->setCurrentPosition(mdblTestStart);
-    if (m_player->PlayState() == 2) {
+    if (m_player->PlayState() == player::PlayState::Playing) {
         mblnSliderBusy = true;
         const double duration = m_player->Duration();
         if (duration > 0) {
@@ -447,9 +424,9 @@ void frmEdit::tmrLooper_Timer()
     }
 }
 
-void frmEdit::MediaPlayer1_PlayStateChange(int, int newState)
+void frmEdit::MediaPlayer1_PlayStateChange(player::PlayState, player::PlayState newState)
 {
-    if (newState == 0) m_tmrLooper->stop();
+    if (newState == player::PlayState::Stopped) m_tmrLooper->stop();
 }
 
 void frmEdit::sldPos_Change()
@@ -480,10 +457,7 @@ void frmEdit::btnBrowse_Click()
     const QString path = services::OpenMediaFile(proposed, QString(), QStringLiteral("File to open"), QString(), QString());
     if (path.isEmpty()) return;
     m_txtFileName->setText(path);
-    if (!app::mediaFileUsable(path)) {
-        showNotFound(path);
-        return;
-    }
+    if (!services::MediaFileFound(path, this, kNotFoundTitle)) return;
     if (m_player->FileName() != path) {
         m_player->Stop();
         m_player->setFileName(path);

@@ -1,4 +1,4 @@
-#include "player/keltray.h"
+#include "windows/keltray.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,10 +1,10 @@
-#include "about/frmabout.h"
+#include "windows/frmabout.h"
 
-#include "about/artwork.h"
-#include "about/sysinfo.h"
 #include "app/globals.h"
 #include "services/messages.h"
 #include "services/twips.h"
+#include "windows/artwork.h"
+#include "windows/sysinfo.h"
 
 #include <QApplication>
 #include <QDesktopServices>

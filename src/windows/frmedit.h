@@ -15,6 +15,7 @@ class QTimer;
 
 namespace player {
 class MediaPlayer;
+enum class PlayState;
 namespace wave { class WaveformView; }
 }
 
@@ -92,8 +93,7 @@ private:
     void showPractice(const PracticeSettings& practice);
     // The boxes as settings; false, once the user is told which box and why, when they cannot be kept.
     bool readPractice(PracticeSettings& out);
-    void showNotFound(const QString& file);
-    void MediaPlayer1_PlayStateChange(int oldState, int newState);
+    void MediaPlayer1_PlayStateChange(player::PlayState oldState, player::PlayState newState);
 
     QGroupBox* m_framEdit = nullptr;
     QLineEdit* m_txtFileName = nullptr;

@@ -1,4 +1,4 @@
-#include "about/sysinfo.h"
+#include "windows/sysinfo.h"
 
 #include <QFileInfo>
 #include <QProcess>

@@ -1,7 +1,7 @@
-#include "player/mpris.h"
+#include "windows/mpris.h"
 
 #include "app/globals.h"
-#include "player/remotecontrol.h"
+#include "windows/remotecontrol.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

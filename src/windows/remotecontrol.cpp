@@ -1,12 +1,12 @@
-#include "player/remotecontrol.h"
+#include "windows/remotecontrol.h"
 
-#include "app/forms.h"
 #include "app/globals.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "player/entryplayer.h"
-#include "player/frmplayer.h"
 #include "player/mediaplayer.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmplayer.h"
+#include "windows/frmplaylist.h"
 
 #include <QUrl>
 #include <algorithm>
@@ -32,8 +32,8 @@ void RemoteControl::play()
 {
     EntryPlayer* playback = m_player->playback();
     MediaPlayer* media = m_player->MediaPlayer1();
-    if (media->PlayState() == 2) return;
-    if (media->PlayState() == 1 && (playback->endless() || playback->counted())) {
+    if (media->PlayState() == PlayState::Playing) return;
+    if (media->PlayState() == PlayState::Paused && (playback->endless() || playback->counted())) {
         media->Play();
         return;
     }
@@ -42,7 +42,7 @@ void RemoteControl::play()
 
 void RemoteControl::pause()
 {
-    if (m_player->MediaPlayer1()->PlayState() == 2) m_player->MediaPlayer1()->Pause();
+    if (m_player->MediaPlayer1()->PlayState() == PlayState::Playing) m_player->MediaPlayer1()->Pause();
 }
 
 void RemoteControl::playPause() { status() == Status::Playing ? pause() : play(); }
@@ -78,11 +78,11 @@ void RemoteControl::quit() { m_player->MnuFile_Click(9); }
 
 RemoteControl::Status RemoteControl::status() const
 {
-    const int state = m_player->MediaPlayer1()->PlayState();
-    if (state == 2) return Status::Playing;
+    const PlayState state = m_player->MediaPlayer1()->PlayState();
+    if (state == PlayState::Playing) return Status::Playing;
     // The panel's "Stop" leaves the file paused at the entry's start, with no entry playing.
     const EntryPlayer* playback = m_player->playback();
-    return state == 1 && (playback->endless() || playback->counted()) ? Status::Paused : Status::Stopped;
+    return state == PlayState::Paused && (playback->endless() || playback->counted()) ? Status::Paused : Status::Stopped;
 }
 
 QString RemoteControl::title() const

@@ -1,16 +1,9 @@
-#include "player/frmplayer.h"
+#include "windows/frmplayer.h"
 
 #include "app/commandline.h"
-#include "app/forms.h"
 #include "app/globals.h"
-#include "about/artwork.h"
-#include "about/frmabout.h"
-#include "panel/entrygrid.h"
-#include "panel/frmplaylist.h"
 #include "player/enginefactory.h"
 #include "player/entryplayer.h"
-#include "player/frmlook.h"
-#include "player/keltray.h"
 #include "player/listplay.h"
 #include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
@@ -21,6 +14,13 @@
 #include "services/placement.h"
 #include "services/twips.h"
 #include "services/windowstate.h"
+#include "windows/artwork.h"
+#include "windows/entrygrid.h"
+#include "windows/forms.h"
+#include "windows/frmabout.h"
+#include "windows/frmlook.h"
+#include "windows/frmplaylist.h"
+#include "windows/keltray.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "player/frmlook.h"
+#include "windows/frmlook.h"
 
 #include "services/twips.h"
 

@@ -1,4 +1,4 @@
-#include "about/artwork.h"
+#include "windows/artwork.h"
 
 // Q_INIT_RESOURCE names a global function, so it must be called outside any namespace.
 static void registerAboutResources()
