@@ -14,6 +14,8 @@
 #include "player/routingengine.h"
 #include "player/sampleengine.h"
 
+#include "../driverclock.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -23,23 +25,6 @@
 #include <cstdio>
 
 using namespace player;
-
-namespace {
-
-long long monoNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-void runFor(double seconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {

@@ -20,6 +20,8 @@
 #include "player/routingengine.h"
 #include "player/sampleengine.h"
 
+#include "../driverclock.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QStringList>
@@ -33,12 +35,6 @@
 using namespace player;
 
 namespace {
-
-long long monoNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 double cpuSeconds()
 {
@@ -65,13 +61,6 @@ public:
         std::fflush(stdout);
     }
 };
-
-void runFor(double seconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 } // namespace
 
