@@ -171,6 +171,16 @@ private slots:
         QCOMPARE(rig.nextRequests, 1);
     }
 
+    void aMovedStopOutlivesALengthCountedLater()
+    {
+        Rig rig;
+        rig.engine->fileDuration = 2.0;
+        rig.play(song, "0", "0", "1", "1", true);
+        rig.entry.changeStretch(0, 1.0);
+        rig.engine->countLength(2.5);
+        QCOMPARE(QList<double>({rig.entry.mdblStop, rig.engine->loop().stop}), QList<double>({1.0, 1.0}));
+    }
+
     void stopMovedBehindWhatIsHeardThenPlayPause()
     {
         Rig rig;

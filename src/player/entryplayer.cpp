@@ -246,7 +246,10 @@ void EntryPlayer::stopPlayback()
 void EntryPlayer::changeStretch(double start, double stop)
 {
     if (start == mdblStart && stop == mdblStop) return;
+    // The stop is the entry's own from now on: a length the engine counts later leaves it.
     m_wholeFile = false;
+    m_stopFrom = StopFrom::Entry;
+    m_loopWhole = false;
     mdblStart = start;
     mdblStop = stop;
     if (!inPlay()) return;
