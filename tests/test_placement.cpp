@@ -1,5 +1,6 @@
 // Windows come back where they were and stay on the screen.
 #include "services/placement.h"
+#include "services/stacking.h"
 #include "services/twips.h"
 
 #include <QDialog>
@@ -123,6 +124,16 @@ private slots:
         services::RestoreFormPlacement(&again);
         QCOMPARE(again.pos(), QPoint(0, 45));
         QCOMPARE(again.size(), QSize(300, 200));
+    }
+    // Only a panel that really lies under its owner is raised again: a raise restacks.
+    void panelBehindOwnerIsFound()
+    {
+        const std::vector<quint32> order{7, 3, 9}; // bottom to top
+        const struct { quint32 window, other; bool below; } cases[] = {
+            {3, 9, true}, {9, 3, false}, {7, 9, true}, {3, 3, false}, {4, 9, false}, {3, 4, false},
+        };
+        for (const auto& c : cases) QCOMPARE(services::liesBelow(order, c.window, c.other), c.below);
+        QVERIFY(!services::liesBelow({}, 3, 9));
     }
 };
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The windows on a real X server with a window manager and a tray host: minimise to the
 # tray and back, file properties, windows minimised that asked for no minimise button,
-# F8, the panel in front of the player. Every step waits, bounded, for the state it checks.
+# F8, the panel in front of the player (also when the manager raises the player). Every step waits, bounded, for the state it checks.
 # Usage: tray_check.sh path/to/vamplet
 set -u
 APP=$1
@@ -73,6 +73,11 @@ xdotool windowmove --sync "$player" 10 10
 xdotool mousemove --window "$player" 100 100 click 1
 wait_for $patience is_active "$player" || fail "clicking the player did not activate it"
 wait_for $patience is_above "$panel" "$player" || fail "the player came over the control panel"
+# The player, already active, raised by the manager alone (as a click on its title bar
+# does): the program is not told. A move asked after the raise shows the manager has done it.
+xdotool windowraise "$player"
+xdotool windowmove --sync "$player" 60 80
+wait_for $patience is_above "$panel" "$player" || fail "the player, raised, stayed over the control panel"
 
 # 4. A minimised panel (the manager draws the button anyway) leaves the player on the
 # screen and comes back by F8.

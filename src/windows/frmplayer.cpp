@@ -12,6 +12,7 @@
 #include "services/droppedfiles.h"
 #include "services/keldialogs.h"
 #include "services/placement.h"
+#include "services/stacking.h"
 #include "services/twips.h"
 #include "services/windowstate.h"
 #include "windows/artwork.h"
@@ -67,6 +68,8 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
         return PeekNextEntry(*panel->lstSelector(), panel->CurrentID);
     });
 
+    // A click on the title bar raises the player without telling it.
+    connect(new services::StackingWatch(this), &services::StackingWatch::restacked, this, &frmPlayer::keepPanelInFront);
     m_tmrTrayIcon = new QTimer(this);
     m_tmrTrayIcon->setInterval(400);
     connect(m_tmrTrayIcon, &QTimer::timeout, this, &frmPlayer::tmrTrayIcon_Timer);
@@ -183,7 +186,11 @@ void frmPlayer::keepPanelInFront()
 {
     if (!forms::hasPlayList()) return;
     panel::frmPlayList* panel = forms::frmPlayList();
-    if (panel->isVisible() && !panel->isMinimized()) panel->raise();
+    if (!panel->isVisible() || panel->isMinimized()) return;
+    // Where the desktop tells its stacking, only a panel that fell behind is raised: a
+    // raise changes the stacking again.
+    const std::vector<quint32> order = services::stackingOrder();
+    if (order.empty() || services::liesBelow(order, quint32(panel->winId()), quint32(winId()))) panel->raise();
 }
 
 void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
@@ -323,12 +330,6 @@ void frmPlayer::changeEvent(QEvent* event)
 void frmPlayer::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    // A click raises the player; the window manager does not always keep the panel it
-    // owns in front of it then.
-    if (QWindow* handle = windowHandle(); handle && !m_watchingClicks) {
-        m_watchingClicks = true;
-        handle->installEventFilter(this);
-    }
     if (!m_placedWithFrame) {
         // Before the window manager framed the window its frame was unknown, and some
         // managers then take the stored place for the inner window: the title bar ends up
@@ -340,13 +341,6 @@ void frmPlayer::showEvent(QShowEvent* event)
         });
     }
     Form_Resize();
-}
-
-bool frmPlayer::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == windowHandle() && event->type() == QEvent::MouseButtonPress)
-        QTimer::singleShot(0, this, &frmPlayer::keepPanelInFront);
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmPlayer::Form_Resize()

@@ -72,7 +72,6 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -99,7 +98,6 @@ private:
     bool m_hideOnMinimise = false;
     bool m_unloaded = false;
     bool m_placedWithFrame = false;
-    bool m_watchingClicks = false;
 };
 
 } // namespace player
