@@ -37,7 +37,7 @@ void collect(const QObject* o, const QString& path, QStringList& out)
         if (!v.isEmpty()) out << QString("%1 %2 = %3").arg(path, p, QString(v).replace('\n', "\\n"));
     }
     for (const QObject* c : o->children())
-        if (!c->objectName().startsWith("frm")) collect(c, path + '/' + nameOf(c), out);  // other forms have their own part
+        if (!c->objectName().startsWith("frm")) collect(c, path + '/' + nameOf(c), out);  // other forms are listed on their own
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 #include "player/mediaengine.h"
 #include "player/mpvhandle.h"
 
-#include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
