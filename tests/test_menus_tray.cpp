@@ -65,17 +65,12 @@ private slots:
     {
         const QList<QAction*> items = player()->MenuFile()->actions();
         QCOMPARE(items.size(), 9);
-        QCOMPARE(items[0]->text(), QString("&Control Panel..."));
         QCOMPARE(items[0]->shortcut(), QKeySequence(Qt::Key_F8));
         QCOMPARE(items[2]->shortcut(), QKeySequence(Qt::Key_F2));
         QCOMPARE(items[6]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
         QVERIFY(!items[4]->isVisible() && !items[5]->isVisible());
-        QCOMPARE(items[4]->text(), QString("hidden"));
-        QCOMPARE(items[8]->text(), QString("E&xit"));
         const QList<QAction*> tray = player()->MenuTrayControl()->actions();
         QCOMPARE(tray.size(), 9);
-        QCOMPARE(tray[3]->text(), QString("Loop &Current Item"));
-        QCOMPARE(tray[8]->text(), QString("Cancel"));
     }
 
     // The player's keys act where the player has the keyboard, not in the control panel.

@@ -100,7 +100,6 @@ private slots:
     void controlsAndMenu()
     {
         frmPlayList* p = panel();
-        QCOMPARE(p->windowTitle(), QString("Control Panel"));
         QVERIFY(p->windowFlags() & Qt::Tool);
         QCOMPARE(p->parentWidget(), forms::frmPlayer());
         QCOMPARE(grid()->columnCount(), 9);  // the five, then the practice settings
@@ -112,10 +111,7 @@ private slots:
         QCOMPARE(p->RightClickMenu()->defaultAction()->text(), QString("Loop this Entry"));
         QVERIFY(items[3]->isSeparator() && items[7]->isSeparator() && items[12]->isSeparator());
         QVERIFY(!items[15]->isVisible());
-        QCOMPARE(items[16]->text(), QString("Cancel"));
         QVERIFY(!p->btnPlO(0)->isVisible() && !p->btnPlO(0)->isEnabled());
-        QCOMPARE(p->txtM1()->text(), QString("0"));
-        QCOMPARE(p->txtRate()->text(), QString("1"));
         QCOMPARE(p->txtRate()->maxLength(), 5);
         const QList<QLabel*> labels = p->findChildren<QLabel*>();  // the rate box says what it is
         QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == p->txtRate(); }));

@@ -3,35 +3,17 @@
 #include "player/mpvformats.h"
 #include "player/mpvvideoview.h"
 
-#include <QDeadlineTimer>
-#include <QFile>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
-#include <QLoggingCategory>
-
-#include <mpv/client.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
-#include <iterator>
-#include <type_traits>
-
-Q_LOGGING_CATEGORY(lcMpv, "vamplet.mpv", QtWarningMsg)
-Q_LOGGING_CATEGORY(lcEngine, "vamplet.engine", QtWarningMsg)
 
 namespace player {
 
 namespace {
-
-// reply_userdata of our asynchronous requests; seeks carry the load generation above
-// the tag, so replies to seeks made for an earlier file are told apart.
-constexpr std::uint64_t kTagWrite = 1;
-constexpr std::uint64_t kTagSeek = 2;
-constexpr std::uint64_t kTagCommand = 3;
-constexpr std::uint64_t kTagBits = 8;
-constexpr std::uint64_t kHookPreloaded = 1;
 
 QByteArray seconds(double s)
 {
@@ -39,243 +21,26 @@ QByteArray seconds(double s)
     return QByteArray::number(s, 'f', 6);
 }
 
-template <class... F> struct Overloaded : F... { using F::operator()...; };
-template <class... F> Overloaded(F...) -> Overloaded<F...>;
-
-struct Tracks {
-    bool audio = false;
-    bool audioHeard = false;  // ... and selected for playing
-    bool video = false;       // moving pictures
-    bool videoShown = false;  // ... and selected for showing
-    bool cover = false;       // a still picture that comes with music
-};
-
-Tracks readTracks(const mpv_node* list)
-{
-    Tracks found;
-    if (!list || list->format != MPV_FORMAT_NODE_ARRAY) return found;
-    for (int i = 0; i < list->u.list->num; ++i) {
-        const mpv_node& t = list->u.list->values[i];
-        if (t.format != MPV_FORMAT_NODE_MAP) continue;
-        QByteArray type;
-        bool albumArt = false, selected = false;
-        for (int k = 0; k < t.u.list->num; ++k) {
-            const char* key = t.u.list->keys[k];
-            const mpv_node& v = t.u.list->values[k];
-            if (qstrcmp(key, "type") == 0 && v.format == MPV_FORMAT_STRING)
-                type = v.u.string;
-            else if (qstrcmp(key, "albumart") == 0 && v.format == MPV_FORMAT_FLAG)
-                albumArt = v.u.flag;
-            else if (qstrcmp(key, "selected") == 0 && v.format == MPV_FORMAT_FLAG)
-                selected = v.u.flag;
-        }
-        if (type == "audio") {
-            found.audio = true;
-            found.audioHeard = found.audioHeard || selected;
-        } else if (type == "video" && albumArt) {
-            found.cover = true;
-        } else if (type == "video") {
-            found.video = true;
-            found.videoShown = found.videoShown || selected;
-        }
-    }
-    return found;
-}
-
 } // namespace
-
-const MpvEngine::ObservedProperty MpvEngine::kObserved[] = {
-    {"pause", &MpvEngine::onPause},
-    {"eof-reached", &MpvEngine::onEofReached},
-    {"time-pos", &MpvEngine::onTimePos},
-    {"audio-pts", &MpvEngine::onAudioPts},
-    {"duration", &MpvEngine::onDuration},
-    {"metadata", &MpvEngine::onMetadata},
-    {"track-list", &MpvEngine::onTrackList},
-};
 
 MpvEngine::MpvEngine(QObject* parent) : MpvEngine(Options{}, parent) {}
 
-MpvEngine::MpvEngine(const Options& options, QObject* parent) : MediaEngine(parent), m_options(options)
+MpvEngine::MpvEngine(const Options& options, QObject* parent)
+    : MediaEngine(parent), m_options(options), m_mpv(options.videoOutput, options.audioOutput, this),
+      m_clock([this] { return now(); })
 {
-    init();
+    m_elapsed.start();
+    m_heardTimer.setSingleShot(true);
+    m_heardTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_heardTimer, &QTimer::timeout, this, &MpvEngine::resolveHeard);
+    m_loadLimit.setSingleShot(true);
+    connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
 }
 
 MpvEngine::~MpvEngine()
 {
     // The render context must go before the core it renders for.
     if (m_view) m_view->detach();
-    if (m_mpv) {
-        mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
-    }
-}
-
-void MpvEngine::init()
-{
-    m_clock.start();
-    m_heardTimer.setSingleShot(true);
-    m_heardTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_heardTimer, &QTimer::timeout, this, &MpvEngine::resolveHeard);
-    m_loadLimit.setSingleShot(true);
-    connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
-
-    // libmpv refuses to start under a numeric locale other than "C" (Qt sets the user's).
-    std::setlocale(LC_NUMERIC, "C");
-    m_mpv = mpv_create();
-    if (!m_mpv) return;
-
-    struct Opt { const char* name; const char* value; };
-    const Opt options[] = {
-        // Predictable and safe: nothing from the user's mpv setup, no scripts, no
-        // network helpers, no keys of its own, no on-screen display.
-        {"config", "no"}, {"load-scripts", "no"}, {"osc", "no"}, {"ytdl", "no"},
-        // Local media only: a file that is a playlist, a metafile or a reference to
-        // another place is not followed, and the demuxers open nothing but files.
-        {"access-references", "no"}, {"load-unsafe-playlists", "no"}, {"prefetch-playlist", "no"},
-        {"demuxer-lavf-o", "protocol_whitelist=file"},
-        {"load-stats-overlay", "no"}, {"load-osd-console", "no"}, {"load-auto-profiles", "no"},
-        {"input-default-bindings", "no"}, {"input-vo-keyboard", "no"}, {"input-cursor", "no"},
-        {"terminal", "no"}, {"resume-playback", "no"}, {"osd-level", "0"}, {"osd-bar", "no"},
-        // At a file's end stay there, paused, like the component callers expect.
-        {"keep-open", "yes"}, {"keep-open-pause", "yes"}, {"idle", "yes"}, {"cache-pause", "no"},
-        // Short clips decode fine in software; no probing for GPU decoders.
-        {"hwdec", "no"}, {"gpu-hwdec-interop", "no"},
-        {"hr-seek", "yes"}, {"audio-pitch-correction", "yes"}, {"audio-fallback-to-null", "yes"},
-        // Without a render context (no view yet, or gone) libmpv's output cannot open;
-        // mpv falls back to none and plays on.
-        {"vo", m_options.videoOutput ? "libmpv,null" : "null"},
-    };
-    // An engine that did not take every option is not one we can vouch for.
-    bool refused = false;
-    auto set = [&](const char* name, const char* value) {
-        const int rc = mpv_set_option_string(m_mpv, name, value);
-        if (rc >= 0) return;
-        qCWarning(lcEngine) << "mpv refused option" << name << "=" << value << ":" << mpv_error_string(rc);
-        refused = true;
-    };
-    for (const Opt& o : options) set(o.name, o.value);
-    m_written.insert("vo", m_options.videoOutput ? "libmpv,null" : "null");
-    if (!m_options.audioOutput) set("ao", "null");
-
-    // Start from known values, so the write cache tells the truth from the first call.
-    const Opt initial[] = {{"pause", "no"}, {"speed", "1.000000"}, {"ab-loop-a", "no"},
-                           {"ab-loop-b", "no"}, {"ab-loop-count", "inf"}, {"end", "none"}, {"af", ""}};
-    for (const Opt& o : initial) {
-        set(o.name, o.value);
-        m_written.insert(o.name, o.value);
-    }
-
-    if (refused || mpv_initialize(m_mpv) < 0) {
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
-        return;
-    }
-    for (std::size_t i = 0; i < std::size(kObserved); ++i) {
-        const mpv_format format = std::visit(
-            Overloaded{[](FlagHandler) { return MPV_FORMAT_FLAG; },
-                       [](TimeHandler) { return MPV_FORMAT_DOUBLE; },
-                       [](NodeHandler) { return MPV_FORMAT_NODE; }},
-            kObserved[i].handler);
-        mpv_observe_property(m_mpv, i, kObserved[i].name, format);
-    }
-    // Once a file is open and its length known, but before it plays: the moment to hand
-    // over a pending seek and to check the loop range against the file's end.
-    mpv_hook_add(m_mpv, kHookPreloaded, "on_preloaded", 0);
-    // Verbose messages cost mpv's playback thread time at every seek and loop jump: ask
-    // only for what the category will show.
-    const char* level = lcMpv().isDebugEnabled() ? "v" : lcMpv().isInfoEnabled() ? "warn" : "error";
-    mpv_request_log_messages(m_mpv, level);
-    mpv_set_wakeup_callback(m_mpv, [](void* self) { static_cast<MpvEngine*>(self)->queueDrain(); }, this);
-}
-
-// Called on any of mpv's threads: only queue a drain onto ours.
-void MpvEngine::queueDrain()
-{
-    if (!m_drainQueued.exchange(true))
-        QMetaObject::invokeMethod(this, [this] { drainEvents(); }, Qt::QueuedConnection);
-}
-
-void MpvEngine::drainEvents()
-{
-    m_drainQueued = false;
-    while (m_mpv) {
-        mpv_event* event = mpv_wait_event(m_mpv, 0);
-        if (event->event_id == MPV_EVENT_NONE) break;
-        handleEvent(*event);
-    }
-}
-
-// Handlers copy what they need out of the event first: a slot connected to a signal
-// emitted here may wait for events itself, which frees this one.
-void MpvEngine::handleEvent(const mpv_event& event)
-{
-    switch (event.event_id) {
-    case MPV_EVENT_PROPERTY_CHANGE: {
-        const auto* p = static_cast<const mpv_event_property*>(event.data);
-        onPropertyChange(event.reply_userdata, p->format, p->data);
-        break;
-    }
-    case MPV_EVENT_START_FILE:
-        onStartFile(static_cast<const mpv_event_start_file*>(event.data)->playlist_entry_id);
-        break;
-    case MPV_EVENT_HOOK: {
-        const std::uint64_t id = static_cast<const mpv_event_hook*>(event.data)->id;
-        if (event.reply_userdata == kHookPreloaded) {
-            m_inHook = true;
-            onPreloaded();
-            m_inHook = false;
-        }
-        if (m_mpv) mpv_hook_continue(m_mpv, id);
-        break;
-    }
-    case MPV_EVENT_FILE_LOADED:
-        onFileLoaded();
-        break;
-    case MPV_EVENT_END_FILE: {
-        const auto* e = static_cast<const mpv_event_end_file*>(event.data);
-        onEndFile(e->playlist_entry_id, e->reason, e->error);
-        break;
-    }
-    case MPV_EVENT_SEEK:
-        onSeekEvent();
-        break;
-    case MPV_EVENT_PLAYBACK_RESTART:
-        onPlaybackRestart();
-        break;
-    case MPV_EVENT_COMMAND_REPLY:
-        onCommandReply(event.reply_userdata, event.error);
-        break;
-    case MPV_EVENT_LOG_MESSAGE: {
-        const auto* m = static_cast<const mpv_event_log_message*>(event.data);
-        const QString text = QString::fromUtf8(m->prefix) + QLatin1String(": ") + QString::fromUtf8(m->text).trimmed();
-        if (m->log_level <= MPV_LOG_LEVEL_ERROR)
-            qCWarning(lcMpv).noquote() << text;
-        else if (m->log_level <= MPV_LOG_LEVEL_WARN)
-            qCInfo(lcMpv).noquote() << text;
-        else
-            qCDebug(lcMpv).noquote() << text;
-        break;
-    }
-    default:
-        break;
-    }
-}
-
-void MpvEngine::onPropertyChange(std::uint64_t id, int format, void* data)
-{
-    if (id >= std::size(kObserved)) return;
-    std::visit(Overloaded{
-                   [&](FlagHandler h) { (this->*h)(format == MPV_FORMAT_FLAG && *static_cast<int*>(data)); },
-                   [&](TimeHandler h) {
-                       (this->*h)(format == MPV_FORMAT_DOUBLE ? std::optional(*static_cast<double*>(data))
-                                                              : std::nullopt);
-                   },
-                   [&](NodeHandler h) {
-                       (this->*h)(format == MPV_FORMAT_NODE ? static_cast<const mpv_node*>(data) : nullptr);
-                   }},
-               kObserved[id].handler);
 }
 
 // ---- loading ----
@@ -302,20 +67,18 @@ void MpvEngine::load(const QString& path)
     resetFileState();
     ++m_loadGeneration;
     m_path = path;
-    m_seekPending = false;
     m_startPassed.reset();
-    m_stopped = false;
-    m_pauseWanted = false;
+    m_motion = Motion::Playing;
     m_unpauseAfterSeek = false;
 
-    if (!m_mpv) {
+    if (!isValid()) {
         updateState();
         if (!path.isEmpty()) emit loadFailed(tr("The media engine is not available."));
         return;
     }
     if (path.isEmpty()) {
         const char* args[] = {"stop", nullptr};
-        mpv_command_async(m_mpv, kTagCommand, args);
+        m_mpv.commandAsync(args);
         updateState();
         return;
     }
@@ -338,17 +101,15 @@ void MpvEngine::load(const QString& path)
     // file's output would sound for a moment.
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     const char* args[] = {"loadfile", file.constData(), "replace", nullptr};
-    const int rc = mpv_command(m_mpv, args);
+    const int rc = m_mpv.command(args);
     if (rc < 0) {
-        failLoad(QString::fromUtf8(mpv_error_string(rc)));
+        failLoad(MpvHandle::errorString(rc));
         return;
     }
     // "replace" leaves our file alone in the playlist: its id tells our events apart
     // from those of the file it replaced.
-    std::int64_t id = -1;
-    mpv_get_property(m_mpv, "playlist/0/id", MPV_FORMAT_INT64, &id);
-    m_entryId = id;
-    m_loadPending = true;
+    m_entryId = m_mpv.readInt("playlist/0/id").value_or(-1);
+    m_load = LoadPhase::Opening;
     m_loadDeadline = QDeadlineTimer(kLoadLimitMs);
     m_loadLimit.start(kLoadLimitMs);
     updateState();
@@ -356,33 +117,33 @@ void MpvEngine::load(const QString& path)
 
 void MpvEngine::giveUpLoad()
 {
-    if (m_loadPending) failLoad(tr("The file did not open within a second; it may not be a local media file."));
+    if (m_load == LoadPhase::Opening || m_load == LoadPhase::Started)
+        failLoad(tr("The file did not open within a second; it may not be a local media file."));
 }
 
 bool MpvEngine::waitForLoad(int timeoutMs)
 {
-    if (m_loaded) return true;
-    if (!m_mpv || !m_loadPending) return false;
+    if (isLoaded()) return true;
+    const auto loading = [this] { return m_load == LoadPhase::Opening || m_load == LoadPhase::Started; };
+    if (!isValid() || !loading()) return false;
     QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::PreciseTimer);
     const bool limited = m_loadDeadline < deadline;
     if (limited) deadline = m_loadDeadline;
-    // Drain mpv's events right here rather than in a nested event loop, so nothing else
+    // Take mpv's events right here rather than in a nested event loop, so nothing else
     // of the program runs while a caller waits.
-    while (m_loadPending && m_mpv) {
+    while (loading() && isValid()) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0) break;
-        mpv_event* event = mpv_wait_event(m_mpv, left / 1000.0);
-        if (event->event_id != MPV_EVENT_NONE) handleEvent(*event);
+        m_mpv.waitEvent(left / 1000.0);
     }
-    if (limited && m_loadPending) giveUpLoad();
-    return m_loaded;
+    if (limited && loading()) giveUpLoad();
+    return isLoaded();
 }
 
 void MpvEngine::resetFileState()
 {
-    m_loaded = false;
-    m_loadPending = false;
-    m_started = false;
+    m_load = LoadPhase::Empty;
+    m_seek = SeekPhase::None;
     m_duration = 0;
     m_ownDuration.reset();
     m_metadata.clear();
@@ -390,12 +151,7 @@ void MpvEngine::resetFileState()
     m_videoClock = false;
     m_frameLead = 0;
     m_eofSeen = false;
-    m_seekAnswered = false;
-    m_loadSeeking = false;
-    m_parked = false;
-    m_anchorPos = 0;
-    m_anchorTime = now();
-    m_running = false;
+    m_clock.holdAt(0);
     cancelPending();
     reportVideo();
     reportDuration();
@@ -404,16 +160,12 @@ void MpvEngine::resetFileState()
 void MpvEngine::failLoad(const QString& reason)
 {
     m_loadLimit.stop();
-    m_loadPending = false;
-    m_loaded = false;
-    m_started = false;
-    m_seekPending = false;
+    m_load = LoadPhase::Empty;
+    m_seek = SeekPhase::None;
     cancelPending();
-    if (m_mpv) {
-        // Whatever was playing or half open goes: the engine is left empty and usable.
-        const char* args[] = {"stop", nullptr};
-        mpv_command_async(m_mpv, kTagCommand, args);
-    }
+    // Whatever was playing or half open goes: the engine is left empty and usable.
+    const char* args[] = {"stop", nullptr};
+    m_mpv.commandAsync(args);
     updateState();
     reportVideo();
     reportDuration();
@@ -422,46 +174,39 @@ void MpvEngine::failLoad(const QString& reason)
 
 void MpvEngine::onStartFile(std::int64_t entryId)
 {
-    if (!m_loadPending || entryId != m_entryId) return;
-    m_started = true;
+    if ((m_load != LoadPhase::Opening && m_load != LoadPhase::Started) || entryId != m_entryId) return;
+    m_load = LoadPhase::Started;
     // The old file and its sound are gone: unpaused now, the output starts again while
     // the new file opens.
-    if (!m_pauseWanted) setProperty("pause", "no");
+    if (!pauseWanted()) m_mpv.write("pause", "no");
 }
 
 void MpvEngine::onPreloaded()
 {
-    if (!m_loadPending || !m_started) return;
-    double d = 0;
-    if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &d) >= 0 && d > 0) m_duration = d;
+    if (m_load != LoadPhase::Started) return;
+    if (const auto d = m_mpv.readDouble("duration"); d && *d > 0) m_duration = *d;
 
-    mpv_node node;
-    Tracks tracks;
-    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &node) >= 0) {
-        tracks = readTracks(&node);
-        mpv_free_node_contents(&node);
-    }
+    const MpvHandle::Tracks tracks = m_mpv.readTracks();
     if (!tracks.audio && !tracks.video && !tracks.cover) {
         failLoad(tr("The file holds neither sound nor pictures."));
         return;
     }
 
-    if (char* format = mpv_get_property_string(m_mpv, "file-format")) {
-        if (QByteArray(format) == "mpegvideo") {
+    if (const auto format = m_mpv.readString("file-format")) {
+        if (*format == "mpegvideo") {
             // Unknown until counted: mpv's guesses are not told meanwhile.
             m_ownDuration = 0.0;
             m_duration = 0;
             countStreamLength();
         }
-        const QByteArray offset = demuxerSeekOffset(format);
-        if (!offset.isEmpty()) mpv_set_property_string(m_mpv, "file-local-options/hr-seek-demuxer-offset", offset.constData());
-        mpv_free(format);
+        const QByteArray offset = demuxerSeekOffset(*format);
+        if (!offset.isEmpty()) m_mpv.writeFileLocal("hr-seek-demuxer-offset", offset);
     }
 
     applyLoop();  // now that the file's end is known
-    if (m_seekPending) {
+    if (seekPending()) {
         // Hand a seek made while loading over with the load itself: no sound from 0 first.
-        mpv_set_property_string(m_mpv, "file-local-options/start", seconds(m_seekTarget).constData());
+        m_mpv.writeFileLocal("start", seconds(m_seekTarget));
         m_startPassed = m_seekTarget;
     }
 }
@@ -482,101 +227,79 @@ void MpvEngine::countStreamLength()
 
 void MpvEngine::streamCounted(std::uint64_t generation, double seconds)
 {
-    if (generation != m_loadGeneration || (!m_loaded && !m_loadPending)) return;
+    if (generation != m_loadGeneration || m_load == LoadPhase::Empty) return;
     double d = seconds;
     if (d <= 0) {
         // Not a stream after all: mpv's figure is the best there is.
         m_ownDuration.reset();
-        if (m_mpv) mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &d);
+        d = m_mpv.readDouble("duration").value_or(seconds);
         if (!(d > 0)) return;
     } else {
         m_ownDuration = d;
     }
     m_duration = d;
-    if (m_loaded) applyLoop();
+    if (isLoaded()) applyLoop();
     reportDuration();
 }
 
 void MpvEngine::onFileLoaded()
 {
-    if (!m_loadPending || !m_started) return;
-    double d = 0;
-    if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &d) >= 0 && d > 0) m_duration = d;
+    if (m_load != LoadPhase::Started) return;
+    if (const auto d = m_mpv.readDouble("duration"); d && *d > 0) m_duration = *d;
     if (m_ownDuration) m_duration = *m_ownDuration;
-    mpv_node node;
-    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &node) >= 0) {
-        onTrackList(&node);
-        mpv_free_node_contents(&node);
-    }
-    if (mpv_get_property(m_mpv, "metadata", MPV_FORMAT_NODE, &node) >= 0) {
-        onMetadata(&node);
-        mpv_free_node_contents(&node);
-    }
+    onTrackList(m_mpv.readTracks());
+    onMetadata(m_mpv.readMetadata());
 
     m_loadLimit.stop();
-    m_loadPending = false;
-    m_loaded = true;
-    m_loadSeeking = true;
-    if (m_seekPending && m_startPassed != m_seekTarget) {
+    m_load = LoadPhase::Settling;
+    if (seekPending() && m_startPassed != m_seekTarget) {
         applyLoop();
         issueSeek(m_seekTarget);
     }
-    m_anchorPos = m_seekPending ? m_seekTarget : 0.0;
-    m_anchorTime = now();
-    m_running = false;
+    m_clock.holdAt(seekPending() ? m_seekTarget : 0.0);
     reportVideo();
     reportDuration();
     emit loaded();
     updateState();
 }
 
-void MpvEngine::onEndFile(std::int64_t entryId, int reason, int error)
+void MpvEngine::onEndFile(std::int64_t entryId, MpvHandle::EndReason reason, int error)
 {
     if (entryId != m_entryId) return;
     // Stopped or replaced by us: nothing to report.
-    if (reason == MPV_END_FILE_REASON_STOP || reason == MPV_END_FILE_REASON_QUIT) return;
-    if (reason == MPV_END_FILE_REASON_REDIRECT) {
+    if (reason == MpvHandle::EndReason::Ours) return;
+    const bool loading = m_load == LoadPhase::Opening || m_load == LoadPhase::Started;
+    if (reason == MpvHandle::EndReason::Redirect) {
         // The file named other files or places to play instead; none is followed.
-        if (m_loadPending || m_loaded) failLoad(tr("The file is a playlist or a reference, not media."));
+        if (m_load != LoadPhase::Empty) failLoad(tr("The file is a playlist or a reference, not media."));
         return;
     }
-    if (m_loadPending) {
-        failLoad(reason == MPV_END_FILE_REASON_ERROR ? loadErrorText(error)
-                                                     : tr("The file holds nothing to play."));
+    if (loading) {
+        failLoad(reason == MpvHandle::EndReason::Error ? loadErrorText(error) : tr("The file holds nothing to play."));
         return;
     }
-    if (m_loaded) {
+    if (isLoaded()) {
         // keep-open holds every file that played; one that ends anyway broke while playing.
         resetFileState();
-        m_seekPending = false;
         updateState();
     }
 }
 
-void MpvEngine::onMetadata(const mpv_node* node)
+void MpvEngine::onMetadata(const QHash<QString, QString>& tags)
 {
-    m_metadata.clear();
-    if (!node || node->format != MPV_FORMAT_NODE_MAP) return;
-    for (int i = 0; i < node->u.list->num; ++i) {
-        const mpv_node& v = node->u.list->values[i];
-        if (v.format != MPV_FORMAT_STRING) continue;
-        m_metadata.insert(QString::fromUtf8(node->u.list->keys[i]).toLower(), QString::fromUtf8(v.u.string));
-    }
+    m_metadata = tags;
 }
 
-void MpvEngine::onTrackList(const mpv_node* node)
+void MpvEngine::onTrackList(const MpvHandle::Tracks& tracks)
 {
-    const Tracks tracks = readTracks(node);
     m_hasVideo = tracks.video;
     // Pictures without sound go by the frame on screen. With sound, time-pos runs a frame
     // ahead (it names the frame handed to the output, not the one shown), while audio-pts
     // is what is heard, and mpv keeps the pictures in step with it.
     m_videoClock = tracks.videoShown && !tracks.audioHeard;
     // time-pos names the picture handed on after the one on screen: one frame ahead.
-    double fps = 0;
-    m_frameLead = m_videoClock && mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &fps) >= 0 && fps > 0
-                      ? 1.0 / fps
-                      : 0.0;
+    const auto fps = m_videoClock ? m_mpv.readDouble("container-fps") : std::nullopt;
+    m_frameLead = fps && *fps > 0 ? 1.0 / *fps : 0.0;
     reportVideo();
 }
 
@@ -592,82 +315,67 @@ void MpvEngine::onDuration(std::optional<double> d)
 {
     if (!d || *d <= 0 || *d == m_duration || m_ownDuration) return;
     m_duration = *d;
-    if (m_loaded) applyLoop();
+    if (isLoaded()) applyLoop();
     reportDuration();
 }
 
 // ---- transport ----
-
-void MpvEngine::setProperty(const char* name, const QByteArray& value)
-{
-    if (!m_mpv) return;
-    const auto it = m_written.constFind(name);
-    if (it != m_written.constEnd() && *it == value) return;
-    m_written.insert(name, value);
-    if (m_inHook) {
-        // mpv waits for us inside the hook; take effect before it plays on.
-        mpv_set_property_string(m_mpv, name, value.constData());
-        return;
-    }
-    const char* v = value.constData();
-    mpv_set_property_async(m_mpv, kTagWrite, name, MPV_FORMAT_STRING, &v);
-}
 
 void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
 {
     Q_UNUSED(pass);
     // Only the transpose: mpv's own Rubber Band filter, which then does the speed too.
     // Pauses, count-ins and trainers are the sample engine's.
-    setProperty("af", practice.hasTranspose()
+    m_mpv.write("af", practice.hasTranspose()
                           ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
                           : QByteArray());
 }
 
-void MpvEngine::issueSeek(double target)
+void MpvEngine::requestSeek(double target)
 {
-    const QByteArray t = seconds(target);
-    const char* args[] = {"seek", t.constData(), "absolute+exact", nullptr};
-    if (mpv_command_async(m_mpv, (m_loadGeneration << kTagBits) | kTagSeek, args) >= 0)
-        ++m_seeksUnanswered;
+    // A seek mpv took keeps its SEEK event due: that one is still ours.
+    if (m_seek != SeekPhase::Answered) m_seek = SeekPhase::Pending;
+    m_seekTarget = target;
 }
 
-void MpvEngine::onCommandReply(std::uint64_t tag, int error)
+void MpvEngine::issueSeek(double target)
 {
-    if ((tag & ((1u << kTagBits) - 1)) != kTagSeek) return;
+    if (m_mpv.seekAsync(seconds(target), m_loadGeneration)) ++m_seeksUnanswered;
+}
+
+void MpvEngine::onSeekReply(std::uint64_t generation, bool done)
+{
     --m_seeksUnanswered;
-    if ((tag >> kTagBits) != m_loadGeneration) return;
-    if (error >= 0) {
-        m_seekAnswered = true;
-    } else if (m_seeksUnanswered == 0 && !m_seekAnswered && m_seekPending) {
+    if (generation != m_loadGeneration) return;
+    if (done) {
+        if (m_seek == SeekPhase::Pending) m_seek = SeekPhase::Answered;
+    } else if (m_seeksUnanswered == 0 && m_seek == SeekPhase::Pending) {
         // Refused (nothing to seek in): playback stays where it was.
-        m_seekPending = false;
-        m_anchorTime = now();
+        m_seek = SeekPhase::None;
+        if (m_clock.running()) m_clock.run();
         unpauseAfterSeek();
     }
 }
 
 void MpvEngine::onSeekEvent()
 {
-    if (!m_loaded) return;
-    if (m_loadSeeking || m_seekAnswered) {
-        m_seekAnswered = false;
+    if (!isLoaded()) return;
+    if (m_load == LoadPhase::Settling || m_seek == SeekPhase::Answered) {
+        if (m_seek == SeekPhase::Answered) m_seek = SeekPhase::Pending;
         return;
     }
     // A jump we did not ask for: mpv's A-B loop went back to its start, because its
     // decoder reached the stop. The sound up to the stop is still in the output buffer.
     if (!mpvLoopActive() || m_eofSeen) return;
-    if (m_wrapsPending == 0) {
-        if (rawPosition() > m_appliedStop + 0.05) return;
-        m_wrapStart = m_appliedStart;
-        m_wrapStop = m_appliedStop;
-    }
-    ++m_wrapsPending;
-    qCDebug(lcEngine, "wrap decoded %.1f ms before it is heard", (m_wrapStop - rawPosition()) / m_rate * 1000);
+    if (m_clock.wrapsPending() == 0 && m_clock.raw() > m_appliedStop + 0.05) return;
+    m_clock.wrapDecoded(m_appliedStart, m_appliedStop);
+    qCDebug(lcEngine, "wrap decoded %.1f ms before it is heard",
+            (m_clock.wrapStop() - m_clock.raw()) / m_clock.rate() * 1000);
     // mpv counted the wrap down itself.
-    const QByteArray count = m_written.value("ab-loop-count");
+    const QByteArray count = m_mpv.known("ab-loop-count");
     if (count != "inf" && count.toInt() > 0) {
         const int left = count.toInt() - 1;
-        m_written.insert("ab-loop-count", QByteArray::number(left));
+        m_mpv.note("ab-loop-count", QByteArray::number(left));
         if (m_hasLoop && m_loop.wraps > 0) m_loop.wraps = left;
     }
     resolveHeard();
@@ -675,32 +383,27 @@ void MpvEngine::onSeekEvent()
 
 void MpvEngine::onPlaybackRestart()
 {
-    if (!m_loaded) return;
-    m_loadSeeking = false;
-    if (m_seekPending && m_seeksUnanswered == 0 && !m_seekAnswered) {
-        m_seekPending = false;
-        m_anchorPos = m_seekTarget;
-        m_anchorTime = now();
-        m_running = false;
-        if (m_eofSeen) {
-            // The end seen before may be stale (its change follows this event) or may
-            // hold still (a seek to the end itself): ask.
-            // A seek well before the end cannot be at it: mpv still reads the flag of the
-            // end it left (seen after a hold point), and taking it froze the clock there.
-            int eof = 0;
-            mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof);
-            m_eofSeen = eof && m_seekTarget >= effectiveEnd() - 1e-3;
-            if (m_eofSeen) beginEnd();
-        }
-        m_parked = m_pauseWanted && !m_eofSeen;
-        unpauseAfterSeek();
-        // The output starts again now (within a few ms). Waiting for the first sample of
-        // what is heard instead froze the position for up to 200 ms on PulseAudio, whose
-        // first timing report comes late; the samples correct the clock as they come.
-        if (!m_pauseWanted && !m_stopped && !m_atEnd && !m_endPending && m_written.value("pause") == "no") {
-            m_running = true;
-            scheduleHeardCheck();
-        }
+    if (!isLoaded()) return;
+    m_load = LoadPhase::Loaded;
+    if (m_seek != SeekPhase::Pending || m_seeksUnanswered != 0) return;
+    m_seek = SeekPhase::None;
+    m_clock.holdAt(m_seekTarget);
+    if (m_eofSeen) {
+        // The end seen before may be stale (its change follows this event) or may
+        // hold still (a seek to the end itself): ask.
+        // A seek well before the end cannot be at it: mpv still reads the flag of the
+        // end it left (seen after a hold point), and taking it froze the clock there.
+        m_eofSeen = m_mpv.readFlag("eof-reached") && m_seekTarget >= effectiveEnd() - 1e-3;
+        if (m_eofSeen) beginEnd();
+    }
+    if (pauseWanted() && !m_eofSeen) m_seek = SeekPhase::Parked;
+    unpauseAfterSeek();
+    // The output starts again now (within a few ms). Waiting for the first sample of
+    // what is heard instead froze the position for up to 200 ms on PulseAudio, whose
+    // first timing report comes late; the samples correct the clock as they come.
+    if (!pauseWanted() && !stopped() && m_clock.end() == HeardClock::End::None && m_mpv.known("pause") == "no") {
+        m_clock.run();
+        scheduleHeardCheck();
     }
 }
 
@@ -708,23 +411,19 @@ void MpvEngine::unpauseAfterSeek()
 {
     if (!m_unpauseAfterSeek) return;
     m_unpauseAfterSeek = false;
-    if (m_pauseWanted) return;
-    // Written even where the cache says "no": mpv may have paused by itself since.
-    m_written.insert("pause", "no");
-    const char* no = "no";
-    mpv_set_property_async(m_mpv, kTagWrite, "pause", MPV_FORMAT_STRING, &no);
+    if (pauseWanted()) return;
+    m_mpv.rewrite("pause", "no");
 }
 
 void MpvEngine::onPause(bool paused)
 {
     m_mpvPaused = paused;
-    m_written.insert("pause", paused ? "yes" : "no");
-    const bool playing = m_loaded && !m_pauseWanted && !m_stopped && !m_seekPending;
+    m_mpv.note("pause", paused ? "yes" : "no");
+    const bool playing = isLoaded() && !pauseWanted() && !stopped() && !seekPending();
     if (!paused) {
         // Playing again; with a prefilled output no sample may come before the end.
-        if (playing && !m_running) {
-            m_anchorTime = now();
-            m_running = true;
+        if (playing && !m_clock.running()) {
+            m_clock.run();
             scheduleHeardCheck();
         }
         return;
@@ -732,13 +431,8 @@ void MpvEngine::onPause(bool paused)
     // mpv pauses by itself only at an end (keep-open), once its output has drained.
     // The observed eof-reached is no help: it reads false while the output drains and
     // may not be sent after. Asked now, it tells this from our own pause arriving late.
-    int eof = 0;
-    if (playing && !m_unpauseAfterSeek && mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof) >= 0 &&
-        eof) {
-        if (!m_endPending) {
-            m_endPending = true;
-            m_endPos = effectiveEnd();
-        }
+    if (playing && !m_unpauseAfterSeek && m_mpv.readFlag("eof-reached")) {
+        if (m_clock.end() != HeardClock::End::Due) m_clock.endDecoded(effectiveEnd());
         finishEnd();
     }
 }
@@ -746,81 +440,72 @@ void MpvEngine::onPause(bool paused)
 void MpvEngine::onEofReached(bool eof)
 {
     m_eofSeen = eof;
-    if (!m_loaded) return;
+    if (!isLoaded()) return;
     if (!eof) {
-        m_endPending = false;
+        m_clock.endWithdrawn();
         scheduleHeardCheck();
         return;
     }
-    if (!m_seekPending && !m_atEnd) beginEnd();
+    if (!seekPending() && m_clock.end() != HeardClock::End::Reached) beginEnd();
 }
 
 void MpvEngine::play()
 {
-    if (!m_mpv || (!m_loaded && !m_loadPending)) return;
-    if (m_atEnd) {
-        if (m_loaded && m_endPos < effectiveEnd() - 1e-3) {
+    if (!isValid() || m_load == LoadPhase::Empty) return;
+    if (m_clock.end() == HeardClock::End::Reached) {
+        if (isLoaded() && m_clock.endPos() < effectiveEnd() - 1e-3) {
             // The hold was lifted (a new range): mpv sits at its end until moved.
-            m_atEnd = false;
-            m_seekPending = true;
-            m_seekTarget = m_endPos;
-            issueSeek(m_endPos);
+            m_clock.leaveEnd();
+            requestSeek(m_clock.endPos());
+            issueSeek(m_clock.endPos());
         } else {
-            m_stopped = true;  // nothing left to play
+            haltAtEnd();  // nothing left to play
             updateState();
             return;
         }
     }
-    m_stopped = false;
-    m_pauseWanted = false;
-    m_parked = false;
-    if (m_seekPending && (m_eofSeen || (m_loaded && m_written.value("pause") == "yes"))) {
+    m_motion = Motion::Playing;
+    if (m_seek == SeekPhase::Parked) m_seek = SeekPhase::None;
+    if (seekPending() && (m_eofSeen || (isLoaded() && m_mpv.known("pause") == "yes"))) {
         // Unpaused at its end before the seek has run, mpv pauses again at once
         // (keep-open); unpaused elsewhere, the output would first play what it holds of
         // the old position. Play once the seek has landed.
         m_unpauseAfterSeek = true;
-    } else if (m_loadPending && !m_started) {
+    } else if (m_load == LoadPhase::Opening) {
         // Unpaused now, the old file would sound until the new one replaces it: the new
         // one is unpaused as it starts (onStartFile).
     } else {
-        setProperty("pause", "no");
+        m_mpv.write("pause", "no");
     }
-    if (m_loaded && !m_seekPending) {
-        m_anchorTime = now();
-        m_running = true;
-    }
+    if (isLoaded() && !seekPending()) m_clock.run();
     scheduleHeardCheck();
     updateState();
 }
 
 void MpvEngine::pause()
 {
-    if (!m_mpv || (!m_loaded && !m_loadPending)) return;
+    if (!isValid() || m_load == LoadPhase::Empty) return;
     freezeClock();
     m_unpauseAfterSeek = false;
-    m_pauseWanted = true;
-    m_stopped = false;
-    setProperty("pause", "yes");
+    m_motion = Motion::Paused;
+    m_mpv.write("pause", "yes");
     updateState();
 }
 
 void MpvEngine::stop()
 {
-    if (!m_mpv || (!m_loaded && !m_loadPending)) {
+    if (!isValid() || m_load == LoadPhase::Empty) {
         updateState();
         return;
     }
-    m_pauseWanted = true;
+    m_motion = Motion::Stopped;
     m_unpauseAfterSeek = false;
-    m_stopped = true;
-    m_parked = false;
-    setProperty("pause", "yes");
+    if (m_seek == SeekPhase::Parked) m_seek = SeekPhase::None;
+    m_mpv.write("pause", "yes");
     cancelPending();
-    m_seekPending = true;
-    m_seekTarget = 0;
-    m_anchorPos = 0;
-    m_running = false;
-    if (m_loaded) {
+    requestSeek(0);
+    m_clock.holdAt(0);
+    if (isLoaded()) {
         applyLoop();
         issueSeek(0);
     }
@@ -829,23 +514,22 @@ void MpvEngine::stop()
 
 void MpvEngine::seek(double target)
 {
-    if (!m_mpv || (!m_loaded && !m_loadPending)) return;
+    if (!isValid() || m_load == LoadPhase::Empty) return;
     target = std::max(0.0, target);
     if (m_duration > 0) target = std::min(target, m_duration);
     const double old = position();
+    const bool parked = m_seek == SeekPhase::Parked;
     // The seek flushes the output: jumps and ends still in it are never heard.
     cancelPending();
-    m_seekPending = true;
-    m_seekTarget = target;
-    if (!m_loaded) return;  // handed over with the load
+    requestSeek(target);
+    if (!isLoaded()) return;  // handed over with the load
     applyLoop();  // lifts a hold the seek leaves behind, before the seek runs
-    if (m_parked && target == m_anchorPos) {
+    if (parked && target == m_clock.anchor()) {
         // Standing there paused, with the sound and picture already decoded: a seek
         // would only decode them again (from the key frame, on video) before a play.
-        m_seekPending = false;
+        m_seek = SeekPhase::Parked;
         return;
     }
-    m_parked = false;
     issueSeek(target);
     emit positionJumped(old, target);
 }
@@ -854,28 +538,30 @@ void MpvEngine::setRate(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate)) return;
     rate = std::clamp(rate, 0.01, 100.0);
-    if (m_running) {
-        m_anchorPos = rawPosition();
-        m_anchorTime = now();
-    }
-    const bool changed = rate != m_rate;
-    m_rate = rate;
-    setProperty("speed", seconds(rate));
+    const bool changed = rate != m_clock.rate();
+    m_clock.setRate(rate);
+    m_mpv.write("speed", seconds(rate));
     // Sound decoded for a parked start went through the old speed: decode it anew.
-    if (m_parked && changed) {
-        m_parked = false;
-        seek(m_anchorPos);
+    if (m_seek == SeekPhase::Parked && changed) {
+        m_seek = SeekPhase::None;
+        seek(m_clock.anchor());
     }
     scheduleHeardCheck();
+}
+
+void MpvEngine::haltAtEnd()
+{
+    if (m_motion == Motion::Playing) m_motion = Motion::Ended;
+    else if (m_motion == Motion::Paused) m_motion = Motion::Stopped;
 }
 
 void MpvEngine::updateState()
 {
     // A load under way counts as playing, as the caller asked: no passing Stopped between
     // two files.
-    const PlayState s = ((!m_loaded && !m_loadPending) || m_stopped) ? PlayState::Stopped
-                        : m_pauseWanted                              ? PlayState::Paused
-                                                                     : PlayState::Playing;
+    const PlayState s = (m_load == LoadPhase::Empty || stopped()) ? PlayState::Stopped
+                        : pauseWanted()                           ? PlayState::Paused
+                                                                  : PlayState::Playing;
     if (s == m_state) return;
     const PlayState old = m_state;
     m_state = s;
@@ -901,7 +587,7 @@ void MpvEngine::clearLoop()
 
 bool MpvEngine::mpvLoopActive() const
 {
-    return m_written.value("ab-loop-a") != "no" && m_written.value("ab-loop-count") != "0";
+    return m_mpv.known("ab-loop-a") != "no" && m_mpv.known("ab-loop-count") != "0";
 }
 
 void MpvEngine::applyLoop()
@@ -909,26 +595,28 @@ void MpvEngine::applyLoop()
     const bool usable = m_hasLoop && m_loop.loopsOn(m_duration);
     const bool toEnd = m_duration > 0 && m_loop.stop >= m_duration;
     if (!usable) {
-        setProperty("ab-loop-a", "no");
-        setProperty("ab-loop-b", "no");
-        setProperty("ab-loop-count", "inf");
-        setProperty("end", "none");
+        m_mpv.write("ab-loop-a", "no");
+        m_mpv.write("ab-loop-b", "no");
+        m_mpv.write("ab-loop-count", "inf");
+        m_mpv.write("end", "none");
         m_holdEnd.reset();
         return;
     }
     m_appliedStart = std::max(0.0, m_loop.start);
     // mpv's loop also wraps at the file's end when B lies there: the stop is the end.
     m_appliedStop = toEnd ? m_duration : m_loop.stop;
-    setProperty("ab-loop-a", seconds(m_appliedStart));
-    setProperty("ab-loop-b", seconds(m_appliedStop));
-    setProperty("ab-loop-count", m_loop.wraps == LoopRange::kEndless ? QByteArray("inf")
+    m_mpv.write("ab-loop-a", seconds(m_appliedStart));
+    m_mpv.write("ab-loop-b", seconds(m_appliedStop));
+    m_mpv.write("ab-loop-count", m_loop.wraps == LoopRange::kEndless ? QByteArray("inf")
                                                                      : QByteArray::number(m_loop.wraps));
     // `end` makes mpv stop exactly at the stop once the count is used up. Set from the
     // start: mpv loops first while the count lasts. Past the stop it would end playback
     // at once, so it is left out there.
-    const double at = m_seekPending ? m_seekTarget : m_atEnd ? m_endPos : position();
+    const double at = seekPending()                                 ? m_seekTarget
+                      : m_clock.end() == HeardClock::End::Reached ? m_clock.endPos()
+                                                                    : position();
     const bool hold = m_loop.holdAtStop && m_loop.wraps != LoopRange::kEndless && at <= m_appliedStop + 1e-6;
-    setProperty("end", hold ? seconds(m_appliedStop) : QByteArray("none"));
+    m_mpv.write("end", hold ? seconds(m_appliedStop) : QByteArray("none"));
     if (hold)
         m_holdEnd = m_appliedStop;
     else
@@ -938,7 +626,7 @@ void MpvEngine::applyLoop()
 // ---- heard position ----
 //
 // mpv decodes ahead of what is heard by its output buffer (0.2-0.4 s). Its position
-// properties at a jump or an end tell what was decoded, so this keeps its own clock:
+// properties at a jump or an end tell what was decoded, so the clock is our own:
 // - Files with sound take `audio-pts` (the written audio's time less the output delay,
 //   i.e. what is heard; unset while mpv syncs after a seek); mpv keeps the pictures in
 //   step with it. Pictures without sound take `time-pos`, the frame handed to the output.
@@ -953,56 +641,33 @@ void MpvEngine::applyLoop()
 
 double MpvEngine::now() const
 {
-    return m_clock.nsecsElapsed() / 1e9;
-}
-
-double MpvEngine::rawPosition() const
-{
-    return m_running ? m_anchorPos + (now() - m_anchorTime) * m_rate : m_anchorPos;
+    return m_elapsed.nsecsElapsed() / 1e9;
 }
 
 void MpvEngine::freezeClock()
 {
-    m_anchorPos = rawPosition();
-    m_anchorTime = now();
-    m_running = false;
+    m_clock.freeze();
     m_heardTimer.stop();
 }
 
 double MpvEngine::position() const
 {
-    if (m_seekPending) return m_seekTarget;
-    if (!m_loaded) return 0.0;
-    if (m_atEnd) return m_endPos;
-    double p = rawPosition();
-    // While a wrap is coming the position stays a hair below the stop: a reader that
-    // compares with the stop (the player's fallback timers) must not take the stop as
-    // reached and jump or count a pass of its own before loopWrapped() says so.
-    constexpr double kBelowStop = 1e-6;
-    if (m_wrapsPending > 0) {
-        // The jump back shows only together with loopWrapped(), due within a millisecond.
-        p = std::min(p, m_wrapStop - kBelowStop);
-    } else if (m_endPending) {
-        p = std::min(p, m_endPos);
-    } else if (mpvLoopActive() && m_anchorPos <= m_appliedStop + 1e-6) {
-        // mpv never plays past the stop from inside the range; a late wrap must not
-        // show a position beyond it.
-        p = std::min(p, m_appliedStop - kBelowStop);
-    } else if (m_holdEnd && m_anchorPos <= m_appliedStop + 1e-6) {
-        p = std::min(p, m_appliedStop);
-    }
-    if (m_duration > 0) p = std::min(p, m_duration);
-    return std::max(p, 0.0);
+    if (seekPending()) return m_seekTarget;
+    if (!isLoaded()) return 0.0;
+    HeardClock::Bounds bounds;
+    bounds.duration = m_duration;
+    if (mpvLoopActive()) bounds.wrapStop = m_appliedStop;
+    if (m_holdEnd) bounds.holdStop = m_appliedStop;
+    return m_clock.heard(bounds);
 }
 
 void MpvEngine::takeSample(double value)
 {
     // Paused, mpv reads the prefilled output buffer as not yet played: after a seek its
     // position shows the target less the buffer (measured: 1.82 for 2.0) until it plays.
-    if (!m_loaded || m_seekPending || m_atEnd || m_endPending || m_pauseWanted || m_mpvPaused) return;
-    m_anchorPos = value + m_wrapsPending * (m_wrapStop - m_wrapStart);
-    m_anchorTime = now();
-    m_running = !m_stopped;
+    if (!isLoaded() || seekPending() || m_clock.end() != HeardClock::End::None || pauseWanted() || m_mpvPaused)
+        return;
+    m_clock.sample(value, !stopped());
     resolveHeard();
 }
 
@@ -1018,31 +683,21 @@ void MpvEngine::onAudioPts(std::optional<double> t)
 
 void MpvEngine::resolveHeard()
 {
-    int heard = 0;
-    if (m_wrapsPending > 0) {
-        const double len = m_wrapStop - m_wrapStart;
-        while (m_wrapsPending > 0 && rawPosition() >= m_wrapStop - 1e-9) {
-            m_anchorPos -= len;
-            --m_wrapsPending;
-            ++heard;
-        }
-    }
-    const bool ended = m_wrapsPending == 0 && m_endPending && rawPosition() >= m_endPos - 1e-9;
+    const HeardClock::Heard heard = m_clock.resolve();
     scheduleHeardCheck();
     // State first, signals last: a slot may call back into the engine.
-    for (int i = 0; i < heard; ++i) emit loopWrapped();
-    if (ended) finishEnd();
+    for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
+    if (heard.ended) finishEnd();
 }
 
 void MpvEngine::scheduleHeardCheck()
 {
-    if (!m_running || (m_wrapsPending == 0 && !m_endPending)) {
+    const std::optional<double> due = m_clock.untilDue();
+    if (!due) {
         m_heardTimer.stop();
         return;
     }
-    const double target = m_wrapsPending > 0 ? m_wrapStop : m_endPos;
-    const double ms = (target - rawPosition()) / m_rate * 1000.0;
-    m_heardTimer.start(std::max(0, static_cast<int>(std::ceil(ms))));
+    m_heardTimer.start(std::max(0, static_cast<int>(std::ceil(*due * 1000.0))));
 }
 
 double MpvEngine::effectiveEnd() const
@@ -1052,33 +707,25 @@ double MpvEngine::effectiveEnd() const
 
 void MpvEngine::beginEnd()
 {
-    m_endPending = true;
-    m_endPos = effectiveEnd();
-    qCDebug(lcEngine, "end decoded %.1f ms before it is heard", (m_endPos - rawPosition()) / m_rate * 1000);
+    m_clock.endDecoded(effectiveEnd());
+    qCDebug(lcEngine, "end decoded %.1f ms before it is heard",
+            (m_clock.endPos() - m_clock.raw()) / m_clock.rate() * 1000);
     resolveHeard();
 }
 
 void MpvEngine::finishEnd()
 {
-    if (!m_endPending) return;
-    const int heard = m_wrapsPending;
-    m_wrapsPending = 0;
-    m_endPending = false;
-    m_atEnd = true;
-    m_anchorPos = m_endPos;
-    m_anchorTime = now();
-    m_running = false;
-    m_stopped = true;
+    const HeardClock::Heard heard = m_clock.reachEnd();
+    if (!heard.ended) return;
+    haltAtEnd();
     m_heardTimer.stop();
-    for (int i = 0; i < heard; ++i) emit loopWrapped();
+    for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
     updateState();
 }
 
 void MpvEngine::cancelPending()
 {
-    m_wrapsPending = 0;
-    m_endPending = false;
-    m_atEnd = false;
+    m_clock.cancelPending();
     m_heardTimer.stop();
 }
 
@@ -1086,13 +733,13 @@ void MpvEngine::cancelPending()
 
 QWidget* MpvEngine::createVideoView(QWidget* parent)
 {
-    if (!m_mpv || !m_options.videoOutput || m_view) return nullptr;
+    if (!isValid() || !m_options.videoOutput || m_view) return nullptr;
     if (!MpvVideoView::openGlAvailable()) {
         // The sound still plays; mpv falls back to no pictures.
         qCWarning(lcEngine, "No OpenGL on this display: videos play without pictures.");
         return nullptr;
     }
-    m_view = new MpvVideoView(m_mpv, parent);
+    m_view = new MpvVideoView(m_mpv.handle(), parent);
     connect(m_view, &MpvVideoView::renderContextReady, this, [this] { onVideoOutput(true); });
     connect(m_view, &MpvVideoView::renderContextAboutToBeReleased, this, [this] { onVideoOutput(false); });
     return m_view;
@@ -1100,15 +747,11 @@ QWidget* MpvEngine::createVideoView(QWidget* parent)
 
 void MpvEngine::onVideoOutput(bool available)
 {
-    if (!m_mpv) return;
     // A new value of `vo` makes mpv open its output again: the file playing gets its
     // pictures when a view appears. When the view goes, its output must be closed while
     // the render context still exists: mpv drops a video track whose output breaks, and
     // ends a file that has nothing else to play.
-    const QByteArray vo = available ? "libmpv" : "null";
-    if (m_written.value("vo") == vo) return;
-    m_written.insert("vo", vo);
-    mpv_set_property_string(m_mpv, "vo", vo.constData());
+    m_mpv.writeNow("vo", available ? "libmpv" : "null");
 }
 
 } // namespace player

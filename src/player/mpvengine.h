@@ -1,29 +1,25 @@
 #pragma once
-// The real playback engine, on libmpv. Everything runs on the UI thread: mpv's wakeup
-// callback only queues a drain of its events here.
+// The real playback engine, on libmpv: the transport. It keeps the load and our seeks
+// in step with mpv's events (MpvHandle keeps the core) and reports positions as heard
+// (HeardClock). Everything runs on the UI thread.
+#include "player/heardclock.h"
 #include "player/mediaengine.h"
+#include "player/mpvhandle.h"
 
-#include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
 #include <QTimer>
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
-#include <variant>
-
-struct mpv_handle;
-struct mpv_node;
-struct mpv_event;
 
 namespace player {
 
 class MpvVideoView;
 
-class MpvEngine : public MediaEngine {
+class MpvEngine : public MediaEngine, private MpvHandle::Listener {
     Q_OBJECT
 public:
     struct Options {
@@ -36,7 +32,7 @@ public:
     ~MpvEngine() override;
 
     // False when libmpv could not be started; every call is then a no-op and loads fail.
-    bool isValid() const { return m_mpv != nullptr; }
+    bool isValid() const { return m_mpv.handle() != nullptr; }
 
     void load(const QString& path) override;
     bool waitForLoad(int timeoutMs) override;
@@ -49,17 +45,17 @@ public:
 
     double position() const override;
     void seek(double seconds) override;
-    double duration() const override { return m_loaded ? m_duration : 0.0; }
+    double duration() const override { return isLoaded() ? m_duration : 0.0; }
 
     void setRate(double rate) override;
-    double rate() const override { return m_rate; }
+    double rate() const override { return m_clock.rate(); }
 
     void setLoop(const LoopRange& range) override;
     void clearLoop() override;
     LoopRange loop() const override { return m_loop; }
 
-    QHash<QString, QString> metadata() const override { return m_loaded ? m_metadata : QHash<QString, QString>{}; }
-    bool hasVideo() const override { return m_loaded && m_hasVideo; }
+    QHash<QString, QString> metadata() const override { return isLoaded() ? m_metadata : QHash<QString, QString>{}; }
+    bool hasVideo() const override { return isLoaded() && m_hasVideo; }
 
     QWidget* createVideoView(QWidget* parent) override;
     void setPractice(const PracticeSettings& practice, int pass) override;
@@ -69,38 +65,47 @@ public:
     static bool looksLikeUrl(const QString& path);
 
 private:
-    using FlagHandler = void (MpvEngine::*)(bool);
-    using TimeHandler = void (MpvEngine::*)(std::optional<double>);
-    using NodeHandler = void (MpvEngine::*)(const mpv_node*);
-    struct ObservedProperty {
-        const char* name;
-        std::variant<FlagHandler, TimeHandler, NodeHandler> handler;
+    // Where the current file's load stands.
+    enum class LoadPhase {
+        Empty,     // nothing loaded, or the load failed
+        Opening,   // asked for; mpv still plays or holds the file before
+        Started,   // mpv began the file; neither loaded() nor loadFailed() yet
+        Settling,  // loaded; seeks until its first playback restart are the load's own
+        Loaded,
     };
-    static const ObservedProperty kObserved[];
+    // Where our seeks stand. SEEK events that follow a reply of ours are ours; others are
+    // the loop wrapping.
+    enum class SeekPhase {
+        None,
+        Parked,    // paused where the last seek landed, its sound (and picture) decoded
+        Pending,   // ours under way: the position reads its target until it lands
+        Answered,  // ... and mpv took it: the next SEEK event is ours
+    };
+    // What the caller asked for, or an end reached.
+    enum class Motion { Playing, Paused, Stopped, Ended };
 
-    void init();
-    void queueDrain();
-    void drainEvents();
-    void handleEvent(const mpv_event& event);
-    void onPropertyChange(std::uint64_t id, int format, void* data);
+    // MpvHandle::Listener
+    void onStartFile(std::int64_t entryId) override;
+    void onPreloaded() override;
+    void onFileLoaded() override;
+    void onEndFile(std::int64_t entryId, MpvHandle::EndReason reason, int error) override;
+    void onSeekEvent() override;
+    void onPlaybackRestart() override;
+    void onSeekReply(std::uint64_t generation, bool done) override;
+    void onPause(bool paused) override;
+    void onEofReached(bool eof) override;
+    void onTimePos(std::optional<double> t) override;
+    void onAudioPts(std::optional<double> t) override;
+    void onDuration(std::optional<double> d) override;
+    void onMetadata(const QHash<QString, QString>& tags) override;
+    void onTrackList(const MpvHandle::Tracks& tracks) override;
 
-    // Event handlers
-    void onStartFile(std::int64_t entryId);
-    void onPreloaded();
-    void onFileLoaded();
-    void onEndFile(std::int64_t entryId, int reason, int error);
-    void onSeekEvent();
-    void onPlaybackRestart();
-    void onCommandReply(std::uint64_t tag, int error);
-
-    // Property handlers (the table)
-    void onPause(bool paused);
-    void onEofReached(bool eof);
-    void onTimePos(std::optional<double> t);
-    void onAudioPts(std::optional<double> t);
-    void onDuration(std::optional<double> d);
-    void onMetadata(const mpv_node* node);
-    void onTrackList(const mpv_node* node);
+    bool isLoaded() const { return m_load == LoadPhase::Settling || m_load == LoadPhase::Loaded; }
+    bool seekPending() const { return m_seek == SeekPhase::Pending || m_seek == SeekPhase::Answered; }
+    bool pauseWanted() const { return m_motion == Motion::Paused || m_motion == Motion::Stopped; }
+    bool stopped() const { return m_motion == Motion::Stopped || m_motion == Motion::Ended; }
+    void haltAtEnd();
+    void requestSeek(double target);
 
     void failLoad(const QString& reason);
     void giveUpLoad();
@@ -109,15 +114,12 @@ private:
     void resetFileState();
     void reportVideo();
     void onVideoOutput(bool available);
-    void setProperty(const char* name, const QByteArray& value);
     void issueSeek(double target);
     void applyLoop();
     void unpauseAfterSeek();
     void updateState();
 
-    // The clock of heard positions.
     double now() const;
-    double rawPosition() const;
     void takeSample(double value);
     void freezeClock();
     void resolveHeard();
@@ -128,22 +130,14 @@ private:
     double effectiveEnd() const;
     bool mpvLoopActive() const;
 
-    mpv_handle* m_mpv = nullptr;
     Options m_options;
-    std::atomic<bool> m_drainQueued{false};
-    bool m_inHook = false;
+    MpvHandle m_mpv;
     QPointer<MpvVideoView> m_view;
-
-    // Last value written to (or seen on) each mpv property we set, so unchanged values
-    // are never written again.
-    QHash<QByteArray, QByteArray> m_written;
 
     // The current load
     QString m_path;
     std::int64_t m_entryId = -1;
-    bool m_started = false;      // mpv began the current entry
-    bool m_loadPending = false;  // loading; neither loaded() nor loadFailed() yet
-    bool m_loaded = false;
+    LoadPhase m_load = LoadPhase::Empty;
     std::optional<double> m_startPassed;  // a pending seek handed over with the load
     double m_duration = 0;
     std::optional<double> m_ownDuration;  // a length counted by us where mpv can only guess it
@@ -156,36 +150,17 @@ private:
 
     // Transport
     PlayState m_state = PlayState::Stopped;
-    bool m_pauseWanted = false;
+    Motion m_motion = Motion::Playing;
     bool m_mpvPaused = false;
-    bool m_unpauseAfterSeek = false;
-    bool m_stopped = false;  // by stop() or by reaching an end; play() clears it
+    bool m_unpauseAfterSeek = false;  // a play waits for the seek to land
     bool m_eofSeen = false;
-    double m_rate = 1.0;
-
-    // Seeks of ours: SEEK events that follow a reply of ours are ours, others are wraps.
-    bool m_seekPending = false;
+    SeekPhase m_seek = SeekPhase::None;
     double m_seekTarget = 0;
     int m_seeksUnanswered = 0;
-    bool m_seekAnswered = false;
-    bool m_loadSeeking = false;
-    // Paused where the last seek landed, with its sound (and picture) decoded.
-    bool m_parked = false;
 
-    // Heard position: a sample and the monotonic time it was taken, run on at the rate.
-    QElapsedTimer m_clock;
-    double m_anchorPos = 0;
-    double m_anchorTime = 0;
-    bool m_running = false;
-
-    // Wraps decoded but not heard yet, and the stretch they jump over.
-    int m_wrapsPending = 0;
-    double m_wrapStart = 0;
-    double m_wrapStop = 0;
-    // An end (file's end or hold point) decoded but not heard yet, or reached.
-    bool m_endPending = false;
-    bool m_atEnd = false;
-    double m_endPos = 0;
+    // The heard position, and a timer for the next wrap or end it will reach.
+    QElapsedTimer m_elapsed;
+    HeardClock m_clock;
     QTimer m_heardTimer;
     // A load that has not finished by then is given up: a local file opens far sooner.
     static constexpr int kLoadLimitMs = 1000;

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QWindow>
 
 #include <mpv/render_gl.h>
 
@@ -85,7 +86,23 @@ void MpvVideoView::initializeGL()
 void MpvVideoView::onRenderUpdate()
 {
     m_updateQueued = false;
-    if (m_render && (mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME)) update();
+    if (!m_render || !(mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME)) return;
+    const QWindow* shown = window()->windowHandle();
+    if (isVisible() && shown && shown->isExposed()) {
+        update();
+        return;
+    }
+    // Qt paints nothing out of sight (hidden to the tray, minimised), and mpv would wait
+    // for each frame until it times out: a file without sound, timed by its frames, slows
+    // down. The frame is taken without drawing it.
+    makeCurrent();
+    int skip = 1;
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    mpv_render_context_render(m_render, params);
+    doneCurrent();
 }
 
 void MpvVideoView::paintGL()

@@ -1,0 +1,47 @@
+// A picture-only file keeps real time while its view is out of sight (the player in the tray).
+#include "player/mpvengine.h"
+#include "player/mpvvideoview.h"
+#include "support/testkit.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using player::MpvEngine;
+using player::MpvVideoView;
+
+class HiddenViewMpvTest : public QObject {
+    Q_OBJECT
+private slots:
+    void pictureClockRunsAtRealSpeedWhileHidden()
+    {
+        QTemporaryDir dir;
+        const QString video = dir.filePath("bars.mkv");
+        if (!testkit::makeVideo(video, 10.0, false)) QSKIP("ffmpeg is not available to make a video");
+        MpvEngine engine(MpvEngine::Options{true, false});
+        std::unique_ptr<MpvVideoView> view(static_cast<MpvVideoView*>(engine.createVideoView(nullptr)));
+        if (!view) QSKIP("no OpenGL on this display");
+        view->resize(320, 240);
+        view->show();
+        if (!QTest::qWaitFor([&] { return view->isRendering(); }, 5000)) QSKIP("no OpenGL for mpv here");
+        view->hide();
+        QTRY_VERIFY_WITH_TIMEOUT(!view->isVisible(), 2000);
+
+        engine.load(video);
+        QVERIFY(engine.waitForLoad(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.position() > 0.2, 5000);
+        QElapsedTimer wall;
+        wall.start();
+        const double from = engine.position();
+        constexpr double kSpan = 3.0;
+        QTRY_VERIFY_WITH_TIMEOUT(engine.position() >= from + kSpan, 8000);
+        // Frames that wait for a paint that never comes ran the clock at 0.78 here.
+        const double rate = kSpan / (wall.elapsed() / 1000.0);
+        QVERIFY2(rate > 0.9, qPrintable(QString("%1 s of position took %2 ms").arg(kSpan).arg(wall.elapsed())));
+    }
+};
+
+QTEST_MAIN(HiddenViewMpvTest)
+#include "test_hiddenview_mpv.moc"
