@@ -12,28 +12,33 @@ wait_for() {
 }
 
 # Starts the desktop at $1 dots per inch (96 when not given), $2 pixels (1024x768).
-# The server picks a free display itself: numbers picked here raced with other servers
-# started at the same moment, and the window manager then failed to open the display.
+# Another server may take the display number picked here at the same moment: ours then
+# exits, and the desktop is started again on another number (a client would otherwise
+# reach the other server).
 start_desktop() {
   local n
-  for n in 1 2 3; do
+  desktop_pids=""
+  for n in 1 2 3 4 5; do
     desktop_once "$@" && return 0
-    # Started again whole: a window manager that could not open the display stays away.
     kill $desktop_pids 2>/dev/null
   done
   return 1
 }
 desktop_once() {
-  local dpi=${1:-96} size=${2:-1024x768} wm
-  rm -f "$work/display"
-  Xvfb -displayfd 3 -screen 0 ${size}x24 -dpi "$dpi" -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-  desktop_pids=$!
-  wait_for 100 test -s "$work/display" || return 1
-  export DISPLAY=:$(head -n 1 "$work/display")
-  wait_for 50 xdpyinfo || return 1
+  local dpi=${1:-96} size=${2:-1024x768} wm display server
+  display=:$(( 100 + RANDOM % 400 ))
+  [ -e /tmp/.X11-unix/X${display#:} ] || [ -e /tmp/.X${display#:}-lock ] && return 1
+  Xvfb $display -screen 0 ${size}x24 -dpi "$dpi" -nolisten tcp >/dev/null 2>&1 &
+  server=$!
+  desktop_pids=$server
+  export DISPLAY=$display
+  # The display's lock names the server that holds it.
+  wait_for 50 xdpyinfo && [ "$(tr -d ' \n' < /tmp/.X${display#:}-lock 2>/dev/null)" = "$server" ] || return 1
+  # A fresh server has no window manager yet; one that has is somebody else's.
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && return 1
   export HOME=$work XDG_RUNTIME_DIR=$work/run
   mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-  openbox --sm-disable >/dev/null 2>&1 &
+  openbox --sm-disable >"$work/wm.log" 2>&1 &
   wm=$!
   desktop_pids="$desktop_pids $wm"
   wait_for 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' && kill -0 $wm || return 1
