@@ -383,9 +383,11 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     bool rendering = false;
     quint64 seq = 0;
     std::deque<Rendered> rendered;  // what the ring holds of this plan, for a change during play
+    int renderedPass = 0;           // the pass the last chunk rendered is in
     const auto publish = [&](Chunk* c) {
         c->seq = ++seq;
-        rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart});
+        if (c->passStart) ++renderedPass;
+        rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, renderedPass});
         while (rendered.size() > kRingChunks) rendered.pop_front();
         ring.publish();
     };
@@ -486,14 +488,18 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 dropFrom.store(live->keepUntil + 1, std::memory_order_release);
                 dropTo.store(seq, std::memory_order_release);
                 from = live->from / f.sampleRate;
-                if (plan->loop && plan->loop->wraps > 0)
-                    plan->loop->wraps = std::max(0, plan->loop->wraps - live->wrapsKept);
             } else if (!plan->from) {
                 // On from where the output stopped taking the old plan.
                 for (int i = 0; i < 50 && seenEpoch.load() < epochNow && previous != epochNow; ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 from = writtenPos.load() / f.sampleRate;
             }
+            // Going on from what plays, the passes go on from the one the output is in, not
+            // from the one the listener hears now.
+            const bool goesOn = !plan->from && previous == epochNow;
+            const int passFrom = live ? live->pass : goesOn ? renderedPass : plan->pass;
+            if (goesOn && plan->loop) plan->loop->wraps = wrapsLeft(plan->loop->wraps, plan->pass, passFrom);
+            renderedPass = passFrom;
             FrameLoop fl = entryFrames(from, plan->loop, f);
             bool wrapNow = false;
             if (live && fl.loop && fl.loop->stop > fl.loop->start && fl.from >= fl.loop->stop && fl.loop->wraps != 0) {
@@ -508,8 +514,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             reader->setLoop(fl.loop);
             sampleRate = f.sampleRate;
             practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
-            // Passes begun in what is kept are not heard yet, so not counted in the plan.
-            passNow = plan->pass + (live ? live->wrapsKept : 0);
+            passNow = passFrom;
             passBegun = false;
             reader->setGapAtWrap(practice.cutBefore(passNow + 1));
             preroll.reset();
