@@ -84,6 +84,28 @@ private slots:
             QVERIFY2(p.prerollFrames == c.preroll && p.clicks == c.clicks, c.name);
         }
     }
+
+    // Into the list's next entry: blended only where its first pass follows without a
+    // preroll, at the rate and pitch this entry's last pass played.
+    void seamIntoTheNextEntry()
+    {
+        PracticeSettings fifth;
+        fifth.transposeSemitones = 7;
+        const struct { const char* name; PracticeSettings now; double nowRate; int pass; PracticeSettings next; double nextRate; bool cut; } cases[] = {
+            {"neither has settings", {}, 1.0, 0, {}, 1.0, false},
+            {"a pause first", {}, 1.0, 0, make(0.5, 0, 120, false), 1.0, true},
+            {"a count-in first", {}, 1.0, 0, make(0, 2, 120, false), 1.0, true},
+            {"the trainer's first rate", {}, 1.0, 0, trainer(0.6, 0.1, 1), 1.0, true},
+            {"trained up to the same rate", trainer(0.6, 0.1, 1), 1.0, 4, {}, 1.0, false},
+            {"still training", trainer(0.6, 0.1, 1), 1.0, 2, {}, 1.0, true},
+            {"another rate", {}, 0.8, 0, {}, 1.0, true},
+            {"a transpose", {}, 1.0, 0, fifth, 1.0, true},
+            {"a pause after this one's passes only", make(0.5, 0, 120, false), 1.0, 3, {}, 1.0, false},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(cutIntoNext(PracticePlan(c.now, c.nowRate, 44100), c.pass, PracticePlan(c.next, c.nextRate, 44100)) == c.cut,
+                     c.name);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPracticePlan)

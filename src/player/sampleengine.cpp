@@ -534,7 +534,9 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             if (next && next->first != epochNow) next.reset();
         }
         if (!rendering || !reader) continue;
-        if (next && next->first == epochNow) reader->setFollowed(true);
+        if (next && next->first == epochNow)
+            reader->setFollowed(true, cutIntoNext(practice, passNow, PracticePlan(next->second.practice, next->second.rate,
+                                                                                  sampleRate)));
 
         // Render ahead, a chunk at a time, while there is room.
         while (ring.size() < kAheadChunks) {
@@ -628,6 +630,26 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                     reader->seek(fl.from);
                     reader->setLoop(fl.loop);
                     reader->setIncoming(std::move(tail));
+                    // Its passes count from its first, which may begin with a pause and
+                    // clicks after this one's last sample, at its own rate and pitch. The
+                    // stretcher has given all of this entry's sound: it starts over.
+                    practice = PracticePlan(n.practice, n.rate, sampleRate);
+                    passNow = 0;
+                    renderedPass = 0;
+                    passBegun = false;
+                    reader->setGapAtWrap(practice.cutBefore(1));
+                    preroll.reset();
+                    prerollPlaying = false;
+                    if (practice.pass(0).prerollFrames > 0) {
+                        preroll = practice.pass(0);
+                        prerollPlaying = true;
+                        prerollAt = 0;
+                        holdPos = double(fl.from);
+                    }
+                    if (practice.stretches())
+                        stretch.start(sampleRate, practice.rateOf(0), practice.pitchScale());
+                    else
+                        stretch.stopUsing();
                     c->end = false;
                     {
                         std::lock_guard lock(mutex);
@@ -901,10 +923,8 @@ void SampleEngine::showPassRate()
 
 bool SampleEngine::queueNext(const NextEntry& next)
 {
-    // An entry with practice settings starts its passes with their own preroll and rate:
-    // the list loads it the usual way.
     if (!m_loaded || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
-        next.rate != m_rate || next.path.isEmpty() || m_practice.any() || next.practice.any())
+        !(next.rate > 0) || next.path.isEmpty())
         return false;
     m_next = next;
     {
@@ -1000,6 +1020,11 @@ void SampleEngine::tick()
             m_hasLoop = n.hasLoop;
             m_loop = n.hasLoop ? n.loop : LoopRange{};
             m_planStart = n.start;
+            m_rate = n.rate;
+            m_practice = n.practice;
+            m_practicePass = 0;
+            m_prerollDue = false;
+            showPassRate();
             if (info && info->ok) {
                 m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
                 m_tags = info->tags;
