@@ -1,6 +1,7 @@
 #include "player/mpvengine.h"
 
 #include "player/mpvformats.h"
+#include "player/mpvpractice.h"
 #include "player/mpvvideoview.h"
 
 #include <QDeadlineTimer>
@@ -120,6 +121,9 @@ void MpvEngine::init()
     connect(&m_heardTimer, &QTimer::timeout, this, &MpvEngine::resolveHeard);
     m_loadLimit.setSingleShot(true);
     connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
+    m_practice = new MpvPractice(this);
+    connect(m_practice, &MpvPractice::released, this, &MpvEngine::releasePass);
+    connect(m_practice, &MpvPractice::passRateChanged, this, &MpvEngine::passRateChanged);
 
     // libmpv refuses to start under a numeric locale other than "C" (Qt sets the user's).
     std::setlocale(LC_NUMERIC, "C");
@@ -615,12 +619,23 @@ void MpvEngine::setProperty(const char* name, const QByteArray& value)
 
 void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
 {
-    Q_UNUSED(pass);
-    // Only the transpose: mpv's own Rubber Band filter, which then does the speed too.
-    // Pauses, count-ins and trainers are the sample engine's.
+    // The transpose is mpv's own Rubber Band filter, which then does the speed too.
     setProperty("af", practice.hasTranspose()
                           ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
                           : QByteArray());
+    m_practice->setPractice(practice, pass, m_entryRate);
+    applySpeed(m_practice->speed());
+}
+
+void MpvEngine::holdForPass()
+{
+    freezeClock();
+    setProperty("pause", "yes");
+}
+
+void MpvEngine::releasePass()
+{
+    if (m_loaded && !m_pauseWanted && !m_stopped) setProperty("pause", "no");
 }
 
 void MpvEngine::issueSeek(double target)
@@ -662,6 +677,8 @@ void MpvEngine::onSeekEvent()
         m_wrapStop = m_appliedStop;
     }
     ++m_wrapsPending;
+    // What mpv holds of the pass before went through the old speed already.
+    applySpeed(m_practice->wrapDecoded());
     qCDebug(lcEngine, "wrap decoded %.1f ms before it is heard", (m_wrapStop - rawPosition()) / m_rate * 1000);
     // mpv counted the wrap down itself.
     const QByteArray count = m_written.value("ab-loop-count");
@@ -701,6 +718,7 @@ void MpvEngine::onPlaybackRestart()
             m_running = true;
             scheduleHeardCheck();
         }
+        if (m_practice->startLanded() && m_running) holdForPass();
     }
 }
 
@@ -774,6 +792,11 @@ void MpvEngine::play()
     m_stopped = false;
     m_pauseWanted = false;
     m_parked = false;
+    if (m_practice->holding()) {
+        // Between two passes: the hold's end plays on.
+        updateState();
+        return;
+    }
     if (m_seekPending && (m_eofSeen || (m_loaded && m_written.value("pause") == "yes"))) {
         // Unpaused at its end before the seek has run, mpv pauses again at once
         // (keep-open); unpaused elsewhere, the output would first play what it holds of
@@ -853,6 +876,13 @@ void MpvEngine::seek(double target)
 void MpvEngine::setRate(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate)) return;
+    m_entryRate = std::clamp(rate, 0.01, 100.0);
+    m_practice->setEntryRate(m_entryRate);
+    applySpeed(m_practice->speed());
+}
+
+void MpvEngine::applySpeed(double rate)
+{
     rate = std::clamp(rate, 0.01, 100.0);
     if (m_running) {
         m_anchorPos = rawPosition();
@@ -999,7 +1029,8 @@ void MpvEngine::takeSample(double value)
 {
     // Paused, mpv reads the prefilled output buffer as not yet played: after a seek its
     // position shows the target less the buffer (measured: 1.82 for 2.0) until it plays.
-    if (!m_loaded || m_seekPending || m_atEnd || m_endPending || m_pauseWanted || m_mpvPaused) return;
+    if (!m_loaded || m_seekPending || m_atEnd || m_endPending || m_pauseWanted || m_mpvPaused || m_practice->holding())
+        return;
     m_anchorPos = value + m_wrapsPending * (m_wrapStop - m_wrapStart);
     m_anchorTime = now();
     m_running = !m_stopped;
@@ -1028,6 +1059,7 @@ void MpvEngine::resolveHeard()
         }
     }
     const bool ended = m_wrapsPending == 0 && m_endPending && rawPosition() >= m_endPos - 1e-9;
+    if (m_practice->wrapsHeard(heard)) holdForPass();
     scheduleHeardCheck();
     // State first, signals last: a slot may call back into the engine.
     for (int i = 0; i < heard; ++i) emit loopWrapped();
@@ -1076,6 +1108,7 @@ void MpvEngine::finishEnd()
 
 void MpvEngine::cancelPending()
 {
+    m_practice->cancel();
     m_wrapsPending = 0;
     m_endPending = false;
     m_atEnd = false;

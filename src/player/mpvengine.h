@@ -21,6 +21,7 @@ struct mpv_event;
 
 namespace player {
 
+class MpvPractice;
 class MpvVideoView;
 
 class MpvEngine : public MediaEngine {
@@ -52,7 +53,7 @@ public:
     double duration() const override { return m_loaded ? m_duration : 0.0; }
 
     void setRate(double rate) override;
-    double rate() const override { return m_rate; }
+    double rate() const override { return m_entryRate; }
 
     void setLoop(const LoopRange& range) override;
     void clearLoop() override;
@@ -113,6 +114,11 @@ private:
     void issueSeek(double target);
     void applyLoop();
     void unpauseAfterSeek();
+    // The speed mpv plays at (a trainer's pass rate, else the entry's rate).
+    void applySpeed(double speed);
+    // Still between two passes, for their pause and count-in; the engine counts as playing.
+    void holdForPass();
+    void releasePass();
     void updateState();
 
     // The clock of heard positions.
@@ -161,7 +167,9 @@ private:
     bool m_unpauseAfterSeek = false;
     bool m_stopped = false;  // by stop() or by reaching an end; play() clears it
     bool m_eofSeen = false;
-    double m_rate = 1.0;
+    double m_rate = 1.0;  // the speed the clock runs at
+    double m_entryRate = 1.0;
+    MpvPractice* m_practice = nullptr;
 
     // Seeks of ours: SEEK events that follow a reply of ours are ours, others are wraps.
     bool m_seekPending = false;
