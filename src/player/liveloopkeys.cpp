@@ -80,13 +80,13 @@ bool LiveLoopKeys::press(LiveKey key, bool coarse)
     if (!c.edit.changed) return false;
     // Stopped, the entry last played takes the change only where it is the row's, so that
     // Play/Pause plays what the row says.
-    const bool playback = playing || (c.row == playingRow() && c.file == m_playback->mstrFileName &&
-                                      rowPlays(m_list()->rowTexts(c.row), m_playback->mstrFileName,
-                                               m_playback->mdblStart, m_playback->mdblStop, m_playback->wholeFile()));
+    c.heard = playing || (c.row == playingRow() && c.file == m_playback->mstrFileName &&
+                          rowPlays(m_list()->rowTexts(c.row), m_playback->mstrFileName, m_playback->mdblStart,
+                                   m_playback->mdblStop, m_playback->wholeFile()));
     // The row first: a stop put behind what is heard may end the entry's last pass, and
     // the list then moves on to another row.
     emit changed(c);
-    if (!playback) return true;
+    if (!c.heard) return true;
     if (c.movesRate()) m_playback->changeRate(c.edit.stretch.rate);
     else m_playback->changeStretch(c.edit.stretch.start, c.edit.stretch.stop);
     return true;

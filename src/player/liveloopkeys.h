@@ -24,6 +24,7 @@ struct LiveChange {
     bool wholeFile = false;
     LiveKey key = LiveKey::StartHere;
     LiveEdit edit;
+    bool heard = false;  // the playback takes it too (not only the row)
     bool movesRate() const { return key == LiveKey::RateDown || key == LiveKey::RateUp; }
 };
 

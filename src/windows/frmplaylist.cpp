@@ -387,7 +387,7 @@ void frmPlayList::buildLoopMenu()
 
 void frmPlayList::WriteLiveChange(const player::LiveChange& change)
 {
-    if (change.movesRate()) m_txtRate->setText(change.edit.rate);
+    if (change.movesRate() && change.heard) m_txtRate->setText(change.edit.rate);
     const int row = change.row;
     if (row <= 0) return;
     QStringList texts = m_grid->rowTexts(row);
