@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QtTest>
 
+#include <cmath>
+
 using player::LiveKey;
 
 class LiveLoopTest : public QObject {
@@ -61,6 +63,52 @@ private slots:
         QVERIFY(!player::rowPlays(row, "/m/a.flac", 1.5, 4, false));  // another stretch of the file
         QVERIFY(!player::rowPlays(row, "/m/a.flac", 0, 0, true));
         QVERIFY(player::rowPlays({"/m/a.flac", "", "0", "1", "1"}, "/m/a.flac", 0, 61.2, true));
+    }
+
+    // While nothing plays a key starts from a row: the selected one, else the one last played.
+    void stoppedKeysTakeARow()
+    {
+        QCOMPARE(player::stoppedKeyRow(3, 1), 3);
+        QCOMPARE(player::stoppedKeyRow(0, 2), 2);
+        QCOMPARE(player::stoppedKeyRow(0, 0), 0);
+        const struct { QStringList row; double duration; bool found; player::LiveStretch s; } cases[] = {
+            {{"/a", "1,5", "3", "0,8"}, 0, true, {1.5, 3, 0.8}},
+            {{"/a", "1,5", "3", "0"}, 0, true, {1.5, 3, 1}},
+            {{"/a", "", "0", "1"}, 42.5, true, {0, 42.5, 1}},  // a whole file runs to its end
+            {{"/a", "", "0", "1"}, 0, false, {}},              // whose length is not known
+            {{"/a", "x", "3", "1"}, 10, false, {}},
+            {{"", "1", "3", "1"}, 10, false, {}},
+        };
+        for (const auto& c : cases) {
+            const auto s = player::rowStretch(c.row, c.duration);
+            QCOMPARE(s.has_value(), c.found);
+            if (s) QCOMPARE(*s, c.s);
+        }
+        // Positions are only the loaded file's.
+        QVERIFY(!player::liveEdit({{1, 3, 1}, std::nan(""), 0}, LiveKey::StopHere, false).changed);
+        QVERIFY(player::liveEdit({{1, 3, 1}, std::nan(""), 0}, LiveKey::StopLater, false).changed);
+    }
+
+    // An edit of the playing row is heard at once, so the keys go on from what the row says.
+    void editsOfThePlayingRowAreHeard()
+    {
+        const QStringList row{"/a", "1", "3", "1", "2"};
+        const player::LiveStretch was{1, 3, 1};
+        const struct { const char* name; QStringList before, after; bool follows, moves; player::LiveStretch s; } cases[] = {
+            {"stretch moved", row, {"/a", "1", "4,5", "0,9", "2"}, true, true, {1, 4.5, 0.9}},
+            {"count only", row, {"/a", "1", "3", "1", "5"}, true, true, {1, 3, 1}},
+            {"made whole: rate only", row, {"/a", "0", "0", "1,2", "2"}, true, false, {1, 3, 1.2}},
+            {"another file", row, {"/b", "1", "3", "1", "2"}, false, false, {}},
+            {"another row", {"/a", "5", "6", "1", "2"}, row, false, false, {}},
+            {"no number", row, {"/a", "1", "y", "1", "2"}, false, false, {}},
+        };
+        for (const auto& c : cases) {
+            const player::RowEdit e = player::followEdit(c.before, c.after, "/a", was, false);
+            QVERIFY2(e.follows == c.follows && e.moves == c.moves && (!e.follows || e.stretch == c.s), c.name);
+        }
+        // A whole file keeps its length as its stop.
+        const player::RowEdit whole = player::followEdit({"/a", "0", "0", "1"}, {"/a", "0", "0", "2"}, "/a", {0, 60, 1}, true);
+        QVERIFY(whole.follows && !whole.moves && whole.stretch == (player::LiveStretch{0, 60, 2}));
     }
 };
 

@@ -166,23 +166,28 @@ private slots:
         }
     }
 
-    // The next entry blends out what followed the last one's stop; nothing is lost.
+    // The next entry blends out what followed the last one's stop; nothing is lost. With a
+    // pause before it, this end fades out and the next fades in from silence instead.
     void nextEntryBlendsLikeASeam()
     {
-        MemorySource a(40000), b(20000);
-        LoopReader first(a, 220), second(b, 220);
-        first.seek(1000);
-        first.setLoop(Loop{1000, 20111, 0, true});
-        first.setFollowed(true);
-        Played p = play(first, 4096);
-        QCOMPARE(p.count(), 19111);
-        second.seek(5000);
-        second.setIncoming(first.takeTail());
-        const Played q = play(second, 4096);
-        QCOMPARE(q.frames[220 * 2], float(5220 + 1));
-        p.frames.insert(p.frames.end(), q.frames.begin(), q.frames.end());
-        QVERIFY(p.largestToneStep() <= 1.5f * kToneStep);
-        QCOMPARE(p.count(), 19111 + 15000);
+        for (const bool gap : {false, true}) {
+            MemorySource a(40000), b(20000);
+            LoopReader first(a, 220), second(b, 220);
+            first.seek(1000);
+            first.setLoop(Loop{1000, 20111, 0, true});
+            first.setFollowed(true, gap);
+            Played p = play(first, 4096);
+            QCOMPARE(p.count(), 19111);
+            second.seek(5000);
+            second.setIncoming(first.takeTail());
+            const Played q = play(second, 4096);
+            QCOMPARE(q.frames[220 * 2], float(5220 + 1));
+            QCOMPARE(std::abs(p.frames.back()) < 0.01f, gap);
+            QCOMPARE(std::abs(q.frames[1]) < 0.01f, gap);
+            p.frames.insert(p.frames.end(), q.frames.begin(), q.frames.end());
+            QVERIFY(p.largestToneStep() <= 1.5f * kToneStep);
+            QCOMPARE(p.count(), 19111 + 15000);
+        }
     }
 };
 

@@ -373,12 +373,24 @@ private slots:
         QCOMPARE(ini("Drills", "FileStop2") + ini("Drills", "FileRate2"), QString("2.91.05"));
         QCOMPARE(ini("Drills", "FileStop1"), QString("3"));
 
+        // The editor's change to the playing row is heard, and the keys go on from it.
+        grid()->selectRow(2);
+        p->EditListEntry(a, 1.5, 2.5, 1.05, 2);
+        QCOMPARE(engine->loop().stop, 2.5);
+        keys->action(player::LiveKey::StopLater, false)->trigger();
+        QCOMPARE(grid()->rowTexts(2).value(2), QString("2.51"));
+        // Stopped, the keys change the selected row.
+        playback()->stopPlayback();
+        grid()->selectRow(1);
+        keys->action(player::LiveKey::StartLater, true)->trigger();
+        QCOMPARE(ini("Drills", "FileStart1") + ini("Drills", "FileStart2"), QString("1.11.5"));
+
         // A file opened from outside has no row: only what plays changes.
         forms::frmPlayer()->OpenFile(a);
         engine->seek(4);
         keys->action(player::LiveKey::StartHere, false)->trigger();
         QCOMPARE(playback()->mdblStart, 4.0);
-        QCOMPARE(ini("Drills", "FileStart2") + ini("Drills", "FileStart1"), QString("11"));
+        QCOMPARE(ini("Drills", "FileStart2") + ini("Drills", "FileStart1"), QString("1.51.1"));
     }
 
     void gridKeysAndColumns()

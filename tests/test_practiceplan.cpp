@@ -1,4 +1,6 @@
 // The practice plan to the sample: each pass's rate, the preroll before it and its clicks.
+#include "player/mediaengine.h"
+#include "player/mpvpractice.h"
 #include "player/practiceplan.h"
 
 #include <QTest>
@@ -83,6 +85,66 @@ private slots:
             const PassPlan p = PracticePlan(c.s, 1.0, c.rate).pass(c.pass);
             QVERIFY2(p.prerollFrames == c.preroll && p.clicks == c.clicks, c.name);
         }
+    }
+
+    // Into the list's next entry: blended only where its first pass follows without a
+    // preroll, at the rate and pitch this entry's last pass played.
+    void seamIntoTheNextEntry()
+    {
+        PracticeSettings fifth;
+        fifth.transposeSemitones = 7;
+        const struct { const char* name; PracticeSettings now; double nowRate; int pass; PracticeSettings next; double nextRate; bool cut; } cases[] = {
+            {"neither has settings", {}, 1.0, 0, {}, 1.0, false},
+            {"a pause first", {}, 1.0, 0, make(0.5, 0, 120, false), 1.0, true},
+            {"a count-in first", {}, 1.0, 0, make(0, 2, 120, false), 1.0, true},
+            {"the trainer's first rate", {}, 1.0, 0, trainer(0.6, 0.1, 1), 1.0, true},
+            {"trained up to the same rate", trainer(0.6, 0.1, 1), 1.0, 4, {}, 1.0, false},
+            {"still training", trainer(0.6, 0.1, 1), 1.0, 2, {}, 1.0, true},
+            {"another rate", {}, 0.8, 0, {}, 1.0, true},
+            {"a transpose", {}, 1.0, 0, fifth, 1.0, true},
+            {"a pause after this one's passes only", make(0.5, 0, 120, false), 1.0, 3, {}, 1.0, false},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(cutIntoNext(PracticePlan(c.now, c.nowRate, 44100), c.pass, PracticePlan(c.next, c.nextRate, 44100)) == c.cut,
+                     c.name);
+    }
+
+    // On video, clicks go out on an output of their own, whose buffer is ahead of the ear.
+    void prerollOnAnotherOutput()
+    {
+        const struct { const char* name; PassPlan plan; qint64 heard, written, at, hold; } cases[] = {
+            {"a pause: no clicks to place", {1, 22050, {}}, 1000, 5410, 1000, 22050},
+            {"clicks after a longer pause", {1, 44100, {22050, 33075}}, 1000, 5410, 1000, 44100},
+            {"a click due where it is written already", {1, 44100, {0, 22050}}, 1000, 5410, 5410, 48510},
+            {"nothing written ahead", {1, 44100, {0, 22050}}, 1000, 1000, 1000, 44100},
+        };
+        for (const auto& c : cases) {
+            const PrerollPlace p = placePreroll(c.plan, c.heard, c.written);
+            QVERIFY2(p.at == c.at && p.holdFrames == c.hold, c.name);
+        }
+    }
+
+    // mpv decodes a pass before it is heard: it takes its rate then; its preroll when heard.
+    void passesDecodedAndHeard()
+    {
+        PracticeSettings s = trainer(0.6, 0.1, 1);
+        s.pause = 0.5;
+        PassBreaks b;
+        b.setPractice(s, 0, 1.0);
+        QCOMPARE(b.speed(), 0.6);
+        QCOMPARE(b.startLanded()->prerollFrames, 22050);
+        QVERIFY(!b.startLanded());  // once a start
+        QCOMPARE(b.wrapDecoded(), 0.7);
+        QCOMPARE(b.heardRate(), 0.6);  // still hearing the pass before
+        QCOMPARE(b.wrapDecoded(), 0.8);
+        const PassPlan heard = b.wrapHeard();
+        QVERIFY(heard.rate == 0.7 && heard.prerollFrames == 22050);
+        b.setPractice(s, player::MediaEngine::kGoOn, 1.0);  // the passes go on
+        QVERIFY(!b.startLanded());
+        QCOMPARE(b.wrapHeard().rate, 0.8);
+        b.setPractice(s, 3, 1.0);  // an entry started over at pass 3
+        QCOMPARE(b.speed(), 0.9);
+        QCOMPARE(b.startLanded()->rate, 0.9);
     }
 };
 

@@ -102,30 +102,41 @@ def ms(frames):
     return '%.2f ms' % (frames * 1000.0 / RATE)
 
 
-def case_pause(driver, files, tmp):
-    pcm, _ = record_case(driver, ['--row', files['tone'] + ',0.5,1.5,1,3', '--practice', '0.5;;;'],
-                         os.path.join(tmp, 'pause.raw'), 4.5)
+def on_engine(engine):
+    return '' if engine == 'sample' else ', ' + engine
+
+
+def case_pause(driver, files, tmp, engine='sample'):
+    pcm, _ = record_case(driver, ['--row', files['tone'] + ',0.5,1.5,1,3', '--practice', '0.5;;;', '--engine', engine],
+                         os.path.join(tmp, 'pause.raw'), 5.5)
     first = sound_onsets(pcm, 2, 1)[0]
-    gaps = [n for (s, n) in silences(pcm, 2, RATE // 10) if s > first]
-    return [('pause 0.5 s, between passes %d-%d' % (i + 1, i + 2), '22050 frames', '%d frames (%s)' % (n, ms(n)))
-            for i, n in enumerate(gaps)]
+    gaps = [(s, n) for (s, n) in silences(pcm, 2, RATE // 10) if s > first][:2]
+    rows = [('pause 0.5 s, between passes %d-%d%s' % (i + 1, i + 2, on_engine(engine)), '22050 frames',
+             '%d frames (%s)' % (n, ms(n))) for i, (s, n) in enumerate(gaps)]
+    # The sound between two pauses is one whole pass: a pause begun late or early moves
+    # some of it to the other side.
+    if len(gaps) == 2:
+        between = gaps[1][0] - (gaps[0][0] + gaps[0][1])
+        rows.append(('pause 0.5 s, the pass between the pauses%s' % on_engine(engine), '44100 frames',
+                     '%d frames (%+.2f ms)' % (between, (between - RATE) * 1000.0 / RATE)))
+    return rows
 
 
-def case_count_in(driver, files, tmp):
-    pcm, _ = record_case(driver, ['--row', files['tone'] + ',0.5,1.5,1,2', '--practice', ';4 120 first;;'],
-                         os.path.join(tmp, 'countin.raw'), 3.5)
+def case_count_in(driver, files, tmp, engine='sample'):
+    pcm, _ = record_case(driver, ['--row', files['tone'] + ',0.5,1.5,1,2', '--practice', ';4 120 first;;',
+                                  '--engine', engine], os.path.join(tmp, 'countin.raw'), 4.5)
     on = sound_onsets(pcm, 100, RATE // 20)
     rows = []
     for i in range(1, min(len(on), 5)):
         what = 'click %d to click %d' % (i, i + 1) if i < 4 else 'last click to the pass'
-        rows.append(('count-in 4 at 120, ' + what, '22050 frames', '%d frames' % (on[i] - on[i - 1])))
-    rows.append(('count-in "first": onsets after the pass starts', '0', str(len(on) - 5)))
+        rows.append(('count-in 4 at 120, ' + what + on_engine(engine), '22050 frames', '%d frames' % (on[i] - on[i - 1])))
+    rows.append(('count-in "first": onsets after the pass starts' + on_engine(engine), '0', str(len(on) - 5)))
     return rows
 
 
-def case_trainer(driver, files, tmp):
-    pcm, _ = record_case(driver, ['--row', files['gated'] + ',1,2,1,6', '--practice', ';;0.6 0.1 1;'],
-                         os.path.join(tmp, 'trainer.raw'), 8.5)
+def case_trainer(driver, files, tmp, engine='sample'):
+    pcm, _ = record_case(driver, ['--row', files['gated'] + ',1,2,1,6', '--practice', ';;0.6 0.1 1;',
+                                  '--engine', engine], os.path.join(tmp, 'trainer.raw'), 9)
     on = []
     for f in sound_onsets(pcm, 300, int(0.015 * RATE)):
         if not on or f - on[-1] > RATE // 3:  # a pass lasts 1 s at rate 1: nothing between
@@ -133,9 +144,29 @@ def case_trainer(driver, files, tmp):
     rows = []
     expected = [0.6, 0.7, 0.8, 0.9, 1.0]
     for i in range(1, min(len(on), 6)):
-        rows.append(('trainer 0.6 +0.1 a pass, pass %d rate' % i, '%.3f' % expected[i - 1],
+        rows.append(('trainer 0.6 +0.1 a pass, pass %d rate%s' % (i, on_engine(engine)), '%.3f' % expected[i - 1],
                      '%.4f' % (RATE / (on[i] - on[i - 1]))))
     return rows
+
+
+def case_next(driver, files, tmp, practice, what, pause_frames, rate):
+    """Two passes of 0.5-1.5 s of a tone, then the list's next entry (2.5-3.5 s) with its own
+    practice settings: whether it was handed over, the silence between the two, and the
+    rate of the next entry's pass (the sound after the first pass and the silence, against
+    1 s of the file)."""
+    pcm, lines = record_case(driver, ['--row', files['tone'] + ',0.5,1.5,1,2', '--next', files['tone'] + ',2.5,3.5,1,1',
+                                      '--next-practice', practice], os.path.join(tmp, 'next.raw'), 6)
+    handed = any(line.startswith('NEXT') for line in lines)
+    first = sound_onsets(pcm, 2, 1)[0]
+    quiet = [(s, n) for (s, n) in silences(pcm, 2, RATE // 10) if s > first]
+    gap = quiet[0][1] if quiet and quiet[0][0] < first + 2 * RATE + RATE // 10 else 0
+    last = len(pcm) // 2
+    while last > 0 and abs(pcm[2 * last - 2]) < 2:
+        last -= 1
+    heard = last - first - 2 * RATE - gap
+    return [('next entry, %s: handed over' % what, 'yes', 'yes' if handed else 'no'),
+            ('next entry, %s: silence between' % what, '%d frames' % pause_frames, '%d frames' % gap),
+            ('next entry, %s: rate of its first pass' % what, '%.3f' % rate, '%.4f' % (RATE / heard))]
 
 
 def case_transpose(driver, files, tmp, pitch, engine='sample'):
@@ -191,6 +222,13 @@ def main():
                  ('transpose up', lambda: case_transpose(opts.driver, files, tmp, '7 0')),
                  ('transpose down', lambda: case_transpose(opts.driver, files, tmp, '-5 -30')),
                  ('transpose on mpv', lambda: case_transpose(opts.driver, files, tmp, '-5 -30', 'mpv')),
+                 ('next entry with a pause',
+                  lambda: case_next(opts.driver, files, tmp, '0.5;;;', 'a pause of 0.5 s', 22050, 1.0)),
+                 ('next entry with a trainer',
+                  lambda: case_next(opts.driver, files, tmp, ';;0.6 0.1 1;', 'a trainer from 0.6', 0, 0.6)),
+                 ('pause on mpv', lambda: case_pause(opts.driver, files, tmp, 'mpv')),
+                 ('count-in on mpv', lambda: case_count_in(opts.driver, files, tmp, 'mpv')),
+                 ('trainer on mpv', lambda: case_trainer(opts.driver, files, tmp, 'mpv')),
                  ] + [
             ('%s stop %d' % (how, ahead * 1000), lambda how=how, ahead=ahead: case_change(opts.driver, files, tmp, how, ahead))
             for how in ('live', 'restart') for ahead in (0.06, 0.08, 0.1, 0.15)]

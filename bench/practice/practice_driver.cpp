@@ -5,12 +5,14 @@
 //   practice_driver --row FILE,START,STOP,RATE,LOOPS [--loop] [--seconds S]
 //                   [--practice PAUSE;COUNTIN;TRAINER;PITCH] [--crossfade MS]
 //                   [--change-at S --new-stop D --how live|restart] [--engine sample|mpv]
+//                   [--next FILE,START,STOP,RATE,LOOPS [--next-practice P]]
 //
 // --practice takes the four texts as the playlist file keeps them ("" for off).
 // --change-at: S seconds after play, the stretch's stop is moved to D seconds past the
 // position heard then, while it plays ("live": the engine's setLoop) or by playing the
 // entry again with the new stop ("restart", as before there was a live way).
 // --engine mpv plays on the video engine instead, whatever the file.
+// --next: the list's next entry (then nothing), with its own practice settings.
 #include "player/entryplayer.h"
 #include "player/mediaplayer.h"
 #include "player/mpvengine.h"
@@ -40,7 +42,8 @@ int main(int argc, char** argv)
     bool loop = false;
     double seconds = 5, changeAt = 0, newStop = 0;
     QString how = "live", engineName = "sample";
-    PracticeSettings practice;
+    PracticeSettings practice, nextPractice;
+    QStringList next;
     int crossfadeMs = SampleEngine::Options{}.crossfadeMs;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -54,10 +57,12 @@ int main(int argc, char** argv)
         else if (a == "--new-stop") newStop = value.toDouble(), ++i;
         else if (a == "--how") how = value, ++i;
         else if (a == "--engine") engineName = value, ++i;
-        else if (a == "--practice") {
+        else if (a == "--next") next = value.split(','), ++i;
+        else if (a == "--practice" || a == "--next-practice") {
             const QStringList t = value.split(';');
             int refused = 0;
-            practice = storage::practiceOf({t.value(0), t.value(1), t.value(2), t.value(3)}, &refused);
+            (a == "--practice" ? practice : nextPractice) =
+                storage::practiceOf({t.value(0), t.value(1), t.value(2), t.value(3)}, &refused);
             if (refused) {
                 std::fprintf(stderr, "practice settings refused: %s\n", qPrintable(value));
                 return 2;
@@ -78,6 +83,19 @@ int main(int argc, char** argv)
     if (!sample) engine = new MpvEngine(MpvEngine::Options{false, true});
     MediaPlayer media(engine);
     EntryPlayer entry(&media, nullptr);
+    int nextTaken = 0;
+    const auto nextEntry = [&] {
+        if (next.size() != 5 || nextTaken > 0) return EntryRecord{};
+        return EntryRecord{1, next[0], next[1].toDouble(), next[2].toDouble(), next[3].toDouble(), next[4].toDouble(),
+                           nextPractice};
+    };
+    entry.setNextEntryPeek(nextEntry);
+    entry.setNextEntrySource([&] {
+        const EntryRecord r = nextEntry();
+        ++nextTaken;
+        return r;
+    });
+    QObject::connect(engine, &MediaEngine::nextStarted, [] { std::printf("NEXT %lld\n", monoNs()); });
     QObject::connect(engine, &MediaEngine::loopWrapped, [] { std::printf("WRAP %lld\n", monoNs()); });
     QObject::connect(engine, &MediaEngine::passRateChanged,
                      [](double r) { std::printf("PASSRATE %lld %.6f\n", monoNs(), r); });

@@ -270,6 +270,12 @@ void EntryPlayer::changeRate(double rate)
     if (counted() && mdblLoopsLeft <= 0) handOverNext();
 }
 
+void EntryPlayer::changePractice(const PracticeSettings& practice)
+{
+    mPractice = practice;
+    if (inPlay()) m_player->engine()->setPractice(mPractice, MediaEngine::kGoOn);
+}
+
 void EntryPlayer::togglePause()
 {
     switch (static_cast<PlayState>(m_player->PlayState())) {

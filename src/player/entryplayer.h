@@ -38,6 +38,8 @@ public:
     void changeStretch(double start, double stop);
     // The entry's rate, heard at once and kept for its next passes.
     void changeRate(double rate);
+    // The entry's practice settings, heard from here on with its passes counted on.
+    void changePractice(const PracticeSettings& practice);
     // Pauses what plays, goes on with what is paused, and plays the last entry again
     // when it was stopped.
     void togglePause();

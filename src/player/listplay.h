@@ -14,6 +14,8 @@ public:
     // The row's five texts: file name, start, end, rate, loop.
     virtual QStringList rowTexts(int row) const = 0;
     virtual void selectRow(int row) = 0;
+    // 0 when no row is selected.
+    virtual int selectedRow() const { return 0; }
     // Rewrites the row: its five texts and its practice settings.
     virtual void setRow(int row, const QStringList& texts, const PracticeSettings& practice) = 0;
     // The row's practice settings; none where the list keeps none.

@@ -27,6 +27,8 @@ LiveEdit liveEdit(const LiveNow& now, LiveKey key, bool coarse)
     LiveStretch s = was;
     const double step = coarse ? live::kCoarseNudge : live::kNudge;
     const double end = now.duration > 0 ? now.duration : std::numeric_limits<double>::infinity();
+    const bool here = key == LiveKey::StartHere || key == LiveKey::StopHere;
+    if (here && !std::isfinite(now.heard)) return {};
     switch (key) {
     case LiveKey::StartHere: s.start = toMillisecond(now.heard); break;
     case LiveKey::StopHere: s.stop = downToMillisecond(now.heard); break;
@@ -71,6 +73,43 @@ bool rowPlays(const QStringList& row, const QString& file, double start, double 
     if (!rowStart || !rowStop) return false;
     if (wholeFile) return *rowStart == 0 && *rowStop == 0;
     return same(*rowStart, start) && same(*rowStop, stop);
+}
+
+bool rowIsWholeFile(const QStringList& row)
+{
+    return numtext::parseZeroPrefixed(row.value(1)) == 0.0 && numtext::parseZeroPrefixed(row.value(2)) == 0.0;
+}
+
+std::optional<LiveStretch> rowStretch(const QStringList& row, double duration)
+{
+    const auto start = numtext::parseZeroPrefixed(row.value(1));
+    const auto stop = numtext::parseZeroPrefixed(row.value(2));
+    const auto rate = numtext::parseZeroPrefixed(row.value(3));
+    if (row.value(0).isEmpty() || !start || !stop || !rate) return std::nullopt;
+    LiveStretch s{*start, *stop, *rate == 0 ? 1.0 : *rate};
+    if (rowIsWholeFile(row)) {
+        if (!(duration > 0)) return std::nullopt;
+        s.stop = duration;
+    }
+    return s;
+}
+
+int stoppedKeyRow(int selected, int lastPlayed)
+{
+    return selected > 0 ? selected : std::max(0, lastPlayed);
+}
+
+RowEdit followEdit(const QStringList& before, const QStringList& after, const QString& file, const LiveStretch& was,
+                   bool wholeFile)
+{
+    RowEdit e;
+    if (!rowPlays(before, file, was.start, was.stop, wholeFile) || after.value(0) != file) return e;
+    const auto s = rowStretch(after, was.stop);
+    if (!s) return e;
+    e.follows = true;
+    e.moves = !rowIsWholeFile(after);
+    e.stretch = e.moves ? *s : LiveStretch{was.start, was.stop, s->rate};
+    return e;
 }
 
 } // namespace player

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace player {
 
 // Playback speeds a user may pick; beyond them the stretcher only makes noise.
@@ -22,7 +24,7 @@ struct LiveStretch {
 // What is playing and heard when the key comes.
 struct LiveNow {
     LiveStretch stretch;
-    double heard = 0;     // the position heard, seconds
+    double heard = 0;     // the position heard, seconds; NaN when another file is loaded
     double duration = 0;  // the file's length; 0 while unknown
 };
 
@@ -47,5 +49,22 @@ LiveEdit liveEdit(const LiveNow& now, LiveKey key, bool coarse);
 // Whether a grid row (file, start, end, ...) is the entry playing `file` from `start` to
 // `stop`; a whole file plays from a row whose start and end are both 0.
 bool rowPlays(const QStringList& row, const QString& file, double start, double stop, bool wholeFile);
+
+// A grid row's stretch and rate; a whole file runs to `duration` and has none while that
+// is unknown. None as well where a number does not read.
+std::optional<LiveStretch> rowStretch(const QStringList& row, double duration);
+bool rowIsWholeFile(const QStringList& row);
+
+// The row the keys change while nothing plays: the one selected, else the one last played.
+int stoppedKeyRow(int selected, int lastPlayed);
+
+// An edit of the playing entry's row, as the playback takes it at once.
+struct RowEdit {
+    bool follows = false;   // the row played the entry and still names its file
+    bool moves = false;     // the stretch moves to `stretch`; a row made whole keeps what plays
+    LiveStretch stretch;
+};
+RowEdit followEdit(const QStringList& before, const QStringList& after, const QString& file, const LiveStretch& was,
+                   bool wholeFile);
 
 } // namespace player

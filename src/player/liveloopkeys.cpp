@@ -1,9 +1,12 @@
 #include "player/liveloopkeys.h"
 
 #include "player/entryplayer.h"
+#include "player/listplay.h"
 #include "player/mediaplayer.h"
 
 #include <QAction>
+
+#include <cmath>
 
 namespace player {
 
@@ -57,24 +60,67 @@ QAction* LiveLoopKeys::action(LiveKey key, bool coarse) const
 
 bool LiveLoopKeys::press(LiveKey key, bool coarse)
 {
-    if (!m_playback->inPlay()) return false;
     LiveChange c;
-    c.file = m_playback->mstrFileName;
-    c.was = {m_playback->mdblStart, m_playback->mdblStop, m_playback->mdblRate};
-    c.wholeFile = m_playback->wholeFile();
     c.key = key;
-    // A rate key starts from the rate heard: the rate box may have changed it since the
-    // entry began.
-    LiveNow now{c.was, m_media->CurrentPosition(), m_media->Duration()};
-    if (c.movesRate() && m_media->Rate() > 0) now.stretch.rate = m_media->Rate();
+    LiveNow now;
+    const bool playing = m_playback->inPlay();
+    if (playing) {
+        c.row = playingRow();
+        c.file = m_playback->mstrFileName;
+        c.was = {m_playback->mdblStart, m_playback->mdblStop, m_playback->mdblRate};
+        c.wholeFile = m_playback->wholeFile();
+        // A rate key starts from the rate heard: the rate box may have changed it since the
+        // entry began.
+        now = {c.was, m_media->CurrentPosition(), m_media->Duration()};
+        if (c.movesRate() && m_media->Rate() > 0) now.stretch.rate = m_media->Rate();
+    } else if (!stoppedTarget(c, now)) {
+        return false;
+    }
     c.edit = liveEdit(now, key, coarse);
     if (!c.edit.changed) return false;
+    // Stopped, the entry last played takes the change only where it is the row's, so that
+    // Play/Pause plays what the row says.
+    c.heard = playing || (c.row == playingRow() && c.file == m_playback->mstrFileName &&
+                          rowPlays(m_list()->rowTexts(c.row), m_playback->mstrFileName, m_playback->mdblStart,
+                                   m_playback->mdblStop, m_playback->wholeFile()));
     // The row first: a stop put behind what is heard may end the entry's last pass, and
     // the list then moves on to another row.
     emit changed(c);
+    if (!c.heard) return true;
     if (c.movesRate()) m_playback->changeRate(c.edit.stretch.rate);
     else m_playback->changeStretch(c.edit.stretch.start, c.edit.stretch.stop);
     return true;
+}
+
+bool LiveLoopKeys::stoppedTarget(LiveChange& c, LiveNow& now) const
+{
+    EntryList* list = m_list ? m_list() : nullptr;
+    if (!list) return false;
+    c.row = stoppedKeyRow(list->selectedRow(), playingRow());
+    if (c.row <= 0 || c.row > list->rowCount()) return false;
+    const QStringList texts = list->rowTexts(c.row);
+    // Positions and the length are the loaded file's, not another row's.
+    const bool loaded = texts.value(0) == m_media->FileName();
+    const auto stretch = rowStretch(texts, loaded ? m_media->Duration() : 0.0);
+    if (!stretch) return false;
+    c.file = texts.value(0);
+    c.was = *stretch;
+    c.wholeFile = rowIsWholeFile(texts);
+    now = {c.was, loaded ? m_media->CurrentPosition() : std::nan(""), loaded ? m_media->Duration() : 0.0};
+    return true;
+}
+
+void LiveLoopKeys::rowEdited(int row, const QStringList& before, const QStringList& after,
+                             const PracticeSettings& practice)
+{
+    if (row <= 0 || row != playingRow()) return;
+    const RowEdit e = followEdit(before, after, m_playback->mstrFileName,
+                                 {m_playback->mdblStart, m_playback->mdblStop, m_playback->mdblRate},
+                                 m_playback->wholeFile());
+    if (!e.follows) return;
+    if (e.moves) m_playback->changeStretch(e.stretch.start, e.stretch.stop);
+    if (e.stretch.rate != m_playback->mdblRate) m_playback->changeRate(e.stretch.rate);
+    m_playback->changePractice(practice);
 }
 
 } // namespace player

@@ -1,5 +1,7 @@
 #include "player/liveswitch.h"
 
+#include <algorithm>
+
 namespace player::audio {
 
 std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64 taken, quint64 lead)
@@ -23,9 +25,14 @@ std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64
     Switch s;
     s.keepUntil = last.seq;
     s.from = last.sourcePos + double(last.frames) * last.step;
-    for (const Rendered& r : rendered)
-        if (r.seq > taken && r.seq <= last.seq && r.passStart) ++s.wrapsKept;
+    s.pass = last.pass;
     return s;
+}
+
+int wrapsLeft(int wraps, int heardPass, int pass)
+{
+    if (wraps < 0) return wraps;
+    return std::max(0, wraps - std::max(0, pass - heardPass));
 }
 
 } // namespace player::audio

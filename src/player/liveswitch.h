@@ -17,16 +17,22 @@ struct Rendered {
     double step = 1;       // source frames a frame (0: a pause holding still)
     qint64 frames = 0;
     bool passStart = false;
+    int pass = 0;          // the pass its frames are in, counted as the passes begun are heard
 };
 
 struct Switch {
     quint64 keepUntil = 0;  // the last chunk still played; the ones after it are dropped
     double from = 0;        // the source frame the new rendering begins at
-    int wrapsKept = 0;      // passes begun in the kept chunks after the one playing
+    int pass = 0;           // the pass the new rendering goes on in
 };
 
 // `taken`: the chunk the output plays now; `lead`: chunks left to play while the new ones
 // are rendered. None when nothing is ahead of the output.
 std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64 taken, quint64 lead);
+
+// The wraps left to a range that had `wraps` when pass `heardPass` was heard, once the
+// rendering goes on in pass `pass`. Passes begun in chunks the output took but the
+// listener has not heard yet count as well: the output's buffer holds some 100 ms.
+int wrapsLeft(int wraps, int heardPass, int pass);
 
 } // namespace player::audio

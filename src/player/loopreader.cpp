@@ -54,7 +54,8 @@ bool LoopReader::tailAvailable(qint64 stop, qint64 fade) const
 
 bool LoopReader::gapAhead() const
 {
-    return m_gapAtWrap && m_loop && m_loop->wraps != 0;
+    if (!m_loop) return false;
+    return m_loop->wraps != 0 ? m_gapAtWrap : m_gapAtHold;
 }
 
 bool LoopReader::loopApplies() const

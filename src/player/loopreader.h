@@ -51,8 +51,13 @@ public:
     // behind the position, does not loop: playback runs on to the end.
     void setLoop(std::optional<Loop> loop);
     const std::optional<Loop>& loop() const { return m_loop; }
-    // Something follows the hold (the list's next entry): the seam into it is blended.
-    void setFollowed(bool followed) { m_followed = followed; }
+    // Something follows the hold (the list's next entry): the seam into it is blended, or
+    // with `gap` (a pause before it) this end fades out and the next one fades in.
+    void setFollowed(bool followed, bool gap = false)
+    {
+        m_followed = followed;
+        m_gapAtHold = followed && gap;
+    }
     // The coming wrap leaves a gap (a pause before the next pass): the pass's end fades out
     // and the next one fades in from silence instead of the two blending.
     void setGapAtWrap(bool gap) { m_gapAtWrap = gap; }
@@ -82,6 +87,7 @@ private:
     std::optional<Loop> m_loop;
     bool m_followed = false;
     bool m_gapAtWrap = false;
+    bool m_gapAtHold = false;
     bool m_ended = false;
     bool m_failed = false;
     bool m_passStart = false;

@@ -1,6 +1,7 @@
 #include "player/mpvengine.h"
 
 #include "player/mpvformats.h"
+#include "player/mpvpractice.h"
 #include "player/mpvvideoview.h"
 
 #include <QCoreApplication>
@@ -29,12 +30,15 @@ MpvEngine::MpvEngine(const Options& options, QObject* parent)
     : MediaEngine(parent), m_options(options), m_mpv(options.videoOutput, options.audioOutput, this),
       m_clock([this] { return now(); })
 {
+    m_practice = new MpvPractice(this);
     m_elapsed.start();
     m_heardTimer.setSingleShot(true);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_heardTimer, &QTimer::timeout, this, &MpvEngine::resolveHeard);
     m_loadLimit.setSingleShot(true);
     connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
+    connect(m_practice, &MpvPractice::released, this, &MpvEngine::releasePass);
+    connect(m_practice, &MpvPractice::passRateChanged, this, &MpvEngine::passRateChanged);
 }
 
 MpvEngine::~MpvEngine()
@@ -323,12 +327,23 @@ void MpvEngine::onDuration(std::optional<double> d)
 
 void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
 {
-    Q_UNUSED(pass);
-    // Only the transpose: mpv's own Rubber Band filter, which then does the speed too.
-    // Pauses, count-ins and trainers are the sample engine's.
+    // The transpose is mpv's own Rubber Band filter, which then does the speed too.
     m_mpv.write("af", practice.hasTranspose()
                           ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
                           : QByteArray());
+    m_practice->setPractice(practice, pass, m_entryRate);
+    applySpeed(m_practice->speed());
+}
+
+void MpvEngine::holdForPass()
+{
+    freezeClock();
+    m_mpv.write("pause", "yes");
+}
+
+void MpvEngine::releasePass()
+{
+    if (isLoaded() && !pauseWanted() && !stopped()) m_mpv.write("pause", "no");
 }
 
 void MpvEngine::requestSeek(double target)
@@ -369,6 +384,8 @@ void MpvEngine::onSeekEvent()
     if (!mpvLoopActive() || m_eofSeen) return;
     if (m_clock.wrapsPending() == 0 && m_clock.raw() > m_appliedStop + 0.05) return;
     m_clock.wrapDecoded(m_appliedStart, m_appliedStop);
+    // What mpv holds of the pass before went through the old speed already.
+    applySpeed(m_practice->wrapDecoded());
     qCDebug(lcEngine, "wrap decoded %.1f ms before it is heard",
             (m_clock.wrapStop() - m_clock.raw()) / m_clock.rate() * 1000);
     // mpv counted the wrap down itself.
@@ -405,6 +422,7 @@ void MpvEngine::onPlaybackRestart()
         m_clock.run();
         scheduleHeardCheck();
     }
+    if (m_practice->startLanded() && m_clock.running()) holdForPass();
 }
 
 void MpvEngine::unpauseAfterSeek()
@@ -466,6 +484,11 @@ void MpvEngine::play()
     }
     m_motion = Motion::Playing;
     if (m_seek == SeekPhase::Parked) m_seek = SeekPhase::None;
+    if (m_practice->holding()) {
+        // Between two passes: the hold's end plays on.
+        updateState();
+        return;
+    }
     if (seekPending() && (m_eofSeen || (isLoaded() && m_mpv.known("pause") == "yes"))) {
         // Unpaused at its end before the seek has run, mpv pauses again at once
         // (keep-open); unpaused elsewhere, the output would first play what it holds of
@@ -537,6 +560,13 @@ void MpvEngine::seek(double target)
 void MpvEngine::setRate(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate)) return;
+    m_entryRate = std::clamp(rate, 0.01, 100.0);
+    m_practice->setEntryRate(m_entryRate);
+    applySpeed(m_practice->speed());
+}
+
+void MpvEngine::applySpeed(double rate)
+{
     rate = std::clamp(rate, 0.01, 100.0);
     const bool changed = rate != m_clock.rate();
     m_clock.setRate(rate);
@@ -665,7 +695,8 @@ void MpvEngine::takeSample(double value)
 {
     // Paused, mpv reads the prefilled output buffer as not yet played: after a seek its
     // position shows the target less the buffer (measured: 1.82 for 2.0) until it plays.
-    if (!isLoaded() || seekPending() || m_clock.end() != HeardClock::End::None || pauseWanted() || m_mpvPaused)
+    if (!isLoaded() || seekPending() || m_clock.end() != HeardClock::End::None || pauseWanted() || m_mpvPaused ||
+        m_practice->holding())
         return;
     m_clock.sample(value, !stopped());
     resolveHeard();
@@ -684,6 +715,7 @@ void MpvEngine::onAudioPts(std::optional<double> t)
 void MpvEngine::resolveHeard()
 {
     const HeardClock::Heard heard = m_clock.resolve();
+    if (m_practice->wrapsHeard(heard.wraps)) holdForPass();
     scheduleHeardCheck();
     // State first, signals last: a slot may call back into the engine.
     for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
@@ -725,6 +757,7 @@ void MpvEngine::finishEnd()
 
 void MpvEngine::cancelPending()
 {
+    m_practice->cancel();
     m_clock.cancelPending();
     m_heardTimer.stop();
 }

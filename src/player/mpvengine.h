@@ -17,6 +17,7 @@
 
 namespace player {
 
+class MpvPractice;
 class MpvVideoView;
 
 class MpvEngine : public MediaEngine, private MpvHandle::Listener {
@@ -48,7 +49,7 @@ public:
     double duration() const override { return isLoaded() ? m_duration : 0.0; }
 
     void setRate(double rate) override;
-    double rate() const override { return m_clock.rate(); }
+    double rate() const override { return m_entryRate; }
 
     void setLoop(const LoopRange& range) override;
     void clearLoop() override;
@@ -117,6 +118,11 @@ private:
     void issueSeek(double target);
     void applyLoop();
     void unpauseAfterSeek();
+    // The speed mpv plays at (a trainer's pass rate, else the entry's rate).
+    void applySpeed(double speed);
+    // Still between two passes, for their pause and count-in; the engine counts as playing.
+    void holdForPass();
+    void releasePass();
     void updateState();
 
     double now() const;
@@ -155,6 +161,8 @@ private:
     bool m_unpauseAfterSeek = false;  // a play waits for the seek to land
     bool m_eofSeen = false;
     SeekPhase m_seek = SeekPhase::None;
+    double m_entryRate = 1.0;  // the clock runs at the pass's speed
+    MpvPractice* m_practice = nullptr;
     double m_seekTarget = 0;
     int m_seeksUnanswered = 0;
 

@@ -58,6 +58,12 @@ bool PracticePlan::stretches() const
     return rateOf(0) != 1.0 || m_entryRate != 1.0;
 }
 
+bool cutIntoNext(const PracticePlan& current, int pass, const PracticePlan& next)
+{
+    return next.pass(0).prerollFrames > 0 || next.rateOf(0) != current.rateOf(pass) ||
+           next.pitchScale() != current.pitchScale();
+}
+
 qint64 clickLength(int sampleRate)
 {
     return qint64(std::llround(kClickSeconds * sampleRate));

@@ -35,6 +35,10 @@ private:
     int m_sampleRate = 44100;
 };
 
+// Whether the seam from `current`'s pass `pass` into the list's next entry is cut rather
+// than blended: the next one's first pass has a preroll, or another rate or pitch.
+bool cutIntoNext(const PracticePlan& current, int pass, const PracticePlan& next);
+
 // The count-in's click: a short decaying sine burst; the first of a count-in is accented.
 qint64 clickLength(int sampleRate);
 float clickSample(qint64 i, int sampleRate, bool accent);

@@ -383,9 +383,11 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     bool rendering = false;
     quint64 seq = 0;
     std::deque<Rendered> rendered;  // what the ring holds of this plan, for a change during play
+    int renderedPass = 0;           // the pass the last chunk rendered is in
     const auto publish = [&](Chunk* c) {
         c->seq = ++seq;
-        rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart});
+        if (c->passStart) ++renderedPass;
+        rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, renderedPass});
         while (rendered.size() > kRingChunks) rendered.pop_front();
         ring.publish();
     };
@@ -486,14 +488,18 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 dropFrom.store(live->keepUntil + 1, std::memory_order_release);
                 dropTo.store(seq, std::memory_order_release);
                 from = live->from / f.sampleRate;
-                if (plan->loop && plan->loop->wraps > 0)
-                    plan->loop->wraps = std::max(0, plan->loop->wraps - live->wrapsKept);
             } else if (!plan->from) {
                 // On from where the output stopped taking the old plan.
                 for (int i = 0; i < 50 && seenEpoch.load() < epochNow && previous != epochNow; ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 from = writtenPos.load() / f.sampleRate;
             }
+            // Going on from what plays, the passes go on from the one the output is in, not
+            // from the one the listener hears now.
+            const bool goesOn = !plan->from && previous == epochNow;
+            const int passFrom = live ? live->pass : goesOn ? renderedPass : plan->pass;
+            if (goesOn && plan->loop) plan->loop->wraps = wrapsLeft(plan->loop->wraps, plan->pass, passFrom);
+            renderedPass = passFrom;
             FrameLoop fl = entryFrames(from, plan->loop, f);
             bool wrapNow = false;
             if (live && fl.loop && fl.loop->stop > fl.loop->start && fl.from >= fl.loop->stop && fl.loop->wraps != 0) {
@@ -508,8 +514,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             reader->setLoop(fl.loop);
             sampleRate = f.sampleRate;
             practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
-            // Passes begun in what is kept are not heard yet, so not counted in the plan.
-            passNow = plan->pass + (live ? live->wrapsKept : 0);
+            passNow = passFrom;
             passBegun = false;
             reader->setGapAtWrap(practice.cutBefore(passNow + 1));
             preroll.reset();
@@ -529,7 +534,9 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             if (next && next->first != epochNow) next.reset();
         }
         if (!rendering || !reader) continue;
-        if (next && next->first == epochNow) reader->setFollowed(true);
+        if (next && next->first == epochNow)
+            reader->setFollowed(true, cutIntoNext(practice, passNow, PracticePlan(next->second.practice, next->second.rate,
+                                                                                  sampleRate)));
 
         // Render ahead, a chunk at a time, while there is room.
         while (ring.size() < kAheadChunks) {
@@ -623,6 +630,26 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                     reader->seek(fl.from);
                     reader->setLoop(fl.loop);
                     reader->setIncoming(std::move(tail));
+                    // Its passes count from its first, which may begin with a pause and
+                    // clicks after this one's last sample, at its own rate and pitch. The
+                    // stretcher has given all of this entry's sound: it starts over.
+                    practice = PracticePlan(n.practice, n.rate, sampleRate);
+                    passNow = 0;
+                    renderedPass = 0;
+                    passBegun = false;
+                    reader->setGapAtWrap(practice.cutBefore(1));
+                    preroll.reset();
+                    prerollPlaying = false;
+                    if (practice.pass(0).prerollFrames > 0) {
+                        preroll = practice.pass(0);
+                        prerollPlaying = true;
+                        prerollAt = 0;
+                        holdPos = double(fl.from);
+                    }
+                    if (practice.stretches())
+                        stretch.start(sampleRate, practice.rateOf(0), practice.pitchScale());
+                    else
+                        stretch.stopUsing();
                     c->end = false;
                     {
                         std::lock_guard lock(mutex);
@@ -896,10 +923,8 @@ void SampleEngine::showPassRate()
 
 bool SampleEngine::queueNext(const NextEntry& next)
 {
-    // An entry with practice settings starts its passes with their own preroll and rate:
-    // the list loads it the usual way.
     if (!m_loaded || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
-        next.rate != m_rate || next.path.isEmpty() || m_practice.any() || next.practice.any())
+        !(next.rate > 0) || next.path.isEmpty())
         return false;
     m_next = next;
     {
@@ -995,6 +1020,11 @@ void SampleEngine::tick()
             m_hasLoop = n.hasLoop;
             m_loop = n.hasLoop ? n.loop : LoopRange{};
             m_planStart = n.start;
+            m_rate = n.rate;
+            m_practice = n.practice;
+            m_practicePass = 0;
+            m_prerollDue = false;
+            showPassRate();
             if (info && info->ok) {
                 m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
                 m_tags = info->tags;

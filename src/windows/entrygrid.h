@@ -27,8 +27,7 @@ public:
     // The four practice columns' texts.
     static QStringList practiceCells(const PracticeSettings& practice);
 
-    // 0 when no row is selected.
-    int selectedRow() const;
+    int selectedRow() const override;
     void setRowTexts(int row, const QStringList& texts);
     void appendRow(const QStringList& texts);
     void appendRows(const QList<QStringList>& rows);

@@ -114,8 +114,10 @@ void frmPlayer::buildMenus()
         const QWidget* active = QApplication::activeWindow();
         return !active || active == this || (forms::hasPlayList() && active == forms::frmPlayList());
     });
+    m_liveKeys->setList([] { return static_cast<EntryList*>(forms::frmPlayList()->lstSelector()); },
+                        [this] { return m_outsideFile ? 0 : int(forms::frmPlayList()->CurrentID); });
     connect(m_liveKeys, &LiveLoopKeys::changed, this,
-            [this](const LiveChange& change) { forms::frmPlayList()->WriteLiveChange(change, !m_outsideFile); });
+            [](const LiveChange& change) { forms::frmPlayList()->WriteLiveChange(change); });
     m_menuLoop = menuBar()->addMenu(QStringLiteral("&Loop"));
     m_menuLoop->setObjectName(QStringLiteral("MenuLoop"));
     for (QAction* a : m_liveKeys->actions()) {

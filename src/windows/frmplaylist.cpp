@@ -385,10 +385,11 @@ void frmPlayList::buildLoopMenu()
     button->setMenu(m_loopMenu);
 }
 
-void frmPlayList::WriteLiveChange(const player::LiveChange& change, bool fromList)
+void frmPlayList::WriteLiveChange(const player::LiveChange& change)
 {
-    if (change.movesRate()) m_txtRate->setText(change.edit.rate);
-    const int row = fromList ? CurrentID : 0;
+    if (change.movesRate() && change.heard) m_txtRate->setText(change.edit.rate);
+    const int row = change.row;
+    if (row <= 0) return;
     QStringList texts = m_grid->rowTexts(row);
     if (!player::rowPlays(texts, change.file, change.was.start, change.was.stop, change.wholeFile)) return;
     // A rate leaves a whole file's zero ends alone; a moved end writes both, since a
@@ -457,7 +458,10 @@ void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, doub
 void frmPlayList::EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate,
                                 double dblCount, bool ByPassSave, const PracticeSettings& practice)
 {
-    m_grid->setRowTexts(m_grid->selectedRow(), rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice));
+    const int row = m_grid->selectedRow();
+    const QStringList before = m_grid->rowTexts(row);
+    m_grid->setRowTexts(row, rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice));
+    player()->liveKeys()->rowEdited(row, before, m_grid->rowTexts(row), practice);
     if (!ByPassSave) SavePlayList();
 }
 

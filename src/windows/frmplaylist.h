@@ -47,9 +47,9 @@ public:
     void EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate, double dblCount,
                        bool ByPassSave = false, const PracticeSettings& practice = {});
     void MoveListEntry(bool blnUp);
-    // A live loop key changed what plays: the rate box shows the rate, and the playing
-    // entry's row (`fromList`: it came from the list) takes the change and is saved.
-    void WriteLiveChange(const player::LiveChange& change, bool fromList);
+    // A live loop key changed a stretch: the rate box shows the rate, and the change's row
+    // takes it and is saved.
+    void WriteLiveChange(const player::LiveChange& change);
     void TrayControl(int lngIndex);
 
     // Export (false) or import (true) of the shown playlist.
