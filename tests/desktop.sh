@@ -35,13 +35,13 @@ desktop_once() {
   # The display's lock names the server that holds it.
   wait_for 50 xdpyinfo && [ "$(tr -d ' \n' < /tmp/.X${display#:}-lock 2>/dev/null)" = "$server" ] || return 1
   # A fresh server has no window manager yet; one that has is somebody else's.
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && return 1
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id #' && return 1
   export HOME=$work XDG_RUNTIME_DIR=$work/run
   mkdir -m 700 -p "$XDG_RUNTIME_DIR"
   openbox --sm-disable >"$work/wm.log" 2>&1 &
   wm=$!
   desktop_pids="$desktop_pids $wm"
-  wait_for 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' && kill -0 $wm || return 1
+  wait_for 100 sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id #'" && kill -0 $wm || return 1
   trayer --edge bottom --align right --widthtype request --height 24 --transparent false \
     --tint 0x333333 >/dev/null 2>&1 &
   desktop_pids="$desktop_pids $!"
