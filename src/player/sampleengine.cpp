@@ -35,6 +35,7 @@ constexpr int kPulseConnectMs = 500;
 constexpr quint64 kSwitchLeadChunks = 2;
 // A stop this close past the file's end is the file's end (the stop text rounds).
 constexpr double kEndSlackSeconds = 0.002;
+constexpr int kStretchedBlendMs = 30;
 
 struct Chunk {
     quint64 seq = 0;
@@ -159,9 +160,13 @@ public:
         // A transpose takes the finer engine: the faster one misses a tone's pitch by more
         // than a tenth of a semitone, which a player tuning to it hears.
         const auto engine = pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
+        // Crisp transients reset the phases wherever the detector fires, and on a held tone
+        // it fires every hundred milliseconds or so, each time a dip of up to 10 dB; mixed
+        // keeps the attacks of drums and leaves the range of notes alone.
         m_rb = std::make_unique<RB>(std::size_t(sampleRate), kChannels,
-                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency | engine, 1.0 / rate,
-                                    pitchScale);
+                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
+                                        RB::OptionTransientsMixed | engine,
+                                    1.0 / rate, pitchScale);
         // Padding in front and dropping the start delay line the output up with the input.
         const std::size_t pad = m_rb->getPreferredStartPad();
         std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
@@ -418,7 +423,13 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     const auto post = [&](auto fn) {
         QMetaObject::invokeMethod(engine, fn, Qt::QueuedConnection);
     };
-    const auto fadeFrames = [&](int sampleRate) { return qint64(options.crossfadeMs) * sampleRate / 1000; };
+    // A stretched seam blends longer: the stretcher's window (some 46 ms) hears a faster
+    // turn of phase as two sounds at once, and their sum dips.
+    const auto fadeFrames = [&](int sampleRate) {
+        const int ms = options.crossfadeMs > 0 && practice.stretches() ? std::max(options.crossfadeMs, kStretchedBlendMs)
+                                                                      : options.crossfadeMs;
+        return qint64(ms) * sampleRate / 1000;
+    };
     const auto useRate = [&](int sampleRate) {
         if (sampleRate == outputRate) return;
         output->stop();
@@ -503,11 +514,11 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 if (fl.loop->wraps > 0) --fl.loop->wraps;
                 wrapNow = true;
             }
+            practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
             reader = std::make_unique<LoopReader>(source, fadeFrames(f.sampleRate));
             reader->seek(fl.from, wrapNow);
             reader->setLoop(fl.loop);
             sampleRate = f.sampleRate;
-            practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
             // Passes begun in what is kept are not heard yet, so not counted in the plan.
             passNow = plan->pass + (live ? live->wrapsKept : 0);
             passBegun = false;
