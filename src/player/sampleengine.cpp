@@ -30,7 +30,13 @@ constexpr qint64 kChunkFrames = 512;
 constexpr std::size_t kRingChunks = 192;
 // How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz.
 constexpr std::size_t kAheadChunks = 64;
+constexpr auto kTopUpWait = std::chrono::milliseconds(40);
+constexpr auto kIdleWait = std::chrono::milliseconds(500);
 constexpr int kPulseConnectMs = 500;
+// The UI looks at what the output took this often, and wakes at the very frame of a wrap,
+// an end or the next entry once it knows of one; the output takes its sound some 100 ms
+// before it is heard, so every such frame is known in time.
+constexpr int kHeardPollMs = 20;
 // Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
 constexpr quint64 kSwitchLeadChunks = 2;
 // A stop this close past the file's end is the file's end (the stop text rounds).
@@ -444,8 +450,11 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
         {
             std::unique_lock lock(mutex);
             const bool busy = rendering && ring.size() < kAheadChunks;
+            // Every command wakes the worker; the timeout only tops up what is ahead, a few
+            // chunks at a time, rather than one chunk a wakeup.
             if (!busy)
-                wake.wait_for(lock, std::chrono::milliseconds(5), [&] { return quit || loadWanted || this->plan.has_value(); });
+                wake.wait_for(lock, rendering ? kTopUpWait : kIdleWait,
+                              [&] { return quit || loadWanted || this->plan.has_value(); });
             if (quit) return;
             if (loadWanted) {
                 load = std::pair{loadGeneration, loadPath};
@@ -658,7 +667,7 @@ SampleEngine::SampleEngine(const Options& options, QObject* parent)
 {
     if (options.audioOutput) m_shared->output = openPulseOutput(kPulseConnectMs);
     if (!m_shared->output) m_shared->output = openNullOutput();
-    m_heardTimer.setInterval(5);
+    m_heardTimer.setInterval(kHeardPollMs);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_heardTimer, &QTimer::timeout, this, &SampleEngine::tick);
     m_worker = std::thread([shared = m_shared.get(), self = QPointer<SampleEngine>(this)] { shared->run(self); });
@@ -1035,6 +1044,18 @@ void SampleEngine::tick()
         }
         r.handled = true;
     }
+    scheduleTick(heard);
+}
+
+void SampleEngine::scheduleTick(double heard)
+{
+    double due = heard + kHeardPollMs * m_sampleRate / 1000.0;
+    for (const Run& r : m_runs) {
+        if (r.handled || r.epoch != m_epoch || !(r.passStart || r.end || r.entry != m_entry)) continue;
+        due = std::min(due, r.end ? r.at + double(r.frames) : r.at);
+        break;
+    }
+    m_heardTimer.start(std::max(1, int(std::ceil((due - heard) * 1000.0 / m_sampleRate))));
 }
 
 } // namespace player
