@@ -32,6 +32,7 @@ constexpr std::size_t kRingChunks = 192;
 constexpr std::size_t kAheadChunks = 64;
 constexpr auto kTopUpWait = std::chrono::milliseconds(40);
 constexpr auto kIdleWait = std::chrono::milliseconds(500);
+constexpr auto kFullWait = std::chrono::milliseconds(5);
 constexpr int kPulseConnectMs = 500;
 // The UI looks at what the output took this often, and wakes at the very frame of a wrap,
 // an end or the next entry once it knows of one; the output takes its sound some 100 ms
@@ -393,6 +394,13 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     quint64 epochNow = 0, entryNow = 0;
     bool rendering = false;
     quint64 seq = 0;
+    quint64 planFirst = 1;  // the first chunk of the plan rendered now
+    // This plan's chunks not yet taken: what the output drops of an older plan, the
+    // worker need not wait for.
+    const auto ahead = [&] {
+        const quint64 done = std::max(taken.load(std::memory_order_acquire), planFirst - 1);
+        return std::size_t(seq > done ? seq - done : 0);
+    };
     std::deque<Rendered> rendered;  // what the ring holds of this plan, for a change during play
     const auto publish = [&](Chunk* c) {
         c->seq = ++seq;
@@ -449,11 +457,13 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
         std::optional<Plan> plan;
         {
             std::unique_lock lock(mutex);
-            const bool busy = rendering && ring.size() < kAheadChunks;
             // Every command wakes the worker; the timeout only tops up what is ahead, a few
-            // chunks at a time, rather than one chunk a wakeup.
+            // chunks at a time, rather than one chunk a wakeup. A ring full of what the
+            // output is still to drop is looked at again soon.
+            const bool full = ring.size() >= ring.capacity();
+            const bool busy = rendering && ahead() < kAheadChunks && !full;
             if (!busy)
-                wake.wait_for(lock, rendering ? kTopUpWait : kIdleWait,
+                wake.wait_for(lock, !rendering ? kIdleWait : full ? kFullWait : kTopUpWait,
                               [&] { return quit || loadWanted || this->plan.has_value(); });
             if (quit) return;
             if (loadWanted) {
@@ -546,13 +556,14 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             else
                 stretch.stopUsing();
             rendering = true;
+            planFirst = seq + 1;
             if (next && next->first != epochNow) next.reset();
         }
         if (!rendering || !reader) continue;
         if (next && next->first == epochNow) reader->setFollowed(true);
 
         // Render ahead, a chunk at a time, while there is room.
-        while (ring.size() < kAheadChunks) {
+        while (ahead() < kAheadChunks) {
             if (epoch.load() != epochNow) {
                 rendering = false;  // a newer plan is on its way, or none (unloaded)
                 break;
