@@ -158,12 +158,22 @@ def count_between(pcm, a, b):
 class Clock:
     """Maps recorded frames to the monotonic clock. The recorder notes when each chunk
     arrived; the sink renders at a steady pace, so a line at that pace through the
-    arrivals maps frames to times."""
+    arrivals maps frames to times. The pace is the sink's own, read off the arrivals: a
+    null sink runs some 400 ppm off the monotonic clock, and a line at the nominal rate
+    drifts from the sound by 0.4 ms a second."""
 
     def __init__(self, chunks, rate=RATE):
         # chunks: (frames recorded so far, monotonic seconds when they had arrived)
         self.rate = rate
-        offsets = sorted(t - frames / rate for frames, t in chunks)
+        half = len(chunks) // 2
+        if half >= 10:
+            # Median of slopes between arrivals half a recording apart: late reads move
+            # a few of them only.
+            slopes = sorted((chunks[i + half][0] - chunks[i][0]) / (chunks[i + half][1] - chunks[i][1])
+                            for i in range(half) if chunks[i + half][1] > chunks[i][1])
+            if slopes:
+                self.rate = slopes[len(slopes) // 2]
+        offsets = sorted(t - frames / self.rate for frames, t in chunks)
         # The median arrival, not the earliest: a first sound is not read as sooner than
         # it typically reaches the recorder (the spread is a few ms).
         self.t0 = offsets[len(offsets) // 2] if offsets else 0.0

@@ -132,15 +132,16 @@ class IndexSignal(unittest.TestCase):
 
 class RecordingClock(unittest.TestCase):
     def test_late_reads_do_not_move_the_line(self):
-        chunks = []
-        for k in range(1, 200):
-            late = 0.030 if k % 10 == 0 else 0.0         # now and then the reader is late
-            chunks.append((k * 441, 50.0 + k * 0.01 + late))
-        clock = sl.Clock(chunks)
-        self.assertAlmostEqual(clock.t0, 50.0, places=6)
-        self.assertAlmostEqual(clock.time_of(R), 51.0, places=6)
-        self.assertEqual(clock.frame_at(51.0), R)
-        self.assertIsNone(clock.frame_at(49.0))
+        for pace in (1.0, 1.0004, 0.9997):                # the sink's rate against the nominal one
+            chunks = []
+            for k in range(1, 2000):
+                late = 0.030 if k % 10 == 0 else 0.0     # now and then the reader is late
+                chunks.append((k * 441, 50.0 + k * 0.01 / pace + late))
+            clock = sl.Clock(chunks)
+            self.assertAlmostEqual(clock.t0, 50.0, places=6)
+            self.assertAlmostEqual(clock.time_of(R * 10), 50.0 + 10 / pace, places=6)
+            self.assertEqual(clock.frame_at(50.0 + 10 / pace + 1e-7), R * 10)
+            self.assertIsNone(clock.frame_at(49.0))
 
 
 class ChirpSignal(unittest.TestCase):
