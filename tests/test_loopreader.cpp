@@ -57,6 +57,17 @@ Played play(LoopReader& r, qint64 chunk, qint64 limit = 1'000'000)
     return p;
 }
 
+// A 440 Hz tone on both sides, nothing else: what a blend does to its level shows.
+class ToneSource : public FrameSource {
+public:
+    qint64 frames() const override { return 200000; }
+    qint64 readAt(qint64 pos, float* out, qint64 n) override
+    {
+        for (qint64 i = 0; i < n; ++i) out[i * 2] = out[i * 2 + 1] = MemorySource::tone(pos + i);
+        return n;
+    }
+};
+
 // The largest step the 440 Hz tone itself makes from one sample to the next.
 const float kToneStep = float(2 * M_PI * 440.0 / 44100.0);
 
@@ -164,6 +175,38 @@ private slots:
             // Around a gap both sides are all but silent (the tone is loud at both places).
             if (gap) QVERIFY(std::abs(p.frames[at * 2 + 1]) < 0.01f && std::abs(p.frames[at * 2 - 1]) < 0.01f);
         }
+    }
+
+    // A tone looped over a stretch that is not a whole number of its periods meets itself
+    // out of phase at the seam: the blend keeps its level all through, in fifths.
+    void seamKeepsTheLevel_data()
+    {
+        QTest::addColumn<double>("periods");  // the stretch's length, in periods of the tone
+        QTest::newRow("in phase") << 400.0;
+        QTest::newRow("a quarter out") << 400.25;
+        QTest::newRow("220 degrees out, as the bench's tone") << 403.612;
+        QTest::newRow("three quarters out") << 400.75;
+        QTest::newRow("a tenth short of opposite") << 400.4;
+    }
+    void seamKeepsTheLevel()
+    {
+        QFETCH(double, periods);
+        const qint64 start = 10000, stop = start + qint64(std::llround(periods * 44100.0 / 440.0)), fade = 1323;
+        ToneSource src;
+        LoopReader r(src, fade);
+        r.seek(start);
+        r.setLoop(Loop{start, stop, 1, true});
+        const Played p = play(r, 300);
+        QCOMPARE(p.count(), 2 * (stop - start));
+        const qint64 seam = stop - start;
+        const qint64 part = fade / 5;
+        for (qint64 from = seam; from + part <= seam + fade; from += part) {
+            double power = 0;
+            for (qint64 i = from; i < from + part; ++i) power += p.frames[i * 2] * p.frames[i * 2];
+            const double db = 10 * std::log10(power / double(part) / 0.5);
+            QVERIFY2(std::abs(db) < 0.5, qPrintable(QString("from %1: %2 dB").arg(from - seam).arg(db)));
+        }
+        QVERIFY(p.largestToneStep() <= 1.5f * kToneStep);
     }
 
     // The next entry blends out what followed the last one's stop; nothing is lost. With a

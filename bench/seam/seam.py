@@ -215,7 +215,9 @@ def run_mpv(case, files, workdir, extra=()):
 TAGS = {'song': 0, 'other': 1, 'warm': 2, 'video': 3}
 
 # The index signal is read sample by sample, so its cases cut hard (crossfade 0): they show
-# where each pass lands. The tone cases play as the program does, blended, for the click.
+# where each pass lands. So does the chirp: a stretched seam blends over 30 ms, where two
+# pitches sound at once and the reading glides from the stop to the start. The tone cases
+# play as the program does, blended, for the click and the dip.
 CASES = [
     {'name': 'endless 1.0', 'rows': [('song', 2, 3, 1, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
      'crossfade': 0},
@@ -225,7 +227,7 @@ CASES = [
     {'name': 'tone 1.0, UI stalls 200 ms a second', 'rows': [('tone', 2, 2.9173, 1, 1)], 'loop': True,
      'seconds': 12.0, 'tone': True, 'stall': 200},
     {'name': 'endless 0.75', 'rows': [('chirp', 2, 3, 0.75, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
-     'chirp': True},
+     'chirp': True, 'crossfade': 0},
     {'name': 'counted, next same file', 'rows': [('song', 2, 3, 1, 3), ('song', 6, 7, 1, 1)], 'loop': False,
      'seconds': 5.7, 'crossfade': 0},
     {'name': 'counted, next other file', 'rows': [('song', 2, 3, 1, 3), ('other', 6, 7, 1, 1)], 'loop': False,

@@ -158,12 +158,22 @@ def count_between(pcm, a, b):
 class Clock:
     """Maps recorded frames to the monotonic clock. The recorder notes when each chunk
     arrived; the sink renders at a steady pace, so a line at that pace through the
-    arrivals maps frames to times."""
+    arrivals maps frames to times. The pace is the sink's own, read off the arrivals: a
+    null sink runs some 400 ppm off the monotonic clock, and a line at the nominal rate
+    drifts from the sound by 0.4 ms a second."""
 
     def __init__(self, chunks, rate=RATE):
         # chunks: (frames recorded so far, monotonic seconds when they had arrived)
         self.rate = rate
-        offsets = sorted(t - frames / rate for frames, t in chunks)
+        half = len(chunks) // 2
+        if half >= 10:
+            # Median of slopes between arrivals half a recording apart: late reads move
+            # a few of them only.
+            slopes = sorted((chunks[i + half][0] - chunks[i][0]) / (chunks[i + half][1] - chunks[i][1])
+                            for i in range(half) if chunks[i + half][1] > chunks[i][1])
+            if slopes:
+                self.rate = slopes[len(slopes) // 2]
+        offsets = sorted(t - frames / self.rate for frames, t in chunks)
         # The median arrival, not the earliest: a first sound is not read as sooner than
         # it typically reaches the recorder (the spread is a few ms).
         self.t0 = offsets[len(offsets) // 2] if offsets else 0.0
@@ -315,34 +325,52 @@ def silent_stretches(pcm, rate=RATE, threshold=2, min_ms=0.5, channel=0):
     return out
 
 
-def chirp_seams(pcm, start, stop, commands, clock, rate=RATE, window_ms=5.0):
+def chirp_seams(pcm, start, stop, commands, clock, rate=RATE, window_ms=5.0, glide_ms=60.0):
     """Backward jumps of the chirp's position that no command caused: how far past the
     stop the last window before reached, where the first window after landed, and the
-    silence in between (exact: runs of near-zero samples)."""
-    pos = chirp_positions(pcm, rate, window_ms)
+    silence in between (exact: runs of near-zero samples). A stretcher that does not reset
+    its phases at the seam sounds both pitches for a window's length, and the reading
+    glides down over it: the jump is taken from the highest reading of the last
+    `glide_ms` to where the reading settles, and the landing is carried back from there
+    to the seam at the playback rate."""
+    pos = [(f, p) for f, p in chirp_positions(pcm, rate, window_ms) if p is not None]
     quiet = silent_stretches(pcm, rate)
+    glide = rate * glide_ms / 1000.0
     seams = []
-    last = None  # (frame, position) of the last window with a reading
-    for frame, p in pos:
-        if p is None:
+    i, after = 1, 0  # readings before `after` belong to a seam already taken
+    while i < len(pos):
+        frame, p = pos[i]
+        recent = [q for q in pos[max(after, i - 64):i] if q[0] >= frame - glide]
+        if not recent:
+            i += 1
             continue
-        if last is not None and p < last[1] - 0.3 * (stop - start):
-            t_end, t_begin = clock.time_of(last[0]), clock.time_of(frame)
-            if not any(t_end - 0.5 <= c <= t_begin for c in commands):
-                gap = sum(length for q, length in quiet if last[0] - rate * 0.02 <= q <= frame + rate * 0.02)
-                # A jump that neither leaves from near the stop nor lands near the start
-                # is no loop seam; it is listed apart rather than mixed into the passes.
-                near = abs(last[1] - stop) < 0.1 and abs(p - start) < 0.1
-                seams.append({
-                    'kind': 'pass' if near else 'other',
-                    'at': t_end,
-                    'overrun_ms': (last[1] + window_ms / 2000.0 * _rate_guess(pos, last) - stop) * 1000.0,
-                    'silence_ms': gap * 1000.0 / rate,
-                    'garbled_ms': 0.0,
-                    'landing_ms': (p - window_ms / 2000.0 * _rate_guess(pos, last) - start) * 1000.0,
-                    'lost_ms': max(0.0, p - start) * 1000.0,
-                })
-        last = (frame, p)
+        last = max(recent, key=lambda q: q[1])
+        if p >= last[1] - 0.3 * (stop - start):
+            i += 1
+            continue
+        # Where the reading settles: the lowest within the glide after the drop.
+        j = i
+        while j + 1 < len(pos) and pos[j + 1][0] <= frame + glide and pos[j + 1][1] < pos[j][1]:
+            j += 1
+        settled = pos[j]
+        t_end, t_begin = clock.time_of(last[0]), clock.time_of(settled[0])
+        if not any(t_end - 0.5 <= c <= t_begin for c in commands):
+            gap = sum(length for q, length in quiet if last[0] - rate * 0.02 <= q <= settled[0] + rate * 0.02)
+            guess = _rate_guess(pos, last)
+            landing = settled[1] - ((settled[0] - last[0] - gap) / rate - window_ms / 2000.0) * guess
+            # A jump that neither leaves from near the stop nor lands near the start
+            # is no loop seam; it is listed apart rather than mixed into the passes.
+            near = abs(last[1] - stop) < 0.1 and abs(landing - start) < 0.1
+            seams.append({
+                'kind': 'pass' if near else 'other',
+                'at': t_end,
+                'overrun_ms': (last[1] + window_ms / 2000.0 * guess - stop) * 1000.0,
+                'silence_ms': gap * 1000.0 / rate,
+                'garbled_ms': 0.0,
+                'landing_ms': (landing - start) * 1000.0,
+                'lost_ms': max(0.0, landing - start) * 1000.0,
+            })
+        i = after = j + 1
     return seams
 
 

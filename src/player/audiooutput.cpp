@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -81,8 +82,7 @@ public:
         if (ok) {
             pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
             pa_stream_set_state_callback(m_stream, &PulseOutput::onState, this);
-            const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
-                                                 PA_STREAM_ADJUST_LATENCY);
+            const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
             ok = pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) >= 0;
         }
         pa_threaded_mainloop_unlock(m_loop);
@@ -111,17 +111,15 @@ public:
 
     double heardFrames() const override
     {
-        qint64 time, stamp;
+        TimingReport r;
         std::uint64_t seq;
         do {
             seq = m_seq.load(std::memory_order_acquire);
-            time = m_timeUs.load(std::memory_order_relaxed);
-            stamp = m_stampNs.load(std::memory_order_relaxed);
+            r.streamUs = m_timeUs.load(std::memory_order_relaxed);
+            r.stampNs = m_stampNs.load(std::memory_order_relaxed);
         } while ((seq & 1) || seq != m_seq.load(std::memory_order_acquire));
-        // On from the last timing report by the clock, never past what was written.
-        const double since = std::min(double(nowNs() - stamp) / 1e9, kRequestMs * 4 / 1000.0);
-        const double heard = double(time) * m_rate / 1e6 + std::max(0.0, since) * m_rate;
-        return std::min(heard, double(m_written.load(std::memory_order_relaxed)));
+        return heardFramesAt(r, nowNs(), m_written.load(std::memory_order_relaxed), m_rate,
+                             qint64(kTargetLatencyMs) * 1'000'000);
     }
 
 private:
@@ -147,13 +145,23 @@ private:
             m_written.fetch_add(frames, std::memory_order_relaxed);
             bytes -= n;
         }
+        // A fresh report with every request: the library's own run-on between the reports it
+        // asks for by itself (a second or more apart) lags and jumps by a millisecond or so.
+        if (pa_operation* o = pa_stream_update_timing_info(s, &PulseOutput::onTiming, this)) pa_operation_unref(o);
+    }
+
+    static void onTiming(pa_stream* s, int ok, void* self)
+    {
         pa_usec_t usec = 0;
-        if (pa_stream_get_time(s, &usec) == 0) {
-            m_seq.fetch_add(1, std::memory_order_acq_rel);
-            m_timeUs.store(qint64(usec), std::memory_order_relaxed);
-            m_stampNs.store(nowNs(), std::memory_order_relaxed);
-            m_seq.fetch_add(1, std::memory_order_acq_rel);
-        }
+        if (ok && pa_stream_get_time(s, &usec) == 0) static_cast<PulseOutput*>(self)->report(usec);
+    }
+
+    void report(pa_usec_t usec)
+    {
+        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_timeUs.store(qint64(usec), std::memory_order_relaxed);
+        m_stampNs.store(nowNs(), std::memory_order_relaxed);
+        m_seq.fetch_add(1, std::memory_order_acq_rel);
     }
 
     pa_threaded_mainloop* m_loop = nullptr;
@@ -220,6 +228,13 @@ private:
 };
 
 } // namespace
+
+double heardFramesAt(const TimingReport& report, qint64 nowNs, qint64 written, int sampleRate, qint64 runOnNs)
+{
+    const qint64 since = std::clamp<qint64>(nowNs - report.stampNs, 0, runOnNs);
+    const double heard = (double(report.streamUs) * 1e3 + double(since)) * sampleRate / 1e9;
+    return std::clamp(heard, 0.0, double(std::max<qint64>(0, written)));
+}
 
 std::unique_ptr<AudioOutput> openPulseOutput(int timeoutMs)
 {

@@ -26,6 +26,17 @@ public:
     virtual const char* name() const = 0;
 };
 
+// What the sound server last told of the stream: the time of the sample heard at a moment
+// of the monotonic clock.
+struct TimingReport {
+    qint64 streamUs = 0;
+    qint64 stampNs = 0;
+};
+
+// Frames heard at `nowNs`: the report run on by the clock, for no longer than `runOnNs`
+// (an output that stopped reporting has stopped playing), never past the frames written.
+double heardFramesAt(const TimingReport& report, qint64 nowNs, qint64 written, int sampleRate, qint64 runOnNs);
+
 // The sound server's output, or nullptr when no server answers within `timeoutMs`.
 std::unique_ptr<AudioOutput> openPulseOutput(int timeoutMs);
 std::unique_ptr<AudioOutput> openNullOutput();

@@ -15,6 +15,28 @@ float fadeOutGain(qint64 i, qint64 length)
     return float(std::cos(M_PI / 2 * (double(i) + 0.5) / double(length)));
 }
 
+BlendGains blendGains(qint64 i, qint64 length, double correlation)
+{
+    // Gains e + o and e - o, with o odd and e even in t, give a^2 + b^2 + 2rab = 1 for
+    // any r; past -0.9 the gains would grow without bound for the last few dB.
+    const double r = std::clamp(correlation, -0.9, 1.0);
+    const double t = 2.0 * (double(i) + 0.5) / double(length) - 1.0;
+    const double o = 0.5 * std::sin(M_PI / 2 * t);
+    const double e = std::sqrt(std::max(0.0, 0.5 / (1 + r) - (1 - r) / (1 + r) * o * o));
+    return {float(e + o), float(e - o)};
+}
+
+double correlation(const float* a, const float* b, qint64 frames)
+{
+    double ab = 0, aa = 0, bb = 0;
+    for (qint64 i = 0; i < frames * kChannels; ++i) {
+        ab += double(a[i]) * b[i];
+        aa += double(a[i]) * a[i];
+        bb += double(b[i]) * b[i];
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
+}
+
 LoopReader::LoopReader(FrameSource& source, qint64 fadeFrames) : m_source(source), m_fade(std::max<qint64>(0, fadeFrames))
 {
 }
@@ -26,6 +48,7 @@ void LoopReader::seek(qint64 pos, bool passStart)
     m_passStart = passStart;
     m_incoming.clear();
     m_incomingAt = m_incomingLength = 0;
+    m_headFrames = -1;
 }
 
 void LoopReader::setLoop(std::optional<Loop> loop)
@@ -38,6 +61,19 @@ void LoopReader::setIncoming(std::vector<float> tail)
     m_incoming = std::move(tail);
     m_incomingAt = 0;
     m_incomingLength = qint64(m_incoming.size() / kChannels);
+    m_headFrames = -1;
+}
+
+qint64 LoopReader::fetch(qint64 pos, float* out, qint64 n)
+{
+    qint64 got = 0;
+    if (m_headFrames > 0 && pos >= m_headAt && pos < m_headAt + m_headFrames) {
+        got = std::min(n, m_headAt + m_headFrames - pos);
+        std::copy_n(m_head.begin() + (pos - m_headAt) * kChannels, got * kChannels, out);
+        if (got == n) return got;
+    }
+    const qint64 rest = m_source.readAt(pos + got, out + got * kChannels, n - got);
+    return rest < 0 ? (got > 0 ? got : -1) : got + rest;
 }
 
 qint64 LoopReader::fadeFor(const Loop& loop) const
@@ -101,7 +137,16 @@ Block LoopReader::read(float* out, qint64 n)
     const qint64 limit = looping ? m_loop->stop : end;
     const qint64 want = limit >= 0 ? std::min(n, limit - m_pos) : n;
 
-    qint64 got = want > 0 ? m_source.readAt(m_pos, out, want) : 0;
+    if (m_incomingAt < m_incomingLength && m_headFrames < 0) {
+        // Read the blend's first frames whole, once, so the gains suit the two sounds.
+        const qint64 len = limit >= 0 ? std::clamp<qint64>(limit - m_pos, 0, m_incomingLength) : m_incomingLength;
+        m_head.resize(std::size_t(len) * kChannels);
+        m_headAt = m_pos;
+        m_headFrames = len > 0 ? std::max<qint64>(0, m_source.readAt(m_pos, m_head.data(), len)) : 0;
+        m_blendCorrelation = correlation(m_head.data(), m_incoming.data() + m_incomingAt * kChannels,
+                                         std::min(m_headFrames, m_incomingLength - m_incomingAt));
+    }
+    qint64 got = want > 0 ? fetch(m_pos, out, want) : 0;
     if (got < 0) {
         m_failed = true;
         return block;
@@ -113,10 +158,9 @@ Block LoopReader::read(float* out, qint64 n)
 
     // The sound before the seam blends out over the first frames.
     for (qint64 i = 0; i < got && m_incomingAt < m_incomingLength; ++i, ++m_incomingAt) {
-        const float in = fadeInGain(m_incomingAt, m_incomingLength);
-        const float outGain = fadeOutGain(m_incomingAt, m_incomingLength);
+        const BlendGains g = blendGains(m_incomingAt, m_incomingLength, m_blendCorrelation);
         for (int c = 0; c < kChannels; ++c)
-            out[i * kChannels + c] = out[i * kChannels + c] * in + m_incoming[m_incomingAt * kChannels + c] * outGain;
+            out[i * kChannels + c] = out[i * kChannels + c] * g.in + m_incoming[m_incomingAt * kChannels + c] * g.out;
     }
 
     // Reaching a stop with nothing past it: the end fades, where something follows.

@@ -35,10 +35,21 @@ struct Block {
     bool end = false;        // nothing follows this block
 };
 
-// Equal-power seam blend over `length` frames: the gain of the sound coming in at frame i;
-// the sound going out takes the other one.
+// Equal-power fade over `length` frames: the gain at frame i of a sound fading in or out
+// against silence.
 float fadeInGain(qint64 i, qint64 length);
 float fadeOutGain(qint64 i, qint64 length);
+
+// The seam blend's gains at frame i of `length`, for two sounds whose correlation over the
+// blend is `correlation`: their sum keeps its power all through. Equal power assumes the
+// two unrelated; a tone meeting itself out of phase would dip, in phase would swell.
+struct BlendGains {
+    float in = 0;
+    float out = 0;
+};
+BlendGains blendGains(qint64 i, qint64 length, double correlation);
+// Normalised correlation of two stereo runs of `frames` frames; 0 where either is silent.
+double correlation(const float* a, const float* b, qint64 frames);
 
 class LoopReader {
 public:
@@ -80,6 +91,7 @@ private:
     bool loopApplies() const;
     bool gapAhead() const;
     void fillTail(qint64 stop, qint64 fade);
+    qint64 fetch(qint64 pos, float* out, qint64 n);
 
     FrameSource& m_source;
     qint64 m_fade;
@@ -95,6 +107,11 @@ private:
     std::vector<float> m_incoming;  // frames still to blend out
     qint64 m_incomingAt = 0;
     qint64 m_incomingLength = 0;
+    double m_blendCorrelation = 0;
+    // The frames a blend begins with, read ahead to measure it against what blends out.
+    std::vector<float> m_head;
+    qint64 m_headAt = 0;
+    qint64 m_headFrames = -1;  // -1: not read yet
 };
 
 } // namespace player::audio

@@ -30,11 +30,19 @@ constexpr qint64 kChunkFrames = 512;
 constexpr std::size_t kRingChunks = 192;
 // How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz.
 constexpr std::size_t kAheadChunks = 64;
+constexpr auto kTopUpWait = std::chrono::milliseconds(40);
+constexpr auto kIdleWait = std::chrono::milliseconds(500);
+constexpr auto kFullWait = std::chrono::milliseconds(5);
 constexpr int kPulseConnectMs = 500;
+// The UI looks at what the output took this often, and wakes at the very frame of a wrap,
+// an end or the next entry once it knows of one; the output takes its sound some 100 ms
+// before it is heard, so every such frame is known in time.
+constexpr int kHeardPollMs = 20;
 // Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
 constexpr quint64 kSwitchLeadChunks = 2;
 // A stop this close past the file's end is the file's end (the stop text rounds).
 constexpr double kEndSlackSeconds = 0.002;
+constexpr int kStretchedBlendMs = 30;
 
 struct Chunk {
     quint64 seq = 0;
@@ -159,9 +167,13 @@ public:
         // A transpose takes the finer engine: the faster one misses a tone's pitch by more
         // than a tenth of a semitone, which a player tuning to it hears.
         const auto engine = pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
+        // Crisp transients reset the phases wherever the detector fires, and on a held tone
+        // it fires every hundred milliseconds or so, each time a dip of up to 10 dB; mixed
+        // keeps the attacks of drums and leaves the range of notes alone.
         m_rb = std::make_unique<RB>(std::size_t(sampleRate), kChannels,
-                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency | engine, 1.0 / rate,
-                                    pitchScale);
+                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
+                                        RB::OptionTransientsMixed | engine,
+                                    1.0 / rate, pitchScale);
         // Padding in front and dropping the start delay line the output up with the input.
         const std::size_t pad = m_rb->getPreferredStartPad();
         std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
@@ -382,6 +394,13 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     quint64 epochNow = 0, entryNow = 0;
     bool rendering = false;
     quint64 seq = 0;
+    quint64 planFirst = 1;  // the first chunk of the plan rendered now
+    // This plan's chunks not yet taken: what the output drops of an older plan, the
+    // worker need not wait for.
+    const auto ahead = [&] {
+        const quint64 done = std::max(taken.load(std::memory_order_acquire), planFirst - 1);
+        return std::size_t(seq > done ? seq - done : 0);
+    };
     std::deque<Rendered> rendered;  // what the ring holds of this plan, for a change during play
     int renderedPass = 0;           // the pass the last chunk rendered is in
     const auto publish = [&](Chunk* c) {
@@ -420,7 +439,13 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     const auto post = [&](auto fn) {
         QMetaObject::invokeMethod(engine, fn, Qt::QueuedConnection);
     };
-    const auto fadeFrames = [&](int sampleRate) { return qint64(options.crossfadeMs) * sampleRate / 1000; };
+    // A stretched seam blends longer: the stretcher's window (some 46 ms) hears a faster
+    // turn of phase as two sounds at once, and their sum dips.
+    const auto fadeFrames = [&](int sampleRate) {
+        const int ms = options.crossfadeMs > 0 && practice.stretches() ? std::max(options.crossfadeMs, kStretchedBlendMs)
+                                                                      : options.crossfadeMs;
+        return qint64(ms) * sampleRate / 1000;
+    };
     const auto useRate = [&](int sampleRate) {
         if (sampleRate == outputRate) return;
         output->stop();
@@ -434,9 +459,14 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
         std::optional<Plan> plan;
         {
             std::unique_lock lock(mutex);
-            const bool busy = rendering && ring.size() < kAheadChunks;
+            // Every command wakes the worker; the timeout only tops up what is ahead, a few
+            // chunks at a time, rather than one chunk a wakeup. A ring full of what the
+            // output is still to drop is looked at again soon.
+            const bool full = ring.size() >= ring.capacity();
+            const bool busy = rendering && ahead() < kAheadChunks && !full;
             if (!busy)
-                wake.wait_for(lock, std::chrono::milliseconds(5), [&] { return quit || loadWanted || this->plan.has_value(); });
+                wake.wait_for(lock, !rendering ? kIdleWait : full ? kFullWait : kTopUpWait,
+                              [&] { return quit || loadWanted || this->plan.has_value(); });
             if (quit) return;
             if (loadWanted) {
                 load = std::pair{loadGeneration, loadPath};
@@ -509,11 +539,11 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 if (fl.loop->wraps > 0) --fl.loop->wraps;
                 wrapNow = true;
             }
+            practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
             reader = std::make_unique<LoopReader>(source, fadeFrames(f.sampleRate));
             reader->seek(fl.from, wrapNow);
             reader->setLoop(fl.loop);
             sampleRate = f.sampleRate;
-            practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
             passNow = passFrom;
             passBegun = false;
             reader->setGapAtWrap(practice.cutBefore(passNow + 1));
@@ -531,6 +561,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             else
                 stretch.stopUsing();
             rendering = true;
+            planFirst = seq + 1;
             if (next && next->first != epochNow) next.reset();
         }
         if (!rendering || !reader) continue;
@@ -539,7 +570,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                                                                                   sampleRate)));
 
         // Render ahead, a chunk at a time, while there is room.
-        while (ring.size() < kAheadChunks) {
+        while (ahead() < kAheadChunks) {
             if (epoch.load() != epochNow) {
                 rendering = false;  // a newer plan is on its way, or none (unloaded)
                 break;
@@ -674,7 +705,7 @@ SampleEngine::SampleEngine(const Options& options, QObject* parent)
 {
     if (options.audioOutput) m_shared->output = openPulseOutput(kPulseConnectMs);
     if (!m_shared->output) m_shared->output = openNullOutput();
-    m_heardTimer.setInterval(5);
+    m_heardTimer.setInterval(kHeardPollMs);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_heardTimer, &QTimer::timeout, this, &SampleEngine::tick);
     m_worker = std::thread([shared = m_shared.get(), self = QPointer<SampleEngine>(this)] { shared->run(self); });
@@ -1054,6 +1085,18 @@ void SampleEngine::tick()
         }
         r.handled = true;
     }
+    scheduleTick(heard);
+}
+
+void SampleEngine::scheduleTick(double heard)
+{
+    double due = heard + kHeardPollMs * m_sampleRate / 1000.0;
+    for (const Run& r : m_runs) {
+        if (r.handled || r.epoch != m_epoch || !(r.passStart || r.end || r.entry != m_entry)) continue;
+        due = std::min(due, r.end ? r.at + double(r.frames) : r.at);
+        break;
+    }
+    m_heardTimer.start(std::max(1, int(std::ceil((due - heard) * 1000.0 / m_sampleRate))));
 }
 
 } // namespace player

@@ -82,6 +82,7 @@ private:
     void sendPlan(std::optional<double> from);
     void flushPlan();
     void tick();
+    void scheduleTick(double heard);
     void drainRuns() const;
     double heardFrame() const;
     void setState(PlayState s);
