@@ -275,8 +275,11 @@ def analyse(case, pcm, chunks, events, cpu):
         runs = sl.runs_of(pcm, begin)
         seams = sl.index_seams(pcm, runs, entries, commands, clock)
         result['first_new'] = sl.first_sound(pcm, clock, events['play_new'], starts)
+        lost = [sl.first_sound_lost(pcm, clock, events['play_new'], starts)]
         if 'play_loaded' in events:
             result['first_loaded'] = sl.first_sound(pcm, clock, events['play_loaded'], starts)
+            lost.append(sl.first_sound_lost(pcm, clock, events['play_loaded'], starts))
+        result['first_lost'] = max((v for v in lost if v is not None), default=None)
         if positions:
             errors = []
             for tag in sorted({TAGS[r[0]] for r in case['rows']}):
@@ -367,6 +370,7 @@ def main():
             for kind, s in summary.items():
                 rows.append((case['name'], kind, player, s['n'], s['overrun'], s['silence'], s['landing'], s['lost'],
                              fmt(res.get('first_new')), fmt(res.get('first_loaded')),
+                             '-' if res.get('first_lost') is None else '%.2f' % res['first_lost'],
                              fmt_errors(res.get('position_ms')), fmt(res['cpu']),
                              '-' if res.get('click') is None else '%.2f' % res['click'],
                              fmt(res.get('dip_db'))))
@@ -374,7 +378,7 @@ def main():
             sys.stderr.flush()
     sys.stderr.write('\n')
     head = ('case', 'seam', 'player', 'n', 'overrun ms', 'silence ms', 'landing ms', 'lost ms',
-            'first sound new file ms', 'first sound loaded ms', 'reported - heard ms', 'CPU %',
+            'first sound new file ms', 'first sound loaded ms', 'start lost ms', 'reported - heard ms', 'CPU %',
             'click (1 = 1.5 x own step)', 'deepest dip dB')
     print('| ' + ' | '.join(head) + ' |')
     print('|' + '---|' * len(head))

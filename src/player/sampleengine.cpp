@@ -317,7 +317,7 @@ struct SampleEngine::Shared {
     qint64 offset = 0;
     bool silent = true;
 
-    void pull(float* out, qint64 frames);
+    qint64 pull(float* out, qint64 frames);
     bool dropped(const Chunk* c) const
     {
         return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
@@ -325,7 +325,7 @@ struct SampleEngine::Shared {
     void run(QPointer<SampleEngine> engine);
 };
 
-void SampleEngine::Shared::pull(float* out, qint64 frames)
+qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
 {
     const quint64 ep = epoch.load(std::memory_order_acquire);
     for (Chunk* c; (c = ring.front()) && (c->epoch < ep || dropped(c));) {
@@ -369,6 +369,7 @@ void SampleEngine::Shared::pull(float* out, qint64 frames)
         std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
     }
     written.store(w + frames, std::memory_order_release);
+    return filled;
 }
 
 void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
@@ -423,7 +424,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
         if (sampleRate == outputRate) return;
         output->stop();
         outputBase.store(written.load());
-        output->start(sampleRate, [this](float* out, qint64 frames) { pull(out, frames); });
+        output->start(sampleRate, [this](float* out, qint64 frames) { return pull(out, frames); });
         outputRate = sampleRate;
     };
 
@@ -637,6 +638,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 break;
             }
         }
+        if (gate.load(std::memory_order_acquire) && ring.size() > 0) output->kick();
     }
 }
 
@@ -741,6 +743,7 @@ void SampleEngine::opened(quint64 generation)
     if (m_state == PlayState::Stopped) return;
     if (!m_pauseWanted) {
         m_shared->gate.store(true);
+        m_shared->wake.notify_all();
         setState(PlayState::Playing);
     } else {
         setState(PlayState::Paused);
@@ -807,6 +810,7 @@ void SampleEngine::play()
         sendPlan(m_endPos);
     }
     m_shared->gate.store(true);
+    m_shared->wake.notify_all();
     setState(PlayState::Playing);
 }
 
