@@ -110,7 +110,7 @@ def run_vamplet(driver, case, files, workdir, engine='program'):
         args += ['--stall', str(case['stall'])]
     rec = Recorder(os.path.join(workdir, case['name'] + '-vamplet-' + engine + '.raw'))
     env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
-    out = subprocess.run(args, env=env, capture_output=True, text=True, timeout=120)
+    out = subprocess.run(args, env=env, capture_output=True, text=True, timeout=case['seconds'] + 120)
     time.sleep(0.2)
     pcm, chunks = rec.stop()
     if out.returncode != 0:
@@ -224,6 +224,9 @@ CASES = [
     {'name': 'tone 0.5', 'rows': [('tone', 2, 2.9173, 0.5, 1)], 'loop': True, 'seconds': 5.0, 'tone': True},
     {'name': 'tone 1.0, UI stalls 200 ms a second', 'rows': [('tone', 2, 2.9173, 1, 1)], 'loop': True,
      'seconds': 12.0, 'tone': True, 'stall': 200},
+    # Run only when asked for by name (--only stress): a minute per player.
+    {'name': 'stress: two busy loops, UI stalls 200 ms a second, 60 s', 'rows': [('tone', 2, 2.9173, 1, 1)],
+     'loop': True, 'seconds': 60.0, 'tone': True, 'stall': 200, 'busy': 2, 'asked': True},
     {'name': 'endless 0.75', 'rows': [('chirp', 2, 3, 0.75, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
      'chirp': True},
     {'name': 'counted, next same file', 'rows': [('song', 2, 3, 1, 3), ('song', 6, 7, 1, 1)], 'loop': False,
@@ -236,6 +239,21 @@ CASES = [
     {'name': 'video, from a key frame', 'rows': [('video', 4, 5, 1, 1)], 'loop': True, 'seconds': 3.5,
      'replay': 2.0},
 ]
+
+
+class BusyLoops:
+    """Processes that spin at the players' own priority for as long as a case plays."""
+
+    def __init__(self, count):
+        self.procs = [subprocess.Popen(['sh', '-c', 'while :; do :; done']) for _ in range(count)]
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            p.kill()
+            p.wait()
 
 
 def analyse(case, pcm, chunks, events, cpu):
@@ -347,18 +365,19 @@ def main():
     files = make_media(workdir)
     rows, raw = [], []
     for case in CASES:
-        if args.only and args.only not in case['name']:
+        if (args.only and args.only not in case['name']) or (case.get('asked') and not args.only):
             continue
         for player in args.players.split(','):
             player = {'vamplet': 'Vamplet', 'vamplet-mpv': 'Vamplet-mpv', 'mpv': 'mpv'}.get(player.strip().lower())
             if player is None:
                 raise SystemExit('--players takes Vamplet, Vamplet-mpv and mpv')
-            if player == 'Vamplet':
-                rec = run_vamplet(args.driver, case, files, workdir)
-            elif player == 'Vamplet-mpv':
-                rec = run_vamplet(args.driver, case, files, workdir, 'mpv')
-            else:
-                rec = run_mpv(case, files, workdir, args.mpv_opt)
+            with BusyLoops(case.get('busy', 0)):
+                if player == 'Vamplet':
+                    rec = run_vamplet(args.driver, case, files, workdir)
+                elif player == 'Vamplet-mpv':
+                    rec = run_vamplet(args.driver, case, files, workdir, 'mpv')
+                else:
+                    rec = run_mpv(case, files, workdir, args.mpv_opt)
             res = analyse(case, *rec)
             raw.append({'case': case['name'], 'player': player, **res})
             summary = summarise(res['seams'])
