@@ -2,6 +2,9 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -41,6 +44,18 @@ void Rewrites::clear()
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The thread that hands sound over runs ahead of busy programs where the system lets it
+// (under the sound server's own priority); where it does not, it stays as it is.
+void tryRealTime()
+{
+    thread_local bool tried = false;
+    if (tried) return;
+    tried = true;
+    sched_param p{};
+    p.sched_priority = std::min(4, sched_get_priority_max(SCHED_FIFO));
+    pthread_setschedparam(pthread_self(), SCHED_FIFO | SCHED_RESET_ON_FORK, &p);
+}
 
 qint64 nowNs()
 {
@@ -143,8 +158,10 @@ public:
     {
         if (m_silentFrom.load(std::memory_order_relaxed) < 0) return;
         pa_threaded_mainloop_lock(m_loop);
+        m_kicking = true;
         if (m_stream && m_silentFrom.load(std::memory_order_relaxed) >= 0)
             write(m_stream, std::size_t(m_rate) * 8 * kRequestMs / 1000);
+        m_kicking = false;
         pa_threaded_mainloop_unlock(m_loop);
     }
 
@@ -197,6 +214,7 @@ private:
 
     void write(pa_stream* s, size_t bytes)
     {
+        if (!m_kicking) tryRealTime();
         while (bytes >= 8) {
             void* data = nullptr;
             size_t n = bytes;
@@ -238,6 +256,7 @@ private:
     qint64 m_index = 0;
     std::atomic<qint64> m_silentFrom{-1};
     Rewrites m_rewrites;
+    bool m_kicking = false;  // write() called by kick(), on the worker's thread
     std::atomic<int> m_rate{44100};
     std::atomic<qint64> m_written{0};
     std::atomic<std::uint64_t> m_seq{0};
@@ -274,6 +293,7 @@ public:
 private:
     void run(const Pull& pull)
     {
+        tryRealTime();
         std::vector<float> buf(1024 * 2);
         const auto t0 = Clock::now();
         auto next = t0;
