@@ -701,7 +701,12 @@ void SampleEngine::load(const QString& path)
     reportDuration();
     // A load under way counts as playing: no Stopped between two files.
     setState(m_loadPending ? PlayState::Playing : PlayState::Stopped);
-    if (m_loadPending) m_shared->wake.notify_all();
+    if (!m_loadPending) return;
+    // The worker opens the file and renders the plan made meanwhile straight after, so
+    // the sound starts without waiting for this thread in between.
+    m_shared->gate.store(true);
+    sendPlan(0.0);
+    m_shared->wake.notify_all();
 }
 
 bool SampleEngine::waitForLoad(int timeoutMs)
@@ -735,8 +740,9 @@ void SampleEngine::opened(quint64 generation)
     m_sampleRate = result->format.sampleRate;
     m_duration = result->format.frames > 0 ? double(result->format.frames) / m_sampleRate : 0.0;
     m_tags = result->tags;
+    // The plan went with the load; the worker holds its start to the file's end too.
     if (m_duration > 0) m_planStart = std::min(m_planStart, m_duration);
-    sendPlan(m_planStart);
+    if (!m_planDirty) m_prerollDue = false;
     reportDuration();
     emit loaded();
     // Stopped meanwhile, it stays so.
@@ -778,7 +784,7 @@ void SampleEngine::flushPlan()
 {
     if (!m_planDirty) return;
     m_planDirty = false;
-    if (!m_loaded) return;
+    if (!m_loaded && !m_loadPending) return;
     Plan plan;
     plan.epoch = m_epoch;
     plan.entry = m_entry;
@@ -789,7 +795,8 @@ void SampleEngine::flushPlan()
     plan.pass = m_practicePass;
     // The first pass's pause and count-in play once, where it is started from a place.
     plan.preroll = m_prerollDue && m_planFrom.has_value();
-    if (plan.preroll) m_prerollDue = false;
+    // While the file opens each new plan replaces the last, which had it too.
+    if (plan.preroll && !m_loadPending) m_prerollDue = false;
     m_planFrom.reset();
     {
         std::lock_guard lock(m_shared->mutex);
@@ -802,7 +809,11 @@ void SampleEngine::flushPlan()
 void SampleEngine::play()
 {
     m_pauseWanted = false;
-    if (m_loadPending) setState(PlayState::Playing);
+    if (m_loadPending) {
+        m_shared->gate.store(true);
+        m_shared->wake.notify_all();
+        setState(PlayState::Playing);
+    }
     if (!m_loaded) return;
     if (m_atEnd) {
         m_atEnd = false;
@@ -817,7 +828,10 @@ void SampleEngine::play()
 void SampleEngine::pause()
 {
     m_pauseWanted = true;
-    if (m_loadPending) setState(PlayState::Paused);
+    if (m_loadPending) {
+        m_shared->gate.store(false);
+        setState(PlayState::Paused);
+    }
     if (!m_loaded) return;
     m_shared->gate.store(false);
     if (m_state == PlayState::Playing) {
@@ -833,7 +847,7 @@ void SampleEngine::stop()
     m_atEnd = false;
     m_next.reset();
     m_planStart = 0;
-    if (m_loaded) sendPlan(0.0);
+    if (m_loaded || m_loadPending) sendPlan(0.0);
     setState(PlayState::Stopped);
 }
 
@@ -842,6 +856,7 @@ void SampleEngine::seek(double seconds)
     if (!std::isfinite(seconds)) return;
     if (!m_loaded) {
         m_planStart = std::max(0.0, seconds);
+        if (m_loadPending) sendPlan(m_planStart);
         return;
     }
     const double old = position();
@@ -853,12 +868,19 @@ void SampleEngine::seek(double seconds)
     emit positionJumped(old, target);
 }
 
+void SampleEngine::replan()
+{
+    // While the file opens nothing is heard yet: the plan starts over from its start.
+    if (m_loadPending) sendPlan(m_planStart);
+    else if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+}
+
 void SampleEngine::setRate(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate) || rate == m_rate) return;
     m_rate = rate;
     showPassRate();
-    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    replan();
 }
 
 void SampleEngine::setLoop(const LoopRange& range)
@@ -867,7 +889,7 @@ void SampleEngine::setLoop(const LoopRange& range)
     if (m_hasLoop && range == m_loop) return;
     m_loop = range;
     m_hasLoop = true;
-    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    replan();
 }
 
 void SampleEngine::clearLoop()
@@ -876,7 +898,7 @@ void SampleEngine::clearLoop()
     m_hasLoop = false;
     m_loop = {};
     m_next.reset();
-    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    replan();
 }
 
 void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
@@ -889,7 +911,7 @@ void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
     }
     if (changed || pass != kGoOn) showPassRate();
     // Changed while it plays: heard from here on, the pass count kept.
-    if (changed && m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    if (changed) replan();
 }
 
 void SampleEngine::showPassRate()
@@ -976,6 +998,8 @@ double SampleEngine::position() const
 
 void SampleEngine::tick()
 {
+    // What is heard before this thread knows the file is told once it does.
+    if (!m_loaded) return;
     drainRuns();
     const double heard = heardFrame();
     for (Run& r : m_runs) {
