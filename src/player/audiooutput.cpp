@@ -69,7 +69,7 @@ constexpr int kRequestMs = 10;
 // How far past the server's reading sound may be written over queued silence: time for
 // the write to reach the server before it reads there. The server reads in blocks, ahead
 // of the reading its last report gives: written right there the first 2 ms went unheard,
-// 4 ms past it once in some ten runs on a loaded machine.
+// 4 ms past it once in eight runs on a loaded machine.
 constexpr int kRewriteLeadMs = 8;
 
 class PulseOutput : public AudioOutput {
