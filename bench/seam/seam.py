@@ -107,6 +107,27 @@ class Recorder:
         return sl.read_pcm(self.path), self.chunks
 
 
+def freeze(pid, case):
+    """Stops the whole player process for a while, every second of the case, as a machine
+    that runs out of memory or CPU does: each thread of it starves at once."""
+    ms = case.get('freeze')
+    if not ms:
+        return
+
+    def run():
+        time.sleep(2.0)
+        end = time.monotonic() + case['seconds'] - 1.0
+        while time.monotonic() < end:
+            try:
+                os.kill(pid, 19)  # SIGSTOP
+                time.sleep(ms / 1000.0)
+                os.kill(pid, 18)  # SIGCONT
+            except ProcessLookupError:
+                return
+            time.sleep(1.0)
+    threading.Thread(target=run, daemon=True).start()
+
+
 def cpu_ticks(pid):
     with open('/proc/%d/stat' % pid) as fh:
         fields = fh.read().rsplit(')', 1)[1].split()
@@ -129,7 +150,10 @@ def run_vamplet(driver, case, files, workdir, engine='program'):
         args += ['--stall', str(case['stall'])]
     rec = Recorder(os.path.join(workdir, case['name'] + '-vamplet-' + engine + '.raw'))
     env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
-    out = subprocess.run(args, env=env, capture_output=True, text=True, timeout=case['seconds'] + 120)
+    proc = subprocess.Popen(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    freeze(proc.pid, case)
+    stdout, stderr = proc.communicate(timeout=case['seconds'] + 120)
+    out = subprocess.CompletedProcess(args, proc.returncode, stdout, stderr)
     time.sleep(0.2)
     pcm, chunks = rec.stop()
     if out.returncode != 0:
@@ -187,6 +211,7 @@ def run_mpv(case, files, workdir, extra=()):
                              '--no-terminal', '--input-ipc-server=' + sock, *extra],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     ipc = MpvIpc(sock)
+    freeze(proc.pid, case)
     rec = Recorder(os.path.join(workdir, case['name'] + '-mpv.raw'))
     events = {}
     ipc.send(['loadfile', files['warm'], 'replace', 'start=0.5'], ['set', 'pause', 'no'])
@@ -259,6 +284,9 @@ CASES = [
      'seconds': 5.7, 'crossfade': 0},
     {'name': 'counted, next other file', 'rows': [('song', 2, 3, 1, 3), ('other', 6, 7, 1, 1)], 'loop': False,
      'seconds': 5.7, 'crossfade': 0},
+    # Asked for by name (--only frozen): the whole process stopped 150 ms every second.
+    {'name': 'endless 1.0, process frozen 150 ms a second', 'rows': [('song', 2, 3, 1, 1)], 'loop': True,
+     'seconds': 8.0, 'crossfade': 0, 'freeze': 150, 'asked': True},
     # Asked for by name (--only 3-hour): the file takes a while to make.
     {'name': '3-hour FLAC, 4 s before its end', 'rows': [('hours3', 8, 9, 1, 1)], 'loop': True, 'seconds': 5.5,
      'replay': 2.5, 'crossfade': 0, 'offset': HOURS3_LEAD, 'asked': True},
