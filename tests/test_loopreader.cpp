@@ -91,7 +91,7 @@ private slots:
                                                      << QList<qint64>{0, 3000};
         QTest::newRow("stop past the end: no loop") << 3000LL << true << 0LL << 100LL << 3500LL << 5 << true << 100LL
                                                      << QList<qint64>{0, 3000};
-        // Three hours at 44.1 kHz: places past 2^31 samples of both channels.
+        // Three hours at 44.1 kHz: 3.8 GB as stereo floats, past a 32-bit count of bytes.
         const qint64 hours3 = 3LL * 3600 * 44100;
         QTest::newRow("3 hours, near the end") << hours3 << true << hours3 - 132300 << hours3 - 132300 << hours3 - 88200
                                                << 2 << true << 4096LL
