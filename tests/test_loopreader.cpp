@@ -10,7 +10,7 @@ using namespace player::audio;
 
 namespace {
 
-// Frame i holds i + 1 (left) and a 440 Hz tone (right), so both the place and the
+// Frame i holds its place (left) and a 440 Hz tone (right), so both the place and the
 // waveform of every frame can be checked.
 class MemorySource : public FrameSource {
 public:
@@ -20,11 +20,13 @@ public:
     {
         const qint64 got = std::clamp<qint64>(m_frames - pos, 0, n);
         for (qint64 i = 0; i < got; ++i) {
-            out[i * 2] = float(pos + i + 1);
+            out[i * 2] = place(pos + i);
             out[i * 2 + 1] = tone(pos + i);
         }
         return got;
     }
+    // i + 1, wrapped where a float still tells every frame apart (a long file's places).
+    static float place(qint64 i) { return float(i % (1 << 20) + 1); }
     static float tone(qint64 i) { return float(std::sin(2 * M_PI * 440.0 * double(i) / 44100.0)); }
 
 private:
@@ -100,6 +102,15 @@ private slots:
                                                      << QList<qint64>{0, 3000};
         QTest::newRow("stop past the end: no loop") << 3000LL << true << 0LL << 100LL << 3500LL << 5 << true << 100LL
                                                      << QList<qint64>{0, 3000};
+        // Three hours at 44.1 kHz: 3.8 GB as stereo floats, past a 32-bit count of bytes.
+        const qint64 hours3 = 3LL * 3600 * 44100;
+        QTest::newRow("3 hours, near the end") << hours3 << true << hours3 - 132300 << hours3 - 132300 << hours3 - 88200
+                                               << 2 << true << 4096LL
+                                               << QList<qint64>{hours3 - 132300, hours3 - 88200, hours3 - 132300,
+                                                                hours3 - 88200, hours3 - 132300, hours3 - 88200};
+        QTest::newRow("3 hours, to the end") << hours3 << true << hours3 - 44100 << hours3 - 44100 << hours3 << 1
+                                             << true << 4096LL
+                                             << QList<qint64>{hours3 - 44100, hours3, hours3 - 44100, hours3};
         QTest::newRow("one frame stretch") << 3000LL << true << 10LL << 10LL << 11LL << 3 << true << 100LL
                                            << QList<qint64>{10, 11, 10, 11, 10, 11, 10, 11};
     }
@@ -121,14 +132,14 @@ private slots:
         const Played p = play(r, chunk);
         std::vector<float> expected;
         for (int i = 0; i < runs.size(); i += 2)
-            for (qint64 f = runs[i]; f < runs[i + 1]; ++f) expected.push_back(float(f + 1));
+            for (qint64 f = runs[i]; f < runs[i + 1]; ++f) expected.push_back(MemorySource::place(f));
         QCOMPARE(p.count(), qint64(expected.size()));
         for (qint64 i = 0; i < p.count(); ++i) QCOMPARE(p.frames[i * 2], expected[i]);
         // Each block runs on from its own place, and says where a pass begins.
         qint64 at = 0, passStarts = 0;
         for (const Block& b : p.blocks) {
-            QCOMPARE(p.frames[at * 2], float(b.sourcePos + 1));
-            QCOMPARE(p.frames[(at + b.frames - 1) * 2], float(b.sourcePos + b.frames));
+            QCOMPARE(p.frames[at * 2], MemorySource::place(b.sourcePos));
+            QCOMPARE(p.frames[(at + b.frames - 1) * 2], MemorySource::place(b.sourcePos + b.frames - 1));
             passStarts += b.passStart;
             at += b.frames;
         }

@@ -1,5 +1,6 @@
 // The sample engine on the null output: the wraps it tells, where it holds, the next
 // entry it is handed, and files it cannot play.
+#include "player/audiooutput.h"
 #include "player/sampleengine.h"
 #include "support/testkit.h"
 
@@ -111,6 +112,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(e.position() > 0.2, 10000);
         QVERIFY(e.position() < moved.stop);
         QCOMPARE(e.state(), PlayState::Playing);
+    }
+
+    // Sound after queued silence goes over the silence not yet read, and a frame heard
+    // maps back past every stretch of silence left out before it, the oldest forgotten.
+    void rewrittenSilence()
+    {
+        using audio::Rewrites;
+        QCOMPARE(Rewrites::soundAt(1000, -1, 0), 1000);   // the queue ends in sound
+        QCOMPARE(Rewrites::soundAt(1000, 600, 200), 600);  // all of the silence is unread
+        QCOMPARE(Rewrites::soundAt(1000, 600, 800), 800);  // part of it is read already
+        QCOMPARE(Rewrites::soundAt(1000, 600, 1200), 1000);
+        Rewrites r;
+        const QList<std::pair<qint64, qint64>> added{{500, 300}, {2000, 450}, {2600, 500}, {4000, 900}, {5000, 1000}};
+        for (const auto& [at, leftOut] : added) r.add(at, leftOut);
+        const QList<std::pair<double, qint64>> heard{{0, 300}, {1999.5, 300}, {2000, 450}, {3999, 500}, {4500, 900}, {1e12, 1000}};
+        for (const auto& [frame, leftOut] : heard) QCOMPARE(r.leftOutAt(frame), leftOut);
+        r.clear();
+        QCOMPARE(r.leftOutAt(1e12), 0);
     }
 
     void filesThatDoNotPlayAreTold_data()

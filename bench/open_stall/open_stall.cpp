@@ -2,7 +2,8 @@
 // whole-file entry: the Open call itself, and the longest gap between the ticks of a 1 ms
 // timer during the following second (work an engine queues for later lands there). Also the
 // first Duration() after it (the length read from the file's headers) and, alone, the probe
-// that reads them.
+// that reads them. Then a play from the middle (a seek and Play, as for a stretch) and the
+// longest gap in the half second after it, with the file decoding.
 //
 //   open_stall [--runs N] FILE...
 //
@@ -37,6 +38,8 @@ struct Sample {
     double gapMs = 0;
     double durationAtReturn = 0;
     double durationLater = 0;
+    double playMs = 0;
+    double playGapMs = 0;
 };
 
 // Runs the event loop for `ms`, ticking every millisecond; returns the longest gap.
@@ -78,6 +81,12 @@ Sample openOnce(MediaPlayer& player, const QString& file)
     s.lengthMs = t.nsecsElapsed() / 1e6;
     s.gapMs = longestGap(1000);
     s.durationLater = player.Duration();
+    t.restart();
+    player.setCurrentPosition(s.durationLater / 2);
+    player.Play();
+    s.playMs = t.nsecsElapsed() / 1e6;
+    s.playGapMs = longestGap(500);
+    player.Stop();
     return s;
 }
 
@@ -105,12 +114,12 @@ int main(int argc, char** argv)
     }
     MediaPlayer player(new MidiEngine(new RoutingEngine(new SampleEngine(SampleEngine::Options{false, 5}),
                                                         new MpvEngine(MpvEngine::Options{false, false}))));
-    std::printf("%-12s %5s %11s %11s %13s %11s %10s  %s\n", "file", "MB", "Open ms med", "Open ms max",
-                "Duration() ms", "probe ms", "gap ms max", "length s");
+    std::printf("%-12s %5s %11s %11s %13s %11s %10s %11s %15s  %s\n", "file", "MB", "Open ms med", "Open ms max",
+                "Duration() ms", "probe ms", "gap ms max", "Play ms max", "play gap ms max", "length s");
     for (int i = 0; i < args.size(); ++i) {
         const QString file = args.at(i);
         const QString other = args.at((i + 1) % args.size());
-        std::vector<double> open, gap, length, probe;
+        std::vector<double> open, gap, length, probe, play, playGap;
         Sample last;
         for (int r = 0; r < runs; ++r) {
             if (other != file) openOnce(player, other);
@@ -123,14 +132,17 @@ int main(int argc, char** argv)
             probeMedia(file);
             probe.push_back(t.nsecsElapsed() / 1e6);
             gap.push_back(last.gapMs);
+            play.push_back(last.playMs);
+            playGap.push_back(last.playGapMs);
         }
         const QString lengthText = QString::number(last.durationAtReturn, 'f', 3) +
                                (last.durationLater != last.durationAtReturn
                                     ? QStringLiteral(" (then %1)").arg(last.durationLater, 0, 'f', 3)
                                     : QString());
-        std::printf("%-12s %5.0f %11.1f %11.1f %13.1f %11.1f %10.1f  %s\n", qPrintable(QFileInfo(file).fileName()),
-                    QFileInfo(file).size() / 1e6, median(open), *std::max_element(open.begin(), open.end()),
-                    median(length), median(probe), *std::max_element(gap.begin(), gap.end()), qPrintable(lengthText));
+        const auto most = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+        std::printf("%-12s %5.0f %11.1f %11.1f %13.1f %11.1f %10.1f %11.1f %15.1f  %s\n",
+                    qPrintable(QFileInfo(file).fileName()), QFileInfo(file).size() / 1e6, median(open), most(open),
+                    median(length), median(probe), most(gap), most(play), most(playGap), qPrintable(lengthText));
         std::fflush(stdout);
     }
     return 0;

@@ -33,6 +33,9 @@ ff -f lavfi -i "sine=frequency=440:duration=600" -ac 2 -b:a 128k "$WORK/long.mp3
 ff -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "sine=frequency=440" -t 60 -c:v libx264 -preset ultrafast \
    -c:a aac -shortest "$WORK/video.mp4"
 ff -f lavfi -i "sine=frequency=440:duration=5" "$WORK/short.wav"
+ff -f lavfi -i "sine=frequency=440:duration=600" -ac 2 "$WORK/long.flac"
+# Three hours: 476 million frames, 3.8 GB as the engine's floats.
+ff -f lavfi -i "sine=frequency=440:duration=10800" -ac 2 -compression_level 0 "$WORK/3hours.flac"
 
 cd "$WORK"
-xvfb-run -a "$BUILD/bench/open_stall" --runs "$RUNS" big.m1v long.wav long.mp3 video.mp4 short.wav
+xvfb-run -a "$BUILD/bench/open_stall" --runs "$RUNS" big.m1v long.wav long.mp3 long.flac 3hours.flac video.mp4 short.wav

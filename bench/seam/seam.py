@@ -44,6 +44,24 @@ def make_media(d):
     return files
 
 
+# Three hours of 44.1 kHz stereo: digital silence, then the index signal for its last 12 s.
+HOURS3_LEAD = 10788
+
+
+def make_hours3(d):
+    path = os.path.join(d, 'hours3.flac')
+    marker = os.path.join(d, 'hours3-end.wav')
+    sl.write_wav(marker, sl.index_samples(TAGS['hours3'], 12))
+    subprocess.run(['ffmpeg', '-v', 'error', '-y', '-i', marker, '-af',
+                    'adelay=delays=%dS:all=1' % (HOURS3_LEAD * sl.RATE), '-c:a', 'flac', path], check=True)
+    return path
+
+
+def file_seconds(case, seconds):
+    """A row's place in the file the players get (rows name places in the index signal)."""
+    return seconds + case.get('offset', 0)
+
+
 # ---- recording ----
 
 class Recorder:
@@ -89,6 +107,27 @@ class Recorder:
         return sl.read_pcm(self.path), self.chunks
 
 
+def freeze(pid, case):
+    """Stops the whole player process for a while, every second of the case, as a machine
+    that runs out of memory or CPU does: each thread of it starves at once."""
+    ms = case.get('freeze')
+    if not ms:
+        return
+
+    def run():
+        time.sleep(2.0)
+        end = time.monotonic() + case['seconds'] - 1.0
+        while time.monotonic() < end:
+            try:
+                os.kill(pid, 19)  # SIGSTOP
+                time.sleep(ms / 1000.0)
+                os.kill(pid, 18)  # SIGCONT
+            except ProcessLookupError:
+                return
+            time.sleep(1.0)
+    threading.Thread(target=run, daemon=True).start()
+
+
 def cpu_ticks(pid):
     with open('/proc/%d/stat' % pid) as fh:
         fields = fh.read().rsplit(')', 1)[1].split()
@@ -100,8 +139,9 @@ def cpu_ticks(pid):
 def run_vamplet(driver, case, files, workdir, engine='program'):
     args = [driver, '--warm', files['warm'], '--seconds', str(case['seconds']), '--engine', engine,
             '--crossfade', str(case.get('crossfade', 5))]
-    for row in case['rows']:
-        args += ['--row', ','.join([files[row[0]]] + [str(v) for v in row[1:]])]
+    for name, start, stop, rate, loops in case['rows']:
+        args += ['--row', ','.join([files[name], str(file_seconds(case, start)), str(file_seconds(case, stop)),
+                                    str(rate), str(loops)])]
     if case['loop']:
         args.append('--loop')
     if case.get('replay'):
@@ -110,7 +150,10 @@ def run_vamplet(driver, case, files, workdir, engine='program'):
         args += ['--stall', str(case['stall'])]
     rec = Recorder(os.path.join(workdir, case['name'] + '-vamplet-' + engine + '.raw'))
     env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
-    out = subprocess.run(args, env=env, capture_output=True, text=True, timeout=120)
+    proc = subprocess.Popen(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    freeze(proc.pid, case)
+    stdout, stderr = proc.communicate(timeout=case['seconds'] + 120)
+    out = subprocess.CompletedProcess(args, proc.returncode, stdout, stderr)
     time.sleep(0.2)
     pcm, chunks = rec.stop()
     if out.returncode != 0:
@@ -123,9 +166,11 @@ def run_vamplet(driver, case, files, workdir, engine='program'):
         if parts[0] == 'EVENT':
             events[parts[1]] = int(parts[2]) / 1e9
         elif parts[0] == 'POS':
-            events['positions'].append((int(parts[1]) / 1e9, float(parts[2])))
+            events['positions'].append((int(parts[1]) / 1e9, float(parts[2]) - case.get('offset', 0)))
         elif parts[0] == 'CPU':
             cpu = 100.0 * float(parts[1]) / float(parts[2])
+        elif parts[0] == 'RSS':
+            events['rss_mb'] = int(parts[1]) / 1024.0
     return pcm, chunks, events, cpu
 
 
@@ -166,6 +211,7 @@ def run_mpv(case, files, workdir, extra=()):
                              '--no-terminal', '--input-ipc-server=' + sock, *extra],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     ipc = MpvIpc(sock)
+    freeze(proc.pid, case)
     rec = Recorder(os.path.join(workdir, case['name'] + '-mpv.raw'))
     events = {}
     ipc.send(['loadfile', files['warm'], 'replace', 'start=0.5'], ['set', 'pause', 'no'])
@@ -178,6 +224,7 @@ def run_mpv(case, files, workdir, extra=()):
     ticks0 = cpu_ticks(proc.pid)
     if case['loop']:
         _, start, stop, rate, _ = first
+        start, stop = file_seconds(case, start), file_seconds(case, stop)
         events['play_new'] = ipc.send(['set', 'ab-loop-a', str(start)], ['set', 'ab-loop-b', str(stop)],
                                       ['set', 'ab-loop-count', 'inf'], speed,
                                       ['loadfile', files[first[0]], 'replace', 'start=%s' % start],
@@ -186,6 +233,7 @@ def run_mpv(case, files, workdir, extra=()):
         # mpv's own way through a list: A-B passes, then its playlist, gapless.
         def entry(row, mode):
             name, start, stop, rate, loops = row
+            start, stop = file_seconds(case, start), file_seconds(case, stop)
             opts = 'start=%s,end=%s' % (start, stop)
             if loops > 1:
                 opts += ',ab-loop-a=%s,ab-loop-b=%s,ab-loop-count=%d' % (start, stop, loops - 1)
@@ -196,10 +244,13 @@ def run_mpv(case, files, workdir, extra=()):
     if case.get('replay'):
         events['stop'] = ipc.send(['set', 'pause', 'yes'])
         time.sleep(0.4)
-        events['play_loaded'] = ipc.send(['seek', str(first[1]), 'absolute+exact'], ['set', 'pause', 'no'])
+        events['play_loaded'] = ipc.send(['seek', str(file_seconds(case, first[1])), 'absolute+exact'],
+                                         ['set', 'pause', 'no'])
         time.sleep(case['replay'])
     wall = time.monotonic() - events['play_new']
     cpu = 100.0 * (cpu_ticks(proc.pid) - ticks0) / CLK_TCK / wall
+    with open('/proc/%d/status' % proc.pid) as fh:
+        events['rss_mb'] = next(int(l.split()[1]) for l in fh if l.startswith('VmHWM')) / 1024.0
     ipc.send(['quit'])
     try:
         proc.wait(timeout=5)
@@ -212,7 +263,7 @@ def run_mpv(case, files, workdir, extra=()):
 
 # ---- the cases ----
 
-TAGS = {'song': 0, 'other': 1, 'warm': 2, 'video': 3}
+TAGS = {'song': 0, 'other': 1, 'warm': 2, 'video': 3, 'hours3': 4}
 
 # The index signal is read sample by sample, so its cases cut hard (crossfade 0): they show
 # where each pass lands. So does the chirp: a stretched seam blends over 30 ms, where two
@@ -226,12 +277,21 @@ CASES = [
     {'name': 'tone 0.5', 'rows': [('tone', 2, 2.9173, 0.5, 1)], 'loop': True, 'seconds': 5.0, 'tone': True},
     {'name': 'tone 1.0, UI stalls 200 ms a second', 'rows': [('tone', 2, 2.9173, 1, 1)], 'loop': True,
      'seconds': 12.0, 'tone': True, 'stall': 200},
+    # Run only when asked for by name (--only stress): a minute per player.
+    {'name': 'stress: two busy loops, UI stalls 200 ms a second, 60 s', 'rows': [('tone', 2, 2.9173, 1, 1)],
+     'loop': True, 'seconds': 60.0, 'tone': True, 'stall': 200, 'busy': 2, 'asked': True},
     {'name': 'endless 0.75', 'rows': [('chirp', 2, 3, 0.75, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
      'chirp': True, 'crossfade': 0},
     {'name': 'counted, next same file', 'rows': [('song', 2, 3, 1, 3), ('song', 6, 7, 1, 1)], 'loop': False,
      'seconds': 5.7, 'crossfade': 0},
     {'name': 'counted, next other file', 'rows': [('song', 2, 3, 1, 3), ('other', 6, 7, 1, 1)], 'loop': False,
      'seconds': 5.7, 'crossfade': 0},
+    # Asked for by name (--only frozen): the whole process stopped 150 ms every second.
+    {'name': 'endless 1.0, process frozen 150 ms a second', 'rows': [('song', 2, 3, 1, 1)], 'loop': True,
+     'seconds': 8.0, 'crossfade': 0, 'freeze': 150, 'asked': True},
+    # Asked for by name (--only 3-hour): the file takes a while to make.
+    {'name': '3-hour FLAC, 4 s before its end', 'rows': [('hours3', 8, 9, 1, 1)], 'loop': True, 'seconds': 5.5,
+     'replay': 2.5, 'crossfade': 0, 'offset': HOURS3_LEAD, 'asked': True},
     {'name': 'video, key frames 2 s', 'rows': [('video', 5, 6, 1, 1)], 'loop': True, 'seconds': 5.5,
      'replay': 2.5},
     # The same video from a key frame: nothing to decode before the start.
@@ -240,12 +300,27 @@ CASES = [
 ]
 
 
+class BusyLoops:
+    """Processes that spin at the players' own priority for as long as a case plays."""
+
+    def __init__(self, count):
+        self.procs = [subprocess.Popen(['sh', '-c', 'while :; do :; done']) for _ in range(count)]
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            p.kill()
+            p.wait()
+
+
 def analyse(case, pcm, chunks, events, cpu):
     clock = sl.Clock(chunks)
     spread = sorted((t - frames / sl.RATE - clock.t0) * 1000 for frames, t in chunks)
     positions = events.pop('positions', None)
     commands = [events[k] for k in ('stop', 'play_loaded') if k in events]
-    result = {'cpu': cpu, 'events': events,
+    result = {'cpu': cpu, 'events': events, 'rss_mb': events.pop('rss_mb', None),
               'clock_spread_ms': [spread[len(spread) // 2], spread[int(len(spread) * 0.95)]]}
     begin = clock.frame_at(events['play_new'])
     if begin is None:
@@ -277,8 +352,11 @@ def analyse(case, pcm, chunks, events, cpu):
         runs = sl.runs_of(pcm, begin)
         seams = sl.index_seams(pcm, runs, entries, commands, clock)
         result['first_new'] = sl.first_sound(pcm, clock, events['play_new'], starts)
+        lost = [sl.first_sound_lost(pcm, clock, events['play_new'], starts)]
         if 'play_loaded' in events:
             result['first_loaded'] = sl.first_sound(pcm, clock, events['play_loaded'], starts)
+            lost.append(sl.first_sound_lost(pcm, clock, events['play_loaded'], starts))
+        result['first_lost'] = max((v for v in lost if v is not None), default=None)
         if positions:
             errors = []
             for tag in sorted({TAGS[r[0]] for r in case['rows']}):
@@ -344,20 +422,23 @@ def main():
     workdir = args.keep or tempfile.mkdtemp(prefix='seam-')
     os.makedirs(workdir, exist_ok=True)
     files = make_media(workdir)
+    if any(c.get('offset') and args.only and args.only in c['name'] for c in CASES):
+        files['hours3'] = make_hours3(workdir)
     rows, raw = [], []
     for case in CASES:
-        if args.only and args.only not in case['name']:
+        if (args.only and args.only not in case['name']) or (case.get('asked') and not args.only):
             continue
         for player in args.players.split(','):
             player = {'vamplet': 'Vamplet', 'vamplet-mpv': 'Vamplet-mpv', 'mpv': 'mpv'}.get(player.strip().lower())
             if player is None:
                 raise SystemExit('--players takes Vamplet, Vamplet-mpv and mpv')
-            if player == 'Vamplet':
-                rec = run_vamplet(args.driver, case, files, workdir)
-            elif player == 'Vamplet-mpv':
-                rec = run_vamplet(args.driver, case, files, workdir, 'mpv')
-            else:
-                rec = run_mpv(case, files, workdir, args.mpv_opt)
+            with BusyLoops(case.get('busy', 0)):
+                if player == 'Vamplet':
+                    rec = run_vamplet(args.driver, case, files, workdir)
+                elif player == 'Vamplet-mpv':
+                    rec = run_vamplet(args.driver, case, files, workdir, 'mpv')
+                else:
+                    rec = run_mpv(case, files, workdir, args.mpv_opt)
             res = analyse(case, *rec)
             raw.append({'case': case['name'], 'player': player, **res})
             summary = summarise(res['seams'])
@@ -369,14 +450,15 @@ def main():
             for kind, s in summary.items():
                 rows.append((case['name'], kind, player, s['n'], s['overrun'], s['silence'], s['landing'], s['lost'],
                              fmt(res.get('first_new')), fmt(res.get('first_loaded')),
-                             fmt_errors(res.get('position_ms')), fmt(res['cpu']),
+                             '-' if res.get('first_lost') is None else '%.2f' % res['first_lost'],
+                             fmt_errors(res.get('position_ms')), fmt(res['cpu']), fmt(res.get('rss_mb')),
                              '-' if res.get('click') is None else '%.2f' % res['click'],
                              fmt(res.get('dip_db'))))
             sys.stderr.write('.')
             sys.stderr.flush()
     sys.stderr.write('\n')
     head = ('case', 'seam', 'player', 'n', 'overrun ms', 'silence ms', 'landing ms', 'lost ms',
-            'first sound new file ms', 'first sound loaded ms', 'reported - heard ms', 'CPU %',
+            'first sound new file ms', 'first sound loaded ms', 'start lost ms', 'reported - heard ms', 'CPU %', 'peak resident MB',
             'click (1 = 1.5 x own step)', 'deepest dip dB')
     print('| ' + ' | '.join(head) + ' |')
     print('|' + '---|' * len(head))

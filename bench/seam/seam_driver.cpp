@@ -150,6 +150,9 @@ int main(int argc, char** argv)
     }
     positions.stop();
     std::printf("CPU %.4f %.4f\n", cpuSeconds() - cpu0, (monoNs() - wall0) / 1e9);
+    rusage peak{};
+    getrusage(RUSAGE_SELF, &peak);
+    std::printf("RSS %ld\n", peak.ru_maxrss);
     event("end");
     entry.stopPlayback();
     runFor(0.1);

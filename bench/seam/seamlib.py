@@ -264,6 +264,17 @@ def first_sound(pcm, clock, t_command, starts, rate=RATE, near=0.1):
     """Milliseconds from a command to the first sample after it that lies within `near`
     seconds of one of `starts` ((tag, seconds) pairs), or None. Sound left over from
     before the command (a paused output resuming before its seek) does not count."""
+    found = _first_at_start(pcm, clock, t_command, starts, rate, near)
+    return None if found is None else (clock.time_of(found[0]) - t_command) * 1000.0
+
+
+def first_sound_lost(pcm, clock, t_command, starts, rate=RATE, near=0.1):
+    """Milliseconds of the start never heard: the first sample's place after the start."""
+    found = _first_at_start(pcm, clock, t_command, starts, rate, near)
+    return None if found is None else found[1] * 1000.0 / rate
+
+
+def _first_at_start(pcm, clock, t_command, starts, rate, near):
     n = len(pcm) // 2
     f = clock.frame_at(t_command)
     if f is None:
@@ -271,8 +282,10 @@ def first_sound(pcm, clock, t_command, starts, rate=RATE, near=0.1):
     targets = [(tag, round(s * rate)) for tag, s in starts]
     while f < n:
         d = decode_frame(pcm[2 * f], pcm[2 * f + 1])
-        if isinstance(d, tuple) and any(d[0] == tag and abs(d[1] - s) <= near * rate for tag, s in targets):
-            return (clock.time_of(f) - t_command) * 1000.0
+        if isinstance(d, tuple):
+            for tag, s in targets:
+                if d[0] == tag and abs(d[1] - s) <= near * rate:
+                    return f, d[1] - s
         f += 1
     return None
 

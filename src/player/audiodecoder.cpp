@@ -123,6 +123,7 @@ struct Decoder::State {
         avformat_close_input(&fmt);
         avio_closep(&io);
         stream = -1;
+        format = Format{};  // nothing plays from a file that failed to open
         swrFormat = -1;
         pending.clear();
         pendingFrames = pendingPos = next = 0;

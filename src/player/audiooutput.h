@@ -4,16 +4,47 @@
 // Each pulls stereo float frames on its own real-time thread.
 #include <QtGlobal>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 
 namespace player::audio {
 
+// Silence queued ahead on the sound server because nothing was ready is written over once
+// sound comes, so the sound is heard at once rather than after the queue. The frames the
+// engine handed over then run ahead of the server's count of frames by what was left out;
+// this keeps, for the last few rewrites, from which server frame on how many were left
+// out in all, so a frame heard maps back to the frame handed over.
+class Rewrites {
+public:
+    // Where sound that follows queued silence goes: at the silence's first frame
+    // (`silentFrom`, -1 when the queue ends in sound), or where the server will read next
+    // (`earliest`) if it has got past that, never after the queue's end (`next`).
+    static qint64 soundAt(qint64 next, qint64 silentFrom, qint64 earliest)
+    {
+        return silentFrom < 0 ? next : std::min(next, std::max(silentFrom, earliest));
+    }
+    // From server frame `at` on, `leftOut` frames in all were left out.
+    void add(qint64 at, qint64 leftOut);
+    qint64 leftOutAt(double frame) const;
+    void clear();
+
+private:
+    static constexpr int kKept = 4;
+    std::array<std::atomic<qint64>, kKept> m_at{};
+    std::array<std::atomic<qint64>, kKept> m_leftOut{};
+    std::atomic<int> m_count{0};
+    std::atomic<qint64> m_before{0};  // left out before the oldest kept
+};
+
 class AudioOutput {
 public:
-    // Fills exactly `frames` frames (silence where nothing is ready); called on the
-    // output's thread, so it must not lock or wait.
-    using Pull = std::function<void(float* out, qint64 frames)>;
+    // Fills exactly `frames` frames and returns how many of them, from the first, are
+    // sound; the rest is silence because nothing was ready. Called on the output's thread,
+    // so it must not lock or wait.
+    using Pull = std::function<qint64(float* out, qint64 frames)>;
 
     virtual ~AudioOutput() = default;
     virtual bool start(int sampleRate, Pull pull) = 0;
@@ -21,6 +52,9 @@ public:
     virtual int sampleRate() const = 0;
     // Frames pulled so far that have been heard by now (fractional, monotonic).
     virtual double heardFrames() const = 0;
+    // Sound is ready after silence: hand it over now rather than when next asked. Called
+    // on a worker thread, never on the UI thread.
+    virtual void kick() {}
     // False once the output broke (the sound server went away).
     virtual bool healthy() const { return true; }
     virtual const char* name() const = 0;

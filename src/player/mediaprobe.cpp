@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 #include <mpv/client.h>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 }
@@ -42,6 +44,24 @@ MediaProbe failure(int mpvError)
     MediaProbe p;
     p.error = loadErrorText(mpvError);
     return p;
+}
+
+// Plain PCM whose length the headers give is told in full by them: reading its first
+// packets as well (6-9 ms, most of it looking for compressed sound carried as PCM) would
+// hold up the window for nothing.
+std::optional<double> pcmLength(const AVFormatContext* f)
+{
+    if (f->nb_streams == 0) return std::nullopt;
+    double seconds = 0;
+    for (unsigned i = 0; i < f->nb_streams; ++i) {
+        const AVStream* st = f->streams[i];
+        const AVCodecParameters* c = st->codecpar;
+        if (c->codec_type != AVMEDIA_TYPE_AUDIO || av_get_bits_per_sample(c->codec_id) <= 0 || c->sample_rate <= 0 ||
+            st->duration == AV_NOPTS_VALUE || st->duration <= 0)
+            return std::nullopt;
+        seconds = std::max(seconds, double(st->duration) * av_q2d(st->time_base));
+    }
+    return seconds;
 }
 
 struct Probe {
@@ -128,6 +148,14 @@ MediaProbe probeFile(const QFileInfo& info)
         // avformat_open_input frees the context on failure, leaving our I/O to close.
         return failure(status == AVERROR(EIO) || status == AVERROR(EPERM) ? MPV_ERROR_LOADING_FAILED
                                                                           : MPV_ERROR_UNKNOWN_FORMAT);
+    }
+    const std::optional<double> pcm = pcmLength(probe.format);
+    if (pcm) {
+        MediaProbe result;
+        result.hasAudio = true;
+        result.duration = *pcm;
+        result.ok = true;
+        return result;
     }
     if (avformat_find_stream_info(probe.format, nullptr) < 0) return failure(MPV_ERROR_UNKNOWN_FORMAT);
 

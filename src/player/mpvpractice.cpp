@@ -75,7 +75,12 @@ public:
         m_opener = std::thread([this] {
             auto out = openPulseOutput(500);
             if (!out) return;
-            out->start(kRate, [this](float* o, qint64 n) { pull(o, n); });
+            // All of it counts as sound: the clicks are placed by frame, and silence written over
+            // would move them.
+            out->start(kRate, [this](float* o, qint64 n) {
+                pull(o, n);
+                return n;
+            });
             m_output = std::move(out);
             m_opened.start();
             m_ready.store(true, std::memory_order_release);

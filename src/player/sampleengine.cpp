@@ -329,7 +329,7 @@ struct SampleEngine::Shared {
     qint64 offset = 0;
     bool silent = true;
 
-    void pull(float* out, qint64 frames);
+    qint64 pull(float* out, qint64 frames);
     bool dropped(const Chunk* c) const
     {
         return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
@@ -337,7 +337,7 @@ struct SampleEngine::Shared {
     void run(QPointer<SampleEngine> engine);
 };
 
-void SampleEngine::Shared::pull(float* out, qint64 frames)
+qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
 {
     const quint64 ep = epoch.load(std::memory_order_acquire);
     for (Chunk* c; (c = ring.front()) && (c->epoch < ep || dropped(c));) {
@@ -381,6 +381,7 @@ void SampleEngine::Shared::pull(float* out, qint64 frames)
         std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
     }
     written.store(w + frames, std::memory_order_release);
+    return filled;
 }
 
 void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
@@ -450,7 +451,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
         if (sampleRate == outputRate) return;
         output->stop();
         outputBase.store(written.load());
-        output->start(sampleRate, [this](float* out, qint64 frames) { pull(out, frames); });
+        output->start(sampleRate, [this](float* out, qint64 frames) { return pull(out, frames); });
         outputRate = sampleRate;
     };
 
@@ -695,6 +696,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 break;
             }
         }
+        if (gate.load(std::memory_order_acquire) && ring.size() > 0) output->kick();
     }
 }
 
@@ -757,7 +759,12 @@ void SampleEngine::load(const QString& path)
     reportDuration();
     // A load under way counts as playing: no Stopped between two files.
     setState(m_loadPending ? PlayState::Playing : PlayState::Stopped);
-    if (m_loadPending) m_shared->wake.notify_all();
+    if (!m_loadPending) return;
+    // The worker opens the file and renders the plan made meanwhile straight after, so
+    // the sound starts without waiting for this thread in between.
+    m_shared->gate.store(true);
+    sendPlan(0.0);
+    m_shared->wake.notify_all();
 }
 
 bool SampleEngine::waitForLoad(int timeoutMs)
@@ -791,14 +798,16 @@ void SampleEngine::opened(quint64 generation)
     m_sampleRate = result->format.sampleRate;
     m_duration = result->format.frames > 0 ? double(result->format.frames) / m_sampleRate : 0.0;
     m_tags = result->tags;
+    // The plan went with the load; the worker holds its start to the file's end too.
     if (m_duration > 0) m_planStart = std::min(m_planStart, m_duration);
-    sendPlan(m_planStart);
+    if (!m_planDirty) m_prerollDue = false;
     reportDuration();
     emit loaded();
     // Stopped meanwhile, it stays so.
     if (m_state == PlayState::Stopped) return;
     if (!m_pauseWanted) {
         m_shared->gate.store(true);
+        m_shared->wake.notify_all();
         setState(PlayState::Playing);
     } else {
         setState(PlayState::Paused);
@@ -833,7 +842,7 @@ void SampleEngine::flushPlan()
 {
     if (!m_planDirty) return;
     m_planDirty = false;
-    if (!m_loaded) return;
+    if (!m_loaded && !m_loadPending) return;
     Plan plan;
     plan.epoch = m_epoch;
     plan.entry = m_entry;
@@ -844,7 +853,8 @@ void SampleEngine::flushPlan()
     plan.pass = m_practicePass;
     // The first pass's pause and count-in play once, where it is started from a place.
     plan.preroll = m_prerollDue && m_planFrom.has_value();
-    if (plan.preroll) m_prerollDue = false;
+    // While the file opens each new plan replaces the last, which had it too.
+    if (plan.preroll && !m_loadPending) m_prerollDue = false;
     m_planFrom.reset();
     {
         std::lock_guard lock(m_shared->mutex);
@@ -857,7 +867,11 @@ void SampleEngine::flushPlan()
 void SampleEngine::play()
 {
     m_pauseWanted = false;
-    if (m_loadPending) setState(PlayState::Playing);
+    if (m_loadPending) {
+        m_shared->gate.store(true);
+        m_shared->wake.notify_all();
+        setState(PlayState::Playing);
+    }
     if (!m_loaded) return;
     if (m_atEnd) {
         m_atEnd = false;
@@ -865,13 +879,17 @@ void SampleEngine::play()
         sendPlan(m_endPos);
     }
     m_shared->gate.store(true);
+    m_shared->wake.notify_all();
     setState(PlayState::Playing);
 }
 
 void SampleEngine::pause()
 {
     m_pauseWanted = true;
-    if (m_loadPending) setState(PlayState::Paused);
+    if (m_loadPending) {
+        m_shared->gate.store(false);
+        setState(PlayState::Paused);
+    }
     if (!m_loaded) return;
     m_shared->gate.store(false);
     if (m_state == PlayState::Playing) {
@@ -887,7 +905,7 @@ void SampleEngine::stop()
     m_atEnd = false;
     m_next.reset();
     m_planStart = 0;
-    if (m_loaded) sendPlan(0.0);
+    if (m_loaded || m_loadPending) sendPlan(0.0);
     setState(PlayState::Stopped);
 }
 
@@ -896,6 +914,7 @@ void SampleEngine::seek(double seconds)
     if (!std::isfinite(seconds)) return;
     if (!m_loaded) {
         m_planStart = std::max(0.0, seconds);
+        if (m_loadPending) sendPlan(m_planStart);
         return;
     }
     const double old = position();
@@ -907,12 +926,19 @@ void SampleEngine::seek(double seconds)
     emit positionJumped(old, target);
 }
 
+void SampleEngine::replan()
+{
+    // While the file opens nothing is heard yet: the plan starts over from its start.
+    if (m_loadPending) sendPlan(m_planStart);
+    else if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+}
+
 void SampleEngine::setRate(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate) || rate == m_rate) return;
     m_rate = rate;
     showPassRate();
-    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    replan();
 }
 
 void SampleEngine::setLoop(const LoopRange& range)
@@ -921,7 +947,7 @@ void SampleEngine::setLoop(const LoopRange& range)
     if (m_hasLoop && range == m_loop) return;
     m_loop = range;
     m_hasLoop = true;
-    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    replan();
 }
 
 void SampleEngine::clearLoop()
@@ -930,7 +956,7 @@ void SampleEngine::clearLoop()
     m_hasLoop = false;
     m_loop = {};
     m_next.reset();
-    if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    replan();
 }
 
 void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
@@ -943,7 +969,7 @@ void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
     }
     if (changed || pass != kGoOn) showPassRate();
     // Changed while it plays: heard from here on, the pass count kept.
-    if (changed && m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    if (changed) replan();
 }
 
 void SampleEngine::showPassRate()
@@ -1028,6 +1054,8 @@ double SampleEngine::position() const
 
 void SampleEngine::tick()
 {
+    // What is heard before this thread knows the file is told once it does.
+    if (!m_loaded) return;
     drainRuns();
     const double heard = heardFrame();
     for (Run& r : m_runs) {

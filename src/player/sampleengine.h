@@ -80,6 +80,7 @@ private:
 
     void opened(quint64 generation);
     void sendPlan(std::optional<double> from);
+    void replan();
     void flushPlan();
     void tick();
     void scheduleTick(double heard);
