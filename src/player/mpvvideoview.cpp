@@ -103,6 +103,7 @@ void MpvVideoView::onRenderUpdate()
     };
     mpv_render_context_render(m_render, params);
     doneCurrent();
+    ++m_framesSkipped;
 }
 
 void MpvVideoView::paintGL()

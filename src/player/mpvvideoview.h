@@ -24,6 +24,8 @@ public:
     void detach();
     bool isRendering() const { return m_render != nullptr; }
     int framesDrawn() const { return m_framesDrawn; }
+    // Drawn, or taken without drawing while out of sight.
+    int framesTaken() const { return m_framesDrawn + m_framesSkipped; }
 
 signals:
     // mpv has somewhere to draw now.
@@ -45,6 +47,7 @@ private:
     mpv_render_context* m_render = nullptr;
     std::atomic<bool> m_updateQueued{false};
     int m_framesDrawn = 0;
+    int m_framesSkipped = 0;
 };
 
 } // namespace player
