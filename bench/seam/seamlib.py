@@ -338,16 +338,36 @@ def silent_stretches(pcm, rate=RATE, threshold=2, min_ms=0.5, channel=0):
     return out
 
 
+def steady_readings(readings):
+    """A reading that stands out from two neighbours which agree with each other more
+    than with it takes their median. A stretcher's phase reset can shorten a few half
+    periods in one window, which then reads a third of a second ahead with the windows on
+    either side on course: one window is no position. A step (a seam) is left alone."""
+    out = list(readings)
+    for k in range(1, len(readings) - 1):
+        (_, a), (f, p), (_, b) = readings[k - 1:k + 2]
+        mid = statistics.median((a, p, b))
+        if abs(a - b) < abs(p - mid):
+            out[k] = (f, mid)
+    return out
+
+
 def chirp_seams(pcm, start, stop, commands, clock, rate=RATE, window_ms=5.0, glide_ms=60.0):
-    """Backward jumps of the chirp's position that no command caused: how far past the
-    stop the last window before reached, where the first window after landed, and the
-    silence in between (exact: runs of near-zero samples). A stretcher that does not reset
-    its phases at the seam sounds both pitches for a window's length, and the reading
-    glides down over it: the jump is taken from the highest reading of the last
-    `glide_ms` to where the reading settles, and the landing is carried back from there
-    to the seam at the playback rate."""
-    pos = [(f, p) for f, p in chirp_positions(pcm, rate, window_ms) if p is not None]
-    quiet = silent_stretches(pcm, rate)
+    """Backward jumps of the chirp's position that no command caused, read off the
+    recording (see reading_seams); silence in between is exact (runs of near-zero
+    samples)."""
+    pos = steady_readings([(f, p) for f, p in chirp_positions(pcm, rate, window_ms) if p is not None])
+    return reading_seams(pos, silent_stretches(pcm, rate), start, stop, commands, clock, rate, window_ms, glide_ms)
+
+
+def reading_seams(pos, quiet, start, stop, commands, clock, rate=RATE, window_ms=5.0, glide_ms=60.0):
+    """Backward jumps of the readings ((frame, position) pairs) that no command caused:
+    how far past the stop the last window before reached, where the first window after
+    landed, and the silence in between (`quiet`: (frame, length) runs). A stretcher that
+    does not reset its phases at the seam sounds both pitches for a window's length, and
+    the reading glides down over it, not always steadily: the jump is taken from the
+    highest reading of the last `glide_ms` to the lowest of the `glide_ms` after the
+    drop, and the landing is carried back from there to the seam at the playback rate."""
     glide = rate * glide_ms / 1000.0
     seams = []
     i, after = 1, 0  # readings before `after` belong to a seam already taken
@@ -363,8 +383,11 @@ def chirp_seams(pcm, start, stop, commands, clock, rate=RATE, window_ms=5.0, gli
             continue
         # Where the reading settles: the lowest within the glide after the drop.
         j = i
-        while j + 1 < len(pos) and pos[j + 1][0] <= frame + glide and pos[j + 1][1] < pos[j][1]:
-            j += 1
+        for k in range(i + 1, len(pos)):
+            if pos[k][0] > frame + glide:
+                break
+            if pos[k][1] < pos[j][1]:
+                j = k
         settled = pos[j]
         t_end, t_begin = clock.time_of(last[0]), clock.time_of(settled[0])
         if not any(t_end - 0.5 <= c <= t_begin for c in commands):

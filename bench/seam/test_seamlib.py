@@ -166,6 +166,30 @@ class ChirpSignal(unittest.TestCase):
             self.assertLess(abs(s['overrun_ms']), 6)
             self.assertLess(abs(s['landing_ms']), 6)
 
+    def test_readings_of_a_stretched_seam(self):
+        # Readings every 5 ms of a loop 2-3 s at 0.75, the seam after 1.2 s of sound: as
+        # the stretcher's smear gives them, with the glide bouncing back once or one window
+        # read ahead of its neighbours (a phase reset). Each is one pass, or none.
+        step, seam = R // 200, 240
+        def readings(glide=(), spike_at=None):
+            out = [(k * step, 2.1 + 0.75 * k * step / R) for k in range(seam)]
+            out += [((seam + k) * step, p) for k, p in enumerate(glide)]
+            begin = seam + len(glide)
+            out += [((begin + k) * step, 2.0 + 0.75 * (len(glide) + k) * step / R) for k in range(60)]
+            if spike_at is not None:
+                out[spike_at] = (out[spike_at][0], out[spike_at][1] + 0.35)
+            return out
+        cases = (('a clean cut', readings(), ['pass']),
+                 ('a glide that bounces back', readings((2.66, 2.71, 2.44, 2.09)), ['pass']),
+                 ('one window read ahead', readings(spike_at=40), ['pass']),
+                 ('one window read ahead after the seam', readings(spike_at=seam + 20), ['pass']))
+        for name, pos, kinds in cases:
+            with self.subTest(name):
+                seams = sl.reading_seams(sl.steady_readings(pos), [], 2.0, 3.0, [], steady_clock(R * 2))
+                self.assertEqual([s['kind'] for s in seams], kinds)
+                self.assertLess(abs(seams[0]['landing_ms']), 8)
+                self.assertLess(abs(seams[0]['overrun_ms']), 8)
+
     def test_first_sound_is_the_chirp_near_its_start(self):
         pcm = silence(R // 20) + index_part(2, 40, 30)   # a click of another file at the command
         pcm += silence(R // 50) + chirp_part(2 * R, R // 4)
