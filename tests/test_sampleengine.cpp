@@ -119,10 +119,18 @@ private slots:
     void rewrittenSilence()
     {
         using audio::Rewrites;
-        QCOMPARE(Rewrites::soundAt(1000, -1, 0), 1000);   // the queue ends in sound
-        QCOMPARE(Rewrites::soundAt(1000, 600, 200), 600);  // all of the silence is unread
-        QCOMPARE(Rewrites::soundAt(1000, 600, 800), 800);  // part of it is read already
-        QCOMPARE(Rewrites::soundAt(1000, 600, 1200), 1000);
+        // {silentFrom, reading, ran short, at} before a queue end of 1000, lead 50: sound that
+        // ran short goes on with no gap unless the server is past it; a fresh start waits.
+        const QList<std::tuple<qint64, qint64, bool, qint64>> places{{-1, 0, false, 1000}, {600, 200, false, 600},
+            {600, 560, false, 610}, {600, 560, true, 600}, {600, 600, true, 600}, {600, 601, true, 651},
+            {600, 800, false, 850}, {600, 1200, true, 1000}};
+        for (const auto& [silentFrom, reading, goesOn, at] : places)
+            QCOMPARE(Rewrites::soundAt(1000, silentFrom, reading, 50, goesOn), at);
+        // {readIndex, ahead, mostAhead, age, reading}: a report caught early in a block counts
+        // from the frame heard plus the largest block seen.
+        const QList<std::array<qint64, 5>> reads{{1000, 400, 400, 30, 1030}, {1000, 10, 400, 30, 1420}, {1000, 0, 0, 0, 1000}};
+        for (const auto& [readIndex, ahead, mostAhead, age, reading] : reads)
+            QCOMPARE(Rewrites::readingAt(readIndex, ahead, mostAhead, age), reading);
         Rewrites r;
         const QList<std::pair<qint64, qint64>> added{{500, 300}, {2000, 450}, {2600, 500}, {4000, 900}, {5000, 1000}};
         for (const auto& [at, leftOut] : added) r.add(at, leftOut);

@@ -23,6 +23,22 @@ def line_up(off, rec, guess, span=600, at=sl.RATE // 2, n=1102):
     return best[1], best[0]
 
 
+def start_text(off, rec, lag, frames):
+    """What was heard of the play's first `frames` against the render: the frames that
+    differ, how many of them were silent, and by how many frames the rest was shifted."""
+    bad = [i for i in range(frames) if abs(off[i] - rec[i + lag]) > 1]
+    if not bad:
+        return 'exact'
+    silent = sum(1 for i in bad if rec[i + lag] == 0)
+    heard = [i for i in bad if rec[i + lag] != 0]
+    shift = ''
+    if heard:
+        fits = [d for d in range(-32, 33)
+                if all(abs(off[i + d] - rec[i + lag]) <= 1 for i in heard if 0 <= i + d < len(off))]
+        shift = ', the rest the render %s frames on' % (fits[0] if len(fits) == 1 else '?')
+    return 'frames %d..%d differ (%d silent%s)' % (bad[0], bad[-1], silent, shift)
+
+
 def main():
     rec = sl.read_pcm(sys.argv[1])
     off = sl.read_pcm(sys.argv[2])[0::2]
@@ -43,8 +59,8 @@ def main():
         lag, corr = line_up(off, left, start)
         frm, to = int(0.02 * sl.RATE), min(int(seconds * sl.RATE), len(left) - lag, len(off))
         worst = max(abs(off[i] - left[i + lag]) for i in range(frm, to))
-        print('play %d: at frame %d, correlation %.4f, largest difference %d over %.2f s'
-              % (k + 1, lag, corr, worst, (to - frm) / sl.RATE))
+        print('play %d: at frame %d, correlation %.4f, largest difference %d over %.2f s; start: %s'
+              % (k + 1, lag, corr, worst, (to - frm) / sl.RATE, start_text(off, left, lag, frm)))
 
 
 if __name__ == '__main__':

@@ -117,6 +117,8 @@ public:
         m_written.store(0);
         m_index = 0;
         m_silentFrom = 0;
+        m_ranShort = false;
+        m_mostAhead = 0;
         m_rewrites.clear();
         m_timeUs.store(0);
         m_stampNs.store(nowNs());
@@ -202,13 +204,15 @@ private:
     }
 
     // The first frame the server will not have read by the time a write made now reaches
-    // it; the queue's end where that is not known.
-    qint64 earliestUnread(pa_stream* s) const
+    // it, before the lead; the queue's end where that is not known.
+    qint64 reading(pa_stream* s)
     {
         const pa_timing_info* t = pa_stream_get_timing_info(s);
         if (!t || t->read_index_corrupt || !t->playing) return m_index;
-        const double age = double(pa_timeval_age(&t->timestamp)) / 1e6;
-        return t->read_index / 8 + qint64((age + kRewriteLeadMs / 1000.0) * m_rate);
+        const qint64 ahead = qint64(t->sink_usec) * m_rate / 1'000'000;
+        m_mostAhead = std::max(m_mostAhead, ahead);
+        const qint64 age = qint64(pa_timeval_age(&t->timestamp)) * m_rate / 1'000'000;
+        return Rewrites::readingAt(t->read_index / 8, ahead, m_mostAhead, age);
     }
 
     static void onWrite(pa_stream* s, size_t bytes, void* self) { static_cast<PulseOutput*>(self)->write(s, bytes); }
@@ -224,7 +228,9 @@ private:
             const qint64 frames = qint64(n / 8);
             const qint64 sound = m_pull(static_cast<float*>(data), frames);
             const qint64 silentFrom = m_silentFrom.load(std::memory_order_relaxed);
-            const qint64 at = sound > 0 && silentFrom >= 0 ? Rewrites::soundAt(m_index, silentFrom, earliestUnread(s)) : m_index;
+            const qint64 at = sound > 0 && silentFrom >= 0
+                                  ? Rewrites::soundAt(m_index, silentFrom, reading(s), qint64(kRewriteLeadMs) * m_rate / 1000, m_ranShort)
+                                  : m_index;
             const qint64 written = m_written.load(std::memory_order_relaxed);
             if (at < m_index) {
                 m_seq.fetch_add(1, std::memory_order_acq_rel);
@@ -235,6 +241,7 @@ private:
             if (pa_stream_write(s, data, n, nullptr, mode == PA_SEEK_ABSOLUTE ? int64_t(at) * 8 : 0, mode) < 0) break;
             if (sound == frames) m_silentFrom.store(-1, std::memory_order_relaxed);
             else if (sound > 0 || silentFrom < 0) m_silentFrom.store(at + sound, std::memory_order_relaxed);
+            if (sound > 0) m_ranShort = sound < frames;
             m_index = at + frames;
             m_written.store(written + frames, std::memory_order_relaxed);
             bytes -= n;
@@ -267,6 +274,8 @@ private:
     qint64 m_index = 0;
     std::atomic<qint64> m_silentFrom{-1};
     Rewrites m_rewrites;
+    bool m_ranShort = false;  // the last sound written ran out inside its write
+    qint64 m_mostAhead = 0;   // the most the server was seen taking ahead of the sound heard
     bool m_kicking = false;  // write() called by kick(), on the worker's thread
     std::atomic<int> m_rate{44100};
     std::atomic<qint64> m_written{0};

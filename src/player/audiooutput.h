@@ -20,11 +20,23 @@ namespace player::audio {
 class Rewrites {
 public:
     // Where sound that follows queued silence goes: at the silence's first frame
-    // (`silentFrom`, -1 when the queue ends in sound), or where the server will read next
-    // (`earliest`) if it has got past that, never after the queue's end (`next`).
-    static qint64 soundAt(qint64 next, qint64 silentFrom, qint64 earliest)
+    // (`silentFrom`, -1 when the queue ends in sound) if the server will not have read it
+    // by then, else `lead` past where it reads (`reading`); never after the queue's end
+    // (`next`). Sound that ran short inside a write (`goesOn`) goes on at `silentFrom`
+    // while the server is still before it: the lead would put silence inside the sound.
+    static qint64 soundAt(qint64 next, qint64 silentFrom, qint64 reading, qint64 lead, bool goesOn)
     {
-        return silentFrom < 0 ? next : std::min(next, std::max(silentFrom, earliest));
+        if (silentFrom < 0) return next;
+        if (goesOn && silentFrom >= reading) return std::min(next, silentFrom);
+        return std::min(next, std::max(silentFrom, reading + lead));
+    }
+    // Where the server reads `age` frames after a report of its read index: it takes sound
+    // in blocks, up to its latency ahead of the frame heard, so this counts from the frame
+    // heard then (`ahead` behind the index) plus the most it was seen ahead, not from
+    // wherever in a block the report caught it.
+    static qint64 readingAt(qint64 readIndex, qint64 ahead, qint64 mostAhead, qint64 age)
+    {
+        return readIndex - ahead + std::max(ahead, mostAhead) + age;
     }
     // From server frame `at` on, `leftOut` frames in all were left out.
     void add(qint64 at, qint64 leftOut);
