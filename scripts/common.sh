@@ -38,3 +38,12 @@ build() {
   cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
   cmake --build "$dir" -j2
 }
+
+# build_targets DIR TARGET...: configure a Release build in DIR and build only the targets
+# named (the benchmarks' drivers).
+build_targets() {
+  local dir="$1"
+  shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$dir" -j2 --target "$@" >/dev/null
+}

@@ -11,8 +11,7 @@ source "$HERE/../../scripts/common.sh"
 PACKAGES+=(pulseaudio pulseaudio-utils python3)
 install_missing
 BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target livekeys_driver >/dev/null
+build_targets "$BUILD" livekeys_driver
 
 export SEAM_SINK=vamplet_livekeys SINK=vamplet_livekeys
 # Always a server of our own: another one may be busy measuring.

@@ -7,8 +7,7 @@ source "$HERE/../../scripts/common.sh"
 PACKAGES+=(ffmpeg)
 install_missing
 BUILD="${MEMORY_BUILD:-$ROOT/build/release}"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target memory_driver >/dev/null
+build_targets "$BUILD" memory_driver
 
 minutes="${1:-10}"
 dir="$(mktemp -d)"

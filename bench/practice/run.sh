@@ -11,8 +11,7 @@ source "$HERE/../../scripts/common.sh"
 PACKAGES+=(pulseaudio pulseaudio-utils python3)
 install_missing
 BUILD="${PRACTICE_BUILD:-$ROOT/build/release}"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target practice_driver >/dev/null
+build_targets "$BUILD" practice_driver
 
 SINK=vamplet_practice
 source "$HERE/../null_sink.sh"

@@ -11,8 +11,7 @@ source "$HERE/../../scripts/common.sh"
 PACKAGES+=(pulseaudio pulseaudio-utils mpv python3)
 install_missing
 BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target seam_driver >/dev/null
+build_targets "$BUILD" seam_driver
 
 export SEAM_SINK=vamplet_seam
 SINK="$SEAM_SINK"

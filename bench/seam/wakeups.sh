@@ -7,8 +7,7 @@ source "$HERE/../../scripts/common.sh"
 PACKAGES+=(pulseaudio pulseaudio-utils python3)
 install_missing
 BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target seam_driver >/dev/null
+build_targets "$BUILD" seam_driver
 SINK=vamplet_wakeups
 source "$HERE/../null_sink.sh"
 dir="$(mktemp -d)"

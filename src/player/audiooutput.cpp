@@ -177,19 +177,16 @@ public:
 
     double heardFrames() const override
     {
-        TimingReport r;
-        std::uint64_t seq;
-        do {
-            seq = m_seq.load(std::memory_order_acquire);
-            r.streamUs = m_timeUs.load(std::memory_order_relaxed);
-            r.stampNs = m_stampNs.load(std::memory_order_relaxed);
-        } while ((seq & 1) || seq != m_seq.load(std::memory_order_acquire));
-        const double heard = heardFramesAt(r, nowNs(), m_written.load(std::memory_order_relaxed), m_rate,
-                                           qint64(kTargetLatencyMs) * 1'000'000);
-        // Sound written over queued silence left stream frames out: heard counts what was pulled.
+        const qint64 now = nowNs();
         double pulled;
+        std::uint64_t seq;
+        // One consistent reading of the server's report and of the rewrites made since.
         do {
             seq = m_seq.load(std::memory_order_acquire);
+            const TimingReport r{m_timeUs.load(std::memory_order_relaxed), m_stampNs.load(std::memory_order_relaxed)};
+            const double heard = heardFramesAt(r, now, m_written.load(std::memory_order_relaxed), m_rate,
+                                               qint64(kTargetLatencyMs) * 1'000'000);
+            // Sound written over queued silence left stream frames out: heard counts what was pulled.
             pulled = heard + double(m_rewrites.leftOutAt(heard));
         } while ((seq & 1) || seq != m_seq.load(std::memory_order_acquire));
         return std::min(pulled, double(m_written.load(std::memory_order_relaxed)));

@@ -20,12 +20,16 @@ xcb_window_t rootWindow(xcb_connection_t* c)
     return screen ? screen->root : 0;
 }
 
+// Interned once (created if need be, so a manager started later is still seen).
 xcb_atom_t stackingAtom(xcb_connection_t* c)
 {
-    static constexpr char name[] = "_NET_CLIENT_LIST_STACKING";
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    free(reply);
+    static const xcb_atom_t atom = [c] {
+        static constexpr char name[] = "_NET_CLIENT_LIST_STACKING";
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+        const xcb_atom_t interned = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        free(reply);
+        return interned;
+    }();
     return atom;
 }
 
