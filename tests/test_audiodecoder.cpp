@@ -135,6 +135,42 @@ private slots:
         QCOMPARE(best, 0);
     }
 
+    // Some WAV files say PCM but hold MP3: read as PCM, they are loud noise.
+    void mp3PassedOffAsPcmPlaysAsMp3()
+    {
+        QFile mp3(file("tone.mp3"));
+        QVERIFY(mp3.open(QIODevice::ReadOnly));
+        const QByteArray body = mp3.readAll();
+        QByteArray wav;
+        QDataStream out(&wav, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        out.writeRawData("RIFF", 4);
+        out << quint32(36 + body.size());
+        out.writeRawData("WAVEfmt ", 8);
+        out << quint32(16) << quint16(1) << quint16(2) << quint32(kRate) << quint32(kRate * 4) << quint16(4) << quint16(16);
+        out.writeRawData("data", 4);
+        out << quint32(body.size());
+        out.writeRawData(body.constData(), int(body.size()));
+        testkit::writeBytes(file("mp3.wav"), wav);
+        Decoder src, hidden;
+        QVERIFY(src.open(m_tone));
+        QVERIFY(hidden.open(file("mp3.wav")));
+        const std::vector<float> a = readAll(src), b = readAll(hidden);
+        // The best normalised match of a fifth of a second of the source, at any lag the
+        // encoder's delay may leave.
+        double best = 0;
+        const qint64 from = kRate, n = kRate / 5;
+        for (qint64 lag = -3000; lag <= 3000; ++lag) {
+            double ab = 0, aa = 0, bb = 0;
+            for (qint64 i = from; i < from + n && (i + lag) * 2 < qint64(b.size()); ++i) {
+                const double x = a[i * 2], y = b[(i + lag) * 2];
+                ab += x * y, aa += x * x, bb += y * y;
+            }
+            if (aa > 0 && bb > 0) best = std::max(best, ab / std::sqrt(aa * bb));
+        }
+        QVERIFY2(best > 0.9, qPrintable(QString("best match %1").arg(best)));
+    }
+
     void opensOnlyLocalMediaFiles_data()
     {
         QTest::addColumn<QString>("name");

@@ -48,6 +48,17 @@ bool namesOtherFiles(const AVInputFormat* kind)
     return false;
 }
 
+constexpr int64_t kPcmProbeBytes = 32 * 1024;
+
+// One PCM sound stream and nothing else.
+bool pcmAlone(const AVFormatContext* fmt)
+{
+    if (fmt->nb_streams != 1) return false;
+    const AVCodecParameters* p = fmt->streams[0]->codecpar;
+    const AVCodecDescriptor* d = avcodec_descriptor_get(p->codec_id);
+    return p->codec_type == AVMEDIA_TYPE_AUDIO && d && QByteArray(d->name).startsWith("pcm_");
+}
+
 // The encoder's delay and padding an MP3's LAME or Lavf info frame gives; the demuxer
 // drops both when decoding but counts them in the stream's length.
 std::optional<std::pair<int, int>> mp3Padding(const QString& path)
@@ -175,6 +186,10 @@ bool Decoder::State::open(const QString& file, QString* error)
         fmt = nullptr;  // freed by avformat_open_input
         return fail(QStringLiteral("This is not a media file that can be played."));
     }
+    // A PCM stream is checked for compressed sound passed off as PCM by reading ahead;
+    // the default 5 MB takes several milliseconds of a new file's first sound, and a
+    // compressed stream shows its sync words well inside 32 KiB.
+    if (pcmAlone(fmt)) fmt->probesize = kPcmProbeBytes;
     rc = avformat_find_stream_info(fmt, nullptr);
     if (rc < 0) return fail(QStringLiteral("The file's streams cannot be read (%1).").arg(avText(rc)));
 

@@ -691,6 +691,9 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 }
             }
             publish(c);
+            // A plan's first sound goes out at once: stretched, the rest of what is rendered
+            // ahead takes tens of milliseconds more.
+            if (seq == planFirst && gate.load(std::memory_order_acquire)) output->kick();
             if (c->end) {
                 rendering = false;
                 break;
