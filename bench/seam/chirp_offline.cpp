@@ -1,11 +1,11 @@
-// The chirp case of run.sh without threads, output or clock: the loop reader cuts 2-3 s of
-// the chirp hard and an endless loop of it goes through Rubber Band with the engine's
-// options at the given rate, fed in the engine's block sizes. Writes the stretched sound
-// as raw 16-bit stereo at 44.1 kHz, to be read the way seam.py reads a recording: what
-// this shows is the stretcher's sound, not a skip of the engine's worker or output.
-//   chirp_offline RATE SECONDS > out.raw
-#include "player/loopreader.h"
-
+// The chirp case of run.sh as it should sound, made without any of the engine's code: the
+// stretch START..STOP of the chirp, repeated by plain index arithmetic (a hard cut, landing
+// on START to the sample), goes through Rubber Band with the engine's options at the given
+// rate. Rubber Band's output does not depend on how its input is split into blocks, and a
+// landing one frame off changes it by thousands, so a recording that matches this render
+// lands on the start to the sample and keeps every pass's length. Raw 16-bit stereo at
+// 44.1 kHz on standard output.
+//   chirp_offline RATE SECONDS [START STOP] > out.raw
 #include <rubberband/RubberBandStretcher.h>
 
 #include <algorithm>
@@ -15,27 +15,17 @@
 #include <vector>
 
 using RB = RubberBand::RubberBandStretcher;
-using namespace player::audio;
 
 namespace {
 
 constexpr int kRate = 44100;
 
 // The same signal as seamlib.chirp_samples: 200 Hz + 250 Hz per second of file.
-class Chirp : public FrameSource {
-public:
-    qint64 frames() const override { return 12 * kRate; }
-    qint64 readAt(qint64 pos, float* out, qint64 n) override
-    {
-        n = std::clamp<qint64>(frames() - pos, 0, n);
-        for (qint64 i = 0; i < n; ++i) {
-            const double t = double(pos + i) / kRate;
-            const double v = std::round(16000 * std::sin(2 * M_PI * (200 * t + 250 * t * t / 2))) / 32768.0;
-            out[2 * i] = out[2 * i + 1] = float(v);
-        }
-        return n;
-    }
-};
+float chirpAt(long frame)
+{
+    const double t = double(frame) / kRate;
+    return float(std::round(16000 * std::sin(2 * M_PI * (200 * t + 250 * t * t / 2))) / 32768.0);
+}
 
 } // namespace
 
@@ -43,30 +33,30 @@ int main(int argc, char** argv)
 {
     const double rate = argc > 1 ? std::atof(argv[1]) : 0.75;
     const double seconds = argc > 2 ? std::atof(argv[2]) : 8;
-    Chirp chirp;
-    LoopReader reader(chirp, 0);
-    reader.setLoop(Loop{2 * kRate, 3 * kRate, -1, false});
-    reader.seek(2 * kRate, true);
-    RB rb(kRate, kChannels,
+    const long start = std::lround((argc > 4 ? std::atof(argv[3]) : 2.0) * kRate);
+    const long stop = std::lround((argc > 4 ? std::atof(argv[4]) : 3.0) * kRate);
+    if (!(rate > 0) || stop <= start) {
+        std::fprintf(stderr, "usage: chirp_offline RATE SECONDS [START STOP]\n");
+        return 2;
+    }
+    RB rb(kRate, 2,
           RB::OptionProcessRealTime | RB::OptionPitchHighConsistency | RB::OptionTransientsMixed |
               RB::OptionEngineFaster,
           1.0 / rate, 1.0);
-    std::vector<float> zeros(std::max<std::size_t>(rb.getPreferredStartPad(), 1), 0.0f);
+    std::vector<float> left(8192), right(8192);
+    const std::size_t padFrames = rb.getPreferredStartPad();
+    std::vector<float> zeros(std::max<std::size_t>(padFrames, 1), 0.0f);
     const float* pad[] = {zeros.data(), zeros.data()};
-    rb.process(pad, rb.getPreferredStartPad(), false);
+    rb.process(pad, padFrames, false);
     long drop = long(rb.getStartDelay());
-    std::vector<float> in, left, right;
     std::vector<short> out;
     const std::size_t want = std::size_t(seconds * kRate);
-    while (out.size() / 2 < want) {
-        const qint64 n = std::max<qint64>(256, qint64(rb.getSamplesRequired()));
-        in.resize(std::size_t(n) * kChannels);
-        const Block b = reader.read(in.data(), n);
-        left.resize(std::size_t(std::max<qint64>(b.frames, 4096)));
-        right.resize(left.size());
-        for (qint64 i = 0; i < b.frames; ++i) left[i] = in[2 * i], right[i] = in[2 * i + 1];
+    for (long fed = 0; out.size() / 2 < want;) {
+        const long n = std::min<long>(long(left.size()), std::max<long>(256, long(rb.getSamplesRequired())));
+        for (long i = 0; i < n; ++i) left[i] = right[i] = chirpAt(start + (fed + i) % (stop - start));
+        fed += n;
         const float* ins[] = {left.data(), right.data()};
-        rb.process(ins, std::size_t(b.frames), false);
+        rb.process(ins, std::size_t(n), false);
         for (int k; (k = std::min(rb.available(), int(left.size()))) > 0;) {
             float* outs[] = {left.data(), right.data()};
             rb.retrieve(outs, std::size_t(k));

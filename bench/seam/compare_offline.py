@@ -2,8 +2,8 @@
 """Sets a kept recording of the chirp case (run.sh --keep) against chirp_offline's render
 of the same loop: for each play in the recording, the offset where the two line up and
 the largest difference between them from 20 ms into the play on. A difference of 1 (the
-rounding) means every sample was heard where the engine's pure parts put it: no frame
-skipped or repeated.
+rounding) means every seam was heard landing on the start to the sample, every pass its
+whole length, no frame skipped or repeated. seam.py makes the same comparison by itself.
     compare_offline.py RECORDING OFFLINE [SECONDS_PER_PLAY ...]"""
 import math
 import sys
@@ -39,6 +39,17 @@ def start_text(off, rec, lag, frames):
     return 'frames %d..%d differ (%d silent%s)' % (bad[0], bad[-1], silent, shift)
 
 
+def compare_play(off, left, guess, frames):
+    """One play of the recording (mono, `left`) beginning near frame `guess`, against the
+    render over `frames` frames: where it lines up, the largest difference from 20 ms on,
+    and what its first 20 ms were."""
+    lag, corr = line_up(off, left, guess)
+    frm, to = int(0.02 * sl.RATE), min(frames, len(left) - lag, len(off))
+    worst = max((abs(off[i] - left[i + lag]) for i in range(frm, to)), default=None)
+    return {'at': lag, 'correlation': corr, 'worst': worst, 'seconds': max(0, to - frm) / sl.RATE,
+            'start': start_text(off, left, lag, frm)}
+
+
 def main():
     rec = sl.read_pcm(sys.argv[1])
     off = sl.read_pcm(sys.argv[2])[0::2]
@@ -56,11 +67,9 @@ def main():
         else:
             quiet = False
     for k, (start, seconds) in enumerate(zip(starts, lengths)):
-        lag, corr = line_up(off, left, start)
-        frm, to = int(0.02 * sl.RATE), min(int(seconds * sl.RATE), len(left) - lag, len(off))
-        worst = max(abs(off[i] - left[i + lag]) for i in range(frm, to))
-        print('play %d: at frame %d, correlation %.4f, largest difference %d over %.2f s; start: %s'
-              % (k + 1, lag, corr, worst, (to - frm) / sl.RATE, start_text(off, left, lag, frm)))
+        r = compare_play(off, left, start, int(seconds * sl.RATE))
+        print('play %d: at frame %d, correlation %.4f, largest difference %s over %.2f s; start: %s'
+              % (k + 1, r['at'], r['correlation'], r['worst'], r['seconds'], r['start']))
 
 
 if __name__ == '__main__':

@@ -11,10 +11,10 @@ source "$HERE/../../scripts/common.sh"
 PACKAGES+=(pulseaudio pulseaudio-utils mpv python3)
 install_missing
 BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-build_targets "$BUILD" seam_driver
+build_targets "$BUILD" seam_driver chirp_offline
 
 export SEAM_SINK=vamplet_seam
 SINK="$SEAM_SINK"
 source "$HERE/../null_sink.sh"
 
-python3 "$HERE/seam.py" --driver "$BUILD/bench/seam_driver" "$@"
+python3 "$HERE/seam.py" --driver "$BUILD/bench/seam_driver" --render "$BUILD/bench/chirp_offline" "$@"

@@ -12,6 +12,7 @@ import tempfile
 import threading
 import time
 
+import compare_offline
 import seamlib as sl
 
 SINK = os.environ.get('SEAM_SINK', 'vamplet_seam')
@@ -282,6 +283,8 @@ CASES = [
      'loop': True, 'seconds': 60.0, 'tone': True, 'stall': 200, 'busy': 2, 'asked': True},
     {'name': 'endless 0.75', 'rows': [('chirp', 2, 3, 0.75, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
      'chirp': True, 'crossfade': 0},
+    {'name': 'endless 0.5', 'rows': [('chirp', 2, 3, 0.5, 1)], 'loop': True, 'seconds': 7.0, 'replay': 2.5,
+     'chirp': True, 'crossfade': 0},
     {'name': 'counted, next same file', 'rows': [('song', 2, 3, 1, 3), ('song', 6, 7, 1, 1)], 'loop': False,
      'seconds': 5.7, 'crossfade': 0},
     {'name': 'counted, next other file', 'rows': [('song', 2, 3, 1, 3), ('other', 6, 7, 1, 1)], 'loop': False,
@@ -315,7 +318,33 @@ class BusyLoops:
             p.wait()
 
 
-def analyse(case, pcm, chunks, events, cpu):
+def against_render(case, pcm, clock, events, first, render, workdir):
+    """Each play of a chirp case against chirp_offline's render of the same loop: the
+    largest difference past each play's first 20 ms, the seams that span covers, and how
+    many plays were exact from their first frame."""
+    _, start, stop, rate, _ = case['rows'][0]
+    path = os.path.join(workdir, 'render-%g.raw' % rate)
+    if not os.path.exists(path):
+        with open(path, 'wb') as fh:
+            subprocess.run([render, str(rate), str(case['seconds'] + 1), str(start), str(stop)], stdout=fh, check=True)
+    off = sl.read_pcm(path)[0::2]
+    left = pcm[0::2]
+    plays = [('play_new', case['seconds'], 'stop'), ('play_loaded', case.get('replay', 0), None)]
+    worst, seams, exact, n = 0, 0, 0, 0
+    for key, seconds, until in plays:
+        if key not in events or first.get(key) is None:
+            continue
+        guess = clock.frame_at(events[key] + first[key] / 1000.0)
+        end = clock.frame_at(events[until] if until else events[key] + seconds) or len(left)
+        r = compare_offline.compare_play(off, left, guess, end - guess)
+        n += 1
+        worst = max(worst, r['worst'] if r['worst'] is not None else 1 << 16)
+        seams += int((r['seconds'] + 0.02) * rate / (stop - start))
+        exact += r['start'] == 'exact'
+    return '%d (%d seams; %d of %d starts exact)' % (worst, seams, exact, n) if n else None
+
+
+def analyse(case, pcm, chunks, events, cpu, render=None, workdir=None):
     clock = sl.Clock(chunks)
     spread = sorted((t - frames / sl.RATE - clock.t0) * 1000 for frames, t in chunks)
     positions = events.pop('positions', None)
@@ -346,6 +375,9 @@ def analyse(case, pcm, chunks, events, cpu):
         result['first_new'] = sl.chirp_first_sound(pcm, clock, events['play_new'], start)
         if 'play_loaded' in events:
             result['first_loaded'] = sl.chirp_first_sound(pcm, clock, events['play_loaded'], start)
+        if render:
+            first = {'play_new': result['first_new'], 'play_loaded': result.get('first_loaded')}
+            result['render'] = against_render(case, pcm, clock, events, first, render, workdir)
     else:
         starts = [(TAGS[case['rows'][0][0]], case['rows'][0][1])]
         entries = [sl.Entry(TAGS[r[0]], r[1], r[2]) for r in case['rows']]
@@ -411,6 +443,7 @@ def fmt_errors(errors):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--driver', required=True)
+    ap.add_argument('--render', help="chirp_offline, to set Vamplet's chirp recordings against")
     ap.add_argument('--only', help='run only the cases whose name contains this')
     ap.add_argument('--keep', help='keep recordings in this folder')
     ap.add_argument('--json', help='write the figures here too')
@@ -439,7 +472,7 @@ def main():
                     rec = run_vamplet(args.driver, case, files, workdir, 'mpv')
                 else:
                     rec = run_mpv(case, files, workdir, args.mpv_opt)
-            res = analyse(case, *rec)
+            res = analyse(case, *rec, render=args.render if player == 'Vamplet' else None, workdir=workdir)
             raw.append({'case': case['name'], 'player': player, **res})
             summary = summarise(res['seams'])
             if 'click' in res:
@@ -453,13 +486,13 @@ def main():
                              '-' if res.get('first_lost') is None else '%.2f' % res['first_lost'],
                              fmt_errors(res.get('position_ms')), fmt(res['cpu']), fmt(res.get('rss_mb')),
                              '-' if res.get('click') is None else '%.2f' % res['click'],
-                             fmt(res.get('dip_db'))))
+                             fmt(res.get('dip_db')), res.get('render') or '-'))
             sys.stderr.write('.')
             sys.stderr.flush()
     sys.stderr.write('\n')
     head = ('case', 'seam', 'player', 'n', 'overrun ms', 'silence ms', 'landing ms', 'lost ms',
             'first sound new file ms', 'first sound loaded ms', 'start lost ms', 'reported - heard ms', 'CPU %', 'peak resident MB',
-            'click (1 = 1.5 x own step)', 'deepest dip dB')
+            'click (1 = 1.5 x own step)', 'deepest dip dB', 'heard - render: largest (seams; starts)')
     print('| ' + ' | '.join(head) + ' |')
     print('|' + '---|' * len(head))
     for r in rows:

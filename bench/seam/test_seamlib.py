@@ -6,6 +6,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import compare_offline  # noqa: E402
 import seamlib as sl  # noqa: E402
 
 R = sl.RATE
@@ -207,6 +208,25 @@ class ChirpSignal(unittest.TestCase):
         pcm = chirp_part(R, R)
         self.assertEqual(sl.chirp_seams(pcm, 1.0, 3.0, [], steady_clock(len(pcm) // 2)), [])
         self.assertEqual(sl.silent_stretches(pcm), [])
+
+
+class AgainstRender(unittest.TestCase):
+    def test_a_pass_landing_a_frame_off_is_told_from_an_exact_one(self):
+        # A render of a 0.6 s loop over 1.5 s, and recordings of it after 0.1 s of silence.
+        loop = chirp_part(2 * R, int(0.6 * R))[0::2]
+        render = array.array('h', (loop[i % len(loop)] for i in range(int(1.5 * R))))
+        late = array.array('h', render)
+        late[len(loop):] = array.array('h', (loop[(i + 1) % len(loop)] for i in range(len(render) - len(loop))))
+        gap = int(0.1 * R)
+        for name, heard, worst_at_most, worst_above in (('exact', render, 1, -1), ('a frame late', late, None, 1000)):
+            with self.subTest(name):
+                rec = array.array('h', [0] * gap) + heard
+                r = compare_offline.compare_play(render, rec, gap + 200, len(render))
+                self.assertEqual(r['at'], gap)
+                self.assertEqual(r['start'], 'exact')
+                if worst_at_most is not None:
+                    self.assertLessEqual(r['worst'], worst_at_most)
+                self.assertGreater(r['worst'], worst_above)
 
 
 if __name__ == '__main__':
