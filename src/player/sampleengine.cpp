@@ -162,29 +162,29 @@ public:
 
     void start(int sampleRate, double rate, double pitchScale)
     {
-        using RB = RubberBand::RubberBandStretcher;
+        const Settings wanted{sampleRate, rate, pitchScale};
+        if (m_spare && m_spareFor == wanted) {
+            m_rb = std::move(m_spare);
+            m_drop = m_spareDrop;
+        } else {
+            m_rb = make(wanted, &m_drop);
+        }
         m_rate = rate;
-        // A transpose takes the finer engine: the faster one misses a tone's pitch by more
-        // than a tenth of a semitone, which a player tuning to it hears.
-        const auto engine = pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
-        // Crisp transients reset the phases wherever the detector fires, and on a held tone
-        // it fires every hundred milliseconds or so, each time a dip of up to 10 dB; mixed
-        // keeps the attacks of drums and leaves the range of notes alone.
-        m_rb = std::make_unique<RB>(std::size_t(sampleRate), kChannels,
-                                    RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
-                                        RB::OptionTransientsMixed | engine,
-                                    1.0 / rate, pitchScale);
-        // Padding in front and dropping the start delay line the output up with the input.
-        const std::size_t pad = m_rb->getPreferredStartPad();
-        std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
-        const float* in[] = {zeros.data(), zeros.data()};
-        if (pad > 0) m_rb->process(in, pad, false);
-        m_drop = qint64(m_rb->getStartDelay());
         m_fed.clear();
         m_fedFrames = 0;
         m_out = 0;
         m_final = false;
         m_gap = false;
+    }
+    // A stretcher made ready ahead of need: building one takes a millisecond or two of
+    // the next start's first sound.
+    void keepSpare(int sampleRate, double rate, double pitchScale)
+    {
+        const Settings wanted{sampleRate, rate, pitchScale};
+        if (!m_spare || !(m_spareFor == wanted)) {
+            m_spare = make(wanted, &m_spareDrop);
+            m_spareFor = wanted;
+        }
     }
     bool active() const { return m_rb != nullptr; }
     void stopUsing() { m_rb.reset(); }
@@ -274,6 +274,35 @@ public:
     }
 
 private:
+    struct Settings {
+        int sampleRate = 0;
+        double rate = 1;
+        double pitchScale = 1;
+        bool operator==(const Settings&) const = default;
+    };
+
+    static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s, qint64* drop)
+    {
+        using RB = RubberBand::RubberBandStretcher;
+        // A transpose takes the finer engine: the faster one misses a tone's pitch by more
+        // than a tenth of a semitone, which a player tuning to it hears.
+        const auto engine = s.pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
+        // Crisp transients reset the phases wherever the detector fires, and on a held tone
+        // it fires every hundred milliseconds or so, each time a dip of up to 10 dB; mixed
+        // keeps the attacks of drums and leaves the range of notes alone.
+        auto rb = std::make_unique<RB>(std::size_t(s.sampleRate), kChannels,
+                                       RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
+                                           RB::OptionTransientsMixed | engine,
+                                       1.0 / s.rate, s.pitchScale);
+        // Padding in front and dropping the start delay line the output up with the input.
+        const std::size_t pad = rb->getPreferredStartPad();
+        std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
+        const float* in[] = {zeros.data(), zeros.data()};
+        if (pad > 0) rb->process(in, pad, false);
+        *drop = qint64(rb->getStartDelay());
+        return rb;
+    }
+
     void scratch(qint64 n)
     {
         if (qint64(m_left.size()) < n) {
@@ -283,6 +312,9 @@ private:
     }
 
     std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
+    std::unique_ptr<RubberBand::RubberBandStretcher> m_spare;
+    Settings m_spareFor;
+    qint64 m_spareDrop = 0;
     double m_rate = 1;
     qint64 m_drop = 0;
     std::deque<Fed> m_fed;
@@ -700,6 +732,8 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             }
         }
         if (gate.load(std::memory_order_acquire) && ring.size() > 0) output->kick();
+        if (rendering && practice.stretches())
+            stretch.keepSpare(sampleRate, practice.rateOf(passNow), practice.pitchScale());
     }
 }
 
