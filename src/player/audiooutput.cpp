@@ -6,6 +6,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <optional>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -72,6 +73,8 @@ constexpr int kRequestMs = 10;
 // of the reading its last report gives: written right there the first 2 ms went unheard,
 // 4 ms past it once in eight runs on a loaded machine.
 constexpr int kRewriteLeadMs = 8;
+// Past the server's own reading: the frames it may be in the middle of taking.
+constexpr int kOnReadLeadFrames = 96;
 
 class PulseOutput : public AudioOutput {
 public:
@@ -118,6 +121,7 @@ public:
         m_index = 0;
         m_silentFrom = 0;
         m_ranShort = false;
+        m_landing.reset();
         m_mostAhead = 0;
         m_rewrites.clear();
         m_timeUs.store(0);
@@ -225,17 +229,25 @@ private:
             const qint64 frames = qint64(n / 8);
             const qint64 sound = m_pull(static_cast<float*>(data), frames);
             const qint64 silentFrom = m_silentFrom.load(std::memory_order_relaxed);
-            const qint64 at = sound > 0 && silentFrom >= 0
-                                  ? Rewrites::soundAt(m_index, silentFrom, reading(s), qint64(kRewriteLeadMs) * m_rate / 1000, m_ranShort)
-                                  : m_index;
+            const qint64 lead = qint64(kRewriteLeadMs) * m_rate / 1000;
+            const qint64 reads = sound > 0 && silentFrom >= 0 && !m_landing ? reading(s) : m_index;
+            const qint64 at = reads != m_index ? Rewrites::soundAt(m_index, silentFrom, reads, lead, m_ranShort) : m_index;
             const qint64 written = m_written.load(std::memory_order_relaxed);
-            if (at < m_index) {
+            // Sound that goes just past the reading goes where the server itself reads
+            // next: it reads in bursts its reports lag, and sound put where a report said
+            // was partly read past before it arrived. Where it landed, the next report tells.
+            const bool onRead = at < m_index && at == reads + lead && at > silentFrom;
+            if (onRead) {
+                m_landing = Landing{at, written, 0};
+            } else if (at < m_index) {
                 m_seq.fetch_add(1, std::memory_order_acq_rel);
                 m_rewrites.add(at, written - at);
                 m_seq.fetch_add(1, std::memory_order_acq_rel);
             }
-            const auto mode = at < m_index ? PA_SEEK_ABSOLUTE : PA_SEEK_RELATIVE;
-            if (pa_stream_write(s, data, n, nullptr, mode == PA_SEEK_ABSOLUTE ? int64_t(at) * 8 : 0, mode) < 0) break;
+            const auto mode = onRead ? PA_SEEK_RELATIVE_ON_READ : at < m_index ? PA_SEEK_ABSOLUTE : PA_SEEK_RELATIVE;
+            const int64_t offset = mode == PA_SEEK_ABSOLUTE ? int64_t(at) * 8 : onRead ? int64_t(kOnReadLeadFrames) * 8 : 0;
+            if (pa_stream_write(s, data, n, nullptr, offset, mode) < 0) break;
+            if (m_landing) m_landing->since += frames;
             if (sound == frames) m_silentFrom.store(-1, std::memory_order_relaxed);
             else if (sound > 0 || silentFrom < 0) m_silentFrom.store(at + sound, std::memory_order_relaxed);
             if (sound > 0) m_ranShort = sound < frames;
@@ -250,8 +262,25 @@ private:
 
     static void onTiming(pa_stream* s, int ok, void* self)
     {
+        auto* out = static_cast<PulseOutput*>(self);
+        if (ok) out->landed(pa_stream_get_timing_info(s));
         pa_usec_t usec = 0;
-        if (ok && pa_stream_get_time(s, &usec) == 0) static_cast<PulseOutput*>(self)->report(usec);
+        if (ok && pa_stream_get_time(s, &usec) == 0) out->report(usec);
+    }
+
+    // The server's count of what was written tells where sound placed on its reading went.
+    void landed(const pa_timing_info* t)
+    {
+        if (!m_landing || !t || t->write_index_corrupt) return;
+        const qint64 at = t->write_index / 8 - m_landing->since;
+        const qint64 shift = at - m_landing->guess;
+        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_rewrites.add(at, m_landing->written - at);
+        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_index += shift;
+        const qint64 silentFrom = m_silentFrom.load(std::memory_order_relaxed);
+        if (silentFrom >= 0) m_silentFrom.store(silentFrom + shift, std::memory_order_relaxed);
+        m_landing.reset();
     }
 
     void report(pa_usec_t usec)
@@ -272,6 +301,14 @@ private:
     std::atomic<qint64> m_silentFrom{-1};
     Rewrites m_rewrites;
     bool m_ranShort = false;  // the last sound written ran out inside its write
+    // Sound placed on the server's reading, until a report tells where it went: where it
+    // was guessed to, the frames handed over before it, and the frames written since.
+    struct Landing {
+        qint64 guess = 0;
+        qint64 written = 0;
+        qint64 since = 0;
+    };
+    std::optional<Landing> m_landing;
     qint64 m_mostAhead = 0;   // the most the server was seen taking ahead of the sound heard
     bool m_kicking = false;  // write() called by kick(), on the worker's thread
     std::atomic<int> m_rate{44100};
