@@ -40,6 +40,10 @@ constexpr int kPulseConnectMs = 500;
 constexpr int kHeardPollMs = 20;
 // Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
 constexpr quint64 kSwitchLeadChunks = 2;
+// Sound after silence is handed over this many chunks at once: the output writes the first
+// of it over queued silence just ahead of where the server reads, and what follows must be
+// there before the server gets to it, even when the worker is held up a while.
+constexpr std::size_t kStartChunks = 3;
 // A stop this close past the file's end is the file's end (the stop text rounds).
 constexpr double kEndSlackSeconds = 0.002;
 constexpr int kStretchedBlendMs = 30;
@@ -436,12 +440,23 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     };
     std::deque<Rendered> rendered;  // what the ring holds of this plan, for a change during play
     int renderedPass = 0;           // the pass the last chunk rendered is in
+    std::size_t startHeld = 0;  // chunks of a start after silence filled, not yet handed over
+    std::size_t startWanted = 0;
     const auto publish = [&](Chunk* c) {
         c->seq = ++seq;
         if (c->passStart) ++renderedPass;
         rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, renderedPass});
         while (rendered.size() > kRingChunks) rendered.pop_front();
-        ring.publish();
+        if (startWanted > 0 && startHeld + 1 < startWanted && !c->end) {
+            ++startHeld;
+            return;
+        }
+        ring.publish(startHeld + 1);
+        const bool started = startWanted > 0;
+        startHeld = startWanted = 0;
+        // The first sound goes out at once, not after the rest rendered ahead (tens of
+        // milliseconds when stretching).
+        if (started && gate.load(std::memory_order_acquire)) output->kick();
     };
     int sampleRate = 44100;
     PracticePlan practice;
@@ -595,6 +610,8 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 stretch.stopUsing();
             rendering = true;
             planFirst = seq + 1;
+            startHeld = 0;
+            startWanted = live ? 0 : kStartChunks;
             if (next && next->first != epochNow) next.reset();
         }
         if (!rendering || !reader) continue;
@@ -608,7 +625,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 rendering = false;  // a newer plan is on its way, or none (unloaded)
                 break;
             }
-            Chunk* c = ring.slot();
+            Chunk* c = ring.slot(startHeld);
             if (!c) break;
             c->epoch = epochNow;
             if (preroll && !prerollPlaying && !stretch.active()) {
@@ -723,9 +740,6 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 }
             }
             publish(c);
-            // A plan's first sound goes out at once: stretched, the rest of what is rendered
-            // ahead takes tens of milliseconds more.
-            if (seq == planFirst && gate.load(std::memory_order_acquire)) output->kick();
             if (c->end) {
                 rendering = false;
                 break;

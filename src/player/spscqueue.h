@@ -13,14 +13,15 @@ class SpscQueue {
 public:
     explicit SpscQueue(std::size_t capacity) : m_slots(capacity) {}
 
-    // Producer: the slot to fill, or nullptr when full; publish() hands it over.
-    T* slot()
+    // Producer: the slot to fill, `after` slots past those filled and not yet handed over,
+    // or nullptr when full; publish(n) hands the first n over at once.
+    T* slot(std::size_t after = 0)
     {
-        const std::uint64_t head = m_head.load(std::memory_order_relaxed);
+        const std::uint64_t head = m_head.load(std::memory_order_relaxed) + after;
         if (head - m_tail.load(std::memory_order_acquire) >= m_slots.size()) return nullptr;
         return &m_slots[head % m_slots.size()];
     }
-    void publish() { m_head.store(m_head.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    void publish(std::size_t n = 1) { m_head.store(m_head.load(std::memory_order_relaxed) + n, std::memory_order_release); }
     bool push(const T& value)
     {
         T* s = slot();
