@@ -46,8 +46,10 @@ def compare_play(off, left, guess, frames):
     lag, corr = line_up(off, left, guess)
     frm, to = int(0.02 * sl.RATE), min(frames, len(left) - lag, len(off))
     worst = max((abs(off[i] - left[i + lag]) for i in range(frm, to)), default=None)
+    first_bad = next((i for i in range(frm, to) if abs(off[i] - left[i + lag]) > 1), None)
     return {'at': lag, 'correlation': corr, 'worst': worst, 'seconds': max(0, to - frm) / sl.RATE,
-            'start': start_text(off, left, lag, frm)}
+            'start': start_text(off, left, lag, frm),
+            'first_bad_s': None if first_bad is None else first_bad / sl.RATE}
 
 
 def main():
@@ -68,8 +70,9 @@ def main():
             quiet = False
     for k, (start, seconds) in enumerate(zip(starts, lengths)):
         r = compare_play(off, left, start, int(seconds * sl.RATE))
-        print('play %d: at frame %d, correlation %.4f, largest difference %s over %.2f s; start: %s'
-              % (k + 1, r['at'], r['correlation'], r['worst'], r['seconds'], r['start']))
+        print('play %d: at frame %d, correlation %.4f, largest difference %s over %.2f s%s; start: %s'
+              % (k + 1, r['at'], r['correlation'], r['worst'], r['seconds'],
+                 '' if r['first_bad_s'] is None else ' (first from %.4f s)' % r['first_bad_s'], r['start']))
 
 
 if __name__ == '__main__':

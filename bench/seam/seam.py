@@ -329,19 +329,21 @@ def against_render(case, pcm, clock, events, first, render, workdir):
             subprocess.run([render, str(rate), str(case['seconds'] + 1), str(start), str(stop)], stdout=fh, check=True)
     off = sl.read_pcm(path)[0::2]
     left = pcm[0::2]
-    plays = [('play_new', case['seconds'], 'stop'), ('play_loaded', case.get('replay', 0), None)]
     worst, seams, exact, n = 0, 0, 0, 0
-    for key, seconds, until in plays:
+    plays = []
+    for key, seconds, until in (('play_new', case['seconds'], 'stop'), ('play_loaded', case.get('replay', 0), None)):
         if key not in events or first.get(key) is None:
             continue
         guess = clock.frame_at(events[key] + first[key] / 1000.0)
         end = clock.frame_at(events[until] if until else events[key] + seconds) or len(left)
         r = compare_offline.compare_play(off, left, guess, end - guess)
+        plays.append({'play': key, **r})
         n += 1
         worst = max(worst, r['worst'] if r['worst'] is not None else 1 << 16)
         seams += int((r['seconds'] + 0.02) * rate / (stop - start))
         exact += r['start'] == 'exact'
-    return '%d (%d seams; %d of %d starts exact)' % (worst, seams, exact, n) if n else None
+    text = '%d (%d seams; %d of %d starts exact)' % (worst, seams, exact, n) if n else None
+    return text, plays
 
 
 def analyse(case, pcm, chunks, events, cpu, render=None, workdir=None):
@@ -377,7 +379,7 @@ def analyse(case, pcm, chunks, events, cpu, render=None, workdir=None):
             result['first_loaded'] = sl.chirp_first_sound(pcm, clock, events['play_loaded'], start)
         if render:
             first = {'play_new': result['first_new'], 'play_loaded': result.get('first_loaded')}
-            result['render'] = against_render(case, pcm, clock, events, first, render, workdir)
+            result['render'], result['render_plays'] = against_render(case, pcm, clock, events, first, render, workdir)
     else:
         starts = [(TAGS[case['rows'][0][0]], case['rows'][0][1])]
         entries = [sl.Entry(TAGS[r[0]], r[1], r[2]) for r in case['rows']]
