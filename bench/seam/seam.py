@@ -281,6 +281,8 @@ CASES = [
     # Run only when asked for by name (--only stress): a minute per player.
     {'name': 'stress: two busy loops, UI stalls 200 ms a second, 60 s', 'rows': [('tone', 2, 2.9173, 1, 1)],
      'loop': True, 'seconds': 60.0, 'tone': True, 'stall': 200, 'busy': 2, 'asked': True},
+    {'name': 'stress at 0.75: two busy loops, UI stalls 200 ms a second, 60 s', 'rows': [('tone', 2, 2.9173, 0.75, 1)],
+     'loop': True, 'seconds': 60.0, 'tone': True, 'stall': 200, 'busy': 2, 'asked': True},
     {'name': 'endless 0.75', 'rows': [('chirp', 2, 3, 0.75, 1)], 'loop': True, 'seconds': 5.5, 'replay': 2.5,
      'chirp': True, 'crossfade': 0},
     {'name': 'endless 0.5', 'rows': [('chirp', 2, 3, 0.5, 1)], 'loop': True, 'seconds': 7.0, 'replay': 2.5,
