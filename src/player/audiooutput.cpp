@@ -230,13 +230,15 @@ private:
             const qint64 sound = m_pull(static_cast<float*>(data), frames);
             const qint64 silentFrom = m_silentFrom.load(std::memory_order_relaxed);
             const qint64 lead = qint64(kRewriteLeadMs) * m_rate / 1000;
-            const qint64 reads = sound > 0 && silentFrom >= 0 && !m_landing ? reading(s) : m_index;
-            const qint64 at = reads != m_index ? Rewrites::soundAt(m_index, silentFrom, reads, lead, m_ranShort) : m_index;
+            // Until a placement on the reading is reported, what follows goes on after it.
+            const bool placing = sound > 0 && silentFrom >= 0 && !m_landing;
+            const qint64 reads = placing ? reading(s) : m_index;
+            const qint64 at = placing ? Rewrites::soundAt(m_index, silentFrom, reads, lead, m_ranShort) : m_index;
             const qint64 written = m_written.load(std::memory_order_relaxed);
             // Sound that goes just past the reading goes where the server itself reads
             // next: it reads in bursts its reports lag, and sound put where a report said
             // was partly read past before it arrived. Where it landed, the next report tells.
-            const bool onRead = at < m_index && at == reads + lead && at > silentFrom;
+            const bool onRead = placing && at < m_index && at == reads + lead && at > silentFrom;
             if (onRead) {
                 m_landing = Landing{at, written, 0};
             } else if (at < m_index) {
