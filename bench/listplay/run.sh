@@ -25,6 +25,7 @@ done
 work=$(mktemp -d /tmp/vamplet-listplay.XXXXXX)
 RUN=$work
 APP_PID=""
+desktop_pids=""
 finish() {
   [ -z "$APP_PID" ] || kill "$APP_PID" 2>/dev/null || true
   server_cleanup
