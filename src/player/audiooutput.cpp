@@ -75,6 +75,8 @@ constexpr int kRequestMs = 10;
 constexpr int kRewriteLeadMs = 8;
 // Past the server's own reading: the frames it may be in the middle of taking.
 constexpr int kOnReadLeadFrames = 96;
+// A server that asks for nothing this long, with the sink not suspended, has hung.
+constexpr qint64 kStallNs = 1'000'000'000;
 
 class PulseOutput : public AudioOutput {
 public:
@@ -92,7 +94,9 @@ public:
     // atomics the UI reads stay where they are.
     bool reconnect(int timeoutMs) override
     {
-        if (m_contextUp.load()) return true;
+        // A hung server's context still looks up: it is made anew, and waited for.
+        if (m_contextUp.load() && !m_stalled) return true;
+        m_stalled = false;
         if (!m_loop) {
             m_loop = pa_threaded_mainloop_new();
             if (!m_loop) return false;
@@ -146,6 +150,8 @@ public:
         m_timeUs.store(0);
         m_stampNs.store(nowNs());
         m_healthy.store(true);
+        m_lastAskedNs.store(nowNs());
+        m_suspended.store(false);
         if (!m_contextUp.load()) return false;
         const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, uint32_t(sampleRate), 2};
         const uint32_t bytesPerMs = uint32_t(sampleRate) * 8 / 1000;
@@ -159,8 +165,10 @@ public:
         m_stream = pa_stream_new(m_context, "Vamplet", &sampleFormat, nullptr);
         bool ok = m_stream != nullptr;
         if (ok) {
+            m_started.store(true);
             pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
             pa_stream_set_state_callback(m_stream, &PulseOutput::onState, this);
+            pa_stream_set_suspended_callback(m_stream, &PulseOutput::onSuspended, this);
             const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
             ok = pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) >= 0;
         }
@@ -172,9 +180,12 @@ public:
     void stop() override
     {
         if (!m_stream) return;
+        m_stalled = stalled();
+        m_started.store(false);
         pa_threaded_mainloop_lock(m_loop);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_suspended_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
         m_stream = nullptr;
@@ -193,7 +204,7 @@ public:
     }
 
     int sampleRate() const override { return m_rate; }
-    bool healthy() const override { return m_healthy.load() && m_contextUp.load(); }
+    bool healthy() const override { return m_healthy.load() && m_contextUp.load() && !stalled(); }
     const char* name() const override { return "pulse"; }
 
     double heardFrames() const override
@@ -262,7 +273,24 @@ private:
         return Rewrites::readingAt(t->read_index / 8, ahead, m_mostAhead, age);
     }
 
-    static void onWrite(pa_stream* s, size_t bytes, void* self) { static_cast<PulseOutput*>(self)->write(s, bytes); }
+    static void onWrite(pa_stream* s, size_t bytes, void* self)
+    {
+        static_cast<PulseOutput*>(self)->m_lastAskedNs.store(nowNs(), std::memory_order_relaxed);
+        static_cast<PulseOutput*>(self)->write(s, bytes);
+    }
+
+    static void onSuspended(pa_stream* s, void* self)
+    {
+        auto* out = static_cast<PulseOutput*>(self);
+        out->m_suspended.store(pa_stream_is_suspended(s) > 0);
+        out->m_lastAskedNs.store(nowNs());
+    }
+
+    // A suspended sink asks for nothing and is not hung.
+    bool stalled() const
+    {
+        return m_started.load() && !m_suspended.load() && nowNs() - m_lastAskedNs.load() > kStallNs;
+    }
 
     void write(pa_stream* s, size_t bytes)
     {
@@ -366,6 +394,10 @@ private:
     std::atomic<qint64> m_stampNs{0};
     std::atomic<bool> m_healthy{true};
     std::atomic<bool> m_contextUp{false};
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_suspended{false};
+    std::atomic<qint64> m_lastAskedNs{0};  // when the server last asked for sound
+    bool m_stalled = false;  // the stream stopped had hung; stop() and reconnect() only
     std::function<void()> m_onLost;  // set before the output starts
 };
 
