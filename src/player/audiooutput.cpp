@@ -75,6 +75,8 @@ constexpr int kRequestMs = 10;
 constexpr int kRewriteLeadMs = 8;
 // Past the server's own reading: the frames it may be in the middle of taking.
 constexpr int kOnReadLeadFrames = 96;
+// A server that asks for nothing this long, with the sink not suspended, has hung.
+constexpr qint64 kStallNs = 1'000'000'000;
 
 class PulseOutput : public AudioOutput {
 public:
@@ -82,34 +84,55 @@ public:
     {
         stop();
         if (m_loop) pa_threaded_mainloop_stop(m_loop);
-        if (m_context) {
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-        }
+        dropContext();
         if (m_loop) pa_threaded_mainloop_free(m_loop);
     }
 
-    bool connect(int timeoutMs)
+    void setOnLost(std::function<void()> lost) override { m_onLost = std::move(lost); }
+
+    // A context that went away is dropped and a new one made on the same main loop, so the
+    // atomics the UI reads stay where they are.
+    bool reconnect(int timeoutMs) override
     {
-        m_loop = pa_threaded_mainloop_new();
-        if (!m_loop) return false;
+        // A hung server's context still looks up: it is made anew, and waited for.
+        if (m_contextUp.load() && !m_stalled) return true;
+        m_stalled = false;
+        if (!m_loop) {
+            m_loop = pa_threaded_mainloop_new();
+            if (!m_loop) return false;
+            if (pa_threaded_mainloop_start(m_loop) < 0) {
+                pa_threaded_mainloop_free(m_loop);
+                m_loop = nullptr;
+                return false;
+            }
+        }
+        pa_threaded_mainloop_lock(m_loop);
+        dropContext();
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Vamplet");
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
         m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "Vamplet", props);
         pa_proplist_free(props);
-        if (!m_context) return false;
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
-        if (pa_threaded_mainloop_start(m_loop) < 0) return false;
+        bool ok = m_context != nullptr;
+        if (ok) {
+            pa_context_set_state_callback(m_context, &PulseOutput::onContextState, this);
+            ok = pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+        }
+        pa_threaded_mainloop_unlock(m_loop);
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
+        while (ok && !m_contextUp.load()) {
             pa_threaded_mainloop_lock(m_loop);
             const pa_context_state_t state = pa_context_get_state(m_context);
             pa_threaded_mainloop_unlock(m_loop);
-            if (state == PA_CONTEXT_READY) return true;
-            if (!PA_CONTEXT_IS_GOOD(state) || Clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (!PA_CONTEXT_IS_GOOD(state) || Clock::now() > deadline) ok = false;
+            else std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
+        if (!ok) {
+            pa_threaded_mainloop_lock(m_loop);
+            dropContext();
+            pa_threaded_mainloop_unlock(m_loop);
+        }
+        return ok;
     }
 
     bool start(int sampleRate, Pull pull) override
@@ -127,6 +150,9 @@ public:
         m_timeUs.store(0);
         m_stampNs.store(nowNs());
         m_healthy.store(true);
+        m_lastAskedNs.store(nowNs());
+        m_suspended.store(false);
+        if (!m_contextUp.load()) return false;
         const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, uint32_t(sampleRate), 2};
         const uint32_t bytesPerMs = uint32_t(sampleRate) * 8 / 1000;
         pa_buffer_attr attr;
@@ -139,8 +165,10 @@ public:
         m_stream = pa_stream_new(m_context, "Vamplet", &sampleFormat, nullptr);
         bool ok = m_stream != nullptr;
         if (ok) {
+            m_started.store(true);
             pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
             pa_stream_set_state_callback(m_stream, &PulseOutput::onState, this);
+            pa_stream_set_suspended_callback(m_stream, &PulseOutput::onSuspended, this);
             const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
             ok = pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) >= 0;
         }
@@ -152,9 +180,12 @@ public:
     void stop() override
     {
         if (!m_stream) return;
+        m_stalled = stalled();
+        m_started.store(false);
         pa_threaded_mainloop_lock(m_loop);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_suspended_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
         m_stream = nullptr;
@@ -173,10 +204,7 @@ public:
     }
 
     int sampleRate() const override { return m_rate; }
-    bool healthy() const override
-    {
-        return m_healthy.load() && m_context && PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context));
-    }
+    bool healthy() const override { return m_healthy.load() && m_contextUp.load() && !stalled(); }
     const char* name() const override { return "pulse"; }
 
     double heardFrames() const override
@@ -197,11 +225,40 @@ public:
     }
 
 private:
+    // Under the main loop's lock, or before it runs.
+    void dropContext()
+    {
+        m_contextUp.store(false);
+        if (!m_context) return;
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+
+    // On the main loop's thread.
+    void lost()
+    {
+        m_healthy.store(false);
+        if (m_onLost) m_onLost();
+    }
+
+    static void onContextState(pa_context* c, void* self)
+    {
+        auto* out = static_cast<PulseOutput*>(self);
+        const pa_context_state_t state = pa_context_get_state(c);
+        if (state == PA_CONTEXT_READY) {
+            out->m_contextUp.store(true);
+        } else if (!PA_CONTEXT_IS_GOOD(state)) {
+            out->m_contextUp.store(false);
+            out->lost();
+        }
+    }
+
     static void onState(pa_stream* s, void* self)
     {
         const pa_stream_state_t state = pa_stream_get_state(s);
-        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
-            static_cast<PulseOutput*>(self)->m_healthy.store(false);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) static_cast<PulseOutput*>(self)->lost();
     }
 
     // The first frame the server will not have read by the time a write made now reaches
@@ -216,7 +273,24 @@ private:
         return Rewrites::readingAt(t->read_index / 8, ahead, m_mostAhead, age);
     }
 
-    static void onWrite(pa_stream* s, size_t bytes, void* self) { static_cast<PulseOutput*>(self)->write(s, bytes); }
+    static void onWrite(pa_stream* s, size_t bytes, void* self)
+    {
+        static_cast<PulseOutput*>(self)->m_lastAskedNs.store(nowNs(), std::memory_order_relaxed);
+        static_cast<PulseOutput*>(self)->write(s, bytes);
+    }
+
+    static void onSuspended(pa_stream* s, void* self)
+    {
+        auto* out = static_cast<PulseOutput*>(self);
+        out->m_suspended.store(pa_stream_is_suspended(s) > 0);
+        out->m_lastAskedNs.store(nowNs());
+    }
+
+    // A suspended sink asks for nothing and is not hung.
+    bool stalled() const
+    {
+        return m_started.load() && !m_suspended.load() && nowNs() - m_lastAskedNs.load() > kStallNs;
+    }
 
     void write(pa_stream* s, size_t bytes)
     {
@@ -319,6 +393,12 @@ private:
     std::atomic<qint64> m_timeUs{0};
     std::atomic<qint64> m_stampNs{0};
     std::atomic<bool> m_healthy{true};
+    std::atomic<bool> m_contextUp{false};
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_suspended{false};
+    std::atomic<qint64> m_lastAskedNs{0};  // when the server last asked for sound
+    bool m_stalled = false;  // the stream stopped had hung; stop() and reconnect() only
+    std::function<void()> m_onLost;  // set before the output starts
 };
 
 // Takes the sound at the pace a sound card would, and drops it.
@@ -385,8 +465,13 @@ double heardFramesAt(const TimingReport& report, qint64 nowNs, qint64 written, i
 std::unique_ptr<AudioOutput> openPulseOutput(int timeoutMs)
 {
     auto out = std::make_unique<PulseOutput>();
-    if (!out->connect(timeoutMs)) return nullptr;
+    if (!out->reconnect(timeoutMs)) return nullptr;
     return out;
+}
+
+std::unique_ptr<AudioOutput> makePulseOutput()
+{
+    return std::make_unique<PulseOutput>();
 }
 
 std::unique_ptr<AudioOutput> openNullOutput()

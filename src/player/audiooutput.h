@@ -67,8 +67,17 @@ public:
     // Sound is ready after silence: hand it over now rather than when next asked. Called
     // on a worker thread, never on the UI thread.
     virtual void kick() {}
-    // False once the output broke (the sound server went away).
+    // False once the output broke (the sound server went away, or its stream did).
     virtual bool healthy() const { return true; }
+    // Told, on the output's own thread, when it breaks; it must neither lock nor wait.
+    virtual void setOnLost(std::function<void()> lost) { (void)lost; }
+    // Reaches the server again after it went away (true at once while it still answers).
+    // Waits up to `timeoutMs`, so never on the UI or a pull thread; not while started.
+    virtual bool reconnect(int timeoutMs)
+    {
+        (void)timeoutMs;
+        return false;
+    }
     virtual const char* name() const = 0;
 };
 
@@ -85,6 +94,8 @@ double heardFramesAt(const TimingReport& report, qint64 nowNs, qint64 written, i
 
 // The sound server's output, or nullptr when no server answers within `timeoutMs`.
 std::unique_ptr<AudioOutput> openPulseOutput(int timeoutMs);
+// The same, connected or not: reconnect() reaches a server later.
+std::unique_ptr<AudioOutput> makePulseOutput();
 std::unique_ptr<AudioOutput> openNullOutput();
 
 } // namespace player::audio

@@ -2,6 +2,7 @@
 
 #include "player/audiodecoder.h"
 #include "player/audiooutput.h"
+#include "player/failoveroutput.h"
 #include "player/liveswitch.h"
 #include "player/loopreader.h"
 #include "player/practiceplan.h"
@@ -756,8 +757,7 @@ SampleEngine::SampleEngine(QObject* parent) : SampleEngine(Options{}, parent) {}
 SampleEngine::SampleEngine(const Options& options, QObject* parent)
     : MediaEngine(parent), m_options(options), m_shared(std::make_unique<Shared>(options))
 {
-    if (options.audioOutput) m_shared->output = openPulseOutput(kPulseConnectMs);
-    if (!m_shared->output) m_shared->output = openNullOutput();
+    m_shared->output = options.audioOutput ? openFailoverOutput(kPulseConnectMs) : openNullOutput();
     m_heardTimer.setInterval(kHeardPollMs);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_heardTimer, &QTimer::timeout, this, &SampleEngine::tick);
