@@ -73,13 +73,15 @@ void PlaybackFollow::schedule()
 
 bool PlaybackFollow::eventFilter(QObject* watched, QEvent* event)
 {
+    // Looked at from the event loop: a widget is also hidden while its window is taken
+    // down, when the player may be half gone; a deleted follow takes no queued call.
     switch (event->type()) {
     case QEvent::Show:
     case QEvent::WindowStateChange:
         if (watched == m_display || watched == m_display->window())
             QMetaObject::invokeMethod(this, [this] { follow(); }, Qt::QueuedConnection);
         break;
-    case QEvent::Hide: schedule(); break;
+    case QEvent::Hide: QMetaObject::invokeMethod(this, &PlaybackFollow::schedule, Qt::QueuedConnection); break;
     default: break;
     }
     return QObject::eventFilter(watched, event);
