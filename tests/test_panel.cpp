@@ -116,7 +116,17 @@ private slots:
         const QList<QLabel*> labels = p->findChildren<QLabel*>();  // the rate box says what it is
         QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == p->txtRate(); }));
         QVERIFY(p->txtRate()->toolTip().contains("rate", Qt::CaseInsensitive));
-        QVERIFY(p->Timer1()->isActive());
+        // The position display polls only while something plays, and shows a jump at once.
+        QVERIFY(p->grabberOpen());
+        QVERIFY(!p->Timer1()->isActive());
+        player::frmPlayer* w = forms::frmPlayer();
+        w->PlayPosition(box->a, "1", "3", "1", "1", true);
+        QTRY_VERIFY(p->Timer1()->isActive());
+        w->MediaPlayer1()->Pause();
+        w->MediaPlayer1()->setCurrentPosition(2.5);
+        QTRY_COMPARE(p->txtCurPos()->text(), QString("2.5"));
+        QVERIFY(!p->Timer1()->isActive());
+        w->playback()->stopPlayback();
     }
 
     void firstStartAndNewPlayLists()
@@ -440,15 +450,15 @@ private slots:
         const int gridHeight = grid()->height();
         const QPixmap open = p->imgEnabler0()->pixmap();
         p->imgEnabler_Click(0);
-        QVERIFY(!p->Timer1()->isActive());
+        QVERIFY(!p->grabberOpen());
         QCOMPARE(p->framGrabber()->height(), services::twipsToPixels(255));
         QCOMPARE(p->framPL()->y(), services::twipsToPixels(360));
         QCOMPARE(grid()->height() - gridHeight, services::twipsToPixels(1200) - services::twipsToPixels(360));
         QCOMPARE(p->imgEnabler0()->pixmap().cacheKey(), p->imgEnablerPicture(2).cacheKey());
         p->imgEnabler_Click(3);  // no other picture toggles
-        QVERIFY(!p->Timer1()->isActive());
+        QVERIFY(!p->grabberOpen());
         p->imgEnabler_Click(0);
-        QVERIFY(p->Timer1()->isActive());
+        QVERIFY(p->grabberOpen());
         QCOMPARE(grid()->height(), gridHeight);
         QCOMPARE(p->imgEnabler0()->pixmap().toImage(), open.toImage());
     }

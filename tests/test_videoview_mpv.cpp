@@ -67,10 +67,18 @@ private slots:
         player.resize(320, 300);
         player.show();
         QVERIFY(QTest::qWaitForWindowExposed(&player));
+        QVERIFY(!player.videoView());  // no OpenGL at all before a video shows
         player.Open(m_video);
         QTRY_VERIFY_WITH_TIMEOUT(player.engine()->hasVideo(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(player.CurrentPosition() > 0.5, 5000);
         QCOMPARE(player.PlayState(), player::PlayState::Playing);
+        auto* view = qobject_cast<MpvVideoView*>(player.videoView());
+        QCOMPARE(bool(view), MpvVideoView::openGlAvailable());
+        if (view) QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() >= 3, 5000);
+        // A sound file lets the view and its context go.
+        player.Open(testkit::writeWav(m_dir.filePath("tone.wav"), 2.0));
+        QTRY_VERIFY_WITH_TIMEOUT(!player.engine()->hasVideo() && player.CurrentPosition() > 0.2, 5000);
+        QVERIFY(!player.videoView());
     }
 
     void showsTheFramesOfAVideo()

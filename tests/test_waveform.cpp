@@ -174,6 +174,26 @@ private slots:
             QCOMPARE(roundToPixel(c.seconds, c.perPixel), c.want);
     }
 
+    void playheadRepaintsOnlyItsStrips()
+    {
+        const int h = 80;
+        struct Case { std::optional<double> from, to; double dpr; QList<int> dirty, clean; };
+        const Case cases[] = {
+            {10.2, 10.4, 1, {}, {10}},              // the same dot: nothing
+            {10.2, 10.4, 2, {10}, {20}},            // a dot at scale 2
+            {10, 11, 1, {7, 10, 11, 14}, {16, 5}},  // one pixel on: both lines with their rims
+            {300, 5, 1, {300, 5}, {150}},           // a wrap: two strips, not the span between
+            {std::nullopt, 50, 1, {50}, {10}},
+            {50, std::nullopt, 1, {50}, {60}},
+            {std::nullopt, std::nullopt, 1, {}, {0}},
+        };
+        for (const Case& c : cases) {
+            const QRegion r = playheadDirty(c.from, c.to, h, c.dpr);
+            for (int x : c.dirty) QVERIFY2(r.contains(QPoint(x, 0)) && r.contains(QPoint(x, h - 1)), qPrintable(QString::number(x)));
+            for (int x : c.clean) QVERIFY2(!r.contains(QPoint(x, h / 2)), qPrintable(QString::number(x)));
+        }
+    }
+
     void peaksArriveThenComeFromTheCache()
     {
         QTemporaryDir dir;

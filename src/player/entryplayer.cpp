@@ -36,7 +36,13 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
 {
     connect(m_tmrLooper, &QTimer::timeout, this, &EntryPlayer::tmrLooper_Timer);
     connect(m_tmrPlayer, &QTimer::timeout, this, &EntryPlayer::tmrPlayer_Timer);
-    connect(m_player, &MediaPlayer::loopWrapped, this, [this] { ++m_pendingWraps; });
+    connect(m_player, &MediaPlayer::loopWrapped, this, [this] {
+        ++m_pendingWraps;
+        // Counted at once rather than at the next tick, which may only stand by.
+        QMetaObject::invokeMethod(this, [this] {
+            if (counted() && m_pendingWraps > 0) tmrPlayer_Timer();
+        }, Qt::QueuedConnection);
+    });
     connect(m_player, &MediaPlayer::loadFailed, this, &EntryPlayer::playerFailed);
     connect(m_player->engine(), &MediaEngine::nextStarted, this, &EntryPlayer::nextHeard);
     connect(m_player, &MediaPlayer::DurationChange, this, &EntryPlayer::lengthChanged);
@@ -44,7 +50,7 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
     // next tick: the list goes on without up to a tick of silence. Queued, so the engine
     // is out of its report before the next entry reaches it.
     connect(m_player, &MediaPlayer::PlayStateChange, this, [this](PlayState, PlayState newState) {
-        if (newState == PlayState::Stopped && counted())
+        if (newState == PlayState::Stopped && inPlay())
             QMetaObject::invokeMethod(this, &EntryPlayer::endHeard, Qt::QueuedConnection);
     });
 }
@@ -52,7 +58,22 @@ EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObjec
 void EntryPlayer::endHeard()
 {
     // The same check as the tick's: whatever happened meanwhile decides.
-    if (counted() && m_player->PlayState() == PlayState::Stopped) tmrPlayer_Timer();
+    if (m_player->PlayState() != PlayState::Stopped) return;
+    if (counted()) tmrPlayer_Timer();
+    else if (endless()) tmrLooper_Timer();
+}
+
+int EntryPlayer::tickInterval(const std::optional<LoopRange>& handed)
+{
+    // A stop at or before the start is never cut by the engine: the ticks watch for it.
+    return !handed || handed->stop > handed->start ? kStandbyMs : kTickMs;
+}
+
+void EntryPlayer::setTickPace(const std::optional<LoopRange>& handed)
+{
+    const int ms = tickInterval(handed);
+    for (QTimer* t : {m_tmrLooper, m_tmrPlayer})
+        if (t->interval() != ms) t->setInterval(ms);  // a running timer restarts with it
 }
 
 bool EntryPlayer::endless() const { return m_tmrLooper->isActive(); }
@@ -115,6 +136,7 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         m_player->Play();
     } else {
         m_player->clearLoop();
+        setTickPace(std::nullopt);
         m_player->setCurrentPosition(mdblStart);
         m_player->setRate(mdblRate);
         m_player->Open(mstrFileName);
@@ -213,6 +235,7 @@ void EntryPlayer::handOverLoop(bool endless)
         range.holdAtStop = true;
     }
     m_player->setLoop(range);
+    setTickPace(range);
 }
 
 void EntryPlayer::playerFailed(const QString& path, const QString& reason)

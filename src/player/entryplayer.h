@@ -3,10 +3,12 @@
 // number of passes, after which the list goes on. The engine cuts the loop seam; the
 // two timers count passes and stand in where the engine cannot loop.
 #include "app/entryrecord.h"
+#include "player/mediaengine.h"
 
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QTimer;
 class QWidget;
@@ -67,6 +69,12 @@ public:
     PracticeSettings mPractice;
 
     static constexpr int kTickMs = 10;
+    // Where the engine cuts the stretch itself it reports each wrap and each end as it is
+    // heard, and the ticks only stand by.
+    static constexpr int kStandbyMs = 200;
+    // The ticks' interval for the range handed to the engine (none: a whole file, whose
+    // end the engine reports).
+    static int tickInterval(const std::optional<LoopRange>& handed);
 
 private:
     EntryRecord GetNextEntry();
@@ -77,6 +85,7 @@ private:
     void handOverNext();
     void nextHeard();
     void watchStop(bool loop);
+    void setTickPace(const std::optional<LoopRange>& handed);
     void lengthChanged(double seconds);
 
     // Where the entry's stop comes from.

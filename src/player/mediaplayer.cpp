@@ -1,15 +1,14 @@
 #include "player/mediaplayer.h"
 
 #include "player/mediaprobe.h"
+#include "player/playbackfollow.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedLayout>
 #include <QStyle>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -17,6 +16,7 @@ namespace player {
 namespace {
 
 constexpr int kTrackerSteps = 1000;
+constexpr int kTrackerMs = 200;
 
 // Media information kinds and the tags that carry them, first found wins.
 QStringList tagsForKind(int kind)
@@ -50,6 +50,7 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent)
         m_failure.clear();
         m_preparing->hide();
         showPicture();
+        dropVideoView();
     });
     connect(m_engine, &MediaEngine::loadProgress, this, [this](int percent) {
         m_preparing->setText(tr("Preparing %1%").arg(percent));
@@ -82,14 +83,6 @@ void MediaPlayer::buildControls()
     pal.setColor(QPalette::Window, Qt::black);
     m_blank->setPalette(pal);
     m_pictureStack->addWidget(m_blank);
-    // The view stays in the stack from the start, so its GL context exists before any
-    // video arrives.
-    m_videoView = m_engine->createVideoView(picture);
-    if (m_videoView) {
-        m_pictureStack->addWidget(m_videoView);
-        m_pictureStack->setCurrentWidget(m_videoView);
-        m_videoView->installEventFilter(this);
-    }
     layout->addWidget(picture, 1);
 
     auto* bar = new QHBoxLayout;
@@ -127,27 +120,29 @@ void MediaPlayer::buildControls()
         if (action != QAbstractSlider::SliderMove) trackerMoved(m_tracker->sliderPosition());
     });
 
-    m_trackerTimer = new QTimer(this);
-    m_trackerTimer->setInterval(200);
-    connect(m_trackerTimer, &QTimer::timeout, this, &MediaPlayer::refreshTracker);
-    m_trackerTimer->start();
+    m_trackerFollow = new PlaybackFollow(this, m_tracker, kTrackerMs, [this](FollowCause) { refreshTracker(); }, this);
 }
 
 void MediaPlayer::showPicture()
 {
-    // The video view is left only once it has drawn: its GL context must exist before any
-    // video arrives.
-    if (!m_videoView || !m_videoViewDrawn) return;
-    m_pictureStack->setCurrentWidget(m_engine->hasVideo() ? m_videoView : m_blank);
+    // The video view (and with it an OpenGL context, and the window's composition through
+    // it) is made only once a video shows: sound files cost no rendering at all.
+    if (m_engine->hasVideo() && !m_videoView) {
+        m_videoView = m_engine->createVideoView(m_pictureStack->parentWidget());
+        if (m_videoView) m_pictureStack->addWidget(m_videoView);
+    }
+    m_pictureStack->setCurrentWidget(m_engine->hasVideo() && m_videoView ? m_videoView : m_blank);
 }
 
-bool MediaPlayer::eventFilter(QObject* watched, QEvent* event)
+void MediaPlayer::dropVideoView()
 {
-    if (watched == m_videoView && event->type() == QEvent::Paint && !m_videoViewDrawn) {
-        m_videoViewDrawn = true;
-        QTimer::singleShot(0, this, &MediaPlayer::showPicture);
-    }
-    return QWidget::eventFilter(watched, event);
+    // Between two videos the view stays; a file without pictures, loaded, lets it go. Its
+    // render context goes with it, and the engine's video output with that.
+    if (!m_videoView || m_engine->hasVideo()) return;
+    m_pictureStack->setCurrentWidget(m_blank);
+    m_pictureStack->removeWidget(m_videoView);
+    delete m_videoView;
+    m_videoView = nullptr;
 }
 
 void MediaPlayer::refreshTracker()
@@ -155,6 +150,12 @@ void MediaPlayer::refreshTracker()
     if (m_trackerDragging || !isVisible()) return;
     const double duration = Duration();
     const int value = duration > 0 ? static_cast<int>(std::lround(CurrentPosition() / duration * kTrackerSteps)) : 0;
+    // A step that leaves the handle on the same pixel is not worth a repaint.
+    const int span = m_tracker->width();
+    if (QStyle::sliderPositionFromValue(0, kTrackerSteps, value, span) ==
+            QStyle::sliderPositionFromValue(0, kTrackerSteps, m_tracker->value(), span) &&
+        (value == 0) == (m_tracker->value() == 0))
+        return;
     const QSignalBlocker block(m_tracker);
     m_tracker->setValue(value);
 }
@@ -245,8 +246,16 @@ QString MediaPlayer::GetMediaInfoString(int kind) const
     return {};
 }
 
-void MediaPlayer::setLoop(const LoopRange& range) { m_engine->setLoop(range); }
+void MediaPlayer::setLoop(const LoopRange& range)
+{
+    m_engine->setLoop(range);
+    emit loopChanged();
+}
 
-void MediaPlayer::clearLoop() { m_engine->clearLoop(); }
+void MediaPlayer::clearLoop()
+{
+    m_engine->clearLoop();
+    emit loopChanged();
+}
 
 } // namespace player

@@ -11,10 +11,11 @@
 class QLabel;
 class QPushButton;
 class QSlider;
-class QTimer;
 class QStackedLayout;
 
 namespace player {
+
+class PlaybackFollow;
 
 class MediaPlayer : public QWidget {
     Q_OBJECT
@@ -70,13 +71,18 @@ signals:
     void loopWrapped();
     // The file set could not be played (unknown format, damaged, no sound font ...).
     void loadFailed(const QString& path, const QString& reason);
+    // The stretch the engine repeats was set or cleared.
+    void loopChanged();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+public:
+    // The view of the video playing; nullptr while no video has shown since the last file
+    // without pictures.
+    QWidget* videoView() const { return m_videoView; }
 
 private:
     void buildControls();
     void showPicture();
+    void dropVideoView();
     void refreshTracker();
     void trackerMoved(int value);
 
@@ -89,9 +95,8 @@ private:
     QPushButton* m_stop = nullptr;
     QSlider* m_tracker = nullptr;
     QLabel* m_preparing = nullptr;
-    QTimer* m_trackerTimer = nullptr;
+    PlaybackFollow* m_trackerFollow = nullptr;
     bool m_trackerDragging = false;
-    bool m_videoViewDrawn = false;
     QString m_failure;
     // The length read from the headers of the file set, until the engine knows it.
     mutable QString m_probedPath;

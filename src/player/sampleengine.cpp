@@ -37,8 +37,9 @@ constexpr auto kFullWait = std::chrono::milliseconds(5);
 constexpr int kPulseConnectMs = 500;
 // The UI looks at what the output took this often, and wakes at the very frame of a wrap,
 // an end or the next entry once it knows of one; the output takes its sound some 100 ms
-// before it is heard, so every such frame is known in time.
-constexpr int kHeardPollMs = 20;
+// before it is heard, so every such frame is known at least 60 ms in time. (Each look is
+// a wake-up of the UI thread: at 20 ms they were most of what a playing program cost.)
+constexpr int kHeardPollMs = 40;
 // Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
 constexpr quint64 kSwitchLeadChunks = 2;
 // Sound after silence is handed over this many chunks at once: the output writes the first

@@ -3,25 +3,48 @@
 #include "app/filecheck.h"
 #include "app/numbertext.h"
 #include "player/mediaplayer.h"
+#include "player/playbackfollow.h"
 #include "player/waveformview.h"
 
 #include <QLineEdit>
+#include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
+#include <cmath>
 
 namespace player {
 namespace {
-// The playhead's refresh: smooth to the eye, cheap to the player.
+// The playhead moves on when it reaches the next dot of the screen, and never faster than
+// the screen shows it.
 constexpr int kFollowMs = 30;
 // Typing a path names many files on the way; the view waits for a pause.
 constexpr int kFileSettleMs = 300;
+
+int screenMs(const QWidget* view)
+{
+    const QScreen* screen = view->screen();
+    const double hz = screen ? screen->refreshRate() : 0;
+    return hz > 0 ? std::max(kFollowMs, int(std::ceil(1000.0 / hz))) : kFollowMs;
+}
+
+} // namespace
+
+int followMs(double secondsPerDot, double rate, int screenMs)
+{
+    if (!(secondsPerDot > 0) || !(rate > 0)) return screenMs;
+    const double dotMs = secondsPerDot / rate * 1000.0;
+    return int(std::clamp(dotMs, double(screenMs), double(PlaybackFollow::kHiddenMs)));
 }
 
 WaveformBinding::WaveformBinding(MediaPlayer* player, wave::WaveformView* view, QObject* parent)
-    : QObject(parent), m_player(player), m_view(view), m_timer(new QTimer(this)), m_fileSettle(new QTimer(this))
+    : QObject(parent), m_player(player), m_view(view), m_fileSettle(new QTimer(this))
 {
-    m_timer->setInterval(kFollowMs);
-    connect(m_timer, &QTimer::timeout, this, &WaveformBinding::refresh);
-    m_timer->start();
+    m_follow = new PlaybackFollow(m_player, m_view, screenMs(m_view), [this](FollowCause cause) {
+        // A tick moves the playhead alone: the file and the loop change only with a report.
+        if (cause == FollowCause::Tick) followPlayhead();
+        else refresh();
+    }, this);
     m_fileSettle->setSingleShot(true);
     m_fileSettle->setInterval(kFileSettleMs);
     connect(m_fileSettle, &QTimer::timeout, this, &WaveformBinding::fileBoxEdited);
@@ -60,6 +83,14 @@ void WaveformBinding::refresh()
         const LoopRange loop = m_player->engine()->loop();
         m_view->setStretch(loop.start, loop.stop);
     }
+    followPlayhead();
+}
+
+void WaveformBinding::followPlayhead()
+{
+    if (!m_view->isVisible()) return;
+    // The pace for the zoom and the rate as they are now.
+    m_follow->setShownInterval(followMs(m_view->secondsPerDot(), m_player->Rate(), screenMs(m_view)));
     const bool same = playerHasShownFile();
     if (same) m_view->setDuration(m_player->Duration());
     m_view->setPlayhead(same && m_player->Duration() > 0 ? m_player->CurrentPosition() : -1);

@@ -11,7 +11,12 @@ class QTimer;
 namespace player {
 
 class MediaPlayer;
+class PlaybackFollow;
 namespace wave { class WaveformView; }
+
+// How often a playhead is moved on: once a dot of the screen is `secondsPerDot` of the
+// file, at `rate`; never faster than every `screenMs`, nor slower than a hidden display.
+int followMs(double secondsPerDot, double rate, int screenMs);
 
 class WaveformBinding : public QObject {
     Q_OBJECT
@@ -22,18 +27,20 @@ public:
     // its stretch is edited in `startBox` and `stopBox`.
     void bindBoxes(QLineEdit* fileBox, QLineEdit* startBox, QLineEdit* stopBox);
 
-    // One look at the player; a timer repeats it while the view is visible.
+    // One look at the player; repeated on what the player reports, and on a timer while
+    // it plays.
     void refresh();
 
 private:
     bool playerHasShownFile() const;
+    void followPlayhead();
     void fileBoxEdited();
     void boxEdited(QLineEdit* box);
     void handleMoved(int which, double seconds);
 
     MediaPlayer* m_player;
     wave::WaveformView* m_view;
-    QTimer* m_timer;
+    PlaybackFollow* m_follow;
     QTimer* m_fileSettle;
     QLineEdit* m_file = nullptr;
     QLineEdit* m_start = nullptr;

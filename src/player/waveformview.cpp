@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
 #include <QWheelEvent>
 
@@ -14,6 +15,10 @@ namespace player::wave {
 namespace {
 
 constexpr double kGrabPixels = 5;
+// The wave's area lies this far inside the view's frame.
+constexpr double kInset = 2;
+// Half the playhead's width with its rim, and a pixel for rounding.
+constexpr int kPlayheadReach = 3;
 constexpr double kFallbackRate = 44100;
 
 QColor withAlpha(QColor c, int alpha)
@@ -74,6 +79,17 @@ double roundToPixel(double seconds, double secondsPerPixel)
     return std::round(seconds * scale) / scale;
 }
 
+QRegion playheadDirty(std::optional<double> oldX, std::optional<double> newX, int height, double dpr)
+{
+    if (oldX.has_value() == newX.has_value() &&
+        (!oldX || std::lround(*oldX * dpr) == std::lround(*newX * dpr)))
+        return {};
+    QRegion dirty;
+    for (const std::optional<double>& x : {oldX, newX})
+        if (x) dirty += QRect(int(std::floor(*x)) - kPlayheadReach, 0, 2 * kPlayheadReach + 1, height);
+    return dirty;
+}
+
 // ---- View -------------------------------------------------------------------------------
 
 WaveformView::WaveformView(QWidget* parent) : QWidget(parent), m_source(new WaveformSource(this))
@@ -120,6 +136,8 @@ double WaveformView::xOf(double seconds) const { return m_view.xAt(seconds * sam
 
 double WaveformView::secondsAt(double x) const { return m_view.frameAt(x) / sampleRate(); }
 
+double WaveformView::secondsPerDot() const { return m_view.framesPerPixel / sampleRate() / devicePixelRatioF(); }
+
 void WaveformView::setStretch(double start, double stop)
 {
     if (start == m_start && stop == m_stop) return;
@@ -132,6 +150,7 @@ void WaveformView::setPlayhead(double seconds)
 {
     if (seconds == m_playhead) return;
     const double old = m_playhead;
+    const std::optional<double> oldX = playheadX();
     m_playhead = seconds;
     // A zoomed view turns the page when the playhead runs off its right edge.
     if (!m_fitted && m_gesture == Gesture::None && seconds >= 0) {
@@ -140,9 +159,21 @@ void WaveformView::setPlayhead(double seconds)
             m_view.first = seconds * sampleRate() - m_view.width * m_view.framesPerPixel * 0.1;
             m_view.clamp();
             viewChanged();
+            return;
         }
     }
-    update();
+    // Only the playhead's strips: the wave under it stays as it was.
+    const QRegion dirty = playheadDirty(oldX, playheadX(), height(), devicePixelRatioF());
+    if (!dirty.isEmpty()) update(dirty);
+}
+
+std::optional<double> WaveformView::playheadX() const
+{
+    if (m_playhead < 0) return std::nullopt;
+    const double x = xOf(m_playhead);
+    const double areaWidth = width() - 2 * kInset;
+    if (x < 0 || x > areaWidth) return std::nullopt;
+    return kInset + x;
 }
 
 void WaveformView::setHandlesShown(bool shown)
@@ -234,12 +265,12 @@ void WaveformView::changeEvent(QEvent* event)
 
 // ---- Drawing ------------------------------------------------------------------------------
 
-void WaveformView::paintEvent(QPaintEvent*)
+void WaveformView::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
     const QPalette& pal = palette();
-    p.fillRect(rect(), pal.color(QPalette::Base));
-    const QRectF area = QRectF(rect()).adjusted(2, 2, -2, -2);
+    p.fillRect(event->rect(), pal.color(QPalette::Base));
+    const QRectF area = QRectF(rect()).adjusted(kInset, kInset, -kInset, -kInset);
 
     // The stretch that plays.
     if (m_stop > m_start) {
@@ -249,18 +280,15 @@ void WaveformView::paintEvent(QPaintEvent*)
     }
     p.setPen(QPen(withAlpha(pal.color(QPalette::Text), 60), 0));
     p.drawLine(QPointF(area.left(), area.center().y()), QPointF(area.right(), area.center().y()));
-    drawWave(p, area);
+    drawWave(p, area, event->rect());
 
-    if (m_playhead >= 0) {
-        const double x = xOf(m_playhead);
-        if (x >= 0 && x <= area.width()) {
-            // In the text colour with a rim of the background, so it shows over the wave too.
-            const QLineF line(area.left() + x, area.top(), area.left() + x, area.bottom());
-            p.setPen(QPen(pal.color(QPalette::Base), 4));
-            p.drawLine(line);
-            p.setPen(QPen(pal.color(QPalette::Text), 2));
-            p.drawLine(line);
-        }
+    if (const std::optional<double> x = playheadX()) {
+        // In the text colour with a rim of the background, so it shows over the wave too.
+        const QLineF line(*x, area.top(), *x, area.bottom());
+        p.setPen(QPen(pal.color(QPalette::Base), 2 * (kPlayheadReach - 1)));
+        p.drawLine(line);
+        p.setPen(QPen(pal.color(QPalette::Text), 2));
+        p.drawLine(line);
     }
     if (m_handles) drawHandles(p, area);
 
@@ -276,7 +304,7 @@ void WaveformView::paintEvent(QPaintEvent*)
     p.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
 }
 
-void WaveformView::drawWave(QPainter& p, const QRectF& area) const
+void WaveformView::drawWave(QPainter& p, const QRectF& area, const QRect& dirty) const
 {
     const Peaks& peaks = m_source->peaks();
     const SampleWindow& win = m_source->window();
@@ -310,12 +338,15 @@ void WaveformView::drawWave(QPainter& p, const QRectF& area) const
         }
     }
 
-    // One vertical stroke per device pixel, from the peaks or from the frames.
+    // One vertical stroke per device pixel, from the peaks or from the frames; only the
+    // columns painted again (the playhead's strips while it moves) are read.
     const int columns = int(area.width() * dpr);
+    const int firstColumn = std::max(0, int(std::floor((dirty.left() - area.left()) * dpr)) - 1);
+    const int endColumn = std::min(columns, int(std::ceil((dirty.right() + 1 - area.left()) * dpr)) + 1);
     QVector<QLineF> lines;
-    lines.reserve(columns);
+    lines.reserve(std::max(0, endColumn - firstColumn));
     const double perColumn = m_view.framesPerPixel / dpr;
-    for (int c = 0; c < columns; ++c) {
+    for (int c = firstColumn; c < endColumn; ++c) {
         const qint64 f0 = qint64(std::floor(m_view.first + c * perColumn));
         const qint64 f1 = std::max(f0 + 1, qint64(std::floor(m_view.first + (c + 1) * perColumn)));
         float lo = 0, hi = 0;

@@ -4,7 +4,10 @@
 // A click seeks, the wheel zooms around the mouse, a drag pans or moves a handle.
 #include "player/waveformsource.h"
 
+#include <QRegion>
 #include <QWidget>
+
+#include <optional>
 
 namespace player::wave {
 
@@ -31,6 +34,11 @@ struct Viewport {
 
 // Seconds at a pointer position, rounded to the finest decimal a pixel there can tell apart.
 double roundToPixel(double seconds, double secondsPerPixel);
+
+// What a view `height` pixels high paints again when its playhead moves from `oldX` to
+// `newX` (its pixel column in the view, nullopt where it is not drawn): the strips under
+// the old and the new line, nothing while it stays on the same device pixel.
+QRegion playheadDirty(std::optional<double> oldX, std::optional<double> newX, int height, double dpr);
 
 class WaveformView : public QWidget {
     Q_OBJECT
@@ -62,6 +70,8 @@ public:
     // Pixel of a time and time of a pixel, in the current zoom.
     double xOf(double seconds) const;
     double secondsAt(double x) const;
+    // Seconds one device pixel of the wave stands for.
+    double secondsPerDot() const;
 
     QSize sizeHint() const override { return {400, 80}; }
 
@@ -89,7 +99,9 @@ private:
     void viewChanged();
     void moveHandle(Handle which, double seconds);
     int handleNear(double x) const;
-    void drawWave(QPainter& p, const QRectF& area) const;
+    // The playhead's column in the view, where it is drawn.
+    std::optional<double> playheadX() const;
+    void drawWave(QPainter& p, const QRectF& area, const QRect& dirty) const;
     void drawHandles(QPainter& p, const QRectF& area) const;
     QString statusText() const;
 

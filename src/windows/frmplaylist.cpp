@@ -5,6 +5,7 @@
 #include "player/entryplayer.h"
 #include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
+#include "player/playbackfollow.h"
 #include "services/controls.h"
 #include "services/custommsgbox.h"
 #include "services/keldialogs.h"
@@ -158,11 +159,12 @@ void frmPlayList::buildGrabber()
     connect(m1r, &QPushButton::clicked, this, &frmPlayList::btnM1r_Click);
     connect(m2r, &QPushButton::clicked, this, &frmPlayList::btnM2r_Click);
 
-    m_timer1 = new QTimer(this);
-    m_timer1->setInterval(400);
-    connect(m_timer1, &QTimer::timeout, this, &frmPlayList::Timer1_Timer);
-    m_timer1->start();
+    m_timer1 = new player::PlaybackFollow(media(), m_framGrabber, 400, [this](player::FollowCause) { Timer1_Timer(); }, this);
 }
+
+QTimer* frmPlayList::Timer1() const { return m_timer1->timer(); }
+
+bool frmPlayList::grabberOpen() const { return m_timer1->isEnabled(); }
 
 void frmPlayList::buildPlayList()
 {
@@ -706,12 +708,12 @@ void frmPlayList::imgEnabler_Click(int index)
     if (index != 0) return;
     const int height = [&] {
         if (m_shownPicture == m_pictures[2].cacheKey()) {
-            m_timer1->start();
+            m_timer1->setEnabled(true);
             m_imgEnabler0->setPixmap(m_pictures[1]);
             m_shownPicture = m_pictures[1].cacheKey();
             return twipsToPixels(kGrabberOpenHeight);
         }
-        m_timer1->stop();
+        m_timer1->setEnabled(false);
         m_imgEnabler0->setPixmap(m_pictures[2]);
         m_shownPicture = m_pictures[2].cacheKey();
         return twipsToPixels(kGrabberFoldedHeight);

@@ -16,7 +16,7 @@ class QPushButton;
 class QTimer;
 class QTreeWidgetItem;
 
-namespace player { class MediaPlayer; class frmPlayer; struct LiveChange; }
+namespace player { class MediaPlayer; class PlaybackFollow; class frmPlayer; struct LiveChange; }
 namespace storage { struct ReadNotice; struct WriteOutcome; }
 
 namespace panel {
@@ -84,7 +84,9 @@ public:
     QComboBox* cboPlayListName() const { return m_chooser; }
     QMenu* RightClickMenu() const { return m_menu; }
     QMenu* LoopMenu() const { return m_loopMenu; }
-    QTimer* Timer1() const { return m_timer1; }
+    // The position display's timer: it runs while the grabber is open and something plays.
+    QTimer* Timer1() const;
+    bool grabberOpen() const;
     QLineEdit* txtCurPos() const { return m_txtCurPos; }
     QLineEdit* txtDuration() const { return m_txtDuration; }
     QLineEdit* txtM1() const { return m_txtM1; }
@@ -137,7 +139,7 @@ private:
     EntryGrid* m_grid = nullptr;
     QMenu* m_menu = nullptr;
     QMenu* m_loopMenu = nullptr;
-    QTimer* m_timer1 = nullptr;
+    player::PlaybackFollow* m_timer1 = nullptr;
     bool m_reloading = false;
     QSet<QString> m_toldUnreadable, m_toldCut, m_toldRefused;
     QString m_toldFailing;
