@@ -1,6 +1,10 @@
 // The sample engine on the null output: the wraps it tells, where it holds, the next
-// entry it is handed, and files it cannot play.
+// entry it is handed, list play through it, and files it cannot play.
+#include "app/numbertext.h"
 #include "player/audiooutput.h"
+#include "player/entryplayer.h"
+#include "player/listplay.h"
+#include "player/mediaplayer.h"
 #include "player/sampleengine.h"
 #include "support/testkit.h"
 
@@ -10,10 +14,22 @@
 
 using namespace player;
 
+namespace {
+
+struct Rows : EntryList {
+    QList<QStringList> rows;
+    int rowCount() const override { return int(rows.size()); }
+    QStringList rowTexts(int row) const override { return rows.value(row - 1); }
+    void selectRow(int) override {}
+    void setRow(int row, const QStringList& texts, const PracticeSettings&) override { rows[row - 1] = texts; }
+};
+
+} // namespace
+
 class SampleEngineTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QString m_a, m_b;
+    QString m_a, m_b, m_c;
 
     static SampleEngine::Options quiet() { return SampleEngine::Options{false, 5}; }
 
@@ -22,6 +38,7 @@ private slots:
     {
         m_a = testkit::writeWav(m_dir.filePath("a.wav"), 2.0);
         m_b = testkit::writeWav(m_dir.filePath("b.wav"), 1.5, 44100, 660.0, "Second");
+        m_c = testkit::writeWav(m_dir.filePath("c.wav"), 3.0, 44100, 550.0);
     }
 
     void countedStretchWrapsThenHoldsAtItsStop()
@@ -66,6 +83,46 @@ private slots:
         for (const QList<QVariant>& s : states) QVERIFY(s.at(1).value<PlayState>() != PlayState::Stopped);
         QTRY_COMPARE_WITH_TIMEOUT(e.state(), PlayState::Stopped, 10000);
         QCOMPARE(e.position(), 1.2);
+    }
+
+    // A list of two short entries at any rates goes on and on, each change handed over
+    // inside the engine: it never stops between them.
+    void listGoesOnWithoutStopping_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("rates");
+        QTest::newRow("other file, slower") << "a" << "c" << "1 0.7";
+        QTest::newRow("same file, slower") << "c" << "c" << "1 0.6";
+        QTest::newRow("three passes at half") << "a" << "c" << "1 0.5";
+        QTest::newRow("both at half") << "c" << "c" << "0.5 0.5";
+        QTest::newRow("both at one") << "a" << "c" << "1 1";
+        QTest::newRow("faster") << "a" << "c" << "1.5 0.8";
+    }
+    void listGoesOnWithoutStopping()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, rates);
+        const QStringList rate = rates.split(' ');
+        auto* e = new SampleEngine(quiet());
+        MediaPlayer media(e);
+        EntryPlayer entry(&media, nullptr);
+        Rows list;
+        const auto file = [&](const QString& n) { return n == "a" ? m_a : m_c; };
+        list.rows = {{file(first), "0.5", "1", rate[0], "1"}, {file(second), "2", "2.4", rate[1], rate[1] == "0.5" ? "3" : "1"}};
+        qint32 current = 1;
+        int started = 1;
+        entry.setNextEntrySource([&] {
+            ++started;
+            return GetNextEntry(list, current);
+        });
+        entry.setNextEntryPeek([&] { return PeekNextEntry(list, current); });
+        entry.PlayPosition(list.rows[0][0], "0.5", "1", rate[0], "1", false);
+        QVERIFY(e->waitForLoad(5000));
+        QSignalSpy states(e, &MediaEngine::stateChanged);
+        QTRY_VERIFY_WITH_TIMEOUT(started >= 5, 15000);
+        for (const QList<QVariant>& s : states) QVERIFY(s.at(1).value<PlayState>() != PlayState::Stopped);
     }
 
     // A pause before each pass and a trainer: the passes are counted as without them, each
@@ -164,5 +221,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SampleEngineTest)
+QTEST_MAIN(SampleEngineTest)
 #include "test_sampleengine.moc"

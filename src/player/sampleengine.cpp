@@ -47,6 +47,10 @@ constexpr std::size_t kStartChunks = 3;
 // A stop this close past the file's end is the file's end (the stop text rounds).
 constexpr double kEndSlackSeconds = 0.002;
 constexpr int kStretchedBlendMs = 30;
+// An end rendered ahead is told to the output only this close to it: a next entry handed
+// over meanwhile (its last pass may be shorter than what is rendered ahead) still follows
+// without a gap.
+constexpr std::size_t kEndLeadChunks = 4;
 
 struct Chunk {
     quint64 seq = 0;
@@ -272,7 +276,9 @@ public:
         c.entry = at ? at->entry : 0;
         c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
         m_out += n;
-        c.end = m_final && !m_gap && m_rb->available() <= 0;
+        // The end is told by a chunk of its own, at the exact place the source ended: the
+        // stretcher's last frames map to a little before it.
+        c.end = false;
         // What lies behind the output is no longer needed, but the block it is in.
         while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
     }
@@ -430,6 +436,9 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
     std::optional<std::pair<quint64, NextEntry>> next;
     quint64 epochNow = 0, entryNow = 0;
     bool rendering = false;
+    // All of the plan's sound is rendered; its end waits, at `endPos`, for a next entry.
+    bool endHeld = false;
+    double endPos = 0;
     quint64 seq = 0;
     quint64 planFirst = 1;  // the first chunk of the plan rendered now
     // This plan's chunks not yet taken: what the output drops of an older plan, the
@@ -512,9 +521,10 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             // output is still to drop is looked at again soon.
             const bool full = ring.size() >= ring.capacity();
             const bool busy = rendering && ahead() < kAheadChunks && !full;
+            const auto nextWaits = [&] { return endHeld && this->next && this->next->first == epochNow; };
             if (!busy)
-                wake.wait_for(lock, !rendering ? kIdleWait : full ? kFullWait : kTopUpWait,
-                              [&] { return quit || loadWanted || this->plan.has_value(); });
+                wake.wait_for(lock, endHeld || full ? kFullWait : !rendering ? kIdleWait : kTopUpWait,
+                              [&] { return quit || loadWanted || this->plan.has_value() || nextWaits(); });
             if (quit) return;
             if (loadWanted) {
                 load = std::pair{loadGeneration, loadPath};
@@ -528,6 +538,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 next = this->next;
         }
 
+        if (load || plan) endHeld = false;
         if (load) {
             rendering = false;
             reader.reset();
@@ -613,6 +624,23 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             startHeld = 0;
             startWanted = live ? 0 : kStartChunks;
             if (next && next->first != epochNow) next.reset();
+        }
+        if (endHeld && next && next->first == epochNow) {
+            // The next entry came before the end was told: it follows the last sample.
+            endHeld = false;
+            rendering = true;
+        } else if (endHeld && ahead() <= kEndLeadChunks) {
+            if (Chunk* c = ring.slot(startHeld)) {
+                c->epoch = epochNow;
+                c->entry = entryNow;
+                c->sourcePos = endPos;
+                c->step = 1;
+                c->frames = 0;
+                c->passStart = false;
+                c->end = true;
+                publish(c);
+                endHeld = false;
+            }
         }
         if (!rendering || !reader) continue;
         if (next && next->first == epochNow)
@@ -739,11 +767,20 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                     if (c->frames == 0) continue;  // the slot is filled from the next entry
                 }
             }
-            publish(c);
             if (c->end) {
+                // Held until the output nears it; the sound before it goes out now.
+                c->end = false;
+                if (c->frames > 0) publish(c);
+                if (startHeld > 0) {
+                    ring.publish(startHeld);
+                    startHeld = startWanted = 0;
+                }
+                endPos = double(reader->position());
+                endHeld = true;
                 rendering = false;
                 break;
             }
+            publish(c);
         }
         if (gate.load(std::memory_order_acquire) && ring.size() > 0) output->kick();
         if (rendering && practice.stretches())
@@ -1031,7 +1068,9 @@ void SampleEngine::showPassRate()
 
 bool SampleEngine::queueNext(const NextEntry& next)
 {
-    if (!m_loaded || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
+    // Taken while the file still opens too: an entry loaded because the one before could
+    // not hand it over still hands over the one after it.
+    if (!(m_loaded || m_loadPending) || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
         !(next.rate > 0) || next.path.isEmpty())
         return false;
     m_next = next;
@@ -1096,9 +1135,11 @@ double SampleEngine::position() const
     if (!run || run->epoch != m_epoch || run->entry != m_entry) return m_planStart;
     const double into = run->silence ? 0.0 : std::min(heard - run->at, double(run->frames));
     const double pos = (run->sourcePos + into * run->step) / m_sampleRate;
-    // While the engine wraps by itself its stop is never heard; a stretched pass's last
-    // frames may map a hair past it, which must not read as having reached it.
-    if (m_hasLoop && m_loop.wraps != 0 && m_loop.stop > m_loop.start && pos >= m_loop.stop && run->sourcePos < m_loop.stop * m_sampleRate)
+    // While the engine wraps or holds by itself its stop is heard only as the end (which
+    // reads it exactly) or not at all; a stretched pass's last frames may map a hair past
+    // it, which must not read as having reached it: the list would go on a second time.
+    const bool bounded = m_loop.wraps != 0 || m_loop.holdAtStop;
+    if (m_hasLoop && bounded && m_loop.stop > m_loop.start && pos >= m_loop.stop && run->sourcePos < m_loop.stop * m_sampleRate)
         return m_loop.stop - 1.0 / m_sampleRate;
     return pos;
 }
