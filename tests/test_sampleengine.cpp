@@ -29,7 +29,7 @@ struct Rows : EntryList {
 class SampleEngineTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QString m_a, m_b, m_c;
+    QString m_a, m_b, m_c, m_d;
 
     static SampleEngine::Options quiet() { return SampleEngine::Options{false, 5}; }
 
@@ -39,6 +39,7 @@ private slots:
         m_a = testkit::writeWav(m_dir.filePath("a.wav"), 2.0);
         m_b = testkit::writeWav(m_dir.filePath("b.wav"), 1.5, 44100, 660.0, "Second");
         m_c = testkit::writeWav(m_dir.filePath("c.wav"), 3.0, 44100, 550.0);
+        m_d = testkit::writeWav(m_dir.filePath("d.wav"), 3.0, 48000, 330.0);
     }
 
     void countedStretchWrapsThenHoldsAtItsStop()
@@ -98,6 +99,7 @@ private slots:
         QTest::newRow("both at half") << "c" << "c" << "0.5 0.5";
         QTest::newRow("both at one") << "a" << "c" << "1 1";
         QTest::newRow("faster") << "a" << "c" << "1.5 0.8";
+        QTest::newRow("other sample rate") << "a" << "d" << "1 0.7";
     }
     void listGoesOnWithoutStopping()
     {
@@ -109,7 +111,7 @@ private slots:
         MediaPlayer media(e);
         EntryPlayer entry(&media, nullptr);
         Rows list;
-        const auto file = [&](const QString& n) { return n == "a" ? m_a : m_c; };
+        const auto file = [&](const QString& n) { return n == "a" ? m_a : n == "c" ? m_c : m_d; };
         list.rows = {{file(first), "0.5", "1", rate[0], "1"}, {file(second), "2", "2.4", rate[1], rate[1] == "0.5" ? "3" : "1"}};
         qint32 current = 1;
         int started = 1;

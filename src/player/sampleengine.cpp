@@ -722,7 +722,8 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 bool ok = true;
                 if (QFileInfo(n.path).absoluteFilePath() != currentPath) {
                     auto other = std::make_unique<Decoder>();
-                    ok = other->open(n.path, &info.error) && other->format().sampleRate == decoder->format().sampleRate;
+                    // At the rate the output runs at: another file's rate must not cost a gap.
+                    ok = other->open(n.path, &info.error, outputRate);
                     if (ok) {
                         decoder = std::move(other);
                         source.setDecoder(decoder.get());
