@@ -29,7 +29,7 @@ struct Rows : EntryList {
 class SampleEngineTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QString m_a, m_b, m_c, m_d;
+    QString m_a, m_b, m_c, m_d, m_e;
 
     static SampleEngine::Options quiet() { return SampleEngine::Options{false, 5}; }
 
@@ -40,6 +40,7 @@ private slots:
         m_b = testkit::writeWav(m_dir.filePath("b.wav"), 1.5, 44100, 660.0, "Second");
         m_c = testkit::writeWav(m_dir.filePath("c.wav"), 3.0, 44100, 550.0);
         m_d = testkit::writeWav(m_dir.filePath("d.wav"), 3.0, 48000, 330.0);
+        m_e = testkit::writeWav(m_dir.filePath("e.wav"), 0.4, 48000, 770.0);
     }
 
     void countedStretchWrapsThenHoldsAtItsStop()
@@ -90,40 +91,49 @@ private slots:
     // inside the engine: it never stops between them.
     void listGoesOnWithoutStopping_data()
     {
+        // Each entry: file, start, stop, rate, loops (start and stop 0: the whole file, which
+        // plays once whole and then its loops).
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
-        QTest::addColumn<QString>("rates");
-        QTest::newRow("other file, slower") << "a" << "c" << "1 0.7";
-        QTest::newRow("same file, slower") << "c" << "c" << "1 0.6";
-        QTest::newRow("three passes at half") << "a" << "c" << "1 0.5";
-        QTest::newRow("both at half") << "c" << "c" << "0.5 0.5";
-        QTest::newRow("both at one") << "a" << "c" << "1 1";
-        QTest::newRow("faster") << "a" << "c" << "1.5 0.8";
-        QTest::newRow("other sample rate") << "a" << "d" << "1 0.7";
+        QTest::addColumn<int>("wraps");  // the second entry's passes after its first
+        QTest::newRow("other file, slower") << "a 0.5 1 1 1" << "c 2 2.4 0.7 1" << 0;
+        QTest::newRow("same file, slower") << "c 0.5 1 1 1" << "c 2 2.4 0.6 1" << 0;
+        QTest::newRow("three passes at half") << "a 0.5 1 1 1" << "c 2 2.4 0.5 3" << 2;
+        QTest::newRow("both at half") << "c 0.5 1 0.5 1" << "c 2 2.4 0.5 1" << 0;
+        QTest::newRow("both at one") << "a 0.5 1 1 1" << "c 2 2.4 1 1" << 0;
+        QTest::newRow("faster") << "a 0.5 1 1.5 1" << "c 2 2.4 0.8 1" << 0;
+        QTest::newRow("other sample rate") << "a 0.5 1 1 1" << "d 2 2.4 0.7 1" << 0;
+        QTest::newRow("whole file, other rate") << "a 0.5 1 1 1" << "e 0 0 0.7 1" << 1;
     }
     void listGoesOnWithoutStopping()
     {
         QFETCH(QString, first);
         QFETCH(QString, second);
-        QFETCH(QString, rates);
-        const QStringList rate = rates.split(' ');
+        QFETCH(int, wraps);
         auto* e = new SampleEngine(quiet());
         MediaPlayer media(e);
         EntryPlayer entry(&media, nullptr);
         Rows list;
-        const auto file = [&](const QString& n) { return n == "a" ? m_a : n == "c" ? m_c : m_d; };
-        list.rows = {{file(first), "0.5", "1", rate[0], "1"}, {file(second), "2", "2.4", rate[1], rate[1] == "0.5" ? "3" : "1"}};
+        const QHash<QString, QString> files{{"a", m_a}, {"c", m_c}, {"d", m_d}, {"e", m_e}};
+        for (const QString& row : {first, second}) {
+            list.rows << row.split(' ');
+            list.rows.back()[0] = files[list.rows.back()[0]];
+        }
         qint32 current = 1;
         int started = 1;
+        QSignalSpy wrapped(e, &MediaEngine::loopWrapped);
+        qsizetype wrapsBeforeFifth = -1;
         entry.setNextEntrySource([&] {
-            ++started;
+            if (++started == 5) wrapsBeforeFifth = wrapped.count();
             return GetNextEntry(list, current);
         });
         entry.setNextEntryPeek([&] { return PeekNextEntry(list, current); });
-        entry.PlayPosition(list.rows[0][0], "0.5", "1", rate[0], "1", false);
+        const QStringList& r = list.rows[0];
+        entry.PlayPosition(r[0], r[1], r[2], r[3], r[4], false);
         QVERIFY(e->waitForLoad(5000));
         QSignalSpy states(e, &MediaEngine::stateChanged);
         QTRY_VERIFY_WITH_TIMEOUT(started >= 5, 15000);
+        QCOMPARE(wrapsBeforeFifth, 2 * wraps);
         for (const QList<QVariant>& s : states) QVERIFY(s.at(1).value<PlayState>() != PlayState::Stopped);
     }
 

@@ -735,7 +735,9 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                     info.format = decoder->format();
                     info.tags = decoder->tags();
                     ++entryNow;
-                    const FrameLoop fl = entryFrames(n.start, n.hasLoop ? std::optional(n.loop) : std::nullopt, info.format);
+                    LoopRange range = n.loop;
+                    if (n.toEnd) range.stop = info.format.frames > 0 ? double(info.format.frames) / info.format.sampleRate : 0;
+                    const FrameLoop fl = entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format);
                     reader = std::make_unique<LoopReader>(source, fadeFrames(info.format.sampleRate));
                     reader->seek(fl.from);
                     reader->setLoop(fl.loop);
@@ -1181,6 +1183,7 @@ void SampleEngine::tick()
                 m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
                 m_tags = info->tags;
             }
+            if (n.toEnd) m_loop.stop = m_duration;
             reportDuration();
             emit nextStarted();
         }
