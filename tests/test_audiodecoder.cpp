@@ -135,6 +135,35 @@ private slots:
         QCOMPARE(best, 0);
     }
 
+    // Asked for another rate, the sound comes resampled, in time: every frame, read on or
+    // after a seek, is the tone's own value at that frame's moment.
+    void resamplesToTheRateAskedFor_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::newRow("own") << kRate;
+        QTest::newRow("up") << 48000;
+        QTest::newRow("down") << 22050;
+    }
+    void resamplesToTheRateAskedFor()
+    {
+        QFETCH(int, rate);
+        Decoder d;
+        QVERIFY(d.open(m_tone, nullptr, rate));
+        QCOMPARE(d.format().sampleRate, rate);
+        const qint64 frames = std::llround(double(kFrames) * rate / kRate);
+        QCOMPARE(d.format().frames, frames);
+        const std::vector<float> all = readAll(d);
+        QCOMPARE(qint64(all.size() / 2), frames);
+        const auto tone = [&](qint64 i) { return 0.3 * std::sin(2 * M_PI * 523 * double(i) / rate); };
+        for (qint64 i = 100; i < frames - 100; i += 7) QVERIFY(std::abs(all[i * 2 + 1] - tone(i)) < 0.004);
+        for (const qint64 at : {qint64(rate) + 7, qint64(500), frames - 300, qint64(2 * rate)}) {
+            QVERIFY(d.seek(at));
+            float got[64 * 2];
+            QCOMPARE(d.read(got, 64), 64);
+            for (qint64 i = 0; i < 64; ++i) QVERIFY(std::abs(got[i * 2 + 1] - tone(at + i)) < 0.004);
+        }
+    }
+
     // Some WAV files say PCM but hold MP3: read as PCM, they are loud noise.
     void mp3PassedOffAsPcmPlaysAsMp3()
     {

@@ -1,6 +1,10 @@
 // The sample engine on the null output: the wraps it tells, where it holds, the next
-// entry it is handed, and files it cannot play.
+// entry it is handed, list play through it, and files it cannot play.
+#include "app/numbertext.h"
 #include "player/audiooutput.h"
+#include "player/entryplayer.h"
+#include "player/listplay.h"
+#include "player/mediaplayer.h"
 #include "player/sampleengine.h"
 #include "support/testkit.h"
 
@@ -10,10 +14,22 @@
 
 using namespace player;
 
+namespace {
+
+struct Rows : EntryList {
+    QList<QStringList> rows;
+    int rowCount() const override { return int(rows.size()); }
+    QStringList rowTexts(int row) const override { return rows.value(row - 1); }
+    void selectRow(int) override {}
+    void setRow(int row, const QStringList& texts, const PracticeSettings&) override { rows[row - 1] = texts; }
+};
+
+} // namespace
+
 class SampleEngineTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QString m_a, m_b;
+    QString m_a, m_b, m_c, m_d, m_e;
 
     static SampleEngine::Options quiet() { return SampleEngine::Options{false, 5}; }
 
@@ -22,6 +38,9 @@ private slots:
     {
         m_a = testkit::writeWav(m_dir.filePath("a.wav"), 2.0);
         m_b = testkit::writeWav(m_dir.filePath("b.wav"), 1.5, 44100, 660.0, "Second");
+        m_c = testkit::writeWav(m_dir.filePath("c.wav"), 3.0, 44100, 550.0);
+        m_d = testkit::writeWav(m_dir.filePath("d.wav"), 3.0, 48000, 330.0);
+        m_e = testkit::writeWav(m_dir.filePath("e.wav"), 0.4, 48000, 770.0);
     }
 
     void countedStretchWrapsThenHoldsAtItsStop()
@@ -66,6 +85,56 @@ private slots:
         for (const QList<QVariant>& s : states) QVERIFY(s.at(1).value<PlayState>() != PlayState::Stopped);
         QTRY_COMPARE_WITH_TIMEOUT(e.state(), PlayState::Stopped, 10000);
         QCOMPARE(e.position(), 1.2);
+    }
+
+    // A list of two short entries at any rates goes on and on, each change handed over
+    // inside the engine: it never stops between them.
+    void listGoesOnWithoutStopping_data()
+    {
+        // Each entry: file, start, stop, rate, loops (start and stop 0: the whole file, which
+        // plays once whole and then its loops).
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<int>("wraps");  // the second entry's passes after its first
+        QTest::newRow("other file, slower") << "a 0.5 1 1 1" << "c 2 2.4 0.7 1" << 0;
+        QTest::newRow("same file, slower") << "c 0.5 1 1 1" << "c 2 2.4 0.6 1" << 0;
+        QTest::newRow("three passes at half") << "a 0.5 1 1 1" << "c 2 2.4 0.5 3" << 2;
+        QTest::newRow("both at half") << "c 0.5 1 0.5 1" << "c 2 2.4 0.5 1" << 0;
+        QTest::newRow("both at one") << "a 0.5 1 1 1" << "c 2 2.4 1 1" << 0;
+        QTest::newRow("faster") << "a 0.5 1 1.5 1" << "c 2 2.4 0.8 1" << 0;
+        QTest::newRow("other sample rate") << "a 0.5 1 1 1" << "d 2 2.4 0.7 1" << 0;
+        QTest::newRow("whole file, other rate") << "a 0.5 1 1 1" << "e 0 0 0.7 1" << 1;
+    }
+    void listGoesOnWithoutStopping()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(int, wraps);
+        auto* e = new SampleEngine(quiet());
+        MediaPlayer media(e);
+        EntryPlayer entry(&media, nullptr);
+        Rows list;
+        const QHash<QString, QString> files{{"a", m_a}, {"c", m_c}, {"d", m_d}, {"e", m_e}};
+        for (const QString& row : {first, second}) {
+            list.rows << row.split(' ');
+            list.rows.back()[0] = files[list.rows.back()[0]];
+        }
+        qint32 current = 1;
+        int started = 1;
+        QSignalSpy wrapped(e, &MediaEngine::loopWrapped);
+        qsizetype wrapsBeforeFifth = -1;
+        entry.setNextEntrySource([&] {
+            if (++started == 5) wrapsBeforeFifth = wrapped.count();
+            return GetNextEntry(list, current);
+        });
+        entry.setNextEntryPeek([&] { return PeekNextEntry(list, current); });
+        const QStringList& r = list.rows[0];
+        entry.PlayPosition(r[0], r[1], r[2], r[3], r[4], false);
+        QVERIFY(e->waitForLoad(5000));
+        QSignalSpy states(e, &MediaEngine::stateChanged);
+        QTRY_VERIFY_WITH_TIMEOUT(started >= 5, 15000);
+        QCOMPARE(wrapsBeforeFifth, 2 * wraps);
+        for (const QList<QVariant>& s : states) QVERIFY(s.at(1).value<PlayState>() != PlayState::Stopped);
     }
 
     // A pause before each pass and a trainer: the passes are counted as without them, each
@@ -164,5 +233,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SampleEngineTest)
+QTEST_MAIN(SampleEngineTest)
 #include "test_sampleengine.moc"

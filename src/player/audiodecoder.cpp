@@ -13,6 +13,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -108,6 +109,8 @@ struct Decoder::State {
     AVRational timeBase{1, 1};
     qint64 startTs = 0;  // the stream's first sample, in its time base
     Format format;
+    int wantedRate = 0;  // the rate asked for; 0: the file's own
+    qint64 dropIn = 0;   // input frames left out before the resampler, so its grid is the file's
 
     // Swr's input as last configured.
     int swrFormat = -1;
@@ -137,13 +140,16 @@ struct Decoder::State {
         format = Format{};  // nothing plays from a file that failed to open
         swrFormat = -1;
         pending.clear();
-        pendingFrames = pendingPos = next = 0;
+        pendingFrames = pendingPos = next = dropIn = 0;
         placeFromPts = flushed = ended = false;
     }
 
     bool open(const QString& file, QString* error);
     int decodeFrame();
     bool convert();
+    bool resampling() const { return swr && swrRate != format.sampleRate; }
+    qint64 placeAt(int64_t ts);
+    bool drainResampler();
     qint64 sampleOf(int64_t ts) const;
     void restart();
     bool skipTo(qint64 frame);
@@ -217,6 +223,9 @@ bool Decoder::State::open(const QString& file, QString* error)
     format.channels = codec->ch_layout.nb_channels;
     if (format.sampleRate <= 0 || format.channels <= 0)
         return fail(QStringLiteral("The file's sound has no sample rate or channels."));
+    // Every count below, and every seek, is at the rate the frames are handed out at.
+    const int ownRate = format.sampleRate;
+    if (wantedRate > 0) format.sampleRate = wantedRate;
 
     timeBase = st->time_base;
     startTs = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
@@ -229,12 +238,28 @@ bool Decoder::State::open(const QString& file, QString* error)
                                          AV_ROUND_NEAR_INF);
     if (format.frames > 0 && QByteArray(fmt->iformat->name) == "mp3" &&
         fmt->duration_estimation_method == AVFMT_DURATION_FROM_STREAM)
-        if (const auto pad = mp3Padding(path)) format.frames = std::max<qint64>(0, format.frames - pad->first - pad->second);
+        if (const auto pad = mp3Padding(path))
+            format.frames = std::max<qint64>(
+                0, format.frames - av_rescale(pad->first + pad->second, format.sampleRate, ownRate));
 
     packet = av_packet_alloc();
     frame = av_frame_alloc();
     if (!packet || !frame) return fail(QStringLiteral("Out of memory."));
     return true;
+}
+
+qint64 Decoder::State::placeAt(int64_t ts)
+{
+    const int inRate = frame->sample_rate > 0 ? frame->sample_rate : codec->sample_rate;
+    if (inRate == format.sampleRate) return sampleOf(ts);
+    // A fresh resampler's frames stand at the moments of its first input frame on: it
+    // starts where the two rates' frames meet (every 147 at 44.1 kHz into 48 kHz), else
+    // each seek would shift the sound by a fraction of a frame.
+    const qint64 g = std::gcd(inRate, format.sampleRate);
+    const qint64 inStep = inRate / g;
+    const qint64 in = av_rescale_q_rnd(ts - startTs, timeBase, AVRational{1, inRate}, AV_ROUND_NEAR_INF);
+    dropIn = ((inStep - in % inStep) % inStep + inStep) % inStep;
+    return (in + dropIn) / inStep * (format.sampleRate / g);
 }
 
 qint64 Decoder::State::sampleOf(int64_t ts) const
@@ -270,11 +295,19 @@ bool Decoder::State::convert()
     }
     av_channel_layout_uninit(&inLayout);
 
-    const int room = swr_get_out_samples(swr, frame->nb_samples);
+    const int skip = int(std::min<qint64>(dropIn, frame->nb_samples));
+    dropIn -= skip;
+    const auto sampleFormat = static_cast<AVSampleFormat>(frame->format);
+    const bool planar = av_sample_fmt_is_planar(sampleFormat);
+    const int channels = std::max(1, frame->ch_layout.nb_channels);
+    std::vector<const uint8_t*> in(planar ? channels : 1);
+    for (std::size_t p = 0; p < in.size(); ++p)
+        in[p] = frame->extended_data[p] + std::size_t(skip) * av_get_bytes_per_sample(sampleFormat) * (planar ? 1 : channels);
+    const int room = swr_get_out_samples(swr, frame->nb_samples - skip);
     if (room < 0) return false;
     pending.resize(static_cast<size_t>(room) * format.channels);
     uint8_t* out[] = {reinterpret_cast<uint8_t*>(pending.data())};
-    const int n = swr_convert(swr, out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    const int n = swr_convert(swr, out, room, in.data(), frame->nb_samples - skip);
     if (n < 0) return false;
     pendingFrames = n;
     pendingPos = 0;
@@ -290,7 +323,7 @@ int Decoder::State::decodeFrame()
         int rc = avcodec_receive_frame(codec, frame);
         if (rc == 0) {
             const int64_t ts = frame->best_effort_timestamp;
-            const qint64 at = placeFromPts && ts != AV_NOPTS_VALUE ? sampleOf(ts) : next + (pendingFrames - pendingPos);
+            const qint64 at = placeFromPts && ts != AV_NOPTS_VALUE ? placeAt(ts) : next + (pendingFrames - pendingPos);
             placeUnknown = placeFromPts && ts == AV_NOPTS_VALUE;
             placeFromPts = false;
             const bool ok = convert();
@@ -303,7 +336,8 @@ int Decoder::State::decodeFrame()
         if (rc == AVERROR_EOF) {
             ended = true;
             pendingFrames = pendingPos = 0;
-            return 0;
+            // What the resampler holds back for its filter is the sound's last few frames.
+            return drainResampler() && pendingFrames > 0 ? 1 : 0;
         }
         if (rc != AVERROR(EAGAIN)) return -1;
         if (flushed) {  // a decoder that wants input after being drained
@@ -331,6 +365,19 @@ int Decoder::State::decodeFrame()
             badPackets = 0;
         }
     }
+}
+
+bool Decoder::State::drainResampler()
+{
+    if (!resampling()) return false;
+    const int room = swr_get_out_samples(swr, 0);
+    if (room <= 0) return false;
+    pending.resize(static_cast<size_t>(room) * format.channels);
+    uint8_t* out[] = {reinterpret_cast<uint8_t*>(pending.data())};
+    const int n = swr_convert(swr, out, room, nullptr, 0);
+    pendingFrames = std::max(0, n);
+    pendingPos = 0;
+    return n > 0;
 }
 
 // Back to the very first sample; a seek to the start re-arms the decoder's own skip of
@@ -363,8 +410,9 @@ bool Decoder::State::skipTo(qint64 target)
 Decoder::Decoder() : d(std::make_unique<State>()) {}
 Decoder::~Decoder() = default;
 
-bool Decoder::open(const QString& path, QString* error)
+bool Decoder::open(const QString& path, QString* error, int sampleRate)
 {
+    d->wantedRate = std::max(0, sampleRate);
     return d->open(path, error);
 }
 
@@ -425,6 +473,9 @@ bool Decoder::seek(qint64 frame)
         const int64_t ts = s.startTs + av_rescale_q(from, AVRational{1, static_cast<int>(rate)}, s.timeBase);
         if (av_seek_frame(s.fmt, s.stream, ts, AVSEEK_FLAG_BACKWARD) < 0) break;
         avcodec_flush_buffers(s.codec);
+        // The resampler's filter still holds sound from before the seek.
+        if (s.resampling()) swr_free(&s.swr);
+        s.dropIn = 0;
         s.pendingFrames = s.pendingPos = 0;
         s.flushed = s.ended = false;
         s.placeFromPts = true;

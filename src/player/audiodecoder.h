@@ -1,6 +1,6 @@
 #pragma once
-// Sound of a local file as interleaved float samples at the file's own rate and channel
-// count, with sample-exact seeking. FFmpeg does the work; no FFmpeg header leaks out.
+// Sound of a local file as interleaved float samples at the file's own rate (or one asked
+// for) and channel count, with sample-exact seeking. FFmpeg does the work; no FFmpeg header leaks out.
 #include <QHash>
 #include <QString>
 #include <QtGlobal>
@@ -23,8 +23,9 @@ public:
     Decoder& operator=(const Decoder&) = delete;
 
     // Local files only: no network, no playlist or reference expansion. `error` says in
-    // words why a file does not open.
-    bool open(const QString& path, QString* error = nullptr);
+    // words why a file does not open. With `sampleRate` the sound comes resampled to that
+    // rate, and frames, lengths and seeks count at it; 0: the file's own rate.
+    bool open(const QString& path, QString* error = nullptr, int sampleRate = 0);
     Format format() const;
     // Frames written to `out` (maxFrames * channels floats); 0 at the end, -1 on an error
     // that ends decoding.

@@ -135,16 +135,21 @@ void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strSta
         m_player->setRate(mdblRate);
         m_player->Play();
     } else {
-        m_player->clearLoop();
-        setTickPace(std::nullopt);
-        m_player->setCurrentPosition(mdblStart);
+        // Handed over by the engine, the file plays from its start already.
+        const bool handedOver = afterWrap && !reloaded;
+        if (!handedOver) {
+            m_player->clearLoop();
+            setTickPace(std::nullopt);
+            m_player->setCurrentPosition(mdblStart);
+        }
         m_player->setRate(mdblRate);
-        m_player->Open(mstrFileName);
+        if (!handedOver) m_player->Open(mstrFileName);
         mdblStop = m_player->Duration();
         m_stopFrom = mdblStop > 0 ? StopFrom::FileLength : StopFrom::AwaitedLength;
         m_loopWhole = ynDoLoop;
-        // Looped without end, the whole file wraps at its end like any stretch.
-        if (ynDoLoop && mdblStop > 0) handOverLoop(true);
+        // The whole file wraps at its end like any stretch, without end or for its passes:
+        // no gap between them.
+        if (mdblStop > 0) handOverLoop(ynDoLoop);
     }
 
     // A file that does not play, or a whole file whose length is unknown, has no stop to
@@ -179,9 +184,9 @@ void EntryPlayer::lengthChanged(double seconds)
 {
     // A whole file's stop is its length: the engine may count it only after the file
     // opened, more exactly than its headers told.
-    if (m_stopFrom == StopFrom::Entry || m_player->FileName() != mstrFileName || seconds == mdblStop) return;
+    if (m_stopFrom == StopFrom::Entry || m_player->FileName() != mstrFileName || seconds == mdblStop || seconds <= 0) return;
     mdblStop = seconds;
-    if (m_loopWhole) handOverLoop(true);
+    handOverLoop(m_loopWhole);
     if (m_stopFrom == StopFrom::AwaitedLength) {
         m_stopFrom = StopFrom::FileLength;
         watchStop(m_loopWhole);
@@ -192,8 +197,7 @@ void EntryPlayer::handOverNext()
 {
     if (!m_peekNext) return;
     const EntryRecord next = m_peekNext();
-    // A whole file's stop is its length, known once it is open: it goes the usual way.
-    if (next.FileName.isEmpty() || (next.Start == 0 && next.Stop == 0) || !app::mediaFileUsable(next.FileName)) return;
+    if (next.FileName.isEmpty() || !app::mediaFileUsable(next.FileName)) return;
     NextEntry n;
     n.path = next.FileName;
     n.start = next.Start;
@@ -203,6 +207,11 @@ void EntryPlayer::handOverNext()
     n.loop.stop = next.Stop;
     n.loop.wraps = loops - 1 > 0 ? static_cast<int>(std::min(std::ceil(loops - 1), 1e9)) : 0;
     n.loop.holdAtStop = true;
+    n.loop.wrapAtEnd = true;
+    // A whole file plays once whole and then its passes: one wrap more. Its stop is its
+    // length, known once the engine opened it.
+    n.toEnd = next.Start == 0 && next.Stop == 0;
+    if (n.toEnd) n.loop.wraps = static_cast<int>(std::min(std::ceil(loops), 1e9));
     n.hasLoop = true;
     n.practice = next.Practice;
     m_nextHandedOver = m_player->engine()->queueNext(n);
@@ -233,6 +242,7 @@ void EntryPlayer::handOverLoop(bool endless)
         // last pass the engine holds exactly at the stop for the list to go on.
         range.wraps = mdblLoopsLeft > 0 ? static_cast<int>(std::min(std::ceil(mdblLoopsLeft), 1e9)) : 0;
         range.holdAtStop = true;
+        range.wrapAtEnd = true;  // a stretch to the file's end, or the whole file, too
     }
     m_player->setLoop(range);
     setTickPace(range);

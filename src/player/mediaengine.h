@@ -68,6 +68,7 @@ struct NextEntry {
     double start = 0;
     LoopRange loop;      // its stretch, as setLoop() would take it
     bool hasLoop = false;
+    bool toEnd = false;  // a whole file: the stretch's stop is the file's end, once opened
     double rate = 1;
     PracticeSettings practice;
 };

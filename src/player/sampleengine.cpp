@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <variant>
 
 namespace player {
 
@@ -49,6 +50,10 @@ constexpr std::size_t kStartChunks = 3;
 // A stop this close past the file's end is the file's end (the stop text rounds).
 constexpr double kEndSlackSeconds = 0.002;
 constexpr int kStretchedBlendMs = 30;
+// An end rendered ahead is told to the output only this close to it: a next entry handed
+// over meanwhile (its last pass may be shorter than what is rendered ahead) still follows
+// without a gap.
+constexpr std::size_t kEndLeadChunks = 4;
 
 struct Chunk {
     quint64 seq = 0;
@@ -144,6 +149,19 @@ struct Plan {
     int pass = 0;          // the pass the plan begins in, counted since the practice began
     bool preroll = false;  // that pass's pause and count-in come first
 };
+
+// What the UI asks of the worker, in order; the worker answers through `opened` and
+// `nextOpened`.
+struct LoadCommand {
+    quint64 generation = 0;
+    QString path;  // empty: unload
+};
+struct NextCommand {
+    quint64 epoch = 0;  // the plan it follows
+    NextEntry entry;
+};
+struct QuitCommand {};
+using Command = std::variant<LoadCommand, Plan, NextCommand, QuitCommand>;
 
 struct Opened {
     quint64 generation = 0;
@@ -274,7 +292,9 @@ public:
         c.entry = at ? at->entry : 0;
         c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
         m_out += n;
-        c.end = m_final && !m_gap && m_rb->available() <= 0;
+        // The end is told by a chunk of its own, at the exact place the source ended: the
+        // stretcher's last frames map to a little before it.
+        c.end = false;
         // What lies behind the output is no longer needed, but the block it is in.
         while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
     }
@@ -340,14 +360,19 @@ struct SampleEngine::Shared {
     std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable openedWake;
-    bool quit = false;
-    quint64 loadGeneration = 0;
-    QString loadPath;
-    bool loadWanted = false;
+    std::deque<Command> inbox;
     std::optional<Opened> opened;
-    std::optional<Plan> plan;
-    std::optional<std::pair<quint64, NextEntry>> next;  // with the epoch it belongs to
     std::optional<Opened> nextOpened;
+
+    // From the UI thread: the commands are taken together, in order.
+    void post(std::initializer_list<Command> commands)
+    {
+        {
+            std::lock_guard lock(mutex);
+            inbox.insert(inbox.end(), commands.begin(), commands.end());
+        }
+        wake.notify_all();
+    }
 
     // Between the worker and the output thread, and read by the UI: no locks.
     SpscQueue<Chunk> ring{kRingChunks};
@@ -373,6 +398,12 @@ struct SampleEngine::Shared {
         return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
     }
     void run(QPointer<SampleEngine> engine);
+    // From the worker: the UI takes the reply to a load from its own event loop.
+    static void tellOpened(QPointer<SampleEngine> engine, quint64 generation)
+    {
+        QMetaObject::invokeMethod(
+            engine, [engine, generation] { if (engine) engine->opened(generation); }, Qt::QueuedConnection);
+    }
 };
 
 qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
@@ -422,335 +453,445 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
     return filled;
 }
 
-void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
-{
-    auto decoder = std::make_unique<Decoder>();
-    DecoderSource source(decoder.get());
-    QString currentPath;
-    std::unique_ptr<LoopReader> reader;
-    Stretcher stretch;
-    std::optional<std::pair<quint64, NextEntry>> next;
-    quint64 epochNow = 0, entryNow = 0;
-    bool rendering = false;
-    quint64 seq = 0;
-    quint64 planFirst = 1;  // the first chunk of the plan rendered now
-    // This plan's chunks not yet taken: what the output drops of an older plan, the
-    // worker need not wait for.
-    const auto ahead = [&] {
-        const quint64 done = std::max(taken.load(std::memory_order_acquire), planFirst - 1);
-        return std::size_t(seq > done ? seq - done : 0);
-    };
-    std::deque<Rendered> rendered;  // what the ring holds of this plan, for a change during play
-    int renderedPass = 0;           // the pass the last chunk rendered is in
-    std::size_t startHeld = 0;  // chunks of a start after silence filled, not yet handed over
-    std::size_t startWanted = 0;
-    const auto publish = [&](Chunk* c) {
-        c->seq = ++seq;
-        if (c->passStart) ++renderedPass;
-        rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, renderedPass});
-        while (rendered.size() > kRingChunks) rendered.pop_front();
-        if (startWanted > 0 && startHeld + 1 < startWanted && !c->end) {
-            ++startHeld;
-            return;
-        }
-        ring.publish(startHeld + 1);
-        const bool started = startWanted > 0;
-        startHeld = startWanted = 0;
-        // The first sound goes out at once, not after the rest rendered ahead (tens of
-        // milliseconds when stretching).
-        if (started && gate.load(std::memory_order_acquire)) output->kick();
-    };
-    int sampleRate = 44100;
-    PracticePlan practice;
-    int passNow = 0;
-    bool passBegun = false;       // the pending pass's turn was taken (its preroll played)
-    std::optional<PassPlan> preroll;  // playing now, or due once the stretcher has finished
-    bool prerollPlaying = false;
-    qint64 prerollAt = 0;
-    double holdPos = 0;
-    // A pass is about to begin: its rate, and whether its seam is cut (a preroll, a new rate).
-    const auto turn = [&]() -> Stretcher::Turn {
-        if (passBegun) {
-            passBegun = false;
-            return {false, practice.rateOf(passNow)};
-        }
-        ++passNow;
-        const PassPlan p = practice.pass(passNow);
-        reader->setGapAtWrap(practice.cutBefore(passNow + 1));
-        if (p.prerollFrames > 0) {
-            preroll = p;
-            holdPos = double(reader->position());
-        }
-        passBegun = practice.cutBefore(passNow);
-        return {passBegun, p.rate};
-    };
-    int outputRate = 0;
+// The worker thread: takes the UI's commands, opens files, and renders the plan ahead
+// of the output, a chunk at a time. Everything here runs on the worker thread alone,
+// except what goes through `sh` (the ring, the atomics, the mailbox under its mutex).
+class Worker {
+public:
+    Worker(SampleEngine::Shared& shared, QPointer<SampleEngine> engine)
+        : sh(shared), m_engine(std::move(engine)), m_decoder(std::make_unique<Decoder>()), m_source(m_decoder.get())
+    {
+    }
+    void run();
 
-    const auto post = [&](auto fn) {
-        QMetaObject::invokeMethod(engine, fn, Qt::QueuedConnection);
+private:
+    // What is rendered now.
+    enum class Mode {
+        Idle,        // nothing: no plan, or a newer one on its way
+        Preroll,     // silence and clicks before a pass
+        Plain,       // the source's own samples (rate 1, no transpose)
+        Stretching,  // through the stretcher
+        Ended,       // all of the plan is rendered; its end waits for a next entry
     };
+    // The commands taken at one wakeup; a newer one of a kind replaces the older.
+    struct Inbox {
+        bool quit = false;
+        std::optional<LoadCommand> load;
+        std::optional<Plan> plan;
+        std::optional<NextCommand> next;
+    };
+
+    Inbox takeCommands();
+    void open(const LoadCommand& load);
+    void applyPlan(Plan plan);
+    // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
+    // practice began), with that pass's pause and count-in first when `preroll`.
+    void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll);
+    bool handOver(std::vector<float> tail);
+    void renderAhead();
+    bool renderChunk(Chunk* c);
+    void renderPreroll(Chunk* c);
+    void holdEnd(Chunk* c);
+    void tellEnd();
+    Stretcher::Turn turn();
+    void publish(Chunk* c);
+    void releaseStart();
+    std::size_t ahead() const;
+    qint64 fadeFrames() const;
+    void useRate(int rate);
+    bool nextFollows() const { return m_next && m_next->epoch == m_epoch; }
+    Mode soundMode() const { return m_practice.stretches() ? Mode::Stretching : Mode::Plain; }
+
+    SampleEngine::Shared& sh;
+    QPointer<SampleEngine> m_engine;
+    std::unique_ptr<Decoder> m_decoder;
+    DecoderSource m_source;
+    QString m_path;  // absolute, of the file the decoder has open
+    std::unique_ptr<LoopReader> m_reader;
+    Stretcher m_stretch;
+    std::optional<NextCommand> m_next;
+    Mode m_mode = Mode::Idle;
+    quint64 m_epoch = 0, m_entry = 0;
+    double m_endPos = 0;  // where the source ended, told with the end
+    int m_outputRate = 0;  // the rate every frame is rendered at
+
+    quint64 m_seq = 0;
+    quint64 m_planFirst = 1;  // the first chunk of the plan rendered now
+    std::deque<Rendered> m_rendered;  // what the ring holds of this plan, for a change during play
+    int m_renderedPass = 0;           // the pass the last chunk rendered is in
+    std::size_t m_startHeld = 0;  // chunks of a start after silence filled, not yet handed over
+    std::size_t m_startWanted = 0;
+
+    PracticePlan m_practice;
+    int m_pass = 0;
+    bool m_passBegun = false;         // the pending pass's turn was taken (its preroll played)
+    std::optional<PassPlan> m_preroll;  // playing now, or due once the stretcher has finished
+    qint64 m_prerollAt = 0;
+    double m_holdPos = 0;
+};
+
+Worker::Inbox Worker::takeCommands()
+{
+    Inbox in;
+    std::unique_lock lock(sh.mutex);
+    // Every command wakes the worker; the timeout only tops up what is ahead, a few chunks
+    // at a time, rather than one chunk a wakeup. A ring full of what the output is still to
+    // drop, or an end held back, is looked at again soon.
+    const bool full = sh.ring.size() >= sh.ring.capacity();
+    const bool rendering = m_mode != Mode::Idle && m_mode != Mode::Ended;
+    const bool busy = rendering && ahead() < kAheadChunks && !full;
+    if (!busy)
+        sh.wake.wait_for(lock, m_mode == Mode::Ended || full ? kFullWait : !rendering ? kIdleWait : kTopUpWait,
+                         [&] { return !sh.inbox.empty(); });
+    for (Command& c : sh.inbox) {
+        if (std::holds_alternative<QuitCommand>(c)) {
+            in.quit = true;
+        } else if (auto* load = std::get_if<LoadCommand>(&c)) {
+            // What was asked for the file before is void.
+            const bool quit = in.quit;
+            in = Inbox{};
+            in.quit = quit;
+            in.load = std::move(*load);
+        } else if (auto* plan = std::get_if<Plan>(&c)) {
+            in.plan = std::move(*plan);
+        } else if (auto* next = std::get_if<NextCommand>(&c)) {
+            in.next = std::move(*next);
+        }
+    }
+    sh.inbox.clear();
+    return in;
+}
+
+void Worker::useRate(int rate)
+{
+    if (rate == m_outputRate) return;
+    sh.output->stop();
+    sh.outputBase.store(sh.written.load());
+    sh.output->start(rate, [s = &sh](float* out, qint64 frames) { return s->pull(out, frames); });
+    m_outputRate = rate;
+}
+
+void Worker::open(const LoadCommand& load)
+{
+    m_mode = Mode::Idle;
+    m_reader.reset();
+    m_next.reset();
+    if (load.path.isEmpty()) return;  // an unload
+    Opened result;
+    result.generation = load.generation;
+    result.ok = m_decoder->open(load.path, &result.error);
+    m_source.reset();
+    m_path = QFileInfo(load.path).absoluteFilePath();
+    if (result.ok) {
+        result.format = m_decoder->format();
+        result.tags = m_decoder->tags();
+        useRate(result.format.sampleRate);
+    }
+    {
+        std::lock_guard lock(sh.mutex);
+        sh.opened = result;
+    }
+    sh.openedWake.notify_all();
+    SampleEngine::Shared::tellOpened(m_engine, load.generation);
+}
+
+qint64 Worker::fadeFrames() const
+{
     // A stretched seam blends longer: the stretcher's window (some 46 ms) hears a faster
     // turn of phase as two sounds at once, and their sum dips.
-    const auto fadeFrames = [&](int sampleRate) {
-        const int ms = options.crossfadeMs > 0 && practice.stretches() ? std::max(options.crossfadeMs, kStretchedBlendMs)
-                                                                      : options.crossfadeMs;
-        return qint64(ms) * sampleRate / 1000;
-    };
-    const auto useRate = [&](int sampleRate) {
-        if (sampleRate == outputRate) return;
-        output->stop();
-        outputBase.store(written.load());
-        output->start(sampleRate, [this](float* out, qint64 frames) { return pull(out, frames); });
-        outputRate = sampleRate;
-    };
+    const int ms = sh.options.crossfadeMs;
+    return qint64(ms > 0 && m_practice.stretches() ? std::max(ms, kStretchedBlendMs) : ms) * m_outputRate / 1000;
+}
 
-    for (;;) {
-        std::optional<std::pair<quint64, QString>> load;
-        std::optional<Plan> plan;
-        {
-            std::unique_lock lock(mutex);
-            // Every command wakes the worker; the timeout only tops up what is ahead, a few
-            // chunks at a time, rather than one chunk a wakeup. A ring full of what the
-            // output is still to drop is looked at again soon.
-            const bool full = ring.size() >= ring.capacity();
-            const bool busy = rendering && ahead() < kAheadChunks && !full;
-            if (!busy)
-                wake.wait_for(lock, !rendering ? kIdleWait : full ? kFullWait : kTopUpWait,
-                              [&] { return quit || loadWanted || this->plan.has_value(); });
-            if (quit) return;
-            if (loadWanted) {
-                load = std::pair{loadGeneration, loadPath};
-                loadWanted = false;
-            }
-            if (this->plan) {
-                plan = this->plan;
-                this->plan.reset();
-            }
-            if (this->next && (!next || this->next->first != next->first || this->next->second.path != next->second.path))
-                next = this->next;
-        }
-
-        if (load) {
-            rendering = false;
-            reader.reset();
-            next.reset();
-            Opened result;
-            result.generation = load->first;
-            result.ok = decoder->open(load->second, &result.error);
-            source.reset();
-            currentPath = QFileInfo(load->second).absoluteFilePath();
-            if (result.ok) {
-                result.format = decoder->format();
-                result.tags = decoder->tags();
-                useRate(result.format.sampleRate);
-            }
-            {
-                std::lock_guard lock(mutex);
-                opened = result;
-            }
-            openedWake.notify_all();
-            const quint64 gen = load->first;
-            post([engine, gen] { if (engine) engine->opened(gen); });
-        }
-
-        if (plan && decoder->format().sampleRate > 0) {
-            const Format f = decoder->format();
-            const quint64 previous = epochNow;
-            epochNow = plan->epoch;
-            entryNow = plan->entry;
-            double from = plan->from.value_or(0.0);
-            std::optional<Switch> live;
-            if (!plan->from && previous == epochNow)
-                live = chooseSwitch(rendered, taken.load(std::memory_order_acquire), kSwitchLeadChunks);
-            rendered.clear();
-            if (live) {
-                // What is kept plays on; the rest is rendered again from where it ends.
-                dropFrom.store(live->keepUntil + 1, std::memory_order_release);
-                dropTo.store(seq, std::memory_order_release);
-                from = live->from / f.sampleRate;
-            } else if (!plan->from) {
-                // On from where the output stopped taking the old plan.
-                for (int i = 0; i < 50 && seenEpoch.load() < epochNow && previous != epochNow; ++i)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                from = writtenPos.load() / f.sampleRate;
-            }
-            // Going on from what plays, the passes go on from the one the output is in, not
-            // from the one the listener hears now.
-            const bool goesOn = !plan->from && previous == epochNow;
-            const int passFrom = live ? live->pass : goesOn ? renderedPass : plan->pass;
-            if (goesOn && plan->loop) plan->loop->wraps = wrapsLeft(plan->loop->wraps, plan->pass, passFrom);
-            renderedPass = passFrom;
-            FrameLoop fl = entryFrames(from, plan->loop, f);
-            bool wrapNow = false;
-            if (live && fl.loop && fl.loop->stop > fl.loop->start && fl.from >= fl.loop->stop && fl.loop->wraps != 0) {
-                // The new stop is behind what plays by now (set to the place heard): the
-                // pass ends here, rather than the sound running on past the stretch.
-                fl.from = fl.loop->start;
-                if (fl.loop->wraps > 0) --fl.loop->wraps;
-                wrapNow = true;
-            }
-            practice = PracticePlan(plan->practice, plan->rate, f.sampleRate);
-            reader = std::make_unique<LoopReader>(source, fadeFrames(f.sampleRate));
-            reader->seek(fl.from, wrapNow);
-            reader->setLoop(fl.loop);
-            sampleRate = f.sampleRate;
-            passNow = passFrom;
-            passBegun = false;
-            reader->setGapAtWrap(practice.cutBefore(passNow + 1));
-            preroll.reset();
-            prerollPlaying = false;
-            if (plan->preroll && practice.pass(passNow).prerollFrames > 0) {
-                preroll = practice.pass(passNow);
-                prerollPlaying = true;
-                prerollAt = 0;
-                holdPos = double(fl.from);
-            }
-            // Rate 1 without a transpose is not stretched at all: the source's own samples.
-            if (practice.stretches())
-                stretch.start(f.sampleRate, practice.rateOf(passNow), practice.pitchScale());
-            else
-                stretch.stopUsing();
-            rendering = true;
-            planFirst = seq + 1;
-            startHeld = 0;
-            startWanted = live ? 0 : kStartChunks;
-            if (next && next->first != epochNow) next.reset();
-        }
-        if (!rendering || !reader) continue;
-        if (next && next->first == epochNow)
-            reader->setFollowed(true, cutIntoNext(practice, passNow, PracticePlan(next->second.practice, next->second.rate,
-                                                                                  sampleRate)));
-
-        // Render ahead, a chunk at a time, while there is room.
-        while (ahead() < kAheadChunks) {
-            if (epoch.load() != epochNow) {
-                rendering = false;  // a newer plan is on its way, or none (unloaded)
-                break;
-            }
-            Chunk* c = ring.slot(startHeld);
-            if (!c) break;
-            c->epoch = epochNow;
-            if (preroll && !prerollPlaying && !stretch.active()) {
-                // No stretcher to finish first: the preroll begins at once.
-                prerollPlaying = true;
-                prerollAt = 0;
-            }
-            if (prerollPlaying) {
-                // Silence and clicks before a pass; the position holds at where it begins.
-                const qint64 n = std::min(kChunkFrames, preroll->prerollFrames - prerollAt);
-                renderPreroll(*preroll, sampleRate, prerollAt, c->data, n);
-                prerollAt += n;
-                if (prerollAt >= preroll->prerollFrames) {
-                    preroll.reset();
-                    prerollPlaying = false;
-                }
-                c->frames = n;
-                c->sourcePos = holdPos;
-                c->step = 0;
-                c->passStart = false;
-                c->end = false;
-                c->entry = entryNow;
-                publish(c);
-                continue;
-            }
-            if (!stretch.active() && reader->passPending() && turn().gap) continue;
-            if (stretch.active()) {
-                const bool ready = stretch.fill(*reader, entryNow, turn);
-                if (!ready && stretch.atGap()) {
-                    // This pass's sound has run out of the stretcher: the preroll, if any, then
-                    // the next pass from a fresh start at its own rate.
-                    stretch.start(sampleRate, practice.rateOf(passNow), practice.pitchScale());
-                    prerollPlaying = preroll.has_value();
-                    prerollAt = 0;
-                    continue;
-                }
-                if (!ready) {
-                    c->frames = 0;
-                    c->end = true;
-                    c->entry = entryNow;
-                    c->sourcePos = double(reader->position());
-                    c->passStart = false;
-                } else {
-                    stretch.take(*c);
-                }
-            } else {
-                const Block b = reader->read(c->data, kChunkFrames);
-                c->frames = b.frames;
-                c->sourcePos = double(b.sourcePos);
-                c->step = 1;
-                c->passStart = b.passStart;
-                c->end = b.end || reader->failed();
-                c->entry = entryNow;
-            }
-            if (c->end && next && next->first == epochNow) {
-                // The next entry follows the last sample: its start blends out what
-                // followed this one's stop.
-                const NextEntry n = next->second;
-                next.reset();
-                {
-                    std::lock_guard lock(mutex);
-                    this->next.reset();
-                }
-                std::vector<float> tail = reader->takeTail();
-                Opened info;
-                bool ok = true;
-                if (QFileInfo(n.path).absoluteFilePath() != currentPath) {
-                    auto other = std::make_unique<Decoder>();
-                    ok = other->open(n.path, &info.error) && other->format().sampleRate == decoder->format().sampleRate;
-                    if (ok) {
-                        decoder = std::move(other);
-                        source.setDecoder(decoder.get());
-                        currentPath = QFileInfo(n.path).absoluteFilePath();
-                    }
-                }
-                if (ok) {
-                    info.ok = true;
-                    info.format = decoder->format();
-                    info.tags = decoder->tags();
-                    ++entryNow;
-                    const FrameLoop fl = entryFrames(n.start, n.hasLoop ? std::optional(n.loop) : std::nullopt, info.format);
-                    reader = std::make_unique<LoopReader>(source, fadeFrames(info.format.sampleRate));
-                    reader->seek(fl.from);
-                    reader->setLoop(fl.loop);
-                    reader->setIncoming(std::move(tail));
-                    // Its passes count from its first, which may begin with a pause and
-                    // clicks after this one's last sample, at its own rate and pitch. The
-                    // stretcher has given all of this entry's sound: it starts over.
-                    practice = PracticePlan(n.practice, n.rate, sampleRate);
-                    passNow = 0;
-                    renderedPass = 0;
-                    passBegun = false;
-                    reader->setGapAtWrap(practice.cutBefore(1));
-                    preroll.reset();
-                    prerollPlaying = false;
-                    if (practice.pass(0).prerollFrames > 0) {
-                        preroll = practice.pass(0);
-                        prerollPlaying = true;
-                        prerollAt = 0;
-                        holdPos = double(fl.from);
-                    }
-                    if (practice.stretches())
-                        stretch.start(sampleRate, practice.rateOf(0), practice.pitchScale());
-                    else
-                        stretch.stopUsing();
-                    c->end = false;
-                    {
-                        std::lock_guard lock(mutex);
-                        nextOpened = info;
-                    }
-                    if (c->frames == 0) continue;  // the slot is filled from the next entry
-                }
-            }
-            publish(c);
-            if (c->end) {
-                rendering = false;
-                break;
-            }
-        }
-        if (gate.load(std::memory_order_acquire) && ring.size() > 0) output->kick();
-        if (rendering && practice.stretches())
-            stretch.keepSpare(sampleRate, practice.rateOf(passNow), practice.pitchScale());
+void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll)
+{
+    m_reader = std::make_unique<LoopReader>(m_source, fadeFrames());
+    m_reader->seek(fl.from, wrapNow);
+    m_reader->setLoop(fl.loop);
+    m_pass = pass;
+    m_passBegun = false;
+    m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
+    m_preroll.reset();
+    m_mode = soundMode();
+    if (preroll && m_practice.pass(m_pass).prerollFrames > 0) {
+        m_preroll = m_practice.pass(m_pass);
+        m_mode = Mode::Preroll;
+        m_prerollAt = 0;
+        m_holdPos = double(fl.from);
     }
+    // Rate 1 without a transpose is not stretched at all: the source's own samples.
+    if (m_practice.stretches())
+        m_stretch.start(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
+    else
+        m_stretch.stopUsing();
+}
+
+void Worker::applyPlan(Plan plan)
+{
+    const Format f = m_decoder->format();
+    const quint64 previous = m_epoch;
+    m_epoch = plan.epoch;
+    m_entry = plan.entry;
+    double from = plan.from.value_or(0.0);
+    // Going on from what plays: the passes go on from the one the output is in, not from
+    // the one the listener hears now.
+    const bool goesOn = !plan.from && previous == m_epoch;
+    std::optional<Switch> live;
+    if (goesOn) live = chooseSwitch(m_rendered, sh.taken.load(std::memory_order_acquire), kSwitchLeadChunks);
+    m_rendered.clear();
+    if (live) {
+        // What is kept plays on; the rest is rendered again from where it ends.
+        sh.dropFrom.store(live->keepUntil + 1, std::memory_order_release);
+        sh.dropTo.store(m_seq, std::memory_order_release);
+        from = live->from / f.sampleRate;
+    } else if (!plan.from) {
+        // On from where the output stopped taking the old plan.
+        for (int i = 0; i < 50 && sh.seenEpoch.load() < m_epoch && previous != m_epoch; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        from = sh.writtenPos.load() / f.sampleRate;
+    }
+    const int passFrom = live ? live->pass : goesOn ? m_renderedPass : plan.pass;
+    if (goesOn && plan.loop) plan.loop->wraps = wrapsLeft(plan.loop->wraps, plan.pass, passFrom);
+    m_renderedPass = passFrom;
+    FrameLoop fl = entryFrames(from, plan.loop, f);
+    bool wrapNow = false;
+    if (live && fl.loop && fl.loop->stop > fl.loop->start && fl.from >= fl.loop->stop && fl.loop->wraps != 0) {
+        // The new stop is behind what plays by now (set to the place heard): the pass ends
+        // here, rather than the sound running on past the stretch.
+        fl.from = fl.loop->start;
+        if (fl.loop->wraps > 0) --fl.loop->wraps;
+        wrapNow = true;
+    }
+    m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate);
+    beginEntry(fl, wrapNow, passFrom, plan.preroll);
+    m_planFirst = m_seq + 1;
+    m_startHeld = 0;
+    m_startWanted = live ? 0 : kStartChunks;
+    if (m_next && m_next->epoch != m_epoch) m_next.reset();
+}
+
+bool Worker::handOver(std::vector<float> tail)
+{
+    // The next entry follows the last sample: its start blends out what followed this
+    // one's stop.
+    const NextEntry n = m_next->entry;
+    m_next.reset();
+    Opened info;
+    if (QFileInfo(n.path).absoluteFilePath() != m_path) {
+        // At the rate the output runs at: another file's rate must not cost a gap.
+        auto other = std::make_unique<Decoder>();
+        if (!other->open(n.path, &info.error, m_outputRate)) return false;
+        m_decoder = std::move(other);
+        m_source.setDecoder(m_decoder.get());
+        m_path = QFileInfo(n.path).absoluteFilePath();
+    }
+    info.ok = true;
+    info.format = m_decoder->format();
+    info.tags = m_decoder->tags();
+    ++m_entry;
+    LoopRange range = n.loop;
+    if (n.toEnd) range.stop = info.format.frames > 0 ? double(info.format.frames) / info.format.sampleRate : 0;
+    // Its passes count from its first, which may begin with a pause and clicks after this
+    // one's last sample, at its own rate and pitch. The stretcher has given all of this
+    // entry's sound: it starts over.
+    m_practice = PracticePlan(n.practice, n.rate, m_outputRate);
+    beginEntry(entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format), false, 0, true);
+    m_reader->setIncoming(std::move(tail));
+    m_renderedPass = 0;
+    {
+        std::lock_guard lock(sh.mutex);
+        sh.nextOpened = info;
+    }
+    return true;
+}
+
+Stretcher::Turn Worker::turn()
+{
+    // A pass is about to begin: its rate, and whether its seam is cut (a preroll, a new rate).
+    if (m_passBegun) {
+        m_passBegun = false;
+        return {false, m_practice.rateOf(m_pass)};
+    }
+    ++m_pass;
+    const PassPlan p = m_practice.pass(m_pass);
+    m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
+    if (p.prerollFrames > 0) {
+        m_preroll = p;
+        m_holdPos = double(m_reader->position());
+    }
+    m_passBegun = m_practice.cutBefore(m_pass);
+    return {m_passBegun, p.rate};
+}
+
+std::size_t Worker::ahead() const
+{
+    // This plan's chunks not yet taken: what the output drops of an older plan, the worker
+    // need not wait for.
+    const quint64 done = std::max(sh.taken.load(std::memory_order_acquire), m_planFirst - 1);
+    return std::size_t(m_seq > done ? m_seq - done : 0);
+}
+
+void Worker::publish(Chunk* c)
+{
+    c->seq = ++m_seq;
+    if (c->passStart) ++m_renderedPass;
+    m_rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, m_renderedPass});
+    while (m_rendered.size() > kRingChunks) m_rendered.pop_front();
+    if (m_startWanted > 0 && m_startHeld + 1 < m_startWanted && !c->end) {
+        ++m_startHeld;
+        return;
+    }
+    ++m_startHeld;
+    releaseStart();
+}
+
+void Worker::releaseStart()
+{
+    if (m_startHeld == 0) return;
+    sh.ring.publish(m_startHeld);
+    const bool started = m_startWanted > 0;
+    m_startHeld = m_startWanted = 0;
+    // The first sound goes out at once, not after the rest rendered ahead (tens of
+    // milliseconds when stretching).
+    if (started && sh.gate.load(std::memory_order_acquire)) sh.output->kick();
+}
+
+void Worker::renderPreroll(Chunk* c)
+{
+    // Silence and clicks before a pass; the position holds at where it begins.
+    const qint64 n = std::min(kChunkFrames, m_preroll->prerollFrames - m_prerollAt);
+    player::audio::renderPreroll(*m_preroll, m_outputRate, m_prerollAt, c->data, n);
+    m_prerollAt += n;
+    if (m_prerollAt >= m_preroll->prerollFrames) {
+        m_preroll.reset();
+        m_mode = soundMode();
+    }
+    c->frames = n;
+    c->sourcePos = m_holdPos;
+    c->step = 0;
+    c->passStart = false;
+    c->end = false;
+    c->entry = m_entry;
+}
+
+// Fills `c` with the plan's next sound; false when nothing is to be published from it.
+bool Worker::renderChunk(Chunk* c)
+{
+    c->epoch = m_epoch;
+    if (m_mode == Mode::Plain && m_preroll) {
+        // No stretcher to finish first: the preroll begins at once.
+        m_mode = Mode::Preroll;
+        m_prerollAt = 0;
+    }
+    if (m_mode == Mode::Preroll) {
+        renderPreroll(c);
+        return true;
+    }
+    if (m_mode == Mode::Plain) {
+        if (m_reader->passPending() && turn().gap) return false;
+        const Block b = m_reader->read(c->data, kChunkFrames);
+        c->frames = b.frames;
+        c->sourcePos = double(b.sourcePos);
+        c->step = 1;
+        c->passStart = b.passStart;
+        c->end = b.end || m_reader->failed();
+        c->entry = m_entry;
+    } else if (m_stretch.fill(*m_reader, m_entry, [this] { return turn(); })) {
+        m_stretch.take(*c);
+    } else if (m_stretch.atGap()) {
+        // This pass's sound has run out of the stretcher: the preroll, if any, then the
+        // next pass from a fresh start at its own rate.
+        m_stretch.start(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
+        if (m_preroll) {
+            m_mode = Mode::Preroll;
+            m_prerollAt = 0;
+        }
+        return false;
+    } else {
+        c->frames = 0;
+        c->end = true;
+        c->entry = m_entry;
+        c->sourcePos = double(m_reader->position());
+        c->passStart = false;
+    }
+    if (!c->end) return true;
+    if (nextFollows() && handOver(m_reader->takeTail())) {
+        c->end = false;
+        return c->frames > 0;  // an empty slot is filled from the next entry
+    }
+    m_next.reset();
+    holdEnd(c);
+    return false;
+}
+
+void Worker::holdEnd(Chunk* c)
+{
+    // Held until the output nears it; the sound before it goes out now.
+    c->end = false;
+    if (c->frames > 0) publish(c);
+    releaseStart();
+    m_endPos = double(m_reader->position());
+    m_mode = Mode::Ended;
+}
+
+void Worker::tellEnd()
+{
+    Chunk* c = sh.ring.slot(m_startHeld);
+    if (!c) return;
+    c->epoch = m_epoch;
+    c->entry = m_entry;
+    c->sourcePos = m_endPos;
+    c->step = 1;
+    c->frames = 0;
+    c->passStart = false;
+    c->end = true;
+    publish(c);
+    m_mode = Mode::Idle;
+}
+
+void Worker::renderAhead()
+{
+    if (m_mode == Mode::Ended && nextFollows()) {
+        // The next entry came before the end was told: it follows the last sample.
+        m_mode = soundMode();
+    } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks) {
+        tellEnd();
+    }
+    if (m_mode == Mode::Idle || m_mode == Mode::Ended || !m_reader) return;
+    if (nextFollows()) {
+        const PracticePlan next(m_next->entry.practice, m_next->entry.rate, m_outputRate);
+        m_reader->setFollowed(true, cutIntoNext(m_practice, m_pass, next));
+    }
+    // A chunk at a time, while there is room.
+    while (ahead() < kAheadChunks && m_mode != Mode::Ended) {
+        if (sh.epoch.load() != m_epoch) {
+            m_mode = Mode::Idle;  // a newer plan is on its way, or none (unloaded)
+            break;
+        }
+        Chunk* c = sh.ring.slot(m_startHeld);
+        if (!c) break;
+        if (renderChunk(c)) publish(c);
+    }
+}
+
+void Worker::run()
+{
+    for (;;) {
+        Inbox in = takeCommands();
+        if (in.quit) return;
+        if (in.load) open(*in.load);
+        if (in.next) m_next = std::move(in.next);
+        if (in.plan && m_decoder->format().sampleRate > 0) applyPlan(std::move(*in.plan));
+        renderAhead();
+        if (sh.gate.load(std::memory_order_acquire) && sh.ring.size() > 0) sh.output->kick();
+        if ((m_mode == Mode::Plain || m_mode == Mode::Stretching || m_mode == Mode::Preroll) && m_practice.stretches())
+            m_stretch.keepSpare(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
+    }
+}
+
+void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
+{
+    Worker(*this, std::move(engine)).run();
 }
 
 SampleEngine::SampleEngine(QObject* parent) : SampleEngine(Options{}, parent) {}
@@ -767,11 +908,7 @@ SampleEngine::SampleEngine(const Options& options, QObject* parent)
 
 SampleEngine::~SampleEngine()
 {
-    {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->quit = true;
-    }
-    m_shared->wake.notify_all();
+    m_shared->post({QuitCommand{}});
     if (m_worker.joinable()) m_worker.join();
     m_shared->output->stop();
 }
@@ -798,15 +935,9 @@ void SampleEngine::load(const QString& path)
     m_planDirty = false;
     {
         std::lock_guard lock(m_shared->mutex);
-        m_shared->plan.reset();
-        m_shared->next.reset();
         m_shared->opened.reset();
-        if (!path.isEmpty()) {
-            m_shared->loadGeneration = m_generation;
-            m_shared->loadPath = path;
-            m_shared->loadWanted = true;
-        }
     }
+    m_shared->post({LoadCommand{m_generation, path}});
     m_loadPending = !path.isEmpty();
     reportDuration();
     // A load under way counts as playing: no Stopped between two files.
@@ -908,12 +1039,10 @@ void SampleEngine::flushPlan()
     // While the file opens each new plan replaces the last, which had it too.
     if (plan.preroll && !m_loadPending) m_prerollDue = false;
     m_planFrom.reset();
-    {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->plan = plan;
-        if (m_next) m_shared->next = std::pair{m_epoch, *m_next};
-    }
-    m_shared->wake.notify_all();
+    if (m_next)
+        m_shared->post({plan, NextCommand{m_epoch, *m_next}});
+    else
+        m_shared->post({plan});
 }
 
 void SampleEngine::play()
@@ -1032,15 +1161,13 @@ void SampleEngine::showPassRate()
 
 bool SampleEngine::queueNext(const NextEntry& next)
 {
-    if (!m_loaded || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
+    // Taken while the file still opens too: an entry loaded because the one before could
+    // not hand it over still hands over the one after it.
+    if (!(m_loaded || m_loadPending) || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
         !(next.rate > 0) || next.path.isEmpty())
         return false;
     m_next = next;
-    {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->next = std::pair{m_epoch, next};
-    }
-    m_shared->wake.notify_all();
+    m_shared->post({NextCommand{m_epoch, next}});
     return true;
 }
 
@@ -1097,9 +1224,11 @@ double SampleEngine::position() const
     if (!run || run->epoch != m_epoch || run->entry != m_entry) return m_planStart;
     const double into = run->silence ? 0.0 : std::min(heard - run->at, double(run->frames));
     const double pos = (run->sourcePos + into * run->step) / m_sampleRate;
-    // While the engine wraps by itself its stop is never heard; a stretched pass's last
-    // frames may map a hair past it, which must not read as having reached it.
-    if (m_hasLoop && m_loop.wraps != 0 && m_loop.stop > m_loop.start && pos >= m_loop.stop && run->sourcePos < m_loop.stop * m_sampleRate)
+    // While the engine wraps or holds by itself its stop is heard only as the end (which
+    // reads it exactly) or not at all; a stretched pass's last frames may map a hair past
+    // it, which must not read as having reached it: the list would go on a second time.
+    const bool bounded = m_loop.wraps != 0 || m_loop.holdAtStop;
+    if (m_hasLoop && bounded && m_loop.stop > m_loop.start && pos >= m_loop.stop && run->sourcePos < m_loop.stop * m_sampleRate)
         return m_loop.stop - 1.0 / m_sampleRate;
     return pos;
 }
@@ -1140,6 +1269,7 @@ void SampleEngine::tick()
                 m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
                 m_tags = info->tags;
             }
+            if (n.toEnd) m_loop.stop = m_duration;
             reportDuration();
             emit nextStarted();
         }

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Plays a list through the program's own playback (seam_driver) into a private null sink,
+# records it, and prints every run of digital silence from the first sound to the last:
+# a change of entry or pass that is not gapless shows as one.
+#   bench/seam/list_gaps.sh [SECONDS]     # default 10; the list is made below
+set -euo pipefail
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$HERE/../../scripts/common.sh"
+PACKAGES+=(pulseaudio pulseaudio-utils ffmpeg python3)
+install_missing
+BUILD="${SEAM_BUILD:-$ROOT/build/release}"
+[ -n "${SEAM_DRIVER:-}" ] || build_targets "$BUILD" seam_driver
+SECONDS_PLAYED="${1:-10}"
+
+WORK="$(mktemp -d /tmp/vamplet-list-gaps.XXXXXX)"
+SINK=vamplet_list_gaps
+source "$HERE/../null_sink.sh"
+trap 'cleanup_null_sink; rm -rf "$WORK"' EXIT
+ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=5" -c:a pcm_s16le "$WORK/a44.wav"
+ffmpeg -loglevel error -f lavfi -i "sine=frequency=660:sample_rate=48000:duration=5" -ac 2 -c:a pcm_s16le "$WORK/b48.wav"
+ffmpeg -loglevel error -f lavfi -i "sine=frequency=550:sample_rate=48000:duration=0.6" -c:a pcm_s16le "$WORK/w48.wav"
+
+# Rate 1 on 44.1 kHz mono, 0.7 on 48 kHz stereo, 0.5 twice, a whole 48 kHz file.
+ROWS=(--row "$WORK/a44.wav,0.5,1,1,1" --row "$WORK/b48.wav,2,2.4,0.7,1" --row "$WORK/a44.wav,1,1.5,0.5,2"
+      --row "$WORK/w48.wav,0,0,1,1")
+parec -d "$SINK.monitor" --raw --format=s16le --rate=44100 --channels=2 > "$WORK/out.raw" &
+REC=$!
+sleep 0.3
+QT_QPA_PLATFORM=offscreen "${SEAM_DRIVER:-$BUILD/bench/seam_driver}" "${ROWS[@]}" --seconds "$SECONDS_PLAYED" > "$WORK/driver.log"
+sleep 0.3
+kill "$REC"
+wait "$REC" 2>/dev/null || true
+echo "entries started: $(grep -c '^SELECT' "$WORK/driver.log") (after the first)"
+python3 - "$WORK/out.raw" <<'PY'
+import array, sys
+a = array.array('h')
+a.frombytes(open(sys.argv[1], 'rb').read())
+quiet = [a[i] == 0 and a[i + 1] == 0 for i in range(0, len(a) - 1, 2)]
+sound = [i for i, q in enumerate(quiet) if not q]
+first, last = sound[0], sound[-1]
+runs, i = [], first
+while i <= last:
+    j = i
+    while j <= last and quiet[j]:
+        j += 1
+    if j > i:
+        runs.append((i, j - i))
+    i = j + 1
+print('sound %.2f s; silent runs of 3 frames or more (at s: ms):' % ((last - first) / 44100.0))
+print(', '.join('%.3f: %.2f' % (at / 44100.0, n / 44.1) for at, n in runs if n >= 3) or 'none')
+PY
