@@ -1,0 +1,106 @@
+#include "player/stretcher.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace player {
+
+using namespace audio;
+
+bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
+{
+    for (;;) {
+        const int avail = m_rb->available();
+        if (avail < 0) return false;
+        if (m_drop > 0 && avail > 0) {
+            const qint64 n = std::min<qint64>(m_drop, avail);
+            scratch(n);
+            float* outs[] = {m_left.data(), m_right.data()};
+            m_rb->retrieve(outs, std::size_t(n));
+            m_drop -= n;
+            continue;
+        }
+        if (m_drop == 0 && (avail >= kChunkFrames || (m_final && avail > 0))) return true;
+        if (m_final) return false;
+        if (reader.passPending()) {
+            const Turn t = turn();
+            if (t.gap) {
+                const float* none[] = {m_left.data(), m_right.data()};
+                m_rb->process(none, 0, true);
+                m_final = m_gap = true;
+                continue;
+            }
+        }
+        const qint64 want = std::max<qint64>(256, qint64(m_rb->getSamplesRequired()));
+        m_in.resize(std::size_t(want) * audio::kChannels);
+        const audio::Block b = reader.read(m_in.data(), want);
+        if (b.frames > 0 || b.passStart) m_fed.push_back({m_fedFrames, b, entry});
+        m_fedFrames += b.frames;
+        const bool last = b.end || reader.ended() || reader.failed() || (b.frames == 0);
+        scratch(std::max<qint64>(b.frames, 1));
+        for (qint64 i = 0; i < b.frames; ++i) {
+            m_left[i] = m_in[i * 2];
+            m_right[i] = m_in[i * 2 + 1];
+        }
+        const float* ins[] = {m_left.data(), m_right.data()};
+        m_rb->process(ins, std::size_t(b.frames), last);
+        m_final = last;
+    }
+}
+
+void Stretcher::take(Chunk& c)
+{
+    qint64 n = std::min<qint64>(kChunkFrames, m_rb->available());
+    const double s0 = double(m_out) * m_rate;
+    // A chunk ends where a pass begins, so the wrap is told at its own frame.
+    for (const Fed& f : m_fed) {
+        if (f.block.passStart && double(f.at) > s0 + 1e-9) {
+            const qint64 until = qint64(std::ceil(double(f.at) / m_rate)) - m_out;
+            if (until > 0) n = std::min(n, until);
+            break;
+        }
+    }
+    const Fed* at = nullptr;
+    for (const Fed& f : m_fed)
+        if (double(f.at) <= s0 + 1e-9) at = &f;
+    scratch(n);
+    float* outs[] = {m_left.data(), m_right.data()};
+    n = qint64(m_rb->retrieve(outs, std::size_t(n)));
+    for (qint64 i = 0; i < n; ++i) {
+        c.data[i * 2] = m_left[i];
+        c.data[i * 2 + 1] = m_right[i];
+    }
+    c.frames = n;
+    c.step = m_rate;
+    c.sourcePos = at ? double(at->block.sourcePos) + (s0 - double(at->at)) : 0;
+    c.entry = at ? at->entry : 0;
+    c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
+    m_out += n;
+    c.end = m_final && !m_gap && m_rb->available() <= 0;
+    // What lies behind the output is no longer needed, but the block it is in.
+    while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
+}
+
+std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings& s, qint64* drop)
+{
+    using RB = RubberBand::RubberBandStretcher;
+    // A transpose takes the finer engine: the faster one misses a tone's pitch by more
+    // than a tenth of a semitone, which a player tuning to it hears.
+    const auto engine = s.pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
+    // Crisp transients reset the phases wherever the detector fires, and on a held tone
+    // it fires every hundred milliseconds or so, each time a dip of up to 10 dB; mixed
+    // keeps the attacks of drums and leaves the range of notes alone.
+    auto rb = std::make_unique<RB>(std::size_t(s.sampleRate), audio::kChannels,
+                                   RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
+                                       RB::OptionTransientsMixed | engine,
+                                   1.0 / s.rate, s.pitchScale);
+    // Padding in front and dropping the start delay line the output up with the input.
+    const std::size_t pad = rb->getPreferredStartPad();
+    std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
+    const float* in[] = {zeros.data(), zeros.data()};
+    if (pad > 0) rb->process(in, pad, false);
+    *drop = qint64(rb->getStartDelay());
+    return rb;
+}
+
+} // namespace player
