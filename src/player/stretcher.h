@@ -91,6 +91,8 @@ private:
 
     static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s, qint64* drop);
 
+    // Output frames ready to take.
+    qint64 left() const;
     void scratch(qint64 n)
     {
         if (qint64(m_left.size()) < n) {
