@@ -410,6 +410,7 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
                 prerollPlaying = true;
                 prerollAt = 0;
                 holdPos = double(fl.from);
+                reader->fadeIn();  // out of the pause, as at every other pass after one
             }
             // Rate 1 without a transpose is not stretched at all: the source's own samples.
             if (practice.stretches())
