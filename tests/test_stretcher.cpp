@@ -119,6 +119,41 @@ private slots:
             if (std::abs(db) > 1) QFAIL(qPrintable(QStringLiteral("%1 dB at %2 ms").arg(db, 0, 'f', 1).arg(at / w * 10)));
         }
     }
+
+    // A pass that ends at a gap (a pause or a new rate next) comes out whole, to the frame,
+    // before the stretcher starts over.
+    void passBeforeAGapIsWhole_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("0.6") << 0.6;
+        QTest::newRow("1.5") << 1.5;
+    }
+    void passBeforeAGapIsWhole()
+    {
+        QFETCH(double, rate);
+        Chirp source;
+        auto fed = reader(source, 2);
+        fed->setGapAtWrap(true);
+        Stretcher stretcher;
+        stretcher.start(kRate, rate, 1.0);
+        bool begun = false;
+        const auto turn = [&] { return Stretcher::Turn{begun = !begun, rate}; };
+        QList<qint64> passes{0};
+        auto chunk = std::make_unique<Chunk>();
+        for (;;) {
+            const bool ready = stretcher.fill(*fed, 1, turn);
+            if (!ready && stretcher.atGap()) {
+                stretcher.start(kRate, rate, 1.0);
+                passes << 0;
+                continue;
+            }
+            if (!ready) break;
+            stretcher.take(*chunk);
+            passes.back() += chunk->frames;
+        }
+        const auto out = [rate](qint64 frames) { return qint64(std::ceil(double(frames) / rate - 1e-9)); };
+        QCOMPARE(passes, (QList<qint64>{out(kRate * 7 / 10), out(kRate * 6 / 10), out(kRate * 6 / 10)}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStretcher)

@@ -26,9 +26,8 @@ bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& tur
         if (reader.passPending()) {
             const Turn t = turn();
             if (t.gap) {
-                const float* none[] = {m_left.data(), m_right.data()};
-                m_rb->process(none, 0, true);
-                m_final = m_gap = true;
+                flush();
+                m_gap = true;
                 continue;
             }
         }
@@ -44,9 +43,21 @@ bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& tur
             m_right[i] = m_in[i * 2 + 1];
         }
         const float* ins[] = {m_left.data(), m_right.data()};
-        m_rb->process(ins, std::size_t(b.frames), last);
-        m_final = last;
+        m_rb->process(ins, std::size_t(b.frames), false);
+        if (last) flush();
     }
+}
+
+void Stretcher::flush()
+{
+    // The finer engine's own flush (a last call with `final`) leaves up to some 120 ms of
+    // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). Silence
+    // after the input brings all of it out; the output is cut where the input ends.
+    m_zeros.resize(1024, 0.0f);
+    const float* zeros[] = {m_zeros.data(), m_zeros.data()};
+    for (int i = 0; i < 64 && qint64(std::max(0, m_rb->available())) - m_drop + m_out < endFrames(); ++i)
+        m_rb->process(zeros, m_zeros.size(), false);
+    m_final = true;
 }
 
 qint64 Stretcher::left() const
@@ -56,8 +67,12 @@ qint64 Stretcher::left() const
     // Flushed, the finer engine rings on for some 100 ms past the input's last frame (the
     // faster one stopped some 40 ms short at 0.5): the sound ends where the input does,
     // so a pass lasts its frames over the rate, to the frame.
-    const qint64 end = qint64(std::ceil(double(m_fedFrames) / m_rate - 1e-9));
-    return std::clamp<qint64>(end - m_out, 0, avail);
+    return std::clamp<qint64>(endFrames() - m_out, 0, avail);
+}
+
+qint64 Stretcher::endFrames() const
+{
+    return qint64(std::ceil(double(m_fedFrames) / m_rate - 1e-9));
 }
 
 void Stretcher::take(Chunk& c)

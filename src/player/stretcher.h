@@ -91,8 +91,12 @@ private:
 
     static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s, qint64* drop);
 
+    // No more input: what the stretcher holds comes out.
+    void flush();
     // Output frames ready to take.
     qint64 left() const;
+    // Where the output ends once flushed: the input's frames over the rate.
+    qint64 endFrames() const;
     void scratch(qint64 n)
     {
         if (qint64(m_left.size()) < n) {
@@ -112,7 +116,7 @@ private:
     qint64 m_out = 0;
     bool m_final = false;
     bool m_gap = false;
-    std::vector<float> m_in, m_left, m_right;
+    std::vector<float> m_in, m_left, m_right, m_zeros;
 };
 
 } // namespace player
