@@ -155,12 +155,14 @@ private slots:
         QTest::addColumn<qint64>("stop");
         QTest::addColumn<qint64>("fade");
         QTest::addColumn<bool>("smooth");
-        QTest::addColumn<bool>("gap");  // a pause comes between the passes
-        QTest::newRow("blend from past the stop") << 40000LL << 30090LL << 220LL << true << false;
-        QTest::newRow("end fades at the file's end") << 30090LL << 30090LL << 220LL << true << false;
-        QTest::newRow("file ends inside the blend") << 30150LL << 30090LL << 220LL << true << false;
-        QTest::newRow("hard cut") << 40000LL << 30090LL << 0LL << false << false;
-        QTest::newRow("a gap: out and in from silence") << 40000LL << 30090LL << 220LL << true << true;
+        QTest::addColumn<bool>("gap");     // a pause comes between the passes
+        QTest::addColumn<bool>("fadeIn");  // and before the first
+        QTest::newRow("blend from past the stop") << 40000LL << 30090LL << 220LL << true << false << false;
+        QTest::newRow("end fades at the file's end") << 30090LL << 30090LL << 220LL << true << false << false;
+        QTest::newRow("file ends inside the blend") << 30150LL << 30090LL << 220LL << true << false << false;
+        QTest::newRow("hard cut") << 40000LL << 30090LL << 0LL << false << false << false;
+        QTest::newRow("a gap: out and in from silence") << 40000LL << 30090LL << 220LL << true << true << false;
+        QTest::newRow("a gap before the first pass too") << 40000LL << 30090LL << 220LL << true << true << true;
     }
     void seamsHaveNoStep()
     {
@@ -169,22 +171,25 @@ private slots:
         QFETCH(qint64, fade);
         QFETCH(bool, smooth);
         QFETCH(bool, gap);
+        QFETCH(bool, fadeIn);
         const qint64 start = 10000;
         MemorySource src(fileFrames);
         LoopReader r(src, fade);
         r.seek(start);
         r.setLoop(Loop{start, stop, 3, true});
         r.setGapAtWrap(gap);
+        if (fadeIn) r.fadeIn();
         const Played p = play(r, 1000);
+        QCOMPARE(std::abs(p.frames[1]) < 0.01f, fadeIn);
         QCOMPARE(p.count(), 4 * (stop - start));
         QCOMPARE(p.largestToneStep() <= 1.5f * kToneStep, smooth);
         // Each pass starts by landing on the start, and is the source itself past the blend.
-        for (qint64 pass = 1; pass < 4; ++pass) {
+        for (qint64 pass = fadeIn ? 0 : 1; pass < 4; ++pass) {
             const qint64 at = pass * (stop - start);
             QCOMPARE(p.frames[(at + fade) * 2], float(start + fade + 1));
             if (fade == 0) QCOMPARE(p.frames[at * 2], float(start + 1));
             // Around a gap both sides are all but silent (the tone is loud at both places).
-            if (gap) QVERIFY(std::abs(p.frames[at * 2 + 1]) < 0.01f && std::abs(p.frames[at * 2 - 1]) < 0.01f);
+            if (gap && at > 0) QVERIFY(std::abs(p.frames[at * 2 + 1]) < 0.01f && std::abs(p.frames[at * 2 - 1]) < 0.01f);
         }
     }
 

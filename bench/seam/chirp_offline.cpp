@@ -40,8 +40,7 @@ int main(int argc, char** argv)
         return 2;
     }
     RB rb(kRate, 2,
-          RB::OptionProcessRealTime | RB::OptionPitchHighConsistency | RB::OptionTransientsMixed |
-              RB::OptionEngineFaster,
+          RB::OptionProcessRealTime | RB::OptionEngineFiner | RB::OptionPitchHighSpeed,
           1.0 / rate, 1.0);
     std::vector<float> left(8192), right(8192);
     const std::size_t padFrames = rb.getPreferredStartPad();

@@ -64,6 +64,11 @@ void LoopReader::setIncoming(std::vector<float> tail)
     m_headFrames = -1;
 }
 
+void LoopReader::fadeIn()
+{
+    setIncoming(std::vector<float>(std::size_t(m_loop ? fadeFor(*m_loop) : m_fade) * kChannels, 0.0f));
+}
+
 qint64 LoopReader::fetch(qint64 pos, float* out, qint64 n)
 {
     qint64 got = 0;

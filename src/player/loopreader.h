@@ -76,6 +76,9 @@ public:
     bool passPending() const { return m_passStart; }
     // The first frames to come blend out this sound (what played before).
     void setIncoming(std::vector<float> tail);
+    // The first frames to come fade in from silence, as after a gap (call after seek and
+    // setLoop: the fade is the seam's).
+    void fadeIn();
     // What follows an end at a hold, for the next entry to blend out: the frames past the
     // stop, or silence where the source ends there (its end was faded).
     std::vector<float> takeTail();

@@ -7,8 +7,7 @@
 #include "player/loopreader.h"
 #include "player/practiceplan.h"
 #include "player/spscqueue.h"
-
-#include <rubberband/RubberBandStretcher.h>
+#include "player/stretcher.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -28,7 +27,6 @@ using namespace audio;
 
 namespace {
 
-constexpr qint64 kChunkFrames = 512;
 constexpr std::size_t kRingChunks = 192;
 // How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz.
 constexpr std::size_t kAheadChunks = 64;
@@ -54,18 +52,6 @@ constexpr int kStretchedBlendMs = 30;
 // over meanwhile (its last pass may be shorter than what is rendered ahead) still follows
 // without a gap.
 constexpr std::size_t kEndLeadChunks = 4;
-
-struct Chunk {
-    quint64 seq = 0;
-    quint64 epoch = 0;
-    quint64 entry = 0;
-    double sourcePos = 0;
-    double step = 1;
-    qint64 frames = 0;
-    bool passStart = false;
-    bool end = false;
-    float data[kChunkFrames * kChannels];
-};
 
 using Note = SampleEngine::Heard;
 
@@ -169,186 +155,6 @@ struct Opened {
     QString error;
     Format format;
     QHash<QString, QString> tags;
-};
-
-// Pitch-kept stretching, fed without a break; positions map back through what was fed.
-class Stretcher {
-public:
-    // What the next pass asks of the stretcher, told just before its first frame is fed.
-    struct Turn {
-        // A preroll or a new rate comes first: this pass's sound is finished, and the
-        // stretcher starts over. (A ratio changed on the fly smears the pass start over
-        // the stretcher's latency, and the positions with it.)
-        bool gap = false;
-        double rate = 1;
-    };
-    using TurnFn = std::function<Turn()>;
-
-    void start(int sampleRate, double rate, double pitchScale)
-    {
-        const Settings wanted{sampleRate, rate, pitchScale};
-        if (m_spare && m_spareFor == wanted) {
-            m_rb = std::move(m_spare);
-            m_drop = m_spareDrop;
-        } else {
-            m_rb = make(wanted, &m_drop);
-        }
-        m_rate = rate;
-        m_fed.clear();
-        m_fedFrames = 0;
-        m_out = 0;
-        m_final = false;
-        m_gap = false;
-    }
-    // A stretcher made ready ahead of need: building one takes a millisecond or two of
-    // the next start's first sound.
-    void keepSpare(int sampleRate, double rate, double pitchScale)
-    {
-        const Settings wanted{sampleRate, rate, pitchScale};
-        if (!m_spare || !(m_spareFor == wanted)) {
-            m_spare = make(wanted, &m_spareDrop);
-            m_spareFor = wanted;
-        }
-    }
-    bool active() const { return m_rb != nullptr; }
-    void stopUsing() { m_rb.reset(); }
-    // The last fill ended at a gap before a pass, not at the end.
-    bool atGap() const { return m_gap; }
-
-    struct Fed {
-        qint64 at;
-        Block block;
-        quint64 entry;
-    };
-
-    // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left.
-    bool fill(LoopReader& reader, quint64 entry, const TurnFn& turn)
-    {
-        for (;;) {
-            const int avail = m_rb->available();
-            if (avail < 0) return false;
-            if (m_drop > 0 && avail > 0) {
-                const qint64 n = std::min<qint64>(m_drop, avail);
-                scratch(n);
-                float* outs[] = {m_left.data(), m_right.data()};
-                m_rb->retrieve(outs, std::size_t(n));
-                m_drop -= n;
-                continue;
-            }
-            if (m_drop == 0 && (avail >= kChunkFrames || (m_final && avail > 0))) return true;
-            if (m_final) return false;
-            if (reader.passPending()) {
-                const Turn t = turn();
-                if (t.gap) {
-                    const float* none[] = {m_left.data(), m_right.data()};
-                    m_rb->process(none, 0, true);
-                    m_final = m_gap = true;
-                    continue;
-                }
-            }
-            const qint64 want = std::max<qint64>(256, qint64(m_rb->getSamplesRequired()));
-            m_in.resize(std::size_t(want) * kChannels);
-            const Block b = reader.read(m_in.data(), want);
-            if (b.frames > 0 || b.passStart) m_fed.push_back({m_fedFrames, b, entry});
-            m_fedFrames += b.frames;
-            const bool last = b.end || reader.ended() || reader.failed() || (b.frames == 0);
-            scratch(std::max<qint64>(b.frames, 1));
-            for (qint64 i = 0; i < b.frames; ++i) {
-                m_left[i] = m_in[i * 2];
-                m_right[i] = m_in[i * 2 + 1];
-            }
-            const float* ins[] = {m_left.data(), m_right.data()};
-            m_rb->process(ins, std::size_t(b.frames), last);
-            m_final = last;
-        }
-    }
-
-    // The next chunk of output; its frames run on from one place in the source.
-    void take(Chunk& c)
-    {
-        qint64 n = std::min<qint64>(kChunkFrames, m_rb->available());
-        const double s0 = double(m_out) * m_rate;
-        // A chunk ends where a pass begins, so the wrap is told at its own frame.
-        for (const Fed& f : m_fed) {
-            if (f.block.passStart && double(f.at) > s0 + 1e-9) {
-                const qint64 until = qint64(std::ceil(double(f.at) / m_rate)) - m_out;
-                if (until > 0) n = std::min(n, until);
-                break;
-            }
-        }
-        const Fed* at = nullptr;
-        for (const Fed& f : m_fed)
-            if (double(f.at) <= s0 + 1e-9) at = &f;
-        scratch(n);
-        float* outs[] = {m_left.data(), m_right.data()};
-        n = qint64(m_rb->retrieve(outs, std::size_t(n)));
-        for (qint64 i = 0; i < n; ++i) {
-            c.data[i * 2] = m_left[i];
-            c.data[i * 2 + 1] = m_right[i];
-        }
-        c.frames = n;
-        c.step = m_rate;
-        c.sourcePos = at ? double(at->block.sourcePos) + (s0 - double(at->at)) : 0;
-        c.entry = at ? at->entry : 0;
-        c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
-        m_out += n;
-        // The end is told by a chunk of its own, at the exact place the source ended: the
-        // stretcher's last frames map to a little before it.
-        c.end = false;
-        // What lies behind the output is no longer needed, but the block it is in.
-        while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
-    }
-
-private:
-    struct Settings {
-        int sampleRate = 0;
-        double rate = 1;
-        double pitchScale = 1;
-        bool operator==(const Settings&) const = default;
-    };
-
-    static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s, qint64* drop)
-    {
-        using RB = RubberBand::RubberBandStretcher;
-        // A transpose takes the finer engine: the faster one misses a tone's pitch by more
-        // than a tenth of a semitone, which a player tuning to it hears.
-        const auto engine = s.pitchScale != 1.0 ? RB::OptionEngineFiner : RB::OptionEngineFaster;
-        // Crisp transients reset the phases wherever the detector fires, and on a held tone
-        // it fires every hundred milliseconds or so, each time a dip of up to 10 dB; mixed
-        // keeps the attacks of drums and leaves the range of notes alone.
-        auto rb = std::make_unique<RB>(std::size_t(s.sampleRate), kChannels,
-                                       RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
-                                           RB::OptionTransientsMixed | engine,
-                                       1.0 / s.rate, s.pitchScale);
-        // Padding in front and dropping the start delay line the output up with the input.
-        const std::size_t pad = rb->getPreferredStartPad();
-        std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
-        const float* in[] = {zeros.data(), zeros.data()};
-        if (pad > 0) rb->process(in, pad, false);
-        *drop = qint64(rb->getStartDelay());
-        return rb;
-    }
-
-    void scratch(qint64 n)
-    {
-        if (qint64(m_left.size()) < n) {
-            m_left.resize(std::size_t(n));
-            m_right.resize(std::size_t(n));
-        }
-    }
-
-    std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
-    std::unique_ptr<RubberBand::RubberBandStretcher> m_spare;
-    Settings m_spareFor;
-    qint64 m_spareDrop = 0;
-    double m_rate = 1;
-    qint64 m_drop = 0;
-    std::deque<Fed> m_fed;
-    qint64 m_fedFrames = 0;
-    qint64 m_out = 0;
-    bool m_final = false;
-    bool m_gap = false;
-    std::vector<float> m_in, m_left, m_right;
 };
 
 struct SampleEngine::Shared {
@@ -618,6 +424,7 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
         m_mode = Mode::Preroll;
         m_prerollAt = 0;
         m_holdPos = double(fl.from);
+        m_reader->fadeIn();  // out of the pause, as at every other pass after one
     }
     // Rate 1 without a transpose is not stretched at all: the source's own samples.
     if (m_practice.stretches())
@@ -696,7 +503,9 @@ bool Worker::handOver(std::vector<float> tail)
     // entry's sound: it starts over.
     m_practice = PracticePlan(n.practice, n.rate, m_outputRate);
     beginEntry(entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format), false, 0, true);
-    m_reader->setIncoming(std::move(tail));
+    // After a pause the next entry fades in from silence; without one it blends out what
+    // followed this one's stop.
+    if (m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
     m_renderedPass = 0;
     {
         std::lock_guard lock(sh.mutex);
