@@ -16,4 +16,8 @@ bool comeBackIfTakenAlong(QWidget* window);
 // Shows the window (in the normal state), puts it in front and gives it the keyboard.
 void bringToFront(QWidget* window);
 
+// As bringToFront(), for a window the user may have minimised on a desktop that neither
+// tells the program nor lets it undo that (Wayland): there it is mapped afresh.
+void bringBack(QWidget* window);
+
 } // namespace services
