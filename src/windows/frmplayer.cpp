@@ -364,6 +364,10 @@ void frmPlayer::showEvent(QShowEvent* event)
         QTimer::singleShot(150, this, [this, wanted] {
             if (isVisible() && frameGeometry().topLeft() != wanted) move(wanted);
         });
+        // The start-up window takes the keyboard from the panel shown before it: with the
+        // panel active, a minimise of the player read as the panel's, taking the player along,
+        // and the player came back at once.
+        activateWindow();
     }
     Form_Resize();
 }
