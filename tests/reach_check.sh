@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The player stays within reach on X11: minimised right after start (the panel still has
 # the keyboard) it goes to the tray; without a tray host it stays minimised, and the panel's
-# "Show Player" (Alt+P) and a second start bring it back. Every step waits, bounded.
+# "Show Player" (Alt+P) and a second start bring it back; a message box of the player's is
+# not covered by the panel. Every step waits, bounded.
 # Usage: reach_check.sh path/to/vamplet
 set -u
 APP=$1
@@ -18,11 +19,20 @@ for tray in yes no; do
     if [ $tray = no ]; then no_tray=1; fi
     start_desktop || fail "no desktop"
     cp "$APP" "$work/vamplet"
-    "$work/vamplet" >"$work/app.log" 2>&1 &
+    # Without a tray, the program starts on a file it cannot play: its message box.
+    printf 'no sound here\n%.0s' $(seq 100) >"$work/notes.wav"
+    [ $tray = no ] && file="$work/notes.wav" || file=""
+    "$work/vamplet" $file >"$work/app.log" 2>&1 &
     player=$(wait_window "^Vamplet - Version" $patience) || fail "the player window did not show"
     panel=$(wait_window "^Control Panel$" $patience) || fail "the control panel did not show"
     wait_for $patience is_on_screen "$player" || fail "the player is not managed"
     wait_for $patience is_on_screen "$panel" || fail "the panel is not managed"
+    if [ -n "$file" ]; then
+      box=$(wait_window "^Cannot Play" $patience) || fail "no message box for a file that cannot play"
+      wait_for $patience is_above "$box" "$panel" || fail "the control panel covers the player's message box"
+      xdotool windowactivate --sync "$box" key Return
+      wait_for $patience sh -c "! xwininfo -id $box 2>/dev/null | grep -q IsViewable" || fail "the box did not close"
+    fi
     if [ $tray = yes ]; then
       # The first minimise, as it comes: no activation of the player before it.
       xdotool windowminimize "$player"
