@@ -111,8 +111,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
         QFont bold = m_lblMad[i]->font();
         bold.setBold(true);
         m_lblMad[i]->setFont(bold);
-        m_lblMad[i]->setToolTip(QString::fromLatin1(mads[i].tip) + QStringLiteral(" (") +
-                                mads[i].key.toString(QKeySequence::NativeText) + u')');
+        m_lblMad[i]->setToolTip(QString::fromLatin1(mads[i].tip));
         m_lblMad[i]->setAccessibleName(QString::fromLatin1(mads[i].name));
         m_lblMad[i]->setCursor(Qt::PointingHandCursor);
         m_lblMad[i]->installEventFilter(this);

@@ -113,8 +113,6 @@ frmPlayList::frmPlayList(QWidget* owner)
     fold->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     connect(fold, &QAction::triggered, this, [this] { imgEnabler_Click(0); });
     addAction(fold);
-    m_imgEnabler0->setToolTip(m_imgEnabler0->toolTip() + QStringLiteral(" (") +
-                              fold->shortcut().toString(QKeySequence::NativeText) + u')');
 
     buildGrabber();
     buildPlayList();
