@@ -3,7 +3,7 @@
 
 atspi.py tree               prints the tree of every window
 atspi.py showing PREFIX     succeeds when a window whose title starts so is showing
-atspi.py press NAME         presses the showing button of that name
+atspi.py press NAME         presses the shown button, or the menu item, of that name
 atspi.py unnamed            lists the showing controls without a name; fails if there is one
 """
 import sys
@@ -50,11 +50,12 @@ def main(argv):
                 print("%s%s \"%s\"" % ("  " * depth, node.get_role_name(), node.get_name()))
         return 0
     if what == "showing":
-        return 0 if any(n.get_role_name() == "frame" and (n.get_name() or "").startswith(argv[2]) and showing(n)
+        return 0 if any(n.get_role_name() in ("frame", "dialog") and (n.get_name() or "").startswith(argv[2]) and showing(n)
                         for n, _ in nodes(app)) else 1
-    if what == "press":
+    if what == "press":  # a shown button, or a menu's item (shown or not)
         for node, _ in nodes(app):
-            if node.get_role_name() == "push button" and node.get_name() == argv[2] and showing(node):
+            role = node.get_role_name()
+            if node.get_name() == argv[2] and (role == "menu item" or role == "push button" and showing(node)):
                 node.get_action_iface().do_action(0)
                 return 0
         return 1

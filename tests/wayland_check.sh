@@ -48,6 +48,14 @@ if [ -n "$shots" ]; then
   (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland.png" &&
     echo "$shots/wayland.png"
   atspi tree >"$shots/atspi-tree.txt" && echo "$shots/atspi-tree.txt"
+  # The other windows, opened from the player's menus.
+  for item in "File Properties...:properties: " "About:about:About "; do
+    IFS=: read -r name tag title <<<"$item"
+    atspi press "$name" || fail "no menu item $name"
+    wait_for 50 atspi showing "$title" || fail "$name did not open"
+    (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland-$tag.png" &&
+      echo "$shots/wayland-$tag.png"
+  done
 fi
 echo "wayland check: both windows, every control named, Show Player, second start and Raise bring the player back"
 echo "1 passed, 0 failed"

@@ -37,12 +37,14 @@ void bringToFront(QWidget* window)
     window->activateWindow();
 }
 
+bool bringBackRemaps() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
 void bringBack(QWidget* window)
 {
     if (!window) return;
     // A Wayland window that was minimised still reads as normal here, and asking for the
     // normal state does nothing: a new surface is shown normal.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && window->isVisible()) window->hide();
+    if (bringBackRemaps() && window->isVisible()) window->hide();
     window->showNormal();
     bringToFront(window);
 }

@@ -320,6 +320,11 @@ void frmPlayer::tmrTrayIcon_Timer()
 void frmPlayer::showFromTray()
 {
     services::bringBack(this);
+    // A panel owned by the window that was there would no longer be kept over this one.
+    if (services::bringBackRemaps() && forms::hasPlayList() && forms::frmPlayList()->isVisible()) {
+        forms::frmPlayList()->hide();
+        forms::frmPlayList()->show();
+    }
     restoreOwnedWindows();
 }
 
