@@ -130,6 +130,8 @@ void MediaPlayer::buildControls()
     for (QPushButton* b : {m_play, m_pause, m_stop}) {
         // Not flat: a flat button shows no mark when it has the focus.
         b->setFocusPolicy(Qt::TabFocus);
+        // In a dialog (the editor's test player), Enter in a box must not press Play.
+        b->setAutoDefault(false);
         bar->addWidget(b);
     }
     // A file that is prepared before it plays (MIDI) shows how far that is.
