@@ -12,6 +12,8 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev librubberband-dev libpulse-dev libxcb1-dev
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer time
   dbus playerctl desktop-file-utils appstream
+  weston qt6-wayland at-spi2-core python3-gi gir1.2-atspi-2.0  # the Wayland run and the accessibility bus
+  qt6ct  # a dark palette for tests/screenshots.sh
   file dpkg-dev  # cpack works out the .deb's library dependencies with them
 )
 

@@ -11,7 +11,8 @@ wait_for() {
   return 1
 }
 
-# Starts the desktop at $1 dots per inch (96 when not given), $2 pixels (1024x768).
+# Starts the desktop at $1 dots per inch (96 when not given), $2 pixels (1024x768); without a
+# tray host when no_tray is set.
 # Another server may take the display number picked here at the same moment: ours then
 # exits, and the desktop is started again on another number (a client would otherwise
 # reach the other server).
@@ -42,6 +43,8 @@ desktop_once() {
   wm=$!
   desktop_pids="$desktop_pids $wm"
   wait_for 100 sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id #'" && kill -0 $wm || return 1
+  # A desktop without a notification area, as some come.
+  [ -n "${no_tray:-}" ] && return 0
   trayer --edge bottom --align right --widthtype request --height 24 --transparent false \
     --tint 0x333333 >/dev/null 2>&1 &
   desktop_pids="$desktop_pids $!"

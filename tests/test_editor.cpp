@@ -184,6 +184,8 @@ private slots:
         }
         grid()->selectRow(1);
         panel()->MnuRightClick_Click(5);  // edited again unchanged, the row stays as it is
+        // A count-in reopens with the tempo the grid shows.
+        QCOMPARE(e->txtPractice(frmEdit::Bpm)->text().replace(u',', u'.'), cells.value(1).section(' ', 1, 1));
         e->cmdApply_Click();
         QCOMPARE(grid()->rowTexts(1).mid(5), cells);
     }

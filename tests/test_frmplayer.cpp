@@ -8,11 +8,13 @@
 #include "support/testkit.h"
 #include "windows/forms.h"
 #include "windows/frmplayer.h"
+#include "windows/frmplaylist.h"
 
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 using player::frmPlayer;
@@ -77,23 +79,25 @@ private slots:
 
     void minimiseHidesOnlyWhenSomethingCanBringItBack()
     {
-        frmPlayer* w = fresh();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        w->setWindowState(Qt::WindowMinimized);
-        QTRY_VERIFY(w->tmrTrayIcon()->isActive());
-        QVERIFY(w->isVisible());  // no tray: the window stays reachable
-
-        w->setWindowState(Qt::WindowNoState);
-        QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
-
-        w->setHideOnMinimise(true);
-        w->setWindowState(Qt::WindowMinimized);
-        QTRY_VERIFY(!w->isVisible());
-        QVERIFY(w->tmrTrayIcon()->isActive());
-        w->showFromTray();
-        QVERIFY(!(w->windowState() & Qt::WindowMinimized));  // comes back in the normal state
-        QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
+        // Tray at start, tray now: hidden, and the panel's way back shown.
+        const struct { bool atStart, now, hidden; } cases[] = {
+            {false, false, false}, {true, true, true}, {true, false, false}};
+        for (const auto& c : cases) {
+            frmPlayer* w = fresh();
+            w->InitPlayer(QString());
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            w->setHideOnMinimise(c.atStart);
+            w->setTrayShows([&c] { return c.now; });
+            w->setWindowState(Qt::WindowMinimized);
+            QTRY_VERIFY(w->tmrTrayIcon()->isActive());
+            QTRY_COMPARE(w->isVisible(), !c.hidden);
+            QCOMPARE(forms::frmPlayList()->btnShowPlayer()->isVisibleTo(forms::frmPlayList()), !c.hidden);
+            // The way back (tray, second start, the desktop's Raise) always brings it.
+            w->showFromTray();
+            QVERIFY(w->isVisible() && !(w->windowState() & Qt::WindowMinimized));
+            QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
+        }
     }
 
     void closingStopsSavesAndEnds()

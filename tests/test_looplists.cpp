@@ -114,6 +114,9 @@ private slots:
             << QList<Expected>{{"/lists/rec one.flac", 0, 180}, {"/lists/rec one.flac", 182.2, 300},
                                {"/lists/rec one.flac", 300, 0}}
             << 1;  // the last track's end is not given
+        QTest::newRow("cue frames to the millisecond")
+            << LoopListFormat::Cue << QByteArray("FILE a.mp3 MP3\nTRACK 01 AUDIO\nINDEX 01 00:00:38\nREM STOP 00:01:01\n")
+            << QList<Expected>{{"/lists/a.mp3", 0.507, 1.013}} << 0;
         QTest::newRow("cue bad times") << LoopListFormat::Cue
                                        << QByteArray("TRACK 01 AUDIO\nFILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:61:00\n")
                                        << QList<Expected>{} << 1;
@@ -139,6 +142,13 @@ private slots:
         const storage::LoopList list = storage::parseLoopList(format, bytes, "/lists");
         compareEntries(list.entries, want);
         QCOMPARE(list.notes.size(), notes);
+    }
+
+    void cueNamesTheFileType()
+    {
+        for (auto [file, type] : {std::pair{"/a.mp3", "MP3"}, {"/a.aiff", "AIFF"}, {"/v.mpg", "BINARY"}, {"/a.wav", "WAVE"}})
+            QVERIFY2(storage::writeLoopList(LoopListFormat::Cue, {entry(file, 0, 1)}).bytes.contains(QByteArray("\" ") + type + '\n'),
+                     file);
     }
 
     void countsAndLengthsAreBounded()

@@ -219,6 +219,7 @@ private slots:
     {
         frmPlayer* w = player();
         w->setHideOnMinimise(true);
+        w->setTrayShows([] { return true; });
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         w->setWindowState(Qt::WindowMinimized);

@@ -350,16 +350,24 @@ private slots:
         p->btnM2r_Click();
         QCOMPARE(engine->seeks, seeks);
 
-        p->txtRate()->setText("1.50");
-        p->txtRate_LostFocus();
+        auto type = [p](const char* text) {
+            p->txtRate()->clear();
+            QTest::keyClicks(p->txtRate(), text);
+            p->txtRate_LostFocus();
+        };
+        type("1.50");
         QCOMPARE(p->txtRate()->text(), QString("1.5"));
         QCOMPARE(engine->rate(), 1.5);
         for (const char* text : {"0", "x"}) {
-            p->txtRate()->setText(text);
-            p->txtRate_LostFocus();
+            type(text);
             QCOMPARE(p->txtRate()->text(), QString("0"));
             QCOMPARE(engine->rate(), 1.5);
         }
+        // A rate the program showed (a trainer's), left untouched, is not applied on leaving.
+        p->showTrainerRate(0.5);
+        p->txtRate_LostFocus();
+        QCOMPARE(engine->rate(), 1.5);
+        QCOMPARE(p->txtRate()->text(), QString("0.5"));
     }
 
     void liveKeysWriteThePlayingRow()
@@ -510,6 +518,23 @@ private slots:
         p->MnuRightClick_Click(0);
         QCOMPARE(p->CurrentID, 1);
         QCOMPARE(runList(6000), QList<int>({2, 3, 1, 2, 3, 1}));
+    }
+
+    void playlistFileOpenedFromTheDesktopIsImported()
+    {
+        openWith({});
+        QFile obs(box->path("set.obs"));
+        QVERIFY(obs.open(QIODevice::WriteOnly));
+        obs.write(("[Main]\r\nFileCount=1\r\n[Playlist]\r\nFileName0=" + a +
+                   "\r\nFileStart0=1\r\nFileStop0=2\r\nFileRate0=1\r\nFileLoop0=3\r\n").toUtf8());
+        obs.close();
+        testkit::MessageRecorder msgs(services::vbAbort);  // " Existing "
+        forms::frmPlayer()->OpenFile(obs.fileName());
+        QTRY_COMPARE(grid()->rowCount(), 1);
+        QCOMPARE(grid()->rowTexts(1), QStringList({a, "1", "2", "1", "3"}));
+        QCOMPARE(msgs.messages.size(), 1);
+        QCOMPARE(msgs.messages[0].title, QString("New Playlist?"));
+        QCOMPARE(engine->path(), QString());  // nothing tried to play it
     }
 
     void playThisEntryContinuesAfterIt()

@@ -5,6 +5,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedLayout>
@@ -32,6 +33,29 @@ QStringList tagsForKind(int kind)
     case 12: return {"comment", "description"};                 // clip description
     default: return {};  // banner and watermark: no file format here carries them
     }
+}
+
+// The transport glyphs in the palette's button text colour, so a dark theme shows them.
+QIcon transportIcon(QStyle::StandardPixmap kind, const QPalette& palette)
+{
+    QIcon icon;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Disabled}) {
+        QPixmap pm(16, 16);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(palette.color(group, QPalette::ButtonText));
+        if (kind == QStyle::SP_MediaPlay)
+            p.drawPolygon(QPolygonF({QPointF(4, 2), QPointF(13, 8), QPointF(4, 14)}));
+        else if (kind == QStyle::SP_MediaPause)
+            p.drawRects(QList<QRectF>{{3.5, 2.5, 3, 11}, {9.5, 2.5, 3, 11}});
+        else
+            p.drawRect(QRectF(3.5, 3.5, 9, 9));
+        p.end();
+        icon.addPixmap(pm, group == QPalette::Disabled ? QIcon::Disabled : QIcon::Normal);
+    }
+    return icon;
 }
 
 } // namespace
@@ -87,15 +111,20 @@ void MediaPlayer::buildControls()
 
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(2, 0, 2, 2);
-    m_play = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), QString(), this);
-    m_pause = new QPushButton(style()->standardIcon(QStyle::SP_MediaPause), QString(), this);
-    m_stop = new QPushButton(style()->standardIcon(QStyle::SP_MediaStop), QString(), this);
-    m_play->setToolTip(tr("Play"));
-    m_pause->setToolTip(tr("Pause"));
-    m_stop->setToolTip(tr("Stop"));
+    m_play = new QPushButton(transportIcon(QStyle::SP_MediaPlay, palette()), QString(), this);
+    m_pause = new QPushButton(transportIcon(QStyle::SP_MediaPause, palette()), QString(), this);
+    m_stop = new QPushButton(transportIcon(QStyle::SP_MediaStop, palette()), QString(), this);
+    // Named as a person says them: the glyphs alone give a screen reader nothing.
+    const std::pair<QPushButton*, QString> named[] = {{m_play, tr("Play")}, {m_pause, tr("Pause")}, {m_stop, tr("Stop")}};
+    for (const auto& [b, name] : named) {
+        b->setToolTip(name);
+        b->setAccessibleName(name);
+    }
     for (QPushButton* b : {m_play, m_pause, m_stop}) {
         // Not flat: a flat button shows no mark when it has the focus.
         b->setFocusPolicy(Qt::TabFocus);
+        // In a dialog (the editor's test player), Enter in a box must not press Play.
+        b->setAutoDefault(false);
         bar->addWidget(b);
     }
     // A file that is prepared before it plays (MIDI) shows how far that is.
@@ -105,6 +134,7 @@ void MediaPlayer::buildControls()
     m_tracker = new QSlider(Qt::Horizontal, this);
     m_tracker->setRange(0, kTrackerSteps);
     m_tracker->setToolTip(tr("Position"));
+    m_tracker->setAccessibleName(tr("Position"));
     bar->addWidget(m_tracker, 1);
     layout->addLayout(bar);
 

@@ -1,6 +1,7 @@
 #include "services/windowstate.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -34,6 +35,18 @@ void bringToFront(QWidget* window)
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+bool bringBackRemaps() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+void bringBack(QWidget* window)
+{
+    if (!window) return;
+    // A Wayland window that was minimised still reads as normal here, and asking for the
+    // normal state does nothing: a new surface is shown normal.
+    if (bringBackRemaps() && window->isVisible()) window->hide();
+    window->showNormal();
+    bringToFront(window);
 }
 
 } // namespace services

@@ -16,4 +16,11 @@ bool comeBackIfTakenAlong(QWidget* window);
 // Shows the window (in the normal state), puts it in front and gives it the keyboard.
 void bringToFront(QWidget* window);
 
+// As bringToFront(), for a window the user may have minimised on a desktop that neither
+// tells the program nor lets it undo that (Wayland): there it is mapped afresh.
+void bringBack(QWidget* window);
+// Whether bringBack() maps windows afresh here: the windows they own then need a new map too,
+// to be owned by the new one.
+bool bringBackRemaps();
+
 } // namespace services

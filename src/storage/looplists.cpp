@@ -179,7 +179,18 @@ std::optional<double> cueTime(const QString& text)
     const qint64 m = p[0].toLongLong(&ok1), s = p[1].toLongLong(&ok2), f = p[2].toLongLong(&ok3);
     if (!ok1 || !ok2 || !ok3 || m < 0 || m > 100000 || s < 0 || s > 59 || f < 0 || f >= kCueFrames)
         return std::nullopt;
-    return double(m * 60 + s) + double(f) / kCueFrames;
+    // Shown to the millisecond, as other positions are; the frame is kept either way.
+    return std::round((double(m * 60 + s) + double(f) / kCueFrames) * 1000.0) / 1000.0;
+}
+
+// The FILE line's type, by the file's extension: players pick their decoder from it.
+QString cueFileType(const QString& file)
+{
+    const QString ext = QFileInfo(file).suffix().toLower();
+    if (ext == QLatin1String("mp3") || ext == QLatin1String("mp2") || ext == QLatin1String("mpa")) return QStringLiteral("MP3");
+    if (ext.startsWith(QLatin1String("aif"))) return QStringLiteral("AIFF");
+    static const QStringList video{"mpg", "mpeg", "mpe", "m1v", "avi", "asf", "wm", "wmv"};
+    return video.contains(ext) ? QStringLiteral("BINARY") : QStringLiteral("WAVE");
 }
 
 QString cueTimeText(qint64 frames)
@@ -441,7 +452,7 @@ LoopListText writeLoopList(LoopListFormat format, const QList<EntryRecord>& all)
                                    std::llround(entries[i - 1].Stop * kCueFrames) == start;
             const bool continued = i + 1 < entries.size() && entries[i + 1].FileName == e.FileName && e.Stop != 0 &&
                                    std::llround(entries[i + 1].Start * kCueFrames) == stop;
-            if (!continues) t += QStringLiteral("FILE \"%1\" WAVE\n").arg(e.FileName);
+            if (!continues) t += QStringLiteral("FILE \"%1\" %2\n").arg(e.FileName, cueFileType(e.FileName));
             t += QStringLiteral("  TRACK %1 AUDIO\n").arg(i + 1, 2, 10, QLatin1Char('0'));
             t += QStringLiteral("    TITLE \"%1\"\n").arg(baseName(e.FileName));
             t += QStringLiteral("    INDEX 01 %1\n").arg(cueTimeText(start));

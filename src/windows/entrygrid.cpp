@@ -9,8 +9,32 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
 
 namespace panel {
+namespace {
+
+// A row as a screen reader says its cells: "2, Start: 1.5".
+class EntryItem : public QTreeWidgetItem {
+public:
+    QVariant data(int column, int role) const override
+    {
+        if (role != Qt::AccessibleTextRole) return QTreeWidgetItem::data(column, role);
+        const QTreeWidget* grid = treeWidget();
+        if (!grid) return text(column);
+        return EntryGrid::spokenCell(grid->indexOfTopLevelItem(const_cast<EntryItem*>(this)) + 1,
+                                     grid->headerItem()->text(column), text(column), column >= 5);
+    }
+};
+
+} // namespace
+
+QString EntryGrid::spokenCell(int row, const QString& column, const QString& value, bool setting)
+{
+    const QString said = !value.isEmpty() ? value : setting ? QStringLiteral("off") : QStringLiteral("empty");
+    return QStringLiteral("%1, %2: %3").arg(row).arg(column, said);
+}
 
 EntryGrid::EntryGrid(QWidget* parent) : QTreeWidget(parent)
 {
@@ -77,6 +101,25 @@ void EntryGrid::keyPressEvent(QKeyEvent* event)
     QTreeWidget::keyPressEvent(event);
 }
 
+void EntryGrid::focusInEvent(QFocusEvent* event)
+{
+    QTreeWidget::focusInEvent(event);
+    // Tabbed into, the grid has a row to act on, so the entry commands do something.
+    if (selectedRow() == 0 && rowCount() > 0) selectRow(currentItem() ? indexOfTopLevelItem(currentItem()) + 1 : 1);
+}
+
+void EntryGrid::paintEvent(QPaintEvent* event)
+{
+    QTreeWidget::paintEvent(event);
+    // An empty grid has no row to mark: the keyboard's place shows on its viewport instead.
+    if (rowCount() > 0 || !hasFocus()) return;
+    QPainter p(viewport());
+    QStyleOptionFocusRect focus;
+    focus.initFrom(this);
+    focus.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
+}
+
 int EntryGrid::rowCount() const { return topLevelItemCount(); }
 
 QTreeWidgetItem* EntryGrid::itemAt(int row) const
@@ -140,7 +183,7 @@ void EntryGrid::setRowTexts(int row, const QStringList& texts)
 
 void EntryGrid::appendRow(const QStringList& texts)
 {
-    auto* item = new QTreeWidgetItem;
+    auto* item = new EntryItem;
     fill(item, texts);
     addTopLevelItem(item);
 }
@@ -150,7 +193,7 @@ void EntryGrid::appendRows(const QList<QStringList>& rows)
     QList<QTreeWidgetItem*> items;
     items.reserve(rows.size());
     for (const QStringList& texts : rows) {
-        auto* item = new QTreeWidgetItem;
+        auto* item = new EntryItem;
         fill(item, texts);
         items.append(item);
     }

@@ -24,6 +24,9 @@ public:
     // Read from the row's practice texts (storage/practicekeys.h); one that does not read is off.
     PracticeSettings rowPractice(int row) const override;
 
+    // What a screen reader says for a cell; an empty practice cell is a setting that is off.
+    static QString spokenCell(int row, const QString& column, const QString& value, bool setting);
+
     // The four practice columns' texts.
     static QStringList practiceCells(const PracticeSettings& practice);
 
@@ -36,6 +39,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 signals:
     // Local files dropped on the grid.

@@ -14,6 +14,7 @@
 #include "windows/forms.h"
 #include "windows/frmplaylist.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -56,7 +57,9 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmEdit"));
     setWindowTitle(QStringLiteral("List Entries"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // Customised: the window manager then draws no minimise and maximise buttons either.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     // Taller than the design by the waveform's strip above the slider.
     setFixedSize(services::twipsSize(7485, kPracticeTop + kPracticeTwips));
     setModal(false);
@@ -83,27 +86,40 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
                         QStringLiteral("Rate of 1 is normal, .5 Plays at Half Speed, 2 plays at double speed"));
     makeLabel(f, QStringLiteral("Loops:"), twipsRect(2670, 1980, 480, 195));
     m_txtLoops = makeBox(f, twipsRect(2670, 2160, 615, 285), QStringLiteral("1"));
+    // A text box would take its frame's caption for its name: each says what it holds.
+    const std::pair<QWidget*, const char*> named[] = {{m_txtFileName, "File"}, {m_btnBrowse, "Browse for file"},
+                                                      {m_txtStart, "Start position"}, {m_txtStop, "Stop position"},
+                                                      {m_txtRate, "Rate"},     {m_txtLoops, "Loops"}};
+    for (const auto& [w, name] : named) w->setAccessibleName(QString::fromLatin1(name));
 
-    struct Mad { const char* caption; double left, width; const char* tip; };
+    struct Mad { const char* caption; double left, width; const char* tip; const char* name; QKeySequence key; };
     static const Mad mads[6] = {
-        {"M1", 240, 270, "Place Position saved in Memory 1 into Start Position"},
-        {"M2", 615, 270, "Place Position saved in Memory 2 into Start Position"},
-        {"TP", 1005, 255, "Place Test Position into Start Position"},
-        {"M1", 1455, 270, ""},
-        {"M2", 1800, 270, "Place Position saved in Memory 2 into Stop Position"},
-        {"TP", 2160, 255, "Place Test Position into Stop Position"}};
+        {"M1", 240, 270, "Place Position saved in Memory 1 into Start Position", "Memory 1 to Start", Qt::CTRL | Qt::Key_1},
+        {"M2", 615, 270, "Place Position saved in Memory 2 into Start Position", "Memory 2 to Start", Qt::CTRL | Qt::Key_2},
+        {"TP", 1005, 255, "Place Test Position into Start Position", "Test position to Start", Qt::CTRL | Qt::Key_3},
+        {"M1", 1455, 270, "", "Memory 1 to Stop", Qt::CTRL | Qt::SHIFT | Qt::Key_1},
+        {"M2", 1800, 270, "Place Position saved in Memory 2 into Stop Position", "Memory 2 to Stop",
+         Qt::CTRL | Qt::SHIFT | Qt::Key_2},
+        {"TP", 2160, 255, "Place Test Position into Stop Position", "Test position to Stop", Qt::CTRL | Qt::SHIFT | Qt::Key_3}};
     for (int i = 0; i < 6; ++i) {
+        // The position tools' keys: Ctrl with 1, 2, 3 fills Start, with Shift Stop.
+        auto* key = new QAction(this);
+        key->setShortcut(mads[i].key);
+        connect(key, &QAction::triggered, this, [this, i] { lblMad_Click(i); });
+        addAction(key);
         m_lblMad[i] = makeLabel(f, QString::fromLatin1(mads[i].caption), twipsRect(mads[i].left, 2085, mads[i].width, 195));
         QFont bold = m_lblMad[i]->font();
         bold.setBold(true);
         m_lblMad[i]->setFont(bold);
         m_lblMad[i]->setToolTip(QString::fromLatin1(mads[i].tip));
+        m_lblMad[i]->setAccessibleName(QString::fromLatin1(mads[i].name));
         m_lblMad[i]->setCursor(Qt::PointingHandCursor);
         m_lblMad[i]->installEventFilter(this);
     }
 
     m_player = new player::MediaPlayer(player::makeEngine(), f);
     m_player->setObjectName(QStringLiteral("MediaPlayer1"));
+    m_player->setAccessibleName(QStringLiteral("Test player"));
     m_player->setGeometry(twipsRect(3600, 120, 2535, 2355));
 
     m_sldPos = new QSlider(Qt::Horizontal, f);
@@ -121,6 +137,8 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     m_sldPos->setTickPosition(QSlider::TicksBelow);
     m_sldPos->setTickInterval(5);
     m_sldPos->setToolTip(QStringLiteral("More Sensitive Position Mover"));
+    m_sldPos->setAccessibleName(QStringLiteral("Test position"));
+    m_waveform->setAccessibleName(QStringLiteral("Waveform"));
 
     m_cmdOK = makeButton(this, twipsRect(6360, 120, 1095, 375), QStringLiteral("Add New"),
                          QStringLiteral("Add Current Setting into new List Entry"));
@@ -175,20 +193,22 @@ void frmEdit::buildPractice(QWidget* parent)
     struct Group { const char* caption; double left; };
     for (const Group& g : {Group{"Pause:", 120}, Group{"Count-in:", 900}, Group{"Trainer:", 2310}, Group{"Transpose:", 4410}})
         makeLabel(frame, QString::fromLatin1(g.caption), twipsRect(g.left, 240, 900, 195));
-    struct Box { const char* hint; double left, width; const char* tip; };
+    struct Box { const char* hint; double left, width; const char* tip; const char* name; };
     static const Box boxes[kPracticeBoxes] = {
-        {"sec", 120, 600, "Silence before each pass, in seconds; empty for none"},
-        {"clicks", 900, 600, "Clicks before the pass; empty for no count-in"},
-        {"bpm", 1530, 600, "Tempo of the clicks, a minute; empty for 120"},
-        {"from", 2310, 600, "Speed trainer: the rate of the first pass, rising (or falling) to the entry's rate; empty for no trainer"},
-        {"step", 2940, 600, "Speed trainer: the change of rate at each step; empty for 0.05"},
-        {"passes", 3570, 660, "Speed trainer: the passes at each rate; empty for 1"},
-        {"semi", 4410, 840, "Transpose by semitones, the speed kept; empty for none"},
-        {"cents", 5280, 600, "Transpose by cents (hundredths of a semitone); empty for none"}};
+        {"sec", 120, 600, "Silence before each pass, in seconds; empty for none", "Pause seconds"},
+        {"clicks", 900, 600, "Clicks before the pass; empty for no count-in", "Count-in clicks"},
+        {"bpm", 1530, 600, "Tempo of the clicks, a minute; empty for 120", "Count-in tempo"},
+        {"from", 2310, 600, "Speed trainer: the rate of the first pass, rising (or falling) to the entry's rate; empty for no trainer",
+         "Trainer start rate"},
+        {"step", 2940, 600, "Speed trainer: the change of rate at each step; empty for 0.05", "Trainer step"},
+        {"passes", 3570, 660, "Speed trainer: the passes at each rate; empty for 1", "Trainer passes per step"},
+        {"semi", 4410, 840, "Transpose by semitones, the speed kept; empty for none", "Transpose semitones"},
+        {"cents", 5280, 600, "Transpose by cents (hundredths of a semitone); empty for none", "Transpose cents"}};
     for (int i = 0; i < kPracticeBoxes; ++i) {
         m_txtPractice[i] = makeBox(frame, twipsRect(boxes[i].left, 450, boxes[i].width, 285), QString(),
                                    QString::fromLatin1(boxes[i].tip));
         m_txtPractice[i]->setPlaceholderText(QString::fromLatin1(boxes[i].hint));
+        m_txtPractice[i]->setAccessibleName(QString::fromLatin1(boxes[i].name));
     }
     m_chkEveryPass = new QCheckBox(QStringLiteral("Before every pass"), frame);
     m_chkEveryPass->setGeometry(twipsRect(900, 780, 1800, 240));
@@ -197,15 +217,14 @@ void frmEdit::buildPractice(QWidget* parent)
 
 void frmEdit::showPractice(const PracticeSettings& p)
 {
-    const PracticeSettings off;
     auto show = [this](PracticeBox box, bool on, const QString& text) { m_txtPractice[box]->setText(on ? text : QString()); };
     show(Pause, p.hasPause(), numtext::format(p.pause));
     show(Clicks, p.hasCountIn(), numtext::formatInt(p.countInClicks));
-    show(Bpm, p.hasCountIn() && p.countInBpm != off.countInBpm, numtext::format(p.countInBpm));
+    // A setting that is on shows every value, as the grid does ("4 120 first").
+    show(Bpm, p.hasCountIn(), numtext::format(p.countInBpm));
     show(TrainerStart, p.hasTrainer(), numtext::format(p.trainerStartRate));
-    show(TrainerStep, p.hasTrainer() && p.trainerStep != off.trainerStep, numtext::format(p.trainerStep));
-    show(TrainerPasses, p.hasTrainer() && p.trainerPassesPerStep != off.trainerPassesPerStep,
-         numtext::formatInt(p.trainerPassesPerStep));
+    show(TrainerStep, p.hasTrainer(), numtext::format(p.trainerStep));
+    show(TrainerPasses, p.hasTrainer(), numtext::formatInt(p.trainerPassesPerStep));
     show(Semitones, p.transposeSemitones != 0, numtext::formatInt(p.transposeSemitones));
     show(Cents, p.transposeCents != 0, numtext::formatInt(p.transposeCents));
     m_chkEveryPass->setChecked(p.hasCountIn() && p.countInWhen == PracticeSettings::CountInWhen::EveryPass);
@@ -327,6 +346,8 @@ void frmEdit::reject()
 {
     Form_Unload();
     QDialog::reject();
+    // The keyboard goes back to the grid, not nowhere.
+    if (forms::hasPlayList()) forms::frmPlayList()->takeKeyboard();
 }
 
 void frmEdit::closeEvent(QCloseEvent* event)

@@ -26,6 +26,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QMenuBar>
 #include <QTimer>
@@ -47,10 +48,12 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     layout->setContentsMargins(0, 0, 0, services::twipsToPixels(50));
     m_mediaPlayer = new MediaPlayer(makeEngine(), client);
     m_mediaPlayer->setObjectName(QStringLiteral("MediaPlayer1"));
+    m_mediaPlayer->setAccessibleName(QStringLiteral("Player"));
     layout->addWidget(m_mediaPlayer);
     // Sound without pictures shows its waveform.
     auto* waveform = new wave::WaveformView;
     waveform->setObjectName(QStringLiteral("Waveform"));
+    waveform->setAccessibleName(QStringLiteral("Waveform"));
     waveform->setToolTip(QStringLiteral("Click to play from there; wheel or + and - zoom, drag or arrows move, 0 shows all"));
     m_mediaPlayer->setPictureStandIn(waveform);
     new WaveformBinding(m_mediaPlayer, waveform, this);
@@ -79,6 +82,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
 
     buildMenus();
     m_endProcess = [] { QApplication::exit(0); };
+    m_trayShows = [this] { return m_tray->isUp() && TrayIcon::available(); };
 }
 
 frmPlayer::~frmPlayer() = default;
@@ -161,6 +165,13 @@ void frmPlayer::InitPlayer(const QString& commandLine)
         m_tray->AddTrayIcon(QString::fromLatin1(app::kAppTitle), windowIcon());
         m_hideOnMinimise = true;
     }
+    forms::frmPlayList()->showPlayerButton(!hidesOnMinimise());
+}
+
+bool frmPlayer::hidesOnMinimise() const
+{
+    // The tray host may have gone since: hidden then, the window could not come back.
+    return m_hideOnMinimise && m_trayShows();
 }
 
 void frmPlayer::ShowControlPanel()
@@ -193,6 +204,11 @@ void frmPlayer::keepPanelInFront()
     // raise changes the stacking again.
     const std::vector<quint32> order = services::stackingOrder();
     if (order.empty() || services::liesBelow(order, quint32(panel->winId()), quint32(winId()))) panel->raise();
+    // A message box stays over the panel: its buttons must not hide under it.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != panel &&
+        (order.empty() || services::liesBelow(order, quint32(modal->winId()), quint32(panel->winId()))))
+        modal->raise();
 }
 
 void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
@@ -207,6 +223,15 @@ void frmPlayer::OpenCommandLine(const QString& commandLine) { OpenFile(app::comm
 
 void frmPlayer::OpenFile(const QString& path)
 {
+    // A playlist file opened from the desktop is imported, as the grid's "Import..." does.
+    if (QFileInfo(path).suffix().compare(QLatin1String("obs"), Qt::CaseInsensitive) == 0) {
+        // Asked once the windows are up: at start-up they are not yet.
+        QTimer::singleShot(0, this, [this, path] {
+            ShowControlPanel();
+            forms::frmPlayList()->ImportFile(path);
+        });
+        return;
+    }
     PlayPosition(path, QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("1"), false);
     m_outsideFile = true;
 }
@@ -294,9 +319,12 @@ void frmPlayer::tmrTrayIcon_Timer()
 
 void frmPlayer::showFromTray()
 {
-    showNormal();
-    raise();
-    activateWindow();
+    services::bringBack(this);
+    // A panel owned by the window that was there would no longer be kept over this one.
+    if (services::bringBackRemaps() && forms::hasPlayList() && forms::frmPlayList()->isVisible()) {
+        forms::frmPlayList()->hide();
+        forms::frmPlayList()->show();
+    }
     restoreOwnedWindows();
 }
 
@@ -341,6 +369,10 @@ void frmPlayer::showEvent(QShowEvent* event)
         QTimer::singleShot(150, this, [this, wanted] {
             if (isVisible() && frameGeometry().topLeft() != wanted) move(wanted);
         });
+        // The start-up window takes the keyboard from the panel shown before it: with the
+        // panel active, a minimise of the player read as the panel's, taking the player along,
+        // and the player came back at once.
+        activateWindow();
     }
     Form_Resize();
 }
@@ -356,8 +388,11 @@ void frmPlayer::Form_Resize()
         m_tmrTrayIcon->start();
         // Hidden once the minimise is done: hidden inside it, the window stayed mapped.
         // The normal state comes back with showFromTray(): set on the hidden window, it
-        // maps the window again. Without a tray icon nothing could bring it back.
-        if (m_hideOnMinimise)
+        // maps the window again. Without a tray icon nothing could bring it back: the
+        // window stays minimised, and the panel offers the way back.
+        const bool toTray = hidesOnMinimise();
+        if (forms::hasPlayList()) forms::frmPlayList()->showPlayerButton(!toTray);
+        if (toTray)
             QTimer::singleShot(0, this, [this] {
                 if (isMinimized()) hide();
             });

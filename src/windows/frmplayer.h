@@ -67,6 +67,10 @@ public:
     void setProcessEnd(std::function<void()> end) { m_endProcess = std::move(end); }
     // Whether minimising hides the window (only when a tray icon can bring it back).
     void setHideOnMinimise(bool hide) { m_hideOnMinimise = hide; }
+    // Whether a minimise now hides the window: a tray icon is up to bring it back.
+    bool hidesOnMinimise() const;
+    // Whether the tray icon shows now; tests replace it.
+    void setTrayShows(std::function<bool()> shows) { m_trayShows = std::move(shows); }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -95,6 +99,7 @@ private:
     QMenu* m_menuTray = nullptr;
     QAction* m_mnuFile[10] = {};
     std::function<void()> m_endProcess;
+    std::function<bool()> m_trayShows;
     bool m_hideOnMinimise = false;
     bool m_unloaded = false;
     bool m_placedWithFrame = false;

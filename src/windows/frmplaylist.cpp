@@ -23,6 +23,8 @@
 #include "windows/frmplayer.h"
 #include "windows/panellayout.h"
 
+#include <QAccessibleWidget>
+#include <QAction>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -47,20 +49,29 @@ using services::twipsToPixels;
 namespace panel {
 namespace {
 
-// The toggle's glyphs: a bar along the bottom (fold away) and a framed box (open again).
-QPixmap drawGlyph(bool window)
+// The toggle's glyphs: a bar along the bottom (fold away) and a framed box (open again),
+// in the palette's text colour, so a dark theme shows them too.
+QPixmap drawGlyph(bool window, const QPalette& palette)
 {
     QPixmap pm(17, 15);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
-    p.setPen(Qt::black);
+    const QColor ink = palette.color(QPalette::WindowText);
+    p.setPen(ink);
     if (window) {
         p.drawRect(2, 1, 12, 11);
-        p.fillRect(3, 2, 11, 2, Qt::darkBlue);
+        p.fillRect(3, 2, 11, 2, palette.color(QPalette::Highlight));
     } else {
-        p.fillRect(4, 10, 9, 2, Qt::black);
+        p.fillRect(4, 10, 9, 2, ink);
     }
     return pm;
+}
+
+// The panel is a window to a screen reader, not a filler.
+QAccessibleInterface* panelAccessible(const QString& key, QObject* object)
+{
+    if (key != QLatin1String("panel::frmPlayList") || !object || !object->isWidgetType()) return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
 }
 
 QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
@@ -75,16 +86,20 @@ QStringList rowOf(const QString& file, double start, double end, double rate, do
 
 } // namespace
 
-frmPlayList::frmPlayList(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+// Customised: the window manager then draws no minimise and maximise buttons either.
+frmPlayList::frmPlayList(QWidget* owner)
+    : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmPlayList"));
     setWindowTitle(QStringLiteral("Control Panel"));
+    static const bool accessible = (QAccessible::installFactory(panelAccessible), true);
+    Q_UNUSED(accessible);
     resize(services::twipsSize(6405, 3645));
 
-    m_pictures[0] = drawGlyph(false);
+    m_pictures[0] = drawGlyph(false, palette());
     m_pictures[1] = m_pictures[0];
-    m_pictures[2] = drawGlyph(true);
-    m_pictures[3] = drawGlyph(false);
+    m_pictures[2] = drawGlyph(true, palette());
+    m_pictures[3] = drawGlyph(false, palette());
     m_imgEnabler0 = new QLabel(this);
     m_imgEnabler0->setObjectName(QStringLiteral("imgEnabler0"));
     m_imgEnabler0->setGeometry(twipsRect(0, 80, 255, 225));
@@ -92,7 +107,13 @@ frmPlayList::frmPlayList(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowT
     m_imgEnabler0->setPixmap(m_pictures[1]);
     m_shownPicture = m_pictures[1].cacheKey();
     m_imgEnabler0->setCursor(Qt::PointingHandCursor);
+    m_imgEnabler0->setAccessibleName(QStringLiteral("Fold the position grabber"));
     m_imgEnabler0->installEventFilter(this);
+    // The toggle's key.
+    auto* fold = new QAction(this);
+    fold->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    connect(fold, &QAction::triggered, this, [this] { imgEnabler_Click(0); });
+    addAction(fold);
 
     buildGrabber();
     buildPlayList();
@@ -145,6 +166,12 @@ void frmPlayList::buildGrabber()
     };
     const auto [m1a, m1r] = memoryRow(1, 360, 285, m_txtM1);
     const auto [m2a, m2r] = memoryRow(2, 720, 255, m_txtM2);
+    // A text box would take its frame's caption for its name: each says what it holds.
+    const std::pair<QWidget*, const char*> named[] = {
+        {m_txtCurPos, "Current position"}, {m_txtDuration, "Duration"},    {m_txtM1, "Memory 1"},
+        {m_txtM2, "Memory 2"},             {m1a, "Keep in memory 1"},       {m1r, "Go to memory 1"},
+        {m2a, "Keep in memory 2"},         {m2r, "Go to memory 2"}};
+    for (const auto& [w, name] : named) w->setAccessibleName(QString::fromLatin1(name));
 
     // The displays read as an inverted tooltip.
     for (QLineEdit* box : {m_txtCurPos, m_txtDuration}) {
@@ -184,11 +211,15 @@ void frmPlayList::buildPlayList()
     m_txtRate->setTextMargins(0, 0, 0, 0);
     m_txtRate->setFrame(false);
     connect(m_txtRate, &QLineEdit::editingFinished, this, &frmPlayList::txtRate_LostFocus);
+    // Only the user's keys count: what the program shows there (a trainer's rate) is no choice.
+    connect(m_txtRate, &QLineEdit::textEdited, this, [this] { m_rateTyped = true; });
     connect(media()->engine(), &player::MediaEngine::passRateChanged, this, &frmPlayList::showTrainerRate);
     auto* rateLabel = new QLabel(QStringLiteral("Rate"), m_framPL);
     rateLabel->setFont(small);
     rateLabel->setGeometry(twipsRect(1245, 0, 375, 195));
     rateLabel->setBuddy(m_txtRate);
+    // Over the frame's line, as its caption is: the line does not run through the label.
+    rateLabel->setAutoFillBackground(true);
 
     m_chooser = new QComboBox(m_framPL);
     m_chooser->setObjectName(QStringLiteral("cboPlayListName"));
@@ -203,6 +234,9 @@ void frmPlayList::buildPlayList()
     m_btnMinus = makeButton(m_framPL, twipsRect(4080, 225, 375, 315), QStringLiteral("-"),
                             QStringLiteral("Delete Current Playlist"));
     m_btnMinus->setFont(bold);
+    m_chooser->setAccessibleName(QStringLiteral("Play list"));
+    m_btnPlus->setAccessibleName(QStringLiteral("New play list"));
+    m_btnMinus->setAccessibleName(QStringLiteral("Delete play list"));
     m_btnMinus->hide();
     m_btnMinus->setEnabled(false);
     connect(m_btnPlus, &QPushButton::clicked, this, [this] { btnPlO_Click(1); });
@@ -211,6 +245,7 @@ void frmPlayList::buildPlayList()
     m_grid->setObjectName(QStringLiteral("lstSelector"));
     m_grid->setGeometry(twipsRect(60, 600, 5895, 1695));
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_grid->setAccessibleName(QStringLiteral("Entries"));
     connect(m_grid, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lstSelector_ItemClick(item); });
     connect(m_grid, &QTreeWidget::itemDoubleClicked, this, [this] { lstSelector_DblClick(); });
     connect(m_grid, &QWidget::customContextMenuRequested, this, &frmPlayList::lstSelector_RightPress);
@@ -326,6 +361,8 @@ void frmPlayList::btnPlO_Click(int)
 {
     const QString name = services::InputBox(QStringLiteral("Enter the name of the new Play List"),
                                             QStringLiteral("New Play List"), QStringLiteral("My Play List"), this);
+    // The keyboard comes back here, not to the player.
+    services::bringToFront(this);
     if (name.isEmpty()) return;
     AddNewPlayList(name);
     ReLoadINI();
@@ -374,6 +411,7 @@ void frmPlayList::buildLoopMenu()
     button->setGeometry(twipsRect(1740, 0, 1000, 195));
     button->setFont(m_txtRate->font());
     button->setAutoRaise(true);
+    button->setAutoFillBackground(true);
     button->setPopupMode(QToolButton::InstantPopup);
     m_loopMenu = new QMenu(QStringLiteral("Loop Keys"), this);
     for (QAction* a : player()->liveKeys()->actions()) {
@@ -385,11 +423,35 @@ void frmPlayList::buildLoopMenu()
         addAction(a);
     }
     button->setMenu(m_loopMenu);
+    button->setAccessibleName(QStringLiteral("Loop keys"));
+
+    m_btnShowPlayer = new QToolButton(m_framPL);
+    m_btnShowPlayer->setObjectName(QStringLiteral("btnShowPlayer"));
+    m_btnShowPlayer->setText(QStringLiteral("Show &Player"));
+    m_btnShowPlayer->setToolTip(QStringLiteral("Bring the player window back"));
+    m_btnShowPlayer->setGeometry(twipsRect(2800, 0, 1000, 195));
+    m_btnShowPlayer->setFont(m_txtRate->font());
+    m_btnShowPlayer->setAutoRaise(true);
+    m_btnShowPlayer->setAutoFillBackground(true);
+    m_btnShowPlayer->hide();
+    connect(m_btnShowPlayer, &QToolButton::clicked, this, [this] { player()->showFromTray(); });
+}
+
+void frmPlayList::showPlayerButton(bool shown) { m_btnShowPlayer->setVisible(shown); }
+
+void frmPlayList::takeKeyboard()
+{
+    if (!isVisible()) return;
+    activateWindow();
+    m_grid->setFocus(Qt::OtherFocusReason);
 }
 
 void frmPlayList::WriteLiveChange(const player::LiveChange& change)
 {
-    if (change.movesRate() && change.heard) m_txtRate->setText(change.edit.rate);
+    if (change.movesRate() && change.heard) {
+        m_txtRate->setText(change.edit.rate);
+        m_rateTyped = false;
+    }
     const int row = change.row;
     if (row <= 0) return;
     QStringList texts = m_grid->rowTexts(row);
@@ -692,6 +754,9 @@ void frmPlayList::btnM2r_Click()
 
 void frmPlayList::txtRate_LostFocus()
 {
+    // Tabbing through the panel passes the box without changing what plays.
+    if (!m_rateTyped) return;
+    m_rateTyped = false;
     const double r = numtext::parse(m_txtRate->text()).value_or(0.0);
     m_txtRate->setText(numtext::format(r));
     if (r != 0) media()->setRate(r);
@@ -700,7 +765,9 @@ void frmPlayList::txtRate_LostFocus()
 void frmPlayList::showTrainerRate(double rate)
 {
     // Not while the user types a rate of their own.
-    if (!m_txtRate->hasFocus()) m_txtRate->setText(numtext::format(rate));
+    if (m_txtRate->hasFocus()) return;
+    m_txtRate->setText(numtext::format(rate));
+    m_rateTyped = false;
 }
 
 void frmPlayList::imgEnabler_Click(int index)

@@ -14,6 +14,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTimer;
+class QToolButton;
 class QTreeWidgetItem;
 
 namespace player { class MediaPlayer; class PlaybackFollow; class frmPlayer; struct LiveChange; }
@@ -79,6 +80,11 @@ public:
     void showTrainerRate(double rate);
     void imgEnabler_Click(int index);
     void Form_Resize();
+    // Where no tray icon can bring a minimised player back, the panel shows a button that does.
+    void showPlayerButton(bool shown);
+    QToolButton* btnShowPlayer() const { return m_btnShowPlayer; }
+    // Gives the keyboard to the grid (a window that closed over the panel had it).
+    void takeKeyboard();
 
     EntryGrid* lstSelector() const { return m_grid; }
     QComboBox* cboPlayListName() const { return m_chooser; }
@@ -139,8 +145,10 @@ private:
     EntryGrid* m_grid = nullptr;
     QMenu* m_menu = nullptr;
     QMenu* m_loopMenu = nullptr;
+    QToolButton* m_btnShowPlayer = nullptr;
     player::PlaybackFollow* m_timer1 = nullptr;
     bool m_reloading = false;
+    bool m_rateTyped = false;  // the user typed in the rate box since the program last wrote it
     QSet<QString> m_toldUnreadable, m_toldCut, m_toldRefused;
     QString m_toldFailing;
 };

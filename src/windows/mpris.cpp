@@ -23,7 +23,8 @@ qlonglong microseconds(double seconds) { return std::isfinite(seconds) ? qlonglo
 QDBusObjectPath trackId(const RemoteControl& remote)
 {
     if (remote.fileName().isEmpty()) return QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
-    return QDBusObjectPath(QStringLiteral("/org/example/vamplet/entry/%1").arg(std::max(0, remote.currentEntry())));
+    // The entry's row names the track; "/org/mpris" is not for players' own ids.
+    return QDBusObjectPath(QStringLiteral("/vamplet/entry/%1").arg(std::max(0, remote.currentEntry())));
 }
 
 } // namespace
@@ -110,7 +111,8 @@ QVariantMap MprisPlayer::Metadata() const
     m.insert(QStringLiteral("mpris:length"), microseconds(m_remote->lengthSeconds()));
     m.insert(QStringLiteral("xesam:title"), m_remote->title());
     if (!m_remote->artist().isEmpty()) m.insert(QStringLiteral("xesam:artist"), QStringList{m_remote->artist()});
-    m.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(m_remote->fileName()).toString());
+    // A URL percent-encoded, as clients parse it: blanks and "#" in names stay part of the path.
+    m.insert(QStringLiteral("xesam:url"), QString::fromLatin1(QUrl::fromLocalFile(m_remote->fileName()).toEncoded()));
     return m;
 }
 

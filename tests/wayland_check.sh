@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The program natively on Wayland (weston, headless, no tray): both windows show, every shown
+# control has a name on the accessibility bus, and where no tray can bring the player back,
+# the panel's "Show Player", a second start and the desktop's Raise do, the panel staying.
+# Every step waits, bounded, for the state it checks.
+# Usage: wayland_check.sh path/to/vamplet [folder for a screenshot and the AT-SPI tree]
+# (on a session bus: dbus-run-session -- bash wayland_check.sh ...)
+set -u
+APP=$1
+shots=${2:-}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+. "$here/desktop.sh"
+for tool in weston weston-screenshooter dbus-send; do
+  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
+done
+/usr/bin/python3 -c "import gi; gi.require_version('Atspi', '2.0')" 2>/dev/null || { echo "SKIP: no AT-SPI for Python"; exit 0; }
+[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { echo "SKIP: no session bus"; exit 0; }
+patience=300
+fail() { echo "FAIL: $*"; grep -v -i -E "alsa|jack|pw.conf" "$work/app.log" | tail -5; exit 1; }
+atspi() { /usr/bin/python3 "$here/atspi.py" "$@"; }
+
+export HOME=$work XDG_RUNTIME_DIR=$work/run
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+socket=vamplet-$$
+weston --backend=headless-backend.so --use-pixman --socket=$socket --width=1024 --height=768 --idle-time=0 \
+  --debug >"$work/weston.log" 2>&1 &
+wait_for 100 test -S "$XDG_RUNTIME_DIR/$socket" || { echo "FAIL: weston did not start"; tail -3 "$work/weston.log"; exit 1; }
+unset DISPLAY
+export WAYLAND_DISPLAY=$socket QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+cp "$APP" "$work/vamplet"
+"$work/vamplet" >"$work/app.log" 2>&1 &
+
+wait_for $patience atspi showing "Vamplet - Version" || fail "the player window did not show"
+wait_for $patience atspi showing "Control Panel" || fail "the control panel did not show"
+unnamed=$(atspi unnamed) || fail "controls without a name: $unnamed"
+wait_for $patience atspi press "Show Player" || fail "no tray, and the panel shows no \"Show Player\""
+wait_for $patience atspi showing "Vamplet - Version" || fail "\"Show Player\" did not bring the player back"
+timeout 30 "$work/vamplet" >"$work/second.log" 2>&1 || fail "a second start did not hand over ($?)"
+wait_for $patience atspi showing "Vamplet - Version" || fail "a second start did not bring the player back"
+dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.vamplet /org/mpris/MediaPlayer2 \
+  org.mpris.MediaPlayer2.Raise >/dev/null || fail "Raise was not answered"
+wait_for $patience atspi showing "Vamplet - Version" || fail "Raise did not bring the player back"
+wait_for $patience atspi showing "Control Panel" || fail "bringing the player back took the panel away"
+if [ -n "$shots" ]; then
+  mkdir -p "$shots"
+  (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland.png" &&
+    echo "$shots/wayland.png"
+  atspi tree >"$shots/atspi-tree.txt" && echo "$shots/atspi-tree.txt"
+  # The other windows, opened from the player's menus.
+  for item in "File Properties...:properties: " "About:about:About "; do
+    IFS=: read -r name tag title <<<"$item"
+    atspi press "$name" || fail "no menu item $name"
+    wait_for 50 atspi showing "$title" || fail "$name did not open"
+    (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland-$tag.png" &&
+      echo "$shots/wayland-$tag.png"
+  done
+fi
+echo "wayland check: both windows, every control named, Show Player, second start and Raise bring the player back"
+echo "1 passed, 0 failed"
