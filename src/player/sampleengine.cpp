@@ -346,6 +346,10 @@ struct SampleEngine::Shared {
     std::optional<Plan> plan;
     std::optional<std::pair<quint64, NextEntry>> next;  // with the epoch it belongs to
     std::optional<Opened> nextOpened;
+    // renderAhead(): the worker tells, by copying the request's number, that it is idle.
+    quint64 idleWanted = 0;
+    quint64 idleSeen = 0;
+    std::condition_variable idleWake;
 
     // Between the worker and the output thread, and read by the UI: no locks.
     SpscQueue<Chunk> ring{kRingChunks};
@@ -512,9 +516,15 @@ void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
             // output is still to drop is looked at again soon.
             const bool full = ring.size() >= ring.capacity();
             const bool busy = rendering && ahead() < kAheadChunks && !full;
-            if (!busy)
+            if (!busy) {
+                // Nothing left to do until the output takes more or a command comes.
+                if (!quit && !loadWanted && !this->plan && idleSeen != idleWanted) {
+                    idleSeen = idleWanted;
+                    idleWake.notify_all();
+                }
                 wake.wait_for(lock, !rendering ? kIdleWait : full ? kFullWait : kTopUpWait,
-                              [&] { return quit || loadWanted || this->plan.has_value(); });
+                              [&] { return quit || loadWanted || this->plan.has_value() || idleSeen != idleWanted; });
+            }
             if (quit) return;
             if (loadWanted) {
                 load = std::pair{loadGeneration, loadPath};
@@ -756,7 +766,8 @@ SampleEngine::SampleEngine(QObject* parent) : SampleEngine(Options{}, parent) {}
 SampleEngine::SampleEngine(const Options& options, QObject* parent)
     : MediaEngine(parent), m_options(options), m_shared(std::make_unique<Shared>(options))
 {
-    if (options.audioOutput) m_shared->output = openPulseOutput(kPulseConnectMs);
+    if (options.output) m_shared->output = options.output();
+    else if (options.audioOutput) m_shared->output = openPulseOutput(kPulseConnectMs);
     if (!m_shared->output) m_shared->output = openNullOutput();
     m_heardTimer.setInterval(kHeardPollMs);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
@@ -778,6 +789,20 @@ SampleEngine::~SampleEngine()
 QString SampleEngine::outputName() const
 {
     return QString::fromLatin1(m_shared->output->name());
+}
+
+bool SampleEngine::renderAhead(int timeoutMs)
+{
+    std::unique_lock lock(m_shared->mutex);
+    const quint64 wanted = ++m_shared->idleWanted;
+    m_shared->wake.notify_all();
+    return m_shared->idleWake.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                       [&] { return m_shared->idleSeen >= wanted; });
+}
+
+void SampleEngine::pollHeard()
+{
+    if (m_heardTimer.isActive()) tick();
 }
 
 void SampleEngine::load(const QString& path)
