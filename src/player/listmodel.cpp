@@ -13,6 +13,7 @@ namespace {
 // a fast turn of phase as two sounds); never over more than half a pass.
 constexpr int kBlendMs = 5;
 constexpr int kStretchedBlendMs = 30;
+constexpr qint64 kContext = 4096;  // source frames around a stretched run
 
 qint64 toFrames(double seconds, int sampleRate)
 {
@@ -89,12 +90,19 @@ void seam(Planned& a, Planned& b, std::vector<float>& aFrames, std::vector<float
     }
 }
 
-std::vector<float> stretched(const std::vector<float>& in, int sampleRate, double rate, double pitch, qint64 outFrames)
+// The stretcher, offline, eases in and out over its window at the ends of what it is given;
+// a stretched run must not: it goes in between the source's own frames around it (where
+// the file has them), whose output is dropped.
+std::vector<float> stretched(const std::vector<float>& before, const std::vector<float>& run, const std::vector<float>& after,
+                             int sampleRate, double rate, double pitch, qint64 outFrames)
 {
     using RB = RubberBand::RubberBandStretcher;
+    std::vector<float> in = before;
+    in.insert(in.end(), run.begin(), run.end());
+    in.insert(in.end(), after.begin(), after.end());
     const qint64 n = qint64(in.size() / 2);
     std::vector<float> out;
-    out.reserve(std::size_t(outFrames) * 2);
+    out.reserve(std::size_t(n / rate + 2) * 2);
     if (n > 0) {
         RB rb(std::size_t(sampleRate), 2, RB::OptionProcessOffline | RB::OptionEngineFiner, 1.0 / rate, pitch);
         std::vector<float> left(static_cast<std::size_t>(n)), right(static_cast<std::size_t>(n));
@@ -129,6 +137,8 @@ std::vector<float> stretched(const std::vector<float>& in, int sampleRate, doubl
         }
         drain();
     }
+    const qint64 drop = std::min<qint64>(qint64(std::llround(double(before.size() / 2) / rate)), qint64(out.size() / 2));
+    out.erase(out.begin(), out.begin() + drop * 2);
     out.resize(std::size_t(outFrames) * 2, 0.0f);
     return out;
 }
@@ -153,7 +163,11 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
                 in.insert(in.end(), frames[k].begin(), frames[k].end());
                 ends.push_back(qint64(std::ceil(double(in.size() / 2) / head.pass.rate)));
             }
-            const std::vector<float> out = stretched(in, head.source->sampleRate, head.pass.rate, head.pitch, ends.back());
+            const Source& src = *head.source;
+            const qint64 from = std::max<qint64>(0, head.from - kContext), to = plan[last - 1].to;
+            const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + head.from * 2);
+            const std::vector<float> after(src.frames.begin() + to * 2, src.frames.begin() + std::min(src.length(), to + kContext) * 2);
+            const std::vector<float> out = stretched(before, in, after, src.sampleRate, head.pass.rate, head.pitch, ends.back());
             qint64 at = 0;
             for (std::size_t k = first; k < last; ++k) {
                 plan[k].pass.sound.assign(out.begin() + at * 2, out.begin() + ends[k - first] * 2);
