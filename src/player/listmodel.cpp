@@ -192,13 +192,19 @@ double passRate(const PracticeSettings& p, double entryRate, int pass)
 std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vector<Entry>& entries, int wrapPasses)
 {
     std::vector<Planned> plan;
+    // A whole file plays once opened, then its loop count more times as the stretch from
+    // its start to its end.
+    const auto passes = [&](int e) {
+        const Entry& entry = entries[std::size_t(e)];
+        return std::max(1, entry.loops) + (entry.start == 0 && entry.stop == 0 ? 1 : 0);
+    };
     const auto add = [&](int e, int round, int count) {
         const Entry& entry = entries[std::size_t(e)];
         const Source& src = sources[std::size_t(entry.source)];
         const int sr = src.sampleRate;
         const bool whole = entry.start == 0 && entry.stop == 0;
         bool stretches = entry.practice.hasTranspose();
-        for (int p = 0; p < std::max(1, entry.loops); ++p) stretches = stretches || passRate(entry.practice, entry.rate, p) != 1.0;
+        for (int p = 0; p < passes(e); ++p) stretches = stretches || passRate(entry.practice, entry.rate, p) != 1.0;
         for (int p = 0; p < count; ++p) {
             Planned k;
             k.pass = prerolled(entry.practice, p, sr);
@@ -207,7 +213,7 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
             k.pass.sampleRate = sr;
             k.pass.rate = passRate(entry.practice, entry.rate, p);
             k.source = &src;
-            k.whole = whole;
+            k.whole = whole && p == 0;
             k.from = whole ? 0 : std::min(toFrames(entry.start, sr), src.length());
             k.to = whole ? src.length() : std::min(toFrames(entry.stop, sr), src.length());
             k.pitch = entry.practice.pitchScale();
@@ -217,9 +223,9 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
             plan.push_back(std::move(k));
         }
     };
-    for (int e = 0; e < int(entries.size()); ++e) add(e, 0, std::max(1, entries[std::size_t(e)].loops));
+    for (int e = 0; e < int(entries.size()); ++e) add(e, 0, passes(e));
     for (int e = 0, round = 1, left = wrapPasses; left > 0 && !entries.empty();) {
-        const int n = std::min(left, std::max(1, entries[std::size_t(e)].loops));
+        const int n = std::min(left, passes(e));
         add(e, round, n);
         left -= n;
         if (++e == int(entries.size())) e = 0, ++round;
