@@ -106,6 +106,7 @@ private slots:
         for (const model::Change& ch : c.changes)
             if (ch.lengthError != 0 || ch.silence > 0)
                 faults << QString("into pass %1: %2 frames off, %3 silent").arg(ch.into + 1).arg(ch.lengthError).arg(ch.silence);
+        if (c.clicksOff > 0) faults << QString("%1 of %2 clicks not where due").arg(c.clicksOff).arg(c.clicks);
         if (c.windowsOff > 0)
             faults << QString("%1 of %2 windows off by over 1 dB, worst %3 dB in pass %4")
                           .arg(c.windowsOff).arg(c.windows).arg(c.worstDb, 0, 'f', 1).arg(c.worstPass + 1);

@@ -92,6 +92,15 @@ Check check(const OfflineStack& stack, const std::vector<Pass>& model, const std
             const qint64 near = qint64(kChangeSeconds * rateAt(stack, at));
             c.changes.push_back({k, at - c.heard[k - 1].at - due, p.preroll > 0 ? -1 : longestSilence(rec, at - near, at + near)});
         }
+        for (qint64 click : p.clicks) {
+            // A click's first sample is 0 (it starts as a sine), its next ones are not.
+            const qint64 f = at - qint64(std::llround((p.preroll - click) * scale));
+            const bool quietBefore = click < 8 || f < 8 || longestSilence(rec, f - 8, f + 1) == 9;
+            const bool soundAfter = f >= 0 && f + 3 <= qint64(rec.size() / 2) && rec[f * 2] == 0 &&
+                                   rec[(f + 1) * 2] != 0 && rec[(f + 2) * 2] != 0;
+            ++c.clicks;
+            if (!quietBefore || !soundAfter) ++c.clicksOff;
+        }
         const qint64 n = qint64(std::llround(kWindowSeconds * p.sampleRate));
         const qint64 nOut = qint64(std::llround(n * scale));
         for (qint64 w = 0; (w + 1) * n <= p.frames(); ++w) {

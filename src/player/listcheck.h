@@ -24,6 +24,8 @@ struct Check {
     std::vector<HeardPass> heard;
     int matching = 0;  // the leading heard passes that are the model's, in its order
     std::vector<Change> changes;
+    int clicks = 0;      // count-in clicks due before the heard passes
+    int clicksOff = 0;   // not heard exactly where due: silence just before, sound from there on
     int windows = 0;     // 10 ms windows compared
     int windowsOff = 0;  // more than 1 dB off the model's
     double worstDb = 0;  // the largest difference: < 0 quieter than the model
