@@ -1,7 +1,9 @@
 // Seeded random lists played through the whole playback stack on a hand-pulled output and
-// held against the model of what they must sound like. More seeds:
+// held against the model of what they must sound like: 1-6 entries of stretches and whole
+// files, rates 0.5-2, practice settings on some, a rate key pressed on some. More seeds:
 // VAMPLET_LISTMODEL_SEEDS=1-200 test_listmodel
 #include "player/audiodecoder.h"
+#include "player/entryplayer.h"
 #include "player/listcheck.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
@@ -89,12 +91,23 @@ private slots:
             entries.push_back(e);
             starts.push_back(e.start);
         }
+        // On some lists a rate key is pressed during an entry's first pass.
+        const int live = entries.size() > 1 && pick(3) == 0 ? 1 + pick(int(entries.size()) - 1) : -1;
+        model::Entry* pressed = live > 0 && entries[live].loops > 1 && !entries[live].practice.hasTrainer() ? &entries[live] : nullptr;
+        if (pressed) pressed->liveRate = std::round((pressed->rate + (pressed->rate < 2 ? 0.05 : -0.05)) * 100) / 100;
         const std::vector<model::Pass> model = model::listPasses(m_sources, entries);
         double seconds = 1.0;
         for (const model::Pass& p : model) seconds += double(p.preroll + p.frames()) / p.sampleRate;
 
         stack.playList();
-        for (int i = 0; i < int(seconds * 100); ++i) QVERIFY2(stack.step(), "the engine's worker never got idle");
+        for (int i = 0; i < int(seconds * 100); ++i) {
+            QVERIFY2(stack.step(), "the engine's worker never got idle");
+            const OfflineStack::Seen& s = stack.seen.back();
+            if (pressed && s.selections == live + 1 && s.position > pressed->start + 0.02) {
+                stack.playback().changeRate(pressed->liveRate);
+                pressed = nullptr;
+            }
+        }
 
         const model::Check c = model::check(stack, model, starts);
         QStringList faults;

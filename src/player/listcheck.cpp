@@ -85,7 +85,7 @@ Check check(const OfflineStack& stack, const std::vector<Pass>& model, const std
         const Pass& p = model[std::size_t(k)];
         const qint64 at = c.heard[k].at;
         const double scale = double(rateAt(stack, at)) / p.sampleRate;  // output frames a source frame
-        if (k > 0) {
+        if (k > 0 && !model[std::size_t(k - 1)].live) {
             const Pass& before = model[std::size_t(k - 1)];
             const qint64 due = qint64(std::llround((before.frames() + p.preroll) * double(rateAt(stack, c.heard[k - 1].at)) /
                                                    before.sampleRate));
@@ -103,7 +103,7 @@ Check check(const OfflineStack& stack, const std::vector<Pass>& model, const std
         }
         const qint64 n = qint64(std::llround(kWindowSeconds * p.sampleRate));
         const qint64 nOut = qint64(std::llround(n * scale));
-        for (qint64 w = 0; (w + 1) * n <= p.frames(); ++w) {
+        for (qint64 w = 0; !p.live && (w + 1) * n <= p.frames(); ++w) {
             const qint64 from = at + qint64(std::llround(w * n * scale));
             if (from < 0 || (from + nOut) * 2 > qint64(rec.size())) break;
             const double want = rms(p.sound.data() + w * n * 2, n);

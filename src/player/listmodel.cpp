@@ -63,7 +63,8 @@ void seam(Planned& a, Planned& b, std::vector<float>& aFrames, std::vector<float
 {
     if (a.whole || b.whole || a.source->sampleRate != b.source->sampleRate || a.blend <= 0) return;
     const qint64 n = a.blend;
-    const bool cut = b.pass.preroll > 0 || b.pass.rate != a.pass.rate || b.pitch != a.pitch;
+    // A live change left `a` playing at `b`'s rate by its end.
+    const bool cut = b.pass.preroll > 0 || (!a.pass.live && b.pass.rate != a.pass.rate) || b.pitch != a.pitch;
     std::vector<float> tail(std::size_t(n) * 2, 0.0f);
     if (!cut && a.to + n <= a.source->length()) {
         std::copy_n(a.source->frames.begin() + a.to * 2, n * 2, tail.begin());
@@ -203,7 +204,7 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
         const Source& src = sources[std::size_t(entry.source)];
         const int sr = src.sampleRate;
         const bool whole = entry.start == 0 && entry.stop == 0;
-        bool stretches = entry.practice.hasTranspose();
+        bool stretches = entry.practice.hasTranspose() || (round == 0 && entry.liveRate > 0 && entry.liveRate != 1.0);
         for (int p = 0; p < passes(e); ++p) stretches = stretches || passRate(entry.practice, entry.rate, p) != 1.0;
         for (int p = 0; p < count; ++p) {
             Planned k;
@@ -211,7 +212,9 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
             k.pass.entry = e;
             k.pass.pass = p;
             k.pass.sampleRate = sr;
-            k.pass.rate = passRate(entry.practice, entry.rate, p);
+            const bool live = round == 0 && entry.liveRate > 0;
+            k.pass.rate = live && p > 0 ? entry.liveRate : passRate(entry.practice, entry.rate, p);
+            k.pass.live = live && p == 0;
             k.source = &src;
             k.whole = whole && p == 0;
             k.from = whole ? 0 : std::min(toFrames(entry.start, sr), src.length());

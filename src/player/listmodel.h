@@ -24,6 +24,9 @@ struct Entry {
     double rate = 1;
     int loops = 1;
     PracticeSettings practice;
+    // A rate key pressed during its first pass, the first time round: its next passes play
+    // at this rate (0: none).
+    double liveRate = 0;
 };
 
 struct Pass {
@@ -31,6 +34,7 @@ struct Pass {
     int pass = 0;  // counted from the entry's first
     int sampleRate = 44100;
     double rate = 1;
+    bool live = false;           // a live change lands inside it: its sound and length are not known
     qint64 preroll = 0;          // frames of pause and count-in before its sound
     std::vector<qint64> clicks;  // where each click begins in the preroll
     std::vector<float> sound;    // stereo, at the source's rate
