@@ -169,6 +169,10 @@ struct SampleEngine::Shared {
     std::deque<Command> inbox;
     std::optional<Opened> opened;
     std::optional<Opened> nextOpened;
+    // renderAhead(): the worker tells, by copying the request's number, that it is idle.
+    quint64 idleWanted = 0;
+    quint64 idleSeen = 0;
+    std::condition_variable idleWake;
 
     // From the UI thread: the commands are taken together, in order.
     void post(std::initializer_list<Command> commands)
@@ -346,9 +350,16 @@ Worker::Inbox Worker::takeCommands()
     const bool full = sh.ring.size() >= sh.ring.capacity();
     const bool rendering = m_mode != Mode::Idle && m_mode != Mode::Ended;
     const bool busy = rendering && ahead() < kAheadChunks && !full;
-    if (!busy)
+    if (!busy) {
+        // Nothing left to do until the output takes more or a command comes: a hand-pulled
+        // output's driver waits for this before it pulls.
+        if (sh.inbox.empty() && sh.idleSeen != sh.idleWanted) {
+            sh.idleSeen = sh.idleWanted;
+            sh.idleWake.notify_all();
+        }
         sh.wake.wait_for(lock, m_mode == Mode::Ended || full ? kFullWait : !rendering ? kIdleWait : kTopUpWait,
-                         [&] { return !sh.inbox.empty(); });
+                         [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted; });
+    }
     for (Command& c : sh.inbox) {
         if (std::holds_alternative<QuitCommand>(c)) {
             in.quit = true;
@@ -708,7 +719,8 @@ SampleEngine::SampleEngine(QObject* parent) : SampleEngine(Options{}, parent) {}
 SampleEngine::SampleEngine(const Options& options, QObject* parent)
     : MediaEngine(parent), m_options(options), m_shared(std::make_unique<Shared>(options))
 {
-    m_shared->output = options.audioOutput ? openFailoverOutput(kPulseConnectMs) : openNullOutput();
+    if (options.output) m_shared->output = options.output();
+    else m_shared->output = options.audioOutput ? openFailoverOutput(kPulseConnectMs) : openNullOutput();
     m_heardTimer.setInterval(kHeardPollMs);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_heardTimer, &QTimer::timeout, this, &SampleEngine::tick);
@@ -725,6 +737,20 @@ SampleEngine::~SampleEngine()
 QString SampleEngine::outputName() const
 {
     return QString::fromLatin1(m_shared->output->name());
+}
+
+bool SampleEngine::renderAhead(int timeoutMs)
+{
+    std::unique_lock lock(m_shared->mutex);
+    const quint64 wanted = ++m_shared->idleWanted;
+    m_shared->wake.notify_all();
+    return m_shared->idleWake.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                       [&] { return m_shared->idleSeen >= wanted; });
+}
+
+void SampleEngine::pollHeard()
+{
+    if (m_heardTimer.isActive()) tick();
 }
 
 void SampleEngine::load(const QString& path)

@@ -9,11 +9,14 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
 
 namespace player {
+
+namespace audio { class AudioOutput; }
 
 class SampleEngine : public MediaEngine {
     Q_OBJECT
@@ -21,6 +24,8 @@ public:
     struct Options {
         bool audioOutput = true;  // false: the null output, which keeps real time
         int crossfadeMs = 5;      // the seam blend; 0 cuts hard, sample-exact
+        // Where the sound goes instead, when set: a test's hand-pulled output.
+        std::function<std::unique_ptr<audio::AudioOutput>()> output;
     };
 
     explicit SampleEngine(QObject* parent = nullptr);
@@ -56,6 +61,13 @@ public:
 
     // Which output took the sound: "pulse" or "null"; empty before the first load.
     QString outputName() const;
+
+    // For an output pulled by hand (tests, benchmarks), where no real time passes:
+    // renderAhead() returns once the worker has taken every command and rendered all it
+    // may ahead (false if it did not within `timeoutMs`, a guard against a hung worker);
+    // pollHeard() does what the heard-timer does when it fires, if it runs.
+    bool renderAhead(int timeoutMs = 10000);
+    void pollHeard();
 
     struct Shared;
 

@@ -1,0 +1,131 @@
+// Seeded random lists played through the whole playback stack on a hand-pulled output and
+// held against the model of what they must sound like: 1-6 entries of stretches and whole
+// files, rates 0.5-2, practice settings on some, a rate key pressed on some. More seeds:
+// VAMPLET_LISTMODEL_SEEDS=1-200 test_listmodel
+#include "player/audiodecoder.h"
+#include "player/entryplayer.h"
+#include "player/listcheck.h"
+#include "support/fakeengine.h"
+#include "support/testkit.h"
+
+#include <QtTest>
+
+#include <random>
+
+using namespace player;
+
+class ListModelTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QStringList m_paths;
+    std::vector<model::Source> m_sources;
+
+private slots:
+    // Sound that changes all the time, as music does: a gliding tone under a slow swell,
+    // in every format and sample rate a list mixes; mono and stereo.
+    void initTestCase()
+    {
+        const char* formats[] = {"wav", "flac", "mp3", "flac", "wav", "mp3"};
+        for (int i = 0; i < 6; ++i) {
+            const QString rate = i % 2 ? "48000" : "44100", f0 = QString::number(330 + 50 * i);
+            const QString tone = "0.25*(0.7+0.3*sin(2*PI*0.5*t))*sin(2*PI*(" + f0 + "*t+40*t*t)";
+            const QString path = m_dir.filePath(QString("m%1.%2").arg(i).arg(formats[i]));
+            QVERIFY(testkit::ffmpeg({"-f", "lavfi", "-i",
+                                     "aevalsrc=exprs='" + tone + ")" + (i < 3 ? "" : "|" + tone + "+1)") + "':s=" + rate +
+                                         ":d=" + QString::number(2.5 + 0.2 * i),
+                                     path}));
+            audio::Decoder d;
+            QVERIFY(d.open(path));
+            model::Source s{d.format().sampleRate, {}};
+            std::vector<float> buf(4096 * std::size_t(d.format().channels));
+            for (qint64 got; (got = d.read(buf.data(), 4096)) > 0;)
+                for (qint64 k = 0; k < got; ++k) {
+                    s.frames.push_back(buf[std::size_t(k * d.format().channels)]);
+                    s.frames.push_back(buf[std::size_t(k * d.format().channels + d.format().channels - 1)]);
+                }
+            m_paths << path;
+            m_sources.push_back(std::move(s));
+        }
+    }
+
+    void listSoundsAsModelled_data()
+    {
+        QTest::addColumn<int>("seed");
+        const QStringList range = qEnvironmentVariable("VAMPLET_LISTMODEL_SEEDS", "1-6").split('-');
+        for (int s = range.value(0).toInt(); s <= range.value(range.size() - 1).toInt(); ++s)
+            QTest::newRow(qPrintable(QString("seed %1").arg(s))) << s;
+    }
+
+    void listSoundsAsModelled()
+    {
+        QFETCH(int, seed);
+        testkit::MessageRecorder boxes;
+        std::mt19937 rng{unsigned(seed)};
+        const auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+        OfflineStack stack(new FakeEngine);
+        std::vector<model::Entry> entries;
+        std::vector<double> starts;
+        for (int i = 0, n = 1 + pick(6); i < n; ++i) {
+            model::Entry e;
+            e.source = pick(int(m_sources.size()));
+            const double seconds = double(m_sources[e.source].length()) / m_sources[e.source].sampleRate;
+            if (pick(5) > 0) {
+                e.start = pick(int((seconds - 1.0) * 100)) / 100.0;
+                e.stop = e.start + 0.2 + pick(70) / 100.0;
+                e.loops = 1 + pick(3);
+            }
+            e.rate = pick(3) == 0 ? 1.0 : (10 + pick(31)) / 20.0;
+            PracticeSettings& p = e.practice;
+            switch (pick(8)) {
+            case 0: p.pause = 0.1 * (1 + pick(3)); break;
+            case 1:
+                p.countInClicks = 2, p.countInBpm = 240;
+                p.countInWhen = pick(2) ? PracticeSettings::CountInWhen::EveryPass : PracticeSettings::CountInWhen::First;
+                break;
+            case 2: p.trainerStartRate = e.rate >= 0.7 ? e.rate - 0.2 : e.rate + 0.2, p.trainerStep = 0.1; break;
+            case 3: p.transposeSemitones = pick(2) ? -2 : 3; break;
+            default: break;
+            }
+            const auto text = [](double x) { return QString::number(x, 'g', 10); };
+            stack.list.rows.push_back({{m_paths[e.source], text(e.start), text(e.stop), text(e.rate), text(e.loops)}, p});
+            entries.push_back(e);
+            starts.push_back(e.start);
+        }
+        // On some lists a rate key is pressed during an entry's first pass.
+        const int live = entries.size() > 1 && pick(3) == 0 ? 1 + pick(int(entries.size()) - 1) : -1;
+        model::Entry* pressed = live > 0 && entries[live].loops > 1 && !entries[live].practice.hasTrainer() ? &entries[live] : nullptr;
+        if (pressed) pressed->liveRate = std::round((pressed->rate + (pressed->rate < 2 ? 0.05 : -0.05)) * 100) / 100;
+        const std::vector<model::Pass> model = model::listPasses(m_sources, entries);
+        double seconds = 1.0;
+        for (const model::Pass& p : model) seconds += double(p.preroll + p.frames()) / p.sampleRate;
+
+        stack.playList();
+        for (int i = 0; i < int(seconds * 100); ++i) {
+            QVERIFY2(stack.step(), "the engine's worker never got idle");
+            const OfflineStack::Seen& s = stack.seen.back();
+            if (pressed && s.selections == live + 1 && s.position > pressed->start + 0.02) {
+                stack.playback().changeRate(pressed->liveRate);
+                pressed = nullptr;
+            }
+        }
+
+        const model::Check c = model::check(stack, model, starts);
+        QStringList faults;
+        if (c.matching < int(model.size())) {
+            const auto at = [](const auto& v, int k) { return k < int(v.size()) ? QString("%1.%2").arg(v[k].entry + 1).arg(v[k].pass + 1) : QString("none"); };
+            faults << QString("heard %1 of %2 passes in order; then %3 where %4 is due")
+                          .arg(c.matching).arg(model.size()).arg(at(c.heard, c.matching), at(model, c.matching));
+        }
+        for (const model::Change& ch : c.changes)
+            if (ch.lengthError != 0 || ch.silence > 0)
+                faults << QString("into pass %1: %2 frames off, %3 silent").arg(ch.into + 1).arg(ch.lengthError).arg(ch.silence);
+        if (c.clicksOff > 0) faults << QString("%1 of %2 clicks not where due").arg(c.clicksOff).arg(c.clicks);
+        if (c.windowsOff > 0)
+            faults << QString("%1 of %2 windows off by over 1 dB, worst %3 dB in pass %4")
+                          .arg(c.windowsOff).arg(c.windows).arg(c.worstDb, 0, 'f', 1).arg(c.worstPass + 1);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
+    }
+};
+
+QTEST_MAIN(ListModelTest)
+#include "test_listmodel.moc"
