@@ -6,10 +6,12 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 
 namespace storage {
 
 struct IniBatch::Held {
+    std::unique_ptr<FolderLock> lock;  // from the read to the save
     IniFile doc;
     QString readProblem;
     QString rejected;  // why a write could not be taken in
@@ -28,6 +30,8 @@ QString g_lastOpenPath;
 std::shared_ptr<Held> g_lastOpen;
 IniStats g_stats;
 QString g_lastRawPath, g_lastPath;
+// Files whose unfinished writes were looked for: once per file and program.
+QSet<QString> g_recovered;
 
 const QString kRejected = QStringLiteral("a name or value holds a line break or cannot be a key");
 
@@ -87,6 +91,7 @@ QString save(const QString& path, Held& held)
     if (!held.doc.isModified()) return {};
     QString error;
     if (!held.readProblem.isEmpty()) error = QStringLiteral("the file cannot be read: ") + held.readProblem;
+    else if (held.lock && !held.lock->held()) error = held.lock->problem();
     else if (held.doc.save(path, &error)) {
         held.doc.markSaved();
         ++g_stats.saves;
@@ -120,6 +125,12 @@ bool WriteINI(const QString& strSection, const QString& strKey, const QString& s
 {
     const QString path = resolve(strFile);
     if (path.isEmpty()) return false;
+    if (!g_open.contains(path)) {
+        // A lone write is a batch of one: read, changed and saved under the lock.
+        IniBatch batch(strFile);
+        const bool taken = WriteINI(strSection, strKey, strValue, strFile);
+        return batch.commit() && taken;
+    }
     const std::shared_ptr<Held> held = heldFor(path);
     const bool taken = held->doc.setValue(strSection, strKey, strValue);
     if (!taken && held->rejected.isEmpty()) held->rejected = kRejected;
@@ -145,8 +156,20 @@ IniBatch::IniBatch(const QString& strFile) : m_path(resolve(strFile))
         m_error = QStringLiteral("no file is named");
         return;
     }
-    m_held = heldFor(m_path);
-    if (m_held->depth++ == 0) g_open.insert(m_path, m_held);
+    if (const auto open = g_open.constFind(m_path); open != g_open.constEnd()) {
+        m_held = open.value();
+        ++m_held->depth;
+        return;
+    }
+    auto lock = std::make_unique<FolderLock>(m_path);
+    if (lock->held() && !g_recovered.contains(m_path)) {
+        recoverUnfinishedWrites(m_path);
+        g_recovered.insert(m_path);
+    }
+    m_held = readHeld(m_path);
+    m_held->lock = std::move(lock);
+    m_held->depth = 1;
+    g_open.insert(m_path, m_held);
 }
 
 IniBatch::~IniBatch() { commit(); }
@@ -160,6 +183,7 @@ bool IniBatch::commit()
     g_lastOpen.reset();
     const bool changed = m_held->doc.isModified();
     m_error = save(m_path, *m_held);
+    m_held->lock.reset();
     m_wrote = changed && m_error.isEmpty();
     return m_result = m_error.isEmpty();
 }

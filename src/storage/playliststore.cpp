@@ -5,7 +5,12 @@
 #include "storage/filebytes.h"
 #include "storage/modkelini.h"
 
+#include <QFile>
+
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace storage {
 namespace {
@@ -135,7 +140,12 @@ QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice)
 WriteOutcome setLastPlayList(const QString& name)
 {
     IniBatch batch;
-    write(kMainSection, kLastPlayList, name);
+    // No "LastPlayList" already means the first one: the program showing it at start-up
+    // is no choice of the user's to write down.
+    const bool implied = read(kMainSection, kLastPlayList, QString()).isEmpty() &&
+                         read(kMainSection, kPlayList + QStringLiteral("1"), QString()) == name &&
+                         readPlayListNames().selection() == 0;
+    if (!implied) write(kMainSection, kLastPlayList, name);
     return outcomeOf(batch);
 }
 
@@ -165,6 +175,12 @@ SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows, Writ
     return result ? SaveResult::Saved : SaveResult::Failed;
 }
 
-QString playListFileWriteProblem() { return writeProblem(iniFilePath(QString())); }
+QString playListFileWriteProblem()
+{
+    // A file that cannot be read is told so when it is read: that is the whole story.
+    const QString path = iniFilePath(QString());
+    if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) != 0 && errno != ENOENT) return {};
+    return writeProblem(path);
+}
 
 } // namespace storage
