@@ -101,6 +101,8 @@ public:
     // Names as written in the file, first occurrences only, in file order.
     QStringList sectionNames() const;
     QStringList keys(const QString& section) const;
+    // The same as views into the document, valid while it lives unchanged.
+    QList<QStringView> keyViews(const QString& section) const;
     int keyCount(const QString& section) const;
 
     Encoding sourceEncoding() const { return m_encoding; }
