@@ -13,6 +13,7 @@ PACKAGES=(
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer time
   dbus playerctl desktop-file-utils appstream
   file dpkg-dev  # cpack works out the .deb's library dependencies with them
+  clang libclang-rt-14-dev  # the fuzz targets: libFuzzer and the sanitizers' run-time
 )
 
 as_root() {

@@ -111,6 +111,7 @@ QString save(const QString& path, Held& held)
     else if (held.lock && !held.lock->held()) error = held.lock->problem();
     else if (held.doc.save(path, &error)) {
         held.doc.markSaved();
+        if (g_parsed.path == path) g_parsed = {};  // what it was parsed from is gone
         ++g_stats.saves;
         return {};
     }
