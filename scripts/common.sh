@@ -15,6 +15,7 @@ PACKAGES=(
   weston qt6-wayland at-spi2-core python3-gi gir1.2-atspi-2.0  # the Wayland run and the accessibility bus
   qt6ct  # a dark palette for tests/screenshots.sh
   file dpkg-dev  # cpack works out the .deb's library dependencies with them
+  clang libclang-rt-14-dev  # the fuzz targets: libFuzzer and the sanitizers' run-time
 )
 
 as_root() {

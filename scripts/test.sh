@@ -19,6 +19,11 @@ if [ -z "${DISPLAY:-}" ]; then
 else
   ctest --output-on-failure -j2 "$@" 2>&1 | tee "$log" || rc=$?
 fi
+# Every reader of outside bytes under libFuzzer, a few seconds each over its seeds.
+if command -v clang++ >/dev/null; then
+  echo
+  bash "$ROOT/scripts/fuzz.sh" --all 5 || rc=1
+fi
 echo
 echo "Test lines against code lines, per folder:"
 python3 "$ROOT/scripts/test-share.py"

@@ -73,6 +73,35 @@ private slots:
         QCOMPARE(IniFile::fromBytes(bytes).toBytes(), bytes);
     }
 
+    // Only the line changed changes: every other byte stays, whatever the file's mix.
+    void editKeepsEveryOtherByte_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("mixed endings") << QByteArray("[S]\r\nk=v\nj=w\r\n") << "j" << QByteArray("[S]\r\nk=v\nj=x\r\n");
+        QTest::newRow("final lone CR") << QByteArray("[S]\nk=v\nj=w\r") << "k" << QByteArray("[S]\nk=x\nj=w\r");
+        QTest::newRow("new key after a lone CR") << QByteArray("[S]\nk=v\r") << "n" << QByteArray("[S]\nk=v\nn=x");
+        QTest::newRow("three byte-order marks")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF[S]\r\nk=v\r\n") << "k"
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF[S]\r\nk=x\r\n");
+        QTest::newRow("a mark after a byte that is not UTF-8")
+            << QByteArray("\xEF\xBB\xBF[S]\r\nj=\xFF\xEF\xBB\xBFz\r\nk=v\r\n") << "k"
+            << QByteArray("\xEF\xBB\xBF[S]\r\nj=\xFF\xEF\xBB\xBFz\r\nk=x\r\n");
+        QTest::newRow("NUL and control bytes") << QByteArray("[S]\nj=\0\x01\x7F\nk=v\n", 14) << "k"
+                                               << QByteArray("[S]\nj=\0\x01\x7F\nk=x\n", 14);
+    }
+    void editKeepsEveryOtherByte()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, after);
+        IniFile doc = IniFile::fromBytes(before);
+        QVERIFY(doc.setValue("S", key, "x"));
+        QCOMPARE(doc.toBytes(), after);
+        QCOMPARE(IniFile::fromBytes(after).value("s", key, "-"), QString("x"));
+    }
+
     void parsesLikeProfileReaders()
     {
         const IniFile doc = IniFile::fromBytes(

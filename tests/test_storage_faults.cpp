@@ -16,6 +16,8 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +60,10 @@ private slots:
     {
         m_box.emplace();
         QFile::setPermissions(m_box->dir.path(), QFile::Permissions(0x7755));
+        const QString copies = m_box->path("copies");
+        QDir().mkpath(copies);
+        QFile::setPermissions(copies, QFile::Permissions(0x7777));
+        setSafetyCopyFolder(copies);
     }
     void cleanup()
     {
@@ -105,6 +111,95 @@ private slots:
         QVERIFY2(outcome.error.contains("space"), qPrintable(outcome.error));
         QCOMPARE(bytesOf(target), old);
         QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden), QStringList({"filler", QFileInfo(target).fileName()}));
+    }
+
+    // --- a kill at any step of a save ------------------------------------------------------
+
+    void aKillAnywhereLeavesTheOldOrTheNewFile_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("newSize");
+        QTest::newRow("new file") << "new" << 200000;
+        QTest::newRow("replaced") << "replace" << 200000;
+        QTest::newRow("in place, longer") << "in place" << 300000;
+        QTest::newRow("in place, shorter") << "in place" << 1000;
+    }
+    void aKillAnywhereLeavesTheOldOrTheNewFile()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, newSize);
+        const QString folder = m_box->path("prog");
+        const QString target = folder + "/vamplet.ini";
+        const QByteArray old(how == "new" ? 0 : 150000, 'o'), fresh(newSize, 'n');
+        struct Gate {
+            int steps = 0, killAt = 0;
+            bool restarted = false;
+        } gate;
+        detail::setStepGate([](void* g) { auto* s = static_cast<Gate*>(g); return s->restarted || s->steps++ < s->killAt; }, &gate);
+        const auto ungate = qScopeGuard([] { detail::setStepGate(nullptr, nullptr); });
+        for (;; ++gate.killAt) {
+            QFile::setPermissions(folder, QFile::Permissions(0x7777));
+            QDir(folder).removeRecursively();
+            QDir().mkpath(folder);
+            QFile::setPermissions(folder, QFile::Permissions(0x7777));
+            if (how != "new") testkit::writeBytes(target, old);
+            QFile::setPermissions(target, QFile::Permissions(0x6666));
+            if (how == "in place") QFile::setPermissions(folder, QFile::Permissions(0x5555));
+            gate.steps = 0;
+            gate.restarted = false;
+            QString why;
+            {
+                AsOtherUser other;
+                why = writeFileBytes(target, fresh);
+                gate.restarted = true;
+                recoverUnfinishedWrites(target);  // the next start
+            }
+            const bool finished = why.isEmpty();
+            QVERIFY2(finished || why == "stopped", qPrintable(why));
+            const QByteArray now = QFile::exists(target) ? bytesOf(target) : QByteArray();
+            QVERIFY2(now == (finished ? fresh : old), qPrintable(QString("killed at step %1").arg(gate.killAt)));
+            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QFile::exists(target) ? QStringList("vamplet.ini") : QStringList());
+            QCOMPARE(QDir(m_box->path("copies")).entryList(QDir::Files | QDir::Hidden).join(","), QString());
+            if (finished) break;
+        }
+        QVERIFY(gate.killAt >= 5);  // every path has that many steps at least
+        QFile::setPermissions(folder, QFile::Permissions(0x7777));
+    }
+
+    // --- two programs writing one file ------------------------------------------------------
+
+    void aSecondWriterWaitsForTheLock()
+    {
+        app::strIniPath = file("vamplet.ini", "[Main]\nPlayListCount=1\nPlayList1=A\n");
+        const QByteArray before = bytesOf(app::strIniPath);
+        setLockWaitMs(0);
+        const auto restore = qScopeGuard([] { setLockWaitMs(3000); });
+        const int other = ::open(QFile::encodeName(m_box->dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(::flock(other, LOCK_EX) == 0);
+        const WriteOutcome refused = AddNewPlayList("B");
+        QVERIFY2(refused.error.contains("lock"), qPrintable(refused.error));
+        QCOMPARE(bytesOf(app::strIniPath), before);
+        ::close(other);
+        QVERIFY(AddNewPlayList("B"));
+        QCOMPARE(readPlayListNames().names, QStringList({"A", "B"}));
+    }
+
+    // --- nothing written unasked ----------------------------------------------------------
+
+    void startingWritesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::newRow("no last list") << QByteArray("[Main]\nPlayListCount=1\nPlayList1=A\n[A]\nFileCount=1\nFileName1=/a.wav\n");
+        QTest::newRow("a count no file holds") << QByteArray("[Main]\r\nPlayListCount=100000000\r\nPlayList1=A\r\n");
+    }
+    void startingWritesNothing()
+    {
+        QFETCH(QByteArray, ini);
+        app::strIniPath = file("vamplet.ini", ini);
+        testkit::MessageRecorder msgs;
+        forms::frmPlayList();
+        QCOMPARE(bytesOf(app::strIniPath), ini);
+        QCOMPARE(setLastPlayList("A").wrote, false);
     }
 
     // --- counts no real playlist has -----------------------------------------------------
@@ -201,6 +296,16 @@ private slots:
         p->AddListEntry(m_box->a, 0, 1, 1, 1);  // already told: not told again at each change
         QCOMPARE(msgs.messages.size(), 1);
         QCOMPARE(bytesOf(userIni), kept);
+
+        // Nor read: told that, once, and nothing about writing.
+        forms::resetAll();
+        msgs.messages.clear();
+        (void)::seteuid(0);
+        QFile::setPermissions(userIni, QFile::Permissions());
+        (void)::seteuid(65534);
+        forms::frmPlayList();
+        QCOMPARE(msgs.messages.size(), 1);
+        QVERIFY2(msgs.messages[0].text.contains("cannot be read"), qPrintable(msgs.messages[0].text));
     }
 };
 

@@ -3,7 +3,11 @@
 // step took and what the user was told. bench/hostile/run.sh measures the rest from outside.
 //   hostile_driver startup INI
 //   hostile_driver import INI OBS
+//   hostile_driver midi FILE        (the MIDI reader alone, as a rendering starts)
+//   hostile_driver looplist FILE    (a loop list's reader alone, before the grid takes it)
 #include "app/globals.h"
+#include "player/midifile.h"
+#include "storage/looplists.h"
 #include "player/enginefactory.h"
 #include "services/messages.h"
 #include "support/fakeengine.h"
@@ -14,6 +18,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QStandardPaths>
 #include <cstdio>
 
@@ -22,6 +27,23 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("looplist")) {
+        bool ok = false;
+        const storage::LoopList list = storage::readLoopListFile(args.value(2), ok);
+        std::printf("rows=%d told=%d first=\"%s\"\n", int(list.entries.size()), int(list.notes.size()),
+                    qPrintable(list.notes.value(0)));
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
+    if (args.value(1) == QLatin1String("midi")) {
+        QFile file(args.value(2));
+        QString why;
+        const auto song = file.open(QIODevice::ReadOnly) ? player::midi::parse(file.read(player::midi::kMaxFileBytes + 1), &why)
+                                                         : std::nullopt;
+        std::printf("rows=%d told=%d first=\"%s\"\n", song ? int(song->events.size()) : 0, song ? 0 : 1, qPrintable(why));
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
     const bool import = args.value(1) == QLatin1String("import");
     if (args.size() < (import ? 4 : 3)) {
         std::fprintf(stderr, "usage: hostile_driver startup INI | import INI OBS\n");

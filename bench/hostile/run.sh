@@ -45,6 +45,7 @@ a = os.path.join(w, "a.wav").encode()
 head = b"[Main]\r\nPlayListCount=1\r\nPlayList1=L\r\nLastPlayList=L\r\n\r\n[L]\r\n"
 entry = lambda i, path: (b"FileName%d=%s\r\nFileStart%d=1\r\nFileStop%d=2\r\nFileRate%d=1\r\nFileLoop%d=1\r\n"
                          % (i, path, i, i, i, i))
+put("s-ordinary-100k", head + b"FileCount=100000\r\n" + b"".join(entry(i, a) for i in range(1, 100001)))
 put("s-ordinary-10k", head + b"FileCount=10000\r\n" + b"".join(entry(i, a) for i in range(1, 10001)))
 put("s-filecount-2^31", head + b"FileCount=2147483647\r\n" + entry(1, a) + entry(2, a))
 put("s-playlistcount-2^31", b"[Main]\r\nPlayListCount=2147483647\r\nPlayList1=L\r\nLastPlayList=L\r\n")
@@ -63,6 +64,20 @@ put("i-garbage-200MB", garbage(200 << 20))
 put("i-nul-bytes", obs(1, b"FileName0=/a\0.wav\r\n" + b"\0" * 4096 + b"FileName1=/b.wav\r\n"))
 put("i-lone-cr", obs(0, b"FileName0=/a\r.wav\r\n"))
 put("i-ordinary-10k", obs(9999, b"".join(b"FileName%d=%s\r\nFileStart%d=1\r\n" % (i, a, i) for i in range(10000))))
+# Loop lists of other tools, 16 MB of short lines each, read by their readers alone (the
+# grid's cost of 100,000 entries is the startup case's).
+put("l-m3u-lines-16MB.m3u", b"a\n" * (8 << 20))
+put("l-labels-lines-16MB.txt", b"1\t2\tx\n" * ((16 << 20) // 6))
+put("l-cue-lines-16MB.cue", b'FILE "a.wav" WAVE\n' + b"TRACK 1\n" * ((16 << 20) // 8))
+# MIDI files of 16 MiB: one track of running-status notes, one of system exclusives, and
+# a million one-note tracks.
+def smf(tracks):
+    return b"MThd\0\0\0\6\0\1" + len(tracks).to_bytes(2, "big") + b"\0\x60" + b"".join(
+        b"MTrk" + len(t).to_bytes(4, "big") + t for t in tracks)
+notes = b"\0\x90\x3c\x40" + b"\0\x3c\x40" * (((16 << 20) - 40) // 3)
+put("m-notes-16MiB.mid", smf([notes]))
+put("m-sysex-16MiB.mid", smf([b"\0\xf0\x02\x01\xf7" * (((16 << 20) - 40) // 5)]))
+put("m-tracks-1M.mid", b"MThd\0\0\0\6\0\1\xff\xff\0\x60" + (b"MTrk\0\0\0\4\0\x90\x3c\x40") * (((16 << 20) - 14) // 12))
 EOF
 mkfifo "$WORK/s-fifo" "$WORK/i-fifo"
 mkdir "$WORK/s-folder" "$WORK/i-folder"
@@ -74,13 +89,19 @@ fingerprint() {  # content for a file, the kind for anything else
 
 MISSED=0
 printf '%-9s %-22s %9s %9s  %-9s %-5s %s\n' step case wall_ms peak_MB changed told "first message"
-for path in "$WORK"/s-* "$WORK"/i-*; do
+for path in "$WORK"/s-* "$WORK"/i-* "$WORK"/l-* "$WORK"/m-*; do
   name="$(basename "$path")"
   [ -n "$ONLY" ] && [[ "$name" != *"$ONLY"* ]] && continue
   user="$path"
   if [[ "$name" == s-* ]]; then
     step=startup
     args=(startup "$path")
+  elif [[ "$name" == m-* ]]; then
+    step=midi
+    args=(midi "$path")
+  elif [[ "$name" == l-* ]]; then
+    step=looplist
+    args=(looplist "$path")
   else
     step=import
     ini="$WORK/import-$name.ini"

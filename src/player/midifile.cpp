@@ -51,10 +51,13 @@ QString text(const QByteArray& raw)
     return s.trimmed();
 }
 
+// An event as read, before its time is known: 24 bytes, the system-exclusive bytes left
+// where they lie in the file. A file holds millions of these at most.
 struct TickEvent {
     qint64 tick = 0;
-    int track = 0;
-    Event event;
+    quint32 offset = 0;  // of a system exclusive's bytes in the file
+    quint32 length = 0;
+    quint8 status = 0, data1 = 0, data2 = 0;
 };
 
 struct Tempo {
@@ -62,19 +65,31 @@ struct Tempo {
     double secondsPerTick = 0;
 };
 
-struct Track {
-    QList<TickEvent> events;
-    QList<Tempo> tempos;  // set-tempo events, in the track's order
+struct TrackSpan {
+    qsizetype first = 0, end = 0;  // of its events in Reading::events
+    qsizetype firstTempo = 0, endTempo = 0;
     qint64 endTick = 0;
-    QHash<QString, QString> tags;
 };
 
-// One MTrk's bytes. A track cut short ends at the cut.
-Track readTrack(const QByteArray& data, int index, double quarterTicks)
+// Every track's events in one list, track after track, each in its own order.
+struct Reading {
+    QList<TickEvent> events;
+    QList<Tempo> tempos;
+    QList<TrackSpan> tracks;
+    QHash<QString, QString> tags;  // from the first track, and the first copyright anywhere
+    bool tooMany = false;
+};
+
+// No piece comes near it (a dense two-hour piano piece holds some 400,000); beyond it
+// the file is refused as it is read, so a file of nothing but notes costs little.
+constexpr qsizetype kMaxEvents = 2'000'000;
+
+// One MTrk's bytes, at `base` in the file. A track cut short ends at the cut.
+void readTrack(const char* data, qsizetype n, qsizetype base, double quarterTicks, Reading& r)
 {
-    Track t;
-    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
-    const qsizetype n = data.size();
+    TrackSpan t{r.events.size(), 0, r.tempos.size(), 0, 0};
+    const bool first = r.tracks.isEmpty();
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
     qsizetype i = 0;
     qint64 tick = 0;
     quint8 running = 0;
@@ -92,7 +107,16 @@ Track readTrack(const QByteArray& data, int index, double quarterTicks)
         *ok = false;
         return v;
     };
+    auto tag = [&](const char* key, quint32 len) {
+        const QString name = QString::fromLatin1(key);
+        if ((first || name == QLatin1String("copyright")) && !r.tags.contains(name))
+            r.tags.insert(name, text(QByteArray(data + i, len)));
+    };
     while (i < n) {
+        if (r.events.size() >= kMaxEvents) {
+            r.tooMany = true;
+            break;
+        }
         bool ok = false;
         const quint32 delta = varLen(&ok);
         if (!ok) break;
@@ -112,39 +136,32 @@ Track readTrack(const QByteArray& data, int index, double quarterTicks)
             const quint8 type = p[i++];
             const quint32 len = varLen(&ok);
             if (!ok || len > quint32(n - i)) break;
-            const QByteArray body = data.mid(i, len);
-            i += len;
             t.endTick = tick;
             if (type == 0x2F) break;  // end of track
             if (type == 0x51 && len == 3) {
-                const quint32 usPerQuarter = (quint32(quint8(body[0])) << 16) | (quint32(quint8(body[1])) << 8) |
-                                             quint8(body[2]);
-                if (usPerQuarter > 0 && quarterTicks > 0)
-                    t.tempos.append({tick, usPerQuarter / 1e6 / quarterTicks});
-            } else if (type == 0x03 && !t.tags.contains("title")) {
-                t.tags.insert("title", text(body));
-            } else if (type == 0x02 && !t.tags.contains("copyright")) {
-                t.tags.insert("copyright", text(body));
-            } else if (type == 0x01 && !t.tags.contains("comment")) {
-                t.tags.insert("comment", text(body));
+                const quint32 usPerQuarter = (quint32(p[i]) << 16) | (quint32(p[i + 1]) << 8) | p[i + 2];
+                if (usPerQuarter > 0 && quarterTicks > 0) r.tempos.append({tick, usPerQuarter / 1e6 / quarterTicks});
+            } else if (type == 0x03) {
+                tag("title", len);
+            } else if (type == 0x02) {
+                tag("copyright", len);
+            } else if (type == 0x01) {
+                tag("comment", len);
             }
+            i += len;
             continue;
         }
         if (status == 0xF0 || status == 0xF7) {
             const quint32 len = varLen(&ok);
             if (!ok || len > quint32(n - i)) break;
-            QByteArray body = data.mid(i, len);
-            i += len;
             t.endTick = tick;
             // F0 packets carry a message of their own; F7 ones continue or escape
             // something the synthesizer would not take apart anyway.
             if (status == 0xF0) {
-                if (body.endsWith(char(0xF7))) body.chop(1);
-                Event e;
-                e.status = 0xF0;
-                e.sysex = body;
-                t.events.append({tick, index, e});
+                const quint32 body = len > 0 && p[i + len - 1] == 0xF7 ? len - 1 : len;
+                r.events.append({tick, quint32(base + i), body, 0xF0, 0, 0});
             }
+            i += len;
             continue;
         }
         if (status >= 0xF0) break;  // no other system message belongs in a file
@@ -152,16 +169,14 @@ Track readTrack(const QByteArray& data, int index, double quarterTicks)
         running = status;
         const int dataBytes = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
         if (i + dataBytes > n) break;
-        Event e;
-        e.status = status;
-        e.data1 = p[i] & 0x7F;
-        e.data2 = dataBytes == 2 ? p[i + 1] & 0x7F : 0;
+        r.events.append({tick, 0, 0, status, quint8(p[i] & 0x7F), quint8(dataBytes == 2 ? p[i + 1] & 0x7F : 0)});
         i += dataBytes;
-        t.events.append({tick, index, e});
         t.endTick = tick;
     }
     t.endTick = std::max(t.endTick, tick);
-    return t;
+    t.end = r.events.size();
+    t.endTempo = r.tempos.size();
+    r.tracks.append(t);
 }
 
 // Converts ticks to seconds through a tempo map sorted by tick.
@@ -201,7 +216,6 @@ private:
     QList<Step> m_steps;
 };
 
-constexpr qsizetype kMaxFileBytes = 16 * 1024 * 1024;
 constexpr double kMaxSeconds = 2 * 60 * 60;
 
 } // namespace
@@ -247,55 +261,49 @@ std::optional<Song> parse(const QByteArray& bytes, QString* error)
         secondsPerTick = 0.5 / quarterTicks;  // 120 beats a minute until a tempo says otherwise
     }
 
-    QList<Track> tracks;
+    Reading r;
     qsizetype at = 8 + headerLen;
-    while (at + 8 <= smf.size()) {
+    while (at + 8 <= smf.size() && !r.tooMany) {
         const qsizetype len = be32(smf.constData() + at + 4);
-        const bool isTrack = smf.mid(at, 4) == "MTrk";
-        const QByteArray body = smf.mid(at + 8, std::min<qsizetype>(len, smf.size() - at - 8));
-        if (isTrack) tracks.append(readTrack(body, int(tracks.size()), quarterTicks));
+        if (QByteArrayView(smf).sliced(at, 4) == "MTrk")
+            readTrack(smf.constData() + at + 8, std::min<qsizetype>(len, smf.size() - at - 8), at + 8, quarterTicks, r);
         at += 8 + len;  // other chunks are skipped, as the format asks
     }
-    if (tracks.isEmpty()) return fail(tr("The MIDI file holds no tracks."));
+    if (r.tooMany) return fail(tr("The MIDI file holds more than %1 events: far more than any piece.").arg(kMaxEvents));
+    if (r.tracks.isEmpty()) return fail(tr("The MIDI file holds no tracks."));
 
     Song song;
-    for (const Track& t : std::as_const(tracks))
-        for (auto it = t.tags.cbegin(); it != t.tags.cend(); ++it)
-            if (!song.tags.contains(it.key()) && (it.key() == "copyright" || &t == &tracks.constFirst()))
-                song.tags.insert(it.key(), it.value());
-
-    auto place = [&](const QList<TickEvent>& events, const Clock& clock, double offset) {
-        for (const TickEvent& e : events) {
-            Event ev = e.event;
-            ev.seconds = offset + clock.seconds(e.tick);
-            song.events.append(ev);
+    song.tags = std::move(r.tags);
+    song.events.reserve(r.events.size());
+    auto place = [&](const TickEvent* e, const TickEvent* end, const Clock& clock, double offset) {
+        for (; e != end; ++e) {
+            Event ev;
+            ev.seconds = offset + clock.seconds(e->tick);
+            ev.status = e->status;
+            ev.data1 = e->data1;
+            ev.data2 = e->data2;
+            if (e->status == 0xF0) ev.sysex = smf.mid(e->offset, e->length);
+            song.events.append(std::move(ev));
         }
     };
     if (format == 2) {
         // Independent patterns, one after the other, each with its own tempo.
         double offset = 0;
-        for (const Track& t : std::as_const(tracks)) {
-            const Clock clock(t.tempos, secondsPerTick);
-            place(t.events, clock, offset);
+        for (const TrackSpan& t : std::as_const(r.tracks)) {
+            const Clock clock(r.tempos.mid(t.firstTempo, t.endTempo - t.firstTempo), secondsPerTick);
+            place(r.events.constData() + t.first, r.events.constData() + t.end, clock, offset);
             offset += clock.seconds(t.endTick);
         }
         song.duration = offset;
     } else {
-        // One tempo map for all tracks, wherever its changes are written.
-        QList<Tempo> tempos;
-        QList<TickEvent> all;
+        // One tempo map for all tracks, wherever its changes are written. The list holds
+        // track after track: a stable sort by tick puts the earlier track first at one
+        // tick and keeps each track's own order.
         qint64 end = 0;
-        for (const Track& t : std::as_const(tracks)) {
-            tempos += t.tempos;
-            all += t.events;
-            end = std::max(end, t.endTick);
-        }
-        // Same tick: the earlier track first, each track's own order kept.
-        std::stable_sort(all.begin(), all.end(), [](const TickEvent& a, const TickEvent& b) {
-            return a.tick != b.tick ? a.tick < b.tick : a.track < b.track;
-        });
-        const Clock clock(tempos, secondsPerTick);
-        place(all, clock, 0);
+        for (const TrackSpan& t : std::as_const(r.tracks)) end = std::max(end, t.endTick);
+        std::stable_sort(r.events.begin(), r.events.end(), [](const TickEvent& a, const TickEvent& b) { return a.tick < b.tick; });
+        const Clock clock(std::move(r.tempos), secondsPerTick);
+        place(r.events.cbegin(), r.events.cend(), clock, 0);
         song.duration = clock.seconds(end);
     }
     if (song.duration > kMaxSeconds) return fail(tr("The MIDI file lasts more than two hours: too long to render."));

@@ -25,6 +25,9 @@ struct Song {
     QHash<QString, QString> tags;
 };
 
+// No MIDI file comes near it; a larger one is refused unread beyond this.
+inline constexpr qsizetype kMaxFileBytes = 16 * 1024 * 1024;
+
 // True when `head` (the first bytes of a file, 12 are enough) starts a MIDI file.
 bool looksLikeMidi(const QByteArray& head);
 // Reads the first bytes of `path`; false for files that cannot be read.

@@ -155,7 +155,7 @@ std::optional<Plan> plan(const QString& path, QString* error)
     if (!file.open(QIODevice::ReadOnly)) return failWith(RenderJob::tr("The file cannot be read."));
     QString why;
     // parse() refuses what is too large; no need to read more to know.
-    std::optional<Song> song = parse(file.read(64 * 1024 * 1024), &why);
+    std::optional<Song> song = parse(file.read(kMaxFileBytes + 1), &why);
     if (!song) return failWith(why);
     if (!synthesizerAvailable())
         return failWith(RenderJob::tr("This build of the program has no MIDI synthesizer (libfluidsynth)."));

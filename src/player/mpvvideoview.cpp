@@ -16,6 +16,7 @@ MpvVideoView::MpvVideoView(mpv_handle* mpv, QWidget* parent) : QOpenGLWidget(par
 
 MpvVideoView::~MpvVideoView()
 {
+    disconnect(m_contextGone);
     releaseRenderContext();
 }
 
@@ -78,7 +79,8 @@ void MpvVideoView::initializeGL()
         },
         this);
     // A widget moved to another window gets a new context; the old one's objects go first.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvVideoView::releaseRenderContext,
+    disconnect(m_contextGone);
+    m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvVideoView::releaseRenderContext,
             Qt::DirectConnection);
     emit renderContextReady();
 }

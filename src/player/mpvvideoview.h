@@ -45,6 +45,8 @@ private:
 
     mpv_handle* m_mpv;
     mpv_render_context* m_render = nullptr;
+    // Cut in our destructor: ~QOpenGLWidget destroys the context after our part is gone.
+    QMetaObject::Connection m_contextGone;
     std::atomic<bool> m_updateQueued{false};
     int m_framesDrawn = 0;
     int m_framesSkipped = 0;

@@ -31,7 +31,8 @@ QString decodeUtf8Escaped(QByteArrayView bytes, bool& escaped)
 {
     QString out;
     out.reserve(bytes.size());
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    // Every run is decoded as it stands: a byte-order mark in it is text to keep.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype runStart = 0;
@@ -149,7 +150,7 @@ std::optional<QByteArray> IniFile::encodeWindows1252(const QString& text)
 
 IniFile::IniFile()
 {
-    m_sections.append(Section{QString(), false, QString(), {}, {}});
+    m_sections.append(Section{QString(), false, QString(), detail::Eol::Default, {}, {}});
     m_sectionIndex.insert(fold(QString()), 0);
 }
 
@@ -160,7 +161,8 @@ IniFile::Line IniFile::parseLine(const QString& text, bool& isHeader, QString& h
     Line line{text};
     const QChar* c = text.constData();
     qsizetype b = 0, e = text.size();
-    while (b < e && c[b].isSpace()) ++b;
+    // Extra byte-order marks (files concatenated, or saved twice with one) count as blanks.
+    while (b < e && (c[b].isSpace() || c[b] == QChar(0xFEFF))) ++b;
     while (e > b && c[e - 1].isSpace()) --e;
     if (b == e || c[b] == u';' || c[b] == u'#') return line;
     if (c[b] == u'[') {
@@ -198,7 +200,8 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
         body.remove(0, 3);
         doc.m_text = decodeUtf8Escaped(body, doc.m_escaped);
     } else {
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        QStringDecoder utf8(QStringConverter::Utf8,
+                            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
         doc.m_text = utf8(body);
         if (utf8.hasError()) {
             doc.m_text = decodeWindows1252(body);
@@ -221,16 +224,19 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
         const qsizetype lf = text.indexOf(u'\n', pos);
         const qsizetype end = lf < 0 ? size : lf;
         qsizetype length = end - pos;
-        if (length > 0 && base[pos + length - 1] == u'\r') --length;
+        const bool cr = length > 0 && base[pos + length - 1] == u'\r';
+        if (cr) --length;
+        const detail::Eol eol = lf >= 0 ? (cr ? detail::Eol::CrLf : detail::Eol::Lf) : cr ? detail::Eol::Cr : detail::Eol::None;
         const QString raw = QString::fromRawData(base + pos, length);
         pos = end + 1;
 
         Line line = parseLine(raw, isHeader, headerName);
         if (isHeader) {
-            doc.m_sections.append(Section{headerName, true, raw, {}, {}});
+            doc.m_sections.append(Section{headerName, true, raw, eol, {}, {}});
             current = &doc.m_sections.back();
             continue;
         }
+        line.eol = eol;
         current->lines.append(std::move(line));
     }
     for (Section& s : doc.m_sections) {
@@ -255,22 +261,36 @@ QString IniFile::joinedText() const
 {
     qsizetype size = 0;
     for (const Section& s : m_sections) {
-        if (s.hasHeader) size += s.headerRaw.size() + m_eol.size();
-        for (const Line& l : s.lines) size += l.text.size() + m_eol.size();
+        if (s.hasHeader) size += s.headerRaw.size() + 2;
+        for (const Line& l : s.lines) size += l.text.size() + 2;
     }
     QString out;
     out.reserve(size);
+    // A line's ending is written when the next line is: only the last line may end in
+    // nothing or a lone CR, which would join it to a line after it.
+    detail::Eol pending = detail::Eol::None;
     bool first = true;
-    auto put = [&](const QString& raw) {
-        if (!first) out += m_eol;
+    auto ending = [&](detail::Eol eol, bool last) -> QStringView {
+        switch (eol) {
+        case detail::Eol::Lf: return u"\n";
+        case detail::Eol::CrLf: return u"\r\n";
+        case detail::Eol::Cr: return last ? QStringView(u"\r") : QStringView(m_eol);
+        case detail::Eol::None: return last ? QStringView() : QStringView(m_eol);
+        case detail::Eol::Default: break;
+        }
+        return last && !m_finalEol ? QStringView() : QStringView(m_eol);
+    };
+    auto put = [&](const QString& raw, detail::Eol eol) {
+        if (!first) out += ending(pending, false);
         out += raw;
+        pending = eol;
         first = false;
     };
     for (const Section& s : m_sections) {
-        if (s.hasHeader) put(s.headerRaw);
-        for (const Line& l : s.lines) put(l.text);
+        if (s.hasHeader) put(s.headerRaw, s.headerEol);
+        for (const Line& l : s.lines) put(l.text, l.eol);
     }
-    if (!first && m_finalEol) out += m_eol;
+    if (!first) out += ending(pending, true);
     return out;
 }
 
@@ -389,7 +409,7 @@ IniFile::Section& IniFile::addSection(const QString& name)
     const bool empty = m_sections.size() == 1 && last.lines.isEmpty();
     const bool endsBlank = !last.lines.isEmpty() && last.lines.back().isBlank();
     if (!empty && !endsBlank) last.lines.append(Line{});
-    m_sections.append(Section{name, true, u'[' + name + u']', {}, {}});
+    m_sections.append(Section{name, true, u'[' + name + u']', detail::Eol::Default, {}, {}});
     m_sectionIndex.insert(fold(name), int(m_sections.size() - 1));
     return m_sections.back();
 }
@@ -443,6 +463,17 @@ QStringList IniFile::keys(const QString& section) const
     if (!s) return names;
     for (const Line& l : s->lines)
         if (l.keyLength > 0 && !l.shadowed) names.append(l.key().toString());
+    return names;
+}
+
+QList<QStringView> IniFile::keyViews(const QString& section) const
+{
+    QList<QStringView> names;
+    const Section* s = findSection(section);
+    if (!s) return names;
+    names.reserve(s->keyIndex.size());
+    for (const Line& l : s->lines)
+        if (l.keyLength > 0 && !l.shadowed) names.append(l.key());
     return names;
 }
 

@@ -23,8 +23,9 @@
 //    its section; a new section goes at the end of the file after a blank line.
 //  - A value that has blanks at either end or is itself quoted is written in double
 //    quotes so that it reads back exactly.
-//  - Line endings are those of the file (the first line break decides); a new file
-//    gets CRLF, which every INI reader accepts.
+//  - Every line read keeps its own line ending (LF, CRLF, a final lone CR or none); a
+//    new line takes the file's first one, and a new file CRLF, which every INI reader
+//    accepts. A byte-order mark at the start of a line is read as a blank, and kept.
 //  - The text is written as Windows-1252 when it was read that way and every character
 //    still fits, so an old file stays readable by old tools; otherwise the whole file
 //    as UTF-8. A new file is UTF-8 without a byte-order mark, which old readers would
@@ -52,8 +53,12 @@ size_t qHash(const CaselessName& key, size_t seed) noexcept;
 
 // A line as read owns no text: it points into the text of the document it was read
 // from. A line written since owns its text. Key and value are spans of the line's text (quotes left outside).
+// How a line ended in the file; Default for a line written since: the file's ending.
+enum class Eol : quint8 { Default, None, Lf, CrLf, Cr };
+
 struct IniLine {
     QString text;
+    Eol eol = Eol::Default;
     qint32 keyStart = 0, keyLength = 0;  // keyLength 0: not a key line
     qint32 valueStart = 0, valueLength = 0;
     bool shadowed = false;  // a later line of a key the section already has
@@ -96,6 +101,8 @@ public:
     // Names as written in the file, first occurrences only, in file order.
     QStringList sectionNames() const;
     QStringList keys(const QString& section) const;
+    // The same as views into the document, valid while it lives unchanged.
+    QList<QStringView> keyViews(const QString& section) const;
     int keyCount(const QString& section) const;
 
     Encoding sourceEncoding() const { return m_encoding; }
@@ -116,6 +123,7 @@ private:
         QString name;    // trimmed, as in the file
         bool hasHeader;  // false only for the lines above the first header
         QString headerRaw;
+        detail::Eol headerEol;
         QList<Line> lines;
         QHash<detail::CaselessName, int> keyIndex;  // key -> line
     };

@@ -142,17 +142,34 @@ private:
     LoopList m_list;
 };
 
-QStringList linesOf(const QByteArray& bytes)
-{
-    return decodeText(bytes).split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
-}
+// The lines of a list one at a time ("\r\n", "\r" or "\n" ends one): a list of millions
+// of short lines is never built whole before the entry bound applies.
+class Lines {
+public:
+    explicit Lines(const QByteArray& bytes) : m_text(decodeText(bytes)) {}
+    bool next(QString& line)
+    {
+        if (m_at > m_text.size()) return false;
+        const QChar* c = m_text.constData();
+        qsizetype end = m_at;
+        while (end < m_text.size() && c[end] != u'\n' && c[end] != u'\r') ++end;
+        line = m_text.mid(m_at, end - m_at);
+        m_at = end + (end + 1 < m_text.size() && c[end] == u'\r' && c[end + 1] == u'\n' ? 2 : 1);
+        return true;
+    }
+
+private:
+    QString m_text;
+    qsizetype m_at = 0;
+};
 
 // ---- Audacity labels: "start<TAB>end<TAB>label" ----------------------------------------
 
 LoopList parseLabels(const QByteArray& bytes, const QString& folder)
 {
     Reader r(folder);
-    for (const QString& line : linesOf(bytes)) {
+    Lines lines(bytes);
+    for (QString line; lines.next(line);) {
         // A line after a label that starts with a backslash holds its frequency range.
         if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('\\'))) continue;
         const QStringList f = line.split(QLatin1Char('\t'));
@@ -245,16 +262,18 @@ LoopList parseCue(const QByteArray& bytes, const QString& folder)
         }
         tracks.clear();
     };
-    for (const QString& line : linesOf(bytes)) {
+    Lines lines(bytes);
+    for (QString line; !full && lines.next(line);) {
         const QStringList w = cueWords(line);
-        if (w.isEmpty() || full) continue;
+        if (w.isEmpty()) continue;
         const QString command = w[0].toUpper();
         if (command == QLatin1String("FILE")) {
             flush();
             file = w.value(1);
         } else if (command == QLatin1String("TRACK")) {
             if (file.isEmpty()) ++r.notes.notUnderstood;
-            else tracks.append(Track{});
+            else if (tracks.size() < kMaxLoopListEntries) tracks.append(Track{});
+            else r.notes.cutAtCount = true;
         } else if (command == QLatin1String("INDEX") && !tracks.isEmpty()) {
             const auto at = cueTime(w.value(2));
             if (!at) ++r.notes.notUnderstood;
@@ -275,7 +294,8 @@ LoopList parseM3u(const QByteArray& bytes, const QString& folder)
     Reader r(folder);
     double start = 0, stop = 0;
     bool stopGiven = false;
-    for (const QString& raw : linesOf(bytes)) {
+    Lines lines(bytes);
+    for (QString raw; lines.next(raw);) {
         const QString line = raw.trimmed();
         if (line.isEmpty()) continue;
         if (line.startsWith(QLatin1Char('#'))) {

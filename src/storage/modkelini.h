@@ -26,6 +26,11 @@ QString ReadINI(const QString& strSection, const QString& strKey, const QString&
                 const QString& strFile);
 // The key names of a section, in file order; none for a missing file or section.
 QStringList ReadINIKeys(const QString& strSection, const QString& strFile);
+// The numbers n, first <= n <= last, of a section's keys that are one of `prefixes`
+// followed by n in decimal without leading zeros (letter case aside); ascending, each
+// once. No list of the keys is made: a section holds hundreds of thousands.
+QList<qint64> ReadINIKeyNumbers(const QString& strSection, const QStringList& prefixes, qint64 first, qint64 last,
+                                const QString& strFile);
 // False when the value did not reach the file (inside a batch: could not be taken in).
 bool WriteINI(const QString& strSection, const QString& strKey, const QString& strValue,
               const QString& strFile);

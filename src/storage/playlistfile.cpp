@@ -48,7 +48,7 @@ ImportOutcome ImportPlayListFile(const QString& strFile)
     const qint64 count = numtext::parseWhole(ReadINI(kMainSection, kFileCount, QStringLiteral("0"), strFile)).value_or(0);
     // An entry without a file is no entry (a list numbered from 1, or an empty export),
     // so only numbers that have a file name are read.
-    QList<qint64> numbers = keyNumbers(ReadINIKeys(kPlaylist, strFile), {kFileName}, 0, count);
+    QList<qint64> numbers = ReadINIKeyNumbers(kPlaylist, {kFileName}, 0, count, strFile);
     const bool cut = numbers.size() > kMaxEntries;
     if (cut) numbers.resize(kMaxEntries);
     auto number = [&](const QString& key, const QString& n, const char* fallback, double& field) {

@@ -5,7 +5,12 @@
 #include "storage/filebytes.h"
 #include "storage/modkelini.h"
 
+#include <QFile>
+
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace storage {
 namespace {
@@ -38,31 +43,6 @@ WriteOutcome outcomeOf(IniBatch& batch)
 
 } // namespace
 
-QList<qint64> keyNumbers(const QStringList& keys, const QStringList& prefixes, qint64 first, qint64 last)
-{
-    QList<qint64> numbers;
-    for (const QString& key : keys) {
-        for (const QString& prefix : prefixes) {
-            if (!key.startsWith(prefix, Qt::CaseInsensitive)) continue;
-            const QStringView digits = QStringView(key).sliced(prefix.size());
-            if (digits.isEmpty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == u'0')) break;
-            qint64 n = 0;
-            for (const QChar c : digits) {
-                if (c < u'0' || c > u'9') {
-                    n = -1;
-                    break;
-                }
-                n = n * 10 + (c.unicode() - u'0');
-            }
-            if (n >= first && n <= last) numbers.append(n);
-            break;
-        }
-    }
-    std::sort(numbers.begin(), numbers.end());
-    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-    return numbers;
-}
-
 int PlayListNames::selection() const
 {
     if (last.isEmpty()) return names.isEmpty() ? -1 : 0;
@@ -77,7 +57,7 @@ PlayListNames readPlayListNames()
     result.last = read(kMainSection, kLastPlayList, QString());
     // A registered number without a name shows as an error item, but only up to the
     // highest name the file holds: a count alone makes no items.
-    const QList<qint64> present = keyNumbers(ReadINIKeys(kMainSection, QString()), {kPlayList}, 1, count);
+    const QList<qint64> present = ReadINIKeyNumbers(kMainSection, {kPlayList}, 1, count, QString());
     const qint64 highest = present.isEmpty() ? 0 : present.last();
     const qint64 shown = std::min<qint64>(highest, kMaxPlayLists);
     result.names.reserve(shown);
@@ -101,7 +81,7 @@ QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice)
     IniBatch hold;
     const qint64 count = numtext::parseWhole(u'0' + read(name, kFileCount, QStringLiteral("0"))).value_or(0);
     QList<qint64> numbers =
-        keyNumbers(ReadINIKeys(name, QString()), {kFileName, kFileStart, kFileStop, kFileRate, kFileLoop}, 1, count);
+        ReadINIKeyNumbers(name, {kFileName, kFileStart, kFileStop, kFileRate, kFileLoop}, 1, count, QString());
     const bool cut = numbers.size() > kMaxEntries;
     if (cut) numbers.resize(kMaxEntries);
     QList<EntryRecord> entries;
@@ -135,7 +115,12 @@ QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice)
 WriteOutcome setLastPlayList(const QString& name)
 {
     IniBatch batch;
-    write(kMainSection, kLastPlayList, name);
+    // No "LastPlayList" already means the first one: the program showing it at start-up
+    // is no choice of the user's to write down.
+    const bool implied = read(kMainSection, kLastPlayList, QString()).isEmpty() &&
+                         read(kMainSection, kPlayList + QStringLiteral("1"), QString()) == name &&
+                         readPlayListNames().selection() == 0;
+    if (!implied) write(kMainSection, kLastPlayList, name);
     return outcomeOf(batch);
 }
 
@@ -165,6 +150,12 @@ SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows, Writ
     return result ? SaveResult::Saved : SaveResult::Failed;
 }
 
-QString playListFileWriteProblem() { return writeProblem(iniFilePath(QString())); }
+QString playListFileWriteProblem()
+{
+    // A file that cannot be read is told so when it is read: that is the whole story.
+    const QString path = iniFilePath(QString());
+    if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) != 0 && errno != ENOENT) return {};
+    return writeProblem(path);
+}
 
 } // namespace storage

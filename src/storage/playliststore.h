@@ -90,8 +90,4 @@ QString playListFileWriteProblem();
 inline constexpr qint32 kMaxPlayLists = 10000;
 inline constexpr qint32 kMaxEntries = 100000;
 
-// The numbers n, first <= n <= last, of the keys that are one of `prefixes` followed by
-// n in decimal without leading zeros (letter case aside); ascending, each once.
-QList<qint64> keyNumbers(const QStringList& keys, const QStringList& prefixes, qint64 first, qint64 last);
-
 } // namespace storage
