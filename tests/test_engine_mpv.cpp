@@ -42,8 +42,21 @@ struct Poll {
     double min = 1e9;
     double max = -1e9;
     QList<double> lastBeforeWrap;  // the position read just before each wrap was reported
+    QList<double> atWrap;          // ... and as it was reported
+    // When each wrap was heard, by the test's clock less how far the engine says it has
+    // played since: a late report (a busy machine) reads further on, so this stays put.
+    QList<double> heardWrapAt;
     double last = 0;
+    int rising = 0;  // reads that found the position moved on
 };
+
+// How far two successive entries lie apart.
+QList<double> gaps(const QList<double>& at)
+{
+    QList<double> out;
+    for (qsizetype i = 1; i < at.size(); ++i) out << at[i] - at[i - 1];
+    return out;
+}
 
 } // namespace
 
@@ -60,19 +73,38 @@ private:
         return e.waitForLoad(5000);
     }
 
-    // Polls every 10 ms until `done` or the time is up; records what position() said.
-    template <class Done> Poll poll(MpvEngine& e, int ms, Done done)
+    // Seconds of file a second, read while the position moves on by `span` (a slow engine
+    // gives up after 5 s).
+    static double speed(MpvEngine& e, double span)
+    {
+        QElapsedTimer t;
+        const double from = e.position();
+        t.start();
+        while (e.position() < from + span && t.elapsed() < 5000) QTest::qWait(5);
+        return (e.position() - from) / (t.nsecsElapsed() / 1e9);
+    }
+
+    // Polls every 10 ms until `done`, or at the latest after `ms` (a safety net, not a
+    // result); records what position() said. `loopStart` is where a wrap lands.
+    template <class Done> Poll poll(MpvEngine& e, int ms, Done done, double loopStart = 0)
     {
         Poll p;
         bool wrapped = false;
-        const auto c = connect(&e, &MpvEngine::loopWrapped, this, [&] { wrapped = true; });
         QElapsedTimer t;
         t.start();
+        const auto c = connect(&e, &MpvEngine::loopWrapped, this, [&] {
+            wrapped = true;
+            const double at = e.position();
+            p.atWrap << at;
+            p.heardWrapAt << t.nsecsElapsed() / 1e9 - (at - loopStart) / e.rate();
+        });
         while (t.elapsed() < ms && !done()) {
             QTest::qWait(10);
             if (wrapped) p.lastBeforeWrap << p.last;
             wrapped = false;
+            const double before = p.last;
             p.last = e.position();
+            if (p.last > before) ++p.rising;
             p.min = std::min(p.min, p.last);
             p.max = std::max(p.max, p.last);
         }
@@ -165,15 +197,13 @@ private slots:
         QVERIFY2(std::abs(e->position() - 3.0) < 0.01, qPrintable(QString::number(e->position(), 'f', 4)));
 
         // Playing from there, the position follows the clock.
-        QElapsedTimer t;
         e->seek(1.0);
         e->play();
-        t.start();
         QCOMPARE(e->position(), 1.0);
-        QTest::qWait(500);
-        const double expected = 1.0 + t.elapsed() * kMs;
-        const double p = e->position();
-        QVERIFY2(std::abs(p - expected) < 0.05, qPrintable(QString("%1 vs %2").arg(p).arg(expected)));
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > 1.05, 5000);
+        QVERIFY2(e->position() < 1.5, qPrintable(QString::number(e->position())));
+        const double v = speed(*e, 0.4);
+        QVERIFY2(std::abs(v - 1.0) < 0.15, qPrintable(QString::number(v)));
 
         // Between mpv's updates the position moves on instead of repeating a stale value.
         double prev = e->position();
@@ -236,13 +266,11 @@ private slots:
         QTest::qWait(150);
         e->seek(1.0);
         QTRY_VERIFY_WITH_TIMEOUT(seeks.loadRelaxed() > before, 2000);
-        QElapsedTimer t;
         e->play();
-        t.start();
-        QTest::qWait(300);
-        const double expected = 1.0 + 1.5 * t.elapsed() * kMs;
-        QVERIFY2(std::abs(e->position() - expected) < 0.08,
-                 qPrintable(QString("%1 vs %2").arg(e->position()).arg(expected)));
+        QTRY_VERIFY_WITH_TIMEOUT(e->position() > 1.05, 5000);
+        QVERIFY2(e->position() < 1.5, qPrintable(QString::number(e->position())));
+        const double v = speed(*e, 0.6);
+        QVERIFY2(std::abs(v - 1.5) < 0.2, qPrintable(QString::number(v)));
     }
 
     void rateChangesSpeed()
@@ -252,12 +280,8 @@ private slots:
         e->setRate(2.0);
         QCOMPARE(e->rate(), 2.0);
         QTest::qWait(400);  // the buffered sound at the old speed plays out
-        QElapsedTimer t;
-        const double from = e->position();
-        t.start();
-        QTest::qWait(1000);
-        const double speed = (e->position() - from) / (t.elapsed() * kMs);
-        QVERIFY2(std::abs(speed - 2.0) < 0.15, qPrintable(QString::number(speed)));
+        const double v = speed(*e, 1.6);
+        QVERIFY2(std::abs(v - 2.0) < 0.25, qPrintable(QString::number(v)));
 
         e->setRate(0);  // refused: no rate of zero
         QCOMPARE(e->rate(), 2.0);
@@ -274,12 +298,12 @@ private slots:
         QVERIFY(e->waitForLoad(5000));
         QCOMPARE(e->position(), 2.0);
         QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
-        QElapsedTimer t;
-        t.start();
-        const Poll p = poll(*e, 1500, [] { return false; });
+        const Poll p = poll(*e, 8000, [&] { return wraps.count() >= 3; }, 2.0);
         QVERIFY2(p.min >= 2.0 - 0.005 && p.max <= 2.6 + 0.005, qPrintable(QString("%1..%2").arg(p.min).arg(p.max)));
-        // 0.6 s of file per pass at 1.5x: a wrap every 0.4 s.
-        QVERIFY2(wraps.count() >= 3, qPrintable(QString::number(wraps.count())));
+        QCOMPARE(wraps.count(), 3);
+        // 0.6 s of file per pass at 1.5x: a wrap every 0.4 s (1.0x would take 0.6 s).
+        for (double gap : gaps(p.heardWrapAt))
+            QVERIFY2(gap >= 0.3 && gap <= 0.5, qPrintable(QString::number(gap)));
         QCOMPARE(e->rate(), 1.5);
     }
 
@@ -347,25 +371,21 @@ private slots:
         QVERIFY(loadOk(*e, m_wav));
         e->setLoop({1.0, 2.0, LoopRange::kEndless, false});
         e->seek(1.0);
-        QElapsedTimer t;
-        t.start();
-        QList<qint64> wrapTimes;
-        connect(e.get(), &MpvEngine::loopWrapped, this, [&] { wrapTimes << t.elapsed(); });
-
-        const Poll p = poll(*e, 3600, [] { return false; });
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        const Poll p = poll(*e, 8000, [&] { return wraps.count() >= 3; }, 1.0);
         QVERIFY2(p.max <= 2.0 + 0.005, qPrintable(QString::number(p.max, 'f', 4)));
         QVERIFY2(p.min >= 1.0 - 0.005, qPrintable(QString::number(p.min, 'f', 4)));
-        QVERIFY2(wrapTimes.size() >= 3, qPrintable(QString::number(wrapTimes.size())));
-        // Reported when heard: a full second after landing on the start, not when mpv's
-        // decoder got there some 0.3 s earlier; then once a second.
-        QVERIFY2(wrapTimes.first() >= 930 && wrapTimes.first() <= 1150, qPrintable(QString::number(wrapTimes.first())));
-        for (int i = 1; i < wrapTimes.size(); ++i) {
-            const qint64 gap = wrapTimes[i] - wrapTimes[i - 1];
-            QVERIFY2(gap >= 900 && gap <= 1100, qPrintable(QString::number(gap)));
-        }
-        // Right before each reported wrap the listener was still at the end of the stretch.
+        QCOMPARE(wraps.count(), 3);
+        // Reported when heard, not when mpv's decoder got there some 0.3 s earlier: just
+        // before, the listener was still near the stop; as it is told, near the start.
+        // The margins leave room for a busy machine reading late.
         for (double before : p.lastBeforeWrap)
-            QVERIFY2(before >= 1.9, qPrintable(QString::number(before)));
+            QVERIFY2(before >= 1.8, qPrintable(QString::number(before)));
+        for (double at : p.atWrap)
+            QVERIFY2(at <= 1.2, qPrintable(QString::number(at)));
+        // Once a pass: a second of the file apart.
+        for (double gap : gaps(p.heardWrapAt))
+            QVERIFY2(gap >= 0.85 && gap <= 1.15, qPrintable(QString::number(gap)));
         QCOMPARE(e->loop().wraps, LoopRange::kEndless);
         QCOMPARE(e->state(), PlayState::Playing);
 
@@ -426,18 +446,21 @@ private slots:
         e->seek(1.0);
         QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
         QSignalSpy states(e.get(), &MpvEngine::stateChanged);
-        QElapsedTimer t;
-        t.start();
         QList<int> wrapsLeft;
         connect(e.get(), &MpvEngine::loopWrapped, this, [&] { wrapsLeft << e->loop().wraps; });
 
-        const Poll p = poll(*e, 4000, [&] { return e->state() == PlayState::Stopped; });
+        const Poll p = poll(*e, 8000, [&] { return e->state() == PlayState::Stopped; }, 1.0);
         QCOMPARE(e->state(), PlayState::Stopped);
         QCOMPARE(wraps.count(), 2);
         QCOMPARE(wrapsLeft, (QList<int>{1, 0}));
         QCOMPARE(e->loop().wraps, 0);
-        // Three passes of 0.5 s.
-        QVERIFY2(std::abs(t.elapsed() - 1500) <= 120, qPrintable(QString::number(t.elapsed())));
+        // Three whole passes of 0.5 s: each wrap heard at the stop, the next half a second on.
+        for (double before : p.lastBeforeWrap)
+            QVERIFY2(before >= 1.35, qPrintable(QString::number(before)));
+        for (double at : p.atWrap)
+            QVERIFY2(at <= 1.2, qPrintable(QString::number(at)));
+        for (double gap : gaps(p.heardWrapAt))
+            QVERIFY2(gap >= 0.4 && gap <= 0.6, qPrintable(QString::number(gap)));
         QVERIFY2(p.max <= 1.5 + 0.005, qPrintable(QString::number(p.max, 'f', 4)));
         QVERIFY2(std::abs(e->position() - 1.5) < 0.003, qPrintable(QString::number(e->position(), 'f', 4)));
         QCOMPARE(states.last().at(1).value<PlayState>(), PlayState::Stopped);
@@ -456,9 +479,10 @@ private slots:
         e->setLoop({1.0, 2.0, 0, true});
         e->play();
         QCOMPARE(e->state(), PlayState::Playing);
-        t.restart();
-        QTRY_COMPARE_WITH_TIMEOUT(e->state(), PlayState::Stopped, 2000);
-        QVERIFY2(std::abs(t.elapsed() - 500) <= 120, qPrintable(QString::number(t.elapsed())));
+        // Played there, not jumped there.
+        const Poll rest = poll(*e, 5000, [&] { return e->state() == PlayState::Stopped; });
+        QCOMPARE(e->state(), PlayState::Stopped);
+        QVERIFY2(rest.min < 1.7 && rest.rising >= 3, qPrintable(QString("%1, %2").arg(rest.min).arg(rest.rising)));
         QVERIFY(std::abs(e->position() - 2.0) < 0.003);
 
         // A seek past the hold point plays on to the file's end.
@@ -505,22 +529,26 @@ private slots:
 
     void endlessToTheFileEndWraps_data()
     {
-        QTest::addColumn<bool>("video");
+        QTest::addColumn<QString>("media");  // "video", or a sound of that many seconds
         QTest::addColumn<double>("start");
         QTest::addColumn<double>("pastEnd");  // the stop, less the file's length
-        QTest::newRow("sound, stop at the end") << false << 3.8 << 0.0;
-        QTest::newRow("sound, stop a hair past the end") << false << 3.8 << 0.0005;
-        QTest::newRow("sound, whole file") << false << 0.0 << 0.0;
-        QTest::newRow("video, stop at the end") << true << 1.8 << 0.0;
+        QTest::newRow("sound, stop at the end") << "5" << 3.8 << 0.0;
+        QTest::newRow("sound, stop a hair past the end") << "5" << 3.8 << 0.0005;
+        QTest::newRow("sound, whole file") << "1.2" << 0.0 << 0.0;
+        QTest::newRow("video, stop at the end") << "video" << 1.8 << 0.0;
     }
     void endlessToTheFileEndWraps()
     {
-        QFETCH(bool, video);
+        QFETCH(QString, media);
         QFETCH(double, start);
         QFETCH(double, pastEnd);
+        const bool video = media == "video";
         if (video && m_video.isEmpty()) QSKIP("ffmpeg is not available to make a video");
+        QString file = video ? m_video : m_wav;
+        if (!video && media.toDouble() != kWavSeconds)
+            file = testkit::writeWav(m_dir.filePath("tone-" + media + ".wav"), media.toDouble());
         auto e = quietEngine();
-        QVERIFY(loadOk(*e, video ? m_video : m_wav));
+        QVERIFY(loadOk(*e, file));
         const double end = e->duration();
         LoopRange range{start, end + pastEnd, LoopRange::kEndless, false};
         range.wrapAtEnd = true;
@@ -528,10 +556,12 @@ private slots:
         e->seek(start);
         QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
         const double pass = end - start;
-        const Poll p = poll(*e, int((2 * pass + 0.6) * 1000), [&] { return wraps.count() >= 2; });
+        const Poll p = poll(*e, int((2 * pass + 5) * 1000), [&] { return wraps.count() >= 2; }, start);
         QVERIFY2(wraps.count() >= 2, qPrintable(QString::number(wraps.count())));
         QCOMPARE(e->state(), PlayState::Playing);
         QVERIFY2(p.min >= start - 0.005 && p.max <= end, qPrintable(QString("%1 %2").arg(p.min).arg(p.max)));
+        for (double gap : gaps(p.heardWrapAt))
+            QVERIFY2(std::abs(gap - pass) <= 0.15, qPrintable(QString::number(gap)));
     }
 
     void fileEndStopsThereAndPlaysOnAfterASeek()
@@ -540,7 +570,7 @@ private slots:
         QVERIFY(loadOk(*e, m_wav));
         QSignalSpy states(e.get(), &MpvEngine::stateChanged);
         e->seek(4.5);
-        const Poll p = poll(*e, 2000, [&] { return e->state() == PlayState::Stopped; });
+        const Poll p = poll(*e, 5000, [&] { return e->state() == PlayState::Stopped; });
         QCOMPARE(e->state(), PlayState::Stopped);
         QCOMPARE(states.last().at(0).value<PlayState>(), PlayState::Playing);
         QCOMPARE(e->position(), e->duration());
@@ -554,9 +584,11 @@ private slots:
         QCOMPARE(e->state(), PlayState::Stopped);
         e->play();
         QCOMPARE(e->state(), PlayState::Playing);
-        QTest::qWait(300);
-        QVERIFY2(e->position() > 4.2 && e->position() < 4.4, qPrintable(QString::number(e->position())));
-        QTRY_COMPARE_WITH_TIMEOUT(e->state(), PlayState::Stopped, 2000);
+        const Poll p2 = poll(*e, 5000, [&] { return e->state() == PlayState::Stopped; });
+        QCOMPARE(e->state(), PlayState::Stopped);
+        // From the seek on, through the rest of the file.
+        QVERIFY2(p2.min >= 4.0 - 0.005 && p2.min < 4.4 && p2.rising >= 3,
+                 qPrintable(QString("%1, %2").arg(p2.min).arg(p2.rising)));
         QCOMPARE(e->position(), e->duration());
     }
 
@@ -747,7 +779,7 @@ private slots:
         a->seek(2.0);
         QSignalSpy aWraps(a.get(), &MpvEngine::loopWrapped);
         QSignalSpy bWraps(b.get(), &MpvEngine::loopWrapped);
-        QTest::qWait(1300);
+        QTRY_VERIFY_WITH_TIMEOUT(bWraps.count() >= 2, 5000);
         QVERIFY2(std::abs(a->position() - 2.0) < 0.01, qPrintable(QString::number(a->position(), 'f', 4)));
         QCOMPARE(a->state(), PlayState::Paused);
         QVERIFY(bWraps.count() >= 2);
@@ -771,9 +803,9 @@ private slots:
             e->seek(start);
             QTest::qWait(200);
             QCOMPARE(e->position(), start);
-            QElapsedTimer t;
-            e->play();
+            QElapsedTimer t;  // started first: a busy machine then only makes the engine look later
             t.start();
+            e->play();
             double lead = 1.0;
             for (int i = 0; i < 8; ++i) {
                 QTest::qWait(40);
@@ -797,9 +829,9 @@ private slots:
         e->setLoop({0.5, 1.5, LoopRange::kEndless, false});
         e->seek(0.5);
         QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
-        const Poll p = poll(*e, 2500, [] { return false; });
+        const Poll p = poll(*e, 8000, [&] { return wraps.count() >= 2; });
         QVERIFY2(p.max <= 1.5 + 0.005, qPrintable(QString::number(p.max, 'f', 4)));
-        QVERIFY(wraps.count() >= 2);
+        QCOMPARE(wraps.count(), 2);
 
         QVERIFY(loadOk(*e, m_wav));
         QVERIFY(!e->hasVideo());
