@@ -194,6 +194,8 @@ public:
         pa_threaded_mainloop_unlock(m_loop);
     }
 
+    // The pull runs here, on the kicking thread: the main loop's lock keeps it from the
+    // main loop's own writes, which is all that keeps the engine's ring to one consumer.
     void kick() override
     {
         if (m_silentFrom.load(std::memory_order_relaxed) < 0) return;
@@ -291,6 +293,7 @@ private:
         return m_started.load() && !m_suspended.load() && nowNs() - m_lastAskedNs.load() > kStallNs;
     }
 
+    // Always under the main loop's lock (on its thread, or in kick()): one pull at a time.
     void write(pa_stream* s, size_t bytes)
     {
         if (!m_kicking) tryRealTime();

@@ -95,6 +95,8 @@ public:
     void kick() override
     {
         // A kick only hurries sound along: while the outputs are switched it is not needed.
+        // The lock keeps its pull from a switch (the null output pulls only while the server
+        // is stopped); the server keeps it from its own thread's pulls.
         std::unique_lock lock(m_mutex, std::try_to_lock);
         if (lock.owns_lock() && m_link.load() == Link::Server) m_server->kick();
     }

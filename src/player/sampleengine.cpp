@@ -184,7 +184,10 @@ struct SampleEngine::Shared {
         wake.notify_all();
     }
 
-    // Between the worker and the output thread, and read by the UI: no locks.
+    // Between the worker and the output thread, and read by the UI: no locks. The ring's one
+    // consumer is whichever thread pulls: the output's own, or the worker's when it kicks.
+    // They never pull at once only because the output serialises its kicks with its own
+    // pulls (AudioOutput::Pull); an output that did not would break the ring.
     SpscQueue<Chunk> ring{kRingChunks};
     SpscQueue<Note> notes{16384};
     std::atomic<quint64> epoch{0};
@@ -198,7 +201,7 @@ struct SampleEngine::Shared {
     std::atomic<qint64> written{0};
     std::atomic<qint64> outputBase{0};
 
-    // The output thread's own.
+    // The pulling thread's own (see the ring).
     qint64 offset = 0;
     bool silent = true;
 
@@ -216,6 +219,7 @@ struct SampleEngine::Shared {
     }
 };
 
+// On the output's thread, or the worker's inside kick(): never both at once (see the ring).
 qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
 {
     const quint64 ep = epoch.load(std::memory_order_acquire);
