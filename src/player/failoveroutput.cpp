@@ -3,6 +3,7 @@
 #include "player/seqcount.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -293,6 +294,8 @@ private:
     SeqCount m_seq;  // written under m_mutex
     std::atomic<Heard> m_heardBy{Heard::Frozen};
     std::atomic<double> m_frozen{0};
+    // Read under the count with no lock taken: a library-made atomic double would take one.
+    static_assert(std::atomic<double>::is_always_lock_free);
     std::atomic<qint64> m_from{0};
 };
 

@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -198,6 +199,8 @@ struct SampleEngine::Shared {
     std::atomic<quint64> dropTo{0};
     std::atomic<bool> gate{false};
     std::atomic<double> writtenPos{0};
+    // Stored by the pull, which must not lock: a library-made atomic double would.
+    static_assert(std::atomic<double>::is_always_lock_free);
     std::atomic<qint64> written{0};
     std::atomic<qint64> outputBase{0};
 
