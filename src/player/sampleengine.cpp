@@ -764,7 +764,7 @@ void SampleEngine::load(const QString& path)
 {
     ++m_generation;
     m_path = path;
-    m_loaded = false;
+    m_load = Load::None;
     m_atEnd = false;
     m_tags.clear();
     m_duration = 0;
@@ -780,11 +780,11 @@ void SampleEngine::load(const QString& path)
         m_shared->opened.reset();
     }
     m_shared->post({LoadCommand{m_generation, path}});
-    m_loadPending = !path.isEmpty();
+    m_load = path.isEmpty() ? Load::None : Load::Opening;
     reportDuration();
     // A load under way counts as playing: no Stopped between two files.
-    setState(m_loadPending ? PlayState::Playing : PlayState::Stopped);
-    if (!m_loadPending) return;
+    setState(m_load == Load::Opening ? PlayState::Playing : PlayState::Stopped);
+    if (m_load != Load::Opening) return;
     // The worker opens the file and renders the plan made meanwhile straight after, so
     // the sound starts without waiting for this thread in between.
     m_shared->gate.store(true);
@@ -794,7 +794,7 @@ void SampleEngine::load(const QString& path)
 
 bool SampleEngine::waitForLoad(int timeoutMs)
 {
-    if (!m_loadPending) return m_loaded;
+    if (m_load != Load::Opening) return m_load == Load::Ready;
     {
         std::unique_lock lock(m_shared->mutex);
         const quint64 gen = m_generation;
@@ -802,24 +802,23 @@ bool SampleEngine::waitForLoad(int timeoutMs)
                                       [&] { return m_shared->opened && m_shared->opened->generation == gen; });
     }
     opened(m_generation);
-    return m_loaded;
+    return m_load == Load::Ready;
 }
 
 void SampleEngine::opened(quint64 generation)
 {
-    if (generation != m_generation || !m_loadPending) return;
+    if (generation != m_generation || m_load != Load::Opening) return;
     std::optional<Opened> result;
     {
         std::lock_guard lock(m_shared->mutex);
         if (m_shared->opened && m_shared->opened->generation == generation) result = m_shared->opened;
     }
     if (!result) return;
-    m_loadPending = false;
     if (!result->ok) {
         failLoad(result->error);
         return;
     }
-    m_loaded = true;
+    m_load = Load::Ready;
     m_sampleRate = result->format.sampleRate;
     m_duration = result->format.frames > 0 ? double(result->format.frames) / m_sampleRate : 0.0;
     m_tags = result->tags;
@@ -841,8 +840,7 @@ void SampleEngine::opened(quint64 generation)
 
 void SampleEngine::failLoad(const QString& reason)
 {
-    m_loaded = false;
-    m_loadPending = false;
+    m_load = Load::None;
     m_shared->gate.store(false);
     setState(PlayState::Stopped);
     reportDuration();
@@ -867,7 +865,7 @@ void SampleEngine::flushPlan()
 {
     if (!m_planDirty) return;
     m_planDirty = false;
-    if (!m_loaded && !m_loadPending) return;
+    if (m_load == Load::None) return;
     Plan plan;
     plan.epoch = m_epoch;
     plan.entry = m_entry;
@@ -879,7 +877,7 @@ void SampleEngine::flushPlan()
     // The first pass's pause and count-in play once, where it is started from a place.
     plan.preroll = m_prerollDue && m_planFrom.has_value();
     // While the file opens each new plan replaces the last, which had it too.
-    if (plan.preroll && !m_loadPending) m_prerollDue = false;
+    if (plan.preroll && m_load != Load::Opening) m_prerollDue = false;
     m_planFrom.reset();
     if (m_next)
         m_shared->post({plan, NextCommand{m_epoch, *m_next}});
@@ -890,12 +888,12 @@ void SampleEngine::flushPlan()
 void SampleEngine::play()
 {
     m_pauseWanted = false;
-    if (m_loadPending) {
+    if (m_load == Load::Opening) {
         m_shared->gate.store(true);
         m_shared->wake.notify_all();
         setState(PlayState::Playing);
     }
-    if (!m_loaded) return;
+    if (m_load != Load::Ready) return;
     if (m_atEnd) {
         m_atEnd = false;
         m_planStart = m_endPos;
@@ -909,11 +907,11 @@ void SampleEngine::play()
 void SampleEngine::pause()
 {
     m_pauseWanted = true;
-    if (m_loadPending) {
+    if (m_load == Load::Opening) {
         m_shared->gate.store(false);
         setState(PlayState::Paused);
     }
-    if (!m_loaded) return;
+    if (m_load != Load::Ready) return;
     m_shared->gate.store(false);
     if (m_state == PlayState::Playing) {
         // Stand where the sound stopped, and go on from there.
@@ -928,16 +926,16 @@ void SampleEngine::stop()
     m_atEnd = false;
     m_next.reset();
     m_planStart = 0;
-    if (m_loaded || m_loadPending) sendPlan(0.0);
+    if (m_load != Load::None) sendPlan(0.0);
     setState(PlayState::Stopped);
 }
 
 void SampleEngine::seek(double seconds)
 {
     if (!std::isfinite(seconds)) return;
-    if (!m_loaded) {
+    if (m_load != Load::Ready) {
         m_planStart = std::max(0.0, seconds);
-        if (m_loadPending) sendPlan(m_planStart);
+        if (m_load == Load::Opening) sendPlan(m_planStart);
         return;
     }
     const double old = position();
@@ -952,8 +950,8 @@ void SampleEngine::seek(double seconds)
 void SampleEngine::replan()
 {
     // While the file opens nothing is heard yet: the plan starts over from its start.
-    if (m_loadPending) sendPlan(m_planStart);
-    else if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    if (m_load == Load::Opening) sendPlan(m_planStart);
+    else if (m_load == Load::Ready) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
 }
 
 void SampleEngine::setRate(double rate)
@@ -1005,7 +1003,7 @@ bool SampleEngine::queueNext(const NextEntry& next)
 {
     // Taken while the file still opens too: an entry loaded because the one before could
     // not hand it over still hands over the one after it.
-    if (!(m_loaded || m_loadPending) || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
+    if (m_load == Load::None || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
         !(next.rate > 0) || next.path.isEmpty())
         return false;
     m_next = next;
@@ -1053,9 +1051,9 @@ void SampleEngine::drainRuns() const
 
 double SampleEngine::position() const
 {
-    if (!m_loaded || m_state == PlayState::Stopped || m_state == PlayState::Paused) {
+    if (m_load != Load::Ready || m_state == PlayState::Stopped || m_state == PlayState::Paused) {
         if (m_atEnd) return m_endPos;
-        if (m_state != PlayState::Paused || !m_loaded) return m_planStart;
+        if (m_state != PlayState::Paused || m_load != Load::Ready) return m_planStart;
     }
     drainRuns();
     const double heard = heardFrame();
@@ -1078,7 +1076,7 @@ double SampleEngine::position() const
 void SampleEngine::tick()
 {
     // What is heard before this thread knows the file is told once it does.
-    if (!m_loaded) return;
+    if (m_load != Load::Ready) return;
     drainRuns();
     const double heard = heardFrame();
     for (Run& r : m_runs) {

@@ -43,7 +43,7 @@ public:
 
     double position() const override;
     void seek(double seconds) override;
-    double duration() const override { return m_loaded ? m_duration : 0.0; }
+    double duration() const override { return m_load == Load::Ready ? m_duration : 0.0; }
 
     void setRate(double rate) override;
     double rate() const override { return m_rate; }
@@ -52,7 +52,7 @@ public:
     void clearLoop() override;
     LoopRange loop() const override { return m_loop; }
 
-    QHash<QString, QString> metadata() const override { return m_loaded ? m_tags : QHash<QString, QString>{}; }
+    QHash<QString, QString> metadata() const override { return m_load == Load::Ready ? m_tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }
 
     bool queueNext(const NextEntry& next) override;
@@ -109,8 +109,8 @@ private:
 
     QString m_path;
     quint64 m_generation = 0;
-    bool m_loadPending = false;
-    bool m_loaded = false;
+    enum class Load { None, Opening, Ready };  // None: no file, or it failed to open
+    Load m_load = Load::None;
     int m_sampleRate = 44100;
     double m_duration = 0;
     QHash<QString, QString> m_tags;
