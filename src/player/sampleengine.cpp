@@ -870,7 +870,7 @@ void SampleEngine::flushPlan()
     plan.epoch = m_epoch;
     plan.entry = m_entry;
     plan.from = m_planFrom;
-    if (m_hasLoop) plan.loop = m_loop;
+    plan.loop = m_loop;
     plan.rate = m_rate;
     plan.practice = m_practice;
     plan.pass = m_practicePass;
@@ -965,17 +965,15 @@ void SampleEngine::setRate(double rate)
 void SampleEngine::setLoop(const LoopRange& range)
 {
     // The same stretch with the wraps heard so far taken off is what plays already.
-    if (m_hasLoop && range == m_loop) return;
+    if (m_loop == range) return;
     m_loop = range;
-    m_hasLoop = true;
     replan();
 }
 
 void SampleEngine::clearLoop()
 {
-    if (!m_hasLoop) return;
-    m_hasLoop = false;
-    m_loop = {};
+    if (!m_loop) return;
+    m_loop.reset();
     m_next.reset();
     replan();
 }
@@ -1003,7 +1001,7 @@ bool SampleEngine::queueNext(const NextEntry& next)
 {
     // Taken while the file still opens too: an entry loaded because the one before could
     // not hand it over still hands over the one after it.
-    if (m_load == Load::None || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
+    if (m_load == Load::None || m_state != PlayState::Playing || !m_loop || !m_loop->holdAtStop || m_loop->wraps != 0 ||
         !(next.rate > 0) || next.path.isEmpty())
         return false;
     m_next = next;
@@ -1067,9 +1065,9 @@ double SampleEngine::position() const
     // While the engine wraps or holds by itself its stop is heard only as the end (which
     // reads it exactly) or not at all; a stretched pass's last frames may map a hair past
     // it, which must not read as having reached it: the list would go on a second time.
-    const bool bounded = m_loop.wraps != 0 || m_loop.holdAtStop;
-    if (m_hasLoop && bounded && m_loop.stop > m_loop.start && pos >= m_loop.stop && run->sourcePos < m_loop.stop * m_sampleRate)
-        return m_loop.stop - 1.0 / m_sampleRate;
+    const bool bounded = m_loop && (m_loop->wraps != 0 || m_loop->holdAtStop);
+    if (bounded && m_loop->stop > m_loop->start && pos >= m_loop->stop && run->sourcePos < m_loop->stop * m_sampleRate)
+        return m_loop->stop - 1.0 / m_sampleRate;
     return pos;
 }
 
@@ -1097,8 +1095,8 @@ void SampleEngine::tick()
             const NextEntry n = *m_next;
             m_next.reset();
             m_path = n.path;
-            m_hasLoop = n.hasLoop;
-            m_loop = n.hasLoop ? n.loop : LoopRange{};
+            m_loop.reset();
+            if (n.hasLoop) m_loop = n.loop;
             m_planStart = n.start;
             m_rate = n.rate;
             m_practice = n.practice;
@@ -1109,7 +1107,7 @@ void SampleEngine::tick()
                 m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
                 m_tags = info->tags;
             }
-            if (n.toEnd) m_loop.stop = m_duration;
+            if (n.toEnd && m_loop) m_loop->stop = m_duration;
             reportDuration();
             emit nextStarted();
         }
@@ -1119,7 +1117,7 @@ void SampleEngine::tick()
         }
         if (r.passStart) {
             r.passStart = false;
-            if (m_hasLoop && m_loop.wraps > 0) --m_loop.wraps;
+            if (m_loop && m_loop->wraps > 0) --m_loop->wraps;
             ++m_practicePass;
             showPassRate();
             emit loopWrapped();

@@ -50,7 +50,7 @@ public:
 
     void setLoop(const LoopRange& range) override;
     void clearLoop() override;
-    LoopRange loop() const override { return m_loop; }
+    LoopRange loop() const override { return m_loop.value_or(LoopRange{}); }
 
     QHash<QString, QString> metadata() const override { return m_load == Load::Ready ? m_tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }
@@ -117,8 +117,7 @@ private:
 
     PlayState m_state = PlayState::Stopped;
     double m_rate = 1.0;
-    LoopRange m_loop;
-    bool m_hasLoop = false;
+    std::optional<LoopRange> m_loop;
 
     quint64 m_epoch = 0;             // the plan the worker renders now
     quint64 m_entry = 0;             // the entry it began with; a hand-over adds one
