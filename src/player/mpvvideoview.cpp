@@ -125,7 +125,6 @@ void MpvVideoView::paintGL()
     };
     mpv_render_context_render(m_render, params);
     ++m_framesDrawn;
-    emit frameDrawn();
 }
 
 } // namespace player
