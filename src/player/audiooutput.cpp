@@ -1,5 +1,7 @@
 #include "player/audiooutput.h"
 
+#include "player/seqcount.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <pthread.h>
@@ -192,6 +194,8 @@ public:
         pa_threaded_mainloop_unlock(m_loop);
     }
 
+    // The pull runs here, on the kicking thread: the main loop's lock keeps it from the
+    // main loop's own writes, which is all that keeps the engine's ring to one consumer.
     void kick() override
     {
         if (m_silentFrom.load(std::memory_order_relaxed) < 0) return;
@@ -210,17 +214,14 @@ public:
     double heardFrames() const override
     {
         const qint64 now = nowNs();
-        double pulled;
-        std::uint64_t seq;
         // One consistent reading of the server's report and of the rewrites made since.
-        do {
-            seq = m_seq.load(std::memory_order_acquire);
+        const double pulled = m_seq.read([&] {
             const TimingReport r{m_timeUs.load(std::memory_order_relaxed), m_stampNs.load(std::memory_order_relaxed)};
             const double heard = heardFramesAt(r, now, m_written.load(std::memory_order_relaxed), m_rate,
                                                qint64(kTargetLatencyMs) * 1'000'000);
             // Sound written over queued silence left stream frames out: heard counts what was pulled.
-            pulled = heard + double(m_rewrites.leftOutAt(heard));
-        } while ((seq & 1) || seq != m_seq.load(std::memory_order_acquire));
+            return heard + double(m_rewrites.leftOutAt(heard));
+        });
         return std::min(pulled, double(m_written.load(std::memory_order_relaxed)));
     }
 
@@ -292,6 +293,7 @@ private:
         return m_started.load() && !m_suspended.load() && nowNs() - m_lastAskedNs.load() > kStallNs;
     }
 
+    // Always under the main loop's lock (on its thread, or in kick()): one pull at a time.
     void write(pa_stream* s, size_t bytes)
     {
         if (!m_kicking) tryRealTime();
@@ -316,9 +318,9 @@ private:
             if (onRead) {
                 m_landing = Landing{at, written, 0};
             } else if (at < m_index) {
-                m_seq.fetch_add(1, std::memory_order_acq_rel);
+                m_seq.beginWrite();
                 m_rewrites.add(at, written - at);
-                m_seq.fetch_add(1, std::memory_order_acq_rel);
+                m_seq.endWrite();
             }
             const auto mode = onRead ? PA_SEEK_RELATIVE_ON_READ : at < m_index ? PA_SEEK_ABSOLUTE : PA_SEEK_RELATIVE;
             const int64_t offset = mode == PA_SEEK_ABSOLUTE ? int64_t(at) * 8 : onRead ? int64_t(kOnReadLeadFrames) * 8 : 0;
@@ -350,9 +352,9 @@ private:
         if (!m_landing || !t || t->write_index_corrupt) return;
         const qint64 at = t->write_index / 8 - m_landing->since;
         const qint64 shift = at - m_landing->guess;
-        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_seq.beginWrite();
         m_rewrites.add(at, m_landing->written - at);
-        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_seq.endWrite();
         m_index += shift;
         const qint64 silentFrom = m_silentFrom.load(std::memory_order_relaxed);
         if (silentFrom >= 0) m_silentFrom.store(silentFrom + shift, std::memory_order_relaxed);
@@ -361,10 +363,10 @@ private:
 
     void report(pa_usec_t usec)
     {
-        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_seq.beginWrite();
         m_timeUs.store(qint64(usec), std::memory_order_relaxed);
         m_stampNs.store(nowNs(), std::memory_order_relaxed);
-        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_seq.endWrite();
     }
 
     pa_threaded_mainloop* m_loop = nullptr;
@@ -389,7 +391,7 @@ private:
     bool m_kicking = false;  // write() called by kick(), on the worker's thread
     std::atomic<int> m_rate{44100};
     std::atomic<qint64> m_written{0};
-    std::atomic<std::uint64_t> m_seq{0};
+    SeqCount m_seq;  // written under the main loop's lock
     std::atomic<qint64> m_timeUs{0};
     std::atomic<qint64> m_stampNs{0};
     std::atomic<bool> m_healthy{true};

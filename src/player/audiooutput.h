@@ -55,7 +55,9 @@ class AudioOutput {
 public:
     // Fills exactly `frames` frames and returns how many of them, from the first, are
     // sound; the rest is silence because nothing was ready. Called on the output's thread,
-    // so it must not lock or wait.
+    // so it must not lock or wait; kick() may call it on the kicking thread instead. Never
+    // two calls at once: each output keeps its kicks apart from its own thread's pulls, and
+    // what it pulls from (the engine's ring) relies on having one consumer at a time.
     using Pull = std::function<qint64(float* out, qint64 frames)>;
 
     virtual ~AudioOutput() = default;
@@ -65,7 +67,7 @@ public:
     // Frames pulled so far that have been heard by now (fractional, monotonic).
     virtual double heardFrames() const = 0;
     // Sound is ready after silence: hand it over now rather than when next asked. Called
-    // on a worker thread, never on the UI thread.
+    // on a worker thread, never on the UI thread; may pull on that thread (see Pull).
     virtual void kick() {}
     // False once the output broke (the sound server went away, or its stream did).
     virtual bool healthy() const { return true; }

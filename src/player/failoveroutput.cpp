@@ -1,6 +1,9 @@
 #include "player/failoveroutput.h"
 
+#include "player/seqcount.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -93,6 +96,8 @@ public:
     void kick() override
     {
         // A kick only hurries sound along: while the outputs are switched it is not needed.
+        // The lock keeps its pull from a switch (the null output pulls only while the server
+        // is stopped); the server keeps it from its own thread's pulls.
         std::unique_lock lock(m_mutex, std::try_to_lock);
         if (lock.owns_lock() && m_link.load() == Link::Server) m_server->kick();
     }
@@ -101,16 +106,12 @@ public:
 
     double heardFrames() const override
     {
-        for (;;) {
-            const std::uint64_t seq = m_seq.load(std::memory_order_acquire);
-            if (seq & 1) continue;
+        return m_seq.read([&] {
             const auto by = m_heardBy.load(std::memory_order_relaxed);
-            double heard = m_frozen.load(std::memory_order_relaxed);
-            if (by != Heard::Frozen)
-                heard = double(m_from.load(std::memory_order_relaxed))
-                        + (by == Heard::Server ? m_server : m_null)->heardFrames();
-            if (seq == m_seq.load(std::memory_order_acquire)) return heard;
-        }
+            if (by == Heard::Frozen) return m_frozen.load(std::memory_order_relaxed);
+            return double(m_from.load(std::memory_order_relaxed))
+                   + (by == Heard::Server ? m_server : m_null)->heardFrames();
+        });
     }
 
     bool healthy() const override { return true; }
@@ -225,11 +226,11 @@ private:
 
     void publish(double frozen, Heard by, qint64 from)
     {
-        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_seq.beginWrite();
         m_frozen.store(frozen, std::memory_order_relaxed);
         m_from.store(from, std::memory_order_relaxed);
         m_heardBy.store(by, std::memory_order_relaxed);
-        m_seq.fetch_add(1, std::memory_order_acq_rel);
+        m_seq.endWrite();
     }
 
     // On the pulling output's thread: what the output before took and never played comes
@@ -290,9 +291,11 @@ private:
 
     // Read by the UI without a lock: one consistent reading of which output's clock counts,
     // from which frame on, or where it stands while they change.
-    std::atomic<std::uint64_t> m_seq{0};
+    SeqCount m_seq;  // written under m_mutex
     std::atomic<Heard> m_heardBy{Heard::Frozen};
     std::atomic<double> m_frozen{0};
+    // Read under the count with no lock taken: a library-made atomic double would take one.
+    static_assert(std::atomic<double>::is_always_lock_free);
     std::atomic<qint64> m_from{0};
 };
 

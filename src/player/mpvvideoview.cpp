@@ -127,7 +127,6 @@ void MpvVideoView::paintGL()
     };
     mpv_render_context_render(m_render, params);
     ++m_framesDrawn;
-    emit frameDrawn();
 }
 
 } // namespace player

@@ -33,7 +33,6 @@ signals:
     // mpv is about to lose its place to draw (the widget goes, or moves to another
     // window): the time to move its output elsewhere, while the old one still works.
     void renderContextAboutToBeReleased();
-    void frameDrawn();
 
 protected:
     void initializeGL() override;

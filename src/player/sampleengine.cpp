@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -184,7 +185,10 @@ struct SampleEngine::Shared {
         wake.notify_all();
     }
 
-    // Between the worker and the output thread, and read by the UI: no locks.
+    // Between the worker and the output thread, and read by the UI: no locks. The ring's one
+    // consumer is whichever thread pulls: the output's own, or the worker's when it kicks.
+    // They never pull at once only because the output serialises its kicks with its own
+    // pulls (AudioOutput::Pull); an output that did not would break the ring.
     SpscQueue<Chunk> ring{kRingChunks};
     SpscQueue<Note> notes{16384};
     std::atomic<quint64> epoch{0};
@@ -195,10 +199,12 @@ struct SampleEngine::Shared {
     std::atomic<quint64> dropTo{0};
     std::atomic<bool> gate{false};
     std::atomic<double> writtenPos{0};
+    // Stored by the pull, which must not lock: a library-made atomic double would.
+    static_assert(std::atomic<double>::is_always_lock_free);
     std::atomic<qint64> written{0};
     std::atomic<qint64> outputBase{0};
 
-    // The output thread's own.
+    // The pulling thread's own (see the ring).
     qint64 offset = 0;
     bool silent = true;
 
@@ -216,6 +222,7 @@ struct SampleEngine::Shared {
     }
 };
 
+// On the output's thread, or the worker's inside kick(): never both at once (see the ring).
 qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
 {
     const quint64 ep = epoch.load(std::memory_order_acquire);
@@ -757,7 +764,7 @@ void SampleEngine::load(const QString& path)
 {
     ++m_generation;
     m_path = path;
-    m_loaded = false;
+    m_load = Load::None;
     m_atEnd = false;
     m_tags.clear();
     m_duration = 0;
@@ -773,11 +780,11 @@ void SampleEngine::load(const QString& path)
         m_shared->opened.reset();
     }
     m_shared->post({LoadCommand{m_generation, path}});
-    m_loadPending = !path.isEmpty();
+    m_load = path.isEmpty() ? Load::None : Load::Opening;
     reportDuration();
     // A load under way counts as playing: no Stopped between two files.
-    setState(m_loadPending ? PlayState::Playing : PlayState::Stopped);
-    if (!m_loadPending) return;
+    setState(m_load == Load::Opening ? PlayState::Playing : PlayState::Stopped);
+    if (m_load != Load::Opening) return;
     // The worker opens the file and renders the plan made meanwhile straight after, so
     // the sound starts without waiting for this thread in between.
     m_shared->gate.store(true);
@@ -787,7 +794,7 @@ void SampleEngine::load(const QString& path)
 
 bool SampleEngine::waitForLoad(int timeoutMs)
 {
-    if (!m_loadPending) return m_loaded;
+    if (m_load != Load::Opening) return m_load == Load::Ready;
     {
         std::unique_lock lock(m_shared->mutex);
         const quint64 gen = m_generation;
@@ -795,24 +802,23 @@ bool SampleEngine::waitForLoad(int timeoutMs)
                                       [&] { return m_shared->opened && m_shared->opened->generation == gen; });
     }
     opened(m_generation);
-    return m_loaded;
+    return m_load == Load::Ready;
 }
 
 void SampleEngine::opened(quint64 generation)
 {
-    if (generation != m_generation || !m_loadPending) return;
+    if (generation != m_generation || m_load != Load::Opening) return;
     std::optional<Opened> result;
     {
         std::lock_guard lock(m_shared->mutex);
         if (m_shared->opened && m_shared->opened->generation == generation) result = m_shared->opened;
     }
     if (!result) return;
-    m_loadPending = false;
     if (!result->ok) {
         failLoad(result->error);
         return;
     }
-    m_loaded = true;
+    m_load = Load::Ready;
     m_sampleRate = result->format.sampleRate;
     m_duration = result->format.frames > 0 ? double(result->format.frames) / m_sampleRate : 0.0;
     m_tags = result->tags;
@@ -834,8 +840,7 @@ void SampleEngine::opened(quint64 generation)
 
 void SampleEngine::failLoad(const QString& reason)
 {
-    m_loaded = false;
-    m_loadPending = false;
+    m_load = Load::None;
     m_shared->gate.store(false);
     setState(PlayState::Stopped);
     reportDuration();
@@ -860,19 +865,19 @@ void SampleEngine::flushPlan()
 {
     if (!m_planDirty) return;
     m_planDirty = false;
-    if (!m_loaded && !m_loadPending) return;
+    if (m_load == Load::None) return;
     Plan plan;
     plan.epoch = m_epoch;
     plan.entry = m_entry;
     plan.from = m_planFrom;
-    if (m_hasLoop) plan.loop = m_loop;
+    plan.loop = m_loop;
     plan.rate = m_rate;
     plan.practice = m_practice;
     plan.pass = m_practicePass;
     // The first pass's pause and count-in play once, where it is started from a place.
     plan.preroll = m_prerollDue && m_planFrom.has_value();
     // While the file opens each new plan replaces the last, which had it too.
-    if (plan.preroll && !m_loadPending) m_prerollDue = false;
+    if (plan.preroll && m_load != Load::Opening) m_prerollDue = false;
     m_planFrom.reset();
     if (m_next)
         m_shared->post({plan, NextCommand{m_epoch, *m_next}});
@@ -883,12 +888,12 @@ void SampleEngine::flushPlan()
 void SampleEngine::play()
 {
     m_pauseWanted = false;
-    if (m_loadPending) {
+    if (m_load == Load::Opening) {
         m_shared->gate.store(true);
         m_shared->wake.notify_all();
         setState(PlayState::Playing);
     }
-    if (!m_loaded) return;
+    if (m_load != Load::Ready) return;
     if (m_atEnd) {
         m_atEnd = false;
         m_planStart = m_endPos;
@@ -902,11 +907,11 @@ void SampleEngine::play()
 void SampleEngine::pause()
 {
     m_pauseWanted = true;
-    if (m_loadPending) {
+    if (m_load == Load::Opening) {
         m_shared->gate.store(false);
         setState(PlayState::Paused);
     }
-    if (!m_loaded) return;
+    if (m_load != Load::Ready) return;
     m_shared->gate.store(false);
     if (m_state == PlayState::Playing) {
         // Stand where the sound stopped, and go on from there.
@@ -921,16 +926,16 @@ void SampleEngine::stop()
     m_atEnd = false;
     m_next.reset();
     m_planStart = 0;
-    if (m_loaded || m_loadPending) sendPlan(0.0);
+    if (m_load != Load::None) sendPlan(0.0);
     setState(PlayState::Stopped);
 }
 
 void SampleEngine::seek(double seconds)
 {
     if (!std::isfinite(seconds)) return;
-    if (!m_loaded) {
+    if (m_load != Load::Ready) {
         m_planStart = std::max(0.0, seconds);
-        if (m_loadPending) sendPlan(m_planStart);
+        if (m_load == Load::Opening) sendPlan(m_planStart);
         return;
     }
     const double old = position();
@@ -945,8 +950,8 @@ void SampleEngine::seek(double seconds)
 void SampleEngine::replan()
 {
     // While the file opens nothing is heard yet: the plan starts over from its start.
-    if (m_loadPending) sendPlan(m_planStart);
-    else if (m_loaded) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+    if (m_load == Load::Opening) sendPlan(m_planStart);
+    else if (m_load == Load::Ready) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
 }
 
 void SampleEngine::setRate(double rate)
@@ -960,17 +965,15 @@ void SampleEngine::setRate(double rate)
 void SampleEngine::setLoop(const LoopRange& range)
 {
     // The same stretch with the wraps heard so far taken off is what plays already.
-    if (m_hasLoop && range == m_loop) return;
+    if (m_loop == range) return;
     m_loop = range;
-    m_hasLoop = true;
     replan();
 }
 
 void SampleEngine::clearLoop()
 {
-    if (!m_hasLoop) return;
-    m_hasLoop = false;
-    m_loop = {};
+    if (!m_loop) return;
+    m_loop.reset();
     m_next.reset();
     replan();
 }
@@ -998,7 +1001,7 @@ bool SampleEngine::queueNext(const NextEntry& next)
 {
     // Taken while the file still opens too: an entry loaded because the one before could
     // not hand it over still hands over the one after it.
-    if (!(m_loaded || m_loadPending) || m_state != PlayState::Playing || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0 ||
+    if (m_load == Load::None || m_state != PlayState::Playing || !m_loop || !m_loop->holdAtStop || m_loop->wraps != 0 ||
         !(next.rate > 0) || next.path.isEmpty())
         return false;
     m_next = next;
@@ -1046,9 +1049,9 @@ void SampleEngine::drainRuns() const
 
 double SampleEngine::position() const
 {
-    if (!m_loaded || m_state == PlayState::Stopped || m_state == PlayState::Paused) {
+    if (m_load != Load::Ready || m_state == PlayState::Stopped || m_state == PlayState::Paused) {
         if (m_atEnd) return m_endPos;
-        if (m_state != PlayState::Paused || !m_loaded) return m_planStart;
+        if (m_state != PlayState::Paused || m_load != Load::Ready) return m_planStart;
     }
     drainRuns();
     const double heard = heardFrame();
@@ -1062,16 +1065,16 @@ double SampleEngine::position() const
     // While the engine wraps or holds by itself its stop is heard only as the end (which
     // reads it exactly) or not at all; a stretched pass's last frames may map a hair past
     // it, which must not read as having reached it: the list would go on a second time.
-    const bool bounded = m_loop.wraps != 0 || m_loop.holdAtStop;
-    if (m_hasLoop && bounded && m_loop.stop > m_loop.start && pos >= m_loop.stop && run->sourcePos < m_loop.stop * m_sampleRate)
-        return m_loop.stop - 1.0 / m_sampleRate;
+    const bool bounded = m_loop && (m_loop->wraps != 0 || m_loop->holdAtStop);
+    if (bounded && m_loop->stop > m_loop->start && pos >= m_loop->stop && run->sourcePos < m_loop->stop * m_sampleRate)
+        return m_loop->stop - 1.0 / m_sampleRate;
     return pos;
 }
 
 void SampleEngine::tick()
 {
     // What is heard before this thread knows the file is told once it does.
-    if (!m_loaded) return;
+    if (m_load != Load::Ready) return;
     drainRuns();
     const double heard = heardFrame();
     for (Run& r : m_runs) {
@@ -1092,8 +1095,8 @@ void SampleEngine::tick()
             const NextEntry n = *m_next;
             m_next.reset();
             m_path = n.path;
-            m_hasLoop = n.hasLoop;
-            m_loop = n.hasLoop ? n.loop : LoopRange{};
+            m_loop.reset();
+            if (n.hasLoop) m_loop = n.loop;
             m_planStart = n.start;
             m_rate = n.rate;
             m_practice = n.practice;
@@ -1104,7 +1107,7 @@ void SampleEngine::tick()
                 m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
                 m_tags = info->tags;
             }
-            if (n.toEnd) m_loop.stop = m_duration;
+            if (n.toEnd && m_loop) m_loop->stop = m_duration;
             reportDuration();
             emit nextStarted();
         }
@@ -1114,7 +1117,7 @@ void SampleEngine::tick()
         }
         if (r.passStart) {
             r.passStart = false;
-            if (m_hasLoop && m_loop.wraps > 0) --m_loop.wraps;
+            if (m_loop && m_loop->wraps > 0) --m_loop->wraps;
             ++m_practicePass;
             showPassRate();
             emit loopWrapped();

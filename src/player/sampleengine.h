@@ -43,16 +43,16 @@ public:
 
     double position() const override;
     void seek(double seconds) override;
-    double duration() const override { return m_loaded ? m_duration : 0.0; }
+    double duration() const override { return m_load == Load::Ready ? m_duration : 0.0; }
 
     void setRate(double rate) override;
     double rate() const override { return m_rate; }
 
     void setLoop(const LoopRange& range) override;
     void clearLoop() override;
-    LoopRange loop() const override { return m_loop; }
+    LoopRange loop() const override { return m_loop.value_or(LoopRange{}); }
 
-    QHash<QString, QString> metadata() const override { return m_loaded ? m_tags : QHash<QString, QString>{}; }
+    QHash<QString, QString> metadata() const override { return m_load == Load::Ready ? m_tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }
 
     bool queueNext(const NextEntry& next) override;
@@ -109,16 +109,15 @@ private:
 
     QString m_path;
     quint64 m_generation = 0;
-    bool m_loadPending = false;
-    bool m_loaded = false;
+    enum class Load { None, Opening, Ready };  // None: no file, or it failed to open
+    Load m_load = Load::None;
     int m_sampleRate = 44100;
     double m_duration = 0;
     QHash<QString, QString> m_tags;
 
     PlayState m_state = PlayState::Stopped;
     double m_rate = 1.0;
-    LoopRange m_loop;
-    bool m_hasLoop = false;
+    std::optional<LoopRange> m_loop;
 
     quint64 m_epoch = 0;             // the plan the worker renders now
     quint64 m_entry = 0;             // the entry it began with; a hand-over adds one
