@@ -5,6 +5,7 @@
 #include "player/entryplayer.h"
 #include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
+#include "services/fitlabel.h"
 #include "services/placement.h"
 #include "services/twips.h"
 #include "storage/modkelini.h"
@@ -127,6 +128,38 @@ private slots:
         QTRY_COMPARE(p->txtCurPos()->text(), QString("2.5"));
         QVERIFY(!p->Timer1()->isActive());
         w->playback()->stopPlayback();
+    }
+
+    void grabberDisplaysContrastInADarkPalette()
+    {
+        // A dark theme whose tooltips are light on light: the displays must not follow them.
+        const QPalette before = QApplication::palette();
+        QPalette dark(QColor(0x30, 0x30, 0x30));
+        dark.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xdc));
+        dark.setColor(QPalette::ToolTipText, Qt::white);
+        QApplication::setPalette(dark);
+        frmPlayList* p = panel();
+        for (QLineEdit* display : {p->txtCurPos(), p->txtDuration()}) {
+            const QPalette pal = display->palette();
+            QVERIFY(std::abs(pal.color(QPalette::Base).lightness() - pal.color(QPalette::Text).lightness()) > 128);
+        }
+        QApplication::setPalette(before);
+    }
+
+    void captionsShrinkOnlyWhenTheirBoxIsTooSmall()
+    {
+        QFont big = QApplication::font();
+        big.setPointSizeF(14);
+        const QString text = "Current Position:";
+        const QSize need = QFontMetrics(big).boundingRect(text).size();
+        const int wide = need.width() + 4, high = need.height() + 4;
+        const struct { QSize room; bool shrinks; } cases[] = {
+            {{wide, high}, false}, {{wide / 2, high}, true}, {{wide, high / 2}, true}};
+        for (const auto& c : cases) {
+            const QFont fitted = services::fittingFont(big, text, c.room, Qt::AlignLeft);
+            QCOMPARE(fitted.pointSizeF() < big.pointSizeF(), c.shrinks);
+            QVERIFY(QFontMetrics(fitted).horizontalAdvance(text) <= c.room.width());
+        }
     }
 
     void firstStartAndNewPlayLists()
