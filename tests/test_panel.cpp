@@ -133,15 +133,13 @@ private slots:
     void grabberDisplaysContrastInADarkPalette()
     {
         // A dark theme whose tooltips are light on light: the displays must not follow them.
-        const QPalette before = QApplication::palette();
-        QPalette dark(QColor(0x30, 0x30, 0x30));
+        QPalette dark(QColor(0x30, 0x30, 0x30)), before = QApplication::palette();
         dark.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xdc));
         dark.setColor(QPalette::ToolTipText, Qt::white);
         QApplication::setPalette(dark);
-        frmPlayList* p = panel();
-        for (QLineEdit* display : {p->txtCurPos(), p->txtDuration()}) {
+        for (QLineEdit* display : {panel()->txtCurPos(), panel()->txtDuration()}) {
             const QPalette pal = display->palette();
-            QVERIFY(std::abs(pal.color(QPalette::Base).lightness() - pal.color(QPalette::Text).lightness()) > 128);
+            QVERIFY(std::abs(pal.base().color().lightness() - pal.text().color().lightness()) > 128);
         }
         QApplication::setPalette(before);
     }
@@ -150,15 +148,11 @@ private slots:
     {
         QFont big = QApplication::font();
         big.setPointSizeF(14);
-        const QString text = "Current Position:";
-        const QSize need = QFontMetrics(big).boundingRect(text).size();
-        const int wide = need.width() + 4, high = need.height() + 4;
-        const struct { QSize room; bool shrinks; } cases[] = {
-            {{wide, high}, false}, {{wide / 2, high}, true}, {{wide, high / 2}, true}};
-        for (const auto& c : cases) {
-            const QFont fitted = services::fittingFont(big, text, c.room, Qt::AlignLeft);
-            QCOMPARE(fitted.pointSizeF() < big.pointSizeF(), c.shrinks);
-            QVERIFY(QFontMetrics(fitted).horizontalAdvance(text) <= c.room.width());
+        const QSize need = QFontMetrics(big).boundingRect("Current Position:").size() + QSize(4, 4);
+        for (const QSize& room : {need, QSize(need.width() / 2, need.height()), QSize(need.width(), need.height() / 2)}) {
+            const QFont fitted = services::fittingFont(big, "Current Position:", room, Qt::AlignLeft);
+            QCOMPARE(fitted.pointSizeF() < 14, room != need);
+            QVERIFY(QFontMetrics(fitted).horizontalAdvance("Current Position:") <= room.width());
         }
     }
 
