@@ -134,13 +134,11 @@ private slots:
     {
         // A dark theme whose tooltips are light on light: the displays must not follow them.
         QPalette dark(QColor(0x30, 0x30, 0x30)), before = QApplication::palette();
-        dark.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xdc));
+        dark.setColor(QPalette::ToolTipBase, Qt::white);
         dark.setColor(QPalette::ToolTipText, Qt::white);
         QApplication::setPalette(dark);
-        for (QLineEdit* display : {panel()->txtCurPos(), panel()->txtDuration()}) {
-            const QPalette pal = display->palette();
-            QVERIFY(std::abs(pal.base().color().lightness() - pal.text().color().lightness()) > 128);
-        }
+        for (QLineEdit* box : {panel()->txtCurPos(), panel()->txtDuration()})
+            QVERIFY(qAbs(box->palette().base().color().lightness() - box->palette().text().color().lightness()) > 128);
         QApplication::setPalette(before);
     }
 
