@@ -9,6 +9,7 @@
 #include "windows/forms.h"
 #include "windows/frmplayer.h"
 #include "windows/frmplaylist.h"
+#include "windows/keltray.h"
 
 #include <QSettings>
 #include <QStandardPaths>
@@ -79,24 +80,29 @@ private slots:
 
     void minimiseHidesOnlyWhenSomethingCanBringItBack()
     {
-        // Tray at start, tray now: hidden, and the panel's way back shown.
-        const struct { bool atStart, now, hidden; } cases[] = {
-            {false, false, false}, {true, true, true}, {true, false, false}};
+        // Tray at start, tray now: hidden, and the panel's way back shown. The icon moves
+        // only while something plays, and stands still again once it stops.
+        const QString song = testkit::writeFile(dir.filePath("s.wav"), 100);
+        const struct { bool atStart, now, hidden, playing; } cases[] = {
+            {false, false, false, true}, {true, true, true, true}, {true, false, false, false}, {true, true, true, false}};
         for (const auto& c : cases) {
             frmPlayer* w = fresh();
-            w->InitPlayer(QString());
+            w->InitPlayer(c.playing ? "\"" + song + "\"" : QString());
             w->show();
             QVERIFY(QTest::qWaitForWindowExposed(w));
             w->setHideOnMinimise(c.atStart);
             w->setTrayShows([&c] { return c.now; });
             w->setWindowState(Qt::WindowMinimized);
-            QTRY_VERIFY(w->tmrTrayIcon()->isActive());
             QTRY_COMPARE(w->isVisible(), !c.hidden);
+            QTRY_COMPARE(w->tmrTrayIcon()->isActive(), c.playing);
             QCOMPARE(forms::frmPlayList()->btnShowPlayer()->isVisibleTo(forms::frmPlayList()), !c.hidden);
+            w->MediaPlayer1()->Stop();
+            QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
+            QCOMPARE(w->tray()->image(), 0);
             // The way back (tray, second start, the desktop's Raise) always brings it.
             w->showFromTray();
             QVERIFY(w->isVisible() && !(w->windowState() & Qt::WindowMinimized));
-            QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
+            QVERIFY(!w->tmrTrayIcon()->isActive());
         }
     }
 

@@ -5,6 +5,7 @@
 #include "player/entryplayer.h"
 #include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
+#include "services/fitlabel.h"
 #include "services/placement.h"
 #include "services/twips.h"
 #include "storage/modkelini.h"
@@ -127,6 +128,30 @@ private slots:
         QTRY_COMPARE(p->txtCurPos()->text(), QString("2.5"));
         QVERIFY(!p->Timer1()->isActive());
         w->playback()->stopPlayback();
+    }
+
+    void grabberDisplaysContrastInADarkPalette()
+    {
+        // A dark theme whose tooltips are light on light: the displays must not follow them.
+        QPalette dark(QColor(0x30, 0x30, 0x30)), before = QApplication::palette();
+        dark.setColor(QPalette::ToolTipBase, Qt::white);
+        dark.setColor(QPalette::ToolTipText, Qt::white);
+        QApplication::setPalette(dark);
+        for (QLineEdit* box : {panel()->txtCurPos(), panel()->txtDuration()})
+            QVERIFY(qAbs(box->palette().base().color().lightness() - box->palette().text().color().lightness()) > 128);
+        QApplication::setPalette(before);
+    }
+
+    void captionsShrinkOnlyWhenTheirBoxIsTooSmall()
+    {
+        QFont big = QApplication::font();
+        big.setPointSizeF(14);
+        const QSize need = QFontMetrics(big).boundingRect("Current Position:").size() + QSize(4, 4);
+        for (const QSize& room : {need, QSize(need.width() / 2, need.height()), QSize(need.width(), need.height() / 2)}) {
+            const QFont fitted = services::fittingFont(big, "Current Position:", room, Qt::AlignLeft);
+            QCOMPARE(fitted.pointSizeF() < 14, room != need);
+            QVERIFY(QFontMetrics(fitted).horizontalAdvance("Current Position:") <= room.width());
+        }
     }
 
     void firstStartAndNewPlayLists()

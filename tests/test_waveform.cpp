@@ -2,6 +2,7 @@
 // arithmetic, and the peaks' way through the worker and the cache.
 #include "player/midirender.h"
 #include "player/peaks.h"
+#include "player/waveformbinding.h"
 #include "player/waveformsource.h"
 #include "player/waveformview.h"
 
@@ -147,6 +148,18 @@ private slots:
         wrongCount[28] = 99;  // the level count
         for (const QByteArray& bad : {bytes.left(bytes.size() - 1), bytes + "x", QByteArray("VPK1"), wrongCount, QByteArray()})
             QVERIFY(!Peaks::deserialize(bad));
+    }
+
+    void shadedStretchOutlivesAStop()
+    {
+        using player::PlayState;
+        const player::ShadedStretch was{"a.wav", 2, 5};
+        const struct { QString file; player::LoopRange loop; PlayState state; player::ShadedStretch want; } cases[] = {
+            {"a.wav", {}, PlayState::Stopped, was},  // a Stop stands at the entry's start
+            {"a.wav", {}, PlayState::Playing, {"a.wav", 0, 0}},  // the whole file plays
+            {"b.wav", {}, PlayState::Paused, {"b.wav", 0, 0}},
+            {"a.wav", {1, 3}, PlayState::Stopped, {"a.wav", 1, 3}}};
+        for (const auto& c : cases) QCOMPARE(player::nextShadedStretch(was, c.file, c.loop, c.state), c.want);
     }
 
     void viewportZoomsAroundThePointer()

@@ -19,7 +19,12 @@ fail() { echo "FAIL: $*"; grep -v -i -E "alsa|jack|pw.conf" "$work/app.log" | ta
 start_desktop || fail "no desktop"
 # A copy of its own, so the playlist file next to it is a fresh one.
 cp "$APP" "$work/vamplet"
-"$work/vamplet" >"$work/app.log" 2>&1 &
+# The icon moves only while something plays: a minute of quiet sound, played from the start.
+python3 -c '
+import sys, wave
+w = wave.open(sys.argv[1], "wb"); w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000)
+w.writeframes(bytes(2 * 8000 * 60)); w.close()' "$work/quiet.wav"
+"$work/vamplet" "$work/quiet.wav" >"$work/app.log" 2>&1 &
 
 player=$(wait_window "^Vamplet - Version" $patience) || fail "the player window did not show"
 panel=$(wait_window "^Control Panel$" $patience) || fail "the control panel did not show"

@@ -37,6 +37,14 @@ int followMs(double secondsPerDot, double rate, int screenMs)
     return int(std::clamp(dotMs, double(screenMs), double(PlaybackFollow::kHiddenMs)));
 }
 
+ShadedStretch nextShadedStretch(const ShadedStretch& before, const QString& file, const LoopRange& loop,
+                                PlayState state)
+{
+    if (loop.stop > loop.start) return {file, loop.start, loop.stop};
+    if (state != PlayState::Playing && before.file == file) return before;
+    return {file, 0, 0};
+}
+
 WaveformBinding::WaveformBinding(MediaPlayer* player, wave::WaveformView* view, QObject* parent)
     : QObject(parent), m_player(player), m_view(view), m_fileSettle(new QTimer(this))
 {
@@ -80,8 +88,8 @@ void WaveformBinding::refresh()
     if (!m_file) {
         const QString file = m_player->FileName();
         m_view->setFile(app::mediaFileUsable(file) ? file : QString());
-        const LoopRange loop = m_player->engine()->loop();
-        m_view->setStretch(loop.start, loop.stop);
+        m_shaded = nextShadedStretch(m_shaded, file, m_player->engine()->loop(), m_player->PlayState());
+        m_view->setStretch(m_shaded.start, m_shaded.stop);
     }
     followPlayhead();
 }

@@ -6,6 +6,7 @@
 #include "player/waveformbinding.h"
 #include "player/waveformview.h"
 #include "services/controls.h"
+#include "services/fitlabel.h"
 #include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
@@ -42,7 +43,7 @@ constexpr double kPracticeTop = 3135 + kWaveTwips;
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at, bool wrap = false)
 {
-    auto* l = new QLabel(text, parent);
+    auto* l = new services::FitLabel(text, parent);
     l->setWordWrap(wrap);
     l->setGeometry(at);
     if (wrap) return l;

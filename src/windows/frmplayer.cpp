@@ -76,6 +76,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     m_tmrTrayIcon = new QTimer(this);
     m_tmrTrayIcon->setInterval(400);
     connect(m_tmrTrayIcon, &QTimer::timeout, this, &frmPlayer::tmrTrayIcon_Timer);
+    connect(m_mediaPlayer, &MediaPlayer::PlayStateChange, this, &frmPlayer::animateTray);
     m_tray = new TrayIcon(this);
     connect(m_tray, &TrayIcon::doubleClicked, this, &frmPlayer::showFromTray);
     connect(m_tray, &TrayIcon::contextRequested, this, &frmPlayer::openTrayMenu);
@@ -385,7 +386,8 @@ void frmPlayer::Form_Resize()
     if (windowState() & Qt::WindowMinimized) {
         // Only the window minimised goes; it comes back through F8 or the tray.
         if (services::comeBackIfTakenAlong(this)) return;
-        m_tmrTrayIcon->start();
+        m_minimised = true;
+        animateTray();
         // Hidden once the minimise is done: hidden inside it, the window stayed mapped.
         // The normal state comes back with showFromTray(): set on the hidden window, it
         // maps the window again. Without a tray icon nothing could bring it back: the
@@ -397,7 +399,21 @@ void frmPlayer::Form_Resize()
                 if (isMinimized()) hide();
             });
     } else {
+        m_minimised = false;
+        animateTray();
+    }
+}
+
+void frmPlayer::animateTray()
+{
+    const bool wanted = m_minimised && m_mediaPlayer->PlayState() == PlayState::Playing;
+    if (wanted == m_tmrTrayIcon->isActive()) return;
+    if (wanted) {
+        m_tmrTrayIcon->start();
+    } else {
         m_tmrTrayIcon->stop();
+        mintTrayFrame = 0;
+        m_tray->UpdateTrayIcon(0, QString());
     }
 }
 

@@ -87,6 +87,9 @@ private:
     void OpenCommandLine(const QString& commandLine);
     void Form_Resize();
     void Form_Unload();
+    // The icon moves only while the window is away and something plays; still, it shows
+    // the program's own icon.
+    void animateTray();
 
     MediaPlayer* m_mediaPlayer;
     EntryPlayer* m_playback;
@@ -94,6 +97,7 @@ private:
     QMenu* m_menuLoop = nullptr;
     bool m_outsideFile = false;
     QTimer* m_tmrTrayIcon;
+    bool m_minimised = false;  // since the last minimise, until the window is restored
     TrayIcon* m_tray;
     QMenu* m_menuFile = nullptr;
     QMenu* m_menuTray = nullptr;

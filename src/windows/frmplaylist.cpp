@@ -7,6 +7,7 @@
 #include "player/mediaplayer.h"
 #include "player/playbackfollow.h"
 #include "services/controls.h"
+#include "services/fitlabel.h"
 #include "services/custommsgbox.h"
 #include "services/keldialogs.h"
 #include "services/messages.h"
@@ -140,7 +141,7 @@ void frmPlayList::buildGrabber()
     m_framGrabber = new QGroupBox(QStringLiteral("Position Grabber:"), this);
     m_framGrabber->setGeometry(twipsRect(360, 0, 6015, kGrabberOpenHeight));
 
-    auto* label3 = new QLabel(QStringLiteral("Current Position:"), m_framGrabber);
+    auto* label3 = new services::FitLabel(QStringLiteral("Current Position:"), m_framGrabber);
     label3->setGeometry(twipsRect(120, 360, 1215, 255));
     QFont bold = font();
     bold.setBold(true);
@@ -148,7 +149,7 @@ void frmPlayList::buildGrabber()
                           QStringLiteral("When the file is playing this shows the current position."));
     m_txtCurPos->setFont(bold);
     m_txtCurPos->setReadOnly(true);
-    auto* lblDuration = new QLabel(QStringLiteral("Duration:"), m_framGrabber);
+    auto* lblDuration = new services::FitLabel(QStringLiteral("Duration:"), m_framGrabber);
     lblDuration->setGeometry(twipsRect(120, 720, 1215, 255));
     m_txtDuration = makeBox(m_framGrabber, twipsRect(1440, 720, 1935, 300), QString(), QString());
     m_txtDuration->setFont(bold);
@@ -173,11 +174,15 @@ void frmPlayList::buildGrabber()
         {m2a, "Keep in memory 2"},         {m2r, "Go to memory 2"}};
     for (const auto& [w, name] : named) w->setAccessibleName(QString::fromLatin1(name));
 
-    // The displays read as an inverted tooltip.
+    // The displays read inverted: a box's own text and ground swapped contrast in any
+    // palette, where a tooltip's colours need not (some dark themes give white on white).
     for (QLineEdit* box : {m_txtCurPos, m_txtDuration}) {
         QPalette pal = box->palette();
-        pal.setColor(QPalette::Base, palette().color(QPalette::ToolTipText));
-        pal.setColor(QPalette::Text, palette().color(QPalette::ToolTipBase));
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            const QColor base = pal.color(group, QPalette::Base), text = pal.color(group, QPalette::Text);
+            pal.setColor(group, QPalette::Base, text);
+            pal.setColor(group, QPalette::Text, base);
+        }
         box->setPalette(pal);
     }
 
@@ -214,7 +219,7 @@ void frmPlayList::buildPlayList()
     // Only the user's keys count: what the program shows there (a trainer's rate) is no choice.
     connect(m_txtRate, &QLineEdit::textEdited, this, [this] { m_rateTyped = true; });
     connect(media()->engine(), &player::MediaEngine::passRateChanged, this, &frmPlayList::showTrainerRate);
-    auto* rateLabel = new QLabel(QStringLiteral("Rate"), m_framPL);
+    auto* rateLabel = new services::FitLabel(QStringLiteral("Rate"), m_framPL);
     rateLabel->setFont(small);
     rateLabel->setGeometry(twipsRect(1245, 0, 375, 195));
     rateLabel->setBuddy(m_txtRate);

@@ -1,0 +1,22 @@
+#pragma once
+// A caption that stays whole in its design box whatever font the desktop hands it: the
+// windows are laid out in twips for a small dialog font, and a desktop theme may apply a
+// larger one after the window is built.
+#include <QFont>
+#include <QLabel>
+
+namespace services {
+
+// `font`, or the largest smaller size of it, whose `text` (laid out with the Qt::TextFlag
+// and alignment `flags`) fits in `room`; never below a legible minimum.
+QFont fittingFont(QFont font, const QString& text, const QSize& room, int flags);
+
+class FitLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace services
