@@ -811,7 +811,9 @@ private slots:
                 QTest::qWait(40);
                 lead = std::min(lead, e->position() - (start + t.elapsed() * kMs));
             }
-            QVERIFY2(lead < 0.025, qPrintable(QString("%1 ms ahead").arg(lead * 1000)));
+            // The picture's time reads 40-50 ms ahead; a loaded machine was seen to put the
+            // sound's up to 27 ms ahead of a clock started before the play.
+            QVERIFY2(lead < 0.035, qPrintable(QString("%1 ms ahead").arg(lead * 1000)));
         }
     }
 
