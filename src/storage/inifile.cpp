@@ -444,8 +444,6 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     return true;
 }
 
-bool IniFile::hasSection(const QString& section) const { return findSection(section) != nullptr; }
-
 QStringList IniFile::sectionNames() const
 {
     QStringList names;
@@ -475,12 +473,6 @@ QList<QStringView> IniFile::keyViews(const QString& section) const
     for (const Line& l : s->lines)
         if (l.keyLength > 0 && !l.shadowed) names.append(l.key());
     return names;
-}
-
-int IniFile::keyCount(const QString& section) const
-{
-    const Section* s = findSection(section);
-    return s ? int(s->keyIndex.size()) : 0;
 }
 
 } // namespace storage

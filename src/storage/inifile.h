@@ -97,13 +97,11 @@ public:
     // key containing "=" or starting like a section or comment.
     bool setValue(const QString& section, const QString& key, const QString& value);
 
-    bool hasSection(const QString& section) const;
     // Names as written in the file, first occurrences only, in file order.
     QStringList sectionNames() const;
     QStringList keys(const QString& section) const;
     // The same as views into the document, valid while it lives unchanged.
     QList<QStringView> keyViews(const QString& section) const;
-    int keyCount(const QString& section) const;
 
     Encoding sourceEncoding() const { return m_encoding; }
     // The encoding toBytes() will use now.
