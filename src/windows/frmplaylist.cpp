@@ -405,18 +405,26 @@ void frmPlayList::SavePlayList()
 
 // ---- Entry commands ---------------------------------------------------------------
 
+// A flat button on the list frame's top line, beside the rate box and in its font.
+QToolButton* frmPlayList::frameButton(const QString& name, const QString& text, const QString& tip, int leftTwips)
+{
+    auto* button = new QToolButton(m_framPL);
+    button->setObjectName(name);
+    button->setText(text);
+    button->setToolTip(tip);
+    button->setGeometry(twipsRect(leftTwips, 0, 1000, 195));
+    button->setFont(m_txtRate->font());
+    button->setAutoRaise(true);
+    button->setAutoFillBackground(true);
+    return button;
+}
+
 void frmPlayList::buildLoopMenu()
 {
     // The player's live loop keys, beside the rate box they change: the same actions, so
     // their keys work here too.
-    auto* button = new QToolButton(m_framPL);
-    button->setObjectName(QStringLiteral("btnLoopKeys"));
-    button->setText(QStringLiteral("Loop Keys"));
-    button->setToolTip(QStringLiteral("Move the playing stretch's start and stop, change its rate, pause"));
-    button->setGeometry(twipsRect(1740, 0, 1000, 195));
-    button->setFont(m_txtRate->font());
-    button->setAutoRaise(true);
-    button->setAutoFillBackground(true);
+    auto* button = frameButton(QStringLiteral("btnLoopKeys"), QStringLiteral("Loop Keys"),
+                               QStringLiteral("Move the playing stretch's start and stop, change its rate, pause"), 1740);
     button->setPopupMode(QToolButton::InstantPopup);
     m_loopMenu = new QMenu(QStringLiteral("Loop Keys"), this);
     for (QAction* a : player()->liveKeys()->actions()) {
@@ -430,14 +438,8 @@ void frmPlayList::buildLoopMenu()
     button->setMenu(m_loopMenu);
     button->setAccessibleName(QStringLiteral("Loop keys"));
 
-    m_btnShowPlayer = new QToolButton(m_framPL);
-    m_btnShowPlayer->setObjectName(QStringLiteral("btnShowPlayer"));
-    m_btnShowPlayer->setText(QStringLiteral("Show &Player"));
-    m_btnShowPlayer->setToolTip(QStringLiteral("Bring the player window back"));
-    m_btnShowPlayer->setGeometry(twipsRect(2800, 0, 1000, 195));
-    m_btnShowPlayer->setFont(m_txtRate->font());
-    m_btnShowPlayer->setAutoRaise(true);
-    m_btnShowPlayer->setAutoFillBackground(true);
+    m_btnShowPlayer = frameButton(QStringLiteral("btnShowPlayer"), QStringLiteral("Show &Player"),
+                                  QStringLiteral("Bring the player window back"), 2800);
     m_btnShowPlayer->hide();
     connect(m_btnShowPlayer, &QToolButton::clicked, this, [this] { player()->showFromTray(); });
 }

@@ -115,6 +115,7 @@ private:
     void buildGrabber();
     void buildPlayList();
     void buildMenu();
+    QToolButton* frameButton(const QString& name, const QString& text, const QString& tip, int leftTwips);
     void buildLoopMenu();
     void playSelected(int row, bool loop);
     bool showsPlayList() const;
