@@ -3,6 +3,8 @@
 # and runs one over its seed corpus, or every one.
 #   scripts/fuzz.sh NAME [SECONDS]     one target, 60 s unless told (NAME: inifile, obs, ...)
 #   scripts/fuzz.sh --all [SECONDS]    every target in turn, 5 s each unless told
+# SECONDS 0 replays the seeds alone, without mutating them: the same inputs every run, as the
+# test run needs (a fresh finding must not turn it red by chance; look for those with time).
 # New inputs go to build/fuzz/corpus/NAME (the seeds in tests/fuzz/corpus stay as they are);
 # an input that breaks a target is kept in build/fuzz/crashes/ and fails the run.
 set -euo pipefail
@@ -37,13 +39,18 @@ for n in "${names[@]}"; do
   mkdir -p "$BUILD/corpus/$n"
   log="$BUILD/fuzz_$n.log"
   set +e
-  (cd "$BUILD" && "./tests/fuzz/fuzz_$n" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=65536 \
-     -print_final_stats=1 -artifact_prefix="$BUILD/crashes/$n-" "$BUILD/corpus/$n" "$ROOT/tests/fuzz/corpus/$n") >"$log" 2>&1
+  if [ "$seconds" = 0 ]; then
+    how=(-runs=0 "$ROOT/tests/fuzz/corpus/$n")
+  else
+    how=(-max_total_time="$seconds" "$BUILD/corpus/$n" "$ROOT/tests/fuzz/corpus/$n")
+  fi
+  (cd "$BUILD" && "./tests/fuzz/fuzz_$n" -rss_limit_mb=2048 -timeout=10 -max_len=65536 -print_final_stats=1 \
+     -artifact_prefix="$BUILD/crashes/$n-" "${how[@]}") >"$log" 2>&1
   status=$?
   set -e
   runs="$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')"
   if [ $status -eq 0 ]; then
-    echo "fuzz $n: ${runs} inputs in ${seconds} s, no finding"
+    if [ "$seconds" = 0 ]; then echo "fuzz $n: ${runs} seeds replayed, no finding"; else echo "fuzz $n: ${runs} inputs in ${seconds} s, no finding"; fi
   else
     echo "fuzz $n: FINDING after ${runs} inputs (exit $status), see $log and $BUILD/crashes/"
     grep -E 'ERROR|property broken|runtime error' "$log" | head -5
