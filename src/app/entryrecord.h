@@ -13,4 +13,5 @@ struct EntryRecord {
     double Rate = 0;
     double Loops = 0;
     PracticeSettings Practice;  // all off unless the entry has them
+    QString Text;  // the line or label the entry stands for; empty where it has none
 };

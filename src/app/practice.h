@@ -6,6 +6,9 @@
 struct PracticeSettings {
     // Silence before each pass, in seconds.
     double pause = 0;
+    // Or, above 0, that silence as a multiple of the pass's own heard length ("1.5x"), so a
+    // learner has time to repeat a line of any length.
+    double pauseFactor = 0;
 
     // Clicks before the first pass (or before every pass), at `countInBpm` clicks a minute.
     enum class CountInWhen { First = 0, EveryPass = 1 };

@@ -13,5 +13,7 @@ inline const QString kFileStart = QStringLiteral("FileStart");
 inline const QString kFileStop = QStringLiteral("FileStop");
 inline const QString kFileRate = QStringLiteral("FileRate");
 inline const QString kFileLoop = QStringLiteral("FileLoop");
+// Optional: absent means no text, and readers that predate it ignore it.
+inline const QString kFileText = QStringLiteral("FileText");
 
 } // namespace storage
