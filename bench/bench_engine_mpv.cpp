@@ -1,6 +1,6 @@
 // How exactly the real engine keeps time: load time, the seam of an engine loop against
 // a 10 ms poll that seeks back, and how early mpv announces wraps and ends.
-#include "player/mpvengine.h"
+#include "engine/mpv/mpvengine.h"
 #include "support/testkit.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // How long MIDI files take to become playable: rendering songs of several lengths,
 // the whole load through the engine the first time, and again from the cache.
-#include "player/midiengine.h"
-#include "player/midirender.h"
-#include "player/mpvengine.h"
-#include "player/soundfont.h"
+#include "engine/midi/midiengine.h"
+#include "midi/midirender.h"
+#include "engine/mpv/mpvengine.h"
+#include "midi/soundfont.h"
 #include "support/testkit.h"
 
 #include <QCoreApplication>

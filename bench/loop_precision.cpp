@@ -1,9 +1,9 @@
 // How precisely entries loop on the real engine: plays a generated file through
 // PlayPosition and reports how far playback runs past each stop, how many seeks came from
 // outside the engine's own loop, how soon a new file starts moving, and the CPU it costs.
-#include "player/entryplayer.h"
-#include "player/mediaplayer.h"
-#include "player/mpvengine.h"
+#include "playback/entryplayer.h"
+#include "playback/mediaplayer.h"
+#include "engine/mpv/mpvengine.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

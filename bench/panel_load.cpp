@@ -1,7 +1,7 @@
 // How long the control panel takes to show a large playlist in its grid and to write it
 // back, for 1,000 and 10,000 entries (offscreen, no engine involved).
 #include "app/globals.h"
-#include "player/enginefactory.h"
+#include "engine/enginefactory.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"

@@ -1,8 +1,8 @@
 // Waveform timings on the files given: the first drawn overview and the complete peaks from
 // a cold and a warm cache, the longest the window's thread was kept from its events while
 // peaks were made, and the draw time of one frame zoomed out and at sample zoom.
-#include "player/waveformsource.h"
-#include "player/waveformview.h"
+#include "waveform/waveformsource.h"
+#include "waveform/waveformview.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

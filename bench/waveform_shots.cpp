@@ -3,10 +3,10 @@
 // Prints READY once both waveforms are complete, then stays until closed.
 //
 //   waveform_shots FILE [--dark]
-#include "player/enginefactory.h"
-#include "player/midiengine.h"
-#include "player/mpvengine.h"
-#include "player/waveformview.h"
+#include "engine/enginefactory.h"
+#include "engine/midi/midiengine.h"
+#include "engine/mpv/mpvengine.h"
+#include "waveform/waveformview.h"
 #include "windows/forms.h"
 #include "windows/frmedit.h"
 #include "windows/frmplayer.h"

@@ -5,7 +5,7 @@
     scripts/include-graph.py --check  # exit 1 when any arrow points upward
 
 Folders are layered from the bottom: an arrow may only point to a folder of a lower layer
-or to its own.
+or to its own. A sub-folder (engine/mpv) is a folder of its own.
 """
 import re
 import sys
@@ -15,9 +15,13 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 SRC = ROOT / "src"
 # Bottom first; folders of one layer must not include each other.
-LAYERS = [["app"], ["services"], ["storage"], ["player"], ["windows"]]
+LAYERS = [
+    ["app"], ["services"], ["storage"],
+    ["audio"], ["midi"], ["engine"], ["engine/sample", "engine/mpv", "engine/midi", "waveform"],
+    ["playback"], ["offline", "desktop"], ["windows"],
+]
 LAYER = {folder: i for i, names in enumerate(LAYERS) for folder in names}
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z]+)/', re.M)
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z/]+)/[^/"]+"', re.M)
 
 
 def edges():
@@ -25,7 +29,7 @@ def edges():
     for path in sorted(SRC.rglob("*")):
         if path.suffix not in (".cpp", ".h") or path.parent == SRC:
             continue
-        source = path.relative_to(SRC).parts[0]
+        source = path.parent.relative_to(SRC).as_posix()
         for target in INCLUDE.findall(path.read_text(errors="replace")):
             if target != source:
                 found[(source, target)] += 1
@@ -45,7 +49,7 @@ def main():
     for (source, target), count in sorted(found.items(), key=lambda e: (LAYER.get(e[0][0], 99), e[0])):
         up = upward(source, target)
         bad += up
-        print(f"{source:>9} -> {target:<9} {count:3d}{'   UPWARD' if up else ''}")
+        print(f"{source:>13} -> {target:<13} {count:3d}{'   UPWARD' if up else ''}")
     print(f"{bad} upward arrow(s) of {len(found)}")
     if "--check" in sys.argv[1:] and bad:
         sys.exit(1)

@@ -1,5 +1,5 @@
 // The decoder gives every sample once, in order, and a seek lands on the sample asked for.
-#include "player/audiodecoder.h"
+#include "audio/audiodecoder.h"
 #include "support/testkit.h"
 
 #include <QDataStream>

@@ -1,6 +1,6 @@
 // Files dropped on the entry grid and on the player window, and lists of other tools
 // imported through the grid's menu.
-#include "player/mediaplayer.h"
+#include "playback/mediaplayer.h"
 #include "services/messages.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"

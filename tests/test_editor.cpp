@@ -1,9 +1,9 @@
 // The entry editor through its real window, with an engine whose clock the test drives.
 #include "app/globals.h"
 #include "app/numbertext.h"
-#include "player/enginefactory.h"
-#include "player/mediaplayer.h"
-#include "player/waveformview.h"
+#include "engine/enginefactory.h"
+#include "playback/mediaplayer.h"
+#include "waveform/waveformview.h"
 #include "services/look.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"

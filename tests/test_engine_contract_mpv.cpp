@@ -1,10 +1,10 @@
 // The promises every engine keeps (see mediaengine.h), checked on each: the hand-clocked
 // fake in both its modes, the sample engine on the null output, mpv without sound or
 // screen, and the program's own stack of them.
-#include "player/midiengine.h"
-#include "player/mpvengine.h"
-#include "player/routingengine.h"
-#include "player/sampleengine.h"
+#include "engine/midi/midiengine.h"
+#include "engine/mpv/mpvengine.h"
+#include "engine/routingengine.h"
+#include "engine/sample/sampleengine.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
 

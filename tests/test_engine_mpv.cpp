@@ -1,6 +1,6 @@
 // The real engine on libmpv, without sound card or screen (ao=null, vo=null), on media the
 // test writes itself.
-#include "player/mpvengine.h"
+#include "engine/mpv/mpvengine.h"
 #include "support/testkit.h"
 
 #include <QDir>

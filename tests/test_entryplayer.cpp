@@ -1,6 +1,6 @@
 // Playback rules of one entry, on an engine whose clock the test drives.
-#include "player/entryplayer.h"
-#include "player/mediaplayer.h"
+#include "playback/entryplayer.h"
+#include "playback/mediaplayer.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
 

@@ -1,6 +1,6 @@
 // Exporting the shown playlist to a file of its own and importing such files.
 #include "app/globals.h"
-#include "player/enginefactory.h"
+#include "engine/enginefactory.h"
 #include "services/keldialogs.h"
 #include "storage/modkelini.h"
 #include "storage/playlistfile.h"

@@ -1,6 +1,6 @@
 // A sound server that goes away and comes back: which output takes the sound, and that
 // the frames heard and handed over run on across each change.
-#include "player/failoveroutput.h"
+#include "audio/failoveroutput.h"
 
 #include <QTest>
 

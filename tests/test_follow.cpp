@@ -1,8 +1,8 @@
 // How often the displays and the entry's ticks look at the player, as a function of what
 // plays and what is in sight.
-#include "player/entryplayer.h"
-#include "player/playbackfollow.h"
-#include "player/waveformbinding.h"
+#include "playback/entryplayer.h"
+#include "playback/playbackfollow.h"
+#include "playback/waveformbinding.h"
 
 #include <QtTest>
 

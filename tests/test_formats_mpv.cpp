@@ -6,12 +6,12 @@
 // playlists around the media), which no tool here writes and nothing here plays. WMV
 // with WMA sound gains the WMA encoder's 46 ms priming at its start, which ASF cannot
 // mark for trimming, so the video types are written without sound; .wma holds WMA sound.
-#include "player/entryplayer.h"
-#include "player/mediaplayer.h"
-#include "player/midiengine.h"
-#include "player/midirender.h"
-#include "player/mpvengine.h"
-#include "player/soundfont.h"
+#include "playback/entryplayer.h"
+#include "playback/mediaplayer.h"
+#include "engine/midi/midiengine.h"
+#include "midi/midirender.h"
+#include "engine/mpv/mpvengine.h"
+#include "midi/soundfont.h"
 #include "support/testkit.h"
 
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // The player window: start-up, minimise, shutdown and the command line.
 #include "app/globals.h"
-#include "player/enginefactory.h"
-#include "player/entryplayer.h"
-#include "player/mediaplayer.h"
-#include "player/waveformview.h"
+#include "engine/enginefactory.h"
+#include "playback/entryplayer.h"
+#include "playback/mediaplayer.h"
+#include "waveform/waveformview.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
 #include "windows/forms.h"

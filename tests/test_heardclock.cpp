@@ -1,6 +1,6 @@
 // The heard-position clock on a hand-moved time source: each case acts, then reads the
 // position a reader sees and the wraps it reports, to the microsecond.
-#include "player/heardclock.h"
+#include "audio/heardclock.h"
 
 #include <QtTest>
 

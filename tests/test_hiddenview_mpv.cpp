@@ -1,6 +1,6 @@
 // A picture-only file keeps real time while its view is out of sight (the player in the tray).
-#include "player/mpvengine.h"
-#include "player/mpvvideoview.h"
+#include "engine/mpv/mpvengine.h"
+#include "engine/mpv/mpvvideoview.h"
 #include "support/testkit.h"
 
 #include <QTemporaryDir>

@@ -2,9 +2,9 @@
 // held against the model of what they must sound like: 1-6 entries of stretches and whole
 // files, rates 0.5-2, practice settings on some, a rate key pressed on some. More seeds:
 // VAMPLET_LISTMODEL_SEEDS=1-200 test_listmodel
-#include "player/audiodecoder.h"
-#include "player/entryplayer.h"
-#include "player/listcheck.h"
+#include "audio/audiodecoder.h"
+#include "playback/entryplayer.h"
+#include "offline/listcheck.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
 

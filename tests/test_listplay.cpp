@@ -1,4 +1,4 @@
-#include "player/listplay.h"
+#include "playback/listplay.h"
 
 #include <QtTest>
 

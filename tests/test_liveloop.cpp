@@ -1,4 +1,4 @@
-#include "player/liveloop.h"
+#include "playback/liveloop.h"
 
 #include <QLocale>
 #include <QtTest>

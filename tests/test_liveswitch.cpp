@@ -1,5 +1,5 @@
 // Where a change made during play takes over from what was rendered ahead.
-#include "player/liveswitch.h"
+#include "audio/liveswitch.h"
 
 #include <QTest>
 

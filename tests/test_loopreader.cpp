@@ -1,5 +1,5 @@
 // The loop in samples: passes exact to the frame, seams without a step, an end that fades.
-#include "player/loopreader.h"
+#include "audio/loopreader.h"
 
 #include <QTest>
 

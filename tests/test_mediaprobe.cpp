@@ -1,5 +1,5 @@
 // What the probe reads from a file's headers, and what it refuses to open.
-#include "player/mediaprobe.h"
+#include "engine/mediaprobe.h"
 #include "support/testkit.h"
 
 #include <QProcess>

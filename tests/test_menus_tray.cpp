@@ -1,8 +1,8 @@
 // The player window's File menu, file properties viewer, tray animation and tray menu.
 #include "app/globals.h"
-#include "player/enginefactory.h"
-#include "player/entryplayer.h"
-#include "player/mediaplayer.h"
+#include "engine/enginefactory.h"
+#include "playback/entryplayer.h"
+#include "playback/mediaplayer.h"
 #include "storage/modkelini.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"

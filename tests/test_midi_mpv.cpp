@@ -1,11 +1,11 @@
 // MIDI files on the real engine (ao=null, vo=null): rendered to sound with the system's
 // sound font, kept in a cache, and played like any sound file.
-#include "player/entryplayer.h"
-#include "player/mediaplayer.h"
-#include "player/midiengine.h"
-#include "player/midirender.h"
-#include "player/mpvengine.h"
-#include "player/soundfont.h"
+#include "playback/entryplayer.h"
+#include "playback/mediaplayer.h"
+#include "engine/midi/midiengine.h"
+#include "midi/midirender.h"
+#include "engine/mpv/mpvengine.h"
+#include "midi/soundfont.h"
 #include "support/testkit.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // Reading MIDI files into timed events, and finding a sound font to render them with.
-#include "player/midifile.h"
-#include "player/midirender.h"
-#include "player/soundfont.h"
+#include "midi/midifile.h"
+#include "midi/midirender.h"
+#include "midi/soundfont.h"
 #include "support/testkit.h"
 
 #include <QTemporaryDir>

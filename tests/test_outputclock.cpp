@@ -1,5 +1,5 @@
 // The output's clock: which frame is heard at a moment, from the server's last report.
-#include "player/audiooutput.h"
+#include "audio/audiooutput.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // The control panel through its real window: the grid, its commands, the grabber, the
 // layout, and list play on an engine whose clock the test drives.
 #include "app/globals.h"
-#include "player/enginefactory.h"
-#include "player/entryplayer.h"
-#include "player/liveloopkeys.h"
-#include "player/mediaplayer.h"
+#include "engine/enginefactory.h"
+#include "playback/entryplayer.h"
+#include "playback/liveloopkeys.h"
+#include "playback/mediaplayer.h"
 #include "services/fitlabel.h"
 #include "services/placement.h"
 #include "services/twips.h"

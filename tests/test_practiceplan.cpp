@@ -1,7 +1,7 @@
 // The practice plan to the sample: each pass's rate, the preroll before it and its clicks.
-#include "player/mediaengine.h"
-#include "player/mpvpractice.h"
-#include "player/practiceplan.h"
+#include "engine/mediaengine.h"
+#include "engine/mpv/mpvpractice.h"
+#include "audio/practiceplan.h"
 
 #include <QTest>
 

@@ -1,11 +1,11 @@
 // The sample engine on the null output: the wraps it tells, where it holds, the next
 // entry it is handed, list play through it, and files it cannot play.
 #include "app/numbertext.h"
-#include "player/audiooutput.h"
-#include "player/entryplayer.h"
-#include "player/listplay.h"
-#include "player/mediaplayer.h"
-#include "player/sampleengine.h"
+#include "audio/audiooutput.h"
+#include "playback/entryplayer.h"
+#include "playback/listplay.h"
+#include "playback/mediaplayer.h"
+#include "engine/sample/sampleengine.h"
 #include "support/testkit.h"
 
 #include <QSignalSpy>

@@ -1,5 +1,5 @@
 // The length of a raw MPEG video stream, counted from its pictures and frame rate.
-#include "player/mpvformats.h"
+#include "engine/mpvformats.h"
 
 #include <QFile>
 #include <QTemporaryDir>

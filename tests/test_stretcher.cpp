@@ -1,7 +1,7 @@
 // Stretched sound keeps its level: the stretcher fed as the engine feeds it, against Rubber
 // Band's finer engine run offline on the same input, every 10 ms window within 1 dB.
-#include "player/loopreader.h"
-#include "player/stretcher.h"
+#include "audio/loopreader.h"
+#include "audio/stretcher.h"
 
 #include <QTest>
 

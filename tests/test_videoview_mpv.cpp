@@ -1,7 +1,7 @@
 // The engine's pictures on screen, through mpv's render API in a QOpenGLWidget.
-#include "player/mediaplayer.h"
-#include "player/mpvengine.h"
-#include "player/mpvvideoview.h"
+#include "playback/mediaplayer.h"
+#include "engine/mpv/mpvengine.h"
+#include "engine/mpv/mpvvideoview.h"
 #include "support/testkit.h"
 
 #include <QApplication>

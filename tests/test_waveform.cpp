@@ -1,10 +1,10 @@
 // Waveform peaks against a brute-force reading of generated signals, the view's zoom
 // arithmetic, and the peaks' way through the worker and the cache.
-#include "player/midirender.h"
-#include "player/peaks.h"
-#include "player/waveformbinding.h"
-#include "player/waveformsource.h"
-#include "player/waveformview.h"
+#include "midi/midirender.h"
+#include "waveform/peaks.h"
+#include "playback/waveformbinding.h"
+#include "waveform/waveformsource.h"
+#include "waveform/waveformview.h"
 
 #include <QFile>
 #include <QSignalSpy>

@@ -6,9 +6,9 @@
 //   hostile_driver midi FILE        (the MIDI reader alone, as a rendering starts)
 //   hostile_driver looplist FILE    (a loop list's reader alone, before the grid takes it)
 #include "app/globals.h"
-#include "player/midifile.h"
+#include "midi/midifile.h"
 #include "storage/looplists.h"
-#include "player/enginefactory.h"
+#include "engine/enginefactory.h"
 #include "services/messages.h"
 #include "support/fakeengine.h"
 #include "windows/entrygrid.h"

@@ -7,9 +7,9 @@
 //   stretch_level [--rates 0.5,0.75,...] [--seconds N] [FILE START STOP]...
 // Without files it takes the music of Debian's asc-music and the chime of gnome-audio
 // where installed (bench/level/README.md).
-#include "player/audiodecoder.h"
-#include "player/loopreader.h"
-#include "player/stretcher.h"
+#include "audio/audiodecoder.h"
+#include "audio/loopreader.h"
+#include "audio/stretcher.h"
 
 #include <rubberband/RubberBandStretcher.h>
 

@@ -7,12 +7,12 @@
 //   livekeys_driver --file WAV --start S --stop S --at S --key stop-here|stop-earlier|stop-earlier-coarse
 //                   --how key|restart [--seconds S] [--crossfade MS]
 #include "app/numbertext.h"
-#include "player/entryplayer.h"
-#include "player/liveloopkeys.h"
-#include "player/mediaplayer.h"
-#include "player/mpvengine.h"
-#include "player/routingengine.h"
-#include "player/sampleengine.h"
+#include "playback/entryplayer.h"
+#include "playback/liveloopkeys.h"
+#include "playback/mediaplayer.h"
+#include "engine/mpv/mpvengine.h"
+#include "engine/routingengine.h"
+#include "engine/sample/sampleengine.h"
 
 #include "../driverclock.h"
 

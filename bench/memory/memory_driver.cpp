@@ -1,7 +1,7 @@
 // The resident memory a sound file adds to the sample engine: VmRSS before the load,
 // once loaded, and after playing from the middle for a while.
 //   memory_driver FILE [--rate R] [--seconds S]
-#include "player/sampleengine.h"
+#include "engine/sample/sampleengine.h"
 
 #include "../driverclock.h"
 

@@ -10,12 +10,12 @@
 // Each file is opened N times (default 5), each time after another file and with a new time
 // of change, so every open is a real load of a file not read before. Engines are the program's own stack with null outputs: what is measured is our
 // code's time on the UI thread, not the sound server's.
-#include "player/mediaplayer.h"
-#include "player/mediaprobe.h"
-#include "player/midiengine.h"
-#include "player/mpvengine.h"
-#include "player/routingengine.h"
-#include "player/sampleengine.h"
+#include "playback/mediaplayer.h"
+#include "engine/mediaprobe.h"
+#include "engine/midi/midiengine.h"
+#include "engine/mpv/mpvengine.h"
+#include "engine/routingengine.h"
+#include "engine/sample/sampleengine.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -13,10 +13,10 @@
 // entry again with the new stop ("restart", as before there was a live way).
 // --engine mpv plays on the video engine instead, whatever the file.
 // --next: the list's next entry (then nothing), with its own practice settings.
-#include "player/entryplayer.h"
-#include "player/mediaplayer.h"
-#include "player/mpvengine.h"
-#include "player/sampleengine.h"
+#include "playback/entryplayer.h"
+#include "playback/mediaplayer.h"
+#include "engine/mpv/mpvengine.h"
+#include "engine/sample/sampleengine.h"
 #include "storage/practicekeys.h"
 
 #include "../driverclock.h"

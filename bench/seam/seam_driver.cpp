@@ -13,12 +13,12 @@
 // --engine mpv plays everything on mpv, as the program did before its own sample engine;
 // the default is the program's choice. --stall holds the UI thread for MS every second.
 #include "app/numbertext.h"
-#include "player/entryplayer.h"
-#include "player/listplay.h"
-#include "player/mediaplayer.h"
-#include "player/mpvengine.h"
-#include "player/routingengine.h"
-#include "player/sampleengine.h"
+#include "playback/entryplayer.h"
+#include "playback/listplay.h"
+#include "playback/mediaplayer.h"
+#include "engine/mpv/mpvengine.h"
+#include "engine/routingengine.h"
+#include "engine/sample/sampleengine.h"
 
 #include "../driverclock.h"
 

@@ -4,7 +4,7 @@
 // option. Prints the deepest 10 ms window against the median one, and the click figure
 // (the largest step against 1.5 times the tone's own), as seam.py reads the recording.
 //   stretch_dip
-#include "player/loopreader.h"
+#include "audio/loopreader.h"
 
 #include <rubberband/RubberBandStretcher.h>
 

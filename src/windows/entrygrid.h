@@ -1,7 +1,7 @@
 #pragma once
 // The entry grid: one row per entry of the current playlist, the five fields and the four
 // practice texts as text columns, rows addressed from 1. It is the working copy of the playlist.
-#include "player/listplay.h"
+#include "playback/listplay.h"
 
 #include <QTreeWidget>
 

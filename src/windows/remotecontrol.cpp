@@ -1,8 +1,8 @@
 #include "windows/remotecontrol.h"
 
 #include "app/globals.h"
-#include "player/entryplayer.h"
-#include "player/mediaplayer.h"
+#include "playback/entryplayer.h"
+#include "playback/mediaplayer.h"
 #include "windows/entrygrid.h"
 #include "windows/forms.h"
 #include "windows/frmplayer.h"

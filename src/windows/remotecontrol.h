@@ -1,7 +1,7 @@
 #pragma once
 // What the desktop's media keys and sound applets may ask of the player: play, pause,
 // stop, the list's next and previous entry, and what is playing.
-#include "player/liveloop.h"
+#include "playback/liveloop.h"
 
 #include <QObject>
 #include <QString>

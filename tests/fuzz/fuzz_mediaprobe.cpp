@@ -1,7 +1,7 @@
 // The media probe on any file: it says what the file holds or why not, without harm, and
 // a length it gives is a length.
 #include "fuzzkit.h"
-#include "player/mediaprobe.h"
+#include "engine/mediaprobe.h"
 #include "storage/filebytes.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // The MIDI reader: any bytes are read or refused without harm, and what is read is bounded
 // and timed within the song.
 #include "fuzzkit.h"
-#include "player/midifile.h"
+#include "midi/midifile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

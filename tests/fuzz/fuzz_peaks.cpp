@@ -1,7 +1,7 @@
 // The waveform peaks cache: any bytes are refused or read, and peaks read are written back
 // as bytes that read as the same peaks.
 #include "fuzzkit.h"
-#include "player/peaks.h"
+#include "waveform/peaks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

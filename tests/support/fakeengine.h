@@ -1,7 +1,7 @@
 #pragma once
 // An engine whose clock the test advances by hand, so playback rules can be checked to
 // the millisecond. It loops a handed range the way the real engine does.
-#include "player/mediaengine.h"
+#include "engine/mediaengine.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 #include "support/sandbox.h"
 
 #include "app/globals.h"
-#include "player/entryplayer.h"
+#include "playback/entryplayer.h"
 #include "storage/modkelini.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
@@ -9,7 +9,7 @@
 #include <QLocale>
 #include <QStandardPaths>
 #include <QTimer>
-#include "player/enginefactory.h"
+#include "engine/enginefactory.h"
 
 namespace testkit {
 

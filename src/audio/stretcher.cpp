@@ -1,0 +1,137 @@
+#include "audio/stretcher.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace player {
+
+using namespace audio;
+
+bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
+{
+    for (;;) {
+        const int avail = m_rb->available();
+        if (avail < 0) return false;
+        if (m_drop > 0 && avail > 0) {
+            const qint64 n = std::min<qint64>(m_drop, avail);
+            scratch(n);
+            float* outs[] = {m_left.data(), m_right.data()};
+            m_rb->retrieve(outs, std::size_t(n));
+            m_drop -= n;
+            continue;
+        }
+        const qint64 ready = m_drop > 0 ? 0 : left();
+        if (ready >= kChunkFrames || (m_final && ready > 0)) return true;
+        if (m_final) return false;
+        if (reader.passPending()) {
+            const Turn t = turn();
+            if (t.gap) {
+                flush();
+                m_gap = true;
+                continue;
+            }
+        }
+        const qint64 want = std::max<qint64>(256, qint64(m_rb->getSamplesRequired()));
+        m_in.resize(std::size_t(want) * audio::kChannels);
+        const audio::Block b = reader.read(m_in.data(), want);
+        if (b.frames > 0 || b.passStart) m_fed.push_back({m_fedFrames, b, entry});
+        m_fedFrames += b.frames;
+        const bool last = b.end || reader.ended() || reader.failed() || (b.frames == 0);
+        scratch(std::max<qint64>(b.frames, 1));
+        for (qint64 i = 0; i < b.frames; ++i) {
+            m_left[i] = m_in[i * 2];
+            m_right[i] = m_in[i * 2 + 1];
+        }
+        const float* ins[] = {m_left.data(), m_right.data()};
+        m_rb->process(ins, std::size_t(b.frames), false);
+        if (last) flush();
+    }
+}
+
+void Stretcher::flush()
+{
+    // The finer engine's own flush (a last call with `final`) leaves up to some 120 ms of
+    // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). Silence
+    // after the input brings all of it out; the output is cut where the input ends.
+    m_zeros.resize(1024, 0.0f);
+    const float* zeros[] = {m_zeros.data(), m_zeros.data()};
+    for (int i = 0; i < 64 && qint64(std::max(0, m_rb->available())) - m_drop + m_out < endFrames(); ++i)
+        m_rb->process(zeros, m_zeros.size(), false);
+    m_final = true;
+}
+
+qint64 Stretcher::left() const
+{
+    const qint64 avail = std::max(0, m_rb->available());
+    if (!m_final) return avail;
+    // Flushed, the finer engine rings on for some 100 ms past the input's last frame (the
+    // faster one stopped some 40 ms short at 0.5): the sound ends where the input does,
+    // so a pass lasts its frames over the rate, to the frame.
+    return std::clamp<qint64>(endFrames() - m_out, 0, avail);
+}
+
+qint64 Stretcher::endFrames() const
+{
+    return qint64(std::ceil(double(m_fedFrames) / m_rate - 1e-9));
+}
+
+void Stretcher::take(Chunk& c)
+{
+    qint64 n = std::min<qint64>(kChunkFrames, left());
+    const double s0 = double(m_out) * m_rate;
+    // A chunk ends where a pass begins, so the wrap is told at its own frame.
+    for (const Fed& f : m_fed) {
+        if (f.block.passStart && double(f.at) > s0 + 1e-9) {
+            const qint64 until = qint64(std::ceil(double(f.at) / m_rate)) - m_out;
+            if (until > 0) n = std::min(n, until);
+            break;
+        }
+    }
+    const Fed* at = nullptr;
+    for (const Fed& f : m_fed)
+        if (double(f.at) <= s0 + 1e-9) at = &f;
+    scratch(n);
+    float* outs[] = {m_left.data(), m_right.data()};
+    n = qint64(m_rb->retrieve(outs, std::size_t(n)));
+    for (qint64 i = 0; i < n; ++i) {
+        c.data[i * 2] = m_left[i];
+        c.data[i * 2 + 1] = m_right[i];
+    }
+    c.frames = n;
+    c.step = m_rate;
+    c.sourcePos = at ? double(at->block.sourcePos) + (s0 - double(at->at)) : 0;
+    c.entry = at ? at->entry : 0;
+    c.passStart = at && at->block.passStart && s0 - double(at->at) < m_rate;
+    m_out += n;
+    // The end is told by a chunk of its own, at the exact place the source ended: the
+    // stretcher's last frames map to a little before it.
+    c.end = false;
+    // What lies behind the output is no longer needed, but the block it is in.
+    while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
+}
+
+std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings& s, qint64* drop)
+{
+    using RB = RubberBand::RubberBandStretcher;
+    // The finer engine, always: the faster one loses level wherever the sound changes (a
+    // chirp, a swelling note, any music), by 1-2 dB on most 10 ms windows of music and
+    // down to -12 dB on a rising tone, whatever its transient and phase options; it also
+    // misses a transposed tone's pitch by more than a tenth of a semitone. Run in real
+    // time with the padding below, the finer engine gives its offline render to the
+    // sample, for some 10 % of a core at 0.75 where the faster took 6 %.
+    // High consistency keeps a transpose's resampler in use; without a transpose it only
+    // colours the sound (+0.06 dB) and costs time, and no ratio changes on the fly.
+    const auto pitch = s.pitchScale != 1.0 ? RB::OptionPitchHighConsistency : RB::OptionPitchHighSpeed;
+    auto rb = std::make_unique<RB>(std::size_t(s.sampleRate), audio::kChannels,
+                                   RB::OptionProcessRealTime | RB::OptionEngineFiner | pitch, 1.0 / s.rate,
+                                   s.pitchScale);
+    // Padding in front and dropping the start delay line the output up with the input.
+    const std::size_t pad = rb->getPreferredStartPad();
+    std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
+    const float* in[] = {zeros.data(), zeros.data()};
+    if (pad > 0) rb->process(in, pad, false);
+    *drop = qint64(rb->getStartDelay());
+    return rb;
+}
+
+} // namespace player

@@ -1,0 +1,122 @@
+#pragma once
+// The sample engine's stretcher and the chunks it hands the output.
+#include "audio/loopreader.h"
+
+#include <rubberband/RubberBandStretcher.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace player {
+
+constexpr qint64 kChunkFrames = 512;
+
+struct Chunk {
+    quint64 seq = 0;
+    quint64 epoch = 0;
+    quint64 entry = 0;
+    double sourcePos = 0;
+    double step = 1;
+    qint64 frames = 0;
+    bool passStart = false;
+    bool end = false;
+    float data[kChunkFrames * audio::kChannels];
+};
+
+// Pitch-kept stretching, fed without a break; positions map back through what was fed.
+class Stretcher {
+public:
+    // What the next pass asks of the stretcher, told just before its first frame is fed.
+    struct Turn {
+        // A preroll or a new rate comes first: this pass's sound is finished, and the
+        // stretcher starts over. (A ratio changed on the fly smears the pass start over
+        // the stretcher's latency, and the positions with it.)
+        bool gap = false;
+        double rate = 1;
+    };
+    using TurnFn = std::function<Turn()>;
+
+    void start(int sampleRate, double rate, double pitchScale)
+    {
+        const Settings wanted{sampleRate, rate, pitchScale};
+        if (m_spare && m_spareFor == wanted) {
+            m_rb = std::move(m_spare);
+            m_drop = m_spareDrop;
+        } else {
+            m_rb = make(wanted, &m_drop);
+        }
+        m_rate = rate;
+        m_fed.clear();
+        m_fedFrames = 0;
+        m_out = 0;
+        m_final = false;
+        m_gap = false;
+    }
+    // A stretcher made ready ahead of need: building one takes a millisecond or two of
+    // the next start's first sound.
+    void keepSpare(int sampleRate, double rate, double pitchScale)
+    {
+        const Settings wanted{sampleRate, rate, pitchScale};
+        if (!m_spare || !(m_spareFor == wanted)) {
+            m_spare = make(wanted, &m_spareDrop);
+            m_spareFor = wanted;
+        }
+    }
+    bool active() const { return m_rb != nullptr; }
+    void stopUsing() { m_rb.reset(); }
+    // The last fill ended at a gap before a pass, not at the end.
+    bool atGap() const { return m_gap; }
+
+    struct Fed {
+        qint64 at;
+        audio::Block block;
+        quint64 entry;
+    };
+
+    // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left.
+    bool fill(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
+
+    // The next chunk of output; its frames run on from one place in the source.
+    void take(Chunk& c);
+
+private:
+    struct Settings {
+        int sampleRate = 0;
+        double rate = 1;
+        double pitchScale = 1;
+        bool operator==(const Settings&) const = default;
+    };
+
+    static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s, qint64* drop);
+
+    // No more input: what the stretcher holds comes out.
+    void flush();
+    // Output frames ready to take.
+    qint64 left() const;
+    // Where the output ends once flushed: the input's frames over the rate.
+    qint64 endFrames() const;
+    void scratch(qint64 n)
+    {
+        if (qint64(m_left.size()) < n) {
+            m_left.resize(std::size_t(n));
+            m_right.resize(std::size_t(n));
+        }
+    }
+
+    std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
+    std::unique_ptr<RubberBand::RubberBandStretcher> m_spare;
+    Settings m_spareFor;
+    qint64 m_spareDrop = 0;
+    double m_rate = 1;
+    qint64 m_drop = 0;
+    std::deque<Fed> m_fed;
+    qint64 m_fedFrames = 0;
+    qint64 m_out = 0;
+    bool m_final = false;
+    bool m_gap = false;
+    std::vector<float> m_in, m_left, m_right, m_zeros;
+};
+
+} // namespace player

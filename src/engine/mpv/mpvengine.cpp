@@ -1,0 +1,790 @@
+#include "engine/mpv/mpvengine.h"
+
+#include "engine/mpvformats.h"
+#include "engine/mpv/mpvpractice.h"
+#include "engine/mpv/mpvvideoview.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
+
+namespace player {
+
+namespace {
+
+QByteArray seconds(double s)
+{
+    // Fixed notation: mpv's time options take neither exponents nor a locale's comma.
+    return QByteArray::number(s, 'f', 6);
+}
+
+} // namespace
+
+MpvEngine::MpvEngine(QObject* parent) : MpvEngine(Options{}, parent) {}
+
+MpvEngine::MpvEngine(const Options& options, QObject* parent)
+    : MediaEngine(parent), m_options(options), m_mpv(options.videoOutput, options.audioOutput, this),
+      m_clock([this] { return now(); })
+{
+    m_practice = new MpvPractice(this);
+    m_elapsed.start();
+    m_heardTimer.setSingleShot(true);
+    m_heardTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_heardTimer, &QTimer::timeout, this, &MpvEngine::resolveHeard);
+    m_loadLimit.setSingleShot(true);
+    connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
+    connect(m_practice, &MpvPractice::released, this, &MpvEngine::releasePass);
+    connect(m_practice, &MpvPractice::passRateChanged, this, &MpvEngine::passRateChanged);
+}
+
+MpvEngine::~MpvEngine()
+{
+    // The render context must go before the core it renders for.
+    if (m_view) m_view->detach();
+}
+
+// ---- loading ----
+
+bool MpvEngine::looksLikeUrl(const QString& path)
+{
+    if (path.contains(QLatin1String("://"))) return true;
+    // A scheme such as "av:" or "file:"; a single letter before the colon is a drive.
+    const qsizetype colon = path.indexOf(QLatin1Char(':'));
+    if (colon < 2) return false;
+    for (qsizetype i = 0; i < colon; ++i) {
+        const QChar c = path.at(i);
+        const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                            (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+        const bool other = c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-') ||
+                           c == QLatin1Char('.');
+        if (!letter && !(i > 0 && other)) return false;
+    }
+    return true;
+}
+
+void MpvEngine::load(const QString& path)
+{
+    resetFileState();
+    ++m_loadGeneration;
+    m_path = path;
+    m_startPassed.reset();
+    m_motion = Motion::Playing;
+    m_unpauseAfterSeek = false;
+
+    if (!isValid()) {
+        updateState();
+        if (!path.isEmpty()) emit loadFailed(tr("The media engine is not available."));
+        return;
+    }
+    if (path.isEmpty()) {
+        const char* args[] = {"stop", nullptr};
+        m_mpv.commandAsync(args);
+        updateState();
+        return;
+    }
+    if (looksLikeUrl(path)) {
+        failLoad(tr("Only local files can be played."));
+        return;
+    }
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        failLoad(tr("The file does not exist."));
+        return;
+    }
+    if (!info.isFile()) {
+        failLoad(tr("This is not a file."));
+        return;
+    }
+
+    // One argument, never inside an option string: no quoting to get wrong. The pause
+    // stays as it is until the new file starts (onStartFile): unpaused now, the old
+    // file's output would sound for a moment.
+    const QByteArray file = QFile::encodeName(info.absoluteFilePath());
+    const char* args[] = {"loadfile", file.constData(), "replace", nullptr};
+    const int rc = m_mpv.command(args);
+    if (rc < 0) {
+        failLoad(MpvHandle::errorString(rc));
+        return;
+    }
+    // "replace" leaves our file alone in the playlist: its id tells our events apart
+    // from those of the file it replaced.
+    m_entryId = m_mpv.readInt("playlist/0/id").value_or(-1);
+    m_load = LoadPhase::Opening;
+    m_loadDeadline = QDeadlineTimer(kLoadLimitMs);
+    m_loadLimit.start(kLoadLimitMs);
+    updateState();
+}
+
+void MpvEngine::giveUpLoad()
+{
+    if (m_load == LoadPhase::Opening || m_load == LoadPhase::Started)
+        failLoad(tr("The file did not open within a second; it may not be a local media file."));
+}
+
+bool MpvEngine::waitForLoad(int timeoutMs)
+{
+    if (isLoaded()) return true;
+    const auto loading = [this] { return m_load == LoadPhase::Opening || m_load == LoadPhase::Started; };
+    if (!isValid() || !loading()) return false;
+    QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::PreciseTimer);
+    const bool limited = m_loadDeadline < deadline;
+    if (limited) deadline = m_loadDeadline;
+    // Take mpv's events right here rather than in a nested event loop, so nothing else
+    // of the program runs while a caller waits.
+    while (loading() && isValid()) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0) break;
+        m_mpv.waitEvent(left / 1000.0);
+    }
+    if (limited && loading()) giveUpLoad();
+    return isLoaded();
+}
+
+void MpvEngine::resetFileState()
+{
+    m_load = LoadPhase::Empty;
+    m_seek = SeekPhase::None;
+    m_duration = 0;
+    m_ownDuration.reset();
+    m_metadata.clear();
+    m_hasVideo = false;
+    m_videoClock = false;
+    m_frameLead = 0;
+    m_eofSeen = false;
+    m_clock.holdAt(0);
+    cancelPending();
+    reportVideo();
+    reportDuration();
+}
+
+void MpvEngine::failLoad(const QString& reason)
+{
+    m_loadLimit.stop();
+    m_load = LoadPhase::Empty;
+    m_seek = SeekPhase::None;
+    cancelPending();
+    // Whatever was playing or half open goes: the engine is left empty and usable.
+    const char* args[] = {"stop", nullptr};
+    m_mpv.commandAsync(args);
+    updateState();
+    reportVideo();
+    reportDuration();
+    emit loadFailed(reason);
+}
+
+void MpvEngine::onStartFile(std::int64_t entryId)
+{
+    if ((m_load != LoadPhase::Opening && m_load != LoadPhase::Started) || entryId != m_entryId) return;
+    m_load = LoadPhase::Started;
+    // The old file and its sound are gone: unpaused now, the output starts again while
+    // the new file opens.
+    if (!pauseWanted()) m_mpv.write("pause", "no");
+}
+
+void MpvEngine::onPreloaded()
+{
+    if (m_load != LoadPhase::Started) return;
+    if (const auto d = m_mpv.readDouble("duration"); d && *d > 0) m_duration = *d;
+
+    const MpvHandle::Tracks tracks = m_mpv.readTracks();
+    if (!tracks.audio && !tracks.video && !tracks.cover) {
+        failLoad(tr("The file holds neither sound nor pictures."));
+        return;
+    }
+
+    if (const auto format = m_mpv.readString("file-format")) {
+        if (*format == "mpegvideo") {
+            // Unknown until counted: mpv's guesses are not told meanwhile.
+            m_ownDuration = 0.0;
+            m_duration = 0;
+            countStreamLength();
+        }
+        const QByteArray offset = demuxerSeekOffset(*format);
+        if (!offset.isEmpty()) m_mpv.writeFileLocal("hr-seek-demuxer-offset", offset);
+    }
+
+    applyLoop();  // now that the file's end is known
+    if (seekPending()) {
+        // Hand a seek made while loading over with the load itself: no sound from 0 first.
+        m_mpv.writeFileLocal("start", seconds(m_seekTarget));
+        m_startPassed = m_seekTarget;
+    }
+}
+
+void MpvEngine::countStreamLength()
+{
+    // mpv guesses such a stream's length from what it has read so far. Counting its
+    // pictures reads the whole file (a second and more on a large one), so it runs off the
+    // UI thread and the count follows; until then mpv's guess stands.
+    QPointer<MpvEngine> self(this);
+    QThreadPool::globalInstance()->start([self, path = m_path, generation = m_loadGeneration] {
+        const double seconds = mpegVideoStreamSeconds(path);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, generation, seconds] {
+            if (self) self->streamCounted(generation, seconds);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void MpvEngine::streamCounted(std::uint64_t generation, double seconds)
+{
+    if (generation != m_loadGeneration || m_load == LoadPhase::Empty) return;
+    double d = seconds;
+    if (d <= 0) {
+        // Not a stream after all: mpv's figure is the best there is.
+        m_ownDuration.reset();
+        d = m_mpv.readDouble("duration").value_or(seconds);
+        if (!(d > 0)) return;
+    } else {
+        m_ownDuration = d;
+    }
+    m_duration = d;
+    if (isLoaded()) applyLoop();
+    reportDuration();
+}
+
+void MpvEngine::onFileLoaded()
+{
+    if (m_load != LoadPhase::Started) return;
+    if (const auto d = m_mpv.readDouble("duration"); d && *d > 0) m_duration = *d;
+    if (m_ownDuration) m_duration = *m_ownDuration;
+    onTrackList(m_mpv.readTracks());
+    onMetadata(m_mpv.readMetadata());
+
+    m_loadLimit.stop();
+    m_load = LoadPhase::Settling;
+    if (seekPending() && m_startPassed != m_seekTarget) {
+        applyLoop();
+        issueSeek(m_seekTarget);
+    }
+    m_clock.holdAt(seekPending() ? m_seekTarget : 0.0);
+    reportVideo();
+    reportDuration();
+    emit loaded();
+    updateState();
+}
+
+void MpvEngine::onEndFile(std::int64_t entryId, MpvHandle::EndReason reason, int error)
+{
+    if (entryId != m_entryId) return;
+    // Stopped or replaced by us: nothing to report.
+    if (reason == MpvHandle::EndReason::Ours) return;
+    const bool loading = m_load == LoadPhase::Opening || m_load == LoadPhase::Started;
+    if (reason == MpvHandle::EndReason::Redirect) {
+        // The file named other files or places to play instead; none is followed.
+        if (m_load != LoadPhase::Empty) failLoad(tr("The file is a playlist or a reference, not media."));
+        return;
+    }
+    if (loading) {
+        failLoad(reason == MpvHandle::EndReason::Error ? loadErrorText(error) : tr("The file holds nothing to play."));
+        return;
+    }
+    if (isLoaded()) {
+        // keep-open holds every file that played; one that ends anyway broke while playing.
+        resetFileState();
+        updateState();
+    }
+}
+
+void MpvEngine::onMetadata(const QHash<QString, QString>& tags)
+{
+    m_metadata = tags;
+}
+
+void MpvEngine::onTrackList(const MpvHandle::Tracks& tracks)
+{
+    m_hasVideo = tracks.video;
+    // Pictures without sound go by the frame on screen. With sound, time-pos runs a frame
+    // ahead (it names the frame handed to the output, not the one shown), while audio-pts
+    // is what is heard, and mpv keeps the pictures in step with it.
+    m_videoClock = tracks.videoShown && !tracks.audioHeard;
+    // time-pos names the picture handed on after the one on screen: one frame ahead.
+    const auto fps = m_videoClock ? m_mpv.readDouble("container-fps") : std::nullopt;
+    m_frameLead = fps && *fps > 0 ? 1.0 / *fps : 0.0;
+    reportVideo();
+}
+
+void MpvEngine::reportVideo()
+{
+    const bool v = hasVideo();
+    if (v == m_videoReported) return;
+    m_videoReported = v;
+    emit videoChanged(v);
+}
+
+void MpvEngine::onDuration(std::optional<double> d)
+{
+    if (!d || *d <= 0 || *d == m_duration || m_ownDuration) return;
+    m_duration = *d;
+    if (isLoaded()) applyLoop();
+    reportDuration();
+}
+
+// ---- transport ----
+
+void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
+{
+    // The transpose is mpv's own Rubber Band filter, which then does the speed too.
+    m_mpv.write("af", practice.hasTranspose()
+                          ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
+                          : QByteArray());
+    m_practice->setPractice(practice, pass, m_entryRate);
+    applySpeed(m_practice->speed());
+}
+
+void MpvEngine::holdForPass()
+{
+    freezeClock();
+    m_mpv.write("pause", "yes");
+}
+
+void MpvEngine::releasePass()
+{
+    if (isLoaded() && !pauseWanted() && !stopped()) m_mpv.write("pause", "no");
+}
+
+void MpvEngine::requestSeek(double target)
+{
+    // A seek mpv took keeps its SEEK event due: that one is still ours.
+    if (m_seek != SeekPhase::Answered) m_seek = SeekPhase::Pending;
+    m_seekTarget = target;
+}
+
+void MpvEngine::issueSeek(double target)
+{
+    if (m_mpv.seekAsync(seconds(target), m_loadGeneration)) ++m_seeksUnanswered;
+}
+
+void MpvEngine::onSeekReply(std::uint64_t generation, bool done)
+{
+    --m_seeksUnanswered;
+    if (generation != m_loadGeneration) return;
+    if (done) {
+        if (m_seek == SeekPhase::Pending) m_seek = SeekPhase::Answered;
+    } else if (m_seeksUnanswered == 0 && m_seek == SeekPhase::Pending) {
+        // Refused (nothing to seek in): playback stays where it was.
+        m_seek = SeekPhase::None;
+        if (m_clock.running()) m_clock.run();
+        unpauseAfterSeek();
+    }
+}
+
+void MpvEngine::onSeekEvent()
+{
+    if (!isLoaded()) return;
+    if (m_load == LoadPhase::Settling || m_seek == SeekPhase::Answered) {
+        if (m_seek == SeekPhase::Answered) m_seek = SeekPhase::Pending;
+        return;
+    }
+    // A jump we did not ask for: mpv's A-B loop went back to its start, because its
+    // decoder reached the stop. The sound up to the stop is still in the output buffer.
+    if (!mpvLoopActive() || m_eofSeen) return;
+    if (m_clock.wrapsPending() == 0 && m_clock.raw() > m_appliedStop + 0.05) return;
+    m_clock.wrapDecoded(m_appliedStart, m_appliedStop);
+    // What mpv holds of the pass before went through the old speed already.
+    applySpeed(m_practice->wrapDecoded());
+    qCDebug(lcEngine, "wrap decoded %.1f ms before it is heard",
+            (m_clock.wrapStop() - m_clock.raw()) / m_clock.rate() * 1000);
+    // mpv counted the wrap down itself.
+    const QByteArray count = m_mpv.known("ab-loop-count");
+    if (count != "inf" && count.toInt() > 0) {
+        const int left = count.toInt() - 1;
+        m_mpv.note("ab-loop-count", QByteArray::number(left));
+        if (m_hasLoop && m_loop.wraps > 0) m_loop.wraps = left;
+    }
+    resolveHeard();
+}
+
+void MpvEngine::onPlaybackRestart()
+{
+    if (!isLoaded()) return;
+    m_load = LoadPhase::Loaded;
+    if (m_seek != SeekPhase::Pending || m_seeksUnanswered != 0) return;
+    m_seek = SeekPhase::None;
+    m_clock.holdAt(m_seekTarget);
+    if (m_eofSeen) {
+        // The end seen before may be stale (its change follows this event) or may
+        // hold still (a seek to the end itself): ask.
+        // A seek well before the end cannot be at it: mpv still reads the flag of the
+        // end it left (seen after a hold point), and taking it froze the clock there.
+        m_eofSeen = m_mpv.readFlag("eof-reached") && m_seekTarget >= effectiveEnd() - 1e-3;
+        if (m_eofSeen) beginEnd();
+    }
+    if (pauseWanted() && !m_eofSeen) m_seek = SeekPhase::Parked;
+    unpauseAfterSeek();
+    // The output starts again now (within a few ms). Waiting for the first sample of
+    // what is heard instead froze the position for up to 200 ms on PulseAudio, whose
+    // first timing report comes late; the samples correct the clock as they come.
+    if (!pauseWanted() && !stopped() && m_clock.end() == HeardClock::End::None && m_mpv.known("pause") == "no") {
+        m_clock.run();
+        scheduleHeardCheck();
+    }
+    if (m_practice->startLanded() && m_clock.running()) holdForPass();
+}
+
+void MpvEngine::unpauseAfterSeek()
+{
+    if (!m_unpauseAfterSeek) return;
+    m_unpauseAfterSeek = false;
+    if (pauseWanted()) return;
+    m_mpv.rewrite("pause", "no");
+}
+
+void MpvEngine::onPause(bool paused)
+{
+    m_mpvPaused = paused;
+    m_mpv.note("pause", paused ? "yes" : "no");
+    const bool playing = isLoaded() && !pauseWanted() && !stopped() && !seekPending();
+    if (!paused) {
+        // Playing again; with a prefilled output no sample may come before the end.
+        if (playing && !m_clock.running()) {
+            m_clock.run();
+            scheduleHeardCheck();
+        }
+        return;
+    }
+    // mpv pauses by itself only at an end (keep-open), once its output has drained.
+    // The observed eof-reached is no help: it reads false while the output drains and
+    // may not be sent after. Asked now, it tells this from our own pause arriving late.
+    if (playing && !m_unpauseAfterSeek && m_mpv.readFlag("eof-reached")) {
+        if (m_clock.end() != HeardClock::End::Due) m_clock.endDecoded(effectiveEnd());
+        finishEnd();
+    }
+}
+
+void MpvEngine::onEofReached(bool eof)
+{
+    m_eofSeen = eof;
+    if (!isLoaded()) return;
+    if (!eof) {
+        m_clock.endWithdrawn();
+        scheduleHeardCheck();
+        return;
+    }
+    if (!seekPending() && m_clock.end() != HeardClock::End::Reached) beginEnd();
+}
+
+void MpvEngine::play()
+{
+    if (!isValid() || m_load == LoadPhase::Empty) return;
+    if (m_clock.end() == HeardClock::End::Reached) {
+        if (isLoaded() && m_clock.endPos() < effectiveEnd() - 1e-3) {
+            // The hold was lifted (a new range): mpv sits at its end until moved.
+            m_clock.leaveEnd();
+            requestSeek(m_clock.endPos());
+            issueSeek(m_clock.endPos());
+        } else {
+            haltAtEnd();  // nothing left to play
+            updateState();
+            return;
+        }
+    }
+    m_motion = Motion::Playing;
+    if (m_seek == SeekPhase::Parked) m_seek = SeekPhase::None;
+    if (m_practice->holding()) {
+        // Between two passes: the hold's end plays on.
+        updateState();
+        return;
+    }
+    if (seekPending() && (m_eofSeen || (isLoaded() && m_mpv.known("pause") == "yes"))) {
+        // Unpaused at its end before the seek has run, mpv pauses again at once
+        // (keep-open); unpaused elsewhere, the output would first play what it holds of
+        // the old position. Play once the seek has landed.
+        m_unpauseAfterSeek = true;
+    } else if (m_load == LoadPhase::Opening) {
+        // Unpaused now, the old file would sound until the new one replaces it: the new
+        // one is unpaused as it starts (onStartFile).
+    } else {
+        m_mpv.write("pause", "no");
+    }
+    if (isLoaded() && !seekPending()) m_clock.run();
+    scheduleHeardCheck();
+    updateState();
+}
+
+void MpvEngine::pause()
+{
+    if (!isValid() || m_load == LoadPhase::Empty) return;
+    freezeClock();
+    m_unpauseAfterSeek = false;
+    m_motion = Motion::Paused;
+    m_mpv.write("pause", "yes");
+    updateState();
+}
+
+void MpvEngine::stop()
+{
+    if (!isValid() || m_load == LoadPhase::Empty) {
+        updateState();
+        return;
+    }
+    m_motion = Motion::Stopped;
+    m_unpauseAfterSeek = false;
+    if (m_seek == SeekPhase::Parked) m_seek = SeekPhase::None;
+    m_mpv.write("pause", "yes");
+    cancelPending();
+    requestSeek(0);
+    m_clock.holdAt(0);
+    if (isLoaded()) {
+        applyLoop();
+        issueSeek(0);
+    }
+    updateState();
+}
+
+void MpvEngine::seek(double target)
+{
+    if (!isValid() || m_load == LoadPhase::Empty) return;
+    target = std::max(0.0, target);
+    if (m_duration > 0) target = std::min(target, m_duration);
+    const double old = position();
+    const bool parked = m_seek == SeekPhase::Parked;
+    // The seek flushes the output: jumps and ends still in it are never heard.
+    cancelPending();
+    requestSeek(target);
+    if (!isLoaded()) return;  // handed over with the load
+    applyLoop();  // lifts a hold the seek leaves behind, before the seek runs
+    if (parked && target == m_clock.anchor()) {
+        // Standing there paused, with the sound and picture already decoded: a seek
+        // would only decode them again (from the key frame, on video) before a play.
+        m_seek = SeekPhase::Parked;
+        return;
+    }
+    issueSeek(target);
+    emit positionJumped(old, target);
+}
+
+void MpvEngine::setRate(double rate)
+{
+    if (!(rate > 0) || !std::isfinite(rate)) return;
+    m_entryRate = std::clamp(rate, 0.01, 100.0);
+    m_practice->setEntryRate(m_entryRate);
+    applySpeed(m_practice->speed());
+}
+
+void MpvEngine::applySpeed(double rate)
+{
+    rate = std::clamp(rate, 0.01, 100.0);
+    const bool changed = rate != m_clock.rate();
+    m_clock.setRate(rate);
+    m_mpv.write("speed", seconds(rate));
+    // Sound decoded for a parked start went through the old speed: decode it anew.
+    if (m_seek == SeekPhase::Parked && changed) {
+        m_seek = SeekPhase::None;
+        seek(m_clock.anchor());
+    }
+    scheduleHeardCheck();
+}
+
+void MpvEngine::haltAtEnd()
+{
+    if (m_motion == Motion::Playing) m_motion = Motion::Ended;
+    else if (m_motion == Motion::Paused) m_motion = Motion::Stopped;
+}
+
+void MpvEngine::updateState()
+{
+    // A load under way counts as playing, as the caller asked: no passing Stopped between
+    // two files.
+    const PlayState s = (m_load == LoadPhase::Empty || stopped()) ? PlayState::Stopped
+                        : pauseWanted()                           ? PlayState::Paused
+                                                                  : PlayState::Playing;
+    if (s == m_state) return;
+    const PlayState old = m_state;
+    m_state = s;
+    emit stateChanged(old, s);
+}
+
+// ---- loop range ----
+
+void MpvEngine::setLoop(const LoopRange& range)
+{
+    m_loop = range;
+    if (m_loop.wraps < 0) m_loop.wraps = LoopRange::kEndless;
+    m_hasLoop = true;
+    applyLoop();
+}
+
+void MpvEngine::clearLoop()
+{
+    m_loop = {};
+    m_hasLoop = false;
+    applyLoop();
+}
+
+bool MpvEngine::mpvLoopActive() const
+{
+    return m_mpv.known("ab-loop-a") != "no" && m_mpv.known("ab-loop-count") != "0";
+}
+
+void MpvEngine::applyLoop()
+{
+    const bool usable = m_hasLoop && m_loop.loopsOn(m_duration);
+    const bool toEnd = m_duration > 0 && m_loop.stop >= m_duration;
+    if (!usable) {
+        m_mpv.write("ab-loop-a", "no");
+        m_mpv.write("ab-loop-b", "no");
+        m_mpv.write("ab-loop-count", "inf");
+        m_mpv.write("end", "none");
+        m_holdEnd.reset();
+        return;
+    }
+    m_appliedStart = std::max(0.0, m_loop.start);
+    // mpv's loop also wraps at the file's end when B lies there: the stop is the end.
+    m_appliedStop = toEnd ? m_duration : m_loop.stop;
+    m_mpv.write("ab-loop-a", seconds(m_appliedStart));
+    m_mpv.write("ab-loop-b", seconds(m_appliedStop));
+    m_mpv.write("ab-loop-count", m_loop.wraps == LoopRange::kEndless ? QByteArray("inf")
+                                                                     : QByteArray::number(m_loop.wraps));
+    // `end` makes mpv stop exactly at the stop once the count is used up. Set from the
+    // start: mpv loops first while the count lasts. Past the stop it would end playback
+    // at once, so it is left out there.
+    const double at = seekPending()                                 ? m_seekTarget
+                      : m_clock.end() == HeardClock::End::Reached ? m_clock.endPos()
+                                                                    : position();
+    const bool hold = m_loop.holdAtStop && m_loop.wraps != LoopRange::kEndless && at <= m_appliedStop + 1e-6;
+    m_mpv.write("end", hold ? seconds(m_appliedStop) : QByteArray("none"));
+    if (hold)
+        m_holdEnd = m_appliedStop;
+    else
+        m_holdEnd.reset();
+}
+
+// ---- heard position ----
+//
+// mpv decodes ahead of what is heard by its output buffer (0.2-0.4 s). Its position
+// properties at a jump or an end tell what was decoded, so the clock is our own:
+// - Files with sound take `audio-pts` (the written audio's time less the output delay,
+//   i.e. what is heard; unset while mpv syncs after a seek); mpv keeps the pictures in
+//   step with it. Pictures without sound take `time-pos`, the frame handed to the output.
+// - Between updates (every 40-50 ms) the last sample runs on by the monotonic clock
+//   times the rate.
+// - When mpv's A-B loop wraps (a SEEK event we did not ask for), the tail before the
+//   stop is still buffered and audio-pts reads start - buffered. With n wraps decoded but
+//   not heard, heard = sample + n * (stop - start); a wrap is heard when that reaches the
+//   stop. Measured on 0.35.1 with ao=null: the wrap is announced 0.30-0.40 s early.
+// - At an end (eof-reached) the position runs on to the end, not past it; mpv's own
+//   keep-open pause comes some 40 ms after the end is heard, the clock usually first.
+
+double MpvEngine::now() const
+{
+    return m_elapsed.nsecsElapsed() / 1e9;
+}
+
+void MpvEngine::freezeClock()
+{
+    m_clock.freeze();
+    m_heardTimer.stop();
+}
+
+double MpvEngine::position() const
+{
+    if (seekPending()) return m_seekTarget;
+    if (!isLoaded()) return 0.0;
+    HeardClock::Bounds bounds;
+    bounds.duration = m_duration;
+    if (mpvLoopActive()) bounds.wrapStop = m_appliedStop;
+    if (m_holdEnd) bounds.holdStop = m_appliedStop;
+    return m_clock.heard(bounds);
+}
+
+void MpvEngine::takeSample(double value)
+{
+    // Paused, mpv reads the prefilled output buffer as not yet played: after a seek its
+    // position shows the target less the buffer (measured: 1.82 for 2.0) until it plays.
+    if (!isLoaded() || seekPending() || m_clock.end() != HeardClock::End::None || pauseWanted() || m_mpvPaused ||
+        m_practice->holding())
+        return;
+    m_clock.sample(value, !stopped());
+    resolveHeard();
+}
+
+void MpvEngine::onTimePos(std::optional<double> t)
+{
+    if (m_videoClock && t) takeSample(std::max(0.0, *t - m_frameLead));
+}
+
+void MpvEngine::onAudioPts(std::optional<double> t)
+{
+    if (!m_videoClock && t) takeSample(*t);
+}
+
+void MpvEngine::resolveHeard()
+{
+    const HeardClock::Heard heard = m_clock.resolve();
+    if (m_practice->wrapsHeard(heard.wraps)) holdForPass();
+    scheduleHeardCheck();
+    // State first, signals last: a slot may call back into the engine.
+    for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
+    if (heard.ended) finishEnd();
+}
+
+void MpvEngine::scheduleHeardCheck()
+{
+    const std::optional<double> due = m_clock.untilDue();
+    if (!due) {
+        m_heardTimer.stop();
+        return;
+    }
+    m_heardTimer.start(std::max(0, static_cast<int>(std::ceil(*due * 1000.0))));
+}
+
+double MpvEngine::effectiveEnd() const
+{
+    return m_holdEnd && *m_holdEnd < m_duration ? *m_holdEnd : m_duration;
+}
+
+void MpvEngine::beginEnd()
+{
+    m_clock.endDecoded(effectiveEnd());
+    qCDebug(lcEngine, "end decoded %.1f ms before it is heard",
+            (m_clock.endPos() - m_clock.raw()) / m_clock.rate() * 1000);
+    resolveHeard();
+}
+
+void MpvEngine::finishEnd()
+{
+    const HeardClock::Heard heard = m_clock.reachEnd();
+    if (!heard.ended) return;
+    haltAtEnd();
+    m_heardTimer.stop();
+    for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
+    updateState();
+}
+
+void MpvEngine::cancelPending()
+{
+    m_practice->cancel();
+    m_clock.cancelPending();
+    m_heardTimer.stop();
+}
+
+// ---- pictures ----
+
+QWidget* MpvEngine::createVideoView(QWidget* parent)
+{
+    if (!isValid() || !m_options.videoOutput || m_view) return nullptr;
+    if (!MpvVideoView::openGlAvailable()) {
+        // The sound still plays; mpv falls back to no pictures.
+        qCWarning(lcEngine, "No OpenGL on this display: videos play without pictures.");
+        return nullptr;
+    }
+    m_view = new MpvVideoView(m_mpv.handle(), parent);
+    connect(m_view, &MpvVideoView::renderContextReady, this, [this] { onVideoOutput(true); });
+    connect(m_view, &MpvVideoView::renderContextAboutToBeReleased, this, [this] { onVideoOutput(false); });
+    return m_view;
+}
+
+void MpvEngine::onVideoOutput(bool available)
+{
+    // A new value of `vo` makes mpv open its output again: the file playing gets its
+    // pictures when a view appears. When the view goes, its output must be closed while
+    // the render context still exists: mpv drops a video track whose output breaks, and
+    // ends a file that has nothing else to play.
+    m_mpv.writeNow("vo", available ? "libmpv" : "null");
+}
+
+} // namespace player

@@ -1,0 +1,186 @@
+#pragma once
+// The real playback engine, on libmpv: the transport. It keeps the load and our seeks
+// in step with mpv's events (MpvHandle keeps the core) and reports positions as heard
+// (HeardClock). Everything runs on the UI thread.
+#include "audio/heardclock.h"
+#include "engine/mediaengine.h"
+#include "engine/mpv/mpvhandle.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdint>
+#include <optional>
+
+namespace player {
+
+class MpvPractice;
+class MpvVideoView;
+
+class MpvEngine : public MediaEngine, private MpvHandle::Listener {
+    Q_OBJECT
+public:
+    struct Options {
+        bool videoOutput = true;  // false: no pictures at all (vo=null)
+        bool audioOutput = true;  // false: decode audio but play it nowhere (ao=null)
+    };
+
+    explicit MpvEngine(QObject* parent = nullptr);
+    explicit MpvEngine(const Options& options, QObject* parent = nullptr);
+    ~MpvEngine() override;
+
+    // False when libmpv could not be started; every call is then a no-op and loads fail.
+    bool isValid() const { return m_mpv.handle() != nullptr; }
+
+    void load(const QString& path) override;
+    bool waitForLoad(int timeoutMs) override;
+    QString path() const override { return m_path; }
+
+    void play() override;
+    void pause() override;
+    void stop() override;
+    PlayState state() const override { return m_state; }
+
+    double position() const override;
+    void seek(double seconds) override;
+    double duration() const override { return isLoaded() ? m_duration : 0.0; }
+
+    void setRate(double rate) override;
+    double rate() const override { return m_entryRate; }
+
+    void setLoop(const LoopRange& range) override;
+    void clearLoop() override;
+    LoopRange loop() const override { return m_loop; }
+
+    QHash<QString, QString> metadata() const override { return isLoaded() ? m_metadata : QHash<QString, QString>{}; }
+    bool hasVideo() const override { return isLoaded() && m_hasVideo; }
+
+    QWidget* createVideoView(QWidget* parent) override;
+    void setPractice(const PracticeSettings& practice, int pass) override;
+
+    // True when `path` names something mpv would open through a protocol rather than as
+    // a plain local file.
+    static bool looksLikeUrl(const QString& path);
+
+private:
+    // Where the current file's load stands.
+    enum class LoadPhase {
+        Empty,     // nothing loaded, or the load failed
+        Opening,   // asked for; mpv still plays or holds the file before
+        Started,   // mpv began the file; neither loaded() nor loadFailed() yet
+        Settling,  // loaded; seeks until its first playback restart are the load's own
+        Loaded,
+    };
+    // Where our seeks stand. SEEK events that follow a reply of ours are ours; others are
+    // the loop wrapping.
+    enum class SeekPhase {
+        None,
+        Parked,    // paused where the last seek landed, its sound (and picture) decoded
+        Pending,   // ours under way: the position reads its target until it lands
+        Answered,  // ... and mpv took it: the next SEEK event is ours
+    };
+    // What the caller asked for, or an end reached.
+    enum class Motion { Playing, Paused, Stopped, Ended };
+
+    // MpvHandle::Listener
+    void onStartFile(std::int64_t entryId) override;
+    void onPreloaded() override;
+    void onFileLoaded() override;
+    void onEndFile(std::int64_t entryId, MpvHandle::EndReason reason, int error) override;
+    void onSeekEvent() override;
+    void onPlaybackRestart() override;
+    void onSeekReply(std::uint64_t generation, bool done) override;
+    void onPause(bool paused) override;
+    void onEofReached(bool eof) override;
+    void onTimePos(std::optional<double> t) override;
+    void onAudioPts(std::optional<double> t) override;
+    void onDuration(std::optional<double> d) override;
+    void onMetadata(const QHash<QString, QString>& tags) override;
+    void onTrackList(const MpvHandle::Tracks& tracks) override;
+
+    bool isLoaded() const { return m_load == LoadPhase::Settling || m_load == LoadPhase::Loaded; }
+    bool seekPending() const { return m_seek == SeekPhase::Pending || m_seek == SeekPhase::Answered; }
+    bool pauseWanted() const { return m_motion == Motion::Paused || m_motion == Motion::Stopped; }
+    bool stopped() const { return m_motion == Motion::Stopped || m_motion == Motion::Ended; }
+    void haltAtEnd();
+    void requestSeek(double target);
+
+    void failLoad(const QString& reason);
+    void giveUpLoad();
+    void countStreamLength();
+    void streamCounted(std::uint64_t generation, double seconds);
+    void resetFileState();
+    void reportVideo();
+    void onVideoOutput(bool available);
+    void issueSeek(double target);
+    void applyLoop();
+    void unpauseAfterSeek();
+    // The speed mpv plays at (a trainer's pass rate, else the entry's rate).
+    void applySpeed(double speed);
+    // Still between two passes, for their pause and count-in; the engine counts as playing.
+    void holdForPass();
+    void releasePass();
+    void updateState();
+
+    double now() const;
+    void takeSample(double value);
+    void freezeClock();
+    void resolveHeard();
+    void scheduleHeardCheck();
+    void beginEnd();
+    void finishEnd();
+    void cancelPending();
+    double effectiveEnd() const;
+    bool mpvLoopActive() const;
+
+    Options m_options;
+    MpvHandle m_mpv;
+    QPointer<MpvVideoView> m_view;
+
+    // The current load
+    QString m_path;
+    std::int64_t m_entryId = -1;
+    LoadPhase m_load = LoadPhase::Empty;
+    std::optional<double> m_startPassed;  // a pending seek handed over with the load
+    double m_duration = 0;
+    std::optional<double> m_ownDuration;  // a length counted by us where mpv can only guess it
+    std::uint64_t m_loadGeneration = 0;
+    QHash<QString, QString> m_metadata;
+    bool m_hasVideo = false;      // the file has pictures (a cover picture does not count)
+    bool m_videoClock = false;    // pictures are shown, so the frame on screen is the clock
+    double m_frameLead = 0;       // how far time-pos runs ahead of that frame
+    bool m_videoReported = false; // what videoChanged() last said
+
+    // Transport
+    PlayState m_state = PlayState::Stopped;
+    Motion m_motion = Motion::Playing;
+    bool m_mpvPaused = false;
+    bool m_unpauseAfterSeek = false;  // a play waits for the seek to land
+    bool m_eofSeen = false;
+    SeekPhase m_seek = SeekPhase::None;
+    double m_entryRate = 1.0;  // the clock runs at the pass's speed
+    MpvPractice* m_practice = nullptr;
+    double m_seekTarget = 0;
+    int m_seeksUnanswered = 0;
+
+    // The heard position, and a timer for the next wrap or end it will reach.
+    QElapsedTimer m_elapsed;
+    HeardClock m_clock;
+    QTimer m_heardTimer;
+    // A load that has not finished by then is given up: a local file opens far sooner.
+    static constexpr int kLoadLimitMs = 1000;
+    QTimer m_loadLimit;
+    QDeadlineTimer m_loadDeadline;
+
+    LoopRange m_loop;
+    bool m_hasLoop = false;
+    // The range as handed to mpv, and the hold point written to its `end`.
+    double m_appliedStart = 0;
+    double m_appliedStop = 0;
+    std::optional<double> m_holdEnd;
+};
+
+} // namespace player

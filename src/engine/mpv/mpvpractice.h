@@ -1,0 +1,94 @@
+#pragma once
+// Practice on the video engine. mpv repeats the stretch by itself and decodes each pass
+// ahead of what is heard; between two passes mpv is held still for the pause and the
+// count-in, whose clicks play through our own output, and each pass is decoded at its
+// trainer rate.
+#include "app/practice.h"
+#include "audio/practiceplan.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+namespace player {
+
+namespace audio {
+
+// Where a preroll heard from now begins on an output that has `heard` frames heard and
+// `written` frames written: its clicks cannot go where the output has written already,
+// so then the whole preroll waits for them, and the hold grows by as much.
+struct PrerollPlace {
+    qint64 at = 0;          // the output frame the preroll begins at
+    qint64 holdFrames = 0;  // how long the picture and its sound stand still
+};
+PrerollPlace placePreroll(const PassPlan& plan, qint64 heard, qint64 written);
+
+// The passes as mpv decodes and as the listener hears them. No clock, no threads.
+class PassBreaks {
+public:
+    // `pass`: the pass that starts at the next landing of a seek or load, or
+    // MediaEngine::kGoOn to count on.
+    void setPractice(const PracticeSettings& practice, int pass, double entryRate);
+    void setEntryRate(double rate);
+    // The speed of the pass decoded last.
+    double speed() const;
+    // mpv decoded a wrap: the speed of the pass after it.
+    double wrapDecoded();
+    // The listener hears a wrap: that pass's plan (its preroll first).
+    PassPlan wrapHeard();
+    // A seek or load landed: the first pass's plan where one was due, else none.
+    std::optional<PassPlan> startLanded();
+    int heardPass() const { return m_heard; }
+    double heardRate() const { return plan().rateOf(m_heard); }
+    bool trains() const { return m_settings.hasTrainer(); }
+
+private:
+    PracticePlan plan() const { return PracticePlan(m_settings, m_entryRate, kClickRate); }
+
+    static constexpr int kClickRate = 44100;
+    PracticeSettings m_settings;
+    double m_entryRate = 1;
+    int m_heard = 0;
+    int m_decoded = 0;
+    bool m_startDue = false;
+};
+
+class ClickOutput;
+
+} // namespace audio
+
+class MpvPractice : public QObject {
+    Q_OBJECT
+public:
+    explicit MpvPractice(QObject* parent = nullptr);
+    ~MpvPractice() override;
+
+    void setPractice(const PracticeSettings& practice, int pass, double entryRate);
+    void setEntryRate(double rate) { m_breaks.setEntryRate(rate); }
+    double speed() const { return m_breaks.speed(); }
+    double wrapDecoded() { return m_breaks.wrapDecoded(); }
+    // True when the pass heard now begins with a hold: mpv stands still until released().
+    bool wrapsHeard(int count);
+    bool startLanded();
+    // A seek, stop or load: a hold under way ends, its clicks silenced.
+    void cancel();
+    bool holding() const { return m_hold.isActive(); }
+
+signals:
+    void released();
+    void passRateChanged(double rate);
+
+private:
+    bool hold(const audio::PassPlan& plan);
+    void holdEnded();
+    void tellRate();
+
+    audio::PassBreaks m_breaks;
+    QTimer m_hold;
+    std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
+    std::unique_ptr<audio::ClickOutput> m_clicks;
+};
+
+} // namespace player

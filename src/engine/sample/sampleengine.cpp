@@ -1,0 +1,1150 @@
+#include "engine/sample/sampleengine.h"
+
+#include "audio/audiodecoder.h"
+#include "audio/audiooutput.h"
+#include "audio/failoveroutput.h"
+#include "audio/liveswitch.h"
+#include "audio/loopreader.h"
+#include "audio/practiceplan.h"
+#include "audio/spscqueue.h"
+#include "audio/stretcher.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <variant>
+
+namespace player {
+
+using namespace audio;
+
+namespace {
+
+constexpr std::size_t kRingChunks = 192;
+// How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz.
+constexpr std::size_t kAheadChunks = 64;
+constexpr auto kTopUpWait = std::chrono::milliseconds(40);
+constexpr auto kIdleWait = std::chrono::milliseconds(500);
+constexpr auto kFullWait = std::chrono::milliseconds(5);
+constexpr int kPulseConnectMs = 500;
+// The UI looks at what the output took this often, and wakes at the very frame of a wrap,
+// an end or the next entry once it knows of one; the output takes its sound some 100 ms
+// before it is heard, so every such frame is known at least 60 ms in time. (Each look is
+// a wake-up of the UI thread: at 20 ms they were most of what a playing program cost.)
+constexpr int kHeardPollMs = 40;
+// Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
+constexpr quint64 kSwitchLeadChunks = 2;
+// Sound after silence is handed over this many chunks at once: the output writes the first
+// of it over queued silence just ahead of where the server reads, and what follows must be
+// there before the server gets to it, even when the worker is held up a while.
+constexpr std::size_t kStartChunks = 3;
+// A stop this close past the file's end is the file's end (the stop text rounds).
+constexpr double kEndSlackSeconds = 0.002;
+constexpr int kStretchedBlendMs = 30;
+// An end rendered ahead is told to the output only this close to it: a next entry handed
+// over meanwhile (its last pass may be shorter than what is rendered ahead) still follows
+// without a gap.
+constexpr std::size_t kEndLeadChunks = 4;
+
+using Note = SampleEngine::Heard;
+
+// The decoder as the loop reader sees it: stereo, read at any place.
+class DecoderSource : public FrameSource {
+public:
+    explicit DecoderSource(Decoder* d) : m_decoder(d) {}
+    void setDecoder(Decoder* d)
+    {
+        m_decoder = d;
+        m_next = -1;
+    }
+    void reset() { m_next = -1; }
+    qint64 frames() const override { return m_decoder->format().frames; }
+    qint64 readAt(qint64 pos, float* out, qint64 n) override
+    {
+        if (pos != m_next) {
+            if (!m_decoder->seek(pos)) return -1;
+            m_next = pos;
+        }
+        const int ch = m_decoder->format().channels;
+        m_buf.resize(std::size_t(n) * ch);
+        qint64 got = 0;
+        while (got < n) {
+            const qint64 r = m_decoder->read(m_buf.data() + got * ch, n - got);
+            if (r < 0) return got > 0 ? got : -1;
+            if (r == 0) break;
+            got += r;
+        }
+        for (qint64 i = 0; i < got; ++i) {
+            const float* f = m_buf.data() + i * ch;
+            if (ch == 1) {
+                out[i * 2] = out[i * 2 + 1] = f[0];
+            } else {
+                // More than two channels: the centre goes to both sides.
+                const float centre = ch > 2 ? 0.7071f * f[2] : 0.0f;
+                out[i * 2] = f[0] + centre;
+                out[i * 2 + 1] = f[1] + centre;
+            }
+        }
+        m_next += got;
+        return got;
+    }
+
+private:
+    Decoder* m_decoder;
+    qint64 m_next = -1;
+    std::vector<float> m_buf;
+};
+
+struct FrameLoop {
+    std::optional<Loop> loop;
+    qint64 from = 0;
+};
+
+// Seconds of an entry in the file's frames; a stop a hair past the end is the end.
+FrameLoop entryFrames(double from, const std::optional<LoopRange>& range, const Format& f)
+{
+    FrameLoop out;
+    const auto frames = [&](double s) { return qint64(std::llround(std::max(0.0, s) * f.sampleRate)); };
+    out.from = frames(from);
+    if (f.frames >= 0) out.from = std::min(out.from, f.frames);
+    if (range) {
+        Loop l{frames(range->start), frames(range->stop), range->wraps, range->holdAtStop};
+        if (f.frames >= 0 && l.stop > f.frames && l.stop <= f.frames + qint64(kEndSlackSeconds * f.sampleRate))
+            l.stop = f.frames;
+        out.loop = l;
+    }
+    return out;
+}
+
+} // namespace
+
+struct Plan {
+    quint64 epoch = 0;
+    quint64 entry = 0;
+    std::optional<double> from;  // none: on from what the output has taken
+    std::optional<LoopRange> loop;
+    double rate = 1;
+    PracticeSettings practice;
+    int pass = 0;          // the pass the plan begins in, counted since the practice began
+    bool preroll = false;  // that pass's pause and count-in come first
+};
+
+// What the UI asks of the worker, in order; the worker answers through `opened` and
+// `nextOpened`.
+struct LoadCommand {
+    quint64 generation = 0;
+    QString path;  // empty: unload
+};
+struct NextCommand {
+    quint64 epoch = 0;  // the plan it follows
+    NextEntry entry;
+};
+struct QuitCommand {};
+using Command = std::variant<LoadCommand, Plan, NextCommand, QuitCommand>;
+
+struct Opened {
+    quint64 generation = 0;
+    bool ok = false;
+    QString error;
+    Format format;
+    QHash<QString, QString> tags;
+};
+
+struct SampleEngine::Shared {
+    explicit Shared(const Options& o) : options(o) {}
+
+    Options options;
+    std::unique_ptr<AudioOutput> output;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable openedWake;
+    std::deque<Command> inbox;
+    std::optional<Opened> opened;
+    std::optional<Opened> nextOpened;
+    // renderAhead(): the worker tells, by copying the request's number, that it is idle.
+    quint64 idleWanted = 0;
+    quint64 idleSeen = 0;
+    std::condition_variable idleWake;
+
+    // From the UI thread: the commands are taken together, in order.
+    void post(std::initializer_list<Command> commands)
+    {
+        {
+            std::lock_guard lock(mutex);
+            inbox.insert(inbox.end(), commands.begin(), commands.end());
+        }
+        wake.notify_all();
+    }
+
+    // Between the worker and the output thread, and read by the UI: no locks. The ring's one
+    // consumer is whichever thread pulls: the output's own, or the worker's when it kicks.
+    // They never pull at once only because the output serialises its kicks with its own
+    // pulls (AudioOutput::Pull); an output that did not would break the ring.
+    SpscQueue<Chunk> ring{kRingChunks};
+    SpscQueue<Note> notes{16384};
+    std::atomic<quint64> epoch{0};
+    std::atomic<quint64> seenEpoch{0};
+    // A change during play: the chunks from `dropFrom` to `dropTo` are not played.
+    std::atomic<quint64> taken{0};
+    std::atomic<quint64> dropFrom{1};
+    std::atomic<quint64> dropTo{0};
+    std::atomic<bool> gate{false};
+    std::atomic<double> writtenPos{0};
+    // Stored by the pull, which must not lock: a library-made atomic double would.
+    static_assert(std::atomic<double>::is_always_lock_free);
+    std::atomic<qint64> written{0};
+    std::atomic<qint64> outputBase{0};
+
+    // The pulling thread's own (see the ring).
+    qint64 offset = 0;
+    bool silent = true;
+
+    qint64 pull(float* out, qint64 frames);
+    bool dropped(const Chunk* c) const
+    {
+        return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
+    }
+    void run(QPointer<SampleEngine> engine);
+    // From the worker: the UI takes the reply to a load from its own event loop.
+    static void tellOpened(QPointer<SampleEngine> engine, quint64 generation)
+    {
+        QMetaObject::invokeMethod(
+            engine, [engine, generation] { if (engine) engine->opened(generation); }, Qt::QueuedConnection);
+    }
+};
+
+// On the output's thread, or the worker's inside kick(): never both at once (see the ring).
+qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
+{
+    const quint64 ep = epoch.load(std::memory_order_acquire);
+    for (Chunk* c; (c = ring.front()) && (c->epoch < ep || dropped(c));) {
+        ring.pop();
+        offset = 0;
+    }
+    seenEpoch.store(ep, std::memory_order_release);
+    const qint64 w = written.load(std::memory_order_relaxed);
+    qint64 filled = 0;
+    if (gate.load(std::memory_order_acquire)) {
+        while (filled < frames) {
+            Chunk* c = ring.front();
+            if (!c) break;
+            if (dropped(c)) {
+                ring.pop();
+                offset = 0;
+                continue;
+            }
+            taken.store(c->seq, std::memory_order_release);
+            if (offset == 0 || silent) {
+                notes.push(Note{double(w + filled), c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step,
+                                c->frames - offset, false, c->passStart && offset == 0, c->end});
+                silent = false;
+            }
+            const qint64 n = std::min(frames - filled, c->frames - offset);
+            std::memcpy(out + filled * kChannels, c->data + offset * kChannels, sizeof(float) * kChannels * n);
+            filled += n;
+            offset += n;
+            writtenPos.store(c->sourcePos + double(offset) * c->step, std::memory_order_relaxed);
+            if (offset >= c->frames) {
+                ring.pop();
+                offset = 0;
+            }
+        }
+    }
+    if (filled < frames) {
+        if (!silent) {
+            notes.push(Note{double(w + filled), ep, 0, 0, 0, 0, true, false, false});
+            silent = true;
+        }
+        std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
+    }
+    written.store(w + frames, std::memory_order_release);
+    return filled;
+}
+
+// The worker thread: takes the UI's commands, opens files, and renders the plan ahead
+// of the output, a chunk at a time. Everything here runs on the worker thread alone,
+// except what goes through `sh` (the ring, the atomics, the mailbox under its mutex).
+class Worker {
+public:
+    Worker(SampleEngine::Shared& shared, QPointer<SampleEngine> engine)
+        : sh(shared), m_engine(std::move(engine)), m_decoder(std::make_unique<Decoder>()), m_source(m_decoder.get())
+    {
+    }
+    void run();
+
+private:
+    // What is rendered now.
+    enum class Mode {
+        Idle,        // nothing: no plan, or a newer one on its way
+        Preroll,     // silence and clicks before a pass
+        Plain,       // the source's own samples (rate 1, no transpose)
+        Stretching,  // through the stretcher
+        Ended,       // all of the plan is rendered; its end waits for a next entry
+    };
+    // The commands taken at one wakeup; a newer one of a kind replaces the older.
+    struct Inbox {
+        bool quit = false;
+        std::optional<LoadCommand> load;
+        std::optional<Plan> plan;
+        std::optional<NextCommand> next;
+    };
+
+    Inbox takeCommands();
+    void open(const LoadCommand& load);
+    void applyPlan(Plan plan);
+    // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
+    // practice began), with that pass's pause and count-in first when `preroll`.
+    void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll);
+    bool handOver(std::vector<float> tail);
+    void renderAhead();
+    bool renderChunk(Chunk* c);
+    void renderPreroll(Chunk* c);
+    void holdEnd(Chunk* c);
+    void tellEnd();
+    Stretcher::Turn turn();
+    void publish(Chunk* c);
+    void releaseStart();
+    std::size_t ahead() const;
+    qint64 fadeFrames() const;
+    void useRate(int rate);
+    bool nextFollows() const { return m_next && m_next->epoch == m_epoch; }
+    Mode soundMode() const { return m_practice.stretches() ? Mode::Stretching : Mode::Plain; }
+
+    SampleEngine::Shared& sh;
+    QPointer<SampleEngine> m_engine;
+    std::unique_ptr<Decoder> m_decoder;
+    DecoderSource m_source;
+    QString m_path;  // absolute, of the file the decoder has open
+    std::unique_ptr<LoopReader> m_reader;
+    Stretcher m_stretch;
+    std::optional<NextCommand> m_next;
+    Mode m_mode = Mode::Idle;
+    quint64 m_epoch = 0, m_entry = 0;
+    double m_endPos = 0;  // where the source ended, told with the end
+    int m_outputRate = 0;  // the rate every frame is rendered at
+
+    quint64 m_seq = 0;
+    quint64 m_planFirst = 1;  // the first chunk of the plan rendered now
+    std::deque<Rendered> m_rendered;  // what the ring holds of this plan, for a change during play
+    int m_renderedPass = 0;           // the pass the last chunk rendered is in
+    std::size_t m_startHeld = 0;  // chunks of a start after silence filled, not yet handed over
+    std::size_t m_startWanted = 0;
+
+    PracticePlan m_practice;
+    int m_pass = 0;
+    bool m_passBegun = false;         // the pending pass's turn was taken (its preroll played)
+    std::optional<PassPlan> m_preroll;  // playing now, or due once the stretcher has finished
+    qint64 m_prerollAt = 0;
+    double m_holdPos = 0;
+};
+
+Worker::Inbox Worker::takeCommands()
+{
+    Inbox in;
+    std::unique_lock lock(sh.mutex);
+    // Every command wakes the worker; the timeout only tops up what is ahead, a few chunks
+    // at a time, rather than one chunk a wakeup. A ring full of what the output is still to
+    // drop, or an end held back, is looked at again soon.
+    const bool full = sh.ring.size() >= sh.ring.capacity();
+    const bool rendering = m_mode != Mode::Idle && m_mode != Mode::Ended;
+    const bool busy = rendering && ahead() < kAheadChunks && !full;
+    if (!busy) {
+        // Nothing left to do until the output takes more or a command comes: a hand-pulled
+        // output's driver waits for this before it pulls.
+        if (sh.inbox.empty() && sh.idleSeen != sh.idleWanted) {
+            sh.idleSeen = sh.idleWanted;
+            sh.idleWake.notify_all();
+        }
+        sh.wake.wait_for(lock, m_mode == Mode::Ended || full ? kFullWait : !rendering ? kIdleWait : kTopUpWait,
+                         [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted; });
+    }
+    for (Command& c : sh.inbox) {
+        if (std::holds_alternative<QuitCommand>(c)) {
+            in.quit = true;
+        } else if (auto* load = std::get_if<LoadCommand>(&c)) {
+            // What was asked for the file before is void.
+            const bool quit = in.quit;
+            in = Inbox{};
+            in.quit = quit;
+            in.load = std::move(*load);
+        } else if (auto* plan = std::get_if<Plan>(&c)) {
+            in.plan = std::move(*plan);
+        } else if (auto* next = std::get_if<NextCommand>(&c)) {
+            in.next = std::move(*next);
+        }
+    }
+    sh.inbox.clear();
+    return in;
+}
+
+void Worker::useRate(int rate)
+{
+    if (rate == m_outputRate) return;
+    sh.output->stop();
+    sh.outputBase.store(sh.written.load());
+    sh.output->start(rate, [s = &sh](float* out, qint64 frames) { return s->pull(out, frames); });
+    m_outputRate = rate;
+}
+
+void Worker::open(const LoadCommand& load)
+{
+    m_mode = Mode::Idle;
+    m_reader.reset();
+    m_next.reset();
+    if (load.path.isEmpty()) return;  // an unload
+    Opened result;
+    result.generation = load.generation;
+    result.ok = m_decoder->open(load.path, &result.error);
+    m_source.reset();
+    m_path = QFileInfo(load.path).absoluteFilePath();
+    if (result.ok) {
+        result.format = m_decoder->format();
+        result.tags = m_decoder->tags();
+        useRate(result.format.sampleRate);
+    }
+    {
+        std::lock_guard lock(sh.mutex);
+        sh.opened = result;
+    }
+    sh.openedWake.notify_all();
+    SampleEngine::Shared::tellOpened(m_engine, load.generation);
+}
+
+qint64 Worker::fadeFrames() const
+{
+    // A stretched seam blends longer: the stretcher's window (some 46 ms) hears a faster
+    // turn of phase as two sounds at once, and their sum dips.
+    const int ms = sh.options.crossfadeMs;
+    return qint64(ms > 0 && m_practice.stretches() ? std::max(ms, kStretchedBlendMs) : ms) * m_outputRate / 1000;
+}
+
+void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll)
+{
+    m_reader = std::make_unique<LoopReader>(m_source, fadeFrames());
+    m_reader->seek(fl.from, wrapNow);
+    m_reader->setLoop(fl.loop);
+    m_pass = pass;
+    m_passBegun = false;
+    m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
+    m_preroll.reset();
+    m_mode = soundMode();
+    if (preroll && m_practice.pass(m_pass).prerollFrames > 0) {
+        m_preroll = m_practice.pass(m_pass);
+        m_mode = Mode::Preroll;
+        m_prerollAt = 0;
+        m_holdPos = double(fl.from);
+        m_reader->fadeIn();  // out of the pause, as at every other pass after one
+    }
+    // Rate 1 without a transpose is not stretched at all: the source's own samples.
+    if (m_practice.stretches())
+        m_stretch.start(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
+    else
+        m_stretch.stopUsing();
+}
+
+void Worker::applyPlan(Plan plan)
+{
+    const Format f = m_decoder->format();
+    const quint64 previous = m_epoch;
+    m_epoch = plan.epoch;
+    m_entry = plan.entry;
+    double from = plan.from.value_or(0.0);
+    // Going on from what plays: the passes go on from the one the output is in, not from
+    // the one the listener hears now.
+    const bool goesOn = !plan.from && previous == m_epoch;
+    std::optional<Switch> live;
+    if (goesOn) live = chooseSwitch(m_rendered, sh.taken.load(std::memory_order_acquire), kSwitchLeadChunks);
+    m_rendered.clear();
+    if (live) {
+        // What is kept plays on; the rest is rendered again from where it ends.
+        sh.dropFrom.store(live->keepUntil + 1, std::memory_order_release);
+        sh.dropTo.store(m_seq, std::memory_order_release);
+        from = live->from / f.sampleRate;
+    } else if (!plan.from) {
+        // On from where the output stopped taking the old plan.
+        for (int i = 0; i < 50 && sh.seenEpoch.load() < m_epoch && previous != m_epoch; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        from = sh.writtenPos.load() / f.sampleRate;
+    }
+    const int passFrom = live ? live->pass : goesOn ? m_renderedPass : plan.pass;
+    if (goesOn && plan.loop) plan.loop->wraps = wrapsLeft(plan.loop->wraps, plan.pass, passFrom);
+    m_renderedPass = passFrom;
+    FrameLoop fl = entryFrames(from, plan.loop, f);
+    bool wrapNow = false;
+    if (live && fl.loop && fl.loop->stop > fl.loop->start && fl.from >= fl.loop->stop && fl.loop->wraps != 0) {
+        // The new stop is behind what plays by now (set to the place heard): the pass ends
+        // here, rather than the sound running on past the stretch.
+        fl.from = fl.loop->start;
+        if (fl.loop->wraps > 0) --fl.loop->wraps;
+        wrapNow = true;
+    }
+    m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate);
+    beginEntry(fl, wrapNow, passFrom, plan.preroll);
+    m_planFirst = m_seq + 1;
+    m_startHeld = 0;
+    m_startWanted = live ? 0 : kStartChunks;
+    if (m_next && m_next->epoch != m_epoch) m_next.reset();
+}
+
+bool Worker::handOver(std::vector<float> tail)
+{
+    // The next entry follows the last sample: its start blends out what followed this
+    // one's stop.
+    const NextEntry n = m_next->entry;
+    m_next.reset();
+    Opened info;
+    if (QFileInfo(n.path).absoluteFilePath() != m_path) {
+        // At the rate the output runs at: another file's rate must not cost a gap.
+        auto other = std::make_unique<Decoder>();
+        if (!other->open(n.path, &info.error, m_outputRate)) return false;
+        m_decoder = std::move(other);
+        m_source.setDecoder(m_decoder.get());
+        m_path = QFileInfo(n.path).absoluteFilePath();
+    }
+    info.ok = true;
+    info.format = m_decoder->format();
+    info.tags = m_decoder->tags();
+    ++m_entry;
+    LoopRange range = n.loop;
+    if (n.toEnd) range.stop = info.format.frames > 0 ? double(info.format.frames) / info.format.sampleRate : 0;
+    // Its passes count from its first, which may begin with a pause and clicks after this
+    // one's last sample, at its own rate and pitch. The stretcher has given all of this
+    // entry's sound: it starts over.
+    m_practice = PracticePlan(n.practice, n.rate, m_outputRate);
+    beginEntry(entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format), false, 0, true);
+    // After a pause the next entry fades in from silence; without one it blends out what
+    // followed this one's stop.
+    if (m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
+    m_renderedPass = 0;
+    {
+        std::lock_guard lock(sh.mutex);
+        sh.nextOpened = info;
+    }
+    return true;
+}
+
+Stretcher::Turn Worker::turn()
+{
+    // A pass is about to begin: its rate, and whether its seam is cut (a preroll, a new rate).
+    if (m_passBegun) {
+        m_passBegun = false;
+        return {false, m_practice.rateOf(m_pass)};
+    }
+    ++m_pass;
+    const PassPlan p = m_practice.pass(m_pass);
+    m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
+    if (p.prerollFrames > 0) {
+        m_preroll = p;
+        m_holdPos = double(m_reader->position());
+    }
+    m_passBegun = m_practice.cutBefore(m_pass);
+    return {m_passBegun, p.rate};
+}
+
+std::size_t Worker::ahead() const
+{
+    // This plan's chunks not yet taken: what the output drops of an older plan, the worker
+    // need not wait for.
+    const quint64 done = std::max(sh.taken.load(std::memory_order_acquire), m_planFirst - 1);
+    return std::size_t(m_seq > done ? m_seq - done : 0);
+}
+
+void Worker::publish(Chunk* c)
+{
+    c->seq = ++m_seq;
+    if (c->passStart) ++m_renderedPass;
+    m_rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, m_renderedPass});
+    while (m_rendered.size() > kRingChunks) m_rendered.pop_front();
+    if (m_startWanted > 0 && m_startHeld + 1 < m_startWanted && !c->end) {
+        ++m_startHeld;
+        return;
+    }
+    ++m_startHeld;
+    releaseStart();
+}
+
+void Worker::releaseStart()
+{
+    if (m_startHeld == 0) return;
+    sh.ring.publish(m_startHeld);
+    const bool started = m_startWanted > 0;
+    m_startHeld = m_startWanted = 0;
+    // The first sound goes out at once, not after the rest rendered ahead (tens of
+    // milliseconds when stretching).
+    if (started && sh.gate.load(std::memory_order_acquire)) sh.output->kick();
+}
+
+void Worker::renderPreroll(Chunk* c)
+{
+    // Silence and clicks before a pass; the position holds at where it begins.
+    const qint64 n = std::min(kChunkFrames, m_preroll->prerollFrames - m_prerollAt);
+    player::audio::renderPreroll(*m_preroll, m_outputRate, m_prerollAt, c->data, n);
+    m_prerollAt += n;
+    if (m_prerollAt >= m_preroll->prerollFrames) {
+        m_preroll.reset();
+        m_mode = soundMode();
+    }
+    c->frames = n;
+    c->sourcePos = m_holdPos;
+    c->step = 0;
+    c->passStart = false;
+    c->end = false;
+    c->entry = m_entry;
+}
+
+// Fills `c` with the plan's next sound; false when nothing is to be published from it.
+bool Worker::renderChunk(Chunk* c)
+{
+    c->epoch = m_epoch;
+    if (m_mode == Mode::Plain && m_preroll) {
+        // No stretcher to finish first: the preroll begins at once.
+        m_mode = Mode::Preroll;
+        m_prerollAt = 0;
+    }
+    if (m_mode == Mode::Preroll) {
+        renderPreroll(c);
+        return true;
+    }
+    if (m_mode == Mode::Plain) {
+        if (m_reader->passPending() && turn().gap) return false;
+        const Block b = m_reader->read(c->data, kChunkFrames);
+        c->frames = b.frames;
+        c->sourcePos = double(b.sourcePos);
+        c->step = 1;
+        c->passStart = b.passStart;
+        c->end = b.end || m_reader->failed();
+        c->entry = m_entry;
+    } else if (m_stretch.fill(*m_reader, m_entry, [this] { return turn(); })) {
+        m_stretch.take(*c);
+    } else if (m_stretch.atGap()) {
+        // This pass's sound has run out of the stretcher: the preroll, if any, then the
+        // next pass from a fresh start at its own rate.
+        m_stretch.start(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
+        if (m_preroll) {
+            m_mode = Mode::Preroll;
+            m_prerollAt = 0;
+        }
+        return false;
+    } else {
+        c->frames = 0;
+        c->end = true;
+        c->entry = m_entry;
+        c->sourcePos = double(m_reader->position());
+        c->passStart = false;
+    }
+    if (!c->end) return true;
+    if (nextFollows() && handOver(m_reader->takeTail())) {
+        c->end = false;
+        return c->frames > 0;  // an empty slot is filled from the next entry
+    }
+    m_next.reset();
+    holdEnd(c);
+    return false;
+}
+
+void Worker::holdEnd(Chunk* c)
+{
+    // Held until the output nears it; the sound before it goes out now.
+    c->end = false;
+    if (c->frames > 0) publish(c);
+    releaseStart();
+    m_endPos = double(m_reader->position());
+    m_mode = Mode::Ended;
+}
+
+void Worker::tellEnd()
+{
+    Chunk* c = sh.ring.slot(m_startHeld);
+    if (!c) return;
+    c->epoch = m_epoch;
+    c->entry = m_entry;
+    c->sourcePos = m_endPos;
+    c->step = 1;
+    c->frames = 0;
+    c->passStart = false;
+    c->end = true;
+    publish(c);
+    m_mode = Mode::Idle;
+}
+
+void Worker::renderAhead()
+{
+    if (m_mode == Mode::Ended && nextFollows()) {
+        // The next entry came before the end was told: it follows the last sample.
+        m_mode = soundMode();
+    } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks) {
+        tellEnd();
+    }
+    if (m_mode == Mode::Idle || m_mode == Mode::Ended || !m_reader) return;
+    if (nextFollows()) {
+        const PracticePlan next(m_next->entry.practice, m_next->entry.rate, m_outputRate);
+        m_reader->setFollowed(true, cutIntoNext(m_practice, m_pass, next));
+    }
+    // A chunk at a time, while there is room.
+    while (ahead() < kAheadChunks && m_mode != Mode::Ended) {
+        if (sh.epoch.load() != m_epoch) {
+            m_mode = Mode::Idle;  // a newer plan is on its way, or none (unloaded)
+            break;
+        }
+        Chunk* c = sh.ring.slot(m_startHeld);
+        if (!c) break;
+        if (renderChunk(c)) publish(c);
+    }
+}
+
+void Worker::run()
+{
+    for (;;) {
+        Inbox in = takeCommands();
+        if (in.quit) return;
+        if (in.load) open(*in.load);
+        if (in.next) m_next = std::move(in.next);
+        if (in.plan && m_decoder->format().sampleRate > 0) applyPlan(std::move(*in.plan));
+        renderAhead();
+        if (sh.gate.load(std::memory_order_acquire) && sh.ring.size() > 0) sh.output->kick();
+        if ((m_mode == Mode::Plain || m_mode == Mode::Stretching || m_mode == Mode::Preroll) && m_practice.stretches())
+            m_stretch.keepSpare(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
+    }
+}
+
+void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
+{
+    Worker(*this, std::move(engine)).run();
+}
+
+SampleEngine::SampleEngine(QObject* parent) : SampleEngine(Options{}, parent) {}
+
+SampleEngine::SampleEngine(const Options& options, QObject* parent)
+    : MediaEngine(parent), m_options(options), m_shared(std::make_unique<Shared>(options))
+{
+    if (options.output) m_shared->output = options.output();
+    else m_shared->output = options.audioOutput ? openFailoverOutput(kPulseConnectMs) : openNullOutput();
+    m_heardTimer.setInterval(kHeardPollMs);
+    m_heardTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_heardTimer, &QTimer::timeout, this, &SampleEngine::tick);
+    m_worker = std::thread([shared = m_shared.get(), self = QPointer<SampleEngine>(this)] { shared->run(self); });
+}
+
+SampleEngine::~SampleEngine()
+{
+    m_shared->post({QuitCommand{}});
+    if (m_worker.joinable()) m_worker.join();
+    m_shared->output->stop();
+}
+
+QString SampleEngine::outputName() const
+{
+    return QString::fromLatin1(m_shared->output->name());
+}
+
+bool SampleEngine::renderAhead(int timeoutMs)
+{
+    std::unique_lock lock(m_shared->mutex);
+    const quint64 wanted = ++m_shared->idleWanted;
+    m_shared->wake.notify_all();
+    return m_shared->idleWake.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                       [&] { return m_shared->idleSeen >= wanted; });
+}
+
+void SampleEngine::pollHeard()
+{
+    if (m_heardTimer.isActive()) tick();
+}
+
+void SampleEngine::load(const QString& path)
+{
+    ++m_generation;
+    m_path = path;
+    m_load = Load::None;
+    m_atEnd = false;
+    m_tags.clear();
+    m_duration = 0;
+    m_planStart = 0;
+    m_next.reset();
+    m_pauseWanted = false;
+    m_shared->gate.store(false);
+    // Whatever played stops at once.
+    m_shared->epoch.store(++m_epoch);
+    m_planDirty = false;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->opened.reset();
+    }
+    m_shared->post({LoadCommand{m_generation, path}});
+    m_load = path.isEmpty() ? Load::None : Load::Opening;
+    reportDuration();
+    // A load under way counts as playing: no Stopped between two files.
+    setState(m_load == Load::Opening ? PlayState::Playing : PlayState::Stopped);
+    if (m_load != Load::Opening) return;
+    // The worker opens the file and renders the plan made meanwhile straight after, so
+    // the sound starts without waiting for this thread in between.
+    m_shared->gate.store(true);
+    sendPlan(0.0);
+    m_shared->wake.notify_all();
+}
+
+bool SampleEngine::waitForLoad(int timeoutMs)
+{
+    if (m_load != Load::Opening) return m_load == Load::Ready;
+    {
+        std::unique_lock lock(m_shared->mutex);
+        const quint64 gen = m_generation;
+        m_shared->openedWake.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)),
+                                      [&] { return m_shared->opened && m_shared->opened->generation == gen; });
+    }
+    opened(m_generation);
+    return m_load == Load::Ready;
+}
+
+void SampleEngine::opened(quint64 generation)
+{
+    if (generation != m_generation || m_load != Load::Opening) return;
+    std::optional<Opened> result;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (m_shared->opened && m_shared->opened->generation == generation) result = m_shared->opened;
+    }
+    if (!result) return;
+    if (!result->ok) {
+        failLoad(result->error);
+        return;
+    }
+    m_load = Load::Ready;
+    m_sampleRate = result->format.sampleRate;
+    m_duration = result->format.frames > 0 ? double(result->format.frames) / m_sampleRate : 0.0;
+    m_tags = result->tags;
+    // The plan went with the load; the worker holds its start to the file's end too.
+    if (m_duration > 0) m_planStart = std::min(m_planStart, m_duration);
+    if (!m_planDirty) m_prerollDue = false;
+    reportDuration();
+    emit loaded();
+    // Stopped meanwhile, it stays so.
+    if (m_state == PlayState::Stopped) return;
+    if (!m_pauseWanted) {
+        m_shared->gate.store(true);
+        m_shared->wake.notify_all();
+        setState(PlayState::Playing);
+    } else {
+        setState(PlayState::Paused);
+    }
+}
+
+void SampleEngine::failLoad(const QString& reason)
+{
+    m_load = Load::None;
+    m_shared->gate.store(false);
+    setState(PlayState::Stopped);
+    reportDuration();
+    emit loadFailed(reason);
+}
+
+void SampleEngine::sendPlan(std::optional<double> from)
+{
+    // Going on from what plays: until the new plan is heard, the position stands there.
+    m_planStart = from ? *from : position();
+    // From a new place, everything rendered for the old plan is dropped at once. Going on
+    // from what plays, the worker replaces what it rendered ahead, without a gap. It gets
+    // the newest plan only, once the caller is done changing it.
+    if (from || m_state != PlayState::Playing) m_shared->epoch.store(++m_epoch);
+    if (from) m_planFrom = from;
+    if (m_planDirty) return;
+    m_planDirty = true;
+    QMetaObject::invokeMethod(this, &SampleEngine::flushPlan, Qt::QueuedConnection);
+}
+
+void SampleEngine::flushPlan()
+{
+    if (!m_planDirty) return;
+    m_planDirty = false;
+    if (m_load == Load::None) return;
+    Plan plan;
+    plan.epoch = m_epoch;
+    plan.entry = m_entry;
+    plan.from = m_planFrom;
+    plan.loop = m_loop;
+    plan.rate = m_rate;
+    plan.practice = m_practice;
+    plan.pass = m_practicePass;
+    // The first pass's pause and count-in play once, where it is started from a place.
+    plan.preroll = m_prerollDue && m_planFrom.has_value();
+    // While the file opens each new plan replaces the last, which had it too.
+    if (plan.preroll && m_load != Load::Opening) m_prerollDue = false;
+    m_planFrom.reset();
+    if (m_next)
+        m_shared->post({plan, NextCommand{m_epoch, *m_next}});
+    else
+        m_shared->post({plan});
+}
+
+void SampleEngine::play()
+{
+    m_pauseWanted = false;
+    if (m_load == Load::Opening) {
+        m_shared->gate.store(true);
+        m_shared->wake.notify_all();
+        setState(PlayState::Playing);
+    }
+    if (m_load != Load::Ready) return;
+    if (m_atEnd) {
+        m_atEnd = false;
+        m_planStart = m_endPos;
+        sendPlan(m_endPos);
+    }
+    m_shared->gate.store(true);
+    m_shared->wake.notify_all();
+    setState(PlayState::Playing);
+}
+
+void SampleEngine::pause()
+{
+    m_pauseWanted = true;
+    if (m_load == Load::Opening) {
+        m_shared->gate.store(false);
+        setState(PlayState::Paused);
+    }
+    if (m_load != Load::Ready) return;
+    m_shared->gate.store(false);
+    if (m_state == PlayState::Playing) {
+        // Stand where the sound stopped, and go on from there.
+        m_planStart = position();
+    }
+    setState(PlayState::Paused);
+}
+
+void SampleEngine::stop()
+{
+    m_shared->gate.store(false);
+    m_atEnd = false;
+    m_next.reset();
+    m_planStart = 0;
+    if (m_load != Load::None) sendPlan(0.0);
+    setState(PlayState::Stopped);
+}
+
+void SampleEngine::seek(double seconds)
+{
+    if (!std::isfinite(seconds)) return;
+    if (m_load != Load::Ready) {
+        m_planStart = std::max(0.0, seconds);
+        if (m_load == Load::Opening) sendPlan(m_planStart);
+        return;
+    }
+    const double old = position();
+    const double target = std::clamp(seconds, 0.0, m_duration > 0 ? m_duration : seconds);
+    m_planStart = target;
+    m_atEnd = false;
+    m_next.reset();
+    sendPlan(target);
+    emit positionJumped(old, target);
+}
+
+void SampleEngine::replan()
+{
+    // While the file opens nothing is heard yet: the plan starts over from its start.
+    if (m_load == Load::Opening) sendPlan(m_planStart);
+    else if (m_load == Load::Ready) sendPlan(m_state == PlayState::Playing ? std::nullopt : std::optional(m_planStart));
+}
+
+void SampleEngine::setRate(double rate)
+{
+    if (!(rate > 0) || !std::isfinite(rate) || rate == m_rate) return;
+    m_rate = rate;
+    showPassRate();
+    replan();
+}
+
+void SampleEngine::setLoop(const LoopRange& range)
+{
+    // The same stretch with the wraps heard so far taken off is what plays already.
+    if (m_loop == range) return;
+    m_loop = range;
+    replan();
+}
+
+void SampleEngine::clearLoop()
+{
+    if (!m_loop) return;
+    m_loop.reset();
+    m_next.reset();
+    replan();
+}
+
+void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
+{
+    const bool changed = practice != m_practice;
+    m_practice = practice;
+    if (pass != kGoOn) {
+        m_practicePass = std::max(0, pass);
+        m_prerollDue = true;
+    }
+    if (changed || pass != kGoOn) showPassRate();
+    // Changed while it plays: heard from here on, the pass count kept.
+    if (changed) replan();
+}
+
+void SampleEngine::showPassRate()
+{
+    if (!m_practice.hasTrainer()) return;
+    emit passRateChanged(audio::PracticePlan(m_practice, m_rate, m_sampleRate).rateOf(m_practicePass));
+}
+
+bool SampleEngine::queueNext(const NextEntry& next)
+{
+    // Taken while the file still opens too: an entry loaded because the one before could
+    // not hand it over still hands over the one after it.
+    if (m_load == Load::None || m_state != PlayState::Playing || !m_loop || !m_loop->holdAtStop || m_loop->wraps != 0 ||
+        !(next.rate > 0) || next.path.isEmpty())
+        return false;
+    m_next = next;
+    m_shared->post({NextCommand{m_epoch, next}});
+    return true;
+}
+
+void SampleEngine::setState(PlayState s)
+{
+    if (s == PlayState::Playing)
+        m_heardTimer.start();
+    else
+        m_heardTimer.stop();
+    if (s == m_state) return;
+    const PlayState old = m_state;
+    m_state = s;
+    emit stateChanged(old, s);
+}
+
+double SampleEngine::heardFrame() const
+{
+    // Never back: a timing report may lag the clock run on from the one before.
+    m_heard = std::max(m_heard, double(m_shared->outputBase.load()) + m_shared->output->heardFrames());
+    return m_heard;
+}
+
+void SampleEngine::drainRuns() const
+{
+    for (Note* n; (n = m_shared->notes.front()); m_shared->notes.pop()) {
+        Run r;
+        static_cast<Heard&>(r) = *n;
+        if (r.silence && !m_runs.empty() && !m_runs.back().silence) {
+            // Silence stands where the sound before it ended.
+            const Run& b = m_runs.back();
+            r.sourcePos = b.sourcePos + double(b.frames) * b.step;
+            r.entry = b.entry;
+            r.epoch = b.epoch;
+        }
+        m_runs.push_back(r);
+    }
+    // Keep what is still to be heard and the run heard now.
+    const double heard = heardFrame();
+    while (m_runs.size() > 1 && m_runs[1].at <= heard && m_runs.front().handled) m_runs.pop_front();
+}
+
+double SampleEngine::position() const
+{
+    if (m_load != Load::Ready || m_state == PlayState::Stopped || m_state == PlayState::Paused) {
+        if (m_atEnd) return m_endPos;
+        if (m_state != PlayState::Paused || m_load != Load::Ready) return m_planStart;
+    }
+    drainRuns();
+    const double heard = heardFrame();
+    const Run* run = nullptr;
+    for (const Run& r : m_runs)
+        if (r.at <= heard) run = &r;
+    // Until the new plan is heard, the position is where it begins.
+    if (!run || run->epoch != m_epoch || run->entry != m_entry) return m_planStart;
+    const double into = run->silence ? 0.0 : std::min(heard - run->at, double(run->frames));
+    const double pos = (run->sourcePos + into * run->step) / m_sampleRate;
+    // While the engine wraps or holds by itself its stop is heard only as the end (which
+    // reads it exactly) or not at all; a stretched pass's last frames may map a hair past
+    // it, which must not read as having reached it: the list would go on a second time.
+    const bool bounded = m_loop && (m_loop->wraps != 0 || m_loop->holdAtStop);
+    if (bounded && m_loop->stop > m_loop->start && pos >= m_loop->stop && run->sourcePos < m_loop->stop * m_sampleRate)
+        return m_loop->stop - 1.0 / m_sampleRate;
+    return pos;
+}
+
+void SampleEngine::tick()
+{
+    // What is heard before this thread knows the file is told once it does.
+    if (m_load != Load::Ready) return;
+    drainRuns();
+    const double heard = heardFrame();
+    for (Run& r : m_runs) {
+        if (r.handled || r.at > heard) continue;
+        if (r.epoch != m_epoch) {
+            r.handled = true;
+            continue;
+        }
+        if (r.entry == m_entry + 1 && m_next) {
+            // The handed-over entry is heard: it is the one playing now.
+            std::optional<Opened> info;
+            {
+                std::lock_guard lock(m_shared->mutex);
+                info = m_shared->nextOpened;
+                m_shared->nextOpened.reset();
+            }
+            m_entry = r.entry;
+            const NextEntry n = *m_next;
+            m_next.reset();
+            m_path = n.path;
+            m_loop.reset();
+            if (n.hasLoop) m_loop = n.loop;
+            m_planStart = n.start;
+            m_rate = n.rate;
+            m_practice = n.practice;
+            m_practicePass = 0;
+            m_prerollDue = false;
+            showPassRate();
+            if (info && info->ok) {
+                m_duration = info->format.frames > 0 ? double(info->format.frames) / m_sampleRate : 0.0;
+                m_tags = info->tags;
+            }
+            if (n.toEnd && m_loop) m_loop->stop = m_duration;
+            reportDuration();
+            emit nextStarted();
+        }
+        if (r.entry != m_entry) {
+            r.handled = true;
+            continue;
+        }
+        if (r.passStart) {
+            r.passStart = false;
+            if (m_loop && m_loop->wraps > 0) --m_loop->wraps;
+            ++m_practicePass;
+            showPassRate();
+            emit loopWrapped();
+        }
+        if (r.end) {
+            if (heard < r.at + double(r.frames)) continue;
+            r.handled = true;
+            m_atEnd = true;
+            m_endPos = (r.sourcePos + double(r.frames) * r.step) / m_sampleRate;
+            m_shared->gate.store(false);
+            setState(PlayState::Stopped);
+            return;
+        }
+        r.handled = true;
+    }
+    scheduleTick(heard);
+}
+
+void SampleEngine::scheduleTick(double heard)
+{
+    double due = heard + kHeardPollMs * m_sampleRate / 1000.0;
+    for (const Run& r : m_runs) {
+        if (r.handled || r.epoch != m_epoch || !(r.passStart || r.end || r.entry != m_entry)) continue;
+        due = std::min(due, r.end ? r.at + double(r.frames) : r.at);
+        break;
+    }
+    m_heardTimer.start(std::max(1, int(std::ceil((due - heard) * 1000.0 / m_sampleRate))));
+}
+
+} // namespace player

@@ -1,0 +1,246 @@
+#include "offline/listmodel.h"
+
+#include <rubberband/RubberBandStretcher.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace player::model {
+
+namespace {
+
+// A seam blends over this long, a stretched entry's longer (the stretcher's window hears
+// a fast turn of phase as two sounds); never over more than half a pass.
+constexpr int kBlendMs = 5;
+constexpr int kStretchedBlendMs = 30;
+constexpr qint64 kContext = 4096;  // source frames around a stretched run
+
+qint64 toFrames(double seconds, int sampleRate)
+{
+    return qint64(std::llround(std::max(0.0, seconds) * sampleRate));
+}
+
+// A pass before its sound is made.
+struct Planned {
+    Pass pass;
+    const Source* source = nullptr;
+    qint64 from = 0, to = 0;  // source frames
+    bool whole = false;
+    double pitch = 1;
+    bool stretches = false;  // its entry plays through the stretcher
+    qint64 blend = 0;
+    int round = 0;  // which time round the list this entry plays
+};
+
+Pass prerolled(const PracticeSettings& p, int pass, int sampleRate)
+{
+    Pass out;
+    out.preroll = p.hasPause() ? toFrames(p.pause, sampleRate) : 0;
+    if (p.hasCountIn() && (pass == 0 || p.countInWhen == PracticeSettings::CountInWhen::EveryPass)) {
+        // The pass begins one beat after the last click.
+        const double beat = 60.0 * sampleRate / p.countInBpm;
+        for (int i = 0; i < p.countInClicks; ++i) out.clicks.push_back(out.preroll + qint64(std::llround(i * beat)));
+        out.preroll += qint64(std::llround(p.countInClicks * beat));
+    }
+    return out;
+}
+
+// The two gains of a blend at frame i of n whose sounds correlate by r: their sum keeps
+// its power, a^2 + b^2 + 2rab = 1, with a rising and b falling symmetrically.
+std::pair<double, double> blendGains(qint64 i, qint64 n, double r)
+{
+    r = std::clamp(r, -0.9, 1.0);
+    const double t = 2.0 * (double(i) + 0.5) / double(n) - 1.0;
+    const double odd = 0.5 * std::sin(M_PI / 2 * t);
+    const double even = std::sqrt(std::max(0.0, 0.5 / (1 + r) - (1 - r) / (1 + r) * odd * odd));
+    return {even + odd, even - odd};
+}
+
+// The seam from `a` into `b`: `b` blends out what followed `a`'s stop, or, where a pause
+// or another rate or pitch comes between (or nothing follows the stop), `a` fades out and
+// `b` fades in. Whole files play as they are, end to end.
+void seam(Planned& a, Planned& b, std::vector<float>& aFrames, std::vector<float>& bFrames)
+{
+    if (a.whole || b.whole || a.source->sampleRate != b.source->sampleRate || a.blend <= 0) return;
+    const qint64 n = a.blend;
+    // A live change left `a` playing at `b`'s rate by its end.
+    const bool cut = b.pass.preroll > 0 || (!a.pass.live && b.pass.rate != a.pass.rate) || b.pitch != a.pitch;
+    std::vector<float> tail(std::size_t(n) * 2, 0.0f);
+    if (!cut && a.to + n <= a.source->length()) {
+        std::copy_n(a.source->frames.begin() + a.to * 2, n * 2, tail.begin());
+    } else {
+        const qint64 len = qint64(aFrames.size() / 2);
+        for (qint64 i = 0; i < std::min(n, len); ++i) {
+            const float g = float(std::cos(M_PI / 2 * (double(i) + 0.5) / double(n)));
+            aFrames[std::size_t(len - n + i) * 2] *= g;
+            aFrames[std::size_t(len - n + i) * 2 + 1] *= g;
+        }
+    }
+    const qint64 m = std::min<qint64>(n, qint64(bFrames.size() / 2));
+    double ab = 0, aa = 0, bb = 0;
+    for (qint64 i = 0; i < m * 2; ++i) {
+        ab += double(bFrames[i]) * tail[i];
+        aa += double(bFrames[i]) * bFrames[i];
+        bb += double(tail[i]) * tail[i];
+    }
+    const double r = aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
+    for (qint64 i = 0; i < m; ++i) {
+        const auto [in, out] = blendGains(i, n, r);
+        for (int c = 0; c < 2; ++c)
+            bFrames[i * 2 + c] = float(bFrames[i * 2 + c] * in + tail[i * 2 + c] * out);
+    }
+}
+
+// The stretcher, offline, eases in and out over its window at the ends of what it is given;
+// a stretched run must not: it goes in between the source's own frames around it (where
+// the file has them), whose output is dropped.
+std::vector<float> stretched(const std::vector<float>& before, const std::vector<float>& run, const std::vector<float>& after,
+                             int sampleRate, double rate, double pitch, qint64 outFrames)
+{
+    using RB = RubberBand::RubberBandStretcher;
+    std::vector<float> in = before;
+    in.insert(in.end(), run.begin(), run.end());
+    in.insert(in.end(), after.begin(), after.end());
+    const qint64 n = qint64(in.size() / 2);
+    std::vector<float> out;
+    out.reserve(std::size_t(n / rate + 2) * 2);
+    if (n > 0) {
+        RB rb(std::size_t(sampleRate), 2, RB::OptionProcessOffline | RB::OptionEngineFiner, 1.0 / rate, pitch);
+        std::vector<float> left(static_cast<std::size_t>(n)), right(static_cast<std::size_t>(n));
+        for (qint64 i = 0; i < n; ++i) {
+            left[i] = in[i * 2];
+            right[i] = in[i * 2 + 1];
+        }
+        rb.setExpectedInputDuration(std::size_t(n));
+        constexpr qint64 kBlock = 4096;
+        std::vector<float> l(kBlock), r(kBlock);
+        const auto drain = [&] {
+            for (int got; (got = std::min<int>(rb.available(), kBlock)) > 0;) {
+                float* outs[] = {l.data(), r.data()};
+                rb.retrieve(outs, std::size_t(got));
+                for (int i = 0; i < got; ++i) {
+                    out.push_back(l[i]);
+                    out.push_back(r[i]);
+                }
+            }
+        };
+        for (int study = 1; study >= 0; --study) {
+            for (qint64 at = 0; at < n; at += kBlock) {
+                const qint64 m = std::min(kBlock, n - at);
+                const float* ins[] = {left.data() + at, right.data() + at};
+                if (study) {
+                    rb.study(ins, std::size_t(m), at + m >= n);
+                } else {
+                    rb.process(ins, std::size_t(m), at + m >= n);
+                    drain();
+                }
+            }
+        }
+        drain();
+    }
+    const qint64 drop = std::min<qint64>(qint64(std::llround(double(before.size() / 2) / rate)), qint64(out.size() / 2));
+    out.erase(out.begin(), out.begin() + drop * 2);
+    out.resize(std::size_t(outFrames) * 2, 0.0f);
+    return out;
+}
+
+// Each entry's passes that play without a cut between them run through one stretcher:
+// pass k ends where the frames fed so far, at its rate, end.
+void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
+{
+    for (std::size_t first = 0; first < plan.size();) {
+        std::size_t last = first + 1;
+        while (last < plan.size() && !plan[first].whole && plan[last].round == plan[first].round &&
+               plan[last].pass.entry == plan[first].pass.entry && plan[last].pass.preroll == 0 &&
+               plan[last].pass.rate == plan[first].pass.rate)
+            ++last;
+        const Planned& head = plan[first];
+        if (!head.stretches) {
+            for (std::size_t k = first; k < last; ++k) plan[k].pass.sound = std::move(frames[k]);
+        } else {
+            std::vector<float> in;
+            std::vector<qint64> ends;
+            for (std::size_t k = first; k < last; ++k) {
+                in.insert(in.end(), frames[k].begin(), frames[k].end());
+                ends.push_back(qint64(std::ceil(double(in.size() / 2) / head.pass.rate)));
+            }
+            const Source& src = *head.source;
+            const qint64 from = std::max<qint64>(0, head.from - kContext), to = plan[last - 1].to;
+            const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + head.from * 2);
+            const std::vector<float> after(src.frames.begin() + to * 2, src.frames.begin() + std::min(src.length(), to + kContext) * 2);
+            const std::vector<float> out = stretched(before, in, after, src.sampleRate, head.pass.rate, head.pitch, ends.back());
+            qint64 at = 0;
+            for (std::size_t k = first; k < last; ++k) {
+                plan[k].pass.sound.assign(out.begin() + at * 2, out.begin() + ends[k - first] * 2);
+                at = ends[k - first];
+            }
+        }
+        first = last;
+    }
+}
+
+} // namespace
+
+double passRate(const PracticeSettings& p, double entryRate, int pass)
+{
+    if (!p.hasTrainer()) return entryRate;
+    const int steps = std::max(0, pass) / std::max(1, p.trainerPassesPerStep);
+    const double towards = p.trainerStartRate < entryRate ? 1.0 : -1.0;
+    const double r = std::round((p.trainerStartRate + towards * std::abs(p.trainerStep) * steps) * 1e9) / 1e9;
+    return towards > 0 ? std::min(entryRate, r) : std::max(entryRate, r);
+}
+
+std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vector<Entry>& entries, int wrapPasses)
+{
+    std::vector<Planned> plan;
+    // A whole file plays once opened, then its loop count more times as the stretch from
+    // its start to its end.
+    const auto passes = [&](int e) {
+        const Entry& entry = entries[std::size_t(e)];
+        return std::max(1, entry.loops) + (entry.start == 0 && entry.stop == 0 ? 1 : 0);
+    };
+    const auto add = [&](int e, int round, int count) {
+        const Entry& entry = entries[std::size_t(e)];
+        const Source& src = sources[std::size_t(entry.source)];
+        const int sr = src.sampleRate;
+        const bool whole = entry.start == 0 && entry.stop == 0;
+        bool stretches = entry.practice.hasTranspose() || (round == 0 && entry.liveRate > 0 && entry.liveRate != 1.0);
+        for (int p = 0; p < passes(e); ++p) stretches = stretches || passRate(entry.practice, entry.rate, p) != 1.0;
+        for (int p = 0; p < count; ++p) {
+            Planned k;
+            k.pass = prerolled(entry.practice, p, sr);
+            k.pass.entry = e;
+            k.pass.pass = p;
+            k.pass.sampleRate = sr;
+            const bool live = round == 0 && entry.liveRate > 0;
+            k.pass.rate = live && p > 0 ? entry.liveRate : passRate(entry.practice, entry.rate, p);
+            k.pass.live = live && p == 0;
+            k.source = &src;
+            k.whole = whole && p == 0;
+            k.from = whole ? 0 : std::min(toFrames(entry.start, sr), src.length());
+            k.to = whole ? src.length() : std::min(toFrames(entry.stop, sr), src.length());
+            k.pitch = entry.practice.pitchScale();
+            k.stretches = stretches;
+            k.blend = std::min(qint64(stretches ? kStretchedBlendMs : kBlendMs) * sr / 1000, (k.to - k.from) / 2);
+            k.round = round;
+            plan.push_back(std::move(k));
+        }
+    };
+    for (int e = 0; e < int(entries.size()); ++e) add(e, 0, passes(e));
+    for (int e = 0, round = 1, left = wrapPasses; left > 0 && !entries.empty();) {
+        const int n = std::min(left, passes(e));
+        add(e, round, n);
+        left -= n;
+        if (++e == int(entries.size())) e = 0, ++round;
+    }
+    std::vector<std::vector<float>> frames;
+    for (const Planned& k : plan)
+        frames.emplace_back(k.source->frames.begin() + k.from * 2, k.source->frames.begin() + k.to * 2);
+    for (std::size_t k = 1; k < plan.size(); ++k) seam(plan[k - 1], plan[k], frames[k - 1], frames[k]);
+    render(plan, frames);
+    std::vector<Pass> out;
+    for (Planned& k : plan) out.push_back(std::move(k.pass));
+    return out;
+}
+
+} // namespace player::model

@@ -1,0 +1,80 @@
+#include "offline/offlinestack.h"
+
+#include "playback/entryplayer.h"
+#include "audio/manualoutput.h"
+#include "playback/mediaplayer.h"
+#include "engine/midi/midiengine.h"
+#include "engine/routingengine.h"
+#include "engine/sample/sampleengine.h"
+
+#include <QCoreApplication>
+
+namespace player {
+
+namespace {
+// Rounds of commands and replies between the UI and the worker within one block: a load
+// is opened, its plan sent and rendered, the list's next entry handed over.
+constexpr int kSettleRounds = 4;
+}
+
+OfflineStack::OfflineStack(MediaEngine* video, int blockMs) : m_blockMs(blockMs)
+{
+    SampleEngine::Options options;
+    options.output = [this] {
+        auto out = std::make_unique<audio::ManualOutput>();
+        m_output = out.get();
+        return out;
+    };
+    m_sample = new SampleEngine(options);
+    m_player = std::make_unique<MediaPlayer>(new MidiEngine(new RoutingEngine(m_sample, video)));
+    m_playback = new EntryPlayer(m_player.get(), nullptr, m_player.get());
+    m_playback->setNextEntrySource([this] { return GetNextEntry(list, m_cursor); });
+    m_playback->setNextEntryPeek([this] { return PeekNextEntry(list, m_cursor); });
+}
+
+OfflineStack::~OfflineStack() = default;
+
+MediaEngine& OfflineStack::engine() const
+{
+    return *m_player->engine();
+}
+
+void OfflineStack::playList(int row)
+{
+    list.selectRow(row);
+    const QStringList t = list.rowTexts(row);
+    m_playback->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), false, list.rowPractice(row));
+    m_cursor = row;
+}
+
+bool OfflineStack::settle()
+{
+    // Only posted events: the real-time timers never fire here, their handlers are driven
+    // by the blocks instead, so nothing depends on how fast this machine is.
+    for (int i = 0; i < kSettleRounds; ++i) {
+        QCoreApplication::sendPostedEvents();
+        if (!m_sample->renderAhead()) return false;
+    }
+    QCoreApplication::sendPostedEvents();
+    return true;
+}
+
+bool OfflineStack::step()
+{
+    if (!settle()) return false;
+    const int rate = m_output->sampleRate();
+    if (rates.empty() || rates.back().sampleRate != rate) rates.push_back({frames(), rate});
+    const qint64 n = qint64(rate) * m_blockMs / 1000;
+    recording.resize(recording.size() + std::size_t(n) * 2);
+    m_output->pull(recording.data() + recording.size() - std::size_t(n) * 2, n);
+    // The engine's heard-timer and entry playback's ticks, as each would have fired by now.
+    m_sample->pollHeard();
+    QCoreApplication::sendPostedEvents();
+    if (m_playback->endless()) m_playback->tmrLooper_Timer();
+    if (m_playback->counted()) m_playback->tmrPlayer_Timer();
+    if (!settle()) return false;
+    seen.push_back({frames(), list.selections, m_cursor, engine().position(), engine().state() == PlayState::Playing});
+    return true;
+}
+
+} // namespace player

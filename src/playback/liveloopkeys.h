@@ -1,0 +1,79 @@
+#pragma once
+// The live loop keys as actions: shown in the player's Loop menu and the control panel's,
+// they move the playing stretch, change its rate and pause, while it plays.
+#include "app/practice.h"
+#include "playback/liveloop.h"
+
+#include <QList>
+#include <QObject>
+#include <functional>
+
+class QAction;
+
+namespace player {
+
+class EntryList;
+class EntryPlayer;
+class MediaPlayer;
+
+// A change made by a key, for whoever keeps the entry's row.
+struct LiveChange {
+    int row = 0;      // the list row it is written to; 0: none
+    QString file;
+    LiveStretch was;  // the stretch as its row still reads
+    bool wholeFile = false;
+    LiveKey key = LiveKey::StartHere;
+    LiveEdit edit;
+    bool heard = false;  // the playback takes it too (not only the row)
+    bool movesRate() const { return key == LiveKey::RateDown || key == LiveKey::RateUp; }
+};
+
+class LiveLoopKeys : public QObject {
+    Q_OBJECT
+public:
+    LiveLoopKeys(EntryPlayer* playback, MediaPlayer* media, QObject* parent);
+
+    // In menu order; nullptr stands for a separator.
+    const QList<QAction*>& actions() const { return m_actions; }
+    QAction* action(LiveKey key, bool coarse) const;
+    QAction* playPause() const { return m_playPause; }
+
+    // Whether keys are taken now (a window of someone else's may have the focus).
+    void setAccepting(std::function<bool()> accepting) { m_accepting = std::move(accepting); }
+
+    // The list the keys write to, and the row the entry in play came from (0: a file opened
+    // on its own). Without them the keys change only what plays.
+    void setList(std::function<EntryList*()> list, std::function<int()> playingRow)
+    {
+        m_list = std::move(list);
+        m_playingRow = std::move(playingRow);
+    }
+
+    // The key's change applied to the playback, or while nothing plays to the selected row
+    // (else the one last played); false when there was nothing to change.
+    bool press(LiveKey key, bool coarse);
+
+    // Row `row` was edited from `before` to `after`: when it is the playing entry's, the
+    // playback takes the edit at once, so the row and what is heard stay one.
+    void rowEdited(int row, const QStringList& before, const QStringList& after, const PracticeSettings& practice);
+
+signals:
+    void changed(const player::LiveChange& change);
+
+private:
+    QAction* add(const QString& caption, const QList<QKeySequence>& keys, std::function<void()> run);
+    int playingRow() const { return m_playingRow ? m_playingRow() : 0; }
+    // What a key changes while nothing plays; false when there is no such row.
+    bool stoppedTarget(LiveChange& change, LiveNow& now) const;
+
+    EntryPlayer* m_playback;
+    MediaPlayer* m_media;
+    QList<QAction*> m_actions;
+    QAction* m_byKey[8][2] = {};
+    QAction* m_playPause = nullptr;
+    std::function<bool()> m_accepting;
+    std::function<EntryList*()> m_list;
+    std::function<int()> m_playingRow;
+};
+
+} // namespace player

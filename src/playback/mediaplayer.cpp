@@ -1,0 +1,291 @@
+#include "playback/mediaplayer.h"
+
+#include "engine/mediaprobe.h"
+#include "playback/playbackfollow.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedLayout>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace player {
+namespace {
+
+constexpr int kTrackerSteps = 1000;
+constexpr int kTrackerMs = 200;
+
+// Media information kinds and the tags that carry them, first found wins.
+QStringList tagsForKind(int kind)
+{
+    switch (kind) {
+    case 1: return {"title"};                                   // show title
+    case 2: return {"album_artist", "artist"};                  // show author
+    case 3: return {"copyright"};                               // show copyright
+    case 4: return {"rating"};                                  // show rating
+    case 5: return {"description", "comment"};                  // show description
+    case 9: return {"artist", "author", "composer"};            // clip author
+    case 10: return {"copyright"};                              // clip copyright
+    case 12: return {"comment", "description"};                 // clip description
+    default: return {};  // banner and watermark: no file format here carries them
+    }
+}
+
+// The transport glyphs in the palette's button text colour, so a dark theme shows them.
+QIcon transportIcon(QStyle::StandardPixmap kind, const QPalette& palette)
+{
+    QIcon icon;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Disabled}) {
+        QPixmap pm(16, 16);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(palette.color(group, QPalette::ButtonText));
+        if (kind == QStyle::SP_MediaPlay)
+            p.drawPolygon(QPolygonF({QPointF(4, 2), QPointF(13, 8), QPointF(4, 14)}));
+        else if (kind == QStyle::SP_MediaPause)
+            p.drawRects(QList<QRectF>{{3.5, 2.5, 3, 11}, {9.5, 2.5, 3, 11}});
+        else
+            p.drawRect(QRectF(3.5, 3.5, 9, 9));
+        p.end();
+        icon.addPixmap(pm, group == QPalette::Disabled ? QIcon::Disabled : QIcon::Normal);
+    }
+    return icon;
+}
+
+} // namespace
+
+MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent), m_engine(engine)
+{
+    m_engine->setParent(this);
+    buildControls();
+    connect(m_engine, &MediaEngine::stateChanged, this, [this](player::PlayState oldState, player::PlayState newState) {
+        emit PlayStateChange(oldState, newState);
+        refreshTracker();
+    });
+    connect(m_engine, &MediaEngine::positionJumped, this, &MediaPlayer::PositionChange);
+    connect(m_engine, &MediaEngine::loopWrapped, this, &MediaPlayer::loopWrapped);
+    connect(m_engine, &MediaEngine::loaded, this, [this] {
+        m_failure.clear();
+        m_preparing->hide();
+        showPicture();
+        dropVideoView();
+    });
+    connect(m_engine, &MediaEngine::loadProgress, this, [this](int percent) {
+        m_preparing->setText(tr("Preparing %1%").arg(percent));
+        m_preparing->show();
+    });
+    connect(m_engine, &MediaEngine::loadFailed, this, [this](const QString& reason) {
+        m_preparing->hide();
+        m_failure = reason.isEmpty() ? tr("the file cannot be decoded") : reason;
+        emit loadFailed(m_engine->path(), m_failure);
+    });
+    connect(m_engine, &MediaEngine::videoChanged, this, &MediaPlayer::showPicture);
+    connect(m_engine, &MediaEngine::durationChanged, this, [this](double seconds) {
+        if (seconds > 0) emit DurationChange(seconds);
+    });
+}
+
+MediaPlayer::~MediaPlayer() = default;
+
+void MediaPlayer::buildControls()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    auto* picture = new QWidget(this);
+    m_pictureStack = new QStackedLayout(picture);
+    m_blank = new QWidget(picture);
+    m_blank->setAutoFillBackground(true);
+    QPalette pal = m_blank->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    m_blank->setPalette(pal);
+    m_pictureStack->addWidget(m_blank);
+    layout->addWidget(picture, 1);
+
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(2, 0, 2, 2);
+    m_play = new QPushButton(transportIcon(QStyle::SP_MediaPlay, palette()), QString(), this);
+    m_pause = new QPushButton(transportIcon(QStyle::SP_MediaPause, palette()), QString(), this);
+    m_stop = new QPushButton(transportIcon(QStyle::SP_MediaStop, palette()), QString(), this);
+    // Named as a person says them: the glyphs alone give a screen reader nothing.
+    const std::pair<QPushButton*, QString> named[] = {{m_play, tr("Play")}, {m_pause, tr("Pause")}, {m_stop, tr("Stop")}};
+    for (const auto& [b, name] : named) {
+        b->setToolTip(name);
+        b->setAccessibleName(name);
+    }
+    for (QPushButton* b : {m_play, m_pause, m_stop}) {
+        // Not flat: a flat button shows no mark when it has the focus.
+        b->setFocusPolicy(Qt::TabFocus);
+        // In a dialog (the editor's test player), Enter in a box must not press Play.
+        b->setAutoDefault(false);
+        bar->addWidget(b);
+    }
+    // A file that is prepared before it plays (MIDI) shows how far that is.
+    m_preparing = new QLabel(this);
+    m_preparing->hide();
+    bar->addWidget(m_preparing);
+    m_tracker = new QSlider(Qt::Horizontal, this);
+    m_tracker->setRange(0, kTrackerSteps);
+    m_tracker->setToolTip(tr("Position"));
+    m_tracker->setAccessibleName(tr("Position"));
+    bar->addWidget(m_tracker, 1);
+    layout->addLayout(bar);
+
+    connect(m_play, &QPushButton::clicked, this, &MediaPlayer::Play);
+    connect(m_pause, &QPushButton::clicked, this, &MediaPlayer::Pause);
+    connect(m_stop, &QPushButton::clicked, this, &MediaPlayer::Stop);
+    connect(m_tracker, &QSlider::sliderPressed, this, [this] { m_trackerDragging = true; });
+    connect(m_tracker, &QSlider::sliderReleased, this, [this] {
+        m_trackerDragging = false;
+        trackerMoved(m_tracker->value());
+    });
+    connect(m_tracker, &QSlider::actionTriggered, this, [this](int action) {
+        if (action != QAbstractSlider::SliderMove) trackerMoved(m_tracker->sliderPosition());
+    });
+
+    m_trackerFollow = new PlaybackFollow(this, m_tracker, kTrackerMs, [this](FollowCause) { refreshTracker(); }, this);
+}
+
+void MediaPlayer::showPicture()
+{
+    // The video view (and with it an OpenGL context, and the window's composition through
+    // it) is made only once a video shows: sound files cost no rendering at all.
+    if (m_engine->hasVideo() && !m_videoView) {
+        m_videoView = m_engine->createVideoView(m_pictureStack->parentWidget());
+        if (m_videoView) m_pictureStack->addWidget(m_videoView);
+    }
+    m_pictureStack->setCurrentWidget(m_engine->hasVideo() && m_videoView ? m_videoView : m_blank);
+}
+
+void MediaPlayer::dropVideoView()
+{
+    // Between two videos the view stays; a file without pictures, loaded, lets it go. Its
+    // render context goes with it, and the engine's video output with that.
+    if (!m_videoView || m_engine->hasVideo()) return;
+    m_pictureStack->setCurrentWidget(m_blank);
+    m_pictureStack->removeWidget(m_videoView);
+    delete m_videoView;
+    m_videoView = nullptr;
+}
+
+void MediaPlayer::refreshTracker()
+{
+    if (m_trackerDragging || !isVisible()) return;
+    const double duration = Duration();
+    const int value = duration > 0 ? static_cast<int>(std::lround(CurrentPosition() / duration * kTrackerSteps)) : 0;
+    // A step that leaves the handle on the same pixel is not worth a repaint.
+    const int span = m_tracker->width();
+    if (QStyle::sliderPositionFromValue(0, kTrackerSteps, value, span) ==
+            QStyle::sliderPositionFromValue(0, kTrackerSteps, m_tracker->value(), span) &&
+        (value == 0) == (m_tracker->value() == 0))
+        return;
+    const QSignalBlocker block(m_tracker);
+    m_tracker->setValue(value);
+}
+
+void MediaPlayer::trackerMoved(int value)
+{
+    const double duration = Duration();
+    if (duration > 0) setCurrentPosition(duration * value / kTrackerSteps);
+}
+
+void MediaPlayer::setPictureStandIn(QWidget* standIn)
+{
+    const bool showing = m_pictureStack->currentWidget() == m_blank;
+    m_pictureStack->insertWidget(m_pictureStack->indexOf(m_blank), standIn);
+    m_pictureStack->removeWidget(m_blank);
+    delete m_blank;
+    m_blank = standIn;
+    if (showing) m_pictureStack->setCurrentWidget(m_blank);
+}
+
+QString MediaPlayer::FileName() const { return m_engine->path(); }
+
+void MediaPlayer::setFileName(const QString& path)
+{
+    m_failure.clear();
+    m_preparing->hide();
+    m_probedPath.clear();
+    m_engine->load(path);
+}
+
+QString MediaPlayer::cannotPlayText(const QString& path, const QString& reason)
+{
+    return QStringLiteral("Filename:\n'") + path + QStringLiteral("'\ncannot be played: ") + reason;
+}
+
+double MediaPlayer::CurrentPosition() const { return m_engine->position(); }
+
+void MediaPlayer::setCurrentPosition(double seconds) { m_engine->seek(seconds); }
+
+double MediaPlayer::Duration() const
+{
+    const double known = m_engine->duration();
+    if (known > 0 || failed()) return known;
+    const QString path = m_engine->path();
+    if (path.isEmpty()) return 0;
+    // Read once per file set, in a few milliseconds: callers need the length before the
+    // engine has opened the file, and nothing waits for that.
+    if (m_probedPath != path) {
+        m_probedPath = path;
+        m_probedLength = probeMedia(path).duration;
+    }
+    return m_probedLength;
+}
+
+double MediaPlayer::Rate() const { return m_engine->rate(); }
+
+void MediaPlayer::setRate(double rate)
+{
+    if (rate > 0 && std::isfinite(rate)) m_engine->setRate(rate);
+}
+
+PlayState MediaPlayer::PlayState() const { return m_engine->state(); }
+
+void MediaPlayer::Play() { m_engine->play(); }
+
+void MediaPlayer::Pause() { m_engine->pause(); }
+
+void MediaPlayer::Stop() { m_engine->stop(); }
+
+void MediaPlayer::Open(const QString& path)
+{
+    // The file already set (loaded or still loading) is only rewound: no second load.
+    if (path.isEmpty() || path != m_engine->path()) {
+        setFileName(path);
+    } else {
+        m_engine->seek(0);
+        m_engine->play();
+    }
+}
+
+QString MediaPlayer::GetMediaInfoString(int kind) const
+{
+    const QHash<QString, QString> tags = m_engine->metadata();
+    for (const QString& tag : tagsForKind(kind)) {
+        const QString value = tags.value(tag);
+        if (!value.isEmpty()) return value;
+    }
+    return {};
+}
+
+void MediaPlayer::setLoop(const LoopRange& range)
+{
+    m_engine->setLoop(range);
+    emit loopChanged();
+}
+
+void MediaPlayer::clearLoop()
+{
+    m_engine->clearLoop();
+    emit loopChanged();
+}
+
+} // namespace player
