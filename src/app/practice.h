@@ -36,3 +36,15 @@ struct PracticeSettings {
 
     bool operator==(const PracticeSettings&) const = default;
 };
+
+// Bounds of what an entry may ask for; anything beyond is refused, not cut. The playlist
+// file's reader holds its texts to them, and the engines size their buffers by them.
+namespace practice {
+inline constexpr double kMaxPause = 60;
+inline constexpr qint32 kMaxCountInClicks = 32;
+inline constexpr double kMinCountInBpm = 20, kMaxCountInBpm = 400;
+inline constexpr double kMinTrainerRate = 0.1, kMaxTrainerRate = 4;
+inline constexpr double kMinTrainerStep = 0.001, kMaxTrainerStep = 1;
+inline constexpr qint32 kMaxTrainerPassesPerStep = 100;
+inline constexpr qint32 kMaxSemitones = 24, kMaxCents = 99;
+} // namespace practice

@@ -9,6 +9,8 @@
 #include <optional>
 
 namespace storage {
+using namespace ::practice;
+
 namespace {
 
 using When = PracticeSettings::CountInWhen;

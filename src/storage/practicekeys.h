@@ -21,15 +21,6 @@ inline const QString kFileCountIn = QStringLiteral("FileCountIn");
 inline const QString kFileTrainer = QStringLiteral("FileTrainer");
 inline const QString kFilePitch = QStringLiteral("FilePitch");
 
-// Bounds of what an entry may ask for; anything beyond is refused, not cut.
-inline constexpr double kMaxPause = 60;
-inline constexpr qint32 kMaxCountInClicks = 32;
-inline constexpr double kMinCountInBpm = 20, kMaxCountInBpm = 400;
-inline constexpr double kMinTrainerRate = 0.1, kMaxTrainerRate = 4;
-inline constexpr double kMinTrainerStep = 0.001, kMaxTrainerStep = 1;
-inline constexpr qint32 kMaxTrainerPassesPerStep = 100;
-inline constexpr qint32 kMaxSemitones = 24, kMaxCents = 99;
-
 struct PracticeTexts {
     QString pause, countIn, trainer, pitch;
     bool operator==(const PracticeTexts&) const = default;
@@ -43,7 +34,7 @@ PracticeTexts practiceTexts(const PracticeSettings& settings);
 PracticeSettings practiceOf(const PracticeTexts& texts, int* refused = nullptr);
 
 // Why settings cannot be kept, in words for the user ("" when they can): the one check of
-// the bounds above for whoever builds settings from the user's input.
+// the bounds (app/practice.h) for whoever builds settings from the user's input.
 QString practiceProblem(const PracticeSettings& settings);
 
 // The four keys of entry `n` in `section` of `strFile` ("" is the program's INI file).

@@ -3,7 +3,6 @@
 #include "audio/audiooutput.h"
 #include "engine/mediaengine.h"
 #include "audio/spscqueue.h"
-#include "storage/practicekeys.h"
 
 #include <algorithm>
 #include <atomic>
@@ -101,7 +100,7 @@ public:
         const PrerollPlace place = placePreroll(plan, qint64(m_output->heardFrames()), written + kRate / 100);
         Run r;
         r.at = place.at;
-        r.count = int(std::min<std::size_t>(plan.clicks.size(), storage::kMaxCountInClicks));
+        r.count = int(std::min<std::size_t>(plan.clicks.size(), practice::kMaxCountInClicks));
         std::copy_n(plan.clicks.begin(), r.count, r.clicks);
         m_runs.push(r);
         return place.holdFrames;
@@ -120,7 +119,7 @@ private:
     struct Run {
         qint64 at = 0;
         int count = 0;
-        qint64 clicks[storage::kMaxCountInClicks] = {};
+        qint64 clicks[practice::kMaxCountInClicks] = {};
     };
 
     void pull(float* out, qint64 frames)
