@@ -27,6 +27,7 @@
 Q_LOGGING_CATEGORY(lcMidi, "vamplet.midi", QtWarningMsg)
 
 namespace player::midi {
+namespace cache = storage::cache;
 namespace {
 
 // Bumped when the rendering itself changes, so old renderings are not played.

@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-namespace player::cache {
+namespace storage::cache {
 namespace {
 QByteArray hashHex(const QByteArray& data) { return QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex(); }
 }
@@ -63,4 +63,4 @@ int trim(const QString& folder, const QString& pattern, qint64 limitBytes, const
     return removed;
 }
 
-} // namespace player::cache
+} // namespace storage::cache

@@ -9,7 +9,7 @@
 
 class QFileInfo;
 
-namespace player::cache {
+namespace storage::cache {
 
 // The per-user cache's subfolder `name` (~/.cache/Vamplet/name).
 QString folder(const QString& name);
@@ -30,4 +30,4 @@ void markUsed(const QString& file);
 // most `limitBytes`; `keep` stays whatever its size. Returns how many went.
 int trim(const QString& folder, const QString& pattern, qint64 limitBytes, const QString& keep);
 
-} // namespace player::cache
+} // namespace storage::cache

@@ -18,6 +18,7 @@
 #include <atomic>
 
 namespace player::wave {
+namespace cache = storage::cache;
 namespace {
 
 // Bumped when the peaks themselves change, so old ones are not shown.
