@@ -48,6 +48,7 @@ public:
             m_rb = make(wanted, &m_drop);
         }
         m_rate = rate;
+        m_outAt = m_outEnd = 0;
         m_fed.clear();
         m_fedFrames = 0;
         m_out = 0;
@@ -91,6 +92,10 @@ private:
 
     static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s, qint64* drop);
 
+    // One hop's input, read on from `reader` (silence after its end or a gap).
+    void feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
+    // Moves what the stretcher has made into m_outBuf, its start delay dropped.
+    void pull();
     // No more input: what the stretcher holds comes out.
     void flush();
     // Output frames ready to take.
@@ -116,7 +121,10 @@ private:
     qint64 m_out = 0;
     bool m_final = false;
     bool m_gap = false;
-    std::vector<float> m_in, m_left, m_right, m_zeros;
+    std::vector<float> m_in, m_left, m_right;
+    // Made and not yet taken, interleaved: frames m_outAt to m_outEnd.
+    std::vector<float> m_outBuf;
+    qint64 m_outAt = 0, m_outEnd = 0;
 };
 
 } // namespace player
