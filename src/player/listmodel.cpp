@@ -60,11 +60,11 @@ std::pair<double, double> blendGains(qint64 i, qint64 n, double r)
 }
 
 // The seam from `a` into `b`: `b` blends out what followed `a`'s stop, or, where a pause
-// or another rate or pitch comes between (or nothing follows the stop), `a` fades out and
-// `b` fades in. Whole files play as they are, end to end.
+// or another rate or pitch comes between (or nothing follows the stop: a whole file's
+// end), `a` fades out and `b` fades in, whatever the two files' sample rates.
 void seam(Planned& a, Planned& b, std::vector<float>& aFrames, std::vector<float>& bFrames)
 {
-    if (a.whole || b.whole || a.blend <= 0) return;
+    if (a.blend <= 0) return;
     const qint64 n = a.blend;
     // Another file's rate is resampled to the output's: `b` blends out `a`'s tail at its own.
     const double step = double(a.source->sampleRate) / b.source->sampleRate;
@@ -213,6 +213,13 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
     std::vector<std::vector<float>> frames;
     for (const Planned& k : plan)
         frames.emplace_back(k.source->frames.begin() + k.from * 2, k.source->frames.begin() + k.to * 2);
+    // The first pass comes out of silence: after a pause or count-in it fades in, as every pass does.
+    if (!plan.empty() && plan.front().pass.preroll > 0) {
+        Planned silence = plan.front();
+        silence.pass.preroll = 0;
+        std::vector<float> none;
+        seam(silence, plan.front(), none, frames.front());
+    }
     for (std::size_t k = 1; k < plan.size(); ++k) seam(plan[k - 1], plan[k], frames[k - 1], frames[k]);
     render(plan, frames);
     std::vector<Pass> out;
