@@ -25,6 +25,7 @@ void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
     // make it round its hops otherwise, wherever a hop's output is not a whole number of
     // frames (rates 1.25 and 2): the phases drift from its offline render, music's 10 ms
     // windows up to 17 dB apart. (Asked with nothing made and not taken, it names that size.)
+    if (m_padLeft > 0) leadIn(nullptr, 0);
     const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
     m_in.resize(std::size_t(want) * audio::kChannels);
     qint64 got = 0;
@@ -49,6 +50,23 @@ void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
     const float* ins[] = {m_left.data(), m_right.data()};
     m_rb->process(ins, std::size_t(want), false);
     if (last) flush();
+}
+
+void Stretcher::leadIn(const float* frames, qint64 n)
+{
+    // Padding in front and dropping the start delay line the output up with the input.
+    const qint64 pad = m_padLeft;
+    if (pad <= 0) return;
+    n = std::min(n, pad);
+    scratch(pad);
+    for (qint64 i = 0; i < pad; ++i) {
+        const qint64 k = i - (pad - n);
+        m_left[i] = k >= 0 ? frames[k * 2] : 0.0f;
+        m_right[i] = k >= 0 ? frames[k * 2 + 1] : 0.0f;
+    }
+    const float* ins[] = {m_left.data(), m_right.data()};
+    m_rb->process(ins, std::size_t(pad), false);
+    m_padLeft = 0;
 }
 
 void Stretcher::pull()
@@ -137,7 +155,7 @@ void Stretcher::take(Chunk& c)
     while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
 }
 
-std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings& s, qint64* drop)
+std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings& s)
 {
     using RB = RubberBand::RubberBandStretcher;
     // The finer engine, always: the faster one loses level wherever the sound changes (a
@@ -152,12 +170,6 @@ std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings&
     auto rb = std::make_unique<RB>(std::size_t(s.sampleRate), audio::kChannels,
                                    RB::OptionProcessRealTime | RB::OptionEngineFiner | pitch, 1.0 / s.rate,
                                    s.pitchScale);
-    // Padding in front and dropping the start delay line the output up with the input.
-    const std::size_t pad = rb->getPreferredStartPad();
-    std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
-    const float* in[] = {zeros.data(), zeros.data()};
-    if (pad > 0) rb->process(in, pad, false);
-    *drop = qint64(rb->getStartDelay());
     return rb;
 }
 
