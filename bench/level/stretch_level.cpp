@@ -4,7 +4,7 @@
 // arithmetic. Every 10 ms window's rms is compared; windows near a seam are counted apart,
 // since there the engine blends and the render cuts. Also the stretcher's CPU time against
 // the sound's length, and its CPU time to the first sound handed over.
-//   stretch_level [--rates 0.5,0.75,...] [--seconds N] [FILE START STOP]...
+//   stretch_level [--rates 0.5,0.75,...] [--seconds N] [--only NAME] [FILE START STOP]...
 // Without files it takes the music of Debian's asc-music and the chime of gnome-audio
 // where installed (bench/level/README.md).
 #include "player/audiodecoder.h"
@@ -203,6 +203,7 @@ int main(int argc, char** argv)
 {
     std::vector<double> rates{0.5, 0.6, 0.75, 1.25, 1.5, 2};
     double seconds = 6;
+    std::string only;  // sounds whose name holds this, alone
     std::vector<Sound> sounds;
     sounds.push_back(synth("tone 440, 0.9173 s", 4, 2, 2.9173, [](double t) { return 16000.0 / 32768 * std::sin(2 * M_PI * 440 * t); }));
     sounds.push_back(synth("chirp 2-3 s", 4, 2, 3, [](double t) {
@@ -218,6 +219,8 @@ int main(int argc, char** argv)
             rates = parseRates(argv[++i]);
         } else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
+            only = argv[++i];
         } else if (i + 2 < argc) {
             Sound s;
             if (decode(argv[i], std::atof(argv[i + 1]), std::atof(argv[i + 2]), &s)) sounds.push_back(s);
@@ -246,6 +249,7 @@ int main(int argc, char** argv)
     int failing = 0;
     for (const Sound& s : sounds)
         for (const double rate : rates) {
+            if (s.name.find(only) == std::string::npos) continue;
             const qint64 frames = qint64(seconds * s.sampleRate);
             const Engine e = engine(s, rate, frames);
             const std::vector<float> same = reference(s, rate, frames, Input::Blended);
