@@ -4,14 +4,13 @@
 // arithmetic. Every 10 ms window's rms is compared; windows near a seam are counted apart,
 // since there the engine blends and the render cuts. Also the stretcher's CPU time against
 // the sound's length, and its CPU time to the first sound handed over.
-//   stretch_level [--rates 0.5,0.75,...] [--seconds N] [FILE START STOP]...
+//   stretch_level [--rates 0.5,0.75,...] [--seconds N] [--only NAME] [FILE START STOP]...
 // Without files it takes the music of Debian's asc-music and the chime of gnome-audio
 // where installed (bench/level/README.md).
 #include "audio/audiodecoder.h"
 #include "audio/loopreader.h"
 #include "audio/stretcher.h"
-
-#include <rubberband/RubberBandStretcher.h>
+#include "offline/offlinestretch.h"
 
 #include <QFileInfo>
 #include <QString>
@@ -27,7 +26,6 @@
 
 using namespace player;
 using namespace player::audio;
-using RB = RubberBand::RubberBandStretcher;
 
 namespace {
 
@@ -127,16 +125,10 @@ enum class Input {
     Blended,  // what a loop reader of its own gives, seam blends and all
 };
 
-enum class Mode {
-    Offline,   // study, then process: the render to match
-    RealTime,  // in real time, padded and its start delay dropped, the input in 8192-frame blocks
-};
-
-// The finer engine over the looped stretch.
-std::vector<float> reference(const Sound& s, double rate, qint64 frames, Input input, Mode mode = Mode::Offline)
+// The finer engine offline over the looped stretch, fed as the engine feeds its own.
+std::vector<float> reference(const Sound& s, double rate, qint64 frames, Input input)
 {
     const qint64 len = s.stop - s.start, inFrames = qint64(double(frames) * rate) + len;
-    std::vector<float> l(static_cast<std::size_t>(inFrames)), r(static_cast<std::size_t>(inFrames));
     std::vector<float> looped(std::size_t(inFrames * 2));
     if (input == Input::Blended) {
         MemorySource source(s.frames);
@@ -147,43 +139,7 @@ std::vector<float> reference(const Sound& s, double rate, qint64 frames, Input i
     } else {
         for (qint64 i = 0; i < inFrames; ++i) std::copy_n(s.frames.begin() + (s.start + i % len) * 2, 2, looped.begin() + i * 2);
     }
-    for (qint64 i = 0; i < inFrames; ++i) {
-        l[std::size_t(i)] = looped[std::size_t(i * 2)];
-        r[std::size_t(i)] = looped[std::size_t(i * 2 + 1)];
-    }
-    const bool offline = mode == Mode::Offline;
-    RB rb(std::size_t(s.sampleRate), 2,
-          (offline ? RB::OptionProcessOffline : RB::OptionProcessRealTime) | RB::OptionEngineFiner, 1.0 / rate, 1.0);
-    std::vector<float> out, bl(8192), br(8192);
-    qint64 drop = 0;
-    if (offline) {
-        rb.setExpectedInputDuration(std::size_t(inFrames));
-        const float* all[] = {l.data(), r.data()};
-        rb.study(all, std::size_t(inFrames), true);
-    } else {
-        const float* pad[] = {bl.data(), br.data()};
-        rb.process(pad, rb.getPreferredStartPad(), false);
-        drop = qint64(rb.getStartDelay());
-    }
-    const auto drain = [&] {
-        for (int k; (k = std::min(rb.available(), 8192)) > 0;) {
-            float* o[] = {bl.data(), br.data()};
-            rb.retrieve(o, std::size_t(k));
-            for (int i = 0; i < k; ++i) {
-                if (drop > 0 && drop--) continue;
-                out.push_back(bl[std::size_t(i)]);
-                out.push_back(br[std::size_t(i)]);
-            }
-        }
-    };
-    for (qint64 at = 0; at < inFrames; at += 8192) {
-        const qint64 n = std::min<qint64>(8192, inFrames - at);
-        const float* in[] = {l.data() + at, r.data() + at};
-        rb.process(in, std::size_t(n), at + n >= inFrames);
-        drain();
-    }
-    drain();
-    return out;
+    return offlineStretch(looped, s.sampleRate, rate);
 }
 
 double rms(const std::vector<float>& v, qint64 from, qint64 n)
@@ -247,6 +203,7 @@ int main(int argc, char** argv)
 {
     std::vector<double> rates{0.5, 0.6, 0.75, 1.25, 1.5, 2};
     double seconds = 6;
+    std::string only;  // sounds whose name holds this, alone
     std::vector<Sound> sounds;
     sounds.push_back(synth("tone 440, 0.9173 s", 4, 2, 2.9173, [](double t) { return 16000.0 / 32768 * std::sin(2 * M_PI * 440 * t); }));
     sounds.push_back(synth("chirp 2-3 s", 4, 2, 3, [](double t) {
@@ -262,6 +219,8 @@ int main(int argc, char** argv)
             rates = parseRates(argv[++i]);
         } else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
+            only = argv[++i];
         } else if (i + 2 < argc) {
             Sound s;
             if (decode(argv[i], std::atof(argv[i + 1]), std::atof(argv[i + 2]), &s)) sounds.push_back(s);
@@ -284,22 +243,22 @@ int main(int argc, char** argv)
         }
     }
     std::printf("| sound | rate | windows | against blended: > 1 dB | worst dB | against cut, off seams: windows "
-                "| > 1 dB | worst dB | seam windows | > 1 dB | worst dB | largest step from real time | CPU %% of a core "
+                "| > 1 dB | worst dB | seam windows | > 1 dB | worst dB | largest sample difference, same input | CPU %% of a core "
                 "| first sound CPU ms | deepest window against the median dB |\n"
                 "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     int failing = 0;
     for (const Sound& s : sounds)
         for (const double rate : rates) {
+            if (s.name.find(only) == std::string::npos) continue;
             const qint64 frames = qint64(seconds * s.sampleRate);
             const Engine e = engine(s, rate, frames);
-            const Figures b = compare(s, rate, e.out, reference(s, rate, frames, Input::Blended), false);
+            const std::vector<float> same = reference(s, rate, frames, Input::Blended);
+            const Figures b = compare(s, rate, e.out, same, false);
             const Figures c = compare(s, rate, e.out, reference(s, rate, frames, Input::Cut), true);
-            // The same engine in real time, fed its input whole: what is left is the engine's
-            // own, not how the stretcher is fed.
-            const std::vector<float> rt = reference(s, rate, frames, Input::Blended, Mode::RealTime);
+            // The largest difference of a sample from the render of the same input.
             double step = 0;
-            for (std::size_t i = 0; i < std::min(rt.size(), e.out.size()); ++i)
-                step = std::max(step, double(std::abs(rt[i] - e.out[i])));
+            for (std::size_t i = 0; i < std::min(same.size(), e.out.size()); ++i)
+                step = std::max(step, double(std::abs(same[i] - e.out[i])));
             // On a steady tone, the seam's own dip (from 0.5 s on, as the seam bench reads it).
             std::vector<double> levels;
             for (qint64 at = s.sampleRate / 2; (at + s.sampleRate / 100) * 2 <= qint64(e.out.size()); at += s.sampleRate / 100)

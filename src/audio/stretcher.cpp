@@ -10,41 +10,85 @@ using namespace audio;
 bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
 {
     for (;;) {
-        const int avail = m_rb->available();
-        if (avail < 0) return false;
-        if (m_drop > 0 && avail > 0) {
-            const qint64 n = std::min<qint64>(m_drop, avail);
-            scratch(n);
-            float* outs[] = {m_left.data(), m_right.data()};
-            m_rb->retrieve(outs, std::size_t(n));
-            m_drop -= n;
-            continue;
-        }
-        const qint64 ready = m_drop > 0 ? 0 : left();
+        pull();
+        const qint64 ready = left();
         if (ready >= kChunkFrames || (m_final && ready > 0)) return true;
         if (m_final) return false;
-        if (reader.passPending()) {
-            const Turn t = turn();
-            if (t.gap) {
-                flush();
-                m_gap = true;
-                continue;
-            }
+        feedHop(reader, entry, turn);
+    }
+}
+
+void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
+{
+    // Exactly the input of one hop a call, no more, no less: the finer engine works out
+    // each hop's output length once a call, as if every call made one hop. Other sizes
+    // make it round its hops otherwise, wherever a hop's output is not a whole number of
+    // frames (rates 1.25 and 2): the phases drift from its offline render, music's 10 ms
+    // windows up to 17 dB apart. (Asked with nothing made and not taken, it names that size.)
+    if (m_padLeft > 0) leadIn(nullptr, 0);
+    const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
+    m_in.resize(std::size_t(want) * audio::kChannels);
+    qint64 got = 0;
+    bool last = false;
+    while (got < want && !last) {
+        if (reader.passPending() && turn().gap) {
+            m_gap = true;
+            last = true;
+            break;
         }
-        const qint64 want = std::max<qint64>(256, qint64(m_rb->getSamplesRequired()));
-        m_in.resize(std::size_t(want) * audio::kChannels);
-        const audio::Block b = reader.read(m_in.data(), want);
+        const audio::Block b = reader.read(m_in.data() + got * audio::kChannels, want - got);
         if (b.frames > 0 || b.passStart) m_fed.push_back({m_fedFrames, b, entry});
         m_fedFrames += b.frames;
-        const bool last = b.end || reader.ended() || reader.failed() || (b.frames == 0);
-        scratch(std::max<qint64>(b.frames, 1));
-        for (qint64 i = 0; i < b.frames; ++i) {
-            m_left[i] = m_in[i * 2];
-            m_right[i] = m_in[i * 2 + 1];
+        got += b.frames;
+        last = b.end || reader.ended() || reader.failed() || b.frames == 0;
+    }
+    scratch(want);
+    for (qint64 i = 0; i < want; ++i) {
+        m_left[i] = i < got ? m_in[i * 2] : 0.0f;
+        m_right[i] = i < got ? m_in[i * 2 + 1] : 0.0f;
+    }
+    const float* ins[] = {m_left.data(), m_right.data()};
+    m_rb->process(ins, std::size_t(want), false);
+    if (last) flush();
+}
+
+void Stretcher::leadIn(const float* frames, qint64 n)
+{
+    // Padding in front and dropping the start delay line the output up with the input.
+    const qint64 pad = m_padLeft;
+    if (pad <= 0) return;
+    n = std::min(n, pad);
+    scratch(pad);
+    for (qint64 i = 0; i < pad; ++i) {
+        const qint64 k = i - (pad - n);
+        m_left[i] = k >= 0 ? frames[k * 2] : 0.0f;
+        m_right[i] = k >= 0 ? frames[k * 2 + 1] : 0.0f;
+    }
+    const float* ins[] = {m_left.data(), m_right.data()};
+    m_rb->process(ins, std::size_t(pad), false);
+    m_padLeft = 0;
+}
+
+void Stretcher::pull()
+{
+    for (int avail; (avail = m_rb->available()) > 0;) {
+        const qint64 n = std::min<qint64>(avail, 4096);
+        scratch(n);
+        float* outs[] = {m_left.data(), m_right.data()};
+        m_rb->retrieve(outs, std::size_t(n));
+        const qint64 skip = std::min(m_drop, n);
+        m_drop -= skip;
+        if (m_outAt > 0 && m_outEnd + n - skip > qint64(m_outBuf.size() / 2)) {
+            std::copy(m_outBuf.begin() + m_outAt * 2, m_outBuf.begin() + m_outEnd * 2, m_outBuf.begin());
+            m_outEnd -= m_outAt;
+            m_outAt = 0;
         }
-        const float* ins[] = {m_left.data(), m_right.data()};
-        m_rb->process(ins, std::size_t(b.frames), false);
-        if (last) flush();
+        // Grows only while the first hops come (a few thousand frames), not in steady play.
+        if (m_outEnd + n - skip > qint64(m_outBuf.size() / 2)) m_outBuf.resize(std::size_t(m_outEnd + n + 4096) * 2);
+        for (qint64 i = skip; i < n; ++i, ++m_outEnd) {
+            m_outBuf[std::size_t(m_outEnd) * 2] = m_left[i];
+            m_outBuf[std::size_t(m_outEnd) * 2 + 1] = m_right[i];
+        }
     }
 }
 
@@ -52,22 +96,28 @@ void Stretcher::flush()
 {
     // The finer engine's own flush (a last call with `final`) leaves up to some 120 ms of
     // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). Silence
-    // after the input brings all of it out; the output is cut where the input ends.
-    m_zeros.resize(1024, 0.0f);
-    const float* zeros[] = {m_zeros.data(), m_zeros.data()};
-    for (int i = 0; i < 64 && qint64(std::max(0, m_rb->available())) - m_drop + m_out < endFrames(); ++i)
-        m_rb->process(zeros, m_zeros.size(), false);
+    // after the input, a hop at a time, brings all of it out; the output is cut where the
+    // input ends.
+    for (int i = 0; i < 256 && m_out + m_outEnd - m_outAt < endFrames(); ++i) {
+        const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
+        scratch(want);
+        std::fill_n(m_left.begin(), want, 0.0f);
+        std::fill_n(m_right.begin(), want, 0.0f);
+        const float* zeros[] = {m_left.data(), m_right.data()};
+        m_rb->process(zeros, std::size_t(want), false);
+        pull();
+    }
     m_final = true;
 }
 
 qint64 Stretcher::left() const
 {
-    const qint64 avail = std::max(0, m_rb->available());
-    if (!m_final) return avail;
+    const qint64 made = m_outEnd - m_outAt;
+    if (!m_final) return made;
     // Flushed, the finer engine rings on for some 100 ms past the input's last frame (the
     // faster one stopped some 40 ms short at 0.5): the sound ends where the input does,
     // so a pass lasts its frames over the rate, to the frame.
-    return std::clamp<qint64>(endFrames() - m_out, 0, avail);
+    return std::clamp<qint64>(endFrames() - m_out, 0, made);
 }
 
 qint64 Stretcher::endFrames() const
@@ -90,13 +140,8 @@ void Stretcher::take(Chunk& c)
     const Fed* at = nullptr;
     for (const Fed& f : m_fed)
         if (double(f.at) <= s0 + 1e-9) at = &f;
-    scratch(n);
-    float* outs[] = {m_left.data(), m_right.data()};
-    n = qint64(m_rb->retrieve(outs, std::size_t(n)));
-    for (qint64 i = 0; i < n; ++i) {
-        c.data[i * 2] = m_left[i];
-        c.data[i * 2 + 1] = m_right[i];
-    }
+    std::copy_n(m_outBuf.begin() + m_outAt * 2, n * 2, c.data);
+    m_outAt += n;
     c.frames = n;
     c.step = m_rate;
     c.sourcePos = at ? double(at->block.sourcePos) + (s0 - double(at->at)) : 0;
@@ -110,7 +155,7 @@ void Stretcher::take(Chunk& c)
     while (m_fed.size() > 1 && double(m_fed[1].at) <= double(m_out) * m_rate) m_fed.pop_front();
 }
 
-std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings& s, qint64* drop)
+std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings& s)
 {
     using RB = RubberBand::RubberBandStretcher;
     // The finer engine, always: the faster one loses level wherever the sound changes (a
@@ -125,12 +170,6 @@ std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings&
     auto rb = std::make_unique<RB>(std::size_t(s.sampleRate), audio::kChannels,
                                    RB::OptionProcessRealTime | RB::OptionEngineFiner | pitch, 1.0 / s.rate,
                                    s.pitchScale);
-    // Padding in front and dropping the start delay line the output up with the input.
-    const std::size_t pad = rb->getPreferredStartPad();
-    std::vector<float> zeros(std::max<std::size_t>(pad, 1), 0.0f);
-    const float* in[] = {zeros.data(), zeros.data()};
-    if (pad > 0) rb->process(in, pad, false);
-    *drop = qint64(rb->getStartDelay());
     return rb;
 }
 

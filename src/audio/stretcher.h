@@ -43,11 +43,13 @@ public:
         const Settings wanted{sampleRate, rate, pitchScale};
         if (m_spare && m_spareFor == wanted) {
             m_rb = std::move(m_spare);
-            m_drop = m_spareDrop;
         } else {
-            m_rb = make(wanted, &m_drop);
+            m_rb = make(wanted);
         }
+        m_padLeft = qint64(m_rb->getPreferredStartPad());
+        m_drop = qint64(m_rb->getStartDelay());
         m_rate = rate;
+        m_outAt = m_outEnd = 0;
         m_fed.clear();
         m_fedFrames = 0;
         m_out = 0;
@@ -60,10 +62,15 @@ public:
     {
         const Settings wanted{sampleRate, rate, pitchScale};
         if (!m_spare || !(m_spareFor == wanted)) {
-            m_spare = make(wanted, &m_spareDrop);
+            m_spare = make(wanted);
             m_spareFor = wanted;
         }
     }
+    // The frames before the first one fed, as many as leadInWanted() (fewer: silence before
+    // them), for the stretcher's window to hear where the sound does not rise from silence:
+    // without them its first 10 ms come some 3 dB soft. Only between start() and the first fill().
+    qint64 leadInWanted() const { return m_padLeft; }
+    void leadIn(const float* frames, qint64 n);
     bool active() const { return m_rb != nullptr; }
     void stopUsing() { m_rb.reset(); }
     // The last fill ended at a gap before a pass, not at the end.
@@ -89,8 +96,12 @@ private:
         bool operator==(const Settings&) const = default;
     };
 
-    static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s, qint64* drop);
+    static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s);
 
+    // One hop's input, read on from `reader` (silence after its end or a gap).
+    void feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
+    // Moves what the stretcher has made into m_outBuf, its start delay dropped.
+    void pull();
     // No more input: what the stretcher holds comes out.
     void flush();
     // Output frames ready to take.
@@ -108,7 +119,7 @@ private:
     std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
     std::unique_ptr<RubberBand::RubberBandStretcher> m_spare;
     Settings m_spareFor;
-    qint64 m_spareDrop = 0;
+    qint64 m_padLeft = 0;  // frames to feed before the first, whose output is dropped
     double m_rate = 1;
     qint64 m_drop = 0;
     std::deque<Fed> m_fed;
@@ -116,7 +127,10 @@ private:
     qint64 m_out = 0;
     bool m_final = false;
     bool m_gap = false;
-    std::vector<float> m_in, m_left, m_right, m_zeros;
+    std::vector<float> m_in, m_left, m_right;
+    // Made and not yet taken, interleaved: frames m_outAt to m_outEnd.
+    std::vector<float> m_outBuf;
+    qint64 m_outAt = 0, m_outEnd = 0;
 };
 
 } // namespace player

@@ -1,6 +1,6 @@
 #include "offline/listmodel.h"
 
-#include <rubberband/RubberBandStretcher.h>
+#include "offline/offlinestretch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +30,9 @@ struct Planned {
     bool stretches = false;  // its entry plays through the stretcher
     qint64 blend = 0;
     int round = 0;  // which time round the list this entry plays
+    // Its sound fades in from silence, or out into silence: nothing of the source lies
+    // beyond that end for the stretcher to hear.
+    bool fadesIn = false, fadesOut = false;
 };
 
 Pass prerolled(const PracticeSettings& p, int pass, int sampleRate)
@@ -57,18 +60,28 @@ std::pair<double, double> blendGains(qint64 i, qint64 n, double r)
 }
 
 // The seam from `a` into `b`: `b` blends out what followed `a`'s stop, or, where a pause
-// or another rate or pitch comes between (or nothing follows the stop), `a` fades out and
-// `b` fades in. Whole files play as they are, end to end.
+// or another rate or pitch comes between (or nothing follows the stop: a whole file's
+// end), `a` fades out and `b` fades in, whatever the two files' sample rates.
 void seam(Planned& a, Planned& b, std::vector<float>& aFrames, std::vector<float>& bFrames)
 {
-    if (a.whole || b.whole || a.source->sampleRate != b.source->sampleRate || a.blend <= 0) return;
+    if (a.blend <= 0) return;
     const qint64 n = a.blend;
+    // Another file's rate is resampled to the output's: `b` blends out `a`'s tail at its own.
+    const double step = double(a.source->sampleRate) / b.source->sampleRate;
+    const qint64 nb = qint64(std::llround(double(n) / step));
     // A live change left `a` playing at `b`'s rate by its end.
     const bool cut = b.pass.preroll > 0 || (!a.pass.live && b.pass.rate != a.pass.rate) || b.pitch != a.pitch;
-    std::vector<float> tail(std::size_t(n) * 2, 0.0f);
-    if (!cut && a.to + n <= a.source->length()) {
-        std::copy_n(a.source->frames.begin() + a.to * 2, n * 2, tail.begin());
+    std::vector<float> tail(std::size_t(nb) * 2, 0.0f);
+    if (!cut && a.to + n + 1 <= a.source->length()) {
+        for (qint64 i = 0; i < nb; ++i) {
+            const double x = double(a.to) + double(i) * step;
+            const qint64 k = qint64(x);
+            const float f = float(x - double(k));
+            for (int c = 0; c < 2; ++c)
+                tail[std::size_t(i * 2 + c)] = a.source->frames[std::size_t(k * 2 + c)] * (1 - f) + a.source->frames[std::size_t(k * 2 + 2 + c)] * f;
+        }
     } else {
+        a.fadesOut = b.fadesIn = true;
         const qint64 len = qint64(aFrames.size() / 2);
         for (qint64 i = 0; i < std::min(n, len); ++i) {
             const float g = float(std::cos(M_PI / 2 * (double(i) + 0.5) / double(n)));
@@ -76,7 +89,7 @@ void seam(Planned& a, Planned& b, std::vector<float>& aFrames, std::vector<float
             aFrames[std::size_t(len - n + i) * 2 + 1] *= g;
         }
     }
-    const qint64 m = std::min<qint64>(n, qint64(bFrames.size() / 2));
+    const qint64 m = std::min<qint64>(nb, qint64(bFrames.size() / 2));
     double ab = 0, aa = 0, bb = 0;
     for (qint64 i = 0; i < m * 2; ++i) {
         ab += double(bFrames[i]) * tail[i];
@@ -85,7 +98,7 @@ void seam(Planned& a, Planned& b, std::vector<float>& aFrames, std::vector<float
     }
     const double r = aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
     for (qint64 i = 0; i < m; ++i) {
-        const auto [in, out] = blendGains(i, n, r);
+        const auto [in, out] = blendGains(i, nb, r);
         for (int c = 0; c < 2; ++c)
             bFrames[i * 2 + c] = float(bFrames[i * 2 + c] * in + tail[i * 2 + c] * out);
     }
@@ -97,47 +110,10 @@ void seam(Planned& a, Planned& b, std::vector<float>& aFrames, std::vector<float
 std::vector<float> stretched(const std::vector<float>& before, const std::vector<float>& run, const std::vector<float>& after,
                              int sampleRate, double rate, double pitch, qint64 outFrames)
 {
-    using RB = RubberBand::RubberBandStretcher;
     std::vector<float> in = before;
     in.insert(in.end(), run.begin(), run.end());
     in.insert(in.end(), after.begin(), after.end());
-    const qint64 n = qint64(in.size() / 2);
-    std::vector<float> out;
-    out.reserve(std::size_t(n / rate + 2) * 2);
-    if (n > 0) {
-        RB rb(std::size_t(sampleRate), 2, RB::OptionProcessOffline | RB::OptionEngineFiner, 1.0 / rate, pitch);
-        std::vector<float> left(static_cast<std::size_t>(n)), right(static_cast<std::size_t>(n));
-        for (qint64 i = 0; i < n; ++i) {
-            left[i] = in[i * 2];
-            right[i] = in[i * 2 + 1];
-        }
-        rb.setExpectedInputDuration(std::size_t(n));
-        constexpr qint64 kBlock = 4096;
-        std::vector<float> l(kBlock), r(kBlock);
-        const auto drain = [&] {
-            for (int got; (got = std::min<int>(rb.available(), kBlock)) > 0;) {
-                float* outs[] = {l.data(), r.data()};
-                rb.retrieve(outs, std::size_t(got));
-                for (int i = 0; i < got; ++i) {
-                    out.push_back(l[i]);
-                    out.push_back(r[i]);
-                }
-            }
-        };
-        for (int study = 1; study >= 0; --study) {
-            for (qint64 at = 0; at < n; at += kBlock) {
-                const qint64 m = std::min(kBlock, n - at);
-                const float* ins[] = {left.data() + at, right.data() + at};
-                if (study) {
-                    rb.study(ins, std::size_t(m), at + m >= n);
-                } else {
-                    rb.process(ins, std::size_t(m), at + m >= n);
-                    drain();
-                }
-            }
-        }
-        drain();
-    }
+    std::vector<float> out = offlineStretch(in, sampleRate, rate, pitch);
     const qint64 drop = std::min<qint64>(qint64(std::llround(double(before.size() / 2) / rate)), qint64(out.size() / 2));
     out.erase(out.begin(), out.begin() + drop * 2);
     out.resize(std::size_t(outFrames) * 2, 0.0f);
@@ -165,9 +141,10 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
                 ends.push_back(qint64(std::ceil(double(in.size() / 2) / head.pass.rate)));
             }
             const Source& src = *head.source;
-            const qint64 from = std::max<qint64>(0, head.from - kContext), to = plan[last - 1].to;
+            const qint64 from = head.fadesIn ? head.from : std::max<qint64>(0, head.from - kContext), to = plan[last - 1].to;
+            const qint64 until = plan[last - 1].fadesOut ? to : std::min(src.length(), to + kContext);
             const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + head.from * 2);
-            const std::vector<float> after(src.frames.begin() + to * 2, src.frames.begin() + std::min(src.length(), to + kContext) * 2);
+            const std::vector<float> after(src.frames.begin() + to * 2, src.frames.begin() + until * 2);
             const std::vector<float> out = stretched(before, in, after, src.sampleRate, head.pass.rate, head.pitch, ends.back());
             qint64 at = 0;
             for (std::size_t k = first; k < last; ++k) {
@@ -236,6 +213,13 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
     std::vector<std::vector<float>> frames;
     for (const Planned& k : plan)
         frames.emplace_back(k.source->frames.begin() + k.from * 2, k.source->frames.begin() + k.to * 2);
+    // The first pass comes out of silence: after a pause or count-in it fades in, as every pass does.
+    if (!plan.empty() && plan.front().pass.preroll > 0) {
+        Planned silence = plan.front();
+        silence.pass.preroll = 0;
+        std::vector<float> none;
+        seam(silence, plan.front(), none, frames.front());
+    }
     for (std::size_t k = 1; k < plan.size(); ++k) seam(plan[k - 1], plan[k], frames[k - 1], frames[k]);
     render(plan, frames);
     std::vector<Pass> out;

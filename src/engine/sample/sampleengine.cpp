@@ -303,7 +303,9 @@ private:
     void applyPlan(Plan plan);
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
-    void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll);
+    void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn = false);
+    // The stretcher hears the source's frames before `from` (where they exist).
+    void leadInFrom(qint64 from);
     bool handOver(std::vector<float> tail);
     void renderAhead();
     bool renderChunk(Chunk* c);
@@ -326,6 +328,7 @@ private:
     QString m_path;  // absolute, of the file the decoder has open
     std::unique_ptr<LoopReader> m_reader;
     Stretcher m_stretch;
+    std::vector<float> m_leadIn;
     std::optional<NextCommand> m_next;
     Mode m_mode = Mode::Idle;
     quint64 m_epoch = 0, m_entry = 0;
@@ -427,7 +430,7 @@ qint64 Worker::fadeFrames() const
     return qint64(ms > 0 && m_practice.stretches() ? std::max(ms, kStretchedBlendMs) : ms) * m_outputRate / 1000;
 }
 
-void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll)
+void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn)
 {
     m_reader = std::make_unique<LoopReader>(m_source, fadeFrames());
     m_reader->seek(fl.from, wrapNow);
@@ -445,10 +448,22 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
         m_reader->fadeIn();  // out of the pause, as at every other pass after one
     }
     // Rate 1 without a transpose is not stretched at all: the source's own samples.
-    if (m_practice.stretches())
+    if (m_practice.stretches()) {
         m_stretch.start(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
-    else
+        // Sound that does not rise from silence goes on from the frames before it.
+        if (m_mode != Mode::Preroll && !fadesIn) leadInFrom(fl.from);
+    } else {
         m_stretch.stopUsing();
+    }
+}
+
+void Worker::leadInFrom(qint64 from)
+{
+    const qint64 n = std::min(m_stretch.leadInWanted(), from);
+    if (n <= 0) return;
+    m_leadIn.resize(std::size_t(n) * audio::kChannels);
+    // Read just before the reader's first frames: the decoder goes on from here unmoved.
+    if (m_source.readAt(from - n, m_leadIn.data(), n) == n) m_stretch.leadIn(m_leadIn.data(), n);
 }
 
 void Worker::applyPlan(Plan plan)
@@ -519,8 +534,10 @@ bool Worker::handOver(std::vector<float> tail)
     // Its passes count from its first, which may begin with a pause and clicks after this
     // one's last sample, at its own rate and pitch. The stretcher has given all of this
     // entry's sound: it starts over.
-    m_practice = PracticePlan(n.practice, n.rate, m_outputRate);
-    beginEntry(entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format), false, 0, true);
+    const PracticePlan next(n.practice, n.rate, m_outputRate);
+    const bool cut = cutIntoNext(m_practice, m_pass, next);
+    m_practice = next;
+    beginEntry(entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format), false, 0, true, cut);
     // After a pause the next entry fades in from silence; without one it blends out what
     // followed this one's stop.
     if (m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
