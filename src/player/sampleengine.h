@@ -4,6 +4,7 @@
 // object, on the UI thread, reads back what is heard: the position, the wraps, the end.
 // Loops wrap by sample index and their seams blend; the next list entry follows the last
 // sample of the current one.
+#include "player/loopreader.h"
 #include "player/mediaengine.h"
 
 #include <QTimer>
@@ -23,7 +24,7 @@ class SampleEngine : public MediaEngine {
 public:
     struct Options {
         bool audioOutput = true;  // false: the null output, which keeps real time
-        int crossfadeMs = 5;      // the seam blend; 0 cuts hard, sample-exact
+        int crossfadeMs = audio::kSeamBlendMs;  // the seam blend; 0 cuts hard, sample-exact
         // Where the sound goes instead, when set: a test's hand-pulled output.
         std::function<std::unique_ptr<audio::AudioOutput>()> output;
     };
