@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <utility>
 #include <variant>
@@ -177,6 +178,8 @@ struct SampleEngine::Shared {
     std::deque<Command> inbox;
     std::optional<Opened> opened;
     std::optional<Opened> nextOpened;
+    // The gate opened: the worker hands over what it rendered at once.
+    bool nudged = false;
     // renderAhead(): the worker tells, by copying the request's number, that it is idle.
     quint64 idleWanted = 0;
     quint64 idleSeen = 0;
@@ -316,6 +319,7 @@ private:
     Inbox takeCommands();
     void open(const LoadCommand& load);
     void applyPlan(Plan plan);
+    bool relooped(const Plan& plan);
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
     void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll);
@@ -387,8 +391,9 @@ Worker::Inbox Worker::takeCommands()
             sh.idleWake.notify_all();
         }
         sh.wake.wait_for(lock, m_mode == Mode::Ended || full ? kFullWait : !rendering ? kIdleWait : kTopUpWait,
-                         [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted; });
+                         [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted || sh.nudged; });
     }
+    sh.nudged = false;
     for (Command& c : sh.inbox) {
         if (std::holds_alternative<QuitCommand>(c)) {
             in.quit = true;
@@ -476,6 +481,13 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
 void Worker::applyPlan(Plan plan)
 {
     const Format f = m_decoder->format();
+    // The start rendered already, asked for again (the UI keeps the epoch only then): its
+    // range applies in place where nothing read reaches it, else it goes on from what the
+    // output took, as a change during play does.
+    if (plan.from && plan.epoch == m_epoch && m_reader && !m_rendered.empty()) {
+        if (relooped(plan)) return;
+        plan.from.reset();
+    }
     const quint64 previous = m_epoch;
     m_epoch = plan.epoch;
     m_entry = plan.entry;
@@ -533,6 +545,19 @@ void Worker::applyPlan(Plan plan)
     m_startHeld = 0;
     m_startWanted = !live || m_replaceFrom >= 0 ? kStartChunks : 0;
     if (m_next && m_next->epoch != m_epoch) m_next.reset();
+}
+
+bool Worker::relooped(const Plan& plan)
+{
+    if (m_mode != Mode::Plain && m_mode != Mode::Stretching && m_mode != Mode::Preroll) return false;
+    const FrameLoop fl = entryFrames(*plan.from, plan.loop, m_decoder->format());
+    // A stop's blend reads the frames past it: both ranges must lie ahead of all that is read.
+    const auto reach = [](const std::optional<Loop>& l) {
+        return l && l->stop > l->start ? l->stop : std::numeric_limits<qint64>::max();
+    };
+    if (m_reader->position() + fadeFrames() >= std::min(reach(m_reader->loop()), reach(fl.loop))) return false;
+    m_reader->setLoop(fl.loop);
+    return true;
 }
 
 std::optional<Worker::Cut> Worker::earliestCut() const
@@ -847,6 +872,7 @@ void SampleEngine::load(const QString& path)
     m_duration = 0;
     m_planStart = 0;
     m_next.reset();
+    m_idlePlan.reset();
     m_pauseWanted = false;
     m_shared->gate.store(false);
     // Whatever played stops at once.
@@ -930,8 +956,12 @@ void SampleEngine::sendPlan(std::optional<double> from)
     m_planStart = from ? *from : position();
     // From a new place, everything rendered for the old plan is dropped at once. Going on
     // from what plays, the worker replaces what it rendered ahead, without a gap. It gets
-    // the newest plan only, once the caller is done changing it.
-    if (from || m_state != PlayState::Playing) m_shared->epoch.store(++m_epoch);
+    // the newest plan only, once the caller is done changing it. The start rendered while
+    // nothing played, asked for again (an entry stopped and played again, its range set
+    // anew), is kept: its first sound need not wait for a stretcher's start.
+    const bool rendered = from && m_idlePlan && m_idlePlan->first == m_epoch
+                          && m_idlePlan->second == planKey(*from, m_prerollDue);
+    if ((from || m_state != PlayState::Playing) && !rendered) m_shared->epoch.store(++m_epoch);
     if (from) m_planFrom = from;
     if (m_planDirty) return;
     m_planDirty = true;
@@ -955,6 +985,9 @@ void SampleEngine::flushPlan()
     plan.preroll = m_prerollDue && m_planFrom.has_value();
     // While the file opens each new plan replaces the last, which had it too.
     if (plan.preroll && m_load != Load::Opening) m_prerollDue = false;
+    m_idlePlan.reset();
+    if (!m_shared->gate.load() && m_load == Load::Ready && m_planFrom && !m_next)
+        m_idlePlan.emplace(m_epoch, planKey(*m_planFrom, plan.preroll));
     m_planFrom.reset();
     if (m_next)
         m_shared->post({plan, NextCommand{m_epoch, *m_next}});
@@ -962,9 +995,17 @@ void SampleEngine::flushPlan()
         m_shared->post({plan});
 }
 
+SampleEngine::PlanKey SampleEngine::planKey(double from, bool preroll) const
+{
+    // The pass counts only where the passes differ.
+    const bool perPass = m_practice.hasTrainer() || m_practice.hasPause() || m_practice.hasCountIn();
+    return PlanKey{from, m_rate, m_practice, perPass ? m_practicePass : 0, perPass && preroll};
+}
+
 void SampleEngine::play()
 {
     m_pauseWanted = false;
+    m_idlePlan.reset();
     if (m_load == Load::Opening) {
         m_shared->gate.store(true);
         m_shared->wake.notify_all();
@@ -977,6 +1018,10 @@ void SampleEngine::play()
         sendPlan(m_endPos);
     }
     m_shared->gate.store(true);
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->nudged = true;
+    }
     m_shared->wake.notify_all();
     setState(PlayState::Playing);
 }

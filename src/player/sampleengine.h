@@ -134,6 +134,20 @@ private:
     PracticeSettings m_practice;
     int m_practicePass = 0;          // passes heard since the practice began
     bool m_prerollDue = false;       // the first pass's pause and count-in are still to come
+
+    // Where a plan starts and how it sounds, for telling a plan asked for again (its range
+    // aside) from one rendered already.
+    struct PlanKey {
+        double from = 0;
+        double rate = 1;
+        PracticeSettings practice;
+        int pass = 0;
+        bool preroll = false;
+        bool operator==(const PlanKey&) const = default;
+    };
+    PlanKey planKey(double from, bool preroll) const;
+    // The plan rendered while nothing plays, none of it taken yet (its epoch and key).
+    std::optional<std::pair<quint64, PlanKey>> m_idlePlan;
 };
 
 } // namespace player
