@@ -482,11 +482,17 @@ void Worker::applyPlan(Plan plan)
 {
     const Format f = m_decoder->format();
     // The start rendered already, asked for again (the UI keeps the epoch only then): its
-    // range applies in place where nothing read reaches it, else it goes on from what the
-    // output took, as a change during play does.
+    // range applies in place where nothing read reaches it. Else, none of it taken, it is
+    // rendered afresh (what was is dropped); some taken, it goes on from there, as a change
+    // during play does.
     if (plan.from && plan.epoch == m_epoch && m_reader && !m_rendered.empty()) {
         if (relooped(plan)) return;
-        plan.from.reset();
+        if (sh.taken.load(std::memory_order_acquire) < m_planFirst) {
+            sh.dropFrom.store(m_planFirst, std::memory_order_release);
+            sh.dropTo.store(m_seq, std::memory_order_release);
+        } else {
+            plan.from.reset();
+        }
     }
     const quint64 previous = m_epoch;
     m_epoch = plan.epoch;
