@@ -233,25 +233,24 @@ public:
 
     // Written at once over all that is replaced, so none of the old sound is left queued
     // past the new; where the server has read on meanwhile, it goes just past its reading.
-    void replace(qint64 from, const std::function<void()>& ready) override
+    void replace(qint64 from, const std::function<void(bool replacing)>& ready) override
     {
         if (!m_loop) {
-            ready();
+            ready(false);
             return;
         }
         pa_threaded_mainloop_lock(m_loop);
-        ready();
-        if (m_stream && !m_landing) {
-            const qint64 lead = qint64(kRewriteLeadMs) * m_rate / 1000;
-            const qint64 at = std::max(m_rewrites.serverFrameOf(from), reading(m_stream) + lead);
-            if (at < m_index) {
-                m_replaceAt = at;
-                m_silentFrom.store(-1, std::memory_order_relaxed);
-                m_kicking = true;
-                write(m_stream, std::size_t(m_index - at) * 8);
-                m_kicking = false;
-                m_replaceAt.reset();
-            }
+        qint64 at = m_index;  // nothing to replace
+        if (m_stream && !m_landing)
+            at = std::max(m_rewrites.serverFrameOf(from), reading(m_stream) + qint64(kRewriteLeadMs) * m_rate / 1000);
+        ready(at < m_index);
+        if (at < m_index) {
+            m_replaceAt = at;
+            m_silentFrom.store(-1, std::memory_order_relaxed);
+            m_kicking = true;
+            write(m_stream, std::size_t(m_index - at) * 8);
+            m_kicking = false;
+            m_replaceAt.reset();
         }
         pa_threaded_mainloop_unlock(m_loop);
     }

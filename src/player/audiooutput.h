@@ -79,11 +79,12 @@ public:
     // The frames handed over from `from` on are not to be heard: what is pulled next goes
     // in their place, at once (pulled on the calling thread, as in kick()), or as close
     // after `from` as the server's reading allows. `ready` makes that sound ready to pull;
-    // it runs once, where no pull comes between it and the replacing write.
-    virtual void replace(qint64 from, const std::function<void()>& ready)
+    // it runs once, where no pull comes between it and the replacing write, and is told
+    // whether the queue is replaced (else the sound follows it).
+    virtual void replace(qint64 from, const std::function<void(bool replacing)>& ready)
     {
         (void)from;
-        ready();
+        ready(false);
         kick();
     }
     // False once the output broke (the sound server went away, or its stream did).

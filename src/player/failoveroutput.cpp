@@ -112,13 +112,13 @@ public:
         return from < 0 ? -1 : m_from.load() + from;
     }
 
-    void replace(qint64 from, const std::function<void()>& ready) override
+    void replace(qint64 from, const std::function<void(bool replacing)>& ready) override
     {
         std::unique_lock lock(m_mutex, std::try_to_lock);
         if (lock.owns_lock() && m_link.load() == Link::Server && from >= m_from.load())
             m_server->replace(from - m_from.load(), ready);
         else
-            ready();
+            ready(false);
     }
 
     int sampleRate() const override { return m_rate.load(); }

@@ -678,9 +678,11 @@ void Worker::releaseStart()
     if (const qint64 from = std::exchange(m_replaceFrom, -1); from >= 0) {
         // Handed over where no pull comes between them and the write that replaces the
         // queue; the UI is told which frames pulled before will not be heard.
-        sh.output->replace(from, [this, from, held] {
-            sh.replacedFrom.store(from, std::memory_order_release);
-            sh.replacedTo.store(sh.written.load(std::memory_order_acquire), std::memory_order_release);
+        sh.output->replace(from, [this, from, held](bool replacing) {
+            if (replacing) {
+                sh.replacedFrom.store(from, std::memory_order_release);
+                sh.replacedTo.store(sh.written.load(std::memory_order_acquire), std::memory_order_release);
+            }
             sh.ring.publish(held);
         });
         return;
