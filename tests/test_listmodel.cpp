@@ -131,6 +131,41 @@ private slots:
         else if (!known.isEmpty()) qWarning("not yet as modelled: %s", qPrintable(known.join("; ")));
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
+
+    // A stopped entry played again sounds as it did the first time, its seams included
+    // (what was rendered while it stood is kept, its range taken in place).
+    void stoppedEntryPlaysAgainTheSame_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("stop");
+        QTest::newRow("as it is") << "1" << "0.9";
+        QTest::newRow("stretched, stop within what is rendered ahead") << "0.75" << "0.9";
+        QTest::newRow("stretched, stop beyond it") << "0.75" << "1.4";
+    }
+    void stoppedEntryPlaysAgainTheSame()
+    {
+        QFETCH(QString, rate);
+        QFETCH(QString, stop);
+        OfflineStack stack(new FakeEngine);
+        std::vector<qint64> starts;
+        for (int play = 0; play < 2; ++play) {
+            stack.playback().PlayPosition(m_paths[0], "0.5", stop, rate, "1", true);
+            const qint64 from = stack.frames();
+            while (stack.frames() < from + 88200) QVERIFY(stack.step());
+            starts.push_back(from);
+            stack.playback().stopPlayback();
+            for (int i = 0; i < 5; ++i) QVERIFY(stack.step());
+        }
+        const auto sound = [&](qint64 from) {
+            while (stack.recording[std::size_t(from) * 2] == 0.0f) ++from;
+            return from;
+        };
+        const qint64 a = sound(starts[0]), b = sound(starts[1]);
+        QVERIFY(b - starts[1] <= a - starts[0]);  // no later than the first time
+        for (qint64 i = 0; i < 66150 * 2; ++i)
+            QVERIFY2(std::abs(stack.recording[std::size_t(a * 2 + i)] - stack.recording[std::size_t(b * 2 + i)]) < 1e-4f,
+                     qPrintable(QString("frame %1").arg(i / 2)));
+    }
 };
 
 QTEST_MAIN(ListModelTest)

@@ -205,6 +205,10 @@ private slots:
         for (const auto& [at, leftOut] : added) r.add(at, leftOut);
         const QList<std::pair<double, qint64>> heard{{0, 300}, {1999.5, 300}, {2000, 450}, {3999, 500}, {4500, 900}, {1e12, 1000}};
         for (const auto& [frame, leftOut] : heard) QCOMPARE(r.leftOutAt(frame), leftOut);
+        // A frame pulled goes back to the server frame it went to, past the same gaps (the
+        // oldest kept, with 300 before it, is 2000 + 450).
+        const QList<std::pair<qint64, qint64>> pulled{{2449, 2149}, {2450, 2000}, {3099, 2649}, {3100, 2600}, {9000, 8000}};
+        for (const auto& [frame, server] : pulled) QCOMPARE(r.serverFrameOf(frame), server);
         r.clear();
         QCOMPARE(r.leftOutAt(1e12), 0);
     }

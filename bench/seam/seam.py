@@ -138,8 +138,10 @@ def cpu_ticks(pid):
 # ---- the two players ----
 
 def run_vamplet(driver, case, files, workdir, engine='program'):
-    args = [driver, '--warm', files['warm'], '--seconds', str(case['seconds']), '--engine', engine,
-            '--crossfade', str(case.get('crossfade', 5))]
+    args = [driver, '--warm', files['warm'], '--seconds', str(case['seconds']), '--engine', engine]
+    # Without a blend of its own a case plays with the program's.
+    if 'crossfade' in case:
+        args += ['--crossfade', str(case['crossfade'])]
     for name, start, stop, rate, loops in case['rows']:
         args += ['--row', ','.join([files[name], str(file_seconds(case, start)), str(file_seconds(case, stop)),
                                     str(rate), str(loops)])]

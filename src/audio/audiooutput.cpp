@@ -39,6 +39,15 @@ qint64 Rewrites::leftOutAt(double frame) const
     return m_before.load(std::memory_order_relaxed);
 }
 
+qint64 Rewrites::serverFrameOf(qint64 pulled) const
+{
+    for (int i = m_count.load(std::memory_order_relaxed) - 1; i >= 0; --i) {
+        const qint64 leftOut = m_leftOut[i].load(std::memory_order_relaxed);
+        if (m_at[i].load(std::memory_order_relaxed) + leftOut <= pulled) return pulled - leftOut;
+    }
+    return pulled - m_before.load(std::memory_order_relaxed);
+}
+
 void Rewrites::clear()
 {
     m_count.store(0, std::memory_order_relaxed);
@@ -207,6 +216,45 @@ public:
         pa_threaded_mainloop_unlock(m_loop);
     }
 
+    qint64 replaceableFrom() override
+    {
+        if (!m_loop) return -1;
+        qint64 from = -1;
+        pa_threaded_mainloop_lock(m_loop);
+        // Sound placed on the reading and not located yet, or a queue that ends in
+        // silence (a start about to be placed), is left as it is.
+        if (m_stream && !m_landing && m_silentFrom.load(std::memory_order_relaxed) < 0) {
+            const qint64 at = reading(m_stream) + qint64(kRewriteLeadMs) * m_rate / 1000;
+            if (at < m_index) from = at + m_rewrites.leftOutAt(double(at));
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+        return from;
+    }
+
+    // Written at once over all that is replaced, so none of the old sound is left queued
+    // past the new; where the server has read on meanwhile, it goes just past its reading.
+    void replace(qint64 from, const std::function<void(bool replacing)>& ready) override
+    {
+        if (!m_loop) {
+            ready(false);
+            return;
+        }
+        pa_threaded_mainloop_lock(m_loop);
+        qint64 at = m_index;  // nothing to replace
+        if (m_stream && !m_landing)
+            at = std::max(m_rewrites.serverFrameOf(from), reading(m_stream) + qint64(kRewriteLeadMs) * m_rate / 1000);
+        ready(at < m_index);
+        if (at < m_index) {
+            m_replaceAt = at;
+            m_silentFrom.store(-1, std::memory_order_relaxed);
+            m_kicking = true;
+            write(m_stream, std::size_t(m_index - at) * 8);
+            m_kicking = false;
+            m_replaceAt.reset();
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
     int sampleRate() const override { return m_rate; }
     bool healthy() const override { return m_healthy.load() && m_contextUp.load() && !stalled(); }
     const char* name() const override { return "pulse"; }
@@ -309,7 +357,10 @@ private:
             // Until a placement on the reading is reported, what follows goes on after it.
             const bool placing = sound > 0 && silentFrom >= 0 && !m_landing;
             const qint64 reads = placing ? reading(s) : m_index;
-            const qint64 at = placing ? Rewrites::soundAt(m_index, silentFrom, reads, lead, m_ranShort) : m_index;
+            const qint64 at = m_replaceAt                 ? *m_replaceAt
+                              : placing ? Rewrites::soundAt(m_index, silentFrom, reads, lead, m_ranShort)
+                                        : m_index;
+            m_replaceAt.reset();
             const qint64 written = m_written.load(std::memory_order_relaxed);
             // Sound that goes just past the reading goes where the server itself reads
             // next: it reads in bursts its reports lag, and sound put where a report said
@@ -388,7 +439,8 @@ private:
     };
     std::optional<Landing> m_landing;
     qint64 m_mostAhead = 0;   // the most the server was seen taking ahead of the sound heard
-    bool m_kicking = false;  // write() called by kick(), on the worker's thread
+    bool m_kicking = false;  // write() called by kick() or replace(), on the worker's thread
+    std::optional<qint64> m_replaceAt;  // where replace() puts the next write
     std::atomic<int> m_rate{44100};
     std::atomic<qint64> m_written{0};
     SeqCount m_seq;  // written under the main loop's lock

@@ -41,6 +41,8 @@ public:
     // From server frame `at` on, `leftOut` frames in all were left out.
     void add(qint64 at, qint64 leftOut);
     qint64 leftOutAt(double frame) const;
+    // The server frame that frame `pulled` (as handed over) went to.
+    qint64 serverFrameOf(qint64 pulled) const;
     void clear();
 
 private:
@@ -69,6 +71,22 @@ public:
     // Sound is ready after silence: hand it over now rather than when next asked. Called
     // on a worker thread, never on the UI thread; may pull on that thread (see Pull).
     virtual void kick() {}
+    // The first frame handed over that is not heard yet and that replace() could still
+    // put other sound in place of, by the time a write made now reaches the server; -1
+    // where what was handed over is out of reach (it is heard as it was pulled). Called on
+    // a worker thread.
+    virtual qint64 replaceableFrom() { return -1; }
+    // The frames handed over from `from` on are not to be heard: what is pulled next goes
+    // in their place, at once (pulled on the calling thread, as in kick()), or as close
+    // after `from` as the server's reading allows. `ready` makes that sound ready to pull;
+    // it runs once, where no pull comes between it and the replacing write, and is told
+    // whether the queue is replaced (else the sound follows it).
+    virtual void replace(qint64 from, const std::function<void(bool replacing)>& ready)
+    {
+        (void)from;
+        ready(false);
+        kick();
+    }
     // False once the output broke (the sound server went away, or its stream did).
     virtual bool healthy() const { return true; }
     // Told, on the output's own thread, when it breaks; it must neither lock nor wait.

@@ -102,6 +102,25 @@ public:
         if (lock.owns_lock() && m_link.load() == Link::Server) m_server->kick();
     }
 
+    // On the server only, whose frames count from where it took over; the null output
+    // keeps no queue to replace.
+    qint64 replaceableFrom() override
+    {
+        std::unique_lock lock(m_mutex, std::try_to_lock);
+        if (!lock.owns_lock() || m_link.load() != Link::Server) return -1;
+        const qint64 from = m_server->replaceableFrom();
+        return from < 0 ? -1 : m_from.load() + from;
+    }
+
+    void replace(qint64 from, const std::function<void(bool replacing)>& ready) override
+    {
+        std::unique_lock lock(m_mutex, std::try_to_lock);
+        if (lock.owns_lock() && m_link.load() == Link::Server && from >= m_from.load())
+            m_server->replace(from - m_from.load(), ready);
+        else
+            ready(false);
+    }
+
     int sampleRate() const override { return m_rate.load(); }
 
     double heardFrames() const override

@@ -11,7 +11,7 @@ namespace {
 
 // A seam blends over this long, a stretched entry's longer (the stretcher's window hears
 // a fast turn of phase as two sounds); never over more than half a pass.
-constexpr int kBlendMs = 5;
+constexpr int kBlendMs = 30;
 constexpr int kStretchedBlendMs = 30;
 constexpr qint64 kContext = 4096;  // source frames around a stretched run
 

@@ -13,13 +13,16 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <mutex>
+#include <utility>
 #include <variant>
 
 namespace player {
@@ -42,6 +45,11 @@ constexpr int kPulseConnectMs = 500;
 constexpr int kHeardPollMs = 40;
 // Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
 constexpr quint64 kSwitchLeadChunks = 2;
+// A stop moved behind what the output holds is heard as soon as the output can replace its
+// queue: this long after the earliest frame it can, for rendering the sound that replaces it
+// (a fresh stretcher's first chunks take longer).
+constexpr int kReplaceMarginMs = 5;
+constexpr int kStretchedReplaceMarginMs = 15;
 // Sound after silence is handed over this many chunks at once: the output writes the first
 // of it over queued silence just ahead of where the server reads, and what follows must be
 // there before the server gets to it, even when the worker is held up a while.
@@ -170,6 +178,8 @@ struct SampleEngine::Shared {
     std::deque<Command> inbox;
     std::optional<Opened> opened;
     std::optional<Opened> nextOpened;
+    // The gate opened: the worker hands over what it rendered at once.
+    bool nudged = false;
     // renderAhead(): the worker tells, by copying the request's number, that it is idle.
     quint64 idleWanted = 0;
     quint64 idleSeen = 0;
@@ -203,6 +213,13 @@ struct SampleEngine::Shared {
     static_assert(std::atomic<double>::is_always_lock_free);
     std::atomic<qint64> written{0};
     std::atomic<qint64> outputBase{0};
+    // Where each chunk's first frame went among the frames pulled (by seq, modulo the ring),
+    // so that what the output holds maps back to the source.
+    std::array<std::atomic<qint64>, kRingChunks> pulledAt{};
+    // The frames pulled that the output replaced (never heard), from and to; the UI skips
+    // what it was told of them.
+    std::atomic<qint64> replacedFrom{0};
+    std::atomic<qint64> replacedTo{0};
 
     // The pulling thread's own (see the ring).
     qint64 offset = 0;
@@ -244,6 +261,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             }
             taken.store(c->seq, std::memory_order_release);
             if (offset == 0 || silent) {
+                pulledAt[c->seq % kRingChunks].store(w + filled - offset, std::memory_order_release);
                 notes.push(Note{double(w + filled), c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step,
                                 c->frames - offset, false, c->passStart && offset == 0, c->end});
                 silent = false;
@@ -301,12 +319,19 @@ private:
     Inbox takeCommands();
     void open(const LoadCommand& load);
     void applyPlan(Plan plan);
+    bool relooped(const Plan& plan);
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
     void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn = false);
     // The stretcher hears the source's frames before `from` (where they exist).
     void leadInFrom(qint64 from);
     bool handOver(std::vector<float> tail);
+    struct Cut {
+        Switch keep;
+        qint64 replaceFrom = -1;  // the frame pulled from which the output's queue is replaced
+    };
+    std::optional<Cut> earliestCut() const;
+    std::vector<float> tailAt(double sourcePos);
     void renderAhead();
     bool renderChunk(Chunk* c);
     void renderPreroll(Chunk* c);
@@ -341,6 +366,7 @@ private:
     int m_renderedPass = 0;           // the pass the last chunk rendered is in
     std::size_t m_startHeld = 0;  // chunks of a start after silence filled, not yet handed over
     std::size_t m_startWanted = 0;
+    qint64 m_replaceFrom = -1;    // the start replaces what the output holds from this frame
 
     PracticePlan m_practice;
     int m_pass = 0;
@@ -368,8 +394,9 @@ Worker::Inbox Worker::takeCommands()
             sh.idleWake.notify_all();
         }
         sh.wake.wait_for(lock, m_mode == Mode::Ended || full ? kFullWait : !rendering ? kIdleWait : kTopUpWait,
-                         [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted; });
+                         [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted || sh.nudged; });
     }
+    sh.nudged = false;
     for (Command& c : sh.inbox) {
         if (std::holds_alternative<QuitCommand>(c)) {
             in.quit = true;
@@ -469,6 +496,19 @@ void Worker::leadInFrom(qint64 from)
 void Worker::applyPlan(Plan plan)
 {
     const Format f = m_decoder->format();
+    // The start rendered already, asked for again (the UI keeps the epoch only then): its
+    // range applies in place where nothing read reaches it. Else, none of it taken, it is
+    // rendered afresh (what was is dropped); some taken, it goes on from there, as a change
+    // during play does.
+    if (plan.from && plan.epoch == m_epoch && m_reader && !m_rendered.empty()) {
+        if (relooped(plan)) return;
+        if (sh.taken.load(std::memory_order_acquire) < m_planFirst) {
+            sh.dropFrom.store(m_planFirst, std::memory_order_release);
+            sh.dropTo.store(m_seq, std::memory_order_release);
+        } else {
+            plan.from.reset();
+        }
+    }
     const quint64 previous = m_epoch;
     m_epoch = plan.epoch;
     m_entry = plan.entry;
@@ -477,7 +517,22 @@ void Worker::applyPlan(Plan plan)
     // the one the listener hears now.
     const bool goesOn = !plan.from && previous == m_epoch;
     std::optional<Switch> live;
-    if (goesOn) live = chooseSwitch(m_rendered, sh.taken.load(std::memory_order_acquire), kSwitchLeadChunks);
+    m_replaceFrom = -1;
+    if (goesOn) {
+        const quint64 taken = sh.taken.load(std::memory_order_acquire);
+        live = chooseSwitch(m_rendered, taken, kSwitchLeadChunks);
+        // A stop moved behind what is kept (set to the place heard): what the output holds
+        // and nobody heard yet goes as well, as far as the output can still replace it.
+        const FrameLoop target = entryFrames(0.0, plan.loop, f);
+        if (live && target.loop && target.loop->stop > target.loop->start && live->from >= double(target.loop->stop)) {
+            if (const std::optional<Cut> cut = earliestCut()) {
+                live = cut->keep;
+                m_replaceFrom = cut->replaceFrom;
+            } else if (const std::optional<Switch> sooner = chooseSwitch(m_rendered, taken, 1)) {
+                live = sooner;
+            }
+        }
+    }
     m_rendered.clear();
     if (live) {
         // What is kept plays on; the rest is rendered again from where it ends.
@@ -503,11 +558,53 @@ void Worker::applyPlan(Plan plan)
         wrapNow = true;
     }
     m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate);
+    std::vector<float> tail = wrapNow ? tailAt(live->from) : std::vector<float>{};
     beginEntry(fl, wrapNow, passFrom, plan.preroll);
+    // Cut short, the pass blends out as at a seam rather than stepping.
+    if (wrapNow && m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
     m_planFirst = m_seq + 1;
     m_startHeld = 0;
-    m_startWanted = live ? 0 : kStartChunks;
+    m_startWanted = !live || m_replaceFrom >= 0 ? kStartChunks : 0;
     if (m_next && m_next->epoch != m_epoch) m_next.reset();
+}
+
+bool Worker::relooped(const Plan& plan)
+{
+    if (m_mode != Mode::Plain && m_mode != Mode::Stretching && m_mode != Mode::Preroll) return false;
+    const FrameLoop fl = entryFrames(*plan.from, plan.loop, m_decoder->format());
+    // A stop's blend reads the frames past it: both ranges must lie ahead of all that is read.
+    const auto reach = [](const std::optional<Loop>& l) {
+        return l && l->stop > l->start ? l->stop : std::numeric_limits<qint64>::max();
+    };
+    if (m_reader->position() + fadeFrames() >= std::min(reach(m_reader->loop()), reach(fl.loop))) return false;
+    m_reader->setLoop(fl.loop);
+    return true;
+}
+
+std::optional<Worker::Cut> Worker::earliestCut() const
+{
+    const qint64 from = sh.output->replaceableFrom();
+    if (from < 0) return std::nullopt;
+    const int ms = m_practice.stretches() ? kStretchedReplaceMarginMs : kReplaceMarginMs;
+    const qint64 at = from + qint64(ms) * m_outputRate / 1000;
+    const quint64 taken = sh.taken.load(std::memory_order_acquire);
+    for (const Rendered& r : m_rendered) {
+        if (r.seq > taken) break;
+        const qint64 first = sh.pulledAt[r.seq % kRingChunks].load(std::memory_order_acquire);
+        if (r.step <= 0 || at < first || at >= first + r.frames) continue;
+        return Cut{Switch{r.seq - 1, r.sourcePos + double(at - first) * r.step, r.pass}, at};
+    }
+    return std::nullopt;
+}
+
+std::vector<float> Worker::tailAt(double sourcePos)
+{
+    // What followed the place cut, for what comes next to blend out.
+    const qint64 n = fadeFrames();
+    std::vector<float> tail(std::size_t(n) * kChannels, 0.0f);
+    if (n > 0 && m_source.readAt(qint64(std::llround(sourcePos)), tail.data(), n) < 0)
+        std::fill(tail.begin(), tail.end(), 0.0f);
+    return tail;
 }
 
 bool Worker::handOver(std::vector<float> tail)
@@ -592,9 +689,22 @@ void Worker::publish(Chunk* c)
 void Worker::releaseStart()
 {
     if (m_startHeld == 0) return;
-    sh.ring.publish(m_startHeld);
+    const std::size_t held = m_startHeld;
     const bool started = m_startWanted > 0;
     m_startHeld = m_startWanted = 0;
+    if (const qint64 from = std::exchange(m_replaceFrom, -1); from >= 0) {
+        // Handed over where no pull comes between them and the write that replaces the
+        // queue; the UI is told which frames pulled before will not be heard.
+        sh.output->replace(from, [this, from, held](bool replacing) {
+            if (replacing) {
+                sh.replacedFrom.store(from, std::memory_order_release);
+                sh.replacedTo.store(sh.written.load(std::memory_order_acquire), std::memory_order_release);
+            }
+            sh.ring.publish(held);
+        });
+        return;
+    }
+    sh.ring.publish(held);
     // The first sound goes out at once, not after the rest rendered ahead (tens of
     // milliseconds when stretching).
     if (started && sh.gate.load(std::memory_order_acquire)) sh.output->kick();
@@ -787,6 +897,7 @@ void SampleEngine::load(const QString& path)
     m_duration = 0;
     m_planStart = 0;
     m_next.reset();
+    m_idlePlan.reset();
     m_pauseWanted = false;
     m_shared->gate.store(false);
     // Whatever played stops at once.
@@ -870,8 +981,12 @@ void SampleEngine::sendPlan(std::optional<double> from)
     m_planStart = from ? *from : position();
     // From a new place, everything rendered for the old plan is dropped at once. Going on
     // from what plays, the worker replaces what it rendered ahead, without a gap. It gets
-    // the newest plan only, once the caller is done changing it.
-    if (from || m_state != PlayState::Playing) m_shared->epoch.store(++m_epoch);
+    // the newest plan only, once the caller is done changing it. The start rendered while
+    // nothing played, asked for again (an entry stopped and played again, its range set
+    // anew), is kept: its first sound need not wait for a stretcher's start.
+    const bool rendered = from && m_idlePlan && m_idlePlan->first == m_epoch
+                          && m_idlePlan->second == planKey(*from, m_prerollDue);
+    if ((from || m_state != PlayState::Playing) && !rendered) m_shared->epoch.store(++m_epoch);
     if (from) m_planFrom = from;
     if (m_planDirty) return;
     m_planDirty = true;
@@ -895,6 +1010,9 @@ void SampleEngine::flushPlan()
     plan.preroll = m_prerollDue && m_planFrom.has_value();
     // While the file opens each new plan replaces the last, which had it too.
     if (plan.preroll && m_load != Load::Opening) m_prerollDue = false;
+    m_idlePlan.reset();
+    if (!m_shared->gate.load() && m_load == Load::Ready && m_planFrom && !m_next)
+        m_idlePlan.emplace(m_epoch, planKey(*m_planFrom, plan.preroll));
     m_planFrom.reset();
     if (m_next)
         m_shared->post({plan, NextCommand{m_epoch, *m_next}});
@@ -902,9 +1020,17 @@ void SampleEngine::flushPlan()
         m_shared->post({plan});
 }
 
+SampleEngine::PlanKey SampleEngine::planKey(double from, bool preroll) const
+{
+    // The pass counts only where the passes differ.
+    const bool perPass = m_practice.hasTrainer() || m_practice.hasPause() || m_practice.hasCountIn();
+    return PlanKey{from, m_rate, m_practice, perPass ? m_practicePass : 0, perPass && preroll};
+}
+
 void SampleEngine::play()
 {
     m_pauseWanted = false;
+    m_idlePlan.reset();
     if (m_load == Load::Opening) {
         m_shared->gate.store(true);
         m_shared->wake.notify_all();
@@ -917,6 +1043,10 @@ void SampleEngine::play()
         sendPlan(m_endPos);
     }
     m_shared->gate.store(true);
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->nudged = true;
+    }
     m_shared->wake.notify_all();
     setState(PlayState::Playing);
 }
@@ -1059,6 +1189,11 @@ void SampleEngine::drainRuns() const
         }
         m_runs.push_back(r);
     }
+    // What the output replaced was never heard: its wraps and ends did not happen.
+    const qint64 replacedFrom = m_shared->replacedFrom.load(std::memory_order_acquire);
+    const qint64 replacedTo = m_shared->replacedTo.load(std::memory_order_acquire);
+    for (Run& r : m_runs)
+        if (r.at >= double(replacedFrom) && r.at < double(replacedTo)) r.handled = true;
     // Keep what is still to be heard and the run heard now.
     const double heard = heardFrame();
     while (m_runs.size() > 1 && m_runs[1].at <= heard && m_runs.front().handled) m_runs.pop_front();

@@ -5,6 +5,7 @@
 // Loops wrap by sample index and their seams blend; the next list entry follows the last
 // sample of the current one.
 #include "engine/mediaengine.h"
+#include "audio/loopreader.h"
 
 #include <QTimer>
 
@@ -23,7 +24,7 @@ class SampleEngine : public MediaEngine {
 public:
     struct Options {
         bool audioOutput = true;  // false: the null output, which keeps real time
-        int crossfadeMs = 5;      // the seam blend; 0 cuts hard, sample-exact
+        int crossfadeMs = audio::kSeamBlendMs;  // the seam blend; 0 cuts hard, sample-exact
         // Where the sound goes instead, when set: a test's hand-pulled output.
         std::function<std::unique_ptr<audio::AudioOutput>()> output;
     };
@@ -133,6 +134,20 @@ private:
     PracticeSettings m_practice;
     int m_practicePass = 0;          // passes heard since the practice began
     bool m_prerollDue = false;       // the first pass's pause and count-in are still to come
+
+    // Where a plan starts and how it sounds, for telling a plan asked for again (its range
+    // aside) from one rendered already.
+    struct PlanKey {
+        double from = 0;
+        double rate = 1;
+        PracticeSettings practice;
+        int pass = 0;
+        bool preroll = false;
+        bool operator==(const PlanKey&) const = default;
+    };
+    PlanKey planKey(double from, bool preroll) const;
+    // The plan rendered while nothing plays, none of it taken yet (its epoch and key).
+    std::optional<std::pair<quint64, PlanKey>> m_idlePlan;
 };
 
 } // namespace player

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The sink in use unloaded while a stretch loops: the stream moves to another sink. Plays a
+# tone through the program's own playback (seam_driver) into a private null sink, loads a
+# second one, records it, unloads the first 4 s in, and prints every run of digital silence
+# in the second sink's recording from the first sound to the last (the holes), RUNS times.
+#   bench/seam/sink_move.sh [RUNS]        # default 5
+set -euo pipefail
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$HERE/../../scripts/common.sh"
+PACKAGES+=(pulseaudio pulseaudio-utils ffmpeg python3)
+install_missing
+BUILD="${SEAM_BUILD:-$ROOT/build/release}"
+[ -n "${SEAM_DRIVER:-}" ] || build_targets "$BUILD" seam_driver
+RUNS="${1:-5}"
+
+WORK="$(mktemp -d /tmp/vamplet-sink-move.XXXXXX)"
+# Always a server of our own: the sinks are loaded and unloaded.
+unset PULSE_SERVER
+export XDG_RUNTIME_DIR="$(mktemp -d /tmp/vamplet-sink-move-probe.XXXXXX)"
+rmdir "$XDG_RUNTIME_DIR"
+SINK=vamplet_move_a
+source "$HERE/../null_sink.sh"
+trap 'cleanup_null_sink; rm -rf "$WORK"' EXIT
+ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=5" -c:a pcm_s16le "$WORK/tone.wav"
+
+for run in $(seq "$RUNS"); do
+  A="$(pactl list short modules | awk '$2 == "module-null-sink" && $3 ~ /vamplet_move_a/ {print $1}')"
+  [ -n "$A" ] || A="$(pactl load-module module-null-sink sink_name=vamplet_move_a rate=44100 channels=2 format=s16le)"
+  pactl set-default-sink vamplet_move_a
+  B="$(pactl load-module module-null-sink sink_name=vamplet_move_b rate=44100 channels=2 format=s16le)"
+  parec -d vamplet_move_b.monitor --raw --format=s16le --rate=44100 --channels=2 > "$WORK/out.raw" &
+  REC=$!
+  PULSE_SINK=vamplet_move_a QT_QPA_PLATFORM=offscreen "${SEAM_DRIVER:-$BUILD/bench/seam_driver}" \
+    --row "$WORK/tone.wav,1,3,1,1" --loop --seconds 14 > "$WORK/driver.log" &
+  DRIVER=$!
+  sleep 4
+  pactl set-default-sink vamplet_move_b
+  pactl unload-module "$A"
+  wait "$DRIVER"
+  sleep 0.3
+  kill "$REC"
+  wait "$REC" 2>/dev/null || true
+  pactl unload-module "$B"
+  printf 'run %s: ' "$run"
+  python3 - "$WORK/out.raw" <<'PY'
+import array, sys
+a = array.array('h')
+a.frombytes(open(sys.argv[1], 'rb').read())
+quiet = [a[i] == 0 and a[i + 1] == 0 for i in range(0, len(a) - 1, 2)]
+sound = [i for i, q in enumerate(quiet) if not q]
+if not sound:
+    print('no sound on the second sink')
+    sys.exit()
+first, last = sound[0], sound[-1]
+runs, i = [], first
+while i <= last:
+    j = i
+    while j <= last and quiet[j]:
+        j += 1
+    if j > i:
+        runs.append((i, j - i))
+    i = j + 1
+holes = ['%.3f s: %.1f ms' % ((at - first) / 44100.0, n / 44.1) for at, n in runs if n >= 3]
+print('%.2f s of sound after the move; holes (s after the move: length): %s'
+      % ((last - first) / 44100.0, ', '.join(holes) or 'none'))
+PY
+done
