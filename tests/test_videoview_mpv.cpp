@@ -1,4 +1,4 @@
-// The engine's pictures on screen, through mpv's render API in a QOpenGLWidget.
+// The engine's pictures on screen, through mpv's render API in an OpenGL window of its own.
 #include "player/mediaplayer.h"
 #include "player/mpvengine.h"
 #include "player/mpvvideoview.h"
