@@ -5,6 +5,7 @@
 #include "player/entryplayer.h"
 #include "player/liveloopkeys.h"
 #include "player/mediaplayer.h"
+#include "services/controls.h"
 #include "services/fitlabel.h"
 #include "services/placement.h"
 #include "services/twips.h"
@@ -20,6 +21,7 @@
 #include "windows/frmplaylist.h"
 #include "windows/panellayout.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -151,6 +153,33 @@ private slots:
             const QFont fitted = services::fittingFont(big, "Current Position:", room, Qt::AlignLeft);
             QCOMPARE(fitted.pointSizeF() < 14, room != need);
             QVERIFY(QFontMetrics(fitted).horizontalAdvance("Current Position:") <= room.width());
+        }
+    }
+
+    void boxesShrinkTheirFontOnlyWhileTooSmall()
+    {
+        QWidget parent;
+        QLineEdit* box = services::makeBox(&parent, QRect(0, 0, 200, 40), QString());
+        box->setPlaceholderText("passes");
+        auto* check = new QCheckBox("Before every pass", &parent);
+        services::fitFontToBox(check);
+        parent.show();
+        // Each row after the last: the inherited size, the boxes' size, whether they shrink.
+        const struct { double points; QSize box, check; bool shrinks; } rows[] = {
+            {9, {200, 40}, {300, 30}, false},
+            {20, {40, 19}, {120, 16}, true},
+            {20, {200, 40}, {500, 40}, false},
+            {9, {200, 40}, {500, 40}, false}};
+        for (const auto& r : rows) {
+            QFont f = parent.font();
+            f.setPointSizeF(r.points);
+            parent.setFont(f);
+            box->resize(r.box);
+            check->resize(r.check);
+            // Not shrunk, the font is inherited again, not kept at a size of its own.
+            for (QWidget* w : {static_cast<QWidget*>(box), static_cast<QWidget*>(check)})
+                QVERIFY(r.shrinks ? w->font().pointSizeF() < r.points : w->font().pointSizeF() == r.points);
+            if (r.shrinks) QVERIFY(QFontMetrics(box->font()).height() <= r.box.height());
         }
     }
 

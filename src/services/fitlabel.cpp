@@ -1,8 +1,12 @@
 #include "services/fitlabel.h"
 
+#include <QCheckBox>
+#include <QEvent>
 #include <QFontMetrics>
+#include <QLineEdit>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOption>
 
 namespace services {
 namespace {
@@ -14,7 +18,62 @@ bool fits(const QFont& font, const QString& text, const QSize& room, int flags)
     const QRect need = QFontMetrics(font).boundingRect(QRect(QPoint(), room), flags, text);
     return need.width() <= room.width() && need.height() <= room.height();
 }
+// What a box shows and where, in the style's own measures.
+struct Content {
+    QString sample;
+    QRect room;
+    int flags;
+};
+
+Content contentOf(QWidget* widget)
+{
+    if (auto* box = qobject_cast<QLineEdit*>(widget)) {
+        QStyleOptionFrame opt;
+        opt.initFrom(box);
+        opt.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, box);
+        // Less the line edit's own margins around its text: 2 pixels across, 1 up and down.
+        const QRect room = box->style()->subElementRect(QStyle::SE_LineEditContents, &opt, box).adjusted(2, 1, -2, -1);
+        const QString sample = box->placeholderText().isEmpty() ? QStringLiteral("0") : box->placeholderText();
+        return {sample, room, Qt::AlignLeft | Qt::AlignVCenter};
+    }
+    if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+        QStyleOptionButton opt;
+        opt.initFrom(check);
+        opt.text = check->text();
+        const QRect room = check->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, check);
+        return {check->text(), room, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic};
+    }
+    return {};
+}
+
+class BoxFontFit : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const auto type = event->type();
+        if (type == QEvent::FontChange || type == QEvent::Resize || type == QEvent::Show)
+            refit(static_cast<QWidget*>(watched));
+        return false;
+    }
+
+private:
+    static void refit(QWidget* widget)
+    {
+        const Content c = contentOf(widget);
+        if (!widget->parentWidget() || c.sample.isEmpty() || c.room.isEmpty()) return;
+        const QFont inherited = widget->parentWidget()->font();
+        const QFont fit = fittingFont(inherited, c.sample, c.room.size(), c.flags);
+        if (fit == widget->font()) return;
+        // An empty font inherits again; only a smaller size is the widget's own. Setting
+        // it comes back here as a FontChange that finds nothing left to do.
+        widget->setFont(fit == inherited ? QFont() : fit);
+    }
+};
+
 } // namespace
+
+void fitFontToBox(QWidget* widget) { widget->installEventFilter(new BoxFontFit(widget)); }
 
 QFont fittingFont(QFont font, const QString& text, const QSize& room, int flags)
 {

@@ -219,6 +219,7 @@ void frmEdit::buildPractice(QWidget* parent)
     m_chkEveryPass = new QCheckBox(QStringLiteral("Before every pass"), frame);
     m_chkEveryPass->setGeometry(twipsRect(900, 780, 1800, 240));
     m_chkEveryPass->setToolTip(QStringLiteral("Count in before every pass, not only the first"));
+    services::fitFontToBox(m_chkEveryPass);
 }
 
 void frmEdit::showPractice(const PracticeSettings& p)
