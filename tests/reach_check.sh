@@ -2,7 +2,8 @@
 # The player stays within reach on X11: minimised right after start (the panel still has
 # the keyboard) it goes to the tray; without a tray host it stays minimised, and the panel's
 # "Show Player" (Alt+P) and a second start bring it back; a message box of the player's is
-# not covered by the panel. Every step waits, bounded.
+# not covered by the panel; the panel offers openbox neither minimising nor maximising.
+# Every step waits, bounded.
 # Usage: reach_check.sh path/to/vamplet
 set -u
 APP=$1
@@ -27,6 +28,9 @@ for tray in yes no; do
     panel=$(wait_window "^Control Panel$" $patience) || fail "the control panel did not show"
     wait_for $patience is_on_screen "$player" || fail "the player is not managed"
     wait_for $patience is_on_screen "$panel" || fail "the panel is not managed"
+    # openbox lists what its frame's buttons offer.
+    xprop -id "$panel" _NET_WM_ALLOWED_ACTIONS | grep -q -E "MINIMIZE|MAXIMIZE" &&
+      fail "openbox offers to minimise or maximise the panel"
     if [ -n "$file" ]; then
       box=$(wait_window "^Cannot Play" $patience) || fail "no message box for a file that cannot play"
       wait_for $patience is_above "$box" "$panel" || fail "the control panel covers the player's message box"
