@@ -163,8 +163,9 @@ private slots:
         box->setPlaceholderText("passes");
         auto* check = new QCheckBox("Before every pass", &parent);
         services::fitFontToBox(check);
+        QPushButton* button = services::makeButton(&parent, QRect(), "Before every pass");
         parent.show();
-        // Each row after the last: the inherited size, the boxes' size, whether they shrink.
+        // Each row after the last: the inherited size, the boxes' sizes, whether they shrink.
         const struct { double points; QSize box, check; bool shrinks; } rows[] = {
             {9, {200, 40}, {300, 30}, false},
             {20, {40, 19}, {120, 16}, true},
@@ -176,8 +177,9 @@ private slots:
             parent.setFont(f);
             box->resize(r.box);
             check->resize(r.check);
+            button->resize(r.check);
             // Not shrunk, the font is inherited again, not kept at a size of its own.
-            for (QWidget* w : {static_cast<QWidget*>(box), static_cast<QWidget*>(check)})
+            for (QWidget* w : std::initializer_list<QWidget*>{box, check, button})
                 QVERIFY(r.shrinks ? w->font().pointSizeF() < r.points : w->font().pointSizeF() == r.points);
             if (r.shrinks) QVERIFY(QFontMetrics(box->font()).height() <= r.box.height());
         }

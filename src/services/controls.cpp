@@ -23,6 +23,7 @@ QPushButton* makeButton(QWidget* parent, const QRect& at, const QString& caption
     b->setGeometry(at);
     b->setToolTip(tip);
     b->setAutoDefault(false);
+    fitFontToBox(b);
     return b;
 }
 

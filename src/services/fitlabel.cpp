@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyle>
 #include <QStyleOption>
 
@@ -35,6 +36,13 @@ Content contentOf(QWidget* widget)
         const QRect room = box->style()->subElementRect(QStyle::SE_LineEditContents, &opt, box).adjusted(2, 1, -2, -1);
         const QString sample = box->placeholderText().isEmpty() ? QStringLiteral("0") : box->placeholderText();
         return {sample, room, Qt::AlignLeft | Qt::AlignVCenter};
+    }
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        QStyleOptionButton opt;
+        opt.initFrom(button);
+        opt.text = button->text();
+        const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, button);
+        return {button->text(), room, Qt::AlignCenter | Qt::TextShowMnemonic};
     }
     if (auto* check = qobject_cast<QCheckBox*>(widget)) {
         QStyleOptionButton opt;
