@@ -2,7 +2,8 @@
 # The player stays within reach on X11: minimised right after start (the panel still has
 # the keyboard) it goes to the tray; without a tray host it stays minimised, and the panel's
 # "Show Player" (Alt+P) and a second start bring it back; a message box of the player's is
-# not covered by the panel; the panel offers openbox neither minimising nor maximising.
+# not covered by the panel; the panel offers openbox neither minimising nor maximising; a
+# new playlist's name box gives the keyboard back to the panel.
 # Every step waits, bounded.
 # Usage: reach_check.sh path/to/vamplet
 set -u
@@ -57,6 +58,15 @@ for tray in yes no; do
     wait_for $patience is_minimised "$player" || fail "the player did not minimise again"
     timeout 30 "$work/vamplet" >"$work/second.log" 2>&1 || fail "a second start did not hand over"
     wait_for $patience is_on_screen "$player" || fail "a second start did not bring the player back ($(wm_state "$player"))"
+    # A new playlist named with Enter ("+", at its place in a fresh panel): the keyboard
+    # stays with the panel, not the player.
+    xdotool windowactivate --sync "$panel"
+    xdotool mousemove --window "$panel" 390 105 click 1
+    ask=$(wait_window "^New Play List$" $patience) || fail "no New Play List box"
+    wait_for $patience is_active "$ask" || fail "the New Play List box has not the keyboard"
+    xdotool type --delay 20 "Scales"
+    xdotool key Return
+    wait_for $patience is_active "$panel" || fail "after New Play List the keyboard is not the panel's but $(xdotool getactivewindow getwindowname 2>&1)"
   ) || exit 1
 done
 echo "reach check: first minimise to the tray; without a tray, Show Player and a second start bring the player back"
