@@ -71,6 +71,11 @@ private:
         const Content c = contentOf(widget);
         if (!widget->parentWidget() || c.sample.isEmpty() || c.room.isEmpty()) return;
         const QFont inherited = widget->parentWidget()->font();
+        // A font the caller chose (a bold "+") is left alone: only the inherited one fits.
+        QFont own = widget->font();
+        if (inherited.pointSizeF() > 0) own.setPointSizeF(inherited.pointSizeF());
+        else own.setPixelSize(inherited.pixelSize());
+        if (own != inherited) return;
         const QFont fit = fittingFont(inherited, c.sample, c.room.size(), c.flags);
         if (fit == widget->font()) return;
         // An empty font inherits again; only a smaller size is the widget's own. Setting
