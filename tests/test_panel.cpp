@@ -183,6 +183,15 @@ private slots:
                 QVERIFY(r.shrinks ? w->font().pointSizeF() < r.points : w->font().pointSizeF() == r.points);
             if (r.shrinks) QVERIFY(QFontMetrics(box->font()).height() <= r.box.height());
         }
+        // A theme's font for buttons fits too, keeping its weight.
+        const QFont before = QApplication::font("QPushButton");
+        QFont themed = before;
+        themed.setPointSizeF(20);
+        themed.setBold(true);
+        QApplication::setFont(themed, "QPushButton");
+        button->resize(120, 16);
+        QVERIFY(button->font().pointSizeF() < 20 && button->font().bold());
+        QApplication::setFont(before, "QPushButton");
     }
 
     void firstStartAndNewPlayLists()

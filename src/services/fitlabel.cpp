@@ -54,34 +54,61 @@ Content contentOf(QWidget* widget)
     return {};
 }
 
+// Remembers the font the widget has without our size (the caller's, else the one Qt gives
+// its class, a theme's button font for a button) and sets the fitting size over it.
 class BoxFontFit : public QObject {
 public:
-    using QObject::QObject;
+    explicit BoxFontFit(QWidget* widget)
+        : QObject(widget), m_natural(widget->font()),
+          m_callerFont(widget->testAttribute(Qt::WA_SetFont) ? widget->font() : QFont())
+    {
+    }
+
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        if (m_busy) return false;
+        auto* widget = static_cast<QWidget*>(watched);
         const auto type = event->type();
-        if (type == QEvent::FontChange || type == QEvent::Resize || type == QEvent::Show)
-            refit(static_cast<QWidget*>(watched));
+        if (type == QEvent::FontChange) learnNatural(widget);
+        if (type == QEvent::FontChange || type == QEvent::Resize || type == QEvent::Show) refit(widget);
         return false;
     }
 
 private:
-    static void refit(QWidget* widget)
+    void learnNatural(QWidget* widget)
+    {
+        if (m_shrunk) {
+            // Our size is on: the caller's font goes back to show what the change brought.
+            set(widget, m_callerFont);
+            m_shrunk = false;
+        } else {
+            m_callerFont = widget->testAttribute(Qt::WA_SetFont) ? widget->font() : QFont();
+        }
+        m_natural = widget->font();
+    }
+
+    void refit(QWidget* widget)
     {
         const Content c = contentOf(widget);
-        if (!widget->parentWidget() || c.sample.isEmpty() || c.room.isEmpty()) return;
-        const QFont inherited = widget->parentWidget()->font();
-        // A font the caller chose (a bold "+") is left alone: only the inherited one fits.
-        QFont own = widget->font();
-        if (inherited.pointSizeF() > 0) own.setPointSizeF(inherited.pointSizeF());
-        else own.setPixelSize(inherited.pixelSize());
-        if (own != inherited) return;
-        const QFont fit = fittingFont(inherited, c.sample, c.room.size(), c.flags);
+        if (c.sample.isEmpty() || c.room.isEmpty()) return;
+        const QFont fit = fittingFont(m_natural, c.sample, c.room.size(), c.flags);
         if (fit == widget->font()) return;
-        // An empty font inherits again; only a smaller size is the widget's own. Setting
-        // it comes back here as a FontChange that finds nothing left to do.
-        widget->setFont(fit == inherited ? QFont() : fit);
+        m_shrunk = fit != m_natural;
+        set(widget, m_shrunk ? fit : m_callerFont);
     }
+
+    // Our own setting comes back as a FontChange, which is not a new natural font.
+    void set(QWidget* widget, const QFont& font)
+    {
+        m_busy = true;
+        widget->setFont(font);
+        m_busy = false;
+    }
+
+    QFont m_natural;
+    QFont m_callerFont;
+    bool m_shrunk = false;
+    bool m_busy = false;
 };
 
 } // namespace
