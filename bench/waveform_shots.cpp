@@ -7,13 +7,13 @@
 #include "engine/midi/midiengine.h"
 #include "engine/mpv/mpvengine.h"
 #include "waveform/waveformview.h"
+#include "services/look.h"
 #include "windows/forms.h"
 #include "windows/frmedit.h"
 #include "windows/frmplayer.h"
 #include "windows/frmplaylist.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QStyleFactory>
 #include <QTimer>
 
@@ -56,10 +56,8 @@ int main(int argc, char** argv)
     const QString file = args.at(1);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     if (args.contains(QStringLiteral("--dark"))) QApplication::setPalette(darkPalette());
-    QFont font = QApplication::font();
-    if (QFontDatabase::hasFamily(QStringLiteral("Liberation Sans"))) font.setFamily(QStringLiteral("Liberation Sans"));
-    font.setPointSizeF(8.25);
-    QApplication::setFont(font);
+    // The program's own font and style sheet.
+    services::applyLook(app);
     player::setEngineFactory([] {
         player::MpvEngine::Options quiet;
         quiet.audioOutput = false;

@@ -2,7 +2,7 @@
 # show it; `cpack -G DEB` packs the same files.
 include(GNUInstallDirs)
 
-set(VAMPLET_APP_ID org.example.vamplet)
+set(VAMPLET_APP_ID io.github.vamplet.Vamplet)
 install(TARGETS vamplet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/data/${VAMPLET_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/data/${VAMPLET_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
@@ -14,7 +14,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/README.md
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vamplet)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Vamplet developers <vamplet@example.org>")
+set(CPACK_PACKAGE_CONTACT "Vamplet developers <vamplet@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "media loop player: one stretch of a song or video over and over")
 set(CPACK_PACKAGE_DESCRIPTION "Vamplet plays one stretch of a song or video over and over, slower or
 faster with the pitch kept, or runs through a list of such stretches. For musicians learning a

@@ -16,6 +16,9 @@
 
 int main(int argc, char** argv)
 {
+    // The video's native child window must not make its neighbours native too: each
+    // would be one more window to draw and flush.
+    QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(app::kAppTitle));
     QApplication::setApplicationVersion(QStringLiteral(VAMPLET_VERSION));

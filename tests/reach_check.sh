@@ -2,7 +2,9 @@
 # The player stays within reach on X11: minimised right after start (the panel still has
 # the keyboard) it goes to the tray; without a tray host it stays minimised, and the panel's
 # "Show Player" (Alt+P) and a second start bring it back; a message box of the player's is
-# not covered by the panel. Every step waits, bounded.
+# not covered by the panel; the panel offers openbox neither minimising nor maximising; a
+# new playlist's name box gives the keyboard back to the panel.
+# Every step waits, bounded.
 # Usage: reach_check.sh path/to/vamplet
 set -u
 APP=$1
@@ -27,6 +29,9 @@ for tray in yes no; do
     panel=$(wait_window "^Control Panel$" $patience) || fail "the control panel did not show"
     wait_for $patience is_on_screen "$player" || fail "the player is not managed"
     wait_for $patience is_on_screen "$panel" || fail "the panel is not managed"
+    # openbox lists what its frame's buttons offer.
+    xprop -id "$panel" _NET_WM_ALLOWED_ACTIONS | grep -q -E "MINIMIZE|MAXIMIZE" &&
+      fail "openbox offers to minimise or maximise the panel"
     if [ -n "$file" ]; then
       box=$(wait_window "^Cannot Play" $patience) || fail "no message box for a file that cannot play"
       wait_for $patience is_above "$box" "$panel" || fail "the control panel covers the player's message box"
@@ -53,6 +58,15 @@ for tray in yes no; do
     wait_for $patience is_minimised "$player" || fail "the player did not minimise again"
     timeout 30 "$work/vamplet" >"$work/second.log" 2>&1 || fail "a second start did not hand over"
     wait_for $patience is_on_screen "$player" || fail "a second start did not bring the player back ($(wm_state "$player"))"
+    # A new playlist named with Enter ("+", at its place in a fresh panel): the keyboard
+    # stays with the panel, not the player.
+    xdotool windowactivate --sync "$panel"
+    xdotool mousemove --window "$panel" 390 105 click 1
+    ask=$(wait_window "^New Play List$" $patience) || fail "no New Play List box"
+    wait_for $patience is_active "$ask" || fail "the New Play List box has not the keyboard"
+    xdotool type --delay 20 "Scales"
+    xdotool key Return
+    wait_for $patience is_active "$panel" || fail "after New Play List the keyboard is not the panel's but $(xdotool getactivewindow getwindowname 2>&1)"
   ) || exit 1
 done
 echo "reach check: first minimise to the tray; without a tray, Show Player and a second start bring the player back"

@@ -3,6 +3,7 @@
 // and the user's own style sheet kept. With VAMPLET_ACCESSIBLE_TREE set, it prints the
 // accessible tree of the player, the panel and the editor.
 #include "services/look.h"
+#include "services/messages.h"
 #include "storage/playliststore.h"
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
@@ -104,6 +105,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(forms::frmEdit()));
         QTest::keyClick(forms::frmEdit(), Qt::Key_Escape);
         QTRY_COMPARE(QApplication::focusWidget(), p->lstSelector());
+        // A new playlist named (Enter in its box): the keyboard is the panel's, even where the
+        // window manager handed the activation to the player meanwhile.
+        services::setInputAnswer([](const services::InputRequest&) {
+            forms::frmPlayer()->show();
+            forms::frmPlayer()->activateWindow();
+            return QStringLiteral("Scales");
+        });
+        p->btnPlO_Click(0);
+        services::setInputAnswer(nullptr);
+        QTRY_COMPARE(QApplication::activeWindow(), p);
     }
 
     void darkPalettesShowTheGlyphs()

@@ -5,6 +5,7 @@
 #include "playback/entryplayer.h"
 #include "playback/liveloopkeys.h"
 #include "playback/mediaplayer.h"
+#include "services/controls.h"
 #include "services/fitlabel.h"
 #include "services/placement.h"
 #include "services/twips.h"
@@ -20,6 +21,7 @@
 #include "windows/frmplaylist.h"
 #include "windows/panellayout.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -152,6 +154,44 @@ private slots:
             QCOMPARE(fitted.pointSizeF() < 14, room != need);
             QVERIFY(QFontMetrics(fitted).horizontalAdvance("Current Position:") <= room.width());
         }
+    }
+
+    void boxesShrinkTheirFontOnlyWhileTooSmall()
+    {
+        QWidget parent;
+        QLineEdit* box = services::makeBox(&parent, QRect(0, 0, 200, 40), QString());
+        box->setPlaceholderText("passes");
+        auto* check = new QCheckBox("Before every pass", &parent);
+        services::fitFontToBox(check);
+        QPushButton* button = services::makeButton(&parent, QRect(), "Before every pass");
+        parent.show();
+        // Each row after the last: the inherited size, the boxes' sizes, whether they shrink.
+        const struct { double points; QSize box, check; bool shrinks; } rows[] = {
+            {9, {200, 40}, {300, 30}, false},
+            {20, {40, 19}, {120, 16}, true},
+            {20, {200, 40}, {500, 40}, false},
+            {9, {200, 40}, {500, 40}, false}};
+        for (const auto& r : rows) {
+            QFont f = parent.font();
+            f.setPointSizeF(r.points);
+            parent.setFont(f);
+            box->resize(r.box);
+            check->resize(r.check);
+            button->resize(r.check);
+            // Not shrunk, the font is inherited again, not kept at a size of its own.
+            for (QWidget* w : std::initializer_list<QWidget*>{box, check, button})
+                QVERIFY(r.shrinks ? w->font().pointSizeF() < r.points : w->font().pointSizeF() == r.points);
+            if (r.shrinks) QVERIFY(QFontMetrics(box->font()).height() <= r.box.height());
+        }
+        // A theme's font for buttons fits too, keeping its weight.
+        const QFont before = QApplication::font("QPushButton");
+        QFont themed = before;
+        themed.setPointSizeF(20);
+        themed.setBold(true);
+        QApplication::setFont(themed, "QPushButton");
+        button->resize(120, 16);
+        QVERIFY(button->font().pointSizeF() < 20 && button->font().bold());
+        QApplication::setFont(before, "QPushButton");
     }
 
     void firstStartAndNewPlayLists()

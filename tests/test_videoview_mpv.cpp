@@ -1,4 +1,4 @@
-// The engine's pictures on screen, through mpv's render API in a QOpenGLWidget.
+// The engine's pictures on screen, through mpv's render API in an OpenGL window of its own.
 #include "playback/mediaplayer.h"
 #include "engine/mpv/mpvengine.h"
 #include "engine/mpv/mpvvideoview.h"

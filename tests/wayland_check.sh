@@ -4,6 +4,8 @@
 # the panel's "Show Player", a second start and the desktop's Raise do, the panel staying.
 # Every step waits, bounded, for the state it checks.
 # Usage: wayland_check.sh path/to/vamplet [folder for a screenshot and the AT-SPI tree]
+# With a folder, SHOTS_SCALE=2 runs weston at scale 2 and SHOTS_DARK=1 in qt6ct's dark palette;
+# the pictures' names end in that variant.
 # (on a session bus: dbus-run-session -- bash wayland_check.sh ...)
 set -u
 APP=$1
@@ -24,11 +26,20 @@ atspi() { /usr/bin/python3 "$here/atspi.py" "$@"; }
 export HOME=$work XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 socket=vamplet-$$
-weston --backend=headless-backend.so --use-pixman --socket=$socket --width=1024 --height=768 --idle-time=0 \
-  --debug >"$work/weston.log" 2>&1 &
+scale=${SHOTS_SCALE:-1}
+tag=x$scale
+weston --backend=headless-backend.so --use-pixman --socket=$socket --width=$((1024 * scale)) \
+  --height=$((768 * scale)) --scale=$scale --idle-time=0 --debug >"$work/weston.log" 2>&1 &
 wait_for 100 test -S "$XDG_RUNTIME_DIR/$socket" || { echo "FAIL: weston did not start"; tail -3 "$work/weston.log"; exit 1; }
 unset DISPLAY
 export WAYLAND_DISPLAY=$socket QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+if [ -n "${SHOTS_DARK:-}" ] && [ -f /usr/share/qt6ct/colors/darker.conf ]; then
+  mkdir -p "$HOME/.config/qt6ct"
+  printf '[Appearance]\ncolor_scheme_path=/usr/share/qt6ct/colors/darker.conf\ncustom_palette=true\nstyle=Fusion\n' \
+    >"$HOME/.config/qt6ct/qt6ct.conf"
+  export QT_QPA_PLATFORMTHEME=qt6ct
+  tag=$tag-dark
+fi
 cp "$APP" "$work/vamplet"
 "$work/vamplet" >"$work/app.log" 2>&1 &
 
@@ -45,16 +56,16 @@ wait_for $patience atspi showing "Vamplet - Version" || fail "Raise did not brin
 wait_for $patience atspi showing "Control Panel" || fail "bringing the player back took the panel away"
 if [ -n "$shots" ]; then
   mkdir -p "$shots"
-  (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland.png" &&
-    echo "$shots/wayland.png"
+  (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland-$tag.png" &&
+    echo "$shots/wayland-$tag.png"
   atspi tree >"$shots/atspi-tree.txt" && echo "$shots/atspi-tree.txt"
   # The other windows, opened from the player's menus.
   for item in "File Properties...:properties: " "About:about:About "; do
-    IFS=: read -r name tag title <<<"$item"
+    IFS=: read -r name window title <<<"$item"
     atspi press "$name" || fail "no menu item $name"
     wait_for 50 atspi showing "$title" || fail "$name did not open"
-    (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland-$tag.png" &&
-      echo "$shots/wayland-$tag.png"
+    (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland-$window-$tag.png" &&
+      echo "$shots/wayland-$window-$tag.png"
   done
 fi
 echo "wayland check: both windows, every control named, Show Player, second start and Raise bring the player back"

@@ -91,7 +91,7 @@ in2 bash -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get instal
 phase "apt-get install ./vamplet.deb (fresh root)" $((SECONDS - t))
 
 # Started as the menu starts it: the desktop entry's Exec line, without its field codes.
-exec_line="$(grep -m1 '^Exec=' root2/usr/share/applications/org.example.vamplet.desktop | sed -E 's/^[^=]*=//; s/ %[fFuU]//g')"
+exec_line="$(grep -m1 '^Exec=' root2/usr/share/applications/io.github.vamplet.Vamplet.desktop | sed -E 's/^[^=]*=//; s/ %[fFuU]//g')"
 t=$SECONDS
 in2 bash -c "$exec_line" >start.log 2>&1 &
 if wait_window "Vamplet - Version" 120; then

@@ -7,6 +7,7 @@
 #   LIGHT_BUILD=build/test bench/light/run.sh    # a build folder other than build/release
 #   LIGHT_FILE=song.mp3 bench/light/run.sh       # a file of your own (else a 3-minute WAV)
 #   LIGHT_BEFORE=path/to/vamplet bench/light/run.sh  # another build measured beside them
+#   LIGHT_AFTER_VIDEO=1 bench/light/run.sh       # Vamplet shows a short video before it loops
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 if [ -z "${LIGHT_ON_BUS:-}" ]; then
@@ -40,6 +41,10 @@ if [ -z "${LIGHT_FILE:-}" ]; then
     -filter_complex "[0][1]amix=inputs=2,aformat=channel_layouts=stereo" "$file"
 fi
 file=$(readlink -f "$file")
+video=$work/clip.mkv
+if [ -n "${LIGHT_AFTER_VIDEO:-}" ]; then
+  ffmpeg -v error -f lavfi -i "testsrc=size=320x240:rate=25:duration=1.5" -c:v mpeg4 "$video"
+fi
 # Portable: the playlist file next to a copy of the program. One entry, the whole file.
 install_copy() {
   mkdir -p "$work/$1"
@@ -91,6 +96,14 @@ run_vamplet() {
   sleep 3
   rest_rss=$(rss_mb "$pid")
   rest_cpu=$(cpu_over "$pid" 5)
+  if [ -n "${LIGHT_AFTER_VIDEO:-}" ]; then
+    # A second start hands the video over: it plays twice, then the list goes on.
+    "$work/$name/vamplet" "$video" >/dev/null 2>&1
+    wait_for 100 sh -c 'playerctl -p vamplet metadata xesam:url | grep -q clip.mkv' ||
+      { echo "vamplet did not take the video"; return 1; }
+    wait_for 150 sh -c '! playerctl -p vamplet metadata xesam:url | grep -q clip.mkv' ||
+      { echo "the video did not end"; return 1; }
+  fi
   # The grid's first row, double-clicked: "Loop this Entry". Its place in the panel
   # follows from the panel's layout; a few heights around it, until it plays.
   eval "$(xwininfo -id "$panel" | awk '/Absolute upper-left X/{print "x="$4} /Absolute upper-left Y/{print "y="$4}')"

@@ -58,7 +58,9 @@ void InitPaths()
     const QString base = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     QString fallback = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     strIniPath = iniPathFor(strAppPath, base.isEmpty() ? QStringLiteral("vamplet") : base, fallback);
-    if (!strIniPath.startsWith(strAppPath)) QDir().mkpath(QFileInfo(strIniPath).absolutePath());
+    // The data folder may lie below the program's own (a program in the home folder).
+    const QString folder = QFileInfo(strIniPath).absolutePath();
+    if (folder != QDir(strAppPath).absolutePath()) QDir().mkpath(folder);
 }
 
 QString versionCaption()

@@ -33,6 +33,6 @@ QString versionCaption();
 
 inline constexpr const char* kAppTitle = "Vamplet";
 // The name of the desktop entry and the AppStream data, without ".desktop".
-inline constexpr const char* kDesktopId = "org.example.vamplet";
+inline constexpr const char* kDesktopId = "io.github.vamplet.Vamplet";
 
 } // namespace app

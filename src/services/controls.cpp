@@ -1,5 +1,7 @@
 #include "services/controls.h"
 
+#include "services/fitlabel.h"
+
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -11,6 +13,7 @@ QLineEdit* makeBox(QWidget* parent, const QRect& at, const QString& text, const 
     box->setGeometry(at);
     if (right) box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     box->setToolTip(tip);
+    fitFontToBox(box);
     return box;
 }
 
@@ -20,6 +23,7 @@ QPushButton* makeButton(QWidget* parent, const QRect& at, const QString& caption
     b->setGeometry(at);
     b->setToolTip(tip);
     b->setAutoDefault(false);
+    fitFontToBox(b);
     return b;
 }
 

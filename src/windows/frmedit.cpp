@@ -11,6 +11,7 @@
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
+#include "services/wmbuttons.h"
 #include "storage/practicekeys.h"
 #include "windows/forms.h"
 #include "windows/frmplaylist.h"
@@ -22,8 +23,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 using services::makeBox;
@@ -58,11 +61,13 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmEdit"));
     setWindowTitle(QStringLiteral("List Entries"));
-    // Customised: the window manager then draws no minimise and maximise buttons either.
+    // Customised: the window manager then draws no minimise and maximise buttons either
+    // (openbox, which reads only the window's type for them: keepToCloseOnly).
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     // Taller than the design by the waveform's strip above the slider.
     setFixedSize(services::twipsSize(7485, kPracticeTop + kPracticeTwips));
+    services::keepToCloseOnly(this);
     setModal(false);
 
     m_framEdit = new QGroupBox(QStringLiteral("Add / Edit:"), this);
@@ -214,6 +219,7 @@ void frmEdit::buildPractice(QWidget* parent)
     m_chkEveryPass = new QCheckBox(QStringLiteral("Before every pass"), frame);
     m_chkEveryPass->setGeometry(twipsRect(900, 780, 1800, 240));
     m_chkEveryPass->setToolTip(QStringLiteral("Count in before every pass, not only the first"));
+    services::fitFontToBox(m_chkEveryPass);
 }
 
 void frmEdit::showPractice(const PracticeSettings& p)
@@ -319,6 +325,14 @@ void frmEdit::Form_Load(QWidget* daddy)
         const QRect panel = daddy->frameGeometry();
         under.left = services::pixelsToTwips(panel.left());
         under.top = services::pixelsToTwips(panel.top() + panel.height()) + 50;
+        // Wholly on the screen, its frame (drawn as the panel's) too: not every window
+        // manager pulls a window back on.
+        const QScreen* screen = daddy->screen();
+        if (screen) {
+            const int outer = height() + panel.height() - daddy->height();
+            const int highest = screen->availableGeometry().bottom() + 1 - outer;
+            under.top = std::max(0.0, std::min(under.top, services::pixelsToTwips(highest)));
+        }
     }
     services::RestoreFormPlacement(this, under);
 }

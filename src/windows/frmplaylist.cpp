@@ -7,13 +7,14 @@
 #include "playback/mediaplayer.h"
 #include "playback/playbackfollow.h"
 #include "services/controls.h"
-#include "services/fitlabel.h"
 #include "services/custommsgbox.h"
+#include "services/fitlabel.h"
 #include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
 #include "services/twips.h"
 #include "services/windowstate.h"
+#include "services/wmbuttons.h"
 #include "storage/looplists.h"
 #include "storage/modkelini.h"
 #include "storage/playlistfile.h"
@@ -87,12 +88,14 @@ QStringList rowOf(const QString& file, double start, double end, double rate, do
 
 } // namespace
 
-// Customised: the window manager then draws no minimise and maximise buttons either.
+// Customised: the window manager then draws no minimise and maximise buttons either
+// (openbox, which reads only the window's type for them: keepToCloseOnly).
 frmPlayList::frmPlayList(QWidget* owner)
     : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmPlayList"));
     setWindowTitle(QStringLiteral("Control Panel"));
+    services::keepToCloseOnly(this);
     static const bool accessible = (QAccessible::installFactory(panelAccessible), true);
     Q_UNUSED(accessible);
     resize(services::twipsSize(6405, 3645));

@@ -24,7 +24,7 @@ QDBusObjectPath trackId(const RemoteControl& remote)
 {
     if (remote.fileName().isEmpty()) return QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
     // The entry's row names the track; "/org/mpris" is not for players' own ids.
-    return QDBusObjectPath(QStringLiteral("/vamplet/entry/%1").arg(std::max(0, remote.currentEntry())));
+    return QDBusObjectPath(QStringLiteral("/io/github/vamplet/Vamplet/entry/%1").arg(std::max(0, remote.currentEntry())));
 }
 
 } // namespace

@@ -3,46 +3,60 @@
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QWindow>
+#include <QOpenGLWindow>
+#include <QVBoxLayout>
 
 #include <mpv/render_gl.h>
 
 namespace player {
 
-MpvVideoView::MpvVideoView(mpv_handle* mpv, QWidget* parent) : QOpenGLWidget(parent), m_mpv(mpv)
-{
-    setMinimumSize(16, 16);
-}
+// The OpenGL window mpv draws into. Lives on the UI thread; mpv's threads only queue a
+// look onto it.
+class MpvVideoSurface : public QOpenGLWindow {
+public:
+    MpvVideoSurface(mpv_handle* mpv, MpvVideoView* view) : m_mpv(mpv), m_view(view)
+    {
+        // Clicks, keys and drops go to the player's widgets underneath, as over the
+        // black picture of a sound file.
+        setFlag(Qt::WindowTransparentForInput);
+    }
+    ~MpvVideoSurface() override
+    {
+        disconnect(m_contextGone);
+        releaseRenderContext();
+    }
 
-MpvVideoView::~MpvVideoView()
-{
-    disconnect(m_contextGone);
-    releaseRenderContext();
-}
+    void detach()
+    {
+        m_mpv = nullptr;
+        releaseRenderContext();
+    }
+    void releaseRenderContext();
+    bool isRendering() const { return m_render != nullptr; }
+    int framesDrawn() const { return m_framesDrawn; }
+    int framesSkipped() const { return m_framesSkipped; }
 
-bool MpvVideoView::openGlAvailable()
-{
-    static const bool available = [] {
-        // These draw widgets in software only, even where they can make a GL context.
-        const QString platform = QGuiApplication::platformName();
-        if (platform == "offscreen" || platform == "minimal" || platform == "vnc" || platform == "linuxfb")
-            return false;
-        QOpenGLContext probe;
-        return probe.create();
-    }();
-    return available;
-}
+protected:
+    void initializeGL() override;
+    void paintGL() override;
 
-void MpvVideoView::detach()
-{
-    m_mpv = nullptr;
-    releaseRenderContext();
-}
+private:
+    void onRenderUpdate();
 
-void MpvVideoView::releaseRenderContext()
+    mpv_handle* m_mpv;
+    MpvVideoView* m_view;
+    mpv_render_context* m_render = nullptr;
+    // Cut in our destructor: ~QOpenGLWindow destroys the context after our part is gone.
+    QMetaObject::Connection m_contextGone;
+    std::atomic<bool> m_updateQueued{false};
+    int m_framesDrawn = 0;
+    int m_framesSkipped = 0;
+};
+
+void MpvVideoSurface::releaseRenderContext()
 {
     if (!m_render) return;
-    if (m_mpv) emit renderContextAboutToBeReleased();
+    if (m_mpv) emit m_view->renderContextAboutToBeReleased();
     // mpv frees its GL objects here, so our context must be current.
     makeCurrent();
     mpv_render_context_free(m_render);
@@ -50,7 +64,7 @@ void MpvVideoView::releaseRenderContext()
     doneCurrent();
 }
 
-void MpvVideoView::initializeGL()
+void MpvVideoSurface::initializeGL()
 {
     if (!m_mpv || m_render) return;
     mpv_opengl_init_params gl{
@@ -73,24 +87,24 @@ void MpvVideoView::initializeGL()
     mpv_render_context_set_update_callback(
         m_render,
         [](void* ctx) {
-            auto* self = static_cast<MpvVideoView*>(ctx);
+            auto* self = static_cast<MpvVideoSurface*>(ctx);
             if (!self->m_updateQueued.exchange(true))
                 QMetaObject::invokeMethod(self, [self] { self->onRenderUpdate(); }, Qt::QueuedConnection);
         },
         this);
-    // A widget moved to another window gets a new context; the old one's objects go first.
+    // A window made again (moved to another parent) gets a new context; the old one's
+    // objects go first.
     disconnect(m_contextGone);
-    m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvVideoView::releaseRenderContext,
-            Qt::DirectConnection);
-    emit renderContextReady();
+    m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this,
+            [this] { releaseRenderContext(); }, Qt::DirectConnection);
+    emit m_view->renderContextReady();
 }
 
-void MpvVideoView::onRenderUpdate()
+void MpvVideoSurface::onRenderUpdate()
 {
     m_updateQueued = false;
     if (!m_render || !(mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME)) return;
-    const QWindow* shown = window()->windowHandle();
-    if (isVisible() && shown && shown->isExposed()) {
+    if (isExposed()) {
         update();
         return;
     }
@@ -108,7 +122,7 @@ void MpvVideoView::onRenderUpdate()
     ++m_framesSkipped;
 }
 
-void MpvVideoView::paintGL()
+void MpvVideoSurface::paintGL()
 {
     if (!m_render) {
         QOpenGLFunctions* f = context()->functions();
@@ -116,7 +130,7 @@ void MpvVideoView::paintGL()
         f->glClear(GL_COLOR_BUFFER_BIT);
         return;
     }
-    const qreal dpr = devicePixelRatioF();
+    const qreal dpr = devicePixelRatio();
     mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()), static_cast<int>(width() * dpr),
                        static_cast<int>(height() * dpr), 0};
     int flipY = 1;
@@ -128,5 +142,42 @@ void MpvVideoView::paintGL()
     mpv_render_context_render(m_render, params);
     ++m_framesDrawn;
 }
+
+MpvVideoView::MpvVideoView(mpv_handle* mpv, QWidget* parent) : QWidget(parent), m_surface(new MpvVideoSurface(mpv, this))
+{
+    setMinimumSize(16, 16);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    // The container takes the surface; it is a native child window, the only one.
+    QWidget* container = QWidget::createWindowContainer(m_surface, this);
+    container->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(container);
+}
+
+MpvVideoView::~MpvVideoView()
+{
+    // Before the container and with it the surface go: the engine closes its output while
+    // the view is whole.
+    m_surface->releaseRenderContext();
+}
+
+bool MpvVideoView::openGlAvailable()
+{
+    static const bool available = [] {
+        // These draw in software only, even where they can make a GL context.
+        const QString platform = QGuiApplication::platformName();
+        if (platform == "offscreen" || platform == "minimal" || platform == "vnc" || platform == "linuxfb")
+            return false;
+        QOpenGLContext probe;
+        return probe.create();
+    }();
+    return available;
+}
+
+void MpvVideoView::detach() { m_surface->detach(); }
+bool MpvVideoView::isRendering() const { return m_surface->isRendering(); }
+int MpvVideoView::framesDrawn() const { return m_surface->framesDrawn(); }
+int MpvVideoView::framesTaken() const { return m_surface->framesDrawn() + m_surface->framesSkipped(); }
+QImage MpvVideoView::grabFramebuffer() { return m_surface->grabFramebuffer(); }
 
 } // namespace player

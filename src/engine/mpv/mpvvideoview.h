@@ -1,7 +1,13 @@
 #pragma once
 // Shows an MpvEngine's pictures through mpv's render API. Made by
 // MpvEngine::createVideoView(); one per engine.
-#include <QOpenGLWidget>
+//
+// The pictures are drawn in a window of their own (an OpenGL window in a native child
+// container), not in a QOpenGLWidget: such a widget makes Qt compose its whole top-level
+// window through OpenGL for the rest of the run, software OpenGL on a display without a
+// GPU, also after the video has gone and only sound plays.
+#include <QImage>
+#include <QWidget>
 
 #include <atomic>
 
@@ -10,45 +16,35 @@ struct mpv_render_context;
 
 namespace player {
 
-class MpvVideoView : public QOpenGLWidget {
+class MpvVideoSurface;
+
+class MpvVideoView : public QWidget {
     Q_OBJECT
 public:
     MpvVideoView(mpv_handle* mpv, QWidget* parent = nullptr);
     ~MpvVideoView() override;
 
-    // False where this display offers no OpenGL: Qt cannot even draw such a widget there.
+    // False where this display offers no OpenGL window.
     static bool openGlAvailable();
 
     // Frees the render context and forgets the core; the engine calls it before it shuts
-    // mpv down. The widget then stays black.
+    // mpv down. The view then stays black.
     void detach();
-    bool isRendering() const { return m_render != nullptr; }
-    int framesDrawn() const { return m_framesDrawn; }
+    bool isRendering() const;
+    int framesDrawn() const;
     // Drawn, or taken without drawing while out of sight.
-    int framesTaken() const { return m_framesDrawn + m_framesSkipped; }
+    int framesTaken() const;
+    QImage grabFramebuffer();
 
 signals:
     // mpv has somewhere to draw now.
     void renderContextReady();
-    // mpv is about to lose its place to draw (the widget goes, or moves to another
-    // window): the time to move its output elsewhere, while the old one still works.
+    // mpv is about to lose its place to draw (the view goes, or its window is made
+    // again): the time to move its output elsewhere, while the old one still works.
     void renderContextAboutToBeReleased();
 
-protected:
-    void initializeGL() override;
-    void paintGL() override;
-
 private:
-    void releaseRenderContext();
-    void onRenderUpdate();
-
-    mpv_handle* m_mpv;
-    mpv_render_context* m_render = nullptr;
-    // Cut in our destructor: ~QOpenGLWidget destroys the context after our part is gone.
-    QMetaObject::Connection m_contextGone;
-    std::atomic<bool> m_updateQueued{false};
-    int m_framesDrawn = 0;
-    int m_framesSkipped = 0;
+    MpvVideoSurface* m_surface;
 };
 
 } // namespace player
