@@ -28,10 +28,11 @@ struct PracticeSettings {
     qint32 transposeCents = 0;
 
     bool hasPause() const { return pause > 0; }
+    bool hasPauseFactor() const { return pauseFactor > 0; }
     bool hasCountIn() const { return countInClicks > 0 && countInBpm > 0; }
     bool hasTrainer() const { return trainerStartRate > 0; }
     bool hasTranspose() const { return transposeSemitones != 0 || transposeCents != 0; }
-    bool any() const { return hasPause() || hasCountIn() || hasTrainer() || hasTranspose(); }
+    bool any() const { return hasPause() || hasPauseFactor() || hasCountIn() || hasTrainer() || hasTranspose(); }
     double pitchScale() const;  // frequency ratio of the transpose
 
     bool operator==(const PracticeSettings&) const = default;
