@@ -23,12 +23,7 @@ QStringList shown(const QList<EntryRecord>& entries)
 
 QByteArray utf16(const QString& text, bool big)
 {
-    QByteArray out(big ? "\xFE\xFF" : "\xFF\xFE");
-    for (const QChar c : text) {
-        const char hi = char(c.unicode() >> 8), lo = char(c.unicode() & 0xFF);
-        out += big ? QByteArray{&hi, 1} + QByteArray{&lo, 1} : QByteArray{&lo, 1} + QByteArray{&hi, 1};
-    }
-    return out;
+    return QStringEncoder(big ? QStringEncoder::Utf16BE : QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom).encode(text);
 }
 
 const char* const kSrt = "1\n00:00:01,000 --> 00:00:02,500\n<i>Ça va,</i> señor?\nÜber {\\an8}Ærø\n\n"
@@ -169,6 +164,10 @@ private slots:
         QCOMPARE(readLoopListFile(dir.filePath("film.en.srt"), ok).entries.value(0).FileName, dir.filePath("film.mp4"));
         QVERIFY(readLoopListFile(dir.filePath("alone.srt"), ok).needsMedia);
         QCOMPARE(readLoopListFile(dir.filePath("alone.srt"), ok, {"/m/x.mkv"}).entries.value(0).FileName, "/m/x.mkv");
+        // A label is an entry's text unless it names a file.
+        testkit::writeBytes(dir.filePath("labels.txt"), "1\t2\tVerse 2\n3\t4\tfilm.mp4\n");
+        const LoopList labels = readLoopListFile(dir.filePath("labels.txt"), ok);
+        QCOMPARE(shown(labels.entries), QStringList({"1 2 Verse 2", "3 4 "}));
     }
 };
 

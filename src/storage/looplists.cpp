@@ -101,7 +101,7 @@ public:
     Reader(const QString& folder) : m_folder(folder) {}
 
     // Adds an entry for a file named in the list; false once the list is full.
-    bool add(const QString& name, double start, std::optional<double> stop)
+    bool add(const QString& name, double start, std::optional<double> stop, const QString& text = {})
     {
         if (m_list.entries.size() >= kMaxLoopListEntries) {
             notes.cutAtCount = true;
@@ -129,7 +129,7 @@ public:
         }
         if (QDir::isRelativePath(path) && !path.contains(QLatin1Char('\\'))) path = QDir(m_folder).filePath(path);
         if (!stop && start > 0) ++notes.openEnd;
-        m_list.entries.append({0, QDir::cleanPath(path), start, stop.value_or(0.0), 1.0, 1.0, {}, {}});
+        m_list.entries.append({0, QDir::cleanPath(path), start, stop.value_or(0.0), 1.0, 1.0, {}, text});
         return true;
     }
 
@@ -183,7 +183,8 @@ LoopList parseLabels(const QByteArray& bytes, const QString& folder)
             ++r.notes.notUnderstood;
             continue;
         }
-        if (!r.add(f.mid(2).join(QLatin1Char('\t')), *start, *stop)) break;
+        const QString label = f.mid(2).join(QLatin1Char('\t'));
+        if (!r.add(label, *start, *stop, label.trimmed())) break;
     }
     return r.take();
 }
@@ -573,6 +574,10 @@ LoopList readLoopListFile(const QString& path, bool& ok, const SubtitleImport& s
     } else {
         list = parseLoopList(format, bytes, QFileInfo(path).absolutePath());
     }
+    // A label that names a file is no text of the entry's; any other is its text.
+    if (format == LoopListFormat::AudacityLabels)
+        for (EntryRecord& e : list.entries)
+            if (QFileInfo(e.FileName).isFile()) e.Text.clear();
     if (cut) list.notes << QStringLiteral("The file is larger than %1 MiB; only its beginning was read.").arg(kMaxLoopListBytes >> 20);
     return list;
 }

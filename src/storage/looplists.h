@@ -57,7 +57,8 @@ inline constexpr double kMaxSubtitleMargin = 10;
 
 // `folder` resolves file names given relative to the list. Entries get rate 1 and loop count
 // 1 where the format has none. An Audacity label that names no file is kept as the entry's
-// file name, relative names resolved. Subtitles and lyrics are read as parseSubtitles(format,
+// file name, relative names resolved, and as its text (readLoopListFile keeps the text only
+// where the label names no file there is). Subtitles and lyrics are read as parseSubtitles(format,
 // bytes, {}) reads them.
 LoopList parseLoopList(LoopListFormat format, const QByteArray& bytes, const QString& folder);
 

@@ -35,8 +35,11 @@ struct Counts {
         if (notUnderstood)
             out << n(notUnderstood, "1 line was", "%1 lines were") + QStringLiteral(" not understood and left out.");
         if (backwards)
-            out << n(backwards, "1 line ends", "%1 lines end") + QStringLiteral(" at or before its start and was left out.");
-        if (pastEnd) out << n(pastEnd, "1 line starts", "%1 lines start") + QStringLiteral(" after the media's end and was left out.");
+            out << n(backwards, "1 line ends at or before its start and was", "%1 lines end at or before their start and were") +
+                       QStringLiteral(" left out.");
+        if (pastEnd)
+            out << n(pastEnd, "1 line starts after the media's end and was", "%1 lines start after the media's end and were") +
+                       QStringLiteral(" left out.");
         if (textCut)
             out << n(textCut, "1 line's text was", "%1 lines' texts were") +
                        QStringLiteral(" longer than %1 characters and cut there.").arg(kMaxCueText);
@@ -187,7 +190,7 @@ public:
     {
         const double lead = std::clamp(m_how.leadIn, 0.0, kMaxSubtitleMargin);
         const double tail = std::clamp(m_how.tail, 0.0, kMaxSubtitleMargin);
-        const double end = m_how.mediaLength > 0 ? m_how.mediaLength : 0;
+        const double end = m_how.mediaLength > 0 && std::isfinite(m_how.mediaLength) ? m_how.mediaLength : 0;
         LoopList list;
         for (const Cue& c : std::as_const(m_cues)) {
             if (!c.openEnd && c.stop <= c.start) {
@@ -291,10 +294,6 @@ LoopList parseLrc(const QString& text, const SubtitleImport& how)
         line = line.trimmed();
         QList<double> times;
         while (line.startsWith(u'[')) {
-            if (tags.size() + times.size() > kMaxLoopListEntries) {
-                full = true;
-                break;
-            }
             const qsizetype close = line.indexOf(u']');
             if (close < 0) break;
             const QStringView inner = line.mid(1, close - 1);
@@ -308,7 +307,9 @@ LoopList parseLrc(const QString& text, const SubtitleImport& how)
                 }
                 break;
             }
-            times.append(*at);
+            // Tags beyond the bound are passed over, not kept, so the words are still found.
+            if (tags.size() + times.size() < kMaxLoopListEntries) times.append(*at);
+            else full = true;
             line = line.mid(close + 1);
         }
         if (times.isEmpty()) {
@@ -324,13 +325,7 @@ LoopList parseLrc(const QString& text, const SubtitleImport& how)
             else ++i;
         }
         words = words.simplified();
-        for (const double at : std::as_const(times)) {
-            if (tags.size() > kMaxLoopListEntries) {
-                full = true;
-                break;
-            }
-            tags.append({at, words});
-        }
+        for (const double at : std::as_const(times)) tags.append({at, words});
     }
     for (Tagged& t : tags) t.at = std::max(0.0, t.at - offset);
     std::stable_sort(tags.begin(), tags.end(), [](const Tagged& a, const Tagged& b) { return a.at < b.at; });
