@@ -764,7 +764,7 @@ bool frmPlayList::readLoopList(const QString& path, QList<EntryRecord>& entries)
         if (media.isEmpty()) return false;
         for (EntryRecord& e : list.entries)
             if (!QFileInfo(e.FileName).isFile()) e.FileName = media;
-        notes << QStringLiteral("%1 of %2 labels name no file: they play %3, and their label texts are not kept.")
+        notes << QStringLiteral("%1 of %2 labels name no file: they play %3, each label kept as its text.")
                      .arg(unnamed)
                      .arg(list.entries.size())
                      .arg(app::GetFileName(media));
