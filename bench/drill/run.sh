@@ -36,17 +36,18 @@ finish() {
 source "$HERE/../listplay/server.sh"
 . "$ROOT/tests/desktop.sh"
 trap finish EXIT
-start_desktop || { echo "no desktop" >&2; exit 1; }
+# Room for the windows at scale 2.
+start_desktop 96 2048x1536 || { echo "no desktop" >&2; exit 1; }
 server_start dr
 export PULSE_SINK=dr
 
-# "Play the List" from the grid's first row, as a user does.
+# "Play the List" from the grid's first row, as a user does ($1: the scale).
 play_list() {
   local panel
   panel=$(wait_window "^Control Panel$" 300) || { echo "no control panel" >&2; return 1; }
   xdotool windowactivate --sync "$panel" 2>/dev/null || true
   eval "$(xdotool getwindowgeometry --shell "$panel")"
-  xdotool mousemove --sync $((X + 60)) $((Y + 124))
+  xdotool mousemove --sync $((X + 60 * $1)) $((Y + 124 * $1))
   sleep 0.2
   xdotool click 1
   sleep 0.3
@@ -65,7 +66,7 @@ run() {
   rec_start dr "$dir/drill.raw"
   QT_SCALE_FACTOR=$2 "$dir/vamplet" >>"$dir/app.log" 2>&1 &
   APP_PID=$!
-  play_list
+  play_list "$2"
   # Shot well into the list: a loaded machine takes seconds to start the first entry.
   sleep 10
   local player
@@ -79,8 +80,9 @@ run() {
   python3 "$HERE/drill.py" analyse "$dir/drill.raw" "Drill over a $1 file, scale $2"
 }
 
-run sound 1 "$SECONDS_LIST"
-run video 1 "$SECONDS_LIST"
-run sound 2 12
-run video 2 12
+# DRILL_RUNS picks runs, as kind:scale:seconds.
+for r in ${DRILL_RUNS:-sound:1:$SECONDS_LIST video:1:$SECONDS_LIST sound:2:14 video:2:14}; do
+  IFS=: read -r kind scale secs <<< "$r"
+  run "$kind" "$scale" "$secs"
+done
 ls "$work"/*.png
