@@ -47,7 +47,8 @@ play_list() {
   panel=$(wait_window "^Control Panel$" 300) || { echo "no control panel" >&2; return 1; }
   xdotool windowactivate --sync "$panel" 2>/dev/null || true
   eval "$(xdotool getwindowgeometry --shell "$panel")"
-  xdotool mousemove --sync $((X + 60 * $1)) $((Y + 124 * $1))
+  # The frame's title bar is not scaled: some 20 pixels of the 124 at scale 1.
+  xdotool mousemove --sync $((X + 60 * $1)) $((Y + 20 + 104 * $1))
   sleep 0.2
   xdotool click 1
   sleep 0.3
