@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     std::setlocale(LC_NUMERIC, "C");
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: waveform_shots FILE [--dark]\n");
+        std::fprintf(stderr, "usage: waveform_shots FILE [--dark] [--line TEXT]\n");
         return 2;
     }
     const QString file = args.at(1);
@@ -69,7 +69,10 @@ int main(int argc, char** argv)
     window->show();
     window->move(10, 10);
     window->resize(window->size() * 1.4);
-    window->PlayPosition(file, QStringLiteral("95"), QStringLiteral("140"), QStringLiteral("1"), QStringLiteral("1"), true);
+    // The entry's text, as a line of a drill shows while it plays.
+    const qsizetype line = args.indexOf(QStringLiteral("--line"));
+    window->PlayPosition(file, QStringLiteral("95"), QStringLiteral("140"), QStringLiteral("1"), QStringLiteral("1"), true,
+                         {}, line > 0 ? args.value(line + 1) : QString());
     forms::frmPlayList()->move(window->frameGeometry().right() + 20, 10);
 
     editor::frmEdit* edit = forms::frmEdit();

@@ -125,8 +125,8 @@ private slots:
         panel()->ExportImportPlayList(true);
         QCOMPARE(asked.size(), 2);
         QCOMPARE(grid()->rowCount(), 3);
-        QCOMPARE(grid()->rowTexts(3), QStringList({box->a, "4", "6", "1", "1"}));
-        QVERIFY(msgs.messages.first().text.contains("label texts are not kept"));
+        QCOMPARE(grid()->rowTexts(3), QStringList({box->a, "4", "6", "1", "1", "", "", "", "", "Chorus"}));
+        QVERIFY(msgs.messages.first().text.contains("each label kept as its text"));
     }
 
     void exportToALoopListSaysWhatIsLost()

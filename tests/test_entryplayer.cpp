@@ -130,6 +130,27 @@ private slots:
         QCOMPARE(rig.entry.mdblStop, 0.5);
     }
 
+    // "Repeat once more" during a pass: one pass more before the next entry, whichever pass
+    // it was pressed in; the next entry's text shows once it plays.
+    void repeatOnceAddsAPass()
+    {
+        const struct { const char* name; int pressAtMs, presses, passes; } cases[] = {
+            {"in the first of two", 500, 1, 3}, {"in the last", 1500, 1, 3}, {"twice", 500, 2, 4}};
+        for (const auto& c : cases) {
+            Rig rig;
+            rig.queue.append({0, other, 0, 0.5, 1, 1, {}, QStringLiteral("Строка 2")});
+            rig.entry.PlayPosition(song, "1", "2", "1", "2", false, {}, QStringLiteral("Line 1"));
+            rig.observe();
+            QCOMPARE(rig.entry.mstrText, QStringLiteral("Line 1"));
+            rig.run(c.pressAtMs);
+            for (int i = 0; i < c.presses; ++i) rig.entry.repeatOnce();
+            rig.run(c.passes * 1000 - 50 - c.pressAtMs);
+            QVERIFY2(rig.passes == c.passes && rig.nextRequests == 0, c.name);
+            rig.run(100);
+            QVERIFY2(rig.nextRequests == 1 && rig.entry.mstrText == QStringLiteral("Строка 2"), c.name);
+        }
+    }
+
     void wholeFilePlaysOneMorePassThanItsCount()
     {
         Rig rig;

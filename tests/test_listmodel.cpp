@@ -84,6 +84,10 @@ private slots:
                 break;
             case 2: p.trainerStartRate = e.rate >= 0.7 ? e.rate - 0.2 : e.rate + 0.2, p.trainerStep = 0.1; break;
             case 3: p.transposeSemitones = pick(2) ? -2 : 3; break;
+            case 4:
+                p.pauseFactor = pick(2) ? 0.5 : 1.5;
+                if (pick(2)) p.trainerStartRate = e.rate >= 0.7 ? e.rate - 0.2 : e.rate + 0.2, p.trainerStep = 0.1;
+                break;
             default: break;
             }
             const auto text = [](double x) { return QString::number(x, 'g', 10); };

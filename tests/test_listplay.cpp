@@ -1,4 +1,5 @@
 #include "playback/listplay.h"
+#include "playback/entryedits.h"
 
 #include <QtTest>
 
@@ -70,11 +71,64 @@ private slots:
         Rows list(3);
         list.rows[0][1] = "1.50";
         list.practice[0].pause = 1.5;
+        list.rows[0] << "" << "" << "" << "" << "Привет, мир";
+        QCOMPARE(player::PeekNextEntry(list, 0).Text, "Привет, мир");
         player::SwapEntries(list, 1, 2);
-        QCOMPARE(list.rows, QList<QStringList>({{"2.wav", "2", "0", "0", "2"}, {"1.wav", "1.5", "0", "0", "2"},
+        // The text goes with its row, and the row without one loses the other's.
+        QCOMPARE(list.rows, QList<QStringList>({{"2.wav", "2", "0", "0", "2", "", "", "", "", ""},
+                                                {"1.wav", "1.5", "0", "0", "2", "", "", "", "", "Привет, мир"},
                                                 {"3.wav", "3", "x", "", "2"}}));
         QCOMPARE(QList<double>({list.practice[0].pause, list.practice[1].pause}), QList<double>({0, 1.5}));
         QCOMPARE(list.selected, 2);
+    }
+
+    // Previous and next line: wrapping, and from no cursor or one past deleted rows.
+    void steppedRows()
+    {
+        const struct { int current, rows, step, to; } cases[] = {
+            {2, 3, 1, 3}, {3, 3, 1, 1}, {1, 3, -1, 3}, {2, 3, -1, 1}, {0, 3, 1, 1}, {0, 3, -1, 3},
+            {7, 3, 1, 1}, {7, 3, -1, 3}, {1, 1, 1, 1}, {1, 1, -1, 1}, {2, 0, 1, 0},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(player::steppedRow(c.current, c.rows, c.step) == c.to,
+                     qPrintable(QStringLiteral("%1 of %2, %3").arg(c.current).arg(c.rows).arg(c.step)));
+    }
+
+    void mergeAndSplit()
+    {
+        const auto e = [](const char* file, double start, double stop, const char* text) {
+            return EntryRecord{0, QString::fromUtf8(file), start, stop, 0.8, 2, {}, QString::fromUtf8(text)};
+        };
+        const struct { const char* name; QList<EntryRecord> rows; double start, stop; const char* text; } merges[] = {
+            {"three lines", {e("a.wav", 1, 2, "Un"), e("a.wav", 2.5, 3, ""), e("a.wav", 3, 4.5, "deux ")}, 1, 4.5, "Un deux"},
+            {"out of time order", {e("a.wav", 5, 6, "b"), e("a.wav", 1, 2, "a")}, 1, 6, "b a"},
+            {"two files", {e("a.wav", 1, 2, ""), e("b.wav", 2, 3, "")}, -1, -1, ""},
+            {"a whole file", {e("a.wav", 1, 2, ""), e("a.wav", 0, 0, "")}, -1, -1, ""},
+            {"one row", {e("a.wav", 1, 2, "")}, -1, -1, ""},
+        };
+        for (const auto& m : merges) {
+            const std::optional<EntryRecord> got = player::mergedEntry(m.rows);
+            QVERIFY2(got.has_value() == (m.start >= 0), m.name);
+            if (got)
+                QVERIFY2(got->Start == m.start && got->Stop == m.stop && got->Text == QString::fromUtf8(m.text) &&
+                             got->Rate == 0.8 && got->Loops == 2,
+                         m.name);
+        }
+        const struct { const char* name; EntryRecord entry; double at, length, before, after; } splits[] = {
+            {"inside", e("a.wav", 1, 3, "日本語"), 2.25, 10, 1, 3},
+            {"a whole file", e("a.wav", 0, 0, "x"), 4, 10, 0, 10},
+            {"too near the start", e("a.wav", 1, 3, ""), 1.02, 10, -1, -1},
+            {"past the stop", e("a.wav", 1, 3, ""), 3.5, 10, -1, -1},
+        };
+        for (const auto& c : splits) {
+            const auto parts = player::splitEntry(c.entry, c.at, c.length);
+            QVERIFY2(parts.has_value() == (c.before >= 0), c.name);
+            if (parts)
+                QVERIFY2(parts->first.Start == c.before && parts->first.Stop == c.at && parts->second.Start == c.at &&
+                             parts->second.Stop == c.after && parts->first.Text == c.entry.Text &&
+                             parts->second.Text == c.entry.Text,
+                         c.name);
+        }
     }
 };
 

@@ -172,6 +172,9 @@ private slots:
         QCOMPARE(storage::loopListFormatOf("/a/x.cue"), LoopListFormat::Cue);
         QCOMPARE(storage::loopListFormatOf("/a/x.m3u8"), LoopListFormat::M3u);
         QCOMPARE(storage::loopListFormatOf("/a/x.edl"), LoopListFormat::MpvEdl);
+        QCOMPARE(storage::loopListFormatOf("/a/x.en.SRT"), LoopListFormat::Srt);
+        QCOMPARE(storage::loopListFormatOf("/a/x.vtt"), LoopListFormat::WebVtt);
+        QCOMPARE(storage::loopListFormatOf("/a/x.lrc"), LoopListFormat::Lrc);
         QCOMPARE(storage::loopListFormatOf("/a.b/mine"), LoopListFormat::Obs);
         QCOMPARE(storage::loopListFormatOf("/a/x.vamplet"), LoopListFormat::Obs);
     }

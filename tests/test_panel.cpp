@@ -15,6 +15,7 @@
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "windows/drilldialog.h"
 #include "windows/entrygrid.h"
 #include "windows/forms.h"
 #include "windows/frmplayer.h"
@@ -105,12 +106,12 @@ private slots:
         frmPlayList* p = panel();
         QVERIFY(p->windowFlags() & Qt::Tool);
         QCOMPARE(p->parentWidget(), forms::frmPlayer());
-        QCOMPARE(grid()->columnCount(), 9);  // the five, then the practice settings
+        QCOMPARE(grid()->columnCount(), 10);  // the five, then the practice settings and the text
         QCOMPARE(grid()->headerItem()->text(2), QString("End"));
-        QCOMPARE(grid()->selectionMode(), QAbstractItemView::SingleSelection);
+        QCOMPARE(grid()->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(grid()->editTriggers(), QAbstractItemView::NoEditTriggers);
         const QList<QAction*> items = p->RightClickMenu()->actions();
-        QCOMPARE(items.size(), 17);
+        QCOMPARE(items.size(), 20);  // merge and split before "Cancel"
         QCOMPARE(p->RightClickMenu()->defaultAction()->text(), QString("Loop this Entry"));
         QVERIFY(items[3]->isSeparator() && items[7]->isSeparator() && items[12]->isSeparator());
         QVERIFY(!items[15]->isVisible());
@@ -600,6 +601,53 @@ private slots:
         QCOMPARE(msgs.messages.size(), 1);
         QCOMPARE(msgs.messages[0].title, QString("New Playlist?"));
         QCOMPARE(engine->path(), QString());  // nothing tried to play it
+    }
+
+    // A row's text shows while it plays; merged rows join their texts, a split keeps it on both.
+    void linesShowMergeAndSplit()
+    {
+        frmPlayList* p = openWith({{a, "1", "2", "1", "1", {}, "Ça va ?"},
+                                   {a, "2", "3", "1", "1", {}, "Да"},
+                                   {b, "0", "1", "1", "1"}});
+        player::MediaPlayer* media = forms::frmPlayer()->MediaPlayer1();
+        for (const auto& [row, line] : {std::pair{2, "Да"}, std::pair{3, ""}}) {
+            grid()->selectRow(row);
+            p->MnuRightClick_Click(1);
+            QCOMPARE(media->line(), QString::fromUtf8(line));
+            QCOMPARE(media->findChild<QLabel*>("Line")->isVisibleTo(media), row == 2);
+        }
+        grid()->selectRow(1);
+        grid()->topLevelItem(1)->setSelected(true);
+        p->MergeSelectedRows();
+        QCOMPARE(grid()->rowTexts(1), QStringList({a, "1", "3", "1", "1", "", "", "", "", "Ça va ? Да"}));
+        QCOMPARE(p->CurrentID, 2);  // row 3 moved up
+        p->MnuRightClick_Click(1);
+        media->setCurrentPosition(2.5);
+        p->SplitAtHeard();
+        QCOMPARE(grid()->rowTexts(2), QStringList({a, "2.5", "3", "1", "1", "", "", "", "", "Ça va ? Да"}));
+        QCOMPARE(grid()->rowTexts(1).value(2), QString("2.5"));
+    }
+
+    // The drill an import asks for: defaults for empty boxes, "1.5x" or seconds, bounds kept.
+    void drillAnswers()
+    {
+        const struct { const char* passes, *rate, *pause, *leadIn, *tail; int got; double factor, seconds; } cases[] = {
+            {"2", "0.8", "1.5x", "0.15", "0.25", 2, 1.5, 0},
+            {"", "", "", "", "", 2, 0, 0},
+            {"3", "1", "2", "0", "0", 3, 0, 2},
+            {"2.5", "1", "", "0", "0", 0, 0, 0},
+            {"2", "9", "", "0", "0", 0, 0, 0},
+            {"2", "1", "fast", "0", "0", 0, 0, 0},
+            {"2", "1", "", "-1", "0", 0, 0, 0},
+        };
+        for (const auto& c : cases) {
+            const panel::DrillRead r = panel::readDrill(c.passes, c.rate, c.pause, c.leadIn, c.tail);
+            QVERIFY2(r.drill.has_value() == (c.got > 0) && r.problem.isEmpty() == (c.got > 0), c.pause);
+            if (!r.drill) continue;
+            QList<EntryRecord> lines{{}};
+            panel::applyDrill(*r.drill, lines);
+            QVERIFY(lines[0].Loops == c.got && lines[0].Practice.pauseFactor == c.factor && lines[0].Practice.pause == c.seconds);
+        }
     }
 
     void playThisEntryContinuesAfterIt()

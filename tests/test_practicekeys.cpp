@@ -30,7 +30,8 @@ private slots:
         const struct { int key; const char* text; const char* back; } rows[] = {
             {0, "1.5", "1.5"}, {0, " 60 ", "60"}, {0, "0", ""}, {0, "60.001", "!"}, {0, "-1", "!"},
             {0, "1,5", "!"}, {0, "1e1", "!"}, {0, "inf", "!"}, {0, "nan", "!"}, {0, "99999999999999999999", "!"},
-            {0, "1.5 2", "!"}, {1, "4 120 first", "4 120 first"}, {1, "32  400  every", "32 400 every"},
+            {0, "1.5 2", "!"}, {0, "1.5x", "1.5x"}, {0, "0.1x", "0.1x"}, {0, "10x", "10x"}, {0, "0x", ""},
+            {0, "0.09x", "!"}, {0, "10.5x", "!"}, {0, "-1x", "!"}, {0, "1.5X", "!"}, {0, "x", "!"}, {0, "1.5xx", "!"}, {1, "4 120 first", "4 120 first"}, {1, "32  400  every", "32 400 every"},
             {1, "0 120 first", "!"}, {1, "33 120 first", "!"}, {1, "4 19.9 first", "!"}, {1, "4 120 First", "!"},
             {1, "4 120", "!"}, {1, "4.5 120 first", "!"}, {2, "0.6 0.05 2", "0.6 0.05 2"}, {2, "4 1 100", "4 1 100"},
             {2, "0.09 0.05 2", "!"}, {2, "0.6 0 2", "!"}, {2, "0.6 -0.05 2", "!"}, {2, "0.6 0.05 101", "!"},
@@ -50,6 +51,17 @@ private slots:
         QCOMPARE(back == "!" ? practiceTexts(PracticeSettings()) : only(key, back), practiceTexts(s));
         if (back == "!") QCOMPARE(s, PracticeSettings());
     }
+    void pauseProblems()
+    {
+        const struct { double pause, factor; bool fine; } rows[] = {
+            {0, 1.5, true}, {2, 0, true}, {0, 0.05, false}, {0, 11, false}, {1, 1.5, false}};
+        for (const auto& r : rows) {
+            PracticeSettings s;
+            s.pause = r.pause;
+            s.pauseFactor = r.factor;
+            QVERIFY2(practiceProblem(s).isEmpty() == r.fine, qPrintable(practiceProblem(s)));
+        }
+    }
     void playListKeepsThemAndTheFive()
     {
         testkit::Sandbox box;
@@ -61,7 +73,8 @@ private slots:
         const QList<EntryRecord> back = loadPlayList("L");
         QCOMPARE(back.size(), 2);
         for (const EntryRecord& e : back) QCOMPARE(QList({e.Start, e.Stop, e.Rate, e.Loops}), QList<double>({1.5, 2, 0.5, 3}));
-        const PracticeSettings all{1.5, 0, 4, 96, PracticeSettings::CountInWhen::EveryPass, 0.6, 0.05, 2, -2, 15};
+        const PracticeSettings all{.pause = 1.5, .countInClicks = 4, .countInBpm = 96, .countInWhen = PracticeSettings::CountInWhen::EveryPass,
+                                   .trainerStartRate = 0.6, .trainerStep = 0.05, .trainerPassesPerStep = 2, .transposeSemitones = -2, .transposeCents = 15};
         QCOMPARE(QList({back[0].Practice, back[1].Practice}), QList({PracticeSettings(), all}));
         // Turned off again, its keys are emptied, so nothing stale is read, and no other byte changes.
         QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);

@@ -87,6 +87,33 @@ private slots:
         }
     }
 
+    // A pause by length: a multiple of the pass's own heard length, its trainer rate included;
+    // it wins over seconds, and an unknown stretch has none.
+    void pauseByLength()
+    {
+        const auto by = [](double factor, double seconds = 0, double trainerStart = 0) {
+            PracticeSettings s = trainer(trainerStart, 0.2, 1);
+            s.pauseFactor = factor;
+            s.pause = seconds;
+            return s;
+        };
+        const struct { const char* name; PracticeSettings s; double entryRate, stretch; int pass; qint64 preroll; } cases[] = {
+            {"1.5x of 2 s at rate 1", by(1.5), 1.0, 2.0, 0, 132300},
+            {"1.5x of 2 s at 0.8: 2.5 s heard", by(1.5), 0.8, 2.0, 1, 165375},
+            {"the trainer's 0.6 on pass 0", by(1.0, 0, 0.6), 1.0, 1.2, 0, 88200},
+            {"the trainer's 0.8 on pass 1", by(1.0, 0, 0.6), 1.0, 1.2, 1, 66150},
+            {"wins over seconds", by(0.5, 3.0), 1.0, 1.0, 0, 22050},
+            {"stretch not known yet", by(1.5), 1.0, 0.0, 0, 0},
+        };
+        for (const auto& c : cases) {
+            const PracticePlan plan(c.s, c.entryRate, 44100, c.stretch);
+            QVERIFY2(plan.pass(c.pass).prerollFrames == c.preroll, c.name);
+            QVERIFY2(c.s.hasTrainer() || plan.cutBefore(c.pass) == (c.pass > 0 && c.preroll > 0), c.name);
+        }
+        // The next entry's stretch may not be known before its file opens: still a cut.
+        QVERIFY(cutIntoNext(PracticePlan({}, 1.0, 44100), 0, PracticePlan(by(1.5), 1.0, 44100)));
+    }
+
     // Into the list's next entry: blended only where its first pass follows without a
     // preroll, at the rate and pitch this entry's last pass played.
     void seamIntoTheNextEntry()

@@ -69,6 +69,13 @@ put("i-ordinary-10k", obs(9999, b"".join(b"FileName%d=%s\r\nFileStart%d=1\r\n" %
 put("l-m3u-lines-16MB.m3u", b"a\n" * (8 << 20))
 put("l-labels-lines-16MB.txt", b"1\t2\tx\n" * ((16 << 20) // 6))
 put("l-cue-lines-16MB.cue", b'FILE "a.wav" WAVE\n' + b"TRACK 1\n" * ((16 << 20) // 8))
+# Subtitles and lyrics: 16 MB of one-word cues (far past the entry bound), one cue whose
+# text is a line of 16 MB, one lyric line of a million time tags, and cues that all end
+# before they start.
+put("l-srt-cues-16MB.srt", b"".join(b"%d\n00:00:%02d,000 --> 99:00:00,000\nw\n\n" % (i, i % 60) for i in range((16 << 20) // 44)))
+put("l-srt-line-16MB.srt", b"1\n00:00:01,000 --> 00:00:02,000\n" + b"w" * ((16 << 20) - 64) + b"\n")
+put("l-lrc-tags-16MB.lrc", b"[00:01.00]" * ((16 << 20) // 10 - 1) + b"x\n")
+put("l-vtt-backwards-16MB.vtt", b"WEBVTT\n\n" + b"00:00:02.000 --> 00:00:01.000\nw\n\n" * ((16 << 20) // 34))
 # MIDI files of 16 MiB: one track of running-status notes, one of system exclusives, and
 # a million one-note tracks.
 def smf(tracks):

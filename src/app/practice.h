@@ -28,10 +28,11 @@ struct PracticeSettings {
     qint32 transposeCents = 0;
 
     bool hasPause() const { return pause > 0; }
+    bool hasPauseFactor() const { return pauseFactor > 0; }
     bool hasCountIn() const { return countInClicks > 0 && countInBpm > 0; }
     bool hasTrainer() const { return trainerStartRate > 0; }
     bool hasTranspose() const { return transposeSemitones != 0 || transposeCents != 0; }
-    bool any() const { return hasPause() || hasCountIn() || hasTrainer() || hasTranspose(); }
+    bool any() const { return hasPause() || hasPauseFactor() || hasCountIn() || hasTrainer() || hasTranspose(); }
     double pitchScale() const;  // frequency ratio of the transpose
 
     bool operator==(const PracticeSettings&) const = default;
@@ -41,6 +42,7 @@ struct PracticeSettings {
 // file's reader holds its texts to them, and the engines size their buffers by them.
 namespace practice {
 inline constexpr double kMaxPause = 60;
+inline constexpr double kMinPauseFactor = 0.1, kMaxPauseFactor = 10;
 inline constexpr qint32 kMaxCountInClicks = 32;
 inline constexpr double kMinCountInBpm = 20, kMaxCountInBpm = 400;
 inline constexpr double kMinTrainerRate = 0.1, kMaxTrainerRate = 4;

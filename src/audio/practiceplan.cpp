@@ -11,8 +11,9 @@ constexpr double kClickSeconds = 0.025;
 constexpr double kClickDecaySeconds = 0.005;
 }
 
-PracticePlan::PracticePlan(const PracticeSettings& settings, double entryRate, int sampleRate)
-    : m_settings(settings), m_entryRate(entryRate > 0 ? entryRate : 1.0), m_sampleRate(std::max(1, sampleRate))
+PracticePlan::PracticePlan(const PracticeSettings& settings, double entryRate, int sampleRate, double stretchSeconds)
+    : m_settings(settings), m_entryRate(entryRate > 0 ? entryRate : 1.0), m_sampleRate(std::max(1, sampleRate)),
+      m_stretchSeconds(std::max(0.0, stretchSeconds))
 {
 }
 
@@ -33,7 +34,11 @@ PassPlan PracticePlan::pass(int pass) const
     PassPlan p;
     p.rate = rateOf(pass);
     const double sr = m_sampleRate;
-    const qint64 pause = m_settings.hasPause() ? qint64(std::llround(m_settings.pause * sr)) : 0;
+    // A pause by length follows this pass's own rate, the trainer's included.
+    const double seconds = pausesByLength() ? m_settings.pauseFactor * m_stretchSeconds / p.rate
+                           : m_settings.hasPause() ? m_settings.pause
+                                                   : 0.0;
+    const qint64 pause = qint64(std::llround(seconds * sr));
     p.prerollFrames = pause;
     const bool counts = m_settings.hasCountIn() &&
                         (pass == 0 || m_settings.countInWhen == PracticeSettings::CountInWhen::EveryPass);
@@ -60,7 +65,7 @@ bool PracticePlan::stretches() const
 
 bool cutIntoNext(const PracticePlan& current, int pass, const PracticePlan& next)
 {
-    return next.pass(0).prerollFrames > 0 || next.rateOf(0) != current.rateOf(pass) ||
+    return next.pass(0).prerollFrames > 0 || next.pausesByLength() || next.rateOf(0) != current.rateOf(pass) ||
            next.pitchScale() != current.pitchScale();
 }
 

@@ -17,7 +17,10 @@ struct PassPlan {
 class PracticePlan {
 public:
     PracticePlan() = default;
-    PracticePlan(const PracticeSettings& settings, double entryRate, int sampleRate);
+    // `stretchSeconds`: the source one pass plays (stop minus start, or the file from where it
+    // starts), which a pause given as a multiple of the pass's heard length needs; 0 where
+    // not known yet, which makes that pause none.
+    PracticePlan(const PracticeSettings& settings, double entryRate, int sampleRate, double stretchSeconds = 0);
 
     // Passes count from 0, the first one played after the settings were given.
     double rateOf(int pass) const;
@@ -28,11 +31,15 @@ public:
     // Whether the seam before `pass` is cut rather than blended: the pass before fades out
     // and this one fades in, with its preroll or its new rate between.
     bool cutBefore(int pass) const;
+    // Whether the pause follows each pass's heard length (it is never empty then, whatever
+    // the stretch turns out to be once its file is open).
+    bool pausesByLength() const { return m_settings.pauseFactor > 0; }
 
 private:
     PracticeSettings m_settings;
     double m_entryRate = 1;
     int m_sampleRate = 44100;
+    double m_stretchSeconds = 0;
 };
 
 // Whether the seam from `current`'s pass `pass` into the list's next entry is cut rather

@@ -35,10 +35,11 @@ struct Planned {
     bool fadesIn = false, fadesOut = false;
 };
 
-Pass prerolled(const PracticeSettings& p, int pass, int sampleRate)
+// `heard`: the seconds the pass's sound lasts, which a pause by length is a multiple of.
+Pass prerolled(const PracticeSettings& p, int pass, int sampleRate, double heard)
 {
     Pass out;
-    out.preroll = p.hasPause() ? toFrames(p.pause, sampleRate) : 0;
+    out.preroll = p.pauseFactor > 0 ? toFrames(p.pauseFactor * heard, sampleRate) : p.hasPause() ? toFrames(p.pause, sampleRate) : 0;
     if (p.hasCountIn() && (pass == 0 || p.countInWhen == PracticeSettings::CountInWhen::EveryPass)) {
         // The pass begins one beat after the last click.
         const double beat = 60.0 * sampleRate / p.countInBpm;
@@ -185,17 +186,18 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
         for (int p = 0; p < passes(e); ++p) stretches = stretches || passRate(entry.practice, entry.rate, p) != 1.0;
         for (int p = 0; p < count; ++p) {
             Planned k;
-            k.pass = prerolled(entry.practice, p, sr);
+            const bool live = round == 0 && entry.liveRate > 0;
+            const double rate = live && p > 0 ? entry.liveRate : passRate(entry.practice, entry.rate, p);
+            k.from = whole ? 0 : std::min(toFrames(entry.start, sr), src.length());
+            k.to = whole ? src.length() : std::min(toFrames(entry.stop, sr), src.length());
+            k.pass = prerolled(entry.practice, p, sr, double(k.to - k.from) / sr / rate);
             k.pass.entry = e;
             k.pass.pass = p;
             k.pass.sampleRate = sr;
-            const bool live = round == 0 && entry.liveRate > 0;
-            k.pass.rate = live && p > 0 ? entry.liveRate : passRate(entry.practice, entry.rate, p);
+            k.pass.rate = rate;
             k.pass.live = live && p == 0;
             k.source = &src;
             k.whole = whole && p == 0;
-            k.from = whole ? 0 : std::min(toFrames(entry.start, sr), src.length());
-            k.to = whole ? src.length() : std::min(toFrames(entry.stop, sr), src.length());
             k.pitch = entry.practice.pitchScale();
             k.stretches = stretches;
             k.blend = std::min(qint64(stretches ? kStretchedBlendMs : kBlendMs) * sr / 1000, (k.to - k.from) / 2);

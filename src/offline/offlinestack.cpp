@@ -43,7 +43,8 @@ void OfflineStack::playList(int row)
 {
     list.selectRow(row);
     const QStringList t = list.rowTexts(row);
-    m_playback->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), false, list.rowPractice(row));
+    m_playback->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), false, list.rowPractice(row),
+                             t.value(kTextCell));
     m_cursor = row;
 }
 

@@ -81,8 +81,9 @@ bool EntryPlayer::counted() const { return m_tmrPlayer->isActive(); }
 
 void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                                const QString& strRate, const QString& strLoops, bool ynDoLoop,
-                               const PracticeSettings& practice)
+                               const PracticeSettings& practice, const QString& text)
 {
+    setText(text);
     double loops = 0;
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strLoops), loops);
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strEnd), mdblStop);
@@ -226,7 +227,7 @@ void EntryPlayer::nextHeard()
     const EntryRecord next = GetNextEntry();
     m_replayAfterWrap = true;
     PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop), numtext::format(next.Rate),
-                 numtext::format(next.Loops), false, next.Practice);
+                 numtext::format(next.Loops), false, next.Practice, next.Text);
 }
 
 void EntryPlayer::handOverLoop(bool endless)
@@ -317,7 +318,7 @@ void EntryPlayer::togglePause()
     case PlayState::Stopped:
         // Played as it was started; a whole file keeps its stop at 0, so it plays whole.
         PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(m_wholeFile ? 0.0 : mdblStop),
-                     numtext::format(mdblRate), numtext::format(m_lastLoops), m_lastDoLoop, mPractice);
+                     numtext::format(mdblRate), numtext::format(m_lastLoops), m_lastDoLoop, mPractice, mstrText);
         break;
     }
 }
@@ -344,13 +345,29 @@ void EntryPlayer::tmrPlayer_Timer()
     if (mdblLoopsLeft <= 0) {
         const EntryRecord next = GetNextEntry();
         PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop),
-                     numtext::format(next.Rate), numtext::format(next.Loops), false, next.Practice);
+                     numtext::format(next.Rate), numtext::format(next.Loops), false, next.Practice, next.Text);
     } else {
         m_replayAfterWrap = wrapped;
         m_replayingPass = true;
         PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(mdblStop), numtext::format(mdblRate),
-                     numtext::format(mdblLoopsLeft), false, mPractice);
+                     numtext::format(mdblLoopsLeft), false, mPractice, mstrText);
     }
+}
+
+void EntryPlayer::repeatOnce()
+{
+    if (!counted()) return;
+    // One wrap more for the engine: where the next entry was handed over already, the
+    // engine holds for it only once the wraps are used up.
+    mdblLoopsLeft += 1;
+    if (m_stopFrom != StopFrom::AwaitedLength) handOverLoop(false);
+}
+
+void EntryPlayer::setText(const QString& text)
+{
+    if (text == mstrText) return;
+    mstrText = text;
+    emit textChanged(mstrText);
 }
 
 EntryRecord EntryPlayer::GetNextEntry()

@@ -24,9 +24,10 @@ public:
 
     // The one entry point for playback. Texts are converted as "0" + text; a text that does
     // not convert leaves the field as it was.
+    // `text`: the entry's line or label, shown while it plays.
     void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                       const QString& strRate, const QString& strLoops, bool ynDoLoop,
-                      const PracticeSettings& practice = {});
+                      const PracticeSettings& practice = {}, const QString& text = {});
 
     // Both timers off and the player stopped.
     void stopPlayback();
@@ -45,6 +46,8 @@ public:
     // Pauses what plays, goes on with what is paused, and plays the last entry again
     // when it was stopped.
     void togglePause();
+    // In list play, one pass more of the entry that plays, heard after the pass now.
+    void repeatOnce();
 
     // Where the list's next entry comes from once an entry's passes are used up.
     void setNextEntrySource(std::function<EntryRecord()> source) { m_nextEntry = std::move(source); }
@@ -67,6 +70,8 @@ public:
     double mdblRate = 0;
     double mdblLoopsLeft = 0;
     PracticeSettings mPractice;
+    // The text of the entry heard now; empty for none.
+    QString mstrText;
 
     static constexpr int kTickMs = 10;
     // Where the engine cuts the stretch itself it reports each wrap and each end as it is
@@ -76,8 +81,13 @@ public:
     // end the engine reports).
     static int tickInterval(const std::optional<LoopRange>& handed);
 
+signals:
+    // The entry heard now has another text (empty: none).
+    void textChanged(const QString& text);
+
 private:
     EntryRecord GetNextEntry();
+    void setText(const QString& text);
     void playerFailed(const QString& path, const QString& reason);
     void tellCannotPlay(const QString& path, const QString& reason);
     void handOverLoop(bool endless);

@@ -15,7 +15,8 @@ EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId)
     }
     const QStringList cells = list.rowTexts(int(n));
     auto number = [&](int i) { return numtext::parse(cells.value(i)).value_or(0.0); };
-    return EntryRecord{qint32(n), cells.value(0), number(1), number(2), number(3), number(4), list.rowPractice(int(n))};
+    return EntryRecord{qint32(n),     cells.value(0), number(1), number(2), number(3), number(4), list.rowPractice(int(n)),
+                       cells.value(kTextCell)};
 }
 
 EntryRecord GetNextEntry(EntryList& list, qint32& currentId)
@@ -30,12 +31,24 @@ EntryRecord GetNextEntry(EntryList& list, qint32& currentId)
     return r;
 }
 
+int steppedRow(int current, int rows, int step)
+{
+    if (rows < 1) return 0;
+    // No cursor, or one past the end (rows deleted): on from before the first or after the last.
+    const qint64 from = current < 1 || current > rows ? (step > 0 ? 0 : rows + 1) : current;
+    const qint64 to = ((from + step - 1) % rows + rows) % rows + 1;
+    return int(to);
+}
+
 void SwapEntries(EntryList& list, int from, int to)
 {
     auto read = [&list](int row) {
         const QStringList t = list.rowTexts(row);
         QStringList out{t.value(0)};
         for (int i = 1; i <= 4; ++i) out << numtext::format(numtext::parse(t.value(i)).value_or(0.0));
+        // The text goes with its row; the practice cells between are written from the settings.
+        while (out.size() < kTextCell) out << QString();
+        out << t.value(kTextCell);
         return std::pair{out, list.rowPractice(row)};
     };
     const auto [a, aPractice] = read(from);

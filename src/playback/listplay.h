@@ -6,17 +6,23 @@
 
 namespace player {
 
+// Where a row's text (its line or label) stands among its cells, after the five fields and
+// the four practice cells; a list that keeps no text gives fewer cells.
+constexpr int kTextCell = 9;
+
 // The list as the player sees it: rows addressed from 1.
 class EntryList {
 public:
     virtual ~EntryList() = default;
     virtual int rowCount() const = 0;
-    // The row's five texts: file name, start, end, rate, loop.
+    // The row's five texts: file name, start, end, rate, loop; then, where the list keeps
+    // them, its practice cells and its text (kTextCell). Trailing empty cells may be left out.
     virtual QStringList rowTexts(int row) const = 0;
     virtual void selectRow(int row) = 0;
     // 0 when no row is selected.
     virtual int selectedRow() const { return 0; }
-    // Rewrites the row: its five texts and its practice settings.
+    // Rewrites the row: its five texts and its practice settings; its text where `texts`
+    // reaches kTextCell, else the row keeps the one it has.
     virtual void setRow(int row, const QStringList& texts, const PracticeSettings& practice) = 0;
     // The row's practice settings; none where the list keeps none.
     virtual PracticeSettings rowPractice(int row) const { Q_UNUSED(row); return {}; }
@@ -27,6 +33,10 @@ public:
 EntryRecord GetNextEntry(EntryList& list, qint32& currentId);
 // The same row, with neither the selection nor the cursor moved.
 EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId);
+
+// The row `step` rows on from `current` among `rows` (back where negative), wrapping; from
+// no row (0), one step on is the first and one back the last.
+int steppedRow(int current, int rows, int step);
 
 // Swaps two rows, both written back in number text (a field that is no number becomes 0) with
 // their practice settings, and selects the row `to`.

@@ -38,6 +38,15 @@ LiveLoopKeys::LiveLoopKeys(EntryPlayer* playback, MediaPlayer* media, QObject* p
     m_actions << nullptr;
     m_playPause = add(QStringLiteral("&Play/Pause"), {QKeySequence(Qt::CTRL | Qt::Key_Space)},
                       [this] { m_playback->togglePause(); });
+    // Drilling a list line by line: back, on, or this line once more.
+    m_actions << nullptr;
+    add(QStringLiteral("P&revious Line"), {QKeySequence(Qt::CTRL | Qt::Key_PageUp)}, [this] {
+        if (m_lineStep) m_lineStep(-1);
+    });
+    add(QStringLiteral("&Next Line"), {QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, [this] {
+        if (m_lineStep) m_lineStep(1);
+    });
+    add(QStringLiteral("Repeat Line &Once More"), {QKeySequence(Qt::CTRL | Qt::Key_R)}, [this] { m_playback->repeatOnce(); });
 }
 
 QAction* LiveLoopKeys::add(const QString& caption, const QList<QKeySequence>& keys, std::function<void()> run)

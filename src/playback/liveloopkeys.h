@@ -49,6 +49,9 @@ public:
         m_playingRow = std::move(playingRow);
     }
 
+    // Where "Previous Line" and "Next Line" go: the list's row so many steps on.
+    void setLineStep(std::function<void(int step)> step) { m_lineStep = std::move(step); }
+
     // The key's change applied to the playback, or while nothing plays to the selected row
     // (else the one last played); false when there was nothing to change.
     bool press(LiveKey key, bool coarse);
@@ -74,6 +77,7 @@ private:
     std::function<bool()> m_accepting;
     std::function<EntryList*()> m_list;
     std::function<int()> m_playingRow;
+    std::function<void(int)> m_lineStep;
 };
 
 } // namespace player

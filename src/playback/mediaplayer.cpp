@@ -4,6 +4,7 @@
 #include "playback/playbackfollow.h"
 
 #include <QHBoxLayout>
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <QStackedLayout>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace player {
@@ -108,6 +110,24 @@ void MediaPlayer::buildControls()
     m_blank->setPalette(pal);
     m_pictureStack->addWidget(m_blank);
     layout->addWidget(picture, 1);
+    picture->installEventFilter(this);
+    // A line of subtitles or lyrics: large enough to read from the instrument or the desk.
+    for (QLabel** line : {&m_lineUnder, &m_lineOver}) {
+        *line = new QLabel(line == &m_lineOver ? picture : this);
+        (*line)->setObjectName(line == &m_lineOver ? QStringLiteral("LineOverPicture") : QStringLiteral("Line"));
+        (*line)->setAccessibleName(tr("Line"));
+        (*line)->setAlignment(Qt::AlignCenter);
+        (*line)->setWordWrap(true);
+        (*line)->setTextFormat(Qt::PlainText);
+        QFont big = (*line)->font();
+        big.setPointSizeF(big.pointSizeF() * 1.6);
+        big.setBold(true);
+        (*line)->setFont(big);
+        (*line)->hide();
+    }
+    // White on a dark band over the picture, whatever the theme and the frame behind it.
+    m_lineOver->setStyleSheet(QStringLiteral("QLabel { color: white; background: rgba(0, 0, 0, 160); padding: 4px; }"));
+    layout->addWidget(m_lineUnder);
 
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(2, 0, 2, 2);
@@ -162,6 +182,43 @@ void MediaPlayer::showPicture()
         if (m_videoView) m_pictureStack->addWidget(m_videoView);
     }
     m_pictureStack->setCurrentWidget(m_engine->hasVideo() && m_videoView ? m_videoView : m_blank);
+    placeLine();
+}
+
+void MediaPlayer::setLine(const QString& text)
+{
+    m_lineUnder->setText(text);
+    m_lineOver->setText(text);
+    placeLine();
+}
+
+QString MediaPlayer::line() const { return m_lineUnder->text(); }
+
+bool MediaPlayer::lineOverPicture() const
+{
+    return m_videoView && m_pictureStack->currentWidget() == m_videoView;
+}
+
+void MediaPlayer::placeLine()
+{
+    const bool any = !m_lineUnder->text().isEmpty();
+    const bool over = lineOverPicture();
+    m_lineUnder->setVisible(any && !over);
+    m_lineOver->setVisible(any && over);
+    if (!any || !over) return;
+    // Over the bottom of the picture, above the video view (made after the line).
+    const QWidget* picture = m_pictureStack->parentWidget();
+    const int margin = picture->height() / 20;
+    const int width = picture->width() - 2 * margin;
+    const int height = std::min(m_lineOver->heightForWidth(width), picture->height() / 2);
+    m_lineOver->setGeometry(margin, picture->height() - height - margin, width, height);
+    m_lineOver->raise();
+}
+
+bool MediaPlayer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize && watched == m_pictureStack->parentWidget()) placeLine();
+    return QWidget::eventFilter(watched, event);
 }
 
 void MediaPlayer::dropVideoView()
@@ -173,6 +230,7 @@ void MediaPlayer::dropVideoView()
     m_pictureStack->removeWidget(m_videoView);
     delete m_videoView;
     m_videoView = nullptr;
+    placeLine();
 }
 
 void MediaPlayer::refreshTracker()

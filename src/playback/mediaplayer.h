@@ -54,6 +54,13 @@ public:
     // takes ownership.
     void setPictureStandIn(QWidget* standIn);
 
+    // The line (or label) of what plays: under the stand-in for files without pictures,
+    // large over the bottom of the picture for video; nothing shows for an empty one.
+    void setLine(const QString& text);
+    QString line() const;
+    // Whether the line shows over the picture (video) rather than under it.
+    bool lineOverPicture() const;
+
     // Whether the file last set could not be played, and why.
     bool failed() const { return !m_failure.isEmpty(); }
     QString failure() const { return m_failure; }
@@ -85,6 +92,8 @@ private:
     void dropVideoView();
     void refreshTracker();
     void trackerMoved(int value);
+    void placeLine();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     MediaEngine* m_engine;
     QWidget* m_videoView = nullptr;
@@ -95,6 +104,8 @@ private:
     QPushButton* m_stop = nullptr;
     QSlider* m_tracker = nullptr;
     QLabel* m_preparing = nullptr;
+    QLabel* m_lineUnder = nullptr;  // in the layout, between the picture and the controls
+    QLabel* m_lineOver = nullptr;   // a child of the picture, placed over its bottom
     PlaybackFollow* m_trackerFollow = nullptr;
     bool m_trackerDragging = false;
     QString m_failure;

@@ -1,6 +1,7 @@
 #include "storage/looplists.h"
 
 #include "storage/filebytes.h"
+#include "storage/subtitles.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,6 +53,9 @@ const char* formatName(LoopListFormat format)
     case LoopListFormat::Cue: return "A CUE sheet";
     case LoopListFormat::M3u: return "An M3U playlist";
     case LoopListFormat::MpvEdl: return "An mpv EDL file";
+    case LoopListFormat::Srt:
+    case LoopListFormat::WebVtt:
+    case LoopListFormat::Lrc:
     case LoopListFormat::Obs: break;
     }
     return "A playlist file";
@@ -97,7 +101,7 @@ public:
     Reader(const QString& folder) : m_folder(folder) {}
 
     // Adds an entry for a file named in the list; false once the list is full.
-    bool add(const QString& name, double start, std::optional<double> stop)
+    bool add(const QString& name, double start, std::optional<double> stop, const QString& text = {})
     {
         if (m_list.entries.size() >= kMaxLoopListEntries) {
             notes.cutAtCount = true;
@@ -125,7 +129,7 @@ public:
         }
         if (QDir::isRelativePath(path) && !path.contains(QLatin1Char('\\'))) path = QDir(m_folder).filePath(path);
         if (!stop && start > 0) ++notes.openEnd;
-        m_list.entries.append({0, QDir::cleanPath(path), start, stop.value_or(0.0), 1.0, 1.0, {}});
+        m_list.entries.append({0, QDir::cleanPath(path), start, stop.value_or(0.0), 1.0, 1.0, {}, text});
         return true;
     }
 
@@ -179,7 +183,8 @@ LoopList parseLabels(const QByteArray& bytes, const QString& folder)
             ++r.notes.notUnderstood;
             continue;
         }
-        if (!r.add(f.mid(2).join(QLatin1Char('\t')), *start, *stop)) break;
+        const QString label = f.mid(2).join(QLatin1Char('\t'));
+        if (!r.add(label, *start, *stop, label.trimmed())) break;
     }
     return r.take();
 }
@@ -421,6 +426,7 @@ bool holdsLineBreak(const QString& s) { return s.contains(QLatin1Char('\n')) || 
 
 LoopListText writeLoopList(LoopListFormat format, const QList<EntryRecord>& all)
 {
+    if (isSubtitleFormat(format)) return writeSubtitles(format, all);
     LoopListText out;
     QList<EntryRecord> entries;
     qsizetype unholdable = 0, quoted = 0, rounded = 0, backwards = 0, rateOrLoops = 0, practice = 0;
@@ -480,6 +486,9 @@ LoopListText writeLoopList(LoopListFormat format, const QList<EntryRecord>& all)
         }
         break;
     }
+    case LoopListFormat::Srt:
+    case LoopListFormat::WebVtt:
+    case LoopListFormat::Lrc:
     case LoopListFormat::Obs: break;
     }
     const QString name = QString::fromLatin1(formatName(format));
@@ -507,7 +516,7 @@ LoopListText writeLoopList(LoopListFormat format, const QList<EntryRecord>& all)
 
 const char* const kLoopListFilter =
     "Vamplet PlayList File|*.obs;*.vamplet|Audacity Labels|*.txt|CUE Sheet|*.cue|M3U Playlist|*.m3u;*.m3u8|"
-    "mpv EDL|*.edl|All Files (*.*)|*.*|";
+    "mpv EDL|*.edl|SubRip Subtitles|*.srt|WebVTT Subtitles|*.vtt|LRC Lyrics|*.lrc|All Files (*.*)|*.*|";
 
 bool isListFile(const QString& path)
 {
@@ -523,6 +532,9 @@ LoopListFormat loopListFormatOf(const QString& path)
     if (ext == QLatin1String("cue")) return LoopListFormat::Cue;
     if (ext == QLatin1String("m3u") || ext == QLatin1String("m3u8")) return LoopListFormat::M3u;
     if (ext == QLatin1String("edl")) return LoopListFormat::MpvEdl;
+    if (ext == QLatin1String("srt")) return LoopListFormat::Srt;
+    if (ext == QLatin1String("vtt")) return LoopListFormat::WebVtt;
+    if (ext == QLatin1String("lrc")) return LoopListFormat::Lrc;
     return LoopListFormat::Obs;
 }
 
@@ -533,12 +545,15 @@ LoopList parseLoopList(LoopListFormat format, const QByteArray& bytes, const QSt
     case LoopListFormat::Cue: return parseCue(bytes, folder);
     case LoopListFormat::M3u: return parseM3u(bytes, folder);
     case LoopListFormat::MpvEdl: return parseEdl(bytes, folder);
+    case LoopListFormat::Srt:
+    case LoopListFormat::WebVtt:
+    case LoopListFormat::Lrc: return parseSubtitles(format, bytes, {});
     case LoopListFormat::Obs: break;
     }
     return {};
 }
 
-LoopList readLoopListFile(const QString& path, bool& ok)
+LoopList readLoopListFile(const QString& path, bool& ok, const SubtitleImport& subtitles)
 {
     QFile file(path);
     ok = file.open(QIODevice::ReadOnly);
@@ -550,7 +565,19 @@ LoopList readLoopListFile(const QString& path, bool& ok)
     QByteArray bytes = file.read(kMaxLoopListBytes + 1);
     const bool cut = bytes.size() > kMaxLoopListBytes;
     if (cut) bytes.truncate(std::max<qsizetype>(0, bytes.lastIndexOf('\n', kMaxLoopListBytes)));
-    LoopList list = parseLoopList(loopListFormatOf(path), bytes, QFileInfo(path).absolutePath());
+    const LoopListFormat format = loopListFormatOf(path);
+    LoopList list;
+    if (isSubtitleFormat(format)) {
+        SubtitleImport how = subtitles;
+        if (how.media.isEmpty()) how.media = subtitleMediaBeside(path);
+        list = parseSubtitles(format, bytes, how);
+    } else {
+        list = parseLoopList(format, bytes, QFileInfo(path).absolutePath());
+    }
+    // A label that names a file is no text of the entry's; any other is its text.
+    if (format == LoopListFormat::AudacityLabels)
+        for (EntryRecord& e : list.entries)
+            if (QFileInfo(e.FileName).isFile()) e.Text.clear();
     if (cut) list.notes << QStringLiteral("The file is larger than %1 MiB; only its beginning was read.").arg(kMaxLoopListBytes >> 20);
     return list;
 }

@@ -2,6 +2,7 @@
 
 #include "app/numbertext.h"
 #include "storage/entrykeys.h"
+#include "storage/entrytext.h"
 #include "storage/modkelini.h"
 
 #include <QFileInfo>
@@ -34,6 +35,7 @@ WriteOutcome ExportPlayListFile(const QString& strFile, const QList<EntryRecord>
         WriteINI(kPlaylist, kFileRate + n, numtext::format(e.Rate), strFile);
         WriteINI(kPlaylist, kFileLoop + n, numtext::format(e.Loops), strFile);
         writePracticeKeys(kPlaylist, n, practiceTexts(e.Practice), strFile);
+        writeTextKey(kPlaylist, n, e.Text, strFile);
     }
     batch.commit();
     return {batch.path(), batch.error(), batch.wrote()};
@@ -68,6 +70,7 @@ ImportOutcome ImportPlayListFile(const QString& strFile)
         int bad = 0;
         e.Practice = practiceOf(readPracticeKeys(kPlaylist, n, strFile), &bad);
         refused += bad;
+        e.Text = readTextKey(kPlaylist, n, strFile);
         ImportEntries.append(e);
     }
     result.notice = {hold.path(), hold.readProblem(), cut || hold.valuesCut(), refused};

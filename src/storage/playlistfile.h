@@ -1,7 +1,7 @@
 #pragma once
 // A playlist on its own, in a file that can be given to someone else: section "Main" with
 // "FileCount" (the highest entry number), section "Playlist" with the entry keys
-// numbered from 0, the practice keys among them where an entry has them. Nothing here talks to the user: results say what happened.
+// numbered from 0, the practice keys and the text among them where an entry has them. Nothing here talks to the user: results say what happened.
 #include "app/entryrecord.h"
 #include "storage/playliststore.h"
 

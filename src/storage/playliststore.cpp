@@ -2,6 +2,7 @@
 
 #include "app/numbertext.h"
 #include "storage/entrykeys.h"
+#include "storage/entrytext.h"
 #include "storage/filebytes.h"
 #include "storage/modkelini.h"
 
@@ -106,6 +107,7 @@ QList<EntryRecord> loadPlayList(const QString& name, ReadNotice* notice)
         int bad = 0;
         e.Practice = practiceOf(readPracticeKeys(name, n, QString()), &bad);
         refused += bad;
+        e.Text = readTextKey(name, n, QString());
         entries.append(std::move(e));
     }
     if (notice) *notice = noticeOf(hold, cut, refused);
@@ -144,6 +146,7 @@ SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows, Writ
         write(name, kFileRate + n, row.rate);
         write(name, kFileLoop + n, row.loops);
         writePracticeKeys(name, n, row.practice, QString());
+        writeTextKey(name, n, row.text, QString());
     }
     const WriteOutcome result = outcomeOf(batch);
     if (outcome) *outcome = result;

@@ -6,7 +6,7 @@
 // Layout: section "Main" holds "PlayListCount", "PlayList1".."PlayListN" and
 // "LastPlayList"; each playlist has a section of its own name with "FileCount" and
 // "FileName", "FileStart", "FileStop", "FileRate", "FileLoop" followed by 1..FileCount,
-// and the practice keys of practicekeys.h where an entry has them.
+// and the practice keys of practicekeys.h and "FileText" (entrytext.h) where an entry has them.
 // Nothing is ever removed: keys beyond FileCount stay and are ignored.
 //
 // Nothing here talks to the user: each call returns what went wrong for the panel to tell.
@@ -23,6 +23,7 @@ namespace storage {
 struct EntryTexts {
     QString fileName, start, stop, rate, loops;
     PracticeTexts practice;
+    QString text;  // the entry's line or label, as it is; "" for none
 };
 
 // What a read met that the user should hear of.
@@ -80,7 +81,7 @@ enum class SaveResult {
 };
 
 // Writes "FileCount" and the five keys of every row, then its practice keys (see
-// writePracticeKeys), in row order, as one save, whole or not at all. `outcome`, when given, says why a save failed.
+// writePracticeKeys) and its text (see writeTextKey), in row order, as one save, whole or not at all. `outcome`, when given, says why a save failed.
 SaveResult SavePlayList(const QString& name, const QList<EntryTexts>& rows, WriteOutcome* outcome = nullptr);
 
 // Why the program's playlist file cannot be written now, or "" (see writeProblem).

@@ -39,6 +39,13 @@ QStringList parts(const QString& t) { return t.split(QLatin1Char(' '), Qt::SkipE
 // Each reader fills its setting when the text is one it can hold and says whether it was.
 bool readPause(const QStringList& p, PracticeSettings& s)
 {
+    // "0x" is off, as "0" is.
+    if (p.size() == 1 && p[0].endsWith(u'x')) {
+        const auto f = decimal(p[0].chopped(1));
+        if (!f || (*f != 0 && !within(*f, kMinPauseFactor, kMaxPauseFactor))) return false;
+        s.pauseFactor = *f;
+        return true;
+    }
     const auto v = p.size() == 1 ? decimal(p[0]) : std::nullopt;
     if (!v || !within(*v, 0, kMaxPause)) return false;
     s.pause = *v;
@@ -92,7 +99,8 @@ bool readPitch(const QStringList& p, PracticeSettings& s)
 PracticeTexts practiceTexts(const PracticeSettings& s)
 {
     PracticeTexts t;
-    if (s.hasPause()) t.pause = text(s.pause);
+    if (s.hasPauseFactor()) t.pause = text(s.pauseFactor) + u'x';
+    else if (s.hasPause()) t.pause = text(s.pause);
     if (s.hasCountIn())
         t.countIn = QStringLiteral("%1 %2 %3")
                         .arg(s.countInClicks)
@@ -130,6 +138,10 @@ QString practiceProblem(const PracticeSettings& s)
             .arg(QLatin1String(what), numtext::format(low), numtext::format(high), QLatin1String(unit));
     };
     if (!within(s.pause, 0, kMaxPause)) return range("The pause", 0, kMaxPause, " seconds");
+    if (s.pauseFactor != 0 && !within(s.pauseFactor, kMinPauseFactor, kMaxPauseFactor))
+        return range("The pause", kMinPauseFactor, kMaxPauseFactor, " times the pass (or 0 for none)");
+    // One key holds the pause: seconds or a multiple, never both.
+    if (s.hasPause() && s.hasPauseFactor()) return QStringLiteral("The pause is either seconds or a multiple of the pass.");
     if (!within(s.countInClicks, 0, kMaxCountInClicks)) return range("The count-in", 0, kMaxCountInClicks, " clicks");
     if (s.countInClicks > 0 && !within(s.countInBpm, kMinCountInBpm, kMaxCountInBpm))
         return range("The count-in's tempo", kMinCountInBpm, kMaxCountInBpm, " clicks a minute");

@@ -3,6 +3,7 @@
 // way, in a playlist section and in an exported playlist file. The grid shows the same texts.
 //
 //   FilePause    "1.5"          seconds of silence before each pass
+//                "1.5x"         or that silence as a multiple of the pass's heard length
 //   FileCountIn  "4 120 first"  clicks, clicks a minute, "first" or "every" pass
 //   FileTrainer  "0.6 0.05 2"   start rate, step, passes per step
 //   FilePitch    "-2 15"        semitones, cents

@@ -8,6 +8,8 @@
 #include "storage/practicekeys.h"
 
 #include <QHeaderView>
+
+#include <algorithm>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
@@ -24,7 +26,8 @@ public:
         const QTreeWidget* grid = treeWidget();
         if (!grid) return text(column);
         return EntryGrid::spokenCell(grid->indexOfTopLevelItem(const_cast<EntryItem*>(this)) + 1,
-                                     grid->headerItem()->text(column), text(column), column >= 5);
+                                     grid->headerItem()->text(column), text(column),
+                                     column >= 5 && column < player::kTextCell);
     }
 };
 
@@ -40,7 +43,8 @@ EntryGrid::EntryGrid(QWidget* parent) : QTreeWidget(parent)
 {
     setRootIsDecorated(false);
     setUniformRowHeights(true);  // keeps large lists fast
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows at once for merging; the entry commands act on the first.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);  // rows are never edited in place
     setAllColumnsShowFocus(true);
@@ -62,7 +66,8 @@ void EntryGrid::InitGrid()
     static const Column columns[kColumns] = {
         {"File Name", 2800, Qt::AlignLeft}, {"Start", 1100, Qt::AlignRight},   {"End", 1100, Qt::AlignRight},
         {"Rate", 600, Qt::AlignRight},      {"Loop", 600, Qt::AlignRight},     {"Pause", 600, Qt::AlignRight},
-        {"Count-in", 1100, Qt::AlignRight}, {"Trainer", 1100, Qt::AlignRight}, {"Pitch", 700, Qt::AlignRight}};
+        {"Count-in", 1100, Qt::AlignRight}, {"Trainer", 1100, Qt::AlignRight}, {"Pitch", 700, Qt::AlignRight},
+        {"Text", 2800, Qt::AlignLeft}};
     setColumnCount(kColumns);
     QStringList headers;
     for (const Column& c : columns) headers << QString::fromLatin1(c.header);
@@ -145,7 +150,8 @@ PracticeSettings EntryGrid::rowPractice(int row) const
 
 void EntryGrid::setRow(int row, const QStringList& texts, const PracticeSettings& practice)
 {
-    setRowTexts(row, texts.mid(0, 5) + practiceCells(practice));
+    const QString text = texts.size() > player::kTextCell ? texts[player::kTextCell] : rowTexts(row).value(player::kTextCell);
+    setRowTexts(row, texts.mid(0, 5) + practiceCells(practice) + QStringList{text});
 }
 
 QStringList EntryGrid::practiceCells(const PracticeSettings& practice)
@@ -157,6 +163,8 @@ QStringList EntryGrid::practiceCells(const PracticeSettings& practice)
 void EntryGrid::selectRow(int row)
 {
     if (QTreeWidgetItem* item = itemAt(row)) {
+        // The row alone: the list's cursor, not one more row of a selection to merge.
+        clearSelection();
         setCurrentItem(item);
         item->setSelected(true);
     }
@@ -164,15 +172,23 @@ void EntryGrid::selectRow(int row)
 
 int EntryGrid::selectedRow() const
 {
-    const QList<QTreeWidgetItem*> items = selectedItems();
-    return items.isEmpty() ? 0 : indexOfTopLevelItem(items.front()) + 1;
+    const QList<int> rows = selectedRows();
+    return rows.isEmpty() ? 0 : rows.front();
+}
+
+QList<int> EntryGrid::selectedRows() const
+{
+    QList<int> rows;
+    for (QTreeWidgetItem* item : selectedItems()) rows << indexOfTopLevelItem(item) + 1;
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 static void fill(QTreeWidgetItem* item, const QStringList& texts)
 {
     for (int c = 0; c < EntryGrid::kColumns; ++c) {
         item->setText(c, texts.value(c));
-        if (c > 0) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+        if (c > 0 && c < player::kTextCell) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     }
 }
 
@@ -186,6 +202,13 @@ void EntryGrid::appendRow(const QStringList& texts)
     auto* item = new EntryItem;
     fill(item, texts);
     addTopLevelItem(item);
+}
+
+void EntryGrid::insertRow(int row, const QStringList& texts)
+{
+    auto* item = new EntryItem;
+    fill(item, texts);
+    insertTopLevelItem(std::clamp(row - 1, 0, topLevelItemCount()), item);
 }
 
 void EntryGrid::appendRows(const QList<QStringList>& rows)

@@ -1,6 +1,6 @@
 #pragma once
-// The entry grid: one row per entry of the current playlist, the five fields and the four
-// practice texts as text columns, rows addressed from 1. It is the working copy of the playlist.
+// The entry grid: one row per entry of the current playlist, the five fields, the four
+// practice texts and the entry's text as text columns, rows addressed from 1. It is the working copy of the playlist.
 #include "playback/listplay.h"
 
 #include <QTreeWidget>
@@ -12,7 +12,7 @@ class EntryGrid : public QTreeWidget, public player::EntryList {
 public:
     explicit EntryGrid(QWidget* parent = nullptr);
 
-    static constexpr int kColumns = 9;
+    static constexpr int kColumns = player::kTextCell + 1;
 
     // Clears columns and rows and sets up the columns.
     void InitGrid();
@@ -31,8 +31,12 @@ public:
     static QStringList practiceCells(const PracticeSettings& practice);
 
     int selectedRow() const override;
+    // Every selected row, in grid order.
+    QList<int> selectedRows() const;
     void setRowTexts(int row, const QStringList& texts);
     void appendRow(const QStringList& texts);
+    // A new row before `row` (after the last where `row` is past it).
+    void insertRow(int row, const QStringList& texts);
     void appendRows(const QList<QStringList>& rows);
     void removeRow(int row);
     void clearRows();

@@ -43,6 +43,9 @@ constexpr double kWaveTwips = 1260;
 // The practice settings' strip below the slider.
 constexpr double kPracticeTwips = 1140;
 constexpr double kPracticeTop = 3135 + kWaveTwips;
+// The entry's text below the practice strip.
+constexpr double kTextTwips = 420;
+constexpr double kTextTop = kPracticeTop + kPracticeTwips;
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at, bool wrap = false)
 {
@@ -66,7 +69,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     // Taller than the design by the waveform's strip above the slider.
-    setFixedSize(services::twipsSize(7485, kPracticeTop + kPracticeTwips));
+    setFixedSize(services::twipsSize(7485, kTextTop + kTextTwips));
     services::keepToCloseOnly(this);
     setModal(false);
 
@@ -155,6 +158,10 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
                              QStringLiteral("Close this window without further changes"));
 
     buildPractice(this);
+    makeLabel(this, QStringLiteral("Text:"), twipsRect(120, kTextTop + 45, 600, 195));
+    m_txtText = makeBox(this, twipsRect(720, kTextTop, 5415, 285), QString(),
+                        QStringLiteral("The line or label this entry stands for, shown while it plays; empty for none"));
+    m_txtText->setAccessibleName(QStringLiteral("Text"));
 
     QWidget* order[] = {m_txtFileName, m_btnBrowse, m_txtStart, m_txtStop, m_cmdOK,  m_cmdApply,
                         m_cmdCancel,   m_txtRate,   m_txtLoops, m_btnTest, m_player, m_sldPos, m_waveform};
@@ -165,6 +172,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
         last = box;
         if (box == m_txtPractice[Bpm]) setTabOrder(box, last = m_chkEveryPass);
     }
+    setTabOrder(last, m_txtText);
 
     m_tmrLooper = new QTimer(this);
     m_tmrLooper->setInterval(5);
@@ -201,7 +209,9 @@ void frmEdit::buildPractice(QWidget* parent)
         makeLabel(frame, QString::fromLatin1(g.caption), twipsRect(g.left, 240, 900, 195));
     struct Box { const char* hint; double left, width; const char* tip; const char* name; };
     static const Box boxes[kPracticeBoxes] = {
-        {"sec", 120, 600, "Silence before each pass, in seconds; empty for none", "Pause seconds"},
+        {"sec", 120, 600, "Silence before each pass, in seconds, or with an x after it (1.5x) as a multiple of the pass's "
+                          "heard length; empty for none",
+         "Pause seconds"},
         {"clicks", 900, 600, "Clicks before the pass; empty for no count-in", "Count-in clicks"},
         {"bpm", 1530, 600, "Tempo of the clicks, a minute; empty for 120", "Count-in tempo"},
         {"from", 2310, 600, "Speed trainer: the rate of the first pass, rising (or falling) to the entry's rate; empty for no trainer",
@@ -225,7 +235,8 @@ void frmEdit::buildPractice(QWidget* parent)
 void frmEdit::showPractice(const PracticeSettings& p)
 {
     auto show = [this](PracticeBox box, bool on, const QString& text) { m_txtPractice[box]->setText(on ? text : QString()); };
-    show(Pause, p.hasPause(), numtext::format(p.pause));
+    show(Pause, p.hasPause() || p.pauseFactor > 0,
+         p.pauseFactor > 0 ? numtext::format(p.pauseFactor) + u'x' : numtext::format(p.pause));
     show(Clicks, p.hasCountIn(), numtext::formatInt(p.countInClicks));
     // A setting that is on shows every value, as the grid does ("4 120 first").
     show(Bpm, p.hasCountIn(), numtext::format(p.countInBpm));
@@ -251,8 +262,12 @@ bool frmEdit::readPractice(PracticeSettings& out)
     auto tell = [this](const QString& text) {
         services::MsgBox(text, services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
     };
+    // "1.5x": the pause as a multiple of the pass's heard length.
+    QString pauseText = m_txtPractice[Pause]->text().trimmed();
+    const bool byLength = pauseText.endsWith(u'x', Qt::CaseInsensitive);
+    if (byLength) pauseText.chop(1);
     for (int i = 0; i < kPracticeBoxes; ++i) {
-        const QString text = m_txtPractice[i]->text().trimmed();
+        const QString text = i == Pause ? pauseText.trimmed() : m_txtPractice[i]->text().trimmed();
         const std::optional<double> n = text.isEmpty() ? empty[i] : numtext::parse(text);
         if (!n || (whole[i] && *n != std::trunc(*n))) {
             tell(QStringLiteral("%1 must be %2.")
@@ -265,7 +280,7 @@ bool frmEdit::readPractice(PracticeSettings& out)
     }
     // Whole numbers far out of bounds stay out of bounds, not wrapped.
     auto count = [&](PracticeBox box) { return qint32(std::clamp(v[box], -1e6, 1e6)); };
-    s.pause = v[Pause];
+    (byLength ? s.pauseFactor : s.pause) = v[Pause];
     s.countInClicks = count(Clicks);
     s.countInBpm = v[Bpm];
     s.countInWhen = m_chkEveryPass->isChecked() ? PracticeSettings::CountInWhen::EveryPass
@@ -288,17 +303,19 @@ bool frmEdit::readPractice(PracticeSettings& out)
 void frmEdit::LoadAdd(const QString& strFileName, const QString& strStart, const QString& strStop,
                       const QString& strRate, const QString& strLoops, QWidget* Daddy)
 {
-    load(QStringLiteral("Add New List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy, {});
+    load(QStringLiteral("Add New List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy, {}, {});
 }
 
 void frmEdit::LoadEdit(const QString& strFileName, const QString& strStart, const QString& strStop,
-                       const QString& strRate, const QString& strLoops, QWidget* Daddy, const PracticeSettings& practice)
+                       const QString& strRate, const QString& strLoops, QWidget* Daddy, const PracticeSettings& practice,
+                       const QString& text)
 {
-    load(QStringLiteral("Edit List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy, practice);
+    load(QStringLiteral("Edit List Entry"), strFileName, strStart, strStop, strRate, strLoops, Daddy, practice, text);
 }
 
 void frmEdit::load(const QString& caption, const QString& file, const QString& start, const QString& stop,
-                   const QString& rate, const QString& loops, QWidget* daddy, const PracticeSettings& practice)
+                   const QString& rate, const QString& loops, QWidget* daddy, const PracticeSettings& practice,
+                   const QString& text)
 {
     if (!m_loaded) Form_Load(daddy);
     setWindowTitle(caption);
@@ -308,6 +325,8 @@ void frmEdit::load(const QString& caption, const QString& file, const QString& s
     m_txtRate->setText(rate);
     m_txtLoops->setText(loops);
     showPractice(practice);
+    m_txtText->setText(text);
+    m_txtText->setCursorPosition(0);
     show();
     raise();
     activateWindow();
@@ -400,14 +419,14 @@ void frmEdit::cmdOK_Click()
 {
     if (!ValidateEntry()) return;
     forms::frmPlayList()->AddListEntry(m_txtFileName->text().trimmed(), mdblEditStart, mdblEditStop, mdblEditRate,
-                                       mdblEditLoops, false, mEditPractice);
+                                       mdblEditLoops, false, mEditPractice, m_txtText->text());
 }
 
 void frmEdit::cmdApply_Click()
 {
     if (!ValidateEntry()) return;
     forms::frmPlayList()->EditListEntry(m_txtFileName->text().trimmed(), mdblEditStart, mdblEditStop, mdblEditRate,
-                                        mdblEditLoops, false, mEditPractice);
+                                        mdblEditLoops, false, mEditPractice, m_txtText->text());
 }
 
 void frmEdit::txtLoops_LostFocus()

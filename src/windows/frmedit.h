@@ -31,7 +31,7 @@ public:
                  const QString& strRate, const QString& strLoops, QWidget* Daddy);
     void LoadEdit(const QString& strFileName, const QString& strStart, const QString& strStop,
                   const QString& strRate, const QString& strLoops, QWidget* Daddy,
-                  const PracticeSettings& practice = {});
+                  const PracticeSettings& practice = {}, const QString& text = {});
 
     void cmdOK_Click();
     void cmdApply_Click();
@@ -63,6 +63,8 @@ public:
     QLineEdit* txtStop() const { return m_txtStop; }
     QLineEdit* txtRate() const { return m_txtRate; }
     QLineEdit* txtLoops() const { return m_txtLoops; }
+    // The entry's line or label.
+    QLineEdit* txtText() const { return m_txtText; }
     // The practice boxes: pause, count-in clicks and tempo, trainer start, step and passes,
     // transpose semitones and cents.
     enum PracticeBox { Pause, Clicks, Bpm, TrainerStart, TrainerStep, TrainerPasses, Semitones, Cents, kPracticeBoxes };
@@ -85,7 +87,8 @@ protected:
 
 private:
     void load(const QString& caption, const QString& file, const QString& start, const QString& stop,
-              const QString& rate, const QString& loops, QWidget* daddy, const PracticeSettings& practice);
+              const QString& rate, const QString& loops, QWidget* daddy, const PracticeSettings& practice,
+              const QString& text);
     void Form_Load(QWidget* daddy);
     void Form_Unload();
     bool ValidateEntry();
@@ -101,6 +104,7 @@ private:
     QLineEdit* m_txtStop = nullptr;
     QLineEdit* m_txtRate = nullptr;
     QLineEdit* m_txtLoops = nullptr;
+    QLineEdit* m_txtText = nullptr;
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
     QCheckBox* m_chkEveryPass = nullptr;
     QPushButton* m_btnBrowse = nullptr;

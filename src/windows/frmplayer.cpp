@@ -56,11 +56,13 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     waveform->setAccessibleName(QStringLiteral("Waveform"));
     waveform->setToolTip(QStringLiteral("Click to play from there; wheel or + and - zoom, drag or arrows move, 0 shows all"));
     m_mediaPlayer->setPictureStandIn(waveform);
+    // The line (or label) of the entry heard: under the waveform, over a video's picture.
     new WaveformBinding(m_mediaPlayer, waveform, this);
     setCentralWidget(client);
     resize(services::twipsSize(5250, 4695));
 
     m_playback = new EntryPlayer(m_mediaPlayer, this, this);
+    connect(m_playback, &EntryPlayer::textChanged, m_mediaPlayer, &MediaPlayer::setLine);
     m_playback->setNextEntrySource([this] {
         m_outsideFile = false;
         panel::frmPlayList* panel = forms::frmPlayList();
@@ -121,6 +123,7 @@ void frmPlayer::buildMenus()
     });
     m_liveKeys->setList([] { return static_cast<EntryList*>(forms::frmPlayList()->lstSelector()); },
                         [this] { return m_outsideFile ? 0 : int(forms::frmPlayList()->CurrentID); });
+    m_liveKeys->setLineStep([this](int step) { stepLine(step); });
     connect(m_liveKeys, &LiveLoopKeys::changed, this,
             [](const LiveChange& change) { forms::frmPlayList()->WriteLiveChange(change); });
     m_menuLoop = menuBar()->addMenu(QStringLiteral("&Loop"));
@@ -214,10 +217,19 @@ void frmPlayer::keepPanelInFront()
 
 void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                              const QString& strRate, const QString& strLoops, bool ynDoLoop,
-                             const PracticeSettings& practice)
+                             const PracticeSettings& practice, const QString& text)
 {
     m_outsideFile = false;
-    m_playback->PlayPosition(strFileName, strStart, strEnd, strRate, strLoops, ynDoLoop, practice);
+    m_playback->PlayPosition(strFileName, strStart, strEnd, strRate, strLoops, ynDoLoop, practice, text);
+}
+
+void frmPlayer::stepLine(int step)
+{
+    panel::frmPlayList* panel = forms::frmPlayList();
+    panel::EntryGrid* grid = panel->lstSelector();
+    if (grid->rowCount() < 1) return;
+    grid->selectRow(steppedRow(panel->CurrentID, grid->rowCount(), step));
+    panel->MnuRightClick_Click(m_playback->endless() ? 2 : 1);
 }
 
 void frmPlayer::OpenCommandLine(const QString& commandLine) { OpenFile(app::commandLinePath(commandLine)); }

@@ -31,7 +31,10 @@ public:
 
     void PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                       const QString& strRate, const QString& strLoops, bool ynDoLoop,
-                      const PracticeSettings& practice = {});
+                      const PracticeSettings& practice = {}, const QString& text = {});
+    // Plays the list's row `step` rows on from the cursor (back where negative), wrapping,
+    // in the mode that was playing (looped or counted).
+    void stepLine(int step);
 
     // Plays a file whole, as File > Open does.
     void OpenFile(const QString& path);

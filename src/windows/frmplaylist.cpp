@@ -6,6 +6,8 @@
 #include "playback/liveloopkeys.h"
 #include "playback/mediaplayer.h"
 #include "playback/playbackfollow.h"
+#include "playback/entryedits.h"
+#include "engine/mediaprobe.h"
 #include "services/controls.h"
 #include "services/custommsgbox.h"
 #include "services/fitlabel.h"
@@ -16,9 +18,11 @@
 #include "services/windowstate.h"
 #include "services/wmbuttons.h"
 #include "storage/looplists.h"
+#include "storage/subtitles.h"
 #include "storage/modkelini.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
+#include "windows/drilldialog.h"
 #include "windows/entrygrid.h"
 #include "windows/forms.h"
 #include "windows/frmedit.h"
@@ -37,6 +41,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+
+#include <algorithm>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -79,11 +85,11 @@ QAccessibleInterface* panelAccessible(const QString& key, QObject* object)
 QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
 
 QStringList rowOf(const QString& file, double start, double end, double rate, double count,
-                  const PracticeSettings& practice)
+                  const PracticeSettings& practice, const QString& text)
 {
     return QStringList{file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
                        numtext::format(count == 0 ? 1.0 : count)} +
-           EntryGrid::practiceCells(practice);
+           EntryGrid::practiceCells(practice) + QStringList{text};
 }
 
 } // namespace
@@ -274,6 +280,74 @@ void frmPlayList::buildMenu()
         if (caption != "-") connect(action, &QAction::triggered, this, [this, i] { MnuRightClick_Click(i); });
     }
     m_menu->setDefaultAction(m_menu->actions().at(2));
+    buildRowEdits();
+}
+
+void frmPlayList::buildRowEdits()
+{
+    // Before "Cancel", so the numbered entry commands keep their places.
+    QAction* cancel = m_menu->actions().last();
+    m_menu->insertSeparator(cancel);
+    const struct { const char* caption; QKeySequence key; void (frmPlayList::*run)(); } edits[] = {
+        {"&Merge Selected Entries", QKeySequence(Qt::CTRL | Qt::Key_M), &frmPlayList::MergeSelectedRows},
+        {"Spli&t at Position Heard", QKeySequence(Qt::CTRL | Qt::Key_K), &frmPlayList::SplitAtHeard},
+    };
+    for (const auto& e : edits) {
+        auto* a = new QAction(QString::fromLatin1(e.caption), m_menu);
+        a->setShortcut(e.key);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(a, &QAction::triggered, this, e.run);
+        m_menu->insertAction(cancel, a);
+        m_grid->addAction(a);  // the keys work where the rows are
+    }
+}
+
+void frmPlayList::tell(const QString& text)
+{
+    services::MsgBox(text, services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
+}
+
+void frmPlayList::MergeSelectedRows()
+{
+    const QList<int> rows = m_grid->selectedRows();
+    QList<EntryRecord> entries;
+    for (const int row : rows) entries << GetListEntry(row);
+    const std::optional<EntryRecord> merged = player::mergedEntry(entries);
+    if (!merged) {
+        tell(QStringLiteral("Select two or more stretches of one file to merge them."));
+        return;
+    }
+    const EntryRecord& e = *merged;
+    m_grid->setRowTexts(rows.front(), rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, e.Practice, e.Text));
+    for (qsizetype i = rows.size() - 1; i > 0; --i) m_grid->removeRow(rows[i]);
+    // The cursor stays on the entry it was on, or on the merged one.
+    const auto before = std::count_if(rows.begin() + 1, rows.end(), [this](int r) { return r < CurrentID; });
+    if (rows.contains(CurrentID)) CurrentID = rows.front();
+    else CurrentID -= qint32(before);
+    m_grid->clearSelection();
+    m_grid->selectRow(rows.front());
+    SavePlayList();
+}
+
+void frmPlayList::SplitAtHeard()
+{
+    const int row = m_grid->selectedRow();
+    if (row == 0) return;
+    const EntryRecord entry = GetListEntry(row);
+    const bool heard = !media()->FileName().isEmpty() &&
+                       QFileInfo(media()->FileName()).absoluteFilePath() == QFileInfo(entry.FileName).absoluteFilePath();
+    const auto parts = heard ? player::splitEntry(entry, media()->CurrentPosition(), media()->Duration()) : std::nullopt;
+    if (!parts) {
+        tell(QStringLiteral("Play the entry and split it where it is heard, inside its stretch."));
+        return;
+    }
+    const auto& [first, second] = *parts;
+    m_grid->setRowTexts(row, rowOf(first.FileName, first.Start, first.Stop, first.Rate, first.Loops, first.Practice,
+                                   first.Text));
+    m_grid->insertRow(row + 1, rowOf(second.FileName, second.Start, second.Stop, second.Rate, second.Loops,
+                                     second.Practice, second.Text));
+    if (CurrentID > row) ++CurrentID;
+    SavePlayList();
 }
 
 player::frmPlayer* frmPlayList::player() const { return forms::frmPlayer(); }
@@ -384,7 +458,7 @@ void frmPlayList::cboPlayListName_Click()
     m_grid->clearRows();
     QList<QStringList> rows;
     rows.reserve(entries.size());
-    for (const EntryRecord& e : entries) rows.append(rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, e.Practice));
+    for (const EntryRecord& e : entries) rows.append(rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, e.Practice, e.Text));
     m_grid->appendRows(rows);
     tellReadNotice(notice);
     tellWriteOutcome(storage::setLastPlayList(name));
@@ -397,7 +471,7 @@ void frmPlayList::SavePlayList()
     rows.reserve(n);
     for (int i = 1; i <= n; ++i) {
         const QStringList t = m_grid->rowTexts(i);
-        rows.append({t[0], t[1], t[2], t[3], t[4], {t.value(5), t.value(6), t.value(7), t.value(8)}});
+        rows.append({t[0], t[1], t[2], t[3], t[4], {t.value(5), t.value(6), t.value(7), t.value(8)}, t.value(player::kTextCell)});
     }
     storage::WriteOutcome outcome;
     if (storage::SavePlayList(m_chooser->currentText(), rows, &outcome) == storage::SaveResult::NoPlayList)
@@ -491,7 +565,7 @@ void frmPlayList::MnuRightClick_Click(int index)
     case 5:
         if (const int row = m_grid->selectedRow()) {
             const QStringList t = m_grid->rowTexts(row);
-            forms::frmEdit()->LoadEdit(t[0], t[1], t[2], t[3], t[4], this, m_grid->rowPractice(row));
+            forms::frmEdit()->LoadEdit(t[0], t[1], t[2], t[3], t[4], this, m_grid->rowPractice(row), t.value(player::kTextCell));
         }
         break;
     case 6:
@@ -510,14 +584,15 @@ void frmPlayList::MnuRightClick_Click(int index)
 void frmPlayList::playSelected(int row, bool loop)
 {
     const QStringList t = m_grid->rowTexts(row);
-    player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop, m_grid->rowPractice(row));
+    player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop, m_grid->rowPractice(row),
+                           t.value(player::kTextCell));
     if (row > 0) CurrentID = row;
 }
 
 bool frmPlayList::showsPlayList() const { return !m_chooser->currentText().isEmpty(); }
 
 void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate,
-                               double dblCount, bool ByPassSave, const PracticeSettings& practice)
+                               double dblCount, bool ByPassSave, const PracticeSettings& practice, const QString& text)
 {
     if (!showsPlayList()) {
         services::MsgBox(storage::noPlayListText(), services::MsgButtons::OK, services::MsgIcon::None, QString(), this);
@@ -525,16 +600,16 @@ void frmPlayList::AddListEntry(const QString& strFileName, double dblStart, doub
     }
     // Only a warning: the entry is added all the same.
     services::MediaFileFound(strFileName, this);
-    m_grid->appendRow(rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice));
+    m_grid->appendRow(rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice, text));
     if (!ByPassSave) SavePlayList();
 }
 
 void frmPlayList::EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate,
-                                double dblCount, bool ByPassSave, const PracticeSettings& practice)
+                                double dblCount, bool ByPassSave, const PracticeSettings& practice, const QString& text)
 {
     const int row = m_grid->selectedRow();
     const QStringList before = m_grid->rowTexts(row);
-    m_grid->setRowTexts(row, rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice));
+    m_grid->setRowTexts(row, rowOf(strFileName, dblStart, dblEnd, dblRate, dblCount, practice, text));
     player()->liveKeys()->rowEdited(row, before, m_grid->rowTexts(row), practice);
     if (!ByPassSave) SavePlayList();
 }
@@ -566,7 +641,8 @@ EntryRecord frmPlayList::GetListEntry(qint32 lngIndex) const
 {
     const QStringList t = m_grid->rowTexts(lngIndex);
     auto number = [&](int i) { return numtext::parse(t.value(i)).value_or(0.0); };
-    return {lngIndex, t.value(0), number(1), number(2), number(3), number(4), m_grid->rowPractice(lngIndex)};
+    return {lngIndex,  t.value(0), number(1), number(2), number(3), number(4), m_grid->rowPractice(lngIndex),
+            t.value(player::kTextCell)};
 }
 
 void frmPlayList::ExportImportPlayList(bool bImport)
@@ -633,7 +709,8 @@ void frmPlayList::ImportFile(const QString& path)
     if (AskTargetPlayList(m_chooser->currentText()).isEmpty()) return;
     // One save for the whole import: saving after every row costs the square of its length.
     const int before = m_grid->rowCount();
-    for (const EntryRecord& e : entries) AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, true, e.Practice);
+    for (const EntryRecord& e : entries)
+        AddListEntry(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, true, e.Practice, e.Text);
     if (m_grid->rowCount() != before) SavePlayList();
 }
 
@@ -649,10 +726,35 @@ storage::WriteOutcome frmPlayList::exportLoopList(const QString& path, const QLi
     return outcome;
 }
 
+bool frmPlayList::readDrillList(const QString& path, storage::LoopList& list, bool& ok)
+{
+    // Read once to learn whether the media file must be asked for; then again with the
+    // answer's media and margins.
+    list = storage::readLoopListFile(path, ok);
+    if (!ok) return true;  // the notes say why
+    DrillDialog ask(path, list.needsMedia, this);
+    if (ask.exec() != QDialog::Accepted) return false;
+    storage::SubtitleImport how;
+    how.media = ask.drill().media;
+    how.leadIn = ask.drill().leadIn;
+    how.tail = ask.drill().tail;
+    // The last lyric line ends at the media's end, and no margin reaches past it.
+    const QString media = !how.media.isEmpty() ? how.media : list.entries.value(0).FileName;
+    if (!media.isEmpty()) how.mediaLength = player::probeMedia(media).duration;
+    list = storage::readLoopListFile(path, ok, how);
+    applyDrill(ask.drill(), list.entries);
+    return true;
+}
+
 bool frmPlayList::readLoopList(const QString& path, QList<EntryRecord>& entries)
 {
     bool ok = false;
-    storage::LoopList list = storage::readLoopListFile(path, ok);
+    storage::LoopList list;
+    if (storage::isSubtitleFormat(storage::loopListFormatOf(path))) {
+        if (!readDrillList(path, list, ok)) return false;
+    } else {
+        list = storage::readLoopListFile(path, ok);
+    }
     QStringList notes = list.notes;
     // Labels made in a sound editor name a stretch, not a file: they all belong to one
     // media file, which the user names once.
@@ -665,7 +767,7 @@ bool frmPlayList::readLoopList(const QString& path, QList<EntryRecord>& entries)
         if (media.isEmpty()) return false;
         for (EntryRecord& e : list.entries)
             if (!QFileInfo(e.FileName).isFile()) e.FileName = media;
-        notes << QStringLiteral("%1 of %2 labels name no file: they play %3, and their label texts are not kept.")
+        notes << QStringLiteral("%1 of %2 labels name no file: they play %3, each label kept as its text.")
                      .arg(unnamed)
                      .arg(list.entries.size())
                      .arg(app::GetFileName(media));

@@ -18,7 +18,7 @@ class QToolButton;
 class QTreeWidgetItem;
 
 namespace player { class MediaPlayer; class PlaybackFollow; class frmPlayer; struct LiveChange; }
-namespace storage { struct ReadNotice; struct WriteOutcome; }
+namespace storage { struct LoopList; struct ReadNotice; struct WriteOutcome; }
 
 namespace panel {
 
@@ -42,12 +42,16 @@ public:
 
     // Entry commands.
     void MnuRightClick_Click(int index);
-    // The row's practice settings come last; left out, the row has none.
+    // The row's practice settings and text come last; left out, the row has none.
     void AddListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate, double dblCount,
-                      bool ByPassSave = false, const PracticeSettings& practice = {});
+                      bool ByPassSave = false, const PracticeSettings& practice = {}, const QString& text = {});
     void EditListEntry(const QString& strFileName, double dblStart, double dblEnd, double dblRate, double dblCount,
-                       bool ByPassSave = false, const PracticeSettings& practice = {});
+                       bool ByPassSave = false, const PracticeSettings& practice = {}, const QString& text = {});
     void MoveListEntry(bool blnUp);
+    // The selected rows as one entry, in the first one's place.
+    void MergeSelectedRows();
+    // The selected row cut in two where the player is heard in it.
+    void SplitAtHeard();
     // A live loop key changed a stretch: the rate box shows the rate, and the change's row
     // takes it and is saved.
     void WriteLiveChange(const player::LiveChange& change);
@@ -115,6 +119,8 @@ private:
     void buildGrabber();
     void buildPlayList();
     void buildMenu();
+    void buildRowEdits();
+    void tell(const QString& text);
     QToolButton* frameButton(const QString& name, const QString& text, const QString& tip, int leftTwips);
     void buildLoopMenu();
     void playSelected(int row, bool loop);
@@ -129,6 +135,8 @@ private:
     void tellIfNotWritable();
     storage::WriteOutcome exportLoopList(const QString& path, const QList<EntryRecord>& entries, QStringList& notes);
     bool readLoopList(const QString& path, QList<EntryRecord>& entries);
+    // Subtitles or lyrics, drilled as the user answers; false when the answer was Cancel.
+    bool readDrillList(const QString& path, storage::LoopList& list, bool& ok);
 
     QGroupBox* m_framGrabber = nullptr;
     QGroupBox* m_framPL = nullptr;

@@ -19,6 +19,7 @@ RemoteControl::RemoteControl(frmPlayer* player, QObject* parent) : QObject(paren
     connect(media, &MediaPlayer::PlayStateChange, this, &RemoteControl::changed);
     connect(media, &MediaPlayer::loopWrapped, this, [this] { emit jumped(positionSeconds()); });
     connect(media, &MediaPlayer::PositionChange, this, [this](double, double now) { emit jumped(now); });
+    connect(m_player->playback(), &EntryPlayer::textChanged, this, &RemoteControl::changed);
 }
 
 void RemoteControl::playRow(int row, bool loop)
@@ -49,19 +50,9 @@ void RemoteControl::playPause() { status() == Status::Playing ? pause() : play()
 
 void RemoteControl::stop() { forms::frmPlayList()->MnuRightClick_Click(11); }
 
-void RemoteControl::next()
-{
-    if (!hasEntries()) return;
-    const int rows = forms::frmPlayList()->lstSelector()->rowCount();
-    playRow(currentEntry() >= rows ? 1 : currentEntry() + 1, m_player->playback()->endless());
-}
+void RemoteControl::next() { m_player->stepLine(1); }
 
-void RemoteControl::previous()
-{
-    if (!hasEntries()) return;
-    const int rows = forms::frmPlayList()->lstSelector()->rowCount();
-    playRow(currentEntry() <= 1 ? rows : std::min(currentEntry(), rows + 1) - 1, m_player->playback()->endless());
-}
+void RemoteControl::previous() { m_player->stepLine(-1); }
 
 bool RemoteControl::openUri(const QString& uri)
 {
@@ -87,6 +78,8 @@ RemoteControl::Status RemoteControl::status() const
 
 QString RemoteControl::title() const
 {
+    // A line or label says more than the file's title.
+    if (const QString& line = m_player->playback()->mstrText; !line.isEmpty()) return line;
     const QString tagged = m_player->MediaPlayer1()->engine()->metadata().value(QStringLiteral("title"));
     return tagged.isEmpty() ? app::GetFileName(fileName()) : tagged;
 }

@@ -32,7 +32,8 @@ public:
     void quit();
 
     Status status() const;
-    // The tags' title, else the file's name; empty when nothing is loaded.
+    // The playing entry's text, else the tags' title, else the file's name; empty when
+    // nothing is loaded.
     QString title() const;
     QString artist() const;
     QString fileName() const;

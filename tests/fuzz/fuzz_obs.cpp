@@ -24,7 +24,7 @@ bool same(const QList<EntryRecord>& a, const QList<EntryRecord>& b)
         const EntryRecord &x = a[i], &y = b[i];
         auto n = [](double v) { return numtext::format(v); };
         if (x.FileName != y.FileName || n(x.Start) != n(y.Start) || n(x.Stop) != n(y.Stop) || n(x.Rate) != n(y.Rate) ||
-            n(x.Loops) != n(y.Loops) ||
+            n(x.Loops) != n(y.Loops) || x.Text != y.Text ||
             storage::practiceTexts(x.Practice) != storage::practiceTexts(y.Practice))
             return false;
     }

@@ -630,11 +630,13 @@ void MpvEngine::applyLoop()
         m_mpv.write("ab-loop-count", "inf");
         m_mpv.write("end", "none");
         m_holdEnd.reset();
+        m_practice->setStretch(m_duration);  // the whole file plays
         return;
     }
     m_appliedStart = std::max(0.0, m_loop.start);
     // mpv's loop also wraps at the file's end when B lies there: the stop is the end.
     m_appliedStop = toEnd ? m_duration : m_loop.stop;
+    m_practice->setStretch(m_appliedStop - m_appliedStart);
     m_mpv.write("ab-loop-a", seconds(m_appliedStart));
     m_mpv.write("ab-loop-b", seconds(m_appliedStop));
     m_mpv.write("ab-loop-count", m_loop.wraps == LoopRange::kEndless ? QByteArray("inf")

@@ -126,6 +126,9 @@ MpvHandle::MpvHandle(bool videoOutput, bool audioOutput, Listener* listener, QOb
         // another place is not followed, and the demuxers open nothing but files.
         {"access-references", "no"}, {"load-unsafe-playlists", "no"}, {"prefetch-playlist", "no"},
         {"demuxer-lavf-o", "protocol_whitelist=file"},
+        // Subtitles beside a video are lines of a list, shown once by the player window
+        // over the picture; mpv drawing them too would show each line twice.
+        {"sub-auto", "no"},
         {"load-stats-overlay", "no"}, {"load-osd-console", "no"}, {"load-auto-profiles", "no"},
         {"input-default-bindings", "no"}, {"input-vo-keyboard", "no"}, {"input-cursor", "no"},
         {"terminal", "no"}, {"resume-playback", "no"}, {"osd-level", "0"}, {"osd-bar", "no"},

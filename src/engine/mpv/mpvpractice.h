@@ -32,6 +32,8 @@ public:
     // MediaEngine::kGoOn to count on.
     void setPractice(const PracticeSettings& practice, int pass, double entryRate);
     void setEntryRate(double rate);
+    // The seconds of source a pass plays, for a pause by the pass's length.
+    void setStretch(double seconds) { m_stretchSeconds = seconds; }
     // The speed of the pass decoded last.
     double speed() const;
     // mpv decoded a wrap: the speed of the pass after it.
@@ -45,11 +47,12 @@ public:
     bool trains() const { return m_settings.hasTrainer(); }
 
 private:
-    PracticePlan plan() const { return PracticePlan(m_settings, m_entryRate, kClickRate); }
+    PracticePlan plan() const { return PracticePlan(m_settings, m_entryRate, kClickRate, m_stretchSeconds); }
 
     static constexpr int kClickRate = 44100;
     PracticeSettings m_settings;
     double m_entryRate = 1;
+    double m_stretchSeconds = 0;
     int m_heard = 0;
     int m_decoded = 0;
     bool m_startDue = false;
@@ -67,6 +70,7 @@ public:
 
     void setPractice(const PracticeSettings& practice, int pass, double entryRate);
     void setEntryRate(double rate) { m_breaks.setEntryRate(rate); }
+    void setStretch(double seconds) { m_breaks.setStretch(seconds); }
     double speed() const { return m_breaks.speed(); }
     double wrapDecoded() { return m_breaks.wrapDecoded(); }
     // True when the pass heard now begins with a hold: mpv stands still until released().

@@ -116,6 +116,14 @@ struct FrameLoop {
     qint64 from = 0;
 };
 
+// The seconds of source one pass plays: its stretch, or the file from where it starts.
+double stretchSeconds(const FrameLoop& fl, const Format& f)
+{
+    if (f.sampleRate <= 0) return 0;
+    if (fl.loop && fl.loop->stop > fl.loop->start) return double(fl.loop->stop - fl.loop->start) / f.sampleRate;
+    return f.frames > fl.from ? double(f.frames - fl.from) / f.sampleRate : 0;
+}
+
 // Seconds of an entry in the file's frames; a stop a hair past the end is the end.
 FrameLoop entryFrames(double from, const std::optional<LoopRange>& range, const Format& f)
 {
@@ -557,7 +565,7 @@ void Worker::applyPlan(Plan plan)
         if (fl.loop->wraps > 0) --fl.loop->wraps;
         wrapNow = true;
     }
-    m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate);
+    m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate, stretchSeconds(fl, f));
     std::vector<float> tail = wrapNow ? tailAt(live->from) : std::vector<float>{};
     beginEntry(fl, wrapNow, passFrom, plan.preroll);
     // Cut short, the pass blends out as at a seam rather than stepping.
@@ -631,10 +639,11 @@ bool Worker::handOver(std::vector<float> tail)
     // Its passes count from its first, which may begin with a pause and clicks after this
     // one's last sample, at its own rate and pitch. The stretcher has given all of this
     // entry's sound: it starts over.
-    const PracticePlan next(n.practice, n.rate, m_outputRate);
+    const FrameLoop fl = entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format);
+    const PracticePlan next(n.practice, n.rate, m_outputRate, stretchSeconds(fl, info.format));
     const bool cut = cutIntoNext(m_practice, m_pass, next);
     m_practice = next;
-    beginEntry(entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format), false, 0, true, cut);
+    beginEntry(fl, false, 0, true, cut);
     // After a pause the next entry fades in from silence; without one it blends out what
     // followed this one's stop.
     if (m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));

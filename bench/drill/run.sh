@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# A ten-line drill played through the windows ("Play the List"), recorded at a private
+# PulseAudio null sink, over a sound file and over a video; screenshots of the player with a
+# line showing at scales 1 and 2.
+#   bench/drill/run.sh [--seconds S] [--keep DIR]
+set -euo pipefail
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$HERE/../../scripts/common.sh"
+PACKAGES+=(pulseaudio pulseaudio-utils python3 xvfb openbox xdotool x11-utils imagemagick ffmpeg)
+install_missing
+BUILD="${DRILL_BUILD:-$ROOT/build/release}"
+build_targets "$BUILD" vamplet
+
+SECONDS_LIST=40 KEEP=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --seconds) SECONDS_LIST=$2; shift 2 ;;
+    --keep) KEEP=$2; shift 2 ;;
+    *) echo "unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+
+work=$(mktemp -d /tmp/vamplet-drill.XXXXXX)
+RUN=$work
+APP_PID=""
+desktop_pids=""
+finish() {
+  [ -z "$APP_PID" ] || kill "$APP_PID" 2>/dev/null || true
+  server_cleanup
+  kill $desktop_pids 2>/dev/null || true
+  wait 2>/dev/null || true
+  if [ -n "$KEEP" ]; then mkdir -p "$KEEP" && cp -r "$work"/. "$KEEP"/; fi
+  rm -rf "$work"
+}
+source "$HERE/../listplay/server.sh"
+. "$ROOT/tests/desktop.sh"
+trap finish EXIT
+# Room for the windows at scale 2.
+start_desktop 96 2048x1536 || { echo "no desktop" >&2; exit 1; }
+server_start dr
+export PULSE_SINK=dr
+
+# "Play the List" from the grid's first row, as a user does ($1: the scale).
+play_list() {
+  local panel
+  panel=$(wait_window "^Control Panel$" 300) || { echo "no control panel" >&2; return 1; }
+  xdotool windowactivate --sync "$panel" 2>/dev/null || true
+  eval "$(xdotool getwindowgeometry --shell "$panel")"
+  # The frame's title bar is not scaled: some 20 pixels of the 124 at scale 1.
+  xdotool mousemove --sync $((X + 60 * $1)) $((Y + 20 + 104 * $1))
+  sleep 0.2
+  xdotool click 1
+  sleep 0.3
+  xdotool click 3
+  sleep 0.5
+  xdotool key Down Return
+}
+
+# run KIND SCALE SECONDS: the drill over a sound file or a video, recorded; the player window
+# shot a few seconds in.
+run() {
+  local dir="$work/$1-$2"
+  mkdir -p "$dir"
+  python3 "$HERE/drill.py" media "$dir" "$dir/vamplet.ini" "$1"
+  cp "$BUILD/vamplet" "$dir/vamplet"  # its playlist file is the vamplet.ini beside it
+  rec_start dr "$dir/drill.raw"
+  QT_SCALE_FACTOR=$2 "$dir/vamplet" >>"$dir/app.log" 2>&1 &
+  APP_PID=$!
+  play_list "$2"
+  # Shot well into the list: a loaded machine takes seconds to start the first entry.
+  sleep 10
+  local player
+  player=$(wait_window "Vamplet" 50 || true)
+  [ -z "$player" ] || import -window "$player" "$work/$1-scale$2.png" 2>/dev/null || true
+  sleep "$(( $3 - 10 ))"
+  kill "$APP_PID" 2>/dev/null || true
+  wait "$APP_PID" 2>/dev/null || true
+  APP_PID=""
+  rec_stop
+  python3 "$HERE/drill.py" analyse "$dir/drill.raw" "Drill over a $1 file, scale $2"
+}
+
+# DRILL_RUNS picks runs, as kind:scale:seconds.
+for r in ${DRILL_RUNS:-sound:1:$SECONDS_LIST video:1:$SECONDS_LIST sound:2:14 video:2:14}; do
+  IFS=: read -r kind scale secs <<< "$r"
+  run "$kind" "$scale" "$secs"
+done
+ls "$work"/*.png
