@@ -53,14 +53,9 @@ private slots:
     }
     void pauseProblems()
     {
-        const struct { double pause, factor; bool fine; } rows[] = {
-            {0, 1.5, true}, {2, 0, true}, {0, 0.05, false}, {0, 11, false}, {1, 1.5, false}};
-        for (const auto& r : rows) {
-            PracticeSettings s;
-            s.pause = r.pause;
-            s.pauseFactor = r.factor;
-            QVERIFY2(practiceProblem(s).isEmpty() == r.fine, qPrintable(practiceProblem(s)));
-        }
+        const struct { double pause, factor; bool fine; } rows[] = {{0, 1.5, 1}, {2, 0, 1}, {0, 0.05, 0}, {0, 11, 0}, {1, 1.5, 0}};
+        for (const auto& r : rows)
+            QCOMPARE(practiceProblem({.pause = r.pause, .pauseFactor = r.factor}).isEmpty(), r.fine);
     }
     void playListKeepsThemAndTheFive()
     {

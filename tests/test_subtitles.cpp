@@ -21,11 +21,6 @@ QStringList shown(const QList<EntryRecord>& entries)
     return out;
 }
 
-QByteArray utf16(const QString& text, bool big)
-{
-    return QStringEncoder(big ? QStringEncoder::Utf16BE : QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom).encode(text);
-}
-
 const char* const kSrt = "1\n00:00:01,000 --> 00:00:02,500\n<i>Ça va,</i> señor?\nÜber {\\an8}Ærø\n\n"
                          "2\n00:00:02,000 --> 00:00:04,000 X1:10 X2:20\nЯ помню\n\n";
 
@@ -66,8 +61,8 @@ private slots:
             << 90100.0
             << QStringList{"9.5 14.75 chorus", "14.75 20 verse", "14.75 20 same time", "20 89999.5 chorus", "89999.5 90100 late"}
             << 0;
-        QTest::newRow("utf-16 le") << int(F::Srt) << utf16(QString::fromUtf8(kSrt), false) << 0.0 << two << 0;
-        QTest::newRow("utf-16 be") << int(F::Srt) << utf16(QString::fromUtf8(kSrt), true) << 0.0 << two << 0;
+        for (const auto e : {QStringEncoder::Utf16LE, QStringEncoder::Utf16BE})
+            QTest::addRow("utf-16 %d", int(e)) << int(F::Srt) << QByteArray(QStringEncoder(e, QStringEncoder::Flag::WriteBom).encode(QString::fromUtf8(kSrt))) << 0.0 << two << 0;
         QTest::newRow("cp1251 guessed") << int(F::Srt) << QByteArray("1\n00:00:01,000 --> 00:00:02,000\n\xdf \xef\xee\xec\xed\xfe\n")
                                         << 0.0 << QStringList{"1 2 Я помню"} << 1;
     }
@@ -87,45 +82,31 @@ private slots:
         QCOMPARE(list.encodingGuessed, QByteArray(QTest::currentDataTag()).endsWith("guessed"));
         QCOMPARE(list.needsMedia, !entries.isEmpty());
     }
-    void margins_data()
-    {
-        QTest::addColumn<double>("length");
-        QTest::addColumn<QStringList>("entries");
-        QTest::newRow("end known") << 4.1 << QStringList{"0 0.45", "0.95 2.25", "3.85 4.1"};
-        QTest::newRow("end unknown") << 0.0 << QStringList{"0 0.45", "0.95 2.25", "3.85 5.25", "4.85 6.25"};
-    }
     void margins()
     {
-        QFETCH(double, length);
-        QFETCH(QStringList, entries);
         const QByteArray srt = "00:00:00,100 --> 00:00:00,100\nzero\n\n00:00:00,100 --> 00:00:00,200\na\n\n"
                                "00:00:01,100 --> 00:00:02,000\nb\n\n00:00:04,000 --> 00:00:05,000\nc\n\n"
                                "00:00:05,000 --> 00:00:05,000\nd\n\n00:00:05,000 --> 00:00:06,000\ne\n";
-        const LoopList list = parseSubtitles(F::Srt, srt, {"/m/film.mp4", length, 0.15, 0.25, {}});
-        QStringList got;
-        for (const EntryRecord& e : list.entries) got << QStringLiteral("%1 %2").arg(e.Start).arg(e.Stop);
-        QVERIFY2(list.notes.size() == (length > 0 ? 2 : 1), qPrintable(list.notes.join(' ')));  // backwards, past the end
-        QCOMPARE(got, entries);
-        QCOMPARE(list.entries.value(0).FileName, "/m/film.mp4");
-        QVERIFY(!list.needsMedia);
-    }
-    void roundTrips_data()
-    {
-        QTest::addColumn<int>("format");
-        for (const F f : {F::Srt, F::WebVtt, F::Lrc}) QTest::addRow("%d", int(f)) << int(f);
+        const struct { double length; QStringList entries; qsizetype notes; } rows[] = {  // notes: backwards, past the end
+            {4.1, {"0 0.45 a", "0.95 2.25 b", "3.85 4.1 c"}, 2}, {0, {"0 0.45 a", "0.95 2.25 b", "3.85 5.25 c", "4.85 6.25 e"}, 1}};
+        for (const auto& r : rows) {
+            const LoopList list = parseSubtitles(F::Srt, srt, {"/m/film.mp4", r.length, 0.15, 0.25, {}});
+            QCOMPARE(shown(list.entries), r.entries);
+            QVERIFY2(list.notes.size() == r.notes, qPrintable(list.notes.join(' ')));
+            QVERIFY(list.entries.value(0).FileName == "/m/film.mp4" && !list.needsMedia);
+        }
     }
     void roundTrips()
     {
-        QFETCH(int, format);
-        const bool lrc = F(format) == F::Lrc;
-        const QList<EntryRecord> entries{{0, "/m/a.mp4", 1.25, 3.5, 1, 1, {}, "Ça va <3 & señor"},
-                                         {0, "/m/a.mp4", 3.5, 7, 1, 1, {}, lrc ? "Я помню / вторая" : "Я помню\nвторая"},
-                                         {0, "/m/a.mp4", 9, 10.75, 1, 1, {}, "古池や 蛙飛び込む"},
-                                         {0, "/m/a.mp4", 90000.5, 90001, 1, 1, {}, "مرحبا بالعالم"}};
-        const LoopListText text = writeSubtitles(F(format), entries);
-        QVERIFY2(text.notes.isEmpty(), qPrintable(text.notes.join(' ')));
-        const LoopList back = parseSubtitles(F(format), text.bytes, {});
-        QCOMPARE(shown(back.entries), shown(entries));
+        for (const F format : {F::Srt, F::WebVtt, F::Lrc}) {
+            const QList<EntryRecord> entries{{0, "/m/a.mp4", 1.25, 3.5, 1, 1, {}, "Ça va <3 & señor"},
+                                             {0, "/m/a.mp4", 3.5, 7, 1, 1, {}, format == F::Lrc ? "Я помню / вторая" : "Я помню\nвторая"},
+                                             {0, "/m/a.mp4", 9, 10.75, 1, 1, {}, "古池や 蛙飛び込む"},
+                                             {0, "/m/a.mp4", 90000.5, 90001, 1, 1, {}, "مرحبا بالعالم"}};
+            const LoopListText text = writeSubtitles(format, entries);
+            QVERIFY2(text.notes.isEmpty(), qPrintable(text.notes.join(' ')));
+            QCOMPARE(shown(parseSubtitles(format, text.bytes, {}).entries), shown(entries));
+        }
     }
     void writingLeavesOutWhatTheFormatCannotHold()
     {
