@@ -1,6 +1,7 @@
 // Playback rules of one entry, on an engine whose clock the test drives.
 #include "player/entryplayer.h"
-#include "player/mediaplayer.h"
+#include "player/enginecontrol.h"
+#include "services/messages.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
 
@@ -9,7 +10,6 @@
 #include <QtTest>
 
 using player::EntryPlayer;
-using player::MediaPlayer;
 
 namespace {
 
@@ -17,8 +17,8 @@ namespace {
 // and counts passes: a pass is a run of rising positions.
 struct Rig {
     FakeEngine* engine = new FakeEngine;
-    MediaPlayer media{engine};
-    EntryPlayer entry{&media, nullptr};
+    player::EngineControl media{engine};
+    EntryPlayer entry{&media};
     int passes = 0;
     int nextRequests = 0;
     QList<EntryRecord> queue;  // what the list hands out next
@@ -27,6 +27,10 @@ struct Rig {
 
     Rig()
     {
+        // Said as the player window says them.
+        QObject::connect(&entry, &EntryPlayer::fileNotFound, [](const QString& p) { services::TellNotFound(p, nullptr); });
+        QObject::connect(&entry, &EntryPlayer::cannotPlay,
+                         [](const QString& p, const QString& why) { services::TellCannotPlay(p, why, nullptr); });
         entry.setNextEntrySource([this] {
             ++nextRequests;
             return queue.isEmpty() ? EntryRecord{} : queue.takeFirst();
@@ -51,8 +55,7 @@ struct Rig {
             engine->advance(1);
             observe();
             if (t % EntryPlayer::kTickMs == 0) {
-                if (entry.tmrLooper()->isActive()) entry.tmrLooper_Timer();
-                if (entry.tmrPlayer()->isActive()) entry.tmrPlayer_Timer();
+                if (entry.inPlay()) entry.tick();
                 observe();
             }
         }
@@ -90,9 +93,9 @@ private slots:
         Rig rig;
         rig.engine->fileDuration = 2.0;
         rig.play(song, "", "", "", "", false);
-        QCOMPARE(rig.entry.mdblStart, 0.0);
-        QCOMPARE(rig.entry.mdblStop, 2.0);  // the duration, once opened
-        QCOMPARE(rig.entry.mdblRate, 1.0);
+        QCOMPARE(rig.entry.current().start, 0.0);
+        QCOMPARE(rig.entry.current().stop, 2.0);  // the duration, once opened
+        QCOMPARE(rig.entry.current().rate, 1.0);
         QVERIFY(rig.entry.counted());
         rig.run(3900);
         QCOMPARE(rig.passes, 2);
@@ -127,7 +130,7 @@ private slots:
         rig.run(100);
         QCOMPARE(rig.nextRequests, 1);
         QCOMPARE(rig.engine->path(), other);
-        QCOMPARE(rig.entry.mdblStop, 0.5);
+        QCOMPARE(rig.entry.current().stop, 0.5);
     }
 
     void wholeFilePlaysOneMorePassThanItsCount()
@@ -178,7 +181,7 @@ private slots:
         rig.play(song, "0", "0", "1", "1", true);
         rig.entry.changeStretch(0, 1.0);
         rig.engine->countLength(2.5);
-        QCOMPARE(QList<double>({rig.entry.mdblStop, rig.engine->loop().stop}), QList<double>({1.0, 1.0}));
+        QCOMPARE(QList<double>({rig.entry.current().stop, rig.engine->loop().stop}), QList<double>({1.0, 1.0}));
     }
 
     void stopMovedBehindWhatIsHeardThenPlayPause()
@@ -233,7 +236,7 @@ private slots:
         rig.engine->fileDuration = 3.0005;
         rig.engine->wrapsAtEnd = engineWraps;
         rig.play(song, start, stop, "1", "1", true);
-        const double from = rig.entry.mdblStart;
+        const double from = rig.entry.current().start;
         rig.run(int(3.5 * (3.0 - from) * 1000));
         QCOMPARE(rig.passes, 4);
         QCOMPARE(rig.engine->state(), player::PlayState::Playing);
@@ -245,7 +248,7 @@ private slots:
     {
         Rig rig;
         rig.play(song, "1", "2", "0", "1", false);
-        QCOMPARE(rig.entry.mdblRate, 1.0);
+        QCOMPARE(rig.entry.current().rate, 1.0);
         QCOMPARE(rig.engine->rate(), 1.0);
         rig.play(song, "1", "2", "0.5", "1", false);
         QCOMPARE(rig.engine->rate(), 0.5);
@@ -286,9 +289,9 @@ private slots:
         rig.play("", "3", "4", "2", "5", false);
         QVERIFY(msgs.messages.isEmpty());
         QCOMPARE(rig.engine->calls, QStringList());
-        QCOMPARE(rig.entry.mdblStart, 3.0);
-        QCOMPARE(rig.entry.mdblStop, 4.0);
-        QCOMPARE(rig.entry.mdblLoopsLeft, 5.0);
+        QCOMPARE(rig.entry.current().start, 3.0);
+        QCOMPARE(rig.entry.current().stop, 4.0);
+        QCOMPARE(rig.entry.current().loopsLeft, 5.0);
         QVERIFY(!rig.entry.counted() && !rig.entry.endless());
     }
 
@@ -314,9 +317,9 @@ private slots:
         QCOMPARE(msgs.messages[0].buttons, services::MsgButtons::OK);
         QCOMPARE(rig.engine->calls, before);   // the player is not touched
         QVERIFY(rig.entry.endless());          // nor the timers
-        QCOMPARE(rig.entry.mstrFileName, file);  // the fields keep the new values
-        QCOMPARE(rig.entry.mdblStart, 7.0);
-        QCOMPARE(rig.entry.mdblRate, 1.5);
+        QCOMPARE(rig.entry.current().file, file);  // the fields keep the new values
+        QCOMPARE(rig.entry.current().start, 7.0);
+        QCOMPARE(rig.entry.current().rate, 1.5);
     }
 
     void textThatDoesNotConvertKeepsTheOldValue()
@@ -324,9 +327,9 @@ private slots:
         Rig rig;
         rig.play(song, "4", "6", "1.5", "1", true);
         rig.play(song, "-5", "abc", "x", "1", true);
-        QCOMPARE(rig.entry.mdblStart, 4.0);
-        QCOMPARE(rig.entry.mdblStop, 6.0);
-        QCOMPARE(rig.entry.mdblRate, 1.5);
+        QCOMPARE(rig.entry.current().start, 4.0);
+        QCOMPARE(rig.entry.current().stop, 6.0);
+        QCOMPARE(rig.entry.current().rate, 1.5);
         QCOMPARE(rig.engine->position(), 4.0);
     }
 

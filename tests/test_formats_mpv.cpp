@@ -89,7 +89,7 @@ private slots:
             for (const char* e : {"mid", "midi", "rmi"}) m_notMade.insert(e, "no General MIDI sound font is installed");
 
         m_player = new MediaPlayer(new MidiEngine(new MpvEngine(MpvEngine::Options{false, false})));
-        m_entry = new EntryPlayer(m_player, nullptr, m_player);
+        m_entry = new EntryPlayer(m_player->control(), m_player);
         m_entry->setNextEntrySource([this] {
             ++m_nextRequests;
             return EntryRecord{};

@@ -112,7 +112,7 @@ private slots:
         QFETCH(int, wraps);
         auto* e = new SampleEngine(quiet());
         MediaPlayer media(e);
-        EntryPlayer entry(&media, nullptr);
+        EntryPlayer entry(media.control());
         Rows list;
         const QHash<QString, QString> files{{"a", m_a}, {"c", m_c}, {"d", m_d}, {"e", m_e}};
         for (const QString& row : {first, second}) {

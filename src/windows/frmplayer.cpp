@@ -11,6 +11,7 @@
 #include "player/waveformview.h"
 #include "services/droppedfiles.h"
 #include "services/keldialogs.h"
+#include "services/messages.h"
 #include "services/placement.h"
 #include "services/stacking.h"
 #include "services/twips.h"
@@ -60,7 +61,10 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     setCentralWidget(client);
     resize(services::twipsSize(5250, 4695));
 
-    m_playback = new EntryPlayer(m_mediaPlayer, this, this);
+    m_playback = new EntryPlayer(m_mediaPlayer->control(), this);
+    connect(m_playback, &EntryPlayer::fileNotFound, this, [this](const QString& path) { services::TellNotFound(path, this); });
+    connect(m_playback, &EntryPlayer::cannotPlay, this,
+            [this](const QString& path, const QString& reason) { services::TellCannotPlay(path, reason, this); });
     m_playback->setNextEntrySource([this] {
         m_outsideFile = false;
         panel::frmPlayList* panel = forms::frmPlayList();
@@ -114,7 +118,7 @@ void frmPlayer::buildMenus()
             });
         m_mnuFile[i] = a;
     }
-    m_liveKeys = new LiveLoopKeys(m_playback, m_mediaPlayer, this);
+    m_liveKeys = new LiveLoopKeys(m_playback, m_mediaPlayer->control(), this);
     m_liveKeys->setAccepting([this] {
         const QWidget* active = QApplication::activeWindow();
         return !active || active == this || (forms::hasPlayList() && active == forms::frmPlayList());

@@ -38,8 +38,7 @@ void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const 
     for (int t = 1; t <= ms; ++t) {
         engine.advance(1);
         if (t % player::EntryPlayer::kTickMs) continue;
-        if (playback.tmrLooper()->isActive()) playback.tmrLooper_Timer();
-        if (playback.tmrPlayer()->isActive()) playback.tmrPlayer_Timer();
+        if (playback.inPlay()) playback.tick();
         if (afterTick) afterTick();
     }
 }
