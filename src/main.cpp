@@ -5,6 +5,7 @@
 #include "player/mpvengine.h"
 #include "player/routingengine.h"
 #include "player/sampleengine.h"
+#include "player/singleinstance.h"
 #include "services/look.h"
 #include "windows/forms.h"
 #include "windows/frmplayer.h"
