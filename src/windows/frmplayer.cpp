@@ -226,6 +226,21 @@ void frmPlayer::PlayPosition(const QString& strFileName, const QString& strStart
 
 void frmPlayer::OpenCommandLine(const QString& commandLine) { OpenFile(app::commandLinePath(commandLine)); }
 
+EngineControl* frmPlayer::engineControl() const { return m_mediaPlayer->control(); }
+
+int frmPlayer::entryCount() const { return forms::frmPlayList()->lstSelector()->rowCount(); }
+
+int frmPlayer::currentEntry() const { return forms::frmPlayList()->CurrentID; }
+
+void frmPlayer::playEntry(int row, bool loop)
+{
+    panel::frmPlayList* panel = forms::frmPlayList();
+    panel->lstSelector()->selectRow(row);
+    panel->MnuRightClick_Click(loop ? 2 : 1);
+}
+
+void frmPlayer::stopEntries() { forms::frmPlayList()->MnuRightClick_Click(11); }
+
 void frmPlayer::OpenFile(const QString& path)
 {
     // A playlist file opened from the desktop is imported, as the grid's "Import..." does.
