@@ -1,8 +1,8 @@
 // Playback rules of one entry, on an engine whose clock the test drives.
 #include "player/entryplayer.h"
 #include "player/enginecontrol.h"
-#include "services/messages.h"
 #include "support/fakeengine.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QTemporaryDir>
@@ -27,10 +27,7 @@ struct Rig {
 
     Rig()
     {
-        // Said as the player window says them.
-        QObject::connect(&entry, &EntryPlayer::fileNotFound, [](const QString& p) { services::TellNotFound(p, nullptr); });
-        QObject::connect(&entry, &EntryPlayer::cannotPlay,
-                         [](const QString& p, const QString& why) { services::TellCannotPlay(p, why, nullptr); });
+        testkit::sayRefusals(entry);
         entry.setNextEntrySource([this] {
             ++nextRequests;
             return queue.isEmpty() ? EntryRecord{} : queue.takeFirst();

@@ -12,6 +12,7 @@
 #include "player/midirender.h"
 #include "player/mpvengine.h"
 #include "player/soundfont.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QElapsedTimer>
@@ -90,6 +91,7 @@ private slots:
 
         m_player = new MediaPlayer(new MidiEngine(new MpvEngine(MpvEngine::Options{false, false})));
         m_entry = new EntryPlayer(m_player->control(), m_player);
+        testkit::sayRefusals(*m_entry);
         m_entry->setNextEntrySource([this] {
             ++m_nextRequests;
             return EntryRecord{};

@@ -6,6 +6,7 @@
 #include "player/midirender.h"
 #include "player/mpvengine.h"
 #include "player/soundfont.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QDir>
@@ -242,9 +243,7 @@ private slots:
         testkit::MessageRecorder messages;
         std::unique_ptr<MediaPlayer> p(newPlayer());
         EntryPlayer entry(p->control());
-        connect(&entry, &EntryPlayer::cannotPlay, [](const QString& path, const QString& why) {
-            services::TellCannotPlay(path, why, nullptr);
-        });
+        testkit::sayRefusals(entry);
 
         entry.PlayPosition(m_song, "0", "0", "1", "1", false);
         entry.PlayPosition(m_song, "1", "2", "1", "3", false);

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "player/entryplayer.h"
+#include "services/messages.h"
 #include "storage/modkelini.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
@@ -31,6 +32,14 @@ void useFakeEngines(FakeEngine** lastMade)
         if (lastMade) *lastMade = engine;
         return engine;
     });
+}
+
+void sayRefusals(player::EntryPlayer& playback)
+{
+    using player::EntryPlayer;
+    QObject::connect(&playback, &EntryPlayer::fileNotFound, [](const QString& path) { services::TellNotFound(path, nullptr); });
+    QObject::connect(&playback, &EntryPlayer::cannotPlay,
+                     [](const QString& path, const QString& why) { services::TellCannotPlay(path, why, nullptr); });
 }
 
 void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick)
