@@ -61,7 +61,7 @@ private slots:
         const QList<EntryRecord> back = loadPlayList("L");
         QCOMPARE(back.size(), 2);
         for (const EntryRecord& e : back) QCOMPARE(QList({e.Start, e.Stop, e.Rate, e.Loops}), QList<double>({1.5, 2, 0.5, 3}));
-        const PracticeSettings all{1.5, 4, 96, PracticeSettings::CountInWhen::EveryPass, 0.6, 0.05, 2, -2, 15};
+        const PracticeSettings all{1.5, 0, 4, 96, PracticeSettings::CountInWhen::EveryPass, 0.6, 0.05, 2, -2, 15};
         QCOMPARE(QList({back[0].Practice, back[1].Practice}), QList({PracticeSettings(), all}));
         // Turned off again, its keys are emptied, so nothing stale is read, and no other byte changes.
         QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);
