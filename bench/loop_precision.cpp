@@ -87,7 +87,7 @@ Result runMode(const QString& file, const QString& warmUp, bool endless, double 
 {
     auto* counting = new CountingEngine(new MpvEngine(MpvEngine::Options{false, true}));
     MediaPlayer media(counting);
-    EntryPlayer entry(&media, nullptr);
+    EntryPlayer entry(media.control());
     media.Open(warmUp);
     {
         QElapsedTimer settle;

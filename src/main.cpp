@@ -5,6 +5,7 @@
 #include "engine/mpv/mpvengine.h"
 #include "engine/routingengine.h"
 #include "engine/sample/sampleengine.h"
+#include "desktop/singleinstance.h"
 #include "services/look.h"
 #include "windows/forms.h"
 #include "windows/frmplayer.h"

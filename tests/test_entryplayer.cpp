@@ -1,7 +1,9 @@
 // Playback rules of one entry, on an engine whose clock the test drives.
 #include "playback/entryplayer.h"
 #include "playback/mediaplayer.h"
+#include "playback/enginecontrol.h"
 #include "support/fakeengine.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QTemporaryDir>
@@ -9,7 +11,6 @@
 #include <QtTest>
 
 using player::EntryPlayer;
-using player::MediaPlayer;
 
 namespace {
 
@@ -17,8 +18,8 @@ namespace {
 // and counts passes: a pass is a run of rising positions.
 struct Rig {
     FakeEngine* engine = new FakeEngine;
-    MediaPlayer media{engine};
-    EntryPlayer entry{&media, nullptr};
+    player::EngineControl media{engine};
+    EntryPlayer entry{&media};
     int passes = 0;
     int nextRequests = 0;
     QList<EntryRecord> queue;  // what the list hands out next
@@ -27,6 +28,7 @@ struct Rig {
 
     Rig()
     {
+        testkit::sayRefusals(entry);
         entry.setNextEntrySource([this] {
             ++nextRequests;
             return queue.isEmpty() ? EntryRecord{} : queue.takeFirst();
@@ -51,8 +53,7 @@ struct Rig {
             engine->advance(1);
             observe();
             if (t % EntryPlayer::kTickMs == 0) {
-                if (entry.tmrLooper()->isActive()) entry.tmrLooper_Timer();
-                if (entry.tmrPlayer()->isActive()) entry.tmrPlayer_Timer();
+                if (entry.inPlay()) entry.tick();
                 observe();
             }
         }
@@ -90,9 +91,9 @@ private slots:
         Rig rig;
         rig.engine->fileDuration = 2.0;
         rig.play(song, "", "", "", "", false);
-        QCOMPARE(rig.entry.mdblStart, 0.0);
-        QCOMPARE(rig.entry.mdblStop, 2.0);  // the duration, once opened
-        QCOMPARE(rig.entry.mdblRate, 1.0);
+        QCOMPARE(rig.entry.current().start, 0.0);
+        QCOMPARE(rig.entry.current().stop, 2.0);  // the duration, once opened
+        QCOMPARE(rig.entry.current().rate, 1.0);
         QVERIFY(rig.entry.counted());
         rig.run(3900);
         QCOMPARE(rig.passes, 2);
@@ -127,7 +128,7 @@ private slots:
         rig.run(100);
         QCOMPARE(rig.nextRequests, 1);
         QCOMPARE(rig.engine->path(), other);
-        QCOMPARE(rig.entry.mdblStop, 0.5);
+        QCOMPARE(rig.entry.current().stop, 0.5);
     }
 
     // "Repeat once more" during a pass: one pass more before the next entry, whichever pass
@@ -199,7 +200,7 @@ private slots:
         rig.play(song, "0", "0", "1", "1", true);
         rig.entry.changeStretch(0, 1.0);
         rig.engine->countLength(2.5);
-        QCOMPARE(QList<double>({rig.entry.mdblStop, rig.engine->loop().stop}), QList<double>({1.0, 1.0}));
+        QCOMPARE(QList<double>({rig.entry.current().stop, rig.engine->loop().stop}), QList<double>({1.0, 1.0}));
     }
 
     void stopMovedBehindWhatIsHeardThenPlayPause()
@@ -254,7 +255,7 @@ private slots:
         rig.engine->fileDuration = 3.0005;
         rig.engine->wrapsAtEnd = engineWraps;
         rig.play(song, start, stop, "1", "1", true);
-        const double from = rig.entry.mdblStart;
+        const double from = rig.entry.current().start;
         rig.run(int(3.5 * (3.0 - from) * 1000));
         QCOMPARE(rig.passes, 4);
         QCOMPARE(rig.engine->state(), player::PlayState::Playing);
@@ -266,7 +267,7 @@ private slots:
     {
         Rig rig;
         rig.play(song, "1", "2", "0", "1", false);
-        QCOMPARE(rig.entry.mdblRate, 1.0);
+        QCOMPARE(rig.entry.current().rate, 1.0);
         QCOMPARE(rig.engine->rate(), 1.0);
         rig.play(song, "1", "2", "0.5", "1", false);
         QCOMPARE(rig.engine->rate(), 0.5);
@@ -307,9 +308,9 @@ private slots:
         rig.play("", "3", "4", "2", "5", false);
         QVERIFY(msgs.messages.isEmpty());
         QCOMPARE(rig.engine->calls, QStringList());
-        QCOMPARE(rig.entry.mdblStart, 3.0);
-        QCOMPARE(rig.entry.mdblStop, 4.0);
-        QCOMPARE(rig.entry.mdblLoopsLeft, 5.0);
+        QCOMPARE(rig.entry.current().start, 3.0);
+        QCOMPARE(rig.entry.current().stop, 4.0);
+        QCOMPARE(rig.entry.current().loopsLeft, 5.0);
         QVERIFY(!rig.entry.counted() && !rig.entry.endless());
     }
 
@@ -335,9 +336,9 @@ private slots:
         QCOMPARE(msgs.messages[0].buttons, services::MsgButtons::OK);
         QCOMPARE(rig.engine->calls, before);   // the player is not touched
         QVERIFY(rig.entry.endless());          // nor the timers
-        QCOMPARE(rig.entry.mstrFileName, file);  // the fields keep the new values
-        QCOMPARE(rig.entry.mdblStart, 7.0);
-        QCOMPARE(rig.entry.mdblRate, 1.5);
+        QCOMPARE(rig.entry.current().file, file);  // the fields keep the new values
+        QCOMPARE(rig.entry.current().start, 7.0);
+        QCOMPARE(rig.entry.current().rate, 1.5);
     }
 
     void textThatDoesNotConvertKeepsTheOldValue()
@@ -345,9 +346,9 @@ private slots:
         Rig rig;
         rig.play(song, "4", "6", "1.5", "1", true);
         rig.play(song, "-5", "abc", "x", "1", true);
-        QCOMPARE(rig.entry.mdblStart, 4.0);
-        QCOMPARE(rig.entry.mdblStop, 6.0);
-        QCOMPARE(rig.entry.mdblRate, 1.5);
+        QCOMPARE(rig.entry.current().start, 4.0);
+        QCOMPARE(rig.entry.current().stop, 6.0);
+        QCOMPARE(rig.entry.current().rate, 1.5);
         QCOMPARE(rig.engine->position(), 4.0);
     }
 

@@ -12,6 +12,7 @@
 #include "midi/midirender.h"
 #include "engine/mpv/mpvengine.h"
 #include "midi/soundfont.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QElapsedTimer>
@@ -89,7 +90,8 @@ private slots:
             for (const char* e : {"mid", "midi", "rmi"}) m_notMade.insert(e, "no General MIDI sound font is installed");
 
         m_player = new MediaPlayer(new MidiEngine(new MpvEngine(MpvEngine::Options{false, false})));
-        m_entry = new EntryPlayer(m_player, nullptr, m_player);
+        m_entry = new EntryPlayer(m_player->control(), m_player);
+        testkit::sayRefusals(*m_entry);
         m_entry->setNextEntrySource([this] {
             ++m_nextRequests;
             return EntryRecord{};

@@ -63,8 +63,8 @@ private slots:
         w->InitPlayer("\"" + song + "\"");
         QCOMPARE(lastEngine->path(), song);
         QVERIFY(w->playback()->counted());
-        QCOMPARE(w->playback()->mdblLoopsLeft, 1.0);
-        QCOMPARE(w->playback()->mdblStop, lastEngine->fileDuration);
+        QCOMPARE(w->playback()->current().loopsLeft, 1.0);
+        QCOMPARE(w->playback()->current().stop, lastEngine->fileDuration);
     }
 
     void commandLineNamingNoFileSaysSo()

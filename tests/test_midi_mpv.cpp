@@ -6,6 +6,7 @@
 #include "midi/midirender.h"
 #include "engine/mpv/mpvengine.h"
 #include "midi/soundfont.h"
+#include "support/sandbox.h"
 #include "support/testkit.h"
 
 #include <QDir>
@@ -241,19 +242,20 @@ private slots:
         midi::setSoundFontFolders({empty.path()});
         testkit::MessageRecorder messages;
         std::unique_ptr<MediaPlayer> p(newPlayer());
-        EntryPlayer entry(p.get(), nullptr);
+        EntryPlayer entry(p->control());
+        testkit::sayRefusals(entry);
 
         entry.PlayPosition(m_song, "0", "0", "1", "1", false);
         entry.PlayPosition(m_song, "1", "2", "1", "3", false);
         QTest::qWait(300);
         QCOMPARE(messages.messages.size(), 2);  // once for each try
         const services::MessageRequest& m = messages.messages.first();
-        QCOMPARE(m.title, QString(MediaPlayer::kCannotPlayTitle));
+        QCOMPARE(m.title, QString(services::kCannotPlayTitle));
         QVERIFY(m.text.contains(m_song));
         QVERIFY(m.text.contains("No General MIDI sound font found. Install the package timgm6mb-soundfont, "
                                 "or name a .sf2 file in VAMPLET_SOUNDFONT."));
         QVERIFY(m.text.contains(missing));
-        QVERIFY(!entry.tmrPlayer()->isActive() && !entry.tmrLooper()->isActive());
+        QVERIFY(!entry.inPlay());
         QCOMPARE(p->PlayState(), player::PlayState::Stopped);
         QVERIFY(renderings().isEmpty());
 
@@ -261,7 +263,7 @@ private slots:
         qunsetenv(midi::kSoundFontVariable);
         midi::resetSoundFontFolders();
         entry.PlayPosition(m_wav, "0", "0", "1", "1", false);
-        QVERIFY(entry.tmrPlayer()->isActive());
+        QVERIFY(entry.counted());
         entry.stopPlayback();
         QVERIFY(loadAndWait(*p, m_song));
         QVERIFY(!p->failed());

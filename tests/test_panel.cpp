@@ -451,7 +451,7 @@ private slots:
         QCOMPARE(engine->seeks, seeks);  // the pass goes on
         QCOMPARE(engine->loop().stop, 2.9);
         QCOMPARE(engine->rate(), 1.05);
-        QCOMPARE(playback()->mdblStop, 2.9);
+        QCOMPARE(playback()->current().stop, 2.9);
         QCOMPARE(p->txtRate()->text(), QString("1.05"));
         QCOMPARE(grid()->rowTexts(2), QStringList({a, "1", "2.9", "1.05", "2"}));
         QCOMPARE(ini("Drills", "FileStop2") + ini("Drills", "FileRate2"), QString("2.91.05"));
@@ -473,7 +473,7 @@ private slots:
         forms::frmPlayer()->OpenFile(a);
         engine->seek(4);
         keys->action(player::LiveKey::StartHere, false)->trigger();
-        QCOMPARE(playback()->mdblStart, 4.0);
+        QCOMPARE(playback()->current().start, 4.0);
         QCOMPARE(ini("Drills", "FileStart2") + ini("Drills", "FileStart1"), QString("1.51.1"));
     }
 

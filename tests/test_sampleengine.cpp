@@ -1,16 +1,19 @@
-// The sample engine on the null output: the wraps it tells, where it holds, the next
-// entry it is handed, list play through it, and files it cannot play.
+// The sample engine on an output pulled by hand: the wraps it tells, where it holds, the
+// next entry it is handed, list play through it, and files it cannot play.
 #include "app/numbertext.h"
 #include "audio/audiooutput.h"
 #include "playback/entryplayer.h"
 #include "playback/listplay.h"
 #include "playback/mediaplayer.h"
 #include "engine/sample/sampleengine.h"
+#include "playback/enginecontrol.h"
+#include "audio/manualoutput.h"
 #include "support/testkit.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace player;
 
@@ -24,14 +27,60 @@ struct Rows : EntryList {
     void setRow(int row, const QStringList& texts, const PracticeSettings&) override { rows[row - 1] = texts; }
 };
 
+// Time passes only as a step pulls a block of sound, so each check waits on the state it
+// checks, however slow or loaded the machine: the worker renders all it may, a block is
+// pulled, and the UI side handles what was heard, entry playback's tick included.
+struct Pulled {
+    audio::ManualOutput* out = nullptr;  // owned by the engine
+    std::unique_ptr<SampleEngine> owned;
+    SampleEngine* engine;
+    EntryPlayer* entry = nullptr;
+    std::vector<float> block;
+
+    Pulled()
+    {
+        SampleEngine::Options o;
+        o.output = [this] {
+            auto made = std::make_unique<audio::ManualOutput>();
+            out = made.get();
+            return made;
+        };
+        owned = std::make_unique<SampleEngine>(o);
+        engine = owned.get();
+    }
+    SampleEngine* release() { return owned.release(); }
+
+    bool step()
+    {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::sendPostedEvents();
+            if (!engine->renderAhead()) return false;
+        }
+        const qint64 n = out->sampleRate() / 100;
+        block.resize(std::size_t(n) * 2);
+        out->pull(block.data(), n);
+        engine->pollHeard();
+        QCoreApplication::sendPostedEvents();
+        if (entry && entry->inPlay()) entry->tick();
+        return true;
+    }
+    // Steps until `done`, for at most `seconds` of the output's time.
+    bool until(const std::function<bool()>& done, double seconds = 10)
+    {
+        for (int i = 0; i < seconds * 100; ++i) {
+            if (done()) return true;
+            if (!step()) return false;
+        }
+        return done();
+    }
+};
+
 } // namespace
 
 class SampleEngineTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_a, m_b, m_c, m_d, m_e;
-
-    static SampleEngine::Options quiet() { return SampleEngine::Options{false, 5}; }
 
 private slots:
     void initTestCase()
@@ -45,7 +94,8 @@ private slots:
 
     void countedStretchWrapsThenHoldsAtItsStop()
     {
-        SampleEngine e(quiet());
+        Pulled rig;
+        SampleEngine& e = *rig.engine;
         QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
         e.load(m_a);
         QVERIFY(e.waitForLoad(5000));
@@ -54,7 +104,7 @@ private slots:
         e.seek(0.5);
         QCOMPARE(e.position(), 0.5);  // the target, until it is heard
         e.play();
-        QTRY_COMPARE_WITH_TIMEOUT(e.state(), PlayState::Stopped, 10000);
+        QVERIFY(rig.until([&] { return e.state() == PlayState::Stopped; }));
         QCOMPARE(wraps.count(), 2);
         QCOMPARE(e.loop().wraps, 0);
         QCOMPARE(e.position(), 0.7);
@@ -62,7 +112,8 @@ private slots:
 
     void nextEntryTakesOverWhereTheStretchHolds()
     {
-        SampleEngine e(quiet());
+        Pulled rig;
+        SampleEngine& e = *rig.engine;
         QSignalSpy next(&e, &MediaEngine::nextStarted);
         QSignalSpy states(&e, &MediaEngine::stateChanged);
         e.load(m_a);
@@ -76,14 +127,14 @@ private slots:
         n.loop = LoopRange{1.0, 1.2, 0, true};
         n.hasLoop = true;
         QVERIFY(e.queueNext(n));
-        QTRY_COMPARE_WITH_TIMEOUT(next.count(), 1, 10000);
+        QVERIFY(rig.until([&] { return next.count() == 1; }));
         QCOMPARE(e.path(), m_b);
         QCOMPARE(e.duration(), 1.5);
         QCOMPARE(e.metadata().value("title"), QString("Second"));
         QVERIFY(e.position() >= 1.0 && e.position() <= 1.2);
         // No stop between the two: the change is not an end.
         for (const QList<QVariant>& s : states) QVERIFY(s.at(1).value<PlayState>() != PlayState::Stopped);
-        QTRY_COMPARE_WITH_TIMEOUT(e.state(), PlayState::Stopped, 10000);
+        QVERIFY(rig.until([&] { return e.state() == PlayState::Stopped; }));
         QCOMPARE(e.position(), 1.2);
     }
 
@@ -110,9 +161,11 @@ private slots:
         QFETCH(QString, first);
         QFETCH(QString, second);
         QFETCH(int, wraps);
-        auto* e = new SampleEngine(quiet());
-        MediaPlayer media(e);
-        EntryPlayer entry(&media, nullptr);
+        Pulled rig;
+        SampleEngine* e = rig.engine;
+        EngineControl media(rig.release());
+        EntryPlayer entry(&media);
+        rig.entry = &entry;
         Rows list;
         const QHash<QString, QString> files{{"a", m_a}, {"c", m_c}, {"d", m_d}, {"e", m_e}};
         for (const QString& row : {first, second}) {
@@ -132,7 +185,7 @@ private slots:
         entry.PlayPosition(r[0], r[1], r[2], r[3], r[4], false);
         QVERIFY(e->waitForLoad(5000));
         QSignalSpy states(e, &MediaEngine::stateChanged);
-        QTRY_VERIFY_WITH_TIMEOUT(started >= 5, 15000);
+        QVERIFY(rig.until([&] { return started >= 5; }, 15));
         QCOMPARE(wrapsBeforeFifth, 2 * wraps);
         for (const QList<QVariant>& s : states) QVERIFY(s.at(1).value<PlayState>() != PlayState::Stopped);
     }
@@ -141,7 +194,8 @@ private slots:
     // at its own rate, and the stretch still ends at its stop.
     void practicePassesCountAndStep()
     {
-        SampleEngine e(quiet());
+        Pulled rig;
+        SampleEngine& e = *rig.engine;
         QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
         QSignalSpy rates(&e, &MediaEngine::passRateChanged);
         e.load(m_a);
@@ -154,7 +208,7 @@ private slots:
         e.setLoop(LoopRange{0.5, 0.7, 2, true});
         e.seek(0.5);
         e.play();
-        QTRY_COMPARE_WITH_TIMEOUT(e.state(), PlayState::Stopped, 10000);
+        QVERIFY(rig.until([&] { return e.state() == PlayState::Stopped; }));
         QCOMPARE(wraps.count(), 2);
         QCOMPARE(e.position(), 0.7);
         QList<double> told;
@@ -166,19 +220,20 @@ private slots:
     // the place heard (the pass ends there instead of running on to the file's end).
     void stopMovedWhilePlaying()
     {
-        SampleEngine e(quiet());
+        Pulled rig;
+        SampleEngine& e = *rig.engine;
         QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
         e.load(m_a);
         QVERIFY(e.waitForLoad(5000));
         e.setLoop(LoopRange{0.1, 1.9, LoopRange::kEndless, false});
         e.seek(0.1);
         e.play();
-        QTRY_VERIFY_WITH_TIMEOUT(e.position() > 0.6, 10000);
+        QVERIFY(rig.until([&] { return e.position() > 0.6; }));
         LoopRange moved = e.loop();
         moved.stop = e.position() - 0.05;
         e.setLoop(moved);
-        QTRY_VERIFY_WITH_TIMEOUT(wraps.count() >= 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(e.position() > 0.2, 10000);
+        QVERIFY(rig.until([&] { return wraps.count() >= 1; }));
+        QVERIFY(rig.until([&] { return e.position() > 0.2; }));
         QVERIFY(e.position() < moved.stop);
         QCOMPARE(e.state(), PlayState::Playing);
     }
@@ -226,7 +281,8 @@ private slots:
         QFETCH(QByteArray, bytes);
         const QString path = m_dir.filePath(name);
         if (!bytes.isEmpty()) testkit::writeBytes(path, bytes);
-        SampleEngine e(quiet());
+        Pulled rig;
+        SampleEngine& e = *rig.engine;
         QSignalSpy failed(&e, &MediaEngine::loadFailed);
         e.load(path);
         QVERIFY(!e.waitForLoad(5000));

@@ -54,8 +54,8 @@ int main(int argc, char** argv)
     auto* engine = new RoutingEngine(new SampleEngine(SampleEngine::Options{true, crossfadeMs}),
                                      new MpvEngine(MpvEngine::Options{false, true}));
     MediaPlayer media(engine);
-    EntryPlayer entry(&media, nullptr);
-    LiveLoopKeys keys(&entry, &media, nullptr);
+    EntryPlayer entry(media.control());
+    LiveLoopKeys keys(&entry, media.control(), nullptr);
 
     entry.PlayPosition(file, numtext::format(start), numtext::format(stop), "1", "1", true);
     // Waits for the position heard, checked every millisecond, as a hand on the key would.
@@ -73,7 +73,7 @@ int main(int argc, char** argv)
             keys.press(key, coarse);
         else
             entry.PlayPosition(file, e.start, e.stop, e.rate, "1", true);
-        std::printf("DONE %lld %.6f %.6f\n", monoNs(), media.CurrentPosition(), entry.mdblStop);
+        std::printf("DONE %lld %.6f %.6f\n", monoNs(), media.CurrentPosition(), entry.current().stop);
         std::fflush(stdout);
     });
     watch.start(1);

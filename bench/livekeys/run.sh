@@ -6,18 +6,8 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$HERE/../../scripts/common.sh"
-
-PACKAGES+=(pulseaudio pulseaudio-utils python3)
-install_missing
-BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-build_targets "$BUILD" livekeys_driver
-
 export SEAM_SINK=vamplet_livekeys SINK=vamplet_livekeys
-# Always a server of our own: another one may be busy measuring.
-unset PULSE_SERVER
-export XDG_RUNTIME_DIR="$(mktemp -d /tmp/vamplet-livekeys-probe.XXXXXX)"
-rmdir "$XDG_RUNTIME_DIR"
-source "$HERE/../null_sink.sh"
+BENCH_TARGETS=(livekeys_driver) BENCH_BUILD="${SEAM_BUILD:-}" BENCH_OWN_SERVER=1
+source "$HERE/../preamble.sh"
 
 python3 "$HERE/livekeys.py" --driver "$BUILD/bench/livekeys_driver" "$@"

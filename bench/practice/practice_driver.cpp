@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     MediaEngine* engine = sample;
     if (!sample) engine = new MpvEngine(MpvEngine::Options{false, true});
     MediaPlayer media(engine);
-    EntryPlayer entry(&media, nullptr);
+    EntryPlayer entry(media.control());
     int nextTaken = 0;
     const auto nextEntry = [&] {
         if (next.size() != 5 || nextTaken > 0) return EntryRecord{};

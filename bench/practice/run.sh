@@ -6,14 +6,7 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$HERE/../../scripts/common.sh"
-
-PACKAGES+=(pulseaudio pulseaudio-utils python3)
-install_missing
-BUILD="${PRACTICE_BUILD:-$ROOT/build/release}"
-build_targets "$BUILD" practice_driver
-
-SINK=vamplet_practice
-source "$HERE/../null_sink.sh"
+SINK=vamplet_practice BENCH_TARGETS=(practice_driver) BENCH_BUILD="${PRACTICE_BUILD:-}"
+source "$HERE/../preamble.sh"
 
 python3 "$HERE/practice.py" --driver "$BUILD/bench/practice_driver" "$@"

@@ -6,16 +6,13 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$HERE/../../scripts/common.sh"
-PACKAGES+=(pulseaudio pulseaudio-utils ffmpeg python3)
-install_missing
-BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-[ -n "${SEAM_DRIVER:-}" ] || build_targets "$BUILD" seam_driver
+SINK=vamplet_list_gaps BENCH_PACKAGES=(ffmpeg) BENCH_BUILD="${SEAM_BUILD:-}"
+# A driver named from outside is measured as it is.
+[ -n "${SEAM_DRIVER:-}" ] && BENCH_TARGETS=() || BENCH_TARGETS=(seam_driver)
+source "$HERE/../preamble.sh"
 SECONDS_PLAYED="${1:-10}"
 
 WORK="$(mktemp -d /tmp/vamplet-list-gaps.XXXXXX)"
-SINK=vamplet_list_gaps
-source "$HERE/../null_sink.sh"
 trap 'cleanup_null_sink; rm -rf "$WORK"' EXIT
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=5" -c:a pcm_s16le "$WORK/a44.wav"
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=660:sample_rate=48000:duration=5" -ac 2 -c:a pcm_s16le "$WORK/b48.wav"

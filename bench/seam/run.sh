@@ -6,15 +6,8 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$HERE/../../scripts/common.sh"
-
-PACKAGES+=(pulseaudio pulseaudio-utils mpv python3)
-install_missing
-BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-build_targets "$BUILD" seam_driver chirp_offline
-
 export SEAM_SINK=vamplet_seam
-SINK="$SEAM_SINK"
-source "$HERE/../null_sink.sh"
+SINK="$SEAM_SINK" BENCH_PACKAGES=(mpv) BENCH_TARGETS=(seam_driver chirp_offline) BENCH_BUILD="${SEAM_BUILD:-}"
+source "$HERE/../preamble.sh"
 
 python3 "$HERE/seam.py" --driver "$BUILD/bench/seam_driver" --render "$BUILD/bench/chirp_offline" "$@"

@@ -102,7 +102,7 @@ int main(int argc, char** argv)
     MediaEngine* engine = new MpvEngine(MpvEngine::Options{false, true});
     if (engineName != "mpv") engine = new RoutingEngine(new SampleEngine(SampleEngine::Options{true, crossfadeMs}), engine);
     MediaPlayer media(engine);
-    EntryPlayer entry(&media, nullptr);
+    EntryPlayer entry(media.control());
     qint32 currentId = 0;
     entry.setNextEntrySource([&] { return GetNextEntry(list, currentId); });
     entry.setNextEntryPeek([&] { return PeekNextEntry(list, currentId); });

@@ -3,13 +3,8 @@
 #   bench/seam/wakeups.sh [RATE]      (README.md in this folder)
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$HERE/../../scripts/common.sh"
-PACKAGES+=(pulseaudio pulseaudio-utils python3)
-install_missing
-BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-build_targets "$BUILD" seam_driver
-SINK=vamplet_wakeups
-source "$HERE/../null_sink.sh"
+SINK=vamplet_wakeups BENCH_TARGETS=(seam_driver) BENCH_BUILD="${SEAM_BUILD:-}"
+source "$HERE/../preamble.sh"
 dir="$(mktemp -d)"
 trap 'rm -rf "$dir"; cleanup_null_sink' EXIT
 python3 -c "

@@ -40,6 +40,18 @@ struct Block {
     bool end = false;        // nothing follows this block
 };
 
+// A run of output that plays the source on from one place: what a chunk of rendered sound
+// holds, and what the listener hears from some output frame on.
+struct SourceRun {
+    quint64 epoch = 0;       // the engine's seek generation it belongs to
+    quint64 entry = 0;       // the list entry it comes from
+    double sourcePos = 0;    // source frame of its first frame
+    double step = 1;         // source frames per output frame
+    qint64 frames = 0;
+    bool passStart = false;  // its first frame is where a pass begins
+    bool end = false;        // nothing follows it
+};
+
 // Equal-power fade over `length` frames: the gain at frame i of a sound fading in or out
 // against silence.
 float fadeInGain(qint64 i, qint64 length);

@@ -13,15 +13,8 @@ namespace player {
 
 constexpr qint64 kChunkFrames = 512;
 
-struct Chunk {
+struct Chunk : audio::SourceRun {
     quint64 seq = 0;
-    quint64 epoch = 0;
-    quint64 entry = 0;
-    double sourcePos = 0;
-    double step = 1;
-    qint64 frames = 0;
-    bool passStart = false;
-    bool end = false;
     float data[kChunkFrames * audio::kChannels];
 };
 

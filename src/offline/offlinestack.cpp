@@ -27,7 +27,7 @@ OfflineStack::OfflineStack(MediaEngine* video, int blockMs) : m_blockMs(blockMs)
     };
     m_sample = new SampleEngine(options);
     m_player = std::make_unique<MediaPlayer>(new MidiEngine(new RoutingEngine(m_sample, video)));
-    m_playback = new EntryPlayer(m_player.get(), nullptr, m_player.get());
+    m_playback = new EntryPlayer(m_player->control(), m_player.get());
     m_playback->setNextEntrySource([this] { return GetNextEntry(list, m_cursor); });
     m_playback->setNextEntryPeek([this] { return PeekNextEntry(list, m_cursor); });
 }
@@ -71,8 +71,7 @@ bool OfflineStack::step()
     // The engine's heard-timer and entry playback's ticks, as each would have fired by now.
     m_sample->pollHeard();
     QCoreApplication::sendPostedEvents();
-    if (m_playback->endless()) m_playback->tmrLooper_Timer();
-    if (m_playback->counted()) m_playback->tmrPlayer_Timer();
+    if (m_playback->inPlay()) m_playback->tick();
     if (!settle()) return false;
     seen.push_back({frames(), list.selections, m_cursor, engine().position(), engine().state() == PlayState::Playing});
     return true;

@@ -4,6 +4,7 @@
 #include "app/numbertext.h"
 #include "playback/mediaplayer.h"
 #include "services/messages.h"
+#include "playback/enginecontrol.h"
 
 #include <QTimer>
 #include <cmath>
@@ -20,47 +21,61 @@ bool reached(double position, double stop)
 
 bool sameSpot(double a, double b) { return std::abs(a - b) < 1e-9; }
 
-QTimer* makeTickTimer(QObject* parent)
-{
-    auto* t = new QTimer(parent);
-    t->setInterval(EntryPlayer::kTickMs);
-    t->setTimerType(Qt::PreciseTimer);
-    return t;
-}
-
 } // namespace
 
-EntryPlayer::EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObject* parent)
-    : QObject(parent), m_player(mediaPlayer), m_dialogParent(dialogParent),
-      m_tmrLooper(makeTickTimer(this)), m_tmrPlayer(makeTickTimer(this))
+EntryPlayer::EntryPlayer(EngineControl* player, QObject* parent)
+    : QObject(parent), m_player(player), m_tick(new QTimer(this))
 {
-    connect(m_tmrLooper, &QTimer::timeout, this, &EntryPlayer::tmrLooper_Timer);
-    connect(m_tmrPlayer, &QTimer::timeout, this, &EntryPlayer::tmrPlayer_Timer);
-    connect(m_player, &MediaPlayer::loopWrapped, this, [this] {
+    m_tick->setInterval(kTickMs);
+    m_tick->setTimerType(Qt::PreciseTimer);
+    connect(m_tick, &QTimer::timeout, this, &EntryPlayer::tick);
+    connect(m_player, &EngineControl::loopWrapped, this, [this] {
         ++m_pendingWraps;
         // Counted at once rather than at the next tick, which may only stand by.
         QMetaObject::invokeMethod(this, [this] {
-            if (counted() && m_pendingWraps > 0) tmrPlayer_Timer();
+            if (counted() && m_pendingWraps > 0) passTick();
         }, Qt::QueuedConnection);
     });
-    connect(m_player, &MediaPlayer::loadFailed, this, &EntryPlayer::playerFailed);
+    connect(m_player, &EngineControl::loadFailed, this, &EntryPlayer::playerFailed);
     connect(m_player->engine(), &MediaEngine::nextStarted, this, &EntryPlayer::nextHeard);
-    connect(m_player, &MediaPlayer::DurationChange, this, &EntryPlayer::lengthChanged);
+    connect(m_player, &EngineControl::DurationChange, this, &EntryPlayer::lengthChanged);
     // A held stop or a file's end is acted on as soon as it is heard rather than at the
     // next tick: the list goes on without up to a tick of silence. Queued, so the engine
     // is out of its report before the next entry reaches it.
-    connect(m_player, &MediaPlayer::PlayStateChange, this, [this](PlayState, PlayState newState) {
+    connect(m_player, &EngineControl::PlayStateChange, this, [this](PlayState, PlayState newState) {
         if (newState == PlayState::Stopped && inPlay())
             QMetaObject::invokeMethod(this, &EntryPlayer::endHeard, Qt::QueuedConnection);
     });
+}
+
+void EntryPlayer::enter(Mode mode)
+{
+    m_mode = mode;
+    if (mode == Mode::Idle) m_tick->stop();
+    else m_tick->start();  // a running tick starts its interval over
+}
+
+void EntryPlayer::setHandedOver(bool handedOver)
+{
+    if (!counted()) return;
+    m_mode = handedOver ? Mode::CountedHandedOver : Mode::Counted;
+}
+
+void EntryPlayer::tick()
+{
+    switch (m_mode) {
+    case Mode::Idle: break;
+    case Mode::Endless: loopTick(); break;
+    case Mode::Counted:
+    case Mode::CountedHandedOver: passTick(); break;
+    }
 }
 
 void EntryPlayer::endHeard()
 {
     // The same check as the tick's: whatever happened meanwhile decides.
     if (m_player->PlayState() != PlayState::Stopped) return;
-    if (counted()) tmrPlayer_Timer();
-    else if (endless()) tmrLooper_Timer();
+    tick();
 }
 
 int EntryPlayer::tickInterval(const std::optional<LoopRange>& handed)
@@ -72,112 +87,115 @@ int EntryPlayer::tickInterval(const std::optional<LoopRange>& handed)
 void EntryPlayer::setTickPace(const std::optional<LoopRange>& handed)
 {
     const int ms = tickInterval(handed);
-    for (QTimer* t : {m_tmrLooper, m_tmrPlayer})
-        if (t->interval() != ms) t->setInterval(ms);  // a running timer restarts with it
+    if (m_tick->interval() != ms) m_tick->setInterval(ms);  // a running tick restarts with it
 }
-
-bool EntryPlayer::endless() const { return m_tmrLooper->isActive(); }
-bool EntryPlayer::counted() const { return m_tmrPlayer->isActive(); }
 
 void EntryPlayer::PlayPosition(const QString& strFileName, const QString& strStart, const QString& strEnd,
                                const QString& strRate, const QString& strLoops, bool ynDoLoop,
                                const PracticeSettings& practice, const QString& text)
 {
+    start(strFileName, strStart, strEnd, strRate, strLoops, ynDoLoop, practice, text, Start::Fresh);
+}
+
+void EntryPlayer::start(const QString& strFileName, const QString& strStart, const QString& strEnd,
+                        const QString& strRate, const QString& strLoops, bool ynDoLoop,
+                        const PracticeSettings& practice, const QString& text, Start how)
+{
     setText(text);
     double loops = 0;
     numtext::assignIfParsed(numtext::parseZeroPrefixed(strLoops), loops);
-    numtext::assignIfParsed(numtext::parseZeroPrefixed(strEnd), mdblStop);
-    numtext::assignIfParsed(numtext::parseZeroPrefixed(strRate), mdblRate);
-    numtext::assignIfParsed(numtext::parseZeroPrefixed(strStart), mdblStart);
-    mstrFileName = strFileName;
-    mPractice = practice;
+    numtext::assignIfParsed(numtext::parseZeroPrefixed(strEnd), m_entry.stop);
+    numtext::assignIfParsed(numtext::parseZeroPrefixed(strRate), m_entry.rate);
+    numtext::assignIfParsed(numtext::parseZeroPrefixed(strStart), m_entry.start);
+    m_entry.file = strFileName;
+    m_entry.practice = practice;
 
-    if (mdblRate == 0) mdblRate = 1.0;
+    if (m_entry.rate == 0) m_entry.rate = 1.0;
     if (loops == 0) loops = 1.0;
-    mdblLoopsLeft = loops;
+    m_entry.loopsLeft = loops;
     m_lastLoops = loops;
     m_lastDoLoop = ynDoLoop;
 
-    const bool afterWrap = m_replayAfterWrap;
-    m_replayAfterWrap = false;
-    const bool samePass = m_replayingPass;
-    m_replayingPass = false;
-    m_nextHandedOver = false;
+    const bool afterWrap = how == Start::HandedOver || how == Start::WrappedPass;
+    setHandedOver(false);
     m_stopFrom = StopFrom::Entry;
     if (!afterWrap) m_pendingWraps = 0;
 
-    if (mstrFileName.isEmpty()) return;
-
-    if (!services::MediaFileFound(mstrFileName, m_dialogParent)) return;
+    if (m_entry.file.isEmpty()) return;
+    if (!app::mediaFileUsable(m_entry.file)) {
+        emit fileNotFound(m_entry.file);
+        return;
+    }
 
     bool reloaded = false;
-    if (m_player->FileName() != mstrFileName) {
+    if (m_player->FileName() != m_entry.file) {
         m_player->Stop();
-        m_player->setFileName(mstrFileName);
+        m_player->setFileName(m_entry.file);
         reloaded = true;
     }
 
     // After the engine's own wrap the passes go on as it counts them; a whole file played
     // again is the entry's next pass; anything else starts the entry over.
+    const bool samePass = how == Start::NextPass || how == Start::WrappedPass;
     m_pass = samePass ? m_pass + 1 : 0;
-    m_player->engine()->setPractice(mPractice, afterWrap && !reloaded ? MediaEngine::kGoOn : m_pass);
+    m_player->engine()->setPractice(m_entry.practice, afterWrap && !reloaded ? MediaEngine::kGoOn : m_pass);
 
-    const bool stretch = mdblStart != 0 || mdblStop != 0;
-    m_wholeFile = !stretch;
-    // Right after the engine wrapped this very stretch it already stands at the start:
-    // seeking again would only flush what is playing.
-    const bool alreadyAtStart = afterWrap && !reloaded && sameSpot(m_player->engine()->loop().start, mdblStart);
+    const bool stretch = m_entry.start != 0 || m_entry.stop != 0;
+    m_entry.wholeFile = !stretch;
     if (stretch) {
+        // Right after the engine wrapped this very stretch it already stands at the start:
+        // seeking again would only flush what is playing.
+        const bool alreadyAtStart =
+            afterWrap && !reloaded && sameSpot(m_player->engine()->loop().start, m_entry.start);
         // The range goes to the engine before the seek and the play, so no stale hold
         // point or range applies to the new stretch.
-        mdblLoopsLeft -= 1;
+        m_entry.loopsLeft -= 1;
         handOverLoop(ynDoLoop);
-        if (!alreadyAtStart) m_player->setCurrentPosition(mdblStart);
-        m_player->setRate(mdblRate);
+        if (!alreadyAtStart) m_player->setCurrentPosition(m_entry.start);
+        m_player->setRate(m_entry.rate);
         m_player->Play();
     } else {
-        // Handed over by the engine, the file plays from its start already.
-        const bool handedOver = afterWrap && !reloaded;
-        if (!handedOver) {
-            m_player->clearLoop();
-            setTickPace(std::nullopt);
-            m_player->setCurrentPosition(mdblStart);
-        }
-        m_player->setRate(mdblRate);
-        if (!handedOver) m_player->Open(mstrFileName);
-        mdblStop = m_player->Duration();
-        m_stopFrom = mdblStop > 0 ? StopFrom::FileLength : StopFrom::AwaitedLength;
-        m_loopWhole = ynDoLoop;
-        // The whole file wraps at its end like any stretch, without end or for its passes:
-        // no gap between them.
-        if (mdblStop > 0) handOverLoop(ynDoLoop);
+        startWhole(ynDoLoop, afterWrap && !reloaded);
     }
 
     // A file that does not play, or a whole file whose length is unknown, has no stop to
-    // watch for: the timers would only spin on it.
+    // watch for: the tick would only spin on it.
     if (m_player->failed()) {
-        m_tmrLooper->stop();
-        m_tmrPlayer->stop();
-        if (!reloaded) tellCannotPlay(mstrFileName, m_player->failure());
+        enter(Mode::Idle);
+        if (!reloaded) emit cannotPlay(m_entry.file, m_player->failure());
         return;
     }
-    if (!stretch && mdblStop <= 0) {
-        m_tmrLooper->stop();
-        m_tmrPlayer->stop();
+    if (!stretch && m_entry.stop <= 0) {
+        enter(Mode::Idle);
         return;
     }
     watchStop(ynDoLoop);
 }
 
+void EntryPlayer::startWhole(bool loop, bool handedOver)
+{
+    // Handed over by the engine, the file plays from its start already.
+    if (!handedOver) {
+        m_player->clearLoop();
+        setTickPace(std::nullopt);
+        m_player->setCurrentPosition(m_entry.start);
+    }
+    m_player->setRate(m_entry.rate);
+    if (!handedOver) m_player->Open(m_entry.file);
+    m_entry.stop = m_player->Duration();
+    m_stopFrom = m_entry.stop > 0 ? StopFrom::FileLength : StopFrom::AwaitedLength;
+    // The whole file wraps at its end like any stretch, without end or for its passes:
+    // no gap between them.
+    if (m_entry.stop > 0) handOverLoop(loop);
+}
+
 void EntryPlayer::watchStop(bool loop)
 {
     if (loop) {
-        m_tmrLooper->start();
-        m_tmrPlayer->stop();
+        enter(Mode::Endless);
     } else {
-        m_tmrLooper->stop();
-        m_tmrPlayer->start();
-        if (m_stopFrom == StopFrom::Entry && mdblLoopsLeft <= 0) handOverNext();
+        enter(Mode::Counted);
+        if (m_stopFrom == StopFrom::Entry && m_entry.loopsLeft <= 0) handOverNext();
     }
 }
 
@@ -185,12 +203,14 @@ void EntryPlayer::lengthChanged(double seconds)
 {
     // A whole file's stop is its length: the engine may count it only after the file
     // opened, more exactly than its headers told.
-    if (m_stopFrom == StopFrom::Entry || m_player->FileName() != mstrFileName || seconds == mdblStop || seconds <= 0) return;
-    mdblStop = seconds;
-    handOverLoop(m_loopWhole);
+    if (m_stopFrom == StopFrom::Entry || m_player->FileName() != m_entry.file || seconds == m_entry.stop ||
+        seconds <= 0)
+        return;
+    m_entry.stop = seconds;
+    handOverLoop(m_lastDoLoop);
     if (m_stopFrom == StopFrom::AwaitedLength) {
         m_stopFrom = StopFrom::FileLength;
-        watchStop(m_loopWhole);
+        watchStop(m_lastDoLoop);
     }
 }
 
@@ -215,33 +235,33 @@ void EntryPlayer::handOverNext()
     if (n.toEnd) n.loop.wraps = static_cast<int>(std::min(std::ceil(loops), 1e9));
     n.hasLoop = true;
     n.practice = next.Practice;
-    m_nextHandedOver = m_player->engine()->queueNext(n);
+    setHandedOver(m_player->engine()->queueNext(n));
 }
 
 void EntryPlayer::nextHeard()
 {
-    if (!m_nextHandedOver || !counted()) return;
+    if (m_mode != Mode::CountedHandedOver) return;
     // The list moves on as the next entry is heard; it plays from its start already.
-    m_tmrPlayer->stop();
+    enter(Mode::Idle);
     m_pendingWraps = 0;
     const EntryRecord next = GetNextEntry();
-    m_replayAfterWrap = true;
-    PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop), numtext::format(next.Rate),
-                 numtext::format(next.Loops), false, next.Practice, next.Text);
+    start(next.FileName, numtext::format(next.Start), numtext::format(next.Stop), numtext::format(next.Rate),
+          numtext::format(next.Loops), false, next.Practice, next.Text, Start::HandedOver);
 }
 
 void EntryPlayer::handOverLoop(bool endless)
 {
     LoopRange range;
-    range.start = mdblStart;
-    range.stop = mdblStop;
+    range.start = m_entry.start;
+    range.stop = m_entry.stop;
     if (endless) {
         range.wraps = LoopRange::kEndless;
         range.wrapAtEnd = true;  // "from here to the end" loops too
     } else {
         // One wrap for every pass still to come after the one that starts now; after the
         // last pass the engine holds exactly at the stop for the list to go on.
-        range.wraps = mdblLoopsLeft > 0 ? static_cast<int>(std::min(std::ceil(mdblLoopsLeft), 1e9)) : 0;
+        const double left = m_entry.loopsLeft;
+        range.wraps = left > 0 ? static_cast<int>(std::min(std::ceil(left), 1e9)) : 0;
         range.holdAtStop = true;
         range.wrapAtEnd = true;  // a stretch to the file's end, or the whole file, too
     }
@@ -251,63 +271,54 @@ void EntryPlayer::handOverLoop(bool endless)
 
 void EntryPlayer::playerFailed(const QString& path, const QString& reason)
 {
-    m_tmrLooper->stop();
-    m_tmrPlayer->stop();
+    enter(Mode::Idle);
     m_pendingWraps = 0;
     // Told from the event loop, not from inside the engine's report.
-    QTimer::singleShot(0, this, [this, path, reason] { tellCannotPlay(path, reason); });
-}
-
-void EntryPlayer::tellCannotPlay(const QString& path, const QString& reason)
-{
-    services::MsgBox(MediaPlayer::cannotPlayText(path, reason), services::MsgButtons::OK, services::MsgIcon::Critical,
-                     QString::fromLatin1(MediaPlayer::kCannotPlayTitle), m_dialogParent);
+    QTimer::singleShot(0, this, [this, path, reason] { emit cannotPlay(path, reason); });
 }
 
 void EntryPlayer::stopPlayback()
 {
-    m_tmrLooper->stop();
-    m_tmrPlayer->stop();
+    enter(Mode::Idle);
     m_pendingWraps = 0;
     m_stopFrom = StopFrom::Entry;
     m_player->clearLoop();
     m_player->Stop();
     // Stand at the entry's start, decoded: played again, it sounds at once.
-    if (mdblStart > 0 && !mstrFileName.isEmpty() && m_player->FileName() == mstrFileName)
-        m_player->setCurrentPosition(mdblStart);
+    if (m_entry.start > 0 && !m_entry.file.isEmpty() && m_player->FileName() == m_entry.file)
+        m_player->setCurrentPosition(m_entry.start);
 }
 
 void EntryPlayer::changeStretch(double start, double stop)
 {
-    if (start == mdblStart && stop == mdblStop) return;
+    if (start == m_entry.start && stop == m_entry.stop) return;
     // The stop is the entry's own from now on: a length the engine counts later leaves it.
-    m_wholeFile = false;
+    m_entry.wholeFile = false;
     m_stopFrom = StopFrom::Entry;
-    m_loopWhole = false;
-    mdblStart = start;
-    mdblStop = stop;
+    m_entry.start = start;
+    m_entry.stop = stop;
     if (!inPlay()) return;
     // The pass that plays goes on: no seek, only the range changes.
     handOverLoop(endless());
-    if (counted() && mdblLoopsLeft <= 0) handOverNext();
+    if (counted() && m_entry.loopsLeft <= 0) handOverNext();
     // A stop moved to or before what is heard is reached now: the tick's check acts on it
     // at once rather than after what the engine still plays past it.
-    if (endless()) tmrLooper_Timer();
-    else tmrPlayer_Timer();
+    if (endless()) loopTick();
+    else passTick();
 }
 
 void EntryPlayer::changeRate(double rate)
 {
-    mdblRate = rate;
+    m_entry.rate = rate;
     if (!inPlay()) return;
-    m_player->setRate(mdblRate);
-    if (counted() && mdblLoopsLeft <= 0) handOverNext();
+    m_player->setRate(m_entry.rate);
+    if (counted() && m_entry.loopsLeft <= 0) handOverNext();
 }
 
 void EntryPlayer::changePractice(const PracticeSettings& practice)
 {
-    mPractice = practice;
-    if (inPlay()) m_player->engine()->setPractice(mPractice, MediaEngine::kGoOn);
+    m_entry.practice = practice;
+    if (inPlay()) m_player->engine()->setPractice(m_entry.practice, MediaEngine::kGoOn);
 }
 
 void EntryPlayer::togglePause()
@@ -317,40 +328,39 @@ void EntryPlayer::togglePause()
     case PlayState::Paused: m_player->Play(); break;
     case PlayState::Stopped:
         // Played as it was started; a whole file keeps its stop at 0, so it plays whole.
-        PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(m_wholeFile ? 0.0 : mdblStop),
-                     numtext::format(mdblRate), numtext::format(m_lastLoops), m_lastDoLoop, mPractice, mstrText);
+        PlayPosition(m_entry.file, numtext::format(m_entry.start), numtext::format(m_entry.wholeFile ? 0.0 : m_entry.stop),
+                     numtext::format(m_entry.rate), numtext::format(m_lastLoops), m_lastDoLoop, m_entry.practice,
+                     m_entry.text);
         break;
     }
 }
 
-void EntryPlayer::tmrLooper_Timer()
+void EntryPlayer::loopTick()
 {
     m_pendingWraps = 0;  // the engine's own wraps need no counting here
     const double position = m_player->CurrentPosition();
-    if (!reached(position, mdblStop)) return;
-    m_player->setCurrentPosition(mdblStart);
+    if (!reached(position, m_entry.stop)) return;
+    m_player->setCurrentPosition(m_entry.start);
     // An engine that did not wrap at the file's end has stopped there: start it again.
     const double duration = m_player->Duration();
     if (m_player->PlayState() == PlayState::Stopped && duration > 0 && reached(position, duration))
         m_player->Play();
 }
 
-void EntryPlayer::tmrPlayer_Timer()
+void EntryPlayer::passTick()
 {
     const bool wrapped = m_pendingWraps > 0;
     if (wrapped) --m_pendingWraps;
-    if (!wrapped && !reached(m_player->CurrentPosition(), mdblStop)) return;
+    if (!wrapped && !reached(m_player->CurrentPosition(), m_entry.stop)) return;
 
-    m_tmrPlayer->stop();
-    if (mdblLoopsLeft <= 0) {
+    enter(Mode::Idle);
+    if (m_entry.loopsLeft <= 0) {
         const EntryRecord next = GetNextEntry();
-        PlayPosition(next.FileName, numtext::format(next.Start), numtext::format(next.Stop),
-                     numtext::format(next.Rate), numtext::format(next.Loops), false, next.Practice, next.Text);
+        start(next.FileName, numtext::format(next.Start), numtext::format(next.Stop), numtext::format(next.Rate),
+              numtext::format(next.Loops), false, next.Practice, next.Text, Start::Fresh);
     } else {
-        m_replayAfterWrap = wrapped;
-        m_replayingPass = true;
-        PlayPosition(mstrFileName, numtext::format(mdblStart), numtext::format(mdblStop), numtext::format(mdblRate),
-                     numtext::format(mdblLoopsLeft), false, mPractice, mstrText);
+        start(m_entry.file, numtext::format(m_entry.start), numtext::format(m_entry.stop), numtext::format(m_entry.rate),
+              numtext::format(m_entry.loopsLeft), false, m_entry.practice, m_entry.text, wrapped ? Start::WrappedPass : Start::NextPass);
     }
 }
 
@@ -359,15 +369,15 @@ void EntryPlayer::repeatOnce()
     if (!counted()) return;
     // One wrap more for the engine: where the next entry was handed over already, the
     // engine holds for it only once the wraps are used up.
-    mdblLoopsLeft += 1;
+    m_entry.loopsLeft += 1;
     if (m_stopFrom != StopFrom::AwaitedLength) handOverLoop(false);
 }
 
 void EntryPlayer::setText(const QString& text)
 {
-    if (text == mstrText) return;
-    mstrText = text;
-    emit textChanged(mstrText);
+    if (text == m_entry.text) return;
+    m_entry.text = text;
+    emit textChanged(m_entry.text);
 }
 
 EntryRecord EntryPlayer::GetNextEntry()

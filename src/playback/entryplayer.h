@@ -1,7 +1,9 @@
 #pragma once
 // Playing one entry: a file's stretch at a rate, repeated without end or for a counted
-// number of passes, after which the list goes on. The engine cuts the loop seam; the
-// two timers count passes and stand in where the engine cannot loop.
+// number of passes, after which the list goes on. The engine cuts the loop seam; a tick
+// counts passes and stands in where the engine cannot loop. Runs on the UI thread, over
+// the engine's controls (no widget); what cannot be played is told by signals, and the
+// window says it.
 #include "app/entryrecord.h"
 #include "engine/mediaengine.h"
 
@@ -11,16 +13,35 @@
 #include <optional>
 
 class QTimer;
-class QWidget;
 
 namespace player {
 
-class MediaPlayer;
+class EngineControl;
+
+// The entry in play, as the last start (or live change) left it.
+struct EntryStretch {
+    QString file;
+    double start = 0;
+    double stop = 0;          // a whole file's: its length, once known
+    double rate = 0;
+    double loopsLeft = 0;     // passes still to come after the one playing
+    PracticeSettings practice;
+    bool wholeFile = false;   // its stop is the file's length
+    QString text;             // its line or label; empty for none
+};
 
 class EntryPlayer : public QObject {
     Q_OBJECT
 public:
-    EntryPlayer(MediaPlayer* mediaPlayer, QWidget* dialogParent, QObject* parent = nullptr);
+    // What the entry in play is doing; the tick runs in every mode but Idle.
+    enum class Mode {
+        Idle,             // nothing watched: stopped, failed, or a whole file of unknown length
+        Endless,          // the stretch repeats until stopped
+        Counted,          // passes are counted; after the last the list goes on
+        CountedHandedOver,  // the last pass plays, the list's next entry already with the engine
+    };
+
+    explicit EntryPlayer(EngineControl* player, QObject* parent = nullptr);
 
     // The one entry point for playback. Texts are converted as "0" + text; a text that does
     // not convert leaves the field as it was.
@@ -29,15 +50,18 @@ public:
                       const QString& strRate, const QString& strLoops, bool ynDoLoop,
                       const PracticeSettings& practice = {}, const QString& text = {});
 
-    // Both timers off and the player stopped.
+    // The tick off and the player stopped.
     void stopPlayback();
 
-    // Whether an entry is in play (a timer watches it), paused or not.
-    bool inPlay() const { return endless() || counted(); }
-    // Whether the entry in play is a whole file (its stop is the file's length).
-    bool wholeFile() const { return m_wholeFile; }
+    Mode mode() const { return m_mode; }
+    // Whether an entry is in play (the tick watches it), paused or not.
+    bool inPlay() const { return m_mode != Mode::Idle; }
+    bool endless() const { return m_mode == Mode::Endless; }
+    bool counted() const { return m_mode == Mode::Counted || m_mode == Mode::CountedHandedOver; }
+    const EntryStretch& current() const { return m_entry; }
+
     // Moves the stretch in play without restarting the pass: the engine takes the new
-    // range at once and the timers check the new stop.
+    // range at once and the tick checks the new stop.
     void changeStretch(double start, double stop);
     // The entry's rate, heard at once and kept for its next passes.
     void changeRate(double rate);
@@ -55,23 +79,9 @@ public:
     // handed the next entry before the current one ends, so no sound is lost between.
     void setNextEntryPeek(std::function<EntryRecord()> peek) { m_peekNext = std::move(peek); }
 
-    void tmrLooper_Timer();
-    void tmrPlayer_Timer();
-
-    QTimer* tmrLooper() const { return m_tmrLooper; }
-    QTimer* tmrPlayer() const { return m_tmrPlayer; }
-    bool endless() const;
-    bool counted() const;
-
-    // The play state of the entry.
-    QString mstrFileName;
-    double mdblStart = 0;
-    double mdblStop = 0;
-    double mdblRate = 0;
-    double mdblLoopsLeft = 0;
-    PracticeSettings mPractice;
-    // The text of the entry heard now; empty for none.
-    QString mstrText;
+    // What the running tick does each time it fires; drivers without real time call it
+    // instead, whenever the tick runs (inPlay()).
+    void tick();
 
     static constexpr int kTickMs = 10;
     // Where the engine cuts the stretch itself it reports each wrap and each end as it is
@@ -84,12 +94,33 @@ public:
 signals:
     // The entry heard now has another text (empty: none).
     void textChanged(const QString& text);
+    // The entry's file is missing or empty: nothing was played.
+    void fileNotFound(const QString& path);
+    // The entry's file is there but cannot be played, and why.
+    void cannotPlay(const QString& path, const QString& reason);
 
 private:
+    // How a start follows what played before it.
+    enum class Start {
+        Fresh,        // the entry starts over
+        HandedOver,   // the engine already plays the list's next entry from its start
+        NextPass,     // the entry's next counted pass, started again here
+        WrappedPass,  // the entry's next counted pass, after the engine's own wrap
+    };
+
+    void start(const QString& strFileName, const QString& strStart, const QString& strEnd, const QString& strRate,
+               const QString& strLoops, bool ynDoLoop, const PracticeSettings& practice, const QString& text,
+               Start how);
+    void startWhole(bool loop, bool handedOver);
+    // Enters a mode, the tick started afresh in any but Idle.
+    void enter(Mode mode);
+    // Between Counted and CountedHandedOver, the tick running on.
+    void setHandedOver(bool handedOver);
+    void loopTick();
+    void passTick();
     EntryRecord GetNextEntry();
     void setText(const QString& text);
     void playerFailed(const QString& path, const QString& reason);
-    void tellCannotPlay(const QString& path, const QString& reason);
     void handOverLoop(bool endless);
     void endHeard();
     void handOverNext();
@@ -105,21 +136,16 @@ private:
         AwaitedLength, // a whole file whose length is not known yet: nothing is watched
     };
 
-    MediaPlayer* m_player;
-    QWidget* m_dialogParent;
-    QTimer* m_tmrLooper;
-    QTimer* m_tmrPlayer;
+    EngineControl* m_player;
+    QTimer* m_tick;
+    Mode m_mode = Mode::Idle;
+    EntryStretch m_entry;
     std::function<EntryRecord()> m_nextEntry;
     std::function<EntryRecord()> m_peekNext;
-    bool m_nextHandedOver = false;  // the engine plays the next entry once this one holds
     int m_pendingWraps = 0;        // engine wraps heard but not yet counted as passes
-    bool m_replayAfterWrap = false;  // the engine already stands at the stretch's start
     StopFrom m_stopFrom = StopFrom::Entry;
-    bool m_loopWhole = false;          // the whole file loops without end
-    bool m_replayingPass = false;    // the entry plays again for its next counted pass
-    int m_pass = 0;                  // the entry's passes so far, where the engine does not count them
-    bool m_wholeFile = false;
-    bool m_lastDoLoop = false;   // how the last entry was played, to play it again
+    int m_pass = 0;                // the entry's passes so far, where the engine does not count them
+    bool m_lastDoLoop = false;     // how the last entry was played, to play it again
     double m_lastLoops = 1;
 };
 

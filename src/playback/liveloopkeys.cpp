@@ -3,6 +3,7 @@
 #include "playback/entryplayer.h"
 #include "playback/listplay.h"
 #include "playback/mediaplayer.h"
+#include "playback/enginecontrol.h"
 
 #include <QAction>
 
@@ -10,7 +11,7 @@
 
 namespace player {
 
-LiveLoopKeys::LiveLoopKeys(EntryPlayer* playback, MediaPlayer* media, QObject* parent)
+LiveLoopKeys::LiveLoopKeys(EntryPlayer* playback, EngineControl* media, QObject* parent)
     : QObject(parent), m_playback(playback), m_media(media)
 {
     auto key = [this](const QString& caption, LiveKey k, bool coarse, const QList<QKeySequence>& keys) {
@@ -75,9 +76,9 @@ bool LiveLoopKeys::press(LiveKey key, bool coarse)
     const bool playing = m_playback->inPlay();
     if (playing) {
         c.row = playingRow();
-        c.file = m_playback->mstrFileName;
-        c.was = {m_playback->mdblStart, m_playback->mdblStop, m_playback->mdblRate};
-        c.wholeFile = m_playback->wholeFile();
+        c.file = m_playback->current().file;
+        c.was = {m_playback->current().start, m_playback->current().stop, m_playback->current().rate};
+        c.wholeFile = m_playback->current().wholeFile;
         // A rate key starts from the rate heard: the rate box may have changed it since the
         // entry began.
         now = {c.was, m_media->CurrentPosition(), m_media->Duration()};
@@ -89,9 +90,9 @@ bool LiveLoopKeys::press(LiveKey key, bool coarse)
     if (!c.edit.changed) return false;
     // Stopped, the entry last played takes the change only where it is the row's, so that
     // Play/Pause plays what the row says.
-    c.heard = playing || (c.row == playingRow() && c.file == m_playback->mstrFileName &&
-                          rowPlays(m_list()->rowTexts(c.row), m_playback->mstrFileName, m_playback->mdblStart,
-                                   m_playback->mdblStop, m_playback->wholeFile()));
+    c.heard = playing || (c.row == playingRow() && c.file == m_playback->current().file &&
+                          rowPlays(m_list()->rowTexts(c.row), m_playback->current().file, m_playback->current().start,
+                                   m_playback->current().stop, m_playback->current().wholeFile));
     // The row first: a stop put behind what is heard may end the entry's last pass, and
     // the list then moves on to another row.
     emit changed(c);
@@ -123,12 +124,12 @@ void LiveLoopKeys::rowEdited(int row, const QStringList& before, const QStringLi
                              const PracticeSettings& practice)
 {
     if (row <= 0 || row != playingRow()) return;
-    const RowEdit e = followEdit(before, after, m_playback->mstrFileName,
-                                 {m_playback->mdblStart, m_playback->mdblStop, m_playback->mdblRate},
-                                 m_playback->wholeFile());
+    const RowEdit e = followEdit(before, after, m_playback->current().file,
+                                 {m_playback->current().start, m_playback->current().stop, m_playback->current().rate},
+                                 m_playback->current().wholeFile);
     if (!e.follows) return;
     if (e.moves) m_playback->changeStretch(e.stretch.start, e.stretch.stop);
-    if (e.stretch.rate != m_playback->mdblRate) m_playback->changeRate(e.stretch.rate);
+    if (e.stretch.rate != m_playback->current().rate) m_playback->changeRate(e.stretch.rate);
     m_playback->changePractice(practice);
 }
 

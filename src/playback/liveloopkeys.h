@@ -14,7 +14,7 @@ namespace player {
 
 class EntryList;
 class EntryPlayer;
-class MediaPlayer;
+class EngineControl;
 
 // A change made by a key, for whoever keeps the entry's row.
 struct LiveChange {
@@ -31,7 +31,7 @@ struct LiveChange {
 class LiveLoopKeys : public QObject {
     Q_OBJECT
 public:
-    LiveLoopKeys(EntryPlayer* playback, MediaPlayer* media, QObject* parent);
+    LiveLoopKeys(EntryPlayer* playback, EngineControl* media, QObject* parent);
 
     // In menu order; nullptr stands for a separator.
     const QList<QAction*>& actions() const { return m_actions; }
@@ -70,7 +70,7 @@ private:
     bool stoppedTarget(LiveChange& change, LiveNow& now) const;
 
     EntryPlayer* m_playback;
-    MediaPlayer* m_media;
+    EngineControl* m_media;
     QList<QAction*> m_actions;
     QAction* m_byKey[8][2] = {};
     QAction* m_playPause = nullptr;

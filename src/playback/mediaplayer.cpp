@@ -62,18 +62,24 @@ QIcon transportIcon(QStyle::StandardPixmap kind, const QPalette& palette)
 
 } // namespace
 
-MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent), m_engine(engine)
+MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent)
+    : QWidget(parent), m_control(new EngineControl(engine, this)), m_engine(engine)
 {
-    m_engine->setParent(this);
     buildControls();
-    connect(m_engine, &MediaEngine::stateChanged, this, [this](player::PlayState oldState, player::PlayState newState) {
+    // Connected before anything else can connect to the controls: the preparation shown
+    // is gone before a failure is told.
+    connect(m_control, &EngineControl::fileSet, m_preparing, &QWidget::hide);
+    connect(m_control, &EngineControl::loadFailed, m_preparing, &QWidget::hide);
+    connect(m_control, &EngineControl::PlayStateChange, this, [this](player::PlayState oldState, player::PlayState newState) {
         emit PlayStateChange(oldState, newState);
         refreshTracker();
     });
-    connect(m_engine, &MediaEngine::positionJumped, this, &MediaPlayer::PositionChange);
-    connect(m_engine, &MediaEngine::loopWrapped, this, &MediaPlayer::loopWrapped);
+    connect(m_control, &EngineControl::PositionChange, this, &MediaPlayer::PositionChange);
+    connect(m_control, &EngineControl::loopWrapped, this, &MediaPlayer::loopWrapped);
+    connect(m_control, &EngineControl::loadFailed, this, &MediaPlayer::loadFailed);
+    connect(m_control, &EngineControl::DurationChange, this, &MediaPlayer::DurationChange);
+    connect(m_control, &EngineControl::loopChanged, this, &MediaPlayer::loopChanged);
     connect(m_engine, &MediaEngine::loaded, this, [this] {
-        m_failure.clear();
         m_preparing->hide();
         showPicture();
         dropVideoView();
@@ -82,15 +88,7 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent) : QWidget(parent)
         m_preparing->setText(tr("Preparing %1%").arg(percent));
         m_preparing->show();
     });
-    connect(m_engine, &MediaEngine::loadFailed, this, [this](const QString& reason) {
-        m_preparing->hide();
-        m_failure = reason.isEmpty() ? tr("the file cannot be decoded") : reason;
-        emit loadFailed(m_engine->path(), m_failure);
-    });
     connect(m_engine, &MediaEngine::videoChanged, this, &MediaPlayer::showPicture);
-    connect(m_engine, &MediaEngine::durationChanged, this, [this](double seconds) {
-        if (seconds > 0) emit DurationChange(seconds);
-    });
 }
 
 MediaPlayer::~MediaPlayer() = default;
@@ -264,66 +262,6 @@ void MediaPlayer::setPictureStandIn(QWidget* standIn)
     if (showing) m_pictureStack->setCurrentWidget(m_blank);
 }
 
-QString MediaPlayer::FileName() const { return m_engine->path(); }
-
-void MediaPlayer::setFileName(const QString& path)
-{
-    m_failure.clear();
-    m_preparing->hide();
-    m_probedPath.clear();
-    m_engine->load(path);
-}
-
-QString MediaPlayer::cannotPlayText(const QString& path, const QString& reason)
-{
-    return QStringLiteral("Filename:\n'") + path + QStringLiteral("'\ncannot be played: ") + reason;
-}
-
-double MediaPlayer::CurrentPosition() const { return m_engine->position(); }
-
-void MediaPlayer::setCurrentPosition(double seconds) { m_engine->seek(seconds); }
-
-double MediaPlayer::Duration() const
-{
-    const double known = m_engine->duration();
-    if (known > 0 || failed()) return known;
-    const QString path = m_engine->path();
-    if (path.isEmpty()) return 0;
-    // Read once per file set, in a few milliseconds: callers need the length before the
-    // engine has opened the file, and nothing waits for that.
-    if (m_probedPath != path) {
-        m_probedPath = path;
-        m_probedLength = probeMedia(path).duration;
-    }
-    return m_probedLength;
-}
-
-double MediaPlayer::Rate() const { return m_engine->rate(); }
-
-void MediaPlayer::setRate(double rate)
-{
-    if (rate > 0 && std::isfinite(rate)) m_engine->setRate(rate);
-}
-
-PlayState MediaPlayer::PlayState() const { return m_engine->state(); }
-
-void MediaPlayer::Play() { m_engine->play(); }
-
-void MediaPlayer::Pause() { m_engine->pause(); }
-
-void MediaPlayer::Stop() { m_engine->stop(); }
-
-void MediaPlayer::Open(const QString& path)
-{
-    // The file already set (loaded or still loading) is only rewound: no second load.
-    if (path.isEmpty() || path != m_engine->path()) {
-        setFileName(path);
-    } else {
-        m_engine->seek(0);
-        m_engine->play();
-    }
-}
-
 QString MediaPlayer::GetMediaInfoString(int kind) const
 {
     const QHash<QString, QString> tags = m_engine->metadata();
@@ -332,18 +270,6 @@ QString MediaPlayer::GetMediaInfoString(int kind) const
         if (!value.isEmpty()) return value;
     }
     return {};
-}
-
-void MediaPlayer::setLoop(const LoopRange& range)
-{
-    m_engine->setLoop(range);
-    emit loopChanged();
-}
-
-void MediaPlayer::clearLoop()
-{
-    m_engine->clearLoop();
-    emit loopChanged();
 }
 
 } // namespace player

@@ -1,9 +1,8 @@
 #pragma once
 // The media player component: a picture for video files, its own play, pause and stop
-// buttons and a tracker bar, over an engine. Callers treat it as synchronous: see the
-// engine's contract for what is queued until a file is loaded. Nothing here waits for a
-// load: a file's length is read from its headers until the engine knows it.
-#include "engine/mediaengine.h"
+// buttons and a tracker bar, over the engine's controls (EngineControl), which it owns and
+// passes its calls to.
+#include "playback/enginecontrol.h"
 
 #include <QWidget>
 #include <memory>
@@ -24,31 +23,28 @@ public:
     explicit MediaPlayer(MediaEngine* engine, QWidget* parent = nullptr);
     ~MediaPlayer() override;
 
-    QString FileName() const;
-    // Loads the file and starts it from its beginning; an empty name unloads.
-    void setFileName(const QString& path);
+    // What playback rules drive, without this widget.
+    EngineControl* control() const { return m_control; }
 
-    double CurrentPosition() const;
-    void setCurrentPosition(double seconds);
-    // Seconds; known as soon as a file is set (0 when its headers do not tell it).
-    double Duration() const;
-    double Rate() const;
-    void setRate(double rate);
-    player::PlayState PlayState() const;
-
-    void Play();
-    void Pause();
-    void Stop();
-    // Plays a whole file from its beginning; returns at once, with its duration known.
-    void Open(const QString& path);
+    QString FileName() const { return m_control->FileName(); }
+    void setFileName(const QString& path) { m_control->setFileName(path); }
+    double CurrentPosition() const { return m_control->CurrentPosition(); }
+    void setCurrentPosition(double seconds) { m_control->setCurrentPosition(seconds); }
+    double Duration() const { return m_control->Duration(); }
+    double Rate() const { return m_control->Rate(); }
+    void setRate(double rate) { m_control->setRate(rate); }
+    player::PlayState PlayState() const { return m_control->PlayState(); }
+    void Play() { m_control->Play(); }
+    void Pause() { m_control->Pause(); }
+    void Stop() { m_control->Stop(); }
+    void Open(const QString& path) { m_control->Open(path); }
     // Media information of the loaded file by kind; empty when the file has none.
     QString GetMediaInfoString(int kind) const;
 
-    // The stretch the engine repeats by itself.
-    void setLoop(const LoopRange& range);
-    void clearLoop();
+    void setLoop(const LoopRange& range) { m_control->setLoop(range); }
+    void clearLoop() { m_control->clearLoop(); }
 
-    MediaEngine* engine() const { return m_engine; }
+    MediaEngine* engine() const { return m_control->engine(); }
 
     // What shows in place of the picture for files without one (a black area otherwise);
     // takes ownership.
@@ -61,24 +57,16 @@ public:
     // Whether the line shows over the picture (video) rather than under it.
     bool lineOverPicture() const;
 
-    // Whether the file last set could not be played, and why.
-    bool failed() const { return !m_failure.isEmpty(); }
-    QString failure() const { return m_failure; }
-
-    // The message for a file that cannot be played.
-    static QString cannotPlayText(const QString& path, const QString& reason);
-    static constexpr const char* kCannotPlayTitle = "Cannot Play This File";
+    bool failed() const { return m_control->failed(); }
+    QString failure() const { return m_control->failure(); }
 
 signals:
-    // The file's length became known or more exact (a count the engine finished later).
+    // EngineControl's, passed on.
     void DurationChange(double seconds);
     void PlayStateChange(player::PlayState oldState, player::PlayState newState);
     void PositionChange(double oldPosition, double newPosition);
-    // The engine jumped back from the loop's stop to its start.
     void loopWrapped();
-    // The file set could not be played (unknown format, damaged, no sound font ...).
     void loadFailed(const QString& path, const QString& reason);
-    // The stretch the engine repeats was set or cleared.
     void loopChanged();
 
 public:
@@ -95,6 +83,7 @@ private:
     void placeLine();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    EngineControl* m_control;
     MediaEngine* m_engine;
     QWidget* m_videoView = nullptr;
     QWidget* m_blank = nullptr;
@@ -108,10 +97,6 @@ private:
     QLabel* m_lineOver = nullptr;   // a child of the picture, placed over its bottom
     PlaybackFollow* m_trackerFollow = nullptr;
     bool m_trackerDragging = false;
-    QString m_failure;
-    // The length read from the headers of the file set, until the engine knows it.
-    mutable QString m_probedPath;
-    mutable double m_probedLength = 0;
 };
 
 } // namespace player

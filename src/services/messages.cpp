@@ -118,8 +118,23 @@ int MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QString&
 bool MediaFileFound(const QString& path, QWidget* parent, const QString& title)
 {
     if (app::mediaFileUsable(path)) return true;
-    MsgBox(QStringLiteral("Filename:\n'") + path + QStringLiteral("'\nNot Found!"), MsgButtons::OK, MsgIcon::Critical, title, parent);
+    TellNotFound(path, parent, title);
     return false;
+}
+
+void TellNotFound(const QString& path, QWidget* parent, const QString& title)
+{
+    MsgBox(QStringLiteral("Filename:\n'") + path + QStringLiteral("'\nNot Found!"), MsgButtons::OK, MsgIcon::Critical, title, parent);
+}
+
+QString cannotPlayText(const QString& path, const QString& reason)
+{
+    return QStringLiteral("Filename:\n'") + path + QStringLiteral("'\ncannot be played: ") + reason;
+}
+
+void TellCannotPlay(const QString& path, const QString& reason, QWidget* parent)
+{
+    MsgBox(cannotPlayText(path, reason), MsgButtons::OK, MsgIcon::Critical, QString::fromLatin1(kCannotPlayTitle), parent);
 }
 
 QString InputBox(const QString& prompt, const QString& title, const QString& defaultText, QWidget* parent)

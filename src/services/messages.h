@@ -41,6 +41,13 @@ int ShowMessage(const MessageRequest& request, QWidget* parent = nullptr, const 
 // The "Not Found!" box when `path` names no usable media file (false after it is closed);
 // true, with nothing shown, for a usable one. Entries are fixed under the default title.
 bool MediaFileFound(const QString& path, QWidget* parent, const QString& title = QStringLiteral("Please Fix this Entry!"));
+// The "Not Found!" box itself, for a file found unusable elsewhere.
+void TellNotFound(const QString& path, QWidget* parent, const QString& title = QStringLiteral("Please Fix this Entry!"));
+
+// The box for a file that was found but cannot be played, and why.
+inline constexpr const char* kCannotPlayTitle = "Cannot Play This File";
+QString cannotPlayText(const QString& path, const QString& reason);
+void TellCannotPlay(const QString& path, const QString& reason, QWidget* parent);
 
 // Shows a message box; an empty title means the application's title.
 int MsgBox(const QString& text, MsgButtons buttons = MsgButtons::OK, MsgIcon icon = MsgIcon::None,

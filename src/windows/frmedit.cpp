@@ -191,9 +191,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     connect(m_player, &player::MediaPlayer::loadFailed, this, [this](const QString& path, const QString& reason) {
         m_tmrLooper->stop();
         QTimer::singleShot(0, this, [this, path, reason] {
-            services::MsgBox(player::MediaPlayer::cannotPlayText(path, reason), services::MsgButtons::OK,
-                             services::MsgIcon::Critical, QString::fromLatin1(player::MediaPlayer::kCannotPlayTitle),
-                             this);
+            services::TellCannotPlay(path, reason, this);
         });
     });
 }

@@ -11,6 +11,7 @@
 #include "waveform/waveformview.h"
 #include "services/droppedfiles.h"
 #include "services/keldialogs.h"
+#include "services/messages.h"
 #include "services/placement.h"
 #include "services/stacking.h"
 #include "services/twips.h"
@@ -61,7 +62,10 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     setCentralWidget(client);
     resize(services::twipsSize(5250, 4695));
 
-    m_playback = new EntryPlayer(m_mediaPlayer, this, this);
+    m_playback = new EntryPlayer(m_mediaPlayer->control(), this);
+    connect(m_playback, &EntryPlayer::fileNotFound, this, [this](const QString& path) { services::TellNotFound(path, this); });
+    connect(m_playback, &EntryPlayer::cannotPlay, this,
+            [this](const QString& path, const QString& reason) { services::TellCannotPlay(path, reason, this); });
     connect(m_playback, &EntryPlayer::textChanged, m_mediaPlayer, &MediaPlayer::setLine);
     m_playback->setNextEntrySource([this] {
         m_outsideFile = false;
@@ -116,7 +120,7 @@ void frmPlayer::buildMenus()
             });
         m_mnuFile[i] = a;
     }
-    m_liveKeys = new LiveLoopKeys(m_playback, m_mediaPlayer, this);
+    m_liveKeys = new LiveLoopKeys(m_playback, m_mediaPlayer->control(), this);
     m_liveKeys->setAccepting([this] {
         const QWidget* active = QApplication::activeWindow();
         return !active || active == this || (forms::hasPlayList() && active == forms::frmPlayList());
@@ -233,6 +237,21 @@ void frmPlayer::stepLine(int step)
 }
 
 void frmPlayer::OpenCommandLine(const QString& commandLine) { OpenFile(app::commandLinePath(commandLine)); }
+
+EngineControl* frmPlayer::engineControl() const { return m_mediaPlayer->control(); }
+
+int frmPlayer::entryCount() const { return forms::frmPlayList()->lstSelector()->rowCount(); }
+
+int frmPlayer::currentEntry() const { return forms::frmPlayList()->CurrentID; }
+
+void frmPlayer::playEntry(int row, bool loop)
+{
+    panel::frmPlayList* panel = forms::frmPlayList();
+    panel->lstSelector()->selectRow(row);
+    panel->MnuRightClick_Click(loop ? 2 : 1);
+}
+
+void frmPlayer::stopEntries() { forms::frmPlayList()->MnuRightClick_Click(11); }
 
 void frmPlayer::OpenFile(const QString& path)
 {

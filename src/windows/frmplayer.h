@@ -2,6 +2,7 @@
 // The player window: hosts the media player, owns entry playback, the tray icon and the
 // File and Help menus, and is the program's start-up and shutdown.
 #include "app/practice.h"
+#include "desktop/remotehost.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -17,11 +18,22 @@ class LiveLoopKeys;
 class MediaPlayer;
 class TrayIcon;
 
-class frmPlayer : public QMainWindow {
+class frmPlayer : public QMainWindow, public RemoteHost {
     Q_OBJECT
 public:
     explicit frmPlayer(QWidget* parent = nullptr);
     ~frmPlayer() override;
+
+    // The desktop's media controls.
+    EngineControl* engineControl() const override;
+    EntryPlayer* entryPlayback() const override { return m_playback; }
+    int entryCount() const override;
+    int currentEntry() const override;
+    void playEntry(int row, bool loop) override;
+    void stopEntries() override;
+    void openOutsideFile(const QString& path) override { OpenFile(path); }
+    void showPlayer() override { showFromTray(); }
+    void quitProgram() override { MnuFile_Click(9); }
 
     // Start-up: paths, caption, the control panel, the command line, placement, tray.
     void InitPlayer(const QString& commandLine);
@@ -34,7 +46,7 @@ public:
                       const PracticeSettings& practice = {}, const QString& text = {});
     // Plays the list's row `step` rows on from the cursor (back where negative), wrapping,
     // in the mode that was playing (looped or counted).
-    void stepLine(int step);
+    void stepLine(int step) override;
 
     // Plays a file whole, as File > Open does.
     void OpenFile(const QString& path);

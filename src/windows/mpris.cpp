@@ -4,10 +4,7 @@
 #include "windows/remotecontrol.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDeadlineTimer>
-#include <QThread>
 #include <QUrl>
 #include <cmath>
 
@@ -16,7 +13,6 @@ namespace {
 
 const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
-const QString kRootInterface = QStringLiteral("org.mpris.MediaPlayer2");
 
 qlonglong microseconds(double seconds) { return std::isfinite(seconds) ? qlonglong(std::llround(seconds * 1e6)) : 0; }
 
@@ -28,29 +24,6 @@ QDBusObjectPath trackId(const RemoteControl& remote)
 }
 
 } // namespace
-
-BusClaim claimBusName(const QString& file)
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return BusClaim::NoBus;
-    const QString service = QString::fromLatin1(kMprisService);
-    if (bus.registerService(service)) return BusClaim::Ours;
-    if (!bus.interface()->isServiceRegistered(service)) return BusClaim::NoBus;
-    QDBusMessage call =
-        file.isEmpty()
-            ? QDBusMessage::createMethodCall(service, QString::fromLatin1(kMprisPath), kRootInterface, QStringLiteral("Raise"))
-            : QDBusMessage::createMethodCall(service, QString::fromLatin1(kMprisPath), kPlayerInterface,
-                                             QStringLiteral("OpenUri"));
-    if (!file.isEmpty()) call << QUrl::fromLocalFile(file).toString();
-    // The running program may still be starting: its name is there before its object.
-    const QDeadlineTimer deadline(5000);
-    while (true) {
-        const QDBusMessage reply = bus.call(call, QDBus::Block, 10000);
-        if (reply.type() == QDBusMessage::ReplyMessage || deadline.hasExpired()) break;
-        QThread::msleep(100);
-    }
-    return BusClaim::HandedOver;
-}
 
 bool publishMpris(RemoteControl* remote)
 {

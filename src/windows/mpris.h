@@ -2,6 +2,8 @@
 // MPRIS 2 on the session bus: the desktop's media keys and sound applets see the player
 // and drive it through RemoteControl. The bus name is also how a second start finds the
 // program that already runs.
+#include "desktop/singleinstance.h"
+
 #include <QDBusAbstractAdaptor>
 #include <QDBusObjectPath>
 #include <QStringList>
@@ -10,15 +12,6 @@
 namespace player {
 
 class RemoteControl;
-
-inline constexpr const char* kMprisService = "org.mpris.MediaPlayer2.vamplet";
-inline constexpr const char* kMprisPath = "/org/mpris/MediaPlayer2";
-
-enum class BusClaim { Ours, HandedOver, NoBus };
-
-// Takes the program's bus name. When another start holds it, hands `file` (when given) to it
-// to play, or asks it to show itself, and says so: this process then has nothing to do.
-BusClaim claimBusName(const QString& file);
 
 // org.mpris.MediaPlayer2
 class MprisRoot : public QDBusAbstractAdaptor {

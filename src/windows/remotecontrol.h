@@ -2,20 +2,19 @@
 // What the desktop's media keys and sound applets may ask of the player: play, pause,
 // stop, the list's next and previous entry, and what is playing.
 #include "playback/liveloop.h"
+#include "desktop/remotehost.h"
 
 #include <QObject>
 #include <QString>
 
 namespace player {
 
-class frmPlayer;
-
 class RemoteControl : public QObject {
     Q_OBJECT
 public:
     enum class Status { Stopped, Paused, Playing };
 
-    explicit RemoteControl(frmPlayer* player, QObject* parent = nullptr);
+    explicit RemoteControl(RemoteHost* host, QObject* parent = nullptr);
 
     // Resumes a paused entry; otherwise plays the list from its current entry.
     void play();
@@ -55,9 +54,8 @@ signals:
     void jumped(double seconds);
 
 private:
-    void playRow(int row, bool loop);
-
-    frmPlayer* m_player;
+    RemoteHost* m_host;
+    EngineControl* m_media;
 };
 
 } // namespace player

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "playback/entryplayer.h"
+#include "services/messages.h"
 #include "storage/modkelini.h"
 #include "support/fakeengine.h"
 #include "support/testkit.h"
@@ -33,13 +34,20 @@ void useFakeEngines(FakeEngine** lastMade)
     });
 }
 
+void sayRefusals(player::EntryPlayer& playback)
+{
+    using player::EntryPlayer;
+    QObject::connect(&playback, &EntryPlayer::fileNotFound, [](const QString& path) { services::TellNotFound(path, nullptr); });
+    QObject::connect(&playback, &EntryPlayer::cannotPlay,
+                     [](const QString& path, const QString& why) { services::TellCannotPlay(path, why, nullptr); });
+}
+
 void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick)
 {
     for (int t = 1; t <= ms; ++t) {
         engine.advance(1);
         if (t % player::EntryPlayer::kTickMs) continue;
-        if (playback.tmrLooper()->isActive()) playback.tmrLooper_Timer();
-        if (playback.tmrPlayer()->isActive()) playback.tmrPlayer_Timer();
+        if (playback.inPlay()) playback.tick();
         if (afterTick) afterTick();
     }
 }

@@ -21,6 +21,9 @@ struct Sandbox {
 // engines; `lastMade` (when given) always points at the newest one.
 void useFakeEngines(FakeEngine** lastMade = nullptr);
 
+// Says what entry playback could not play in message boxes, as the player window does.
+void sayRefusals(player::EntryPlayer& playback);
+
 // Runs the clock a millisecond at a time, firing the player's running timer every 10 ms,
 // then `afterTick`.
 void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick = {});

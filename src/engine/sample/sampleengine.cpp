@@ -270,8 +270,9 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             taken.store(c->seq, std::memory_order_release);
             if (offset == 0 || silent) {
                 pulledAt[c->seq % kRingChunks].store(w + filled - offset, std::memory_order_release);
-                notes.push(Note{double(w + filled), c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step,
-                                c->frames - offset, false, c->passStart && offset == 0, c->end});
+                notes.push(Note{{c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step, c->frames - offset,
+                                 c->passStart && offset == 0, c->end},
+                                double(w + filled), false});
                 silent = false;
             }
             const qint64 n = std::min(frames - filled, c->frames - offset);
@@ -287,7 +288,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
     }
     if (filled < frames) {
         if (!silent) {
-            notes.push(Note{double(w + filled), ep, 0, 0, 0, 0, true, false, false});
+            notes.push(Note{{ep, 0, 0, 0, 0, false, false}, double(w + filled), true});
             silent = true;
         }
         std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));

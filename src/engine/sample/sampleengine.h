@@ -74,16 +74,9 @@ public:
 
     // What is heard from output frame `at` on: a run of the source, or silence. Told by
     // the output thread as it hands each run to the sound server.
-    struct Heard {
+    struct Heard : audio::SourceRun {
         double at = 0;
-        quint64 epoch = 0;
-        quint64 entry = 0;
-        double sourcePos = 0;
-        double step = 1;
-        qint64 frames = 0;
         bool silence = false;
-        bool passStart = false;
-        bool end = false;
     };
 
 private:
