@@ -30,7 +30,9 @@ private slots:
         const struct { int key; const char* text; const char* back; } rows[] = {
             {0, "1.5", "1.5"}, {0, " 60 ", "60"}, {0, "0", ""}, {0, "60.001", "!"}, {0, "-1", "!"},
             {0, "1,5", "!"}, {0, "1e1", "!"}, {0, "inf", "!"}, {0, "nan", "!"}, {0, "99999999999999999999", "!"},
-            {0, "1.5 2", "!"}, {1, "4 120 first", "4 120 first"}, {1, "32  400  every", "32 400 every"},
+            {0, "1.5 2", "!"},
+            {0, "000000.000000000000001", "0.000000000000001"}, {0, "59.999999999999999", "60"},
+            {1, "4 20.000000000000001 first", "4 20 first"}, {1, "4 120 first", "4 120 first"}, {1, "32  400  every", "32 400 every"},
             {1, "0 120 first", "!"}, {1, "33 120 first", "!"}, {1, "4 19.9 first", "!"}, {1, "4 120 First", "!"},
             {1, "4 120", "!"}, {1, "4.5 120 first", "!"}, {2, "0.6 0.05 2", "0.6 0.05 2"}, {2, "4 1 100", "4 1 100"},
             {2, "0.09 0.05 2", "!"}, {2, "0.6 0 2", "!"}, {2, "0.6 -0.05 2", "!"}, {2, "0.6 0.05 101", "!"},
@@ -61,7 +63,7 @@ private slots:
         const QList<EntryRecord> back = loadPlayList("L");
         QCOMPARE(back.size(), 2);
         for (const EntryRecord& e : back) QCOMPARE(QList({e.Start, e.Stop, e.Rate, e.Loops}), QList<double>({1.5, 2, 0.5, 3}));
-        const PracticeSettings all{1.5, 4, 96, PracticeSettings::CountInWhen::EveryPass, 0.6, 0.05, 2, -2, 15};
+        const PracticeSettings all{1.5, 0, 4, 96, PracticeSettings::CountInWhen::EveryPass, 0.6, 0.05, 2, -2, 15};
         QCOMPARE(QList({back[0].Practice, back[1].Practice}), QList({PracticeSettings(), all}));
         // Turned off again, its keys are emptied, so nothing stale is read, and no other byte changes.
         QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);
