@@ -118,6 +118,19 @@ private slots:
         QCOMPARE(doc.sectionNames(), QStringList({"Main", "Best [live]"}));
     }
 
+    void keysAskedInFileOrderOrNot()
+    {
+        // Asked in turn, as a playlist is read: the next line, a shadowed one, one not there.
+        IniFile doc = IniFile::fromBytes("[L]\nName1=a\nname1=shadowed\nStop1=2\nName2=b\nName12=c\n=x\n7=n\n");
+        const struct { const char* key; const char* want; } asks[] = {
+            {"Name1", "a"}, {"NAME1", "a"}, {"Stop1", "2"}, {"Pause1", "-"}, {"name2", "b"}, {"Name12", "c"},
+            {"Name", "-"}, {"Name3", "-"}, {"Stop2", "-"}, {"7", "n"}, {"8", "-"}, {"Name1", "a"}};
+        for (const auto& a : asks) QCOMPARE(doc.value("l", a.key, "-"), QString(a.want));
+        QVERIFY(doc.setValue("L", "Pause1", "1.5"));  // a name no key had before
+        QCOMPARE(doc.value("L", "pause1", "-"), QString("1.5"));
+        QCOMPARE(doc.value("L", "Pause2", "-"), QString("-"));
+    }
+
     void writesKeepPlaceCaseAndLayout()
     {
         IniFile doc = IniFile::fromBytes("[Main]\r\nCount=1\r\n\r\n[List]\r\nA=1\r\n");

@@ -131,6 +131,8 @@ private slots:
             << QByteArray("# mpv EDL v0\n!no_clip\n# a comment\n%7%x,y.mp4,10,5;a.mp4,start=1,length=2.5\n"
                           "file=b.mp4,length=3\n%99%short\n")
             << QList<Expected>{{"/lists/x,y.mp4", 10, 15}, {"/lists/a.mp4", 1, 3.5}, {"/lists/b.mp4", 0, 3}} << 2;
+        QTest::newRow("blanks bared by a cleaned name") << LoopListFormat::M3u << QByteArray("2|2|\t/\t/\n")
+                                                        << QList<Expected>{{"/lists/2|2|", 0, 0}} << 0;
         QTest::newRow("no edl") << LoopListFormat::MpvEdl << QByteArray("a.mp4,1,2\n") << QList<Expected>{} << 1;
     }
     void listsOfOtherToolsRead()

@@ -73,6 +73,19 @@ private slots:
 
     // --- a full disk: a small file system that the test fills --------------------------
 
+    void aFileKnownAlreadyIsComparedNotCopied()
+    {
+        const QByteArray known = "[Main]\nk=1\n";
+        const struct { const char* now; bool same; } cases[] = {
+            {"[Main]\nk=1\n", true}, {"[Main]\nk=2\n", false}, {"[Main]\nk=1\n\n", false}, {"[Main]\n", false}};
+        for (const auto& c : cases) {
+            const FileRead read = readFileBytes(file("known.ini", c.now), kMaxPlayListFileBytes, &known);
+            QCOMPARE(read.status, FileRead::Status::Read);
+            QCOMPARE(read.same, c.same);
+            QCOMPARE(read.bytes, QByteArray(c.now));
+        }
+    }
+
     void fullDiskKeepsTheOldFile_data()
     {
         QTest::addColumn<QString>("what");

@@ -206,7 +206,35 @@ QHash<QByteArray, HeldLock> g_locks;
 
 } // namespace
 
-FileRead readFileBytes(const QString& path, qint64 limit)
+namespace {
+
+// True when the file from its current offset to its end holds exactly `known`; the offset
+// is put back to the start either way.
+bool holdsExactly(int fd, const QByteArray& known)
+{
+    char piece[65536];
+    qint64 at = 0;
+    bool equal = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            equal = equal && n == 0 && at == known.size();
+            break;
+        }
+        if (at + n > known.size() || std::memcmp(piece, known.constData() + at, size_t(n)) != 0) {
+            equal = false;
+            break;
+        }
+        at += n;
+    }
+    ::lseek(fd, 0, SEEK_SET);
+    return equal;
+}
+
+} // namespace
+
+FileRead readFileBytes(const QString& path, qint64 limit, const QByteArray* known)
 {
     FileRead result;
     const QByteArray name = QFile::encodeName(path);
@@ -228,6 +256,13 @@ FileRead readFileBytes(const QString& path, qint64 limit)
     if (!result.error.isEmpty()) return result;
     if (st.st_size > limit) {
         result.error = QStringLiteral("it is larger than %1 MiB, far more than a playlist file holds").arg(limit >> 20);
+        return result;
+    }
+    if (known && st.st_size == known->size() && holdsExactly(file.fd, *known)) {
+        result.bytes = *known;
+        result.status = FileRead::Status::Read;
+        result.error.clear();
+        result.same = true;
         return result;
     }
     // Read to the end rather than trust the size: the file may grow meanwhile.

@@ -16,11 +16,14 @@ struct FileRead {
     Status status = Status::Missing;
     QByteArray bytes;
     QString error;  // why it was refused, in words
+    bool same = false;  // read, and equal to the bytes the caller knew: `bytes` shares them
 };
 
 // The file's bytes. Missing for no such file; Refused for a folder, a pipe, a device, a
 // file larger than `limit` or one that cannot be read.
-FileRead readFileBytes(const QString& path, qint64 limit = kMaxPlayListFileBytes);
+// With `known`, a file that still holds exactly those bytes is compared piece by piece
+// and not read into a second copy.
+FileRead readFileBytes(const QString& path, qint64 limit = kMaxPlayListFileBytes, const QByteArray* known = nullptr);
 
 // Replaces the file's content by `bytes`, following a symbolic link to its target. A
 // temporary file beside it is renamed over it; where the folder allows no new file, a

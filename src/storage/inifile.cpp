@@ -20,6 +20,14 @@ constexpr char16_t kCp1252High[32] = {
 
 bool isQuote(QChar c) { return c == u'"' || c == u'\''; }
 
+// A key's name without its trailing digits, as a view of the key's text.
+detail::CaselessName stemOf(QStringView key)
+{
+    qsizetype n = key.size();
+    while (n > 0 && key[n - 1] >= u'0' && key[n - 1] <= u'9') --n;
+    return {QString::fromRawData(key.data(), n)};
+}
+
 bool hasLineBreak(const QString& s)
 {
     return s.contains(u'\n') || s.contains(u'\r');
@@ -150,7 +158,7 @@ std::optional<QByteArray> IniFile::encodeWindows1252(const QString& text)
 
 IniFile::IniFile()
 {
-    m_sections.append(Section{QString(), false, QString(), detail::Eol::Default, {}, {}});
+    m_sections.append(Section{QString(), false, QString(), detail::Eol::Default, {}, {}, {}});
     m_sectionIndex.insert(fold(QString()), 0);
 }
 
@@ -232,7 +240,7 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
 
         Line line = parseLine(raw, isHeader, headerName);
         if (isHeader) {
-            doc.m_sections.append(Section{headerName, true, raw, eol, {}, {}});
+            doc.m_sections.append(Section{headerName, true, raw, eol, {}, {}, {}});
             current = &doc.m_sections.back();
             continue;
         }
@@ -240,6 +248,7 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
         current->lines.append(std::move(line));
     }
     for (Section& s : doc.m_sections) {
+        s.lines.squeeze();  // grown by doubling; a large file would keep a third of it unused
         s.keyIndex.reserve(s.lines.size());
         for (int i = 0; i < s.lines.size(); ++i) {
             Line& l = s.lines[i];
@@ -247,7 +256,9 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
             // The first line of a key wins; the key as a view into the document's text.
             detail::CaselessName key{QString::fromRawData(l.key().data(), l.keyLength)};
             l.shadowed = s.keyIndex.contains(key);
-            if (!l.shadowed) s.keyIndex.insert(std::move(key), i);
+            if (l.shadowed) continue;
+            s.keyIndex.insert(std::move(key), i);
+            s.stems.insert(stemOf(l.key()));
         }
     }
     // Backwards, so that the first section of a name wins.
@@ -339,18 +350,35 @@ const IniFile::Section* IniFile::findSection(const QString& name) const
     return index < 0 ? nullptr : &m_sections[index];
 }
 
-int IniFile::keyLine(const Section& s, const QString& key)
+int IniFile::keyLine(int section, const QString& key) const
 {
-    return s.keyIndex.value({QString::fromRawData(key.constData(), key.size())}, -1);
+    const Section& s = m_sections[section];
+    if (!s.stems.contains(stemOf(key))) return -1;
+    if (m_lastKeySection == section) {
+        const int next = m_lastKeyLine + 1;
+        if (next < s.lines.size()) {
+            const Line& l = s.lines[next];
+            if (l.keyLength > 0 && !l.shadowed && l.key().compare(key, Qt::CaseInsensitive) == 0) {
+                m_lastKeyLine = next;
+                return next;
+            }
+        }
+    }
+    const int at = s.keyIndex.value({QString::fromRawData(key.constData(), key.size())}, -1);
+    if (at >= 0) {
+        m_lastKeySection = section;
+        m_lastKeyLine = at;
+    }
+    return at;
 }
 
 std::optional<QString> IniFile::value(const QString& section, const QString& key) const
 {
-    const Section* s = findSection(section);
-    if (!s) return std::nullopt;
-    const int at = keyLine(*s, key.trimmed());
+    const int index = findSectionIndex(section);
+    if (index < 0) return std::nullopt;
+    const int at = keyLine(index, key.trimmed());
     if (at < 0) return std::nullopt;
-    return s->lines[at].value().toString();
+    return m_sections[index].lines[at].value().toString();
 }
 
 QString IniFile::value(const QString& section, const QString& key, const QString& defaultValue) const
@@ -409,7 +437,7 @@ IniFile::Section& IniFile::addSection(const QString& name)
     const bool empty = m_sections.size() == 1 && last.lines.isEmpty();
     const bool endsBlank = !last.lines.isEmpty() && last.lines.back().isBlank();
     if (!empty && !endsBlank) last.lines.append(Line{});
-    m_sections.append(Section{name, true, u'[' + name + u']', detail::Eol::Default, {}, {}});
+    m_sections.append(Section{name, true, u'[' + name + u']', detail::Eol::Default, {}, {}, {}});
     m_sectionIndex.insert(fold(name), int(m_sections.size() - 1));
     return m_sections.back();
 }
@@ -423,9 +451,11 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     if (hasLineBreak(name) || hasLineBreak(k) || hasLineBreak(value)) return false;
 
     const int index = findSectionIndex(section);
-    Section& s = index < 0 ? addSection(name) : m_sections[index];
+    if (index < 0) addSection(name);
+    const int si = index < 0 ? int(m_sections.size()) - 1 : index;
+    Section& s = m_sections[si];
 
-    const int at = keyLine(s, k);
+    const int at = keyLine(si, k);
     if (at >= 0) {
         Line& line = s.lines[at];
         if (line.value() == value) return true;
@@ -440,6 +470,7 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     while (pos > 0 && s.lines[pos - 1].isBlank()) --pos;
     s.lines.insert(pos, newKeyLine(k, value));
     s.keyIndex.insert({k}, int(pos));
+    s.stems.insert({k.left(stemOf(k).name.size())});
     m_modified = true;
     return true;
 }

@@ -32,6 +32,7 @@
 //    take as part of the first section's header.
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -124,12 +125,15 @@ private:
         detail::Eol headerEol;
         QList<Line> lines;
         QHash<detail::CaselessName, int> keyIndex;  // key -> line
+        // Every key's name without its trailing digits ("FileName" for "FileName12"): a
+        // playlist asks for keys most entries lack, and this small set answers at once.
+        QSet<detail::CaselessName> stems;
     };
 
     static detail::CaselessName fold(const QString& name) { return {name}; }
     static Line parseLine(const QString& text, bool& isHeader, QString& headerName);
     static Line newKeyLine(QStringView key, const QString& value);
-    static int keyLine(const Section& s, const QString& key);
+    int keyLine(int section, const QString& key) const;
     static void rewrite(Line& line, const QString& value);
     const Section* findSection(const QString& name) const;
     int findSectionIndex(const QString& name) const;
@@ -149,6 +153,9 @@ private:
     // A playlist save looks up the same section tens of thousands of times in a row.
     mutable QString m_lastSectionName;
     mutable int m_lastSectionIndex = -1;
+    // The line found last: a playlist is read key after key in the order it was written,
+    // so the next key is most often on the next line, found without the hash.
+    mutable int m_lastKeySection = -1, m_lastKeyLine = -1;
 };
 
 } // namespace storage

@@ -108,28 +108,32 @@ public:
             return false;
         }
         const QString trimmed = name.trimmed();
-        if (trimmed.isEmpty()) {
-            ++notes.notUnderstood;
-            return true;
-        }
         if (trimmed.size() > kMaxLoopListField) {
             ++notes.tooLong;
             return true;
         }
+        // Resolved until nothing changes: cleaning "a \t/" leaves a blank at the end that a
+        // second read would trim, and a name must read back as it was written.
         QString path = trimmed;
-        if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-            path = QUrl(path).toLocalFile();
-        } else if (path.contains(QLatin1String("://"))) {
-            ++notes.network;
-            return true;
+        for (int round = 0; round < 8; ++round) {
+            const QString before = path;
+            path = path.trimmed();
+            if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+                path = QUrl(path).toLocalFile();
+            } else if (path.contains(QLatin1String("://"))) {
+                ++notes.network;
+                return true;
+            }
+            if (path.isEmpty()) {
+                ++notes.notUnderstood;
+                return true;
+            }
+            if (QDir::isRelativePath(path) && !path.contains(QLatin1Char('\\'))) path = QDir(m_folder).filePath(path);
+            path = QDir::cleanPath(path);
+            if (path == before) break;
         }
-        if (path.isEmpty()) {
-            ++notes.notUnderstood;
-            return true;
-        }
-        if (QDir::isRelativePath(path) && !path.contains(QLatin1Char('\\'))) path = QDir(m_folder).filePath(path);
         if (!stop && start > 0) ++notes.openEnd;
-        m_list.entries.append({0, QDir::cleanPath(path), start, stop.value_or(0.0), 1.0, 1.0, {}, text});
+        m_list.entries.append({0, path, start, stop.value_or(0.0), 1.0, 1.0, {}, text});
         return true;
     }
 

@@ -34,8 +34,8 @@ IniStats g_stats;
 QString g_lastRawPath, g_lastPath;
 // The last document parsed, with the bytes it was parsed from: the start reads one file
 // three times over (names, the list, the last list) and a 100,000-entry file takes most
-// of a second to parse. Equal bytes parse to an equal document; the bytes are compared,
-// no date is trusted.
+// of a second to parse. Equal bytes parse to an equal document; the bytes are compared
+// with the file's, piece by piece, no date is trusted.
 struct Parsed {
     QString path;
     QByteArray bytes;
@@ -61,7 +61,11 @@ QString resolve(const QString& strFile)
 std::shared_ptr<Held> readHeld(const QString& path)
 {
     auto held = std::make_shared<Held>();
-    FileRead read = readFileBytes(path);
+    FileRead read = readFileBytes(path, kMaxPlayListFileBytes, g_parsed.path == path ? &g_parsed.bytes : nullptr);
+    if (read.same) {
+        held->doc = g_parsed.doc;
+        return held;
+    }
     if (read.status == FileRead::Status::Read && read.bytes.count('\n') >= kMaxPlayListFileLines) {
         read.status = FileRead::Status::Refused;
         read.error = QStringLiteral("it holds more than %1 lines, far more than a playlist file holds")
@@ -70,13 +74,10 @@ std::shared_ptr<Held> readHeld(const QString& path)
     if (read.status == FileRead::Status::Refused) {
         held->readProblem = read.error;
     } else if (read.status == FileRead::Status::Read) {
-        if (g_parsed.path == path && g_parsed.bytes == read.bytes) {
-            held->doc = g_parsed.doc;
-        } else {
-            held->doc = IniFile::fromBytes(read.bytes);
-            ++g_stats.parses;
-            g_parsed = {path, std::move(read.bytes), held->doc};
-        }
+        g_parsed = {};  // its document is not kept beside the new one
+        held->doc = IniFile::fromBytes(read.bytes);
+        ++g_stats.parses;
+        g_parsed = {path, std::move(read.bytes), held->doc};
     }
     return held;
 }

@@ -30,7 +30,15 @@ std::optional<qint32> whole(const QString& part)
     return part.toInt();
 }
 
-QString text(double v) { return QString::number(v, 'g', 15); }
+// Fixed notation to the fifteen places a text may hold, so that every value read writes
+// back in a form read again as the same value (never "1e-15", which the reader refuses).
+QString text(double v)
+{
+    QString t = QString::number(v, 'f', 15);
+    while (t.endsWith(QLatin1Char('0'))) t.chop(1);
+    if (t.endsWith(QLatin1Char('.'))) t.chop(1);
+    return t == QLatin1String("-0") ? QStringLiteral("0") : t;
+}
 
 bool within(double v, double low, double high) { return v >= low && v <= high; }
 

@@ -17,11 +17,15 @@
 namespace panel {
 namespace {
 
-// A row as a screen reader says its cells: "2, Start: 1.5".
+// A row as a screen reader says its cells: "2, Start: 1.5". The numbers' alignment is
+// the column's, answered here rather than kept in every cell: a list of 100,000 rows
+// would hold 800,000 copies of it.
 class EntryItem : public QTreeWidgetItem {
 public:
     QVariant data(int column, int role) const override
     {
+        if (role == Qt::TextAlignmentRole && column > 0 && column < player::kTextCell)
+            return QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
         if (role != Qt::AccessibleTextRole) return QTreeWidgetItem::data(column, role);
         const QTreeWidget* grid = treeWidget();
         if (!grid) return text(column);
@@ -187,8 +191,10 @@ QList<int> EntryGrid::selectedRows() const
 static void fill(QTreeWidgetItem* item, const QStringList& texts)
 {
     for (int c = 0; c < EntryGrid::kColumns; ++c) {
-        item->setText(c, texts.value(c));
-        if (c > 0 && c < player::kTextCell) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+        const QString text = texts.value(c);
+        // An empty cell that holds nothing yet is left so: most rows have no practice texts.
+        if (text.isEmpty() && !item->data(c, Qt::DisplayRole).isValid()) continue;
+        item->setText(c, text);
     }
 }
 

@@ -456,10 +456,15 @@ void frmPlayList::cboPlayListName_Click()
     storage::ReadNotice notice;
     const QList<EntryRecord> entries = storage::loadPlayList(name, &notice);
     m_grid->clearRows();
+    // A few thousand rows at a time: the texts of a long list are never held twice over.
+    constexpr qsizetype kRowsAtATime = 4096;
     QList<QStringList> rows;
-    rows.reserve(entries.size());
-    for (const EntryRecord& e : entries) rows.append(rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, e.Practice, e.Text));
-    m_grid->appendRows(rows);
+    for (qsizetype at = 0; at < entries.size(); at += kRowsAtATime) {
+        rows.clear();
+        for (const EntryRecord& e : entries.sliced(at, std::min(kRowsAtATime, entries.size() - at)))
+            rows.append(rowOf(e.FileName, e.Start, e.Stop, e.Rate, e.Loops, e.Practice, e.Text));
+        m_grid->appendRows(rows);
+    }
     tellReadNotice(notice);
     tellWriteOutcome(storage::setLastPlayList(name));
 }
