@@ -142,13 +142,13 @@ private slots:
             rig.queue.append({0, other, 0, 0.5, 1, 1, {}, QStringLiteral("Строка 2")});
             rig.entry.PlayPosition(song, "1", "2", "1", "2", false, {}, QStringLiteral("Line 1"));
             rig.observe();
-            QCOMPARE(rig.entry.mstrText, QStringLiteral("Line 1"));
+            QCOMPARE(rig.entry.current().text, QStringLiteral("Line 1"));
             rig.run(c.pressAtMs);
             for (int i = 0; i < c.presses; ++i) rig.entry.repeatOnce();
             rig.run(c.passes * 1000 - 50 - c.pressAtMs);
             QVERIFY2(rig.passes == c.passes && rig.nextRequests == 0, c.name);
             rig.run(100);
-            QVERIFY2(rig.nextRequests == 1 && rig.entry.mstrText == QStringLiteral("Строка 2"), c.name);
+            QVERIFY2(rig.nextRequests == 1 && rig.entry.current().text == QStringLiteral("Строка 2"), c.name);
         }
     }
 

@@ -190,7 +190,7 @@ private slots:
         p->setCurrentPosition(10.0);
         QCOMPARE(p->CurrentPosition(), 10.0);
         // The player tells how far the rendering is, until it plays.
-        const QLabel* preparing = p->findChild<QLabel*>();
+        const QLabel* preparing = p->findChild<QLabel*>(QStringLiteral("Preparing"));
         QVERIFY(preparing);
         QTRY_VERIFY(!preparing->isHidden() && preparing->text().startsWith("Preparing "));
         QVERIFY(loaded.wait(30000) || loaded.count() == 1);

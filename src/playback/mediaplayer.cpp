@@ -147,6 +147,7 @@ void MediaPlayer::buildControls()
     }
     // A file that is prepared before it plays (MIDI) shows how far that is.
     m_preparing = new QLabel(this);
+    m_preparing->setObjectName(QStringLiteral("Preparing"));
     m_preparing->hide();
     bar->addWidget(m_preparing);
     m_tracker = new QSlider(Qt::Horizontal, this);
