@@ -4,7 +4,6 @@
 #include "playback/playbackfollow.h"
 
 #include <QHBoxLayout>
-#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -12,7 +11,6 @@
 #include <QStackedLayout>
 #include <QStyle>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <cmath>
 
 namespace player {
@@ -108,24 +106,21 @@ void MediaPlayer::buildControls()
     m_blank->setPalette(pal);
     m_pictureStack->addWidget(m_blank);
     layout->addWidget(picture, 1);
-    picture->installEventFilter(this);
     // A line of subtitles or lyrics: large enough to read from the instrument or the desk.
-    for (QLabel** line : {&m_lineUnder, &m_lineOver}) {
-        *line = new QLabel(line == &m_lineOver ? picture : this);
-        (*line)->setObjectName(line == &m_lineOver ? QStringLiteral("LineOverPicture") : QStringLiteral("Line"));
-        (*line)->setAccessibleName(tr("Line"));
-        (*line)->setAlignment(Qt::AlignCenter);
-        (*line)->setWordWrap(true);
-        (*line)->setTextFormat(Qt::PlainText);
-        QFont big = (*line)->font();
-        big.setPointSizeF(big.pointSizeF() * 1.6);
-        big.setBold(true);
-        (*line)->setFont(big);
-        (*line)->hide();
-    }
-    // White on a dark band over the picture, whatever the theme and the frame behind it.
-    m_lineOver->setStyleSheet(QStringLiteral("QLabel { color: white; background: rgba(0, 0, 0, 160); padding: 4px; }"));
-    layout->addWidget(m_lineUnder);
+    // Under the picture, not over it: a video's picture is a native window of its own, which
+    // a label cannot be drawn over.
+    m_line = new QLabel(this);
+    m_line->setObjectName(QStringLiteral("Line"));
+    m_line->setAccessibleName(tr("Line"));
+    m_line->setAlignment(Qt::AlignCenter);
+    m_line->setWordWrap(true);
+    m_line->setTextFormat(Qt::PlainText);
+    QFont big = m_line->font();
+    big.setPointSizeF(big.pointSizeF() * 1.6);
+    big.setBold(true);
+    m_line->setFont(big);
+    m_line->hide();
+    layout->addWidget(m_line);
 
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(2, 0, 2, 2);
@@ -181,44 +176,15 @@ void MediaPlayer::showPicture()
         if (m_videoView) m_pictureStack->addWidget(m_videoView);
     }
     m_pictureStack->setCurrentWidget(m_engine->hasVideo() && m_videoView ? m_videoView : m_blank);
-    placeLine();
 }
 
 void MediaPlayer::setLine(const QString& text)
 {
-    m_lineUnder->setText(text);
-    m_lineOver->setText(text);
-    placeLine();
+    m_line->setText(text);
+    m_line->setVisible(!text.isEmpty());
 }
 
-QString MediaPlayer::line() const { return m_lineUnder->text(); }
-
-bool MediaPlayer::lineOverPicture() const
-{
-    return m_videoView && m_pictureStack->currentWidget() == m_videoView;
-}
-
-void MediaPlayer::placeLine()
-{
-    const bool any = !m_lineUnder->text().isEmpty();
-    const bool over = lineOverPicture();
-    m_lineUnder->setVisible(any && !over);
-    m_lineOver->setVisible(any && over);
-    if (!any || !over) return;
-    // Over the bottom of the picture, above the video view (made after the line).
-    const QWidget* picture = m_pictureStack->parentWidget();
-    const int margin = picture->height() / 20;
-    const int width = picture->width() - 2 * margin;
-    const int height = std::min(m_lineOver->heightForWidth(width), picture->height() / 2);
-    m_lineOver->setGeometry(margin, picture->height() - height - margin, width, height);
-    m_lineOver->raise();
-}
-
-bool MediaPlayer::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::Resize && watched == m_pictureStack->parentWidget()) placeLine();
-    return QWidget::eventFilter(watched, event);
-}
+QString MediaPlayer::line() const { return m_line->text(); }
 
 void MediaPlayer::dropVideoView()
 {
@@ -229,7 +195,6 @@ void MediaPlayer::dropVideoView()
     m_pictureStack->removeWidget(m_videoView);
     delete m_videoView;
     m_videoView = nullptr;
-    placeLine();
 }
 
 void MediaPlayer::refreshTracker()

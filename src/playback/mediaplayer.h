@@ -50,12 +50,10 @@ public:
     // takes ownership.
     void setPictureStandIn(QWidget* standIn);
 
-    // The line (or label) of what plays: under the stand-in for files without pictures,
-    // large over the bottom of the picture for video; nothing shows for an empty one.
+    // The line (or label) of what plays, under the picture (a waveform or a video);
+    // nothing shows for an empty one.
     void setLine(const QString& text);
     QString line() const;
-    // Whether the line shows over the picture (video) rather than under it.
-    bool lineOverPicture() const;
 
     bool failed() const { return m_control->failed(); }
     QString failure() const { return m_control->failure(); }
@@ -80,8 +78,6 @@ private:
     void dropVideoView();
     void refreshTracker();
     void trackerMoved(int value);
-    void placeLine();
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
     EngineControl* m_control;
     MediaEngine* m_engine;
@@ -93,8 +89,7 @@ private:
     QPushButton* m_stop = nullptr;
     QSlider* m_tracker = nullptr;
     QLabel* m_preparing = nullptr;
-    QLabel* m_lineUnder = nullptr;  // in the layout, between the picture and the controls
-    QLabel* m_lineOver = nullptr;   // a child of the picture, placed over its bottom
+    QLabel* m_line = nullptr;  // in the layout, between the picture and the controls
     PlaybackFollow* m_trackerFollow = nullptr;
     bool m_trackerDragging = false;
 };
