@@ -840,6 +840,50 @@ private slots:
         QCOMPARE(video.count(), 2);
         QCOMPARE(video.at(1).at(0).toBool(), false);
     }
+
+    // A pause before each pass stands at the stretch's start, the first pass's as much as
+    // the later ones', and the pass is then heard from its start, not from where the
+    // output got to before the hold.
+    void pauseBeforeThePassHoldsAtTheStart_data()
+    {
+        QTest::addColumn<double>("pause");
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<bool>("waitForLoad");
+        QTest::newRow("seconds") << 1.0 << 0.0 << false;
+        QTest::newRow("by the pass") << 0.0 << 1.5 << false;
+        QTest::newRow("by the pass, loaded first") << 0.0 << 1.5 << true;
+    }
+    void pauseBeforeThePassHoldsAtTheStart()
+    {
+        if (m_video.isEmpty()) QSKIP("ffmpeg is not available to make a video");
+        QFETCH(double, pause);
+        QFETCH(double, factor);
+        QFETCH(bool, waitForLoad);
+        auto e = quietEngine();
+        QVERIFY(loadOk(*e, m_wav));
+        // As the player starts an entry: load, passes, range, seek, rate, play.
+        e->stop();
+        e->load(m_video);
+        if (waitForLoad) QVERIFY(e->waitForLoad(5000));
+        PracticeSettings practice;
+        practice.pause = pause;
+        practice.pauseFactor = factor;
+        e->setPractice(practice, 0);
+        e->setLoop({0.5, 1.0, 1, true});
+        e->seek(0.5);
+        e->setRate(1.0);
+        e->play();
+        QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
+        // The first reading off the start before the wrap, and the first after it.
+        QList<double> moved;
+        poll(*e, 8000, [&] {
+            const double p = e->position();
+            if (moved.size() == wraps.count() && (p != 0.5 || moved.size() == 1)) moved << p;
+            return moved.size() >= 2;
+        });
+        QCOMPARE(wraps.count(), 1);
+        for (const double p : moved) QVERIFY2(p >= 0.5 && p < 0.6, qPrintable(QString::number(p, 'f', 4)));
+    }
 };
 
 QTEST_MAIN(EngineMpvTest)

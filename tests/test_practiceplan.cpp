@@ -173,6 +173,41 @@ private slots:
         QCOMPARE(b.speed(), 0.9);
         QCOMPARE(b.startLanded()->rate, 0.9);
     }
+
+    // Whether the landing of the next seek or load starts a pass with a hold (mpv then
+    // stays paused through it).
+    void startHoldDueOnlyBeforeAHeldFirstPass_data()
+    {
+        QTest::addColumn<double>("pause");
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<int>("clicks");
+        QTest::addColumn<int>("pass");
+        QTest::addColumn<bool>("due");
+        QTest::newRow("pause in seconds") << 1.0 << 0.0 << 0 << 0 << true;
+        QTest::newRow("pause by the pass") << 0.0 << 1.5 << 0 << 0 << true;
+        QTest::newRow("count-in") << 0.0 << 0.0 << 2 << 0 << true;
+        QTest::newRow("count-in first only, pass 2") << 0.0 << 0.0 << 2 << 2 << false;
+        QTest::newRow("nothing before") << 0.0 << 0.0 << 0 << 0 << false;
+        QTest::newRow("passes go on") << 1.0 << 0.0 << 0 << int(player::MediaEngine::kGoOn) << false;
+    }
+    void startHoldDueOnlyBeforeAHeldFirstPass()
+    {
+        QFETCH(double, pause);
+        QFETCH(double, factor);
+        QFETCH(int, clicks);
+        QFETCH(int, pass);
+        QFETCH(bool, due);
+        PracticeSettings s;
+        s.pause = pause;
+        s.pauseFactor = factor;
+        s.countInClicks = clicks;
+        PassBreaks b;
+        b.setStretch(2.0);
+        b.setPractice(s, pass, 1.0);
+        QCOMPARE(b.startHoldDue(), due);
+        QCOMPARE(bool(b.startLanded()), pass != player::MediaEngine::kGoOn);
+        QVERIFY(!b.startHoldDue());  // taken by that landing
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPracticePlan)
