@@ -159,54 +159,20 @@ private slots:
         PassBreaks b;
         b.setPractice(s, 0, 1.0);
         QCOMPARE(b.speed(), 0.6);
+        QVERIFY(b.startHoldDue());
         QCOMPARE(b.startLanded()->prerollFrames, 22050);
-        QVERIFY(!b.startLanded());  // once a start
+        QVERIFY(!b.startLanded() && !b.startHoldDue());  // once a start
         QCOMPARE(b.wrapDecoded(), 0.7);
         QCOMPARE(b.heardRate(), 0.6);  // still hearing the pass before
         QCOMPARE(b.wrapDecoded(), 0.8);
         const PassPlan heard = b.wrapHeard();
         QVERIFY(heard.rate == 0.7 && heard.prerollFrames == 22050);
         b.setPractice(s, player::MediaEngine::kGoOn, 1.0);  // the passes go on
-        QVERIFY(!b.startLanded());
+        QVERIFY(!b.startHoldDue() && !b.startLanded());
         QCOMPARE(b.wrapHeard().rate, 0.8);
         b.setPractice(s, 3, 1.0);  // an entry started over at pass 3
         QCOMPARE(b.speed(), 0.9);
         QCOMPARE(b.startLanded()->rate, 0.9);
-    }
-
-    // Whether the landing of the next seek or load starts a pass with a hold (mpv then
-    // stays paused through it).
-    void startHoldDueOnlyBeforeAHeldFirstPass_data()
-    {
-        QTest::addColumn<double>("pause");
-        QTest::addColumn<double>("factor");
-        QTest::addColumn<int>("clicks");
-        QTest::addColumn<int>("pass");
-        QTest::addColumn<bool>("due");
-        QTest::newRow("pause in seconds") << 1.0 << 0.0 << 0 << 0 << true;
-        QTest::newRow("pause by the pass") << 0.0 << 1.5 << 0 << 0 << true;
-        QTest::newRow("count-in") << 0.0 << 0.0 << 2 << 0 << true;
-        QTest::newRow("count-in first only, pass 2") << 0.0 << 0.0 << 2 << 2 << false;
-        QTest::newRow("nothing before") << 0.0 << 0.0 << 0 << 0 << false;
-        QTest::newRow("passes go on") << 1.0 << 0.0 << 0 << int(player::MediaEngine::kGoOn) << false;
-    }
-    void startHoldDueOnlyBeforeAHeldFirstPass()
-    {
-        QFETCH(double, pause);
-        QFETCH(double, factor);
-        QFETCH(int, clicks);
-        QFETCH(int, pass);
-        QFETCH(bool, due);
-        PracticeSettings s;
-        s.pause = pause;
-        s.pauseFactor = factor;
-        s.countInClicks = clicks;
-        PassBreaks b;
-        b.setStretch(2.0);
-        b.setPractice(s, pass, 1.0);
-        QCOMPARE(b.startHoldDue(), due);
-        QCOMPARE(bool(b.startLanded()), pass != player::MediaEngine::kGoOn);
-        QVERIFY(!b.startHoldDue());  // taken by that landing
     }
 };
 
