@@ -57,7 +57,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     waveform->setAccessibleName(QStringLiteral("Waveform"));
     waveform->setToolTip(QStringLiteral("Click to play from there; wheel or + and - zoom, drag or arrows move, 0 shows all"));
     m_mediaPlayer->setPictureStandIn(waveform);
-    // The line (or label) of the entry heard: under the waveform, over a video's picture.
+    // The line (or label) of the entry heard, under the waveform or the video's picture.
     new WaveformBinding(m_mediaPlayer, waveform, this);
     setCentralWidget(client);
     resize(services::twipsSize(5250, 4695));

@@ -127,7 +127,7 @@ MpvHandle::MpvHandle(bool videoOutput, bool audioOutput, Listener* listener, QOb
         {"access-references", "no"}, {"load-unsafe-playlists", "no"}, {"prefetch-playlist", "no"},
         {"demuxer-lavf-o", "protocol_whitelist=file"},
         // Subtitles beside a video are lines of a list, shown once by the player window
-        // over the picture; mpv drawing them too would show each line twice.
+        // under the picture; mpv drawing them too would show each line twice.
         {"sub-auto", "no"},
         {"load-stats-overlay", "no"}, {"load-osd-console", "no"}, {"load-auto-profiles", "no"},
         {"input-default-bindings", "no"}, {"input-vo-keyboard", "no"}, {"input-cursor", "no"},
