@@ -840,34 +840,6 @@ private slots:
         QCOMPARE(video.count(), 2);
         QCOMPARE(video.at(1).at(0).toBool(), false);
     }
-
-    // A pause before the first pass, by seconds or by the pass, as the player starts an
-    // entry: the engine stands exactly at the start until the hold ends (it never ran
-    // before it), and each pass is heard from its start.
-    void pauseBeforeThePassHoldsAtTheStart()
-    {
-        if (m_video.isEmpty()) QSKIP("ffmpeg is not available to make a video");
-        for (const auto& [pause, factor, wait] : {std::tuple{1.0, 0.0, false}, {0.0, 1.5, false}, {0.0, 1.5, true}}) {
-            auto e = quietEngine();
-            QVERIFY(loadOk(*e, m_wav));
-            e->stop();
-            e->load(m_video);
-            if (wait) QVERIFY(e->waitForLoad(5000));
-            e->setPractice({.pause = pause, .pauseFactor = factor}, 0);
-            e->setLoop({0.5, 1.0, 1, true});
-            e->seek(0.5);
-            e->play();
-            QSignalSpy wraps(e.get(), &MpvEngine::loopWrapped);
-            QList<double> moved;  // the first reading off the start, the next, the first after the wrap
-            poll(*e, 8000, [&] {
-                const double p = e->position();
-                if (moved.size() == 1 || (moved.size() == 2 * wraps.count() && (p != 0.5 || wraps.count() == 1))) moved << p;
-                return moved.size() >= 3;
-            });
-            QVERIFY2(moved.size() == 3 && moved[1] > moved[0], qPrintable(QString::number(moved.value(0), 'f', 6)));
-            for (const double p : moved) QVERIFY2(p >= 0.5 && p < 0.6, qPrintable(QString::number(p, 'f', 4)));
-        }
-    }
 };
 
 QTEST_MAIN(EngineMpvTest)

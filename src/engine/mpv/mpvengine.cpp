@@ -181,11 +181,8 @@ void MpvEngine::onStartFile(std::int64_t entryId)
     if ((m_load != LoadPhase::Opening && m_load != LoadPhase::Started) || entryId != m_entryId) return;
     m_load = LoadPhase::Started;
     // The old file and its sound are gone: unpaused now, the output starts again while
-    // the new file opens. A first pass that begins with a hold stays paused through the
-    // landing instead: unpaused, the output would play its start before the hold.
-    if (pauseWanted()) return;
-    if (seekPending() && m_practice->startHoldDue()) m_unpauseAfterSeek = true;  // unless it holds then
-    else m_mpv.write("pause", "no");
+    // the new file opens.
+    if (!pauseWanted()) m_mpv.write("pause", "no");
 }
 
 void MpvEngine::onPreloaded()
@@ -417,13 +414,6 @@ void MpvEngine::onPlaybackRestart()
         if (m_eofSeen) beginEnd();
     }
     if (pauseWanted() && !m_eofSeen) m_seek = SeekPhase::Parked;
-    if (!pauseWanted() && !stopped() && !m_eofSeen && m_practice->startHoldDue()) {
-        // Still paused since the seek or load was asked for: the hold's release plays.
-        m_unpauseAfterSeek = false;
-        m_practice->startLanded();
-        holdForPass();
-        return;
-    }
     unpauseAfterSeek();
     // The output starts again now (within a few ms). Waiting for the first sample of
     // what is heard instead froze the position for up to 200 ms on PulseAudio, whose
@@ -562,12 +552,6 @@ void MpvEngine::seek(double target)
         // would only decode them again (from the key frame, on video) before a play.
         m_seek = SeekPhase::Parked;
         return;
-    }
-    // A pass that begins with a hold: paused until it is released, or the output plays
-    // the pass's start as the seek lands.
-    if (m_practice->startHoldDue() && !pauseWanted()) {
-        m_mpv.write("pause", "yes");
-        m_unpauseAfterSeek = true;  // unless it holds then
     }
     issueSeek(target);
     emit positionJumped(old, target);
