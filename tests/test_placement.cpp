@@ -1,6 +1,7 @@
 // Windows come back where they were and stay on the screen.
 #include "services/placement.h"
 #include "services/stacking.h"
+#include "services/titlebar.h"
 #include "services/twips.h"
 
 #include <QDialog>
@@ -40,6 +41,26 @@ private slots:
     {
         QSettings s("Vamplet", "Vamplet");
         s.clear();
+    }
+
+    // The own title bar's grips: every dot along the border resizes exactly the edges it lies on.
+    void gripsTileTheBorder()
+    {
+        const Qt::Edges all[] = {Qt::LeftEdge, Qt::RightEdge, Qt::TopEdge, Qt::BottomEdge,
+                                 Qt::TopEdge | Qt::LeftEdge, Qt::TopEdge | Qt::RightEdge,
+                                 Qt::BottomEdge | Qt::LeftEdge, Qt::BottomEdge | Qt::RightEdge};
+        struct Case { QPoint at; Qt::Edges edges; } cases[] = {
+            {{0, 0}, Qt::TopEdge | Qt::LeftEdge}, {{99, 59}, Qt::BottomEdge | Qt::RightEdge},
+            {{7, 59}, Qt::BottomEdge | Qt::LeftEdge}, {{8, 59}, Qt::BottomEdge}, {{50, 0}, Qt::TopEdge},
+            {{99, 8}, Qt::RightEdge}, {{0, 51}, Qt::LeftEdge}, {{50, 30}, {}}, {{4, 30}, {}}};
+        for (const Case& c : cases) {
+            Qt::Edges found;
+            int hits = 0;
+            for (Qt::Edges e : all)
+                if (services::gripRect(e, {100, 60}, 4).contains(c.at)) found = e, ++hits;
+            QVERIFY2(hits <= 1 && found == c.edges, qPrintable(QString("%1,%2").arg(c.at.x()).arg(c.at.y())));
+        }
+        for (Qt::Edges e : all) QVERIFY(services::gripRect(e, {10, 10}, 4).width() >= 0);
     }
 
     void correctionIsStrict()

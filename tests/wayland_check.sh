@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program natively on Wayland (weston, headless, no tray): both windows show, every shown
 # control has a name on the accessibility bus, and where no tray can bring the player back,
-# the panel's "Show Player", a second start and the desktop's Raise do, the panel staying.
+# the panel's "Show Player", a second start and the desktop's Raise do, the panel staying; the
+# panel offers no maximise in its title bar (at scale 1, read off the screen).
 # Every step waits, bounded, for the state it checks.
 # Usage: wayland_check.sh path/to/vamplet [folder for a screenshot and the AT-SPI tree]
 # With a folder, SHOTS_SCALE=2 runs weston at scale 2 and SHOTS_DARK=1 in qt6ct's dark palette;
@@ -54,6 +55,26 @@ dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.vamplet /org/mpr
   org.mpris.MediaPlayer2.Raise >/dev/null || fail "Raise was not answered"
 wait_for $patience atspi showing "Vamplet - Version" || fail "Raise did not bring the player back"
 wait_for $patience atspi showing "Control Panel" || fail "bringing the player back took the panel away"
+# Qt's client-side bar draws its maximise box (11x9 dots, the top two rows solid) whatever
+# the window asks for: only the player's may show.
+if [ "$scale" = 1 ]; then
+  (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$work/bars.png" ||
+    fail "no screenshot"
+  boxes=$(convert "$work/bars.png" -depth 8 gray:- | python3 -c '
+import sys
+w, h, px = int(sys.argv[1]), int(sys.argv[2]), sys.stdin.buffer.read()
+def box(x, y):
+    ink, paper = px[y * w + x], px[(y + 2) * w + x + 1]
+    if ink == paper: return False
+    for dy in range(-1, 10):
+        for dx in range(-1, 12):
+            edge = dy in (0, 1, 8) and 0 <= dx <= 10 or dx in (0, 10) and 0 <= dy <= 8
+            if px[(y + dy) * w + x + dx] != (ink if edge else paper): return False
+    return True
+print(sum(box(x, y) for y in range(1, h - 10) for x in range(1, w - 12) if px[y * w + x] == px[y * w + x + 10]))
+' $(identify -format "%w %h" "$work/bars.png"))
+  [ "$boxes" -le 1 ] || fail "$boxes title bars offer to maximise (the player's alone may)"
+fi
 if [ -n "$shots" ]; then
   mkdir -p "$shots"
   (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/wayland-$tag.png" &&
@@ -68,5 +89,5 @@ if [ -n "$shots" ]; then
       echo "$shots/wayland-$window-$tag.png"
   done
 fi
-echo "wayland check: both windows, every control named, Show Player, second start and Raise bring the player back"
+echo "wayland check: both windows, every control named, Show Player, second start and Raise bring the player back, close-only bars"
 echo "1 passed, 0 failed"

@@ -10,6 +10,7 @@
 #include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
+#include "services/titlebar.h"
 #include "services/twips.h"
 #include "services/wmbuttons.h"
 #include "storage/practicekeys.h"
@@ -194,6 +195,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
             services::TellCannotPlay(path, reason, this);
         });
     });
+    services::addOwnTitleBar(this);
 }
 
 frmEdit::~frmEdit() = default;

@@ -14,6 +14,7 @@
 #include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
+#include "services/titlebar.h"
 #include "services/twips.h"
 #include "services/windowstate.h"
 #include "services/wmbuttons.h"
@@ -134,6 +135,7 @@ frmPlayList::frmPlayList(QWidget* owner)
     tellIfNotWritable();  // before the first write to it fails
     connect(m_grid, &EntryGrid::filesDropped, this, &frmPlayList::DropFiles);
     ReLoadINI();
+    m_barTop = services::addOwnTitleBar(this);
     // At the first start the panel stands beside the player window, not on top of it.
     services::Placement beside = services::kDefaultPlacement;
     beside.left += services::kDefaultPlacement.width + 120;
@@ -926,10 +928,10 @@ void frmPlayList::applyMinimumWidth()
 void frmPlayList::Form_Resize()
 {
     if (isMinimized()) return;
-    const PanelLayout l = layoutPanel(services::pixelsToTwips(width()), services::pixelsToTwips(height()),
+    const PanelLayout l = layoutPanel(services::pixelsToTwips(width()), services::pixelsToTwips(height() - m_barTop),
                                       services::pixelsToTwips(m_framGrabber->height()),
                                       services::pixelsToTwips(m_chooser->height()));
-    const QRect frame = twipsRect(l.framPL.left(), l.framPL.top(), l.framPL.width(), l.framPL.height());
+    const QRect frame = twipsRect(l.framPL.left(), l.framPL.top(), l.framPL.width(), l.framPL.height()).translated(0, m_barTop);
     m_framPL->setGeometry(frame.x(), frame.y(), frame.width(), frame.height() >= 0 ? frame.height() : m_framPL->height());
     // Sizes that come out negative are skipped: the control keeps its last size.
     if (l.gridHeight >= 0) m_grid->resize(m_grid->width(), twipsToPixels(l.gridHeight));

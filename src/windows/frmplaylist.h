@@ -143,6 +143,7 @@ private:
     QLabel* m_imgEnabler0 = nullptr;
     QPixmap m_pictures[4];
     qint64 m_shownPicture = 0;
+    int m_barTop = 0;  // the window's own title bar, where it draws one, above the layout
     QLineEdit* m_txtCurPos = nullptr;
     QLineEdit* m_txtDuration = nullptr;
     QLineEdit* m_txtM1 = nullptr;
