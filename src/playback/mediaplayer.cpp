@@ -1,5 +1,6 @@
 #include "playback/mediaplayer.h"
 
+#include "app/memory.h"
 #include "engine/mediaprobe.h"
 #include "playback/playbackfollow.h"
 
@@ -195,6 +196,9 @@ void MediaPlayer::dropVideoView()
     m_pictureStack->removeWidget(m_videoView);
     delete m_videoView;
     m_videoView = nullptr;
+    // The video's decoders and OpenGL context freed some 10 MB that glibc would otherwise
+    // keep in its arenas for the rest of the run.
+    app::releaseFreedMemory();
 }
 
 void MediaPlayer::refreshTracker()
