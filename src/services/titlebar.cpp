@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <QWindow>
 
+#include <algorithm>
+#include <vector>
+
 namespace services {
 namespace {
 
