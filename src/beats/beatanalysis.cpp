@@ -1,0 +1,207 @@
+#include "beats/beatanalysis.h"
+
+#include "audio/audiodecoder.h"
+#include "midi/midifile.h"
+
+#include <dsp/onsets/DetectionFunction.h>
+#include <dsp/tempotracking/DownBeat.h>
+#include <dsp/tempotracking/TempoTrackV2.h>
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <algorithm>
+#include <map>
+
+namespace player::beats {
+namespace {
+
+// One detection value every 11.6 ms over windows twice as long, the step the tempo
+// tracker's filters are built for.
+constexpr size_t kStep = 512;
+constexpr size_t kFrameLength = 2 * kStep;
+// The downbeat finder listens at about 2.8 kHz.
+constexpr size_t kDecimation = 16;
+// The first detection values compare against silence before the sound: left out.
+constexpr size_t kSkippedValues = 2;
+// A beat found at detection value i sounds this many steps later (measured on rendered
+// pieces: bench/beats).
+constexpr double kLatencySteps = 0.0;
+// Less than some 6 s of detection values give the tempo tracker no window to work on.
+constexpr size_t kMinValues = 520;
+constexpr qint64 kReadFrames = 8192;
+
+QString tr(const char* text) { return QCoreApplication::translate("player::beats", text); }
+
+DFConfig detectionConfig()
+{
+    DFConfig c;
+    c.stepSize = kStep;
+    c.frameLength = kFrameLength;
+    c.DFType = DF_COMPLEXSD;
+    c.dbRise = 3;
+    c.adaptiveWhitening = false;
+    c.whiteningRelaxCoeff = -1;
+    c.whiteningFloor = -1;
+    return c;
+}
+
+} // namespace
+
+Analyser::Analyser()
+    : m_df(std::make_unique<DetectionFunction>(detectionConfig())),
+      m_downBeat(std::make_unique<DownBeat>(float(kAnalysisRate), kDecimation, kStep)),
+      m_frame(kFrameLength), m_block(kStep)
+{
+}
+
+Analyser::~Analyser() = default;
+
+void Analyser::add(const float* mono, qint64 frames)
+{
+    for (qint64 i = 0; i < frames;) {
+        // Both buffers fill in steps: the window holds one step more than the block.
+        const size_t n = std::min<size_t>(size_t(frames - i), kStep - m_blockFill);
+        std::copy(mono + i, mono + i + qint64(n), m_frame.begin() + qint64(m_frameFill));
+        std::copy(mono + i, mono + i + qint64(n), m_block.begin() + qint64(m_blockFill));
+        m_frameFill += n;
+        m_blockFill += n;
+        i += qint64(n);
+        if (m_blockFill == kStep) {
+            m_downBeat->pushAudioBlock(m_block.data());
+            m_blockFill = 0;
+        }
+        if (m_frameFill == kFrameLength) {
+            m_detection.push_back(m_df->processTimeDomain(m_frame.data()));
+            std::copy(m_frame.begin() + kStep, m_frame.end(), m_frame.begin());
+            m_frameFill = kStep;
+        }
+    }
+}
+
+int Analyser::chooseMeter(const std::vector<double>& beatChange)
+{
+    // The change at beat k + 1 is beatChange[k]. In the right meter one phase of the bar
+    // (the downbeat) changes far more than the rest; in a wrong one the phases blur.
+    int best = 4;
+    double bestContrast = -1;
+    for (int meter : {4, 3}) {
+        std::vector<double> sum(size_t(meter), 0.0);
+        std::vector<int> count(size_t(meter), 0);
+        for (size_t k = 0; k < beatChange.size(); ++k) {
+            sum[(k + 1) % size_t(meter)] += beatChange[k];
+            ++count[(k + 1) % size_t(meter)];
+        }
+        double top = 0, all = 0;
+        for (int p = 0; p < meter; ++p) {
+            const double mean = count[size_t(p)] ? sum[size_t(p)] / count[size_t(p)] : 0;
+            top = std::max(top, mean);
+            all += mean / meter;
+        }
+        const double contrast = all > 0 ? top / all : 0;
+        if (contrast > bestContrast) {
+            bestContrast = contrast;
+            best = meter;
+        }
+    }
+    return best;
+}
+
+BeatGrid Analyser::finish()
+{
+    size_t used = m_detection.size();
+    while (used > 0 && m_detection[used - 1] <= 0) --used;
+    if (used < kSkippedValues + kMinValues) return {};
+    std::vector<double> df(m_detection.begin() + qint64(kSkippedValues), m_detection.begin() + qint64(used));
+    std::vector<double> periods(df.size(), 0.0), tempi, found;
+    TempoTrackV2 tracker(float(kAnalysisRate), kStep);
+    tracker.calculateBeatPeriod(df, periods, tempi, 120.0, false);
+    tracker.calculateBeats(df, periods, found, 0.9, 4.0);
+
+    BeatGrid grid;
+    for (double b : found) {
+        const double t = (b + kLatencySteps) * double(kStep) / kAnalysisRate;
+        if (grid.beats.empty() || t > grid.beats.back()) grid.beats.push_back(t);
+    }
+    if (grid.beats.size() < 8) return grid;
+
+    // Beat positions as the downbeat finder takes them: in steps, as found.
+    size_t length = 0;
+    const float* low = m_downBeat->getBufferedAudio(length);
+    std::vector<int> downbeats;
+    m_downBeat->setBeatsPerBar(4);
+    m_downBeat->findDownBeats(low, length, found, downbeats);
+    std::vector<double> change;
+    m_downBeat->getBeatSD(change);
+    grid.meter = chooseMeter(change);
+    if (grid.meter != 4) {
+        downbeats.clear();
+        m_downBeat->setBeatsPerBar(grid.meter);
+        m_downBeat->findDownBeats(low, length, found, downbeats);
+    }
+    // Beats merged above shift no index when none were (the usual case); otherwise the
+    // bars are left out rather than misplaced.
+    if (grid.beats.size() != found.size()) return grid;
+    for (int d : downbeats)
+        if (d >= 0 && d < int(grid.beats.size()) && (grid.bars.empty() || d > grid.bars.back())) grid.bars.push_back(d);
+    return grid;
+}
+
+BeatGrid fromSong(const midi::Song& song)
+{
+    BeatGrid grid;
+    std::map<int, int> lengths;  // beats a bar: how many bars
+    for (const midi::Beat& b : song.beats) {
+        if (!grid.beats.empty() && b.seconds <= grid.beats.back()) continue;
+        if (b.downbeat) {
+            if (!grid.bars.empty()) ++lengths[int(grid.beats.size()) - grid.bars.back()];
+            grid.bars.push_back(int(grid.beats.size()));
+        }
+        grid.beats.push_back(b.seconds);
+    }
+    int most = 0;
+    for (const auto& [beats, bars] : lengths)
+        if (bars > most) {
+            most = bars;
+            grid.meter = beats;
+        }
+    return grid;
+}
+
+std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const std::atomic<bool>* cancel)
+{
+    auto fail = [&](const QString& why) -> std::optional<BeatGrid> {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    if (midi::isMidiFile(path)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) return fail(tr("The file cannot be read."));
+        const std::optional<midi::Song> song = midi::parse(file.read(midi::kMaxFileBytes + 1), error);
+        if (!song) return std::nullopt;
+        return fromSong(*song);
+    }
+    audio::Decoder decoder;
+    if (!decoder.open(path, error, kAnalysisRate)) return std::nullopt;
+    const int channels = decoder.format().channels;
+    if (channels <= 0) return fail(tr("The sound of this file cannot be read."));
+    std::vector<float> buffer(size_t(kReadFrames * channels));
+    std::vector<float> mono(static_cast<size_t>(kReadFrames));
+    Analyser analyser;
+    for (;;) {
+        if (cancel && *cancel) return std::nullopt;
+        const qint64 n = decoder.read(buffer.data(), kReadFrames);
+        if (n < 0) return fail(tr("The sound of this file cannot be read to its end."));
+        if (n == 0) break;
+        for (qint64 f = 0; f < n; ++f) {
+            float sum = 0;
+            for (int c = 0; c < channels; ++c) sum += buffer[size_t(f * channels + c)];
+            mono[size_t(f)] = sum / channels;
+        }
+        analyser.add(mono.data(), n);
+    }
+    if (cancel && *cancel) return std::nullopt;
+    return analyser.finish();
+}
+
+} // namespace player::beats
