@@ -26,10 +26,12 @@ constexpr size_t kDecimation = 16;
 constexpr size_t kSkippedValues = 2;
 // A beat found at detection value i sounds this many steps later (measured on rendered
 // pieces: bench/beats).
-constexpr double kLatencySteps = 0.0;
+constexpr double kLatencySteps = 1.0;
 // Less than some 6 s of detection values give the tempo tracker no window to work on.
 constexpr size_t kMinValues = 520;
 constexpr qint64 kReadFrames = 8192;
+// A detection value under this share of the mean is no onset.
+constexpr double kOnsetLevel = 0.5;
 
 QString tr(const char* text) { return QCoreApplication::translate("player::beats", text); }
 
@@ -107,6 +109,40 @@ int Analyser::chooseMeter(const std::vector<double>& beatChange)
     return best;
 }
 
+std::vector<int> Analyser::followBars(const std::vector<double>& beatChange, int meter)
+{
+    // A path through each beat's place in its bar: the next place at each beat, or (rarely:
+    // a beat the tracker added or lost around a tempo change) any other place at a cost.
+    // A downbeat earns its beat's spectral change, over the mean change.
+    const size_t n = beatChange.size() + 1;
+    double mean = 0;
+    for (double c : beatChange) mean += c / double(beatChange.size());
+    if (n < 2 || !(mean > 0)) return {};
+    constexpr double kSwitchCost = 4.0;
+    const size_t m = size_t(meter);
+    std::vector<double> score(m, 0.0), next(m);
+    std::vector<std::vector<int>> from(n, std::vector<int>(m, 0));
+    for (size_t i = 1; i < n; ++i) {
+        const size_t best = size_t(std::max_element(score.begin(), score.end()) - score.begin());
+        for (size_t place = 0; place < m; ++place) {
+            const size_t before = (place + m - 1) % m;
+            const bool jump = score[best] - kSwitchCost > score[before];
+            next[place] = jump ? score[best] - kSwitchCost : score[before];
+            from[i][place] = int(jump ? best : before);
+            if (place == 0) next[place] += beatChange[i - 1] / mean;
+        }
+        score.swap(next);
+    }
+    std::vector<int> downbeats;
+    size_t place = size_t(std::max_element(score.begin(), score.end()) - score.begin());
+    for (size_t i = n; i-- > 0;) {
+        if (place == 0) downbeats.push_back(int(i));
+        place = size_t(from[i][place]);
+    }
+    std::reverse(downbeats.begin(), downbeats.end());
+    return downbeats;
+}
+
 BeatGrid Analyser::finish()
 {
     size_t used = m_detection.size();
@@ -118,6 +154,18 @@ BeatGrid Analyser::finish()
     tracker.calculateBeatPeriod(df, periods, tempi, 120.0, false);
     tracker.calculateBeats(df, periods, found, 0.9, 4.0);
 
+    // The tracker goes on beating through the last chord's decay: beats more than half a
+    // beat after the last clear onset are left out.
+    double level = 0;
+    for (double v : df) level += v / double(df.size());
+    size_t lastOnset = df.size();
+    while (lastOnset > 0 && df[lastOnset - 1] < kOnsetLevel * level) --lastOnset;
+    while (found.size() > 2) {
+        const double period = found[found.size() - 1] - found[found.size() - 2];
+        if (found.back() <= double(lastOnset) + period / 2) break;
+        found.pop_back();
+    }
+
     BeatGrid grid;
     for (double b : found) {
         const double t = (b + kLatencySteps) * double(kStep) / kAnalysisRate;
@@ -125,25 +173,20 @@ BeatGrid Analyser::finish()
     }
     if (grid.beats.size() < 8) return grid;
 
-    // Beat positions as the downbeat finder takes them: in steps, as found.
+    // The spectral change at each beat (positions in steps, as found); the downbeat
+    // finder's own choice holds one phase for the whole piece, so the bars are followed here.
     size_t length = 0;
     const float* low = m_downBeat->getBufferedAudio(length);
-    std::vector<int> downbeats;
+    std::vector<int> unused;
     m_downBeat->setBeatsPerBar(4);
-    m_downBeat->findDownBeats(low, length, found, downbeats);
+    m_downBeat->findDownBeats(low, length, found, unused);
     std::vector<double> change;
     m_downBeat->getBeatSD(change);
     grid.meter = chooseMeter(change);
-    if (grid.meter != 4) {
-        downbeats.clear();
-        m_downBeat->setBeatsPerBar(grid.meter);
-        m_downBeat->findDownBeats(low, length, found, downbeats);
-    }
     // Beats merged above shift no index when none were (the usual case); otherwise the
     // bars are left out rather than misplaced.
-    if (grid.beats.size() != found.size()) return grid;
-    for (int d : downbeats)
-        if (d >= 0 && d < int(grid.beats.size()) && (grid.bars.empty() || d > grid.bars.back())) grid.bars.push_back(d);
+    if (grid.beats.size() != found.size() || change.size() + 1 != found.size()) return grid;
+    grid.bars = followBars(change, grid.meter);
     return grid;
 }
 

@@ -38,6 +38,9 @@ public:
 private:
     // The meter whose downbeats stand out most in the spectral change at each beat.
     static int chooseMeter(const std::vector<double>& beatChange);
+    // The downbeats (indexes of beats) in `meter`, from the spectral change at each beat
+    // but the first; the bar's phase may shift where the sound says so for long enough.
+    static std::vector<int> followBars(const std::vector<double>& beatChange, int meter);
 
     std::unique_ptr<DetectionFunction> m_df;
     std::unique_ptr<DownBeat> m_downBeat;

@@ -227,7 +227,7 @@ private:
 
 constexpr double kMaxSeconds = 2 * 60 * 60;
 
-// The beats of the metre up to `endTick`; a new time signature begins a bar.
+// The beats of the metre before `endTick`; a new time signature begins a bar.
 QList<Beat> metre(QList<Signature> signatures, double quarterTicks, qint64 endTick, const Clock& clock)
 {
     std::stable_sort(signatures.begin(), signatures.end(),
@@ -237,7 +237,7 @@ QList<Beat> metre(QList<Signature> signatures, double quarterTicks, qint64 endTi
     qsizetype next = 0;
     double tick = 0;
     int inBar = 0;
-    while (tick <= endTick && beats.size() < kMaxEvents) {
+    while (tick < endTick && beats.size() < kMaxEvents) {
         while (next < signatures.size() && signatures[next].tick <= qint64(tick + 0.5)) {
             tick = std::max<double>(tick, signatures[next].tick);
             sig = signatures[next++];
