@@ -17,11 +17,11 @@ namespace player::beats {
 namespace {
 
 // One detection value every 11.6 ms over windows twice as long, the step the tempo
-// tracker's filters are built for.
-constexpr size_t kStep = 512;
+// tracker's filters are built for (512 frames at 44.1 kHz).
+constexpr size_t kStep = 256;
 constexpr size_t kFrameLength = 2 * kStep;
 // The downbeat finder listens at about 2.8 kHz.
-constexpr size_t kDecimation = 16;
+constexpr size_t kDecimation = 8;
 // The first detection values compare against silence before the sound: left out.
 constexpr size_t kSkippedValues = 2;
 // A beat found at detection value i sounds this many steps later (measured on rendered
@@ -81,43 +81,14 @@ void Analyser::add(const float* mono, qint64 frames)
     }
 }
 
-int Analyser::chooseMeter(const std::vector<double>& beatChange)
-{
-    // The change at beat k + 1 is beatChange[k]. In the right meter one phase of the bar
-    // (the downbeat) changes far more than the rest; in a wrong one the phases blur.
-    int best = 4;
-    double bestContrast = -1;
-    for (int meter : {4, 3}) {
-        std::vector<double> sum(size_t(meter), 0.0);
-        std::vector<int> count(size_t(meter), 0);
-        for (size_t k = 0; k < beatChange.size(); ++k) {
-            sum[(k + 1) % size_t(meter)] += beatChange[k];
-            ++count[(k + 1) % size_t(meter)];
-        }
-        double top = 0, all = 0;
-        for (int p = 0; p < meter; ++p) {
-            const double mean = count[size_t(p)] ? sum[size_t(p)] / count[size_t(p)] : 0;
-            top = std::max(top, mean);
-            all += mean / meter;
-        }
-        const double contrast = all > 0 ? top / all : 0;
-        if (contrast > bestContrast) {
-            bestContrast = contrast;
-            best = meter;
-        }
-    }
-    return best;
-}
-
-std::vector<int> Analyser::followBars(const std::vector<double>& beatChange, int meter)
+Analyser::Bars Analyser::followBars(const std::vector<double>& beatChange, size_t n, int meter)
 {
     // A path through each beat's place in its bar: the next place at each beat, or (rarely:
     // a beat the tracker added or lost around a tempo change) any other place at a cost.
     // A downbeat earns its beat's spectral change, over the mean change.
-    const size_t n = beatChange.size() + 1;
     double mean = 0;
     for (double c : beatChange) mean += c / double(beatChange.size());
-    if (n < 2 || !(mean > 0)) return {};
+    if (n < 2 || !(mean > 0)) return {{}, 0};
     constexpr double kSwitchCost = 4.0;
     const size_t m = size_t(meter);
     std::vector<double> score(m, 0.0), next(m);
@@ -129,18 +100,20 @@ std::vector<int> Analyser::followBars(const std::vector<double>& beatChange, int
             const bool jump = score[best] - kSwitchCost > score[before];
             next[place] = jump ? score[best] - kSwitchCost : score[before];
             from[i][place] = int(jump ? best : before);
-            if (place == 0) next[place] += beatChange[i - 1] / mean;
+            if (place == 0 && i <= beatChange.size()) next[place] += beatChange[i - 1] / mean;
         }
         score.swap(next);
     }
-    std::vector<int> downbeats;
+    Bars bars;
+    std::vector<int>& downbeats = bars.downbeats;
     size_t place = size_t(std::max_element(score.begin(), score.end()) - score.begin());
+    bars.score = score[place];
     for (size_t i = n; i-- > 0;) {
         if (place == 0) downbeats.push_back(int(i));
         place = size_t(from[i][place]);
     }
     std::reverse(downbeats.begin(), downbeats.end());
-    return downbeats;
+    return bars;
 }
 
 BeatGrid Analyser::finish()
@@ -182,11 +155,20 @@ BeatGrid Analyser::finish()
     m_downBeat->findDownBeats(low, length, found, unused);
     std::vector<double> change;
     m_downBeat->getBeatSD(change);
-    grid.meter = chooseMeter(change);
     // Beats merged above shift no index when none were (the usual case); otherwise the
     // bars are left out rather than misplaced.
-    if (grid.beats.size() != found.size() || change.size() + 1 != found.size()) return grid;
-    grid.bars = followBars(change, grid.meter);
+    if (grid.beats.size() != found.size()) return grid;
+    // In the right meter the downbeats gather the great changes; in a wrong one they take
+    // ordinary beats too, or pay for shifting the bar again and again.
+    Bars best;
+    for (int meter : {4, 3}) {
+        Bars bars = followBars(change, grid.beats.size(), meter);
+        if (bars.score > best.score) {
+            best = std::move(bars);
+            grid.meter = meter;
+        }
+    }
+    grid.bars = std::move(best.downbeats);
     return grid;
 }
 

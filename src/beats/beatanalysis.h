@@ -20,8 +20,10 @@ namespace player::midi { struct Song; }
 
 namespace player::beats {
 
-// The rate the trackers are tuned for; sound of other rates is resampled to it.
-constexpr int kAnalysisRate = 44100;
+// The rate sound is analysed at, resampled to it: onsets and the downbeats' spectra need no
+// more, and it halves the work of the CD rate. The steps below keep the time resolution the
+// tempo tracker is built for.
+constexpr int kAnalysisRate = 22050;
 
 // Fed mono sound at kAnalysisRate block by block, so a long file never sits whole in memory.
 class Analyser {
@@ -36,11 +38,14 @@ public:
     BeatGrid finish();
 
 private:
-    // The meter whose downbeats stand out most in the spectral change at each beat.
-    static int chooseMeter(const std::vector<double>& beatChange);
-    // The downbeats (indexes of beats) in `meter`, from the spectral change at each beat
-    // but the first; the bar's phase may shift where the sound says so for long enough.
-    static std::vector<int> followBars(const std::vector<double>& beatChange, int meter);
+    // The downbeats (indexes of `beats` beats) in `meter`, from the spectral change at each
+    // beat but the first and the last; the bar's phase may shift where the sound says so
+    // for long enough.
+    struct Bars {
+        std::vector<int> downbeats;
+        double score = -1;  // the changes the downbeats gathered, less the shifts' cost
+    };
+    static Bars followBars(const std::vector<double>& beatChange, size_t beats, int meter);
 
     std::unique_ptr<DetectionFunction> m_df;
     std::unique_ptr<DownBeat> m_downBeat;
