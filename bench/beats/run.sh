@@ -16,7 +16,7 @@ python3 "$HERE/make_pieces.py" "$WORK" --long
 
 render() { [ -f "$1.wav" ] || fluidsynth -ni -q -g 0.6 -r 44100 -F "$1.wav" "$SF2" "$1.mid" >/dev/null 2>&1; }
 
-printf '| piece | beat F ours | beat F aubio | downbeat F ours | meter (true/found) | MIDI metre check | analysis s |\n'
+printf '| piece | beat F ours | beat F aubio | downbeat F ours | meter (true/found) | MIDI metre check | analysis s (wall/processor) |\n'
 printf '|---|---|---|---|---|---|---|\n'
 sums="0 0 0 0"
 for mid in "$WORK"/[0-9]*.mid; do
@@ -30,7 +30,7 @@ for mid in "$WORK"/[0-9]*.mid; do
   aubio=$(python3 "$HERE/score.py" "$base.beats" "$base.aubio" | cut -d' ' -f3)
   down=$(python3 "$HERE/score.py" "$base.beats" "$base.ours" --downbeats | cut -d' ' -f3)
   check=$(python3 "$HERE/score.py" "$base.beats" "$base.midi" --downbeats | cut -d' ' -f3)
-  secs=$(sed -n 's/analysis \([0-9.]*\) s.*/\1/p' "$base.log")
+  secs=$(sed -n 's/analysis \([0-9.]*\) s, processor \([0-9.]*\) s.*/\1 \/ \2/p' "$base.log")
   found=$(sed -n 's/.*meter \([0-9]*\)/\1/p' "$base.log")
   truth=$(awk '$2==1{if(n)print n; n=0} {n++} END{}' "$base.beats" | sort | uniq -c | sort -rn | head -1 | awk '{print $2}')
   printf '| %s | %s | %s | %s | %s/%s | %s | %s |\n' "$name" "$ours" "$aubio" "$down" "$truth" "$found" "$check" "$secs"

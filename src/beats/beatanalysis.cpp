@@ -100,7 +100,7 @@ Analyser::Bars Analyser::followBars(const std::vector<double>& beatChange, size_
             const bool jump = score[best] - kSwitchCost > score[before];
             next[place] = jump ? score[best] - kSwitchCost : score[before];
             from[i][place] = int(jump ? best : before);
-            if (place == 0 && i <= beatChange.size()) next[place] += beatChange[i - 1] / mean;
+            if (place == 0 && i <= beatChange.size()) next[place] += beatChange[i - 1] / mean - 1;
         }
         score.swap(next);
     }
@@ -159,14 +159,23 @@ BeatGrid Analyser::finish()
     // bars are left out rather than misplaced.
     if (grid.beats.size() != found.size()) return grid;
     // In the right meter the downbeats gather the great changes; in a wrong one they take
-    // ordinary beats too, or pay for shifting the bar again and again.
-    Bars best;
-    for (int meter : {4, 3}) {
-        Bars bars = followBars(change, grid.beats.size(), meter);
-        if (bars.score > best.score) {
-            best = std::move(bars);
-            grid.meter = meter;
-        }
+    // ordinary beats too, or pay for shifting the bar again and again. Two beats a bar (6/8
+    // counted in dotted quarters) always fit where four do, with half the bars: they must
+    // gather well over what four do, where a true 6/8 gathers twice as much.
+    constexpr double kTwoOverFour = 1.5;
+    Bars four = followBars(change, grid.beats.size(), 4);
+    Bars three = followBars(change, grid.beats.size(), 3);
+    Bars two = followBars(change, grid.beats.size(), 2);
+    const double fourScore = four.score;
+    Bars best = std::move(four);
+    grid.meter = 4;
+    if (three.score > best.score) {
+        best = std::move(three);
+        grid.meter = 3;
+    }
+    if (two.score > best.score && two.score > kTwoOverFour * fourScore) {
+        best = std::move(two);
+        grid.meter = 2;
     }
     grid.bars = std::move(best.downbeats);
     return grid;
