@@ -1,8 +1,11 @@
 // The beats and bars found in synthesized pieces whose beats are known, and a MIDI file's
 // own metre.
 #include "beats/beatanalysis.h"
+#include "beats/beatsource.h"
 #include "midi/midifile.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -69,6 +72,24 @@ QByteArray vlq(quint32 v)
     return b;
 }
 
+// Two bars of 6/8 at 80 beats a minute, then `quarters` of 3/4 at 240.
+QByteArray metreFile(int quarters)
+{
+    QByteArray track;
+    auto meta = [&](quint32 delta, char type, const QByteArray& data) {
+        track += vlq(delta) + char(0xFF) + type + vlq(quint32(data.size())) + data;
+    };
+    meta(0, 0x58, QByteArray("\x06\x03\x18\x08", 4));
+    meta(0, 0x51, QByteArray("\x07\xA1\x20", 3));  // 500 000 us a quarter
+    meta(2 * 3 * 480, 0x58, QByteArray("\x03\x02\x18\x08", 4));
+    meta(0, 0x51, QByteArray("\x03\xD0\x90", 3));  // 250 000 us a quarter
+    track += vlq(quint32(quarters) * 480) + QByteArray("\x90\x3C\x40", 3) + vlq(0) + QByteArray("\x80\x3C\x00", 3);
+    meta(0, 0x2F, {});
+    const quint32 n = quint32(track.size());
+    return QByteArray("MThd\0\0\0\x06\0\0\0\x01\x01\xE0", 14) + "MTrk" + char(n >> 24) + char(n >> 16) +
+           char(n >> 8) + char(n) + track;
+}
+
 } // namespace
 
 class TestBeatAnalysis : public QObject {
@@ -111,20 +132,7 @@ private slots:
     // 6/8 beats in dotted quarters; a new signature starts a bar; the tempo map times them.
     void midiMetre()
     {
-        QByteArray track;
-        auto meta = [&](quint32 delta, char type, const QByteArray& data) {
-            track += vlq(delta) + char(0xFF) + type + vlq(quint32(data.size())) + data;
-        };
-        meta(0, 0x58, QByteArray("\x06\x03\x18\x08", 4));  // 6/8
-        meta(0, 0x51, QByteArray("\x07\xA1\x20", 3));      // 500 000 us a quarter
-        meta(2 * 3 * 480, 0x58, QByteArray("\x03\x02\x18\x08", 4));  // after 2 bars: 4 of 3/4
-        meta(0, 0x51, QByteArray("\x03\xD0\x90", 3));      // 250 000 us a quarter
-        track += vlq(12 * 480) + QByteArray("\x90\x3C\x40", 3) + vlq(0) + QByteArray("\x80\x3C\x00", 3);
-        meta(0, 0x2F, {});
-        QByteArray smf = QByteArray("MThd\0\0\0\x06\0\0\0\x01\x01\xE0", 14) + "MTrk";
-        const quint32 n = quint32(track.size());
-        smf += QByteArray(1, char(n >> 24)) + char(n >> 16) + char(n >> 8) + char(n) + track;
-        const std::optional<player::midi::Song> song = player::midi::parse(smf);
+        const std::optional<player::midi::Song> song = player::midi::parse(metreFile(12));
         QVERIFY(song);
         const BeatGrid g = fromSong(*song);
         std::vector<double> beats = {0, 0.75, 1.5, 2.25};
@@ -132,6 +140,27 @@ private slots:
         QCOMPARE(g.beats, beats);
         QCOMPARE(g.bars, (std::vector<int>{0, 2, 4, 7, 10, 13}));
         QCOMPARE(g.meter, 3);
+    }
+
+    // A grid is kept, and made again (the old one dropped) when its file changes.
+    void cachedUntilChanged()
+    {
+        QTemporaryDir dir;
+        setCacheFolder(dir.filePath(QStringLiteral("cache")));
+        const QString path = dir.filePath(QStringLiteral("piece.mid"));
+        const size_t beats[] = {16, 40};
+        for (int quarters : {12, 36}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(metreFile(quarters)) > 0);
+            f.close();
+            BeatSource source;
+            source.setFile(path);
+            QTRY_COMPARE(source.status(), BeatSource::Status::Ready);
+            QCOMPARE(source.grid().beats.size(), beats[quarters > 12]);
+            QVERIFY(QFile::exists(gridPath(path)));
+            QCOMPARE(QDir(dir.filePath(QStringLiteral("cache"))).entryList({QStringLiteral("*.beats")}).size(), 1);
+        }
+        setCacheFolder({});
     }
 };
 
