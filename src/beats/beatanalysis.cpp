@@ -30,6 +30,9 @@ constexpr double kLatencySteps = 1.0;
 // Less than some 6 s of detection values give the tempo tracker no window to work on.
 constexpr size_t kMinValues = 520;
 constexpr qint64 kReadFrames = 8192;
+// Beats are looked for in the first hour: the downsampled sound the downbeats need is kept
+// whole (40 MB an hour), and a longer file is a film or a mix rather than a piece.
+constexpr qint64 kMaxFrames = qint64(kAnalysisRate) * 60 * 60;
 // A detection value under this share of the mean is no onset.
 constexpr double kOnsetLevel = 0.5;
 
@@ -222,7 +225,7 @@ std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const s
     std::vector<float> buffer(size_t(kReadFrames * channels));
     std::vector<float> mono(static_cast<size_t>(kReadFrames));
     Analyser analyser;
-    for (;;) {
+    for (qint64 done = 0; done < kMaxFrames;) {
         if (cancel && *cancel) return std::nullopt;
         const qint64 n = decoder.read(buffer.data(), kReadFrames);
         if (n < 0) return fail(tr("The sound of this file cannot be read to its end."));
@@ -233,6 +236,7 @@ std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const s
             mono[size_t(f)] = sum / channels;
         }
         analyser.add(mono.data(), n);
+        done += n;
     }
     if (cancel && *cancel) return std::nullopt;
     return analyser.finish();

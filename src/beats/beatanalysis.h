@@ -58,7 +58,8 @@ private:
 // The grid of a MIDI song's own metre.
 BeatGrid fromSong(const midi::Song& song);
 
-// The grid of a media file: a MIDI file's metre, else its decoded sound's (a video's too).
+// The grid of a media file: a MIDI file's metre, else its decoded sound's (a video's too; the
+// first hour of a longer one).
 // Nothing, with `error` set, when it cannot be read; nothing when `cancel` turns true.
 std::optional<BeatGrid> analyseFile(const QString& path, QString* error = nullptr,
                                     const std::atomic<bool>* cancel = nullptr);
