@@ -226,6 +226,8 @@ private:
 };
 
 constexpr double kMaxSeconds = 2 * 60 * 60;
+// Two hours of 64th notes at 120 a minute: a metre beyond it is a damaged file's.
+constexpr qsizetype kMaxBeats = 230'400;
 
 // The beats of the metre before `endTick`; a new time signature begins a bar.
 QList<Beat> metre(QList<Signature> signatures, double quarterTicks, qint64 endTick, const Clock& clock)
@@ -237,7 +239,7 @@ QList<Beat> metre(QList<Signature> signatures, double quarterTicks, qint64 endTi
     qsizetype next = 0;
     double tick = 0;
     int inBar = 0;
-    while (tick < endTick && beats.size() < kMaxEvents) {
+    while (tick < endTick && beats.size() < kMaxBeats) {
         while (next < signatures.size() && signatures[next].tick <= qint64(tick + 0.5)) {
             tick = std::max<double>(tick, signatures[next].tick);
             sig = signatures[next++];
@@ -340,7 +342,8 @@ std::optional<Song> parse(const QByteArray& bytes, QString* error)
         const Clock clock(std::move(r.tempos), secondsPerTick);
         place(r.events.cbegin(), r.events.cend(), clock, 0);
         song.duration = clock.seconds(end);
-        if (quarterTicks > 0) song.beats = metre(std::move(r.signatures), quarterTicks, end, clock);
+        if (quarterTicks > 0 && song.duration <= kMaxSeconds)
+            song.beats = metre(std::move(r.signatures), quarterTicks, end, clock);
     }
     if (song.duration > kMaxSeconds) return fail(tr("The MIDI file lasts more than two hours: too long to render."));
     if (song.duration <= 0) return fail(tr("The MIDI file holds no music."));
