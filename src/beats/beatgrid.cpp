@@ -13,6 +13,15 @@ constexpr quint32 kMagic = 0x56424731;  // "VBG1"
 // More beats than two hours at 400 a minute: a damaged count, not a piece.
 constexpr quint32 kMaxBeats = 60000;
 
+// floor(v) as an int, held within a range far beyond any grid's so that times far outside
+// it (a year of seconds) cannot overflow.
+int floorIndex(double v)
+{
+    constexpr double kLimit = 1 << 30;
+    if (std::isnan(v)) return 0;
+    return int(std::floor(std::clamp(v, -kLimit, kLimit)));
+}
+
 } // namespace
 
 bool BeatGrid::valid() const
@@ -52,7 +61,7 @@ double BeatGrid::beatPosition(double seconds) const
 double BeatGrid::timeOfBeat(double position) const
 {
     const int n = int(beats.size());
-    const int i = std::clamp(int(std::floor(position)), 0, n - 2);
+    const int i = std::clamp(floorIndex(position), 0, n - 2);
     return beats[size_t(i)] + (position - i) * (beats[size_t(i) + 1] - beats[size_t(i)]);
 }
 
@@ -69,10 +78,10 @@ std::optional<int> BeatGrid::barAt(double seconds) const
 {
     if (bars.empty() || beats.size() < 2) return std::nullopt;
     const double p = beatPosition(seconds);
-    if (p < bars.front()) return int(std::floor((p - bars.front()) / meter));
+    if (p < bars.front()) return floorIndex((p - bars.front()) / meter);
     const int k = int(std::upper_bound(bars.begin(), bars.end(), p) - bars.begin()) - 1;
     if (k < int(bars.size()) - 1) return k;
-    return k + int(std::floor((p - bars.back()) / meter));
+    return floorIndex(k + (p - bars.back()) / meter);
 }
 
 std::optional<double> BeatGrid::barStart(int n) const
@@ -98,7 +107,7 @@ double BeatGrid::tempoAt(double seconds) const
 {
     if (beats.size() < 2) return 0;
     const double p = beatPosition(seconds);
-    const int i = std::clamp(int(std::floor(p)), 0, int(beats.size()) - 2);
+    const int i = std::clamp(floorIndex(p), 0, int(beats.size()) - 2);
     return 60.0 / (beats[size_t(i) + 1] - beats[size_t(i)]);
 }
 
