@@ -1,6 +1,7 @@
 // The program's windows with waveforms, for screenshots: the player window playing a sound
 // file's stretch and the entry editor on the same file, its waveform holding the keyboard.
-// Prints READY once both waveforms are complete, then stays until closed.
+// Prints READY once both waveforms are complete, beats and bars included, then stays until
+// closed.
 //
 //   waveform_shots FILE [--dark]
 #include "engine/enginefactory.h"
@@ -85,7 +86,10 @@ int main(int argc, char** argv)
     auto* poll = new QTimer(&app);
     QObject::connect(poll, &QTimer::timeout, [=] {
         const auto ready = player::wave::WaveformSource::Status::Ready;
-        if (waveform && waveform->source()->status() == ready && edit->waveform()->source()->status() == ready) {
+        // The beats too, where they are being found.
+        const auto analysing = player::beats::BeatSource::Status::Analysing;
+        if (waveform && waveform->source()->status() == ready && edit->waveform()->source()->status() == ready &&
+            waveform->beats()->status() != analysing && edit->waveform()->beats()->status() != analysing) {
             poll->stop();
             edit->activateWindow();
             edit->waveform()->setFocus();

@@ -9,6 +9,8 @@ PACKAGES=(
   build-essential cmake pkg-config git python3
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins libgl-dev libgl1-mesa-dri
   libmpv-dev libfluidsynth-dev timgm6mb-soundfont
+  libqm-dsp-dev  # beat and bar tracking
+  aubio-tools fluidsynth fluid-soundfont-gm  # the beat tracking bench: the tracker beside ours, the pieces' sound
   libavformat-dev libavcodec-dev libswresample-dev librubberband-dev libpulse-dev libxcb1-dev
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer time
   dbus playerctl desktop-file-utils appstream

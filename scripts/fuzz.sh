@@ -9,7 +9,7 @@
 # an input that breaks a target is kept in build/fuzz/crashes/ and fails the run.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-TARGETS=(inifile obs looplists practicekeys numbertext midi peaks mediaprobe)
+TARGETS=(inifile obs looplists practicekeys numbertext midi peaks beatgrid mediaprobe)
 name="${1:?usage: scripts/fuzz.sh NAME|--all [SECONDS]}"
 if [ "$name" = --all ]; then
   names=("${TARGETS[@]}")

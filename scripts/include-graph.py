@@ -17,7 +17,7 @@ SRC = ROOT / "src"
 # Bottom first; folders of one layer must not include each other.
 LAYERS = [
     ["app"], ["services"], ["storage"],
-    ["audio"], ["midi"], ["engine"], ["engine/sample", "engine/mpv", "engine/midi", "waveform"],
+    ["audio"], ["midi"], ["beats"], ["engine"], ["engine/sample", "engine/mpv", "engine/midi", "waveform"],
     ["playback"], ["offline", "desktop"], ["windows"],
 ]
 LAYER = {folder: i for i, names in enumerate(LAYERS) for folder in names}

@@ -65,6 +65,12 @@ struct Tempo {
     double secondsPerTick = 0;
 };
 
+struct Signature {
+    qint64 tick = 0;
+    int numerator = 4;
+    int denominator = 4;
+};
+
 struct TrackSpan {
     qsizetype first = 0, end = 0;  // of its events in Reading::events
     qsizetype firstTempo = 0, endTempo = 0;
@@ -75,6 +81,7 @@ struct TrackSpan {
 struct Reading {
     QList<TickEvent> events;
     QList<Tempo> tempos;
+    QList<Signature> signatures;
     QList<TrackSpan> tracks;
     QHash<QString, QString> tags;  // from the first track, and the first copyright anywhere
     bool tooMany = false;
@@ -141,6 +148,8 @@ void readTrack(const char* data, qsizetype n, qsizetype base, double quarterTick
             if (type == 0x51 && len == 3) {
                 const quint32 usPerQuarter = (quint32(p[i]) << 16) | (quint32(p[i + 1]) << 8) | p[i + 2];
                 if (usPerQuarter > 0 && quarterTicks > 0) r.tempos.append({tick, usPerQuarter / 1e6 / quarterTicks});
+            } else if (type == 0x58 && len >= 2) {
+                if (p[i] > 0 && p[i + 1] <= 6) r.signatures.append({tick, p[i], 1 << p[i + 1]});
             } else if (type == 0x03) {
                 tag("title", len);
             } else if (type == 0x02) {
@@ -217,6 +226,34 @@ private:
 };
 
 constexpr double kMaxSeconds = 2 * 60 * 60;
+// Two hours of 64th notes at 120 a minute: a metre beyond it is a damaged file's.
+constexpr qsizetype kMaxBeats = 230'400;
+
+// The beats of the metre before `endTick`; a new time signature begins a bar.
+QList<Beat> metre(QList<Signature> signatures, double quarterTicks, qint64 endTick, const Clock& clock)
+{
+    std::stable_sort(signatures.begin(), signatures.end(),
+                     [](const Signature& a, const Signature& b) { return a.tick < b.tick; });
+    QList<Beat> beats;
+    Signature sig;
+    qsizetype next = 0;
+    double tick = 0;
+    int inBar = 0;
+    while (tick < endTick && beats.size() < kMaxBeats) {
+        while (next < signatures.size() && signatures[next].tick <= qint64(tick + 0.5)) {
+            tick = std::max<double>(tick, signatures[next].tick);
+            sig = signatures[next++];
+            inBar = 0;
+        }
+        const bool compound = sig.denominator >= 8 && sig.numerator % 3 == 0 && sig.numerator > 3;
+        const int perBar = compound ? sig.numerator / 3 : sig.numerator;
+        const double beatTicks = quarterTicks * 4 / sig.denominator * (compound ? 3 : 1);
+        beats.append({clock.seconds(qint64(tick + 0.5)), inBar == 0});
+        inBar = (inBar + 1) % perBar;
+        tick += beatTicks;
+    }
+    return beats;
+}
 
 } // namespace
 
@@ -305,6 +342,8 @@ std::optional<Song> parse(const QByteArray& bytes, QString* error)
         const Clock clock(std::move(r.tempos), secondsPerTick);
         place(r.events.cbegin(), r.events.cend(), clock, 0);
         song.duration = clock.seconds(end);
+        if (quarterTicks > 0 && song.duration <= kMaxSeconds)
+            song.beats = metre(std::move(r.signatures), quarterTicks, end, clock);
     }
     if (song.duration > kMaxSeconds) return fail(tr("The MIDI file lasts more than two hours: too long to render."));
     if (song.duration <= 0) return fail(tr("The MIDI file holds no music."));

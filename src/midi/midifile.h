@@ -18,8 +18,18 @@ struct Event {
     QByteArray sysex;      // the bytes between F0 and the closing F7
 };
 
+// A beat of the metre the file writes down.
+struct Beat {
+    double seconds = 0;
+    bool downbeat = false;  // the first of its bar
+};
+
 struct Song {
     QList<Event> events;   // in playing order
+    // Every beat from the start to the end, by the file's tempo map and time signatures
+    // (4/4 until one is written; 6/8, 9/8, 12/8 beat in dotted quarters). Empty for files
+    // timed in SMPTE frames and for independent patterns (format 2), which have no one metre.
+    QList<Beat> beats;
     double duration = 0;   // up to the last track's end
     // "title", "copyright", "comment": from the first track's name and texts.
     QHash<QString, QString> tags;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPainterPath>
@@ -92,8 +93,10 @@ QRegion playheadDirty(std::optional<double> oldX, std::optional<double> newX, in
 
 // ---- View -------------------------------------------------------------------------------
 
-WaveformView::WaveformView(QWidget* parent) : QWidget(parent), m_source(new WaveformSource(this))
+WaveformView::WaveformView(QWidget* parent)
+    : QWidget(parent), m_source(new WaveformSource(this)), m_beats(new beats::BeatSource(this))
 {
+    connect(m_beats, &beats::BeatSource::changed, this, qOverload<>(&WaveformView::update));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumHeight(24);
@@ -103,6 +106,7 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent), m_source(new Wave
 
 void WaveformView::setFile(const QString& path)
 {
+    m_beats->setFile(path);
     if (path == m_source->file()) {
         m_source->setFile(path);  // made again if the file changed since
         return;
@@ -280,6 +284,7 @@ void WaveformView::paintEvent(QPaintEvent* event)
     }
     p.setPen(QPen(withAlpha(pal.color(QPalette::Text), 60), 0));
     p.drawLine(QPointF(area.left(), area.center().y()), QPointF(area.right(), area.center().y()));
+    drawBeats(p, area);
     drawWave(p, area, event->rect());
 
     if (const std::optional<double> x = playheadX()) {
@@ -364,6 +369,51 @@ void WaveformView::drawWave(QPainter& p, const QRectF& area, const QRect& dirty)
     }
     p.setPen(QPen(ink, 0));
     p.drawLines(lines);
+}
+
+int barStride(double pixelsPerBar)
+{
+    constexpr double kLabelPixels = 28;
+    int stride = 1;
+    while (stride < (1 << 20) && pixelsPerBar * stride < kLabelPixels) stride *= 2;
+    return stride;
+}
+
+void WaveformView::drawBeats(QPainter& p, const QRectF& area) const
+{
+    const beats::BeatGrid& grid = m_beats->grid();
+    if (grid.beats.size() < 2 || sampleRate() <= 0) return;
+    const double left = secondsAt(-kInset), right = secondsAt(area.width() + kInset);
+    const auto first = std::lower_bound(grid.beats.begin(), grid.beats.end(), left);
+    const auto last = std::upper_bound(first, grid.beats.end(), right);
+    // Ticks only where beats stand apart; bar lines thinned out as numbers are.
+    const double beatPixels = (area.width() / std::max(1e-9, right - left)) * (60.0 / std::max(1.0, grid.tempoAt(left)));
+    const int stride = barStride(beatPixels * grid.meter);
+    const QColor ink = palette().color(QPalette::Text);
+    QVector<QLineF> ticks, lines;
+    QFont small = font();
+    small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.75));
+    p.setFont(small);
+    const double tick = std::max(3.0, area.height() / 8);
+    auto bar = std::lower_bound(grid.bars.begin(), grid.bars.end(), int(first - grid.beats.begin()));
+    for (auto it = first; it != last; ++it) {
+        const int index = int(it - grid.beats.begin());
+        const double x = area.left() + xOf(*it);
+        const bool down = bar != grid.bars.end() && *bar == index;
+        const int number = int(bar - grid.bars.begin());  // of the bar this beat begins
+        if (down) ++bar;
+        if (down && number % stride == 0) {
+            lines.append(QLineF(x, area.top(), x, area.bottom()));
+            p.setPen(withAlpha(ink, 150));
+            p.drawText(QPointF(x + 2, area.top() + QFontMetricsF(small).ascent()), QString::number(number + 1));
+        } else if (beatPixels >= 4) {
+            ticks.append(QLineF(x, area.bottom() - tick, x, area.bottom()));
+        }
+    }
+    p.setPen(QPen(withAlpha(ink, 110), 0));
+    p.drawLines(lines);
+    p.setPen(QPen(withAlpha(ink, 70), 0));
+    p.drawLines(ticks);
 }
 
 void WaveformView::drawHandles(QPainter& p, const QRectF& area) const

@@ -1,7 +1,9 @@
 #pragma once
-// A waveform of one sound file: the whole file or a zoomed part of it, the stretch that plays
-// shaded, the playhead, and (where the stretch is edited) two handles for its start and stop.
+// A waveform of one sound file: the whole file or a zoomed part of it, its beats and numbered
+// bars once found, the stretch that plays shaded, the playhead, and (where the stretch is
+// edited) two handles for its start and stop.
 // A click seeks, the wheel zooms around the mouse, a drag pans or moves a handle.
+#include "beats/beatsource.h"
 #include "waveform/waveformsource.h"
 
 #include <QRegion>
@@ -40,6 +42,10 @@ double roundToPixel(double seconds, double secondsPerPixel);
 // the old and the new line, nothing while it stays on the same device pixel.
 QRegion playheadDirty(std::optional<double> oldX, std::optional<double> newX, int height, double dpr);
 
+// Every how many bars a number (and, when bars crowd, a bar line) is drawn, for bars
+// `pixelsPerBar` apart: 1, 2, 4, 8 ... so labels never run into each other.
+int barStride(double pixelsPerBar);
+
 class WaveformView : public QWidget {
     Q_OBJECT
 public:
@@ -48,6 +54,7 @@ public:
     explicit WaveformView(QWidget* parent = nullptr);
 
     WaveformSource* source() const { return m_source; }
+    beats::BeatSource* beats() const { return m_beats; }
     void setFile(const QString& path);
     // The media's length as the player knows it, for files whose decoder does not say.
     void setDuration(double seconds);
@@ -103,9 +110,11 @@ private:
     std::optional<double> playheadX() const;
     void drawWave(QPainter& p, const QRectF& area, const QRect& dirty) const;
     void drawHandles(QPainter& p, const QRectF& area) const;
+    void drawBeats(QPainter& p, const QRectF& area) const;
     QString statusText() const;
 
     WaveformSource* m_source;
+    beats::BeatSource* m_beats;
     Viewport m_view;
     bool m_fitted = true;  // shows the whole file until the user zooms
     double m_duration = 0;

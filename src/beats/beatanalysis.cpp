@@ -1,0 +1,245 @@
+#include "beats/beatanalysis.h"
+
+#include "audio/audiodecoder.h"
+#include "midi/midifile.h"
+
+#include <dsp/onsets/DetectionFunction.h>
+#include <dsp/tempotracking/DownBeat.h>
+#include <dsp/tempotracking/TempoTrackV2.h>
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <algorithm>
+#include <map>
+
+namespace player::beats {
+namespace {
+
+// One detection value every 11.6 ms over windows twice as long, the step the tempo
+// tracker's filters are built for (512 frames at 44.1 kHz).
+constexpr size_t kStep = 256;
+constexpr size_t kFrameLength = 2 * kStep;
+// The downbeat finder listens at about 2.8 kHz.
+constexpr size_t kDecimation = 8;
+// The first detection values compare against silence before the sound: left out.
+constexpr size_t kSkippedValues = 2;
+// A beat found at detection value i sounds this many steps later (measured on rendered
+// pieces: bench/beats).
+constexpr double kLatencySteps = 1.0;
+// Less than some 6 s of detection values give the tempo tracker no window to work on.
+constexpr size_t kMinValues = 520;
+constexpr qint64 kReadFrames = 8192;
+// Beats are looked for in the first hour: the downsampled sound the downbeats need is kept
+// whole (40 MB an hour), and a longer file is a film or a mix rather than a piece.
+constexpr qint64 kMaxFrames = qint64(kAnalysisRate) * 60 * 60;
+// A detection value under this share of the mean is no onset.
+constexpr double kOnsetLevel = 0.5;
+
+QString tr(const char* text) { return QCoreApplication::translate("player::beats", text); }
+
+DFConfig detectionConfig()
+{
+    DFConfig c;
+    c.stepSize = kStep;
+    c.frameLength = kFrameLength;
+    c.DFType = DF_COMPLEXSD;
+    c.dbRise = 3;
+    c.adaptiveWhitening = false;
+    c.whiteningRelaxCoeff = -1;
+    c.whiteningFloor = -1;
+    return c;
+}
+
+} // namespace
+
+Analyser::Analyser()
+    : m_df(std::make_unique<DetectionFunction>(detectionConfig())),
+      m_downBeat(std::make_unique<DownBeat>(float(kAnalysisRate), kDecimation, kStep)),
+      m_frame(kFrameLength), m_block(kStep)
+{
+}
+
+Analyser::~Analyser() = default;
+
+void Analyser::add(const float* mono, qint64 frames)
+{
+    for (qint64 i = 0; i < frames;) {
+        // Both buffers fill in steps: the window holds one step more than the block.
+        const size_t n = std::min<size_t>(size_t(frames - i), kStep - m_blockFill);
+        std::copy(mono + i, mono + i + qint64(n), m_frame.begin() + qint64(m_frameFill));
+        std::copy(mono + i, mono + i + qint64(n), m_block.begin() + qint64(m_blockFill));
+        m_frameFill += n;
+        m_blockFill += n;
+        i += qint64(n);
+        if (m_blockFill == kStep) {
+            m_downBeat->pushAudioBlock(m_block.data());
+            m_blockFill = 0;
+        }
+        if (m_frameFill == kFrameLength) {
+            m_detection.push_back(m_df->processTimeDomain(m_frame.data()));
+            std::copy(m_frame.begin() + kStep, m_frame.end(), m_frame.begin());
+            m_frameFill = kStep;
+        }
+    }
+}
+
+Analyser::Bars Analyser::followBars(const std::vector<double>& beatChange, size_t n, int meter)
+{
+    // A path through each beat's place in its bar: the next place at each beat, or (rarely:
+    // a beat the tracker added or lost around a tempo change) any other place at a cost.
+    // A downbeat earns its beat's spectral change, over the mean change.
+    double mean = 0;
+    for (double c : beatChange) mean += c / double(beatChange.size());
+    if (n < 2 || !(mean > 0)) return {{}, 0};
+    constexpr double kSwitchCost = 4.0;
+    const size_t m = size_t(meter);
+    std::vector<double> score(m, 0.0), next(m);
+    std::vector<std::vector<int>> from(n, std::vector<int>(m, 0));
+    for (size_t i = 1; i < n; ++i) {
+        const size_t best = size_t(std::max_element(score.begin(), score.end()) - score.begin());
+        for (size_t place = 0; place < m; ++place) {
+            const size_t before = (place + m - 1) % m;
+            const bool jump = score[best] - kSwitchCost > score[before];
+            next[place] = jump ? score[best] - kSwitchCost : score[before];
+            from[i][place] = int(jump ? best : before);
+            if (place == 0 && i <= beatChange.size()) next[place] += beatChange[i - 1] / mean - 1;
+        }
+        score.swap(next);
+    }
+    Bars bars;
+    std::vector<int>& downbeats = bars.downbeats;
+    size_t place = size_t(std::max_element(score.begin(), score.end()) - score.begin());
+    bars.score = score[place];
+    for (size_t i = n; i-- > 0;) {
+        if (place == 0) downbeats.push_back(int(i));
+        place = size_t(from[i][place]);
+    }
+    std::reverse(downbeats.begin(), downbeats.end());
+    return bars;
+}
+
+BeatGrid Analyser::finish()
+{
+    size_t used = m_detection.size();
+    while (used > 0 && m_detection[used - 1] <= 0) --used;
+    if (used < kSkippedValues + kMinValues) return {};
+    std::vector<double> df(m_detection.begin() + qint64(kSkippedValues), m_detection.begin() + qint64(used));
+    std::vector<double> periods(df.size(), 0.0), tempi, found;
+    TempoTrackV2 tracker(float(kAnalysisRate), kStep);
+    tracker.calculateBeatPeriod(df, periods, tempi, 120.0, false);
+    tracker.calculateBeats(df, periods, found, 0.9, 4.0);
+
+    // The tracker goes on beating through the last chord's decay: beats more than half a
+    // beat after the last clear onset are left out.
+    double level = 0;
+    for (double v : df) level += v / double(df.size());
+    size_t lastOnset = df.size();
+    while (lastOnset > 0 && df[lastOnset - 1] < kOnsetLevel * level) --lastOnset;
+    while (found.size() > 2) {
+        const double period = found[found.size() - 1] - found[found.size() - 2];
+        if (found.back() <= double(lastOnset) + period / 2) break;
+        found.pop_back();
+    }
+
+    BeatGrid grid;
+    for (double b : found) {
+        const double t = (b + kLatencySteps) * double(kStep) / kAnalysisRate;
+        if (grid.beats.empty() || t > grid.beats.back()) grid.beats.push_back(t);
+    }
+    if (grid.beats.size() < 8) return grid;
+
+    // The spectral change at each beat (positions in steps, as found); the downbeat
+    // finder's own choice holds one phase for the whole piece, so the bars are followed here.
+    size_t length = 0;
+    const float* low = m_downBeat->getBufferedAudio(length);
+    std::vector<int> unused;
+    m_downBeat->setBeatsPerBar(4);
+    m_downBeat->findDownBeats(low, length, found, unused);
+    std::vector<double> change;
+    m_downBeat->getBeatSD(change);
+    // Beats merged above shift no index when none were (the usual case); otherwise the
+    // bars are left out rather than misplaced.
+    if (grid.beats.size() != found.size()) return grid;
+    // In the right meter the downbeats gather the great changes; in a wrong one they take
+    // ordinary beats too, or pay for shifting the bar again and again. Two beats a bar (6/8
+    // counted in dotted quarters) always fit where four do, with half the bars: they must
+    // gather well over what four do, where a true 6/8 gathers twice as much.
+    constexpr double kTwoOverFour = 1.5;
+    Bars four = followBars(change, grid.beats.size(), 4);
+    Bars three = followBars(change, grid.beats.size(), 3);
+    Bars two = followBars(change, grid.beats.size(), 2);
+    const double fourScore = four.score;
+    Bars best = std::move(four);
+    grid.meter = 4;
+    if (three.score > best.score) {
+        best = std::move(three);
+        grid.meter = 3;
+    }
+    if (two.score > best.score && two.score > kTwoOverFour * fourScore) {
+        best = std::move(two);
+        grid.meter = 2;
+    }
+    grid.bars = std::move(best.downbeats);
+    return grid;
+}
+
+BeatGrid fromSong(const midi::Song& song)
+{
+    BeatGrid grid;
+    std::map<int, int> lengths;  // beats a bar: how many bars
+    for (const midi::Beat& b : song.beats) {
+        if (!grid.beats.empty() && b.seconds <= grid.beats.back()) continue;
+        if (b.downbeat) {
+            if (!grid.bars.empty()) ++lengths[int(grid.beats.size()) - grid.bars.back()];
+            grid.bars.push_back(int(grid.beats.size()));
+        }
+        grid.beats.push_back(b.seconds);
+    }
+    int most = 0;
+    for (const auto& [beats, bars] : lengths)
+        if (bars > most) {
+            most = bars;
+            grid.meter = beats;
+        }
+    return grid;
+}
+
+std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const std::atomic<bool>* cancel)
+{
+    auto fail = [&](const QString& why) -> std::optional<BeatGrid> {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    if (midi::isMidiFile(path)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) return fail(tr("The file cannot be read."));
+        const std::optional<midi::Song> song = midi::parse(file.read(midi::kMaxFileBytes + 1), error);
+        if (!song) return std::nullopt;
+        return fromSong(*song);
+    }
+    audio::Decoder decoder;
+    if (!decoder.open(path, error, kAnalysisRate)) return std::nullopt;
+    const int channels = decoder.format().channels;
+    if (channels <= 0) return fail(tr("The sound of this file cannot be read."));
+    std::vector<float> buffer(size_t(kReadFrames * channels));
+    std::vector<float> mono(static_cast<size_t>(kReadFrames));
+    Analyser analyser;
+    for (qint64 done = 0; done < kMaxFrames;) {
+        if (cancel && *cancel) return std::nullopt;
+        const qint64 n = decoder.read(buffer.data(), kReadFrames);
+        if (n < 0) return fail(tr("The sound of this file cannot be read to its end."));
+        if (n == 0) break;
+        for (qint64 f = 0; f < n; ++f) {
+            float sum = 0;
+            for (int c = 0; c < channels; ++c) sum += buffer[size_t(f * channels + c)];
+            mono[size_t(f)] = sum / channels;
+        }
+        analyser.add(mono.data(), n);
+        done += n;
+    }
+    if (cancel && *cancel) return std::nullopt;
+    return analyser.finish();
+}
+
+} // namespace player::beats

@@ -1,0 +1,67 @@
+#pragma once
+// Finds the beats and bars of a sound: an onset detection function (complex domain), a
+// tempo track that follows tempo changes, and downbeats from the spectral change at each
+// beat, with 3 or 4 beats a bar as the sound suggests. A MIDI file's own metre is exact and
+// needs no listening. Everything here runs on whichever thread calls it.
+#include "beats/beatgrid.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class DetectionFunction;
+class DownBeat;
+
+namespace player::midi { struct Song; }
+
+namespace player::beats {
+
+// The rate sound is analysed at, resampled to it: onsets and the downbeats' spectra need no
+// more, and it halves the work of the CD rate. The steps below keep the time resolution the
+// tempo tracker is built for.
+constexpr int kAnalysisRate = 22050;
+
+// Fed mono sound at kAnalysisRate block by block, so a long file never sits whole in memory.
+class Analyser {
+public:
+    Analyser();
+    ~Analyser();
+    Analyser(const Analyser&) = delete;
+    Analyser& operator=(const Analyser&) = delete;
+
+    void add(const float* mono, qint64 frames);
+    // The grid of everything added; empty when no beat was found (silence, a click).
+    BeatGrid finish();
+
+private:
+    // The downbeats (indexes of `beats` beats) in `meter`, from the spectral change at each
+    // beat but the first and the last; the bar's phase may shift where the sound says so
+    // for long enough.
+    struct Bars {
+        std::vector<int> downbeats;
+        double score = -1;  // the changes the downbeats gathered, less the shifts' cost
+    };
+    static Bars followBars(const std::vector<double>& beatChange, size_t beats, int meter);
+
+    std::unique_ptr<DetectionFunction> m_df;
+    std::unique_ptr<DownBeat> m_downBeat;
+    std::vector<double> m_frame;   // the detection function's window being filled
+    std::vector<float> m_block;    // the downsampler's block being filled
+    size_t m_frameFill = 0, m_blockFill = 0;
+    std::vector<double> m_detection;
+};
+
+// The grid of a MIDI song's own metre.
+BeatGrid fromSong(const midi::Song& song);
+
+// The grid of a media file: a MIDI file's metre, else its decoded sound's (a video's too; the
+// first hour of a longer one).
+// Nothing, with `error` set, when it cannot be read; nothing when `cancel` turns true.
+std::optional<BeatGrid> analyseFile(const QString& path, QString* error = nullptr,
+                                    const std::atomic<bool>* cancel = nullptr);
+
+} // namespace player::beats

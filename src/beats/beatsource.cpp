@@ -1,0 +1,201 @@
+#include "beats/beatsource.h"
+
+#include "beats/beatanalysis.h"
+#include "storage/usercache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSaveFile>
+#include <QThreadPool>
+
+#include <atomic>
+
+namespace player::beats {
+namespace cache = storage::cache;
+namespace {
+
+// Bumped when the analysis changes, so grids of an older one are made again.
+constexpr int kGridVersion = 1;
+// A grid of a long piece takes some 100 KiB: thousands of files.
+constexpr qint64 kCacheLimitBytes = qint64(32) << 20;
+
+QString& cacheOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
+// Runs on the worker; `done` reaches the window's thread queued. The window's side lets go
+// of a job it no longer needs and cancels it; the job then ends at its next block of sound.
+class BeatJob : public QObject {
+    Q_OBJECT
+public:
+    BeatJob(QString path, QString cachePath) : m_path(std::move(path)), m_cachePath(std::move(cachePath)) {}
+    void cancel() { m_cancel = true; }
+
+    void run()
+    {
+        if (m_cancel) return;
+        std::optional<BeatGrid> grid = readCache();
+        QString error;
+        if (!grid) {
+            grid = analyseFile(m_path, &error, &m_cancel);
+            if (grid) save(*grid);
+        }
+        if (m_cancel) return;
+        {
+            QMutexLocker lock(&m_mutex);
+            m_grid = std::move(grid);
+            m_error = error;
+        }
+        emit done();
+    }
+
+    // On the window's thread, after done().
+    std::optional<BeatGrid> result(QString& error)
+    {
+        QMutexLocker lock(&m_mutex);
+        error = m_error;
+        return std::move(m_grid);
+    }
+
+signals:
+    void done();
+
+private:
+    std::optional<BeatGrid> readCache() const
+    {
+        QFile file(m_cachePath);
+        if (m_cachePath.isEmpty() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
+        std::optional<BeatGrid> grid = BeatGrid::deserialize(file.read(kCacheLimitBytes));
+        file.close();
+        if (grid) cache::markUsed(m_cachePath);
+        return grid;
+    }
+
+    void save(const BeatGrid& grid) const
+    {
+        if (m_cachePath.isEmpty() || m_cancel) return;
+        const QString folder = QFileInfo(m_cachePath).absolutePath();
+        // A cache that cannot be written only costs the next analysis.
+        QSaveFile out(m_cachePath);
+        if (!QDir().mkpath(folder) || !out.open(QIODevice::WriteOnly) || out.write(grid.serialize()) < 0 || !out.commit())
+            return;
+        cache::removeOlder(m_cachePath);
+        cache::trim(folder, QStringLiteral("*.beats"), kCacheLimitBytes, m_cachePath);
+    }
+
+    const QString m_path, m_cachePath;
+    std::atomic<bool> m_cancel{false};
+    QMutex m_mutex;
+    std::optional<BeatGrid> m_grid;
+    QString m_error;
+};
+
+namespace {
+
+// One worker thread: the sound output needs the other core. Jobs still under way when the
+// program ends are cancelled and waited for.
+struct Worker {
+    QMutex mutex;
+    QList<std::weak_ptr<BeatJob>> jobs;
+    QThreadPool* pool = nullptr;
+
+    ~Worker()
+    {
+        {
+            QMutexLocker lock(&mutex);
+            for (const auto& w : std::as_const(jobs))
+                if (auto j = w.lock()) j->cancel();
+        }
+        if (pool) {
+            pool->waitForDone();
+            delete pool;
+        }
+    }
+
+    void start(const std::shared_ptr<BeatJob>& job)
+    {
+        QMutexLocker lock(&mutex);
+        jobs.removeIf([](const std::weak_ptr<BeatJob>& w) { return w.expired(); });
+        jobs.append(job);
+        if (!pool) {
+            pool = new QThreadPool;
+            pool->setMaxThreadCount(1);
+        }
+        pool->start([job] { job->run(); });
+    }
+};
+
+Worker& worker()
+{
+    static Worker w;
+    return w;
+}
+
+void drop(std::shared_ptr<BeatJob>& job)
+{
+    if (!job) return;
+    job->cancel();
+    job->disconnect();
+    job.reset();
+}
+
+} // namespace
+
+QString cacheFolder() { return cacheOverride().isEmpty() ? cache::folder(QStringLiteral("peaks")) : cacheOverride(); }
+
+void setCacheFolder(const QString& folder) { cacheOverride() = folder; }
+
+QString gridPath(const QString& mediaPath)
+{
+    const QFileInfo info(mediaPath);
+    if (!info.isFile()) return {};
+    const QByteArray key = cache::fileStamp(info) + '\n' + QByteArray::number(kGridVersion);
+    return cache::entryPath(cacheFolder(), mediaPath, key, QStringLiteral(".beats"));
+}
+
+BeatSource::BeatSource(QObject* parent) : QObject(parent) {}
+
+BeatSource::~BeatSource() { drop(m_job); }
+
+void BeatSource::setFile(const QString& path)
+{
+    const QFileInfo info(path);
+    const QByteArray stamp = path.isEmpty() ? QByteArray() : cache::fileStamp(info);
+    if (path == m_path && stamp == m_stamp) return;
+    m_path = path;
+    m_stamp = stamp;
+    drop(m_job);
+    m_grid = {};
+    m_error.clear();
+    if (path.isEmpty() || !info.isFile()) {
+        m_status = path.isEmpty() ? Status::Empty : Status::Failed;
+        emit changed();
+        return;
+    }
+    m_status = Status::Analysing;
+    std::shared_ptr<BeatJob> job(new BeatJob(path, gridPath(path)), [](BeatJob* j) { j->deleteLater(); });
+    connect(job.get(), &BeatJob::done, this, &BeatSource::jobDone);
+    m_job = job;
+    worker().start(job);
+    emit changed();
+}
+
+void BeatSource::jobDone()
+{
+    if (!m_job) return;
+    std::optional<BeatGrid> grid = m_job->result(m_error);
+    drop(m_job);
+    m_status = grid ? Status::Ready : Status::Failed;
+    if (grid) m_grid = std::move(*grid);
+    emit changed();
+}
+
+} // namespace player::beats
+
+#include "beatsource.moc"

@@ -1,0 +1,55 @@
+#pragma once
+// The beat grid of one media file for the windows: analysed on a worker thread, or read back
+// from the per-user cache where the waveform's peaks are kept, and analysed again when the
+// file changes. A file no longer shown has its analysis cancelled.
+#include "beats/beatgrid.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace player::beats {
+
+// The folder grids are kept in: the per-user cache's "peaks" folder, unless set (an empty
+// folder goes back to it).
+QString cacheFolder();
+void setCacheFolder(const QString& folder);
+// Where the grid of `mediaPath` as it is now is kept; empty when it cannot be looked at.
+QString gridPath(const QString& mediaPath);
+
+class BeatJob;
+
+class BeatSource : public QObject {
+    Q_OBJECT
+public:
+    enum class Status { Empty, Analysing, Ready, Failed };
+
+    explicit BeatSource(QObject* parent = nullptr);
+    ~BeatSource() override;
+
+    // Analyses `path` (empty: nothing). The same file unchanged since is not analysed
+    // again, nor tried again when it failed.
+    void setFile(const QString& path);
+    QString file() const { return m_path; }
+    Status status() const { return m_status; }
+    QString error() const { return m_error; }
+    // Empty until Ready, and where no beat was heard.
+    const BeatGrid& grid() const { return m_grid; }
+
+signals:
+    void changed();
+
+private:
+    void jobDone();
+
+    QString m_path;
+    QByteArray m_stamp;
+    Status m_status = Status::Empty;
+    QString m_error;
+    BeatGrid m_grid;
+    std::shared_ptr<BeatJob> m_job;
+};
+
+} // namespace player::beats

@@ -1,0 +1,168 @@
+// The beats and bars found in synthesized pieces whose beats are known, and a MIDI file's
+// own metre.
+#include "beats/beatanalysis.h"
+#include "beats/beatsource.h"
+#include "midi/midifile.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <random>
+
+using namespace player::beats;
+
+namespace {
+
+struct Truth {
+    std::vector<double> beats, downbeats;
+};
+
+// A kick on each downbeat, a noise burst on the other beats and a chord that changes with
+// each bar, `bars` bars of `meter` at `bpm`, the tempo turning to `bpm2` half-way.
+std::vector<float> synthesize(int meter, double bpm, double bpm2, int bars, Truth& truth)
+{
+    const double rate = kAnalysisRate;
+    std::vector<double> onsets;
+    double t = 0.5;
+    for (int b = 0; b < bars * meter; ++b) {
+        onsets.push_back(t);
+        (b % meter ? truth.beats : truth.downbeats).push_back(t);
+        t += 60.0 / (b < bars * meter / 2 ? bpm : bpm2);
+    }
+    truth.beats.insert(truth.beats.end(), truth.downbeats.begin(), truth.downbeats.end());
+    std::sort(truth.beats.begin(), truth.beats.end());
+    std::vector<float> out(size_t((t + 1) * rate));
+    std::mt19937 noise(7);
+    std::uniform_real_distribution<float> white(-1, 1);
+    const double chords[4][3] = {{262, 330, 392}, {220, 262, 330}, {175, 220, 262}, {196, 247, 294}};
+    for (size_t k = 0; k < onsets.size(); ++k) {
+        const bool down = k % size_t(meter) == 0;
+        const double* chord = chords[(k / size_t(meter)) % 4];
+        const double end = k + 1 < onsets.size() ? onsets[k + 1] : t;
+        for (size_t i = size_t(onsets[k] * rate); i < size_t(end * rate) && i < out.size(); ++i) {
+            const double s = i / rate - onsets[k];
+            double v = 0;
+            for (int n = 0; n < 3; ++n) v += 0.08 * std::sin(2 * M_PI * chord[n] * (i / rate));
+            if (down) v += 0.6 * std::exp(-s * 18) * std::sin(2 * M_PI * 55 * s);
+            else v += 0.3 * std::exp(-s * 40) * white(noise);
+            out[i] = float(v);
+        }
+    }
+    return out;
+}
+
+// Share of `want` with a found time within 70 ms, beats in the first 5 s left out.
+double recall(const std::vector<double>& want, const std::vector<double>& found)
+{
+    int hit = 0, all = 0;
+    for (double w : want) {
+        if (w < 5) continue;
+        ++all;
+        hit += std::any_of(found.begin(), found.end(), [&](double f) { return std::abs(f - w) <= 0.07; });
+    }
+    return all ? double(hit) / all : 0;
+}
+
+QByteArray vlq(quint32 v)
+{
+    QByteArray b(1, char(v & 0x7F));
+    while (v >>= 7) b.prepend(char(0x80 | (v & 0x7F)));
+    return b;
+}
+
+// Two bars of 6/8 at 80 beats a minute, then `quarters` of 3/4 at 240.
+QByteArray metreFile(int quarters)
+{
+    QByteArray track;
+    auto meta = [&](quint32 delta, char type, const QByteArray& data) {
+        track += vlq(delta) + char(0xFF) + type + vlq(quint32(data.size())) + data;
+    };
+    meta(0, 0x58, QByteArray("\x06\x03\x18\x08", 4));
+    meta(0, 0x51, QByteArray("\x07\xA1\x20", 3));  // 500 000 us a quarter
+    meta(2 * 3 * 480, 0x58, QByteArray("\x03\x02\x18\x08", 4));
+    meta(0, 0x51, QByteArray("\x03\xD0\x90", 3));  // 250 000 us a quarter
+    track += vlq(quint32(quarters) * 480) + QByteArray("\x90\x3C\x40", 3) + vlq(0) + QByteArray("\x80\x3C\x00", 3);
+    meta(0, 0x2F, {});
+    const quint32 n = quint32(track.size());
+    return QByteArray("MThd\0\0\0\x06\0\0\0\x01\x01\xE0", 14) + "MTrk" + char(n >> 24) + char(n >> 16) +
+           char(n >> 8) + char(n) + track;
+}
+
+} // namespace
+
+class TestBeatAnalysis : public QObject {
+    Q_OBJECT
+private slots:
+    void pieces()
+    {
+        const struct {
+            const char* name;
+            int meter;
+            double bpm, bpm2;
+        } cases[] = {
+            {"4/4 at 120", 4, 120, 120},
+            {"3/4 at 100 turning to 132", 3, 100, 132},
+            {"4/4 at 140 turning to 105", 4, 140, 105},
+        };
+        for (const auto& c : cases) {
+            Truth truth;
+            const std::vector<float> sound = synthesize(c.meter, c.bpm, c.bpm2, 16, truth);
+            Analyser a;
+            a.add(sound.data(), qint64(sound.size()));
+            const BeatGrid g = a.finish();
+            std::vector<double> downbeats;
+            for (int i : g.bars) downbeats.push_back(g.beats[size_t(i)]);
+            QVERIFY2(g.valid() && g.meter == c.meter, c.name);
+            // Every beat found, none between: as many found as there are.
+            QVERIFY2(recall(truth.beats, g.beats) >= 0.9 && recall(g.beats, truth.beats) >= 0.9, c.name);
+            QVERIFY2(recall(truth.downbeats, downbeats) >= 0.9 && recall(downbeats, truth.downbeats) >= 0.9, c.name);
+        }
+    }
+
+    void silence()
+    {
+        Analyser a;
+        const std::vector<float> quiet(size_t(kAnalysisRate) * 10);
+        a.add(quiet.data(), qint64(quiet.size()));
+        QVERIFY(a.finish().empty());
+    }
+
+    // 6/8 beats in dotted quarters; a new signature starts a bar; the tempo map times them.
+    void midiMetre()
+    {
+        const std::optional<player::midi::Song> song = player::midi::parse(metreFile(12));
+        QVERIFY(song);
+        const BeatGrid g = fromSong(*song);
+        std::vector<double> beats = {0, 0.75, 1.5, 2.25};
+        for (int k = 0; k < 12; ++k) beats.push_back(3.0 + 0.25 * k);
+        QCOMPARE(g.beats, beats);
+        QCOMPARE(g.bars, (std::vector<int>{0, 2, 4, 7, 10, 13}));
+        QCOMPARE(g.meter, 3);
+    }
+
+    // A grid is kept, and made again (the old one dropped) when its file changes.
+    void cachedUntilChanged()
+    {
+        QTemporaryDir dir;
+        setCacheFolder(dir.filePath(QStringLiteral("cache")));
+        const QString path = dir.filePath(QStringLiteral("piece.mid"));
+        const size_t beats[] = {16, 40};
+        for (int quarters : {12, 36}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(metreFile(quarters)) > 0);
+            f.close();
+            BeatSource source;
+            source.setFile(path);
+            QTRY_COMPARE(source.status(), BeatSource::Status::Ready);
+            QCOMPARE(source.grid().beats.size(), beats[quarters > 12]);
+            QVERIFY(QFile::exists(gridPath(path)));
+            QCOMPARE(QDir(dir.filePath(QStringLiteral("cache"))).entryList({QStringLiteral("*.beats")}).size(), 1);
+        }
+        setCacheFolder({});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBeatAnalysis)
+#include "test_beatanalysis.moc"
