@@ -19,6 +19,9 @@ for i in 1 2; do
   f=$work/a.wav; [ $i = 2 ] && f=$work/b.wav
   printf 'FileName%s=%s\r\nFileStart%s=0\r\nFileStop%s=10\r\nFileRate%s=1\r\nFileLoop%s=5\r\n' $i "$f" $i $i $i $i >>"$work/ini"
 done
+# The first entry's line is its title while it plays; the second has none.
+line='Ça va — Я помню 古池や مرحبا'
+printf 'FileText1=%s\r\n' "$line" >>"$work/ini"
 mv "$work/ini" "$XDG_DATA_HOME/Vamplet/vamplet.ini"
 
 "$APP" >"$work/app.log" 2>&1 &
@@ -38,13 +41,13 @@ expect() {
 
 expect Stopped status
 ctl play; expect Playing status
-expect "First Tone" metadata xesam:title
+expect "$line" metadata xesam:title
 expect 30000000 metadata mpris:length
 ctl pause; expect Paused status
 ctl play-pause; expect Playing status
 ctl next; expect b.wav metadata xesam:title
 expect Playing status
-ctl next; expect "First Tone" metadata xesam:title   # wraps to the first entry
+ctl next; expect "$line" metadata xesam:title   # wraps to the first entry
 ctl previous; expect b.wav metadata xesam:title
 pos=$(ctl position); [[ $pos =~ ^[0-9.]+$ ]] || fail "no position: '$pos'"
 ctl stop; expect Stopped status

@@ -28,6 +28,8 @@ private slots:
             {"label", "bar 33-36"}};
         for (const auto& t : texts) {
             QTest::addRow("%s lf", t.name) << QString::fromUtf8(t.text) << lf;
+            QTest::addRow("%s crlf", t.name) << QString::fromUtf8(t.text) << crlf;
+            QTest::addRow("%s lf bom", t.name) << QString::fromUtf8(t.text) << bom + lf;
             QTest::addRow("%s crlf bom", t.name) << QString::fromUtf8(t.text) << bom + crlf;
         }
     }

@@ -8,11 +8,15 @@
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "windows/drilldialog.h"
 #include "windows/entrygrid.h"
 #include "windows/forms.h"
 #include "windows/frmplaylist.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -193,6 +197,46 @@ private slots:
         QCOMPARE(storage::iniStats().saves - saves, qint64(1));
         QCOMPARE(storage::DoINI("Drills", "FileCount", "", false, ""), QString("5001"));
         QCOMPARE(storage::DoINI("Drills", "FileStart5001", "", false, ""), QString("4999"));
+    }
+
+    // Subtitles through the grid's "Import...": the question answered in its own boxes, as
+    // the user types, reaches every row; the margins stay within the media.
+    void drilledSubtitles()
+    {
+        testkit::MessageRecorder msgs;
+        msgs.decide = [](const MessageRequest& r) { return answerBox(r, services::vbAbort); };
+        showDrills({});
+        const QString media = testkit::writeWav(dir->path("tone.wav"), 3, 8000);
+        chooseFile(testkit::writeBytes(dir->path("lines.srt"),
+                                       "1\r\n00:00:00,050 --> 00:00:00,500\r\n古池や\r\n\r\n"
+                                       "2\r\n00:00:01,000 --> 00:00:02,000\r\n<i>Ça va,</i> señor?\r\n\r\n"
+                                       "3\r\n00:00:02,500 --> 00:00:03,500\r\nЯ помню\r\nمرحبا\r\n"));
+        const struct { const char *box, *typed; } answers[] = {
+            {"Media file", "tone.wav"}, {"Passes per line", "3"}, {"Rate", "0.8"}, {"Pause", "1.5x"},
+            {"Lead-in seconds", "0.1"}, {"Tail seconds", "0.2"}};
+        bool asked = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* ask = qobject_cast<panel::DrillDialog*>(QApplication::activeModalWidget());
+            if (!ask) return;
+            asked = true;
+            for (QLineEdit* box : ask->findChildren<QLineEdit*>()) {
+                for (const auto& a : answers)
+                    if (box->accessibleName() == QLatin1String(a.box)) {
+                        box->clear();
+                        QTest::keyClicks(box, a.box == answers[0].box ? media : QString::fromLatin1(a.typed));
+                    }
+            }
+            QTest::mouseClick(ask->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        panel()->ExportImportPlayList(true);
+        QVERIFY(asked);
+        QStringList rows;
+        for (int i = 1; i <= grid()->rowCount(); ++i)
+            rows << grid()->rowTexts(i).mid(0, player::kTextCell + 1).join(u'|').replace(u'\n', u'/');
+        const QString row = media + "|%1|%2|0.8|3|1.5x||||%3";
+        QCOMPARE(rows, QStringList({row.arg("0", "0.7", "古池や"), row.arg("0.9", "2.2", "Ça va, señor?"),
+                                    row.arg("2.4", "3", "Я помню/مرحبا")}));
+        QCOMPARE(storage::loadPlayList("Drills").value(2).Text, QString("Я помню\nمرحبا"));
     }
 
     void missingFile()

@@ -136,6 +136,36 @@ private slots:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
 
+    // One pass more pressed late in a line's last pass, the next line rendered ahead
+    // already: the line still plays once more, then the next follows, as if it had one pass
+    // more from the start. `before`: seconds of the stretch left at the press.
+    void repeatLateInTheLastPass()
+    {
+        const struct { const char* name; int next; double rate, before; } rows[] = {
+            {"same file", 0, 1, 0.3}, {"at the very end", 0, 1, 0.015}, {"other file and rate", 1, 1, 0.3}, {"stretched", 0, 0.8, 0.2}};
+        for (const auto& r : rows) {
+            OfflineStack stack(new FakeEngine);
+            std::vector<model::Entry> entries{{0, 0.5, 1.1, r.rate, 2, {}, 0}, {r.next, 1.3, 1.7, 1, 1, {}, 0}};
+            for (const model::Entry& e : entries)
+                stack.list.rows.push_back({{m_paths[e.source], QString::number(e.start), QString::number(e.stop), QString::number(e.rate), "2"}, {}});
+            stack.list.rows[1].texts[4] = "1";
+            entries[0].loops = 3;
+            const std::vector<model::Pass> model = model::listPasses(m_sources, entries);
+            stack.playList();
+            bool pressed = false;
+            for (int i = 0; i < 400; ++i) {
+                QVERIFY(stack.step());
+                if (!pressed && stack.playback().mode() == EntryPlayer::Mode::CountedHandedOver &&
+                    stack.seen.back().position > entries[0].stop - r.before)
+                    pressed = (stack.playback().repeatOnce(), true);
+            }
+            const model::Check c = model::check(stack, model, {entries[0].start, entries[1].start});
+            QVERIFY2(pressed && c.matching == int(model.size()), r.name);
+            for (const model::Change& ch : c.changes) QVERIFY2(ch.silence <= 0 && ch.lengthError == 0, r.name);
+            QVERIFY2(r.rate != 1 || c.windowsOff == 0, r.name);  // the model holds the level of sound not stretched
+        }
+    }
+
     // A stopped entry played again sounds as it did the first time, its seams included
     // (what was rendered while it stood is kept, its range taken in place).
     void stoppedEntryPlaysAgainTheSame_data()

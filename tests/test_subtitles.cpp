@@ -62,7 +62,9 @@ private slots:
             << QStringList{"9.5 14.75 chorus", "14.75 20 verse", "14.75 20 same time", "20 89999.5 chorus", "89999.5 90100 late"}
             << 0;
         for (const auto e : {QStringEncoder::Utf16LE, QStringEncoder::Utf16BE})
-            QTest::addRow("utf-16 %d", int(e)) << int(F::Srt) << QByteArray(QStringEncoder(e, QStringEncoder::Flag::WriteBom).encode(QString::fromUtf8(kSrt))) << 0.0 << two << 0;
+            for (const auto mark : {QStringEncoder::Flag::WriteBom, QStringEncoder::Flag::Default})
+                QTest::addRow("utf-16 %s %s", e == QStringEncoder::Utf16LE ? "le" : "be", mark == QStringEncoder::Flag::WriteBom ? "bom" : "no bom")
+                    << int(F::Srt) << QByteArray(QStringEncoder(e, mark).encode(QString::fromUtf8(kSrt))) << 0.0 << two << 0;
         QTest::newRow("cp1251 guessed") << int(F::Srt) << QByteArray("1\n00:00:01,000 --> 00:00:02,000\n\xdf \xef\xee\xec\xed\xfe\n")
                                         << 0.0 << QStringList{"1 2 Я помню"} << 1;
     }
@@ -81,6 +83,24 @@ private slots:
         QVERIFY2(list.notes.size() == notes, qPrintable(list.notes.join(' ')));
         QCOMPARE(list.encodingGuessed, QByteArray(QTest::currentDataTag()).endsWith("guessed"));
         QCOMPARE(list.needsMedia, !entries.isEmpty());
+    }
+    void encodings()
+    {
+        const QString japanese = QString::fromUtf8("1\n00:00:01,000 --> 00:00:02,000\n古池や　蛙飛び込む　水の音\n");
+        const auto utf16 = [](QStringEncoder::Encoding e, const QString& text) { return QByteArray(QStringEncoder(e).encode(text)); };
+        const struct { const char* name; QByteArray bytes; const char* encoding; } rows[] = {
+            {"wide script, ideographic spaces", utf16(QStringEncoder::Utf16LE, japanese), "UTF-16LE"},
+            {"big-endian, cut inside a character", utf16(QStringEncoder::Utf16BE, japanese).chopped(1), "UTF-16BE"},
+            {"utf-8 with a stray zero", QByteArray("1\n00:00:01,000 --> 00:00:02,000\nx\0y\n", 37), "UTF-8"},
+            {"zeros alike on both sides", QByteArray(64, '\0'), "UTF-8"},
+            {"a lone surrogate", QByteArray("1\0\n\01\0\n\0\x01\xD8x\0", 12), "windows-1251"},
+            {"too short to tell", QByteArray("1\0", 2), "UTF-8"},
+            {"8-bit", "\xdf \xef\xee\xec\xed\xfe\n", "windows-1251"}};
+        for (const auto& r : rows) {
+            const DecodedText d = decodeSubtitleText(r.bytes, "windows-1251");
+            QVERIFY2(d.encoding == QLatin1String(r.encoding), r.name);
+            if (d.encoding.startsWith("UTF-16")) QVERIFY2(d.text.startsWith(japanese.chopped(2)), r.name);
+        }
     }
     void margins()
     {
@@ -105,7 +125,14 @@ private slots:
                                              {0, "/m/a.mp4", 90000.5, 90001, 1, 1, {}, "مرحبا بالعالم"}};
             const LoopListText text = writeSubtitles(format, entries);
             QVERIFY2(text.notes.isEmpty(), qPrintable(text.notes.join(' ')));
-            QCOMPARE(shown(parseSubtitles(format, text.bytes, {}).entries), shown(entries));
+            // As written, and as other tools save it: line ends and mark changed.
+            const QByteArray lf = QByteArray(text.bytes).replace("\r\n", "\n");
+            for (const QByteArray& bytes : {lf, QByteArray(lf).replace("\n", "\r\n"), "\xEF\xBB\xBF" + lf,
+                                            "\xEF\xBB\xBF" + QByteArray(lf).replace("\n", "\r\n")}) {
+                const LoopList read = parseSubtitles(format, bytes, {});
+                QCOMPARE(shown(read.entries), shown(entries));
+                QVERIFY(!read.encodingGuessed);
+            }
         }
     }
     void writingLeavesOutWhatTheFormatCannotHold()

@@ -18,6 +18,7 @@ struct Rendered {
     qint64 frames = 0;
     bool passStart = false;
     int pass = 0;          // the pass its frames are in, counted as the passes begun are heard
+    quint64 entry = 0;     // the list entry it belongs to, counted as the engine hands over
 };
 
 struct Switch {

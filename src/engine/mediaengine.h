@@ -126,6 +126,10 @@ public:
     // rate() and loop() are the next entry's. False: not taken (the caller loads the next
     // entry itself once the current one ends). A load, seek or stop drops it.
     virtual bool queueNext(const NextEntry& next) { Q_UNUSED(next); return false; }
+    // Takes back the entry queueNext() handed over, while none of it is heard (rendered
+    // ahead already or not): the current stretch goes on as set next, nextStarted() does
+    // not come. False when there is none, or when it is on its way to the ear already.
+    virtual bool takeBackNext() { return false; }
 
     // The practice settings of the entry that plays, given before it is sought or loaded.
     // `pass`: the pass that starts with the next seek or load, counted from 0 for the

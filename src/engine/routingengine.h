@@ -32,6 +32,7 @@ public:
     QHash<QString, QString> metadata() const override { return m_active->metadata(); }
     bool hasVideo() const override { return m_active->hasVideo(); }
     bool queueNext(const NextEntry& next) override;
+    bool takeBackNext() override { return m_active->takeBackNext(); }
     // Both take it: the load that follows picks the engine.
     void setPractice(const PracticeSettings& practice, int pass) override
     {

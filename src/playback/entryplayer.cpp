@@ -367,8 +367,12 @@ void EntryPlayer::passTick()
 void EntryPlayer::repeatOnce()
 {
     if (!counted()) return;
-    // One wrap more for the engine: where the next entry was handed over already, the
-    // engine holds for it only once the wraps are used up.
+    // The next entry, handed over, may be rendered ahead already: the engine takes it back
+    // (it is handed over again after the pass more). Once it is heard, it is too late.
+    if (m_mode == Mode::CountedHandedOver) {
+        if (!m_player->engine()->takeBackNext()) return;
+        setHandedOver(false);
+    }
     m_entry.loopsLeft += 1;
     if (m_stopFrom != StopFrom::AwaitedLength) handOverLoop(false);
 }

@@ -390,6 +390,20 @@ QString countText(qsizetype n, const char* one, const char* many)
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
+std::optional<QStringDecoder::Encoding> utf16WithoutMark(const QByteArray& bytes)
+{
+    // UTF-8 and the 8-bit encodings never hold a zero byte in text; UTF-16 holds one in
+    // every character below U+0100 (digits, colons, line ends: much of any timed list), on
+    // the high byte's side. A look at the start is enough, and bounds the work.
+    const qsizetype n = std::min<qsizetype>(bytes.size(), kUtf16Sniff) & ~qsizetype(1);
+    qsizetype zeros[2] = {0, 0};
+    for (qsizetype i = 0; i < n; ++i) zeros[i % 2] += bytes[i] == '\0';
+    const qsizetype pairs = n / 2, most = std::max(zeros[0], zeros[1]), least = std::min(zeros[0], zeros[1]);
+    // Characters with a zero low byte (U+3000, the ideographic space) put some on the other side.
+    if (pairs < 2 || most * 8 < pairs || least * 4 > most) return std::nullopt;
+    return zeros[1] > zeros[0] ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE;
+}
+
 } // namespace
 
 bool isSubtitleFormat(LoopListFormat format)
@@ -424,13 +438,18 @@ QString legacyEncodingOf(const QLocale& locale)
 
 DecodedText decodeSubtitleText(const QByteArray& bytes, const QString& legacy)
 {
-    auto utf16 = [&](QStringDecoder::Encoding e, const char* name) {
-        QByteArray body = bytes.mid(2);
+    auto utf16 = [&](QStringDecoder::Encoding e, qsizetype mark) {
+        QByteArray body = bytes.mid(mark);
         if (body.size() % 2) body.chop(1);  // a file cut inside its last character
-        return DecodedText{QStringDecoder(e).decode(body), false, QString::fromLatin1(name)};
+        const QString text = QStringDecoder(e, QStringDecoder::Flag::Stateless).decode(body);
+        const QString name = QString::fromLatin1(e == QStringDecoder::Utf16LE ? "UTF-16LE" : "UTF-16BE");
+        return std::pair{DecodedText{text, false, name}, text.isValidUtf16() && !text.contains(QChar(u'\0'))};
     };
-    if (bytes.startsWith("\xFF\xFE")) return utf16(QStringDecoder::Utf16LE, "UTF-16LE");
-    if (bytes.startsWith("\xFE\xFF")) return utf16(QStringDecoder::Utf16BE, "UTF-16BE");
+    if (bytes.startsWith("\xFF\xFE")) return utf16(QStringDecoder::Utf16LE, 2).first;
+    if (bytes.startsWith("\xFE\xFF")) return utf16(QStringDecoder::Utf16BE, 2).first;
+    // Without a mark it must decode cleanly to be taken for UTF-16.
+    if (const auto e = utf16WithoutMark(bytes))
+        if (auto [decoded, clean] = utf16(*e, 0); clean) return decoded;
     const QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(body);

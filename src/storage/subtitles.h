@@ -17,8 +17,10 @@ inline constexpr qsizetype kMaxCueText = 4096;
 
 bool isSubtitleFormat(LoopListFormat format);
 
-// The bytes as text: UTF-8 with or without a byte-order mark, UTF-16 after its mark, else
-// `legacy` (an encoding name; Windows-1252 when unknown), which is then a guess.
+// The bytes as text: UTF-8 with or without a byte-order mark, UTF-16 after its mark or, without
+// one, told by where its first kUtf16Sniff bytes hold zeros; else `legacy` (an encoding name;
+// Windows-1252 when unknown), which is then a guess.
+inline constexpr qsizetype kUtf16Sniff = 4096;
 struct DecodedText {
     QString text;
     bool guessed = false;

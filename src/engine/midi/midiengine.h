@@ -52,6 +52,7 @@ public:
     QWidget* createVideoView(QWidget* parent) override { return m_inner->createVideoView(parent); }
     // A MIDI file is rendered first, so only other files are handed over.
     bool queueNext(const NextEntry& next) override;
+    bool takeBackNext() override { return m_inner->takeBackNext(); }
     void setPractice(const PracticeSettings& practice, int pass) override { m_inner->setPractice(practice, pass); }
 
     static constexpr int kRenderWaitMs = 300;

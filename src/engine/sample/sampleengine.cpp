@@ -151,6 +151,7 @@ struct Plan {
     PracticeSettings practice;
     int pass = 0;          // the pass the plan begins in, counted since the practice began
     bool preroll = false;  // that pass's pause and count-in come first
+    bool dropNext = false; // the next entry handed over is taken back
 };
 
 // What the UI asks of the worker, in order; the worker answers through `opened` and
@@ -328,6 +329,7 @@ private:
     Inbox takeCommands();
     void open(const LoadCommand& load);
     void applyPlan(Plan plan);
+    std::optional<int> takeBackHandOver(quint64 entry);
     bool relooped(const Plan& plan);
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
@@ -360,6 +362,9 @@ private:
     std::unique_ptr<Decoder> m_decoder;
     DecoderSource m_source;
     QString m_path;  // absolute, of the file the decoder has open
+    // The file of the entry before a hand-over the UI has not heard yet (none: the same).
+    std::unique_ptr<Decoder> m_before;
+    QString m_beforePath;
     std::unique_ptr<LoopReader> m_reader;
     Stretcher m_stretch;
     std::vector<float> m_leadIn;
@@ -416,6 +421,8 @@ Worker::Inbox Worker::takeCommands()
             in.quit = quit;
             in.load = std::move(*load);
         } else if (auto* plan = std::get_if<Plan>(&c)) {
+            if (plan->dropNext) in.next.reset();
+            if (in.plan && in.plan->dropNext) plan->dropNext = true;
             in.plan = std::move(*plan);
         } else if (auto* next = std::get_if<NextCommand>(&c)) {
             in.next = std::move(*next);
@@ -439,6 +446,7 @@ void Worker::open(const LoadCommand& load)
     m_mode = Mode::Idle;
     m_reader.reset();
     m_next.reset();
+    m_before.reset();
     if (load.path.isEmpty()) return;  // an unload
     Opened result;
     result.generation = load.generation;
@@ -502,8 +510,26 @@ void Worker::leadInFrom(qint64 from)
     if (m_source.readAt(from - n, m_leadIn.data(), n) == n) m_stretch.leadIn(m_leadIn.data(), n);
 }
 
+// The UI's plan is still for the entry before the one handed over ahead: nothing of that
+// one was heard, and the plan goes on from the entry before (its passes taken back, or a
+// change made in its last pass). Returns the pass of its last chunk still in the ring.
+std::optional<int> Worker::takeBackHandOver(quint64 entry)
+{
+    if (m_before) {
+        m_decoder = std::move(m_before);
+        m_source.setDecoder(m_decoder.get());
+        m_path = m_beforePath;
+    }
+    while (!m_rendered.empty() && m_rendered.back().entry != entry) m_rendered.pop_back();
+    return m_rendered.empty() ? std::nullopt : std::optional(m_rendered.back().pass);
+}
+
 void Worker::applyPlan(Plan plan)
 {
+    std::optional<int> lastPass;
+    const bool takenBack = plan.entry + 1 == m_entry;
+    if (takenBack) lastPass = takeBackHandOver(plan.entry);
+    else m_before.reset();
     const Format f = m_decoder->format();
     // The start rendered already, asked for again (the UI keeps the epoch only then): its
     // range applies in place where nothing read reaches it. Else, none of it taken, it is
@@ -530,10 +556,16 @@ void Worker::applyPlan(Plan plan)
     if (goesOn) {
         const quint64 taken = sh.taken.load(std::memory_order_acquire);
         live = chooseSwitch(m_rendered, taken, kSwitchLeadChunks);
+        const FrameLoop target = entryFrames(0.0, plan.loop, f);
+        // All that is kept of the entry before the one taken back: its last pass ended at
+        // its stop, exactly (the output may have taken all of it meanwhile).
+        const bool keptToItsEnd = takenBack && target.loop && (!live || live->keepUntil >= m_rendered.back().seq);
+        if (keptToItsEnd)
+            live = Switch{live ? live->keepUntil : taken, double(target.loop->stop), lastPass.value_or(plan.pass)};
         // A stop moved behind what is kept (set to the place heard): what the output holds
         // and nobody heard yet goes as well, as far as the output can still replace it.
-        const FrameLoop target = entryFrames(0.0, plan.loop, f);
-        if (live && target.loop && target.loop->stop > target.loop->start && live->from >= double(target.loop->stop)) {
+        if (live && !keptToItsEnd && target.loop && target.loop->stop > target.loop->start &&
+            live->from >= double(target.loop->stop)) {
             if (const std::optional<Cut> cut = earliestCut()) {
                 live = cut->keep;
                 m_replaceFrom = cut->replaceFrom;
@@ -627,7 +659,8 @@ bool Worker::handOver(std::vector<float> tail)
         // At the rate the output runs at: another file's rate must not cost a gap.
         auto other = std::make_unique<Decoder>();
         if (!other->open(n.path, &info.error, m_outputRate)) return false;
-        m_decoder = std::move(other);
+        m_before = std::exchange(m_decoder, std::move(other));
+        m_beforePath = m_path;
         m_source.setDecoder(m_decoder.get());
         m_path = QFileInfo(n.path).absoluteFilePath();
     }
@@ -686,7 +719,7 @@ void Worker::publish(Chunk* c)
 {
     c->seq = ++m_seq;
     if (c->passStart) ++m_renderedPass;
-    m_rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, m_renderedPass});
+    m_rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, m_renderedPass, c->entry});
     while (m_rendered.size() > kRingChunks) m_rendered.pop_front();
     if (m_startWanted > 0 && m_startHeld + 1 < m_startWanted && !c->end) {
         ++m_startHeld;
@@ -844,6 +877,7 @@ void Worker::run()
         Inbox in = takeCommands();
         if (in.quit) return;
         if (in.load) open(*in.load);
+        if (in.plan && in.plan->dropNext) m_next.reset();
         if (in.next) m_next = std::move(in.next);
         if (in.plan && m_decoder->format().sampleRate > 0) applyPlan(std::move(*in.plan));
         renderAhead();
@@ -1024,6 +1058,7 @@ void SampleEngine::flushPlan()
     if (!m_shared->gate.load() && m_load == Load::Ready && m_planFrom && !m_next)
         m_idlePlan.emplace(m_epoch, planKey(*m_planFrom, plan.preroll));
     m_planFrom.reset();
+    plan.dropNext = std::exchange(m_nextTakenBack, false);
     if (m_next)
         m_shared->post({plan, NextCommand{m_epoch, *m_next}});
     else
@@ -1163,6 +1198,19 @@ bool SampleEngine::queueNext(const NextEntry& next)
         return false;
     m_next = next;
     m_shared->post({NextCommand{m_epoch, next}});
+    return true;
+}
+
+bool SampleEngine::takeBackNext()
+{
+    if (!m_next) return false;
+    // Once the output took any of it, it is heard within the output's latency.
+    drainRuns();
+    for (const Run& r : m_runs)
+        if (r.epoch == m_epoch && r.entry == m_entry + 1) return false;
+    m_next.reset();
+    m_nextTakenBack = true;
+    replan();
     return true;
 }
 

@@ -57,6 +57,7 @@ public:
     bool hasVideo() const override { return false; }
 
     bool queueNext(const NextEntry& next) override;
+    bool takeBackNext() override;
     void setPractice(const PracticeSettings& practice, int pass) override;
     PracticeSettings practice() const { return m_practice; }
 
@@ -124,6 +125,7 @@ private:
     mutable std::deque<Run> m_runs;
     mutable double m_heard = 0;
     std::optional<NextEntry> m_next; // handed to the worker, not heard yet
+    bool m_nextTakenBack = false;    // the next plan tells the worker to drop its next entry
     PracticeSettings m_practice;
     int m_practicePass = 0;          // passes heard since the practice began
     bool m_prerollDue = false;       // the first pass's pause and count-in are still to come
