@@ -42,10 +42,10 @@ MediaEngine& OfflineStack::engine() const
 void OfflineStack::playList(int row)
 {
     list.selectRow(row);
+    m_cursor = row;  // before the start, which may hand over the row after it at once
     const QStringList t = list.rowTexts(row);
     m_playback->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), false, list.rowPractice(row),
                              t.value(kTextCell));
-    m_cursor = row;
 }
 
 bool OfflineStack::settle()
