@@ -125,12 +125,16 @@ std::vector<float> stretched(const std::vector<float>& before, const std::vector
 // pass k ends where the frames fed so far, at its rate, end.
 void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
 {
+    const auto sameRun = [&](std::size_t a, std::size_t b) {
+        return b < plan.size() && !plan[a].whole && plan[b].round == plan[a].round && plan[b].pass.entry == plan[a].pass.entry &&
+               plan[b].pass.preroll == 0;
+    };
     for (std::size_t first = 0; first < plan.size();) {
+        // A live change leaves the stretcher running at the next pass's rate by the end of
+        // its pass: the passes after it go on through the same stretcher.
+        const double rate = plan[first].pass.live && sameRun(first, first + 1) ? plan[first + 1].pass.rate : plan[first].pass.rate;
         std::size_t last = first + 1;
-        while (last < plan.size() && !plan[first].whole && plan[last].round == plan[first].round &&
-               plan[last].pass.entry == plan[first].pass.entry && plan[last].pass.preroll == 0 &&
-               plan[last].pass.rate == plan[first].pass.rate)
-            ++last;
+        while (sameRun(first, last) && plan[last].pass.rate == rate) ++last;
         const Planned& head = plan[first];
         if (!head.stretches) {
             for (std::size_t k = first; k < last; ++k) plan[k].pass.sound = std::move(frames[k]);
@@ -139,14 +143,14 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
             std::vector<qint64> ends;
             for (std::size_t k = first; k < last; ++k) {
                 in.insert(in.end(), frames[k].begin(), frames[k].end());
-                ends.push_back(qint64(std::ceil(double(in.size() / 2) / head.pass.rate)));
+                ends.push_back(qint64(std::ceil(double(in.size() / 2) / rate)));
             }
             const Source& src = *head.source;
             const qint64 from = head.fadesIn ? head.from : std::max<qint64>(0, head.from - kContext), to = plan[last - 1].to;
             const qint64 until = plan[last - 1].fadesOut ? to : std::min(src.length(), to + kContext);
             const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + head.from * 2);
             const std::vector<float> after(src.frames.begin() + to * 2, src.frames.begin() + until * 2);
-            const std::vector<float> out = stretched(before, in, after, src.sampleRate, head.pass.rate, head.pitch, ends.back());
+            const std::vector<float> out = stretched(before, in, after, src.sampleRate, rate, head.pitch, ends.back());
             qint64 at = 0;
             for (std::size_t k = first; k < last; ++k) {
                 plan[k].pass.sound.assign(out.begin() + at * 2, out.begin() + ends[k - first] * 2);
@@ -206,7 +210,8 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
         }
     };
     for (int e = 0; e < int(entries.size()); ++e) add(e, 0, passes(e));
-    for (int e = 0, round = 1, left = wrapPasses; left > 0 && !entries.empty();) {
+    // One pass more than asked for: how the last one ends depends on what follows it.
+    for (int e = 0, round = 1, left = wrapPasses + 1; left > 0 && !entries.empty();) {
         const int n = std::min(left, passes(e));
         add(e, round, n);
         left -= n;
@@ -226,6 +231,7 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
     render(plan, frames);
     std::vector<Pass> out;
     for (Planned& k : plan) out.push_back(std::move(k.pass));
+    if (!entries.empty()) out.pop_back();
     return out;
 }
 
