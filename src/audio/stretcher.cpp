@@ -14,11 +14,11 @@ bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& tur
         const qint64 ready = left();
         if (ready >= kChunkFrames || (m_final && ready > 0)) return true;
         if (m_final) return false;
-        feedHop(reader, entry, turn);
+        if (!feedHop(reader, entry, turn)) return false;
     }
 }
 
-void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
+bool Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
 {
     // Exactly the input of one hop a call, no more, no less: the finer engine works out
     // each hop's output length once a call, as if every call made one hop. Other sizes
@@ -26,10 +26,15 @@ void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
     // frames (rates 1.25 and 2): the phases drift from its offline render, music's 10 ms
     // windows up to 17 dB apart. (Asked with nothing made and not taken, it names that size.)
     if (m_padLeft > 0) leadIn(nullptr, 0);
-    const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
-    m_in.resize(std::size_t(want) * audio::kChannels);
-    qint64 got = 0;
+    if (m_hopWant == 0) {
+        m_hopWant = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
+        m_hopGot = 0;
+        m_in.resize(std::size_t(m_hopWant) * audio::kChannels);
+    }
+    const qint64 want = m_hopWant;
+    qint64 got = m_hopGot;
     bool last = false;
+    m_waiting = false;
     while (got < want && !last) {
         if (reader.passPending() && turn().gap) {
             m_gap = true;
@@ -37,6 +42,11 @@ void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
             break;
         }
         const audio::Block b = reader.read(m_in.data() + got * audio::kChannels, want - got);
+        if (b.frames == 0 && reader.waiting()) {
+            m_hopGot = got;
+            m_waiting = true;
+            return false;
+        }
         if (b.frames > 0 || b.passStart) m_fed.push_back({m_fedFrames, b, entry});
         m_fedFrames += b.frames;
         got += b.frames;
@@ -49,7 +59,9 @@ void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
     }
     const float* ins[] = {m_left.data(), m_right.data()};
     m_rb->process(ins, std::size_t(want), false);
-    if (last) flush();
+    m_hopWant = 0;
+    if (last) flush(reader);
+    return true;
 }
 
 void Stretcher::leadIn(const float* frames, qint64 n)
@@ -92,19 +104,27 @@ void Stretcher::pull()
     }
 }
 
-void Stretcher::flush()
+void Stretcher::flush(audio::LoopReader& reader)
 {
     // The finer engine's own flush (a last call with `final`) leaves up to some 120 ms of
-    // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). Silence
-    // after the input, a hop at a time, brings all of it out; the output is cut where the
-    // input ends.
+    // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). More input
+    // after the end, a hop at a time, brings all of it out; the output is cut where the
+    // input ends. Where the next entry blends out of the frames past the stop, that input
+    // is those frames, as the window would hear them if the sound went on (silence there
+    // dips the last 10 ms by 2 dB); else silence.
+    qint64 past = 0;
     for (int i = 0; i < 256 && m_out + m_outEnd - m_outAt < endFrames(); ++i) {
         const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
+        m_in.resize(std::size_t(want) * audio::kChannels);
+        const qint64 got = m_gap ? 0 : reader.readPast(past, m_in.data(), want);
+        past += got;
         scratch(want);
-        std::fill_n(m_left.begin(), want, 0.0f);
-        std::fill_n(m_right.begin(), want, 0.0f);
-        const float* zeros[] = {m_left.data(), m_right.data()};
-        m_rb->process(zeros, std::size_t(want), false);
+        for (qint64 k = 0; k < want; ++k) {
+            m_left[k] = k < got ? m_in[k * 2] : 0.0f;
+            m_right[k] = k < got ? m_in[k * 2 + 1] : 0.0f;
+        }
+        const float* ins[] = {m_left.data(), m_right.data()};
+        m_rb->process(ins, std::size_t(want), false);
         pull();
     }
     m_final = true;

@@ -48,6 +48,8 @@ public:
         m_out = 0;
         m_final = false;
         m_gap = false;
+        m_waiting = false;
+        m_hopWant = m_hopGot = 0;
     }
     // A stretcher made ready ahead of need: building one takes a millisecond or two of
     // the next start's first sound.
@@ -68,6 +70,9 @@ public:
     void stopUsing() { m_rb.reset(); }
     // The last fill ended at a gap before a pass, not at the end.
     bool atGap() const { return m_gap; }
+    // The last fill stopped where the reader waits (LoopReader::waiting()): its hop is kept
+    // and goes on from there.
+    bool waiting() const { return m_waiting; }
 
     struct Fed {
         qint64 at;
@@ -75,7 +80,8 @@ public:
         quint64 entry;
     };
 
-    // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left.
+    // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left,
+    // or while the reader waits.
     bool fill(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
 
     // The next chunk of output; its frames run on from one place in the source.
@@ -91,12 +97,14 @@ private:
 
     static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s);
 
-    // One hop's input, read on from `reader` (silence after its end or a gap).
-    void feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
+    // One hop's input, read on from `reader` (silence after its end or a gap); false while
+    // the reader waits, the hop not yet whole.
+    bool feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
     // Moves what the stretcher has made into m_outBuf, its start delay dropped.
     void pull();
-    // No more input: what the stretcher holds comes out.
-    void flush();
+    // No more input: what the stretcher holds comes out, its window hearing what the
+    // reader has past the end (else silence).
+    void flush(audio::LoopReader& reader);
     // Output frames ready to take.
     qint64 left() const;
     // Where the output ends once flushed: the input's frames over the rate.
@@ -120,6 +128,8 @@ private:
     qint64 m_out = 0;
     bool m_final = false;
     bool m_gap = false;
+    bool m_waiting = false;
+    qint64 m_hopWant = 0, m_hopGot = 0;  // the hop being gathered (0: none)
     std::vector<float> m_in, m_left, m_right;
     // Made and not yet taken, interleaved: frames m_outAt to m_outEnd.
     std::vector<float> m_outBuf;
