@@ -142,7 +142,7 @@ qint64 Stretcher::left() const
 
 qint64 Stretcher::endFrames() const
 {
-    return qint64(std::ceil(double(m_fedFrames) / m_rate - 1e-9));
+    return stretchedFrames(double(m_fedFrames), m_rate);
 }
 
 void Stretcher::take(Chunk& c)
@@ -152,7 +152,7 @@ void Stretcher::take(Chunk& c)
     // A chunk ends where a pass begins, so the wrap is told at its own frame.
     for (const Fed& f : m_fed) {
         if (f.block.passStart && double(f.at) > s0 + 1e-9) {
-            const qint64 until = qint64(std::ceil(double(f.at) / m_rate)) - m_out;
+            const qint64 until = stretchedFrames(double(f.at), m_rate) - m_out;
             if (until > 0) n = std::min(n, until);
             break;
         }

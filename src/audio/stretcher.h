@@ -4,6 +4,7 @@
 
 #include <rubberband/RubberBandStretcher.h>
 
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -12,6 +13,14 @@
 namespace player {
 
 constexpr qint64 kChunkFrames = 512;
+
+// The output frames `frames` of input last at `rate`, rounded up: a pass of n frames lasts
+// this long, and the next begins on the frame after. The quotient of a whole number of
+// frames is taken as such (n / 0.7 in doubles lands a hair above 10 n / 7).
+inline qint64 stretchedFrames(double frames, double rate)
+{
+    return qint64(std::ceil(frames / rate - 1e-9));
+}
 
 struct Chunk : audio::SourceRun {
     quint64 seq = 0;

@@ -1,6 +1,7 @@
 #include "offline/listmodel.h"
 
 #include "offline/offlinestretch.h"
+#include "audio/stretcher.h"
 
 #include <algorithm>
 #include <cmath>
@@ -136,6 +137,7 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
         std::size_t last = first + 1;
         while (sameRun(first, last) && plan[last].pass.rate == rate) ++last;
         const Planned& head = plan[first];
+        for (std::size_t k = first; k < last; ++k) plan[k].pass.runPass = int(k - first);
         if (!head.stretches) {
             for (std::size_t k = first; k < last; ++k) plan[k].pass.sound = std::move(frames[k]);
         } else {
@@ -143,7 +145,7 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
             std::vector<qint64> ends;
             for (std::size_t k = first; k < last; ++k) {
                 in.insert(in.end(), frames[k].begin(), frames[k].end());
-                ends.push_back(qint64(std::ceil(double(in.size() / 2) / rate)));
+                ends.push_back(stretchedFrames(double(in.size() / 2), rate));
             }
             const Source& src = *head.source;
             const qint64 from = head.fadesIn ? head.from : std::max<qint64>(0, head.from - kContext), to = plan[last - 1].to;
@@ -162,6 +164,14 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
 }
 
 } // namespace
+
+qint64 framesAt(const Pass& p, int outputRate)
+{
+    if (outputRate == p.sampleRate) return p.frames();
+    if (p.stop <= p.start) return qint64(std::llround(double(p.frames()) * outputRate / p.sampleRate));
+    const double span = double(toFrames(p.stop, outputRate) - toFrames(p.start, outputRate));
+    return stretchedFrames(span * (p.runPass + 1), p.rate) - stretchedFrames(span * p.runPass, p.rate);
+}
 
 double passRate(const PracticeSettings& p, double entryRate, int pass)
 {
@@ -200,6 +210,7 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
             k.pass.sampleRate = sr;
             k.pass.rate = rate;
             k.pass.live = live && p == 0;
+            if (!whole) k.pass.start = entry.start, k.pass.stop = entry.stop;
             k.source = &src;
             k.whole = whole && p == 0;
             k.pitch = entry.practice.pitchScale();
