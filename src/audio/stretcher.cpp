@@ -52,15 +52,17 @@ bool Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
         got += b.frames;
         last = b.end || reader.ended() || reader.failed() || b.frames == 0;
     }
+    // The last hop's rest, as the flush's hops: the frames past the end, else silence.
+    const qint64 past = last && !m_gap ? reader.readPast(0, m_in.data() + got * audio::kChannels, want - got) : 0;
     scratch(want);
     for (qint64 i = 0; i < want; ++i) {
-        m_left[i] = i < got ? m_in[i * 2] : 0.0f;
-        m_right[i] = i < got ? m_in[i * 2 + 1] : 0.0f;
+        m_left[i] = i < got + past ? m_in[i * 2] : 0.0f;
+        m_right[i] = i < got + past ? m_in[i * 2 + 1] : 0.0f;
     }
     const float* ins[] = {m_left.data(), m_right.data()};
     m_rb->process(ins, std::size_t(want), false);
     m_hopWant = 0;
-    if (last) flush(reader);
+    if (last) flush(reader, past);
     return true;
 }
 
@@ -104,7 +106,7 @@ void Stretcher::pull()
     }
 }
 
-void Stretcher::flush(audio::LoopReader& reader)
+void Stretcher::flush(audio::LoopReader& reader, qint64 past)
 {
     // The finer engine's own flush (a last call with `final`) leaves up to some 120 ms of
     // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). More input
@@ -112,7 +114,6 @@ void Stretcher::flush(audio::LoopReader& reader)
     // input ends. Where the next entry blends out of the frames past the stop, that input
     // is those frames, as the window would hear them if the sound went on (silence there
     // dips the last 10 ms by 2 dB); else silence.
-    qint64 past = 0;
     for (int i = 0; i < 256 && m_out + m_outEnd - m_outAt < endFrames(); ++i) {
         const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
         m_in.resize(std::size_t(want) * audio::kChannels);

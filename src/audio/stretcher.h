@@ -112,8 +112,8 @@ private:
     // Moves what the stretcher has made into m_outBuf, its start delay dropped.
     void pull();
     // No more input: what the stretcher holds comes out, its window hearing what the
-    // reader has past the end (else silence).
-    void flush(audio::LoopReader& reader);
+    // reader has past the end from `past` on (else silence).
+    void flush(audio::LoopReader& reader, qint64 past);
     // Output frames ready to take.
     qint64 left() const;
     // Where the output ends once flushed: the input's frames over the rate.
