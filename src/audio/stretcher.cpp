@@ -69,9 +69,15 @@ bool Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
 void Stretcher::leadIn(const float* frames, qint64 n)
 {
     // Padding in front and dropping the start delay line the output up with the input.
-    const qint64 pad = m_padLeft;
-    if (pad <= 0) return;
+    // Sound that goes on from frames before it is heard further back than the padding:
+    // the finer engine's longest window reaches past it, and silence there leaves the
+    // first 10 ms up to 1.8 dB soft. The output of what is fed in front of the padding is
+    // dropped as well.
+    if (m_padLeft <= 0) return;
+    const qint64 extra = n > 0 ? kLeadInExtra : 0;
+    const qint64 pad = m_padLeft + extra;
     n = std::min(n, pad);
+    m_drop += qint64(std::llround(double(extra) / m_rate));
     scratch(pad);
     for (qint64 i = 0; i < pad; ++i) {
         const qint64 k = i - (pad - n);

@@ -73,7 +73,7 @@ public:
     // The frames before the first one fed, as many as leadInWanted() (fewer: silence before
     // them), for the stretcher's window to hear where the sound does not rise from silence:
     // without them its first 10 ms come some 3 dB soft. Only between start() and the first fill().
-    qint64 leadInWanted() const { return m_padLeft; }
+    qint64 leadInWanted() const { return m_padLeft + kLeadInExtra; }
     void leadIn(const float* frames, qint64 n);
     bool active() const { return m_rb != nullptr; }
     void stopUsing() { m_rb.reset(); }
@@ -125,6 +125,8 @@ private:
             m_right.resize(std::size_t(n));
         }
     }
+
+    static constexpr qint64 kLeadInExtra = 4096;
 
     std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
     std::unique_ptr<RubberBand::RubberBandStretcher> m_spare;
