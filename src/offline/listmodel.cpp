@@ -31,6 +31,7 @@ struct Planned {
     bool stretches = false;  // its entry plays through the stretcher
     qint64 blend = 0;
     int round = 0;  // which time round the list this entry plays
+    qint64 liveFrom = -1;
     // Its sound fades in from silence, or out into silence: nothing of the source lies
     // beyond that end for the stretcher to hear.
     bool fadesIn = false, fadesOut = false;
@@ -143,14 +144,17 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
         } else {
             std::vector<float> in;
             std::vector<qint64> ends;
+            // A live change's stretcher begins where it landed, hearing the source before.
+            const qint64 skip = head.liveFrom >= 0 ? head.liveFrom - head.from : 0;
             for (std::size_t k = first; k < last; ++k) {
-                in.insert(in.end(), frames[k].begin(), frames[k].end());
+                in.insert(in.end(), frames[k].begin() + (k == first ? skip * 2 : 0), frames[k].end());
                 ends.push_back(stretchedFrames(double(in.size() / 2), rate));
             }
             const Source& src = *head.source;
-            const qint64 from = head.fadesIn ? head.from : std::max<qint64>(0, head.from - kContext), to = plan[last - 1].to;
+            const qint64 begin = head.from + skip;
+            const qint64 from = head.fadesIn && skip == 0 ? begin : std::max<qint64>(0, begin - kContext), to = plan[last - 1].to;
             const qint64 until = plan[last - 1].fadesOut ? to : std::min(src.length(), to + kContext);
-            const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + head.from * 2);
+            const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + begin * 2);
             const std::vector<float> after(src.frames.begin() + to * 2, src.frames.begin() + until * 2);
             const std::vector<float> out = stretched(before, in, after, src.sampleRate, rate, head.pitch, ends.back());
             qint64 at = 0;
@@ -217,6 +221,7 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
             k.stretches = stretches;
             k.blend = std::min(qint64(stretches ? kStretchedBlendMs : kBlendMs) * sr / 1000, (k.to - k.from) / 2);
             k.round = round;
+            if (live && p == 0 && entry.liveFrom > k.from) k.liveFrom = std::min(entry.liveFrom, k.to);
             plan.push_back(std::move(k));
         }
     };

@@ -27,6 +27,9 @@ struct Entry {
     // A rate key pressed during its first pass, the first time round: its next passes play
     // at this rate (0: none).
     double liveRate = 0;
+    // The source frame the live rate's sound went on from, where the engine began it anew
+    // (-1: not known; the pass is taken as played at the new rate from its start).
+    qint64 liveFrom = -1;
 };
 
 struct Pass {

@@ -70,6 +70,8 @@ bool OfflineStack::step()
     m_output->pull(recording.data() + recording.size() - std::size_t(n) * 2, n);
     // The engine's heard-timer and entry playback's ticks, as each would have fired by now.
     m_sample->pollHeard();
+    for (const SampleEngine::Heard& r : m_sample->knownRuns())
+        if (runs.empty() || r.at > runs.back().at) runs.push_back(r);
     QCoreApplication::sendPostedEvents();
     if (m_playback->inPlay()) m_playback->tick();
     if (!settle()) return false;

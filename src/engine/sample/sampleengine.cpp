@@ -916,6 +916,12 @@ void SampleEngine::pollHeard()
     if (m_heardTimer.isActive()) tick();
 }
 
+std::vector<SampleEngine::Heard> SampleEngine::knownRuns() const
+{
+    drainRuns();
+    return std::vector<Heard>(m_runs.begin(), m_runs.end());
+}
+
 void SampleEngine::load(const QString& path)
 {
     ++m_generation;
