@@ -236,9 +236,18 @@ private slots:
             LoopReader first(a, 220), second(b, 220);
             first.seek(1000);
             first.setLoop(Loop{1000, 20111, 0, true});
-            first.setFollowed(true, gap);
+            // Until the next is known the blend's length before the stop waits.
+            first.awaitFollower(true);
             Played p = play(first, 4096);
+            QVERIFY(first.waiting());
+            QCOMPARE(p.count(), 19111 - 220);
+            first.setFollowed(true, gap);
+            const Played rest = play(first, 4096);
+            p.frames.insert(p.frames.end(), rest.frames.begin(), rest.frames.end());
             QCOMPARE(p.count(), 19111);
+            float past[2] = {};
+            QCOMPARE(first.readPast(3, past, 1), gap ? 0 : 1);
+            QCOMPARE(past[0], gap ? 0.0f : float(20111 + 3 + 1));
             second.seek(5000);
             second.setIncoming(first.takeTail());
             const Played q = play(second, 4096);

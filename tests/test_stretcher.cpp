@@ -135,8 +135,11 @@ private slots:
             stretcher.take(*chunk);
             passes.back() += chunk->frames;
         }
-        const auto out = [rate](qint64 frames) { return qint64(std::ceil(double(frames) / rate - 1e-9)); };
+        const auto out = [rate](qint64 frames) { return stretchedFrames(double(frames), rate); };
         QCOMPARE(passes, (QList<qint64>{out(kRate * 7 / 10), out(kRate * 6 / 10), out(kRate * 6 / 10)}));
+        // A whole quotient is whole, though 21 / 0.7 in doubles is a hair above 30.
+        QCOMPARE(stretchedFrames(21, 0.7), 30);
+        QCOMPARE(stretchedFrames(22, 0.7), 32);
     }
 };
 

@@ -117,6 +117,22 @@ void LoopReader::fillTail(qint64 stop, qint64 fade)
     setIncoming(std::move(tail));
 }
 
+qint64 LoopReader::heldFrom(bool looping) const
+{
+    if (!m_await || m_followed || !looping || m_loop->wraps != 0 || !m_loop->hold) return -1;
+    const qint64 fade = fadeFor(*m_loop);
+    return fade > 0 ? m_loop->stop - fade : -1;
+}
+
+qint64 LoopReader::readPast(qint64 from, float* out, qint64 n)
+{
+    if (!m_ended || !m_loop || !m_followed || m_gapAtHold || from < 0) return 0;
+    const qint64 at = m_loop->stop + from;
+    const qint64 end = m_knownEnd >= 0 ? m_knownEnd : m_source.frames();
+    if (end >= 0) n = std::min(n, end - at);
+    return n > 0 ? std::max<qint64>(0, m_source.readAt(at, out, n)) : 0;
+}
+
 std::vector<float> LoopReader::takeTail()
 {
     if (!m_loop) return {};
@@ -132,6 +148,7 @@ Block LoopReader::read(float* out, qint64 n)
 {
     Block block;
     block.sourcePos = m_pos;
+    m_waiting = false;
     if (m_ended || m_failed || n <= 0) {
         block.end = m_ended;
         return block;
@@ -140,7 +157,12 @@ Block LoopReader::read(float* out, qint64 n)
     const bool looping = loopApplies() && (m_loop->wraps != 0 || m_loop->hold);
     const qint64 end = m_knownEnd >= 0 ? m_knownEnd : m_source.frames();
     const qint64 limit = looping ? m_loop->stop : end;
-    const qint64 want = limit >= 0 ? std::min(n, limit - m_pos) : n;
+    const qint64 held = heldFrom(looping);
+    if (held >= 0 && m_pos >= held) {
+        m_waiting = true;
+        return block;
+    }
+    const qint64 want = limit >= 0 ? std::min(n, (held >= 0 ? held : limit) - m_pos) : n;
 
     if (m_incomingAt < m_incomingLength && m_headFrames < 0) {
         // Read the blend's first frames whole, once, so the gains suit the two sounds.

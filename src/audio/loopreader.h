@@ -86,6 +86,15 @@ public:
         m_followed = followed;
         m_gapAtHold = followed && gap;
     }
+    // While on, and nothing is known to follow the hold, the blend's length before the stop
+    // is not read (read() gives nothing and waiting() holds): whether it fades out depends
+    // on what follows, which list play tells only once the last pass is heard.
+    void awaitFollower(bool on) { m_await = on; }
+    bool waiting() const { return m_waiting; }
+    // Frames `from` on past the held end, for a stretcher's window to hear where the next
+    // entry blends out of them: none where a gap follows, nothing is known to follow, or
+    // the source has none. Only once the end was read.
+    qint64 readPast(qint64 from, float* out, qint64 n);
     // The coming wrap leaves a gap (a pause before the next pass): the pass's end fades out
     // and the next one fades in from silence instead of the two blending.
     void setGapAtWrap(bool gap) { m_gapAtWrap = gap; }
@@ -110,6 +119,7 @@ private:
     bool tailAvailable(qint64 stop, qint64 fade) const;
     bool loopApplies() const;
     bool gapAhead() const;
+    qint64 heldFrom(bool looping) const;
     void fillTail(qint64 stop, qint64 fade);
     qint64 fetch(qint64 pos, float* out, qint64 n);
 
@@ -122,6 +132,8 @@ private:
     bool m_gapAtHold = false;
     bool m_ended = false;
     bool m_failed = false;
+    bool m_await = false;
+    bool m_waiting = false;
     bool m_passStart = false;
     qint64 m_knownEnd = -1;  // where the source turned out to end
     std::vector<float> m_incoming;  // frames still to blend out

@@ -14,11 +14,11 @@ bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& tur
         const qint64 ready = left();
         if (ready >= kChunkFrames || (m_final && ready > 0)) return true;
         if (m_final) return false;
-        feedHop(reader, entry, turn);
+        if (!feedHop(reader, entry, turn)) return false;
     }
 }
 
-void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
+bool Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
 {
     // Exactly the input of one hop a call, no more, no less: the finer engine works out
     // each hop's output length once a call, as if every call made one hop. Other sizes
@@ -26,10 +26,15 @@ void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
     // frames (rates 1.25 and 2): the phases drift from its offline render, music's 10 ms
     // windows up to 17 dB apart. (Asked with nothing made and not taken, it names that size.)
     if (m_padLeft > 0) leadIn(nullptr, 0);
-    const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
-    m_in.resize(std::size_t(want) * audio::kChannels);
-    qint64 got = 0;
+    if (m_hopWant == 0) {
+        m_hopWant = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
+        m_hopGot = 0;
+        m_in.resize(std::size_t(m_hopWant) * audio::kChannels);
+    }
+    const qint64 want = m_hopWant;
+    qint64 got = m_hopGot;
     bool last = false;
+    m_waiting = false;
     while (got < want && !last) {
         if (reader.passPending() && turn().gap) {
             m_gap = true;
@@ -37,27 +42,42 @@ void Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
             break;
         }
         const audio::Block b = reader.read(m_in.data() + got * audio::kChannels, want - got);
+        if (b.frames == 0 && reader.waiting()) {
+            m_hopGot = got;
+            m_waiting = true;
+            return false;
+        }
         if (b.frames > 0 || b.passStart) m_fed.push_back({m_fedFrames, b, entry});
         m_fedFrames += b.frames;
         got += b.frames;
         last = b.end || reader.ended() || reader.failed() || b.frames == 0;
     }
+    // The last hop's rest, as the flush's hops: the frames past the end, else silence.
+    const qint64 past = last && !m_gap ? reader.readPast(0, m_in.data() + got * audio::kChannels, want - got) : 0;
     scratch(want);
     for (qint64 i = 0; i < want; ++i) {
-        m_left[i] = i < got ? m_in[i * 2] : 0.0f;
-        m_right[i] = i < got ? m_in[i * 2 + 1] : 0.0f;
+        m_left[i] = i < got + past ? m_in[i * 2] : 0.0f;
+        m_right[i] = i < got + past ? m_in[i * 2 + 1] : 0.0f;
     }
     const float* ins[] = {m_left.data(), m_right.data()};
     m_rb->process(ins, std::size_t(want), false);
-    if (last) flush();
+    m_hopWant = 0;
+    if (last) flush(reader, past);
+    return true;
 }
 
 void Stretcher::leadIn(const float* frames, qint64 n)
 {
     // Padding in front and dropping the start delay line the output up with the input.
-    const qint64 pad = m_padLeft;
-    if (pad <= 0) return;
+    // Sound that goes on from frames before it is heard further back than the padding:
+    // the finer engine's longest window reaches past it, and silence there leaves the
+    // first 10 ms up to 1.8 dB soft. The output of what is fed in front of the padding is
+    // dropped as well.
+    if (m_padLeft <= 0) return;
+    const qint64 extra = n > 0 ? kLeadInExtra : 0;
+    const qint64 pad = m_padLeft + extra;
     n = std::min(n, pad);
+    m_drop += qint64(std::llround(double(extra) / m_rate));
     scratch(pad);
     for (qint64 i = 0; i < pad; ++i) {
         const qint64 k = i - (pad - n);
@@ -92,19 +112,26 @@ void Stretcher::pull()
     }
 }
 
-void Stretcher::flush()
+void Stretcher::flush(audio::LoopReader& reader, qint64 past)
 {
     // The finer engine's own flush (a last call with `final`) leaves up to some 120 ms of
-    // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). Silence
-    // after the input, a hop at a time, brings all of it out; the output is cut where the
-    // input ends.
+    // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). More input
+    // after the end, a hop at a time, brings all of it out; the output is cut where the
+    // input ends. Where the next entry blends out of the frames past the stop, that input
+    // is those frames, as the window would hear them if the sound went on (silence there
+    // dips the last 10 ms by 2 dB); else silence.
     for (int i = 0; i < 256 && m_out + m_outEnd - m_outAt < endFrames(); ++i) {
         const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
+        m_in.resize(std::size_t(want) * audio::kChannels);
+        const qint64 got = m_gap ? 0 : reader.readPast(past, m_in.data(), want);
+        past += got;
         scratch(want);
-        std::fill_n(m_left.begin(), want, 0.0f);
-        std::fill_n(m_right.begin(), want, 0.0f);
-        const float* zeros[] = {m_left.data(), m_right.data()};
-        m_rb->process(zeros, std::size_t(want), false);
+        for (qint64 k = 0; k < want; ++k) {
+            m_left[k] = k < got ? m_in[k * 2] : 0.0f;
+            m_right[k] = k < got ? m_in[k * 2 + 1] : 0.0f;
+        }
+        const float* ins[] = {m_left.data(), m_right.data()};
+        m_rb->process(ins, std::size_t(want), false);
         pull();
     }
     m_final = true;
@@ -122,7 +149,7 @@ qint64 Stretcher::left() const
 
 qint64 Stretcher::endFrames() const
 {
-    return qint64(std::ceil(double(m_fedFrames) / m_rate - 1e-9));
+    return stretchedFrames(double(m_fedFrames), m_rate);
 }
 
 void Stretcher::take(Chunk& c)
@@ -132,7 +159,7 @@ void Stretcher::take(Chunk& c)
     // A chunk ends where a pass begins, so the wrap is told at its own frame.
     for (const Fed& f : m_fed) {
         if (f.block.passStart && double(f.at) > s0 + 1e-9) {
-            const qint64 until = qint64(std::ceil(double(f.at) / m_rate)) - m_out;
+            const qint64 until = stretchedFrames(double(f.at), m_rate) - m_out;
             if (until > 0) n = std::min(n, until);
             break;
         }

@@ -4,6 +4,7 @@
 
 #include <rubberband/RubberBandStretcher.h>
 
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -12,6 +13,14 @@
 namespace player {
 
 constexpr qint64 kChunkFrames = 512;
+
+// The output frames `frames` of input last at `rate`, rounded up: a pass of n frames lasts
+// this long, and the next begins on the frame after. The quotient of a whole number of
+// frames is taken as such (n / 0.7 in doubles lands a hair above 10 n / 7).
+inline qint64 stretchedFrames(double frames, double rate)
+{
+    return qint64(std::ceil(frames / rate - 1e-9));
+}
 
 struct Chunk : audio::SourceRun {
     quint64 seq = 0;
@@ -48,6 +57,8 @@ public:
         m_out = 0;
         m_final = false;
         m_gap = false;
+        m_waiting = false;
+        m_hopWant = m_hopGot = 0;
     }
     // A stretcher made ready ahead of need: building one takes a millisecond or two of
     // the next start's first sound.
@@ -62,12 +73,15 @@ public:
     // The frames before the first one fed, as many as leadInWanted() (fewer: silence before
     // them), for the stretcher's window to hear where the sound does not rise from silence:
     // without them its first 10 ms come some 3 dB soft. Only between start() and the first fill().
-    qint64 leadInWanted() const { return m_padLeft; }
+    qint64 leadInWanted() const { return m_padLeft + kLeadInExtra; }
     void leadIn(const float* frames, qint64 n);
     bool active() const { return m_rb != nullptr; }
     void stopUsing() { m_rb.reset(); }
     // The last fill ended at a gap before a pass, not at the end.
     bool atGap() const { return m_gap; }
+    // The last fill stopped where the reader waits (LoopReader::waiting()): its hop is kept
+    // and goes on from there.
+    bool waiting() const { return m_waiting; }
 
     struct Fed {
         qint64 at;
@@ -75,7 +89,8 @@ public:
         quint64 entry;
     };
 
-    // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left.
+    // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left,
+    // or while the reader waits.
     bool fill(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
 
     // The next chunk of output; its frames run on from one place in the source.
@@ -91,12 +106,14 @@ private:
 
     static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s);
 
-    // One hop's input, read on from `reader` (silence after its end or a gap).
-    void feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
+    // One hop's input, read on from `reader` (silence after its end or a gap); false while
+    // the reader waits, the hop not yet whole.
+    bool feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
     // Moves what the stretcher has made into m_outBuf, its start delay dropped.
     void pull();
-    // No more input: what the stretcher holds comes out.
-    void flush();
+    // No more input: what the stretcher holds comes out, its window hearing what the
+    // reader has past the end from `past` on (else silence).
+    void flush(audio::LoopReader& reader, qint64 past);
     // Output frames ready to take.
     qint64 left() const;
     // Where the output ends once flushed: the input's frames over the rate.
@@ -109,6 +126,8 @@ private:
         }
     }
 
+    static constexpr qint64 kLeadInExtra = 4096;
+
     std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
     std::unique_ptr<RubberBand::RubberBandStretcher> m_spare;
     Settings m_spareFor;
@@ -120,6 +139,8 @@ private:
     qint64 m_out = 0;
     bool m_final = false;
     bool m_gap = false;
+    bool m_waiting = false;
+    qint64 m_hopWant = 0, m_hopGot = 0;  // the hop being gathered (0: none)
     std::vector<float> m_in, m_left, m_right;
     // Made and not yet taken, interleaved: frames m_outAt to m_outEnd.
     std::vector<float> m_outBuf;

@@ -88,8 +88,8 @@ Check check(const OfflineStack& stack, const std::vector<Pass>& model, const std
         if (k > 0 && !model[std::size_t(k - 1)].live) {
             const Pass& before = model[std::size_t(k - 1)];
             // Each at its own file's rate: the preroll is counted at the next entry's.
-            const qint64 due = qint64(std::llround(double(before.frames()) * rateAt(stack, c.heard[k - 1].at) / before.sampleRate +
-                                                   double(p.preroll) * rateAt(stack, at) / p.sampleRate));
+            const qint64 due = framesAt(before, rateAt(stack, c.heard[k - 1].at)) +
+                               qint64(std::llround(double(p.preroll) * rateAt(stack, at) / p.sampleRate));
             const qint64 near = qint64(kChangeSeconds * rateAt(stack, at));
             c.changes.push_back({k, at - c.heard[k - 1].at - due, p.preroll > 0 ? -1 : longestSilence(rec, at - near, at + near)});
         }

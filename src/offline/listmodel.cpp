@@ -1,6 +1,7 @@
 #include "offline/listmodel.h"
 
 #include "offline/offlinestretch.h"
+#include "audio/stretcher.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +31,7 @@ struct Planned {
     bool stretches = false;  // its entry plays through the stretcher
     qint64 blend = 0;
     int round = 0;  // which time round the list this entry plays
+    qint64 liveFrom = -1;
     // Its sound fades in from silence, or out into silence: nothing of the source lies
     // beyond that end for the stretcher to hear.
     bool fadesIn = false, fadesOut = false;
@@ -125,28 +127,36 @@ std::vector<float> stretched(const std::vector<float>& before, const std::vector
 // pass k ends where the frames fed so far, at its rate, end.
 void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
 {
+    const auto sameRun = [&](std::size_t a, std::size_t b) {
+        return b < plan.size() && !plan[a].whole && plan[b].round == plan[a].round && plan[b].pass.entry == plan[a].pass.entry &&
+               plan[b].pass.preroll == 0;
+    };
     for (std::size_t first = 0; first < plan.size();) {
+        // A live change leaves the stretcher running at the next pass's rate by the end of
+        // its pass: the passes after it go on through the same stretcher.
+        const double rate = plan[first].pass.live && sameRun(first, first + 1) ? plan[first + 1].pass.rate : plan[first].pass.rate;
         std::size_t last = first + 1;
-        while (last < plan.size() && !plan[first].whole && plan[last].round == plan[first].round &&
-               plan[last].pass.entry == plan[first].pass.entry && plan[last].pass.preroll == 0 &&
-               plan[last].pass.rate == plan[first].pass.rate)
-            ++last;
+        while (sameRun(first, last) && plan[last].pass.rate == rate) ++last;
         const Planned& head = plan[first];
+        for (std::size_t k = first; k < last; ++k) plan[k].pass.runPass = int(k - first);
         if (!head.stretches) {
             for (std::size_t k = first; k < last; ++k) plan[k].pass.sound = std::move(frames[k]);
         } else {
             std::vector<float> in;
             std::vector<qint64> ends;
+            // A live change's stretcher begins where it landed, hearing the source before.
+            const qint64 skip = head.liveFrom >= 0 ? head.liveFrom - head.from : 0;
             for (std::size_t k = first; k < last; ++k) {
-                in.insert(in.end(), frames[k].begin(), frames[k].end());
-                ends.push_back(qint64(std::ceil(double(in.size() / 2) / head.pass.rate)));
+                in.insert(in.end(), frames[k].begin() + (k == first ? skip * 2 : 0), frames[k].end());
+                ends.push_back(stretchedFrames(double(in.size() / 2), rate));
             }
             const Source& src = *head.source;
-            const qint64 from = head.fadesIn ? head.from : std::max<qint64>(0, head.from - kContext), to = plan[last - 1].to;
+            const qint64 begin = head.from + skip;
+            const qint64 from = head.fadesIn && skip == 0 ? begin : std::max<qint64>(0, begin - kContext), to = plan[last - 1].to;
             const qint64 until = plan[last - 1].fadesOut ? to : std::min(src.length(), to + kContext);
-            const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + head.from * 2);
+            const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + begin * 2);
             const std::vector<float> after(src.frames.begin() + to * 2, src.frames.begin() + until * 2);
-            const std::vector<float> out = stretched(before, in, after, src.sampleRate, head.pass.rate, head.pitch, ends.back());
+            const std::vector<float> out = stretched(before, in, after, src.sampleRate, rate, head.pitch, ends.back());
             qint64 at = 0;
             for (std::size_t k = first; k < last; ++k) {
                 plan[k].pass.sound.assign(out.begin() + at * 2, out.begin() + ends[k - first] * 2);
@@ -158,6 +168,14 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
 }
 
 } // namespace
+
+qint64 framesAt(const Pass& p, int outputRate)
+{
+    if (outputRate == p.sampleRate) return p.frames();
+    if (p.stop <= p.start) return qint64(std::llround(double(p.frames()) * outputRate / p.sampleRate));
+    const double span = double(toFrames(p.stop, outputRate) - toFrames(p.start, outputRate));
+    return stretchedFrames(span * (p.runPass + 1), p.rate) - stretchedFrames(span * p.runPass, p.rate);
+}
 
 double passRate(const PracticeSettings& p, double entryRate, int pass)
 {
@@ -196,17 +214,20 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
             k.pass.sampleRate = sr;
             k.pass.rate = rate;
             k.pass.live = live && p == 0;
+            if (!whole) k.pass.start = entry.start, k.pass.stop = entry.stop;
             k.source = &src;
             k.whole = whole && p == 0;
             k.pitch = entry.practice.pitchScale();
             k.stretches = stretches;
             k.blend = std::min(qint64(stretches ? kStretchedBlendMs : kBlendMs) * sr / 1000, (k.to - k.from) / 2);
             k.round = round;
+            if (live && p == 0 && entry.liveFrom > k.from) k.liveFrom = std::min(entry.liveFrom, k.to);
             plan.push_back(std::move(k));
         }
     };
     for (int e = 0; e < int(entries.size()); ++e) add(e, 0, passes(e));
-    for (int e = 0, round = 1, left = wrapPasses; left > 0 && !entries.empty();) {
+    // One pass more than asked for: how the last one ends depends on what follows it.
+    for (int e = 0, round = 1, left = wrapPasses + 1; left > 0 && !entries.empty();) {
         const int n = std::min(left, passes(e));
         add(e, round, n);
         left -= n;
@@ -226,6 +247,7 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
     render(plan, frames);
     std::vector<Pass> out;
     for (Planned& k : plan) out.push_back(std::move(k.pass));
+    if (!entries.empty()) out.pop_back();
     return out;
 }
 

@@ -27,6 +27,9 @@ struct Entry {
     // A rate key pressed during its first pass, the first time round: its next passes play
     // at this rate (0: none).
     double liveRate = 0;
+    // The source frame the live rate's sound went on from, where the engine began it anew
+    // (-1: not known; the pass is taken as played at the new rate from its start).
+    qint64 liveFrom = -1;
 };
 
 struct Pass {
@@ -38,8 +41,15 @@ struct Pass {
     qint64 preroll = 0;          // frames of pause and count-in before its sound
     std::vector<qint64> clicks;  // where each click begins in the preroll
     std::vector<float> sound;    // stereo, at the source's rate
+    double start = 0, stop = 0;  // its stretch in seconds; both 0: the whole file
+    int runPass = 0;             // passes before it that ran through the same stretcher
     qint64 frames() const { return qint64(sound.size() / 2); }
 };
+
+// The frames the pass's sound lasts played at `outputRate`: another rate than its file's
+// takes the stretch's ends in the output's frames, as the engine does, and a run of passes
+// through one stretcher ends each where the frames fed so far end.
+qint64 framesAt(const Pass& pass, int outputRate);
 
 // The trainer's rate for `pass`, or the entry's own rate without one.
 double passRate(const PracticeSettings& practice, double entryRate, int pass);

@@ -42,10 +42,10 @@ MediaEngine& OfflineStack::engine() const
 void OfflineStack::playList(int row)
 {
     list.selectRow(row);
+    m_cursor = row;  // before the start, which may hand over the row after it at once
     const QStringList t = list.rowTexts(row);
     m_playback->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), false, list.rowPractice(row),
                              t.value(kTextCell));
-    m_cursor = row;
 }
 
 bool OfflineStack::settle()
@@ -70,6 +70,8 @@ bool OfflineStack::step()
     m_output->pull(recording.data() + recording.size() - std::size_t(n) * 2, n);
     // The engine's heard-timer and entry playback's ticks, as each would have fired by now.
     m_sample->pollHeard();
+    for (const SampleEngine::Heard& r : m_sample->knownRuns())
+        if (runs.empty() || r.at > runs.back().at) runs.push_back(r);
     QCoreApplication::sendPostedEvents();
     if (m_playback->inPlay()) m_playback->tick();
     if (!settle()) return false;

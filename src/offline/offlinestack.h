@@ -5,6 +5,7 @@
 // run and far faster than real time. For tests and benchmarks; the program never uses it.
 #include "playback/listplay.h"
 #include "engine/mediaengine.h"
+#include "engine/sample/sampleengine.h"
 
 #include <memory>
 #include <vector>
@@ -13,7 +14,6 @@ namespace player {
 
 class EntryPlayer;
 class MediaPlayer;
-class SampleEngine;
 namespace audio { class ManualOutput; }
 
 // Rows held in memory; counts how often list play selected one.
@@ -79,6 +79,8 @@ public:
         bool playing;
     };
     std::vector<Seen> seen;
+    // The runs of sound the engine told of, each once, in the order they play.
+    std::vector<SampleEngine::Heard> runs;
 
 private:
     bool settle();

@@ -1,5 +1,7 @@
 #include "offline/offlinestretch.h"
 
+#include "audio/stretcher.h"
+
 #include <rubberband/RubberBandStretcher.h>
 
 #include <algorithm>
@@ -11,7 +13,7 @@ std::vector<float> offlineStretch(const std::vector<float>& in, int sampleRate, 
 {
     using RB = RubberBand::RubberBandStretcher;
     const qint64 frames = qint64(in.size() / 2);
-    const qint64 wanted = qint64(std::ceil(double(frames) / rate - 1e-9));
+    const qint64 wanted = stretchedFrames(double(frames), rate);
     // Enough silence after the input for all of its sound to come out (the finer engine
     // holds some 100 ms); its own end trims the last hops, which fall in the silence.
     const qint64 total = frames + 4 * sampleRate / 10 + 16384;

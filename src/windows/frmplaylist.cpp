@@ -591,9 +591,11 @@ void frmPlayList::MnuRightClick_Click(int index)
 void frmPlayList::playSelected(int row, bool loop)
 {
     const QStringList t = m_grid->rowTexts(row);
+    // The cursor first: an entry of one pass hands the list's next one to the engine as it
+    // starts, and that is the row after this one.
+    if (row > 0) CurrentID = row;
     player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop, m_grid->rowPractice(row),
                            t.value(player::kTextCell));
-    if (row > 0) CurrentID = row;
 }
 
 bool frmPlayList::showsPlayList() const { return !m_chooser->currentText().isEmpty(); }

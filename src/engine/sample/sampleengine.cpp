@@ -61,6 +61,10 @@ constexpr int kStretchedBlendMs = 30;
 // over meanwhile (its last pass may be shorter than what is rendered ahead) still follows
 // without a gap.
 constexpr std::size_t kEndLeadChunks = 4;
+// The last blend before a hold waits for the next entry (list play hands it over once the
+// last pass is heard) until the output is this close to it; then it is rendered as if
+// nothing followed, which leaves time to render it and the stretcher's flush.
+constexpr std::size_t kAwaitLeadChunks = kEndLeadChunks + 4;
 
 using Note = SampleEngine::Heard;
 
@@ -316,6 +320,8 @@ private:
         Preroll,     // silence and clicks before a pass
         Plain,       // the source's own samples (rate 1, no transpose)
         Stretching,  // through the stretcher
+        Awaiting,    // rendered up to the last blend before a hold, which waits to hear
+                     // whether a next entry follows and how (until the output nears it)
         Ended,       // all of the plan is rendered; its end waits for a next entry
     };
     // The commands taken at one wakeup; a newer one of a kind replaces the older.
@@ -398,7 +404,8 @@ Worker::Inbox Worker::takeCommands()
     // at a time, rather than one chunk a wakeup. A ring full of what the output is still to
     // drop, or an end held back, is looked at again soon.
     const bool full = sh.ring.size() >= sh.ring.capacity();
-    const bool rendering = m_mode != Mode::Idle && m_mode != Mode::Ended;
+    const bool held = m_mode == Mode::Ended || m_mode == Mode::Awaiting;
+    const bool rendering = m_mode != Mode::Idle && !held;
     const bool busy = rendering && ahead() < kAheadChunks && !full;
     if (!busy) {
         // Nothing left to do until the output takes more or a command comes: a hand-pulled
@@ -407,7 +414,7 @@ Worker::Inbox Worker::takeCommands()
             sh.idleSeen = sh.idleWanted;
             sh.idleWake.notify_all();
         }
-        sh.wake.wait_for(lock, m_mode == Mode::Ended || full ? kFullWait : !rendering ? kIdleWait : kTopUpWait,
+        sh.wake.wait_for(lock, held || full ? kFullWait : !rendering ? kIdleWait : kTopUpWait,
                          [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted || sh.nudged; });
     }
     sh.nudged = false;
@@ -477,6 +484,7 @@ qint64 Worker::fadeFrames() const
 void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn)
 {
     m_reader = std::make_unique<LoopReader>(m_source, fadeFrames());
+    m_reader->awaitFollower(true);
     m_reader->seek(fl.from, wrapNow);
     m_reader->setLoop(fl.loop);
     m_pass = pass;
@@ -787,6 +795,10 @@ bool Worker::renderChunk(Chunk* c)
     if (m_mode == Mode::Plain) {
         if (m_reader->passPending() && turn().gap) return false;
         const Block b = m_reader->read(c->data, kChunkFrames);
+        if (b.frames == 0 && m_reader->waiting()) {
+            m_mode = Mode::Awaiting;
+            return false;
+        }
         c->frames = b.frames;
         c->sourcePos = double(b.sourcePos);
         c->step = 1;
@@ -803,6 +815,9 @@ bool Worker::renderChunk(Chunk* c)
             m_mode = Mode::Preroll;
             m_prerollAt = 0;
         }
+        return false;
+    } else if (m_stretch.waiting()) {
+        m_mode = Mode::Awaiting;
         return false;
     } else {
         c->frames = 0;
@@ -853,14 +868,18 @@ void Worker::renderAhead()
         m_mode = soundMode();
     } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks) {
         tellEnd();
+    } else if (m_mode == Mode::Awaiting && (nextFollows() || ahead() <= kAwaitLeadChunks)) {
+        // Nothing known to follow by now: the end goes out as it is.
+        if (!nextFollows()) m_reader->awaitFollower(false);
+        m_mode = soundMode();
     }
-    if (m_mode == Mode::Idle || m_mode == Mode::Ended || !m_reader) return;
+    if (m_mode == Mode::Idle || m_mode == Mode::Ended || m_mode == Mode::Awaiting || !m_reader) return;
     if (nextFollows()) {
         const PracticePlan next(m_next->entry.practice, m_next->entry.rate, m_outputRate);
         m_reader->setFollowed(true, cutIntoNext(m_practice, m_pass, next));
     }
     // A chunk at a time, while there is room.
-    while (ahead() < kAheadChunks && m_mode != Mode::Ended) {
+    while (ahead() < kAheadChunks && m_mode != Mode::Ended && m_mode != Mode::Awaiting) {
         if (sh.epoch.load() != m_epoch) {
             m_mode = Mode::Idle;  // a newer plan is on its way, or none (unloaded)
             break;
@@ -929,6 +948,12 @@ bool SampleEngine::renderAhead(int timeoutMs)
 void SampleEngine::pollHeard()
 {
     if (m_heardTimer.isActive()) tick();
+}
+
+std::vector<SampleEngine::Heard> SampleEngine::knownRuns() const
+{
+    drainRuns();
+    return std::vector<Heard>(m_runs.begin(), m_runs.end());
 }
 
 void SampleEngine::load(const QString& path)

@@ -79,6 +79,8 @@ public:
         double at = 0;
         bool silence = false;
     };
+    // For an output pulled by hand: the runs the UI side knows of now, heard or still to be.
+    std::vector<Heard> knownRuns() const;
 
 private:
     struct Run : Heard {
