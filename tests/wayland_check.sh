@@ -2,7 +2,8 @@
 # The program natively on Wayland (weston, headless, no tray): both windows show, every shown
 # control has a name on the accessibility bus, and where no tray can bring the player back,
 # the panel's "Show Player", a second start and the desktop's Raise do, the panel staying; the
-# panel offers no maximise in its title bar (at scale 1, read off the screen).
+# panel offers no maximise in its title bar (at scale 1, read off the screen); the panel is
+# the player's transient, as the protocol log shows.
 # Every step waits, bounded, for the state it checks.
 # Usage: wayland_check.sh path/to/vamplet [folder for a screenshot and the AT-SPI tree]
 # With a folder, SHOTS_SCALE=2 runs weston at scale 2 and SHOTS_DARK=1 in qt6ct's dark palette;
@@ -42,10 +43,16 @@ if [ -n "${SHOTS_DARK:-}" ] && [ -f /usr/share/qt6ct/colors/darker.conf ]; then
   tag=$tag-dark
 fi
 cp "$APP" "$work/vamplet"
-"$work/vamplet" >"$work/app.log" 2>&1 &
+# The protocol log goes apart: the app log's tail tells why a step failed.
+WAYLAND_DEBUG=client "$work/vamplet" >"$work/app.log" 2>"$work/wayland.log" &
 
 wait_for $patience atspi showing "Vamplet - Version" || fail "the player window did not show"
 wait_for $patience atspi showing "Control Panel" || fail "the control panel did not show"
+# Only a panel mapped after the player is linked to it: the compositor keeps it over the
+# player and places it by it.
+panel=$(grep -o -E 'xdg_toplevel@[0-9]+\.set_title\("Control Panel' "$work/wayland.log" | tail -1 | cut -d. -f1)
+[ -n "$panel" ] && grep -q -F "$panel.set_parent(xdg_toplevel@" "$work/wayland.log" ||
+  fail "the panel was not made the player's transient (no xdg_toplevel.set_parent)"
 unnamed=$(atspi unnamed) || fail "controls without a name: $unnamed"
 wait_for $patience atspi press "Show Player" || fail "no tray, and the panel shows no \"Show Player\""
 wait_for $patience atspi showing "Vamplet - Version" || fail "\"Show Player\" did not bring the player back"
@@ -89,5 +96,5 @@ if [ -n "$shots" ]; then
       echo "$shots/wayland-$window-$tag.png"
   done
 fi
-echo "wayland check: both windows, every control named, Show Player, second start and Raise bring the player back, close-only bars"
+echo "wayland check: both windows, the panel the player's transient, every control named, Show Player, second start and Raise bring the player back, close-only bars"
 echo "1 passed, 0 failed"
