@@ -132,6 +132,13 @@ private:
 
 } // namespace
 
+bool offersClose(Qt::WindowFlags flags)
+{
+    // A widget's flags come filled in by Qt: a window that named none of the bar's hints
+    // reads with all of them.
+    return flags.testFlag(Qt::WindowCloseButtonHint);
+}
+
 QRect gripRect(Qt::Edges edges, QSize size, int thick)
 {
     const int corner = 2 * thick;
@@ -155,9 +162,8 @@ int addOwnTitleBar(QWidget* window)
                                             Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint |
                                             Qt::WindowContextHelpButtonHint;
     const Qt::WindowFlags flags = window->windowFlags();
-    const bool closable = !(flags & Qt::CustomizeWindowHint) || (flags & Qt::WindowCloseButtonHint);
     window->setWindowFlags((flags & ~kTitleHints) | Qt::FramelessWindowHint);
-    auto* bar = new TitleBar(window, closable);
+    auto* bar = new TitleBar(window, offersClose(flags));
     const int top = bar->height();
     if (window->layout()) {
         // The layout lies within the window's margins, and sizes the window with them.

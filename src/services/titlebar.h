@@ -15,6 +15,10 @@ namespace services {
 // (X11 and the rest), and nothing changes.
 int addOwnTitleBar(QWidget* window);
 
+// Whether a window of these flags (as a widget reads them) offers to be closed from its
+// title bar; a message box that must be answered by a button offers not.
+bool offersClose(Qt::WindowFlags flags);
+
 // Where the grip that resizes `edges` of a window of `size` lies: `thick` pixels deep along
 // a side, a square twice that at a corner, the sides running between the corners.
 QRect gripRect(Qt::Edges edges, QSize size, int thick);
