@@ -63,6 +63,15 @@ private slots:
         for (Qt::Edges e : all) QVERIFY(services::gripRect(e, {10, 10}, 4).width() >= 0);
     }
 
+    void closeOfferedAsTheFlagsSay()
+    {
+        // Through Qt's own filling-in of the flags, as the dialogs set them.
+        QDialog plain, answerOnly, about(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        answerOnly.setWindowFlag(Qt::WindowCloseButtonHint, false);
+        const struct { QWidget* window; bool close; } cases[] = {{&plain, true}, {&answerOnly, false}, {&about, true}};
+        for (const auto& c : cases) QCOMPARE(services::offersClose(c.window->windowFlags()), c.close);
+    }
+
     void correctionIsStrict()
     {
         const Placement edge = services::correctPlacement({9000, 12000, 12000, 9000}, 12000, 9000, true);

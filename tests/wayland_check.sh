@@ -2,7 +2,8 @@
 # The program natively on Wayland (weston, headless, no tray): both windows show, every shown
 # control has a name on the accessibility bus, and where no tray can bring the player back,
 # the panel's "Show Player", a second start and the desktop's Raise do, the panel staying; the
-# panel offers no maximise in its title bar (at scale 1, read off the screen).
+# panel and a message box offer no maximise in their title bars (at scale 1, read off the
+# screen); the panel is the player's transient, as the protocol log shows.
 # Every step waits, bounded, for the state it checks.
 # Usage: wayland_check.sh path/to/vamplet [folder for a screenshot and the AT-SPI tree]
 # With a folder, SHOTS_SCALE=2 runs weston at scale 2 and SHOTS_DARK=1 in qt6ct's dark palette;
@@ -42,10 +43,16 @@ if [ -n "${SHOTS_DARK:-}" ] && [ -f /usr/share/qt6ct/colors/darker.conf ]; then
   tag=$tag-dark
 fi
 cp "$APP" "$work/vamplet"
-"$work/vamplet" >"$work/app.log" 2>&1 &
+# The protocol log goes apart: the app log's tail tells why a step failed.
+WAYLAND_DEBUG=client "$work/vamplet" >"$work/app.log" 2>"$work/wayland.log" &
 
 wait_for $patience atspi showing "Vamplet - Version" || fail "the player window did not show"
 wait_for $patience atspi showing "Control Panel" || fail "the control panel did not show"
+# Only a panel mapped after the player is linked to it: the compositor keeps it over the
+# player and places it by it.
+panel=$(grep -o -E 'xdg_toplevel@[0-9]+\.set_title\("Control Panel' "$work/wayland.log" | tail -1 | cut -d. -f1)
+[ -n "$panel" ] && grep -q -F "$panel.set_parent(xdg_toplevel@" "$work/wayland.log" ||
+  fail "the panel was not made the player's transient (no xdg_toplevel.set_parent)"
 unnamed=$(atspi unnamed) || fail "controls without a name: $unnamed"
 wait_for $patience atspi press "Show Player" || fail "no tray, and the panel shows no \"Show Player\""
 wait_for $patience atspi showing "Vamplet - Version" || fail "\"Show Player\" did not bring the player back"
@@ -56,8 +63,11 @@ dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.vamplet /org/mpr
 wait_for $patience atspi showing "Vamplet - Version" || fail "Raise did not bring the player back"
 wait_for $patience atspi showing "Control Panel" || fail "bringing the player back took the panel away"
 # Qt's client-side bar draws its maximise box (11x9 dots, the top two rows solid) whatever
-# the window asks for: only the player's may show.
+# the window asks for: only the player's may show, a message box's neither (one for a file
+# that is not there, handed over by a second start).
 if [ "$scale" = 1 ]; then
+  timeout 30 "$work/vamplet" "$work/missing.mp3" >>"$work/second.log" 2>&1 || fail "a second start with a file did not hand over"
+  wait_for $patience atspi showing "Please Fix this Entry" || fail "no message box for a missing file"
   (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$work/bars.png" ||
     fail "no screenshot"
   boxes=$(convert "$work/bars.png" -depth 8 gray:- | python3 -c '
@@ -74,6 +84,7 @@ def box(x, y):
 print(sum(box(x, y) for y in range(1, h - 10) for x in range(1, w - 12) if px[y * w + x] == px[y * w + x + 10]))
 ' $(identify -format "%w %h" "$work/bars.png"))
   [ "$boxes" -le 1 ] || fail "$boxes title bars offer to maximise (the player's alone may)"
+  wait_for $patience atspi press "OK" || fail "the message box has no OK"
 fi
 if [ -n "$shots" ]; then
   mkdir -p "$shots"
@@ -89,5 +100,5 @@ if [ -n "$shots" ]; then
       echo "$shots/wayland-$window-$tag.png"
   done
 fi
-echo "wayland check: both windows, every control named, Show Player, second start and Raise bring the player back, close-only bars"
+echo "wayland check: both windows, the panel the player's transient, every control named, Show Player, second start and Raise bring the player back, close-only bars"
 echo "1 passed, 0 failed"

@@ -2,6 +2,7 @@
 
 #include "app/filecheck.h"
 #include "app/globals.h"
+#include "services/titlebar.h"
 
 #include <QFileDialog>
 #include <QGridLayout>
@@ -102,6 +103,7 @@ int ShowMessage(const MessageRequest& request, QWidget* parent, const BoxSetup& 
     box.setDefaultButton(made[byDefault - 1]);
     if (setup) setup(box, made);
     widenForTitle(box);
+    addOwnTitleBar(&box);
 
     box.exec();
     for (qsizetype i = 0; i < made.size(); ++i)
@@ -141,9 +143,14 @@ QString InputBox(const QString& prompt, const QString& title, const QString& def
 {
     InputRequest request{prompt, titleOr(title), defaultText};
     if (g_inputAnswer) return g_inputAnswer(request);
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent, request.title, prompt, QLineEdit::Normal, defaultText, &ok);
-    return ok ? text : QString();
+    QInputDialog dialog(parent);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setWindowTitle(request.title);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultText);
+    (void)dialog.sizeHint();  // makes its layout, which the bar's margin then shifts
+    addOwnTitleBar(&dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
 QString FileDialog(const FileDialogRequest& request, QWidget* parent)

@@ -70,10 +70,12 @@ private:
 
 class TitleBar : public QWidget {
 public:
-    explicit TitleBar(QWidget* window) : QWidget(window), m_close(new CloseButton(this))
+    TitleBar(QWidget* window, bool closable) : QWidget(window), m_close(new CloseButton(this))
     {
         setObjectName(QStringLiteral("ownTitleBar"));
         setFixedHeight(std::max(22, fontMetrics().height() + 8));
+        // A message box that must be answered by a button offers no close.
+        m_close->setVisible(closable);
         connect(m_close, &QAbstractButton::clicked, window, &QWidget::close);
         window->installEventFilter(this);
     }
@@ -86,8 +88,11 @@ public:
         setGeometry(0, 0, window()->width(), height());
         m_close->setGeometry(width() - height(), 0, height(), height());
         raise();
+        // Some windows fix their size only as they show (message boxes): no grips then.
+        const bool fixed = window()->minimumSize() == window()->maximumSize();
         for (Grip* grip : m_grips) {
             grip->place(window()->size());
+            grip->setVisible(!fixed);
             grip->raise();
         }
     }
@@ -127,6 +132,13 @@ private:
 
 } // namespace
 
+bool offersClose(Qt::WindowFlags flags)
+{
+    // A widget's flags come filled in by Qt: a window that named none of the bar's hints
+    // reads with all of them.
+    return flags.testFlag(Qt::WindowCloseButtonHint);
+}
+
 QRect gripRect(Qt::Edges edges, QSize size, int thick)
 {
     const int corner = 2 * thick;
@@ -149,16 +161,24 @@ int addOwnTitleBar(QWidget* window)
     constexpr Qt::WindowFlags kTitleHints = Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                             Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint |
                                             Qt::WindowContextHelpButtonHint;
-    window->setWindowFlags((window->windowFlags() & ~kTitleHints) | Qt::FramelessWindowHint);
-    auto* bar = new TitleBar(window);
+    const Qt::WindowFlags flags = window->windowFlags();
+    window->setWindowFlags((flags & ~kTitleHints) | Qt::FramelessWindowHint);
+    auto* bar = new TitleBar(window, offersClose(flags));
     const int top = bar->height();
-    for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (child != bar) child->move(child->x(), child->y() + top);
+    if (window->layout()) {
+        // The layout lies within the window's margins, and sizes the window with them.
+        const QMargins m = window->contentsMargins();
+        window->setContentsMargins(m.left(), m.top() + top, m.right(), m.bottom());
+    } else {
+        for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (child != bar) child->move(child->x(), child->y() + top);
+    }
     if (fixed) {
         window->setFixedSize(window->width(), window->height() + top);
     } else {
         bar->addGrips();
-        window->resize(window->width(), window->height() + top);
+        if (!window->layout() || window->testAttribute(Qt::WA_Resized))
+            window->resize(window->width(), window->height() + top);
     }
     bar->place();
     return top;

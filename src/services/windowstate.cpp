@@ -37,7 +37,13 @@ void bringToFront(QWidget* window)
     window->activateWindow();
 }
 
-bool bringBackRemaps() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+namespace {
+bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+} // namespace
+
+bool bringBackRemaps() { return onWayland(); }
+
+bool mapsOwnedAfterOwner() { return onWayland(); }
 
 void bringBack(QWidget* window)
 {

@@ -22,5 +22,8 @@ void bringBack(QWidget* window);
 // Whether bringBack() maps windows afresh here: the windows they own then need a new map too,
 // to be owned by the new one.
 bool bringBackRemaps();
+// Whether a window is tied to its owner only if the owner is already mapped as it maps
+// (Wayland): shown before its owner, it stays a free window for good.
+bool mapsOwnedAfterOwner();
 
 } // namespace services

@@ -4,6 +4,7 @@
 #include "playback/liveloop.h"
 #include "services/keldialogs.h"
 #include "services/messages.h"
+#include "services/titlebar.h"
 #include "storage/looplists.h"
 #include "storage/practicekeys.h"
 
@@ -105,6 +106,7 @@ DrillDialog::DrillDialog(const QString& listPath, bool needsMedia, QWidget* pare
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &DrillDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &DrillDialog::reject);
+    services::addOwnTitleBar(this);
 }
 
 void DrillDialog::accept()

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "services/messages.h"
+#include "services/titlebar.h"
 #include "services/twips.h"
 #include "windows/artwork.h"
 #include "windows/sysinfo.h"
@@ -210,6 +211,7 @@ frmAbout::frmAbout(QWidget* owner)
     connect(m_dotTimer, &QTimer::timeout, this, &frmAbout::DotTimer_Timer);
 
     Form_Load();
+    services::addOwnTitleBar(this);
     m_timer1->start();
 }
 

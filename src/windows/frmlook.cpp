@@ -1,5 +1,6 @@
 #include "windows/frmlook.h"
 
+#include "services/titlebar.h"
 #include "services/twips.h"
 
 #include <QFontDatabase>
@@ -33,6 +34,7 @@ frmLook::frmLook(QWidget* owner) : QDialog(owner, Qt::Tool | Qt::WindowCloseButt
     m_cmdEscape->setGeometry(services::twipsRect(-1020, 1920, 495, 615));
     m_cmdEscape->setAutoDefault(false);
     connect(m_cmdEscape, &QPushButton::clicked, this, &frmLook::cmdEscape_Click);
+    services::addOwnTitleBar(this);
 }
 
 void frmLook::SetLook(const QString& strLook)

@@ -164,7 +164,9 @@ void frmPlayer::InitPlayer(const QString& commandLine)
     app::InitPaths();
     app::blnPanelClosed = false;
     setWindowTitle(app::versionCaption());
-    ShowControlPanel();
+    // Where the panel is kept over the player and placed by it only if mapped after it,
+    // it waits for the player's first show.
+    if (!services::mapsOwnedAfterOwner()) ShowControlPanel();
     if (!commandLine.isEmpty()) OpenCommandLine(commandLine);
     services::RestoreFormPlacement(this);
     // Without a notification area the program runs on without an icon, and minimising
@@ -405,6 +407,11 @@ void frmPlayer::showEvent(QShowEvent* event)
         // panel active, a minimise of the player read as the panel's, taking the player along,
         // and the player came back at once.
         activateWindow();
+        // Queued: the player's own surface is made only after this event.
+        if (services::mapsOwnedAfterOwner())
+            QTimer::singleShot(0, this, [this] {
+                if (!app::blnPanelClosed) ShowControlPanel();
+            });
     }
     Form_Resize();
 }
