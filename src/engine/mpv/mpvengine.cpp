@@ -181,8 +181,9 @@ void MpvEngine::onStartFile(std::int64_t entryId)
     if ((m_load != LoadPhase::Opening && m_load != LoadPhase::Started) || entryId != m_entryId) return;
     m_load = LoadPhase::Started;
     // The old file and its sound are gone: unpaused now, the output starts again while
-    // the new file opens.
-    if (!pauseWanted()) m_mpv.write("pause", "no");
+    // the new file opens. A first pass that begins with a hold is kept paused instead
+    // (onPreloaded).
+    if (!pauseWanted() && !m_practice->startHoldDue()) m_mpv.write("pause", "no");
 }
 
 void MpvEngine::onPreloaded()
@@ -213,6 +214,16 @@ void MpvEngine::onPreloaded()
         m_mpv.writeFileLocal("start", seconds(m_seekTarget));
         m_startPassed = m_seekTarget;
     }
+    // mpv waits for us here, so the pause takes effect before anything is decoded: this
+    // event, or our handling of the landing, may come long after mpv began to play.
+    pauseForStartHold();
+}
+
+void MpvEngine::pauseForStartHold()
+{
+    if (pauseWanted() || !m_practice->startHoldDue()) return;
+    m_mpv.write("pause", "yes");
+    m_unpauseAfterSeek = true;  // the landing plays should the hold not come after all
 }
 
 void MpvEngine::countStreamLength()
@@ -414,6 +425,14 @@ void MpvEngine::onPlaybackRestart()
         if (m_eofSeen) beginEnd();
     }
     if (pauseWanted() && !m_eofSeen) m_seek = SeekPhase::Parked;
+    if (m_unpauseAfterSeek && !pauseWanted() && !m_eofSeen && m_mpv.known("pause") == "yes" &&
+        m_practice->startLanded()) {
+        // Still paused since before the landing: the pass begins with its hold, whose
+        // release plays.
+        m_unpauseAfterSeek = false;
+        holdForPass();
+        return;
+    }
     unpauseAfterSeek();
     // The output starts again now (within a few ms). Waiting for the first sample of
     // what is heard instead froze the position for up to 200 ms on PulseAudio, whose
@@ -494,9 +513,10 @@ void MpvEngine::play()
         // (keep-open); unpaused elsewhere, the output would first play what it holds of
         // the old position. Play once the seek has landed.
         m_unpauseAfterSeek = true;
-    } else if (m_load == LoadPhase::Opening) {
+    } else if (m_load == LoadPhase::Opening || m_unpauseAfterSeek) {
         // Unpaused now, the old file would sound until the new one replaces it: the new
-        // one is unpaused as it starts (onStartFile).
+        // one is unpaused as it starts (onStartFile). Or held for the first pass's hold:
+        // the landing or the hold's release plays.
     } else {
         m_mpv.write("pause", "no");
     }
@@ -553,6 +573,8 @@ void MpvEngine::seek(double target)
         m_seek = SeekPhase::Parked;
         return;
     }
+    // Played on through the seek, mpv would sound the pass's start before its hold.
+    pauseForStartHold();
     issueSeek(target);
     emit positionJumped(old, target);
 }
@@ -787,6 +809,15 @@ void MpvEngine::onVideoOutput(bool available)
     // the render context still exists: mpv drops a video track whose output breaks, and
     // ends a file that has nothing else to play.
     m_mpv.writeNow("vo", available ? "libmpv" : "null");
+    // mpv takes the pictures up where its decoder had got to, ahead of the sound. Paused
+    // (a pass's hold, a parked start), the sound then waits for them when it plays: the
+    // pass's start went unheard (0.17 s of it). Sound and pictures decoded anew from
+    // where we stand start together.
+    if (available && isLoaded() && m_mpv.known("pause") == "yes" && m_clock.end() == HeardClock::End::None) {
+        const double at = position();
+        requestSeek(at);
+        issueSeek(at);
+    }
 }
 
 } // namespace player

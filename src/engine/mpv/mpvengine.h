@@ -118,6 +118,8 @@ private:
     void issueSeek(double target);
     void applyLoop();
     void unpauseAfterSeek();
+    // Pauses mpv through the coming landing when its pass begins with a hold.
+    void pauseForStartHold();
     // The speed mpv plays at (a trainer's pass rate, else the entry's rate).
     void applySpeed(double speed);
     // Still between two passes, for their pause and count-in; the engine counts as playing.

@@ -42,6 +42,8 @@ public:
     PassPlan wrapHeard();
     // A seek or load landed: the first pass's plan where one was due, else none.
     std::optional<PassPlan> startLanded();
+    // The next landing begins with a hold.
+    bool startHoldDue() const { return m_startDue && plan().pass(m_heard).prerollFrames > 0; }
     int heardPass() const { return m_heard; }
     double heardRate() const { return plan().rateOf(m_heard); }
     bool trains() const { return m_settings.hasTrainer(); }
@@ -76,6 +78,7 @@ public:
     // True when the pass heard now begins with a hold: mpv stands still until released().
     bool wrapsHeard(int count);
     bool startLanded();
+    bool startHoldDue() const { return m_breaks.startHoldDue(); }
     // A seek, stop or load: a hold under way ends, its clicks silenced.
     void cancel();
     bool holding() const { return m_hold.isActive(); }
