@@ -1,10 +1,13 @@
 #include "engine/mpv/mpvengine.h"
 
 #include "engine/mpvformats.h"
+#include "engine/mpv/mpvline.h"
 #include "engine/mpv/mpvpractice.h"
 #include "engine/mpv/mpvvideoview.h"
 
 #include <QCoreApplication>
+#include <QEvent>
+#include <QFontInfo>
 #include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
@@ -799,7 +802,48 @@ QWidget* MpvEngine::createVideoView(QWidget* parent)
     m_view = new MpvVideoView(m_mpv.handle(), parent);
     connect(m_view, &MpvVideoView::renderContextReady, this, [this] { onVideoOutput(true); });
     connect(m_view, &MpvVideoView::renderContextAboutToBeReleased, this, [this] { onVideoOutput(false); });
+    m_view->installEventFilter(this);  // its size sets the line's
+    applyLine();
     return m_view;
+}
+
+bool MpvEngine::setOverlayLine(const QString& text)
+{
+    m_line = text;
+    applyLine();
+    return m_view != nullptr;
+}
+
+bool MpvEngine::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view && event->type() == QEvent::Resize) applyLine();
+    return MediaEngine::eventFilter(watched, event);
+}
+
+void MpvEngine::applyLine()
+{
+    // mpv's own OSD draws into the picture it renders, in the view's device pixels.
+    static constexpr const char* kLineOverlay = "1";
+    QByteArray data, width, height;
+    if (m_view && !m_line.isEmpty()) {
+        const double dpr = m_view->devicePixelRatioF();
+        // Never smaller than the line under a waveform (1.6 times the text's size).
+        const int minimum = int(QFontInfo(m_view->font()).pixelSize() * 1.6);
+        data = lineEvent(m_line, lineFontPixels(m_view->size(), dpr, minimum));
+        width = QByteArray::number(std::lround(m_view->width() * dpr));
+        height = QByteArray::number(std::lround(m_view->height() * dpr));
+    }
+    const QByteArray sent = data + ' ' + width + 'x' + height;
+    if (!isValid() || sent == m_lineSent) return;
+    m_lineSent = sent;
+    if (data.isEmpty()) {
+        const char* args[] = {"osd-overlay", kLineOverlay, "none", "", nullptr};
+        m_mpv.commandAsync(args);
+        return;
+    }
+    const char* args[] = {"osd-overlay", kLineOverlay, "ass-events", data.constData(), width.constData(),
+                          height.constData(), "0", "no", nullptr};
+    m_mpv.commandAsync(args);
 }
 
 void MpvEngine::onVideoOutput(bool available)

@@ -60,6 +60,7 @@ public:
 
     QWidget* createVideoView(QWidget* parent) override;
     void setPractice(const PracticeSettings& practice, int pass) override;
+    bool setOverlayLine(const QString& text) override;
 
     // True when `path` names something mpv would open through a protocol rather than as
     // a plain local file.
@@ -84,6 +85,9 @@ private:
     };
     // What the caller asked for, or an end reached.
     enum class Motion { Playing, Paused, Stopped, Ended };
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void applyLine();
 
     // MpvHandle::Listener
     void onStartFile(std::int64_t entryId) override;
@@ -141,6 +145,8 @@ private:
     Options m_options;
     MpvHandle m_mpv;
     QPointer<MpvVideoView> m_view;
+    QString m_line;           // drawn over the view's picture
+    QByteArray m_lineSent;    // the overlay as mpv has it, to leave it alone when unchanged
 
     // The current load
     QString m_path;
