@@ -75,6 +75,7 @@ void MpvEngine::load(const QString& path)
     ++m_loadGeneration;
     m_path = path;
     m_startPassed.reset();
+    if (m_motion != Motion::Ended) m_quietSince.reset();
     m_motion = Motion::Playing;
     m_unpauseAfterSeek = false;
 
@@ -429,10 +430,11 @@ void MpvEngine::onPlaybackRestart()
     }
     if (pauseWanted() && !m_eofSeen) m_seek = SeekPhase::Parked;
     if (m_unpauseAfterSeek && !pauseWanted() && !m_eofSeen && m_mpv.known("pause") == "yes" &&
-        m_practice->startLanded()) {
+        m_practice->startLanded(m_quietSince ? now() - *m_quietSince : 0.0)) {
         // Still paused since before the landing: the pass begins with its hold, whose
         // release plays.
         m_unpauseAfterSeek = false;
+        m_quietSince.reset();
         holdForPass();
         return;
     }
@@ -533,6 +535,7 @@ void MpvEngine::pause()
     if (!isValid() || m_load == LoadPhase::Empty) return;
     freezeClock();
     m_unpauseAfterSeek = false;
+    m_quietSince.reset();
     m_motion = Motion::Paused;
     m_mpv.write("pause", "yes");
     updateState();
@@ -546,6 +549,7 @@ void MpvEngine::stop()
     }
     m_motion = Motion::Stopped;
     m_unpauseAfterSeek = false;
+    m_quietSince.reset();
     if (m_seek == SeekPhase::Parked) m_seek = SeekPhase::None;
     m_mpv.write("pause", "yes");
     cancelPending();
@@ -565,6 +569,7 @@ void MpvEngine::seek(double target)
     if (m_duration > 0) target = std::min(target, m_duration);
     const double old = position();
     const bool parked = m_seek == SeekPhase::Parked;
+    if (m_motion != Motion::Ended) m_quietSince.reset();
     // The seek flushes the output: jumps and ends still in it are never heard.
     cancelPending();
     requestSeek(target);
@@ -777,6 +782,7 @@ void MpvEngine::finishEnd()
     const HeardClock::Heard heard = m_clock.reachEnd();
     if (!heard.ended) return;
     haltAtEnd();
+    m_quietSince = now();
     m_heardTimer.stop();
     for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
     updateState();

@@ -167,6 +167,9 @@ private:
     Motion m_motion = Motion::Playing;
     bool m_mpvPaused = false;
     bool m_unpauseAfterSeek = false;  // a play waits for the seek to land
+    // When the sound stopped at an end the caller goes on from (list play): the next pass's
+    // hold counts from then, not from the seek or load that follows.
+    std::optional<double> m_quietSince;
     bool m_eofSeen = false;
     SeekPhase m_seek = SeekPhase::None;
     double m_entryRate = 1.0;  // the clock runs at the pass's speed

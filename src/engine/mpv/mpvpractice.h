@@ -77,7 +77,8 @@ public:
     double wrapDecoded() { return m_breaks.wrapDecoded(); }
     // True when the pass heard now begins with a hold: mpv stands still until released().
     bool wrapsHeard(int count);
-    bool startLanded();
+    // `quietSeconds`: silent already before the landing; the hold is that much shorter.
+    bool startLanded(double quietSeconds = 0);
     bool startHoldDue() const { return m_breaks.startHoldDue(); }
     // A seek, stop or load: a hold under way ends, its clicks silenced.
     void cancel();
@@ -88,7 +89,7 @@ signals:
     void passRateChanged(double rate);
 
 private:
-    bool hold(const audio::PassPlan& plan);
+    bool hold(const audio::PassPlan& plan, double quietSeconds = 0);
     void holdEnded();
     void tellRate();
 
