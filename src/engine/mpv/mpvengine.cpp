@@ -397,7 +397,10 @@ void MpvEngine::onSeekEvent()
     // A jump we did not ask for: mpv's A-B loop went back to its start, because its
     // decoder reached the stop. The sound up to the stop is still in the output buffer.
     if (!mpvLoopActive() || m_eofSeen) return;
-    if (m_clock.wrapsPending() == 0 && m_clock.raw() > m_appliedStop + 0.05) return;
+    // Well past the stop it is not a wrap. Through PulseAudio mpv tells the wrap about when
+    // it is heard, not ahead, and a busy UI thread takes it later still (seen 45 ms past
+    // the stop); a wrap missed so plays its pass without the pause before it.
+    if (m_clock.wrapsPending() == 0 && m_clock.raw() > m_appliedStop + 0.25) return;
     m_clock.wrapDecoded(m_appliedStart, m_appliedStop);
     // What mpv holds of the pass before went through the old speed already.
     applySpeed(m_practice->wrapDecoded());
@@ -518,10 +521,9 @@ void MpvEngine::play()
         // (keep-open); unpaused elsewhere, the output would first play what it holds of
         // the old position. Play once the seek has landed.
         m_unpauseAfterSeek = true;
-    } else if (m_load == LoadPhase::Opening || m_unpauseAfterSeek) {
+    } else if (m_load == LoadPhase::Opening) {
         // Unpaused now, the old file would sound until the new one replaces it: the new
-        // one is unpaused as it starts (onStartFile). Or held for the first pass's hold:
-        // the landing or the hold's release plays.
+        // one is unpaused as it starts (onStartFile).
     } else {
         m_mpv.write("pause", "no");
     }
