@@ -173,6 +173,28 @@ private slots:
         QCOMPARE(b.speed(), 0.9);
         QCOMPARE(b.startLanded()->rate, 0.9);
     }
+
+    // mpv stays paused through a landing only when the pass it starts begins with a hold.
+    void startHoldDueOnlyBeforeAHeldPass()
+    {
+        const int goOn = player::MediaEngine::kGoOn;
+        struct Case { const char* name; double pause, factor; int clicks, pass; bool due; };
+        const Case cases[] = {{"seconds", 1.0, 0, 0, 0, true}, {"by the pass", 0, 1.5, 0, 0, true},
+                              {"count-in", 0, 0, 2, 0, true}, {"count-in first only", 0, 0, 2, 2, false},
+                              {"nothing before", 0, 0, 0, 0, false}, {"passes go on", 1.0, 0, 0, goOn, false}};
+        for (const Case& c : cases) {
+            PracticeSettings s;
+            s.pause = c.pause;
+            s.pauseFactor = c.factor;
+            s.countInClicks = c.clicks;
+            PassBreaks b;
+            b.setStretch(2.0);
+            b.setPractice(s, c.pass, 1.0);
+            QVERIFY2(b.startHoldDue() == c.due, c.name);
+            b.startLanded();
+            QVERIFY2(!b.startHoldDue(), c.name);  // taken by that landing
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPracticePlan)

@@ -7,7 +7,8 @@ set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$HERE/../../scripts/common.sh"
-PACKAGES+=(pulseaudio pulseaudio-utils python3 xvfb openbox xdotool x11-utils imagemagick ffmpeg)
+PACKAGES+=(pulseaudio pulseaudio-utils python3 xvfb openbox xdotool x11-utils imagemagick ffmpeg
+  fonts-ipafont-gothic)  # the Japanese line
 install_missing
 BUILD="${DRILL_BUILD:-$ROOT/build/release}"
 build_targets "$BUILD" vamplet

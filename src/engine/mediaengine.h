@@ -146,6 +146,9 @@ public:
 
     // A widget that shows the engine's video, or nullptr for an engine without pictures.
     virtual QWidget* createVideoView(QWidget* parent) { Q_UNUSED(parent); return nullptr; }
+    // Draws `text` over the picture of the video view (none for an empty text); false when
+    // the engine cannot, and the caller shows it elsewhere.
+    virtual bool setOverlayLine(const QString& text) { Q_UNUSED(text); return false; }
 
 signals:
     void stateChanged(player::PlayState oldState, player::PlayState newState);

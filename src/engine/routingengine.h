@@ -40,6 +40,7 @@ public:
         m_video->setPractice(practice, pass);
     }
     QWidget* createVideoView(QWidget* parent) override { return m_video->createVideoView(parent); }
+    bool setOverlayLine(const QString& text) override { return m_video->setOverlayLine(text); }
 
 private:
     void wire(MediaEngine* engine);

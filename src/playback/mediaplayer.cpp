@@ -108,8 +108,7 @@ void MediaPlayer::buildControls()
     m_pictureStack->addWidget(m_blank);
     layout->addWidget(picture, 1);
     // A line of subtitles or lyrics: large enough to read from the instrument or the desk.
-    // Under the picture, not over it: a video's picture is a native window of its own, which
-    // a label cannot be drawn over.
+    // Under the picture: over a video's, the engine draws it (refreshLine).
     m_line = new QLabel(this);
     m_line->setObjectName(QStringLiteral("Line"));
     m_line->setAccessibleName(tr("Line"));
@@ -177,12 +176,23 @@ void MediaPlayer::showPicture()
         if (m_videoView) m_pictureStack->addWidget(m_videoView);
     }
     m_pictureStack->setCurrentWidget(m_engine->hasVideo() && m_videoView ? m_videoView : m_blank);
+    refreshLine();
 }
 
 void MediaPlayer::setLine(const QString& text)
 {
     m_line->setText(text);
-    m_line->setVisible(!text.isEmpty());
+    refreshLine();
+}
+
+void MediaPlayer::refreshLine()
+{
+    // A video's picture is a native window of its own, which no label can be drawn over:
+    // the engine draws the line into the picture instead.
+    const QString text = m_line->text();
+    const bool overPicture = !text.isEmpty() && m_videoView && m_pictureStack->currentWidget() == m_videoView;
+    const bool drawn = m_engine->setOverlayLine(overPicture ? text : QString()) && overPicture;
+    m_line->setVisible(!text.isEmpty() && !drawn);
 }
 
 QString MediaPlayer::line() const { return m_line->text(); }
@@ -199,6 +209,7 @@ void MediaPlayer::dropVideoView()
     // The video's decoders and OpenGL context freed some 10 MB that glibc would otherwise
     // keep in its arenas for the rest of the run.
     app::releaseFreedMemory();
+    refreshLine();
 }
 
 void MediaPlayer::refreshTracker()

@@ -50,7 +50,7 @@ public:
     // takes ownership.
     void setPictureStandIn(QWidget* standIn);
 
-    // The line (or label) of what plays, under the picture (a waveform or a video);
+    // The line (or label) of what plays: under a waveform, over a video's picture;
     // nothing shows for an empty one.
     void setLine(const QString& text);
     QString line() const;
@@ -77,6 +77,7 @@ private:
     void showPicture();
     void dropVideoView();
     void refreshTracker();
+    void refreshLine();
     void trackerMoved(int value);
 
     EngineControl* m_control;
@@ -89,7 +90,7 @@ private:
     QPushButton* m_stop = nullptr;
     QSlider* m_tracker = nullptr;
     QLabel* m_preparing = nullptr;
-    QLabel* m_line = nullptr;  // in the layout, between the picture and the controls
+    QLabel* m_line = nullptr;  // in the layout, between the picture and the controls; holds the line
     PlaybackFollow* m_trackerFollow = nullptr;
     bool m_trackerDragging = false;
 };

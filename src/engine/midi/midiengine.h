@@ -50,6 +50,7 @@ public:
     bool hasVideo() const override;
 
     QWidget* createVideoView(QWidget* parent) override { return m_inner->createVideoView(parent); }
+    bool setOverlayLine(const QString& text) override { return m_inner->setOverlayLine(text); }
     // A MIDI file is rendered first, so only other files are handed over.
     bool queueNext(const NextEntry& next) override;
     bool takeBackNext() override { return m_inner->takeBackNext(); }

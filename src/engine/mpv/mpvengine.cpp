@@ -1,10 +1,13 @@
 #include "engine/mpv/mpvengine.h"
 
 #include "engine/mpvformats.h"
+#include "engine/mpv/mpvline.h"
 #include "engine/mpv/mpvpractice.h"
 #include "engine/mpv/mpvvideoview.h"
 
 #include <QCoreApplication>
+#include <QEvent>
+#include <QFontInfo>
 #include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
@@ -72,6 +75,7 @@ void MpvEngine::load(const QString& path)
     ++m_loadGeneration;
     m_path = path;
     m_startPassed.reset();
+    if (m_motion != Motion::Ended) m_quietSince.reset();
     m_motion = Motion::Playing;
     m_unpauseAfterSeek = false;
 
@@ -181,8 +185,9 @@ void MpvEngine::onStartFile(std::int64_t entryId)
     if ((m_load != LoadPhase::Opening && m_load != LoadPhase::Started) || entryId != m_entryId) return;
     m_load = LoadPhase::Started;
     // The old file and its sound are gone: unpaused now, the output starts again while
-    // the new file opens.
-    if (!pauseWanted()) m_mpv.write("pause", "no");
+    // the new file opens. A first pass that begins with a hold is kept paused instead
+    // (onPreloaded).
+    if (!pauseWanted() && !m_practice->startHoldDue()) m_mpv.write("pause", "no");
 }
 
 void MpvEngine::onPreloaded()
@@ -213,6 +218,16 @@ void MpvEngine::onPreloaded()
         m_mpv.writeFileLocal("start", seconds(m_seekTarget));
         m_startPassed = m_seekTarget;
     }
+    // mpv waits for us here, so the pause takes effect before anything is decoded: this
+    // event, or our handling of the landing, may come long after mpv began to play.
+    pauseForStartHold();
+}
+
+void MpvEngine::pauseForStartHold()
+{
+    if (pauseWanted() || !m_practice->startHoldDue()) return;
+    m_mpv.write("pause", "yes");
+    m_unpauseAfterSeek = true;  // the landing plays should the hold not come after all
 }
 
 void MpvEngine::countStreamLength()
@@ -382,7 +397,10 @@ void MpvEngine::onSeekEvent()
     // A jump we did not ask for: mpv's A-B loop went back to its start, because its
     // decoder reached the stop. The sound up to the stop is still in the output buffer.
     if (!mpvLoopActive() || m_eofSeen) return;
-    if (m_clock.wrapsPending() == 0 && m_clock.raw() > m_appliedStop + 0.05) return;
+    // Well past the stop it is not a wrap. Through PulseAudio mpv tells the wrap about when
+    // it is heard, not ahead, and a busy UI thread takes it later still (seen 45 ms past
+    // the stop); a wrap missed so plays its pass without the pause before it.
+    if (m_clock.wrapsPending() == 0 && m_clock.raw() > m_appliedStop + 0.25) return;
     m_clock.wrapDecoded(m_appliedStart, m_appliedStop);
     // What mpv holds of the pass before went through the old speed already.
     applySpeed(m_practice->wrapDecoded());
@@ -414,6 +432,15 @@ void MpvEngine::onPlaybackRestart()
         if (m_eofSeen) beginEnd();
     }
     if (pauseWanted() && !m_eofSeen) m_seek = SeekPhase::Parked;
+    if (m_unpauseAfterSeek && !pauseWanted() && !m_eofSeen && m_mpv.known("pause") == "yes" &&
+        m_practice->startLanded(m_quietSince ? now() - *m_quietSince : 0.0)) {
+        // Still paused since before the landing: the pass begins with its hold, whose
+        // release plays.
+        m_unpauseAfterSeek = false;
+        m_quietSince.reset();
+        holdForPass();
+        return;
+    }
     unpauseAfterSeek();
     // The output starts again now (within a few ms). Waiting for the first sample of
     // what is heard instead froze the position for up to 200 ms on PulseAudio, whose
@@ -510,6 +537,7 @@ void MpvEngine::pause()
     if (!isValid() || m_load == LoadPhase::Empty) return;
     freezeClock();
     m_unpauseAfterSeek = false;
+    m_quietSince.reset();
     m_motion = Motion::Paused;
     m_mpv.write("pause", "yes");
     updateState();
@@ -523,6 +551,7 @@ void MpvEngine::stop()
     }
     m_motion = Motion::Stopped;
     m_unpauseAfterSeek = false;
+    m_quietSince.reset();
     if (m_seek == SeekPhase::Parked) m_seek = SeekPhase::None;
     m_mpv.write("pause", "yes");
     cancelPending();
@@ -542,6 +571,7 @@ void MpvEngine::seek(double target)
     if (m_duration > 0) target = std::min(target, m_duration);
     const double old = position();
     const bool parked = m_seek == SeekPhase::Parked;
+    if (m_motion != Motion::Ended) m_quietSince.reset();
     // The seek flushes the output: jumps and ends still in it are never heard.
     cancelPending();
     requestSeek(target);
@@ -553,6 +583,8 @@ void MpvEngine::seek(double target)
         m_seek = SeekPhase::Parked;
         return;
     }
+    // Played on through the seek, mpv would sound the pass's start before its hold.
+    pauseForStartHold();
     issueSeek(target);
     emit positionJumped(old, target);
 }
@@ -752,6 +784,7 @@ void MpvEngine::finishEnd()
     const HeardClock::Heard heard = m_clock.reachEnd();
     if (!heard.ended) return;
     haltAtEnd();
+    m_quietSince = now();
     m_heardTimer.stop();
     for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
     updateState();
@@ -777,7 +810,48 @@ QWidget* MpvEngine::createVideoView(QWidget* parent)
     m_view = new MpvVideoView(m_mpv.handle(), parent);
     connect(m_view, &MpvVideoView::renderContextReady, this, [this] { onVideoOutput(true); });
     connect(m_view, &MpvVideoView::renderContextAboutToBeReleased, this, [this] { onVideoOutput(false); });
+    m_view->installEventFilter(this);  // its size sets the line's
+    applyLine();
     return m_view;
+}
+
+bool MpvEngine::setOverlayLine(const QString& text)
+{
+    m_line = text;
+    applyLine();
+    return m_view != nullptr;
+}
+
+bool MpvEngine::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view && event->type() == QEvent::Resize) applyLine();
+    return MediaEngine::eventFilter(watched, event);
+}
+
+void MpvEngine::applyLine()
+{
+    // mpv's own OSD draws into the picture it renders, in the view's device pixels.
+    static constexpr const char* kLineOverlay = "1";
+    QByteArray data, width, height;
+    if (m_view && !m_line.isEmpty()) {
+        const double dpr = m_view->devicePixelRatioF();
+        // Never smaller than the line under a waveform (1.6 times the text's size).
+        const int minimum = int(QFontInfo(m_view->font()).pixelSize() * 1.6);
+        data = lineEvent(m_line, lineFontPixels(m_view->size(), dpr, minimum));
+        width = QByteArray::number(std::lround(m_view->width() * dpr));
+        height = QByteArray::number(std::lround(m_view->height() * dpr));
+    }
+    const QByteArray sent = data + ' ' + width + 'x' + height;
+    if (!isValid() || sent == m_lineSent) return;
+    m_lineSent = sent;
+    if (data.isEmpty()) {
+        const char* args[] = {"osd-overlay", kLineOverlay, "none", "", nullptr};
+        m_mpv.commandAsync(args);
+        return;
+    }
+    const char* args[] = {"osd-overlay", kLineOverlay, "ass-events", data.constData(), width.constData(),
+                          height.constData(), "0", "no", nullptr};
+    m_mpv.commandAsync(args);
 }
 
 void MpvEngine::onVideoOutput(bool available)
@@ -787,6 +861,15 @@ void MpvEngine::onVideoOutput(bool available)
     // the render context still exists: mpv drops a video track whose output breaks, and
     // ends a file that has nothing else to play.
     m_mpv.writeNow("vo", available ? "libmpv" : "null");
+    // mpv takes the pictures up where its decoder had got to, ahead of the sound. Paused
+    // (a pass's hold, a parked start), the sound then waits for them when it plays: the
+    // pass's start went unheard (0.17 s of it). Sound and pictures decoded anew from
+    // where we stand start together.
+    if (available && isLoaded() && m_mpv.known("pause") == "yes" && m_clock.end() == HeardClock::End::None) {
+        const double at = position();
+        requestSeek(at);
+        issueSeek(at);
+    }
 }
 
 } // namespace player

@@ -60,6 +60,7 @@ public:
 
     QWidget* createVideoView(QWidget* parent) override;
     void setPractice(const PracticeSettings& practice, int pass) override;
+    bool setOverlayLine(const QString& text) override;
 
     // True when `path` names something mpv would open through a protocol rather than as
     // a plain local file.
@@ -84,6 +85,9 @@ private:
     };
     // What the caller asked for, or an end reached.
     enum class Motion { Playing, Paused, Stopped, Ended };
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void applyLine();
 
     // MpvHandle::Listener
     void onStartFile(std::int64_t entryId) override;
@@ -118,6 +122,8 @@ private:
     void issueSeek(double target);
     void applyLoop();
     void unpauseAfterSeek();
+    // Pauses mpv through the coming landing when its pass begins with a hold.
+    void pauseForStartHold();
     // The speed mpv plays at (a trainer's pass rate, else the entry's rate).
     void applySpeed(double speed);
     // Still between two passes, for their pause and count-in; the engine counts as playing.
@@ -139,6 +145,8 @@ private:
     Options m_options;
     MpvHandle m_mpv;
     QPointer<MpvVideoView> m_view;
+    QString m_line;           // drawn over the view's picture
+    QByteArray m_lineSent;    // the overlay as mpv has it, to leave it alone when unchanged
 
     // The current load
     QString m_path;
@@ -159,6 +167,9 @@ private:
     Motion m_motion = Motion::Playing;
     bool m_mpvPaused = false;
     bool m_unpauseAfterSeek = false;  // a play waits for the seek to land
+    // When the sound stopped at an end the caller goes on from (list play): the next pass's
+    // hold counts from then, not from the seek or load that follows.
+    std::optional<double> m_quietSince;
     bool m_eofSeen = false;
     SeekPhase m_seek = SeekPhase::None;
     double m_entryRate = 1.0;  // the clock runs at the pass's speed

@@ -176,13 +176,13 @@ bool MpvPractice::wrapsHeard(int count)
     return hold(plan);
 }
 
-bool MpvPractice::startLanded()
+bool MpvPractice::startLanded(double quietSeconds)
 {
     const auto plan = m_breaks.startLanded();
-    return plan && hold(*plan);
+    return plan && hold(*plan, quietSeconds);
 }
 
-bool MpvPractice::hold(const audio::PassPlan& plan)
+bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
 {
     if (plan.prerollFrames <= 0) return false;
     m_clicksDue.reset();
@@ -193,8 +193,10 @@ bool MpvPractice::hold(const audio::PassPlan& plan)
         m_hold.start(m_clicks->settlingMs());
         return true;
     }
+    // Clicks are placed from now on: only a pause alone counts what was silent already.
+    const double quiet = clicks ? 0.0 : quietSeconds;
     const qint64 frames = clicks ? m_clicks->play(plan) : plan.prerollFrames;
-    m_hold.start(int(std::llround(double(frames) * 1000.0 / audio::ClickOutput::kRate)));
+    m_hold.start(std::max(0, int(std::llround(double(frames) * 1000.0 / audio::ClickOutput::kRate - quiet * 1000.0))));
     return true;
 }
 

@@ -42,6 +42,8 @@ public:
     PassPlan wrapHeard();
     // A seek or load landed: the first pass's plan where one was due, else none.
     std::optional<PassPlan> startLanded();
+    // The next landing begins with a hold.
+    bool startHoldDue() const { return m_startDue && plan().pass(m_heard).prerollFrames > 0; }
     int heardPass() const { return m_heard; }
     double heardRate() const { return plan().rateOf(m_heard); }
     bool trains() const { return m_settings.hasTrainer(); }
@@ -75,7 +77,9 @@ public:
     double wrapDecoded() { return m_breaks.wrapDecoded(); }
     // True when the pass heard now begins with a hold: mpv stands still until released().
     bool wrapsHeard(int count);
-    bool startLanded();
+    // `quietSeconds`: silent already before the landing; the hold is that much shorter.
+    bool startLanded(double quietSeconds = 0);
+    bool startHoldDue() const { return m_breaks.startHoldDue(); }
     // A seek, stop or load: a hold under way ends, its clicks silenced.
     void cancel();
     bool holding() const { return m_hold.isActive(); }
@@ -85,7 +89,7 @@ signals:
     void passRateChanged(double rate);
 
 private:
-    bool hold(const audio::PassPlan& plan);
+    bool hold(const audio::PassPlan& plan, double quietSeconds = 0);
     void holdEnded();
     void tellRate();
 
