@@ -53,7 +53,7 @@ fi
 if [ "$which" = both ] || [ "$which" = address ] || [ "$which" = all ]; then
   flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
   cmake -S "$ROOT" -B "$ROOT/build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" -DCMAKE_CXX_FLAGS="$flags" \
-    -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+    -DCMAKE_C_FLAGS="$flags" -DVAMPLET_TEST_TIMEOUT=900 -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
   cmake --build "$ROOT/build/asan" -j2 --target "${ASAN_TESTS[@]}"
   # The sanitizers slow every test down some threefold.
   if [ "$which" = all ]; then
@@ -68,7 +68,7 @@ fi
 if [ "$which" = both ] || [ "$which" = thread ]; then
   flags="-fsanitize=thread -fno-omit-frame-pointer"
   cmake -S "$ROOT" -B "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" -DCMAKE_CXX_FLAGS="$flags" \
-    -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
+    -DCMAKE_C_FLAGS="$flags" -DVAMPLET_TEST_TIMEOUT=900 -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
   cmake --build "$ROOT/build/tsan" -j2 --target "${TSAN_TESTS[@]}"
   pattern="$(IFS='|'; echo "${TSAN_TESTS[*]}")"
   TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$ROOT/scripts/tsan.supp" \
