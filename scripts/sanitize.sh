@@ -17,7 +17,8 @@ export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:detect_stack_use_after_retu
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # Qt is not instrumented: its own threads (QtTest's watchdog) synchronise through futexes
 # ThreadSanitizer cannot see, so only calls from our code are checked.
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
+# die_after_fork=0: tests start ffmpeg through QProcess, whose child only runs exec.
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1:die_after_fork=0"
 
 run_ctest() {  # DIR ctest-arguments...
   local dir="$1"
@@ -36,6 +37,13 @@ ASAN_TESTS=(
   test_sampleengine test_outputclock test_audiodecoder test_stretcher test_heardclock test_failoveroutput
   test_listplay test_practiceplan test_entryplayer test_liveloop test_liveswitch test_follow test_listmodel
 )
+# Whatever runs on threads of ours: the engine, its output and reader, the list's checks, the
+# waveform's and the MIDI renderer's workers.
+TSAN_TESTS=(
+  test_sampleengine test_outputclock test_failoveroutput test_liveswitch test_loopreader test_stretcher
+  test_heardclock test_audiodecoder test_listmodel test_listplay test_entryplayer test_liveloop test_follow
+  test_waveform test_midifile
+)
 if [ "$which" = all ]; then
   ASAN_TESTS=("$ROOT"/tests/test_*.cpp)
   ASAN_TESTS=("${ASAN_TESTS[@]##*/}")
@@ -45,7 +53,7 @@ fi
 if [ "$which" = both ] || [ "$which" = address ] || [ "$which" = all ]; then
   flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
   cmake -S "$ROOT" -B "$ROOT/build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" -DCMAKE_CXX_FLAGS="$flags" \
-    -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+    -DCMAKE_C_FLAGS="$flags" -DVAMPLET_TEST_TIMEOUT=900 -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
   cmake --build "$ROOT/build/asan" -j2 --target "${ASAN_TESTS[@]}"
   # The sanitizers slow every test down some threefold.
   if [ "$which" = all ]; then
@@ -60,8 +68,10 @@ fi
 if [ "$which" = both ] || [ "$which" = thread ]; then
   flags="-fsanitize=thread -fno-omit-frame-pointer"
   cmake -S "$ROOT" -B "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" -DCMAKE_CXX_FLAGS="$flags" \
-    -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
-  cmake --build "$ROOT/build/tsan" -j2 --target test_sampleengine test_outputclock
-  run_ctest "$ROOT/build/tsan" -R '^(test_sampleengine|test_outputclock)$' --timeout 900 || rc=1
+    -DCMAKE_C_FLAGS="$flags" -DVAMPLET_TEST_TIMEOUT=900 -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
+  cmake --build "$ROOT/build/tsan" -j2 --target "${TSAN_TESTS[@]}"
+  pattern="$(IFS='|'; echo "${TSAN_TESTS[*]}")"
+  TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$ROOT/scripts/tsan.supp" \
+    run_ctest "$ROOT/build/tsan" -R "^($pattern)\$" --timeout 900 || rc=1
 fi
 exit $rc

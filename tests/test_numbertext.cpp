@@ -71,6 +71,34 @@ private slots:
         for (double v : {0.1, 12.345, 1.0 / 7.0, 99999.5})
             QVERIFY(qFuzzyCompare(numtext::parse(numtext::format(v)).value(), v));
     }
+
+    // Whole numbers take a short way; it must write and read what the locale itself does.
+    void wholeNumbersAsTheLocaleHasThem_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::newRow("C") << QLocale::c();
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany);
+        QTest::newRow("Arabic digits") << QLocale(QLocale::Arabic, QLocale::Egypt);
+        QTest::newRow("Swedish minus") << QLocale(QLocale::Swedish, QLocale::Sweden);
+    }
+    void wholeNumbersAsTheLocaleHasThem()
+    {
+        QFETCH(QLocale, locale);
+        QLocale::setDefault(locale);
+        locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+        const auto read = [&](const QString& text) {
+            bool ok = false;
+            const double v = locale.toDouble(text, &ok);
+            return ok ? std::optional<double>(v) : std::nullopt;
+        };
+        for (double v : {1.0, -7.0, 120.0, 999999999999999.0, 1e15, -1e15, 12345678.0}) {
+            const QString text = locale.toString(v, 'G', 15);
+            QCOMPARE(numtext::format(v), text);
+            QCOMPARE(numtext::parse(text), read(text));
+        }
+        for (const QString text : {locale.toString(42), QString("0012"), QString("1234567890123456")})
+            QCOMPARE(numtext::parseZeroPrefixed(text), read("0" + text));
+    }
 };
 
 QTEST_GUILESS_MAIN(NumberTextTest)

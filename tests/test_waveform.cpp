@@ -217,7 +217,8 @@ private slots:
         f.close();
         const std::vector<float> s = signal(400000, 2, 11);
         int opened = 0;
-        setSourceOpener([&](const QString&, QString*) {
+        // The samples by value: a worker still reading when a check fails outlives this frame.
+        setSourceOpener([&opened, s](const QString&, QString*) {
             ++opened;
             return std::make_unique<Generated>(s, 2);
         });
@@ -225,7 +226,7 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             WaveformSource src;
             src.setFile(media);
-            QTRY_COMPARE(src.status(), WaveformSource::Status::Ready);
+            QTRY_COMPARE_WITH_TIMEOUT(src.status(), WaveformSource::Status::Ready, 60000);  // slow under sanitizers
             QCOMPARE(src.peaks().levels, want.levels);
             QCOMPARE(src.peaks().sampleRate, 8000);
             QCOMPARE(opened, 1);  // the second time from the cache
@@ -235,7 +236,7 @@ private slots:
         f.close();
         WaveformSource src;
         src.setFile(media);
-        QTRY_COMPARE(src.status(), WaveformSource::Status::Ready);
+        QTRY_COMPARE_WITH_TIMEOUT(src.status(), WaveformSource::Status::Ready, 60000);
         QCOMPARE(opened, 2);
         QCOMPARE(QDir(dir.filePath("peaks")).entryList({"*.peaks"}).size(), 1);
         // Sample zoom reads the frames themselves.

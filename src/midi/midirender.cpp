@@ -1,5 +1,6 @@
 #include "midi/midirender.h"
 
+#include "app/pooltask.h"
 #include "storage/usercache.h"
 
 #include <QCoreApplication>
@@ -314,7 +315,7 @@ std::unique_ptr<RenderHandle> render(const QString& target, const Song& song, co
         r.pool->setMaxThreadCount(1);
     }
     ++g_renders;
-    r.pool->start([job] {
+    app::startInPool(*r.pool, [job] {
         job->run();
         Registry& reg = registry();
         QMutexLocker l(&reg.mutex);

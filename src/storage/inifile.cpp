@@ -4,6 +4,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace storage {
@@ -250,15 +252,27 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
     for (Section& s : doc.m_sections) {
         s.lines.squeeze();  // grown by doubling; a large file would keep a third of it unused
         s.keyIndex.reserve(s.lines.size());
+        // A file repeats a few stems over and over: the last ones seen need no hashing.
+        constexpr int kRecent = 8;
+        QStringView recent[kRecent];
+        int nextRecent = 0, filled = 0;
         for (int i = 0; i < s.lines.size(); ++i) {
             Line& l = s.lines[i];
             if (l.keyLength == 0) continue;
             // The first line of a key wins; the key as a view into the document's text.
-            detail::CaselessName key{QString::fromRawData(l.key().data(), l.keyLength)};
-            l.shadowed = s.keyIndex.contains(key);
+            // One look-up: a key not there yet is added with -1, then given its line.
+            const qsizetype before = s.keyIndex.size();
+            int& slot = s.keyIndex[{QString::fromRawData(l.key().data(), l.keyLength)}];
+            l.shadowed = s.keyIndex.size() == before;
             if (l.shadowed) continue;
-            s.keyIndex.insert(std::move(key), i);
-            s.stems.insert(stemOf(l.key()));
+            slot = i;
+            const detail::CaselessName stem = stemOf(l.key());
+            QStringView* const seen = std::begin(recent) + filled;
+            if (std::find(std::begin(recent), seen, QStringView(stem.name)) != seen) continue;
+            recent[nextRecent] = stem.name;
+            nextRecent = (nextRecent + 1) % kRecent;
+            filled = std::min(filled + 1, kRecent);
+            s.stems.insert(stem);
         }
     }
     // Backwards, so that the first section of a name wins.

@@ -47,6 +47,9 @@ struct CaselessName {
     QString name;
     bool operator==(const CaselessName& other) const
     {
+        // Qt folds letter by letter: names of different lengths never compare equal, and
+        // the hash's probes meet many such.
+        if (name.size() != other.name.size()) return false;
         return name == other.name || name.compare(other.name, Qt::CaseInsensitive) == 0;
     }
 };

@@ -1,5 +1,6 @@
 #include "waveform/waveformsource.h"
 
+#include "app/pooltask.h"
 #include "audio/audiodecoder.h"
 #include "midi/midifile.h"
 #include "midi/midirender.h"
@@ -179,7 +180,7 @@ struct Workers {
             // One each: the sound output needs the other core.
             pool->setMaxThreadCount(1);
         }
-        pool->start([job] { job->run(); });
+        app::startInPool(*pool, [job] { job->run(); });
     }
 };
 
