@@ -7,20 +7,14 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$HERE/../../scripts/common.sh"
-PACKAGES+=(pulseaudio pulseaudio-utils ffmpeg python3)
-install_missing
-BUILD="${SEAM_BUILD:-$ROOT/build/release}"
-[ -n "${SEAM_DRIVER:-}" ] || build_targets "$BUILD" seam_driver
+# Always a server of our own: the sinks are loaded and unloaded.
+SINK=vamplet_move_a BENCH_OWN_SERVER=1 BENCH_PACKAGES=(ffmpeg) BENCH_BUILD="${SEAM_BUILD:-}"
+# A driver named from outside is measured as it is.
+[ -n "${SEAM_DRIVER:-}" ] && BENCH_TARGETS=() || BENCH_TARGETS=(seam_driver)
+source "$HERE/../preamble.sh"
 RUNS="${1:-5}"
 
 WORK="$(mktemp -d /tmp/vamplet-sink-move.XXXXXX)"
-# Always a server of our own: the sinks are loaded and unloaded.
-unset PULSE_SERVER
-export XDG_RUNTIME_DIR="$(mktemp -d /tmp/vamplet-sink-move-probe.XXXXXX)"
-rmdir "$XDG_RUNTIME_DIR"
-SINK=vamplet_move_a
-source "$HERE/../null_sink.sh"
 trap 'cleanup_null_sink; rm -rf "$WORK"' EXIT
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=5" -c:a pcm_s16le "$WORK/tone.wav"
 
