@@ -5,6 +5,7 @@
 #   BENCH_PACKAGES=(...)     Debian packages needed beyond pulseaudio, its tools and python3
 #   BENCH_OWN_SERVER=1       always a sound server of our own (another may be measuring)
 # Leaves ROOT and the helpers of scripts/common.sh, BUILD, and the sink with its EXIT trap.
+# busy_start N [NICE] starts N busy loops (a machine busy with builds), busy_stop ends them.
 #
 # Or, with BENCH_WINDOWS=1 (and no SINK), for the program run through its windows on a
 # server that may be killed and started again (listplay/server.sh) under a desktop of its
@@ -18,6 +19,18 @@ PACKAGES+=(pulseaudio pulseaudio-utils python3 ${BENCH_PACKAGES[@]+"${BENCH_PACK
 install_missing
 BUILD="${BENCH_BUILD:-$ROOT/build/release}"
 if [ -n "${BENCH_TARGETS[*]:-}" ]; then build_targets "$BUILD" "${BENCH_TARGETS[@]}"; fi
+
+BUSY_PIDS=()
+busy_start() {
+  for _ in $(seq "$1"); do
+    nice -n "${2:-0}" bash -c 'while :; do :; done' &
+    BUSY_PIDS+=($!)
+  done
+}
+busy_stop() {
+  [ ${#BUSY_PIDS[@]} -eq 0 ] || kill "${BUSY_PIDS[@]}" 2>/dev/null || true
+  BUSY_PIDS=()
+}
 
 if [ -n "${BENCH_WINDOWS:-}" ]; then
   SECONDS_LIST="${BENCH_SECONDS:-45}" KEEP="" BENCH_ARGS=()
