@@ -47,6 +47,6 @@ while i <= last:
     if j > i:
         runs.append((i, j - i))
     i = j + 1
-print('sound %.2f s; silent runs of 3 frames or more (at s: ms):' % ((last - first) / 44100.0))
-print(', '.join('%.3f: %.2f' % (at / 44100.0, n / 44.1) for at, n in runs if n >= 3) or 'none')
+print('sound %.2f s; silent runs of 3 frames or more (s after the first sound: ms):' % ((last - first) / 44100.0))
+print(', '.join('%.3f: %.2f' % ((at - first) / 44100.0, n / 44.1) for at, n in runs if n >= 3) or 'none')
 PY
