@@ -22,7 +22,8 @@ if ! pactl info >/dev/null 2>&1; then
   # recording that stalls on it loses the rest of the case.
   pulseaudio --daemonize=no --system=false --exit-idle-time=-1 -n --disallow-exit \
     --disable-shm=yes --enable-memfd=no \
-    --load="module-native-protocol-unix" --log-target=file:"$XDG_RUNTIME_DIR/log" 2>/dev/null &
+    --load="module-native-protocol-unix" --log-target=file:"$XDG_RUNTIME_DIR/log" \
+    --log-level="${BENCH_PULSE_LOG_LEVEL:-notice}" 2>/dev/null &
   STARTED_PID=$!
   for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
   pactl info >/dev/null

@@ -6,37 +6,11 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$HERE/../../scripts/common.sh"
-PACKAGES+=(pulseaudio pulseaudio-utils python3 xvfb openbox xdotool x11-utils imagemagick ffmpeg
+BENCH_WINDOWS=1 BENCH_SECONDS=40 BENCH_BUILD="${DRILL_BUILD:-}" BENCH_TARGETS=(vamplet)
+BENCH_PACKAGES=(xvfb openbox xdotool x11-utils imagemagick ffmpeg
   fonts-ipafont-gothic)  # the Japanese line
-install_missing
-BUILD="${DRILL_BUILD:-$ROOT/build/release}"
-build_targets "$BUILD" vamplet
-
-SECONDS_LIST=40 KEEP=""
-while [ $# -gt 0 ]; do
-  case $1 in
-    --seconds) SECONDS_LIST=$2; shift 2 ;;
-    --keep) KEEP=$2; shift 2 ;;
-    *) echo "unknown argument $1" >&2; exit 2 ;;
-  esac
-done
-
-work=$(mktemp -d /tmp/vamplet-drill.XXXXXX)
-RUN=$work
-APP_PID=""
-desktop_pids=""
-finish() {
-  [ -z "$APP_PID" ] || kill "$APP_PID" 2>/dev/null || true
-  server_cleanup
-  kill $desktop_pids 2>/dev/null || true
-  wait 2>/dev/null || true
-  if [ -n "$KEEP" ]; then mkdir -p "$KEEP" && cp -r "$work"/. "$KEEP"/; fi
-  rm -rf "$work"
-}
-source "$HERE/../listplay/server.sh"
-. "$ROOT/tests/desktop.sh"
-trap finish EXIT
+source "$HERE/../preamble.sh" "$@"
+[ ${#BENCH_ARGS[@]} -eq 0 ] || { echo "unknown argument ${BENCH_ARGS[0]}" >&2; exit 2; }
 # Room for the windows at scale 2.
 start_desktop 96 2048x1536 || { echo "no desktop" >&2; exit 1; }
 server_start dr

@@ -6,37 +6,16 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$HERE/../../scripts/common.sh"
-PACKAGES+=(pulseaudio pulseaudio-utils python3 xvfb openbox xdotool x11-utils trayer imagemagick mpv)
-install_missing
-BUILD="${LISTPLAY_BUILD:-$ROOT/build/release}"
-build_targets "$BUILD" vamplet
-
-SECONDS_LIST=45 KEEP="" MPV=0
-while [ $# -gt 0 ]; do
-  case $1 in
-    --seconds) SECONDS_LIST=$2; shift 2 ;;
-    --keep) KEEP=$2; shift 2 ;;
-    --mpv) MPV=1; shift ;;
-    *) echo "unknown argument $1" >&2; exit 2 ;;
+BENCH_WINDOWS=1 BENCH_SECONDS=45 BENCH_BUILD="${LISTPLAY_BUILD:-}" BENCH_TARGETS=(vamplet)
+BENCH_PACKAGES=(xvfb openbox xdotool x11-utils trayer imagemagick mpv)
+source "$HERE/../preamble.sh" "$@"
+MPV=0
+for a in ${BENCH_ARGS[@]+"${BENCH_ARGS[@]}"}; do
+  case $a in
+    --mpv) MPV=1 ;;
+    *) echo "unknown argument $a" >&2; exit 2 ;;
   esac
 done
-
-work=$(mktemp -d /tmp/vamplet-listplay.XXXXXX)
-RUN=$work
-APP_PID=""
-desktop_pids=""
-finish() {
-  [ -z "$APP_PID" ] || kill "$APP_PID" 2>/dev/null || true
-  server_cleanup
-  kill $desktop_pids 2>/dev/null || true
-  wait 2>/dev/null || true
-  if [ -n "$KEEP" ]; then mkdir -p "$KEEP" && cp -r "$work"/. "$KEEP"/; fi
-  rm -rf "$work"
-}
-source "$HERE/server.sh"
-. "$ROOT/tests/desktop.sh"
-trap finish EXIT
 start_desktop || { echo "no desktop" >&2; exit 1; }
 mkdir -p "$work/media"
 python3 "$HERE/listplay.py" media "$work/media" "$work/vamplet.ini"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Plays a list through the program's own playback (seam_driver) into a private null sink,
 # records it, and prints every run of digital silence from the first sound to the last:
-# a change of entry or pass that is not gapless shows as one.
+# a change of entry or pass that is not gapless shows as one. BENCH_LOAD=N runs N busy loops
+# meanwhile (at nice BENCH_LOAD_NICE, default 0).
 #   bench/seam/list_gaps.sh [SECONDS]     # default 10; the list is made below
 set -euo pipefail
 
@@ -13,7 +14,7 @@ source "$HERE/../preamble.sh"
 SECONDS_PLAYED="${1:-10}"
 
 WORK="$(mktemp -d /tmp/vamplet-list-gaps.XXXXXX)"
-trap 'cleanup_null_sink; rm -rf "$WORK"' EXIT
+trap 'busy_stop; cleanup_null_sink; rm -rf "$WORK"' EXIT
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=5" -c:a pcm_s16le "$WORK/a44.wav"
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=660:sample_rate=48000:duration=5" -ac 2 -c:a pcm_s16le "$WORK/b48.wav"
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=550:sample_rate=48000:duration=0.6" -c:a pcm_s16le "$WORK/w48.wav"
@@ -24,7 +25,9 @@ ROWS=(--row "$WORK/a44.wav,0.5,1,1,1" --row "$WORK/b48.wav,2,2.4,0.7,1" --row "$
 parec -d "$SINK.monitor" --raw --format=s16le --rate=44100 --channels=2 > "$WORK/out.raw" &
 REC=$!
 sleep 0.3
+busy_start "${BENCH_LOAD:-0}" "${BENCH_LOAD_NICE:-0}"
 QT_QPA_PLATFORM=offscreen "${SEAM_DRIVER:-$BUILD/bench/seam_driver}" "${ROWS[@]}" --seconds "$SECONDS_PLAYED" > "$WORK/driver.log"
+busy_stop
 sleep 0.3
 kill "$REC"
 wait "$REC" 2>/dev/null || true
@@ -44,6 +47,6 @@ while i <= last:
     if j > i:
         runs.append((i, j - i))
     i = j + 1
-print('sound %.2f s; silent runs of 3 frames or more (at s: ms):' % ((last - first) / 44100.0))
-print(', '.join('%.3f: %.2f' % (at / 44100.0, n / 44.1) for at, n in runs if n >= 3) or 'none')
+print('sound %.2f s; silent runs of 3 frames or more (s after the first sound: ms):' % ((last - first) / 44100.0))
+print(', '.join('%.3f: %.2f' % ((at - first) / 44100.0, n / 44.1) for at, n in runs if n >= 3) or 'none')
 PY
