@@ -43,7 +43,7 @@ namespace {
 // How often a lost server is asked again, and how long one may take to answer: sound is
 // back within half a second of a server's return.
 constexpr auto kRetry = std::chrono::milliseconds(250);
-// What was handed to the server and not heard when it went: its queue (some 200 ms) with
+// What was handed to the server and not heard when it went: its queue (some 100 ms) with
 // room for a server that took more after a move.
 constexpr int kKeptMs = 1000;
 
