@@ -44,6 +44,7 @@ EXPRESSION_WORDS = {"return", "new", "throw", "case", "else", "do", "co_return",
                     "sizeof", "decltype", "typeid", "alignof", "noexcept"}
 
 
+EXTERNAL_NAMESPACES = {"std"}
 BUILTIN_TYPES = {"auto", "bool", "char", "double", "float", "int", "long", "short", "signed",
                  "unsigned", "void"}
 
@@ -674,9 +675,12 @@ class Rewrite:
     def name_chain(self, n, chain, leading):
         scope = self.src.scope_of[chain[0]]
         words = [self.toks[i].text for i in chain]
-        path = None
+        path, moved = None, False
         if len(chain) > 1:
             path = self.resolve_namespace((words[0],), scope, leading)
+            moved = path is None and scope.old[:1] == (OLD_ROOT,)
+            if moved:
+                path = self.moved_namespace(chain[0], scope)
         if path is None:
             if leading or self.declares_here(chain[0]) or scope.kind == "enum":
                 return
@@ -687,7 +691,7 @@ class Rewrite:
             path += (words[k],)
             k += 1
         prev = self.toks[n - 1].text if n else ""
-        if k == len(words) or path[0] != OLD_ROOT:
+        if k == len(words) or path[0] != OLD_ROOT and not moved:
             if path[0] == OLD_ROOT and prev == "namespace":
                 return  # a namespace block's own header
             if path[0] == OLD_ROOT:
@@ -704,6 +708,18 @@ class Rewrite:
             self.remove_stmt([n - 1, chain[k] + 1])
             return
         self.edit(start, end, qualifier)
+
+    def moved_namespace(self, index, scope):
+        """In a file still in the old namespace, once the rest has moved: `wave::` is the
+        namespace of the folder it names (waveform); any other unknown name fails."""
+        name = self.toks[index].text
+        if not name[:1].islower() or name in EXTERNAL_NAMESPACES or self.lookup(name, scope):
+            return None
+        folders = {word for word in self.tree.words if word.startswith(name)}
+        roots = {f for f in folders if (f,) in self.tree.namespaces}
+        if len(roots) == 1:
+            return (next(iter(roots)),)
+        self.src.fail(index, f"cannot place the namespace {name}")
 
     def context(self, scope):
         return scope.new if scope.new is not None else ()
