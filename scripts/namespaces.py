@@ -180,6 +180,7 @@ class Source:
         self.scope_of = [None] * len(self.toks)
         self.file = Scope("file", None)
         self.decls = []             # (old path, name, kind, is_definition, scope, stmt)
+        self.aliases = set()        # namespace aliases the file makes
         self.parse()
 
     def fail(self, index, message):
@@ -286,6 +287,8 @@ class Source:
         words = self.skip_template([self.toks[i].text for i in ints])
         ints = ints[len(ints) - len(words):]
         if not words or words[0] in ("namespace", "inline") and "namespace" in words[:2]:
+            if words[:1] == ["namespace"] and len(words) > 2 and words[2] == "=":
+                self.aliases.add(words[1])
             return
         if words[0] == "using":
             if len(words) > 2 and words[1] == "namespace":
@@ -713,7 +716,8 @@ class Rewrite:
         """In a file still in the old namespace, once the rest has moved: `wave::` is the
         namespace of the folder it names (waveform); any other unknown name fails."""
         name = self.toks[index].text
-        if not name[:1].islower() or name in EXTERNAL_NAMESPACES or self.lookup(name, scope):
+        if not name[:1].islower() or name in EXTERNAL_NAMESPACES or name in self.src.aliases \
+                or self.lookup(name, scope):
             return None
         folders = {word for word in self.tree.words if word.startswith(name)}
         roots = {f for f in folders if (f,) in self.tree.namespaces}
