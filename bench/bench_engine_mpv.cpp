@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <numeric>
 
-using player::LoopRange;
-using player::MpvEngine;
-using player::PlayState;
+using engine::LoopRange;
+using engine::MpvEngine;
+using engine::PlayState;
 
 namespace {
 

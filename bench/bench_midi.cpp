@@ -15,7 +15,7 @@
 
 #include <cstdio>
 
-using namespace player;
+using namespace engine;
 
 namespace {
 

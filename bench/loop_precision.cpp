@@ -17,7 +17,8 @@
 
 #include "../tests/support/testkit.h"
 
-using namespace player;
+using namespace engine;
+using namespace playback;
 
 namespace {
 

@@ -55,7 +55,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    player::setEngineFactory([] { return new FakeEngine; });
+    engine::setEngineFactory([] { return new FakeEngine; });
     const Figures small = measure(1000, 7);
     const Figures large = measure(10000, 5);
     std::printf("control panel, best of several runs (file parsed anew for each load)\n");

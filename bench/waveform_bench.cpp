@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <ctime>
 
-using namespace player::wave;
+using namespace waveform;
 
 namespace {
 

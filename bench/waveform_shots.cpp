@@ -59,13 +59,13 @@ int main(int argc, char** argv)
     if (args.contains(QStringLiteral("--dark"))) QApplication::setPalette(darkPalette());
     // The program's own font and style sheet.
     services::applyLook(app);
-    player::setEngineFactory([] {
-        player::MpvEngine::Options quiet;
+    engine::setEngineFactory([] {
+        engine::MpvEngine::Options quiet;
         quiet.audioOutput = false;
-        return new player::MidiEngine(new player::MpvEngine(quiet));
+        return new engine::MidiEngine(new engine::MpvEngine(quiet));
     });
 
-    player::frmPlayer* window = forms::frmPlayer();
+    windows::frmPlayer* window = forms::frmPlayer();
     window->InitPlayer(QString());
     window->show();
     window->move(10, 10);
@@ -82,12 +82,12 @@ int main(int argc, char** argv)
     edit->move(10, window->frameGeometry().bottom() + 20);
     edit->waveform()->setFocus();
 
-    auto* waveform = window->findChild<player::wave::WaveformView*>(QStringLiteral("Waveform"));
+    auto* waveform = window->findChild<waveform::WaveformView*>(QStringLiteral("Waveform"));
     auto* poll = new QTimer(&app);
     QObject::connect(poll, &QTimer::timeout, [=] {
-        const auto ready = player::wave::WaveformSource::Status::Ready;
+        const auto ready = waveform::WaveformSource::Status::Ready;
         // The beats too, where they are being found.
-        const auto analysing = player::beats::BeatSource::Status::Analysing;
+        const auto analysing = beats::BeatSource::Status::Analysing;
         if (waveform && waveform->source()->status() == ready && edit->waveform()->source()->status() == ready &&
             waveform->beats()->status() != analysing && edit->waveform()->beats()->status() != analysing) {
             poll->stop();

@@ -27,19 +27,19 @@ int main(int argc, char** argv)
     const QString commandLine = app::commandLineText(QApplication::arguments());
     // One program per user: a second start hands its file to the first instead of both
     // writing the playlist file.
-    if (player::claimBusName(app::commandLinePath(commandLine)) == player::BusClaim::HandedOver) return 0;
+    if (desktop::claimBusName(app::commandLinePath(commandLine)) == desktop::BusClaim::HandedOver) return 0;
     // The engine refuses any other numeric locale; number text does not depend on it.
     std::setlocale(LC_NUMERIC, "C");
     services::applyLook(app);
     // Sound plays on our sample engine, video on mpv; MIDI files are rendered to sound first.
-    player::setEngineFactory([] {
-        return new player::MidiEngine(new player::RoutingEngine(
-            new player::SampleEngine(player::SampleEngine::Options{}), new player::MpvEngine(player::MpvEngine::Options{})));
+    engine::setEngineFactory([] {
+        return new engine::MidiEngine(new engine::RoutingEngine(
+            new engine::SampleEngine(engine::SampleEngine::Options{}), new engine::MpvEngine(engine::MpvEngine::Options{})));
     });
 
-    player::frmPlayer* window = forms::frmPlayer();
+    windows::frmPlayer* window = forms::frmPlayer();
     // The desktop's media keys and sound applets.
-    player::publishMpris(new player::RemoteControl(window, window));
+    windows::publishMpris(new windows::RemoteControl(window, window));
     window->InitPlayer(commandLine);
     window->show();
     return QApplication::exec();

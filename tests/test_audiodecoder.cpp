@@ -10,7 +10,7 @@
 #include <cmath>
 #include <vector>
 
-using player::audio::Decoder;
+using audio::Decoder;
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <random>
 
-using namespace player::beats;
+using namespace beats;
 
 namespace {
 
@@ -132,7 +132,7 @@ private slots:
     // 6/8 beats in dotted quarters; a new signature starts a bar; the tempo map times them.
     void midiMetre()
     {
-        const std::optional<player::midi::Song> song = player::midi::parse(metreFile(12));
+        const std::optional<midi::Song> song = midi::parse(metreFile(12));
         QVERIFY(song);
         const BeatGrid g = fromSong(*song);
         std::vector<double> beats = {0, 0.75, 1.5, 2.25};

@@ -3,7 +3,7 @@
 
 #include <QTest>
 
-using player::beats::BeatGrid;
+using beats::BeatGrid;
 
 namespace {
 

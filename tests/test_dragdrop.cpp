@@ -106,11 +106,11 @@ private slots:
 
     void dropOnThePlayerPlaysTheFile()
     {
-        player::frmPlayer* w = forms::frmPlayer();
+        windows::frmPlayer* w = forms::frmPlayer();
         QVERIFY(!drop(w, {QUrl("https://example.org/a.mp3")}));
         QVERIFY(drop(w, files({box->b, box->a})));
         QCOMPARE(w->MediaPlayer1()->FileName(), box->b);
-        QCOMPARE(w->MediaPlayer1()->PlayState(), player::PlayState::Playing);  // playing
+        QCOMPARE(w->MediaPlayer1()->PlayState(), engine::PlayState::Playing);  // playing
     }
 
     void audacityLabelsAskForTheirMediaFile()

@@ -320,7 +320,7 @@ private slots:
         fill(e, a, "1", "9", "1", "1");
         e->btnTest_Click();
         run(e, 3500);
-        QCOMPARE(engine->state(), player::PlayState::Stopped);
+        QCOMPARE(engine->state(), engine::PlayState::Stopped);
         QVERIFY(!e->tmrLooper()->isActive());
     }
 
@@ -430,11 +430,11 @@ private slots:
     }
     void waveformHandlesAndBoxesFollowEachOther()
     {
-        using player::wave::WaveformView;
+        using waveform::WaveformView;
         frmEdit* e = openAdd();
         e->txtFileName()->setText(testkit::writeWav(dir->path("long.wav"), 20, 8000));
         WaveformView* view = e->waveform();
-        QTRY_COMPARE(view->source()->status(), player::wave::WaveformSource::Status::Ready);
+        QTRY_COMPARE(view->source()->status(), waveform::WaveformSource::Status::Ready);
         QCOMPARE(view->duration(), 20.0);
         const double perPixel = 20.0 / view->viewport().width;
         // Typing moves the handles; a box that does not read as a number leaves its handle.

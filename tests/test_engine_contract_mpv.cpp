@@ -15,7 +15,7 @@
 #include <clocale>
 #include <memory>
 
-using namespace player;
+using namespace engine;
 
 namespace {
 

@@ -23,9 +23,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using player::LoopRange;
-using player::MpvEngine;
-using player::PlayState;
+using engine::LoopRange;
+using engine::MpvEngine;
+using engine::PlayState;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <QtTest>
 
-using player::EntryPlayer;
+using playback::EntryPlayer;
 
 namespace {
 
@@ -18,7 +18,7 @@ namespace {
 // and counts passes: a pass is a run of rising positions.
 struct Rig {
     FakeEngine* engine = new FakeEngine;
-    player::EngineControl media{engine};
+    playback::EngineControl media{engine};
     EntryPlayer entry{&media};
     int passes = 0;
     int nextRequests = 0;
@@ -38,7 +38,7 @@ struct Rig {
     void observe()
     {
         const double pos = engine->position();
-        const bool playing = engine->state() == player::PlayState::Playing;
+        const bool playing = engine->state() == engine::PlayState::Playing;
         if (pos < last - 1e-9) rising = false;
         if (playing && pos > last + 1e-9 && !rising) {
             rising = true;
@@ -211,9 +211,9 @@ private slots:
         rig.entry.changeStretch(10, 10.2);
         QCOMPARE(rig.engine->position(), 10.0);  // at once, not at the next tick
         rig.entry.togglePause();
-        QCOMPARE(rig.engine->state(), player::PlayState::Paused);
+        QCOMPARE(rig.engine->state(), engine::PlayState::Paused);
         rig.entry.togglePause();
-        QCOMPARE(rig.engine->state(), player::PlayState::Playing);
+        QCOMPARE(rig.engine->state(), engine::PlayState::Playing);
         rig.entry.stopPlayback();
         rig.entry.togglePause();  // stopped: the entry plays again, looped as before
         QVERIFY(rig.entry.endless());
@@ -258,7 +258,7 @@ private slots:
         const double from = rig.entry.current().start;
         rig.run(int(3.5 * (3.0 - from) * 1000));
         QCOMPARE(rig.passes, 4);
-        QCOMPARE(rig.engine->state(), player::PlayState::Playing);
+        QCOMPARE(rig.engine->state(), engine::PlayState::Playing);
         QVERIFY(rig.entry.endless());
         QVERIFY(rig.engine->position() >= from && rig.engine->position() < 3.0005);
     }
@@ -297,7 +297,7 @@ private slots:
         rig.play(song, "2", "9", "1", "1", true);
         rig.run(2000);
         QCOMPARE(rig.engine->position(), 3.0);
-        QCOMPARE(rig.engine->state(), player::PlayState::Stopped);
+        QCOMPARE(rig.engine->state(), engine::PlayState::Stopped);
         QVERIFY(rig.entry.endless());
     }
 
@@ -412,13 +412,13 @@ private slots:
         rig.play(song, "1", "1.5", "1", "1", false);
         // The engine alone, no tick: it plays to the stop and holds there.
         rig.engine->advance(600);
-        QCOMPARE(rig.engine->state(), player::PlayState::Stopped);
+        QCOMPARE(rig.engine->state(), engine::PlayState::Stopped);
         QCOMPARE(rig.nextRequests, 0);
         QCoreApplication::processEvents();
         QCOMPARE(rig.nextRequests, 1);
         QCOMPARE(rig.engine->path(), other);
         QCOMPARE(rig.engine->position(), 5.0);
-        QCOMPARE(rig.engine->state(), player::PlayState::Playing);
+        QCOMPARE(rig.engine->state(), engine::PlayState::Playing);
         QVERIFY(rig.entry.counted());
         // The tick that follows finds nothing more to do.
         rig.run(10);
@@ -434,7 +434,7 @@ private slots:
         rig.run(600);
         QCOMPARE(rig.nextRequests, 0);  // the whole file plays twice before the list goes on
         QCOMPARE(rig.engine->position(), 0.1);  // wrapped at its end by the engine, no restart
-        QCOMPARE(rig.engine->state(), player::PlayState::Playing);
+        QCOMPARE(rig.engine->state(), engine::PlayState::Playing);
         rig.engine->advance(600);
         QCoreApplication::processEvents();
         QCOMPARE(rig.nextRequests, 1);
@@ -468,7 +468,7 @@ private slots:
         rig.play(song, "1", "2", "1", "3", false);
         rig.entry.stopPlayback();
         QVERIFY(!rig.entry.counted() && !rig.entry.endless());
-        QCOMPARE(rig.engine->state(), player::PlayState::Stopped);
+        QCOMPARE(rig.engine->state(), engine::PlayState::Stopped);
         // Stopped at the entry's start, so playing it again needs no seek.
         QCOMPARE(rig.engine->position(), 1.0);
         QVERIFY(!rig.engine->loop().stop);

@@ -232,7 +232,7 @@ private slots:
         QVERIFY(asked);
         QStringList rows;
         for (int i = 1; i <= grid()->rowCount(); ++i)
-            rows << grid()->rowTexts(i).mid(0, player::kTextCell + 1).join(u'|').replace(u'\n', u'/');
+            rows << grid()->rowTexts(i).mid(0, playback::kTextCell + 1).join(u'|').replace(u'\n', u'/');
         const QString row = media + "|%1|%2|0.8|3|1.5x||||%3";
         QCOMPARE(rows, QStringList({row.arg("0", "0.7", "古池や"), row.arg("0.9", "2.2", "Ça va, señor?"),
                                     row.arg("2.4", "3", "Я помню/مرحبا")}));

@@ -4,7 +4,7 @@
 
 #include <QTest>
 
-using namespace player::audio;
+using namespace audio;
 Q_DECLARE_METATYPE(QList<LinkEvent>)
 Q_DECLARE_METATYPE(QList<Move>)
 

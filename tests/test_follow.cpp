@@ -6,14 +6,14 @@
 
 #include <QtTest>
 
-using player::Sight;
+using playback::Sight;
 
 class FollowTest : public QObject {
     Q_OBJECT
 private slots:
     void displaysPollOnlyWhileSomethingPlays()
     {
-        const int slow = player::PlaybackFollow::kHiddenMs;
+        const int slow = playback::PlaybackFollow::kHiddenMs;
         struct Case { int shownMs; bool playing; Sight sight; int want; };
         const Case cases[] = {
             {400, false, Sight::Shown, 0},   // nothing plays: the reports alone move it
@@ -24,7 +24,7 @@ private slots:
             {0, true, Sight::Shown, 0},
         };
         for (const Case& c : cases)
-            QCOMPARE(player::followInterval(c.shownMs, c.playing, c.sight), c.want);
+            QCOMPARE(playback::followInterval(c.shownMs, c.playing, c.sight), c.want);
     }
 
     void playheadMovesOnADotAtATime()
@@ -39,16 +39,16 @@ private slots:
             {0.0, 1, 30, 30},        // nothing to show yet
             {0.5, 0, 30, 30},
         };
-        for (const Case& c : cases) QCOMPARE(player::followMs(c.secondsPerDot, c.rate, c.screenMs), c.want);
+        for (const Case& c : cases) QCOMPARE(playback::followMs(c.secondsPerDot, c.rate, c.screenMs), c.want);
     }
 
     void ticksStandByWhereTheEngineCutsTheStretch()
     {
-        using player::EntryPlayer;
-        player::LoopRange stretch;
+        using playback::EntryPlayer;
+        engine::LoopRange stretch;
         stretch.start = 1;
         stretch.stop = 3;
-        player::LoopRange backwards = stretch;
+        engine::LoopRange backwards = stretch;
         backwards.stop = 1;
         QCOMPARE(EntryPlayer::tickInterval(std::nullopt), EntryPlayer::kStandbyMs);  // a whole file: its end is told
         QCOMPARE(EntryPlayer::tickInterval(stretch), EntryPlayer::kStandbyMs);

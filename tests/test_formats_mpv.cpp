@@ -25,7 +25,8 @@
 
 #include <cmath>
 
-using namespace player;
+using namespace engine;
+using namespace playback;
 
 namespace {
 
@@ -215,13 +216,13 @@ private slots:
                  "Filename:\n'" + path + "'\n");
         QVERIFY2(messages.messages[0].text.contains(reason), qPrintable(messages.messages[0].text));
         QVERIFY(!m_entry->counted() && !m_entry->endless());
-        QCOMPARE(p.PlayState(), player::PlayState::Stopped);
+        QCOMPARE(p.PlayState(), engine::PlayState::Stopped);
 
         // Looping a stretch of it: told again, and no timer keeps checking a dead file.
         m_entry->PlayPosition(path, "1", "2", "1", "0", true);
         QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 2, 15000);
         QVERIFY(!m_entry->counted() && !m_entry->endless());
-        QCOMPARE(p.PlayState(), player::PlayState::Stopped);
+        QCOMPARE(p.PlayState(), engine::PlayState::Stopped);
         QCOMPARE(p.CurrentPosition(), 0.0);
 
         // The player is fine: the next file plays.

@@ -18,7 +18,7 @@
 #include <QToolButton>
 #include <QtTest>
 
-using player::frmPlayer;
+using windows::frmPlayer;
 
 class FrmPlayerTest : public QObject {
     Q_OBJECT
@@ -38,7 +38,7 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        player::setEngineFactory([this] { return lastEngine = new FakeEngine; });
+        engine::setEngineFactory([this] { return lastEngine = new FakeEngine; });
     }
     void cleanup() { forms::resetAll(); }
 
@@ -124,7 +124,7 @@ private slots:
     }
     void soundShowsItsWaveformStretchAndPlayhead()
     {
-        using player::wave::WaveformView;
+        using waveform::WaveformView;
         const QString song = testkit::writeWav(dir.filePath("wave.wav"), 30, 8000);
         frmPlayer* w = fresh();
         w->InitPlayer(QString());
@@ -133,7 +133,7 @@ private slots:
         auto* view = w->findChild<WaveformView*>("Waveform");
         QVERIFY(view);
         QTRY_VERIFY(view->isVisible());
-        QTRY_COMPARE(view->source()->status(), player::wave::WaveformSource::Status::Ready);
+        QTRY_COMPARE(view->source()->status(), waveform::WaveformSource::Status::Ready);
         QCOMPARE(view->duration(), 30.0);
         QTRY_COMPARE(view->handle(WaveformView::Stop), 10.0);  // the stretch that loops
         QCOMPARE(view->handle(WaveformView::Start), 5.0);

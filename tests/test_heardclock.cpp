@@ -7,7 +7,7 @@
 #include <cmath>
 #include <functional>
 
-using player::HeardClock;
+using audio::HeardClock;
 
 class HeardClockTest : public QObject {
     Q_OBJECT

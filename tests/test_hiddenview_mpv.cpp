@@ -8,8 +8,8 @@
 
 #include <memory>
 
-using player::MpvEngine;
-using player::MpvVideoView;
+using engine::MpvEngine;
+using engine::MpvVideoView;
 
 class HiddenViewMpvTest : public QObject {
     Q_OBJECT

@@ -13,22 +13,24 @@
 #include <map>
 #include <random>
 
-using namespace player;
+using namespace engine;
+using namespace offline;
+using namespace playback;
 
 class ListModelTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QStringList m_paths;
-    std::vector<model::Source> m_sources;
+    std::vector<offline::model::Source> m_sources;
     // The same decoded at 44.1 and 48 kHz: list play hands every entry over at the rate the
     // output opened at, its first entry's, resampled before it is stretched.
-    std::map<int, std::vector<model::Source>> m_at;
+    std::map<int, std::vector<offline::model::Source>> m_at;
 
-    static model::Source decoded(const QString& path, int sampleRate = 0)
+    static offline::model::Source decoded(const QString& path, int sampleRate = 0)
     {
         audio::Decoder d;
         if (!d.open(path, nullptr, sampleRate)) return {};
-        model::Source s{d.format().sampleRate, {}};
+        offline::model::Source s{d.format().sampleRate, {}};
         std::vector<float> buf(4096 * std::size_t(d.format().channels));
         for (qint64 got; (got = d.read(buf.data(), 4096)) > 0;)
             for (qint64 k = 0; k < got; ++k) {
@@ -74,10 +76,10 @@ private slots:
         std::mt19937 rng{unsigned(seed)};
         const auto pick = [&](int n) { return int(rng() % unsigned(n)); };
         OfflineStack stack(new FakeEngine);
-        std::vector<model::Entry> entries;
+        std::vector<offline::model::Entry> entries;
         std::vector<double> starts;
         for (int i = 0, n = 1 + pick(6); i < n; ++i) {
-            model::Entry e;
+            offline::model::Entry e;
             e.source = pick(int(m_sources.size()));
             const double seconds = double(m_sources[e.source].length()) / m_sources[e.source].sampleRate;
             if (pick(5) > 0) {
@@ -108,12 +110,12 @@ private slots:
         }
         // On some lists a rate key is pressed during an entry's first pass.
         const int live = entries.size() > 1 && pick(3) == 0 ? 1 + pick(int(entries.size()) - 1) : -1;
-        model::Entry* pressed = live > 0 && entries[live].loops > 1 && !entries[live].practice.hasTrainer() ? &entries[live] : nullptr;
+        offline::model::Entry* pressed = live > 0 && entries[live].loops > 1 && !entries[live].practice.hasTrainer() ? &entries[live] : nullptr;
         if (pressed) pressed->liveRate = std::round((pressed->rate + (pressed->rate < 2 ? 0.05 : -0.05)) * 100) / 100;
-        const std::vector<model::Source>& sources = m_at.at(m_sources[entries[0].source].sampleRate);
-        std::vector<model::Pass> model = model::listPasses(sources, entries);
+        const std::vector<offline::model::Source>& sources = m_at.at(m_sources[entries[0].source].sampleRate);
+        std::vector<offline::model::Pass> model = offline::model::listPasses(sources, entries);
         double seconds = 1.0;
-        for (const model::Pass& p : model) seconds += double(p.preroll + p.frames()) / p.sampleRate;
+        for (const offline::model::Pass& p : model) seconds += double(p.preroll + p.frames()) / p.sampleRate;
 
         stack.playList();
         for (int i = 0; i < int(seconds * 100); ++i) {
@@ -132,16 +134,16 @@ private slots:
             });
             QVERIFY(landed != stack.runs.end());
             entries[live].liveFrom = qint64(std::llround(landed->sourcePos));
-            model = model::listPasses(sources, entries);
+            model = offline::model::listPasses(sources, entries);
         }
-        const model::Check c = model::check(stack, model, starts);
+        const offline::model::Check c = offline::model::check(stack, model, starts);
         QStringList faults;
         if (c.matching < int(model.size())) {
             const auto at = [](const auto& v, int k) { return k < int(v.size()) ? QString("%1.%2").arg(v[k].entry + 1).arg(v[k].pass + 1) : QString("none"); };
             faults << QString("heard %1 of %2 passes in order; then %3 where %4 is due")
                           .arg(c.matching).arg(model.size()).arg(at(c.heard, c.matching), at(model, c.matching));
         }
-        for (const model::Change& ch : c.changes) {
+        for (const offline::model::Change& ch : c.changes) {
             if (ch.silence > 0) faults << QString("into pass %1: %2 frames silent").arg(ch.into + 1).arg(ch.silence);
             if (ch.lengthError != 0) faults << QString("into pass %1: %2 frames off").arg(ch.into + 1).arg(ch.lengthError);
         }
@@ -161,12 +163,12 @@ private slots:
             {"same file", 0, 1, 0.3}, {"at the very end", 0, 1, 0.015}, {"other file and rate", 1, 1, 0.3}, {"stretched", 0, 0.8, 0.2}};
         for (const auto& r : rows) {
             OfflineStack stack(new FakeEngine);
-            std::vector<model::Entry> entries{{0, 0.5, 1.1, r.rate, 2, {}, 0}, {r.next, 1.3, 1.7, 1, 1, {}, 0}};
-            for (const model::Entry& e : entries)
+            std::vector<offline::model::Entry> entries{{0, 0.5, 1.1, r.rate, 2, {}, 0}, {r.next, 1.3, 1.7, 1, 1, {}, 0}};
+            for (const offline::model::Entry& e : entries)
                 stack.list.rows.push_back({{m_paths[e.source], QString::number(e.start), QString::number(e.stop), QString::number(e.rate), "2"}, {}});
             stack.list.rows[1].texts[4] = "1";
             entries[0].loops = 3;
-            const std::vector<model::Pass> model = model::listPasses(m_sources, entries);
+            const std::vector<offline::model::Pass> model = offline::model::listPasses(m_sources, entries);
             stack.playList();
             bool pressed = false;
             for (int i = 0; i < 400; ++i) {
@@ -175,9 +177,9 @@ private slots:
                     stack.seen.back().position > entries[0].stop - r.before)
                     pressed = (stack.playback().repeatOnce(), true);
             }
-            const model::Check c = model::check(stack, model, {entries[0].start, entries[1].start});
+            const offline::model::Check c = offline::model::check(stack, model, {entries[0].start, entries[1].start});
             QVERIFY2(pressed && c.matching == int(model.size()), r.name);
-            for (const model::Change& ch : c.changes) QVERIFY2(ch.silence <= 0 && ch.lengthError == 0, r.name);
+            for (const offline::model::Change& ch : c.changes) QVERIFY2(ch.silence <= 0 && ch.lengthError == 0, r.name);
             QVERIFY2(r.rate != 1 || c.windowsOff == 0, r.name);  // the model holds the level of sound not stretched
         }
     }

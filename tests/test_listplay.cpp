@@ -6,7 +6,7 @@
 namespace {
 
 // A list as plain rows, so list play is checked without a window.
-struct Rows : player::EntryList {
+struct Rows : playback::EntryList {
     QList<QStringList> rows;
     QList<PracticeSettings> practice;
     int selected = 0;
@@ -55,11 +55,11 @@ private slots:
         QFETCH(int, next);
         Rows list(rows);
         qint32 cursor = current;
-        QCOMPARE(player::PeekNextEntry(list, cursor).Index, next);
+        QCOMPARE(playback::PeekNextEntry(list, cursor).Index, next);
         QCOMPARE(list.selected, 0);  // a peek moves nothing
         QCOMPARE(cursor, current);
 
-        const EntryRecord got = player::GetNextEntry(list, cursor);
+        const EntryRecord got = playback::GetNextEntry(list, cursor);
         QCOMPARE(QList<int>({got.Index, cursor, list.selected}), QList<int>({next, next, next}));
         QCOMPARE(got.FileName, next ? QStringLiteral("%1.wav").arg(next) : QString());
         // Cells that are no number read as 0.
@@ -72,8 +72,8 @@ private slots:
         list.rows[0][1] = "1.50";
         list.practice[0].pause = 1.5;
         list.rows[0] << "" << "" << "" << "" << "Привет, мир";
-        QCOMPARE(player::PeekNextEntry(list, 0).Text, "Привет, мир");
-        player::SwapEntries(list, 1, 2);
+        QCOMPARE(playback::PeekNextEntry(list, 0).Text, "Привет, мир");
+        playback::SwapEntries(list, 1, 2);
         // The text goes with its row, and the row without one loses the other's.
         QCOMPARE(list.rows, QList<QStringList>({{"2.wav", "2", "0", "0", "2", "", "", "", "", ""},
                                                 {"1.wav", "1.5", "0", "0", "2", "", "", "", "", "Привет, мир"},
@@ -90,7 +90,7 @@ private slots:
             {7, 3, 1, 1}, {7, 3, -1, 3}, {1, 1, 1, 1}, {1, 1, -1, 1}, {2, 0, 1, 0},
         };
         for (const auto& c : cases)
-            QVERIFY2(player::steppedRow(c.current, c.rows, c.step) == c.to,
+            QVERIFY2(playback::steppedRow(c.current, c.rows, c.step) == c.to,
                      qPrintable(QStringLiteral("%1 of %2, %3").arg(c.current).arg(c.rows).arg(c.step)));
     }
 
@@ -107,7 +107,7 @@ private slots:
             {"one row", {e("a.wav", 1, 2, "")}, -1, -1, ""},
         };
         for (const auto& m : merges) {
-            const std::optional<EntryRecord> got = player::mergedEntry(m.rows);
+            const std::optional<EntryRecord> got = playback::mergedEntry(m.rows);
             QVERIFY2(got.has_value() == (m.start >= 0), m.name);
             if (got)
                 QVERIFY2(got->Start == m.start && got->Stop == m.stop && got->Text == QString::fromUtf8(m.text) &&
@@ -121,7 +121,7 @@ private slots:
             {"past the stop", e("a.wav", 1, 3, ""), 3.5, 10, -1, -1},
         };
         for (const auto& c : splits) {
-            const auto parts = player::splitEntry(c.entry, c.at, c.length);
+            const auto parts = playback::splitEntry(c.entry, c.at, c.length);
             QVERIFY2(parts.has_value() == (c.before >= 0), c.name);
             if (parts)
                 QVERIFY2(parts->first.Start == c.before && parts->first.Stop == c.at && parts->second.Start == c.at &&

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-using player::LiveKey;
+using playback::LiveKey;
 
 class LiveLoopTest : public QObject {
     Q_OBJECT
@@ -45,12 +45,12 @@ private slots:
         const QLocale l;
         for (const Case& c : cases) {
             const QStringList b = QString(c.before).split('|');
-            const player::LiveNow now{{l.toDouble(b[0]), l.toDouble(b[1]), l.toDouble(b[2])}, c.heard, c.duration};
-            const player::LiveEdit e = player::liveEdit(now, c.key, c.coarse);
+            const playback::LiveNow now{{l.toDouble(b[0]), l.toDouble(b[1]), l.toDouble(b[2])}, c.heard, c.duration};
+            const playback::LiveEdit e = playback::liveEdit(now, c.key, c.coarse);
             const QString got = e.changed ? QStringList({e.start, e.stop, e.rate}).join('|') : QString();
             QVERIFY2(got == c.after, qPrintable(QString("%1: %2").arg(c.name, got)));
             // What plays is what the row says.
-            QVERIFY2(!e.changed || e.stretch == (player::LiveStretch{l.toDouble(e.start), l.toDouble(e.stop),
+            QVERIFY2(!e.changed || e.stretch == (playback::LiveStretch{l.toDouble(e.start), l.toDouble(e.stop),
                                                                      l.toDouble(e.rate)}), c.name);
         }
     }
@@ -58,20 +58,20 @@ private slots:
     void findsThePlayingRow()
     {
         const QStringList row{"/m/a.flac", "1,5", "3", "1", "2"};
-        QVERIFY(player::rowPlays(row, "/m/a.flac", 1.5, 3, false));
-        QVERIFY(!player::rowPlays(row, "/m/b.flac", 1.5, 3, false));  // rows moved under it
-        QVERIFY(!player::rowPlays(row, "/m/a.flac", 1.5, 4, false));  // another stretch of the file
-        QVERIFY(!player::rowPlays(row, "/m/a.flac", 0, 0, true));
-        QVERIFY(player::rowPlays({"/m/a.flac", "", "0", "1", "1"}, "/m/a.flac", 0, 61.2, true));
+        QVERIFY(playback::rowPlays(row, "/m/a.flac", 1.5, 3, false));
+        QVERIFY(!playback::rowPlays(row, "/m/b.flac", 1.5, 3, false));  // rows moved under it
+        QVERIFY(!playback::rowPlays(row, "/m/a.flac", 1.5, 4, false));  // another stretch of the file
+        QVERIFY(!playback::rowPlays(row, "/m/a.flac", 0, 0, true));
+        QVERIFY(playback::rowPlays({"/m/a.flac", "", "0", "1", "1"}, "/m/a.flac", 0, 61.2, true));
     }
 
     // While nothing plays a key starts from a row: the selected one, else the one last played.
     void stoppedKeysTakeARow()
     {
-        QCOMPARE(player::stoppedKeyRow(3, 1), 3);
-        QCOMPARE(player::stoppedKeyRow(0, 2), 2);
-        QCOMPARE(player::stoppedKeyRow(0, 0), 0);
-        const struct { QStringList row; double duration; bool found; player::LiveStretch s; } cases[] = {
+        QCOMPARE(playback::stoppedKeyRow(3, 1), 3);
+        QCOMPARE(playback::stoppedKeyRow(0, 2), 2);
+        QCOMPARE(playback::stoppedKeyRow(0, 0), 0);
+        const struct { QStringList row; double duration; bool found; playback::LiveStretch s; } cases[] = {
             {{"/a", "1,5", "3", "0,8"}, 0, true, {1.5, 3, 0.8}},
             {{"/a", "1,5", "3", "0"}, 0, true, {1.5, 3, 1}},
             {{"/a", "", "0", "1"}, 42.5, true, {0, 42.5, 1}},  // a whole file runs to its end
@@ -80,21 +80,21 @@ private slots:
             {{"", "1", "3", "1"}, 10, false, {}},
         };
         for (const auto& c : cases) {
-            const auto s = player::rowStretch(c.row, c.duration);
+            const auto s = playback::rowStretch(c.row, c.duration);
             QCOMPARE(s.has_value(), c.found);
             if (s) QCOMPARE(*s, c.s);
         }
         // Positions are only the loaded file's.
-        QVERIFY(!player::liveEdit({{1, 3, 1}, std::nan(""), 0}, LiveKey::StopHere, false).changed);
-        QVERIFY(player::liveEdit({{1, 3, 1}, std::nan(""), 0}, LiveKey::StopLater, false).changed);
+        QVERIFY(!playback::liveEdit({{1, 3, 1}, std::nan(""), 0}, LiveKey::StopHere, false).changed);
+        QVERIFY(playback::liveEdit({{1, 3, 1}, std::nan(""), 0}, LiveKey::StopLater, false).changed);
     }
 
     // An edit of the playing row is heard at once, so the keys go on from what the row says.
     void editsOfThePlayingRowAreHeard()
     {
         const QStringList row{"/a", "1", "3", "1", "2"};
-        const player::LiveStretch was{1, 3, 1};
-        const struct { const char* name; QStringList before, after; bool follows, moves; player::LiveStretch s; } cases[] = {
+        const playback::LiveStretch was{1, 3, 1};
+        const struct { const char* name; QStringList before, after; bool follows, moves; playback::LiveStretch s; } cases[] = {
             {"stretch moved", row, {"/a", "1", "4,5", "0,9", "2"}, true, true, {1, 4.5, 0.9}},
             {"count only", row, {"/a", "1", "3", "1", "5"}, true, true, {1, 3, 1}},
             {"made whole: rate only", row, {"/a", "0", "0", "1,2", "2"}, true, false, {1, 3, 1.2}},
@@ -103,12 +103,12 @@ private slots:
             {"no number", row, {"/a", "1", "y", "1", "2"}, false, false, {}},
         };
         for (const auto& c : cases) {
-            const player::RowEdit e = player::followEdit(c.before, c.after, "/a", was, false);
+            const playback::RowEdit e = playback::followEdit(c.before, c.after, "/a", was, false);
             QVERIFY2(e.follows == c.follows && e.moves == c.moves && (!e.follows || e.stretch == c.s), c.name);
         }
         // A whole file keeps its length as its stop.
-        const player::RowEdit whole = player::followEdit({"/a", "0", "0", "1"}, {"/a", "0", "0", "2"}, "/a", {0, 60, 1}, true);
-        QVERIFY(whole.follows && !whole.moves && whole.stretch == (player::LiveStretch{0, 60, 2}));
+        const playback::RowEdit whole = playback::followEdit({"/a", "0", "0", "1"}, {"/a", "0", "0", "2"}, "/a", {0, 60, 1}, true);
+        QVERIFY(whole.follows && !whole.moves && whole.stretch == (playback::LiveStretch{0, 60, 2}));
     }
 };
 

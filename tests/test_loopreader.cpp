@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-using namespace player::audio;
+using namespace audio;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using player::probeMedia;
+using engine::probeMedia;
 
 class MediaProbeTest : public QObject {
     Q_OBJECT
@@ -55,7 +55,7 @@ private slots:
         if (ffmpegArgs.isEmpty()) testkit::writeWav(path(name), seconds);
         else if (QStandardPaths::findExecutable("ffmpeg").isEmpty() || !ffmpeg(ffmpegArgs << path(name)))
             QSKIP("ffmpeg could not write the sample");
-        const player::MediaProbe p = probeMedia(path(name));
+        const engine::MediaProbe p = probeMedia(path(name));
         QVERIFY2(p.ok, qPrintable(p.error));
         QCOMPARE(p.hasAudio, audio);
         QCOMPARE(p.hasVideo, video);
@@ -81,7 +81,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
         if (!bytes.isNull()) testkit::writeBytes(path(name), bytes);
-        const player::MediaProbe p = probeMedia(path(name));
+        const engine::MediaProbe p = probeMedia(path(name));
         QVERIFY(!p.ok);
         QVERIFY(!p.error.isEmpty());
         QVERIFY(!p.hasAudio && !p.hasVideo);

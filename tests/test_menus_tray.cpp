@@ -22,7 +22,7 @@
 #include <QTimer>
 #include <QtTest>
 
-using player::frmPlayer;
+using windows::frmPlayer;
 
 class MenusTrayTest : public QObject {
     Q_OBJECT
@@ -138,7 +138,7 @@ private slots:
     void propertiesOfATaggedFileReuseTheViewer()
     {
         player()->MnuFile_Click(7);
-        player::frmLook* first = forms::frmLook();
+        windows::frmLook* first = forms::frmLook();
         engine->tags = {{"title", "Etude"}, {"artist", "Someone"}, {"comment", "slow part"}, {"copyright", "(c) me"}};
         player()->PlayPosition(a, "0", "1", "1", "1", true);
         player()->FileProperties();
@@ -168,7 +168,7 @@ private slots:
     void trayFramesAndTip()
     {
         openThree();
-        player::TrayIcon* tray = player()->tray();
+        windows::TrayIcon* tray = player()->tray();
         tray->AddTrayIcon("Vamplet", QIcon());
         QCOMPARE(tray->tip(), QString("Vamplet"));
         QCOMPARE(tray->image(), 0);
@@ -206,10 +206,10 @@ private slots:
         QCOMPARE(engine->path(), a);
         QVERIFY(player()->playback()->counted());
         player()->mnuTray_Click(6);
-        QCOMPARE(engine->state(), player::PlayState::Paused);
+        QCOMPARE(engine->state(), engine::PlayState::Paused);
         QVERIFY(player()->playback()->counted());  // the mode's timer stays on
         player()->mnuTray_Click(7);
-        QCOMPARE(engine->state(), player::PlayState::Stopped);
+        QCOMPARE(engine->state(), engine::PlayState::Stopped);
         QVERIFY(player()->playback()->counted());
         player()->mnuTray_Click(9);
         player()->mnuTray_Click(2);

@@ -20,7 +20,8 @@
 
 #include <cmath>
 
-using namespace player;
+using namespace engine;
+using namespace playback;
 
 namespace {
 
@@ -126,7 +127,7 @@ private slots:
         QCOMPARE(frames, qint64(3 * midi::kSampleRate));
         QVERIFY2(std::abs(p->Duration() - 3.0) < 0.001, qPrintable(QString::number(p->Duration(), 'f', 4)));
         QTRY_VERIFY_WITH_TIMEOUT(p->CurrentPosition() > 0.2, 3000);
-        QCOMPARE(p->PlayState(), player::PlayState::Playing);
+        QCOMPARE(p->PlayState(), engine::PlayState::Playing);
 
         p->setRate(1.5);
         p->setLoop({1.0, 1.6, LoopRange::kEndless, false});
@@ -184,7 +185,7 @@ private slots:
         QVERIFY(midiOf(*p)->rendering());
         // Known from the file itself, before a note is rendered.
         QCOMPARE(p->Duration(), 40.0);
-        QCOMPARE(p->PlayState(), player::PlayState::Playing);
+        QCOMPARE(p->PlayState(), engine::PlayState::Playing);
         p->setRate(1.25);
         p->setLoop({10.0, 11.0, LoopRange::kEndless, false});
         p->setCurrentPosition(10.0);
@@ -207,10 +208,10 @@ private slots:
         const QString other = testkit::writeMidi(path("other.mid"), 20.0, {true});
         p->setFileName(other);
         p->Stop();
-        QCOMPARE(p->PlayState(), player::PlayState::Stopped);
+        QCOMPARE(p->PlayState(), engine::PlayState::Stopped);
         QVERIFY(loaded.wait(30000));
         QTest::qWait(200);
-        QCOMPARE(p->PlayState(), player::PlayState::Stopped);
+        QCOMPARE(p->PlayState(), engine::PlayState::Stopped);
         QCOMPARE(p->CurrentPosition(), 0.0);
         p->Play();
         QTRY_VERIFY_WITH_TIMEOUT(p->CurrentPosition() > 0.1, 3000);
@@ -256,7 +257,7 @@ private slots:
                                 "or name a .sf2 file in VAMPLET_SOUNDFONT."));
         QVERIFY(m.text.contains(missing));
         QVERIFY(!entry.inPlay());
-        QCOMPARE(p->PlayState(), player::PlayState::Stopped);
+        QCOMPARE(p->PlayState(), engine::PlayState::Stopped);
         QVERIFY(renderings().isEmpty());
 
         // Everything else goes on, and with the font back the song plays.

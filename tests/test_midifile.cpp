@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using namespace player::midi;
+using namespace midi;
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <QTest>
 
-using namespace player::audio;
+using namespace audio;
 
 class OutputClockTest : public QObject {
     Q_OBJECT

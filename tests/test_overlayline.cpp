@@ -16,7 +16,7 @@ private slots:
             {"one\r\ntwo\nthree", QStringLiteral("one\\Ntwo\\Nthree")},
             {"  indented\n x", QStringLiteral("\\h\\hindented\\N\\hx")},
         };
-        for (const auto& c : cases) QCOMPARE(player::assLiteral(QString::fromUtf8(c.in)), c.out);
+        for (const auto& c : cases) QCOMPARE(engine::assLiteral(QString::fromUtf8(c.in)), c.out);
     }
 
     void fontGrowsWithThePictureAndItsPixels()
@@ -26,7 +26,7 @@ private slots:
             {{320, 480}, 1, 10, 20},                           // a narrow one by its width
             {{200, 100}, 1.5, 20, 30},                         // never under the minimum
         };
-        for (const auto& c : cases) QCOMPARE(player::lineFontPixels(c.size, c.dpr, c.minimum), c.px);
+        for (const auto& c : cases) QCOMPARE(engine::lineFontPixels(c.size, c.dpr, c.minimum), c.px);
     }
 };
 

@@ -46,7 +46,7 @@ class PanelTest : public QObject {
 
     frmPlayList* panel() { return forms::frmPlayList(); }
     panel::EntryGrid* grid() { return panel()->lstSelector(); }
-    player::EntryPlayer* playback() { return forms::frmPlayer()->playback(); }
+    playback::EntryPlayer* playback() { return forms::frmPlayer()->playback(); }
 
     // A playlist "Drills" holding the given rows, shown by a fresh panel.
     frmPlayList* openWith(const QList<storage::EntryTexts>& rows)
@@ -123,7 +123,7 @@ private slots:
         // The position display polls only while something plays, and shows a jump at once.
         QVERIFY(p->grabberOpen());
         QVERIFY(!p->Timer1()->isActive());
-        player::frmPlayer* w = forms::frmPlayer();
+        windows::frmPlayer* w = forms::frmPlayer();
         w->PlayPosition(box->a, "1", "3", "1", "1", true);
         QTRY_VERIFY(p->Timer1()->isActive());
         w->MediaPlayer1()->Pause();
@@ -385,7 +385,7 @@ private slots:
 
         p->MnuRightClick_Click(11);
         QVERIFY(!playback()->counted() && !playback()->endless());
-        QCOMPARE(engine->state(), player::PlayState::Stopped);
+        QCOMPARE(engine->state(), engine::PlayState::Stopped);
         QCOMPARE(p->CurrentID, 1);
         p->MnuRightClick_Click(1);  // plays again at once
         QVERIFY(playback()->counted());
@@ -440,14 +440,14 @@ private slots:
     {
         frmPlayList* p = openWith({{a, "1", "3", "1", "2"}, {a, "1", "3", "1", "2"}});
         engine->fileDuration = 10;
-        player::LiveLoopKeys* keys = forms::frmPlayer()->liveKeys();
+        playback::LiveLoopKeys* keys = forms::frmPlayer()->liveKeys();
         grid()->selectRow(2);
         p->MnuRightClick_Click(2);
         engine->seek(2.5);
         const int seeks = engine->seeks;
         grid()->selectRow(1);  // the row that plays is written, not the one selected
-        keys->action(player::LiveKey::StopEarlier, true)->trigger();
-        keys->action(player::LiveKey::RateUp, false)->trigger();
+        keys->action(playback::LiveKey::StopEarlier, true)->trigger();
+        keys->action(playback::LiveKey::RateUp, false)->trigger();
         QCOMPARE(engine->seeks, seeks);  // the pass goes on
         QCOMPARE(engine->loop().stop, 2.9);
         QCOMPARE(engine->rate(), 1.05);
@@ -461,18 +461,18 @@ private slots:
         grid()->selectRow(2);
         p->EditListEntry(a, 1.5, 2.5, 1.05, 2);
         QCOMPARE(engine->loop().stop, 2.5);
-        keys->action(player::LiveKey::StopLater, false)->trigger();
+        keys->action(playback::LiveKey::StopLater, false)->trigger();
         QCOMPARE(grid()->rowTexts(2).value(2), QString("2.51"));
         // Stopped, the keys change the selected row.
         playback()->stopPlayback();
         grid()->selectRow(1);
-        keys->action(player::LiveKey::StartLater, true)->trigger();
+        keys->action(playback::LiveKey::StartLater, true)->trigger();
         QCOMPARE(ini("Drills", "FileStart1") + ini("Drills", "FileStart2"), QString("1.11.5"));
 
         // A file opened from outside has no row: only what plays changes.
         forms::frmPlayer()->OpenFile(a);
         engine->seek(4);
-        keys->action(player::LiveKey::StartHere, false)->trigger();
+        keys->action(playback::LiveKey::StartHere, false)->trigger();
         QCOMPARE(playback()->current().start, 4.0);
         QCOMPARE(ini("Drills", "FileStart2") + ini("Drills", "FileStart1"), QString("1.51.1"));
     }
@@ -609,7 +609,7 @@ private slots:
         frmPlayList* p = openWith({{a, "1", "2", "1", "1", {}, "Ça va ?"},
                                    {a, "2", "3", "1", "1", {}, "Да"},
                                    {b, "0", "1", "1", "1"}});
-        player::MediaPlayer* media = forms::frmPlayer()->MediaPlayer1();
+        playback::MediaPlayer* media = forms::frmPlayer()->MediaPlayer1();
         for (const auto& [row, line] : {std::pair{2, "Да"}, std::pair{3, ""}}) {
             grid()->selectRow(row);
             p->MnuRightClick_Click(1);

@@ -5,7 +5,8 @@
 
 #include <QTest>
 
-using namespace player::audio;
+using namespace audio;
+using namespace engine;
 
 namespace {
 
@@ -166,7 +167,7 @@ private slots:
         QCOMPARE(b.wrapDecoded(), 0.8);
         const PassPlan heard = b.wrapHeard();
         QVERIFY(heard.rate == 0.7 && heard.prerollFrames == 22050);
-        b.setPractice(s, player::MediaEngine::kGoOn, 1.0);  // the passes go on
+        b.setPractice(s, engine::MediaEngine::kGoOn, 1.0);  // the passes go on
         QVERIFY(!b.startLanded());
         QCOMPARE(b.wrapHeard().rate, 0.8);
         b.setPractice(s, 3, 1.0);  // an entry started over at pass 3
@@ -177,7 +178,7 @@ private slots:
     // mpv stays paused through a landing only when the pass it starts begins with a hold.
     void startHoldDueOnlyBeforeAHeldPass()
     {
-        const int goOn = player::MediaEngine::kGoOn;
+        const int goOn = engine::MediaEngine::kGoOn;
         struct Case { const char* name; double pause, factor; int clicks, pass; bool due; };
         const Case cases[] = {{"seconds", 1.0, 0, 0, 0, true}, {"by the pass", 0, 1.5, 0, 0, true},
                               {"count-in", 0, 0, 2, 0, true}, {"count-in first only", 0, 0, 2, 2, false},

@@ -15,7 +15,8 @@
 #include <QTest>
 #include <memory>
 
-using namespace player;
+using namespace engine;
+using namespace playback;
 
 namespace {
 

@@ -35,22 +35,22 @@ class StreamLengthTest : public QObject {
 private slots:
     void countsPicturesOverTheRate()
     {
-        QCOMPARE(player::mpegVideoStreamSeconds(write(stream(3, 50, 300))), 2.0);          // 25 fps
-        QCOMPARE(player::mpegVideoStreamSeconds(write(stream(2, 72, 10))), 3.0);           // 24 fps
-        QVERIFY(qFuzzyCompare(player::mpegVideoStreamSeconds(write(stream(4, 30, 5))), 30 * 1001 / 30000.0));
+        QCOMPARE(engine::mpegVideoStreamSeconds(write(stream(3, 50, 300))), 2.0);          // 25 fps
+        QCOMPARE(engine::mpegVideoStreamSeconds(write(stream(2, 72, 10))), 3.0);           // 24 fps
+        QVERIFY(qFuzzyCompare(engine::mpegVideoStreamSeconds(write(stream(4, 30, 5))), 30 * 1001 / 30000.0));
     }
 
     void picturesAcrossChunkBordersCountOnce()
     {
         // Over a megabyte, so start codes straddle the reads.
-        QCOMPARE(player::mpegVideoStreamSeconds(write(stream(5, 90, 40000))), 3.0);
+        QCOMPARE(engine::mpegVideoStreamSeconds(write(stream(5, 90, 40000))), 3.0);
     }
 
     void notAStream()
     {
-        QCOMPARE(player::mpegVideoStreamSeconds(write(QByteArray(5000, 'x'))), 0.0);
-        QCOMPARE(player::mpegVideoStreamSeconds(write(stream(0, 20, 5))), 0.0);  // rate code 0 is forbidden
-        QCOMPARE(player::mpegVideoStreamSeconds(dir.filePath("none.m1v")), 0.0);
+        QCOMPARE(engine::mpegVideoStreamSeconds(write(QByteArray(5000, 'x'))), 0.0);
+        QCOMPARE(engine::mpegVideoStreamSeconds(write(stream(0, 20, 5))), 0.0);  // rate code 0 is forbidden
+        QCOMPARE(engine::mpegVideoStreamSeconds(dir.filePath("none.m1v")), 0.0);
     }
 };
 

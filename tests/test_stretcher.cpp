@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-using namespace player;
-using namespace player::audio;
+using namespace audio;
+using namespace offline;
 
 namespace {
 

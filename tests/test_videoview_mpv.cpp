@@ -13,9 +13,9 @@
 
 #include <memory>
 
-using player::MediaPlayer;
-using player::MpvEngine;
-using player::MpvVideoView;
+using playback::MediaPlayer;
+using engine::MpvEngine;
+using engine::MpvVideoView;
 
 class VideoViewMpvTest : public QObject {
     Q_OBJECT
@@ -71,7 +71,7 @@ private slots:
         player.Open(m_video);
         QTRY_VERIFY_WITH_TIMEOUT(player.engine()->hasVideo(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(player.CurrentPosition() > 0.5, 5000);
-        QCOMPARE(player.PlayState(), player::PlayState::Playing);
+        QCOMPARE(player.PlayState(), engine::PlayState::Playing);
         auto* view = qobject_cast<MpvVideoView*>(player.videoView());
         QCOMPARE(bool(view), MpvVideoView::openGlAvailable());
         if (view) QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() >= 3, 5000);

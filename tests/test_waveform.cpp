@@ -14,7 +14,7 @@
 
 #include "support/testkit.h"
 
-using namespace player::wave;
+using namespace waveform;
 
 namespace {
 
@@ -152,14 +152,14 @@ private slots:
 
     void shadedStretchOutlivesAStop()
     {
-        using player::PlayState;
-        const player::ShadedStretch was{"a.wav", 2, 5};
-        const struct { QString file; player::LoopRange loop; PlayState state; player::ShadedStretch want; } cases[] = {
+        using engine::PlayState;
+        const playback::ShadedStretch was{"a.wav", 2, 5};
+        const struct { QString file; engine::LoopRange loop; PlayState state; playback::ShadedStretch want; } cases[] = {
             {"a.wav", {}, PlayState::Stopped, was},  // a Stop stands at the entry's start
             {"a.wav", {}, PlayState::Playing, {"a.wav", 0, 0}},  // the whole file plays
             {"b.wav", {}, PlayState::Paused, {"b.wav", 0, 0}},
             {"a.wav", {1, 3}, PlayState::Stopped, {"a.wav", 1, 3}}};
-        for (const auto& c : cases) QCOMPARE(player::nextShadedStretch(was, c.file, c.loop, c.state), c.want);
+        for (const auto& c : cases) QCOMPARE(playback::nextShadedStretch(was, c.file, c.loop, c.state), c.want);
     }
 
     void viewportZoomsAroundThePointer()
@@ -260,20 +260,20 @@ private slots:
     }
     void midiPeaksComeFromItsRendering()
     {
-        if (!player::midi::synthesizerAvailable() || player::midi::findSoundFont().path.isEmpty())
+        if (!midi::synthesizerAvailable() || midi::findSoundFont().path.isEmpty())
             QSKIP("no synthesizer or sound font here");
         QTemporaryDir dir;
         setCacheFolder(dir.filePath("peaks"));
-        player::midi::setCacheFolder(dir.filePath("midi"));
+        midi::setCacheFolder(dir.filePath("midi"));
         WaveformSource src;
         src.setFile(testkit::writeMidi(dir.filePath("song.mid"), 2, {true}));
         QCOMPARE(src.status(), WaveformSource::Status::Preparing);
         QTRY_COMPARE_WITH_TIMEOUT(src.status(), WaveformSource::Status::Ready, 20000);
-        QCOMPARE(src.peaks().frames, qint64(2 * player::midi::kSampleRate));
+        QCOMPARE(src.peaks().frames, qint64(2 * midi::kSampleRate));
         float lo = 0, hi = 0;
         QVERIFY(src.peaks().range(0, src.peaks().frames, lo, hi) && hi > 0.01f);  // notes, not silence
         setCacheFolder({});
-        player::midi::setCacheFolder({});
+        midi::setCacheFolder({});
     }
 };
 

@@ -26,13 +26,13 @@ int main(int argc, char** argv)
     timer.start();
     const std::clock_t cpu = std::clock();
     QString error;
-    std::optional<player::beats::BeatGrid> grid;
+    std::optional<beats::BeatGrid> grid;
     if (midi) {
         QFile f(path);
         f.open(QIODevice::ReadOnly);
-        if (auto song = player::midi::parse(f.readAll(), &error)) grid = player::beats::fromSong(*song);
+        if (auto song = midi::parse(f.readAll(), &error)) grid = beats::fromSong(*song);
     } else {
-        grid = player::beats::analyseFile(path, &error);
+        grid = beats::analyseFile(path, &error);
     }
     if (!grid) {
         std::fprintf(stderr, "%s\n", qPrintable(error));

@@ -38,7 +38,7 @@ int main(int argc, char** argv)
     if (args.value(1) == QLatin1String("midi")) {
         QFile file(args.value(2));
         QString why;
-        const auto song = file.open(QIODevice::ReadOnly) ? player::midi::parse(file.read(player::midi::kMaxFileBytes + 1), &why)
+        const auto song = file.open(QIODevice::ReadOnly) ? midi::parse(file.read(midi::kMaxFileBytes + 1), &why)
                                                          : std::nullopt;
         std::printf("rows=%d told=%d first=\"%s\"\n", song ? int(song->events.size()) : 0, song ? 0 : 1, qPrintable(why));
         std::fflush(stdout);
@@ -50,7 +50,7 @@ int main(int argc, char** argv)
         return 2;
     }
     QStandardPaths::setTestModeEnabled(true);
-    player::setEngineFactory([] { return new FakeEngine; });
+    engine::setEngineFactory([] { return new FakeEngine; });
     app::strIniPath = args[2];
 
     int told = 0;

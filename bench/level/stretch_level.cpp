@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-using namespace player;
-using namespace player::audio;
+using namespace audio;
+using namespace offline;
 
 namespace {
 

@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         if (args[i] == "--seconds") seconds = args[i + 1].toDouble();
     }
     // The null output: the server's own buffers are not the engine's.
-    player::SampleEngine engine(player::SampleEngine::Options{false});
+    engine::SampleEngine engine(engine::SampleEngine::Options{false});
     runFor(0.2);
     const long before = residentKb();
     engine.load(args[1]);

@@ -28,7 +28,8 @@
 #include <clocale>
 #include <cstdio>
 
-using namespace player;
+using namespace engine;
+using namespace playback;
 
 namespace {
 

@@ -30,7 +30,8 @@
 #include <clocale>
 #include <cstdio>
 
-using namespace player;
+using namespace engine;
+using namespace playback;
 
 int main(int argc, char** argv)
 {

@@ -32,7 +32,8 @@
 #include <cstdio>
 #include <sys/resource.h>
 
-using namespace player;
+using namespace engine;
+using namespace playback;
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <vector>
 
 using RB = RubberBand::RubberBandStretcher;
-using player::audio::blendGains;
-using player::audio::correlation;
-using player::audio::fadeInGain;
-using player::audio::fadeOutGain;
+using audio::blendGains;
+using audio::correlation;
+using audio::fadeInGain;
+using audio::fadeOutGain;
 
 namespace {
 
@@ -58,7 +58,7 @@ Figures run(double rate, RB::Options options, Seam seam, long fade)
             if (seam != Seam::None && pos - start < fade) {
                 const long k = pos - start;
                 const auto g = seam == Seam::Correlated ? blendGains(k, fade, r)
-                                                         : player::audio::BlendGains{fadeInGain(k, fade), fadeOutGain(k, fade)};
+                                                         : audio::BlendGains{fadeInGain(k, fade), fadeOutGain(k, fade)};
                 v = v * g.in + tone(stop + k) * g.out;
             }
             ++pos;

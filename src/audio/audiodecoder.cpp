@@ -18,7 +18,7 @@ extern "C" {
 #include <utility>
 #include <vector>
 
-namespace player::audio {
+namespace audio {
 namespace {
 
 // Packets in a row that do not decode before the file counts as unreadable.
@@ -491,4 +491,4 @@ bool Decoder::seek(qint64 frame)
     return s.skipTo(frame);
 }
 
-} // namespace player::audio
+} // namespace audio

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace player::audio {
+namespace audio {
 
 struct Format {
     int sampleRate = 0;
@@ -40,4 +40,4 @@ private:
     std::unique_ptr<State> d;
 };
 
-} // namespace player::audio
+} // namespace audio

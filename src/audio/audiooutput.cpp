@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-namespace player::audio {
+namespace audio {
 
 void Rewrites::add(qint64 at, qint64 leftOut)
 {
@@ -533,4 +533,4 @@ std::unique_ptr<AudioOutput> openNullOutput()
     return std::make_unique<NullOutput>();
 }
 
-} // namespace player::audio
+} // namespace audio

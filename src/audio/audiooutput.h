@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-namespace player::audio {
+namespace audio {
 
 // Silence queued ahead on the sound server because nothing was ready is written over once
 // sound comes, so the sound is heard at once rather than after the queue. The frames the
@@ -118,4 +118,4 @@ std::unique_ptr<AudioOutput> openPulseOutput(int timeoutMs);
 std::unique_ptr<AudioOutput> makePulseOutput();
 std::unique_ptr<AudioOutput> openNullOutput();
 
-} // namespace player::audio
+} // namespace audio

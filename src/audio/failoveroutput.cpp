@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace player::audio {
+namespace audio {
 
 LinkStep linkStep(Link now, LinkEvent event)
 {
@@ -333,4 +333,4 @@ std::unique_ptr<AudioOutput> openFailoverOutput(int connectTimeoutMs)
     return makeFailoverOutput(std::move(server), openNullOutput(), connectTimeoutMs);
 }
 
-} // namespace player::audio
+} // namespace audio

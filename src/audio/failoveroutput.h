@@ -4,7 +4,7 @@
 // the null output, which keeps real time, and the server is asked again now and then.
 #include "audio/audiooutput.h"
 
-namespace player::audio {
+namespace audio {
 
 // Which output takes the sound.
 enum class Link {
@@ -55,4 +55,4 @@ std::unique_ptr<AudioOutput> openFailoverOutput(int connectTimeoutMs);
 std::unique_ptr<AudioOutput> makeFailoverOutput(std::unique_ptr<AudioOutput> server,
                                                 std::unique_ptr<AudioOutput> fallback, int connectTimeoutMs);
 
-} // namespace player::audio
+} // namespace audio

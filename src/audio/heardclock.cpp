@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace player {
+namespace audio {
 
 namespace {
 // While a wrap is coming the position stays a hair below the stop: a reader that compares
@@ -137,4 +137,4 @@ std::optional<double> HeardClock::untilDue() const
     return (target - raw()) / m_rate;
 }
 
-} // namespace player
+} // namespace audio

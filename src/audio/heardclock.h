@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-namespace player {
+namespace audio {
 
 class HeardClock {
 public:
@@ -97,4 +97,4 @@ private:
     double m_endPos = 0;
 };
 
-} // namespace player
+} // namespace audio

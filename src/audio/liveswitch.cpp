@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace player::audio {
+namespace audio {
 
 std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64 taken, quint64 lead)
 {
@@ -35,4 +35,4 @@ int wrapsLeft(int wraps, int heardPass, int pass)
     return std::max(0, wraps - std::max(0, pass - heardPass));
 }
 
-} // namespace player::audio
+} // namespace audio

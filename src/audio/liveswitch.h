@@ -8,7 +8,7 @@
 #include <deque>
 #include <optional>
 
-namespace player::audio {
+namespace audio {
 
 // A chunk as it went into the ring.
 struct Rendered {
@@ -36,4 +36,4 @@ std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64
 // listener has not heard yet count as well: the output's buffer holds some 100 ms.
 int wrapsLeft(int wraps, int heardPass, int pass);
 
-} // namespace player::audio
+} // namespace audio

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player::audio {
+namespace audio {
 
 float fadeInGain(qint64 i, qint64 length)
 {
@@ -225,4 +225,4 @@ Block LoopReader::read(float* out, qint64 n)
     return block;
 }
 
-} // namespace player::audio
+} // namespace audio

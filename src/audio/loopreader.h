@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace player::audio {
+namespace audio {
 
 // Where the frames come from: a decoder in the engine, memory in tests. Stereo.
 class FrameSource {
@@ -146,4 +146,4 @@ private:
     qint64 m_headFrames = -1;  // -1: not read yet
 };
 
-} // namespace player::audio
+} // namespace audio

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace player::audio {
+namespace audio {
 
 bool ManualOutput::start(int sampleRate, Pull pull)
 {
@@ -31,4 +31,4 @@ qint64 ManualOutput::pull(float* out, qint64 frames)
     return sound;
 }
 
-} // namespace player::audio
+} // namespace audio

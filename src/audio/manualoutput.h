@@ -7,7 +7,7 @@
 #include <atomic>
 #include <mutex>
 
-namespace player::audio {
+namespace audio {
 
 class ManualOutput : public AudioOutput {
 public:
@@ -31,4 +31,4 @@ private:
     std::atomic<qint64> m_pulled{0};
 };
 
-} // namespace player::audio
+} // namespace audio

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace player::audio {
+namespace audio {
 
 namespace {
 constexpr double kClickSeconds = 0.025;
@@ -98,4 +98,4 @@ void renderPreroll(const PassPlan& plan, int sampleRate, qint64 from, float* out
     }
 }
 
-} // namespace player::audio
+} // namespace audio

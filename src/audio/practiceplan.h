@@ -6,7 +6,7 @@
 
 #include <vector>
 
-namespace player::audio {
+namespace audio {
 
 struct PassPlan {
     double rate = 1;             // the rate this pass plays at
@@ -53,4 +53,4 @@ float clickSample(qint64 i, int sampleRate, bool accent);
 // Frames [from, from + n) of a pass's preroll into stereo `out`: silence, clicks mixed in.
 void renderPreroll(const PassPlan& plan, int sampleRate, qint64 from, float* out, qint64 n);
 
-} // namespace player::audio
+} // namespace audio

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace player::audio {
+namespace audio {
 
 class SeqCount {
 public:
@@ -38,4 +38,4 @@ private:
     std::atomic<std::uint64_t> m_seq{0};
 };
 
-} // namespace player::audio
+} // namespace audio

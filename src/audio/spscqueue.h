@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace player::audio {
+namespace audio {
 
 template <typename T>
 class SpscQueue {
@@ -52,4 +52,4 @@ private:
     alignas(64) std::atomic<std::uint64_t> m_tail{0};
 };
 
-} // namespace player::audio
+} // namespace audio

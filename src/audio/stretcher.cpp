@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player {
+namespace audio {
 
-using namespace audio;
-
-bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
+bool Stretcher::fill(LoopReader& reader, quint64 entry, const TurnFn& turn)
 {
     for (;;) {
         pull();
@@ -18,7 +16,7 @@ bool Stretcher::fill(audio::LoopReader& reader, quint64 entry, const TurnFn& tur
     }
 }
 
-bool Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn)
+bool Stretcher::feedHop(LoopReader& reader, quint64 entry, const TurnFn& turn)
 {
     // Exactly the input of one hop a call, no more, no less: the finer engine works out
     // each hop's output length once a call, as if every call made one hop. Other sizes
@@ -29,7 +27,7 @@ bool Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
     if (m_hopWant == 0) {
         m_hopWant = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
         m_hopGot = 0;
-        m_in.resize(std::size_t(m_hopWant) * audio::kChannels);
+        m_in.resize(std::size_t(m_hopWant) * kChannels);
     }
     const qint64 want = m_hopWant;
     qint64 got = m_hopGot;
@@ -41,7 +39,7 @@ bool Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
             last = true;
             break;
         }
-        const audio::Block b = reader.read(m_in.data() + got * audio::kChannels, want - got);
+        const Block b = reader.read(m_in.data() + got * kChannels, want - got);
         if (b.frames == 0 && reader.waiting()) {
             m_hopGot = got;
             m_waiting = true;
@@ -53,7 +51,7 @@ bool Stretcher::feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& 
         last = b.end || reader.ended() || reader.failed() || b.frames == 0;
     }
     // The last hop's rest, as the flush's hops: the frames past the end, else silence.
-    const qint64 past = last && !m_gap ? reader.readPast(0, m_in.data() + got * audio::kChannels, want - got) : 0;
+    const qint64 past = last && !m_gap ? reader.readPast(0, m_in.data() + got * kChannels, want - got) : 0;
     scratch(want);
     for (qint64 i = 0; i < want; ++i) {
         m_left[i] = i < got + past ? m_in[i * 2] : 0.0f;
@@ -112,7 +110,7 @@ void Stretcher::pull()
     }
 }
 
-void Stretcher::flush(audio::LoopReader& reader, qint64 past)
+void Stretcher::flush(LoopReader& reader, qint64 past)
 {
     // The finer engine's own flush (a last call with `final`) leaves up to some 120 ms of
     // the input unsaid (a call of no frames at 0.6: 5,268 output frames short). More input
@@ -122,7 +120,7 @@ void Stretcher::flush(audio::LoopReader& reader, qint64 past)
     // dips the last 10 ms by 2 dB); else silence.
     for (int i = 0; i < 256 && m_out + m_outEnd - m_outAt < endFrames(); ++i) {
         const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
-        m_in.resize(std::size_t(want) * audio::kChannels);
+        m_in.resize(std::size_t(want) * kChannels);
         const qint64 got = m_gap ? 0 : reader.readPast(past, m_in.data(), want);
         past += got;
         scratch(want);
@@ -194,10 +192,10 @@ std::unique_ptr<RubberBand::RubberBandStretcher> Stretcher::make(const Settings&
     // High consistency keeps a transpose's resampler in use; without a transpose it only
     // colours the sound (+0.06 dB) and costs time, and no ratio changes on the fly.
     const auto pitch = s.pitchScale != 1.0 ? RB::OptionPitchHighConsistency : RB::OptionPitchHighSpeed;
-    auto rb = std::make_unique<RB>(std::size_t(s.sampleRate), audio::kChannels,
+    auto rb = std::make_unique<RB>(std::size_t(s.sampleRate), kChannels,
                                    RB::OptionProcessRealTime | RB::OptionEngineFiner | pitch, 1.0 / s.rate,
                                    s.pitchScale);
     return rb;
 }
 
-} // namespace player
+} // namespace audio

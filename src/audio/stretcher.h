@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-namespace player {
+namespace audio {
 
 constexpr qint64 kChunkFrames = 512;
 
@@ -22,9 +22,9 @@ inline qint64 stretchedFrames(double frames, double rate)
     return qint64(std::ceil(frames / rate - 1e-9));
 }
 
-struct Chunk : audio::SourceRun {
+struct Chunk : SourceRun {
     quint64 seq = 0;
-    float data[kChunkFrames * audio::kChannels];
+    float data[kChunkFrames * kChannels];
 };
 
 // Pitch-kept stretching, fed without a break; positions map back through what was fed.
@@ -85,13 +85,13 @@ public:
 
     struct Fed {
         qint64 at;
-        audio::Block block;
+        Block block;
         quint64 entry;
     };
 
     // Feeds the reader until a chunk is ready; false at the end (or a gap) with nothing left,
     // or while the reader waits.
-    bool fill(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
+    bool fill(LoopReader& reader, quint64 entry, const TurnFn& turn);
 
     // The next chunk of output; its frames run on from one place in the source.
     void take(Chunk& c);
@@ -108,12 +108,12 @@ private:
 
     // One hop's input, read on from `reader` (silence after its end or a gap); false while
     // the reader waits, the hop not yet whole.
-    bool feedHop(audio::LoopReader& reader, quint64 entry, const TurnFn& turn);
+    bool feedHop(LoopReader& reader, quint64 entry, const TurnFn& turn);
     // Moves what the stretcher has made into m_outBuf, its start delay dropped.
     void pull();
     // No more input: what the stretcher holds comes out, its window hearing what the
     // reader has past the end from `past` on (else silence).
-    void flush(audio::LoopReader& reader, qint64 past);
+    void flush(LoopReader& reader, qint64 past);
     // Output frames ready to take.
     qint64 left() const;
     // Where the output ends once flushed: the input's frames over the rate.
@@ -147,4 +147,4 @@ private:
     qint64 m_outAt = 0, m_outEnd = 0;
 };
 
-} // namespace player
+} // namespace audio

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <map>
 
-namespace player::beats {
+namespace beats {
 namespace {
 
 // One detection value every 11.6 ms over windows twice as long, the step the tempo
@@ -242,4 +242,4 @@ std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const s
     return analyser.finish();
 }
 
-} // namespace player::beats
+} // namespace beats

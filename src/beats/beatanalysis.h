@@ -16,9 +16,9 @@
 class DetectionFunction;
 class DownBeat;
 
-namespace player::midi { struct Song; }
+namespace midi { struct Song; }
 
-namespace player::beats {
+namespace beats {
 
 // The rate sound is analysed at, resampled to it: onsets and the downbeats' spectra need no
 // more, and it halves the work of the CD rate. The steps below keep the time resolution the
@@ -64,4 +64,4 @@ BeatGrid fromSong(const midi::Song& song);
 std::optional<BeatGrid> analyseFile(const QString& path, QString* error = nullptr,
                                     const std::atomic<bool>* cancel = nullptr);
 
-} // namespace player::beats
+} // namespace beats

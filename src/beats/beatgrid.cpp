@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player::beats {
+namespace beats {
 namespace {
 
 constexpr quint32 kMagic = 0x56424731;  // "VBG1"
@@ -147,4 +147,4 @@ std::optional<BeatGrid> BeatGrid::deserialize(const QByteArray& bytes)
     return g;
 }
 
-} // namespace player::beats
+} // namespace beats

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-namespace player::beats {
+namespace beats {
 
 struct BeatGrid {
     // Seconds, strictly ascending.
@@ -56,4 +56,4 @@ private:
     std::optional<double> barBeat(int n) const;
 };
 
-} // namespace player::beats
+} // namespace beats

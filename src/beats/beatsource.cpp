@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-namespace player::beats {
+namespace beats {
 namespace cache = storage::cache;
 namespace {
 
@@ -196,6 +196,6 @@ void BeatSource::jobDone()
     emit changed();
 }
 
-} // namespace player::beats
+} // namespace beats
 
 #include "beatsource.moc"

@@ -10,7 +10,7 @@
 
 #include <memory>
 
-namespace player::beats {
+namespace beats {
 
 // The folder grids are kept in: the per-user cache's "peaks" folder, unless set (an empty
 // folder goes back to it).
@@ -52,4 +52,4 @@ private:
     std::shared_ptr<BeatJob> m_job;
 };
 
-} // namespace player::beats
+} // namespace beats

@@ -3,17 +3,15 @@
 // control reaches no form: the player window implements it.
 #include <QString>
 
-namespace player {
-
-class EngineControl;
-class EntryPlayer;
+namespace playback { class EngineControl; class EntryPlayer; }
+namespace desktop {
 
 class RemoteHost {
 public:
     virtual ~RemoteHost() = default;
 
-    virtual EngineControl* engineControl() const = 0;
-    virtual EntryPlayer* entryPlayback() const = 0;
+    virtual playback::EngineControl* engineControl() const = 0;
+    virtual playback::EntryPlayer* entryPlayback() const = 0;
     // The list's rows, and its cursor (1-based; 0 or past the end when it points nowhere).
     virtual int entryCount() const = 0;
     virtual int currentEntry() const = 0;
@@ -34,4 +32,4 @@ protected:
     RemoteHost& operator=(const RemoteHost&) = default;
 };
 
-} // namespace player
+} // namespace desktop

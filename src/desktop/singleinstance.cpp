@@ -7,7 +7,7 @@
 #include <QThread>
 #include <QUrl>
 
-namespace player {
+namespace desktop {
 
 BusClaim claimBusName(const QString& file)
 {
@@ -35,4 +35,4 @@ BusClaim claimBusName(const QString& file)
     return BusClaim::HandedOver;
 }
 
-} // namespace player
+} // namespace desktop

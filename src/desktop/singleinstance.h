@@ -4,7 +4,7 @@
 // Called by main before any window exists.
 #include <QString>
 
-namespace player {
+namespace desktop {
 
 // The bus name and object the desktop's media controls reach the program under.
 inline constexpr const char* kMprisService = "org.mpris.MediaPlayer2.vamplet";
@@ -16,4 +16,4 @@ enum class BusClaim { Ours, HandedOver, NoBus };
 // to play, or asks it to show itself, and says so: this process then has nothing to do.
 BusClaim claimBusName(const QString& file);
 
-} // namespace player
+} // namespace desktop

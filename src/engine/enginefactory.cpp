@@ -2,7 +2,7 @@
 
 #include "engine/mediaengine.h"
 
-namespace player {
+namespace engine {
 namespace {
 EngineFactory& factory()
 {

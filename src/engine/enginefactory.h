@@ -1,7 +1,7 @@
 #pragma once
 #include <functional>
 
-namespace player {
+namespace engine {
 class MediaEngine;
 
 // Makes the engine of each new media player: the real one in the program, a fake in tests.

@@ -35,7 +35,7 @@
 
 class QWidget;
 
-namespace player {
+namespace engine {
 
 enum class PlayState { Stopped = 0, Paused = 1, Playing = 2 };
 
@@ -151,7 +151,7 @@ public:
     virtual bool setOverlayLine(const QString& text) { Q_UNUSED(text); return false; }
 
 signals:
-    void stateChanged(player::PlayState oldState, player::PlayState newState);
+    void stateChanged(PlayState oldState, PlayState newState);
     // A seek took effect; the position jumped from oldPos to newPos.
     void positionJumped(double oldPos, double newPos);
     // The engine jumped from the loop's stop back to its start, at the moment it is heard.
@@ -184,4 +184,4 @@ private:
     double m_toldDuration = 0;
 };
 
-} // namespace player
+} // namespace engine

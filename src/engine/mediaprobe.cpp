@@ -19,7 +19,7 @@ extern "C" {
 #include <libavutil/dict.h>
 }
 
-namespace player {
+namespace engine {
 
 namespace {
 
@@ -180,4 +180,4 @@ MediaProbe probeFile(const QFileInfo& info)
 
 } // namespace
 
-} // namespace player
+} // namespace engine

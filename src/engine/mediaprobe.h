@@ -3,7 +3,7 @@
 // chosen by content and the length is known before any engine has loaded the file.
 #include <QString>
 
-namespace player {
+namespace engine {
 
 struct MediaProbe { bool ok=false; QString error; bool hasAudio=false; bool hasVideo=false; double duration=0; };
 
@@ -13,4 +13,4 @@ struct MediaProbe { bool ok=false; QString error; bool hasAudio=false; bool hasV
 // Takes a few milliseconds for an ordinary local file; safe on any thread.
 MediaProbe probeMedia(const QString& path);
 
-} // namespace player
+} // namespace engine

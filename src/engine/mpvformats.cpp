@@ -10,7 +10,7 @@
 
 #include <mpv/client.h>
 
-namespace player {
+namespace engine {
 
 QByteArray demuxerSeekOffset(const QByteArray& fileFormat)
 {
@@ -50,9 +50,9 @@ QString loadErrorText(int mpvError)
     return QCoreApplication::translate("MpvEngine", text);
 }
 
-} // namespace player
+} // namespace engine
 
-namespace player {
+namespace engine {
 
 double mpegVideoStreamSeconds(const QString& path)
 {
@@ -97,4 +97,4 @@ double mpegVideoStreamSeconds(const QString& path)
     return fps > 0 ? pictures / fps : 0;
 }
 
-} // namespace player
+} // namespace engine

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace player {
+namespace engine {
 
 // How far before an exact seek's target mpv's demuxer must start (its
 // hr-seek-demuxer-offset) for the format mpv names `fileFormat`; empty for none.
@@ -21,4 +21,4 @@ double mpegVideoStreamSeconds(const QString& path);
 // Why a file could not be loaded, for the user, from mpv's error code.
 QString loadErrorText(int mpvError);
 
-} // namespace player
+} // namespace engine

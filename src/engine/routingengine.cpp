@@ -2,7 +2,7 @@
 
 #include "engine/mediaprobe.h"
 
-namespace player {
+namespace engine {
 
 RoutingEngine::RoutingEngine(MediaEngine* sound, MediaEngine* video, QObject* parent)
     : MediaEngine(parent), m_sound(sound), m_video(video), m_active(sound)
@@ -69,4 +69,4 @@ bool RoutingEngine::queueNext(const NextEntry& next)
     return m_active->queueNext(next);
 }
 
-} // namespace player
+} // namespace engine

@@ -4,7 +4,7 @@
 // one engine; the other one is idle.
 #include "engine/mediaengine.h"
 
-namespace player {
+namespace engine {
 
 class RoutingEngine : public MediaEngine {
     Q_OBJECT
@@ -51,4 +51,4 @@ private:
     MediaEngine* m_active;
 };
 
-} // namespace player
+} // namespace engine

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace player::midi {
+namespace midi {
 namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("MidiFile", text); }
@@ -350,4 +350,4 @@ std::optional<Song> parse(const QByteArray& bytes, QString* error)
     return song;
 }
 
-} // namespace player::midi
+} // namespace midi

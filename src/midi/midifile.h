@@ -8,7 +8,7 @@
 
 #include <optional>
 
-namespace player::midi {
+namespace midi {
 
 struct Event {
     double seconds = 0;
@@ -47,4 +47,4 @@ bool isMidiFile(const QString& path);
 // cut. On failure returns nothing and says why in `error`.
 std::optional<Song> parse(const QByteArray& bytes, QString* error = nullptr);
 
-} // namespace player::midi
+} // namespace midi

@@ -27,7 +27,7 @@
 
 Q_LOGGING_CATEGORY(lcMidi, "vamplet.midi", QtWarningMsg)
 
-namespace player::midi {
+namespace midi {
 namespace cache = storage::cache;
 namespace {
 
@@ -324,4 +324,4 @@ std::unique_ptr<RenderHandle> render(const QString& target, const Song& song, co
     return handle;
 }
 
-} // namespace player::midi
+} // namespace midi

@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-namespace player::midi {
+namespace midi {
 
 constexpr int kSampleRate = 44100;
 
@@ -109,4 +109,4 @@ private:
 // already under way. One rendering runs at a time.
 std::unique_ptr<RenderHandle> render(const QString& target, const Song& song, const QString& soundFont);
 
-} // namespace player::midi
+} // namespace midi

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-namespace player::midi {
+namespace midi {
 namespace {
 
 std::optional<QStringList>& folderOverride()
@@ -67,4 +67,4 @@ SoundFontChoice findSoundFont()
     return {{}, problem};
 }
 
-} // namespace player::midi
+} // namespace midi

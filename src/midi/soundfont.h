@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace player::midi {
+namespace midi {
 
 // Names a sound font file to use before any folder is searched.
 constexpr const char* kSoundFontVariable = "VAMPLET_SOUNDFONT";
@@ -25,4 +25,4 @@ QStringList soundFontFolders();
 void setSoundFontFolders(const QStringList& folders);
 void resetSoundFontFolders();
 
-} // namespace player::midi
+} // namespace midi

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player::model {
+namespace offline::model {
 
 namespace {
 
@@ -122,4 +122,4 @@ Check check(const OfflineStack& stack, const std::vector<Pass>& model, const std
     return c;
 }
 
-} // namespace player::model
+} // namespace offline::model

@@ -6,7 +6,7 @@
 #include "offline/listmodel.h"
 #include "offline/offlinestack.h"
 
-namespace player::model {
+namespace offline::model {
 
 struct HeardPass {
     int entry = 0;
@@ -35,4 +35,4 @@ struct Check {
 // `starts`: each entry's start in seconds (0 for a whole file).
 Check check(const OfflineStack& stack, const std::vector<Pass>& model, const std::vector<double>& starts);
 
-} // namespace player::model
+} // namespace offline::model

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player::model {
+namespace offline::model {
 
 namespace {
 
@@ -148,7 +148,7 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
             const qint64 skip = head.liveFrom >= 0 ? head.liveFrom - head.from : 0;
             for (std::size_t k = first; k < last; ++k) {
                 in.insert(in.end(), frames[k].begin() + (k == first ? skip * 2 : 0), frames[k].end());
-                ends.push_back(stretchedFrames(double(in.size() / 2), rate));
+                ends.push_back(audio::stretchedFrames(double(in.size() / 2), rate));
             }
             const Source& src = *head.source;
             const qint64 begin = head.from + skip;
@@ -174,7 +174,7 @@ qint64 framesAt(const Pass& p, int outputRate)
     if (outputRate == p.sampleRate) return p.frames();
     if (p.stop <= p.start) return qint64(std::llround(double(p.frames()) * outputRate / p.sampleRate));
     const double span = double(toFrames(p.stop, outputRate) - toFrames(p.start, outputRate));
-    return stretchedFrames(span * (p.runPass + 1), p.rate) - stretchedFrames(span * p.runPass, p.rate);
+    return audio::stretchedFrames(span * (p.runPass + 1), p.rate) - audio::stretchedFrames(span * p.runPass, p.rate);
 }
 
 double passRate(const PracticeSettings& p, double entryRate, int pass)
@@ -251,4 +251,4 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
     return out;
 }
 
-} // namespace player::model
+} // namespace offline::model

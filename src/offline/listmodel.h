@@ -9,7 +9,7 @@
 
 #include <vector>
 
-namespace player::model {
+namespace offline::model {
 
 struct Source {
     int sampleRate = 44100;
@@ -57,4 +57,4 @@ double passRate(const PracticeSettings& practice, double entryRate, int pass);
 // Every pass of the list once round, then `wrapPasses` more from its first entry again.
 std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vector<Entry>& entries, int wrapPasses = 1);
 
-} // namespace player::model
+} // namespace offline::model

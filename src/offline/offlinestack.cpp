@@ -9,7 +9,9 @@
 
 #include <QCoreApplication>
 
-namespace player {
+namespace offline {
+
+using playback::GetNextEntry;
 
 namespace {
 // Rounds of commands and replies between the UI and the worker within one block: a load
@@ -17,24 +19,24 @@ namespace {
 constexpr int kSettleRounds = 4;
 }
 
-OfflineStack::OfflineStack(MediaEngine* video, int blockMs) : m_blockMs(blockMs)
+OfflineStack::OfflineStack(engine::MediaEngine* video, int blockMs) : m_blockMs(blockMs)
 {
-    SampleEngine::Options options;
+    engine::SampleEngine::Options options;
     options.output = [this] {
         auto out = std::make_unique<audio::ManualOutput>();
         m_output = out.get();
         return out;
     };
-    m_sample = new SampleEngine(options);
-    m_player = std::make_unique<MediaPlayer>(new MidiEngine(new RoutingEngine(m_sample, video)));
-    m_playback = new EntryPlayer(m_player->control(), m_player.get());
+    m_sample = new engine::SampleEngine(options);
+    m_player = std::make_unique<playback::MediaPlayer>(new engine::MidiEngine(new engine::RoutingEngine(m_sample, video)));
+    m_playback = new playback::EntryPlayer(m_player->control(), m_player.get());
     m_playback->setNextEntrySource([this] { return GetNextEntry(list, m_cursor); });
-    m_playback->setNextEntryPeek([this] { return PeekNextEntry(list, m_cursor); });
+    m_playback->setNextEntryPeek([this] { return playback::PeekNextEntry(list, m_cursor); });
 }
 
 OfflineStack::~OfflineStack() = default;
 
-MediaEngine& OfflineStack::engine() const
+engine::MediaEngine& OfflineStack::engine() const
 {
     return *m_player->engine();
 }
@@ -45,7 +47,7 @@ void OfflineStack::playList(int row)
     m_cursor = row;  // before the start, which may hand over the row after it at once
     const QStringList t = list.rowTexts(row);
     m_playback->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), false, list.rowPractice(row),
-                             t.value(kTextCell));
+                             t.value(playback::kTextCell));
 }
 
 bool OfflineStack::settle()
@@ -70,13 +72,13 @@ bool OfflineStack::step()
     m_output->pull(recording.data() + recording.size() - std::size_t(n) * 2, n);
     // The engine's heard-timer and entry playback's ticks, as each would have fired by now.
     m_sample->pollHeard();
-    for (const SampleEngine::Heard& r : m_sample->knownRuns())
+    for (const engine::SampleEngine::Heard& r : m_sample->knownRuns())
         if (runs.empty() || r.at > runs.back().at) runs.push_back(r);
     QCoreApplication::sendPostedEvents();
     if (m_playback->inPlay()) m_playback->tick();
     if (!settle()) return false;
-    seen.push_back({frames(), list.selections, m_cursor, engine().position(), engine().state() == PlayState::Playing});
+    seen.push_back({frames(), list.selections, m_cursor, engine().position(), engine().state() == engine::PlayState::Playing});
     return true;
 }
 
-} // namespace player
+} // namespace offline

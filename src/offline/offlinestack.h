@@ -10,14 +10,12 @@
 #include <memory>
 #include <vector>
 
-namespace player {
-
-class EntryPlayer;
-class MediaPlayer;
+namespace playback { class EntryPlayer; class MediaPlayer; }
 namespace audio { class ManualOutput; }
+namespace offline {
 
 // Rows held in memory; counts how often list play selected one.
-class RowList : public EntryList {
+class RowList : public playback::EntryList {
 public:
     struct Row {
         QStringList texts;  // file name, start, end, rate, loop
@@ -47,12 +45,12 @@ private:
 class OfflineStack {
 public:
     // `video` stands in for the video engine, which sound files never reach; taken over.
-    explicit OfflineStack(MediaEngine* video, int blockMs = 10);
+    explicit OfflineStack(engine::MediaEngine* video, int blockMs = 10);
     ~OfflineStack();
 
     RowList list;
-    EntryPlayer& playback() const { return *m_playback; }
-    MediaEngine& engine() const;
+    playback::EntryPlayer& playback() const { return *m_playback; }
+    engine::MediaEngine& engine() const;
 
     // "Play the List" from row `row`, as the control panel starts it.
     void playList(int row = 1);
@@ -80,17 +78,17 @@ public:
     };
     std::vector<Seen> seen;
     // The runs of sound the engine told of, each once, in the order they play.
-    std::vector<SampleEngine::Heard> runs;
+    std::vector<engine::SampleEngine::Heard> runs;
 
 private:
     bool settle();
 
     audio::ManualOutput* m_output = nullptr;  // owned by the sample engine
-    SampleEngine* m_sample = nullptr;
-    std::unique_ptr<MediaPlayer> m_player;
-    EntryPlayer* m_playback = nullptr;  // owned by the media player
+    engine::SampleEngine* m_sample = nullptr;
+    std::unique_ptr<playback::MediaPlayer> m_player;
+    playback::EntryPlayer* m_playback = nullptr;  // owned by the media player
     qint32 m_cursor = 0;
     int m_blockMs;
 };
 
-} // namespace player
+} // namespace offline

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player {
+namespace offline {
 
 std::vector<float> offlineStretch(const std::vector<float>& in, int sampleRate, double rate, double pitch)
 {
     using RB = RubberBand::RubberBandStretcher;
     const qint64 frames = qint64(in.size() / 2);
-    const qint64 wanted = stretchedFrames(double(frames), rate);
+    const qint64 wanted = audio::stretchedFrames(double(frames), rate);
     // Enough silence after the input for all of its sound to come out (the finer engine
     // holds some 100 ms); its own end trims the last hops, which fall in the silence.
     const qint64 total = frames + 4 * sampleRate / 10 + 16384;
@@ -51,4 +51,4 @@ std::vector<float> offlineStretch(const std::vector<float>& in, int sampleRate, 
     return out;
 }
 
-} // namespace player
+} // namespace offline

@@ -6,10 +6,10 @@
 
 #include <vector>
 
-namespace player {
+namespace offline {
 
 // `in` stereo, interleaved; the output from the input's first frame on, ceil(frames / rate)
 // frames of it, stereo.
 std::vector<float> offlineStretch(const std::vector<float>& in, int sampleRate, double rate, double pitch = 1.0);
 
-} // namespace player
+} // namespace offline

@@ -4,20 +4,20 @@
 
 #include <cmath>
 
-namespace player {
+namespace playback {
 
-EngineControl::EngineControl(MediaEngine* engine, QObject* parent) : QObject(parent), m_engine(engine)
+EngineControl::EngineControl(engine::MediaEngine* engine, QObject* parent) : QObject(parent), m_engine(engine)
 {
     m_engine->setParent(this);
-    connect(m_engine, &MediaEngine::stateChanged, this, &EngineControl::PlayStateChange);
-    connect(m_engine, &MediaEngine::positionJumped, this, &EngineControl::PositionChange);
-    connect(m_engine, &MediaEngine::loopWrapped, this, &EngineControl::loopWrapped);
-    connect(m_engine, &MediaEngine::loaded, this, [this] { m_failure.clear(); });
-    connect(m_engine, &MediaEngine::loadFailed, this, [this](const QString& reason) {
+    connect(m_engine, &engine::MediaEngine::stateChanged, this, &EngineControl::PlayStateChange);
+    connect(m_engine, &engine::MediaEngine::positionJumped, this, &EngineControl::PositionChange);
+    connect(m_engine, &engine::MediaEngine::loopWrapped, this, &EngineControl::loopWrapped);
+    connect(m_engine, &engine::MediaEngine::loaded, this, [this] { m_failure.clear(); });
+    connect(m_engine, &engine::MediaEngine::loadFailed, this, [this](const QString& reason) {
         m_failure = reason.isEmpty() ? tr("the file cannot be decoded") : reason;
         emit loadFailed(m_engine->path(), m_failure);
     });
-    connect(m_engine, &MediaEngine::durationChanged, this, [this](double seconds) {
+    connect(m_engine, &engine::MediaEngine::durationChanged, this, [this](double seconds) {
         if (seconds > 0) emit DurationChange(seconds);
     });
 }
@@ -46,7 +46,7 @@ double EngineControl::Duration() const
     // engine has opened the file, and nothing waits for that.
     if (m_probedPath != path) {
         m_probedPath = path;
-        m_probedLength = probeMedia(path).duration;
+        m_probedLength = engine::probeMedia(path).duration;
     }
     return m_probedLength;
 }
@@ -58,7 +58,7 @@ void EngineControl::setRate(double rate)
     if (rate > 0 && std::isfinite(rate)) m_engine->setRate(rate);
 }
 
-PlayState EngineControl::PlayState() const { return m_engine->state(); }
+engine::PlayState EngineControl::PlayState() const { return m_engine->state(); }
 
 void EngineControl::Play() { m_engine->play(); }
 
@@ -77,7 +77,7 @@ void EngineControl::Open(const QString& path)
     }
 }
 
-void EngineControl::setLoop(const LoopRange& range)
+void EngineControl::setLoop(const engine::LoopRange& range)
 {
     m_engine->setLoop(range);
     emit loopChanged();
@@ -89,4 +89,4 @@ void EngineControl::clearLoop()
     emit loopChanged();
 }
 
-} // namespace player
+} // namespace playback

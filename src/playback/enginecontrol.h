@@ -9,13 +9,13 @@
 #include <QObject>
 #include <QString>
 
-namespace player {
+namespace playback {
 
 class EngineControl : public QObject {
     Q_OBJECT
 public:
     // Takes ownership of the engine.
-    explicit EngineControl(MediaEngine* engine, QObject* parent = nullptr);
+    explicit EngineControl(engine::MediaEngine* engine, QObject* parent = nullptr);
 
     QString FileName() const;
     // Loads the file and starts it from its beginning; an empty name unloads.
@@ -28,7 +28,7 @@ public:
     double Rate() const;
     // Rates that are not positive and finite are ignored.
     void setRate(double rate);
-    player::PlayState PlayState() const;
+    engine::PlayState PlayState() const;
 
     void Play();
     void Pause();
@@ -37,10 +37,10 @@ public:
     void Open(const QString& path);
 
     // The stretch the engine repeats by itself.
-    void setLoop(const LoopRange& range);
+    void setLoop(const engine::LoopRange& range);
     void clearLoop();
 
-    MediaEngine* engine() const { return m_engine; }
+    engine::MediaEngine* engine() const { return m_engine; }
 
     // Whether the file last set could not be played, and why.
     bool failed() const { return !m_failure.isEmpty(); }
@@ -51,7 +51,7 @@ signals:
     void fileSet();
     // The file's length became known or more exact (a count the engine finished later).
     void DurationChange(double seconds);
-    void PlayStateChange(player::PlayState oldState, player::PlayState newState);
+    void PlayStateChange(engine::PlayState oldState, engine::PlayState newState);
     void PositionChange(double oldPosition, double newPosition);
     // The engine jumped back from the loop's stop to its start.
     void loopWrapped();
@@ -61,11 +61,11 @@ signals:
     void loopChanged();
 
 private:
-    MediaEngine* m_engine;
+    engine::MediaEngine* m_engine;
     QString m_failure;
     // The length read from the headers of the file set, until the engine knows it.
     mutable QString m_probedPath;
     mutable double m_probedLength = 0;
 };
 
-} // namespace player
+} // namespace playback

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace player {
+namespace playback {
 
 namespace {
 bool whole(const EntryRecord& e) { return e.Start == 0 && e.Stop == 0; }
@@ -43,4 +43,4 @@ std::optional<std::pair<EntryRecord, EntryRecord>> splitEntry(const EntryRecord&
     return std::pair{before, after};
 }
 
-} // namespace player
+} // namespace playback

@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-namespace player {
+namespace playback {
 
 // `rows` (in list order) as one entry: the first's file, rate, loops and practice, from the
 // first's start to the last's stop, the texts joined with " " (empty ones left out). None
@@ -20,4 +20,4 @@ std::optional<EntryRecord> mergedEntry(const QList<EntryRecord>& rows);
 // None where `at` is not inside the stretch by live::kMinStretch on either side.
 std::optional<std::pair<EntryRecord, EntryRecord>> splitEntry(const EntryRecord& entry, double at, double fileLength);
 
-} // namespace player
+} // namespace playback

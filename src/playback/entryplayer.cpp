@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <cmath>
 
-namespace player {
+namespace playback {
 namespace {
 
 // A stop written as number text may round a hair above the position the engine reports
@@ -37,13 +37,13 @@ EntryPlayer::EntryPlayer(EngineControl* player, QObject* parent)
         }, Qt::QueuedConnection);
     });
     connect(m_player, &EngineControl::loadFailed, this, &EntryPlayer::playerFailed);
-    connect(m_player->engine(), &MediaEngine::nextStarted, this, &EntryPlayer::nextHeard);
+    connect(m_player->engine(), &engine::MediaEngine::nextStarted, this, &EntryPlayer::nextHeard);
     connect(m_player, &EngineControl::DurationChange, this, &EntryPlayer::lengthChanged);
     // A held stop or a file's end is acted on as soon as it is heard rather than at the
     // next tick: the list goes on without up to a tick of silence. Queued, so the engine
     // is out of its report before the next entry reaches it.
-    connect(m_player, &EngineControl::PlayStateChange, this, [this](PlayState, PlayState newState) {
-        if (newState == PlayState::Stopped && inPlay())
+    connect(m_player, &EngineControl::PlayStateChange, this, [this](engine::PlayState, engine::PlayState newState) {
+        if (newState == engine::PlayState::Stopped && inPlay())
             QMetaObject::invokeMethod(this, &EntryPlayer::endHeard, Qt::QueuedConnection);
     });
 }
@@ -74,17 +74,17 @@ void EntryPlayer::tick()
 void EntryPlayer::endHeard()
 {
     // The same check as the tick's: whatever happened meanwhile decides.
-    if (m_player->PlayState() != PlayState::Stopped) return;
+    if (m_player->PlayState() != engine::PlayState::Stopped) return;
     tick();
 }
 
-int EntryPlayer::tickInterval(const std::optional<LoopRange>& handed)
+int EntryPlayer::tickInterval(const std::optional<engine::LoopRange>& handed)
 {
     // A stop at or before the start is never cut by the engine: the ticks watch for it.
     return !handed || handed->stop > handed->start ? kStandbyMs : kTickMs;
 }
 
-void EntryPlayer::setTickPace(const std::optional<LoopRange>& handed)
+void EntryPlayer::setTickPace(const std::optional<engine::LoopRange>& handed)
 {
     const int ms = tickInterval(handed);
     if (m_tick->interval() != ms) m_tick->setInterval(ms);  // a running tick restarts with it
@@ -138,7 +138,7 @@ void EntryPlayer::start(const QString& strFileName, const QString& strStart, con
     // again is the entry's next pass; anything else starts the entry over.
     const bool samePass = how == Start::NextPass || how == Start::WrappedPass;
     m_pass = samePass ? m_pass + 1 : 0;
-    m_player->engine()->setPractice(m_entry.practice, afterWrap && !reloaded ? MediaEngine::kGoOn : m_pass);
+    m_player->engine()->setPractice(m_entry.practice, afterWrap && !reloaded ? engine::MediaEngine::kGoOn : m_pass);
 
     const bool stretch = m_entry.start != 0 || m_entry.stop != 0;
     m_entry.wholeFile = !stretch;
@@ -219,7 +219,7 @@ void EntryPlayer::handOverNext()
     if (!m_peekNext) return;
     const EntryRecord next = m_peekNext();
     if (next.FileName.isEmpty() || !app::mediaFileUsable(next.FileName)) return;
-    NextEntry n;
+    engine::NextEntry n;
     n.path = next.FileName;
     n.start = next.Start;
     n.rate = next.Rate == 0 ? 1.0 : next.Rate;
@@ -251,11 +251,11 @@ void EntryPlayer::nextHeard()
 
 void EntryPlayer::handOverLoop(bool endless)
 {
-    LoopRange range;
+    engine::LoopRange range;
     range.start = m_entry.start;
     range.stop = m_entry.stop;
     if (endless) {
-        range.wraps = LoopRange::kEndless;
+        range.wraps = engine::LoopRange::kEndless;
         range.wrapAtEnd = true;  // "from here to the end" loops too
     } else {
         // One wrap for every pass still to come after the one that starts now; after the
@@ -318,15 +318,15 @@ void EntryPlayer::changeRate(double rate)
 void EntryPlayer::changePractice(const PracticeSettings& practice)
 {
     m_entry.practice = practice;
-    if (inPlay()) m_player->engine()->setPractice(m_entry.practice, MediaEngine::kGoOn);
+    if (inPlay()) m_player->engine()->setPractice(m_entry.practice, engine::MediaEngine::kGoOn);
 }
 
 void EntryPlayer::togglePause()
 {
-    switch (static_cast<PlayState>(m_player->PlayState())) {
-    case PlayState::Playing: m_player->Pause(); break;
-    case PlayState::Paused: m_player->Play(); break;
-    case PlayState::Stopped:
+    switch (static_cast<engine::PlayState>(m_player->PlayState())) {
+    case engine::PlayState::Playing: m_player->Pause(); break;
+    case engine::PlayState::Paused: m_player->Play(); break;
+    case engine::PlayState::Stopped:
         // Played as it was started; a whole file keeps its stop at 0, so it plays whole.
         PlayPosition(m_entry.file, numtext::format(m_entry.start), numtext::format(m_entry.wholeFile ? 0.0 : m_entry.stop),
                      numtext::format(m_entry.rate), numtext::format(m_lastLoops), m_lastDoLoop, m_entry.practice,
@@ -343,7 +343,7 @@ void EntryPlayer::loopTick()
     m_player->setCurrentPosition(m_entry.start);
     // An engine that did not wrap at the file's end has stopped there: start it again.
     const double duration = m_player->Duration();
-    if (m_player->PlayState() == PlayState::Stopped && duration > 0 && reached(position, duration))
+    if (m_player->PlayState() == engine::PlayState::Stopped && duration > 0 && reached(position, duration))
         m_player->Play();
 }
 
@@ -389,4 +389,4 @@ EntryRecord EntryPlayer::GetNextEntry()
     return m_nextEntry ? m_nextEntry() : EntryRecord{};
 }
 
-} // namespace player
+} // namespace playback

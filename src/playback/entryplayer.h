@@ -14,7 +14,7 @@
 
 class QTimer;
 
-namespace player {
+namespace playback {
 
 class EngineControl;
 
@@ -89,7 +89,7 @@ public:
     static constexpr int kStandbyMs = 200;
     // The ticks' interval for the range handed to the engine (none: a whole file, whose
     // end the engine reports).
-    static int tickInterval(const std::optional<LoopRange>& handed);
+    static int tickInterval(const std::optional<engine::LoopRange>& handed);
 
 signals:
     // The entry heard now has another text (empty: none).
@@ -126,7 +126,7 @@ private:
     void handOverNext();
     void nextHeard();
     void watchStop(bool loop);
-    void setTickPace(const std::optional<LoopRange>& handed);
+    void setTickPace(const std::optional<engine::LoopRange>& handed);
     void lengthChanged(double seconds);
 
     // Where the entry's stop comes from.
@@ -149,4 +149,4 @@ private:
     double m_lastLoops = 1;
 };
 
-} // namespace player
+} // namespace playback

@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-namespace player {
+namespace playback {
 
 EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId)
 {
@@ -58,4 +58,4 @@ void SwapEntries(EntryList& list, int from, int to)
     list.selectRow(to);
 }
 
-} // namespace player
+} // namespace playback

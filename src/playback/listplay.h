@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace player {
+namespace playback {
 
 // Where a row's text (its line or label) stands among its cells, after the five fields and
 // the four practice cells; a list that keeps no text gives fewer cells.
@@ -42,4 +42,4 @@ int steppedRow(int current, int rows, int step);
 // their practice settings, and selects the row `to`.
 void SwapEntries(EntryList& list, int from, int to);
 
-} // namespace player
+} // namespace playback

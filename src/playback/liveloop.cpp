@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-namespace player {
+namespace playback {
 namespace {
 
 // Heard positions are kept to the millisecond, as the grabber shows them; a nudge keeps
@@ -112,4 +112,4 @@ RowEdit followEdit(const QStringList& before, const QStringList& after, const QS
     return e;
 }
 
-} // namespace player
+} // namespace playback

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-namespace player {
+namespace playback {
 
 // Playback speeds a user may pick; beyond them the stretcher only makes noise.
 inline constexpr double kMinimumRate = 0.1;
@@ -67,4 +67,4 @@ struct RowEdit {
 RowEdit followEdit(const QStringList& before, const QStringList& after, const QString& file, const LiveStretch& was,
                    bool wholeFile);
 
-} // namespace player
+} // namespace playback

@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-namespace player {
+namespace playback {
 
 LiveLoopKeys::LiveLoopKeys(EntryPlayer* playback, EngineControl* media, QObject* parent)
     : QObject(parent), m_playback(playback), m_media(media)
@@ -133,4 +133,4 @@ void LiveLoopKeys::rowEdited(int row, const QStringList& before, const QStringLi
     m_playback->changePractice(practice);
 }
 
-} // namespace player
+} // namespace playback

@@ -10,7 +10,7 @@
 
 class QAction;
 
-namespace player {
+namespace playback {
 
 class EntryList;
 class EntryPlayer;
@@ -61,7 +61,7 @@ public:
     void rowEdited(int row, const QStringList& before, const QStringList& after, const PracticeSettings& practice);
 
 signals:
-    void changed(const player::LiveChange& change);
+    void changed(const LiveChange& change);
 
 private:
     QAction* add(const QString& caption, const QList<QKeySequence>& keys, std::function<void()> run);
@@ -80,4 +80,4 @@ private:
     std::function<void(int)> m_lineStep;
 };
 
-} // namespace player
+} // namespace playback

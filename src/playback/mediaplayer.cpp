@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-namespace player {
+namespace playback {
 namespace {
 
 constexpr int kTrackerSteps = 1000;
@@ -61,7 +61,7 @@ QIcon transportIcon(QStyle::StandardPixmap kind, const QPalette& palette)
 
 } // namespace
 
-MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent)
+MediaPlayer::MediaPlayer(engine::MediaEngine* engine, QWidget* parent)
     : QWidget(parent), m_control(new EngineControl(engine, this)), m_engine(engine)
 {
     buildControls();
@@ -69,7 +69,7 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent)
     // is gone before a failure is told.
     connect(m_control, &EngineControl::fileSet, m_preparing, &QWidget::hide);
     connect(m_control, &EngineControl::loadFailed, m_preparing, &QWidget::hide);
-    connect(m_control, &EngineControl::PlayStateChange, this, [this](player::PlayState oldState, player::PlayState newState) {
+    connect(m_control, &EngineControl::PlayStateChange, this, [this](engine::PlayState oldState, engine::PlayState newState) {
         emit PlayStateChange(oldState, newState);
         refreshTracker();
     });
@@ -78,16 +78,16 @@ MediaPlayer::MediaPlayer(MediaEngine* engine, QWidget* parent)
     connect(m_control, &EngineControl::loadFailed, this, &MediaPlayer::loadFailed);
     connect(m_control, &EngineControl::DurationChange, this, &MediaPlayer::DurationChange);
     connect(m_control, &EngineControl::loopChanged, this, &MediaPlayer::loopChanged);
-    connect(m_engine, &MediaEngine::loaded, this, [this] {
+    connect(m_engine, &engine::MediaEngine::loaded, this, [this] {
         m_preparing->hide();
         showPicture();
         dropVideoView();
     });
-    connect(m_engine, &MediaEngine::loadProgress, this, [this](int percent) {
+    connect(m_engine, &engine::MediaEngine::loadProgress, this, [this](int percent) {
         m_preparing->setText(tr("Preparing %1%").arg(percent));
         m_preparing->show();
     });
-    connect(m_engine, &MediaEngine::videoChanged, this, &MediaPlayer::showPicture);
+    connect(m_engine, &engine::MediaEngine::videoChanged, this, &MediaPlayer::showPicture);
 }
 
 MediaPlayer::~MediaPlayer() = default;
@@ -253,4 +253,4 @@ QString MediaPlayer::GetMediaInfoString(int kind) const
     return {};
 }
 
-} // namespace player
+} // namespace playback

@@ -12,7 +12,7 @@ class QPushButton;
 class QSlider;
 class QStackedLayout;
 
-namespace player {
+namespace playback {
 
 class PlaybackFollow;
 
@@ -20,7 +20,7 @@ class MediaPlayer : public QWidget {
     Q_OBJECT
 public:
     // Takes ownership of the engine.
-    explicit MediaPlayer(MediaEngine* engine, QWidget* parent = nullptr);
+    explicit MediaPlayer(engine::MediaEngine* engine, QWidget* parent = nullptr);
     ~MediaPlayer() override;
 
     // What playback rules drive, without this widget.
@@ -33,7 +33,7 @@ public:
     double Duration() const { return m_control->Duration(); }
     double Rate() const { return m_control->Rate(); }
     void setRate(double rate) { m_control->setRate(rate); }
-    player::PlayState PlayState() const { return m_control->PlayState(); }
+    engine::PlayState PlayState() const { return m_control->PlayState(); }
     void Play() { m_control->Play(); }
     void Pause() { m_control->Pause(); }
     void Stop() { m_control->Stop(); }
@@ -41,10 +41,10 @@ public:
     // Media information of the loaded file by kind; empty when the file has none.
     QString GetMediaInfoString(int kind) const;
 
-    void setLoop(const LoopRange& range) { m_control->setLoop(range); }
+    void setLoop(const engine::LoopRange& range) { m_control->setLoop(range); }
     void clearLoop() { m_control->clearLoop(); }
 
-    MediaEngine* engine() const { return m_control->engine(); }
+    engine::MediaEngine* engine() const { return m_control->engine(); }
 
     // What shows in place of the picture for files without one (a black area otherwise);
     // takes ownership.
@@ -61,7 +61,7 @@ public:
 signals:
     // EngineControl's, passed on.
     void DurationChange(double seconds);
-    void PlayStateChange(player::PlayState oldState, player::PlayState newState);
+    void PlayStateChange(engine::PlayState oldState, engine::PlayState newState);
     void PositionChange(double oldPosition, double newPosition);
     void loopWrapped();
     void loadFailed(const QString& path, const QString& reason);
@@ -81,7 +81,7 @@ private:
     void trackerMoved(int value);
 
     EngineControl* m_control;
-    MediaEngine* m_engine;
+    engine::MediaEngine* m_engine;
     QWidget* m_videoView = nullptr;
     QWidget* m_blank = nullptr;
     QStackedLayout* m_pictureStack = nullptr;
@@ -95,4 +95,4 @@ private:
     bool m_trackerDragging = false;
 };
 
-} // namespace player
+} // namespace playback

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-namespace player {
+namespace playback {
 
 int followInterval(int shownMs, bool playing, Sight sight)
 {
@@ -60,7 +60,7 @@ void PlaybackFollow::follow(FollowCause cause)
 void PlaybackFollow::schedule()
 {
     const bool shown = m_display->isVisible() && !m_display->window()->isMinimized();
-    const int ms = m_enabled ? followInterval(m_shownMs, m_player->PlayState() == PlayState::Playing,
+    const int ms = m_enabled ? followInterval(m_shownMs, m_player->PlayState() == engine::PlayState::Playing,
                                               shown ? Sight::Shown : Sight::Hidden)
                              : 0;
     if (ms == 0) {
@@ -87,4 +87,4 @@ bool PlaybackFollow::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-} // namespace player
+} // namespace playback

@@ -9,7 +9,7 @@
 class QTimer;
 class QWidget;
 
-namespace player {
+namespace playback {
 
 class MediaPlayer;
 
@@ -58,4 +58,4 @@ private:
     bool m_enabled = true;
 };
 
-} // namespace player
+} // namespace playback

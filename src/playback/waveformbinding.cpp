@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player {
+namespace playback {
 namespace {
 // The playhead moves on when it reaches the next dot of the screen, and never faster than
 // the screen shows it.
@@ -37,15 +37,15 @@ int followMs(double secondsPerDot, double rate, int screenMs)
     return int(std::clamp(dotMs, double(screenMs), double(PlaybackFollow::kHiddenMs)));
 }
 
-ShadedStretch nextShadedStretch(const ShadedStretch& before, const QString& file, const LoopRange& loop,
-                                PlayState state)
+ShadedStretch nextShadedStretch(const ShadedStretch& before, const QString& file, const engine::LoopRange& loop,
+                                engine::PlayState state)
 {
     if (loop.stop > loop.start) return {file, loop.start, loop.stop};
-    if (state != PlayState::Playing && before.file == file) return before;
+    if (state != engine::PlayState::Playing && before.file == file) return before;
     return {file, 0, 0};
 }
 
-WaveformBinding::WaveformBinding(MediaPlayer* player, wave::WaveformView* view, QObject* parent)
+WaveformBinding::WaveformBinding(MediaPlayer* player, waveform::WaveformView* view, QObject* parent)
     : QObject(parent), m_player(player), m_view(view), m_fileSettle(new QTimer(this))
 {
     m_follow = new PlaybackFollow(m_player, m_view, screenMs(m_view), [this](FollowCause cause) {
@@ -56,7 +56,7 @@ WaveformBinding::WaveformBinding(MediaPlayer* player, wave::WaveformView* view, 
     m_fileSettle->setSingleShot(true);
     m_fileSettle->setInterval(kFileSettleMs);
     connect(m_fileSettle, &QTimer::timeout, this, &WaveformBinding::fileBoxEdited);
-    connect(m_view, &wave::WaveformView::seekRequested, this, [this](double seconds) {
+    connect(m_view, &waveform::WaveformView::seekRequested, this, [this](double seconds) {
         if (playerHasShownFile()) m_player->setCurrentPosition(seconds);
     });
 }
@@ -70,8 +70,8 @@ void WaveformBinding::bindBoxes(QLineEdit* fileBox, QLineEdit* startBox, QLineEd
     connect(fileBox, &QLineEdit::textChanged, m_fileSettle, qOverload<>(&QTimer::start));
     connect(startBox, &QLineEdit::textChanged, this, [this] { boxEdited(m_start); });
     connect(stopBox, &QLineEdit::textChanged, this, [this] { boxEdited(m_stop); });
-    connect(m_view, &wave::WaveformView::handleMoved, this,
-            [this](wave::WaveformView::Handle which, double seconds) { handleMoved(which, seconds); });
+    connect(m_view, &waveform::WaveformView::handleMoved, this,
+            [this](waveform::WaveformView::Handle which, double seconds) { handleMoved(which, seconds); });
     boxEdited(m_start);
     boxEdited(m_stop);
     fileBoxEdited();
@@ -113,16 +113,16 @@ void WaveformBinding::fileBoxEdited()
 
 void WaveformBinding::boxEdited(QLineEdit* box)
 {
-    const wave::WaveformView::Handle which = box == m_start ? wave::WaveformView::Start : wave::WaveformView::Stop;
+    const waveform::WaveformView::Handle which = box == m_start ? waveform::WaveformView::Start : waveform::WaveformView::Stop;
     if (const auto seconds = numtext::parse(box->text())) m_view->setHandle(which, *seconds);
 }
 
 void WaveformBinding::handleMoved(int which, double seconds)
 {
-    QLineEdit* box = which == wave::WaveformView::Start ? m_start : m_stop;
+    QLineEdit* box = which == waveform::WaveformView::Start ? m_start : m_stop;
     // The box already saying this value (in other digits) keeps its text.
     if (numtext::parse(box->text()) == seconds) return;
     box->setText(numtext::format(seconds));
 }
 
-} // namespace player
+} // namespace playback

@@ -11,11 +11,11 @@
 class QLineEdit;
 class QTimer;
 
-namespace player {
+namespace waveform { class WaveformView; }
+namespace playback {
 
 class MediaPlayer;
 class PlaybackFollow;
-namespace wave { class WaveformView; }
 
 // How often a playhead is moved on: once a dot of the screen is `secondsPerDot` of the
 // file, at `rate`; never faster than every `screenMs`, nor slower than a hidden display.
@@ -33,13 +33,13 @@ struct ShadedStretch {
 // the stretch the engine repeats; once it stops or pauses without one (a Stop clears the
 // loop and stands at the entry's start), the stretch that played last on the same file,
 // ready to be played again. A file played without a stretch shades nothing.
-ShadedStretch nextShadedStretch(const ShadedStretch& before, const QString& file, const LoopRange& loop,
-                                PlayState state);
+ShadedStretch nextShadedStretch(const ShadedStretch& before, const QString& file, const engine::LoopRange& loop,
+                                engine::PlayState state);
 
 class WaveformBinding : public QObject {
     Q_OBJECT
 public:
-    WaveformBinding(MediaPlayer* player, wave::WaveformView* view, QObject* parent = nullptr);
+    WaveformBinding(MediaPlayer* player, waveform::WaveformView* view, QObject* parent = nullptr);
 
     // The view shows the file of `fileBox` (once it names a file) instead of the player's, and
     // its stretch is edited in `startBox` and `stopBox`.
@@ -57,7 +57,7 @@ private:
     void handleMoved(int which, double seconds);
 
     MediaPlayer* m_player;
-    wave::WaveformView* m_view;
+    waveform::WaveformView* m_view;
     PlaybackFollow* m_follow;
     QTimer* m_fileSettle;
     QLineEdit* m_file = nullptr;
@@ -66,4 +66,4 @@ private:
     ShadedStretch m_shaded;
 };
 
-} // namespace player
+} // namespace playback

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player::wave {
+namespace waveform {
 namespace {
 
 constexpr quint32 kMagic = 0x56504b31;  // "VPK1"
@@ -212,4 +212,4 @@ PeakDelta PeakBuilder::take()
     return out;
 }
 
-} // namespace player::wave
+} // namespace waveform

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-namespace player::wave {
+namespace waveform {
 
 constexpr qint64 kBaseBucket = 64;
 constexpr int kLevelFactor = 4;
@@ -86,4 +86,4 @@ qint16 quantizeDown(float v);
 qint16 quantizeUp(float v);
 inline float toFloat(qint16 v) { return v / 32767.0f; }
 
-} // namespace player::wave
+} // namespace waveform

@@ -18,7 +18,7 @@
 
 #include <atomic>
 
-namespace player::wave {
+namespace waveform {
 namespace cache = storage::cache;
 namespace {
 
@@ -473,6 +473,6 @@ std::unique_ptr<FrameSource> openWithDecoder(const QString& path, QString* error
 
 } // namespace
 
-} // namespace player::wave
+} // namespace waveform
 
 #include "waveformsource.moc"

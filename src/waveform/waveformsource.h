@@ -10,9 +10,9 @@
 #include <functional>
 #include <memory>
 
-namespace player::midi { class RenderHandle; }
+namespace midi { class RenderHandle; }
 
-namespace player::wave {
+namespace waveform {
 
 // Interleaved float frames, pulled from the start or from a frame sought to.
 class FrameSource {
@@ -96,4 +96,4 @@ private:
     SampleWindow m_window;
 };
 
-} // namespace player::wave
+} // namespace waveform

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player::wave {
+namespace waveform {
 namespace {
 
 constexpr double kGrabPixels = 5;
@@ -550,4 +550,4 @@ void WaveformView::keyPressEvent(QKeyEvent* event)
     }
 }
 
-} // namespace player::wave
+} // namespace waveform

@@ -11,7 +11,7 @@
 
 #include <optional>
 
-namespace player::wave {
+namespace waveform {
 
 // Which frames the view shows, one column per `framesPerPixel` frames.
 struct Viewport {
@@ -85,7 +85,7 @@ public:
 signals:
     void seekRequested(double seconds);
     // The user moved a handle to `seconds`.
-    void handleMoved(player::wave::WaveformView::Handle which, double seconds);
+    void handleMoved(WaveformView::Handle which, double seconds);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -127,4 +127,4 @@ private:
     double m_lastX = 0;
 };
 
-} // namespace player::wave
+} // namespace waveform

@@ -29,9 +29,9 @@ DrillRead readDrill(const QString& passes, const QString& rate, const QString& p
     const auto p = number(passes, d.passes);
     if (!p || *p != std::trunc(*p) || *p < 1 || *p > 1000) return {{}, QStringLiteral("The passes must be a whole number from 1 to 1000.")};
     const auto r = number(rate, d.rate);
-    if (!r || *r < player::kMinimumRate || *r > player::kMaximumRate)
+    if (!r || *r < playback::kMinimumRate || *r > playback::kMaximumRate)
         return {{}, QStringLiteral("The rate must be from %1 to %2.")
-                        .arg(numtext::format(player::kMinimumRate), numtext::format(player::kMaximumRate))};
+                        .arg(numtext::format(playback::kMinimumRate), numtext::format(playback::kMaximumRate))};
     // The pause reads as the playlist's pause key does: "2" seconds or "1.5x" the pass.
     int refused = 0;
     const PracticeSettings s = storage::practiceOf({pause.trimmed(), {}, {}, {}}, &refused);

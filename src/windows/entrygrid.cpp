@@ -24,14 +24,14 @@ class EntryItem : public QTreeWidgetItem {
 public:
     QVariant data(int column, int role) const override
     {
-        if (role == Qt::TextAlignmentRole && column > 0 && column < player::kTextCell)
+        if (role == Qt::TextAlignmentRole && column > 0 && column < playback::kTextCell)
             return QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
         if (role != Qt::AccessibleTextRole) return QTreeWidgetItem::data(column, role);
         const QTreeWidget* grid = treeWidget();
         if (!grid) return text(column);
         return EntryGrid::spokenCell(grid->indexOfTopLevelItem(const_cast<EntryItem*>(this)) + 1,
                                      grid->headerItem()->text(column), text(column),
-                                     column >= 5 && column < player::kTextCell);
+                                     column >= 5 && column < playback::kTextCell);
     }
 };
 
@@ -154,7 +154,7 @@ PracticeSettings EntryGrid::rowPractice(int row) const
 
 void EntryGrid::setRow(int row, const QStringList& texts, const PracticeSettings& practice)
 {
-    const QString text = texts.size() > player::kTextCell ? texts[player::kTextCell] : rowTexts(row).value(player::kTextCell);
+    const QString text = texts.size() > playback::kTextCell ? texts[playback::kTextCell] : rowTexts(row).value(playback::kTextCell);
     setRowTexts(row, texts.mid(0, 5) + practiceCells(practice) + QStringList{text});
 }
 

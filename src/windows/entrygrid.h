@@ -7,12 +7,12 @@
 
 namespace panel {
 
-class EntryGrid : public QTreeWidget, public player::EntryList {
+class EntryGrid : public QTreeWidget, public playback::EntryList {
     Q_OBJECT
 public:
     explicit EntryGrid(QWidget* parent = nullptr);
 
-    static constexpr int kColumns = player::kTextCell + 1;
+    static constexpr int kColumns = playback::kTextCell + 1;
 
     // Clears columns and rows and sets up the columns.
     void InitGrid();

@@ -10,16 +10,16 @@
 
 namespace forms {
 namespace {
-QPointer<player::frmPlayer> g_player;
+QPointer<windows::frmPlayer> g_player;
 QPointer<panel::frmPlayList> g_panel;
 QPointer<editor::frmEdit> g_edit;
-QPointer<player::frmLook> g_look;
+QPointer<windows::frmLook> g_look;
 QPointer<about::frmAbout> g_about;
 }
 
-player::frmLook* frmLook()
+windows::frmLook* frmLook()
 {
-    if (!g_look) g_look = new player::frmLook(frmPlayer());
+    if (!g_look) g_look = new windows::frmLook(frmPlayer());
     return g_look;
 }
 
@@ -27,9 +27,9 @@ bool hasLook() { return !g_look.isNull(); }
 bool hasPlayList() { return !g_panel.isNull(); }
 QWidget* editWindow() { return g_edit.data(); }
 
-player::frmPlayer* frmPlayer()
+windows::frmPlayer* frmPlayer()
 {
-    if (!g_player) g_player = new player::frmPlayer;
+    if (!g_player) g_player = new windows::frmPlayer;
     return g_player;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Each window exists at most once, created on first use through its accessor here.
 
-namespace player { class frmPlayer; class frmLook; }
+namespace windows { class frmPlayer; class frmLook; }
 namespace panel { class frmPlayList; }
 namespace editor { class frmEdit; }
 namespace about { class frmAbout; }
@@ -10,7 +10,7 @@ class QWidget;
 
 namespace forms {
 
-player::frmPlayer* frmPlayer();
+windows::frmPlayer* frmPlayer();
 // The control panel, owned by the player window.
 panel::frmPlayList* frmPlayList();
 // The entry editor, owned by the control panel.
@@ -21,7 +21,7 @@ bool hasPlayList();
 QWidget* editWindow();
 
 // The file properties viewer, owned by the player window.
-player::frmLook* frmLook();
+windows::frmLook* frmLook();
 // Whether the viewer exists now (it is created by frmLook()).
 bool hasLook();
 

@@ -127,18 +127,18 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
         m_lblMad[i]->installEventFilter(this);
     }
 
-    m_player = new player::MediaPlayer(player::makeEngine(), f);
+    m_player = new playback::MediaPlayer(engine::makeEngine(), f);
     m_player->setObjectName(QStringLiteral("MediaPlayer1"));
     m_player->setAccessibleName(QStringLiteral("Test player"));
     m_player->setGeometry(twipsRect(3600, 120, 2535, 2355));
 
     m_sldPos = new QSlider(Qt::Horizontal, f);
-    m_waveform = new player::wave::WaveformView(f);
+    m_waveform = new waveform::WaveformView(f);
     m_waveform->setObjectName(QStringLiteral("Waveform"));
     m_waveform->setGeometry(twipsRect(120, 2520, 6015, kWaveTwips - 60));
     m_waveform->setToolTip(QStringLiteral("Drag the handles to set Start and Stop ([ and ] choose one, arrows move it); "
                                           "wheel or + and - zoom, 0 shows all"));
-    auto* binding = new player::WaveformBinding(m_player, m_waveform, this);
+    auto* binding = new playback::WaveformBinding(m_player, m_waveform, this);
     binding->bindBoxes(m_txtFileName, m_txtStart, m_txtStop);
     m_sldPos->setGeometry(twipsRect(120, 2520 + kWaveTwips, 6015, 495));
     m_sldPos->setRange(0, 100);
@@ -188,8 +188,8 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     connect(m_txtRate, &QLineEdit::editingFinished, this, &frmEdit::txtRate_LostFocus);
     connect(m_tmrLooper, &QTimer::timeout, this, &frmEdit::tmrLooper_Timer);
     connect(m_sldPos, &QSlider::valueChanged, this, &frmEdit::sldPos_Change);
-    connect(m_player, &player::MediaPlayer::PlayStateChange, this, &frmEdit::MediaPlayer1_PlayStateChange);
-    connect(m_player, &player::MediaPlayer::loadFailed, this, [this](const QString& path, const QString& reason) {
+    connect(m_player, &playback::MediaPlayer::PlayStateChange, this, &frmEdit::MediaPlayer1_PlayStateChange);
+    connect(m_player, &playback::MediaPlayer::loadFailed, this, [this](const QString& path, const QString& reason) {
         m_tmrLooper->stop();
         QTimer::singleShot(0, this, [this, path, reason] {
             services::TellCannotPlay(path, reason, this);
@@ -457,7 +457,7 @@ void frmEdit::btnTest_Click()
         if (const auto rate = numtext::parse(m_txtRate->text())) m_player->setRate(*rate);
         // The engine repeats the stretch itself; the timer stays as the fallback and the
         // slider's follower.
-        m_player->setLoop({mdblTestStart, mdblTestStop, player::LoopRange::kEndless, false});
+        m_player->setLoop({mdblTestStart, mdblTestStop, engine::LoopRange::kEndless, false});
         if (m_player->FileName() != file) m_player->setFileName(file);
         else m_player->Play();
         if (!m_player->failed()) m_tmrLooper->start();
@@ -468,7 +468,7 @@ void frmEdit::btnTest_Click()
 void frmEdit::tmrLooper_Timer()
 {
     if (m_player->CurrentPosition() >= mdblTestStop) m_player->setCurrentPosition(mdblTestStart);
-    if (m_player->PlayState() == player::PlayState::Playing) {
+    if (m_player->PlayState() == engine::PlayState::Playing) {
         mblnSliderBusy = true;
         const double duration = m_player->Duration();
         if (duration > 0) {
@@ -479,9 +479,9 @@ void frmEdit::tmrLooper_Timer()
     }
 }
 
-void frmEdit::MediaPlayer1_PlayStateChange(player::PlayState, player::PlayState newState)
+void frmEdit::MediaPlayer1_PlayStateChange(engine::PlayState, engine::PlayState newState)
 {
-    if (newState == player::PlayState::Stopped) m_tmrLooper->stop();
+    if (newState == engine::PlayState::Stopped) m_tmrLooper->stop();
 }
 
 void frmEdit::sldPos_Change()

@@ -13,11 +13,9 @@ class QPushButton;
 class QSlider;
 class QTimer;
 
-namespace player {
-class MediaPlayer;
-enum class PlayState;
-namespace wave { class WaveformView; }
-}
+namespace playback { class MediaPlayer; }
+namespace engine { enum class PlayState; }
+namespace waveform { class WaveformView; }
 
 namespace editor {
 
@@ -76,8 +74,8 @@ public:
     QSlider* sldPos() const { return m_sldPos; }
     QTimer* tmrLooper() const { return m_tmrLooper; }
     QLabel* lblMad(int index) const { return m_lblMad[index]; }
-    player::MediaPlayer* MediaPlayer1() const { return m_player; }
-    player::wave::WaveformView* waveform() const { return m_waveform; }
+    playback::MediaPlayer* MediaPlayer1() const { return m_player; }
+    waveform::WaveformView* waveform() const { return m_waveform; }
     bool isLoadedWindow() const { return m_loaded; }
 
 protected:
@@ -96,7 +94,7 @@ private:
     void showPractice(const PracticeSettings& practice);
     // The boxes as settings; false, once the user is told which box and why, when they cannot be kept.
     bool readPractice(PracticeSettings& out);
-    void MediaPlayer1_PlayStateChange(player::PlayState oldState, player::PlayState newState);
+    void MediaPlayer1_PlayStateChange(engine::PlayState oldState, engine::PlayState newState);
 
     QGroupBox* m_framEdit = nullptr;
     QLineEdit* m_txtFileName = nullptr;
@@ -115,8 +113,8 @@ private:
     QLabel* m_lblMad[6] = {};
     QSlider* m_sldPos = nullptr;
     QTimer* m_tmrLooper = nullptr;
-    player::MediaPlayer* m_player = nullptr;
-    player::wave::WaveformView* m_waveform = nullptr;
+    playback::MediaPlayer* m_player = nullptr;
+    waveform::WaveformView* m_waveform = nullptr;
     bool m_loaded = false;
 };
 

@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace player {
+namespace windows {
 
 frmLook::frmLook(QWidget* owner) : QDialog(owner, Qt::Tool | Qt::WindowCloseButtonHint)
 {
@@ -54,4 +54,4 @@ void frmLook::cmdEscape_Click()
     deleteLater();
 }
 
-} // namespace player
+} // namespace windows

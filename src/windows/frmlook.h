@@ -5,7 +5,7 @@
 class QLabel;
 class QPushButton;
 
-namespace player {
+namespace windows {
 
 class frmLook : public QDialog {
     Q_OBJECT
@@ -25,4 +25,4 @@ private:
     QString m_text;
 };
 
-} // namespace player
+} // namespace windows

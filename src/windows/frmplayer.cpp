@@ -34,7 +34,9 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-namespace player {
+namespace windows {
+
+using playback::GetNextEntry;
 
 frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
 {
@@ -47,26 +49,26 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     auto* layout = new QVBoxLayout(client);
     // The picture fills the client area but for a thin strip at the bottom.
     layout->setContentsMargins(0, 0, 0, services::twipsToPixels(50));
-    m_mediaPlayer = new MediaPlayer(makeEngine(), client);
+    m_mediaPlayer = new playback::MediaPlayer(engine::makeEngine(), client);
     m_mediaPlayer->setObjectName(QStringLiteral("MediaPlayer1"));
     m_mediaPlayer->setAccessibleName(QStringLiteral("Player"));
     layout->addWidget(m_mediaPlayer);
     // Sound without pictures shows its waveform.
-    auto* waveform = new wave::WaveformView;
+    auto* waveform = new waveform::WaveformView;
     waveform->setObjectName(QStringLiteral("Waveform"));
     waveform->setAccessibleName(QStringLiteral("Waveform"));
     waveform->setToolTip(QStringLiteral("Click to play from there; wheel or + and - zoom, drag or arrows move, 0 shows all"));
     m_mediaPlayer->setPictureStandIn(waveform);
     // The line (or label) of the entry heard, under the waveform or the video's picture.
-    new WaveformBinding(m_mediaPlayer, waveform, this);
+    new playback::WaveformBinding(m_mediaPlayer, waveform, this);
     setCentralWidget(client);
     resize(services::twipsSize(5250, 4695));
 
-    m_playback = new EntryPlayer(m_mediaPlayer->control(), this);
-    connect(m_playback, &EntryPlayer::fileNotFound, this, [this](const QString& path) { services::TellNotFound(path, this); });
-    connect(m_playback, &EntryPlayer::cannotPlay, this,
+    m_playback = new playback::EntryPlayer(m_mediaPlayer->control(), this);
+    connect(m_playback, &playback::EntryPlayer::fileNotFound, this, [this](const QString& path) { services::TellNotFound(path, this); });
+    connect(m_playback, &playback::EntryPlayer::cannotPlay, this,
             [this](const QString& path, const QString& reason) { services::TellCannotPlay(path, reason, this); });
-    connect(m_playback, &EntryPlayer::textChanged, m_mediaPlayer, &MediaPlayer::setLine);
+    connect(m_playback, &playback::EntryPlayer::textChanged, m_mediaPlayer, &playback::MediaPlayer::setLine);
     m_playback->setNextEntrySource([this] {
         m_outsideFile = false;
         panel::frmPlayList* panel = forms::frmPlayList();
@@ -74,7 +76,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     });
     m_playback->setNextEntryPeek([] {
         panel::frmPlayList* panel = forms::frmPlayList();
-        return PeekNextEntry(*panel->lstSelector(), panel->CurrentID);
+        return playback::PeekNextEntry(*panel->lstSelector(), panel->CurrentID);
     });
 
     // A click on the title bar raises the player without telling it.
@@ -82,7 +84,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     m_tmrTrayIcon = new QTimer(this);
     m_tmrTrayIcon->setInterval(400);
     connect(m_tmrTrayIcon, &QTimer::timeout, this, &frmPlayer::tmrTrayIcon_Timer);
-    connect(m_mediaPlayer, &MediaPlayer::PlayStateChange, this, &frmPlayer::animateTray);
+    connect(m_mediaPlayer, &playback::MediaPlayer::PlayStateChange, this, &frmPlayer::animateTray);
     m_tray = new TrayIcon(this);
     connect(m_tray, &TrayIcon::doubleClicked, this, &frmPlayer::showFromTray);
     connect(m_tray, &TrayIcon::contextRequested, this, &frmPlayer::openTrayMenu);
@@ -120,16 +122,16 @@ void frmPlayer::buildMenus()
             });
         m_mnuFile[i] = a;
     }
-    m_liveKeys = new LiveLoopKeys(m_playback, m_mediaPlayer->control(), this);
+    m_liveKeys = new playback::LiveLoopKeys(m_playback, m_mediaPlayer->control(), this);
     m_liveKeys->setAccepting([this] {
         const QWidget* active = QApplication::activeWindow();
         return !active || active == this || (forms::hasPlayList() && active == forms::frmPlayList());
     });
-    m_liveKeys->setList([] { return static_cast<EntryList*>(forms::frmPlayList()->lstSelector()); },
+    m_liveKeys->setList([] { return static_cast<playback::EntryList*>(forms::frmPlayList()->lstSelector()); },
                         [this] { return m_outsideFile ? 0 : int(forms::frmPlayList()->CurrentID); });
     m_liveKeys->setLineStep([this](int step) { stepLine(step); });
-    connect(m_liveKeys, &LiveLoopKeys::changed, this,
-            [](const LiveChange& change) { forms::frmPlayList()->WriteLiveChange(change); });
+    connect(m_liveKeys, &playback::LiveLoopKeys::changed, this,
+            [](const playback::LiveChange& change) { forms::frmPlayList()->WriteLiveChange(change); });
     m_menuLoop = menuBar()->addMenu(QStringLiteral("&Loop"));
     m_menuLoop->setObjectName(QStringLiteral("MenuLoop"));
     for (QAction* a : m_liveKeys->actions()) {
@@ -234,13 +236,13 @@ void frmPlayer::stepLine(int step)
     panel::frmPlayList* panel = forms::frmPlayList();
     panel::EntryGrid* grid = panel->lstSelector();
     if (grid->rowCount() < 1) return;
-    grid->selectRow(steppedRow(panel->CurrentID, grid->rowCount(), step));
+    grid->selectRow(playback::steppedRow(panel->CurrentID, grid->rowCount(), step));
     panel->MnuRightClick_Click(m_playback->endless() ? 2 : 1);
 }
 
 void frmPlayer::OpenCommandLine(const QString& commandLine) { OpenFile(app::commandLinePath(commandLine)); }
 
-EngineControl* frmPlayer::engineControl() const { return m_mediaPlayer->control(); }
+playback::EngineControl* frmPlayer::engineControl() const { return m_mediaPlayer->control(); }
 
 int frmPlayer::entryCount() const { return forms::frmPlayList()->lstSelector()->rowCount(); }
 
@@ -444,7 +446,7 @@ void frmPlayer::Form_Resize()
 
 void frmPlayer::animateTray()
 {
-    const bool wanted = m_minimised && m_mediaPlayer->PlayState() == PlayState::Playing;
+    const bool wanted = m_minimised && m_mediaPlayer->PlayState() == engine::PlayState::Playing;
     if (wanted == m_tmrTrayIcon->isActive()) return;
     if (wanted) {
         m_tmrTrayIcon->start();
@@ -473,4 +475,4 @@ void frmPlayer::Form_Unload()
     if (m_endProcess) m_endProcess();
 }
 
-} // namespace player
+} // namespace windows

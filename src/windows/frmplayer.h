@@ -11,22 +11,20 @@ class QAction;
 class QMenu;
 class QTimer;
 
-namespace player {
+namespace playback { class EntryPlayer; class LiveLoopKeys; class MediaPlayer; }
+namespace windows {
 
-class EntryPlayer;
-class LiveLoopKeys;
-class MediaPlayer;
 class TrayIcon;
 
-class frmPlayer : public QMainWindow, public RemoteHost {
+class frmPlayer : public QMainWindow, public desktop::RemoteHost {
     Q_OBJECT
 public:
     explicit frmPlayer(QWidget* parent = nullptr);
     ~frmPlayer() override;
 
     // The desktop's media controls.
-    EngineControl* engineControl() const override;
-    EntryPlayer* entryPlayback() const override { return m_playback; }
+    playback::EngineControl* engineControl() const override;
+    playback::EntryPlayer* entryPlayback() const override { return m_playback; }
     int entryCount() const override;
     int currentEntry() const override;
     void playEntry(int row, bool loop) override;
@@ -65,9 +63,9 @@ public:
     void openTrayMenu();
     int mintTrayFrame = 0;
 
-    MediaPlayer* MediaPlayer1() const { return m_mediaPlayer; }
-    EntryPlayer* playback() const { return m_playback; }
-    LiveLoopKeys* liveKeys() const { return m_liveKeys; }
+    playback::MediaPlayer* MediaPlayer1() const { return m_mediaPlayer; }
+    playback::EntryPlayer* playback() const { return m_playback; }
+    playback::LiveLoopKeys* liveKeys() const { return m_liveKeys; }
     QMenu* MenuLoop() const { return m_menuLoop; }
     // Whether what plays came from outside the list (File > Open, the command line, a
     // drop) and so has no row until the list goes on.
@@ -106,9 +104,9 @@ private:
     // the program's own icon.
     void animateTray();
 
-    MediaPlayer* m_mediaPlayer;
-    EntryPlayer* m_playback;
-    LiveLoopKeys* m_liveKeys = nullptr;
+    playback::MediaPlayer* m_mediaPlayer;
+    playback::EntryPlayer* m_playback;
+    playback::LiveLoopKeys* m_liveKeys = nullptr;
     QMenu* m_menuLoop = nullptr;
     bool m_outsideFile = false;
     QTimer* m_tmrTrayIcon;
@@ -124,4 +122,4 @@ private:
     bool m_placedWithFrame = false;
 };
 
-} // namespace player
+} // namespace windows

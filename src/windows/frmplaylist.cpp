@@ -202,7 +202,7 @@ void frmPlayList::buildGrabber()
     connect(m1r, &QPushButton::clicked, this, &frmPlayList::btnM1r_Click);
     connect(m2r, &QPushButton::clicked, this, &frmPlayList::btnM2r_Click);
 
-    m_timer1 = new player::PlaybackFollow(media(), m_framGrabber, 400, [this](player::FollowCause) { Timer1_Timer(); }, this);
+    m_timer1 = new playback::PlaybackFollow(media(), m_framGrabber, 400, [this](playback::FollowCause) { Timer1_Timer(); }, this);
 }
 
 QTimer* frmPlayList::Timer1() const { return m_timer1->timer(); }
@@ -229,7 +229,7 @@ void frmPlayList::buildPlayList()
     connect(m_txtRate, &QLineEdit::editingFinished, this, &frmPlayList::txtRate_LostFocus);
     // Only the user's keys count: what the program shows there (a trainer's rate) is no choice.
     connect(m_txtRate, &QLineEdit::textEdited, this, [this] { m_rateTyped = true; });
-    connect(media()->engine(), &player::MediaEngine::passRateChanged, this, &frmPlayList::showTrainerRate);
+    connect(media()->engine(), &engine::MediaEngine::passRateChanged, this, &frmPlayList::showTrainerRate);
     auto* rateLabel = new services::FitLabel(QStringLiteral("Rate"), m_framPL);
     rateLabel->setFont(small);
     rateLabel->setGeometry(twipsRect(1245, 0, 375, 195));
@@ -314,7 +314,7 @@ void frmPlayList::MergeSelectedRows()
     const QList<int> rows = m_grid->selectedRows();
     QList<EntryRecord> entries;
     for (const int row : rows) entries << GetListEntry(row);
-    const std::optional<EntryRecord> merged = player::mergedEntry(entries);
+    const std::optional<EntryRecord> merged = playback::mergedEntry(entries);
     if (!merged) {
         tell(QStringLiteral("Select two or more stretches of one file to merge them."));
         return;
@@ -338,7 +338,7 @@ void frmPlayList::SplitAtHeard()
     const EntryRecord entry = GetListEntry(row);
     const bool heard = !media()->FileName().isEmpty() &&
                        QFileInfo(media()->FileName()).absoluteFilePath() == QFileInfo(entry.FileName).absoluteFilePath();
-    const auto parts = heard ? player::splitEntry(entry, media()->CurrentPosition(), media()->Duration()) : std::nullopt;
+    const auto parts = heard ? playback::splitEntry(entry, media()->CurrentPosition(), media()->Duration()) : std::nullopt;
     if (!parts) {
         tell(QStringLiteral("Play the entry and split it where it is heard, inside its stretch."));
         return;
@@ -352,9 +352,9 @@ void frmPlayList::SplitAtHeard()
     SavePlayList();
 }
 
-player::frmPlayer* frmPlayList::player() const { return forms::frmPlayer(); }
+windows::frmPlayer* frmPlayList::player() const { return forms::frmPlayer(); }
 
-player::MediaPlayer* frmPlayList::media() const { return player()->MediaPlayer1(); }
+playback::MediaPlayer* frmPlayList::media() const { return player()->MediaPlayer1(); }
 
 // ---- What the store met, told once ---------------------------------------------------
 
@@ -478,7 +478,7 @@ void frmPlayList::SavePlayList()
     rows.reserve(n);
     for (int i = 1; i <= n; ++i) {
         const QStringList t = m_grid->rowTexts(i);
-        rows.append({t[0], t[1], t[2], t[3], t[4], {t.value(5), t.value(6), t.value(7), t.value(8)}, t.value(player::kTextCell)});
+        rows.append({t[0], t[1], t[2], t[3], t[4], {t.value(5), t.value(6), t.value(7), t.value(8)}, t.value(playback::kTextCell)});
     }
     storage::WriteOutcome outcome;
     if (storage::SavePlayList(m_chooser->currentText(), rows, &outcome) == storage::SaveResult::NoPlayList)
@@ -537,7 +537,7 @@ void frmPlayList::takeKeyboard()
     m_grid->setFocus(Qt::OtherFocusReason);
 }
 
-void frmPlayList::WriteLiveChange(const player::LiveChange& change)
+void frmPlayList::WriteLiveChange(const playback::LiveChange& change)
 {
     if (change.movesRate() && change.heard) {
         m_txtRate->setText(change.edit.rate);
@@ -546,7 +546,7 @@ void frmPlayList::WriteLiveChange(const player::LiveChange& change)
     const int row = change.row;
     if (row <= 0) return;
     QStringList texts = m_grid->rowTexts(row);
-    if (!player::rowPlays(texts, change.file, change.was.start, change.was.stop, change.wholeFile)) return;
+    if (!playback::rowPlays(texts, change.file, change.was.start, change.was.stop, change.wholeFile)) return;
     // A rate leaves a whole file's zero ends alone; a moved end writes both, since a
     // stop of 0 would make the row whole again.
     if (change.movesRate()) {
@@ -572,7 +572,7 @@ void frmPlayList::MnuRightClick_Click(int index)
     case 5:
         if (const int row = m_grid->selectedRow()) {
             const QStringList t = m_grid->rowTexts(row);
-            forms::frmEdit()->LoadEdit(t[0], t[1], t[2], t[3], t[4], this, m_grid->rowPractice(row), t.value(player::kTextCell));
+            forms::frmEdit()->LoadEdit(t[0], t[1], t[2], t[3], t[4], this, m_grid->rowPractice(row), t.value(playback::kTextCell));
         }
         break;
     case 6:
@@ -595,7 +595,7 @@ void frmPlayList::playSelected(int row, bool loop)
     // starts, and that is the row after this one.
     if (row > 0) CurrentID = row;
     player()->PlayPosition(t.value(0), t.value(1), t.value(2), t.value(3), t.value(4), loop, m_grid->rowPractice(row),
-                           t.value(player::kTextCell));
+                           t.value(playback::kTextCell));
 }
 
 bool frmPlayList::showsPlayList() const { return !m_chooser->currentText().isEmpty(); }
@@ -633,7 +633,7 @@ void frmPlayList::MoveListEntry(bool blnUp)
         SavePlayList();  // nothing to move, but the list is written back as it is
         return;
     }
-    player::SwapEntries(*m_grid, selected, int(target));
+    playback::SwapEntries(*m_grid, selected, int(target));
     SavePlayList();
     m_grid->scrollToItem(m_grid->currentItem());
 }
@@ -651,7 +651,7 @@ EntryRecord frmPlayList::GetListEntry(qint32 lngIndex) const
     const QStringList t = m_grid->rowTexts(lngIndex);
     auto number = [&](int i) { return numtext::parse(t.value(i)).value_or(0.0); };
     return {lngIndex,  t.value(0), number(1), number(2), number(3), number(4), m_grid->rowPractice(lngIndex),
-            t.value(player::kTextCell)};
+            t.value(playback::kTextCell)};
 }
 
 void frmPlayList::ExportImportPlayList(bool bImport)
@@ -749,7 +749,7 @@ bool frmPlayList::readDrillList(const QString& path, storage::LoopList& list, bo
     how.tail = ask.drill().tail;
     // The last lyric line ends at the media's end, and no margin reaches past it.
     const QString media = !how.media.isEmpty() ? how.media : list.entries.value(0).FileName;
-    if (!media.isEmpty()) how.mediaLength = player::probeMedia(media).duration;
+    if (!media.isEmpty()) how.mediaLength = engine::probeMedia(media).duration;
     list = storage::readLoopListFile(path, ok, how);
     applyDrill(ask.drill(), list.entries);
     return true;

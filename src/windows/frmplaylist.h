@@ -17,7 +17,8 @@ class QTimer;
 class QToolButton;
 class QTreeWidgetItem;
 
-namespace player { class MediaPlayer; class PlaybackFollow; class frmPlayer; struct LiveChange; }
+namespace playback { class MediaPlayer; class PlaybackFollow; struct LiveChange; }
+namespace windows { class frmPlayer; }
 namespace storage { struct LoopList; struct ReadNotice; struct WriteOutcome; }
 
 namespace panel {
@@ -54,7 +55,7 @@ public:
     void SplitAtHeard();
     // A live loop key changed a stretch: the rate box shows the rate, and the change's row
     // takes it and is saved.
-    void WriteLiveChange(const player::LiveChange& change);
+    void WriteLiveChange(const playback::LiveChange& change);
     void TrayControl(int lngIndex);
 
     // Export (false) or import (true) of the shown playlist.
@@ -125,8 +126,8 @@ private:
     void buildLoopMenu();
     void playSelected(int row, bool loop);
     bool showsPlayList() const;
-    player::frmPlayer* player() const;
-    player::MediaPlayer* media() const;
+    windows::frmPlayer* player() const;
+    playback::MediaPlayer* media() const;
     void applyMinimumWidth();
     // The store's findings, each told once: a file that cannot be read or was cut, a
     // save that failed (until one succeeds), a file that cannot be written at start.
@@ -156,7 +157,7 @@ private:
     QMenu* m_menu = nullptr;
     QMenu* m_loopMenu = nullptr;
     QToolButton* m_btnShowPlayer = nullptr;
-    player::PlaybackFollow* m_timer1 = nullptr;
+    playback::PlaybackFollow* m_timer1 = nullptr;
     bool m_reloading = false;
     bool m_rateTyped = false;  // the user typed in the rate box since the program last wrote it
     QSet<QString> m_toldUnreadable, m_toldCut, m_toldRefused;

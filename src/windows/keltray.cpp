@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
-namespace player {
+namespace windows {
 
 QIcon trayFrame(int number)
 {
@@ -65,4 +65,4 @@ void TrayIcon::UpdateTrayIcon(int intImage, const QString& strTip)
     m_icon->setIcon(m_image == 0 ? m_still : m_frames[m_image - 1]);
 }
 
-} // namespace player
+} // namespace windows

@@ -7,7 +7,7 @@
 class QSystemTrayIcon;
 class QMenu;
 
-namespace player {
+namespace windows {
 
 class TrayIcon : public QObject {
     Q_OBJECT
@@ -48,4 +48,4 @@ private:
 // The six animation frames, drawn here.
 QIcon trayFrame(int number);
 
-} // namespace player
+} // namespace windows

@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <cmath>
 
-namespace player {
+namespace windows {
 namespace {
 
 const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
@@ -31,7 +31,7 @@ bool publishMpris(RemoteControl* remote)
     if (!bus.isConnected()) return false;
     new MprisRoot(remote, remote);
     new MprisPlayer(remote, remote);
-    return bus.registerObject(QString::fromLatin1(kMprisPath), remote, QDBusConnection::ExportAdaptors);
+    return bus.registerObject(QString::fromLatin1(desktop::kMprisPath), remote, QDBusConnection::ExportAdaptors);
 }
 
 // ---- org.mpris.MediaPlayer2 -------------------------------------------------------------
@@ -135,9 +135,9 @@ void MprisPlayer::announceChanges()
     m_announced = now;
     if (changed.isEmpty()) return;
     QDBusMessage signal =
-        QDBusMessage::createSignal(QString::fromLatin1(kMprisPath), kPropertiesInterface, QStringLiteral("PropertiesChanged"));
+        QDBusMessage::createSignal(QString::fromLatin1(desktop::kMprisPath), kPropertiesInterface, QStringLiteral("PropertiesChanged"));
     signal << kPlayerInterface << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }
 
-} // namespace player
+} // namespace windows

@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
-namespace player {
+namespace windows {
 
 class RemoteControl;
 
@@ -97,4 +97,4 @@ private:
 // Puts both interfaces on the bus for `remote`; false when there is no session bus.
 bool publishMpris(RemoteControl* remote);
 
-} // namespace player
+} // namespace windows

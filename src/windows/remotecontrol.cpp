@@ -7,21 +7,21 @@
 #include <QUrl>
 #include <algorithm>
 
-namespace player {
+namespace windows {
 
-RemoteControl::RemoteControl(RemoteHost* host, QObject* parent)
+RemoteControl::RemoteControl(desktop::RemoteHost* host, QObject* parent)
     : QObject(parent), m_host(host), m_media(host->engineControl())
 {
-    connect(m_media, &EngineControl::PlayStateChange, this, &RemoteControl::changed);
-    connect(m_media, &EngineControl::loopWrapped, this, [this] { emit jumped(positionSeconds()); });
-    connect(m_media, &EngineControl::PositionChange, this, [this](double, double now) { emit jumped(now); });
-    connect(m_host->entryPlayback(), &EntryPlayer::textChanged, this, &RemoteControl::changed);
+    connect(m_media, &playback::EngineControl::PlayStateChange, this, &RemoteControl::changed);
+    connect(m_media, &playback::EngineControl::loopWrapped, this, [this] { emit jumped(positionSeconds()); });
+    connect(m_media, &playback::EngineControl::PositionChange, this, [this](double, double now) { emit jumped(now); });
+    connect(m_host->entryPlayback(), &playback::EntryPlayer::textChanged, this, &RemoteControl::changed);
 }
 
 void RemoteControl::play()
 {
-    if (m_media->PlayState() == PlayState::Playing) return;
-    if (m_media->PlayState() == PlayState::Paused && m_host->entryPlayback()->inPlay()) {
+    if (m_media->PlayState() == engine::PlayState::Playing) return;
+    if (m_media->PlayState() == engine::PlayState::Paused && m_host->entryPlayback()->inPlay()) {
         m_media->Play();
         return;
     }
@@ -30,7 +30,7 @@ void RemoteControl::play()
 
 void RemoteControl::pause()
 {
-    if (m_media->PlayState() == PlayState::Playing) m_media->Pause();
+    if (m_media->PlayState() == engine::PlayState::Playing) m_media->Pause();
 }
 
 void RemoteControl::playPause() { status() == Status::Playing ? pause() : play(); }
@@ -56,10 +56,10 @@ void RemoteControl::quit() { m_host->quitProgram(); }
 
 RemoteControl::Status RemoteControl::status() const
 {
-    const PlayState state = m_media->PlayState();
-    if (state == PlayState::Playing) return Status::Playing;
+    const engine::PlayState state = m_media->PlayState();
+    if (state == engine::PlayState::Playing) return Status::Playing;
     // The panel's "Stop" leaves the file paused at the entry's start, with no entry playing.
-    return state == PlayState::Paused && m_host->entryPlayback()->inPlay() ? Status::Paused : Status::Stopped;
+    return state == engine::PlayState::Paused && m_host->entryPlayback()->inPlay() ? Status::Paused : Status::Stopped;
 }
 
 QString RemoteControl::title() const
@@ -93,7 +93,7 @@ void RemoteControl::setRate(double rate)
 {
     // A rate of 0 would be a pause; the desktop's slider may offer one.
     if (!(rate > 0)) return;
-    m_media->setRate(std::clamp(rate, kMinimumRate, kMaximumRate));
+    m_media->setRate(std::clamp(rate, playback::kMinimumRate, playback::kMaximumRate));
     emit changed();
 }
 
@@ -101,4 +101,4 @@ int RemoteControl::currentEntry() const { return m_host->currentEntry(); }
 
 bool RemoteControl::hasEntries() const { return m_host->entryCount() > 0; }
 
-} // namespace player
+} // namespace windows

@@ -7,14 +7,14 @@
 #include <QObject>
 #include <QString>
 
-namespace player {
+namespace windows {
 
 class RemoteControl : public QObject {
     Q_OBJECT
 public:
     enum class Status { Stopped, Paused, Playing };
 
-    explicit RemoteControl(RemoteHost* host, QObject* parent = nullptr);
+    explicit RemoteControl(desktop::RemoteHost* host, QObject* parent = nullptr);
 
     // Resumes a paused entry; otherwise plays the list from its current entry.
     void play();
@@ -44,8 +44,8 @@ public:
     int currentEntry() const;
     bool hasEntries() const;
 
-    static constexpr double kMinimumRate = player::kMinimumRate;
-    static constexpr double kMaximumRate = player::kMaximumRate;
+    static constexpr double kMinimumRate = playback::kMinimumRate;
+    static constexpr double kMaximumRate = playback::kMaximumRate;
 
 signals:
     // Status, title, length or rate may have changed.
@@ -54,8 +54,8 @@ signals:
     void jumped(double seconds);
 
 private:
-    RemoteHost* m_host;
-    EngineControl* m_media;
+    desktop::RemoteHost* m_host;
+    playback::EngineControl* m_media;
 };
 
-} // namespace player
+} // namespace windows

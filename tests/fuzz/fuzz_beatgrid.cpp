@@ -5,7 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const auto grid = player::beats::BeatGrid::deserialize(fuzzkit::bytes(data, size));
+    const auto grid = beats::BeatGrid::deserialize(fuzzkit::bytes(data, size));
     if (!grid) return 0;
     const double at[] = {-1e9, -1, 0, 0.5, 1e9};
     for (double t : at) {
@@ -15,6 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         (void)grid->barStart(-3);
     }
     const QByteArray written = grid->serialize();
-    FUZZ_CHECK(player::beats::BeatGrid::deserialize(written) == grid);
+    FUZZ_CHECK(beats::BeatGrid::deserialize(written) == grid);
     return 0;
 }

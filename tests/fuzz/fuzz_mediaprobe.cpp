@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString path = fuzzkit::scratch("probe") + QString::number(n++ % 2) + QStringLiteral(".bin");
     QFile::remove(path);
     FUZZ_CHECK(storage::writeFileBytes(path, fuzzkit::bytes(data, size)).isEmpty());
-    const player::MediaProbe probe = player::probeMedia(path);
+    const engine::MediaProbe probe = engine::probeMedia(path);
     FUZZ_CHECK(std::isfinite(probe.duration) && probe.duration >= 0);
     FUZZ_CHECK(probe.ok || !probe.error.isEmpty());
     return 0;

@@ -5,9 +5,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const auto song = player::midi::parse(fuzzkit::bytes(data, size));
+    const auto song = midi::parse(fuzzkit::bytes(data, size));
     if (!song) return 0;
     FUZZ_CHECK(song->duration > 0 && song->duration <= 2 * 60 * 60);
-    for (const player::midi::Event& e : song->events) FUZZ_CHECK(e.seconds >= 0 && e.sysex.size() <= qsizetype(size));
+    for (const midi::Event& e : song->events) FUZZ_CHECK(e.seconds >= 0 && e.sysex.size() <= qsizetype(size));
     return 0;
 }

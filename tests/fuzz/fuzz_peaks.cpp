@@ -5,12 +5,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const auto peaks = player::wave::Peaks::deserialize(fuzzkit::bytes(data, size));
+    const auto peaks = waveform::Peaks::deserialize(fuzzkit::bytes(data, size));
     if (!peaks) return 0;
     float lo = 0, hi = 0;
     (void)peaks->range(0, peaks->framesDone, lo, hi);
     const QByteArray written = peaks->serialize();
-    const auto again = player::wave::Peaks::deserialize(written);
+    const auto again = waveform::Peaks::deserialize(written);
     FUZZ_CHECK(again.has_value());
     FUZZ_CHECK(again->serialize() == written);
     return 0;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-using player::PlayState;
+using engine::PlayState;
 
 void FakeEngine::load(const QString& path)
 {
@@ -92,7 +92,7 @@ void FakeEngine::setRate(double rate)
     m_rate = rate;
 }
 
-void FakeEngine::setLoop(const player::LoopRange& range)
+void FakeEngine::setLoop(const engine::LoopRange& range)
 {
     m_loop = range;
     m_hasLoop = true;
@@ -117,7 +117,7 @@ void FakeEngine::advance(int ms)
         if (m_state != PlayState::Playing) return;
         m_position += 0.001 * m_rate;
         if (loopActive() && m_position >= std::min(m_loop.stop, m_duration) - 1e-9) {
-            if (m_loop.wraps == player::LoopRange::kEndless || m_loop.wraps > 0) {
+            if (m_loop.wraps == engine::LoopRange::kEndless || m_loop.wraps > 0) {
                 if (m_loop.wraps > 0) --m_loop.wraps;
                 m_position = m_loop.start + std::max(0.0, m_position - std::min(m_loop.stop, m_duration));
                 emit loopWrapped();

@@ -5,7 +5,7 @@
 
 #include <QStringList>
 
-class FakeEngine : public player::MediaEngine {
+class FakeEngine : public engine::MediaEngine {
     Q_OBJECT
 public:
     explicit FakeEngine(QObject* parent = nullptr) : MediaEngine(parent) {}
@@ -42,33 +42,33 @@ public:
     void play() override;
     void pause() override;
     void stop() override;
-    player::PlayState state() const override { return m_state; }
+    engine::PlayState state() const override { return m_state; }
     double position() const override { return m_position; }
     void seek(double seconds) override;
     double duration() const override { return m_load == Load::Loaded ? m_duration : 0.0; }
     void setRate(double rate) override;
     double rate() const override { return m_rate; }
-    void setLoop(const player::LoopRange& range) override;
+    void setLoop(const engine::LoopRange& range) override;
     void clearLoop() override;
-    player::LoopRange loop() const override { return m_loop; }
+    engine::LoopRange loop() const override { return m_loop; }
     QHash<QString, QString> metadata() const override { return m_load == Load::Loaded ? tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }
 
     QHash<QString, QString> tags;
 
 private:
-    void setState(player::PlayState s);
+    void setState(engine::PlayState s);
     bool loopActive() const;
     void finishLoad();
 
     QString m_path;
     enum class Load { None, Pending, Loaded } m_load = Load::None;
-    player::PlayState m_wanted = player::PlayState::Playing;  // once loaded
+    engine::PlayState m_wanted = engine::PlayState::Playing;  // once loaded
     quint64 m_generation = 0;
     double m_duration = 0;
     double m_position = 0;
     double m_rate = 1;
-    player::PlayState m_state = player::PlayState::Stopped;
-    player::LoopRange m_loop;
+    engine::PlayState m_state = engine::PlayState::Stopped;
+    engine::LoopRange m_loop;
     bool m_hasLoop = false;
 };

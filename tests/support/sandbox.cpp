@@ -27,26 +27,26 @@ void useFakeEngines(FakeEngine** lastMade)
 {
     QStandardPaths::setTestModeEnabled(true);
     QLocale::setDefault(QLocale::c());
-    player::setEngineFactory([lastMade] {
+    engine::setEngineFactory([lastMade] {
         auto* engine = new FakeEngine;
         if (lastMade) *lastMade = engine;
         return engine;
     });
 }
 
-void sayRefusals(player::EntryPlayer& playback)
+void sayRefusals(playback::EntryPlayer& playback)
 {
-    using player::EntryPlayer;
+    using playback::EntryPlayer;
     QObject::connect(&playback, &EntryPlayer::fileNotFound, [](const QString& path) { services::TellNotFound(path, nullptr); });
     QObject::connect(&playback, &EntryPlayer::cannotPlay,
                      [](const QString& path, const QString& why) { services::TellCannotPlay(path, why, nullptr); });
 }
 
-void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick)
+void runPlayer(FakeEngine& engine, playback::EntryPlayer& playback, int ms, const std::function<void()>& afterTick)
 {
     for (int t = 1; t <= ms; ++t) {
         engine.advance(1);
-        if (t % player::EntryPlayer::kTickMs) continue;
+        if (t % playback::EntryPlayer::kTickMs) continue;
         if (playback.inPlay()) playback.tick();
         if (afterTick) afterTick();
     }

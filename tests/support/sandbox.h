@@ -6,7 +6,7 @@
 #include <functional>
 
 class FakeEngine;
-namespace player { class EntryPlayer; }
+namespace playback { class EntryPlayer; }
 
 namespace testkit {
 
@@ -22,10 +22,10 @@ struct Sandbox {
 void useFakeEngines(FakeEngine** lastMade = nullptr);
 
 // Says what entry playback could not play in message boxes, as the player window does.
-void sayRefusals(player::EntryPlayer& playback);
+void sayRefusals(playback::EntryPlayer& playback);
 
 // Runs the clock a millisecond at a time, firing the player's running timer every 10 ms,
 // then `afterTick`.
-void runPlayer(FakeEngine& engine, player::EntryPlayer& playback, int ms, const std::function<void()>& afterTick = {});
+void runPlayer(FakeEngine& engine, playback::EntryPlayer& playback, int ms, const std::function<void()>& afterTick = {});
 
 } // namespace testkit

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player {
+namespace engine {
 
 MidiEngine::MidiEngine(MediaEngine* inner, QObject* parent) : MediaEngine(parent), m_inner(inner)
 {
@@ -271,4 +271,4 @@ QHash<QString, QString> MidiEngine::metadata() const
 
 bool MidiEngine::hasVideo() const { return m_phase == Phase::Direct && m_inner->hasVideo(); }
 
-} // namespace player
+} // namespace engine

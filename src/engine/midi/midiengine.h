@@ -9,9 +9,8 @@
 #include <memory>
 #include <optional>
 
-namespace player {
-
 namespace midi { class RenderHandle; }
+namespace engine {
 
 class MidiEngine : public MediaEngine {
     Q_OBJECT
@@ -88,4 +87,4 @@ private:
     std::optional<double> m_seek;
 };
 
-} // namespace player
+} // namespace engine

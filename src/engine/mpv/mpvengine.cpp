@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player {
+namespace engine {
 
 namespace {
 
@@ -445,7 +445,7 @@ void MpvEngine::onPlaybackRestart()
     // The output starts again now (within a few ms). Waiting for the first sample of
     // what is heard instead froze the position for up to 200 ms on PulseAudio, whose
     // first timing report comes late; the samples correct the clock as they come.
-    if (!pauseWanted() && !stopped() && m_clock.end() == HeardClock::End::None && m_mpv.known("pause") == "no") {
+    if (!pauseWanted() && !stopped() && m_clock.end() == audio::HeardClock::End::None && m_mpv.known("pause") == "no") {
         m_clock.run();
         scheduleHeardCheck();
     }
@@ -477,7 +477,7 @@ void MpvEngine::onPause(bool paused)
     // The observed eof-reached is no help: it reads false while the output drains and
     // may not be sent after. Asked now, it tells this from our own pause arriving late.
     if (playing && !m_unpauseAfterSeek && m_mpv.readFlag("eof-reached")) {
-        if (m_clock.end() != HeardClock::End::Due) m_clock.endDecoded(effectiveEnd());
+        if (m_clock.end() != audio::HeardClock::End::Due) m_clock.endDecoded(effectiveEnd());
         finishEnd();
     }
 }
@@ -491,13 +491,13 @@ void MpvEngine::onEofReached(bool eof)
         scheduleHeardCheck();
         return;
     }
-    if (!seekPending() && m_clock.end() != HeardClock::End::Reached) beginEnd();
+    if (!seekPending() && m_clock.end() != audio::HeardClock::End::Reached) beginEnd();
 }
 
 void MpvEngine::play()
 {
     if (!isValid() || m_load == LoadPhase::Empty) return;
-    if (m_clock.end() == HeardClock::End::Reached) {
+    if (m_clock.end() == audio::HeardClock::End::Reached) {
         if (isLoaded() && m_clock.endPos() < effectiveEnd() - 1e-3) {
             // The hold was lifted (a new range): mpv sits at its end until moved.
             m_clock.leaveEnd();
@@ -677,7 +677,7 @@ void MpvEngine::applyLoop()
     // start: mpv loops first while the count lasts. Past the stop it would end playback
     // at once, so it is left out there.
     const double at = seekPending()                                 ? m_seekTarget
-                      : m_clock.end() == HeardClock::End::Reached ? m_clock.endPos()
+                      : m_clock.end() == audio::HeardClock::End::Reached ? m_clock.endPos()
                                                                     : position();
     const bool hold = m_loop.holdAtStop && m_loop.wraps != LoopRange::kEndless && at <= m_appliedStop + 1e-6;
     m_mpv.write("end", hold ? seconds(m_appliedStop) : QByteArray("none"));
@@ -718,7 +718,7 @@ double MpvEngine::position() const
 {
     if (seekPending()) return m_seekTarget;
     if (!isLoaded()) return 0.0;
-    HeardClock::Bounds bounds;
+    audio::HeardClock::Bounds bounds;
     bounds.duration = m_duration;
     if (mpvLoopActive()) bounds.wrapStop = m_appliedStop;
     if (m_holdEnd) bounds.holdStop = m_appliedStop;
@@ -729,7 +729,7 @@ void MpvEngine::takeSample(double value)
 {
     // Paused, mpv reads the prefilled output buffer as not yet played: after a seek its
     // position shows the target less the buffer (measured: 1.82 for 2.0) until it plays.
-    if (!isLoaded() || seekPending() || m_clock.end() != HeardClock::End::None || pauseWanted() || m_mpvPaused ||
+    if (!isLoaded() || seekPending() || m_clock.end() != audio::HeardClock::End::None || pauseWanted() || m_mpvPaused ||
         m_practice->holding())
         return;
     m_clock.sample(value, !stopped());
@@ -748,7 +748,7 @@ void MpvEngine::onAudioPts(std::optional<double> t)
 
 void MpvEngine::resolveHeard()
 {
-    const HeardClock::Heard heard = m_clock.resolve();
+    const audio::HeardClock::Heard heard = m_clock.resolve();
     if (m_practice->wrapsHeard(heard.wraps)) holdForPass();
     scheduleHeardCheck();
     // State first, signals last: a slot may call back into the engine.
@@ -781,7 +781,7 @@ void MpvEngine::beginEnd()
 
 void MpvEngine::finishEnd()
 {
-    const HeardClock::Heard heard = m_clock.reachEnd();
+    const audio::HeardClock::Heard heard = m_clock.reachEnd();
     if (!heard.ended) return;
     haltAtEnd();
     m_quietSince = now();
@@ -865,11 +865,11 @@ void MpvEngine::onVideoOutput(bool available)
     // (a pass's hold, a parked start), the sound then waits for them when it plays: the
     // pass's start went unheard (0.17 s of it). Sound and pictures decoded anew from
     // where we stand start together.
-    if (available && isLoaded() && m_mpv.known("pause") == "yes" && m_clock.end() == HeardClock::End::None) {
+    if (available && isLoaded() && m_mpv.known("pause") == "yes" && m_clock.end() == audio::HeardClock::End::None) {
         const double at = position();
         requestSeek(at);
         issueSeek(at);
     }
 }
 
-} // namespace player
+} // namespace engine

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace player {
+namespace engine {
 
 class MpvPractice;
 class MpvVideoView;
@@ -179,7 +179,7 @@ private:
 
     // The heard position, and a timer for the next wrap or end it will reach.
     QElapsedTimer m_elapsed;
-    HeardClock m_clock;
+    audio::HeardClock m_clock;
     QTimer m_heardTimer;
     // A load that has not finished by then is given up: a local file opens far sooner.
     static constexpr int kLoadLimitMs = 1000;
@@ -194,4 +194,4 @@ private:
     std::optional<double> m_holdEnd;
 };
 
-} // namespace player
+} // namespace engine

@@ -12,7 +12,7 @@
 Q_LOGGING_CATEGORY(lcMpv, "vamplet.mpv", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcEngine, "vamplet.engine", QtWarningMsg)
 
-namespace player {
+namespace engine {
 
 namespace {
 
@@ -395,4 +395,4 @@ QString MpvHandle::errorString(int error)
     return QString::fromUtf8(mpv_error_string(error));
 }
 
-} // namespace player
+} // namespace engine

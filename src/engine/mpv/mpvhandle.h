@@ -18,7 +18,7 @@ struct mpv_event;
 
 Q_DECLARE_LOGGING_CATEGORY(lcEngine)
 
-namespace player {
+namespace engine {
 
 class MpvHandle : public QObject {
     Q_OBJECT
@@ -116,4 +116,4 @@ private:
     QHash<QByteArray, QByteArray> m_known;
 };
 
-} // namespace player
+} // namespace engine

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace player {
+namespace engine {
 
 QString assLiteral(const QString& text)
 {
@@ -57,4 +57,4 @@ QByteArray lineEvent(const QString& text, int fontPixels)
     return (tags + assLiteral(text)).toUtf8();
 }
 
-} // namespace player
+} // namespace engine

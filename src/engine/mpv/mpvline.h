@@ -5,7 +5,7 @@
 #include <QSize>
 #include <QString>
 
-namespace player {
+namespace engine {
 
 // `text` as ASS shows it literally: no override tags, no escapes, its spaces and line
 // breaks kept.
@@ -18,4 +18,4 @@ int lineFontPixels(QSize logical, double devicePixelRatio, int minimumPixels);
 // The ASS event that shows `text` centred at the bottom, white on a dark outline.
 QByteArray lineEvent(const QString& text, int fontPixels);
 
-} // namespace player
+} // namespace engine

@@ -13,10 +13,9 @@
 
 #include <QElapsedTimer>
 
-namespace player {
-namespace audio {
+namespace engine {
 
-PrerollPlace placePreroll(const PassPlan& plan, qint64 heard, qint64 written)
+PrerollPlace placePreroll(const audio::PassPlan& plan, qint64 heard, qint64 written)
 {
     const qint64 late = plan.clicks.empty() ? 0 : std::max<qint64>(0, written - (heard + plan.clicks.front()));
     return {heard + late, plan.prerollFrames + late};
@@ -47,7 +46,7 @@ double PassBreaks::wrapDecoded()
     return speed();
 }
 
-PassPlan PassBreaks::wrapHeard()
+audio::PassPlan PassBreaks::wrapHeard()
 {
     ++m_heard;
     // A wrap is never heard before it is decoded.
@@ -55,7 +54,7 @@ PassPlan PassBreaks::wrapHeard()
     return plan().pass(m_heard);
 }
 
-std::optional<PassPlan> PassBreaks::startLanded()
+std::optional<audio::PassPlan> PassBreaks::startLanded()
 {
     if (!m_startDue) return std::nullopt;
     m_startDue = false;
@@ -72,7 +71,7 @@ public:
     ClickOutput()
     {
         m_opener = std::thread([this] {
-            auto out = openPulseOutput(500);
+            auto out = audio::openPulseOutput(500);
             if (!out) return;
             // All of it counts as sound: the clicks are placed by frame, and silence written over
             // would move them.
@@ -92,7 +91,7 @@ public:
     }
 
     // Plays `plan`'s clicks from now; returns how long the hold lasts, in frames.
-    qint64 play(const PassPlan& plan)
+    qint64 play(const audio::PassPlan& plan)
     {
         if (!m_ready.load(std::memory_order_acquire)) return plan.prerollFrames;
         const qint64 written = m_written.load(std::memory_order_acquire);
@@ -127,11 +126,11 @@ private:
         for (Run* r; (r = m_runs.front()); m_runs.pop()) m_run = *r;
         std::memset(out, 0, sizeof(float) * 2 * std::size_t(frames));
         const qint64 w = m_written.load(std::memory_order_relaxed);
-        const qint64 length = clickLength(kRate);
+        const qint64 length = audio::clickLength(kRate);
         for (int c = 0; c < m_run.count; ++c) {
             const qint64 at = m_run.at + m_run.clicks[c];
             for (qint64 f = std::max(at, w); f < std::min(at + length, w + frames); ++f) {
-                const float s = clickSample(f - at, kRate, c == 0);
+                const float s = audio::clickSample(f - at, kRate, c == 0);
                 out[(f - w) * 2] += s;
                 out[(f - w) * 2 + 1] += s;
             }
@@ -140,15 +139,13 @@ private:
     }
 
     std::thread m_opener;
-    std::unique_ptr<AudioOutput> m_output;
+    std::unique_ptr<audio::AudioOutput> m_output;
     std::atomic<bool> m_ready{false};
     QElapsedTimer m_opened;
     std::atomic<qint64> m_written{0};
-    SpscQueue<Run> m_runs{8};
+    audio::SpscQueue<Run> m_runs{8};
     Run m_run;  // the output thread's own
 };
-
-} // namespace audio
 
 MpvPractice::MpvPractice(QObject* parent) : QObject(parent)
 {
@@ -163,7 +160,7 @@ void MpvPractice::setPractice(const PracticeSettings& practice, int pass, double
 {
     m_breaks.setPractice(practice, pass, entryRate);
     // Opened ahead: the sound server answers within milliseconds, but not on the UI thread.
-    if (practice.hasCountIn() && !m_clicks) m_clicks = std::make_unique<audio::ClickOutput>();
+    if (practice.hasCountIn() && !m_clicks) m_clicks = std::make_unique<ClickOutput>();
     if (pass != MediaEngine::kGoOn) tellRate();
 }
 
@@ -196,7 +193,7 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
     // Clicks are placed from now on: only a pause alone counts what was silent already.
     const double quiet = clicks ? 0.0 : quietSeconds;
     const qint64 frames = clicks ? m_clicks->play(plan) : plan.prerollFrames;
-    m_hold.start(std::max(0, int(std::llround(double(frames) * 1000.0 / audio::ClickOutput::kRate - quiet * 1000.0))));
+    m_hold.start(std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0))));
     return true;
 }
 
@@ -220,4 +217,4 @@ void MpvPractice::tellRate()
     if (m_breaks.trains()) emit passRateChanged(m_breaks.heardRate());
 }
 
-} // namespace player
+} // namespace engine

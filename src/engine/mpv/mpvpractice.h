@@ -12,9 +12,7 @@
 #include <memory>
 #include <optional>
 
-namespace player {
-
-namespace audio {
+namespace engine {
 
 // Where a preroll heard from now begins on an output that has `heard` frames heard and
 // `written` frames written: its clicks cannot go where the output has written already,
@@ -23,7 +21,7 @@ struct PrerollPlace {
     qint64 at = 0;          // the output frame the preroll begins at
     qint64 holdFrames = 0;  // how long the picture and its sound stand still
 };
-PrerollPlace placePreroll(const PassPlan& plan, qint64 heard, qint64 written);
+PrerollPlace placePreroll(const audio::PassPlan& plan, qint64 heard, qint64 written);
 
 // The passes as mpv decodes and as the listener hears them. No clock, no threads.
 class PassBreaks {
@@ -39,9 +37,9 @@ public:
     // mpv decoded a wrap: the speed of the pass after it.
     double wrapDecoded();
     // The listener hears a wrap: that pass's plan (its preroll first).
-    PassPlan wrapHeard();
+    audio::PassPlan wrapHeard();
     // A seek or load landed: the first pass's plan where one was due, else none.
-    std::optional<PassPlan> startLanded();
+    std::optional<audio::PassPlan> startLanded();
     // The next landing begins with a hold.
     bool startHoldDue() const { return m_startDue && plan().pass(m_heard).prerollFrames > 0; }
     int heardPass() const { return m_heard; }
@@ -49,7 +47,7 @@ public:
     bool trains() const { return m_settings.hasTrainer(); }
 
 private:
-    PracticePlan plan() const { return PracticePlan(m_settings, m_entryRate, kClickRate, m_stretchSeconds); }
+    audio::PracticePlan plan() const { return audio::PracticePlan(m_settings, m_entryRate, kClickRate, m_stretchSeconds); }
 
     static constexpr int kClickRate = 44100;
     PracticeSettings m_settings;
@@ -61,8 +59,6 @@ private:
 };
 
 class ClickOutput;
-
-} // namespace audio
 
 class MpvPractice : public QObject {
     Q_OBJECT
@@ -93,10 +89,10 @@ private:
     void holdEnded();
     void tellRate();
 
-    audio::PassBreaks m_breaks;
+    PassBreaks m_breaks;
     QTimer m_hold;
     std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
-    std::unique_ptr<audio::ClickOutput> m_clicks;
+    std::unique_ptr<ClickOutput> m_clicks;
 };
 
-} // namespace player
+} // namespace engine

@@ -8,7 +8,7 @@
 
 #include <mpv/render_gl.h>
 
-namespace player {
+namespace engine {
 
 // The OpenGL window mpv draws into. Lives on the UI thread; mpv's threads only queue a
 // look onto it.
@@ -180,4 +180,4 @@ int MpvVideoView::framesDrawn() const { return m_surface->framesDrawn(); }
 int MpvVideoView::framesTaken() const { return m_surface->framesDrawn() + m_surface->framesSkipped(); }
 QImage MpvVideoView::grabFramebuffer() { return m_surface->grabFramebuffer(); }
 
-} // namespace player
+} // namespace engine

@@ -14,7 +14,7 @@
 struct mpv_handle;
 struct mpv_render_context;
 
-namespace player {
+namespace engine {
 
 class MpvVideoSurface;
 
@@ -47,4 +47,4 @@ private:
     MpvVideoSurface* m_surface;
 };
 
-} // namespace player
+} // namespace engine

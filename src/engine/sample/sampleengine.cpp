@@ -25,7 +25,7 @@
 #include <utility>
 #include <variant>
 
-namespace player {
+namespace engine {
 
 using namespace audio;
 
@@ -212,7 +212,7 @@ struct SampleEngine::Shared {
     // consumer is whichever thread pulls: the output's own, or the worker's when it kicks.
     // They never pull at once only because the output serialises its kicks with its own
     // pulls (AudioOutput::Pull); an output that did not would break the ring.
-    SpscQueue<Chunk> ring{kRingChunks};
+    SpscQueue<audio::Chunk> ring{kRingChunks};
     SpscQueue<Note> notes{16384};
     std::atomic<quint64> epoch{0};
     std::atomic<quint64> seenEpoch{0};
@@ -239,7 +239,7 @@ struct SampleEngine::Shared {
     bool silent = true;
 
     qint64 pull(float* out, qint64 frames);
-    bool dropped(const Chunk* c) const
+    bool dropped(const audio::Chunk* c) const
     {
         return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
     }
@@ -256,7 +256,7 @@ struct SampleEngine::Shared {
 qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
 {
     const quint64 ep = epoch.load(std::memory_order_acquire);
-    for (Chunk* c; (c = ring.front()) && (c->epoch < ep || dropped(c));) {
+    for (audio::Chunk* c; (c = ring.front()) && (c->epoch < ep || dropped(c));) {
         ring.pop();
         offset = 0;
     }
@@ -265,7 +265,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
     qint64 filled = 0;
     if (gate.load(std::memory_order_acquire)) {
         while (filled < frames) {
-            Chunk* c = ring.front();
+            audio::Chunk* c = ring.front();
             if (!c) break;
             if (dropped(c)) {
                 ring.pop();
@@ -350,12 +350,12 @@ private:
     std::optional<Cut> earliestCut() const;
     std::vector<float> tailAt(double sourcePos);
     void renderAhead();
-    bool renderChunk(Chunk* c);
-    void renderPreroll(Chunk* c);
-    void holdEnd(Chunk* c);
+    bool renderChunk(audio::Chunk* c);
+    void renderPreroll(audio::Chunk* c);
+    void holdEnd(audio::Chunk* c);
     void tellEnd();
-    Stretcher::Turn turn();
-    void publish(Chunk* c);
+    audio::Stretcher::Turn turn();
+    void publish(audio::Chunk* c);
     void releaseStart();
     std::size_t ahead() const;
     qint64 fadeFrames() const;
@@ -372,7 +372,7 @@ private:
     std::unique_ptr<Decoder> m_before;
     QString m_beforePath;
     std::unique_ptr<LoopReader> m_reader;
-    Stretcher m_stretch;
+    audio::Stretcher m_stretch;
     std::vector<float> m_leadIn;
     std::optional<NextCommand> m_next;
     Mode m_mode = Mode::Idle;
@@ -697,7 +697,7 @@ bool Worker::handOver(std::vector<float> tail)
     return true;
 }
 
-Stretcher::Turn Worker::turn()
+audio::Stretcher::Turn Worker::turn()
 {
     // A pass is about to begin: its rate, and whether its seam is cut (a preroll, a new rate).
     if (m_passBegun) {
@@ -723,7 +723,7 @@ std::size_t Worker::ahead() const
     return std::size_t(m_seq > done ? m_seq - done : 0);
 }
 
-void Worker::publish(Chunk* c)
+void Worker::publish(audio::Chunk* c)
 {
     c->seq = ++m_seq;
     if (c->passStart) ++m_renderedPass;
@@ -761,11 +761,11 @@ void Worker::releaseStart()
     if (started && sh.gate.load(std::memory_order_acquire)) sh.output->kick();
 }
 
-void Worker::renderPreroll(Chunk* c)
+void Worker::renderPreroll(audio::Chunk* c)
 {
     // Silence and clicks before a pass; the position holds at where it begins.
-    const qint64 n = std::min(kChunkFrames, m_preroll->prerollFrames - m_prerollAt);
-    player::audio::renderPreroll(*m_preroll, m_outputRate, m_prerollAt, c->data, n);
+    const qint64 n = std::min(audio::kChunkFrames, m_preroll->prerollFrames - m_prerollAt);
+    audio::renderPreroll(*m_preroll, m_outputRate, m_prerollAt, c->data, n);
     m_prerollAt += n;
     if (m_prerollAt >= m_preroll->prerollFrames) {
         m_preroll.reset();
@@ -780,7 +780,7 @@ void Worker::renderPreroll(Chunk* c)
 }
 
 // Fills `c` with the plan's next sound; false when nothing is to be published from it.
-bool Worker::renderChunk(Chunk* c)
+bool Worker::renderChunk(audio::Chunk* c)
 {
     c->epoch = m_epoch;
     if (m_mode == Mode::Plain && m_preroll) {
@@ -794,7 +794,7 @@ bool Worker::renderChunk(Chunk* c)
     }
     if (m_mode == Mode::Plain) {
         if (m_reader->passPending() && turn().gap) return false;
-        const Block b = m_reader->read(c->data, kChunkFrames);
+        const Block b = m_reader->read(c->data, audio::kChunkFrames);
         if (b.frames == 0 && m_reader->waiting()) {
             m_mode = Mode::Awaiting;
             return false;
@@ -836,7 +836,7 @@ bool Worker::renderChunk(Chunk* c)
     return false;
 }
 
-void Worker::holdEnd(Chunk* c)
+void Worker::holdEnd(audio::Chunk* c)
 {
     // Held until the output nears it; the sound before it goes out now.
     c->end = false;
@@ -848,7 +848,7 @@ void Worker::holdEnd(Chunk* c)
 
 void Worker::tellEnd()
 {
-    Chunk* c = sh.ring.slot(m_startHeld);
+    audio::Chunk* c = sh.ring.slot(m_startHeld);
     if (!c) return;
     c->epoch = m_epoch;
     c->entry = m_entry;
@@ -884,7 +884,7 @@ void Worker::renderAhead()
             m_mode = Mode::Idle;  // a newer plan is on its way, or none (unloaded)
             break;
         }
-        Chunk* c = sh.ring.slot(m_startHeld);
+        audio::Chunk* c = sh.ring.slot(m_startHeld);
         if (!c) break;
         if (renderChunk(c)) publish(c);
     }
@@ -1382,4 +1382,4 @@ void SampleEngine::scheduleTick(double heard)
     m_heardTimer.start(std::max(1, int(std::ceil((due - heard) * 1000.0 / m_sampleRate))));
 }
 
-} // namespace player
+} // namespace engine

@@ -15,9 +15,8 @@
 #include <optional>
 #include <thread>
 
-namespace player {
-
 namespace audio { class AudioOutput; }
+namespace engine {
 
 class SampleEngine : public MediaEngine {
     Q_OBJECT
@@ -147,4 +146,4 @@ private:
     std::optional<std::pair<quint64, PlanKey>> m_idlePlan;
 };
 
-} // namespace player
+} // namespace engine
