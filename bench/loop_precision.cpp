@@ -89,7 +89,7 @@ Result runMode(const QString& file, const QString& warmUp, bool endless, double 
     auto* counting = new CountingEngine(new MpvEngine(MpvEngine::Options{false, true}));
     MediaPlayer media(counting);
     EntryPlayer entry(media.control());
-    media.Open(warmUp);
+    media.control()->Open(warmUp);
     {
         QElapsedTimer settle;
         settle.start();
@@ -112,7 +112,7 @@ Result runMode(const QString& file, const QString& warmUp, bool endless, double 
     poll.setTimerType(Qt::PreciseTimer);
     poll.setInterval(1);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const double pos = media.CurrentPosition();
+        const double pos = media.control()->CurrentPosition();
         if (!moving && last >= 0 && pos > last + 1e-6 && pos > start) {
             moving = true;
             r.firstAdvanceMs = wall.nsecsElapsed() / 1e6;

@@ -109,8 +109,8 @@ private slots:
         windows::frmPlayer* w = forms::frmPlayer();
         QVERIFY(!drop(w, {QUrl("https://example.org/a.mp3")}));
         QVERIFY(drop(w, files({box->b, box->a})));
-        QCOMPARE(w->MediaPlayer1()->FileName(), box->b);
-        QCOMPARE(w->MediaPlayer1()->PlayState(), engine::PlayState::Playing);  // playing
+        QCOMPARE(w->MediaPlayer1()->control()->FileName(), box->b);
+        QCOMPARE(w->MediaPlayer1()->control()->PlayState(), engine::PlayState::Playing);  // playing
     }
 
     void audacityLabelsAskForTheirMediaFile()

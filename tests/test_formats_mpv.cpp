@@ -128,21 +128,21 @@ private slots:
 
         // Whole, in counted mode, once its length is known (a raw stream's is counted).
         m_entry->PlayPosition(path, "0", "0", "1", "1", false);
-        QCOMPARE(p.FileName(), path);
-        QVERIFY2(!p.failed(), qPrintable(p.failure()));
-        QTRY_VERIFY2_WITH_TIMEOUT(std::abs(p.Duration() - kSeconds) < kTolerance,
-                                  qPrintable(QString::number(p.Duration(), 'f', 4)), 30000);
+        QCOMPARE(p.control()->FileName(), path);
+        QVERIFY2(!p.control()->failed(), qPrintable(p.control()->failure()));
+        QTRY_VERIFY2_WITH_TIMEOUT(std::abs(p.control()->Duration() - kSeconds) < kTolerance,
+                                  qPrintable(QString::number(p.control()->Duration(), 'f', 4)), 30000);
         QVERIFY(m_entry->counted());
-        QTRY_VERIFY_WITH_TIMEOUT(p.CurrentPosition() > 0.05, 30000);  // a MIDI file may still render
+        QTRY_VERIFY_WITH_TIMEOUT(p.control()->CurrentPosition() > 0.05, 30000);  // a MIDI file may still render
 
         // A seek to the middle while it plays, as the player's timers and tracker seek:
         // from there, playback runs on at its rate. Read from the seek on: its target at
         // once, then never before it and never backwards.
-        p.setCurrentPosition(kSeconds / 2);
-        QVERIFY2(std::abs(p.CurrentPosition() - kSeconds / 2) < kTolerance, qPrintable(QString::number(p.CurrentPosition())));
+        p.control()->setCurrentPosition(kSeconds / 2);
+        QVERIFY2(std::abs(p.control()->CurrentPosition() - kSeconds / 2) < kTolerance, qPrintable(QString::number(p.control()->CurrentPosition())));
         double last = 0, lowest = kSeconds, back = 0;
         QTRY_VERIFY_WITH_TIMEOUT(([&] {
-            const double at = p.CurrentPosition();
+            const double at = p.control()->CurrentPosition();
             lowest = std::min(lowest, at);
             back = std::max(back, last - at);
             last = at;
@@ -152,9 +152,9 @@ private slots:
                  qPrintable(QString("from %1, %2 s back").arg(lowest, 0, 'f', 3).arg(back, 0, 'f', 3)));
         // ... at its rate: 0.3 s of file as long as 0.3 s of the pace engine's, however late
         // the seek landed.
-        const double from = p.CurrentPosition(), paceFrom = m_pace->position();
-        QTRY_VERIFY_WITH_TIMEOUT(p.CurrentPosition() >= from + 0.3, 30000);
-        const double speed = (p.CurrentPosition() - from) / (m_pace->position() - paceFrom);
+        const double from = p.control()->CurrentPosition(), paceFrom = m_pace->position();
+        QTRY_VERIFY_WITH_TIMEOUT(p.control()->CurrentPosition() >= from + 0.3, 30000);
+        const double speed = (p.control()->CurrentPosition() - from) / (m_pace->position() - paceFrom);
         QVERIFY2(std::abs(speed - 1.0) < 0.25, qPrintable(QString::number(speed)));
 
         // A stretch played twice, then the list goes on: each pass heard to near its stop.
@@ -165,7 +165,7 @@ private slots:
         QList<double> passHighest{0};
         const auto c = connect(m_player, &MediaPlayer::loopWrapped, this, [&] { passHighest << 0; });
         QTRY_VERIFY_WITH_TIMEOUT(([&] {
-            const double at = p.CurrentPosition();
+            const double at = p.control()->CurrentPosition();
             highest = std::max(highest, at);
             passHighest.back() = std::max(passHighest.back(), at);
             return m_nextRequests > 0;
@@ -216,19 +216,19 @@ private slots:
                  "Filename:\n'" + path + "'\n");
         QVERIFY2(messages.messages[0].text.contains(reason), qPrintable(messages.messages[0].text));
         QVERIFY(!m_entry->counted() && !m_entry->endless());
-        QCOMPARE(p.PlayState(), engine::PlayState::Stopped);
+        QCOMPARE(p.control()->PlayState(), engine::PlayState::Stopped);
 
         // Looping a stretch of it: told again, and no timer keeps checking a dead file.
         m_entry->PlayPosition(path, "1", "2", "1", "0", true);
         QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 2, 15000);
         QVERIFY(!m_entry->counted() && !m_entry->endless());
-        QCOMPARE(p.PlayState(), engine::PlayState::Stopped);
-        QCOMPARE(p.CurrentPosition(), 0.0);
+        QCOMPARE(p.control()->PlayState(), engine::PlayState::Stopped);
+        QCOMPARE(p.control()->CurrentPosition(), 0.0);
 
         // The player is fine: the next file plays.
         m_entry->PlayPosition(m_notMade.contains("wav") ? file("mid") : file("wav"), "0", "0", "1", "1", false);
         QVERIFY(m_entry->counted());
-        QTRY_VERIFY_WITH_TIMEOUT(p.CurrentPosition() > 0.1, 30000);  // a bound, not a pace: a loaded machine starts late
+        QTRY_VERIFY_WITH_TIMEOUT(p.control()->CurrentPosition() > 0.1, 30000);  // a bound, not a pace: a loaded machine starts late
         QCOMPARE(messages.messages.size(), 2);
     }
 };

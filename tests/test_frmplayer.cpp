@@ -96,7 +96,7 @@ private slots:
             QTRY_COMPARE(w->isVisible(), !c.hidden);
             QTRY_COMPARE(w->tmrTrayIcon()->isActive(), c.playing);
             QCOMPARE(forms::frmPlayList()->btnShowPlayer()->isVisibleTo(forms::frmPlayList()), !c.hidden);
-            w->MediaPlayer1()->Stop();
+            w->MediaPlayer1()->control()->Stop();
             QTRY_VERIFY(!w->tmrTrayIcon()->isActive());
             QCOMPARE(w->tray()->image(), 0);
             // The way back (tray, second start, the desktop's Raise) always brings it.

@@ -58,14 +58,14 @@ class MidiMpvTest : public QObject {
     {
         return new MediaPlayer(new MidiEngine(new MpvEngine(MpvEngine::Options{false, false})));
     }
-    static MidiEngine* midiOf(MediaPlayer& p) { return static_cast<MidiEngine*>(p.engine()); }
+    static MidiEngine* midiOf(MediaPlayer& p) { return static_cast<MidiEngine*>(p.control()->engine()); }
 
     // Sets the file and waits until it is loaded, rendering included.
     static bool loadAndWait(MediaPlayer& p, const QString& file)
     {
-        QSignalSpy loaded(p.engine(), &MediaEngine::loaded);
-        p.setFileName(file);
-        if (!p.engine()->waitForLoad(5000)) loaded.wait(30000);
+        QSignalSpy loaded(p.control()->engine(), &MediaEngine::loaded);
+        p.control()->setFileName(file);
+        if (!p.control()->engine()->waitForLoad(5000)) loaded.wait(30000);
         return loaded.count() == 1;
     }
 
@@ -114,10 +114,10 @@ private slots:
     void aMidiFilePlaysLikeASoundFile()
     {
         std::unique_ptr<MediaPlayer> p(newPlayer());
-        QSignalSpy progress(p->engine(), &MediaEngine::loadProgress);
+        QSignalSpy progress(p->control()->engine(), &MediaEngine::loadProgress);
         QVERIFY(loadAndWait(*p, m_song));
-        QCOMPARE(p->FileName(), m_song);
-        QVERIFY(!p->failed());
+        QCOMPARE(p->control()->FileName(), m_song);
+        QVERIFY(!p->control()->failed());
         QCOMPARE(p->GetMediaInfoString(1), QString("Little Tune"));
         QVERIFY(!progress.isEmpty());
 
@@ -125,25 +125,25 @@ private slots:
         QCOMPARE(renderings().size(), 1);
         const qint64 frames = (QFileInfo(QDir(m_cache).filePath(renderings().first())).size() - 44) / 4;
         QCOMPARE(frames, qint64(3 * midi::kSampleRate));
-        QVERIFY2(std::abs(p->Duration() - 3.0) < 0.001, qPrintable(QString::number(p->Duration(), 'f', 4)));
-        QTRY_VERIFY_WITH_TIMEOUT(p->CurrentPosition() > 0.2, 3000);
-        QCOMPARE(p->PlayState(), engine::PlayState::Playing);
+        QVERIFY2(std::abs(p->control()->Duration() - 3.0) < 0.001, qPrintable(QString::number(p->control()->Duration(), 'f', 4)));
+        QTRY_VERIFY_WITH_TIMEOUT(p->control()->CurrentPosition() > 0.2, 3000);
+        QCOMPARE(p->control()->PlayState(), engine::PlayState::Playing);
 
-        p->setRate(1.5);
-        p->setLoop({1.0, 1.6, LoopRange::kEndless, false});
-        p->setCurrentPosition(1.0);
+        p->control()->setRate(1.5);
+        p->control()->setLoop({1.0, 1.6, LoopRange::kEndless, false});
+        p->control()->setCurrentPosition(1.0);
         QSignalSpy wraps(p.get(), &MediaPlayer::loopWrapped);
         double lowest = 9, highest = -1;
         QElapsedTimer safetyNet;
         safetyNet.start();
         while (wraps.count() < 2 && safetyNet.elapsed() < 5000) {
             QTest::qWait(10);
-            lowest = std::min(lowest, p->CurrentPosition());
-            highest = std::max(highest, p->CurrentPosition());
+            lowest = std::min(lowest, p->control()->CurrentPosition());
+            highest = std::max(highest, p->control()->CurrentPosition());
         }
         QCOMPARE(wraps.count(), 2);
         QVERIFY2(lowest >= 1.0 - 0.005 && highest <= 1.6 + 0.005, qPrintable(QString("%1..%2").arg(lowest).arg(highest)));
-        QCOMPARE(p->Rate(), 1.5);
+        QCOMPARE(p->control()->Rate(), 1.5);
     }
 
     void aSecondLoadComesFromTheCacheAndAChangedFileIsRenderedAgain()
@@ -171,7 +171,7 @@ private slots:
         QVERIFY(loadAndWait(*p, m_wav));
         QVERIFY(loadAndWait(*p, file));
         QCOMPARE(midi::renderCount(), before + 2);
-        QVERIFY(std::abs(p->Duration() - 2.5) < 0.001);
+        QVERIFY(std::abs(p->control()->Duration() - 2.5) < 0.001);
         QCOMPARE(renderings().size(), 1);
     }
 
@@ -180,16 +180,16 @@ private slots:
         const QString file = testkit::writeMidi(path("long.mid"), 40.0, {true});
         std::unique_ptr<MediaPlayer> p(newPlayer());
         QSignalSpy states(p.get(), &MediaPlayer::PlayStateChange);
-        QSignalSpy loaded(p->engine(), &MediaEngine::loaded);
-        p->setFileName(file);
+        QSignalSpy loaded(p->control()->engine(), &MediaEngine::loaded);
+        p->control()->setFileName(file);
         QVERIFY(midiOf(*p)->rendering());
         // Known from the file itself, before a note is rendered.
-        QCOMPARE(p->Duration(), 40.0);
-        QCOMPARE(p->PlayState(), engine::PlayState::Playing);
-        p->setRate(1.25);
-        p->setLoop({10.0, 11.0, LoopRange::kEndless, false});
-        p->setCurrentPosition(10.0);
-        QCOMPARE(p->CurrentPosition(), 10.0);
+        QCOMPARE(p->control()->Duration(), 40.0);
+        QCOMPARE(p->control()->PlayState(), engine::PlayState::Playing);
+        p->control()->setRate(1.25);
+        p->control()->setLoop({10.0, 11.0, LoopRange::kEndless, false});
+        p->control()->setCurrentPosition(10.0);
+        QCOMPARE(p->control()->CurrentPosition(), 10.0);
         // The player tells how far the rendering is, until it plays.
         const QLabel* preparing = p->findChild<QLabel*>(QStringLiteral("Preparing"));
         QVERIFY(preparing);
@@ -199,40 +199,40 @@ private slots:
 
         QSignalSpy wraps(p.get(), &MediaPlayer::loopWrapped);
         QTRY_VERIFY_WITH_TIMEOUT(wraps.count() >= 2, 5000);
-        QVERIFY(p->CurrentPosition() >= 10.0 - 0.005 && p->CurrentPosition() <= 11.0 + 0.005);
-        QCOMPARE(p->Rate(), 1.25);
+        QVERIFY(p->control()->CurrentPosition() >= 10.0 - 0.005 && p->control()->CurrentPosition() <= 11.0 + 0.005);
+        QCOMPARE(p->control()->Rate(), 1.25);
         // A load under way counts as playing: never stopped on the way.
         for (const QList<QVariant>& s : std::as_const(states)) QVERIFY(s.at(1).toInt() != 0);
 
         // Stopped while rendering: it loads rewound and quiet.
         const QString other = testkit::writeMidi(path("other.mid"), 20.0, {true});
-        p->setFileName(other);
-        p->Stop();
-        QCOMPARE(p->PlayState(), engine::PlayState::Stopped);
+        p->control()->setFileName(other);
+        p->control()->Stop();
+        QCOMPARE(p->control()->PlayState(), engine::PlayState::Stopped);
         QVERIFY(loaded.wait(30000));
         QTest::qWait(200);
-        QCOMPARE(p->PlayState(), engine::PlayState::Stopped);
-        QCOMPARE(p->CurrentPosition(), 0.0);
-        p->Play();
-        QTRY_VERIFY_WITH_TIMEOUT(p->CurrentPosition() > 0.1, 3000);
+        QCOMPARE(p->control()->PlayState(), engine::PlayState::Stopped);
+        QCOMPARE(p->control()->CurrentPosition(), 0.0);
+        p->control()->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(p->control()->CurrentPosition() > 0.1, 3000);
     }
 
     void anotherFileCancelsTheRendering()
     {
         const QString file = testkit::writeMidi(path("very-long.mid"), 900.0, {true});
         std::unique_ptr<MediaPlayer> p(newPlayer());
-        QSignalSpy failed(p->engine(), &MediaEngine::loadFailed);
-        p->setFileName(file);
+        QSignalSpy failed(p->control()->engine(), &MediaEngine::loadFailed);
+        p->control()->setFileName(file);
         QVERIFY(midiOf(*p)->rendering());
         QTest::qWait(200);
         QVERIFY(loadAndWait(*p, m_wav));
-        QCOMPARE(p->FileName(), m_wav);
+        QCOMPARE(p->control()->FileName(), m_wav);
         // Nothing half-written is left behind, and nothing is reported.
         QTRY_VERIFY_WITH_TIMEOUT(renderings().isEmpty(), 3000);
         QTest::qWait(200);
         QVERIFY(renderings().isEmpty());
         QCOMPARE(failed.count(), 0);
-        QVERIFY(std::abs(p->Duration() - 2.0) < 0.01);
+        QVERIFY(std::abs(p->control()->Duration() - 2.0) < 0.01);
     }
 
     void withoutASoundFontTheMessageSaysWhatToInstall()
@@ -257,7 +257,7 @@ private slots:
                                 "or name a .sf2 file in VAMPLET_SOUNDFONT."));
         QVERIFY(m.text.contains(missing));
         QVERIFY(!entry.inPlay());
-        QCOMPARE(p->PlayState(), engine::PlayState::Stopped);
+        QCOMPARE(p->control()->PlayState(), engine::PlayState::Stopped);
         QVERIFY(renderings().isEmpty());
 
         // Everything else goes on, and with the font back the song plays.
@@ -267,7 +267,7 @@ private slots:
         QVERIFY(entry.counted());
         entry.stopPlayback();
         QVERIFY(loadAndWait(*p, m_song));
-        QVERIFY(!p->failed());
+        QVERIFY(!p->control()->failed());
         QCOMPARE(messages.messages.size(), 2);
     }
 };

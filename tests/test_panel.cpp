@@ -126,8 +126,8 @@ private slots:
         windows::frmPlayer* w = forms::frmPlayer();
         w->PlayPosition(box->a, "1", "3", "1", "1", true);
         QTRY_VERIFY(p->Timer1()->isActive());
-        w->MediaPlayer1()->Pause();
-        w->MediaPlayer1()->setCurrentPosition(2.5);
+        w->MediaPlayer1()->control()->Pause();
+        w->MediaPlayer1()->control()->setCurrentPosition(2.5);
         QTRY_COMPARE(p->txtCurPos()->text(), QString("2.5"));
         QVERIFY(!p->Timer1()->isActive());
         w->playback()->stopPlayback();
@@ -622,7 +622,7 @@ private slots:
         QCOMPARE(grid()->rowTexts(1), QStringList({a, "1", "3", "1", "1", "", "", "", "", "Ça va ? Да"}));
         QCOMPARE(p->CurrentID, 2);  // row 3 moved up
         p->MnuRightClick_Click(1);
-        media->setCurrentPosition(2.5);
+        media->control()->setCurrentPosition(2.5);
         p->SplitAtHeard();
         QCOMPARE(grid()->rowTexts(2), QStringList({a, "2.5", "3", "1", "1", "", "", "", "", "Ça va ? Да"}));
         QCOMPARE(grid()->rowTexts(1).value(2), QString("2.5"));

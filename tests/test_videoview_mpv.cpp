@@ -68,16 +68,16 @@ private slots:
         player.show();
         QVERIFY(QTest::qWaitForWindowExposed(&player));
         QVERIFY(!player.videoView());  // no OpenGL at all before a video shows
-        player.Open(m_video);
-        QTRY_VERIFY_WITH_TIMEOUT(player.engine()->hasVideo(), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(player.CurrentPosition() > 0.5, 5000);
-        QCOMPARE(player.PlayState(), engine::PlayState::Playing);
+        player.control()->Open(m_video);
+        QTRY_VERIFY_WITH_TIMEOUT(player.control()->engine()->hasVideo(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(player.control()->CurrentPosition() > 0.5, 5000);
+        QCOMPARE(player.control()->PlayState(), engine::PlayState::Playing);
         auto* view = qobject_cast<MpvVideoView*>(player.videoView());
         QCOMPARE(bool(view), MpvVideoView::openGlAvailable());
         if (view) QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() >= 3, 5000);
         // A sound file lets the view and its context go.
-        player.Open(testkit::writeWav(m_dir.filePath("tone.wav"), 2.0));
-        QTRY_VERIFY_WITH_TIMEOUT(!player.engine()->hasVideo() && player.CurrentPosition() > 0.2, 5000);
+        player.control()->Open(testkit::writeWav(m_dir.filePath("tone.wav"), 2.0));
+        QTRY_VERIFY_WITH_TIMEOUT(!player.control()->engine()->hasVideo() && player.control()->CurrentPosition() > 0.2, 5000);
         QVERIFY(!player.videoView());
     }
 

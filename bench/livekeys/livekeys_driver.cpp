@@ -64,17 +64,17 @@ int main(int argc, char** argv)
     watch.setTimerType(Qt::PreciseTimer);
     bool sent = false;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        const double heard = media.CurrentPosition();
+        const double heard = media.control()->CurrentPosition();
         if (sent || heard < at || heard > stop) return;
         sent = true;
-        const LiveEdit e = liveEdit({{start, stop, 1}, heard, media.Duration()}, key, coarse);
+        const LiveEdit e = liveEdit({{start, stop, 1}, heard, media.control()->Duration()}, key, coarse);
         std::printf("KEY %lld %.6f %.6f\n", monoNs(), heard, e.stretch.stop);
         std::fflush(stdout);
         if (how == "key")
             keys.press(key, coarse);
         else
             entry.PlayPosition(file, e.start, e.stop, e.rate, "1", true);
-        std::printf("DONE %lld %.6f %.6f\n", monoNs(), media.CurrentPosition(), entry.current().stop);
+        std::printf("DONE %lld %.6f %.6f\n", monoNs(), media.control()->CurrentPosition(), entry.current().stop);
         std::fflush(stdout);
     });
     watch.start(1);

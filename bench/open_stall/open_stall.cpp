@@ -75,19 +75,19 @@ Sample openOnce(MediaPlayer& player, const QString& file)
     Sample s;
     QElapsedTimer t;
     t.start();
-    player.Open(file);
+    player.control()->Open(file);
     s.openMs = t.nsecsElapsed() / 1e6;
     t.restart();
-    s.durationAtReturn = player.Duration();
+    s.durationAtReturn = player.control()->Duration();
     s.lengthMs = t.nsecsElapsed() / 1e6;
     s.gapMs = longestGap(1000);
-    s.durationLater = player.Duration();
+    s.durationLater = player.control()->Duration();
     t.restart();
-    player.setCurrentPosition(s.durationLater / 2);
-    player.Play();
+    player.control()->setCurrentPosition(s.durationLater / 2);
+    player.control()->Play();
     s.playMs = t.nsecsElapsed() / 1e6;
     s.playGapMs = longestGap(500);
-    player.Stop();
+    player.control()->Stop();
     return s;
 }
 

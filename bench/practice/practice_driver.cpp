@@ -104,7 +104,7 @@ int main(int argc, char** argv)
     // The position the player reports every 10 ms, as the panel and the timers read it.
     QTimer positions;
     positions.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&positions, &QTimer::timeout, [&] { std::printf("POS %lld %.6f\n", monoNs(), media.CurrentPosition()); });
+    QObject::connect(&positions, &QTimer::timeout, [&] { std::printf("POS %lld %.6f\n", monoNs(), media.control()->CurrentPosition()); });
     positions.start(10);
 
     std::printf("OUTPUT %s\n", sample ? qPrintable(sample->outputName()) : "pulse");
@@ -112,13 +112,13 @@ int main(int argc, char** argv)
     entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, practice);
     if (changeAt > 0) {
         runFor(changeAt);
-        const double heard = media.CurrentPosition();
+        const double heard = media.control()->CurrentPosition();
         const double stop = heard + newStop;
         std::printf("CHANGE %lld %.6f %.6f\n", monoNs(), heard, stop);
         if (how == "live") {
             LoopRange range = engine->loop();
             range.stop = stop;
-            media.setLoop(range);
+            media.control()->setLoop(range);
         } else {
             entry.PlayPosition(row[0], row[1], QString::number(stop, 'f', 6), row[3], row[4], loop, practice);
         }

@@ -128,7 +128,7 @@ int main(int argc, char** argv)
     QTimer positions;
     positions.setTimerType(Qt::PreciseTimer);
     QObject::connect(&positions, &QTimer::timeout, [&] {
-        const double at = media.CurrentPosition();
+        const double at = media.control()->CurrentPosition();
         std::printf("POS %lld %.6f\n", monoNs(), at);
     });
 

@@ -38,7 +38,7 @@ OfflineStack::~OfflineStack() = default;
 
 engine::MediaEngine& OfflineStack::engine() const
 {
-    return *m_player->engine();
+    return *m_player->control()->engine();
 }
 
 void OfflineStack::playList(int row)

@@ -152,9 +152,9 @@ void MediaPlayer::buildControls()
     bar->addWidget(m_tracker, 1);
     layout->addLayout(bar);
 
-    connect(m_play, &QPushButton::clicked, this, &MediaPlayer::Play);
-    connect(m_pause, &QPushButton::clicked, this, &MediaPlayer::Pause);
-    connect(m_stop, &QPushButton::clicked, this, &MediaPlayer::Stop);
+    connect(m_play, &QPushButton::clicked, m_control, &EngineControl::Play);
+    connect(m_pause, &QPushButton::clicked, m_control, &EngineControl::Pause);
+    connect(m_stop, &QPushButton::clicked, m_control, &EngineControl::Stop);
     connect(m_tracker, &QSlider::sliderPressed, this, [this] { m_trackerDragging = true; });
     connect(m_tracker, &QSlider::sliderReleased, this, [this] {
         m_trackerDragging = false;
@@ -164,7 +164,7 @@ void MediaPlayer::buildControls()
         if (action != QAbstractSlider::SliderMove) trackerMoved(m_tracker->sliderPosition());
     });
 
-    m_trackerFollow = new PlaybackFollow(this, m_tracker, kTrackerMs, [this](FollowCause) { refreshTracker(); }, this);
+    m_trackerFollow = new PlaybackFollow(m_control, m_tracker, kTrackerMs, [this](FollowCause) { refreshTracker(); }, this);
 }
 
 void MediaPlayer::showPicture()
@@ -215,8 +215,8 @@ void MediaPlayer::dropVideoView()
 void MediaPlayer::refreshTracker()
 {
     if (m_trackerDragging || !isVisible()) return;
-    const double duration = Duration();
-    const int value = duration > 0 ? static_cast<int>(std::lround(CurrentPosition() / duration * kTrackerSteps)) : 0;
+    const double duration = m_control->Duration();
+    const int value = duration > 0 ? static_cast<int>(std::lround(m_control->CurrentPosition() / duration * kTrackerSteps)) : 0;
     // A step that leaves the handle on the same pixel is not worth a repaint.
     const int span = m_tracker->width();
     if (QStyle::sliderPositionFromValue(0, kTrackerSteps, value, span) ==
@@ -229,8 +229,8 @@ void MediaPlayer::refreshTracker()
 
 void MediaPlayer::trackerMoved(int value)
 {
-    const double duration = Duration();
-    if (duration > 0) setCurrentPosition(duration * value / kTrackerSteps);
+    const double duration = m_control->Duration();
+    if (duration > 0) m_control->setCurrentPosition(duration * value / kTrackerSteps);
 }
 
 void MediaPlayer::setPictureStandIn(QWidget* standIn)

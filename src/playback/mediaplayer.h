@@ -1,7 +1,7 @@
 #pragma once
 // The media player component: a picture for video files, its own play, pause and stop
-// buttons and a tracker bar, over the engine's controls (EngineControl), which it owns and
-// passes its calls to.
+// buttons and a tracker bar, over the engine's controls (EngineControl), which it owns.
+// Callers that play, seek or ask where playback is use those controls, not the widget.
 #include "playback/enginecontrol.h"
 
 #include <QWidget>
@@ -26,25 +26,8 @@ public:
     // What playback rules drive, without this widget.
     EngineControl* control() const { return m_control; }
 
-    QString FileName() const { return m_control->FileName(); }
-    void setFileName(const QString& path) { m_control->setFileName(path); }
-    double CurrentPosition() const { return m_control->CurrentPosition(); }
-    void setCurrentPosition(double seconds) { m_control->setCurrentPosition(seconds); }
-    double Duration() const { return m_control->Duration(); }
-    double Rate() const { return m_control->Rate(); }
-    void setRate(double rate) { m_control->setRate(rate); }
-    engine::PlayState PlayState() const { return m_control->PlayState(); }
-    void Play() { m_control->Play(); }
-    void Pause() { m_control->Pause(); }
-    void Stop() { m_control->Stop(); }
-    void Open(const QString& path) { m_control->Open(path); }
     // Media information of the loaded file by kind; empty when the file has none.
     QString GetMediaInfoString(int kind) const;
-
-    void setLoop(const engine::LoopRange& range) { m_control->setLoop(range); }
-    void clearLoop() { m_control->clearLoop(); }
-
-    engine::MediaEngine* engine() const { return m_control->engine(); }
 
     // What shows in place of the picture for files without one (a black area otherwise);
     // takes ownership.
@@ -54,9 +37,6 @@ public:
     // nothing shows for an empty one.
     void setLine(const QString& text);
     QString line() const;
-
-    bool failed() const { return m_control->failed(); }
-    QString failure() const { return m_control->failure(); }
 
 signals:
     // EngineControl's, passed on.

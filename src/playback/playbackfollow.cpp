@@ -1,6 +1,6 @@
 #include "playback/playbackfollow.h"
 
-#include "playback/mediaplayer.h"
+#include "playback/enginecontrol.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -16,20 +16,20 @@ int followInterval(int shownMs, bool playing, Sight sight)
     return sight == Sight::Shown ? shownMs : std::max(shownMs, PlaybackFollow::kHiddenMs);
 }
 
-PlaybackFollow::PlaybackFollow(MediaPlayer* player, QWidget* display, int shownMs,
+PlaybackFollow::PlaybackFollow(EngineControl* control, QWidget* display, int shownMs,
                                std::function<void(FollowCause)> refresh,
                                QObject* parent)
-    : QObject(parent), m_player(player), m_display(display), m_shownMs(shownMs), m_refresh(std::move(refresh)),
+    : QObject(parent), m_control(control), m_display(display), m_shownMs(shownMs), m_refresh(std::move(refresh)),
       m_timer(new QTimer(this))
 {
     connect(m_timer, &QTimer::timeout, this, [this] { follow(FollowCause::Tick); });
     // What the player reports is all that moves a still display; queued, so the player
     // is out of its report before the display reads it.
     auto later = [this] { QMetaObject::invokeMethod(this, [this] { follow(); }, Qt::QueuedConnection); };
-    connect(m_player, &MediaPlayer::PlayStateChange, this, later);
-    connect(m_player, &MediaPlayer::PositionChange, this, later);
-    connect(m_player, &MediaPlayer::DurationChange, this, later);
-    connect(m_player, &MediaPlayer::loopChanged, this, later);
+    connect(m_control, &EngineControl::PlayStateChange, this, later);
+    connect(m_control, &EngineControl::PositionChange, this, later);
+    connect(m_control, &EngineControl::DurationChange, this, later);
+    connect(m_control, &EngineControl::loopChanged, this, later);
     // Coming back into sight it shows the present at once, not after a slow tick.
     m_display->installEventFilter(this);
     if (m_display->window() != m_display) m_display->window()->installEventFilter(this);
@@ -60,7 +60,7 @@ void PlaybackFollow::follow(FollowCause cause)
 void PlaybackFollow::schedule()
 {
     const bool shown = m_display->isVisible() && !m_display->window()->isMinimized();
-    const int ms = m_enabled ? followInterval(m_shownMs, m_player->PlayState() == engine::PlayState::Playing,
+    const int ms = m_enabled ? followInterval(m_shownMs, m_control->PlayState() == engine::PlayState::Playing,
                                               shown ? Sight::Shown : Sight::Hidden)
                              : 0;
     if (ms == 0) {

@@ -11,7 +11,7 @@ class QWidget;
 
 namespace playback {
 
-class MediaPlayer;
+class EngineControl;
 
 // How the display stands; what the follow timer does follows from it alone.
 enum class Sight { Shown, Hidden };
@@ -31,7 +31,7 @@ public:
 
     // `refresh` reads the player into the display. Shown means `display` is visible and its
     // window not minimised.
-    PlaybackFollow(MediaPlayer* player, QWidget* display, int shownMs, std::function<void(FollowCause)> refresh,
+    PlaybackFollow(EngineControl* control, QWidget* display, int shownMs, std::function<void(FollowCause)> refresh,
                    QObject* parent = nullptr);
 
     // A display switched off (a folded panel) is neither refreshed nor timed.
@@ -50,7 +50,7 @@ protected:
 private:
     void schedule();
 
-    MediaPlayer* m_player;
+    EngineControl* m_control;
     QWidget* m_display;
     int m_shownMs;
     std::function<void(FollowCause)> m_refresh;

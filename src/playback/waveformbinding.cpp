@@ -2,7 +2,7 @@
 
 #include "app/filecheck.h"
 #include "app/numbertext.h"
-#include "playback/mediaplayer.h"
+#include "playback/enginecontrol.h"
 #include "playback/playbackfollow.h"
 #include "waveform/waveformview.h"
 
@@ -45,10 +45,10 @@ ShadedStretch nextShadedStretch(const ShadedStretch& before, const QString& file
     return {file, 0, 0};
 }
 
-WaveformBinding::WaveformBinding(MediaPlayer* player, waveform::WaveformView* view, QObject* parent)
-    : QObject(parent), m_player(player), m_view(view), m_fileSettle(new QTimer(this))
+WaveformBinding::WaveformBinding(EngineControl* control, waveform::WaveformView* view, QObject* parent)
+    : QObject(parent), m_control(control), m_view(view), m_fileSettle(new QTimer(this))
 {
-    m_follow = new PlaybackFollow(m_player, m_view, screenMs(m_view), [this](FollowCause cause) {
+    m_follow = new PlaybackFollow(m_control, m_view, screenMs(m_view), [this](FollowCause cause) {
         // A tick moves the playhead alone: the file and the loop change only with a report.
         if (cause == FollowCause::Tick) followPlayhead();
         else refresh();
@@ -57,7 +57,7 @@ WaveformBinding::WaveformBinding(MediaPlayer* player, waveform::WaveformView* vi
     m_fileSettle->setInterval(kFileSettleMs);
     connect(m_fileSettle, &QTimer::timeout, this, &WaveformBinding::fileBoxEdited);
     connect(m_view, &waveform::WaveformView::seekRequested, this, [this](double seconds) {
-        if (playerHasShownFile()) m_player->setCurrentPosition(seconds);
+        if (playerHasShownFile()) m_control->setCurrentPosition(seconds);
     });
 }
 
@@ -79,16 +79,16 @@ void WaveformBinding::bindBoxes(QLineEdit* fileBox, QLineEdit* startBox, QLineEd
 
 bool WaveformBinding::playerHasShownFile() const
 {
-    return !m_view->source()->file().isEmpty() && m_player->FileName() == m_view->source()->file();
+    return !m_view->source()->file().isEmpty() && m_control->FileName() == m_view->source()->file();
 }
 
 void WaveformBinding::refresh()
 {
     if (!m_view->isVisible()) return;
     if (!m_file) {
-        const QString file = m_player->FileName();
+        const QString file = m_control->FileName();
         m_view->setFile(app::mediaFileUsable(file) ? file : QString());
-        m_shaded = nextShadedStretch(m_shaded, file, m_player->engine()->loop(), m_player->PlayState());
+        m_shaded = nextShadedStretch(m_shaded, file, m_control->engine()->loop(), m_control->PlayState());
         m_view->setStretch(m_shaded.start, m_shaded.stop);
     }
     followPlayhead();
@@ -98,10 +98,10 @@ void WaveformBinding::followPlayhead()
 {
     if (!m_view->isVisible()) return;
     // The pace for the zoom and the rate as they are now.
-    m_follow->setShownInterval(followMs(m_view->secondsPerDot(), m_player->Rate(), screenMs(m_view)));
+    m_follow->setShownInterval(followMs(m_view->secondsPerDot(), m_control->Rate(), screenMs(m_view)));
     const bool same = playerHasShownFile();
-    if (same) m_view->setDuration(m_player->Duration());
-    m_view->setPlayhead(same && m_player->Duration() > 0 ? m_player->CurrentPosition() : -1);
+    if (same) m_view->setDuration(m_control->Duration());
+    m_view->setPlayhead(same && m_control->Duration() > 0 ? m_control->CurrentPosition() : -1);
 }
 
 void WaveformBinding::fileBoxEdited()

@@ -14,7 +14,7 @@ class QTimer;
 namespace waveform { class WaveformView; }
 namespace playback {
 
-class MediaPlayer;
+class EngineControl;
 class PlaybackFollow;
 
 // How often a playhead is moved on: once a dot of the screen is `secondsPerDot` of the
@@ -39,7 +39,7 @@ ShadedStretch nextShadedStretch(const ShadedStretch& before, const QString& file
 class WaveformBinding : public QObject {
     Q_OBJECT
 public:
-    WaveformBinding(MediaPlayer* player, waveform::WaveformView* view, QObject* parent = nullptr);
+    WaveformBinding(EngineControl* control, waveform::WaveformView* view, QObject* parent = nullptr);
 
     // The view shows the file of `fileBox` (once it names a file) instead of the player's, and
     // its stretch is edited in `startBox` and `stopBox`.
@@ -56,7 +56,7 @@ private:
     void boxEdited(QLineEdit* box);
     void handleMoved(int which, double seconds);
 
-    MediaPlayer* m_player;
+    EngineControl* m_control;
     waveform::WaveformView* m_view;
     PlaybackFollow* m_follow;
     QTimer* m_fileSettle;

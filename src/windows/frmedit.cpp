@@ -138,7 +138,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     m_waveform->setGeometry(twipsRect(120, 2520, 6015, kWaveTwips - 60));
     m_waveform->setToolTip(QStringLiteral("Drag the handles to set Start and Stop ([ and ] choose one, arrows move it); "
                                           "wheel or + and - zoom, 0 shows all"));
-    auto* binding = new playback::WaveformBinding(m_player, m_waveform, this);
+    auto* binding = new playback::WaveformBinding(m_player->control(), m_waveform, this);
     binding->bindBoxes(m_txtFileName, m_txtStart, m_txtStop);
     m_sldPos->setGeometry(twipsRect(120, 2520 + kWaveTwips, 6015, 495));
     m_sldPos->setRange(0, 100);
@@ -363,9 +363,9 @@ void frmEdit::Form_Unload()
     services::SaveFormPlacement(this);
     // The window's test player and its loop go with the window.
     m_tmrLooper->stop();
-    m_player->clearLoop();
-    m_player->Stop();
-    m_player->setFileName(QString());
+    m_player->control()->clearLoop();
+    m_player->control()->Stop();
+    m_player->control()->setFileName(QString());
     m_btnTest->setDefault(false);
     if (QWidget* panel = parentWidget()) {
         panel->activateWindow();
@@ -448,31 +448,31 @@ void frmEdit::btnTest_Click()
     if (!readPractice(mTestPractice)) return;
     numtext::assignIfParsed(numtext::parse(m_txtStart->text()), mdblTestStart);
     numtext::assignIfParsed(numtext::parse(m_txtStop->text()), mdblTestStop);
-    m_player->Stop();
+    m_player->control()->Stop();
 
     if (!file.isEmpty()) {
         if (!services::MediaFileFound(file, this, kNotFoundTitle)) return;
-        m_player->engine()->setPractice(mTestPractice, 0);
-        if (const auto start = numtext::parse(m_txtStart->text())) m_player->setCurrentPosition(*start);
-        if (const auto rate = numtext::parse(m_txtRate->text())) m_player->setRate(*rate);
+        m_player->control()->engine()->setPractice(mTestPractice, 0);
+        if (const auto start = numtext::parse(m_txtStart->text())) m_player->control()->setCurrentPosition(*start);
+        if (const auto rate = numtext::parse(m_txtRate->text())) m_player->control()->setRate(*rate);
         // The engine repeats the stretch itself; the timer stays as the fallback and the
         // slider's follower.
-        m_player->setLoop({mdblTestStart, mdblTestStop, engine::LoopRange::kEndless, false});
-        if (m_player->FileName() != file) m_player->setFileName(file);
-        else m_player->Play();
-        if (!m_player->failed()) m_tmrLooper->start();
+        m_player->control()->setLoop({mdblTestStart, mdblTestStop, engine::LoopRange::kEndless, false});
+        if (m_player->control()->FileName() != file) m_player->control()->setFileName(file);
+        else m_player->control()->Play();
+        if (!m_player->control()->failed()) m_tmrLooper->start();
     }
     m_btnTest->setDefault(true);
 }
 
 void frmEdit::tmrLooper_Timer()
 {
-    if (m_player->CurrentPosition() >= mdblTestStop) m_player->setCurrentPosition(mdblTestStart);
-    if (m_player->PlayState() == engine::PlayState::Playing) {
+    if (m_player->control()->CurrentPosition() >= mdblTestStop) m_player->control()->setCurrentPosition(mdblTestStart);
+    if (m_player->control()->PlayState() == engine::PlayState::Playing) {
         mblnSliderBusy = true;
-        const double duration = m_player->Duration();
+        const double duration = m_player->control()->Duration();
         if (duration > 0) {
-            const double value = std::nearbyint(m_player->CurrentPosition() / duration * 101.0);
+            const double value = std::nearbyint(m_player->control()->CurrentPosition() / duration * 101.0);
             if (value >= 0 && value <= 100) m_sldPos->setValue(int(value));
         }
         mblnSliderBusy = false;
@@ -488,7 +488,7 @@ void frmEdit::sldPos_Change()
 {
     if (mblnSliderBusy) return;
     mblnSliderBusy = true;
-    m_player->setCurrentPosition(m_sldPos->value() / 101.0 * m_player->Duration());
+    m_player->control()->setCurrentPosition(m_sldPos->value() / 101.0 * m_player->control()->Duration());
     mblnSliderBusy = false;
 }
 
@@ -500,7 +500,7 @@ void frmEdit::lblMad_Click(int index)
     switch (index % 3) {
     case 0: target->setText(panel->txtM1()->text()); break;
     case 1: target->setText(panel->txtM2()->text()); break;
-    case 2: target->setText(numtext::format(m_player->CurrentPosition())); break;
+    case 2: target->setText(numtext::format(m_player->control()->CurrentPosition())); break;
     }
     // A long number shows its beginning, not its last digits.
     target->setCursorPosition(0);
@@ -513,12 +513,12 @@ void frmEdit::btnBrowse_Click()
     if (path.isEmpty()) return;
     m_txtFileName->setText(path);
     if (!services::MediaFileFound(path, this, kNotFoundTitle)) return;
-    if (m_player->FileName() != path) {
-        m_player->Stop();
-        m_player->setFileName(path);
+    if (m_player->control()->FileName() != path) {
+        m_player->control()->Stop();
+        m_player->control()->setFileName(path);
     }
-    m_txtStart->setText(numtext::format(m_player->CurrentPosition()));
-    m_txtStop->setText(numtext::format(m_player->Duration()));
+    m_txtStart->setText(numtext::format(m_player->control()->CurrentPosition()));
+    m_txtStop->setText(numtext::format(m_player->control()->Duration()));
 }
 
 bool frmEdit::eventFilter(QObject* watched, QEvent* event)

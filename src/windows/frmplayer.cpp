@@ -60,7 +60,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     waveform->setToolTip(QStringLiteral("Click to play from there; wheel or + and - zoom, drag or arrows move, 0 shows all"));
     m_mediaPlayer->setPictureStandIn(waveform);
     // The line (or label) of the entry heard, under the waveform or the video's picture.
-    new playback::WaveformBinding(m_mediaPlayer, waveform, this);
+    new playback::WaveformBinding(m_mediaPlayer->control(), waveform, this);
     setCentralWidget(client);
     resize(services::twipsSize(5250, 4695));
 
@@ -319,7 +319,7 @@ QString frmPlayer::propertiesText() const
                                    {"Banner Image      :", 14}, {"Banner More Info: ", 15}};
     QString text;
     for (const Line& line : lines) {
-        const QString value = line.kind == 0 ? m_mediaPlayer->FileName() : m_mediaPlayer->GetMediaInfoString(line.kind);
+        const QString value = line.kind == 0 ? m_mediaPlayer->control()->FileName() : m_mediaPlayer->GetMediaInfoString(line.kind);
         text += QString::fromLatin1(line.label) + value + QStringLiteral("\r\n");
     }
     return text;
@@ -378,8 +378,8 @@ void frmPlayer::mnuTray_Click(int index)
     case 1: showFromTray(); break;
     case 3: forms::frmPlayList()->TrayControl(0); break;
     case 4: forms::frmPlayList()->TrayControl(1); break;
-    case 6: m_mediaPlayer->Pause(); break;
-    case 7: m_mediaPlayer->Stop(); break;
+    case 6: m_mediaPlayer->control()->Pause(); break;
+    case 7: m_mediaPlayer->control()->Stop(); break;
     default: break;
     }
 }
@@ -446,7 +446,7 @@ void frmPlayer::Form_Resize()
 
 void frmPlayer::animateTray()
 {
-    const bool wanted = m_minimised && m_mediaPlayer->PlayState() == engine::PlayState::Playing;
+    const bool wanted = m_minimised && m_mediaPlayer->control()->PlayState() == engine::PlayState::Playing;
     if (wanted == m_tmrTrayIcon->isActive()) return;
     if (wanted) {
         m_tmrTrayIcon->start();
@@ -470,7 +470,7 @@ void frmPlayer::Form_Unload()
     app::blnPanelClosed = true;
     m_tray->RemoveTrayIcon();
     m_playback->stopPlayback();
-    m_mediaPlayer->setFileName(QString());
+    m_mediaPlayer->control()->setFileName(QString());
     services::SaveFormPlacement(this);
     if (m_endProcess) m_endProcess();
 }

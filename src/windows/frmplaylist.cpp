@@ -202,7 +202,7 @@ void frmPlayList::buildGrabber()
     connect(m1r, &QPushButton::clicked, this, &frmPlayList::btnM1r_Click);
     connect(m2r, &QPushButton::clicked, this, &frmPlayList::btnM2r_Click);
 
-    m_timer1 = new playback::PlaybackFollow(media(), m_framGrabber, 400, [this](playback::FollowCause) { Timer1_Timer(); }, this);
+    m_timer1 = new playback::PlaybackFollow(control(), m_framGrabber, 400, [this](playback::FollowCause) { Timer1_Timer(); }, this);
 }
 
 QTimer* frmPlayList::Timer1() const { return m_timer1->timer(); }
@@ -229,7 +229,7 @@ void frmPlayList::buildPlayList()
     connect(m_txtRate, &QLineEdit::editingFinished, this, &frmPlayList::txtRate_LostFocus);
     // Only the user's keys count: what the program shows there (a trainer's rate) is no choice.
     connect(m_txtRate, &QLineEdit::textEdited, this, [this] { m_rateTyped = true; });
-    connect(media()->engine(), &engine::MediaEngine::passRateChanged, this, &frmPlayList::showTrainerRate);
+    connect(control()->engine(), &engine::MediaEngine::passRateChanged, this, &frmPlayList::showTrainerRate);
     auto* rateLabel = new services::FitLabel(QStringLiteral("Rate"), m_framPL);
     rateLabel->setFont(small);
     rateLabel->setGeometry(twipsRect(1245, 0, 375, 195));
@@ -336,9 +336,9 @@ void frmPlayList::SplitAtHeard()
     const int row = m_grid->selectedRow();
     if (row == 0) return;
     const EntryRecord entry = GetListEntry(row);
-    const bool heard = !media()->FileName().isEmpty() &&
-                       QFileInfo(media()->FileName()).absoluteFilePath() == QFileInfo(entry.FileName).absoluteFilePath();
-    const auto parts = heard ? playback::splitEntry(entry, media()->CurrentPosition(), media()->Duration()) : std::nullopt;
+    const bool heard = !control()->FileName().isEmpty() &&
+                       QFileInfo(control()->FileName()).absoluteFilePath() == QFileInfo(entry.FileName).absoluteFilePath();
+    const auto parts = heard ? playback::splitEntry(entry, control()->CurrentPosition(), control()->Duration()) : std::nullopt;
     if (!parts) {
         tell(QStringLiteral("Play the entry and split it where it is heard, inside its stretch."));
         return;
@@ -354,7 +354,7 @@ void frmPlayList::SplitAtHeard()
 
 windows::frmPlayer* frmPlayList::player() const { return forms::frmPlayer(); }
 
-playback::MediaPlayer* frmPlayList::media() const { return player()->MediaPlayer1(); }
+playback::EngineControl* frmPlayList::control() const { return player()->MediaPlayer1()->control(); }
 
 // ---- What the store met, told once ---------------------------------------------------
 
@@ -854,10 +854,10 @@ void frmPlayList::lstSelector_RightPress(const QPoint& at)
 void frmPlayList::Timer1_Timer()
 {
     // Nothing to show before a clip is loaded: not a position of 0.
-    if (media()->FileName().isEmpty()) return;
+    if (control()->FileName().isEmpty()) return;
     // Shown to the millisecond: finer digits are noise from the clock, not the file.
-    m_txtCurPos->setText(numtext::format(std::round(media()->CurrentPosition() * 1000.0) / 1000.0));
-    m_txtDuration->setText(numtext::format(media()->Duration()));
+    m_txtCurPos->setText(numtext::format(std::round(control()->CurrentPosition() * 1000.0) / 1000.0));
+    m_txtDuration->setText(numtext::format(control()->Duration()));
 }
 
 void frmPlayList::btnM1a_Click() { m_txtM1->setText(m_txtCurPos->text()); }
@@ -865,12 +865,12 @@ void frmPlayList::btnM2a_Click() { m_txtM2->setText(m_txtCurPos->text()); }
 
 void frmPlayList::btnM1r_Click()
 {
-    if (const auto v = numtext::parse(m_txtM1->text())) media()->setCurrentPosition(*v);
+    if (const auto v = numtext::parse(m_txtM1->text())) control()->setCurrentPosition(*v);
 }
 
 void frmPlayList::btnM2r_Click()
 {
-    if (const auto v = numtext::parse(m_txtM2->text())) media()->setCurrentPosition(*v);
+    if (const auto v = numtext::parse(m_txtM2->text())) control()->setCurrentPosition(*v);
 }
 
 void frmPlayList::txtRate_LostFocus()
@@ -880,7 +880,7 @@ void frmPlayList::txtRate_LostFocus()
     m_rateTyped = false;
     const double r = numtext::parse(m_txtRate->text()).value_or(0.0);
     m_txtRate->setText(numtext::format(r));
-    if (r != 0) media()->setRate(r);
+    if (r != 0) control()->setRate(r);
 }
 
 void frmPlayList::showTrainerRate(double rate)

@@ -17,7 +17,7 @@ class QTimer;
 class QToolButton;
 class QTreeWidgetItem;
 
-namespace playback { class MediaPlayer; class PlaybackFollow; struct LiveChange; }
+namespace playback { class EngineControl; class PlaybackFollow; struct LiveChange; }
 namespace windows { class frmPlayer; }
 namespace storage { struct LoopList; struct ReadNotice; struct WriteOutcome; }
 
@@ -127,7 +127,7 @@ private:
     void playSelected(int row, bool loop);
     bool showsPlayList() const;
     windows::frmPlayer* player() const;
-    playback::MediaPlayer* media() const;
+    playback::EngineControl* control() const;
     void applyMinimumWidth();
     // The store's findings, each told once: a file that cannot be read or was cut, a
     // save that failed (until one succeeds), a file that cannot be written at start.
