@@ -85,8 +85,10 @@ void MpvEngine::load(const QString& path)
         return;
     }
     if (path.isEmpty()) {
+        // Synchronous: mpv may run an asynchronous command after a later synchronous one,
+        // and a stop landing after the next loadfile stopped that file for good.
         const char* args[] = {"stop", nullptr};
-        m_mpv.commandAsync(args);
+        m_mpv.command(args);
         updateState();
         return;
     }
@@ -173,7 +175,7 @@ void MpvEngine::failLoad(const QString& reason)
     cancelPending();
     // Whatever was playing or half open goes: the engine is left empty and usable.
     const char* args[] = {"stop", nullptr};
-    m_mpv.commandAsync(args);
+    m_mpv.command(args);  // in order with the next load, as in load()
     updateState();
     reportVideo();
     reportDuration();
