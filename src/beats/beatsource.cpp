@@ -1,6 +1,7 @@
 #include "beats/beatsource.h"
 
 #include "beats/beatanalysis.h"
+#include "app/pooltask.h"
 #include "storage/usercache.h"
 
 #include <QDir>
@@ -127,7 +128,7 @@ struct Worker {
             pool = new QThreadPool;
             pool->setMaxThreadCount(1);
         }
-        pool->start([job] { job->run(); });
+        app::startInPool(*pool, [job] { job->run(); });
     }
 };
 
