@@ -1,7 +1,7 @@
 #include "beats/beatsource.h"
 
 #include "beats/beatanalysis.h"
-#include "app/pooltask.h"
+#include "app/jobpool.h"
 #include "storage/usercache.h"
 
 #include <QDir>
@@ -9,9 +9,6 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QSaveFile>
-#include <QThreadPool>
-
-#include <atomic>
 
 namespace beats {
 namespace cache = storage::cache;
@@ -32,22 +29,21 @@ QString& cacheOverride()
 
 // Runs on the worker; `done` reaches the window's thread queued. The window's side lets go
 // of a job it no longer needs and cancels it; the job then ends at its next block of sound.
-class BeatJob : public QObject {
+class BeatJob : public QObject, public app::PoolJob {
     Q_OBJECT
 public:
     BeatJob(QString path, QString cachePath) : m_path(std::move(path)), m_cachePath(std::move(cachePath)) {}
-    void cancel() { m_cancel = true; }
 
-    void run()
+    void run() override
     {
-        if (m_cancel) return;
+        if (cancelled()) return;
         std::optional<BeatGrid> grid = readCache();
         QString error;
         if (!grid) {
-            grid = analyseFile(m_path, &error, &m_cancel);
+            grid = analyseFile(m_path, &error, cancelFlag());
             if (grid) save(*grid);
         }
-        if (m_cancel) return;
+        if (cancelled()) return;
         {
             QMutexLocker lock(&m_mutex);
             m_grid = std::move(grid);
@@ -80,7 +76,7 @@ private:
 
     void save(const BeatGrid& grid) const
     {
-        if (m_cachePath.isEmpty() || m_cancel) return;
+        if (m_cachePath.isEmpty() || cancelled()) return;
         const QString folder = QFileInfo(m_cachePath).absolutePath();
         // A cache that cannot be written only costs the next analysis.
         QSaveFile out(m_cachePath);
@@ -91,7 +87,6 @@ private:
     }
 
     const QString m_path, m_cachePath;
-    std::atomic<bool> m_cancel{false};
     QMutex m_mutex;
     std::optional<BeatGrid> m_grid;
     QString m_error;
@@ -99,51 +94,10 @@ private:
 
 namespace {
 
-// One worker thread: the sound output needs the other core. Jobs still under way when the
-// program ends are cancelled and waited for.
-struct Worker {
-    QMutex mutex;
-    QList<std::weak_ptr<BeatJob>> jobs;
-    QThreadPool* pool = nullptr;
-
-    ~Worker()
-    {
-        {
-            QMutexLocker lock(&mutex);
-            for (const auto& w : std::as_const(jobs))
-                if (auto j = w.lock()) j->cancel();
-        }
-        if (pool) {
-            pool->waitForDone();
-            delete pool;
-        }
-    }
-
-    void start(const std::shared_ptr<BeatJob>& job)
-    {
-        QMutexLocker lock(&mutex);
-        jobs.removeIf([](const std::weak_ptr<BeatJob>& w) { return w.expired(); });
-        jobs.append(job);
-        if (!pool) {
-            pool = new QThreadPool;
-            pool->setMaxThreadCount(1);
-        }
-        app::startInPool(*pool, [job] { job->run(); });
-    }
-};
-
-Worker& worker()
+app::JobPool& worker()
 {
-    static Worker w;
-    return w;
-}
-
-void drop(std::shared_ptr<BeatJob>& job)
-{
-    if (!job) return;
-    job->cancel();
-    job->disconnect();
-    job.reset();
+    static app::JobPool pool;
+    return pool;
 }
 
 } // namespace
@@ -162,7 +116,7 @@ QString gridPath(const QString& mediaPath)
 
 BeatSource::BeatSource(QObject* parent) : QObject(parent) {}
 
-BeatSource::~BeatSource() { drop(m_job); }
+BeatSource::~BeatSource() { app::dropJob(m_job); }
 
 void BeatSource::setFile(const QString& path)
 {
@@ -171,7 +125,7 @@ void BeatSource::setFile(const QString& path)
     if (path == m_path && stamp == m_stamp) return;
     m_path = path;
     m_stamp = stamp;
-    drop(m_job);
+    app::dropJob(m_job);
     m_grid = {};
     m_error.clear();
     if (path.isEmpty() || !info.isFile()) {
@@ -180,7 +134,7 @@ void BeatSource::setFile(const QString& path)
         return;
     }
     m_status = Status::Analysing;
-    std::shared_ptr<BeatJob> job(new BeatJob(path, gridPath(path)), [](BeatJob* j) { j->deleteLater(); });
+    auto job = app::makePoolJob<BeatJob>(path, gridPath(path));
     connect(job.get(), &BeatJob::done, this, &BeatSource::jobDone);
     m_job = job;
     worker().start(job);
@@ -191,7 +145,7 @@ void BeatSource::jobDone()
 {
     if (!m_job) return;
     std::optional<BeatGrid> grid = m_job->result(m_error);
-    drop(m_job);
+    app::dropJob(m_job);
     m_status = grid ? Status::Ready : Status::Failed;
     if (grid) m_grid = std::move(*grid);
     emit changed();

@@ -1,6 +1,6 @@
 #include "waveform/waveformsource.h"
 
-#include "app/pooltask.h"
+#include "app/jobpool.h"
 #include "audio/audiodecoder.h"
 #include "midi/midifile.h"
 #include "midi/midirender.h"
@@ -13,10 +13,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QSaveFile>
-#include <QThreadPool>
 #include <QTimer>
-
-#include <atomic>
 
 namespace waveform {
 namespace cache = storage::cache;
@@ -47,17 +44,15 @@ std::unique_ptr<FrameSource> openWithDecoder(const QString& path, QString* error
 } // namespace
 
 // Runs on a worker thread; its signals reach the window's thread queued.
-class PeaksJob : public QObject {
+class PeaksJob : public QObject, public app::PoolJob {
     Q_OBJECT
 public:
     PeaksJob(QString audioPath, QString cachePath, SourceOpener opener)
         : m_audioPath(std::move(audioPath)), m_cachePath(std::move(cachePath)), m_open(std::move(opener))
     {
     }
-    void cancel() { m_cancel = true; }
-    bool cancelled() const { return m_cancel; }
 
-    void run();
+    void run() override;
 
     // On the window's thread: what arrived since the last call.
     std::vector<PeakDelta> take(Peaks& format, QString& error)
@@ -82,7 +77,6 @@ private:
 
     const QString m_audioPath, m_cachePath;
     const SourceOpener m_open;
-    std::atomic<bool> m_cancel{false};
     QMutex m_mutex;
     Peaks m_format;
     std::vector<PeakDelta> m_pending;
@@ -90,17 +84,16 @@ private:
     bool m_queued = false;
 };
 
-class WindowJob : public QObject {
+class WindowJob : public QObject, public app::PoolJob {
     Q_OBJECT
 public:
     WindowJob(QString path, qint64 from, qint64 count, SourceOpener opener)
         : m_path(std::move(path)), m_from(from), m_count(count), m_open(std::move(opener))
     {
     }
-    void cancel() { m_cancel = true; }
-    void run()
+    void run() override
     {
-        if (m_cancel) return;
+        if (cancelled()) return;
         QString error;
         std::unique_ptr<FrameSource> src = m_open(m_path, &error);
         SampleWindow w;
@@ -108,7 +101,7 @@ public:
         if (src && src->channels() > 0 && src->seek(m_from)) {
             const int ch = src->channels();
             std::vector<float> buf(size_t(std::min(m_count, kReadFrames) * ch));
-            while (qint64(w.lo.size()) < m_count && !m_cancel) {
+            while (qint64(w.lo.size()) < m_count && !cancelled()) {
                 const qint64 n = src->read(buf.data(), std::min<qint64>(m_count - qint64(w.lo.size()), kReadFrames));
                 if (n <= 0) break;
                 for (qint64 f = 0; f < n; ++f) {
@@ -123,7 +116,7 @@ public:
             QMutexLocker lock(&m_mutex);
             m_result = std::move(w);
         }
-        if (!m_cancel) emit done();
+        if (!cancelled()) emit done();
     }
     SampleWindow result()
     {
@@ -138,72 +131,31 @@ private:
     const QString m_path;
     const qint64 m_from, m_count;
     const SourceOpener m_open;
-    std::atomic<bool> m_cancel{false};
     QMutex m_mutex;
     SampleWindow m_result;
 };
 
 namespace {
 
-// The workers, and the jobs under way so that none outlives the program.
-struct Workers {
-    QMutex mutex;
-    QList<std::weak_ptr<PeaksJob>> peaks;
-    QList<std::weak_ptr<WindowJob>> windows;
-    QThreadPool* building = nullptr;
-    QThreadPool* reading = nullptr;
-
-    ~Workers()
-    {
-        {
-            QMutexLocker lock(&mutex);
-            for (const auto& w : std::as_const(peaks))
-                if (auto j = w.lock()) j->cancel();
-            for (const auto& w : std::as_const(windows))
-                if (auto j = w.lock()) j->cancel();
-        }
-        for (QThreadPool* pool : {building, reading}) {
-            if (!pool) continue;
-            pool->waitForDone();
-            delete pool;
-        }
-    }
-
-    template <typename Job>
-    void start(QList<std::weak_ptr<Job>>& list, QThreadPool*& pool, const std::shared_ptr<Job>& job)
-    {
-        QMutexLocker lock(&mutex);
-        list.removeIf([](const std::weak_ptr<Job>& w) { return w.expired(); });
-        list.append(job);
-        if (!pool) {
-            pool = new QThreadPool;
-            // One each: the sound output needs the other core.
-            pool->setMaxThreadCount(1);
-        }
-        app::startInPool(*pool, [job] { job->run(); });
-    }
-};
-
-Workers& workers()
+// Peaks are built and sample windows read on workers of their own, so that a long build
+// never holds up the window the view asks for.
+app::JobPool& building()
 {
-    static Workers w;
-    return w;
+    static app::JobPool pool;
+    return pool;
 }
 
-template <typename Job>
-void dropJob(std::shared_ptr<Job>& job)
+app::JobPool& reading()
 {
-    if (!job) return;
-    job->cancel();
-    job->disconnect();
-    job.reset();
+    static app::JobPool pool;
+    return pool;
 }
 
 } // namespace
 
 void PeaksJob::run()
 {
-    if (m_cancel) return;
+    if (cancelled()) return;
     if (!readCache()) build();
 }
 
@@ -247,7 +199,7 @@ void PeaksJob::build()
     QElapsedTimer sinceHandOver;
     sinceHandOver.start();
     for (;;) {
-        if (m_cancel) return;
+        if (cancelled()) return;
         const qint64 n = src->read(buffer.data(), kReadFrames);
         if (n < 0) {
             publish({}, tr("The sound of this file cannot be read to its end."));
@@ -279,12 +231,12 @@ void PeaksJob::publish(PeakDelta delta, const QString& error)
         else m_pending.push_back(std::move(delta));
         signal = !std::exchange(m_queued, true);
     }
-    if (signal && !m_cancel) emit progressed();
+    if (signal && !cancelled()) emit progressed();
 }
 
 void PeaksJob::save(const Peaks& peaks)
 {
-    if (m_cachePath.isEmpty() || m_cancel) return;
+    if (m_cachePath.isEmpty() || cancelled()) return;
     const QString folder = QFileInfo(m_cachePath).absolutePath();
     if (!QDir().mkpath(folder)) return;
     // A cache that cannot be written only costs the next reading.
@@ -319,8 +271,8 @@ WaveformSource::WaveformSource(QObject* parent) : QObject(parent) {}
 
 WaveformSource::~WaveformSource()
 {
-    dropJob(m_job);
-    dropJob(m_windowJob);
+    app::dropJob(m_job);
+    app::dropJob(m_windowJob);
 }
 
 void WaveformSource::setFile(const QString& path)
@@ -331,8 +283,8 @@ void WaveformSource::setFile(const QString& path)
     if (path == m_path && stamp == m_stamp) return;
     m_path = path;
     m_stamp = stamp;
-    dropJob(m_job);
-    dropJob(m_windowJob);
+    app::dropJob(m_job);
+    app::dropJob(m_windowJob);
     m_render.reset();
     m_peaks.clear();
     m_window = {};
@@ -390,12 +342,10 @@ void WaveformSource::startPeaks(const QString& audioPath)
 {
     m_audioPath = audioPath;
     m_status = Status::Reading;
-    std::shared_ptr<PeaksJob> job(new PeaksJob(audioPath, peaksPath(audioPath), sourceOpener()),
-                                  [](PeaksJob* j) { j->deleteLater(); });
+    auto job = app::makePoolJob<PeaksJob>(audioPath, peaksPath(audioPath), sourceOpener());
     connect(job.get(), &PeaksJob::progressed, this, &WaveformSource::drain);
     m_job = job;
-    Workers& w = workers();
-    w.start(w.peaks, w.building, job);
+    building().start(job);
     emit changed();
 }
 
@@ -411,14 +361,14 @@ void WaveformSource::drain()
     }
     if (m_peaks.complete) {
         m_status = Status::Ready;
-        dropJob(m_job);
+        app::dropJob(m_job);
     }
     emit changed();
 }
 
 void WaveformSource::fail(const QString& why)
 {
-    dropJob(m_job);
+    app::dropJob(m_job);
     m_status = Status::Failed;
     m_error = why;
     emit changed();
@@ -431,22 +381,20 @@ void WaveformSource::requestWindow(qint64 from, qint64 count)
     if (m_audioPath.isEmpty() || m_status == Status::Preparing || count == 0) return;
     if (from >= m_window.first && from + count <= m_window.end()) return;
     if (m_windowJob && from >= m_wantFrom && from + count <= m_wantFrom + m_wantCount) return;
-    dropJob(m_windowJob);
+    app::dropJob(m_windowJob);
     m_wantFrom = from;
     m_wantCount = count;
-    std::shared_ptr<WindowJob> job(new WindowJob(m_audioPath, from, count, sourceOpener()),
-                                   [](WindowJob* j) { j->deleteLater(); });
+    auto job = app::makePoolJob<WindowJob>(m_audioPath, from, count, sourceOpener());
     connect(job.get(), &WindowJob::done, this, &WaveformSource::windowDone);
     m_windowJob = job;
-    Workers& w = workers();
-    w.start(w.windows, w.reading, job);
+    reading().start(job);
 }
 
 void WaveformSource::windowDone()
 {
     if (!m_windowJob) return;
     m_window = m_windowJob->result();
-    dropJob(m_windowJob);
+    app::dropJob(m_windowJob);
     emit windowReady();
 }
 
