@@ -126,6 +126,59 @@ size_t qHash(const CaselessName& key, size_t seed) noexcept
     return ::qHash(caselessHash(key.name), seed);
 }
 
+static bool sameName(QStringView a, QStringView b)
+{
+    // Qt folds letter by letter: names of different lengths never compare equal.
+    return a.size() == b.size() && (a == b || a.compare(b, Qt::CaseInsensitive) == 0);
+}
+
+void KeyIndex::reserve(qsizetype keys)
+{
+    qsizetype capacity = 16;
+    while (capacity < 2 * keys) capacity *= 2;
+    if (capacity > m_slots.size()) rehash(capacity);
+}
+
+// The slot holding `key`, or the free slot where it would go.
+qsizetype KeyIndex::slotOf(QStringView key, quint32 hash, const QList<IniLine>& lines) const
+{
+    const qsizetype mask = m_slots.size() - 1;
+    const Slot* table = m_slots.constData();
+    for (qsizetype i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& s = table[i];
+        if (s.line < 0 || (s.hash == hash && sameName(lines.at(s.line).key(), key))) return i;
+    }
+}
+
+int KeyIndex::find(QStringView key, const QList<IniLine>& lines) const
+{
+    if (m_size == 0) return -1;
+    return m_slots.at(slotOf(key, caselessHash(key), lines)).line;
+}
+
+bool KeyIndex::insert(QStringView key, int line, const QList<IniLine>& lines)
+{
+    if (2 * (m_size + 1) > m_slots.size()) reserve(m_size + 1);
+    const quint32 hash = caselessHash(key);
+    const qsizetype at = slotOf(key, hash, lines);
+    if (m_slots.at(at).line >= 0) return false;
+    m_slots[at] = {hash, line};
+    ++m_size;
+    return true;
+}
+
+void KeyIndex::rehash(qsizetype capacity)
+{
+    QList<Slot> old = std::exchange(m_slots, QList<Slot>(capacity, Slot{0, -1}));
+    const qsizetype mask = capacity - 1;
+    for (const Slot& s : std::as_const(old)) {
+        if (s.line < 0) continue;
+        qsizetype i = s.hash & mask;
+        while (m_slots.at(i).line >= 0) i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
+}
+
 } // namespace detail
 
 QString IniFile::decodeWindows1252(const QByteArray& bytes)
@@ -251,21 +304,18 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
     }
     for (Section& s : doc.m_sections) {
         s.lines.squeeze();  // grown by doubling; a large file would keep a third of it unused
-        s.keyIndex.reserve(s.lines.size());
+        s.keyIndex.reserve(std::count_if(s.lines.cbegin(), s.lines.cend(), [](const Line& l) { return l.keyLength > 0; }));
         // A file repeats a few stems over and over: the last ones seen need no hashing.
         constexpr int kRecent = 8;
         QStringView recent[kRecent];
         int nextRecent = 0, filled = 0;
+        Line* const lines = s.lines.data();
         for (int i = 0; i < s.lines.size(); ++i) {
-            Line& l = s.lines[i];
+            Line& l = lines[i];
             if (l.keyLength == 0) continue;
-            // The first line of a key wins; the key as a view into the document's text.
-            // One look-up: a key not there yet is added with -1, then given its line.
-            const qsizetype before = s.keyIndex.size();
-            int& slot = s.keyIndex[{QString::fromRawData(l.key().data(), l.keyLength)}];
-            l.shadowed = s.keyIndex.size() == before;
+            // The first line of a key wins.
+            l.shadowed = !s.keyIndex.insert(l.key(), i, s.lines);
             if (l.shadowed) continue;
-            slot = i;
             const detail::CaselessName stem = stemOf(l.key());
             QStringView* const seen = std::begin(recent) + filled;
             if (std::find(std::begin(recent), seen, QStringView(stem.name)) != seen) continue;
@@ -378,7 +428,7 @@ int IniFile::keyLine(int section, const QString& key) const
             }
         }
     }
-    const int at = s.keyIndex.value({QString::fromRawData(key.constData(), key.size())}, -1);
+    const int at = s.keyIndex.find(key, s.lines);
     if (at >= 0) {
         m_lastKeySection = section;
         m_lastKeyLine = at;
@@ -483,7 +533,7 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
     qsizetype pos = s.lines.size();
     while (pos > 0 && s.lines[pos - 1].isBlank()) --pos;
     s.lines.insert(pos, newKeyLine(k, value));
-    s.keyIndex.insert({k}, int(pos));
+    s.keyIndex.insert(k, int(pos), s.lines);
     s.stems.insert({k.left(stemOf(k).name.size())});
     m_modified = true;
     return true;

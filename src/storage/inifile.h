@@ -71,6 +71,32 @@ struct IniLine {
     QStringView value() const { return QStringView(text).mid(valueStart, valueLength); }
     bool isBlank() const { return QStringView(text).trimmed().isEmpty(); }
 };
+
+// A section's keys by name, without regard to letter case: open addressing over slots of a
+// hash and a line number, the names compared in the lines themselves. A playlist section
+// has hundreds of thousands of keys; a node per key (a hash table of names) cost a cache
+// miss or two per key while parsing and twice the memory. Copies share the slots until
+// one of them changes.
+class KeyIndex {
+public:
+    void reserve(qsizetype keys);
+    qsizetype size() const { return m_size; }
+    // The line of `key`, or -1.
+    int find(QStringView key, const QList<IniLine>& lines) const;
+    // False (and nothing changed) when the key is there already.
+    bool insert(QStringView key, int line, const QList<IniLine>& lines);
+
+private:
+    struct Slot {
+        quint32 hash;
+        qint32 line;  // -1: free
+    };
+    qsizetype slotOf(QStringView key, quint32 hash, const QList<IniLine>& lines) const;
+    void rehash(qsizetype capacity);
+
+    QList<Slot> m_slots;  // a power of two, at most half of them used
+    qsizetype m_size = 0;
+};
 } // namespace detail
 } // namespace storage
 
@@ -127,7 +153,7 @@ private:
         QString headerRaw;
         detail::Eol headerEol;
         QList<Line> lines;
-        QHash<detail::CaselessName, int> keyIndex;  // key -> line
+        detail::KeyIndex keyIndex;  // key -> line, the first line of a key only
         // Every key's name without its trailing digits ("FileName" for "FileName12"): a
         // playlist asks for keys most entries lack, and this small set answers at once.
         QSet<detail::CaselessName> stems;
