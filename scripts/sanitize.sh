@@ -38,11 +38,11 @@ ASAN_TESTS=(
   test_listplay test_practiceplan test_entryplayer test_liveloop test_liveswitch test_follow test_listmodel
 )
 # Whatever runs on threads of ours: the engine, its output and reader, the list's checks, the
-# waveform's and the MIDI renderer's workers.
+# waveform's, the beats' and the MIDI renderer's workers.
 TSAN_TESTS=(
   test_sampleengine test_outputclock test_failoveroutput test_liveswitch test_loopreader test_stretcher
   test_heardclock test_audiodecoder test_listmodel test_listplay test_entryplayer test_liveloop test_follow
-  test_waveform test_midifile
+  test_waveform test_beatanalysis test_midifile
 )
 if [ "$which" = all ]; then
   ASAN_TESTS=("$ROOT"/tests/test_*.cpp)

@@ -131,6 +131,21 @@ private slots:
         QCOMPARE(doc.value("L", "Pause2", "-"), QString("-"));
     }
 
+    void indexGrowsAndCopiesStayApart()
+    {
+        // Past several growths of the key index, asked backwards so never the next line.
+        IniFile doc;
+        for (int i = 0; i < 300; ++i) QVERIFY(doc.setValue("S", QString("Kéy%1").arg(i), QString::number(i)));
+        const IniFile copy = doc;
+        QVERIFY(doc.setValue("S", "KÉY7", "changed"));
+        QVERIFY(doc.setValue("S", "extra", "e"));
+        for (int i = 299; i >= 0; i -= 7) QCOMPARE(copy.value("s", QString("kÉy%1").arg(i), "-"), QString::number(i));
+        QCOMPARE(copy.value("S", "extra", "-"), QString("-"));
+        QCOMPARE(copy.value("S", "key7", "-"), QString("-"));
+        QCOMPARE(doc.value("S", "kéy7", "-"), QString("changed"));
+        QCOMPARE(IniFile::fromBytes(doc.toBytes()).keys("S").size(), 301);
+    }
+
     void writesKeepPlaceCaseAndLayout()
     {
         IniFile doc = IniFile::fromBytes("[Main]\r\nCount=1\r\n\r\n[List]\r\nA=1\r\n");
