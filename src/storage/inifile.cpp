@@ -156,10 +156,11 @@ int KeyIndex::find(QStringView key, const QList<IniLine>& lines) const
     return m_slots.at(slotOf(key, caselessHash(key), lines)).line;
 }
 
-bool KeyIndex::insert(QStringView key, int line, const QList<IniLine>& lines)
+quint32 KeyIndex::hashOf(QStringView key) { return caselessHash(key); }
+
+bool KeyIndex::insert(QStringView key, quint32 hash, int line, const QList<IniLine>& lines)
 {
     if (2 * (m_size + 1) > m_slots.size()) reserve(m_size + 1);
-    const quint32 hash = caselessHash(key);
     const qsizetype at = slotOf(key, hash, lines);
     if (m_slots.at(at).line >= 0) return false;
     m_slots[at] = {hash, line};
@@ -304,32 +305,51 @@ IniFile IniFile::fromBytes(const QByteArray& bytes)
     }
     for (Section& s : doc.m_sections) {
         s.lines.squeeze();  // grown by doubling; a large file would keep a third of it unused
-        s.keyIndex.reserve(std::count_if(s.lines.cbegin(), s.lines.cend(), [](const Line& l) { return l.keyLength > 0; }));
-        // A file repeats a few stems over and over: the last ones seen need no hashing.
-        constexpr int kRecent = 8;
-        QStringView recent[kRecent];
-        int nextRecent = 0, filled = 0;
-        Line* const lines = s.lines.data();
-        for (int i = 0; i < s.lines.size(); ++i) {
-            Line& l = lines[i];
-            if (l.keyLength == 0) continue;
-            // The first line of a key wins.
-            l.shadowed = !s.keyIndex.insert(l.key(), i, s.lines);
-            if (l.shadowed) continue;
-            const detail::CaselessName stem = stemOf(l.key());
-            QStringView* const seen = std::begin(recent) + filled;
-            if (std::find(std::begin(recent), seen, QStringView(stem.name)) != seen) continue;
-            recent[nextRecent] = stem.name;
-            nextRecent = (nextRecent + 1) % kRecent;
-            filled = std::min(filled + 1, kRecent);
-            s.stems.insert(stem);
-        }
+        indexKeys(s);
     }
     // Backwards, so that the first section of a name wins.
     doc.m_sectionIndex.clear();
     for (int i = int(doc.m_sections.size()) - 1; i >= 0; --i)
         doc.m_sectionIndex.insert(fold(doc.m_sections[i].name), i);
     return doc;
+}
+
+void IniFile::indexKeys(Section& s)
+{
+    s.keyIndex.reserve(std::count_if(s.lines.cbegin(), s.lines.cend(), [](const Line& l) { return l.keyLength > 0; }));
+    // A file repeats a few stems over and over: the last ones seen need no hashing.
+    constexpr int kRecent = 8;
+    QStringView recent[kRecent];
+    int nextRecent = 0, filled = 0;
+    Line* const lines = s.lines.data();
+    auto add = [&](int i, quint32 hash) {
+        Line& l = lines[i];
+        // The first line of a key wins.
+        l.shadowed = !s.keyIndex.insert(l.key(), hash, i, s.lines);
+        if (l.shadowed) return;
+        const detail::CaselessName stem = stemOf(l.key());
+        QStringView* const seen = std::begin(recent) + filled;
+        if (std::find(std::begin(recent), seen, QStringView(stem.name)) != seen) return;
+        recent[nextRecent] = stem.name;
+        nextRecent = (nextRecent + 1) % kRecent;
+        filled = std::min(filled + 1, kRecent);
+        s.stems.insert(stem);
+    };
+    // Hashed a batch ahead, their slots fetched meanwhile: a large section's index outgrows
+    // the processor's caches, and waiting on one slot after another was most of the parse.
+    constexpr int kBatch = 16;
+    std::pair<int, quint32> batch[kBatch];
+    int queued = 0;
+    for (int i = 0; i < s.lines.size(); ++i) {
+        if (lines[i].keyLength == 0) continue;
+        const quint32 hash = detail::KeyIndex::hashOf(lines[i].key());
+        s.keyIndex.prefetch(hash);
+        batch[queued++] = {i, hash};
+        if (queued < kBatch) continue;
+        for (const auto& [line, h] : batch) add(line, h);
+        queued = 0;
+    }
+    for (int b = 0; b < queued; ++b) add(batch[b].first, batch[b].second);
 }
 
 QString IniFile::joinedText() const

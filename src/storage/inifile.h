@@ -84,7 +84,11 @@ public:
     // The line of `key`, or -1.
     int find(QStringView key, const QList<IniLine>& lines) const;
     // False (and nothing changed) when the key is there already.
-    bool insert(QStringView key, int line, const QList<IniLine>& lines);
+    bool insert(QStringView key, int line, const QList<IniLine>& lines) { return insert(key, hashOf(key), line, lines); }
+    bool insert(QStringView key, quint32 hash, int line, const QList<IniLine>& lines);
+    static quint32 hashOf(QStringView key);
+    // Asks the processor for the slot where a key of this hash would be looked for first.
+    void prefetch(quint32 hash) const { __builtin_prefetch(m_slots.constData() + (hash & (m_slots.size() - 1))); }
 
 private:
     struct Slot {
@@ -162,6 +166,7 @@ private:
     static detail::CaselessName fold(const QString& name) { return {name}; }
     static Line parseLine(const QString& text, bool& isHeader, QString& headerName);
     static Line newKeyLine(QStringView key, const QString& value);
+    static void indexKeys(Section& s);
     int keyLine(int section, const QString& key) const;
     static void rewrite(Line& line, const QString& value);
     const Section* findSection(const QString& name) const;
