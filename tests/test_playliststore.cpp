@@ -144,6 +144,21 @@ private slots:
         }
     }
 
+    void entriesFollowTheirNumbersNotTheFileOrder()
+    {
+        const struct { const char* body; const char* names; } cases[] = {
+            {"FileName1=a\nFileName2=b\nFileName3=c\n", "a b c"},
+            {"FileName3=c\nFileStart1=1\nFileName1=a\nFileStop3=2\n", "a c"},       // back and forth
+            {"FileName2=b\nfilename2=B\nFileName02=x\nFileName2a=y\nFileName9=z\n", "b"},  // one each, counted
+        };
+        for (const auto& c : cases) {
+            writeFile(QByteArray("[L]\nFileCount=3\n") + c.body);
+            QStringList names;
+            for (const EntryRecord& e : loadPlayList("L")) names << e.FileName;
+            QCOMPARE(names.join(' '), QString(c.names));
+        }
+    }
+
     void followsTheUsersDecimalSeparator()
     {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));

@@ -579,15 +579,4 @@ QStringList IniFile::keys(const QString& section) const
     return names;
 }
 
-QList<QStringView> IniFile::keyViews(const QString& section) const
-{
-    QList<QStringView> names;
-    const Section* s = findSection(section);
-    if (!s) return names;
-    names.reserve(s->keyIndex.size());
-    for (const Line& l : s->lines)
-        if (l.keyLength > 0 && !l.shadowed) names.append(l.key());
-    return names;
-}
-
 } // namespace storage

@@ -134,8 +134,15 @@ public:
     // Names as written in the file, first occurrences only, in file order.
     QStringList sectionNames() const;
     QStringList keys(const QString& section) const;
-    // The same as views into the document, valid while it lives unchanged.
-    QList<QStringView> keyViews(const QString& section) const;
+    // Calls `visit` with each of those names, a view into the document, without a list of
+    // them: a playlist section has hundreds of thousands.
+    template <typename Visit>
+    void forEachKey(const QString& section, Visit visit) const
+    {
+        if (const Section* s = findSection(section))
+            for (const Line& l : s->lines)
+                if (l.keyLength > 0 && !l.shadowed) visit(l.key());
+    }
 
     Encoding sourceEncoding() const { return m_encoding; }
     // The encoding toBytes() will use now.

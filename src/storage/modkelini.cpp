@@ -120,10 +120,14 @@ QString save(const QString& path, Held& held)
     return error;
 }
 
-QList<qint64> keyNumbers(const QList<QStringView>& keys, const QStringList& prefixes, qint64 first, qint64 last)
+QList<qint64> keyNumbers(const IniFile& doc, const QString& section, const QStringList& prefixes, qint64 first,
+                        qint64 last)
 {
     QList<qint64> numbers;
-    for (const QStringView key : keys) {
+    // A file written by us holds each entry's keys in a row, the entries in order: repeats
+    // are dropped as they come and the sort is needed only when a number went back.
+    bool ascending = true;
+    doc.forEachKey(section, [&](QStringView key) {
         for (const QString& prefix : prefixes) {
             if (!key.startsWith(prefix, Qt::CaseInsensitive)) continue;
             const QStringView digits = key.sliced(prefix.size());
@@ -136,10 +140,13 @@ QList<qint64> keyNumbers(const QList<QStringView>& keys, const QStringList& pref
                 }
                 n = n * 10 + (c.unicode() - u'0');
             }
-            if (n >= first && n <= last) numbers.append(n);
+            if (n < first || n > last || (!numbers.isEmpty() && n == numbers.back())) break;
+            ascending = ascending && (numbers.isEmpty() || n > numbers.back());
+            numbers.append(n);
             break;
         }
-    }
+    });
+    if (ascending) return numbers;
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
     return numbers;
@@ -170,7 +177,7 @@ QList<qint64> ReadINIKeyNumbers(const QString& strSection, const QStringList& pr
     const QString path = resolve(strFile);
     if (path.isEmpty()) return {};
     const std::shared_ptr<Held> held = heldFor(path);
-    return keyNumbers(held->doc.keyViews(strSection), prefixes, first, last);
+    return keyNumbers(held->doc, strSection, prefixes, first, last);
 }
 
 bool WriteINI(const QString& strSection, const QString& strKey, const QString& strValue,
