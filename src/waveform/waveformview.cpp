@@ -226,6 +226,7 @@ void WaveformView::syncTotal()
     qint64 total = p.frames;
     if (total <= 0) total = m_duration > 0 ? qint64(std::llround(m_duration * sampleRate())) : p.framesDone;
     if (total == m_view.total) return;
+    m_beats->setLength(duration());
     const double oldTotal = double(m_view.total);
     m_view.total = total;
     if (m_fitted || oldTotal <= 0) {

@@ -1,0 +1,29 @@
+#pragma once
+// Moving positions onto a beat grid: to the nearest beat, a beat or a bar on, a stretch of
+// whole bars; and tempos as rates. Pure: the editor, the live keys and the trainer share them.
+#include "beats/beatgrid.h"
+
+#include <optional>
+
+namespace beats {
+
+// The beat (with `bar`, the bar start) strictly after (`direction` > 0) or before `seconds`,
+// bars beyond the detected ones continuing at the grid's meter; nullopt where the grid has
+// no such place (fewer than two beats, no bars for `bar`, before the first beat).
+std::optional<double> stepFrom(const BeatGrid& grid, double seconds, int direction, bool bar);
+
+struct BarStretch {
+    double start = 0;
+    double stop = 0;
+    bool operator==(const BarStretch&) const = default;
+};
+// `bars` bars from the start of the bar `seconds` lies in. A grid without downbeats counts
+// bars of `meter` beats from the nearest beat. Nullopt for fewer than two beats or bars < 1.
+std::optional<BarStretch> barsAt(const BeatGrid& grid, double seconds, int bars);
+
+// A speed trainer's rate for `bpm` over a piece at `tempo` beats a minute, and back.
+// Zero where the tempo is unknown.
+double rateForBpm(double bpm, double tempo);
+double bpmForRate(double rate, double tempo);
+
+} // namespace beats
