@@ -57,7 +57,11 @@ private slots:
             {grid(), 2.0, 0, std::nullopt},
             {BeatGrid{}, 2.0, 1, std::nullopt},
         };
-        for (const auto& c : cases) QCOMPARE(barsAt(c.g, c.at, c.n), c.want);
+        for (const auto& c : cases) {
+            QCOMPARE(barsAt(c.g, c.at, c.n), c.want);
+            // From a bar's start, a stop after whole bars is that stretch's stop.
+            if (c.want) QCOMPARE(stopAfterBars(c.g, c.want->start, c.n), std::optional<double>(c.want->stop));
+        }
     }
 
     void fixes()

@@ -43,6 +43,13 @@ std::optional<BarStretch> barsAt(const BeatGrid& grid, double seconds, int bars)
     return BarStretch{*grid.barStart(bar), *grid.barStart(bar + bars)};
 }
 
+std::optional<double> stopAfterBars(const BeatGrid& grid, double start, int bars)
+{
+    if (grid.beats.size() < 2 || bars < 1) return std::nullopt;
+    if (!grid.bars.empty()) return grid.barsFrom(start, bars);
+    return grid.timeOfBeat(grid.beatPosition(start) + double(bars) * grid.meter);
+}
+
 double rateForBpm(double bpm, double tempo) { return tempo > 0 && bpm > 0 ? bpm / tempo : 0; }
 
 double bpmForRate(double rate, double tempo) { return tempo > 0 && rate > 0 ? rate * tempo : 0; }

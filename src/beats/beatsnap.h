@@ -21,6 +21,10 @@ struct BarStretch {
 // bars of `meter` beats from the nearest beat. Nullopt for fewer than two beats or bars < 1.
 std::optional<BarStretch> barsAt(const BeatGrid& grid, double seconds, int bars);
 
+// The stop of a loop of `bars` bars from `start`, at the same place in its bar; a grid
+// without downbeats counts bars of `meter` beats. Nullopt for fewer than two beats.
+std::optional<double> stopAfterBars(const BeatGrid& grid, double start, int bars);
+
 // A speed trainer's rate for `bpm` over a piece at `tempo` beats a minute, and back.
 // Zero where the tempo is unknown.
 double rateForBpm(double bpm, double tempo);

@@ -1,6 +1,10 @@
 #include "windows/frmedit.h"
 
 #include "app/numbertext.h"
+#include "beats/beatsnap.h"
+#include "playback/enginecontrol.h"
+#include "playback/snapsetting.h"
+#include "windows/beatmenu.h"
 #include "engine/enginefactory.h"
 #include "playback/mediaplayer.h"
 #include "playback/waveformbinding.h"
@@ -27,6 +31,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 
@@ -159,6 +164,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
                              QStringLiteral("Close this window without further changes"));
 
     buildPractice(this);
+    buildBeats();
     makeLabel(this, QStringLiteral("Text:"), twipsRect(120, kTextTop + 45, 600, 195));
     m_txtText = makeBox(this, twipsRect(720, kTextTop, 5415, 285), QString(),
                         QStringLiteral("The line or label this entry stands for, shown while it plays; empty for none"));
@@ -530,6 +536,75 @@ bool frmEdit::eventFilter(QObject* watched, QEvent* event)
                 return true;
             }
     return QDialog::eventFilter(watched, event);
+}
+
+} // namespace editor
+
+namespace editor {
+
+void frmEdit::buildBeats()
+{
+    QAction* snap = playback::snapToBeats();
+    connect(snap, &QAction::toggled, m_waveform, &waveform::WaveformView::setSnapping);
+    m_waveform->setSnapping(snap->isChecked());
+    // A bar starts where the test player is, else at the handle in use.
+    auto* menu = new windows::BeatMenu(
+        m_waveform, snap,
+        [this] { return m_waveform->playhead() >= 0 ? m_waveform->playhead() : m_waveform->handle(m_waveform->activeHandle()); },
+        [this] { return m_player->control()->Rate(); }, this);
+    QAction* before = menu->actions().value(1);
+    auto add = [&](const QString& caption, QKeySequence key, auto run) {
+        auto* a = new QAction(caption, menu);
+        a->setShortcut(key);
+        connect(a, &QAction::triggered, this, run);
+        menu->insertAction(before, a);
+        addAction(a);
+    };
+    add(QStringLiteral("Snap the &Position Box to the Beat"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B),
+        [this] { snapFocusedBox(); });
+    add(QStringLiteral("&Start at the Bar Heard"), QKeySequence(Qt::ALT | Qt::Key_0), [this] { startAtBarHeard(); });
+    for (const int n : {1, 2, 4, 8})
+        add(n == 1 ? QStringLiteral("Stop &1 Bar after Start") : QStringLiteral("Stop &%1 Bars after Start").arg(n),
+            QKeySequence(Qt::ALT | Qt::Key(Qt::Key_0 + n)), [this, n] { stopAfterBars(n); });
+    menu->insertSeparator(before);
+    m_btnBeats = makeButton(this, twipsRect(6360, 1020, 1095, 375), QStringLiteral("&Beats"),
+                            QStringLiteral("Snapping to the beats, loops of whole bars, and corrections of the beats found"));
+    m_btnBeats->setAccessibleName(QStringLiteral("Beats"));
+    m_btnBeats->setMenu(menu);
+}
+
+const beats::BeatGrid* frmEdit::beatsKnown()
+{
+    const beats::BeatGrid& grid = m_waveform->beats()->grid();
+    if (grid.beats.size() >= 2) return &grid;
+    QToolTip::showText(m_waveform->mapToGlobal(QPoint(m_waveform->width() / 2, 0)),
+                       QStringLiteral("No beats known for this file yet"), m_waveform);
+    return nullptr;
+}
+
+void frmEdit::stopAfterBars(int bars)
+{
+    const beats::BeatGrid* grid = beatsKnown();
+    const auto start = numtext::parse(m_txtStart->text());
+    if (!grid || !start) return;
+    if (const auto stop = beats::stopAfterBars(*grid, *start, bars)) m_txtStop->setText(numtext::format(std::round(*stop * 1e6) / 1e6));
+}
+
+void frmEdit::startAtBarHeard()
+{
+    const beats::BeatGrid* grid = beatsKnown();
+    const double heard = m_waveform->playhead();
+    if (!grid || heard < 0) return;
+    if (const auto bar = beats::barsAt(*grid, heard, 1)) m_txtStart->setText(numtext::format(std::round(std::max(0.0, bar->start) * 1e6) / 1e6));
+}
+
+void frmEdit::snapFocusedBox()
+{
+    const beats::BeatGrid* grid = beatsKnown();
+    QLineEdit* box = m_txtStop->hasFocus() || (!m_txtStart->hasFocus() && m_waveform->activeHandle() == waveform::WaveformView::Stop)
+                         ? m_txtStop : m_txtStart;
+    const auto at = numtext::parse(box->text());
+    if (grid && at) box->setText(numtext::format(std::round(grid->snap(*at) * 1e6) / 1e6));
 }
 
 } // namespace editor

@@ -16,6 +16,7 @@ class QTimer;
 namespace playback { class MediaPlayer; }
 namespace engine { enum class PlayState; }
 namespace waveform { class WaveformView; }
+namespace beats { struct BeatGrid; }
 
 namespace editor {
 
@@ -69,6 +70,7 @@ public:
     QLineEdit* txtPractice(PracticeBox box) const { return m_txtPractice[box]; }
     QCheckBox* chkEveryPass() const { return m_chkEveryPass; }
     QPushButton* btnTest() const { return m_btnTest; }
+    QPushButton* btnBeats() const { return m_btnBeats; }
     QPushButton* cmdOK() const { return m_cmdOK; }
     QPushButton* cmdCancel() const { return m_cmdCancel; }
     QSlider* sldPos() const { return m_sldPos; }
@@ -91,6 +93,13 @@ private:
     void Form_Unload();
     bool ValidateEntry();
     void buildPractice(QWidget* frame);
+    // The "Beats" button: snapping, whole bars, corrections of the file's beats.
+    void buildBeats();
+    // Where the editor's waveform has its file's beats; nullptr (and the user told) without.
+    const beats::BeatGrid* beatsKnown();
+    void stopAfterBars(int bars);
+    void startAtBarHeard();
+    void snapFocusedBox();
     void showPractice(const PracticeSettings& practice);
     // The boxes as settings; false, once the user is told which box and why, when they cannot be kept.
     bool readPractice(PracticeSettings& out);
@@ -109,6 +118,7 @@ private:
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdApply = nullptr;
     QPushButton* m_btnTest = nullptr;
+    QPushButton* m_btnBeats = nullptr;
     QPushButton* m_cmdCancel = nullptr;
     QLabel* m_lblMad[6] = {};
     QSlider* m_sldPos = nullptr;
