@@ -101,6 +101,19 @@ private slots:
         QVERIFY(GridFix::fromText("meter 9\nbpm 1e9\nlater 3\n").empty());
     }
 
+    void trainerInBpm()
+    {
+        const struct {
+            double rate, tempo, bpm;
+        } cases[] = {{0.75, 120, 90}, {0.73, 117.3, 85.629}, {0.05, 97.7, 4.885}, {1.2345, 0, 0}};
+        for (const auto& c : cases) {
+            QCOMPARE(bpmForRate(c.rate, c.tempo), c.bpm);
+            // Rates of a step's precision come back unchanged.
+            if (c.tempo > 0) QCOMPARE(rateForBpm(bpmForRate(c.rate, c.tempo), c.tempo), c.rate);
+        }
+        QCOMPARE(rateForBpm(90, 0), 0.0);
+    }
+
     void tapTempo()
     {
         const struct {

@@ -50,8 +50,8 @@ std::optional<double> stopAfterBars(const BeatGrid& grid, double start, int bars
     return grid.timeOfBeat(grid.beatPosition(start) + double(bars) * grid.meter);
 }
 
-double rateForBpm(double bpm, double tempo) { return tempo > 0 && bpm > 0 ? bpm / tempo : 0; }
+double rateForBpm(double bpm, double tempo) { return tempo > 0 ? std::round(bpm / tempo * 1e4) / 1e4 : 0; }
 
-double bpmForRate(double rate, double tempo) { return tempo > 0 && rate > 0 ? rate * tempo : 0; }
+double bpmForRate(double rate, double tempo) { return tempo > 0 ? std::round(rate * tempo * 1000) / 1000 : 0; }
 
 } // namespace beats

@@ -25,7 +25,8 @@ std::optional<BarStretch> barsAt(const BeatGrid& grid, double seconds, int bars)
 // without downbeats counts bars of `meter` beats. Nullopt for fewer than two beats.
 std::optional<double> stopAfterBars(const BeatGrid& grid, double start, int bars);
 
-// A speed trainer's rate for `bpm` over a piece at `tempo` beats a minute, and back.
+// A speed trainer's rate for `bpm` over a piece at `tempo` beats a minute (to 1/10000),
+// and back (to 1/1000 bpm: fine enough that a rate of 1/100 comes back the same).
 // Zero where the tempo is unknown.
 double rateForBpm(double bpm, double tempo);
 double bpmForRate(double rate, double tempo);

@@ -236,6 +236,13 @@ void frmEdit::buildPractice(QWidget* parent)
     m_chkEveryPass->setGeometry(twipsRect(900, 780, 1800, 240));
     m_chkEveryPass->setToolTip(QStringLiteral("Count in before every pass, not only the first"));
     services::fitFontToBox(m_chkEveryPass);
+    m_chkTrainerBpm = new QCheckBox(QStringLiteral("Trainer in bpm"), frame);
+    m_chkTrainerBpm->setGeometry(twipsRect(2760, 780, 1560, 240));
+    m_chkTrainerBpm->setToolTip(QStringLiteral("The trainer's start and step in beats a minute, at the file's tempo where "
+                                               "the entry starts (kept as rates); needs the file's beats"));
+    m_chkTrainerBpm->setAccessibleName(QStringLiteral("Trainer in beats a minute"));
+    services::fitFontToBox(m_chkTrainerBpm);
+    connect(m_chkTrainerBpm, &QCheckBox::toggled, this, &frmEdit::trainerUnitChanged);
 }
 
 void frmEdit::showPractice(const PracticeSettings& p)
@@ -252,6 +259,8 @@ void frmEdit::showPractice(const PracticeSettings& p)
     show(Semitones, p.transposeSemitones != 0, numtext::formatInt(p.transposeSemitones));
     show(Cents, p.transposeCents != 0, numtext::formatInt(p.transposeCents));
     m_chkEveryPass->setChecked(p.hasCountIn() && p.countInWhen == PracticeSettings::CountInWhen::EveryPass);
+    // The rates just shown, in the unit chosen where the tempo is known.
+    if (m_chkTrainerBpm->isChecked()) trainerUnitChanged(true);
 }
 
 bool frmEdit::readPractice(PracticeSettings& out)
@@ -291,6 +300,15 @@ bool frmEdit::readPractice(PracticeSettings& out)
     s.countInBpm = v[Bpm];
     s.countInWhen = m_chkEveryPass->isChecked() ? PracticeSettings::CountInWhen::EveryPass
                                                 : PracticeSettings::CountInWhen::First;
+    if (m_chkTrainerBpm->isChecked()) {
+        const double tempo = trainerTempo();
+        if (tempo <= 0) {
+            tell(QStringLiteral("The trainer's beats a minute need the file's beats, which are not known yet."));
+            return false;
+        }
+        for (PracticeBox box : {TrainerStart, TrainerStep})
+            if (!m_txtPractice[box]->text().trimmed().isEmpty()) v[box] = beats::rateForBpm(v[box], tempo);
+    }
     s.trainerStartRate = v[TrainerStart];
     s.trainerStep = v[TrainerStep];
     s.trainerPassesPerStep = count(TrainerPasses);
@@ -538,9 +556,30 @@ bool frmEdit::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-} // namespace editor
+double frmEdit::trainerTempo() const
+{
+    const beats::BeatSource* source = m_waveform->beats();
+    if (source->file() != m_txtFileName->text().trimmed() || source->grid().beats.size() < 2) return 0;
+    return source->grid().tempoAt(numtext::parse(m_txtStart->text()).value_or(0));
+}
 
-namespace editor {
+void frmEdit::trainerUnitChanged(bool bpm)
+{
+    const double tempo = trainerTempo();
+    if (tempo <= 0) {
+        const QSignalBlocker quiet(m_chkTrainerBpm);
+        m_chkTrainerBpm->setChecked(false);
+        if (bpm)
+            QToolTip::showText(m_chkTrainerBpm->mapToGlobal(QPoint(0, 0)),
+                               QStringLiteral("No beats known for this file yet: the trainer stays in rates"), m_chkTrainerBpm);
+        return;
+    }
+    for (PracticeBox box : {TrainerStart, TrainerStep}) {
+        const auto v = numtext::parse(m_txtPractice[box]->text().trimmed());
+        if (v) m_txtPractice[box]->setText(numtext::format(bpm ? beats::bpmForRate(*v, tempo) : beats::rateForBpm(*v, tempo)));
+    }
+}
+
 
 void frmEdit::buildBeats()
 {

@@ -69,6 +69,9 @@ public:
     enum PracticeBox { Pause, Clicks, Bpm, TrainerStart, TrainerStep, TrainerPasses, Semitones, Cents, kPracticeBoxes };
     QLineEdit* txtPractice(PracticeBox box) const { return m_txtPractice[box]; }
     QCheckBox* chkEveryPass() const { return m_chkEveryPass; }
+    // The trainer's start and step in beats a minute of the file at the entry's start, kept
+    // as rates.
+    QCheckBox* chkTrainerBpm() const { return m_chkTrainerBpm; }
     QPushButton* btnTest() const { return m_btnTest; }
     QPushButton* btnBeats() const { return m_btnBeats; }
     QPushButton* cmdOK() const { return m_cmdOK; }
@@ -100,6 +103,10 @@ private:
     void stopAfterBars(int bars);
     void startAtBarHeard();
     void snapFocusedBox();
+    // The file's tempo at the start box's position; 0 while its beats are not known.
+    double trainerTempo() const;
+    // The trainer's start and step boxes rewritten in the unit the check box says.
+    void trainerUnitChanged(bool bpm);
     void showPractice(const PracticeSettings& practice);
     // The boxes as settings; false, once the user is told which box and why, when they cannot be kept.
     bool readPractice(PracticeSettings& out);
@@ -114,6 +121,7 @@ private:
     QLineEdit* m_txtText = nullptr;
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
     QCheckBox* m_chkEveryPass = nullptr;
+    QCheckBox* m_chkTrainerBpm = nullptr;
     QPushButton* m_btnBrowse = nullptr;
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdApply = nullptr;
