@@ -38,6 +38,10 @@ private slots:
         };
         for (const auto& c : cases) QCOMPARE(stepFrom(g, c.from, c.dir, c.bar), c.to);
         QCOMPARE(stepFrom(BeatGrid{}, 1, 1, false), std::nullopt);
+        // A beat kept to the millisecond is still that beat: the step goes past it.
+        const BeatGrid odd{{1.0, 1.2346, 1.5}, {}, 4};
+        QCOMPARE(stepFrom(odd, 1.235, -1, false), std::optional<double>(1.0));
+        QCOMPARE(stepFrom(odd, 1.235, 1, false), std::optional<double>(1.5));
     }
 
     void barStretches()

@@ -5,8 +5,8 @@
 
 namespace beats {
 namespace {
-// Positions typed or heard to the microsecond count as on the beat.
-constexpr double kOnBeat = 1e-6;
+// A position put on a beat, to the millisecond, counts as on it.
+constexpr double kOnBeat = 0.6e-3;
 } // namespace
 
 std::optional<double> stepFrom(const BeatGrid& grid, double seconds, int direction, bool bar)

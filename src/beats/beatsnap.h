@@ -3,9 +3,14 @@
 // whole bars; and tempos as rates. Pure: the editor, the live keys and the trainer share them.
 #include "beats/beatgrid.h"
 
+#include <cmath>
 #include <optional>
 
 namespace beats {
+
+// Positions put on a beat are kept to the millisecond, as heard ones are: beats are found
+// to some ten milliseconds anyway.
+inline double toMillisecond(double seconds) { return std::round(seconds * 1e3) / 1e3; }
 
 // The beat (with `bar`, the bar start) strictly after (`direction` > 0) or before `seconds`,
 // bars beyond the detected ones continuing at the grid's meter; nullopt where the grid has

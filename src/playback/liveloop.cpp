@@ -31,12 +31,12 @@ bool movePositions(const LiveNow& now, LiveKey key, bool coarse, LiveStretch& s)
     auto nudge = [&](double from, int dir, double unsnapped) -> std::optional<double> {
         if (!grid) return toMicrosecond(unsnapped);
         const auto to = beats::stepFrom(*grid, from, dir, coarse);
-        return to ? std::optional<double>(toMicrosecond(*to)) : std::nullopt;
+        return to ? std::optional<double>(beats::toMillisecond(*to)) : std::nullopt;
     };
     std::optional<double> moved;
     switch (key) {
-    case LiveKey::StartHere: s.start = grid ? toMicrosecond(grid->snap(now.heard)) : toMillisecond(now.heard); return true;
-    case LiveKey::StopHere: s.stop = grid ? toMicrosecond(grid->snap(now.heard)) : downToMillisecond(now.heard); return true;
+    case LiveKey::StartHere: s.start = toMillisecond(grid ? grid->snap(now.heard) : now.heard); return true;
+    case LiveKey::StopHere: s.stop = grid ? toMillisecond(grid->snap(now.heard)) : downToMillisecond(now.heard); return true;
     case LiveKey::StartEarlier: moved = nudge(was.start, -1, was.start - step); break;
     case LiveKey::StartLater: moved = nudge(was.start, 1, was.start + step); break;
     case LiveKey::StopEarlier: moved = nudge(std::min(was.stop, end), -1, std::min(was.stop, end) - step); break;
@@ -44,8 +44,8 @@ bool movePositions(const LiveNow& now, LiveKey key, bool coarse, LiveStretch& s)
     case LiveKey::LoopBars: {
         const auto bars = grid ? beats::barsAt(*grid, now.heard, now.bars) : std::nullopt;
         if (!bars) return false;
-        s.start = toMicrosecond(std::max(0.0, bars->start));
-        s.stop = toMicrosecond(std::min(bars->stop, end));
+        s.start = toMillisecond(std::max(0.0, bars->start));
+        s.stop = toMillisecond(std::min(bars->stop, end));
         return s.stop - s.start >= live::kMinStretch;
     }
     case LiveKey::RateDown:

@@ -516,7 +516,7 @@ void WaveformView::mouseMoveEvent(QMouseEvent* event)
     case Gesture::Dragging: {
         const double at = roundToPixel(secondsAt(x), m_view.framesPerPixel / sampleRate());
         const beats::BeatGrid* grid = snapGrid(event->modifiers());
-        moveHandle(m_active, grid ? grid->snap(at) : at);
+        moveHandle(m_active, grid ? beats::toMillisecond(grid->snap(at)) : at);
         break;
     }
     case Gesture::None:
@@ -563,7 +563,8 @@ void WaveformView::keyPressEvent(QKeyEvent* event)
         const double dir = event->key() == Qt::Key_Left ? -1 : 1;
         const beats::BeatGrid* grid = m_handles ? snapGrid(event->modifiers()) : nullptr;
         if (grid) {
-            if (const auto to = beats::stepFrom(*grid, handle(m_active), int(dir), shift)) moveHandle(m_active, *to);
+            if (const auto to = beats::stepFrom(*grid, handle(m_active), int(dir), shift))
+                moveHandle(m_active, beats::toMillisecond(*to));
             m_view.reveal(handle(m_active) * sampleRate());
         } else if (m_handles) {
             const double moved = handle(m_active) + dir * (shift ? 10 : 1) * pixelSeconds;

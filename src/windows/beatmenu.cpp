@@ -29,7 +29,7 @@ BeatMenu::BeatMenu(waveform::WaveformView* view, QAction* snap, std::function<do
         m_fixes << a;
         return a;
     };
-    fix(QStringLiteral("Bar Starts &Here"), QKeySequence(Qt::CTRL | Qt::Key_D),
+    fix(QStringLiteral("Ba&r Starts Here"), QKeySequence(Qt::CTRL | Qt::Key_D),
         QStringLiteral("A bar begins on the beat nearest the position"), [this] {
             const double at = m_barHere();
             if (at >= 0) change([at](beats::GridFix& f) { return f.downbeat = at, true; });

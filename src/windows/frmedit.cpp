@@ -626,7 +626,7 @@ void frmEdit::stopAfterBars(int bars)
     const beats::BeatGrid* grid = beatsKnown();
     const auto start = numtext::parse(m_txtStart->text());
     if (!grid || !start) return;
-    if (const auto stop = beats::stopAfterBars(*grid, *start, bars)) m_txtStop->setText(numtext::format(std::round(*stop * 1e6) / 1e6));
+    if (const auto stop = beats::stopAfterBars(*grid, *start, bars)) m_txtStop->setText(numtext::format(beats::toMillisecond(*stop)));
 }
 
 void frmEdit::startAtBarHeard()
@@ -634,7 +634,7 @@ void frmEdit::startAtBarHeard()
     const beats::BeatGrid* grid = beatsKnown();
     const double heard = m_waveform->playhead();
     if (!grid || heard < 0) return;
-    if (const auto bar = beats::barsAt(*grid, heard, 1)) m_txtStart->setText(numtext::format(std::round(std::max(0.0, bar->start) * 1e6) / 1e6));
+    if (const auto bar = beats::barsAt(*grid, heard, 1)) m_txtStart->setText(numtext::format(beats::toMillisecond(std::max(0.0, bar->start))));
 }
 
 void frmEdit::snapFocusedBox()
@@ -643,7 +643,7 @@ void frmEdit::snapFocusedBox()
     QLineEdit* box = m_txtStop->hasFocus() || (!m_txtStart->hasFocus() && m_waveform->activeHandle() == waveform::WaveformView::Stop)
                          ? m_txtStop : m_txtStart;
     const auto at = numtext::parse(box->text());
-    if (grid && at) box->setText(numtext::format(std::round(grid->snap(*at) * 1e6) / 1e6));
+    if (grid && at) box->setText(numtext::format(beats::toMillisecond(grid->snap(*at))));
 }
 
 } // namespace editor
