@@ -55,6 +55,37 @@ private slots:
         }
     }
 
+    // On a grid of beats every 0.5 s from 0.5 s, bars of four from 1 s.
+    void snappedKeys()
+    {
+        beats::BeatGrid g;
+        for (int i = 0; i < 40; ++i) g.beats.push_back(0.5 + 0.5 * i);
+        g.bars = {1, 5, 9};
+        struct Case { const char* name; LiveKey key; bool coarse; int bars; double heard; const char *before, *after; };
+        using K = LiveKey;
+        const Case cases[] = {
+            {"start here, the nearest beat", K::StartHere, false, 1, 2.76, "1|9|1", "3|9|1"},
+            {"stop here, the nearest beat", K::StopHere, false, 1, 6.2, "1|9|1", "1|6|1"},
+            {"start a beat later", K::StartLater, false, 1, 0, "1,2|9|1", "1,5|9|1"},
+            {"start a bar earlier", K::StartEarlier, true, 1, 0, "3,5|9|1", "3|9|1"},
+            {"stop a beat earlier", K::StopEarlier, false, 1, 0, "1|9|1", "1|8,5|1"},
+            {"stop a bar later", K::StopLater, true, 1, 0, "1|9|1", "1|11|1"},
+            {"no beat before the first", K::StartEarlier, false, 1, 0, "0,5|9|1", ""},
+            {"two bars from the bar heard", K::LoopBars, false, 2, 4.2, "1|2|1", "3|7|1"},
+            {"bars held within the file", K::LoopBars, false, 8, 14.2, "1|2|1", "13|16|1"},
+        };
+        const QLocale l;
+        for (const Case& c : cases) {
+            const QStringList b = QString(c.before).split('|');
+            playback::LiveNow now{{l.toDouble(b[0]), l.toDouble(b[1]), l.toDouble(b[2])}, c.heard, 16, &g, c.bars};
+            const playback::LiveEdit e = playback::liveEdit(now, c.key, c.coarse);
+            const QString got = e.changed ? QStringList({e.start, e.stop, e.rate}).join('|') : QString();
+            QVERIFY2(got == c.after, qPrintable(QString("%1: %2").arg(c.name, got)));
+            now.grid = nullptr;  // bars need a grid
+            if (c.key == K::LoopBars) QVERIFY(!playback::liveEdit(now, c.key, c.coarse).changed);
+        }
+    }
+
     void findsThePlayingRow()
     {
         const QStringList row{"/m/a.flac", "1,5", "3", "1", "2"};

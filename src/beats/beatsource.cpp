@@ -25,6 +25,19 @@ QString& cacheOverride()
     return folder;
 }
 
+// Tells every source on a file that its corrections changed.
+class FixBoard : public QObject {
+    Q_OBJECT
+signals:
+    void changed(const QString& path, const beats::GridFix& fix);
+};
+
+FixBoard& fixBoard()
+{
+    static FixBoard board;
+    return board;
+}
+
 } // namespace
 
 // Runs on the worker; `done` reaches the window's thread queued. The window's side lets go
@@ -114,7 +127,61 @@ QString gridPath(const QString& mediaPath)
     return cache::entryPath(cacheFolder(), mediaPath, key, QStringLiteral(".beats"));
 }
 
-BeatSource::BeatSource(QObject* parent) : QObject(parent) {}
+QString fixPath(const QString& mediaPath)
+{
+    if (mediaPath.isEmpty()) return {};
+    const QString absolute = QFileInfo(mediaPath).absoluteFilePath();
+    return cache::entryPath(cacheFolder(), absolute, absolute.toUtf8(), QStringLiteral(".beatfix"));
+}
+
+BeatSource::BeatSource(QObject* parent) : QObject(parent)
+{
+    connect(&fixBoard(), &FixBoard::changed, this, [this](const QString& path, const GridFix& fix) {
+        if (path != m_path || fix == m_fix) return;
+        m_fix = fix;
+        applyFix();
+        emit changed();
+    });
+}
+
+void BeatSource::readFix()
+{
+    // A few bytes: read on the window's thread.
+    QFile file(fixPath(m_path));
+    m_fix = file.open(QIODevice::ReadOnly) ? GridFix::fromText(file.read(4096)) : GridFix{};
+}
+
+void BeatSource::applyFix()
+{
+    m_grid = m_fix.empty() || m_status != Status::Ready ? m_analysed : beats::applyFix(m_analysed, m_fix, m_length);
+}
+
+void BeatSource::setFix(const GridFix& fix)
+{
+    if (m_path.isEmpty() || fix == m_fix) return;
+    const QString path = fixPath(m_path);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (fix.empty()) {
+        QFile::remove(path);
+    } else {
+        QSaveFile out(path);
+        // Not kept on a full disk; still shown for this run.
+        if (out.open(QIODevice::WriteOnly) && out.write(fix.toText()) >= 0) out.commit();
+    }
+    m_fix = fix;
+    applyFix();
+    emit changed();
+    emit fixBoard().changed(m_path, m_fix);
+}
+
+void BeatSource::setLength(double seconds)
+{
+    if (!(seconds > 0) || seconds == m_length) return;
+    m_length = seconds;
+    if (m_fix.tappedBpm <= 0) return;
+    applyFix();
+    emit changed();
+}
 
 BeatSource::~BeatSource() { app::dropJob(m_job); }
 
@@ -127,7 +194,10 @@ void BeatSource::setFile(const QString& path)
     m_stamp = stamp;
     app::dropJob(m_job);
     m_grid = {};
+    m_analysed = {};
+    m_length = 0;
     m_error.clear();
+    readFix();
     if (path.isEmpty() || !info.isFile()) {
         m_status = path.isEmpty() ? Status::Empty : Status::Failed;
         emit changed();
@@ -147,7 +217,8 @@ void BeatSource::jobDone()
     std::optional<BeatGrid> grid = m_job->result(m_error);
     app::dropJob(m_job);
     m_status = grid ? Status::Ready : Status::Failed;
-    if (grid) m_grid = std::move(*grid);
+    if (grid) m_analysed = std::move(*grid);
+    applyFix();
     emit changed();
 }
 

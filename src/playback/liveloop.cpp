@@ -1,6 +1,7 @@
 #include "playback/liveloop.h"
 
 #include "app/numbertext.h"
+#include "beats/beatsnap.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,26 +20,55 @@ double toHundredth(double r) { return std::round(r * 100) / 100; }
 
 bool same(double a, double b) { return std::abs(a - b) < 1e-9; }
 
+// The key's new positions in `s` before the clamps; false when it has none.
+bool movePositions(const LiveNow& now, LiveKey key, bool coarse, LiveStretch& s)
+{
+    const LiveStretch& was = now.stretch;
+    const double step = coarse ? live::kCoarseNudge : live::kNudge;
+    const double end = now.duration > 0 ? now.duration : std::numeric_limits<double>::infinity();
+    const beats::BeatGrid* grid = now.grid && now.grid->beats.size() >= 2 ? now.grid : nullptr;
+    // Snapped, a nudge goes a beat (or a bar) on from where the position is.
+    auto nudge = [&](double from, int dir, double unsnapped) -> std::optional<double> {
+        if (!grid) return toMicrosecond(unsnapped);
+        const auto to = beats::stepFrom(*grid, from, dir, coarse);
+        return to ? std::optional<double>(beats::toMillisecond(*to)) : std::nullopt;
+    };
+    std::optional<double> moved;
+    switch (key) {
+    case LiveKey::StartHere: s.start = toMillisecond(grid ? grid->snap(now.heard) : now.heard); return true;
+    case LiveKey::StopHere: s.stop = grid ? toMillisecond(grid->snap(now.heard)) : downToMillisecond(now.heard); return true;
+    case LiveKey::StartEarlier: moved = nudge(was.start, -1, was.start - step); break;
+    case LiveKey::StartLater: moved = nudge(was.start, 1, was.start + step); break;
+    case LiveKey::StopEarlier: moved = nudge(std::min(was.stop, end), -1, std::min(was.stop, end) - step); break;
+    case LiveKey::StopLater: moved = nudge(was.stop, 1, was.stop + step); break;
+    case LiveKey::LoopBars: {
+        const auto bars = grid ? beats::barsAt(*grid, now.heard, now.bars) : std::nullopt;
+        if (!bars) return false;
+        s.start = toMillisecond(std::max(0.0, bars->start));
+        s.stop = toMillisecond(std::min(bars->stop, end));
+        return s.stop - s.start >= live::kMinStretch;
+    }
+    case LiveKey::RateDown:
+    case LiveKey::RateUp: return true;
+    }
+    if (!moved) return false;
+    const bool start = key == LiveKey::StartEarlier || key == LiveKey::StartLater;
+    (start ? s.start : s.stop) = *moved;
+    return true;
+}
+
 } // namespace
 
 LiveEdit liveEdit(const LiveNow& now, LiveKey key, bool coarse)
 {
     const LiveStretch& was = now.stretch;
     LiveStretch s = was;
-    const double step = coarse ? live::kCoarseNudge : live::kNudge;
     const double end = now.duration > 0 ? now.duration : std::numeric_limits<double>::infinity();
-    const bool here = key == LiveKey::StartHere || key == LiveKey::StopHere;
+    const bool here = key == LiveKey::StartHere || key == LiveKey::StopHere || key == LiveKey::LoopBars;
     if (here && !std::isfinite(now.heard)) return {};
-    switch (key) {
-    case LiveKey::StartHere: s.start = toMillisecond(now.heard); break;
-    case LiveKey::StopHere: s.stop = downToMillisecond(now.heard); break;
-    case LiveKey::StartEarlier: s.start = toMicrosecond(was.start - step); break;
-    case LiveKey::StartLater: s.start = toMicrosecond(was.start + step); break;
-    case LiveKey::StopEarlier: s.stop = toMicrosecond(std::min(was.stop, end) - step); break;
-    case LiveKey::StopLater: s.stop = toMicrosecond(was.stop + step); break;
-    case LiveKey::RateDown: s.rate = toHundredth(was.rate - live::kRateStep); break;
-    case LiveKey::RateUp: s.rate = toHundredth(was.rate + live::kRateStep); break;
-    }
+    if (!movePositions(now, key, coarse, s)) return {};
+    if (key == LiveKey::RateDown) s.rate = toHundredth(was.rate - live::kRateStep);
+    if (key == LiveKey::RateUp) s.rate = toHundredth(was.rate + live::kRateStep);
 
     // The field the key moved gives way to the other, never the other way round.
     const bool movesStart = key == LiveKey::StartHere || key == LiveKey::StartEarlier || key == LiveKey::StartLater;
@@ -51,7 +81,7 @@ LiveEdit liveEdit(const LiveNow& now, LiveKey key, bool coarse)
         const double earliest = was.start + live::kMinStretch;
         if (earliest > end) return {};
         s.stop = std::clamp(s.stop, earliest, end);
-    } else {
+    } else if (key != LiveKey::LoopBars) {
         s.rate = std::clamp(s.rate, kMinimumRate, kMaximumRate);
     }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The live loop keys: what a key press makes of the playing stretch. Pure, so the clamps
 // and the rounding are checked without a player.
+#include "beats/beatgrid.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,7 +14,8 @@ namespace playback {
 inline constexpr double kMinimumRate = 0.1;
 inline constexpr double kMaximumRate = 4.0;
 
-enum class LiveKey { StartHere, StopHere, StartEarlier, StartLater, StopEarlier, StopLater, RateDown, RateUp };
+enum class LiveKey { StartHere, StopHere, StartEarlier, StartLater, StopEarlier, StopLater, RateDown, RateUp, LoopBars };
+inline constexpr int kLiveKeys = int(LiveKey::LoopBars) + 1;
 
 struct LiveStretch {
     double start = 0;
@@ -26,6 +29,10 @@ struct LiveNow {
     LiveStretch stretch;
     double heard = 0;     // the position heard, seconds; NaN when another file is loaded
     double duration = 0;  // the file's length; 0 while unknown
+    // Snapping: positions go to its beats, nudges a beat (coarse: a bar) on. None: they
+    // stay where heard and nudges move by time.
+    const beats::BeatGrid* grid = nullptr;
+    int bars = 1;  // LoopBars: the stretch's length, from the start of the bar heard
 };
 
 // The new stretch as the row's number texts and as the numbers read back from them, so
@@ -43,7 +50,8 @@ inline constexpr double kRateStep = 0.05;
 inline constexpr double kMinStretch = 0.050;   // shortest stretch a key leaves, seconds
 } // namespace live
 
-// The stretch after `key`; `changed` is false when the clamps leave nothing to change.
+// The stretch after `key`; `changed` is false when the clamps leave nothing to change, and
+// for LoopBars without a grid.
 LiveEdit liveEdit(const LiveNow& now, LiveKey key, bool coarse);
 
 // Whether a grid row (file, start, end, ...) is the entry playing `file` from `start` to

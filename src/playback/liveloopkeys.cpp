@@ -5,17 +5,32 @@
 #include "playback/mediaplayer.h"
 #include "playback/enginecontrol.h"
 
+#include "playback/snapsetting.h"
+
 #include <QAction>
+#include <QGuiApplication>
 
 #include <cmath>
 
 namespace playback {
+namespace {
+
+constexpr int kBarCounts[] = {1, 2, 4, 8};
+// The same keys with Alt held: they leave the positions off the beats.
+QList<QKeySequence> withBypass(const QList<QKeySequence>& keys)
+{
+    QList<QKeySequence> all = keys;
+    for (const QKeySequence& k : keys) all << QKeySequence(k[0].toCombined() | Qt::ALT);
+    return all;
+}
+
+} // namespace
 
 LiveLoopKeys::LiveLoopKeys(EntryPlayer* playback, EngineControl* media, QObject* parent)
     : QObject(parent), m_playback(playback), m_media(media)
 {
     auto key = [this](const QString& caption, LiveKey k, bool coarse, const QList<QKeySequence>& keys) {
-        m_byKey[int(k)][coarse] = add(caption, keys, [this, k, coarse] { press(k, coarse); });
+        m_byKey[int(k)][coarse] = add(caption, withBypass(keys), [this, k, coarse] { press(k, coarse); });
     };
     const QString fine = QString::number(live::kNudge * 1000);
     const QString big = QString::number(live::kCoarseNudge * 1000);
@@ -31,6 +46,15 @@ LiveLoopKeys::LiveLoopKeys(EntryPlayer* playback, EngineControl* media, QObject*
         key(QStringLiteral("Stop %1 ms Later").arg(ms), LiveKey::StopLater, coarse, {QKeySequence(mod | Qt::Key_Up)});
     }
     m_actions << nullptr;
+    // Whole bars from the one heard, ready to drill; keys that say how many.
+    for (int i = 0; i < 4; ++i) {
+        const int n = kBarCounts[i];
+        m_loopBars[i] = add(n == 1 ? QStringLiteral("Loop 1 &Bar from Here") : QStringLiteral("Loop %1 Bars from Here").arg(n),
+                            {QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + n))}, [this, n] { press(LiveKey::LoopBars, false, n); });
+        m_loopBars[i]->setStatusTip(QStringLiteral("Needs the file's beats; none are known until they are found"));
+    }
+    m_snap = snapToBeats();
+    m_actions << m_snap << nullptr;
     const QString pct = QString::number(live::kRateStep * 100);
     key(QStringLiteral("&Faster (Rate +%1 %)").arg(pct), LiveKey::RateUp, false,
         {QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus)});
@@ -61,6 +85,22 @@ QAction* LiveLoopKeys::add(const QString& caption, const QList<QKeySequence>& ke
     return a;
 }
 
+QAction* LiveLoopKeys::loopBars(int bars) const
+{
+    for (int i = 0; i < 4; ++i)
+        if (kBarCounts[i] == bars) return m_loopBars[i];
+    return nullptr;
+}
+
+bool LiveLoopKeys::snapping() const { return m_snap->isChecked(); }
+
+const beats::BeatGrid* LiveLoopKeys::snapGrid(const QString& file) const
+{
+    // The key press being handled still has its modifiers here.
+    if (!m_grids || QGuiApplication::keyboardModifiers() & Qt::AltModifier) return nullptr;
+    return m_grids(file);
+}
+
 QAction* LiveLoopKeys::action(LiveKey key, bool coarse) const
 {
     const bool hasCoarse = key != LiveKey::StartHere && key != LiveKey::StopHere && key != LiveKey::RateDown &&
@@ -68,7 +108,7 @@ QAction* LiveLoopKeys::action(LiveKey key, bool coarse) const
     return m_byKey[int(key)][coarse && hasCoarse];
 }
 
-bool LiveLoopKeys::press(LiveKey key, bool coarse)
+bool LiveLoopKeys::press(LiveKey key, bool coarse, int bars)
 {
     LiveChange c;
     c.key = key;
@@ -86,6 +126,9 @@ bool LiveLoopKeys::press(LiveKey key, bool coarse)
     } else if (!stoppedTarget(c, now)) {
         return false;
     }
+    // Bars are counted on the grid whether snapping is on or not.
+    now.grid = key == LiveKey::LoopBars ? (m_grids ? m_grids(c.file) : nullptr) : snapping() ? snapGrid(c.file) : nullptr;
+    now.bars = bars;
     c.edit = liveEdit(now, key, coarse);
     if (!c.edit.changed) return false;
     // Stopped, the entry last played takes the change only where it is the row's, so that

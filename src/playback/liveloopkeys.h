@@ -37,6 +37,13 @@ public:
     const QList<QAction*>& actions() const { return m_actions; }
     QAction* action(LiveKey key, bool coarse) const;
     QAction* playPause() const { return m_playPause; }
+    QAction* loopBars(int bars) const;
+    QAction* snapAction() const { return m_snap; }
+    bool snapping() const;
+
+    // The beat grid known for a file (nullptr: none yet). While snapping is on the keys move
+    // the stretch onto its beats; Alt held with a key leaves them where they are.
+    void setGrids(std::function<const beats::BeatGrid*(const QString& file)> grids) { m_grids = std::move(grids); }
 
     // Whether keys are taken now (a window of someone else's may have the focus).
     void setAccepting(std::function<bool()> accepting) { m_accepting = std::move(accepting); }
@@ -54,7 +61,8 @@ public:
 
     // The key's change applied to the playback, or while nothing plays to the selected row
     // (else the one last played); false when there was nothing to change.
-    bool press(LiveKey key, bool coarse);
+    // `bars`: the length LoopBars sets.
+    bool press(LiveKey key, bool coarse, int bars = 1);
 
     // Row `row` was edited from `before` to `after`: when it is the playing entry's, the
     // playback takes the edit at once, so the row and what is heard stay one.
@@ -68,12 +76,17 @@ private:
     int playingRow() const { return m_playingRow ? m_playingRow() : 0; }
     // What a key changes while nothing plays; false when there is no such row.
     bool stoppedTarget(LiveChange& change, LiveNow& now) const;
+    // The grid a key snaps to on `file` now; nullptr when it does not snap.
+    const beats::BeatGrid* snapGrid(const QString& file) const;
 
     EntryPlayer* m_playback;
     EngineControl* m_media;
     QList<QAction*> m_actions;
-    QAction* m_byKey[8][2] = {};
+    QAction* m_byKey[kLiveKeys][2] = {};
+    QAction* m_loopBars[4] = {};
     QAction* m_playPause = nullptr;
+    QAction* m_snap = nullptr;
+    std::function<const beats::BeatGrid*(const QString&)> m_grids;
     std::function<bool()> m_accepting;
     std::function<EntryList*()> m_list;
     std::function<int()> m_playingRow;

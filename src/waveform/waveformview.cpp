@@ -1,5 +1,7 @@
 #include "waveform/waveformview.h"
 
+#include "beats/beatsnap.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -205,6 +207,19 @@ void WaveformView::moveHandle(Handle which, double seconds)
     emit handleMoved(which, seconds);
 }
 
+void WaveformView::setSnapping(bool on)
+{
+    if (on == m_snap) return;
+    m_snap = on;
+    update();
+}
+
+const beats::BeatGrid* WaveformView::snapGrid(Qt::KeyboardModifiers modifiers) const
+{
+    const beats::BeatGrid& g = m_beats->grid();
+    return m_snap && !(modifiers & Qt::AltModifier) && g.beats.size() >= 2 ? &g : nullptr;
+}
+
 int WaveformView::handleNear(double x) const
 {
     const double ds = std::abs(xOf(m_start) - x), de = std::abs(xOf(m_stop) - x);
@@ -226,6 +241,7 @@ void WaveformView::syncTotal()
     qint64 total = p.frames;
     if (total <= 0) total = m_duration > 0 ? qint64(std::llround(m_duration * sampleRate())) : p.framesDone;
     if (total == m_view.total) return;
+    m_beats->setLength(duration());
     const double oldTotal = double(m_view.total);
     m_view.total = total;
     if (m_fitted || oldTotal <= 0) {
@@ -301,6 +317,11 @@ void WaveformView::paintEvent(QPaintEvent* event)
     if (!status.isEmpty()) {
         p.setPen(pal.color(QPalette::PlaceholderText));
         p.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, status);
+    }
+    const QString snap = snapStatus();
+    if (!snap.isEmpty()) {
+        p.setPen(pal.color(QPalette::PlaceholderText));
+        p.drawText(area.adjusted(4, 2, -4, -2), Qt::AlignRight | Qt::AlignTop, snap);
     }
     // Where the keyboard is: a frame in the selection colour, plainly visible.
     if (hasFocus()) p.setPen(QPen(pal.color(QPalette::Highlight), 2));
@@ -437,6 +458,18 @@ void WaveformView::drawHandles(QPainter& p, const QRectF& area) const
     }
 }
 
+QString WaveformView::snapStatus() const
+{
+    if (!m_snap || !m_handles || m_beats->grid().beats.size() >= 2) return {};
+    switch (m_beats->status()) {
+    case beats::BeatSource::Status::Empty: return {};
+    case beats::BeatSource::Status::Analysing: return tr("Finding the beats: no snapping yet");
+    case beats::BeatSource::Status::Ready:
+    case beats::BeatSource::Status::Failed: return tr("No beats found: no snapping");
+    }
+    return {};
+}
+
 QString WaveformView::statusText() const
 {
     switch (m_source->status()) {
@@ -480,9 +513,12 @@ void WaveformView::mouseMoveEvent(QMouseEvent* event)
         m_fitted = m_fitted && m_view.wholeFile();
         viewChanged();
         break;
-    case Gesture::Dragging:
-        moveHandle(m_active, roundToPixel(secondsAt(x), m_view.framesPerPixel / sampleRate()));
+    case Gesture::Dragging: {
+        const double at = roundToPixel(secondsAt(x), m_view.framesPerPixel / sampleRate());
+        const beats::BeatGrid* grid = snapGrid(event->modifiers());
+        moveHandle(m_active, grid ? beats::toMillisecond(grid->snap(at)) : at);
         break;
+    }
     case Gesture::None:
         if (m_handles) setCursor(handleNear(x) >= 0 ? Qt::SizeHorCursor : Qt::ArrowCursor);
         break;
@@ -525,7 +561,12 @@ void WaveformView::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Left:
     case Qt::Key_Right: {
         const double dir = event->key() == Qt::Key_Left ? -1 : 1;
-        if (m_handles) {
+        const beats::BeatGrid* grid = m_handles ? snapGrid(event->modifiers()) : nullptr;
+        if (grid) {
+            if (const auto to = beats::stepFrom(*grid, handle(m_active), int(dir), shift))
+                moveHandle(m_active, beats::toMillisecond(*to));
+            m_view.reveal(handle(m_active) * sampleRate());
+        } else if (m_handles) {
             const double moved = handle(m_active) + dir * (shift ? 10 : 1) * pixelSeconds;
             moveHandle(m_active, roundToPixel(moved, pixelSeconds));
             m_view.reveal(handle(m_active) * sampleRate());

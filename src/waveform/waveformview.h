@@ -71,6 +71,10 @@ public:
     double handle(Handle which) const { return which == Start ? m_start : m_stop; }
     void setHandle(Handle which, double seconds);
     Handle activeHandle() const { return m_active; }
+    // While on, dragged handles land on the nearest beat and the arrow keys move them a beat
+    // (Shift: a bar); Alt held places them freely. Without beats found nothing snaps.
+    void setSnapping(bool on);
+    bool snapping() const { return m_snap; }
 
     Viewport& viewport() { return m_view; }
     const Viewport& viewport() const { return m_view; }
@@ -112,6 +116,9 @@ private:
     void drawHandles(QPainter& p, const QRectF& area) const;
     void drawBeats(QPainter& p, const QRectF& area) const;
     QString statusText() const;
+    QString snapStatus() const;
+    // The grid handles snap to with `modifiers` held; nullptr where they do not snap.
+    const beats::BeatGrid* snapGrid(Qt::KeyboardModifiers modifiers) const;
 
     WaveformSource* m_source;
     beats::BeatSource* m_beats;
@@ -121,6 +128,7 @@ private:
     double m_start = 0, m_stop = 0;
     double m_playhead = -1;
     bool m_handles = false;
+    bool m_snap = false;
     Handle m_active = Start;
     Gesture m_gesture = Gesture::None;
     double m_pressX = 0;

@@ -1,6 +1,10 @@
 #include "windows/frmedit.h"
 
 #include "app/numbertext.h"
+#include "beats/beatsnap.h"
+#include "playback/enginecontrol.h"
+#include "playback/snapsetting.h"
+#include "windows/beatmenu.h"
 #include "engine/enginefactory.h"
 #include "playback/mediaplayer.h"
 #include "playback/waveformbinding.h"
@@ -27,6 +31,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 
@@ -159,6 +164,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
                              QStringLiteral("Close this window without further changes"));
 
     buildPractice(this);
+    buildBeats();
     makeLabel(this, QStringLiteral("Text:"), twipsRect(120, kTextTop + 45, 600, 195));
     m_txtText = makeBox(this, twipsRect(720, kTextTop, 5415, 285), QString(),
                         QStringLiteral("The line or label this entry stands for, shown while it plays; empty for none"));
@@ -230,6 +236,13 @@ void frmEdit::buildPractice(QWidget* parent)
     m_chkEveryPass->setGeometry(twipsRect(900, 780, 1800, 240));
     m_chkEveryPass->setToolTip(QStringLiteral("Count in before every pass, not only the first"));
     services::fitFontToBox(m_chkEveryPass);
+    m_chkTrainerBpm = new QCheckBox(QStringLiteral("Trainer in bpm"), frame);
+    m_chkTrainerBpm->setGeometry(twipsRect(2760, 780, 1560, 240));
+    m_chkTrainerBpm->setToolTip(QStringLiteral("The trainer's start and step in beats a minute, at the file's tempo where "
+                                               "the entry starts (kept as rates); needs the file's beats"));
+    m_chkTrainerBpm->setAccessibleName(QStringLiteral("Trainer in beats a minute"));
+    services::fitFontToBox(m_chkTrainerBpm);
+    connect(m_chkTrainerBpm, &QCheckBox::toggled, this, &frmEdit::trainerUnitChanged);
 }
 
 void frmEdit::showPractice(const PracticeSettings& p)
@@ -246,6 +259,8 @@ void frmEdit::showPractice(const PracticeSettings& p)
     show(Semitones, p.transposeSemitones != 0, numtext::formatInt(p.transposeSemitones));
     show(Cents, p.transposeCents != 0, numtext::formatInt(p.transposeCents));
     m_chkEveryPass->setChecked(p.hasCountIn() && p.countInWhen == PracticeSettings::CountInWhen::EveryPass);
+    // The rates just shown, in the unit chosen where the tempo is known.
+    if (m_chkTrainerBpm->isChecked()) trainerUnitChanged(true);
 }
 
 bool frmEdit::readPractice(PracticeSettings& out)
@@ -285,6 +300,15 @@ bool frmEdit::readPractice(PracticeSettings& out)
     s.countInBpm = v[Bpm];
     s.countInWhen = m_chkEveryPass->isChecked() ? PracticeSettings::CountInWhen::EveryPass
                                                 : PracticeSettings::CountInWhen::First;
+    if (m_chkTrainerBpm->isChecked()) {
+        const double tempo = trainerTempo();
+        if (tempo <= 0) {
+            tell(QStringLiteral("The trainer's beats a minute need the file's beats, which are not known yet."));
+            return false;
+        }
+        for (PracticeBox box : {TrainerStart, TrainerStep})
+            if (!m_txtPractice[box]->text().trimmed().isEmpty()) v[box] = beats::rateForBpm(v[box], tempo);
+    }
     s.trainerStartRate = v[TrainerStart];
     s.trainerStep = v[TrainerStep];
     s.trainerPassesPerStep = count(TrainerPasses);
@@ -530,6 +554,96 @@ bool frmEdit::eventFilter(QObject* watched, QEvent* event)
                 return true;
             }
     return QDialog::eventFilter(watched, event);
+}
+
+double frmEdit::trainerTempo() const
+{
+    const beats::BeatSource* source = m_waveform->beats();
+    if (source->file() != m_txtFileName->text().trimmed() || source->grid().beats.size() < 2) return 0;
+    return source->grid().tempoAt(numtext::parse(m_txtStart->text()).value_or(0));
+}
+
+void frmEdit::trainerUnitChanged(bool bpm)
+{
+    const double tempo = trainerTempo();
+    if (tempo <= 0) {
+        const QSignalBlocker quiet(m_chkTrainerBpm);
+        m_chkTrainerBpm->setChecked(false);
+        if (bpm)
+            QToolTip::showText(m_chkTrainerBpm->mapToGlobal(QPoint(0, 0)),
+                               QStringLiteral("No beats known for this file yet: the trainer stays in rates"), m_chkTrainerBpm);
+        return;
+    }
+    for (PracticeBox box : {TrainerStart, TrainerStep}) {
+        const auto v = numtext::parse(m_txtPractice[box]->text().trimmed());
+        if (v) m_txtPractice[box]->setText(numtext::format(bpm ? beats::bpmForRate(*v, tempo) : beats::rateForBpm(*v, tempo)));
+    }
+}
+
+
+void frmEdit::buildBeats()
+{
+    QAction* snap = playback::snapToBeats();
+    connect(snap, &QAction::toggled, m_waveform, &waveform::WaveformView::setSnapping);
+    m_waveform->setSnapping(snap->isChecked());
+    // A bar starts where the test player is, else at the handle in use.
+    auto* menu = new windows::BeatMenu(
+        m_waveform, snap,
+        [this] { return m_waveform->playhead() >= 0 ? m_waveform->playhead() : m_waveform->handle(m_waveform->activeHandle()); },
+        [this] { return m_player->control()->Rate(); }, this);
+    QAction* before = menu->actions().value(1);
+    auto add = [&](const QString& caption, QKeySequence key, auto run) {
+        auto* a = new QAction(caption, menu);
+        a->setShortcut(key);
+        connect(a, &QAction::triggered, this, run);
+        menu->insertAction(before, a);
+        addAction(a);
+    };
+    add(QStringLiteral("Snap the &Position Box to the Beat"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B),
+        [this] { snapFocusedBox(); });
+    add(QStringLiteral("&Start at the Bar Heard"), QKeySequence(Qt::ALT | Qt::Key_0), [this] { startAtBarHeard(); });
+    for (const int n : {1, 2, 4, 8})
+        add(n == 1 ? QStringLiteral("Stop &1 Bar after Start") : QStringLiteral("Stop &%1 Bars after Start").arg(n),
+            QKeySequence(Qt::ALT | Qt::Key(Qt::Key_0 + n)), [this, n] { stopAfterBars(n); });
+    menu->insertSeparator(before);
+    m_btnBeats = makeButton(this, twipsRect(6360, 1020, 1095, 375), QStringLiteral("&Beats"),
+                            QStringLiteral("Snapping to the beats, loops of whole bars, and corrections of the beats found"));
+    m_btnBeats->setAccessibleName(QStringLiteral("Beats"));
+    m_btnBeats->setMenu(menu);
+}
+
+const beats::BeatGrid* frmEdit::beatsKnown()
+{
+    const beats::BeatGrid& grid = m_waveform->beats()->grid();
+    if (grid.beats.size() >= 2) return &grid;
+    QToolTip::showText(m_waveform->mapToGlobal(QPoint(m_waveform->width() / 2, 0)),
+                       QStringLiteral("No beats known for this file yet"), m_waveform);
+    return nullptr;
+}
+
+void frmEdit::stopAfterBars(int bars)
+{
+    const beats::BeatGrid* grid = beatsKnown();
+    const auto start = numtext::parse(m_txtStart->text());
+    if (!grid || !start) return;
+    if (const auto stop = beats::stopAfterBars(*grid, *start, bars)) m_txtStop->setText(numtext::format(beats::toMillisecond(*stop)));
+}
+
+void frmEdit::startAtBarHeard()
+{
+    const beats::BeatGrid* grid = beatsKnown();
+    const double heard = m_waveform->playhead();
+    if (!grid || heard < 0) return;
+    if (const auto bar = beats::barsAt(*grid, heard, 1)) m_txtStart->setText(numtext::format(beats::toMillisecond(std::max(0.0, bar->start))));
+}
+
+void frmEdit::snapFocusedBox()
+{
+    const beats::BeatGrid* grid = beatsKnown();
+    QLineEdit* box = m_txtStop->hasFocus() || (!m_txtStart->hasFocus() && m_waveform->activeHandle() == waveform::WaveformView::Stop)
+                         ? m_txtStop : m_txtStart;
+    const auto at = numtext::parse(box->text());
+    if (grid && at) box->setText(numtext::format(beats::toMillisecond(grid->snap(*at))));
 }
 
 } // namespace editor

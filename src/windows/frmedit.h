@@ -16,6 +16,7 @@ class QTimer;
 namespace playback { class MediaPlayer; }
 namespace engine { enum class PlayState; }
 namespace waveform { class WaveformView; }
+namespace beats { struct BeatGrid; }
 
 namespace editor {
 
@@ -68,7 +69,11 @@ public:
     enum PracticeBox { Pause, Clicks, Bpm, TrainerStart, TrainerStep, TrainerPasses, Semitones, Cents, kPracticeBoxes };
     QLineEdit* txtPractice(PracticeBox box) const { return m_txtPractice[box]; }
     QCheckBox* chkEveryPass() const { return m_chkEveryPass; }
+    // The trainer's start and step in beats a minute of the file at the entry's start, kept
+    // as rates.
+    QCheckBox* chkTrainerBpm() const { return m_chkTrainerBpm; }
     QPushButton* btnTest() const { return m_btnTest; }
+    QPushButton* btnBeats() const { return m_btnBeats; }
     QPushButton* cmdOK() const { return m_cmdOK; }
     QPushButton* cmdCancel() const { return m_cmdCancel; }
     QSlider* sldPos() const { return m_sldPos; }
@@ -91,6 +96,17 @@ private:
     void Form_Unload();
     bool ValidateEntry();
     void buildPractice(QWidget* frame);
+    // The "Beats" button: snapping, whole bars, corrections of the file's beats.
+    void buildBeats();
+    // Where the editor's waveform has its file's beats; nullptr (and the user told) without.
+    const beats::BeatGrid* beatsKnown();
+    void stopAfterBars(int bars);
+    void startAtBarHeard();
+    void snapFocusedBox();
+    // The file's tempo at the start box's position; 0 while its beats are not known.
+    double trainerTempo() const;
+    // The trainer's start and step boxes rewritten in the unit the check box says.
+    void trainerUnitChanged(bool bpm);
     void showPractice(const PracticeSettings& practice);
     // The boxes as settings; false, once the user is told which box and why, when they cannot be kept.
     bool readPractice(PracticeSettings& out);
@@ -105,10 +121,12 @@ private:
     QLineEdit* m_txtText = nullptr;
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
     QCheckBox* m_chkEveryPass = nullptr;
+    QCheckBox* m_chkTrainerBpm = nullptr;
     QPushButton* m_btnBrowse = nullptr;
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdApply = nullptr;
     QPushButton* m_btnTest = nullptr;
+    QPushButton* m_btnBeats = nullptr;
     QPushButton* m_cmdCancel = nullptr;
     QLabel* m_lblMad[6] = {};
     QSlider* m_sldPos = nullptr;

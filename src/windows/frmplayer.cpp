@@ -3,11 +3,13 @@
 #include "app/commandline.h"
 #include "app/globals.h"
 #include "engine/enginefactory.h"
+#include "playback/enginecontrol.h"
 #include "playback/entryplayer.h"
 #include "playback/listplay.h"
 #include "playback/liveloopkeys.h"
 #include "playback/mediaplayer.h"
 #include "playback/waveformbinding.h"
+#include "windows/beatmenu.h"
 #include "waveform/waveformview.h"
 #include "services/droppedfiles.h"
 #include "services/keldialogs.h"
@@ -54,7 +56,7 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
     m_mediaPlayer->setAccessibleName(QStringLiteral("Player"));
     layout->addWidget(m_mediaPlayer);
     // Sound without pictures shows its waveform.
-    auto* waveform = new waveform::WaveformView;
+    auto* waveform = m_waveform = new waveform::WaveformView;
     waveform->setObjectName(QStringLiteral("Waveform"));
     waveform->setAccessibleName(QStringLiteral("Waveform"));
     waveform->setToolTip(QStringLiteral("Click to play from there; wheel or + and - zoom, drag or arrows move, 0 shows all"));
@@ -130,6 +132,10 @@ void frmPlayer::buildMenus()
     m_liveKeys->setList([] { return static_cast<playback::EntryList*>(forms::frmPlayList()->lstSelector()); },
                         [this] { return m_outsideFile ? 0 : int(forms::frmPlayList()->CurrentID); });
     m_liveKeys->setLineStep([this](int step) { stepLine(step); });
+    m_liveKeys->setGrids([this](const QString& file) -> const beats::BeatGrid* {
+        const beats::BeatSource* b = m_waveform->beats();
+        return b->file() == file && !b->grid().empty() ? &b->grid() : nullptr;
+    });
     connect(m_liveKeys, &playback::LiveLoopKeys::changed, this,
             [](const playback::LiveChange& change) { forms::frmPlayList()->WriteLiveChange(change); });
     m_menuLoop = menuBar()->addMenu(QStringLiteral("&Loop"));
@@ -138,6 +144,15 @@ void frmPlayer::buildMenus()
         if (a) m_menuLoop->addAction(a);
         else m_menuLoop->addSeparator();
     }
+
+    // Corrections go to the waveform's file; a bar starts where the player is.
+    menuBar()->addMenu(new BeatMenu(
+        m_waveform, m_liveKeys->snapAction(),
+        [this] {
+            playback::EngineControl* c = m_mediaPlayer->control();
+            return c->FileName() == m_waveform->beats()->file() ? c->CurrentPosition() : -1.0;
+        },
+        [this] { return m_mediaPlayer->control()->Rate(); }, this));
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("MenuHelp"));

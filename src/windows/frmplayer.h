@@ -11,6 +11,7 @@ class QAction;
 class QMenu;
 class QTimer;
 
+namespace waveform { class WaveformView; }
 namespace playback { class EntryPlayer; class LiveLoopKeys; class MediaPlayer; }
 namespace windows {
 
@@ -107,6 +108,7 @@ private:
     playback::MediaPlayer* m_mediaPlayer;
     playback::EntryPlayer* m_playback;
     playback::LiveLoopKeys* m_liveKeys = nullptr;
+    waveform::WaveformView* m_waveform = nullptr;
     QMenu* m_menuLoop = nullptr;
     bool m_outsideFile = false;
     QTimer* m_tmrTrayIcon;
