@@ -4,6 +4,7 @@
 atspi.py tree               prints the tree of every window
 atspi.py showing PREFIX     succeeds when a window whose title starts so is showing
 atspi.py press NAME         presses the shown button, or the menu item, of that name
+atspi.py press NAME WINDOW  the same within the shown window whose title starts with WINDOW
 atspi.py unnamed            lists the showing controls without a name; fails if there is one
 """
 import sys
@@ -53,6 +54,11 @@ def main(argv):
         return 0 if any(n.get_role_name() in ("frame", "dialog", "alert") and (n.get_name() or "").startswith(argv[2]) and showing(n)
                         for n, _ in nodes(app)) else 1
     if what == "press":  # a shown button, or a menu's item (shown or not)
+        if len(argv) > 3:  # within one window: several may have a "Close" or an "OK"
+            app = next((n for n, _ in nodes(app) if n.get_role_name() in ("frame", "dialog", "alert") and showing(n)
+                        and (n.get_name() or "").startswith(argv[3])), None)
+            if app is None:
+                return 1
         for node, _ in nodes(app):
             role = node.get_role_name()
             if node.get_name() == argv[2] and (role == "menu item" or role == "push button" and showing(node)):

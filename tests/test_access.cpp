@@ -142,6 +142,9 @@ private slots:
         edit.ensurePolished();
         QCOMPARE(edit.palette().color(QPalette::Text), QColor(200, 10, 10));
         qApp->setStyleSheet(QString());
+        // A platform theme sets the desktop's font once the event loop runs: the layout's stays.
+        QApplication::setFont(QFont(QApplication::font().family(), 14));
+        QCOMPARE(QApplication::font().pointSizeF(), 8.25);
     }
 };
 

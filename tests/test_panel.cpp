@@ -7,6 +7,7 @@
 #include "playback/mediaplayer.h"
 #include "services/controls.h"
 #include "services/fitlabel.h"
+#include "services/look.h"
 #include "services/placement.h"
 #include "services/twips.h"
 #include "storage/modkelini.h"
@@ -33,6 +34,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QHeaderView>
 #include <QtTest>
 
@@ -143,6 +145,36 @@ private slots:
         for (QLineEdit* box : {panel()->txtCurPos(), panel()->txtDuration()})
             QVERIFY(qAbs(box->palette().base().color().lightness() - box->palette().text().color().lightness()) > 128);
         QApplication::setPalette(before);
+    }
+
+    void frameLineKeepsOutOfTheCaptionRow()
+    {
+        frmPlayList* p = panel();
+        QWidget* frame = p->txtRate()->parentWidget();
+        const QFont font = QApplication::font();
+        services::applyLook(*qApp);  // the frames as the program draws them
+        const auto restore = qScopeGuard([&] {
+            qApp->setStyleSheet({});
+            QApplication::setFont(font);
+        });
+        const QRect row = p->txtRate()->geometry();
+        const QList<QWidget*> kids = frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (bool shown : {false, true}) {
+            p->showPlayerButton(shown);
+            const QImage img = frame->grab().toImage();
+            const int free = frame->width() - 10;  // where no control lies over the line
+            const QColor paper = img.pixelColor(free, 0);
+            int line = 0;
+            while (line < row.height() && img.pixelColor(free, line) == paper) ++line;
+            QVERIFY(line < row.height());
+            const QWidget* last = shown ? p->btnShowPlayer() : frame->findChild<QWidget*>("btnLoopKeys");
+            for (int x = row.left(); x <= last->geometry().right(); ++x) {
+                const bool gap = std::none_of(kids.begin(), kids.end(), [&](QWidget* w) {
+                    return w->isVisibleTo(p) && w->metaObject() != &QWidget::staticMetaObject && w->geometry().contains(x, line);
+                });
+                if (gap) QVERIFY2(img.pixelColor(x, line) == paper, qPrintable(QString("line at x=%1").arg(x)));
+            }
+        }
     }
 
     void captionsShrinkOnlyWhenTheirBoxIsTooSmall()

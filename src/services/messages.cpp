@@ -178,6 +178,9 @@ QString FileDialog(const FileDialogRequest& request, QWidget* parent)
     }
     if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
     if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
+    // Qt's own dialog takes our bar as the other dialogs do; a platform's native one shows
+    // in a window of its own and never this widget, so the bar costs it nothing.
+    addOwnTitleBar(&dialog);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList chosen = dialog.selectedFiles();
     return chosen.isEmpty() ? QString() : chosen.front();

@@ -236,6 +236,11 @@ void frmPlayList::buildPlayList()
     rateLabel->setBuddy(m_txtRate);
     // Over the frame's line, as its caption is: the line does not run through the label.
     rateLabel->setAutoFillBackground(true);
+    // Under the row on the frame's line, so that the line does not show in the gaps between
+    // its controls: the row reads as part of the caption, the line going on after it.
+    m_captionStrip = new QWidget(m_framPL);
+    m_captionStrip->setAutoFillBackground(true);
+    m_captionStrip->lower();
 
     m_chooser = new QComboBox(m_framPL);
     m_chooser->setObjectName(QStringLiteral("cboPlayListName"));
@@ -526,9 +531,23 @@ void frmPlayList::buildLoopMenu()
                                   QStringLiteral("Bring the player window back"), 2800);
     m_btnShowPlayer->hide();
     connect(m_btnShowPlayer, &QToolButton::clicked, this, [this] { player()->showFromTray(); });
+    fitCaptionStrip();
 }
 
-void frmPlayList::showPlayerButton(bool shown) { m_btnShowPlayer->setVisible(shown); }
+void frmPlayList::showPlayerButton(bool shown)
+{
+    m_btnShowPlayer->setVisible(shown);
+    fitCaptionStrip();
+}
+
+void frmPlayList::fitCaptionStrip()
+{
+    // From the rate box to the end of the row's last control that is not hidden.
+    QRect row = m_txtRate->geometry();
+    for (QWidget* w : m_framPL->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w != m_captionStrip && !w->isHidden() && w->y() == row.y() && w->x() > row.x()) row |= w->geometry();
+    m_captionStrip->setGeometry(row);
+}
 
 void frmPlayList::takeKeyboard()
 {

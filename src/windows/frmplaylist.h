@@ -123,6 +123,7 @@ private:
     void buildRowEdits();
     void tell(const QString& text);
     QToolButton* frameButton(const QString& name, const QString& text, const QString& tip, int leftTwips);
+    void fitCaptionStrip();
     void buildLoopMenu();
     void playSelected(int row, bool loop);
     bool showsPlayList() const;
@@ -157,6 +158,7 @@ private:
     QMenu* m_menu = nullptr;
     QMenu* m_loopMenu = nullptr;
     QToolButton* m_btnShowPlayer = nullptr;
+    QWidget* m_captionStrip = nullptr;
     playback::PlaybackFollow* m_timer1 = nullptr;
     bool m_reloading = false;
     bool m_rateTyped = false;  // the user typed in the rate box since the program last wrote it
