@@ -152,6 +152,31 @@ private slots:
         }
     }
 
+    // Handed over ahead: pressed while the next entry can still be taken back, the pass
+    // more follows at once; pressed once the output has it, the line just left comes back
+    // after a moment of the next. Either way the list then goes on to that next entry.
+    void repeatOnceAfterTheHandOver()
+    {
+        const struct { const char* name; int pressAtMs; QStringList paths; } cases[] = {
+            {"taken back", 900, {"song", "song", "other"}}, {"too late", 990, {"song", "other", "song", "other"}}};
+        for (const auto& c : cases) {
+            Rig rig;
+            rig.engine->handsOver = true;
+            rig.queue.append({0, other, 0, 0.5, 1, 1, {}, QStringLiteral("Строка 2")});
+            rig.entry.setNextEntryPeek([&rig] { return rig.queue.value(0); });
+            rig.entry.PlayPosition(song, "1", "2", "1", "1", false, {}, QStringLiteral("Line 1"));
+            rig.run(c.pressAtMs);
+            rig.entry.repeatOnce();
+            rig.run(1950 - c.pressAtMs);
+            QVERIFY2(rig.nextRequests == 0 && rig.entry.current().text == QStringLiteral("Line 1"), c.name);
+            rig.run(100);
+            QVERIFY2(rig.nextRequests == 1 && rig.entry.current().text == QStringLiteral("Строка 2"), c.name);
+            QStringList heard;
+            for (const QString& p : rig.engine->passStarts) heard << (p == song ? "song" : "other");
+            QVERIFY2(heard == c.paths, qPrintable(heard.join(' ')));
+        }
+    }
+
     void wholeFilePlaysOneMorePassThanItsCount()
     {
         Rig rig;

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 using engine::PlayState;
 
@@ -10,6 +11,7 @@ void FakeEngine::load(const QString& path)
 {
     ++loads;
     ++m_generation;
+    m_next.reset();
     calls << "load " + path;
     m_path = path;
     m_position = 0;
@@ -37,6 +39,7 @@ void FakeEngine::finishLoad()
     m_load = Load::Loaded;
     m_duration = fileDuration;
     m_position = std::clamp(m_position, 0.0, m_duration);
+    passStarts << m_path;
     emit loaded();
     reportDuration();
     setState(m_wanted);
@@ -69,6 +72,7 @@ void FakeEngine::stop()
 {
     ++stops;
     calls << "stop";
+    m_next.reset();
     m_position = 0;
     m_wanted = PlayState::Stopped;
     setState(m_wanted);
@@ -78,6 +82,7 @@ void FakeEngine::seek(double seconds)
 {
     ++seeks;
     calls << QStringLiteral("seek %1").arg(seconds);
+    m_next.reset();
     // While loading it applies to the file once loaded, and reads back as the target.
     if (m_load == Load::Pending) m_position = std::max(0.0, seconds);
     if (m_load != Load::Loaded) return;
@@ -104,6 +109,20 @@ void FakeEngine::clearLoop()
     m_hasLoop = false;
 }
 
+bool FakeEngine::queueNext(const engine::NextEntry& next)
+{
+    if (!handsOver || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0) return false;
+    m_next = next;
+    return true;
+}
+
+bool FakeEngine::takeBackNext()
+{
+    if (!m_next || m_position >= m_loop.stop - outputAhead * m_rate) return false;
+    m_next.reset();
+    return true;
+}
+
 bool FakeEngine::loopActive() const
 {
     return m_hasLoop && m_loop.loopsOn(m_duration) && (wrapsAtEnd || m_loop.stop < m_duration);
@@ -120,7 +139,18 @@ void FakeEngine::advance(int ms)
             if (m_loop.wraps == engine::LoopRange::kEndless || m_loop.wraps > 0) {
                 if (m_loop.wraps > 0) --m_loop.wraps;
                 m_position = m_loop.start + std::max(0.0, m_position - std::min(m_loop.stop, m_duration));
+                passStarts << m_path;
                 emit loopWrapped();
+                continue;
+            }
+            if (m_loop.holdAtStop && m_next) {
+                const engine::NextEntry n = *std::exchange(m_next, std::nullopt);
+                m_path = n.path;
+                m_position = n.start;
+                m_rate = n.rate;
+                m_loop = n.loop;
+                passStarts << m_path;
+                emit nextStarted();
                 continue;
             }
             if (m_loop.holdAtStop) {
