@@ -716,11 +716,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 5000);
         QCOMPARE(e->state(), PlayState::Stopped);
         QVERIFY2(::accept(listener, nullptr, nullptr) < 0, "the engine connected to the address in the file");
-        // A load at once after the refused list can still find mpv busy with it and be given
-        // up at the limit; the engine is usable once mpv is done.
-        QTRY_VERIFY_WITH_TIMEOUT(loadOk(*e, m_wav), 15000);
-        for (qsizetype i = 1; i < failed.count(); ++i)  // the list itself was told once
-            QVERIFY2(failed.at(i).at(0).toString().contains("within a second"), qPrintable(failed.at(i).at(0).toString()));
+        // A load at once after the refused list may find mpv still busy with it: the limit
+        // waits for mpv to begin the new file.
+        QVERIFY(loadOk(*e, m_wav));
+        QCOMPARE(failed.count(), 1);
     }
 
     // A file swapped for a pipe after it was checked: opening it waits for a writer that

@@ -120,13 +120,26 @@ void MpvEngine::load(const QString& path)
     // from those of the file it replaced.
     m_entryId = m_mpv.readInt("playlist/0/id").value_or(-1);
     m_load = LoadPhase::Opening;
-    m_loadDeadline = QDeadlineTimer(kLoadLimitMs);
-    m_loadLimit.start(kLoadLimitMs);
+    m_queueDeadline = QDeadlineTimer(kQueueLimitMs);
+    limitLoad(kLoadLimitMs);
     updateState();
+}
+
+void MpvEngine::limitLoad(qint64 ms)
+{
+    m_loadDeadline = QDeadlineTimer(ms, Qt::PreciseTimer);
+    m_loadLimit.start(static_cast<int>(std::max<qint64>(0, ms)));
 }
 
 void MpvEngine::giveUpLoad()
 {
+    if (m_load == LoadPhase::Opening && !m_queueDeadline.hasExpired()) {
+        // mpv has not begun this file yet: it is still ending the one before (a playlist
+        // it refused is read through a second time, slowly on a busy machine). The limit
+        // is for opening this file, counted once mpv begins it.
+        limitLoad(m_queueDeadline.remainingTime());
+        return;
+    }
     if (m_load == LoadPhase::Opening || m_load == LoadPhase::Started)
         failLoad(tr("The file did not open within a second; it may not be a local media file."));
 }
@@ -136,17 +149,20 @@ bool MpvEngine::waitForLoad(int timeoutMs)
     if (isLoaded()) return true;
     const auto loading = [this] { return m_load == LoadPhase::Opening || m_load == LoadPhase::Started; };
     if (!isValid() || !loading()) return false;
-    QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::PreciseTimer);
-    const bool limited = m_loadDeadline < deadline;
-    if (limited) deadline = m_loadDeadline;
+    const QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::PreciseTimer);
     // Take mpv's events right here rather than in a nested event loop, so nothing else
-    // of the program runs while a caller waits.
+    // of the program runs while a caller waits. The load's limit moves as mpv begins it.
     while (loading() && isValid()) {
-        const qint64 left = deadline.remainingTime();
-        if (left <= 0) break;
-        m_mpv.waitEvent(left / 1000.0);
+        const bool limited = m_loadDeadline < deadline;
+        const qint64 left = (limited ? m_loadDeadline : deadline).remainingTime();
+        if (left > 0) {
+            m_mpv.waitEvent(left / 1000.0);
+        } else if (limited) {
+            giveUpLoad();
+        } else {
+            break;
+        }
     }
-    if (limited && loading()) giveUpLoad();
     return isLoaded();
 }
 
@@ -186,6 +202,7 @@ void MpvEngine::onStartFile(std::int64_t entryId)
 {
     if ((m_load != LoadPhase::Opening && m_load != LoadPhase::Started) || entryId != m_entryId) return;
     m_load = LoadPhase::Started;
+    limitLoad(kLoadLimitMs);
     // The old file and its sound are gone: unpaused now, the output starts again while
     // the new file opens. A first pass that begins with a hold is kept paused instead
     // (onPreloaded).

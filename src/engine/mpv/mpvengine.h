@@ -114,6 +114,7 @@ private:
 
     void failLoad(const QString& reason);
     void giveUpLoad();
+    void limitLoad(qint64 ms);
     void countStreamLength();
     void streamCounted(std::uint64_t generation, double seconds);
     void resetFileState();
@@ -183,8 +184,11 @@ private:
     QTimer m_heardTimer;
     // A load that has not finished by then is given up: a local file opens far sooner.
     static constexpr int kLoadLimitMs = 1000;
+    // ... and one mpv has not begun by then: it is stuck on the file before.
+    static constexpr int kQueueLimitMs = 5000;
     QTimer m_loadLimit;
     QDeadlineTimer m_loadDeadline;
+    QDeadlineTimer m_queueDeadline;
 
     LoopRange m_loop;
     bool m_hasLoop = false;
