@@ -176,6 +176,8 @@ void MpvEngine::resetFileState()
     m_hasVideo = false;
     m_videoClock = false;
     m_frameLead = 0;
+    m_framePeriod = 0;
+    m_framePhase = 0;
     m_eofSeen = false;
     m_clock.holdAt(0);
     cancelPending();
@@ -219,6 +221,7 @@ void MpvEngine::onPreloaded()
         failLoad(tr("The file holds neither sound nor pictures."));
         return;
     }
+    onTrackList(tracks);  // the frames a start or loop is placed on
 
     if (const auto format = m_mpv.readString("file-format")) {
         if (*format == "mpegvideo") {
@@ -234,7 +237,7 @@ void MpvEngine::onPreloaded()
     applyLoop();  // now that the file's end is known
     if (seekPending()) {
         // Hand a seek made while loading over with the load itself: no sound from 0 first.
-        m_mpv.writeFileLocal("start", seconds(m_seekTarget));
+        m_mpv.writeFileLocal("start", seconds(seekPoint(m_seekTarget)));
         m_startPassed = m_seekTarget;
     }
     // mpv waits for us here, so the pause takes effect before anything is decoded: this
@@ -336,8 +339,10 @@ void MpvEngine::onTrackList(const MpvHandle::Tracks& tracks)
     // is what is heard, and mpv keeps the pictures in step with it.
     m_videoClock = tracks.videoShown && !tracks.audioHeard;
     // time-pos names the picture handed on after the one on screen: one frame ahead.
-    const auto fps = m_videoClock ? m_mpv.readDouble("container-fps") : std::nullopt;
-    m_frameLead = fps && *fps > 0 ? 1.0 / *fps : 0.0;
+    const auto fps = tracks.videoShown ? m_mpv.readDouble("container-fps") : std::nullopt;
+    const double period = fps && *fps > 0 ? 1.0 / *fps : 0.0;
+    m_frameLead = m_videoClock ? period : 0.0;
+    m_framePeriod = tracks.audioHeard ? period : 0.0;
     reportVideo();
 }
 
@@ -387,9 +392,14 @@ void MpvEngine::requestSeek(double target)
     m_seekTarget = target;
 }
 
+double MpvEngine::seekPoint(double target) const
+{
+    return frameStartAtOrBefore(target, m_framePhase, m_framePeriod);
+}
+
 void MpvEngine::issueSeek(double target)
 {
-    if (m_mpv.seekAsync(seconds(target), m_loadGeneration)) ++m_seeksUnanswered;
+    if (m_mpv.seekAsync(seconds(seekPoint(target)), m_loadGeneration)) ++m_seeksUnanswered;
 }
 
 void MpvEngine::onSeekReply(std::uint64_t generation, bool done)
@@ -441,6 +451,9 @@ void MpvEngine::onPlaybackRestart()
     m_load = LoadPhase::Loaded;
     if (m_seek != SeekPhase::Pending || m_seeksUnanswered != 0) return;
     m_seek = SeekPhase::None;
+    // Landed on a frame: its time places the frames of any later seek.
+    if (m_framePeriod > 0)
+        if (const auto t = m_mpv.readDouble("time-pos")) m_framePhase = std::fmod(*t, m_framePeriod);
     m_clock.holdAt(m_seekTarget);
     if (m_eofSeen) {
         // The end seen before may be stale (its change follows this event) or may
@@ -688,7 +701,7 @@ void MpvEngine::applyLoop()
     // mpv's loop also wraps at the file's end when B lies there: the stop is the end.
     m_appliedStop = toEnd ? m_duration : m_loop.stop;
     m_practice->setStretch(m_appliedStop - m_appliedStart);
-    m_mpv.write("ab-loop-a", seconds(m_appliedStart));
+    m_mpv.write("ab-loop-a", seconds(seekPoint(m_appliedStart)));
     m_mpv.write("ab-loop-b", seconds(m_appliedStop));
     m_mpv.write("ab-loop-count", m_loop.wraps == LoopRange::kEndless ? QByteArray("inf")
                                                                      : QByteArray::number(m_loop.wraps));

@@ -121,6 +121,8 @@ private:
     void reportVideo();
     void onVideoOutput(bool available);
     void issueSeek(double target);
+    // Where mpv is sent for `target`: on a video with sound, the frame shown there.
+    double seekPoint(double target) const;
     void applyLoop();
     void unpauseAfterSeek();
     // Pauses mpv through the coming landing when its pass begins with a hold.
@@ -161,6 +163,10 @@ private:
     bool m_hasVideo = false;      // the file has pictures (a cover picture does not count)
     bool m_videoClock = false;    // pictures are shown, so the frame on screen is the clock
     double m_frameLead = 0;       // how far time-pos runs ahead of that frame
+    // A video with sound: its frames' spacing (0: none, or no sound) and one frame's time,
+    // where mpv is sent to the frame shown at a target (frameStartAtOrBefore()).
+    double m_framePeriod = 0;
+    double m_framePhase = 0;
     bool m_videoReported = false; // what videoChanged() last said
 
     // Transport
