@@ -152,13 +152,11 @@ private slots:
         }
     }
 
-    // Handed over ahead: pressed while the next entry can still be taken back, the pass
-    // more follows at once; pressed once the output has it, the line just left comes back
-    // after a moment of the next. Either way the list then goes on to that next entry.
+    // Handed over ahead, a repeat pressed too late to take the next entry back goes back to
+    // the line just left after a moment of the next; the list then goes on to that entry.
     void repeatOnceAfterTheHandOver()
     {
-        const struct { const char* name; int pressAtMs; QStringList paths; } cases[] = {
-            {"taken back", 900, {"song", "song", "other"}}, {"too late", 990, {"song", "other", "song", "other"}}};
+        const struct { int pressAtMs; const char* heard; } cases[] = {{900, "sso"}, {990, "soso"}};  // song, other
         for (const auto& c : cases) {
             Rig rig;
             rig.engine->handsOver = true;
@@ -168,12 +166,12 @@ private slots:
             rig.run(c.pressAtMs);
             rig.entry.repeatOnce();
             rig.run(1950 - c.pressAtMs);
-            QVERIFY2(rig.nextRequests == 0 && rig.entry.current().text == QStringLiteral("Line 1"), c.name);
+            QVERIFY(rig.nextRequests == 0 && rig.entry.current().text == QStringLiteral("Line 1"));
             rig.run(100);
-            QVERIFY2(rig.nextRequests == 1 && rig.entry.current().text == QStringLiteral("Строка 2"), c.name);
-            QStringList heard;
-            for (const QString& p : rig.engine->passStarts) heard << (p == song ? "song" : "other");
-            QVERIFY2(heard == c.paths, qPrintable(heard.join(' ')));
+            QVERIFY(rig.nextRequests == 1 && rig.entry.current().text == QStringLiteral("Строка 2"));
+            QString heard;
+            for (const QString& p : rig.engine->passStarts) heard += p == song ? 's' : 'o';
+            QCOMPARE(heard, QString(c.heard));
         }
     }
 

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 using engine::PlayState;
@@ -72,7 +73,6 @@ void FakeEngine::stop()
 {
     ++stops;
     calls << "stop";
-    m_next.reset();
     m_position = 0;
     m_wanted = PlayState::Stopped;
     setState(m_wanted);
@@ -82,7 +82,6 @@ void FakeEngine::seek(double seconds)
 {
     ++seeks;
     calls << QStringLiteral("seek %1").arg(seconds);
-    m_next.reset();
     // While loading it applies to the file once loaded, and reads back as the target.
     if (m_load == Load::Pending) m_position = std::max(0.0, seconds);
     if (m_load != Load::Loaded) return;
@@ -109,20 +108,6 @@ void FakeEngine::clearLoop()
     m_hasLoop = false;
 }
 
-bool FakeEngine::queueNext(const engine::NextEntry& next)
-{
-    if (!handsOver || !m_hasLoop || !m_loop.holdAtStop || m_loop.wraps != 0) return false;
-    m_next = next;
-    return true;
-}
-
-bool FakeEngine::takeBackNext()
-{
-    if (!m_next || m_position >= m_loop.stop - outputAhead * m_rate) return false;
-    m_next.reset();
-    return true;
-}
-
 bool FakeEngine::loopActive() const
 {
     return m_hasLoop && m_loop.loopsOn(m_duration) && (wrapsAtEnd || m_loop.stop < m_duration);
@@ -145,10 +130,7 @@ void FakeEngine::advance(int ms)
             }
             if (m_loop.holdAtStop && m_next) {
                 const engine::NextEntry n = *std::exchange(m_next, std::nullopt);
-                m_path = n.path;
-                m_position = n.start;
-                m_rate = n.rate;
-                m_loop = n.loop;
+                std::tie(m_path, m_position, m_rate, m_loop) = std::tie(n.path, n.start, n.rate, n.loop);
                 passStarts << m_path;
                 emit nextStarted();
                 continue;

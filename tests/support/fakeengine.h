@@ -21,10 +21,9 @@ public:
     // True: a load finishes later, as a real engine's does: from the event loop, inside
     // waitForLoad(), or when the clock moves on, whichever comes first.
     bool async = false;
-    // True: takes the list's next entry at a held stop, as the sample engine does; within
-    // `outputAhead` seconds of the stop it can no longer be taken back.
+    // True: takes the list's next entry at a held stop, as the sample engine does, and no
+    // longer gives it back in the last 50 ms before the stop (the output has it then).
     bool handsOver = false;
-    double outputAhead = 0.05;
 
     // Moves the clock on; playback advances by ms * rate while playing.
     void advance(int ms);
@@ -58,8 +57,8 @@ public:
     void setLoop(const engine::LoopRange& range) override;
     void clearLoop() override;
     engine::LoopRange loop() const override { return m_loop; }
-    bool queueNext(const engine::NextEntry& next) override;
-    bool takeBackNext() override;
+    bool queueNext(const engine::NextEntry& next) override { return handsOver && (m_next = next); }
+    bool takeBackNext() override { return m_next && m_position < m_loop.stop - 0.05 * m_rate && !(m_next = {}); }
     QHash<QString, QString> metadata() const override { return m_load == Load::Loaded ? tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }
 
