@@ -152,6 +152,29 @@ private slots:
         }
     }
 
+    // Handed over ahead, a repeat pressed too late to take the next entry back goes back to
+    // the line just left after a moment of the next; the list then goes on to that entry.
+    void repeatOnceAfterTheHandOver()
+    {
+        const struct { int pressAtMs; const char* heard; } cases[] = {{900, "sso"}, {990, "soso"}};  // song, other
+        for (const auto& c : cases) {
+            Rig rig;
+            rig.engine->handsOver = true;
+            rig.queue.append({0, other, 0, 0.5, 1, 1, {}, QStringLiteral("Строка 2")});
+            rig.entry.setNextEntryPeek([&rig] { return rig.queue.value(0); });
+            rig.entry.PlayPosition(song, "1", "2", "1", "1", false, {}, QStringLiteral("Line 1"));
+            rig.run(c.pressAtMs);
+            rig.entry.repeatOnce();
+            rig.run(1950 - c.pressAtMs);
+            QVERIFY(rig.nextRequests == 0 && rig.entry.current().text == QStringLiteral("Line 1"));
+            rig.run(100);
+            QVERIFY(rig.nextRequests == 1 && rig.entry.current().text == QStringLiteral("Строка 2"));
+            QString heard;
+            for (const QString& p : rig.engine->passStarts) heard += p == song ? 's' : 'o';
+            QCOMPARE(heard, QString(c.heard));
+        }
+    }
+
     void wholeFilePlaysOneMorePassThanItsCount()
     {
         Rig rig;

@@ -52,6 +52,14 @@ private slots:
         QCOMPARE(engine::mpegVideoStreamSeconds(write(stream(0, 20, 5))), 0.0);  // rate code 0 is forbidden
         QCOMPARE(engine::mpegVideoStreamSeconds(dir.filePath("none.m1v")), 0.0);
     }
+
+    void seeksGoToTheFrameShownAtTheTarget()  // target, first frame's time, spacing, wanted
+    {
+        const double cases[][4] = {{1.85, 0, 0.04, 1.84}, {1.84, 0, 0.04, 1.84}, {0.47, 0.01, 0.04, 0.45},
+                                   {0.005, 0.01, 0.04, 0}, {2.5, 0, 0, 2.5}};
+        for (const auto& c : cases)
+            QVERIFY2(std::abs(engine::frameStartAtOrBefore(c[0], c[1], c[2]) - c[3]) < 1e-9, qPrintable(QString::number(c[0])));
+    }
 };
 
 QTEST_GUILESS_MAIN(StreamLengthTest)

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include <QByteArrayList>
@@ -11,6 +12,14 @@
 #include <mpv/client.h>
 
 namespace engine {
+
+double frameStartAtOrBefore(double target, double phase, double period)
+{
+    if (!(period > 0) || !std::isfinite(period) || !std::isfinite(phase)) return target;
+    // A target on a frame's time, give or take rounding, is that frame's.
+    const double frames = std::floor((target - phase) / period + 1e-6);
+    return std::clamp(phase + frames * period, 0.0, std::max(0.0, target));
+}
 
 QByteArray demuxerSeekOffset(const QByteArray& fileFormat)
 {

@@ -13,6 +13,14 @@ namespace engine {
 // decode up to the target instead.
 QByteArray demuxerSeekOffset(const QByteArray& fileFormat);
 
+// Where to seek a video with sound so that none of the sound from `target` on is lost:
+// the start of the frame that shows at `target`, its frames `period` seconds apart from
+// `phase` on (any frame's time). mpv starts the sound with the first picture it shows after
+// an exact seek, the first frame at or after the target, so a seek between two frames lost
+// the sound up to the later one (20-40 ms at 25 frames a second). Sought here, the sound
+// starts less than a frame early. `target` itself without a frame rate.
+double frameStartAtOrBefore(double target, double phase, double period);
+
 // The length of a raw MPEG-1/2 video stream (mpv's "mpegvideo"), which carries no time
 // stamps: its pictures counted, over the frame rate of its first sequence header.
 // 0 when the file is not such a stream or cannot be read.

@@ -67,7 +67,8 @@ void EntryPlayer::tick()
     case Mode::Idle: break;
     case Mode::Endless: loopTick(); break;
     case Mode::Counted:
-    case Mode::CountedHandedOver: passTick(); break;
+    case Mode::CountedHandedOver:
+    case Mode::CountedGoingBack: passTick(); break;
     }
 }
 
@@ -216,7 +217,7 @@ void EntryPlayer::lengthChanged(double seconds)
 
 void EntryPlayer::handOverNext()
 {
-    if (!m_peekNext) return;
+    if (!m_peekNext || m_mode == Mode::CountedGoingBack) return;  // the output has it already
     const EntryRecord next = m_peekNext();
     if (next.FileName.isEmpty() || !app::mediaFileUsable(next.FileName)) return;
     engine::NextEntry n;
@@ -240,10 +241,18 @@ void EntryPlayer::handOverNext()
 
 void EntryPlayer::nextHeard()
 {
-    if (m_mode != Mode::CountedHandedOver) return;
-    // The list moves on as the next entry is heard; it plays from its start already.
+    if (m_mode != Mode::CountedHandedOver && m_mode != Mode::CountedGoingBack) return;
+    const bool back = m_mode == Mode::CountedGoingBack;
     enter(Mode::Idle);
     m_pendingWraps = 0;
+    if (back) {
+        // The list stays on the line just left (its next entry not taken), so after this
+        // pass the line just heard starting comes again.
+        start(m_entry.file, numtext::format(m_entry.start), numtext::format(m_entry.wholeFile ? 0.0 : m_entry.stop),
+              numtext::format(m_entry.rate), QStringLiteral("1"), false, m_entry.practice, m_entry.text, Start::Fresh);
+        return;
+    }
+    // The list moves on as the next entry is heard; it plays from its start already.
     const EntryRecord next = GetNextEntry();
     start(next.FileName, numtext::format(next.Start), numtext::format(next.Stop), numtext::format(next.Rate),
           numtext::format(next.Loops), false, next.Practice, next.Text, Start::HandedOver);
@@ -369,8 +378,12 @@ void EntryPlayer::repeatOnce()
     if (!counted()) return;
     // The next entry, handed over, may be rendered ahead already: the engine takes it back
     // (it is handed over again after the pass more). Once it is heard, it is too late.
+    if (m_mode == Mode::CountedGoingBack) return;  // one going back at a time
     if (m_mode == Mode::CountedHandedOver) {
-        if (!m_player->engine()->takeBackNext()) return;
+        if (!m_player->engine()->takeBackNext()) {
+            m_mode = Mode::CountedGoingBack;
+            return;
+        }
         setHandedOver(false);
     }
     m_entry.loopsLeft += 1;

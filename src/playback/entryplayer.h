@@ -39,6 +39,9 @@ public:
         Endless,          // the stretch repeats until stopped
         Counted,          // passes are counted; after the last the list goes on
         CountedHandedOver,  // the last pass plays, the list's next entry already with the engine
+        // ... and a repeat came after the output took that entry: once it is heard, the line
+        // just left plays one pass more, and the list goes on from it as before
+        CountedGoingBack,
     };
 
     explicit EntryPlayer(EngineControl* player, QObject* parent = nullptr);
@@ -57,7 +60,10 @@ public:
     // Whether an entry is in play (the tick watches it), paused or not.
     bool inPlay() const { return m_mode != Mode::Idle; }
     bool endless() const { return m_mode == Mode::Endless; }
-    bool counted() const { return m_mode == Mode::Counted || m_mode == Mode::CountedHandedOver; }
+    bool counted() const
+    {
+        return m_mode == Mode::Counted || m_mode == Mode::CountedHandedOver || m_mode == Mode::CountedGoingBack;
+    }
     const EntryStretch& current() const { return m_entry; }
 
     // Moves the stretch in play without restarting the pass: the engine takes the new
@@ -70,7 +76,8 @@ public:
     // Pauses what plays, goes on with what is paused, and plays the last entry again
     // when it was stopped.
     void togglePause();
-    // In list play, one pass more of the entry that plays, heard after the pass now.
+    // In list play, one pass more of the entry that plays, heard after the pass now. Pressed
+    // as the next entry is already on its way to the ear, the line just left is gone back to.
     void repeatOnce();
 
     // Where the list's next entry comes from once an entry's passes are used up.

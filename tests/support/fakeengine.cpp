@@ -3,6 +3,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 using engine::PlayState;
 
@@ -10,6 +12,7 @@ void FakeEngine::load(const QString& path)
 {
     ++loads;
     ++m_generation;
+    m_next.reset();
     calls << "load " + path;
     m_path = path;
     m_position = 0;
@@ -37,6 +40,7 @@ void FakeEngine::finishLoad()
     m_load = Load::Loaded;
     m_duration = fileDuration;
     m_position = std::clamp(m_position, 0.0, m_duration);
+    passStarts << m_path;
     emit loaded();
     reportDuration();
     setState(m_wanted);
@@ -120,7 +124,15 @@ void FakeEngine::advance(int ms)
             if (m_loop.wraps == engine::LoopRange::kEndless || m_loop.wraps > 0) {
                 if (m_loop.wraps > 0) --m_loop.wraps;
                 m_position = m_loop.start + std::max(0.0, m_position - std::min(m_loop.stop, m_duration));
+                passStarts << m_path;
                 emit loopWrapped();
+                continue;
+            }
+            if (m_loop.holdAtStop && m_next) {
+                const engine::NextEntry n = *std::exchange(m_next, std::nullopt);
+                std::tie(m_path, m_position, m_rate, m_loop) = std::tie(n.path, n.start, n.rate, n.loop);
+                passStarts << m_path;
+                emit nextStarted();
                 continue;
             }
             if (m_loop.holdAtStop) {

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 class FakeEngine : public engine::MediaEngine {
     Q_OBJECT
 public:
@@ -19,6 +21,9 @@ public:
     // True: a load finishes later, as a real engine's does: from the event loop, inside
     // waitForLoad(), or when the clock moves on, whichever comes first.
     bool async = false;
+    // True: takes the list's next entry at a held stop, as the sample engine does, and no
+    // longer gives it back in the last 50 ms before the stop (the output has it then).
+    bool handsOver = false;
 
     // Moves the clock on; playback advances by ms * rate while playing.
     void advance(int ms);
@@ -35,6 +40,7 @@ public:
     int plays = 0;
     int stops = 0;
     QStringList calls;
+    QStringList passStarts;  // the file of each pass begun: by a load, a wrap, a hand-over
 
     void load(const QString& path) override;
     bool waitForLoad(int timeoutMs) override;
@@ -51,6 +57,8 @@ public:
     void setLoop(const engine::LoopRange& range) override;
     void clearLoop() override;
     engine::LoopRange loop() const override { return m_loop; }
+    bool queueNext(const engine::NextEntry& next) override { return handsOver && (m_next = next); }
+    bool takeBackNext() override { return m_next && m_position < m_loop.stop - 0.05 * m_rate && !(m_next = {}); }
     QHash<QString, QString> metadata() const override { return m_load == Load::Loaded ? tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }
 
@@ -71,4 +79,5 @@ private:
     engine::PlayState m_state = engine::PlayState::Stopped;
     engine::LoopRange m_loop;
     bool m_hasLoop = false;
+    std::optional<engine::NextEntry> m_next;
 };

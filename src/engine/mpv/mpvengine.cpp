@@ -120,13 +120,26 @@ void MpvEngine::load(const QString& path)
     // from those of the file it replaced.
     m_entryId = m_mpv.readInt("playlist/0/id").value_or(-1);
     m_load = LoadPhase::Opening;
-    m_loadDeadline = QDeadlineTimer(kLoadLimitMs);
-    m_loadLimit.start(kLoadLimitMs);
+    m_queueDeadline = QDeadlineTimer(kQueueLimitMs);
+    limitLoad(kLoadLimitMs);
     updateState();
+}
+
+void MpvEngine::limitLoad(qint64 ms)
+{
+    m_loadDeadline = QDeadlineTimer(ms, Qt::PreciseTimer);
+    m_loadLimit.start(static_cast<int>(std::max<qint64>(0, ms)));
 }
 
 void MpvEngine::giveUpLoad()
 {
+    if (m_load == LoadPhase::Opening && !m_queueDeadline.hasExpired()) {
+        // mpv has not begun this file yet: it is still ending the one before (a playlist
+        // it refused is read through a second time, slowly on a busy machine). The limit
+        // is for opening this file, counted once mpv begins it.
+        limitLoad(m_queueDeadline.remainingTime());
+        return;
+    }
     if (m_load == LoadPhase::Opening || m_load == LoadPhase::Started)
         failLoad(tr("The file did not open within a second; it may not be a local media file."));
 }
@@ -136,17 +149,20 @@ bool MpvEngine::waitForLoad(int timeoutMs)
     if (isLoaded()) return true;
     const auto loading = [this] { return m_load == LoadPhase::Opening || m_load == LoadPhase::Started; };
     if (!isValid() || !loading()) return false;
-    QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::PreciseTimer);
-    const bool limited = m_loadDeadline < deadline;
-    if (limited) deadline = m_loadDeadline;
+    const QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::PreciseTimer);
     // Take mpv's events right here rather than in a nested event loop, so nothing else
-    // of the program runs while a caller waits.
+    // of the program runs while a caller waits. The load's limit moves as mpv begins it.
     while (loading() && isValid()) {
-        const qint64 left = deadline.remainingTime();
-        if (left <= 0) break;
-        m_mpv.waitEvent(left / 1000.0);
+        const bool limited = m_loadDeadline < deadline;
+        const qint64 left = (limited ? m_loadDeadline : deadline).remainingTime();
+        if (left > 0) {
+            m_mpv.waitEvent(left / 1000.0);
+        } else if (limited) {
+            giveUpLoad();
+        } else {
+            break;
+        }
     }
-    if (limited && loading()) giveUpLoad();
     return isLoaded();
 }
 
@@ -160,6 +176,8 @@ void MpvEngine::resetFileState()
     m_hasVideo = false;
     m_videoClock = false;
     m_frameLead = 0;
+    m_framePeriod = 0;
+    m_framePhase = 0;
     m_eofSeen = false;
     m_clock.holdAt(0);
     cancelPending();
@@ -186,6 +204,7 @@ void MpvEngine::onStartFile(std::int64_t entryId)
 {
     if ((m_load != LoadPhase::Opening && m_load != LoadPhase::Started) || entryId != m_entryId) return;
     m_load = LoadPhase::Started;
+    limitLoad(kLoadLimitMs);
     // The old file and its sound are gone: unpaused now, the output starts again while
     // the new file opens. A first pass that begins with a hold is kept paused instead
     // (onPreloaded).
@@ -202,6 +221,7 @@ void MpvEngine::onPreloaded()
         failLoad(tr("The file holds neither sound nor pictures."));
         return;
     }
+    onTrackList(tracks);  // the frames a start or loop is placed on
 
     if (const auto format = m_mpv.readString("file-format")) {
         if (*format == "mpegvideo") {
@@ -217,7 +237,7 @@ void MpvEngine::onPreloaded()
     applyLoop();  // now that the file's end is known
     if (seekPending()) {
         // Hand a seek made while loading over with the load itself: no sound from 0 first.
-        m_mpv.writeFileLocal("start", seconds(m_seekTarget));
+        m_mpv.writeFileLocal("start", seconds(seekPoint(m_seekTarget)));
         m_startPassed = m_seekTarget;
     }
     // mpv waits for us here, so the pause takes effect before anything is decoded: this
@@ -319,8 +339,10 @@ void MpvEngine::onTrackList(const MpvHandle::Tracks& tracks)
     // is what is heard, and mpv keeps the pictures in step with it.
     m_videoClock = tracks.videoShown && !tracks.audioHeard;
     // time-pos names the picture handed on after the one on screen: one frame ahead.
-    const auto fps = m_videoClock ? m_mpv.readDouble("container-fps") : std::nullopt;
-    m_frameLead = fps && *fps > 0 ? 1.0 / *fps : 0.0;
+    const auto fps = tracks.videoShown ? m_mpv.readDouble("container-fps") : std::nullopt;
+    const double period = fps && *fps > 0 ? 1.0 / *fps : 0.0;
+    m_frameLead = m_videoClock ? period : 0.0;
+    m_framePeriod = tracks.audioHeard ? period : 0.0;
     reportVideo();
 }
 
@@ -370,9 +392,14 @@ void MpvEngine::requestSeek(double target)
     m_seekTarget = target;
 }
 
+double MpvEngine::seekPoint(double target) const
+{
+    return frameStartAtOrBefore(target, m_framePhase, m_framePeriod);
+}
+
 void MpvEngine::issueSeek(double target)
 {
-    if (m_mpv.seekAsync(seconds(target), m_loadGeneration)) ++m_seeksUnanswered;
+    if (m_mpv.seekAsync(seconds(seekPoint(target)), m_loadGeneration)) ++m_seeksUnanswered;
 }
 
 void MpvEngine::onSeekReply(std::uint64_t generation, bool done)
@@ -424,6 +451,9 @@ void MpvEngine::onPlaybackRestart()
     m_load = LoadPhase::Loaded;
     if (m_seek != SeekPhase::Pending || m_seeksUnanswered != 0) return;
     m_seek = SeekPhase::None;
+    // Landed on a frame: its time places the frames of any later seek.
+    if (m_framePeriod > 0)
+        if (const auto t = m_mpv.readDouble("time-pos")) m_framePhase = std::fmod(*t, m_framePeriod);
     m_clock.holdAt(m_seekTarget);
     if (m_eofSeen) {
         // The end seen before may be stale (its change follows this event) or may
@@ -671,7 +701,7 @@ void MpvEngine::applyLoop()
     // mpv's loop also wraps at the file's end when B lies there: the stop is the end.
     m_appliedStop = toEnd ? m_duration : m_loop.stop;
     m_practice->setStretch(m_appliedStop - m_appliedStart);
-    m_mpv.write("ab-loop-a", seconds(m_appliedStart));
+    m_mpv.write("ab-loop-a", seconds(seekPoint(m_appliedStart)));
     m_mpv.write("ab-loop-b", seconds(m_appliedStop));
     m_mpv.write("ab-loop-count", m_loop.wraps == LoopRange::kEndless ? QByteArray("inf")
                                                                      : QByteArray::number(m_loop.wraps));

@@ -114,12 +114,15 @@ private:
 
     void failLoad(const QString& reason);
     void giveUpLoad();
+    void limitLoad(qint64 ms);
     void countStreamLength();
     void streamCounted(std::uint64_t generation, double seconds);
     void resetFileState();
     void reportVideo();
     void onVideoOutput(bool available);
     void issueSeek(double target);
+    // Where mpv is sent for `target`: on a video with sound, the frame shown there.
+    double seekPoint(double target) const;
     void applyLoop();
     void unpauseAfterSeek();
     // Pauses mpv through the coming landing when its pass begins with a hold.
@@ -160,6 +163,10 @@ private:
     bool m_hasVideo = false;      // the file has pictures (a cover picture does not count)
     bool m_videoClock = false;    // pictures are shown, so the frame on screen is the clock
     double m_frameLead = 0;       // how far time-pos runs ahead of that frame
+    // A video with sound: its frames' spacing (0: none, or no sound) and one frame's time,
+    // where mpv is sent to the frame shown at a target (frameStartAtOrBefore()).
+    double m_framePeriod = 0;
+    double m_framePhase = 0;
     bool m_videoReported = false; // what videoChanged() last said
 
     // Transport
@@ -183,8 +190,11 @@ private:
     QTimer m_heardTimer;
     // A load that has not finished by then is given up: a local file opens far sooner.
     static constexpr int kLoadLimitMs = 1000;
+    // ... and one mpv has not begun by then: it is stuck on the file before.
+    static constexpr int kQueueLimitMs = 5000;
     QTimer m_loadLimit;
     QDeadlineTimer m_loadDeadline;
+    QDeadlineTimer m_queueDeadline;
 
     LoopRange m_loop;
     bool m_hasLoop = false;
