@@ -272,6 +272,16 @@ private slots:
         QCOMPARE(QFileInfo(app::strIniPath).isFile(), regular);
     }
 
+    void linesAreCountedToTheBound()
+    {
+        app::strIniPath = m_box->path("vamplet.ini");
+        const QByteArray head = "[Main]\nPlayListCount=1\nPlayList1=A\n";  // three line breaks
+        for (const qsizetype breaks : {kMaxPlayListFileLines - 1, kMaxPlayListFileLines}) {
+            file("vamplet.ini", head + QByteArray(breaks - 3, '\n'));
+            QCOMPARE(readPlayListNames().notice.unreadable.isEmpty(), breaks < kMaxPlayListFileLines);
+        }
+    }
+
     // --- folders and files the user may not write ------------------------------------------
 
     void readOnlyPlaces()

@@ -442,7 +442,7 @@ int IniFile::keyLine(int section, const QString& key) const
         const int next = m_lastKeyLine + 1;
         if (next < s.lines.size()) {
             const Line& l = s.lines[next];
-            if (l.keyLength > 0 && !l.shadowed && l.key().compare(key, Qt::CaseInsensitive) == 0) {
+            if (l.keyLength > 0 && !l.shadowed && detail::sameName(l.key(), key)) {
                 m_lastKeyLine = next;
                 return next;
             }

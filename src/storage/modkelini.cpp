@@ -9,6 +9,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 
 namespace storage {
 
@@ -58,6 +59,18 @@ QString resolve(const QString& strFile)
     return g_lastPath;
 }
 
+// memchr looks at a word at a time, QByteArray::count at a byte: this is 1 % of a large start.
+bool atLeastLines(const QByteArray& bytes, qsizetype lines)
+{
+    const char* p = bytes.constData();
+    const char* const end = p + bytes.size();
+    for (qsizetype n = 0; n < lines; ++n, ++p) {
+        p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+        if (!p) return false;
+    }
+    return true;
+}
+
 std::shared_ptr<Held> readHeld(const QString& path)
 {
     auto held = std::make_shared<Held>();
@@ -66,7 +79,7 @@ std::shared_ptr<Held> readHeld(const QString& path)
         held->doc = g_parsed.doc;
         return held;
     }
-    if (read.status == FileRead::Status::Read && read.bytes.count('\n') >= kMaxPlayListFileLines) {
+    if (read.status == FileRead::Status::Read && atLeastLines(read.bytes, kMaxPlayListFileLines)) {
         read.status = FileRead::Status::Refused;
         read.error = QStringLiteral("it holds more than %1 lines, far more than a playlist file holds")
                          .arg(kMaxPlayListFileLines);
