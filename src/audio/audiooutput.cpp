@@ -75,10 +75,19 @@ qint64 nowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// Short enough for a play command to be heard soon, long enough that a busy machine
-// does not starve the server; the engine decodes far ahead of it.
-constexpr int kTargetLatencyMs = 100;
+// The sound the server holds for us, asked for again every kServerRequestMs. A busy
+// machine kept even our real-time thread from running for 95-135 ms at a time (two cores,
+// load 15), and the server reads its sink's whole latency at once: with the latency split
+// between sink and queue, only twice the request was left to ride that out, and the queue
+// ran dry (a 40-160 ms hole every few seconds). So the sink holds one request and the
+// queue the rest. A long queue costs no time to the first sound (it goes over queued
+// silence, at the server's reading) nor to a change (the queue is replaced).
+constexpr int kQueueMs = 200;
+constexpr int kServerRequestMs = 20;
+// What a kick writes, and the null output's period.
 constexpr int kRequestMs = 10;
+// A report run on by the clock for longer than this is from an output that stopped.
+constexpr int kReportRunOnMs = 100;
 // How far past the server's reading sound may be written over queued silence: time for
 // the write to reach the server before it reads there. The server reads in blocks, ahead
 // of the reading its last report gives: written right there the first 2 ms went unheard,
@@ -174,9 +183,9 @@ public:
         const uint32_t bytesPerMs = uint32_t(sampleRate) * 8 / 1000;
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
-        attr.tlength = bytesPerMs * kTargetLatencyMs;
+        attr.tlength = bytesPerMs * kQueueMs;
         attr.prebuf = 0;  // starts at once; we never leave it empty
-        attr.minreq = bytesPerMs * kRequestMs;
+        attr.minreq = bytesPerMs * kServerRequestMs;
         attr.fragsize = uint32_t(-1);
         pa_threaded_mainloop_lock(m_loop);
         m_stream = pa_stream_new(m_context, "Vamplet", &sampleFormat, nullptr);
@@ -186,7 +195,8 @@ public:
             pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
             pa_stream_set_state_callback(m_stream, &PulseOutput::onState, this);
             pa_stream_set_suspended_callback(m_stream, &PulseOutput::onSuspended, this);
-            const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+            // Early requests: the sink's latency is one request, the queue all of tlength.
+            const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_EARLY_REQUESTS);
             ok = pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) >= 0;
         }
         pa_threaded_mainloop_unlock(m_loop);
@@ -273,7 +283,7 @@ public:
         const double pulled = m_seq.read([&] {
             const TimingReport r{m_timeUs.load(std::memory_order_relaxed), m_stampNs.load(std::memory_order_relaxed)};
             const double heard = heardFramesAt(r, now, m_written.load(std::memory_order_relaxed), m_rate,
-                                               qint64(kTargetLatencyMs) * 1'000'000);
+                                               qint64(kReportRunOnMs) * 1'000'000);
             // Sound written over queued silence left stream frames out: heard counts what was pulled.
             return heard + double(m_rewrites.leftOutAt(heard));
         });
