@@ -542,6 +542,16 @@ std::optional<int> Worker::takeBackHandOver(quint64 entry)
 
 void Worker::applyPlan(Plan plan)
 {
+    const quint64 taken = sh.taken.load(std::memory_order_acquire);
+    // A pause silences what the output took and nobody heard from the frame heard, and it
+    // is rendered again from there for the play that follows. Not in an entry handed over
+    // and not heard yet, nor out of the output's reach: the plan then goes on as any change
+    // during play does, and that sound plays out.
+    std::optional<Takeover> pauseCut;
+    if (plan.quiet == SampleEngine::Quiet::Pause && !plan.from && plan.epoch == m_epoch && plan.entry == m_entry) {
+        pauseCut = takeover(taken, Change::Pause, std::nullopt);
+        if (pauseCut && !quietFrom(*pauseCut)) pauseCut.reset();
+    }
     std::optional<int> lastPass;
     const bool takenBack = plan.entry + 1 == m_entry;
     if (takenBack) lastPass = takeBackHandOver(plan.entry);
@@ -570,15 +580,10 @@ void Worker::applyPlan(Plan plan)
     std::optional<Switch> live;
     bool fadesIn = false;
     m_replaceFrom = -1;
-    const quint64 taken = sh.taken.load(std::memory_order_acquire);
-    if (plan.quiet == SampleEngine::Quiet::Pause && !goesOn) {
-        quietAll();
-    } else if (plan.quiet == SampleEngine::Quiet::Pause) {
-        // What was taken and not heard is silenced and rendered again from the frame heard,
-        // for the play that follows. Out of reach, it plays out and the ring goes on as it is.
-        const std::optional<Takeover> cut = takeover(taken, Change::Pause, std::nullopt);
-        if (!cut || !quietFrom(*cut)) return;
-        live = cut->keep;
+    // Paused with a new place to start from: none of what the output holds is heard.
+    if (plan.quiet == SampleEngine::Quiet::Pause && plan.from) quietAll();
+    if (pauseCut) {
+        live = pauseCut->keep;
         fadesIn = true;
     } else if (goesOn) {
         live = chooseSwitch(m_rendered, taken, kSwitchLeadChunks);
