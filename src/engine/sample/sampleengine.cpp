@@ -945,8 +945,10 @@ void Worker::run()
     for (;;) {
         Inbox in = takeCommands();
         if (in.quit) return;
-        // A new file or a stop: what the output holds goes before anything else.
-        if (in.load || (in.plan && in.plan->quiet == SampleEngine::Quiet::Stop)) quietAll();
+        // A new file, a stop or a new place (a seek, an entry played again): what the output
+        // holds goes before anything else, or the new sound would follow all of it.
+        const bool newPlace = in.plan && in.plan->from && in.plan->epoch != m_epoch;
+        if (in.load || newPlace || (in.plan && in.plan->quiet == SampleEngine::Quiet::Stop)) quietAll();
         if (in.load) open(*in.load);
         if (in.plan && in.plan->dropNext) m_next.reset();
         if (in.next) m_next = std::move(in.next);
