@@ -52,6 +52,61 @@ private slots:
         }
     }
 
+    // Chunks of 512 frames pulled one after another; the output can still replace from
+    // `replaceable` (what is heard next), while it took up to `taken`.
+    void takesOverFromTheFrameHeardWhereTheKeptSoundDisagrees()
+    {
+        const auto pulledAt = [](quint64 seq) { return qint64(seq - 1) * 512; };
+        auto handedOver = chunks(10);
+        for (Rendered& r : handedOver) r.entry = r.seq >= 5 ? 1 : 0;
+        const std::optional<double> none;
+        const struct {
+            const char* name;
+            std::deque<Rendered> rendered;
+            quint64 taken;
+            qint64 replaceable;
+            std::optional<double> stop;
+            Change change;
+            bool found;
+            quint64 keepUntil;
+            double from;
+            int pass;
+            qint64 replaceFrom;
+        } cases[] = {
+            {"pause: cut where heard", chunks(10), 6, 1124, none, Change::Pause, true, 2, 1124, 0, 1124},
+            {"pause, stretched: source by the step", chunks(10, 0.5), 6, 1124, none, Change::Pause, true, 2, 562, 0, 1124},
+            {"pause out of reach: plays out", chunks(10), 6, -1, none, Change::Pause, false, 0, 0, 0, 0},
+            {"pause past what was taken", chunks(10), 6, 7 * 512, none, Change::Pause, false, 0, 0, 0, 0},
+            {"pause on a wrap's first frame keeps the wrap", chunks(10, 1, 4), 6, 3 * 512, none, Change::Pause, true,
+             3, 1, 1, 3 * 512 + 1},
+            {"pause in an entry handed over", handedOver, 6, 4 * 512 + 10, none, Change::Pause, true, 4, 4 * 512 + 10, 0,
+             4 * 512 + 10},
+            {"pause in the entry before the hand-over", handedOver, 6, 100, none, Change::Pause, false, 0, 0, 0, 0},
+            {"stop ahead of all kept: switch, nothing replaced", chunks(10), 3, 700, 9 * 512, Change::Plan, true, 5,
+             5 * 512, 0, -1},
+            {"stop behind the switch: cut where heard", chunks(10), 3, 700, 4 * 512 + 10, Change::Plan, true, 1, 700, 0,
+             700},
+            {"stop behind the switch, out of reach: one chunk", chunks(10), 3, -1, 4 * 512 + 10, Change::Plan, true, 4,
+             4 * 512, 0, -1},
+            // The old stop's wrap taken already, the new stop ahead of the ear: same pass.
+            {"old wrap taken: cut where heard", chunks(10, 1, 5), 5, 3 * 512 + 5, 3 * 512 + 300, Change::Plan, true, 3,
+             3 * 512 + 5, 0, 3 * 512 + 5},
+            {"old wrap taken, out of reach: next pass", chunks(10, 1, 5), 5, -1, 3 * 512 + 300, Change::Plan, true, 7,
+             3 * 512, 1, -1},
+            {"a wrap the listener has heard is kept", chunks(10, 1, 2), 5, 3 * 512 + 5, 8 * 512, Change::Plan, true, 7,
+             6 * 512, 1, -1},
+            {"no cut into the entry before", handedOver, 6, 100, 9 * 512, Change::Plan, true, 8, 8 * 512, 0, -1},
+        };
+        for (const auto& c : cases) {
+            const auto t = chooseTakeover(c.rendered, pulledAt, c.taken, 2, c.replaceable, c.stop, c.change);
+            QVERIFY2(t.has_value() == c.found, c.name);
+            if (!t) continue;
+            QVERIFY2(t->keep.keepUntil == c.keepUntil, c.name);
+            QVERIFY2(t->keep.from == c.from && t->keep.pass == c.pass, c.name);
+            QVERIFY2(t->replaceFrom == c.replaceFrom, c.name);
+        }
+    }
+
     // A change some 100 ms after a seam: the listener has not heard the wrap the output took.
     void wrapsLeftCountWhatTheOutputTook()
     {

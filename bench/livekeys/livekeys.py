@@ -27,6 +27,55 @@ CASES = [
     ('stop here', 'stop-here', 2.0),
 ]
 
+# (name, key, heard position when it is pressed): heard until when, and where play goes on.
+QUIET_CASES = [
+    ('pause', 'pause', 2.0),
+    ('pause, 50 ms before the stop', 'pause', 2.95),
+    ('stop', 'stop', 2.0),
+]
+
+
+def run_quiet(driver, wav, workdir, key, at):
+    """The last sound after the key and, for a pause, the first after playing again."""
+    rec = Recorder(os.path.join(workdir, 'rec.raw'))
+    env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
+    out = subprocess.run([driver, '--file', wav, '--start', str(START), '--stop', str(STOP), '--at', str(at),
+                          '--key', key, '--how', 'key', '--seconds', '3'],
+                         env=env, capture_output=True, text=True, timeout=60)
+    time.sleep(0.2)
+    pcm, chunks = rec.stop()
+    t_key = t_resume = heard = None
+    for line in out.stdout.splitlines():
+        p = line.split()
+        if p[0] == 'KEY':
+            t_key, heard = int(p[1]) / 1e9, float(p[2])
+        elif p[0] == 'RESUME':
+            t_resume = int(p[1]) / 1e9
+    if t_key is None:
+        return None
+    clock = sl.Clock(chunks)
+    runs = [r for r in sl.runs_of(pcm) if r.rec_last - r.rec_first + 1 >= 16 and r.tag == 0]
+    key_frame = clock.frame_at(t_key)
+    end_frame = clock.frame_at(t_resume) if t_resume else len(pcm) // 2
+    before = [r for r in runs if r.rec_first <= end_frame and r.rec_last >= key_frame]
+    if not before:
+        return None
+    # The sound fades out over its last frames, which the index signal no longer reads:
+    # the last sound heard is the last frame that is not digital silence.
+    last = before[-1]
+    quiet = last.rec_last
+    while quiet + 1 < len(pcm) // 2 and (pcm[2 * quiet + 2] or pcm[2 * quiet + 3]) and quiet < end_frame:
+        quiet += 1
+    row = {
+        'key_to_quiet_ms': (clock.time_of(quiet) - t_key) * 1000,
+        'past_heard_ms': ((last.last + 1) / sl.RATE - heard) * 1000,
+        'resume_vs_cut_ms': None,
+    }
+    after = [r for r in runs if t_resume and r.rec_first > end_frame]
+    if after:
+        row['resume_vs_cut_ms'] = (after[0].first - (last.last + 1)) * 1000 / sl.RATE
+    return row
+
 
 def run(driver, wav, workdir, name, key, at, how):
     rec = Recorder(os.path.join(workdir, 'rec.raw'))
@@ -86,6 +135,18 @@ def main():
                         video], check=True)
         os.remove(wav)
         wav = video
+    print('| case | key to the last sound heard (ms) | sound read past the position at the key (ms) '
+          '| played again from - last read (ms) |')
+    print('|---|---|---|---|')
+    for name, key, at in [c for c in QUIET_CASES if args.only in c[0]]:
+        rows = [r for r in (run_quiet(args.driver, wav, workdir, key, at) for _ in range(args.repeat)) if r]
+        cells = []
+        for c in ('key_to_quiet_ms', 'past_heard_ms', 'resume_vs_cut_ms'):
+            vals = [r[c] for r in rows if r[c] is not None]
+            cells.append('-' if not vals else '%s..%s' % (fmt(min(vals)), fmt(max(vals))))
+        print('| %s | %s |' % (name, ' | '.join(cells)))
+        sys.stdout.flush()
+    print()
     print('| case | how | first jump: at - new stop (ms) | key to it heard (ms) | its silence (ms) '
           '| it lands at - start (ms) | first return to start: cut - new stop (ms) | key to it heard (ms) |')
     print('|---|---|---|---|---|---|---|---|')

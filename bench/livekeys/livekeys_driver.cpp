@@ -3,8 +3,11 @@
 // stop: with a live loop key (--how key) or by playing the entry again with the new stop
 // (--how restart), as an edit of the entry costs without the keys. Prints, on the
 // monotonic clock, when the change was asked for, to be lined up with the recording.
+// --key pause pauses instead (Ctrl+Space) and plays again 1 s later (RESUME); --key stop
+// stops (the Stop command).
 //
-//   livekeys_driver --file WAV --start S --stop S --at S --key stop-here|stop-earlier|stop-earlier-coarse
+//   livekeys_driver --file WAV --start S --stop S --at S
+//                   --key stop-here|stop-earlier|stop-earlier-coarse|pause|stop
 //                   --how key|restart [--seconds S] [--crossfade MS]
 #include "app/numbertext.h"
 #include "playback/entryplayer.h"
@@ -67,6 +70,21 @@ int main(int argc, char** argv)
         const double heard = media.control()->CurrentPosition();
         if (sent || heard < at || heard > stop) return;
         sent = true;
+        if (keyName == "pause" || keyName == "stop") {
+            std::printf("KEY %lld %.6f %.6f\n", monoNs(), heard, heard);
+            std::fflush(stdout);
+            if (keyName == "stop") {
+                entry.stopPlayback();
+                return;
+            }
+            entry.togglePause();
+            QTimer::singleShot(1000, [&] {
+                std::printf("RESUME %lld %.6f\n", monoNs(), media.control()->CurrentPosition());
+                std::fflush(stdout);
+                entry.togglePause();
+            });
+            return;
+        }
         const LiveEdit e = liveEdit({{start, stop, 1}, heard, media.control()->Duration()}, key, coarse);
         std::printf("KEY %lld %.6f %.6f\n", monoNs(), heard, e.stretch.stop);
         std::fflush(stdout);

@@ -75,10 +75,19 @@ qint64 nowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// Short enough for a play command to be heard soon, long enough that a busy machine
-// does not starve the server; the engine decodes far ahead of it.
-constexpr int kTargetLatencyMs = 100;
+// The sound the server holds for us, asked for again every kServerRequestMs. A busy
+// machine kept even our real-time thread from running for 95-135 ms at a time (two cores,
+// load 15), and the server reads its sink's whole latency at once: with the latency split
+// between sink and queue, only twice the request was left to ride that out, and the queue
+// ran dry (a 40-160 ms hole every few seconds). So the sink holds one request and the
+// queue the rest. A long queue costs no time to the first sound (it goes over queued
+// silence, at the server's reading) nor to a change (the queue is replaced).
+constexpr int kQueueMs = 200;
+constexpr int kServerRequestMs = 20;
+// What a kick writes, and the null output's period.
 constexpr int kRequestMs = 10;
+// A report run on by the clock for longer than this is from an output that stopped.
+constexpr int kReportRunOnMs = 100;
 // How far past the server's reading sound may be written over queued silence: time for
 // the write to reach the server before it reads there. The server reads in blocks, ahead
 // of the reading its last report gives: written right there the first 2 ms went unheard,
@@ -86,6 +95,11 @@ constexpr int kRequestMs = 10;
 constexpr int kRewriteLeadMs = 8;
 // Past the server's own reading: the frames it may be in the middle of taking.
 constexpr int kOnReadLeadFrames = 96;
+// What was written over is faded into what replaces it: a cut to silence (a pause) is
+// heard as a short fade, sound that goes on as it was is unchanged.
+constexpr int kReplaceFadeMs = 5;
+// Written frames kept to fade from: more than the server ever holds of ours.
+constexpr int kQueuedKeptMs = 1000;
 // A server that asks for nothing this long, with the sink not suspended, has hung.
 constexpr qint64 kStallNs = 1'000'000'000;
 
@@ -158,6 +172,7 @@ public:
         m_landing.reset();
         m_mostAhead = 0;
         m_rewrites.clear();
+        m_queued.assign(std::size_t(sampleRate) * kQueuedKeptMs / 1000 * 2, 0.0f);
         m_timeUs.store(0);
         m_stampNs.store(nowNs());
         m_healthy.store(true);
@@ -168,9 +183,9 @@ public:
         const uint32_t bytesPerMs = uint32_t(sampleRate) * 8 / 1000;
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
-        attr.tlength = bytesPerMs * kTargetLatencyMs;
+        attr.tlength = bytesPerMs * kQueueMs;
         attr.prebuf = 0;  // starts at once; we never leave it empty
-        attr.minreq = bytesPerMs * kRequestMs;
+        attr.minreq = bytesPerMs * kServerRequestMs;
         attr.fragsize = uint32_t(-1);
         pa_threaded_mainloop_lock(m_loop);
         m_stream = pa_stream_new(m_context, "Vamplet", &sampleFormat, nullptr);
@@ -180,7 +195,8 @@ public:
             pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
             pa_stream_set_state_callback(m_stream, &PulseOutput::onState, this);
             pa_stream_set_suspended_callback(m_stream, &PulseOutput::onSuspended, this);
-            const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+            // Early requests: the sink's latency is one request, the queue all of tlength.
+            const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_EARLY_REQUESTS);
             ok = pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) >= 0;
         }
         pa_threaded_mainloop_unlock(m_loop);
@@ -216,16 +232,17 @@ public:
         pa_threaded_mainloop_unlock(m_loop);
     }
 
-    qint64 replaceableFrom() override
+    qint64 replaceableFrom(Putting what) override
     {
         if (!m_loop) return -1;
         qint64 from = -1;
         pa_threaded_mainloop_lock(m_loop);
-        // Sound placed on the reading and not located yet, or a queue that ends in
-        // silence (a start about to be placed), is left as it is.
-        if (m_stream && !m_landing && m_silentFrom.load(std::memory_order_relaxed) < 0) {
+        // Sound placed on the reading and not located yet is left as it is; so is a queue
+        // that ends in silence (a start about to be placed), unless silence goes over it.
+        const qint64 silentFrom = m_silentFrom.load(std::memory_order_relaxed);
+        if (m_stream && !m_landing && (silentFrom < 0 || what == Putting::Silence)) {
             const qint64 at = reading(m_stream) + qint64(kRewriteLeadMs) * m_rate / 1000;
-            if (at < m_index) from = at + m_rewrites.leftOutAt(double(at));
+            if (at < (silentFrom < 0 ? m_index : silentFrom)) from = at + m_rewrites.leftOutAt(double(at));
         }
         pa_threaded_mainloop_unlock(m_loop);
         return from;
@@ -266,7 +283,7 @@ public:
         const double pulled = m_seq.read([&] {
             const TimingReport r{m_timeUs.load(std::memory_order_relaxed), m_stampNs.load(std::memory_order_relaxed)};
             const double heard = heardFramesAt(r, now, m_written.load(std::memory_order_relaxed), m_rate,
-                                               qint64(kTargetLatencyMs) * 1'000'000);
+                                               qint64(kReportRunOnMs) * 1'000'000);
             // Sound written over queued silence left stream frames out: heard counts what was pulled.
             return heard + double(m_rewrites.leftOutAt(heard));
         });
@@ -360,7 +377,9 @@ private:
             const qint64 at = m_replaceAt                 ? *m_replaceAt
                               : placing ? Rewrites::soundAt(m_index, silentFrom, reads, lead, m_ranShort)
                                         : m_index;
+            if (m_replaceAt) fadeFromQueued(static_cast<float*>(data), at, std::min(frames, m_index - at));
             m_replaceAt.reset();
+            keepQueued(static_cast<const float*>(data), at, frames);
             const qint64 written = m_written.load(std::memory_order_relaxed);
             // Sound that goes just past the reading goes where the server itself reads
             // next: it reads in bursts its reports lag, and sound put where a report said
@@ -387,6 +406,32 @@ private:
         // A fresh report with every request: the library's own run-on between the reports it
         // asks for by itself (a second or more apart) lags and jumps by a millisecond or so.
         if (pa_operation* o = pa_stream_update_timing_info(s, &PulseOutput::onTiming, this)) pa_operation_unref(o);
+    }
+
+    // Under the main loop's lock, as write(): the queue's frames by their place on the
+    // server's count, for a replacement to fade from. Filled before the server starts.
+    void keepQueued(const float* data, qint64 at, qint64 frames)
+    {
+        const qint64 kept = qint64(m_queued.size()) / 2;
+        for (qint64 i = 0; i < frames && kept > 0; ++i) {
+            const std::size_t slot = std::size_t((at + i) % kept) * 2;
+            m_queued[slot] = data[i * 2];
+            m_queued[slot + 1] = data[i * 2 + 1];
+        }
+    }
+
+    // The first frames of a replacement rise as the `queued` frames they go over fall.
+    void fadeFromQueued(float* data, qint64 at, qint64 queued)
+    {
+        const qint64 kept = qint64(m_queued.size()) / 2;
+        const qint64 fade = qint64(kReplaceFadeMs) * m_rate / 1000;
+        if (queued > kept) return;  // never: the server holds far less
+        for (qint64 i = 0; i < std::min(fade, queued); ++i) {
+            const float in = float(i + 1) / float(fade + 1);
+            const std::size_t slot = std::size_t((at + i) % kept) * 2;
+            data[i * 2] = data[i * 2] * in + m_queued[slot] * (1.0f - in);
+            data[i * 2 + 1] = data[i * 2 + 1] * in + m_queued[slot + 1] * (1.0f - in);
+        }
     }
 
     static void onTiming(pa_stream* s, int ok, void* self)
@@ -441,6 +486,7 @@ private:
     qint64 m_mostAhead = 0;   // the most the server was seen taking ahead of the sound heard
     bool m_kicking = false;  // write() called by kick() or replace(), on the worker's thread
     std::optional<qint64> m_replaceAt;  // where replace() puts the next write
+    std::vector<float> m_queued;        // the last frames written, by server frame (keepQueued)
     std::atomic<int> m_rate{44100};
     std::atomic<qint64> m_written{0};
     SeqCount m_seq;  // written under the main loop's lock

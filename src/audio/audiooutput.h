@@ -71,16 +71,25 @@ public:
     // Sound is ready after silence: hand it over now rather than when next asked. Called
     // on a worker thread, never on the UI thread; may pull on that thread (see Pull).
     virtual void kick() {}
+    // What a replacement puts in place of the queue: sound that goes on from it, or silence
+    // (a pause, a stop), which may also go over a queue already ending in silence.
+    enum class Putting { Sound, Silence };
     // The first frame handed over that is not heard yet and that replace() could still
     // put other sound in place of, by the time a write made now reaches the server; -1
-    // where what was handed over is out of reach (it is heard as it was pulled). Called on
-    // a worker thread.
-    virtual qint64 replaceableFrom() { return -1; }
+    // where what was handed over is out of reach (it is heard as it was pulled), or, for
+    // silence, where no sound is queued past it. Called on a worker thread.
+    virtual qint64 replaceableFrom(Putting what = Putting::Sound)
+    {
+        (void)what;
+        return -1;
+    }
     // The frames handed over from `from` on are not to be heard: what is pulled next goes
     // in their place, at once (pulled on the calling thread, as in kick()), or as close
-    // after `from` as the server's reading allows. `ready` makes that sound ready to pull;
-    // it runs once, where no pull comes between it and the replacing write, and is told
-    // whether the queue is replaced (else the sound follows it).
+    // after `from` as the server's reading allows; the old sound fades into the new over a
+    // few milliseconds, so a cut to silence does not click. `ready` makes that sound ready
+    // to pull; it runs once, on the calling thread where no pull comes between it and the
+    // replacing write (so it may act as the pulling thread), and is told whether the queue
+    // is replaced (else the sound follows it).
     virtual void replace(qint64 from, const std::function<void(bool replacing)>& ready)
     {
         (void)from;

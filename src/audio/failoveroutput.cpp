@@ -43,7 +43,7 @@ namespace {
 // How often a lost server is asked again, and how long one may take to answer: sound is
 // back within half a second of a server's return.
 constexpr auto kRetry = std::chrono::milliseconds(250);
-// What was handed to the server and not heard when it went: its queue (some 100 ms) with
+// What was handed to the server and not heard when it went: its queue (some 200 ms) with
 // room for a server that took more after a move.
 constexpr int kKeptMs = 1000;
 
@@ -104,11 +104,11 @@ public:
 
     // On the server only, whose frames count from where it took over; the null output
     // keeps no queue to replace.
-    qint64 replaceableFrom() override
+    qint64 replaceableFrom(Putting what) override
     {
         std::unique_lock lock(m_mutex, std::try_to_lock);
         if (!lock.owns_lock() || m_link.load() != Link::Server) return -1;
-        const qint64 from = m_server->replaceableFrom();
+        const qint64 from = m_server->replaceableFrom(what);
         return from < 0 ? -1 : m_from.load() + from;
     }
 

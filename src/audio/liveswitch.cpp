@@ -29,6 +29,57 @@ std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64
     return s;
 }
 
+namespace {
+
+// The chunk taken that holds frame `at` of those pulled: kept up to the one before, rendered
+// anew from `at`. Not in a pause's hold (no source frame to go on from) nor in an entry
+// before the one rendered now (its file is closed).
+std::optional<Takeover> cutAt(const std::deque<Rendered>& rendered, const std::function<qint64(quint64)>& pulledAt,
+                              quint64 taken, qint64 at)
+{
+    if (at < 0 || rendered.empty()) return std::nullopt;
+    for (const Rendered& r : rendered) {
+        if (r.seq > taken) break;
+        const qint64 first = pulledAt(r.seq);
+        if (at < first || at >= first + r.frames) continue;
+        if (r.step <= 0 || r.entry != rendered.back().entry) return std::nullopt;
+        // On a pass's first frame the cut goes one past it, so that its wrap stays counted.
+        if (at == first && r.passStart) ++at;
+        if (at >= first + r.frames) return std::nullopt;
+        return Takeover{Switch{r.seq - 1, r.sourcePos + double(at - first) * r.step, r.pass}, at};
+    }
+    return std::nullopt;
+}
+
+// Whether the chunks from the cut through the switch's last go against a range ending at
+// `stop`: a pass begins in them (the old stop's wrap, a pause's hold) or they reach the stop.
+bool keptGoesAgainst(const std::deque<Rendered>& rendered, quint64 cut, quint64 keepUntil, std::optional<double> stop)
+{
+    for (const Rendered& r : rendered) {
+        if (r.seq <= cut || r.seq > keepUntil) continue;
+        if (r.passStart || r.step <= 0) return true;
+        if (stop && r.sourcePos + double(r.frames) * r.step >= *stop) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
+                                       const std::function<qint64(quint64 seq)>& pulledAt, quint64 taken,
+                                       quint64 lead, qint64 replaceable, std::optional<double> stop, Change change)
+{
+    const std::optional<Takeover> cut = cutAt(rendered, pulledAt, taken, replaceable);
+    if (change == Change::Pause) return cut;
+    const std::optional<Switch> s = chooseSwitch(rendered, taken, lead);
+    if (!s) return std::nullopt;
+    if (cut && keptGoesAgainst(rendered, cut->keep.keepUntil, s->keepUntil, stop)) return cut;
+    // Out of the output's reach, a stop behind the switch is cut as soon as may be.
+    if (stop && s->from >= *stop)
+        if (const std::optional<Switch> sooner = chooseSwitch(rendered, taken, 1)) return Takeover{*sooner, -1};
+    return Takeover{*s, -1};
+}
+
 int wrapsLeft(int wraps, int heardPass, int pass)
 {
     if (wraps < 0) return wraps;

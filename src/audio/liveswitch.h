@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace audio {
@@ -30,6 +31,30 @@ struct Switch {
 // `taken`: the chunk the output plays now; `lead`: chunks left to play while the new ones
 // are rendered. None when nothing is ahead of the output.
 std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64 taken, quint64 lead);
+
+// What a change asks of the sound the output took and nobody has heard yet.
+enum class Change {
+    Plan,   // a new range or rate: that sound plays on where it agrees with the change
+    Pause,  // none of it is to be heard
+};
+
+// Where a change takes over: what is kept, and from which frame pulled the output's queue
+// is replaced (-1: all the output took plays out).
+struct Takeover {
+    Switch keep;
+    qint64 replaceFrom = -1;
+};
+
+// `pulledAt(seq)`: where chunk `seq`'s first frame went among the frames pulled (chunks up
+// to `taken`). `replaceable`: the first frame pulled the output can still replace (-1:
+// none), counted from what is heard, not from what was taken: with a deep queue the output
+// holds a wrap or a stop long before it is heard. `stop`: the new range's stop (source
+// frames), where it has one. A change the kept sound goes against (it runs to or past the
+// new stop, or a pass begins in it) is taken over from `replaceable`; a pause always is.
+// None: nothing to change (nothing ahead, or for a pause nothing within reach).
+std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
+                                       const std::function<qint64(quint64 seq)>& pulledAt, quint64 taken,
+                                       quint64 lead, qint64 replaceable, std::optional<double> stop, Change change);
 
 // The wraps left to a range that had `wraps` when pass `heardPass` was heard, once the
 // rendering goes on in pass `pass`. Passes begun in chunks the output took but the

@@ -156,6 +156,7 @@ struct Plan {
     int pass = 0;          // the pass the plan begins in, counted since the practice began
     bool preroll = false;  // that pass's pause and count-in come first
     bool dropNext = false; // the next entry handed over is taken back
+    SampleEngine::Quiet quiet = SampleEngine::Quiet::None;
 };
 
 // What the UI asks of the worker, in order; the worker answers through `opened` and
@@ -237,6 +238,10 @@ struct SampleEngine::Shared {
     // The pulling thread's own (see the ring).
     qint64 offset = 0;
     bool silent = true;
+    // Where the next silence stands in the source when the sound before it was replaced
+    // (-1: where that sound ended). Set by a replacement's `ready`, which runs as the
+    // pulling thread does (AudioOutput::replace).
+    double silenceAt = -1;
 
     qint64 pull(float* out, qint64 frames);
     bool dropped(const audio::Chunk* c) const
@@ -279,6 +284,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
                                  c->passStart && offset == 0, c->end},
                                 double(w + filled), false});
                 silent = false;
+                silenceAt = -1;
             }
             const qint64 n = std::min(frames - filled, c->frames - offset);
             std::memcpy(out + filled * kChannels, c->data + offset * kChannels, sizeof(float) * kChannels * n);
@@ -293,8 +299,11 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
     }
     if (filled < frames) {
         if (!silent) {
-            notes.push(Note{{ep, 0, 0, 0, 0, false, false}, double(w + filled), true});
+            Note n{{ep, 0, std::max(0.0, silenceAt), 0, 0, false, false}, double(w + filled), true};
+            n.standsKnown = silenceAt >= 0;
+            notes.push(n);
             silent = true;
+            silenceAt = -1;
         }
         std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
     }
@@ -343,11 +352,10 @@ private:
     // The stretcher hears the source's frames before `from` (where they exist).
     void leadInFrom(qint64 from);
     bool handOver(std::vector<float> tail);
-    struct Cut {
-        Switch keep;
-        qint64 replaceFrom = -1;  // the frame pulled from which the output's queue is replaced
-    };
-    std::optional<Cut> earliestCut() const;
+    std::optional<Takeover> takeover(quint64 taken, Change change, std::optional<double> stop) const;
+    bool quietFrom(const Takeover& cut);
+    void quietAll();
+    void markReplaced(qint64 from);
     std::vector<float> tailAt(double sourcePos);
     void renderAhead();
     bool renderChunk(audio::Chunk* c);
@@ -534,6 +542,16 @@ std::optional<int> Worker::takeBackHandOver(quint64 entry)
 
 void Worker::applyPlan(Plan plan)
 {
+    const quint64 taken = sh.taken.load(std::memory_order_acquire);
+    // A pause silences what the output took and nobody heard from the frame heard, and it
+    // is rendered again from there for the play that follows. Not in an entry handed over
+    // and not heard yet, nor out of the output's reach: the plan then goes on as any change
+    // during play does, and that sound plays out.
+    std::optional<Takeover> pauseCut;
+    if (plan.quiet == SampleEngine::Quiet::Pause && !plan.from && plan.epoch == m_epoch && plan.entry == m_entry) {
+        pauseCut = takeover(taken, Change::Pause, std::nullopt);
+        if (pauseCut && !quietFrom(*pauseCut)) pauseCut.reset();
+    }
     std::optional<int> lastPass;
     const bool takenBack = plan.entry + 1 == m_entry;
     if (takenBack) lastPass = takeBackHandOver(plan.entry);
@@ -560,9 +578,14 @@ void Worker::applyPlan(Plan plan)
     // the one the listener hears now.
     const bool goesOn = !plan.from && previous == m_epoch;
     std::optional<Switch> live;
+    bool fadesIn = false;
     m_replaceFrom = -1;
-    if (goesOn) {
-        const quint64 taken = sh.taken.load(std::memory_order_acquire);
+    // Paused with a new place to start from: none of what the output holds is heard.
+    if (plan.quiet == SampleEngine::Quiet::Pause && plan.from) quietAll();
+    if (pauseCut) {
+        live = pauseCut->keep;
+        fadesIn = true;
+    } else if (goesOn) {
         live = chooseSwitch(m_rendered, taken, kSwitchLeadChunks);
         const FrameLoop target = entryFrames(0.0, plan.loop, f);
         // All that is kept of the entry before the one taken back: its last pass ended at
@@ -570,15 +593,15 @@ void Worker::applyPlan(Plan plan)
         const bool keptToItsEnd = takenBack && target.loop && (!live || live->keepUntil >= m_rendered.back().seq);
         if (keptToItsEnd)
             live = Switch{live ? live->keepUntil : taken, double(target.loop->stop), lastPass.value_or(plan.pass)};
-        // A stop moved behind what is kept (set to the place heard): what the output holds
-        // and nobody heard yet goes as well, as far as the output can still replace it.
-        if (live && !keptToItsEnd && target.loop && target.loop->stop > target.loop->start &&
-            live->from >= double(target.loop->stop)) {
-            if (const std::optional<Cut> cut = earliestCut()) {
-                live = cut->keep;
-                m_replaceFrom = cut->replaceFrom;
-            } else if (const std::optional<Switch> sooner = chooseSwitch(m_rendered, taken, 1)) {
-                live = sooner;
+        // What the output took and nobody heard yet that goes against the new range (a stop
+        // moved behind it, a wrap at the old stop) goes too, from the frame heard on, as far
+        // as the output can still replace it.
+        if (live && !keptToItsEnd) {
+            const bool bounded = target.loop && target.loop->stop > target.loop->start;
+            const auto stop = bounded ? std::optional(double(target.loop->stop)) : std::nullopt;
+            if (const std::optional<Takeover> t = takeover(taken, Change::Plan, stop)) {
+                live = t->keep;
+                m_replaceFrom = t->replaceFrom;
             }
         }
     }
@@ -608,9 +631,11 @@ void Worker::applyPlan(Plan plan)
     }
     m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate, stretchSeconds(fl, f));
     std::vector<float> tail = wrapNow ? tailAt(live->from) : std::vector<float>{};
-    beginEntry(fl, wrapNow, passFrom, plan.preroll);
+    beginEntry(fl, wrapNow, passFrom, plan.preroll, fadesIn);
     // Cut short, the pass blends out as at a seam rather than stepping.
     if (wrapNow && m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
+    // Played again after a pause, it rises from the silence the pause left.
+    if (fadesIn && m_mode != Mode::Preroll) m_reader->fadeIn();
     m_planFirst = m_seq + 1;
     m_startHeld = 0;
     m_startWanted = !live || m_replaceFrom >= 0 ? kStartChunks : 0;
@@ -630,20 +655,48 @@ bool Worker::relooped(const Plan& plan)
     return true;
 }
 
-std::optional<Worker::Cut> Worker::earliestCut() const
+std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::optional<double> stop) const
 {
-    const qint64 from = sh.output->replaceableFrom();
-    if (from < 0) return std::nullopt;
-    const int ms = m_practice.stretches() ? kStretchedReplaceMarginMs : kReplaceMarginMs;
-    const qint64 at = from + qint64(ms) * m_outputRate / 1000;
-    const quint64 taken = sh.taken.load(std::memory_order_acquire);
-    for (const Rendered& r : m_rendered) {
-        if (r.seq > taken) break;
-        const qint64 first = sh.pulledAt[r.seq % kRingChunks].load(std::memory_order_acquire);
-        if (r.step <= 0 || at < first || at >= first + r.frames) continue;
-        return Cut{Switch{r.seq - 1, r.sourcePos + double(at - first) * r.step, r.pass}, at};
-    }
-    return std::nullopt;
+    // Silence is written at once; sound that goes on is rendered first, which takes a while.
+    const bool silence = change == Change::Pause;
+    qint64 from = sh.output->replaceableFrom(silence ? AudioOutput::Putting::Silence : AudioOutput::Putting::Sound);
+    const int ms = silence ? 0 : m_practice.stretches() ? kStretchedReplaceMarginMs : kReplaceMarginMs;
+    if (from >= 0) from += qint64(ms) * m_outputRate / 1000;
+    const auto pulledAt = [this](quint64 seq) { return sh.pulledAt[seq % kRingChunks].load(std::memory_order_acquire); };
+    return chooseTakeover(m_rendered, pulledAt, taken, kSwitchLeadChunks, from, stop, change);
+}
+
+void Worker::markReplaced(qint64 from)
+{
+    // Told under the output's lock before the write: the frames pulled from `from` to
+    // what is pulled now are never heard, their wraps and ends with them.
+    sh.replacedFrom.store(from, std::memory_order_release);
+    sh.replacedTo.store(sh.written.load(std::memory_order_acquire), std::memory_order_release);
+}
+
+bool Worker::quietFrom(const Takeover& cut)
+{
+    bool replaced = false;
+    // The gate is shut, so the replacing write pulls silence; the ring's sound past the cut
+    // goes, and the silence stands at the cut (the position paused at).
+    sh.output->replace(cut.replaceFrom, [&](bool replacing) {
+        replaced = replacing;
+        if (!replacing) return;
+        markReplaced(cut.replaceFrom);
+        sh.dropFrom.store(cut.keep.keepUntil + 1, std::memory_order_release);
+        sh.dropTo.store(m_seq, std::memory_order_release);
+        sh.silent = false;
+        sh.silenceAt = cut.keep.from;
+    });
+    return replaced;
+}
+
+void Worker::quietAll()
+{
+    // The plan that follows starts afresh, so none of what the output holds is to be heard:
+    // with the gate shut or the plan new, the replacing write pulls silence.
+    const qint64 from = sh.output->replaceableFrom(AudioOutput::Putting::Silence);
+    if (from >= 0) sh.output->replace(from, [](bool) {});
 }
 
 std::vector<float> Worker::tailAt(double sourcePos)
@@ -747,10 +800,7 @@ void Worker::releaseStart()
         // Handed over where no pull comes between them and the write that replaces the
         // queue; the UI is told which frames pulled before will not be heard.
         sh.output->replace(from, [this, from, held](bool replacing) {
-            if (replacing) {
-                sh.replacedFrom.store(from, std::memory_order_release);
-                sh.replacedTo.store(sh.written.load(std::memory_order_acquire), std::memory_order_release);
-            }
+            if (replacing) markReplaced(from);
             sh.ring.publish(held);
         });
         return;
@@ -895,6 +945,10 @@ void Worker::run()
     for (;;) {
         Inbox in = takeCommands();
         if (in.quit) return;
+        // A new file, a stop or a new place (a seek, an entry played again): what the output
+        // holds goes before anything else, or the new sound would follow all of it.
+        const bool newPlace = in.plan && in.plan->from && in.plan->epoch != m_epoch;
+        if (in.load || newPlace || (in.plan && in.plan->quiet == SampleEngine::Quiet::Stop)) quietAll();
         if (in.load) open(*in.load);
         if (in.plan && in.plan->dropNext) m_next.reset();
         if (in.next) m_next = std::move(in.next);
@@ -968,6 +1022,7 @@ void SampleEngine::load(const QString& path)
     m_next.reset();
     m_idlePlan.reset();
     m_pauseWanted = false;
+    m_quiet = Quiet::None;  // the worker silences what played before it opens the file
     m_shared->gate.store(false);
     // Whatever played stops at once.
     m_shared->epoch.store(++m_epoch);
@@ -1084,6 +1139,7 @@ void SampleEngine::flushPlan()
         m_idlePlan.emplace(m_epoch, planKey(*m_planFrom, plan.preroll));
     m_planFrom.reset();
     plan.dropNext = std::exchange(m_nextTakenBack, false);
+    plan.quiet = std::exchange(m_quiet, Quiet::None);
     if (m_next)
         m_shared->post({plan, NextCommand{m_epoch, *m_next}});
     else
@@ -1131,8 +1187,11 @@ void SampleEngine::pause()
     if (m_load != Load::Ready) return;
     m_shared->gate.store(false);
     if (m_state == PlayState::Playing) {
-        // Stand where the sound stopped, and go on from there.
-        m_planStart = position();
+        // Stand where the sound stopped, and go on from there: what the output holds is
+        // silenced from the frame heard on and rendered again from there (the plan goes on,
+        // so it is sent while still playing).
+        m_quiet = Quiet::Pause;
+        sendPlan(std::nullopt);
     }
     setState(PlayState::Paused);
 }
@@ -1143,7 +1202,10 @@ void SampleEngine::stop()
     m_atEnd = false;
     m_next.reset();
     m_planStart = 0;
-    if (m_load != Load::None) sendPlan(0.0);
+    if (m_load != Load::None) {
+        m_quiet = Quiet::Stop;  // what the output holds is not heard either
+        sendPlan(0.0);
+    }
     setState(PlayState::Stopped);
 }
 
@@ -1264,9 +1326,9 @@ void SampleEngine::drainRuns() const
         Run r;
         static_cast<Heard&>(r) = *n;
         if (r.silence && !m_runs.empty() && !m_runs.back().silence) {
-            // Silence stands where the sound before it ended.
+            // Silence stands where the sound before it ended, or where it was cut.
             const Run& b = m_runs.back();
-            r.sourcePos = b.sourcePos + double(b.frames) * b.step;
+            if (!r.standsKnown) r.sourcePos = b.sourcePos + double(b.frames) * b.step;
             r.entry = b.entry;
             r.epoch = b.epoch;
         }

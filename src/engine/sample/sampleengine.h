@@ -77,6 +77,13 @@ public:
     struct Heard : audio::SourceRun {
         double at = 0;
         bool silence = false;
+        bool standsKnown = false;  // a silence whose sourcePos is where it stands
+    };
+    // What the output holds already when a plan comes: played out, or not to be heard.
+    enum class Quiet {
+        None,
+        Pause,  // silent from the frame heard on, and played again from there
+        Stop,   // silent; the plan starts afresh
     };
     // For an output pulled by hand: the runs the UI side knows of now, heard or still to be.
     std::vector<Heard> knownRuns() const;
@@ -122,6 +129,7 @@ private:
     double m_endPos = 0;
     bool m_pauseWanted = false;
     bool m_planDirty = false;
+    Quiet m_quiet = Quiet::None;     // goes with the next plan
     std::optional<double> m_planFrom;
     mutable std::deque<Run> m_runs;
     mutable double m_heard = 0;
