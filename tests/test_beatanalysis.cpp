@@ -162,6 +162,36 @@ private slots:
         }
         setCacheFolder({});
     }
+
+    // A correction shows on every source of the file at once, and outlives a new analysis.
+    void correctionsKept()
+    {
+        QTemporaryDir dir;
+        setCacheFolder(dir.filePath(QStringLiteral("cache")));
+        const QString path = dir.filePath(QStringLiteral("piece.mid"));
+        auto write = [&](int quarters) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(metreFile(quarters)) > 0;
+        };
+        QVERIFY(write(12));
+        BeatSource a, b;
+        for (BeatSource* s : {&a, &b}) {
+            s->setFile(path);
+            QTRY_COMPARE(s->status(), BeatSource::Status::Ready);
+        }
+        GridFix twos;
+        twos.meter = 2;
+        a.setFix(twos);
+        QCOMPARE(b.fix(), twos);
+        QCOMPARE(b.grid().bars[1] - b.grid().bars[0], 2);
+        QVERIFY(write(36));
+        BeatSource c;
+        c.setFile(path);
+        QTRY_COMPARE(c.status(), BeatSource::Status::Ready);
+        QCOMPARE(c.grid().meter, 2);
+        QCOMPARE(c.analysed().beats.size(), size_t(40));
+        setCacheFolder({});
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBeatAnalysis)

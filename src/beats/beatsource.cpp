@@ -153,7 +153,9 @@ void BeatSource::readFix()
 
 void BeatSource::applyFix()
 {
-    m_grid = m_fix.empty() || m_status != Status::Ready ? m_analysed : beats::applyFix(m_analysed, m_fix, m_length);
+    // A file where no beat was found may still take a tapped tempo.
+    const bool known = m_status == Status::Ready || m_status == Status::Failed;
+    m_grid = m_fix.empty() || !known ? m_analysed : beats::applyFix(m_analysed, m_fix, m_length);
 }
 
 void BeatSource::setFix(const GridFix& fix)

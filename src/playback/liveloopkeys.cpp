@@ -49,7 +49,7 @@ LiveLoopKeys::LiveLoopKeys(EntryPlayer* playback, EngineControl* media, QObject*
     // Whole bars from the one heard, ready to drill; keys that say how many.
     for (int i = 0; i < 4; ++i) {
         const int n = kBarCounts[i];
-        m_loopBars[i] = add(n == 1 ? QStringLiteral("Loop 1 &Bar from Here") : QStringLiteral("Loop %1 Bars from Here").arg(n),
+        m_loopBars[i] = add(n == 1 ? QStringLiteral("Loop &1 Bar from Here") : QStringLiteral("Loop &%1 Bars from Here").arg(n),
                             {QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + n))}, [this, n] { press(LiveKey::LoopBars, false, n); });
         m_loopBars[i]->setStatusTip(QStringLiteral("Needs the file's beats; none are known until they are found"));
     }

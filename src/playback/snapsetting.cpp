@@ -16,7 +16,7 @@ QAction* snapToBeats()
 {
     static QAction* action = nullptr;
     if (action) return action;
-    action = new QAction(QStringLiteral("S&nap to Beats"), QCoreApplication::instance());
+    action = new QAction(QStringLiteral("Sn&ap to Beats"), QCoreApplication::instance());
     action->setObjectName(QStringLiteral("SnapToBeats"));
     action->setCheckable(true);
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
