@@ -143,6 +143,7 @@ private slots:
         QTest::newRow("own") << kRate;
         QTest::newRow("up") << 48000;
         QTest::newRow("down") << 22050;
+        QTest::newRow("down, the length not whole") << 8000;  // 24022.3 frames' time: 24023 frames
     }
     void resamplesToTheRateAskedFor()
     {
@@ -150,7 +151,7 @@ private slots:
         Decoder d;
         QVERIFY(d.open(m_tone, nullptr, rate));
         QCOMPARE(d.format().sampleRate, rate);
-        const qint64 frames = std::llround(double(kFrames) * rate / kRate);
+        const qint64 frames = qint64(std::ceil(double(kFrames) * rate / kRate));
         QCOMPARE(d.format().frames, frames);
         const std::vector<float> all = readAll(d);
         QCOMPARE(qint64(all.size() / 2), frames);

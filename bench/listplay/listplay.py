@@ -15,6 +15,9 @@ import statistics
 import sys
 import wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import silence  # noqa: E402
+
 RATE = 44100
 AMP = 12000
 SLOPE = 300.0
@@ -212,24 +215,6 @@ def onset(path):
     return None, left
 
 
-def holes(left, start):
-    """Runs of 1 ms windows without sound after `start`, up to the sound's end."""
-    q = [max(abs(v) for v in left[w:w + 44]) for w in range(0, len(left) - 44, 44)]
-    loud = [i for i, v in enumerate(q) if v > 3000]
-    found, i = [], int(start * 1000)
-    last = loud[-1] if loud else 0
-    while i < last:
-        if q[i] < 500:
-            j = i
-            while j < last and q[j] < 500:
-                j += 1
-            found.append((i / 1000, j - i))
-            i = j
-        else:
-            i += 1
-    return found
-
-
 def analyse(run):
     list_table(os.path.join(run, "list.raw"), "Play the List (the program)")
     if os.path.exists(os.path.join(run, "mpv.raw")):
@@ -245,9 +230,11 @@ def analyse(run):
         if t is None:
             print("Sink unloaded: no sound reached the other sink")
         else:
-            h = holes(left, t)
+            # Digital silence, as every benchmark counts a hole.
+            got = silence.holes(moved, min_frames=RATE // 500)
+            h = got[1] if got else []
             print(f"Sink unloaded: sound on the other sink {len(left) / RATE - t:.1f} s; holes of 2 ms and more: "
-                  + (", ".join(f"{n} ms at +{at - t:.2f} s" for at, n in h if n >= 2) or "none"))
+                  + (", ".join(f"{n:.0f} ms at +{at:.2f} s" for at, n in h) or "none"))
 
 
 if __name__ == "__main__":

@@ -32,21 +32,4 @@ sleep 0.3
 kill "$REC"
 wait "$REC" 2>/dev/null || true
 echo "entries started: $(grep -c '^SELECT' "$WORK/driver.log") (after the first)"
-python3 - "$WORK/out.raw" <<'PY'
-import array, sys
-a = array.array('h')
-a.frombytes(open(sys.argv[1], 'rb').read())
-quiet = [a[i] == 0 and a[i + 1] == 0 for i in range(0, len(a) - 1, 2)]
-sound = [i for i, q in enumerate(quiet) if not q]
-first, last = sound[0], sound[-1]
-runs, i = [], first
-while i <= last:
-    j = i
-    while j <= last and quiet[j]:
-        j += 1
-    if j > i:
-        runs.append((i, j - i))
-    i = j + 1
-print('sound %.2f s; silent runs of 3 frames or more (s after the first sound: ms):' % ((last - first) / 44100.0))
-print(', '.join('%.3f: %.2f' % ((at - first) / 44100.0, n / 44.1) for at, n in runs if n >= 3) or 'none')
-PY
+python3 "$HERE/../silence.py" "$WORK/out.raw" 3

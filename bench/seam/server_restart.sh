@@ -31,31 +31,23 @@ for run in $(seq "$RUNS"); do
   server_kill
   wait 2>/dev/null || true
   printf 'run %s: ' "$run"
-  python3 - "$work/back.raw" "$work/driver.log" "$KILL_NS" "$SERVER_UP_NS" <<'PY'
-import array, sys
-a = array.array('h')
-a.frombytes(open(sys.argv[1], 'rb').read())
-kill, up = int(sys.argv[3]), int(sys.argv[4])
-quiet = [a[i] == 0 and a[i + 1] == 0 for i in range(0, len(a) - 1, 2)]
-sound = [i for i, q in enumerate(quiet) if not q]
-pos = [(int(t), float(p)) for _, t, p in (l.split() for l in open(sys.argv[2]) if l.startswith('POS '))]
+  python3 - "$HERE/.." "$work/back.raw" "$work/driver.log" "$KILL_NS" "$SERVER_UP_NS" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+import silence
+kill, up = int(sys.argv[4]), int(sys.argv[5])
+found = silence.silent_runs(silence.quiet_frames(silence.read(sys.argv[2])), 3)
+pos = [(int(t), float(p)) for _, t, p in (l.split() for l in open(sys.argv[3]) if l.startswith('POS '))]
 pos = [(t, p) for t, p in pos if t >= kill]
 still, since = 0, pos[0][0] if pos else kill
 for (t0, p0), (t1, p1) in zip(pos, pos[1:]):
     if p1 != p0: since = t1
     still = max(still, t1 - since)
-if not sound:
+if found is None:
     print('no sound after the return; position stood %.0f ms at most' % (still / 1e6))
     sys.exit()
-first, last = sound[0], sound[-1]
-runs, i = [], first
-while i <= last:
-    j = i
-    while j <= last and quiet[j]:
-        j += 1
-    if j > i and j - i >= 3:
-        runs.append('%.1f ms at %.0f ms' % ((j - i) / 44.1, (i - first) / 44.1))
-    i = j + 1
+first, _, runs = found
+runs = ['%.1f ms at %.0f ms' % (n / 44.1, (i - first) / 44.1) for i, n in runs]
 print('sound %.0f ms after the launch (launched %.0f ms after the kill); holes after it (length at ms after it): %s; '
       'position stood %.0f ms at most' % (first / 44.1, (up - kill) / 1e6, ', '.join(runs) or 'none', still / 1e6))
 PY

@@ -48,26 +48,15 @@ for run in $(seq "$RUNS"); do
   wait "$REC" 2>/dev/null || true
   pactl unload-module "$B"
   printf 'run %s: %s underruns; ' "$run" "$(tail -n +"$((logged + 1))" "$LOG" | grep -ci 'underrun of' || true)"
-  python3 - "$WORK/out.raw" <<'PY'
-import array, sys
-a = array.array('h')
-a.frombytes(open(sys.argv[1], 'rb').read())
-quiet = [a[i] == 0 and a[i + 1] == 0 for i in range(0, len(a) - 1, 2)]
-sound = [i for i, q in enumerate(quiet) if not q]
-if not sound:
+  python3 - "$HERE/.." "$WORK/out.raw" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+import silence
+got = silence.holes(sys.argv[2])
+if got is None:
     print('no sound on the second sink')
-    sys.exit()
-first, last = sound[0], sound[-1]
-runs, i = [], first
-while i <= last:
-    j = i
-    while j <= last and quiet[j]:
-        j += 1
-    if j > i:
-        runs.append((i, j - i))
-    i = j + 1
-holes = ['%.3f s: %.1f ms' % ((at - first) / 44100.0, n / 44.1) for at, n in runs if n >= 3]
-print('%.2f s of sound after the move; holes (s after the move: length): %s'
-      % ((last - first) / 44100.0, ', '.join(holes) or 'none'))
+else:
+    print('%.2f s of sound after the move; holes (s after the move: length): %s'
+          % (got[0], ', '.join('%.3f s: %.1f ms' % h for h in got[1]) or 'none'))
 PY
 done

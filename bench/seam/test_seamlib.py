@@ -9,6 +9,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import compare_offline  # noqa: E402
 import seamlib as sl  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
+import silence as holes  # noqa: E402
+
 R = sl.RATE
 
 
@@ -227,6 +230,21 @@ class AgainstRender(unittest.TestCase):
                 if worst_at_most is not None:
                     self.assertLessEqual(r['worst'], worst_at_most)
                 self.assertGreater(r['worst'], worst_above)
+
+
+class SilentRuns(unittest.TestCase):
+    def test_holes_between_the_first_sound_and_the_last(self):
+        # stereo frames as (left, right); a zero on one side only is sound
+        rows = [
+            ('none before the first sound or after the last', [(0, 0), (5, 5), (0, 0)], 1, (1, 1, [])),
+            ('one side silent is sound', [(5, 5), (0, 3), (3, 0), (5, 5)], 1, (0, 3, [])),
+            ('two holes', [(5, 5), (0, 0), (5, 5), (0, 0), (0, 0), (5, 5)], 1, (0, 5, [(1, 1), (3, 2)])),
+            ('shorter than asked left out', [(5, 5), (0, 0), (5, 5), (0, 0), (0, 0), (5, 5)], 2, (0, 5, [(3, 2)])),
+            ('no sound at all', [(0, 0), (0, 0)], 1, None),
+        ]
+        for name, frames, least, want in rows:
+            pcm = array.array('h', [v for f in frames for v in f])
+            self.assertEqual(holes.silent_runs(holes.quiet_frames(pcm), least), want, name)
 
 
 if __name__ == '__main__':

@@ -229,18 +229,20 @@ bool Decoder::State::open(const QString& file, QString* error)
 
     timeBase = st->time_base;
     startTs = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    format.frames = -1;
+    // Counted in the file's own frames first: the resampler's output for them is known
+    // exactly, where a length rescaled and rounded on its own may miss its last frame.
+    qint64 own = -1;
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
-        format.frames = av_rescale_q_rnd(st->duration, timeBase, AVRational{1, format.sampleRate},
-                                         AV_ROUND_NEAR_INF);
+        own = av_rescale_q_rnd(st->duration, timeBase, AVRational{1, ownRate}, AV_ROUND_NEAR_INF);
     else if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
-        format.frames = av_rescale_q_rnd(fmt->duration, AV_TIME_BASE_Q, AVRational{1, format.sampleRate},
-                                         AV_ROUND_NEAR_INF);
-    if (format.frames > 0 && QByteArray(fmt->iformat->name) == "mp3" &&
+        own = av_rescale_q_rnd(fmt->duration, AV_TIME_BASE_Q, AVRational{1, ownRate}, AV_ROUND_NEAR_INF);
+    if (own > 0 && QByteArray(fmt->iformat->name) == "mp3" &&
         fmt->duration_estimation_method == AVFMT_DURATION_FROM_STREAM)
-        if (const auto pad = mp3Padding(path))
-            format.frames = std::max<qint64>(
-                0, format.frames - av_rescale(pad->first + pad->second, format.sampleRate, ownRate));
+        if (const auto pad = mp3Padding(path)) own = std::max<qint64>(0, own - pad->first - pad->second);
+    // From a first frame on both grids, the resampler gives a frame for every moment before
+    // the sound's end: the count rounds up.
+    format.frames = own >= 0 && ownRate != format.sampleRate ? av_rescale_rnd(own, format.sampleRate, ownRate, AV_ROUND_UP)
+                                                             : own;
 
     packet = av_packet_alloc();
     frame = av_frame_alloc();

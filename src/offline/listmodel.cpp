@@ -26,7 +26,6 @@ struct Planned {
     Pass pass;
     const Source* source = nullptr;
     qint64 from = 0, to = 0;  // source frames
-    bool whole = false;
     double pitch = 1;
     bool stretches = false;  // its entry plays through the stretcher
     qint64 blend = 0;
@@ -123,12 +122,13 @@ std::vector<float> stretched(const std::vector<float>& before, const std::vector
     return out;
 }
 
-// Each entry's passes that play without a cut between them run through one stretcher:
+// Each entry's passes that play without a cut between them run through one stretcher, a
+// whole file's first one too (its end fades and its start fades in, the stretcher runs on):
 // pass k ends where the frames fed so far, at its rate, end.
 void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
 {
     const auto sameRun = [&](std::size_t a, std::size_t b) {
-        return b < plan.size() && !plan[a].whole && plan[b].round == plan[a].round && plan[b].pass.entry == plan[a].pass.entry &&
+        return b < plan.size() && plan[b].round == plan[a].round && plan[b].pass.entry == plan[a].pass.entry &&
                plan[b].pass.preroll == 0;
     };
     for (std::size_t first = 0; first < plan.size();) {
@@ -216,7 +216,6 @@ std::vector<Pass> listPasses(const std::vector<Source>& sources, const std::vect
             k.pass.live = live && p == 0;
             if (!whole) k.pass.start = entry.start, k.pass.stop = entry.stop;
             k.source = &src;
-            k.whole = whole && p == 0;
             k.pitch = entry.practice.pitchScale();
             k.stretches = stretches;
             k.blend = std::min(qint64(stretches ? kStretchedBlendMs : kBlendMs) * sr / 1000, (k.to - k.from) / 2);

@@ -196,7 +196,7 @@ void EntryPlayer::watchStop(bool loop)
         enter(Mode::Endless);
     } else {
         enter(Mode::Counted);
-        if (m_stopFrom == StopFrom::Entry && m_entry.loopsLeft <= 0) handOverNext();
+        if (m_stopFrom == StopFrom::Entry && nextDue()) handOverNext();
     }
 }
 
@@ -309,7 +309,7 @@ void EntryPlayer::changeStretch(double start, double stop)
     if (!inPlay()) return;
     // The pass that plays goes on: no seek, only the range changes.
     handOverLoop(endless());
-    if (counted() && m_entry.loopsLeft <= 0) handOverNext();
+    if (counted() && nextDue()) handOverNext();
     // A stop moved to or before what is heard is reached now: the tick's check acts on it
     // at once rather than after what the engine still plays past it.
     if (endless()) loopTick();
@@ -321,7 +321,7 @@ void EntryPlayer::changeRate(double rate)
     m_entry.rate = rate;
     if (!inPlay()) return;
     m_player->setRate(m_entry.rate);
-    if (counted() && m_entry.loopsLeft <= 0) handOverNext();
+    if (counted() && nextDue()) handOverNext();
 }
 
 void EntryPlayer::changePractice(const PracticeSettings& practice)

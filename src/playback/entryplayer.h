@@ -38,7 +38,8 @@ public:
         Idle,             // nothing watched: stopped, failed, or a whole file of unknown length
         Endless,          // the stretch repeats until stopped
         Counted,          // passes are counted; after the last the list goes on
-        CountedHandedOver,  // the last pass plays, the list's next entry already with the engine
+        CountedHandedOver,  // the last pass or the one before plays, the list's next entry
+                            // already with the engine
         // ... and a repeat came after the output took that entry: once it is heard, the line
         // just left plays one pass more, and the list goes on from it as before
         CountedGoingBack,
@@ -131,6 +132,9 @@ private:
     void handOverLoop(bool endless);
     void endHeard();
     void handOverNext();
+    // The next entry goes to the engine a pass before the last: a last pass shorter than
+    // what the engine renders ahead is heard too late to decide how its end blends.
+    bool nextDue() const { return m_entry.loopsLeft <= 1; }
     void nextHeard();
     void watchStop(bool loop);
     void setTickPace(const std::optional<engine::LoopRange>& handed);

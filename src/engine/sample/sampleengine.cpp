@@ -924,10 +924,6 @@ void Worker::renderAhead()
         m_mode = soundMode();
     }
     if (m_mode == Mode::Idle || m_mode == Mode::Ended || m_mode == Mode::Awaiting || !m_reader) return;
-    if (nextFollows()) {
-        const PracticePlan next(m_next->entry.practice, m_next->entry.rate, m_outputRate);
-        m_reader->setFollowed(true, cutIntoNext(m_practice, m_pass, next));
-    }
     // A chunk at a time, while there is room.
     while (ahead() < kAheadChunks && m_mode != Mode::Ended && m_mode != Mode::Awaiting) {
         if (sh.epoch.load() != m_epoch) {
@@ -936,6 +932,12 @@ void Worker::renderAhead()
         }
         audio::Chunk* c = sh.ring.slot(m_startHeld);
         if (!c) break;
+        // The next entry may come a pass early: whether the end fades is the last pass's
+        // (a trainer's rate) against it, and the pass moves on within this loop.
+        if (nextFollows()) {
+            const PracticePlan next(m_next->entry.practice, m_next->entry.rate, m_outputRate);
+            m_reader->setFollowed(true, cutIntoNext(m_practice, m_pass, next));
+        }
         if (renderChunk(c)) publish(c);
     }
 }
@@ -1280,9 +1282,14 @@ bool SampleEngine::queueNext(const NextEntry& next)
 {
     // Taken while the file still opens too: an entry loaded because the one before could
     // not hand it over still hands over the one after it.
-    if (m_load == Load::None || m_state != PlayState::Playing || !m_loop || !m_loop->holdAtStop || m_loop->wraps != 0 ||
-        !(next.rate > 0) || next.path.isEmpty())
+    // From the pass before the last on: the worker may render the last one whole before
+    // it is heard, and how its end blends depends on what follows.
+    if (m_load == Load::None || m_state != PlayState::Playing || !m_loop || !m_loop->holdAtStop || m_loop->wraps < 0 ||
+        m_loop->wraps > 1 || !(next.rate > 0) || next.path.isEmpty())
         return false;
+    // Asked again as the last pass begins: the one handed over stands (the worker may be
+    // rendering it already).
+    if (m_next) return true;
     m_next = next;
     m_shared->post({NextCommand{m_epoch, next}});
     return true;
