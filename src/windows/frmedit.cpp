@@ -171,9 +171,13 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     for (QWidget* box : m_txtPractice) {
         setTabOrder(last, box);
         last = box;
-        if (box == m_txtPractice[Bpm]) setTabOrder(box, last = m_chkEveryPass);
+        if (box == m_txtPractice[Bpm]) {
+            setTabOrder(box, m_chkEveryPass);
+            setTabOrder(m_chkEveryPass, last = m_chkAutoCountIn);
+        }
     }
-    setTabOrder(last, m_txtText);
+    setTabOrder(last, m_chkMetronome);
+    setTabOrder(m_chkMetronome, m_txtText);
 
     m_tmrLooper = new QTimer(this);
     m_tmrLooper->setInterval(5);
@@ -230,6 +234,15 @@ void frmEdit::buildPractice(QWidget* parent)
     m_chkEveryPass->setGeometry(twipsRect(900, 780, 1800, 240));
     m_chkEveryPass->setToolTip(QStringLiteral("Count in before every pass, not only the first"));
     services::fitFontToBox(m_chkEveryPass);
+    m_chkAutoCountIn = new QCheckBox(QStringLiteral("On the beats"), frame);
+    m_chkAutoCountIn->setGeometry(twipsRect(2700, 780, 1700, 240));
+    m_chkAutoCountIn->setToolTip(QStringLiteral("Count in one bar at the file's own tempo and meter, found in its sound; "
+                                                "the clicks and tempo above play until its beats are known"));
+    services::fitFontToBox(m_chkAutoCountIn);
+    m_chkMetronome = new QCheckBox(QStringLiteral("Metronome"), frame);
+    m_chkMetronome->setGeometry(twipsRect(4410, 780, 1700, 240));
+    m_chkMetronome->setToolTip(QStringLiteral("A click on every beat of the file while the entry plays (sound files)"));
+    services::fitFontToBox(m_chkMetronome);
 }
 
 void frmEdit::showPractice(const PracticeSettings& p)
@@ -246,6 +259,8 @@ void frmEdit::showPractice(const PracticeSettings& p)
     show(Semitones, p.transposeSemitones != 0, numtext::formatInt(p.transposeSemitones));
     show(Cents, p.transposeCents != 0, numtext::formatInt(p.transposeCents));
     m_chkEveryPass->setChecked(p.hasCountIn() && p.countInWhen == PracticeSettings::CountInWhen::EveryPass);
+    m_chkAutoCountIn->setChecked(p.hasCountIn() && p.countInAuto);
+    m_chkMetronome->setChecked(p.metronome);
 }
 
 bool frmEdit::readPractice(PracticeSettings& out)
@@ -285,6 +300,10 @@ bool frmEdit::readPractice(PracticeSettings& out)
     s.countInBpm = v[Bpm];
     s.countInWhen = m_chkEveryPass->isChecked() ? PracticeSettings::CountInWhen::EveryPass
                                                 : PracticeSettings::CountInWhen::First;
+    // A count-in on the beats needs no typed clicks: a bar of them plays until beats are known.
+    s.countInAuto = m_chkAutoCountIn->isChecked();
+    if (s.countInAuto && s.countInClicks == 0) s.countInClicks = practice::kAutoCountInClicks;
+    s.metronome = m_chkMetronome->isChecked();
     s.trainerStartRate = v[TrainerStart];
     s.trainerStep = v[TrainerStep];
     s.trainerPassesPerStep = count(TrainerPasses);

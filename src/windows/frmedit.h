@@ -68,6 +68,8 @@ public:
     enum PracticeBox { Pause, Clicks, Bpm, TrainerStart, TrainerStep, TrainerPasses, Semitones, Cents, kPracticeBoxes };
     QLineEdit* txtPractice(PracticeBox box) const { return m_txtPractice[box]; }
     QCheckBox* chkEveryPass() const { return m_chkEveryPass; }
+    QCheckBox* chkAutoCountIn() const { return m_chkAutoCountIn; }
+    QCheckBox* chkMetronome() const { return m_chkMetronome; }
     QPushButton* btnTest() const { return m_btnTest; }
     QPushButton* cmdOK() const { return m_cmdOK; }
     QPushButton* cmdCancel() const { return m_cmdCancel; }
@@ -105,6 +107,8 @@ private:
     QLineEdit* m_txtText = nullptr;
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
     QCheckBox* m_chkEveryPass = nullptr;
+    QCheckBox* m_chkAutoCountIn = nullptr;
+    QCheckBox* m_chkMetronome = nullptr;
     QPushButton* m_btnBrowse = nullptr;
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdApply = nullptr;
