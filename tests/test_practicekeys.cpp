@@ -59,6 +59,23 @@ private slots:
         for (const auto& r : rows)
             QCOMPARE(practiceProblem({.pause = r.pause, .pauseFactor = r.factor}).isEmpty(), r.fine);
     }
+    void beatWords()
+    {
+        // Key texts in, as written again (the count-in, the beat words), refused texts; the grid's cell too.
+        const struct { const char *countIn, *beat, *backCountIn, *backBeat; int refused; } rows[] = {
+            {"3 90 every", "auto", "3 90 every", "auto", 0}, {"", "auto", "4 120 first", "auto", 0},
+            {"0 90 first", "auto click", "4 120 first", "auto click", 1}, {"", "click", "", "click", 0},
+            {"4 90 first", "click auto", "4 90 first", "auto click", 0}, {"4 90 first", "auto auto", "4 90 first", "", 1},
+            {"4 90 first", "Auto", "4 90 first", "", 1}, {"", "click 1", "", "", 1}, {"", "", "", "", 0}};
+        for (const auto& r : rows) {
+            int refused = -1;
+            const PracticeSettings s = practiceOf({{}, r.countIn, {}, {}, r.beat}, &refused);
+            const PracticeTexts back{{}, r.backCountIn, {}, {}, r.backBeat};
+            QCOMPARE(practiceTexts(s), back);
+            QCOMPARE(refused, r.refused);
+            QCOMPARE(cellTexts({}, countInCell(back), {}, {}), back);
+        }
+    }
     void playListKeepsThemAndTheFive()
     {
         testkit::Sandbox box;

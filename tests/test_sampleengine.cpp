@@ -8,6 +8,7 @@
 #include "engine/sample/sampleengine.h"
 #include "playback/enginecontrol.h"
 #include "audio/manualoutput.h"
+#include "beats/beatgrid.h"
 #include "support/testkit.h"
 
 #include <QSignalSpy>
@@ -109,6 +110,29 @@ private slots:
         QCOMPARE(wraps.count(), 2);
         QCOMPARE(e.loop().wraps, 0);
         QCOMPARE(e.position(), 0.7);
+    }
+
+    // The metronome is switched where the output pulls: the very next block has its clicks,
+    // or none. (A silent file, beats closer than a click lasts: every block of it clicks.)
+    void metronomeSwitchesAtTheNextBlock()
+    {
+        const QString silent = testkit::writeWav(m_dir.filePath("silent.wav"), 2.0, 44100, 0.0);
+        auto grid = std::make_shared<beats::BeatGrid>();
+        for (int i = 0; i < 100; ++i) grid->beats.push_back(0.02 * i);
+        Pulled rig;
+        SampleEngine& e = *rig.engine;
+        e.setBeats(silent, grid);
+        e.load(silent);
+        QVERIFY(e.waitForLoad(5000));
+        e.setLoop(LoopRange{0, 2, -1});
+        e.play();
+        QVERIFY(rig.until([&] { return e.position() > 0.1; }));
+        const auto clicks = [&] { return std::any_of(rig.block.begin(), rig.block.end(), [](float v) { return std::abs(v) > 0.01f; }); };
+        for (const bool on : {false, true, false, true}) {
+            e.setMetronome(on);
+            QVERIFY(rig.step());
+            QCOMPARE(clicks(), on);
+        }
     }
 
     void nextEntryTakesOverWhereTheStretchHolds()

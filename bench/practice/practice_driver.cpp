@@ -6,8 +6,12 @@
 //                   [--practice PAUSE;COUNTIN;TRAINER;PITCH] [--crossfade MS]
 //                   [--change-at S --new-stop D --how live|restart] [--engine sample|mpv]
 //                   [--next FILE,START,STOP,RATE,LOOPS [--next-practice P]]
+//                   [--grid FIRST,INTERVAL,COUNT,DOWNBEAT,METER]
 //
-// --practice takes the four texts as the playlist file keeps them ("" for off).
+// --practice takes the texts as the playlist file keeps them ("" for off): pause,
+// count-in, trainer, pitch and the beat words ("auto click").
+// --grid gives the engine the row's file's beats: COUNT beats INTERVAL seconds apart from
+// FIRST, bars of METER from beat DOWNBEAT on.
 // --change-at: S seconds after play, the stretch's stop is moved to D seconds past the
 // position heard then, while it plays ("live": the engine's setLoop) or by playing the
 // entry again with the new stop ("restart", as before there was a live way).
@@ -18,6 +22,7 @@
 #include "engine/mpv/mpvengine.h"
 #include "engine/sample/sampleengine.h"
 #include "storage/practicekeys.h"
+#include "beats/beatgrid.h"
 
 #include "../driverclock.h"
 
@@ -44,7 +49,7 @@ int main(int argc, char** argv)
     double seconds = 5, changeAt = 0, newStop = 0;
     QString how = "live", engineName = "sample";
     PracticeSettings practice, nextPractice;
-    QStringList next;
+    QStringList next, grid;
     int crossfadeMs = SampleEngine::Options{}.crossfadeMs;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -59,11 +64,12 @@ int main(int argc, char** argv)
         else if (a == "--how") how = value, ++i;
         else if (a == "--engine") engineName = value, ++i;
         else if (a == "--next") next = value.split(','), ++i;
+        else if (a == "--grid") grid = value.split(','), ++i;
         else if (a == "--practice" || a == "--next-practice") {
             const QStringList t = value.split(';');
             int refused = 0;
             (a == "--practice" ? practice : nextPractice) =
-                storage::practiceOf({t.value(0), t.value(1), t.value(2), t.value(3)}, &refused);
+                storage::practiceOf({t.value(0), t.value(1), t.value(2), t.value(3), t.value(4)}, &refused);
             if (refused) {
                 std::fprintf(stderr, "practice settings refused: %s\n", qPrintable(value));
                 return 2;
@@ -107,6 +113,13 @@ int main(int argc, char** argv)
     QObject::connect(&positions, &QTimer::timeout, [&] { std::printf("POS %lld %.6f\n", monoNs(), media.control()->CurrentPosition()); });
     positions.start(10);
 
+    if (grid.size() == 5) {
+        auto g = std::make_shared<beats::BeatGrid>();
+        for (int b = 0; b < grid[2].toInt(); ++b) g->beats.push_back(grid[0].toDouble() + b * grid[1].toDouble());
+        for (int b = grid[3].toInt(); b < grid[2].toInt(); b += grid[4].toInt()) g->bars.push_back(b);
+        g->meter = grid[4].toInt();
+        engine->setBeats(row[0], g);
+    }
     std::printf("OUTPUT %s\n", sample ? qPrintable(sample->outputName()) : "pulse");
     std::printf("PLAY %lld\n", monoNs());
     entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, practice);

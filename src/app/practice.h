@@ -15,6 +15,11 @@ struct PracticeSettings {
     qint32 countInClicks = 0;
     double countInBpm = 120;
     CountInWhen countInWhen = CountInWhen::First;
+    // The count-in is one bar of the file's own beats instead, at its tempo and meter, the
+    // clicks above being what plays while no beats are known.
+    bool countInAuto = false;
+    // A click on every beat of the file while a pass plays, the bars' first beats higher.
+    bool metronome = false;
 
     // Speed trainer: the first pass at `trainerStartRate`, then `trainerStep` more (or less)
     // every `trainerPassesPerStep` passes until the entry's own rate, then staying there.
@@ -30,9 +35,10 @@ struct PracticeSettings {
     bool hasPause() const { return pause > 0; }
     bool hasPauseFactor() const { return pauseFactor > 0; }
     bool hasCountIn() const { return countInClicks > 0 && countInBpm > 0; }
+    bool usesBeats() const { return (countInAuto && hasCountIn()) || metronome; }
     bool hasTrainer() const { return trainerStartRate > 0; }
     bool hasTranspose() const { return transposeSemitones != 0 || transposeCents != 0; }
-    bool any() const { return hasPause() || hasPauseFactor() || hasCountIn() || hasTrainer() || hasTranspose(); }
+    bool any() const { return hasPause() || hasPauseFactor() || hasCountIn() || hasTrainer() || hasTranspose() || metronome; }
     double pitchScale() const;  // frequency ratio of the transpose
 
     bool operator==(const PracticeSettings&) const = default;
@@ -44,6 +50,8 @@ namespace practice {
 inline constexpr double kMaxPause = 60;
 inline constexpr double kMinPauseFactor = 0.1, kMaxPauseFactor = 10;
 inline constexpr qint32 kMaxCountInClicks = 32;
+// The bar an automatic count-in plays where no beats are known yet.
+inline constexpr qint32 kAutoCountInClicks = 4;
 inline constexpr double kMinCountInBpm = 20, kMaxCountInBpm = 400;
 inline constexpr double kMinTrainerRate = 0.1, kMaxTrainerRate = 4;
 inline constexpr double kMinTrainerStep = 0.001, kMaxTrainerStep = 1;

@@ -42,7 +42,17 @@ PassPlan PracticePlan::pass(int pass) const
     p.prerollFrames = pause;
     const bool counts = m_settings.hasCountIn() &&
                         (pass == 0 || m_settings.countInWhen == PracticeSettings::CountInWhen::EveryPass);
-    if (counts) {
+    if (counts && m_settings.countInAuto && !m_bar.empty()) {
+        // The bar's beats as this pass's rate hears them, the first at the pause's end, each
+        // from the start on its own so that none drifts by rounding.
+        const auto at = [&](double seconds) { return qint64(std::llround(-seconds / p.rate * sr)); };
+        const qint64 lead = at(m_bar.front().seconds);
+        for (const SourceClick& c : m_bar) {
+            p.clicks.push_back(pause + lead - at(c.seconds));
+            p.accents.push_back(c.accent);
+        }
+        p.prerollFrames = pause + lead;
+    } else if (counts) {
         // Each click from the pause's end on its own, so the beats never drift by rounding.
         const double beat = 60.0 * sr / m_settings.countInBpm;
         for (qint32 i = 0; i < m_settings.countInClicks; ++i) p.clicks.push_back(pause + qint64(std::llround(i * beat)));
@@ -91,7 +101,7 @@ void renderPreroll(const PassPlan& plan, int sampleRate, qint64 from, float* out
         const qint64 at = plan.clicks[c];
         const qint64 first = std::max(at, from), last = std::min(at + length, from + n);
         for (qint64 f = first; f < last; ++f) {
-            const float s = clickSample(f - at, sampleRate, c == 0);
+            const float s = clickSample(f - at, sampleRate, plan.accents.empty() ? c == 0 : bool(plan.accents[c]));
             out[(f - from) * 2] += s;
             out[(f - from) * 2 + 1] += s;
         }

@@ -12,6 +12,15 @@ struct PassPlan {
     double rate = 1;             // the rate this pass plays at
     qint64 prerollFrames = 0;    // frames of silence (with the clicks) before its first frame
     std::vector<qint64> clicks;  // where each click begins, counted from the preroll's start
+    std::vector<bool> accents;   // which clicks are accented; empty: the first
+};
+
+// A click on the source's own time line: seconds from the pass's start (negative before
+// it), heard at the pass's rate.
+struct SourceClick {
+    double seconds = 0;
+    bool accent = false;
+    bool operator==(const SourceClick&) const = default;
 };
 
 class PracticePlan {
@@ -21,6 +30,10 @@ public:
     // starts), which a pause given as a multiple of the pass's heard length needs; 0 where
     // not known yet, which makes that pause none.
     PracticePlan(const PracticeSettings& settings, double entryRate, int sampleRate, double stretchSeconds = 0);
+
+    // The bar an automatic count-in plays, from the file's beats; none (the default) plays
+    // the typed clicks instead.
+    void setCountInBar(std::vector<SourceClick> bar) { m_bar = std::move(bar); }
 
     // Passes count from 0, the first one played after the settings were given.
     double rateOf(int pass) const;
@@ -40,6 +53,7 @@ private:
     double m_entryRate = 1;
     int m_sampleRate = 44100;
     double m_stretchSeconds = 0;
+    std::vector<SourceClick> m_bar;
 };
 
 // Whether the seam from `current`'s pass `pass` into the list's next entry is cut rather

@@ -25,6 +25,10 @@ inline qint64 stretchedFrames(double frames, double rate)
 struct Chunk : SourceRun {
     quint64 seq = 0;
     float data[kChunkFrames * kChannels];
+    // The metronome's clicks for these frames, mono, mixed in by the output only while it
+    // is on, so that switching it is heard at the next buffer.
+    bool hasClicks = false;
+    float clicks[kChunkFrames];
 };
 
 // Pitch-kept stretching, fed without a break; positions map back through what was fed.

@@ -181,7 +181,39 @@ BeatGrid Analyser::finish()
         grid.meter = 2;
     }
     grid.bars = std::move(best.downbeats);
+    if (grid.meter == 3) return compoundBeats(std::move(grid), df, found);
     return grid;
+}
+
+BeatGrid Analyser::compoundBeats(BeatGrid grid, const std::vector<double>& df, const std::vector<double>& found)
+{
+    // Bars of three beats may be a 6/8 whose eighths the tracker took in twos: then the bar's
+    // middle, between its second and third beat, sounds more than those beats do, and the
+    // beat is the dotted quarter, two to a bar.
+    constexpr double kCompound = 1.2;
+    const auto peak = [&](double step) {
+        const auto at = [&](double s) { return df[size_t(std::clamp(std::lround(s), 0L, long(df.size()) - 1))]; };
+        return std::max({at(step - 1), at(step), at(step + 1)});
+    };
+    double middles = 0, beats = 0;
+    for (size_t k = 0; k + 1 < grid.bars.size(); ++k) {
+        const size_t a = size_t(grid.bars[k]);
+        if (grid.bars[k + 1] - grid.bars[k] != 3) continue;
+        middles += peak((found[a] + found[a + 3]) / 2);
+        beats += (peak(found[a + 1]) + peak(found[a + 2])) / 2;
+    }
+    if (grid.bars.size() < 4 || !(middles > kCompound * beats)) return grid;
+    BeatGrid dotted;
+    dotted.meter = 2;
+    for (size_t k = 0; k < grid.bars.size(); ++k) {
+        const int bar = grid.bars[k];
+        const int next = k + 1 < grid.bars.size() ? grid.bars[k + 1] : int(grid.beats.size());
+        dotted.bars.push_back(int(dotted.beats.size()));
+        dotted.beats.push_back(grid.beats[size_t(bar)]);
+        // A bar cut short where the bars shifted has no middle of its own.
+        if (next - bar >= 2 && bar + 2 < int(grid.beats.size())) dotted.beats.push_back(grid.timeOfBeat(bar + 1.5));
+    }
+    return dotted;
 }
 
 BeatGrid fromSong(const midi::Song& song)

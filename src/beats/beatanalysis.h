@@ -46,6 +46,9 @@ private:
         double score = -1;  // the changes the downbeats gathered, less the shifts' cost
     };
     static Bars followBars(const std::vector<double>& beatChange, size_t beats, int meter);
+    // A grid in threes counted again in the dotted quarters of a 6/8, where its sound says
+    // so (`df`: the detection function; `found`: the beats in its steps).
+    static BeatGrid compoundBeats(BeatGrid grid, const std::vector<double>& df, const std::vector<double>& found);
 
     std::unique_ptr<DetectionFunction> m_df;
     std::unique_ptr<DownBeat> m_downBeat;

@@ -33,7 +33,10 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QWidget;
+namespace beats { struct BeatGrid; }
 
 namespace engine {
 
@@ -143,6 +146,19 @@ public:
         Q_UNUSED(practice);
         Q_UNUSED(pass);
     }
+
+    // The beats of `path` (as found by analysis), for the metronome and an automatic
+    // count-in; given again whenever they become known or change. An engine that cannot
+    // click on them ignores them (the count-in then plays its typed clicks).
+    virtual void setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid)
+    {
+        Q_UNUSED(path);
+        Q_UNUSED(grid);
+    }
+    // The metronome, switched while playing: heard at the next output buffer. An entry's
+    // own setting switches it as its practice settings are given.
+    virtual void setMetronome(bool on) { Q_UNUSED(on); }
+    virtual bool metronome() const { return false; }
 
     // A widget that shows the engine's video, or nullptr for an engine without pictures.
     virtual QWidget* createVideoView(QWidget* parent) { Q_UNUSED(parent); return nullptr; }

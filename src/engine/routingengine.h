@@ -39,6 +39,17 @@ public:
         m_sound->setPractice(practice, pass);
         m_video->setPractice(practice, pass);
     }
+    void setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid) override
+    {
+        m_sound->setBeats(path, grid);
+        m_video->setBeats(path, std::move(grid));
+    }
+    void setMetronome(bool on) override
+    {
+        m_sound->setMetronome(on);
+        m_video->setMetronome(on);
+    }
+    bool metronome() const override { return m_active->metronome(); }
     QWidget* createVideoView(QWidget* parent) override { return m_video->createVideoView(parent); }
     bool setOverlayLine(const QString& text) override { return m_video->setOverlayLine(text); }
 

@@ -72,6 +72,10 @@ LiveLoopKeys::LiveLoopKeys(EntryPlayer* playback, EngineControl* media, QObject*
         if (m_lineStep) m_lineStep(1);
     });
     add(QStringLiteral("Repeat Line &Once More"), {QKeySequence(Qt::CTRL | Qt::Key_R)}, [this] { m_playback->repeatOnce(); });
+    // A click on the file's beats, switched for what plays now (the entry keeps its own).
+    m_actions << nullptr;
+    add(QStringLiteral("&Metronome On/Off"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)},
+        [this] { m_media->engine()->setMetronome(!m_media->engine()->metronome()); });
 }
 
 QAction* LiveLoopKeys::add(const QString& caption, const QList<QKeySequence>& keys, std::function<void()> run)

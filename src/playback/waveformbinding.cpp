@@ -2,6 +2,7 @@
 
 #include "app/filecheck.h"
 #include "app/numbertext.h"
+#include "beats/beatsource.h"
 #include "playback/enginecontrol.h"
 #include "playback/playbackfollow.h"
 #include "waveform/waveformview.h"
@@ -58,6 +59,12 @@ WaveformBinding::WaveformBinding(EngineControl* control, waveform::WaveformView*
     connect(m_fileSettle, &QTimer::timeout, this, &WaveformBinding::fileBoxEdited);
     connect(m_view, &waveform::WaveformView::seekRequested, this, [this](double seconds) {
         if (playerHasShownFile()) m_control->setCurrentPosition(seconds);
+    });
+    // The beats the view found are the engine's too, for its metronome and count-in.
+    connect(m_view->beats(), &beats::BeatSource::changed, this, [this] {
+        const beats::BeatSource* b = m_view->beats();
+        if (b->status() == beats::BeatSource::Status::Ready && !b->file().isEmpty() && b->file() == m_control->FileName())
+            m_control->engine()->setBeats(b->file(), std::make_shared<const beats::BeatGrid>(b->grid()));
     });
 }
 

@@ -102,6 +102,27 @@ bool readPitch(const QStringList& p, PracticeSettings& s)
     return true;
 }
 
+const QString kAutoWord = QStringLiteral("auto");
+const QString kClickWord = QStringLiteral("click");
+
+bool isBeatWord(const QString& w) { return w == kAutoWord || w == kClickWord; }
+
+bool readBeat(const QStringList& p, PracticeSettings& s)
+{
+    if (p.isEmpty() || p.size() > 2 || (p.size() == 2 && p[0] == p[1])) return false;
+    for (const QString& w : p)
+        if (!isBeatWord(w)) return false;
+    s.countInAuto = p.contains(kAutoWord);
+    s.metronome = p.contains(kClickWord);
+    // A bar where no beats are known, when no count-in of its own came with it.
+    if (s.countInAuto && !s.hasCountIn()) {
+        s.countInClicks = kAutoCountInClicks;
+        s.countInBpm = PracticeSettings{}.countInBpm;
+        s.countInWhen = When::First;
+    }
+    return true;
+}
+
 } // namespace
 
 PracticeTexts practiceTexts(const PracticeSettings& s)
@@ -117,6 +138,10 @@ PracticeTexts practiceTexts(const PracticeSettings& s)
     if (s.hasTrainer())
         t.trainer = QStringLiteral("%1 %2 %3").arg(text(s.trainerStartRate), text(s.trainerStep)).arg(s.trainerPassesPerStep);
     if (s.hasTranspose()) t.pitch = QStringLiteral("%1 %2").arg(s.transposeSemitones).arg(s.transposeCents);
+    QStringList beat;
+    if (s.countInAuto && s.hasCountIn()) beat << kAutoWord;
+    if (s.metronome) beat << kClickWord;
+    t.beat = beat.join(u' ');
     return t;
 }
 
@@ -135,8 +160,23 @@ PracticeSettings practiceOf(const PracticeTexts& t, int* refused)
     take(t.countIn, readCountIn);
     take(t.trainer, readTrainer);
     take(t.pitch, readPitch);
+    // After the count-in, which it may fill in.
+    take(t.beat, readBeat);
     if (refused) *refused = bad;
     return s;
+}
+
+QString countInCell(const PracticeTexts& t)
+{
+    return QStringList{t.countIn, t.beat}.join(u' ').trimmed();
+}
+
+PracticeTexts cellTexts(const QString& pause, const QString& countInCell, const QString& trainer, const QString& pitch)
+{
+    QStringList words = parts(countInCell);
+    QStringList beat;
+    while (!words.isEmpty() && isBeatWord(words.last())) beat.prepend(words.takeLast());
+    return {pause, words.join(u' '), trainer, pitch, beat.join(u' ')};
 }
 
 QString practiceProblem(const PracticeSettings& s)
@@ -168,7 +208,7 @@ QString practiceProblem(const PracticeSettings& s)
 PracticeTexts readPracticeKeys(const QString& section, const QString& n, const QString& strFile)
 {
     auto read = [&](const QString& key) { return ReadINI(section, key + n, QString(), strFile); };
-    return {read(kFilePause), read(kFileCountIn), read(kFileTrainer), read(kFilePitch)};
+    return {read(kFilePause), read(kFileCountIn), read(kFileTrainer), read(kFilePitch), read(kFileBeat)};
 }
 
 void writePracticeKeys(const QString& section, const QString& n, const PracticeTexts& t, const QString& strFile)
@@ -181,6 +221,7 @@ void writePracticeKeys(const QString& section, const QString& n, const PracticeT
     write(kFileCountIn, t.countIn);
     write(kFileTrainer, t.trainer);
     write(kFilePitch, t.pitch);
+    write(kFileBeat, t.beat);
 }
 
 } // namespace storage

@@ -7,6 +7,10 @@
 //   FileCountIn  "4 120 first"  clicks, clicks a minute, "first" or "every" pass
 //   FileTrainer  "0.6 0.05 2"   start rate, step, passes per step
 //   FilePitch    "-2 15"        semitones, cents
+//   FileBeat     "auto click"   the count-in is a bar of the file's beats ("auto"), a click
+//                               on every beat while it plays ("click"); FileCountIn stays
+//                               what plays while the beats are not known, and what a
+//                               reader without this key plays
 //
 // The texts do not follow the user's locale: "." is the decimal point and the parts are
 // separated by blanks, so a file reads the same everywhere. A setting that is off has the
@@ -21,9 +25,11 @@ inline const QString kFilePause = QStringLiteral("FilePause");
 inline const QString kFileCountIn = QStringLiteral("FileCountIn");
 inline const QString kFileTrainer = QStringLiteral("FileTrainer");
 inline const QString kFilePitch = QStringLiteral("FilePitch");
+inline const QString kFileBeat = QStringLiteral("FileBeat");
 
 struct PracticeTexts {
     QString pause, countIn, trainer, pitch;
+    QString beat;
     bool operator==(const PracticeTexts&) const = default;
 };
 
@@ -34,11 +40,16 @@ PracticeTexts practiceTexts(const PracticeSettings& settings);
 // leaves its setting off, as an empty one does. `refused`, when given, counts such texts.
 PracticeSettings practiceOf(const PracticeTexts& texts, int* refused = nullptr);
 
+// The grid shows the beat words after the count-in's ("4 120 first auto click") in one cell;
+// cellTexts() takes the grid's four cells apart again.
+QString countInCell(const PracticeTexts& texts);
+PracticeTexts cellTexts(const QString& pause, const QString& countInCell, const QString& trainer, const QString& pitch);
+
 // Why settings cannot be kept, in words for the user ("" when they can): the one check of
 // the bounds (app/practice.h) for whoever builds settings from the user's input.
 QString practiceProblem(const PracticeSettings& settings);
 
-// The four keys of entry `n` in `section` of `strFile` ("" is the program's INI file).
+// The five keys of entry `n` in `section` of `strFile` ("" is the program's INI file).
 PracticeTexts readPracticeKeys(const QString& section, const QString& n, const QString& strFile);
 // Writes the texts that are on. A setting that is off writes its key empty, and only where
 // the key holds a value now, so no reader meets a stale setting and an entry that never had

@@ -149,7 +149,7 @@ QStringList EntryGrid::rowTexts(int row) const
 PracticeSettings EntryGrid::rowPractice(int row) const
 {
     const QStringList t = rowTexts(row);
-    return storage::practiceOf({t.value(5), t.value(6), t.value(7), t.value(8)});
+    return storage::practiceOf(storage::cellTexts(t.value(5), t.value(6), t.value(7), t.value(8)));
 }
 
 void EntryGrid::setRow(int row, const QStringList& texts, const PracticeSettings& practice)
@@ -161,7 +161,7 @@ void EntryGrid::setRow(int row, const QStringList& texts, const PracticeSettings
 QStringList EntryGrid::practiceCells(const PracticeSettings& practice)
 {
     const storage::PracticeTexts t = storage::practiceTexts(practice);
-    return {t.pause, t.countIn, t.trainer, t.pitch};
+    return {t.pause, storage::countInCell(t), t.trainer, t.pitch};
 }
 
 void EntryGrid::selectRow(int row)

@@ -47,7 +47,7 @@ const QString kNotFoundTitle = QStringLiteral("Not Found");
 // The waveform's strip, with a gap to the slider below it.
 constexpr double kWaveTwips = 1260;
 // The practice settings' strip below the slider.
-constexpr double kPracticeTwips = 1140;
+constexpr double kPracticeTwips = 1410;
 constexpr double kPracticeTop = 3135 + kWaveTwips;
 // The entry's text below the practice strip.
 constexpr double kTextTwips = 420;
@@ -177,9 +177,13 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     for (QWidget* box : m_txtPractice) {
         setTabOrder(last, box);
         last = box;
-        if (box == m_txtPractice[Bpm]) setTabOrder(box, last = m_chkEveryPass);
+        if (box == m_txtPractice[Bpm]) {
+            setTabOrder(box, m_chkEveryPass);
+            setTabOrder(m_chkEveryPass, last = m_chkAutoCountIn);
+        }
     }
-    setTabOrder(last, m_txtText);
+    setTabOrder(last, m_chkMetronome);
+    setTabOrder(m_chkMetronome, m_txtText);
 
     m_tmrLooper = new QTimer(this);
     m_tmrLooper->setInterval(5);
@@ -243,6 +247,15 @@ void frmEdit::buildPractice(QWidget* parent)
     m_chkTrainerBpm->setAccessibleName(QStringLiteral("Trainer in beats a minute"));
     services::fitFontToBox(m_chkTrainerBpm);
     connect(m_chkTrainerBpm, &QCheckBox::toggled, this, &frmEdit::trainerUnitChanged);
+    m_chkAutoCountIn = new QCheckBox(QStringLiteral("On the beats"), frame);
+    m_chkAutoCountIn->setGeometry(twipsRect(900, 1050, 1800, 240));
+    m_chkAutoCountIn->setToolTip(QStringLiteral("Count in one bar at the file's own tempo and meter, found in its sound; "
+                                                "the clicks and tempo above play until its beats are known"));
+    services::fitFontToBox(m_chkAutoCountIn);
+    m_chkMetronome = new QCheckBox(QStringLiteral("Metronome"), frame);
+    m_chkMetronome->setGeometry(twipsRect(4410, 780, 1700, 240));
+    m_chkMetronome->setToolTip(QStringLiteral("A click on every beat of the file while the entry plays (sound files)"));
+    services::fitFontToBox(m_chkMetronome);
 }
 
 void frmEdit::showPractice(const PracticeSettings& p)
@@ -261,6 +274,8 @@ void frmEdit::showPractice(const PracticeSettings& p)
     m_chkEveryPass->setChecked(p.hasCountIn() && p.countInWhen == PracticeSettings::CountInWhen::EveryPass);
     // The rates just shown, in the unit chosen where the tempo is known.
     if (m_chkTrainerBpm->isChecked()) trainerUnitChanged(true);
+    m_chkAutoCountIn->setChecked(p.hasCountIn() && p.countInAuto);
+    m_chkMetronome->setChecked(p.metronome);
 }
 
 bool frmEdit::readPractice(PracticeSettings& out)
@@ -309,6 +324,10 @@ bool frmEdit::readPractice(PracticeSettings& out)
         for (PracticeBox box : {TrainerStart, TrainerStep})
             if (!m_txtPractice[box]->text().trimmed().isEmpty()) v[box] = beats::rateForBpm(v[box], tempo);
     }
+    // A count-in on the beats needs no typed clicks: a bar of them plays until beats are known.
+    s.countInAuto = m_chkAutoCountIn->isChecked();
+    if (s.countInAuto && s.countInClicks == 0) s.countInClicks = practice::kAutoCountInClicks;
+    s.metronome = m_chkMetronome->isChecked();
     s.trainerStartRate = v[TrainerStart];
     s.trainerStep = v[TrainerStep];
     s.trainerPassesPerStep = count(TrainerPasses);

@@ -72,6 +72,8 @@ public:
     // The trainer's start and step in beats a minute of the file at the entry's start, kept
     // as rates.
     QCheckBox* chkTrainerBpm() const { return m_chkTrainerBpm; }
+    QCheckBox* chkAutoCountIn() const { return m_chkAutoCountIn; }
+    QCheckBox* chkMetronome() const { return m_chkMetronome; }
     QPushButton* btnTest() const { return m_btnTest; }
     QPushButton* btnBeats() const { return m_btnBeats; }
     QPushButton* cmdOK() const { return m_cmdOK; }
@@ -122,6 +124,8 @@ private:
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
     QCheckBox* m_chkEveryPass = nullptr;
     QCheckBox* m_chkTrainerBpm = nullptr;
+    QCheckBox* m_chkAutoCountIn = nullptr;
+    QCheckBox* m_chkMetronome = nullptr;
     QPushButton* m_btnBrowse = nullptr;
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdApply = nullptr;

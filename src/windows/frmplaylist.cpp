@@ -483,7 +483,8 @@ void frmPlayList::SavePlayList()
     rows.reserve(n);
     for (int i = 1; i <= n; ++i) {
         const QStringList t = m_grid->rowTexts(i);
-        rows.append({t[0], t[1], t[2], t[3], t[4], {t.value(5), t.value(6), t.value(7), t.value(8)}, t.value(playback::kTextCell)});
+        rows.append({t[0], t[1], t[2], t[3], t[4], storage::cellTexts(t.value(5), t.value(6), t.value(7), t.value(8)),
+                     t.value(playback::kTextCell)});
     }
     storage::WriteOutcome outcome;
     if (storage::SavePlayList(m_chooser->currentText(), rows, &outcome) == storage::SaveResult::NoPlayList)

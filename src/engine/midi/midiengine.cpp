@@ -121,6 +121,14 @@ void MidiEngine::renderFinished()
     playRendering(target);
 }
 
+void MidiEngine::setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid)
+{
+    m_beatsPath = path;
+    m_beats = grid;
+    const bool rendered = m_phase == Phase::Rendered && path == m_path;
+    m_inner->setBeats(rendered ? m_rendering : path, std::move(grid));
+}
+
 void MidiEngine::playRendering(const QString& wav)
 {
     m_phase = Phase::Rendered;
@@ -131,6 +139,7 @@ void MidiEngine::playRendering(const QString& wav)
     m_stopped = m_pauseWanted = false;
     // What was asked meanwhile goes with the load, as for any file still loading.
     m_inner->load(wav);
+    if (m_beats && m_beatsPath == m_path) m_inner->setBeats(wav, m_beats);
     if (stopped)
         m_inner->stop();
     else if (paused)

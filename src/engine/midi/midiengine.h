@@ -54,6 +54,10 @@ public:
     bool queueNext(const NextEntry& next) override;
     bool takeBackNext() override { return m_inner->takeBackNext(); }
     void setPractice(const PracticeSettings& practice, int pass) override { m_inner->setPractice(practice, pass); }
+    // A MIDI file's beats are its rendering's: they go with the rendering once it plays.
+    void setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid) override;
+    void setMetronome(bool on) override { m_inner->setMetronome(on); }
+    bool metronome() const override { return m_inner->metronome(); }
 
     static constexpr int kRenderWaitMs = 300;
 
@@ -77,6 +81,8 @@ private:
     Phase m_phase = Phase::Direct;
     QString m_path;
     QString m_rendering;  // the WAV that plays for the MIDI file
+    QString m_beatsPath;
+    std::shared_ptr<const beats::BeatGrid> m_beats;
     midi::Song m_song;
     std::unique_ptr<midi::RenderHandle> m_job;
     PlayState m_reported = PlayState::Stopped;

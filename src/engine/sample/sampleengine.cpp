@@ -1,6 +1,7 @@
 #include "engine/sample/sampleengine.h"
 
 #include "audio/audiodecoder.h"
+#include "audio/beatclicker.h"
 #include "audio/audiooutput.h"
 #include "audio/failoveroutput.h"
 #include "audio/liveswitch.h"
@@ -8,6 +9,7 @@
 #include "audio/practiceplan.h"
 #include "audio/spscqueue.h"
 #include "audio/stretcher.h"
+#include "beats/beatclicks.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -170,7 +172,12 @@ struct NextCommand {
     NextEntry entry;
 };
 struct QuitCommand {};
-using Command = std::variant<LoadCommand, Plan, NextCommand, QuitCommand>;
+// The beats of `path`, for the metronome and the automatic count-in (none: forget them).
+struct BeatsCommand {
+    QString path;
+    std::shared_ptr<const beats::BeatGrid> grid;
+};
+using Command = std::variant<LoadCommand, Plan, NextCommand, QuitCommand, BeatsCommand>;
 
 struct Opened {
     quint64 generation = 0;
@@ -222,6 +229,8 @@ struct SampleEngine::Shared {
     std::atomic<quint64> dropFrom{1};
     std::atomic<quint64> dropTo{0};
     std::atomic<bool> gate{false};
+    // Whether the pull mixes in the metronome's clicks the worker rendered beside the sound.
+    std::atomic<bool> metronome{false};
     std::atomic<double> writtenPos{0};
     // Stored by the pull, which must not lock: a library-made atomic double would.
     static_assert(std::atomic<double>::is_always_lock_free);
@@ -244,6 +253,13 @@ struct SampleEngine::Shared {
     double silenceAt = -1;
 
     qint64 pull(float* out, qint64 frames);
+    static void mixClicks(const audio::Chunk& c, qint64 offset, float* out, qint64 n)
+    {
+        for (qint64 i = 0; i < n; ++i) {
+            out[i * kChannels] += c.clicks[offset + i];
+            out[i * kChannels + 1] += c.clicks[offset + i];
+        }
+    }
     bool dropped(const audio::Chunk* c) const
     {
         return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
@@ -288,6 +304,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             }
             const qint64 n = std::min(frames - filled, c->frames - offset);
             std::memcpy(out + filled * kChannels, c->data + offset * kChannels, sizeof(float) * kChannels * n);
+            if (c->hasClicks && metronome.load(std::memory_order_relaxed)) mixClicks(*c, offset, out + filled * kChannels, n);
             filled += n;
             offset += n;
             writtenPos.store(c->sourcePos + double(offset) * c->step, std::memory_order_relaxed);
@@ -339,6 +356,7 @@ private:
         std::optional<LoadCommand> load;
         std::optional<Plan> plan;
         std::optional<NextCommand> next;
+        std::optional<BeatsCommand> beats;
     };
 
     Inbox takeCommands();
@@ -369,6 +387,10 @@ private:
     qint64 fadeFrames() const;
     void useRate(int rate);
     bool nextFollows() const { return m_next && m_next->epoch == m_epoch; }
+    // The beats of the file open now, where they are known: the metronome's and the count-in's.
+    const beats::BeatGrid* grid() const;
+    void useBeats();
+    std::vector<SourceClick> countInBar(const FrameLoop& fl, const Format& f) const;
     Mode soundMode() const { return m_practice.stretches() ? Mode::Stretching : Mode::Plain; }
 
     SampleEngine::Shared& sh;
@@ -402,6 +424,10 @@ private:
     std::optional<PassPlan> m_preroll;  // playing now, or due once the stretcher has finished
     qint64 m_prerollAt = 0;
     double m_holdPos = 0;
+
+    std::shared_ptr<const beats::BeatGrid> m_grid;
+    QString m_gridPath;
+    audio::BeatClicker m_clicker;
 };
 
 Worker::Inbox Worker::takeCommands()
@@ -432,8 +458,10 @@ Worker::Inbox Worker::takeCommands()
         } else if (auto* load = std::get_if<LoadCommand>(&c)) {
             // What was asked for the file before is void.
             const bool quit = in.quit;
+            auto beats = std::move(in.beats);
             in = Inbox{};
             in.quit = quit;
+            in.beats = std::move(beats);
             in.load = std::move(*load);
         } else if (auto* plan = std::get_if<Plan>(&c)) {
             if (plan->dropNext) in.next.reset();
@@ -441,6 +469,8 @@ Worker::Inbox Worker::takeCommands()
             in.plan = std::move(*plan);
         } else if (auto* next = std::get_if<NextCommand>(&c)) {
             in.next = std::move(*next);
+        } else if (auto* beats = std::get_if<BeatsCommand>(&c)) {
+            in.beats = std::move(*beats);
         }
     }
     sh.inbox.clear();
@@ -630,6 +660,8 @@ void Worker::applyPlan(Plan plan)
         wrapNow = true;
     }
     m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate, stretchSeconds(fl, f));
+    m_practice.setCountInBar(countInBar(fl, f));
+    m_clicker.reset();
     std::vector<float> tail = wrapNow ? tailAt(live->from) : std::vector<float>{};
     beginEntry(fl, wrapNow, passFrom, plan.preroll, fadesIn);
     // Cut short, the pass blends out as at a seam rather than stepping.
@@ -735,7 +767,9 @@ bool Worker::handOver(std::vector<float> tail)
     // one's last sample, at its own rate and pitch. The stretcher has given all of this
     // entry's sound: it starts over.
     const FrameLoop fl = entryFrames(n.start, n.hasLoop ? std::optional(range) : std::nullopt, info.format);
-    const PracticePlan next(n.practice, n.rate, m_outputRate, stretchSeconds(fl, info.format));
+    PracticePlan next(n.practice, n.rate, m_outputRate, stretchSeconds(fl, info.format));
+    useBeats();
+    next.setCountInBar(countInBar(fl, info.format));
     const bool cut = cutIntoNext(m_practice, m_pass, next);
     m_practice = next;
     beginEntry(fl, false, 0, true, cut);
@@ -778,6 +812,7 @@ std::size_t Worker::ahead() const
 
 void Worker::publish(audio::Chunk* c)
 {
+    c->hasClicks = m_clicker.hasBeats() && m_clicker.render(*c, m_outputRate, c->clicks);
     c->seq = ++m_seq;
     if (c->passStart) ++m_renderedPass;
     m_rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, m_renderedPass, c->entry});
@@ -952,6 +987,11 @@ void Worker::run()
         const bool newPlace = in.plan && in.plan->from && in.plan->epoch != m_epoch;
         if (in.load || newPlace || (in.plan && in.plan->quiet == SampleEngine::Quiet::Stop)) quietAll();
         if (in.load) open(*in.load);
+        if (in.beats) {
+            m_grid = std::move(in.beats->grid);
+            m_gridPath = QFileInfo(in.beats->path).absoluteFilePath();
+        }
+        if (in.load || in.beats) useBeats();
         if (in.plan && in.plan->dropNext) m_next.reset();
         if (in.next) m_next = std::move(in.next);
         if (in.plan && m_decoder->format().sampleRate > 0) applyPlan(std::move(*in.plan));
@@ -960,6 +1000,34 @@ void Worker::run()
         if ((m_mode == Mode::Plain || m_mode == Mode::Stretching || m_mode == Mode::Preroll) && m_practice.stretches())
             m_stretch.keepSpare(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
     }
+}
+
+const beats::BeatGrid* Worker::grid() const
+{
+    return m_grid && m_gridPath == m_path && m_grid->beats.size() >= 2 ? m_grid.get() : nullptr;
+}
+
+void Worker::useBeats()
+{
+    // Every beat of the file in its frames: what the clicker looks up while rendering.
+    std::vector<SourceClick> frames;
+    const double rate = m_decoder->format().sampleRate;
+    if (const beats::BeatGrid* g = grid(); g && rate > 0)
+        for (const beats::Tick& t : beats::beatsBetween(*g, 0, std::numeric_limits<double>::infinity()))
+            frames.push_back({t.seconds * rate, t.downbeat});
+    m_clicker.setBeats(std::move(frames));
+    m_clicker.reset();
+}
+
+std::vector<SourceClick> Worker::countInBar(const FrameLoop& fl, const Format& f) const
+{
+    const beats::BeatGrid* g = grid();
+    if (!g || f.sampleRate <= 0) return {};
+    // Every pass but a first one sought elsewhere begins at the stretch's start.
+    const double start = double(fl.loop && fl.loop->stop > fl.loop->start ? fl.loop->start : fl.from) / f.sampleRate;
+    std::vector<SourceClick> bar;
+    for (const beats::Tick& t : beats::countInBar(*g, start)) bar.push_back({t.seconds - start, t.downbeat});
+    return bar;
 }
 
 void SampleEngine::Shared::run(QPointer<SampleEngine> engine)
@@ -1261,7 +1329,11 @@ void SampleEngine::clearLoop()
 
 void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
 {
-    const bool changed = practice != m_practice;
+    // The click alone is switched in the output, not by a new plan.
+    PracticeSettings heard = practice;
+    heard.metronome = m_practice.metronome;
+    const bool changed = heard != m_practice;
+    if (pass != kGoOn || practice.metronome != m_practice.metronome) setMetronome(practice.metronome);
     m_practice = practice;
     if (pass != kGoOn) {
         m_practicePass = std::max(0, pass);
@@ -1270,6 +1342,23 @@ void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
     if (changed || pass != kGoOn) showPassRate();
     // Changed while it plays: heard from here on, the pass count kept.
     if (changed) replan();
+}
+
+void SampleEngine::setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid)
+{
+    m_shared->post({BeatsCommand{path, std::move(grid)}});
+    // An automatic count-in waiting to be heard is placed on them.
+    if (m_practice.countInAuto && m_prerollDue && m_state != PlayState::Playing) replan();
+}
+
+void SampleEngine::setMetronome(bool on)
+{
+    m_shared->metronome.store(on, std::memory_order_relaxed);
+}
+
+bool SampleEngine::metronome() const
+{
+    return m_shared->metronome.load(std::memory_order_relaxed);
 }
 
 void SampleEngine::showPassRate()

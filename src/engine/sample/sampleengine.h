@@ -59,6 +59,9 @@ public:
     bool takeBackNext() override;
     void setPractice(const PracticeSettings& practice, int pass) override;
     PracticeSettings practice() const { return m_practice; }
+    void setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid) override;
+    void setMetronome(bool on) override;
+    bool metronome() const override;
 
     // Which output took the sound: "pulse" or "null"; empty before the first load.
     QString outputName() const;
