@@ -4,6 +4,8 @@
 // sounds exactly as before.
 #include <QtGlobal>
 
+#include <array>
+
 struct HearSettings {
     // The band's edges in Hz; 0 leaves that side open.
     double lowCut = 0;
@@ -22,6 +24,9 @@ struct HearSettings {
 
     bool hasBand() const { return lowCut > 0 || highCut > 0; }
     bool any() const { return hasBand() || centre != Centre::Normal || channels != Channels::Both || gainDb != 0; }
+    // The centre and channel choice as one matrix on (left, right): left out is
+    // m[0] l + m[1] r, right out m[2] l + m[3] r. Every engine mixes by it.
+    std::array<double, 4> matrix() const;
     bool operator==(const HearSettings&) const = default;
 };
 

@@ -73,8 +73,7 @@ void PartChain::design(const HearSettings& s, int rate)
         else m_band[2 + i].pass();
     }
     m_sections = low || high ? kSections : 0;
-    m_centre = s.centre;
-    m_channels = s.channels;
+    m_matrix = s.matrix();
     m_gain = std::pow(10.0, s.gainDb / 20);
 }
 
@@ -85,20 +84,9 @@ void PartChain::clearState()
 
 void PartChain::frame(double& l, double& r)
 {
-    using C = HearSettings::Centre;
-    using Ch = HearSettings::Channels;
-    // Cancel keeps the whole of a sound panned to one side (at its level in its own channel)
-    // and nothing of one panned to the middle.
-    if (m_centre == C::Cancel) {
-        const double side = l - r;
-        l = side;
-        r = -side;
-    } else if (m_centre == C::Keep) {
-        l = r = (l + r) / 2;
-    }
-    if (m_channels == Ch::Left) r = l;
-    else if (m_channels == Ch::Right) l = r;
-    else if (m_channels == Ch::Mono) l = r = (l + r) / 2;
+    const double inL = l;
+    l = m_matrix[0] * inL + m_matrix[1] * r;
+    r = m_matrix[2] * inL + m_matrix[3] * r;
     for (int i = 0; i < m_sections; ++i) {
         l = m_band[i].step(0, l);
         r = m_band[i].step(1, r);
@@ -129,9 +117,10 @@ void PeakLimiter::frame(double& l, double& r)
     r *= m_gain;
 }
 
-void HearMailbox::post(const HearSettings& s)
+void HearMailbox::post(const HearSettings& s, std::uint64_t tag)
 {
     m_seq.beginWrite();
+    m_tag.store(tag, std::memory_order_relaxed);
     m_low.store(s.lowCut, std::memory_order_relaxed);
     m_high.store(s.highCut, std::memory_order_relaxed);
     m_gainDb.store(s.gainDb, std::memory_order_relaxed);
@@ -141,20 +130,33 @@ void HearMailbox::post(const HearSettings& s)
     m_seq.endWrite();
 }
 
-bool HearMailbox::take(std::uint64_t& seen, HearSettings& out) const
+HearMailbox::Posted HearMailbox::read() const
 {
-    const auto [version, s] = m_seq.read([this] {
+    return m_seq.read([this] {
         HearSettings s;
         s.lowCut = m_low.load(std::memory_order_relaxed);
         s.highCut = m_high.load(std::memory_order_relaxed);
         s.gainDb = m_gainDb.load(std::memory_order_relaxed);
         s.centre = HearSettings::Centre(m_centre.load(std::memory_order_relaxed));
         s.channels = HearSettings::Channels(m_channels.load(std::memory_order_relaxed));
-        return std::pair{m_version.load(std::memory_order_relaxed), s};
+        return Posted{m_version.load(std::memory_order_relaxed), m_tag.load(std::memory_order_relaxed), s};
     });
-    if (version == seen) return false;
-    seen = version;
-    out = s;
+}
+
+bool HearMailbox::take(std::uint64_t& seen, HearSettings& out) const
+{
+    const Posted p = read();
+    if (p.version == seen) return false;
+    seen = p.version;
+    out = p.settings;
+    return true;
+}
+
+bool HearMailbox::takeFor(std::uint64_t tag, HearSettings& out) const
+{
+    const Posted p = read();
+    if (p.version == 0 || p.tag != tag) return false;
+    out = p.settings;
     return true;
 }
 

@@ -45,8 +45,7 @@ private:
     static constexpr int kSections = 4;  // two high-pass, two low-pass: fourth order each
     Biquad m_band[kSections];
     int m_sections = 0;
-    HearSettings::Centre m_centre = HearSettings::Centre::Normal;
-    HearSettings::Channels m_channels = HearSettings::Channels::Both;
+    std::array<double, 4> m_matrix{1, 0, 0, 1};
     double m_gain = 1;
 };
 
@@ -70,12 +69,20 @@ private:
 // the pull takes the newest once it differs from what it took before.
 class HearMailbox {
 public:
-    void post(const HearSettings& s);  // one writer at a time
+    // `tag` says whom the settings are for (an entry), for a reader that asks by it.
+    void post(const HearSettings& s, std::uint64_t tag = 0);  // one writer at a time
     bool take(std::uint64_t& seen, HearSettings& out) const;
+    // The settings posted last for `tag`, if they are the last posted.
+    bool takeFor(std::uint64_t tag, HearSettings& out) const;
 
 private:
+    struct Posted {
+        std::uint64_t version, tag;
+        HearSettings settings;
+    };
+    Posted read() const;
     SeqCount m_seq;
-    std::atomic<std::uint64_t> m_version{0};
+    std::atomic<std::uint64_t> m_version{0}, m_tag{0};
     std::atomic<double> m_low{0}, m_high{0}, m_gainDb{0};
     std::atomic<int> m_centre{0}, m_channels{0};
 };

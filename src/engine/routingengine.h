@@ -39,6 +39,11 @@ public:
         m_sound->setPractice(practice, pass);
         m_video->setPractice(practice, pass);
     }
+    void setHear(const HearSettings& hear) override
+    {
+        m_sound->setHear(hear);
+        m_video->setHear(hear);
+    }
     QWidget* createVideoView(QWidget* parent) override { return m_video->createVideoView(parent); }
     bool setOverlayLine(const QString& text) override { return m_video->setOverlayLine(text); }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The practice settings of an entry as text: four keys beside the five, numbered the same
+// The practice settings of an entry as text: five keys beside the five, numbered the same
 // way, in a playlist section and in an exported playlist file. The grid shows the same texts.
 //
 //   FilePause    "1.5"          seconds of silence before each pass
@@ -7,6 +7,10 @@
 //   FileCountIn  "4 120 first"  clicks, clicks a minute, "first" or "every" pass
 //   FileTrainer  "0.6 0.05 2"   start rate, step, passes per step
 //   FilePitch    "-2 15"        semitones, cents
+//   FileHear     "200-4000 cancel left +6dB"
+//                               a band in Hz (either side may be open: "2000-"; or "bass",
+//                               "voice", "treble"), "cancel" or "keep" the centre, "left",
+//                               "right" or "mono", a gain; each part optional, in this order
 //
 // The texts do not follow the user's locale: "." is the decimal point and the parts are
 // separated by blanks, so a file reads the same everywhere. A setting that is off has the
@@ -15,15 +19,18 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace storage {
 
 inline const QString kFilePause = QStringLiteral("FilePause");
 inline const QString kFileCountIn = QStringLiteral("FileCountIn");
 inline const QString kFileTrainer = QStringLiteral("FileTrainer");
 inline const QString kFilePitch = QStringLiteral("FilePitch");
+inline const QString kFileHear = QStringLiteral("FileHear");
 
 struct PracticeTexts {
-    QString pause, countIn, trainer, pitch;
+    QString pause, countIn, trainer, pitch, hear;
     bool operator==(const PracticeTexts&) const = default;
 };
 
@@ -38,7 +45,15 @@ PracticeSettings practiceOf(const PracticeTexts& texts, int* refused = nullptr);
 // the bounds (app/practice.h) for whoever builds settings from the user's input.
 QString practiceProblem(const PracticeSettings& settings);
 
-// The four keys of entry `n` in `section` of `strFile` ("" is the program's INI file).
+// The hear settings' text alone (the grid's cell, the editor's field).
+QString hearText(const HearSettings& hear);
+// Strict, as practiceOf(): none when the text is not one the key may hold.
+std::optional<HearSettings> hearOf(const QString& text);
+
+// Why hear settings cannot be kept ("" when they can); practiceProblem() includes it.
+QString hearProblem(const HearSettings& hear);
+
+// The five keys of entry `n` in `section` of `strFile` ("" is the program's INI file).
 PracticeTexts readPracticeKeys(const QString& section, const QString& n, const QString& strFile);
 // Writes the texts that are on. A setting that is off writes its key empty, and only where
 // the key holds a value now, so no reader meets a stale setting and an entry that never had

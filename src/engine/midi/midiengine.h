@@ -54,6 +54,7 @@ public:
     bool queueNext(const NextEntry& next) override;
     bool takeBackNext() override { return m_inner->takeBackNext(); }
     void setPractice(const PracticeSettings& practice, int pass) override { m_inner->setPractice(practice, pass); }
+    void setHear(const HearSettings& hear) override { m_inner->setHear(hear); }
 
     static constexpr int kRenderWaitMs = 300;
 

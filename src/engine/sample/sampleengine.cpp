@@ -5,6 +5,7 @@
 #include "audio/failoveroutput.h"
 #include "audio/liveswitch.h"
 #include "audio/loopreader.h"
+#include "audio/partfilter.h"
 #include "audio/practiceplan.h"
 #include "audio/spscqueue.h"
 #include "audio/stretcher.h"
@@ -237,6 +238,16 @@ struct SampleEngine::Shared {
     // The pulling thread's own (see the ring).
     qint64 offset = 0;
     bool silent = true;
+    // What is heard of the mix, after the stretcher and the seam blends, at the output's rate:
+    // applied as the sound leaves, so a change is heard within the output's buffer rather
+    // than after all that is rendered ahead. Set from the UI through the mailbox; its rate
+    // is set by the worker while the output is stopped.
+    // An entry handed over in the worker brings its own settings, taken as its first chunk
+    // is: `entryHear` is tagged by the entry.
+    PartFilter hear;
+    HearMailbox hearBox, entryHear;
+    std::uint64_t hearSeen = 0;
+    quint64 hearEntry = 0;
 
     qint64 pull(float* out, qint64 frames);
     bool dropped(const audio::Chunk* c) const
@@ -273,6 +284,10 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
                 continue;
             }
             taken.store(c->seq, std::memory_order_release);
+            if (HearSettings h; c->entry != hearEntry && entryHear.takeFor(c->entry, h)) {
+                hear.set(h);
+                hearEntry = c->entry;
+            }
             if (offset == 0 || silent) {
                 pulledAt[c->seq % kRingChunks].store(w + filled - offset, std::memory_order_release);
                 notes.push(Note{{c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step, c->frames - offset,
@@ -298,6 +313,8 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
         }
         std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
     }
+    if (HearSettings h; hearBox.take(hearSeen, h)) hear.set(h);
+    hear.process(out, frames);
     written.store(w + frames, std::memory_order_release);
     return filled;
 }
@@ -443,6 +460,7 @@ void Worker::useRate(int rate)
 {
     if (rate == m_outputRate) return;
     sh.output->stop();
+    sh.hear.setRate(rate);  // no pull while the output is stopped
     sh.outputBase.store(sh.written.load());
     sh.output->start(rate, [s = &sh](float* out, qint64 frames) { return s->pull(out, frames); });
     m_outputRate = rate;
@@ -685,6 +703,7 @@ bool Worker::handOver(std::vector<float> tail)
     const PracticePlan next(n.practice, n.rate, m_outputRate, stretchSeconds(fl, info.format));
     const bool cut = cutIntoNext(m_practice, m_pass, next);
     m_practice = next;
+    sh.entryHear.post(n.practice.hear, m_entry);
     beginEntry(fl, false, 0, true, cut);
     // After a pause the next entry fades in from silence; without one it blends out what
     // followed this one's stop.
@@ -929,6 +948,11 @@ SampleEngine::~SampleEngine()
     m_shared->post({QuitCommand{}});
     if (m_worker.joinable()) m_worker.join();
     m_shared->output->stop();
+}
+
+void SampleEngine::setHear(const HearSettings& hear)
+{
+    m_shared->hearBox.post(hear);
 }
 
 QString SampleEngine::outputName() const
@@ -1195,8 +1219,12 @@ void SampleEngine::clearLoop()
     replan();
 }
 
-void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
+void SampleEngine::setPractice(const PracticeSettings& given, int pass)
 {
+    // The hear settings change what leaves the engine, not the passes: no plan anew.
+    setHear(given.hear);
+    PracticeSettings practice = given;
+    practice.hear = {};
     const bool changed = practice != m_practice;
     m_practice = practice;
     if (pass != kGoOn) {
@@ -1335,6 +1363,7 @@ void SampleEngine::tick()
             m_planStart = n.start;
             m_rate = n.rate;
             m_practice = n.practice;
+            m_practice.hear = {};  // the pull took it with the entry's first chunk
             m_practicePass = 0;
             m_prerollDue = false;
             showPassRate();

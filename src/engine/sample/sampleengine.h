@@ -59,6 +59,7 @@ public:
     bool takeBackNext() override;
     void setPractice(const PracticeSettings& practice, int pass) override;
     PracticeSettings practice() const { return m_practice; }
+    void setHear(const HearSettings& hear) override;
 
     // Which output took the sound: "pulse" or "null"; empty before the first load.
     QString outputName() const;
