@@ -1,6 +1,7 @@
 // The hear filters on plain sound: the band's response, the centre and channel matrix, the
 // limiter's ceiling, and changes made while sound runs through.
 #include "audio/partfilter.h"
+#include "playback/livehear.h"
 
 #include <QtTest>
 
@@ -118,6 +119,19 @@ private slots:
             QCOMPARE_NE(out[2 * 20 * block], in[2 * 20 * block]);  // heard within the block after
             QVERIFY(std::equal(out.begin() + 2 * 110 * block, out.end(), in.begin() + 2 * 110 * block));
         }
+    }
+
+    void menuSteps()
+    {
+        using S = playback::HearStep;
+        const struct { HearSettings from; S step; HearSettings to; } rows[] = {
+            {{.centre = C::Cancel}, S::Mono, {.channels = Ch::Mono}},  // together they are silence
+            {{.channels = Ch::Mono}, S::Cancel, {.centre = C::Cancel}},
+            {{.gainDb = 22.5}, S::GainUp, {.gainDb = 24}},
+            {{.gainDb = -23}, S::GainDown, {.gainDb = -24}},
+            {{.lowCut = 40, .highCut = 300, .centre = C::Keep}, S::Treble, {.lowCut = 2000, .centre = C::Keep}},
+        };
+        for (const auto& r : rows) QCOMPARE(playback::steppedHear(r.from, r.step), r.to);
     }
 
     void mailboxHandsOverOnce()

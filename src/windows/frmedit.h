@@ -104,6 +104,7 @@ private:
     QLineEdit* m_txtLoops = nullptr;
     QLineEdit* m_txtText = nullptr;
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
+    QLineEdit* m_txtHear = nullptr;
     QCheckBox* m_chkEveryPass = nullptr;
     QPushButton* m_btnBrowse = nullptr;
     QPushButton* m_cmdOK = nullptr;

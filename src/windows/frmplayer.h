@@ -11,7 +11,7 @@ class QAction;
 class QMenu;
 class QTimer;
 
-namespace playback { class EntryPlayer; class LiveLoopKeys; class MediaPlayer; }
+namespace playback { class EntryPlayer; class LiveHear; class LiveLoopKeys; class MediaPlayer; }
 namespace windows {
 
 class TrayIcon;
@@ -66,6 +66,7 @@ public:
     playback::MediaPlayer* MediaPlayer1() const { return m_mediaPlayer; }
     playback::EntryPlayer* playback() const { return m_playback; }
     playback::LiveLoopKeys* liveKeys() const { return m_liveKeys; }
+    playback::LiveHear* liveHear() const { return m_liveHear; }
     QMenu* MenuLoop() const { return m_menuLoop; }
     // Whether what plays came from outside the list (File > Open, the command line, a
     // drop) and so has no row until the list goes on.
@@ -107,6 +108,7 @@ private:
     playback::MediaPlayer* m_mediaPlayer;
     playback::EntryPlayer* m_playback;
     playback::LiveLoopKeys* m_liveKeys = nullptr;
+    playback::LiveHear* m_liveHear = nullptr;
     QMenu* m_menuLoop = nullptr;
     bool m_outsideFile = false;
     QTimer* m_tmrTrayIcon;
