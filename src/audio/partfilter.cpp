@@ -162,6 +162,9 @@ bool HearMailbox::takeFor(std::uint64_t tag, HearSettings& out) const
 
 void PartFilter::setRate(int rate)
 {
+    // What was on its way is what is wanted: the new rate starts with it, no fade needed
+    // across the output's restart.
+    if (m_fadeAt < m_fadeLen || m_pending) m_now = m_next;
     m_rate = std::max(1, rate);
     m_fadeLen = m_fadeAt = std::max(1, int(kFadeSeconds * m_rate));
     m_limiter.setRate(m_rate);
