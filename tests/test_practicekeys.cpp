@@ -1,6 +1,7 @@
 // Practice settings as text: read strictly, kept by playlists, the five fields untouched.
 #include "app/globals.h"
 #include "storage/filebytes.h"
+#include "storage/playlistfile.h"
 #include "storage/playliststore.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
@@ -17,7 +18,7 @@ static PracticeTexts only(int key, const QString& text)
     return t;
 }
 
-static const PracticeTexts kAll{"1.5", "4 96 every", "0.6 0.05 2", "-2 15"};
+static const PracticeTexts kAll{"1.5", "4 96 every", "0.6 0.05 2", "-2 15", "200-4000 cancel left +6dB"};
 
 class PracticeKeysTest : public QObject {
     Q_OBJECT
@@ -52,6 +53,28 @@ private slots:
         // A refused text leaves the setting off, every part of it at its default.
         QCOMPARE(back == "!" ? practiceTexts(PracticeSettings()) : only(key, back), practiceTexts(s));
         if (back == "!") QCOMPARE(s, PracticeSettings());
+    }
+    void hearForms()
+    {
+        using C = HearSettings::Centre;
+        using Ch = HearSettings::Channels;
+        const struct { const char* text; const char* back; HearSettings hear; } rows[] = {
+            {"bass", "40-300", {.lowCut = 40, .highCut = 300}},
+            {"2000- keep", "2000- keep", {.lowCut = 2000, .centre = C::Keep}},
+            {"-300 right -3.5dB", "-300 right -3.5dB", {.highCut = 300, .channels = Ch::Right, .gainDb = -3.5}},
+            {"mono 24dB", "mono +24dB", {.channels = Ch::Mono, .gainDb = 24}},
+            {"cancel", "cancel", {.centre = C::Cancel}},
+            {"300-200", "!", {}}, {"10-300", "!", {}}, {"40-20001", "!", {}}, {"-", "!", {}}, {"+25dB", "!", {}},
+            {"left cancel", "!", {}}, {"cancel mono", "!", {}}, {"keep keep", "!", {}}, {"LEFT", "!", {}},
+            {"40-300-500", "!", {}}, {"6", "!", {}}, {"1e3-", "!", {}},
+        };
+        for (const auto& r : rows) {
+            int refused = -1;
+            const PracticeSettings s = practiceOf({.hear = r.text}, &refused);
+            QCOMPARE(refused, QString(r.back) == "!" ? 1 : 0);
+            QCOMPARE(s.hear, r.hear);
+            if (refused == 0) QCOMPARE(hearText(s.hear), QString(r.back));
+        }
     }
     void pauseProblems()
     {
@@ -88,12 +111,20 @@ private slots:
         QCOMPARE(back.size(), 2);
         for (const EntryRecord& e : back) QCOMPARE(QList({e.Start, e.Stop, e.Rate, e.Loops}), QList<double>({1.5, 2, 0.5, 3}));
         const PracticeSettings all{.pause = 1.5, .countInClicks = 4, .countInBpm = 96, .countInWhen = PracticeSettings::CountInWhen::EveryPass,
-                                   .trainerStartRate = 0.6, .trainerStep = 0.05, .trainerPassesPerStep = 2, .transposeSemitones = -2, .transposeCents = 15};
+                                   .trainerStartRate = 0.6, .trainerStep = 0.05, .trainerPassesPerStep = 2, .transposeSemitones = -2, .transposeCents = 15,
+                                   .hear = {.lowCut = 200, .highCut = 4000, .centre = HearSettings::Centre::Cancel,
+                                            .channels = HearSettings::Channels::Left, .gainDb = 6}};
         QCOMPARE(QList({back[0].Practice, back[1].Practice}), QList({PracticeSettings(), all}));
+        // An exported list keeps them the same way.
+        const QString obs = box.path("l.obs");
+        QVERIFY(ExportPlayListFile(obs, back));
+        QVERIFY(ImportPlayListFile(obs).status == ImportOutcome::Status::Read);
+        QCOMPARE(ImportEntries.size(), 2);
+        QCOMPARE(ImportEntries[1].Practice, all);
         // Turned off again, its keys are emptied, so nothing stale is read, and no other byte changes.
         QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);
         QString now = QString::fromUtf8(readFileBytes(app::strIniPath).bytes);
-        now.remove(QRegularExpression("File(Pause|CountIn|Trainer|Pitch)2=\\r?\n"));
+        now.remove(QRegularExpression("File(Pause|CountIn|Trainer|Pitch|Hear)2=\\r?\n"));
         QCOMPARE(now.toUtf8(), without);
     }
     void hostileValuesLeaveTheFiveAlone()

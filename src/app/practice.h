@@ -1,6 +1,8 @@
 #pragma once
 // What an entry may add to its five fields for practice. Every part is off by default, so
 // an entry without these settings plays exactly as before.
+#include "app/hear.h"
+
 #include <QtGlobal>
 
 struct PracticeSettings {
@@ -32,13 +34,20 @@ struct PracticeSettings {
     qint32 transposeSemitones = 0;
     qint32 transposeCents = 0;
 
+    // How the entry is heard; the engines take it apart from the passes, so changing it
+    // never starts a pass again.
+    HearSettings hear;
+
     bool hasPause() const { return pause > 0; }
     bool hasPauseFactor() const { return pauseFactor > 0; }
     bool hasCountIn() const { return countInClicks > 0 && countInBpm > 0; }
     bool usesBeats() const { return (countInAuto && hasCountIn()) || metronome; }
     bool hasTrainer() const { return trainerStartRate > 0; }
     bool hasTranspose() const { return transposeSemitones != 0 || transposeCents != 0; }
-    bool any() const { return hasPause() || hasPauseFactor() || hasCountIn() || hasTrainer() || hasTranspose() || metronome; }
+    bool any() const
+    {
+        return hasPause() || hasPauseFactor() || hasCountIn() || hasTrainer() || hasTranspose() || metronome || hear.any();
+    }
     double pitchScale() const;  // frequency ratio of the transpose
 
     bool operator==(const PracticeSettings&) const = default;

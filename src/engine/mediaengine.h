@@ -27,6 +27,7 @@
 // - duration() is 0 while unknown. It may be known before loaded() (from the file's
 //   headers) and may change after it (a length counted once the file is open);
 //   durationChanged() tells every change, with the new value.
+#include "app/hear.h"
 #include "app/practice.h"
 
 #include <QHash>
@@ -159,6 +160,10 @@ public:
     // own setting switches it as its practice settings are given.
     virtual void setMetronome(bool on) { Q_UNUSED(on); }
     virtual bool metronome() const { return false; }
+    // How the sound is heard from now on (a band, the centre, one channel, a gain), heard
+    // within one output buffer and without a click; it stays until set again, across loads
+    // and entries. An engine without these filters ignores them.
+    virtual void setHear(const HearSettings& hear) { Q_UNUSED(hear); }
 
     // A widget that shows the engine's video, or nullptr for an engine without pictures.
     virtual QWidget* createVideoView(QWidget* parent) { Q_UNUSED(parent); return nullptr; }

@@ -50,6 +50,11 @@ public:
         m_video->setMetronome(on);
     }
     bool metronome() const override { return m_active->metronome(); }
+    void setHear(const HearSettings& hear) override
+    {
+        m_sound->setHear(hear);
+        m_video->setHear(hear);
+    }
     QWidget* createVideoView(QWidget* parent) override { return m_video->createVideoView(parent); }
     bool setOverlayLine(const QString& text) override { return m_video->setOverlayLine(text); }
 

@@ -48,7 +48,7 @@ void SwapEntries(EntryList& list, int from, int to)
         for (int i = 1; i <= 4; ++i) out << numtext::format(numtext::parse(t.value(i)).value_or(0.0));
         // The text goes with its row; the practice cells between are written from the settings.
         while (out.size() < kTextCell) out << QString();
-        out << t.value(kTextCell);
+        out << t.value(kTextCell);  // the hear cell too is written from the settings
         return std::pair{out, list.rowPractice(row)};
     };
     const auto [a, aPractice] = read(from);

@@ -9,6 +9,8 @@ namespace playback {
 // Where a row's text (its line or label) stands among its cells, after the five fields and
 // the four practice cells; a list that keeps no text gives fewer cells.
 constexpr int kTextCell = 9;
+// The hear settings' cell comes after the text, so rows kept before it read as they were.
+constexpr int kHearCell = 10;
 
 // The list as the player sees it: rows addressed from 1.
 class EntryList {

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace storage {
@@ -123,7 +125,76 @@ bool readBeat(const QStringList& p, PracticeSettings& s)
     return true;
 }
 
+bool readHear(const QStringList& p, PracticeSettings& s)
+{
+    const std::optional<HearSettings> h = hearOf(p.join(u' '));
+    if (!h) return false;
+    s.hear = *h;
+    return true;
+}
+
+// A band edge: 0 (open) or within the bounds.
+std::optional<double> edge(const QString& part)
+{
+    if (part.isEmpty()) return 0.0;
+    const auto v = decimal(part);
+    if (!v || (*v != 0 && !within(*v, ::hear::kMinCut, ::hear::kMaxCut))) return std::nullopt;
+    return v;
+}
+
 } // namespace
+
+QString hearText(const HearSettings& h)
+{
+    using C = HearSettings::Centre;
+    using Ch = HearSettings::Channels;
+    QStringList p;
+    if (h.hasBand())
+        p << (h.lowCut > 0 ? text(h.lowCut) : QString()) + u'-' + (h.highCut > 0 ? text(h.highCut) : QString());
+    if (h.centre != C::Normal) p << QLatin1String(h.centre == C::Cancel ? "cancel" : "keep");
+    if (h.channels != Ch::Both)
+        p << QLatin1String(h.channels == Ch::Left ? "left" : h.channels == Ch::Right ? "right" : "mono");
+    if (h.gainDb != 0) p << (h.gainDb > 0 ? QStringLiteral("+") : QString()) + text(h.gainDb) + QStringLiteral("dB");
+    return p.join(u' ');
+}
+
+std::optional<HearSettings> hearOf(const QString& t)
+{
+    using C = HearSettings::Centre;
+    using Ch = HearSettings::Channels;
+    HearSettings h;
+    // Each part at most once, in the written order.
+    int next = 0;
+    auto inOrder = [&next](int place) { return place >= next ? (next = place + 1, true) : false; };
+    for (const QString& w : parts(t)) {
+        const auto preset = std::find_if(std::begin(::hear::kPresets), std::end(::hear::kPresets),
+                                         [&w](const ::hear::Preset& p) { return w == QLatin1String(p.name); });
+        if (preset != std::end(::hear::kPresets) && inOrder(0)) {
+            h.lowCut = preset->lowCut;
+            h.highCut = preset->highCut;
+        } else if (w.count(u'-') == 1 && !w.endsWith(QLatin1String("dB")) && inOrder(0)) {
+            const auto low = edge(w.section(u'-', 0, 0));
+            const auto high = edge(w.section(u'-', 1, 1));
+            if (!low || !high || (*low == 0 && *high == 0)) return std::nullopt;
+            h.lowCut = *low;
+            h.highCut = *high;
+        } else if ((w == QLatin1String("cancel") || w == QLatin1String("keep")) && inOrder(1)) {
+            h.centre = w == QLatin1String("cancel") ? C::Cancel : C::Keep;
+        } else if ((w == QLatin1String("left") || w == QLatin1String("right") || w == QLatin1String("mono")) && inOrder(2)) {
+            h.channels = w == QLatin1String("left") ? Ch::Left : w == QLatin1String("right") ? Ch::Right : Ch::Mono;
+        } else if (w.endsWith(QLatin1String("dB")) && inOrder(3)) {
+            QString g = w.chopped(2);
+            if (g.startsWith(u'+')) g.remove(0, 1);
+            const auto v = decimal(g);
+            if (!v) return std::nullopt;
+            h.gainDb = *v;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!hearProblem(h).isEmpty()) return std::nullopt;
+    return h;
+}
 
 PracticeTexts practiceTexts(const PracticeSettings& s)
 {
@@ -142,6 +213,7 @@ PracticeTexts practiceTexts(const PracticeSettings& s)
     if (s.countInAuto && s.hasCountIn()) beat << kAutoWord;
     if (s.metronome) beat << kClickWord;
     t.beat = beat.join(u' ');
+    t.hear = hearText(s.hear);
     return t;
 }
 
@@ -162,6 +234,7 @@ PracticeSettings practiceOf(const PracticeTexts& t, int* refused)
     take(t.pitch, readPitch);
     // After the count-in, which it may fill in.
     take(t.beat, readBeat);
+    take(t.hear, readHear);
     if (refused) *refused = bad;
     return s;
 }
@@ -171,12 +244,13 @@ QString countInCell(const PracticeTexts& t)
     return QStringList{t.countIn, t.beat}.join(u' ').trimmed();
 }
 
-PracticeTexts cellTexts(const QString& pause, const QString& countInCell, const QString& trainer, const QString& pitch)
+PracticeTexts cellTexts(const QString& pause, const QString& countInCell, const QString& trainer, const QString& pitch,
+                        const QString& hear)
 {
     QStringList words = parts(countInCell);
     QStringList beat;
     while (!words.isEmpty() && isBeatWord(words.last())) beat.prepend(words.takeLast());
-    return {pause, words.join(u' '), trainer, pitch, beat.join(u' ')};
+    return {pause, words.join(u' '), trainer, pitch, beat.join(u' '), hear};
 }
 
 QString practiceProblem(const PracticeSettings& s)
@@ -202,13 +276,31 @@ QString practiceProblem(const PracticeSettings& s)
     if (!within(s.transposeSemitones, -kMaxSemitones, kMaxSemitones))
         return range("The transpose", -kMaxSemitones, kMaxSemitones, " semitones");
     if (!within(s.transposeCents, -kMaxCents, kMaxCents)) return range("The cents", -kMaxCents, kMaxCents, "");
+    return hearProblem(s.hear);
+}
+
+QString hearProblem(const HearSettings& h)
+{
+    using namespace ::hear;
+    auto range = [](const char* what, double low, double high, const char* unit) {
+        return QStringLiteral("%1 must be from %2 to %3%4.")
+            .arg(QLatin1String(what), numtext::format(low), numtext::format(high), QLatin1String(unit));
+    };
+    if (h.lowCut != 0 && !within(h.lowCut, kMinCut, kMaxCut)) return range("The low cut", kMinCut, kMaxCut, " Hz (or none)");
+    if (h.highCut != 0 && !within(h.highCut, kMinCut, kMaxCut))
+        return range("The high cut", kMinCut, kMaxCut, " Hz (or none)");
+    if (h.lowCut > 0 && h.highCut > 0 && h.lowCut >= h.highCut) return QStringLiteral("The low cut must lie below the high cut.");
+    if (!within(h.gainDb, kMinGainDb, kMaxGainDb)) return range("The gain", kMinGainDb, kMaxGainDb, " dB");
+    // Both channels the same, then the centre taken away: nothing is left.
+    if (h.centre == HearSettings::Centre::Cancel && h.channels == HearSettings::Channels::Mono)
+        return QStringLiteral("With the centre cancelled, mono is silence.");
     return {};
 }
 
 PracticeTexts readPracticeKeys(const QString& section, const QString& n, const QString& strFile)
 {
     auto read = [&](const QString& key) { return ReadINI(section, key + n, QString(), strFile); };
-    return {read(kFilePause), read(kFileCountIn), read(kFileTrainer), read(kFilePitch), read(kFileBeat)};
+    return {read(kFilePause), read(kFileCountIn), read(kFileTrainer), read(kFilePitch), read(kFileBeat), read(kFileHear)};
 }
 
 void writePracticeKeys(const QString& section, const QString& n, const PracticeTexts& t, const QString& strFile)
@@ -222,6 +314,7 @@ void writePracticeKeys(const QString& section, const QString& n, const PracticeT
     write(kFileTrainer, t.trainer);
     write(kFilePitch, t.pitch);
     write(kFileBeat, t.beat);
+    write(kFileHear, t.hear);
 }
 
 } // namespace storage

@@ -1,5 +1,5 @@
 #pragma once
-// The practice settings of an entry as text: four keys beside the five, numbered the same
+// The practice settings of an entry as text: five keys beside the five, numbered the same
 // way, in a playlist section and in an exported playlist file. The grid shows the same texts.
 //
 //   FilePause    "1.5"          seconds of silence before each pass
@@ -11,6 +11,10 @@
 //                               on every beat while it plays ("click"); FileCountIn stays
 //                               what plays while the beats are not known, and what a
 //                               reader without this key plays
+//   FileHear     "200-4000 cancel left +6dB"
+//                               a band in Hz (either side may be open: "2000-"; or "bass",
+//                               "voice", "treble"), "cancel" or "keep" the centre, "left",
+//                               "right" or "mono", a gain; each part optional, in this order
 //
 // The texts do not follow the user's locale: "." is the decimal point and the parts are
 // separated by blanks, so a file reads the same everywhere. A setting that is off has the
@@ -19,6 +23,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace storage {
 
 inline const QString kFilePause = QStringLiteral("FilePause");
@@ -26,10 +32,10 @@ inline const QString kFileCountIn = QStringLiteral("FileCountIn");
 inline const QString kFileTrainer = QStringLiteral("FileTrainer");
 inline const QString kFilePitch = QStringLiteral("FilePitch");
 inline const QString kFileBeat = QStringLiteral("FileBeat");
+inline const QString kFileHear = QStringLiteral("FileHear");
 
 struct PracticeTexts {
-    QString pause, countIn, trainer, pitch;
-    QString beat;
+    QString pause, countIn, trainer, pitch, beat, hear;
     bool operator==(const PracticeTexts&) const = default;
 };
 
@@ -43,11 +49,20 @@ PracticeSettings practiceOf(const PracticeTexts& texts, int* refused = nullptr);
 // The grid shows the beat words after the count-in's ("4 120 first auto click") in one cell;
 // cellTexts() takes the grid's four cells apart again.
 QString countInCell(const PracticeTexts& texts);
-PracticeTexts cellTexts(const QString& pause, const QString& countInCell, const QString& trainer, const QString& pitch);
+PracticeTexts cellTexts(const QString& pause, const QString& countInCell, const QString& trainer, const QString& pitch,
+                        const QString& hear = {});
 
 // Why settings cannot be kept, in words for the user ("" when they can): the one check of
 // the bounds (app/practice.h) for whoever builds settings from the user's input.
 QString practiceProblem(const PracticeSettings& settings);
+
+// The hear settings' text alone (the grid's cell, the editor's field).
+QString hearText(const HearSettings& hear);
+// Strict, as practiceOf(): none when the text is not one the key may hold.
+std::optional<HearSettings> hearOf(const QString& text);
+
+// Why hear settings cannot be kept ("" when they can); practiceProblem() includes it.
+QString hearProblem(const HearSettings& hear);
 
 // The five keys of entry `n` in `section` of `strFile` ("" is the program's INI file).
 PracticeTexts readPracticeKeys(const QString& section, const QString& n, const QString& strFile);

@@ -52,6 +52,7 @@ constexpr double kPracticeTop = 3135 + kWaveTwips;
 // The entry's text below the practice strip.
 constexpr double kTextTwips = 420;
 constexpr double kTextTop = kPracticeTop + kPracticeTwips;
+constexpr double kHearTop = kTextTop + kTextTwips - 60;
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at, bool wrap = false)
 {
@@ -75,7 +76,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     // Taller than the design by the waveform's strip above the slider.
-    setFixedSize(services::twipsSize(7485, kTextTop + kTextTwips));
+    setFixedSize(services::twipsSize(7485, kHearTop + kTextTwips));
     services::keepToCloseOnly(this);
     setModal(false);
 
@@ -169,6 +170,12 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     m_txtText = makeBox(this, twipsRect(720, kTextTop, 5415, 285), QString(),
                         QStringLiteral("The line or label this entry stands for, shown while it plays; empty for none"));
     m_txtText->setAccessibleName(QStringLiteral("Text"));
+    makeLabel(this, QStringLiteral("&Hear:"), twipsRect(120, kHearTop + 45, 600, 195))->setBuddy(m_txtHear = makeBox(
+        this, twipsRect(720, kHearTop, 5415, 285), QString(),
+        QStringLiteral("How the entry is heard: a band in Hz (200-4000, 2000- or -300; or bass, voice, treble), "
+                       "cancel or keep the centre, left, right or mono, a gain (+6dB); empty for as it is")));
+    m_txtHear->setPlaceholderText(QStringLiteral("e.g. voice cancel +3dB"));
+    m_txtHear->setAccessibleName(QStringLiteral("Hear"));
 
     QWidget* order[] = {m_txtFileName, m_btnBrowse, m_txtStart, m_txtStop, m_cmdOK,  m_cmdApply,
                         m_cmdCancel,   m_txtRate,   m_txtLoops, m_btnTest, m_player, m_sldPos, m_waveform};
@@ -184,6 +191,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     }
     setTabOrder(last, m_chkMetronome);
     setTabOrder(m_chkMetronome, m_txtText);
+    setTabOrder(m_txtText, m_txtHear);
 
     m_tmrLooper = new QTimer(this);
     m_tmrLooper->setInterval(5);
@@ -276,6 +284,7 @@ void frmEdit::showPractice(const PracticeSettings& p)
     if (m_chkTrainerBpm->isChecked()) trainerUnitChanged(true);
     m_chkAutoCountIn->setChecked(p.hasCountIn() && p.countInAuto);
     m_chkMetronome->setChecked(p.metronome);
+    m_txtHear->setText(storage::hearText(p.hear));
 }
 
 bool frmEdit::readPractice(PracticeSettings& out)
@@ -333,6 +342,15 @@ bool frmEdit::readPractice(PracticeSettings& out)
     s.trainerPassesPerStep = count(TrainerPasses);
     s.transposeSemitones = count(Semitones);
     s.transposeCents = count(Cents);
+    const std::optional<HearSettings> hear = storage::hearOf(m_txtHear->text());
+    if (!hear) {
+        tell(QStringLiteral("Hear: a band from 20 to 20000 Hz, its low cut below its high cut, then cancel or keep, "
+                            "then left, right or mono (not mono with cancel), then a gain from -24 to +24 dB; "
+                            "for example: 200-4000 cancel left +6dB."));
+        m_txtHear->setFocus();
+        return false;
+    }
+    s.hear = *hear;
     if (const QString problem = storage::practiceProblem(s); !problem.isEmpty()) {
         tell(problem);
         return false;

@@ -122,6 +122,7 @@ private:
     QLineEdit* m_txtLoops = nullptr;
     QLineEdit* m_txtText = nullptr;
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
+    QLineEdit* m_txtHear = nullptr;
     QCheckBox* m_chkEveryPass = nullptr;
     QCheckBox* m_chkTrainerBpm = nullptr;
     QCheckBox* m_chkAutoCountIn = nullptr;

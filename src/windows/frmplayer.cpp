@@ -6,6 +6,7 @@
 #include "playback/enginecontrol.h"
 #include "playback/entryplayer.h"
 #include "playback/listplay.h"
+#include "playback/livehear.h"
 #include "playback/liveloopkeys.h"
 #include "playback/mediaplayer.h"
 #include "playback/waveformbinding.h"
@@ -153,6 +154,21 @@ void frmPlayer::buildMenus()
             return c->FileName() == m_waveform->beats()->file() ? c->CurrentPosition() : -1.0;
         },
         [this] { return m_mediaPlayer->control()->Rate(); }, this));
+    m_liveHear = new playback::LiveHear(m_playback, m_mediaPlayer->control(), this);
+    m_liveHear->setAccepting([this] {
+        const QWidget* active = QApplication::activeWindow();
+        return !active || active == this || (forms::hasPlayList() && active == forms::frmPlayList());
+    });
+    m_liveHear->setList([] { return static_cast<playback::EntryList*>(forms::frmPlayList()->lstSelector()); },
+                        [this] { return m_outsideFile ? 0 : int(forms::frmPlayList()->CurrentID); });
+    connect(m_liveHear, &playback::LiveHear::rowChanged, this, [] { forms::frmPlayList()->SavePlayList(); });
+    QMenu* hear = menuBar()->addMenu(QStringLiteral("H&ear"));
+    hear->setObjectName(QStringLiteral("MenuHear"));
+    for (QAction* a : m_liveHear->actions()) {
+        if (a) hear->addAction(a);
+        else hear->addSeparator();
+    }
+    connect(hear, &QMenu::aboutToShow, m_liveHear, &playback::LiveHear::sync);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("MenuHelp"));

@@ -12,7 +12,7 @@ class QMenu;
 class QTimer;
 
 namespace waveform { class WaveformView; }
-namespace playback { class EntryPlayer; class LiveLoopKeys; class MediaPlayer; }
+namespace playback { class EntryPlayer; class LiveHear; class LiveLoopKeys; class MediaPlayer; }
 namespace windows {
 
 class TrayIcon;
@@ -67,6 +67,7 @@ public:
     playback::MediaPlayer* MediaPlayer1() const { return m_mediaPlayer; }
     playback::EntryPlayer* playback() const { return m_playback; }
     playback::LiveLoopKeys* liveKeys() const { return m_liveKeys; }
+    playback::LiveHear* liveHear() const { return m_liveHear; }
     QMenu* MenuLoop() const { return m_menuLoop; }
     // Whether what plays came from outside the list (File > Open, the command line, a
     // drop) and so has no row until the list goes on.
@@ -109,6 +110,7 @@ private:
     playback::EntryPlayer* m_playback;
     playback::LiveLoopKeys* m_liveKeys = nullptr;
     waveform::WaveformView* m_waveform = nullptr;
+    playback::LiveHear* m_liveHear = nullptr;
     QMenu* m_menuLoop = nullptr;
     bool m_outsideFile = false;
     QTimer* m_tmrTrayIcon;

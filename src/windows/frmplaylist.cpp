@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "app/numbertext.h"
 #include "playback/entryplayer.h"
+#include "playback/livehear.h"
 #include "playback/liveloopkeys.h"
 #include "playback/mediaplayer.h"
 #include "playback/playbackfollow.h"
@@ -90,7 +91,7 @@ QStringList rowOf(const QString& file, double start, double end, double rate, do
 {
     return QStringList{file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
                        numtext::format(count == 0 ? 1.0 : count)} +
-           EntryGrid::practiceCells(practice) + QStringList{text};
+           EntryGrid::practiceCells(practice) + QStringList{text, storage::hearText(practice.hear)};
 }
 
 } // namespace
@@ -483,7 +484,7 @@ void frmPlayList::SavePlayList()
     rows.reserve(n);
     for (int i = 1; i <= n; ++i) {
         const QStringList t = m_grid->rowTexts(i);
-        rows.append({t[0], t[1], t[2], t[3], t[4], storage::cellTexts(t.value(5), t.value(6), t.value(7), t.value(8)),
+        rows.append({t[0], t[1], t[2], t[3], t[4], storage::cellTexts(t.value(5), t.value(6), t.value(7), t.value(8), t.value(playback::kHearCell)),
                      t.value(playback::kTextCell)});
     }
     storage::WriteOutcome outcome;
@@ -528,8 +529,25 @@ void frmPlayList::buildLoopMenu()
     button->setMenu(m_loopMenu);
     button->setAccessibleName(QStringLiteral("Loop keys"));
 
+    // How the entry is heard, beside it: the player's Hear menu's actions.
+    auto* hear = frameButton(QStringLiteral("btnHear"), QStringLiteral("Hear"),
+                             QStringLiteral("Hear one part: a band, the centre cancelled or kept, one channel, a gain"), 2800);
+    hear->setPopupMode(QToolButton::InstantPopup);
+    auto* hearMenu = new QMenu(QStringLiteral("Hear"), this);
+    for (QAction* a : player()->liveHear()->actions()) {
+        if (!a) {
+            hearMenu->addSeparator();
+            continue;
+        }
+        hearMenu->addAction(a);
+        addAction(a);
+    }
+    connect(hearMenu, &QMenu::aboutToShow, player()->liveHear(), &playback::LiveHear::sync);
+    hear->setMenu(hearMenu);
+    hear->setAccessibleName(QStringLiteral("Hear"));
+
     m_btnShowPlayer = frameButton(QStringLiteral("btnShowPlayer"), QStringLiteral("Show &Player"),
-                                  QStringLiteral("Bring the player window back"), 2800);
+                                  QStringLiteral("Bring the player window back"), 3860);
     m_btnShowPlayer->hide();
     connect(m_btnShowPlayer, &QToolButton::clicked, this, [this] { player()->showFromTray(); });
     fitCaptionStrip();

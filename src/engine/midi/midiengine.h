@@ -58,6 +58,7 @@ public:
     void setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid) override;
     void setMetronome(bool on) override { m_inner->setMetronome(on); }
     bool metronome() const override { return m_inner->metronome(); }
+    void setHear(const HearSettings& hear) override { m_inner->setHear(hear); }
 
     static constexpr int kRenderWaitMs = 300;
 

@@ -1,6 +1,7 @@
 #include "engine/mpv/mpvengine.h"
 
 #include "engine/mpvformats.h"
+#include "engine/mpv/mpvhear.h"
 #include "engine/mpv/mpvline.h"
 #include "engine/mpv/mpvpractice.h"
 #include "engine/mpv/mpvvideoview.h"
@@ -367,11 +368,26 @@ void MpvEngine::onDuration(std::optional<double> d)
 void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
 {
     // The transpose is mpv's own Rubber Band filter, which then does the speed too.
-    m_mpv.write("af", practice.hasTranspose()
-                          ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
-                          : QByteArray());
+    m_transposeFilter = practice.hasTranspose()
+                            ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
+                            : QByteArray();
+    m_hearFilters = mpvHearFilters(practice.hear);
+    writeFilters();
     m_practice->setPractice(practice, pass, m_entryRate);
     applySpeed(m_practice->speed());
+}
+
+void MpvEngine::setHear(const HearSettings& hear)
+{
+    m_hearFilters = mpvHearFilters(hear);
+    writeFilters();
+}
+
+void MpvEngine::writeFilters()
+{
+    QByteArray af = m_transposeFilter;
+    if (!af.isEmpty() && !m_hearFilters.isEmpty()) af += ',';
+    m_mpv.write("af", af + m_hearFilters);
 }
 
 void MpvEngine::holdForPass()

@@ -60,6 +60,7 @@ public:
 
     QWidget* createVideoView(QWidget* parent) override;
     void setPractice(const PracticeSettings& practice, int pass) override;
+    void setHear(const HearSettings& hear) override;
     bool setOverlayLine(const QString& text) override;
 
     // True when `path` names something mpv would open through a protocol rather than as
@@ -181,6 +182,9 @@ private:
     SeekPhase m_seek = SeekPhase::None;
     double m_entryRate = 1.0;  // the clock runs at the pass's speed
     MpvPractice* m_practice = nullptr;
+    QByteArray m_transposeFilter;  // the two parts of mpv's "af" list
+    QByteArray m_hearFilters;
+    void writeFilters();
     double m_seekTarget = 0;
     int m_seeksUnanswered = 0;
 

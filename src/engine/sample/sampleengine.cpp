@@ -6,6 +6,7 @@
 #include "audio/failoveroutput.h"
 #include "audio/liveswitch.h"
 #include "audio/loopreader.h"
+#include "audio/partfilter.h"
 #include "audio/practiceplan.h"
 #include "audio/spscqueue.h"
 #include "audio/stretcher.h"
@@ -251,6 +252,16 @@ struct SampleEngine::Shared {
     // (-1: where that sound ended). Set by a replacement's `ready`, which runs as the
     // pulling thread does (AudioOutput::replace).
     double silenceAt = -1;
+    // What is heard of the mix, after the stretcher and the seam blends, at the output's rate:
+    // applied as the sound leaves, so a change is heard within the output's buffer rather
+    // than after all that is rendered ahead. Set from the UI through the mailbox; its rate
+    // is set by the worker while the output is stopped.
+    // An entry handed over in the worker brings its own settings, taken as its first chunk
+    // is: `entryHear` is tagged by the entry.
+    PartFilter hear;
+    HearMailbox hearBox, entryHear;
+    std::uint64_t hearSeen = 0;
+    quint64 hearEntry = 0;
 
     qint64 pull(float* out, qint64 frames);
     static void mixClicks(const audio::Chunk& c, qint64 offset, float* out, qint64 n)
@@ -282,6 +293,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
         offset = 0;
     }
     seenEpoch.store(ep, std::memory_order_release);
+    if (HearSettings h; hearBox.take(hearSeen, h)) hear.set(h);
     const qint64 w = written.load(std::memory_order_relaxed);
     qint64 filled = 0;
     if (gate.load(std::memory_order_acquire)) {
@@ -294,6 +306,10 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
                 continue;
             }
             taken.store(c->seq, std::memory_order_release);
+            if (HearSettings h; c->entry != hearEntry && entryHear.takeFor(c->entry, h)) {
+                hear.set(h);
+                hearEntry = c->entry;
+            }
             if (offset == 0 || silent) {
                 pulledAt[c->seq % kRingChunks].store(w + filled - offset, std::memory_order_release);
                 notes.push(Note{{c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step, c->frames - offset,
@@ -304,6 +320,8 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             }
             const qint64 n = std::min(frames - filled, c->frames - offset);
             std::memcpy(out + filled * kChannels, c->data + offset * kChannels, sizeof(float) * kChannels * n);
+            // The clicks go in after the filters, so a cancelled centre or a band keeps them.
+            hear.process(out + filled * kChannels, n);
             if (c->hasClicks && metronome.load(std::memory_order_relaxed)) mixClicks(*c, offset, out + filled * kChannels, n);
             filled += n;
             offset += n;
@@ -323,6 +341,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             silenceAt = -1;
         }
         std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
+        hear.process(out + filled * kChannels, frames - filled);  // the filters' tails ring out
     }
     written.store(w + frames, std::memory_order_release);
     return filled;
@@ -481,6 +500,7 @@ void Worker::useRate(int rate)
 {
     if (rate == m_outputRate) return;
     sh.output->stop();
+    sh.hear.setRate(rate);  // no pull while the output is stopped
     sh.outputBase.store(sh.written.load());
     sh.output->start(rate, [s = &sh](float* out, qint64 frames) { return s->pull(out, frames); });
     m_outputRate = rate;
@@ -772,6 +792,7 @@ bool Worker::handOver(std::vector<float> tail)
     next.setCountInBar(countInBar(fl, info.format));
     const bool cut = cutIntoNext(m_practice, m_pass, next);
     m_practice = next;
+    sh.entryHear.post(n.practice.hear, m_entry);
     beginEntry(fl, false, 0, true, cut);
     // After a pause the next entry fades in from silence; without one it blends out what
     // followed this one's stop.
@@ -1055,6 +1076,11 @@ SampleEngine::~SampleEngine()
     m_shared->output->stop();
 }
 
+void SampleEngine::setHear(const HearSettings& hear)
+{
+    m_shared->hearBox.post(hear);
+}
+
 QString SampleEngine::outputName() const
 {
     return QString::fromLatin1(m_shared->output->name());
@@ -1327,8 +1353,12 @@ void SampleEngine::clearLoop()
     replan();
 }
 
-void SampleEngine::setPractice(const PracticeSettings& practice, int pass)
+void SampleEngine::setPractice(const PracticeSettings& given, int pass)
 {
+    // The hear settings change what leaves the engine, not the passes: no plan anew.
+    setHear(given.hear);
+    PracticeSettings practice = given;
+    practice.hear = {};
     // The click alone is switched in the output, not by a new plan.
     PracticeSettings heard = practice;
     heard.metronome = m_practice.metronome;
@@ -1493,6 +1523,7 @@ void SampleEngine::tick()
             m_planStart = n.start;
             m_rate = n.rate;
             m_practice = n.practice;
+            m_practice.hear = {};  // the pull took it with the entry's first chunk
             m_practicePass = 0;
             m_prerollDue = false;
             showPassRate();

@@ -62,6 +62,7 @@ public:
     void setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid) override;
     void setMetronome(bool on) override;
     bool metronome() const override;
+    void setHear(const HearSettings& hear) override;
 
     // Which output took the sound: "pulse" or "null"; empty before the first load.
     QString outputName() const;

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""The hear filters on the output: levels with and without them, the step a change makes,
+and the CPU they cost. Run by run.sh, which sets up the sink and the driver."""
+import argparse
+import array
+import math
+import os
+import subprocess
+import tempfile
+import time
+import wave
+
+RATE = 44100
+SINK = os.environ.get('SINK', 'vamplet_hear')
+
+
+def write_tone(path, hz, left, right, seconds=4):
+    data = array.array('h')
+    for i in range(int(seconds * RATE)):
+        s = math.sin(2 * math.pi * hz * i / RATE)
+        data.extend((int(32767 * left * s), int(32767 * right * s)))
+    with wave.open(path, 'wb') as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(data.tobytes())
+
+
+def record(driver, args, path, seconds):
+    rec = subprocess.Popen(['parec', '-d', SINK + '.monitor', '--raw', '--format=s16le', '--rate=44100',
+                            '--channels=2', '--latency-msec=5', path])
+    time.sleep(0.8)
+    out = subprocess.run([driver] + args + ['--seconds', str(seconds)], capture_output=True, text=True,
+                         check=True).stdout
+    time.sleep(0.3)
+    rec.terminate()
+    rec.wait()
+    if 'OUTPUT pulse' not in out:
+        raise SystemExit('the driver found no sound server')
+    pcm = array.array('h')
+    with open(path, 'rb') as f:
+        pcm.frombytes(f.read())
+    return pcm, out.splitlines()
+
+
+def rms_db(pcm, ch, first, last):
+    v = [pcm[2 * f + ch] / 32768 for f in range(first, last)]
+    return 10 * math.log10(sum(x * x for x in v) / max(1, len(v)) + 1e-20)
+
+
+def level(driver, tmp, wav, rate, hear, seconds=5):
+    """Left and right RMS (dB) over the middle of the play."""
+    pcm, _ = record(driver, ['--file', wav, '--rate', str(rate), '--hear', hear], os.path.join(tmp, 'rec.raw'), seconds)
+    first, last = int(2.2 * RATE), min(len(pcm) // 2, int((seconds + 0.3) * RATE))
+    return rms_db(pcm, 0, first, last), rms_db(pcm, 1, first, last)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--driver', required=True)
+    ap.add_argument('--only', default='', help='levels, band, change or cpu')
+    a = ap.parse_args()
+    want = lambda part: not a.only or a.only == part
+    tmp = tempfile.mkdtemp(prefix='vamplet-hear.')
+    d = a.driver
+    files = {}
+    for name, hz, l, r in [('centre', 440, 0.4, 0.4), ('left', 440, 0.4, 0), ('side', 440, 0.4, -0.4)]:
+        files[name] = os.path.join(tmp, name + '.wav')
+        write_tone(files[name], hz, l, r)
+    print('| case | rate | without (L dB) | with (L dB) | change dB |')
+    print('|---|---|---|---|---|')
+    for name, hear in [('centre', 'cancel'), ('left', 'cancel'), ('side', 'keep'), ('left', 'keep')] * want('levels'):
+        for rate in (1, 0.75):
+            off = level(d, tmp, files[name], rate, '')[0]
+            on = level(d, tmp, files[name], rate, hear)[0]
+            print(f'| {name} tone, {hear} | {rate} | {off:.1f} | {on:.1f} | {on - off:+.1f} |')
+    print()
+    print('| band | tone Hz | where | change dB |')
+    print('|---|---|---|---|')
+    for band, tones in [('200-4000', [(141, '1/2 oct below'), (50, '2 oct below'), (5657, '1/2 oct above'),
+                                      (16000, '2 oct above'), (1000, 'inside')]),
+                        ('40-300', [(28, '1/2 oct below'), (10, '2 oct below'), (424, '1/2 oct above'),
+                                    (1200, '2 oct above'), (110, 'inside')])] * want('band'):
+        for hz, where in tones:
+            wav = os.path.join(tmp, 'band.wav')
+            write_tone(wav, hz, 0.4, 0.4)
+            off = level(d, tmp, wav, 1, '')[0]
+            on = level(d, tmp, wav, 1, band)[0]
+            print(f'| {band} | {hz} | {where} | {on - off:+.1f} |')
+    print()
+    # Turned on while playing: the largest step between samples against the tone's own.
+    wav = os.path.join(tmp, 'change.wav')
+    write_tone(wav, 440, 0.5, 0.2)
+    print('| change while playing | largest step | tone\'s own step | heard after a start\'s latency, ms |')
+    print('|---|---|---|---|')
+    for to in ['cancel', '200-4000', 'right +6dB'] * want('change'):
+        pcm, out = record(d, ['--file', wav, '--rate', '1', '--hear', '', '--change-at', '2', '--to', to],
+                        os.path.join(tmp, 'rec.raw'), 4)
+        # From 1 s after the sound began (the change comes 2 s in) to 0.5 s before it ended.
+        loud = [f for f in range(len(pcm) // 2) if abs(pcm[2 * f]) > 300]
+        first, last = loud[0] + RATE, loud[-1] - RATE // 2
+        steps = [abs(pcm[i] - pcm[i - 2]) / 32768 for i in range(2 * first, 2 * last)]
+        own = 2 * math.sin(math.pi * 440 / RATE) * 0.5 * (2 if 'dB' in to else 1)
+        # Where the left channel's peak first leaves the tone's own, against where the play's
+        # start would put the change: the change's latency beyond the start's.
+        times = {l.split()[0]: int(l.split()[1]) for l in out if l.startswith(('PLAY', 'CHANGE'))}
+        peak = lambda f: max(abs(pcm[2 * g]) for g in range(f, f + 100)) / 32768
+        heard = next(f for f in range(first, last, 25) if abs(peak(f) - 0.5) > 0.02)
+        late = (heard - loud[0]) / RATE * 1000 - (times['CHANGE'] - times['PLAY']) / 1e6
+        at = (steps.index(max(steps)) // 2 + first - heard) / RATE * 1000
+        print(f'| {to} | {max(steps):.4f} ({at:+.0f} ms from the change) | {own:.4f} | {late:+.0f} |')
+    print()
+    print('| CPU at 0.75 | process CPU % of a core |')
+    print('|---|---|')
+    long = os.path.join(tmp, 'long.wav')
+    write_tone(long, 440, 0.4, 0.3, seconds=20)
+    for hear in ['', '200-4000 cancel left +6dB'] * want('cpu'):
+        _, out = record(d, ['--file', long, '--rate', '0.75', '--hear', hear], os.path.join(tmp, 'rec.raw'), 15)
+        cpu, secs = [float(x) for x in next(l for l in out if l.startswith('CPU')).split()[1:]]
+        print(f'| {hear or "none"} | {100 * cpu / secs:.2f} |')
+
+
+if __name__ == '__main__':
+    main()

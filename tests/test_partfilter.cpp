@@ -1,0 +1,151 @@
+// The hear filters on plain sound: the band's response, the centre and channel matrix, the
+// limiter's ceiling, and changes made while sound runs through.
+#include "audio/partfilter.h"
+#include "playback/livehear.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+using audio::PartFilter;
+using C = HearSettings::Centre;
+using Ch = HearSettings::Channels;
+
+namespace {
+constexpr int kRate = 48000;
+
+std::vector<float> tone(double hz, double left, double right, int frames, int from = 0)
+{
+    std::vector<float> v(std::size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i) {
+        const double s = std::sin(2 * std::numbers::pi * hz * (i + from) / kRate);
+        v[2 * i] = float(left * s);
+        v[2 * i + 1] = float(right * s);
+    }
+    return v;
+}
+
+double rmsDb(const std::vector<float>& v, int ch, int from)
+{
+    double sum = 0;
+    for (std::size_t i = std::size_t(from) * 2 + ch; i < v.size(); i += 2) sum += double(v[i]) * v[i];
+    return 10 * std::log10(sum / (v.size() / 2 - from) + 1e-30);
+}
+
+PartFilter filterWith(const HearSettings& s)
+{
+    PartFilter f;
+    f.setRate(kRate);
+    f.set(s);
+    return f;
+}
+} // namespace
+
+class PartFilterTest : public QObject {
+    Q_OBJECT
+private slots:
+    void bandResponse()
+    {
+        // Fourth order: -3 dB at the edge, about -12 at half an octave out, -48 at two.
+        const struct { double low, high, hz, minDb, maxDb; } rows[] = {
+            {40, 300, 110, -0.5, 0.5},    {40, 300, 300, -3.6, -2.4},   {40, 300, 424, -13.5, -11},
+            {40, 300, 1200, -99, -45},    {40, 300, 10, -99, -45},      {200, 4000, 1000, -0.5, 0.5},
+            {200, 4000, 141, -13.5, -11}, {200, 4000, 16000, -99, -45}, {200, 4000, 50, -99, -45},
+            {2000, 0, 8000, -0.5, 0.5},   {2000, 0, 1414, -13.5, -11},  {2000, 0, 500, -99, -45},
+        };
+        for (const auto& r : rows) {
+            PartFilter f = filterWith({.lowCut = r.low, .highCut = r.high});
+            std::vector<float> v = tone(r.hz, 0.5, 0.5, kRate);
+            f.process(v.data(), kRate);
+            const double db = rmsDb(v, 0, kRate / 2) - 20 * std::log10(0.5 / std::sqrt(2.0));
+            QVERIFY2(db >= r.minDb && db <= r.maxDb, qPrintable(QString("%1-%2 Hz at %3 Hz: %4 dB")
+                                                                    .arg(r.low).arg(r.high).arg(r.hz).arg(db)));
+        }
+    }
+
+    void centreAndChannels()
+    {
+        const struct { C centre; Ch channels; double gainDb, l, r, outL, outR; } rows[] = {
+            {C::Cancel, Ch::Both, 0, 0.5, 0.5, 0, 0},      {C::Cancel, Ch::Both, 0, 0.5, 0, 0.5, -0.5},
+            {C::Keep, Ch::Both, 0, 0.5, 0.3, 0.4, 0.4},    {C::Keep, Ch::Both, 0, 0.5, -0.5, 0, 0},
+            {C::Normal, Ch::Left, 0, 0.5, 0.3, 0.5, 0.5},  {C::Normal, Ch::Right, 0, 0.5, 0.3, 0.3, 0.3},
+            {C::Normal, Ch::Mono, 0, 0.5, 0.3, 0.4, 0.4},  {C::Cancel, Ch::Left, 0, 0.5, 0.3, 0.2, 0.2},
+            {C::Normal, Ch::Both, 6.0206, 0.2, -0.1, 0.4, -0.2},
+        };
+        for (const auto& r : rows) {
+            PartFilter f = filterWith({.centre = r.centre, .channels = r.channels, .gainDb = r.gainDb});
+            std::vector<float> v(2000);
+            for (std::size_t i = 0; i < v.size(); i += 2) v[i] = float(r.l), v[i + 1] = float(r.r);
+            f.process(v.data(), 1000);
+            QCOMPARE_LE(std::abs(v[1998] - r.outL), 1e-4);
+            QCOMPARE_LE(std::abs(v[1999] - r.outR), 1e-4);
+        }
+    }
+
+    void limiterHoldsTheCeiling()
+    {
+        PartFilter f = filterWith({.lowCut = 40, .gainDb = 24});
+        std::vector<float> v = tone(220, 0.9, -0.6, kRate);
+        for (std::size_t i = 0; i < v.size(); i += 7) v[i] = (i % 3) ? 1.0f : -1.0f;  // spikes
+        f.process(v.data(), kRate);
+        for (float s : v) QVERIFY(std::abs(s) <= audio::PeakLimiter::kCeiling + 1e-6);
+    }
+
+    void changesWhilePlaying()
+    {
+        // Turned on and off in the middle of a tone: no step larger than the tone's own, and
+        // off again leaves the sound bit for bit as it came.
+        const HearSettings cases[] = {{.centre = C::Cancel}, {.lowCut = 200, .highCut = 4000, .gainDb = 6},
+                                      {.channels = Ch::Right}};
+        for (const HearSettings& on : cases) {
+            PartFilter f;
+            f.setRate(kRate);
+            const int block = 256;
+            const std::vector<float> in = tone(300, 0.5, 0.2, block * 120);
+            std::vector<float> out = in;
+            for (int b = 0; b < 120; ++b) {
+                if (b == 10) f.set(on);
+                if (b == 25) f.set({});
+                f.process(out.data() + b * block * 2, block);
+            }
+            double ownStep = 0, step = 0;
+            for (std::size_t i = 2; i < in.size(); ++i) {
+                ownStep = std::max(ownStep, double(std::abs(in[i] - in[i - 2])));
+                step = std::max(step, double(std::abs(out[i] - out[i - 2])));
+            }
+            QVERIFY2(step <= ownStep * std::pow(10, on.gainDb / 20) * 1.05, qPrintable(QString::number(step)));
+            QCOMPARE_NE(out[2 * 20 * block], in[2 * 20 * block]);  // heard within the block after
+            QVERIFY(std::equal(out.begin() + 2 * 110 * block, out.end(), in.begin() + 2 * 110 * block));
+        }
+    }
+
+    void menuSteps()
+    {
+        using S = playback::HearStep;
+        const struct { HearSettings from; S step; HearSettings to; } rows[] = {
+            {{.centre = C::Cancel}, S::Mono, {.channels = Ch::Mono}},  // together they are silence
+            {{.channels = Ch::Mono}, S::Cancel, {.centre = C::Cancel}},
+            {{.gainDb = 22.5}, S::GainUp, {.gainDb = 24}},
+            {{.gainDb = -23}, S::GainDown, {.gainDb = -24}},
+            {{.lowCut = 40, .highCut = 300, .centre = C::Keep}, S::Treble, {.lowCut = 2000, .centre = C::Keep}},
+        };
+        for (const auto& r : rows) QCOMPARE(playback::steppedHear(r.from, r.step), r.to);
+    }
+
+    void mailboxHandsOverOnce()
+    {
+        audio::HearMailbox box;
+        std::uint64_t seen = 0;
+        HearSettings got;
+        QVERIFY(!box.take(seen, got));
+        box.post({.highCut = 300, .channels = Ch::Mono});
+        QVERIFY(box.take(seen, got));
+        QCOMPARE(got, (HearSettings{.highCut = 300, .channels = Ch::Mono}));
+        QVERIFY(!box.take(seen, got));
+    }
+};
+
+QTEST_GUILESS_MAIN(PartFilterTest)
+#include "test_partfilter.moc"
