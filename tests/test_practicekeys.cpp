@@ -18,7 +18,7 @@ static PracticeTexts only(int key, const QString& text)
     return t;
 }
 
-static const PracticeTexts kAll{"1.5", "4 96 every", "0.6 0.05 2", "-2 15", "200-4000 cancel left +6dB"};
+static const PracticeTexts kAll{.pause = "1.5", .countIn = "4 96 every", .trainer = "0.6 0.05 2", .pitch = "-2 15", .hear = "200-4000 cancel left +6dB"};
 
 class PracticeKeysTest : public QObject {
     Q_OBJECT
