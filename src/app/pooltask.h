@@ -4,9 +4,12 @@
 // sanitizer: without this, everything the task was given looks raced. Whatever was
 // written before the start is visible to the task (QThreadPool's guarantee); this says
 // so to the sanitizer and does nothing in other builds.
+#include <QMetaObject>
+#include <QObject>
 #include <QThreadPool>
 
 #include <functional>
+#include <mutex>
 #include <utility>
 
 #if defined(__SANITIZE_THREAD__)
@@ -43,6 +46,31 @@ void startInPool(QThreadPool& pool, Task&& task)
     pool.start(std::move(run));
 #else
     pool.start(std::forward<Task>(task));
+#endif
+}
+
+#ifdef VAMPLET_TSAN
+inline std::mutex g_postHandOver;
+#endif
+
+// Runs `f` later on `context`'s thread, from its event loop; for a worker's reply to the UI.
+// Qt's event queue hands the call over under its own locks, unseen by ThreadSanitizer, as
+// the pool does: in such builds the call is posted under a lock the sanitizer sees and
+// takes that lock before it reads what `f` captured. Other builds post it plainly.
+template <typename F>
+void postQueued(QObject* context, F&& f)
+{
+#ifdef VAMPLET_TSAN
+    std::lock_guard posting(g_postHandOver);
+    QMetaObject::invokeMethod(
+        context,
+        [f = std::forward<F>(f)]() mutable {
+            { std::lock_guard posted(g_postHandOver); }
+            f();
+        },
+        Qt::QueuedConnection);
+#else
+    QMetaObject::invokeMethod(context, std::forward<F>(f), Qt::QueuedConnection);
 #endif
 }
 

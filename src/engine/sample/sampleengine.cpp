@@ -1,5 +1,7 @@
 #include "engine/sample/sampleengine.h"
 
+#include "app/pooltask.h"
+
 #include "audio/audiodecoder.h"
 #include "audio/beatclicker.h"
 #include "audio/audiooutput.h"
@@ -279,8 +281,7 @@ struct SampleEngine::Shared {
     // From the worker: the UI takes the reply to a load from its own event loop.
     static void tellOpened(QPointer<SampleEngine> engine, quint64 generation)
     {
-        QMetaObject::invokeMethod(
-            engine, [engine, generation] { if (engine) engine->opened(generation); }, Qt::QueuedConnection);
+        app::postQueued(engine.data(), [engine, generation] { if (engine) engine->opened(generation); });
     }
 };
 
