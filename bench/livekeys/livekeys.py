@@ -35,15 +35,22 @@ QUIET_CASES = [
 ]
 
 
-def run_quiet(driver, wav, workdir, key, at):
-    """The last sound after the key and, for a pause, the first after playing again."""
+def drive(driver, wav, workdir, key, at, how, seconds):
+    """Plays the stretch through the driver, presses `key` at `at`, and records the sink:
+    (the driver's output, the recording, its chunk times)."""
     rec = Recorder(os.path.join(workdir, 'rec.raw'))
     env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
     out = subprocess.run([driver, '--file', wav, '--start', str(START), '--stop', str(STOP), '--at', str(at),
-                          '--key', key, '--how', 'key', '--seconds', '3'],
+                          '--key', key, '--how', how, '--seconds', str(seconds)],
                          env=env, capture_output=True, text=True, timeout=60)
     time.sleep(0.2)
     pcm, chunks = rec.stop()
+    return out, pcm, chunks
+
+
+def run_quiet(driver, wav, workdir, key, at):
+    """The last sound after the key and, for a pause, the first after playing again."""
+    out, pcm, chunks = drive(driver, wav, workdir, key, at, 'key', 3)
     t_key = t_resume = heard = None
     for line in out.stdout.splitlines():
         p = line.split()
@@ -78,13 +85,7 @@ def run_quiet(driver, wav, workdir, key, at):
 
 
 def run(driver, wav, workdir, name, key, at, how):
-    rec = Recorder(os.path.join(workdir, 'rec.raw'))
-    env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
-    out = subprocess.run([driver, '--file', wav, '--start', str(START), '--stop', str(STOP), '--at', str(at),
-                          '--key', key, '--how', how, '--seconds', '5'],
-                         env=env, capture_output=True, text=True, timeout=60)
-    time.sleep(0.2)
-    pcm, chunks = rec.stop()
+    out, pcm, chunks = drive(driver, wav, workdir, key, at, how, 5)
     t_key = heard = new_stop = None
     for line in out.stdout.splitlines():
         p = line.split()

@@ -10,9 +10,14 @@ so a time-stretched recording still tells the position by its local frequency.
 """
 import array
 import math
+import os
+import sys
 import statistics
 import struct
 import wave
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
+import silence  # noqa: E402  (one reader of recordings for every bench)
 
 RATE = 44100
 LOW_BITS = 14
@@ -436,10 +441,7 @@ def chirp_first_sound(pcm, clock, t_command, start, rate=RATE, threshold=64, nea
 
 
 def read_pcm(path):
-    data = array.array('h')
-    with open(path, 'rb') as fh:
-        data.frombytes(fh.read())
-    return data
+    return silence.read(path)
 
 
 def read_chunks(path):
