@@ -141,6 +141,30 @@ private slots:
         QCOMPARE(stretchedFrames(21, 0.7), 30);
         QCOMPARE(stretchedFrames(22, 0.7), 32);
     }
+
+    // Going on from another's end (a step back to 0.2 s), it sounds as the sound run on.
+    void nextStartHearsTheSoundBeforeTheSeam()
+    {
+        for (const double rate : {0.75, 1.35, 2.0}) {
+            Chirp source;
+            Stretcher first, next;
+            const auto chunk = std::make_unique<Chunk>();
+            first.start(kRate, rate, 1.0);
+            for (auto whole = reader(source, 0); first.fill(*whole, 1, [rate] { return Stretcher::Turn{false, rate}; });) first.take(*chunk);
+            std::vector<float> in(2 * 4096), heard, rest(2 * 4096);
+            source.readAt(source.frames() - 4096, in.data(), 4096);
+            in.insert(in.end(), rest.begin(), rest.begin() + 2 * source.readAt(kRate / 5, rest.data(), 4096));
+            const std::vector<float> want = offlineStretch(in, kRate, rate), before = first.lastFed();
+            next.start(kRate, rate, 1.0);
+            next.leadIn(before.data(), qint64(before.size() / 2));
+            const auto fed = reader(source, 0);
+            fed->seek(kRate / 5);
+            for (int i = 0; i < 4 && next.fill(*fed, 2, [rate] { return Stretcher::Turn{false, rate}; }); ++i)
+                next.take(*chunk), heard.insert(heard.end(), chunk->data, chunk->data + chunk->frames * kChannels);
+            for (std::size_t at = 0, w = kRate / 100, skip = std::size_t(std::llround(4096 / rate)); at + w <= heard.size() / 2; at += w)
+                QVERIFY2(std::abs(20 * std::log10(rms(heard, at, 2, w) / rms(want, skip + at, 2, w))) < 0.5, qPrintable(QString::number(rate)));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStretcher)

@@ -57,6 +57,7 @@ bool Stretcher::feedHop(LoopReader& reader, quint64 entry, const TurnFn& turn)
         m_left[i] = i < got + past ? m_in[i * 2] : 0.0f;
         m_right[i] = i < got + past ? m_in[i * 2 + 1] : 0.0f;
     }
+    remember(m_left.data(), m_right.data(), got);
     const float* ins[] = {m_left.data(), m_right.data()};
     m_rb->process(ins, std::size_t(want), false);
     m_hopWant = 0;
@@ -82,9 +83,31 @@ void Stretcher::leadIn(const float* frames, qint64 n)
         m_left[i] = k >= 0 ? frames[k * 2] : 0.0f;
         m_right[i] = k >= 0 ? frames[k * 2 + 1] : 0.0f;
     }
+    remember(m_left.data() + (pad - n), m_right.data() + (pad - n), n);
     const float* ins[] = {m_left.data(), m_right.data()};
     m_rb->process(ins, std::size_t(pad), false);
     m_padLeft = 0;
+}
+
+void Stretcher::remember(const float* left, const float* right, qint64 n)
+{
+    for (qint64 i = std::max<qint64>(0, n - kLeadInExtra); i < n; ++i, ++m_historyFrames) {
+        const std::size_t at = std::size_t(m_historyFrames % kLeadInExtra) * 2;
+        m_history[at] = left[i];
+        m_history[at + 1] = right[i];
+    }
+}
+
+std::vector<float> Stretcher::lastFed() const
+{
+    const qint64 n = std::min(m_historyFrames, kLeadInExtra);
+    std::vector<float> out(std::size_t(n) * 2);
+    for (qint64 i = 0; i < n; ++i) {
+        const std::size_t at = std::size_t((m_historyFrames - n + i) % kLeadInExtra) * 2;
+        out[std::size_t(i) * 2] = m_history[at];
+        out[std::size_t(i) * 2 + 1] = m_history[at + 1];
+    }
+    return out;
 }
 
 void Stretcher::pull()

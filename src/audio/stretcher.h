@@ -63,6 +63,8 @@ public:
         m_gap = false;
         m_waiting = false;
         m_hopWant = m_hopGot = 0;
+        m_historyFrames = 0;
+        m_history.resize(std::size_t(kLeadInExtra) * kChannels);  // once: start() runs on the worker
     }
     // A stretcher made ready ahead of need: building one takes a millisecond or two of
     // the next start's first sound.
@@ -79,8 +81,16 @@ public:
     // without them its first 10 ms come some 3 dB soft. Only between start() and the first fill().
     qint64 leadInWanted() const { return m_padLeft + kLeadInExtra; }
     void leadIn(const float* frames, qint64 n);
+    // The last frames fed since start() (its lead-in included), some 4096 of them: the
+    // sound heard just before a seam, for the next stretcher's lead-in where the next start
+    // blends out of it. Empty when nothing was fed.
+    std::vector<float> lastFed() const;
     bool active() const { return m_rb != nullptr; }
-    void stopUsing() { m_rb.reset(); }
+    void stopUsing()
+    {
+        m_rb.reset();
+        m_historyFrames = 0;
+    }
     // The last fill ended at a gap before a pass, not at the end.
     bool atGap() const { return m_gap; }
     // The last fill stopped where the reader waits (LoopReader::waiting()): its hop is kept
@@ -122,6 +132,8 @@ private:
     qint64 left() const;
     // Where the output ends once flushed: the input's frames over the rate.
     qint64 endFrames() const;
+    // Keeps the input's last frames for lastFed().
+    void remember(const float* left, const float* right, qint64 n);
     void scratch(qint64 n)
     {
         if (qint64(m_left.size()) < n) {
@@ -146,6 +158,10 @@ private:
     bool m_waiting = false;
     qint64 m_hopWant = 0, m_hopGot = 0;  // the hop being gathered (0: none)
     std::vector<float> m_in, m_left, m_right;
+    // A ring of the last kLeadInExtra frames fed, interleaved; m_historyFrames counts all
+    // fed since start().
+    std::vector<float> m_history;
+    qint64 m_historyFrames = 0;
     // Made and not yet taken, interleaved: frames m_outAt to m_outEnd.
     std::vector<float> m_outBuf;
     qint64 m_outAt = 0, m_outEnd = 0;

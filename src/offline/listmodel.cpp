@@ -152,9 +152,20 @@ void render(std::vector<Planned>& plan, std::vector<std::vector<float>>& frames)
             }
             const Source& src = *head.source;
             const qint64 begin = head.from + skip;
-            const qint64 from = head.fadesIn && skip == 0 ? begin : std::max<qint64>(0, begin - kContext), to = plan[last - 1].to;
+            const bool context = !head.fadesIn || skip > 0;
+            const qint64 from = context ? std::max<qint64>(0, begin - kContext) : begin, to = plan[last - 1].to;
             const qint64 until = plan[last - 1].fadesOut ? to : std::min(src.length(), to + kContext);
-            const std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + begin * 2);
+            std::vector<float> before(src.frames.begin() + from * 2, src.frames.begin() + begin * 2);
+            // Near the file's start the context is the silence before its first frame, as
+            // the real-time stretcher hears it: the offline one eases in over the first
+            // frames it is given: on sound, its first 10 ms come up to 2.5 dB soft.
+            if (context && begin > 0 && begin < kContext) before.insert(before.begin(), std::size_t(kContext - begin) * 2, 0.0f);
+            // Blending out of another stretched entry's end, it hears that end, as the engine's does.
+            const Planned* prev = first > 0 ? &plan[first - 1] : nullptr;
+            if (context && skip == 0 && prev && prev->stretches && prev->source->sampleRate == src.sampleRate) {
+                const std::vector<float>& heard = frames[first - 1];
+                before.assign(heard.end() - std::min<qint64>(kContext, qint64(heard.size() / 2)) * 2, heard.end());
+            }
             const std::vector<float> after(src.frames.begin() + to * 2, src.frames.begin() + until * 2);
             const std::vector<float> out = stretched(before, in, after, src.sampleRate, rate, head.pitch, ends.back());
             qint64 at = 0;

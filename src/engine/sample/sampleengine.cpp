@@ -386,7 +386,10 @@ private:
     bool relooped(const Plan& plan);
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
-    void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn = false);
+    // `before`: the sound fed just before, where the start blends out of it (else the
+    // stretcher hears the source's frames before the start).
+    void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn = false,
+                    const std::vector<float>& before = {});
     // The stretcher hears the source's frames before `from` (where they exist).
     void leadInFrom(qint64 from);
     bool handOver(std::vector<float> tail);
@@ -540,7 +543,8 @@ qint64 Worker::fadeFrames() const
     return qint64(ms > 0 && m_practice.stretches() ? std::max(ms, kStretchedBlendMs) : ms) * m_outputRate / 1000;
 }
 
-void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn)
+void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn,
+                        const std::vector<float>& before)
 {
     m_reader = std::make_unique<LoopReader>(m_source, fadeFrames());
     m_reader->awaitFollower(true);
@@ -561,8 +565,14 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
     // Rate 1 without a transpose is not stretched at all: the source's own samples.
     if (m_practice.stretches()) {
         m_stretch.start(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
-        // Sound that does not rise from silence goes on from the frames before it.
-        if (m_mode != Mode::Preroll && !fadesIn) leadInFrom(fl.from);
+        // Sound that does not rise from silence goes on from the frames before it: those
+        // heard, where it blends out of another stretch's end. (The frames before its start
+        // would make a step at the seam, which the real-time stretcher answers some 6 dB soft
+        // for a few ms, where its offline render does not.)
+        if (m_mode != Mode::Preroll && !fadesIn) {
+            if (before.empty()) leadInFrom(fl.from);
+            else m_stretch.leadIn(before.data(), qint64(before.size() / audio::kChannels));
+        }
     } else {
         m_stretch.stopUsing();
     }
@@ -794,7 +804,10 @@ bool Worker::handOver(std::vector<float> tail)
     const bool cut = cutIntoNext(m_practice, m_pass, next);
     m_practice = next;
     sh.entryHear.post(n.practice.hear, m_entry);
-    beginEntry(fl, false, 0, true, cut);
+    // Where nothing followed this one's stop (a whole file's end) the next rises from
+    // silence too: its stretcher must not hear the frames before its start.
+    const bool fromSilence = cut || std::all_of(tail.begin(), tail.end(), [](float v) { return v == 0.0f; });
+    beginEntry(fl, false, 0, true, fromSilence, m_stretch.active() ? m_stretch.lastFed() : std::vector<float>{});
     // After a pause the next entry fades in from silence; without one it blends out what
     // followed this one's stop.
     if (m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
