@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <thread>
 
 namespace beats {
 namespace {
@@ -61,6 +62,11 @@ Analyser::Analyser()
 }
 
 Analyser::~Analyser() = default;
+
+void Analyser::rest() const
+{
+    if (m_rest.count() > 0) std::this_thread::sleep_for(m_rest);
+}
 
 void Analyser::add(const float* mono, qint64 frames)
 {
@@ -128,7 +134,9 @@ BeatGrid Analyser::finish()
     std::vector<double> periods(df.size(), 0.0), tempi, found;
     TempoTrackV2 tracker(float(kAnalysisRate), kStep);
     tracker.calculateBeatPeriod(df, periods, tempi, 120.0, false);
+    rest();
     tracker.calculateBeats(df, periods, found, 0.9, 4.0);
+    rest();
 
     // The tracker goes on beating through the last chord's decay: beats more than half a
     // beat after the last clear onset are left out.
@@ -156,6 +164,7 @@ BeatGrid Analyser::finish()
     std::vector<int> unused;
     m_downBeat->setBeatsPerBar(4);
     m_downBeat->findDownBeats(low, length, found, unused);
+    rest();
     std::vector<double> change;
     m_downBeat->getBeatSD(change);
     // Beats merged above shift no index when none were (the usual case); otherwise the
@@ -237,7 +246,8 @@ BeatGrid fromSong(const midi::Song& song)
     return grid;
 }
 
-std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const std::atomic<bool>* cancel)
+std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const std::atomic<bool>* cancel,
+                                    std::chrono::microseconds rest)
 {
     auto fail = [&](const QString& why) -> std::optional<BeatGrid> {
         if (error) *error = why;
@@ -257,6 +267,7 @@ std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const s
     std::vector<float> buffer(size_t(kReadFrames * channels));
     std::vector<float> mono(static_cast<size_t>(kReadFrames));
     Analyser analyser;
+    analyser.setRest(rest);
     for (qint64 done = 0; done < kMaxFrames;) {
         if (cancel && *cancel) return std::nullopt;
         const qint64 n = decoder.read(buffer.data(), kReadFrames);
@@ -269,6 +280,7 @@ std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const s
         }
         analyser.add(mono.data(), n);
         done += n;
+        if (rest.count() > 0) std::this_thread::sleep_for(rest);
     }
     if (cancel && *cancel) return std::nullopt;
     return analyser.finish();
