@@ -39,6 +39,13 @@ constexpr double kOnsetLevel = 0.5;
 
 QString tr(const char* text) { return QCoreApplication::translate("player::beats", text); }
 
+// The detection function's peak at a beat found at `step` (a fraction of a step off either way).
+double peakAt(const std::vector<double>& df, double step)
+{
+    const auto at = [&](double s) { return df[size_t(std::clamp(std::lround(s), 0L, long(df.size()) - 1))]; };
+    return std::max({at(step - 1), at(step), at(step + 1)});
+}
+
 DFConfig detectionConfig()
 {
     DFConfig c;
@@ -150,6 +157,7 @@ BeatGrid Analyser::finish()
         found.pop_back();
     }
 
+    if (found.size() >= 16) found = beatsOnTheNotes(df, std::move(found));
     BeatGrid grid;
     for (double b : found) {
         const double t = (b + kLatencySteps) * double(kStep) / kAnalysisRate;
@@ -200,10 +208,7 @@ BeatGrid Analyser::compoundBeats(BeatGrid grid, const std::vector<double>& df, c
     // middle, between its second and third beat, sounds more than those beats do, and the
     // beat is the dotted quarter, two to a bar.
     constexpr double kCompound = 1.2;
-    const auto peak = [&](double step) {
-        const auto at = [&](double s) { return df[size_t(std::clamp(std::lround(s), 0L, long(df.size()) - 1))]; };
-        return std::max({at(step - 1), at(step), at(step + 1)});
-    };
+    const auto peak = [&](double step) { return peakAt(df, step); };
     double middles = 0, beats = 0;
     for (size_t k = 0; k + 1 < grid.bars.size(); ++k) {
         const size_t a = size_t(grid.bars[k]);
@@ -223,6 +228,18 @@ BeatGrid Analyser::compoundBeats(BeatGrid grid, const std::vector<double>& df, c
         if (next - bar >= 2 && bar + 2 < int(grid.beats.size())) dotted.beats.push_back(grid.timeOfBeat(bar + 1.5));
     }
     return dotted;
+}
+
+std::vector<double> beatsOnTheNotes(const std::vector<double>& df, std::vector<double> found)
+{
+    constexpr double kEmpty = 0.25;
+    double parity[2] = {0, 0};
+    for (size_t i = 0; i < found.size(); ++i) parity[i % 2] += peakAt(df, found[i]);
+    const int weak = parity[0] < parity[1] ? 0 : 1;
+    if (!(parity[weak] < kEmpty * parity[1 - weak])) return found;
+    std::vector<double> kept;
+    for (size_t i = size_t(1 - weak); i < found.size(); i += 2) kept.push_back(found[i]);
+    return kept;
 }
 
 BeatGrid fromSong(const midi::Song& song)

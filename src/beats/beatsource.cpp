@@ -15,7 +15,7 @@ namespace cache = storage::cache;
 namespace {
 
 // Bumped when the analysis changes, so grids of an older one are made again.
-constexpr int kGridVersion = 1;
+constexpr int kGridVersion = 2;
 // The analysis rests between blocks of sound, so that the window's thread finds a core on a
 // busy machine: a quarter as many stalls, the analysis no slower (bench/beats/README.md).
 constexpr std::chrono::microseconds kRest{200};
