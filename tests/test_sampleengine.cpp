@@ -153,8 +153,7 @@ private slots:
         Pulled rig;
         SampleEngine& e = *rig.engine;
         QSignalSpy next(&e, &MediaEngine::nextStarted);
-        PracticeSettings clicking;
-        clicking.metronome = true;
+        const PracticeSettings clicking{.metronome = true};
         e.setPractice(clicking, 0);
         e.load(one);
         QVERIFY(e.waitForLoad(5000));
@@ -163,13 +162,7 @@ private slots:
         e.setLoop(LoopRange{0.2, 0.6, 0, true});
         e.seek(0.2);
         e.play();
-        NextEntry n;
-        n.path = two;
-        n.start = 1.0;
-        n.loop = LoopRange{1.0, 1.4, 0, true};
-        n.hasLoop = true;
-        n.practice = clicking;
-        QVERIFY(e.queueNext(n));
+        QVERIFY(e.queueNext(NextEntry{two, 1.0, LoopRange{1.0, 1.4, 0, true}, true, false, 1, clicking}));
         const auto clicks = [&] { return std::any_of(rig.block.begin(), rig.block.end(), [](float v) { return std::abs(v) > 0.01f; }); };
         QVERIFY(rig.until([&] { return e.position() > 0.3; }));
         QVERIFY2(clicks(), "the current file");
