@@ -121,6 +121,33 @@ private slots:
         }
     }
 
+    // Beats at twice the tempo whose every second one lies between the notes: those go.
+    // Notes every 12 steps; weaker notes (offbeats) every 12 steps from 6 where given.
+    void beatsBetweenTheNotesGo()
+    {
+        const struct {
+            const char* name;
+            double offbeat;  // the detection function between the notes
+            double first;    // the first beat found, every 6 steps from it
+            double kept;     // the first beat kept (-1: all kept)
+        } cases[] = {
+            {"every second beat on nothing", 0.05, 0, 0},
+            {"the first beat on nothing", 0.05, 6, 12},
+            {"offbeats played softer", 0.6, 0, -1},
+        };
+        for (const auto& c : cases) {
+            std::vector<double> df(600, 0.05), found;
+            for (size_t i = 0; i < df.size(); i += 12) df[i] = 1.0;
+            for (size_t i = 6; i < df.size(); i += 12) df[i] = c.offbeat;
+            for (double b = c.first; b < 590; b += 6) found.push_back(b);
+            const std::vector<double> kept = beatsOnTheNotes(df, found);
+            if (c.kept < 0) QVERIFY2(kept == found, c.name);
+            else QVERIFY2(kept.front() == c.kept && kept.size() == size_t(std::count_if(found.begin(), found.end(), [](double f) { return std::fmod(f, 12) == 0; })) &&
+                          std::all_of(kept.begin(), kept.end(), [](double k) { return std::fmod(k, 12) == 0; }),
+                          c.name);
+        }
+    }
+
     void silence()
     {
         Analyser a;

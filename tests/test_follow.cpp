@@ -1,9 +1,16 @@
 // How often the displays and the entry's ticks look at the player, as a function of what
 // plays and what is in sight.
+#include "beats/beatsource.h"
+#include "playback/enginecontrol.h"
 #include "playback/entryplayer.h"
 #include "playback/playbackfollow.h"
 #include "playback/waveformbinding.h"
+#include "support/fakeengine.h"
+#include "support/testkit.h"
+#include "waveform/waveformview.h"
 
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using playback::Sight;
@@ -53,6 +60,26 @@ private slots:
         QCOMPARE(EntryPlayer::tickInterval(std::nullopt), EntryPlayer::kStandbyMs);  // a whole file: its end is told
         QCOMPARE(EntryPlayer::tickInterval(stretch), EntryPlayer::kStandbyMs);
         QCOMPARE(EntryPlayer::tickInterval(backwards), EntryPlayer::kTickMs);  // never cut: watched
+    }
+
+    // A video's picture hides the player's waveform: the beats of what plays are found all
+    // the same. The editor's hidden waveform stays on its file box's file.
+    void hiddenWaveformStillFindsThePlayersBeats()
+    {
+        QTemporaryDir dir;
+        beats::setCacheFolder(dir.filePath("cache"));
+        const QString played = testkit::writeWav(dir.filePath("played.wav"), 1.0);
+        for (const bool editor : {false, true}) {
+            playback::EngineControl control(new FakeEngine);  // owns it
+            waveform::WaveformView view;  // never shown
+            playback::WaveformBinding binding(&control, &view);
+            QLineEdit file, start, stop;
+            if (editor) binding.bindBoxes(&file, &start, &stop);
+            control.Open(played);
+            binding.refresh();
+            QCOMPARE(view.beats()->file(), editor ? QString() : played);
+        }
+        beats::setCacheFolder({});
     }
 };
 

@@ -135,6 +135,42 @@ private slots:
         }
     }
 
+    // The next entry's file has its own beats, given while the current file plays (in
+    // either order): the metronome clicks in both, before and after the hand-over.
+    void metronomeGoesOnInTheNextFile_data()
+    {
+        QTest::addColumn<bool>("nextFirst");
+        QTest::newRow("current's beats given first") << false;
+        QTest::newRow("next's beats given first") << true;
+    }
+    void metronomeGoesOnInTheNextFile()
+    {
+        QFETCH(bool, nextFirst);
+        const QString one = testkit::writeWav(m_dir.filePath("quiet1.wav"), 2.0, 44100, 0.0);
+        const QString two = testkit::writeWav(m_dir.filePath("quiet2.wav"), 2.0, 48000, 0.0);
+        auto grid = std::make_shared<beats::BeatGrid>();
+        for (int i = 0; i < 100; ++i) grid->beats.push_back(0.02 * i);
+        Pulled rig;
+        SampleEngine& e = *rig.engine;
+        QSignalSpy next(&e, &MediaEngine::nextStarted);
+        const PracticeSettings clicking{.metronome = true};
+        e.setPractice(clicking, 0);
+        e.load(one);
+        QVERIFY(e.waitForLoad(5000));
+        e.setBeats(nextFirst ? two : one, grid);
+        e.setBeats(nextFirst ? one : two, grid);
+        e.setLoop(LoopRange{0.2, 0.6, 0, true});
+        e.seek(0.2);
+        e.play();
+        QVERIFY(e.queueNext(NextEntry{two, 1.0, LoopRange{1.0, 1.4, 0, true}, true, false, 1, clicking}));
+        const auto clicks = [&] { return std::any_of(rig.block.begin(), rig.block.end(), [](float v) { return std::abs(v) > 0.01f; }); };
+        QVERIFY(rig.until([&] { return e.position() > 0.3; }));
+        QVERIFY2(clicks(), "the current file");
+        QVERIFY(rig.until([&] { return next.count() == 1 && e.position() > 1.1; }));
+        QVERIFY(rig.step());
+        QVERIFY2(clicks(), "the next file");
+    }
+
     void nextEntryTakesOverWhereTheStretchHolds()
     {
         Pulled rig;

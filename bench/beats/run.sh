@@ -46,3 +46,25 @@ for i in 1 2 3; do
 done
 echo "beat F on it: $(python3 "$HERE/score.py" "$long.beats" "$long.ours" | cut -d' ' -f3)," \
      "downbeat F: $(python3 "$HERE/score.py" "$long.beats" "$long.ours" --downbeats | cut -d' ' -f3)"
+
+# Recordings (a band's own songs, CC BY-SA 3.0, from Debian's fretsonfire-songs-muldjord):
+# the backing and the guitar mixed as heard; their beats marked by mark_recording.py from
+# each song's chart, kept in recordings/.
+SONGS=/usr/share/games/fretsonfire/data/songs/muldjord
+printf '\n| recording | beat F ours | beat F aubio | downbeat F ours | meter found | analysis s (wall/processor) |\n'
+printf '|---|---|---|---|---|---|\n'
+for truth in "$HERE"/recordings/muldjord_*.beats; do
+  song="$(basename "$truth" .beats)"
+  song="${song#muldjord_}"
+  base="$WORK/rec_$song"
+  [ -f "$base.wav" ] || ffmpeg -v error -y -i "$SONGS/$song/song.ogg" -i "$SONGS/$song/guitar.ogg" \
+    -filter_complex "amix=inputs=2:normalize=0" -ac 2 -ar 44100 "$base.wav"
+  "$TRACK" "$base.wav" >"$base.ours" 2>"$base.log"
+  aubiotrack -i "$base.wav" >"$base.aubio" 2>/dev/null
+  ours=$(python3 "$HERE/score.py" "$truth" "$base.ours" | cut -d' ' -f3)
+  aubio=$(python3 "$HERE/score.py" "$truth" "$base.aubio" | cut -d' ' -f3)
+  down=$(python3 "$HERE/score.py" "$truth" "$base.ours" --downbeats | cut -d' ' -f3)
+  secs=$(sed -n 's/analysis \([0-9.]*\) s, processor \([0-9.]*\) s.*/\1 \/ \2/p' "$base.log")
+  found=$(sed -n 's/.*meter \([0-9]*\)/\1/p' "$base.log")
+  printf '| %s | %s | %s | %s | %s | %s |\n' "$song" "$ours" "$aubio" "$down" "$found" "$secs"
+done

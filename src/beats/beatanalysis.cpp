@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <thread>
 
 namespace beats {
 namespace {
@@ -38,6 +39,13 @@ constexpr double kOnsetLevel = 0.5;
 
 QString tr(const char* text) { return QCoreApplication::translate("player::beats", text); }
 
+// The detection function's peak at a beat found at `step` (a fraction of a step off either way).
+double peakAt(const std::vector<double>& df, double step)
+{
+    const auto at = [&](double s) { return df[size_t(std::clamp(std::lround(s), 0L, long(df.size()) - 1))]; };
+    return std::max({at(step - 1), at(step), at(step + 1)});
+}
+
 DFConfig detectionConfig()
 {
     DFConfig c;
@@ -61,6 +69,11 @@ Analyser::Analyser()
 }
 
 Analyser::~Analyser() = default;
+
+void Analyser::rest() const
+{
+    if (m_rest.count() > 0) std::this_thread::sleep_for(m_rest);
+}
 
 void Analyser::add(const float* mono, qint64 frames)
 {
@@ -128,7 +141,9 @@ BeatGrid Analyser::finish()
     std::vector<double> periods(df.size(), 0.0), tempi, found;
     TempoTrackV2 tracker(float(kAnalysisRate), kStep);
     tracker.calculateBeatPeriod(df, periods, tempi, 120.0, false);
+    rest();
     tracker.calculateBeats(df, periods, found, 0.9, 4.0);
+    rest();
 
     // The tracker goes on beating through the last chord's decay: beats more than half a
     // beat after the last clear onset are left out.
@@ -142,6 +157,7 @@ BeatGrid Analyser::finish()
         found.pop_back();
     }
 
+    if (found.size() >= 16) found = beatsOnTheNotes(df, std::move(found));
     BeatGrid grid;
     for (double b : found) {
         const double t = (b + kLatencySteps) * double(kStep) / kAnalysisRate;
@@ -156,6 +172,7 @@ BeatGrid Analyser::finish()
     std::vector<int> unused;
     m_downBeat->setBeatsPerBar(4);
     m_downBeat->findDownBeats(low, length, found, unused);
+    rest();
     std::vector<double> change;
     m_downBeat->getBeatSD(change);
     // Beats merged above shift no index when none were (the usual case); otherwise the
@@ -191,10 +208,7 @@ BeatGrid Analyser::compoundBeats(BeatGrid grid, const std::vector<double>& df, c
     // middle, between its second and third beat, sounds more than those beats do, and the
     // beat is the dotted quarter, two to a bar.
     constexpr double kCompound = 1.2;
-    const auto peak = [&](double step) {
-        const auto at = [&](double s) { return df[size_t(std::clamp(std::lround(s), 0L, long(df.size()) - 1))]; };
-        return std::max({at(step - 1), at(step), at(step + 1)});
-    };
+    const auto peak = [&](double step) { return peakAt(df, step); };
     double middles = 0, beats = 0;
     for (size_t k = 0; k + 1 < grid.bars.size(); ++k) {
         const size_t a = size_t(grid.bars[k]);
@@ -214,6 +228,18 @@ BeatGrid Analyser::compoundBeats(BeatGrid grid, const std::vector<double>& df, c
         if (next - bar >= 2 && bar + 2 < int(grid.beats.size())) dotted.beats.push_back(grid.timeOfBeat(bar + 1.5));
     }
     return dotted;
+}
+
+std::vector<double> beatsOnTheNotes(const std::vector<double>& df, std::vector<double> found)
+{
+    constexpr double kEmpty = 0.25;
+    double parity[2] = {0, 0};
+    for (size_t i = 0; i < found.size(); ++i) parity[i % 2] += peakAt(df, found[i]);
+    const int weak = parity[0] < parity[1] ? 0 : 1;
+    if (!(parity[weak] < kEmpty * parity[1 - weak])) return found;
+    std::vector<double> kept;
+    for (size_t i = size_t(1 - weak); i < found.size(); i += 2) kept.push_back(found[i]);
+    return kept;
 }
 
 BeatGrid fromSong(const midi::Song& song)
@@ -237,7 +263,8 @@ BeatGrid fromSong(const midi::Song& song)
     return grid;
 }
 
-std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const std::atomic<bool>* cancel)
+std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const std::atomic<bool>* cancel,
+                                    std::chrono::microseconds rest)
 {
     auto fail = [&](const QString& why) -> std::optional<BeatGrid> {
         if (error) *error = why;
@@ -257,6 +284,7 @@ std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const s
     std::vector<float> buffer(size_t(kReadFrames * channels));
     std::vector<float> mono(static_cast<size_t>(kReadFrames));
     Analyser analyser;
+    analyser.setRest(rest);
     for (qint64 done = 0; done < kMaxFrames;) {
         if (cancel && *cancel) return std::nullopt;
         const qint64 n = decoder.read(buffer.data(), kReadFrames);
@@ -269,6 +297,7 @@ std::optional<BeatGrid> analyseFile(const QString& path, QString* error, const s
         }
         analyser.add(mono.data(), n);
         done += n;
+        if (rest.count() > 0) std::this_thread::sleep_for(rest);
     }
     if (cancel && *cancel) return std::nullopt;
     return analyser.finish();

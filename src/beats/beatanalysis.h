@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -36,8 +37,12 @@ public:
     void add(const float* mono, qint64 frames);
     // The grid of everything added; empty when no beat was found (silence, a click).
     BeatGrid finish();
+    // finish() rests this long between its stages (see analyseFile()).
+    void setRest(std::chrono::microseconds rest) { m_rest = rest; }
 
 private:
+    void rest() const;
+
     // The downbeats (indexes of `beats` beats) in `meter`, from the spectral change at each
     // beat but the first and the last; the bar's phase may shift where the sound says so
     // for long enough.
@@ -56,7 +61,16 @@ private:
     std::vector<float> m_block;    // the downsampler's block being filled
     size_t m_frameFill = 0, m_blockFill = 0;
     std::vector<double> m_detection;
+    std::chrono::microseconds m_rest{0};
 };
+
+// Beaten at twice a slow piece's tempo (the tracker leans towards 120 a minute), every
+// second beat may fall between its notes: a 6/8 at 60 dotted quarters a minute beaten every
+// half second has every second beat between two eighths. Those beats gather next to nothing
+// (a twentieth of what the others do in bench/beats, where a true offbeat gathers two thirds
+// or more): under a quarter, they are left out.
+// `df`: the detection function; `found`: the beats in its steps.
+std::vector<double> beatsOnTheNotes(const std::vector<double>& df, std::vector<double> found);
 
 // The grid of a MIDI song's own metre.
 BeatGrid fromSong(const midi::Song& song);
@@ -64,7 +78,12 @@ BeatGrid fromSong(const midi::Song& song);
 // The grid of a media file: a MIDI file's metre, else its decoded sound's (a video's too; the
 // first hour of a longer one).
 // Nothing, with `error` set, when it cannot be read; nothing when `cancel` turns true.
+// `rest`: a sleep after each block of sound (a millisecond of work) and between the stages
+// that follow. On a loaded machine a thread that never sleeps costs the other threads of its
+// process their turns, whatever its priority (bench/beats: the UI thread's stalls); one
+// that rests leaves them a core at once.
 std::optional<BeatGrid> analyseFile(const QString& path, QString* error = nullptr,
-                                    const std::atomic<bool>* cancel = nullptr);
+                                    const std::atomic<bool>* cancel = nullptr,
+                                    std::chrono::microseconds rest = {});
 
 } // namespace beats

@@ -2,6 +2,7 @@
 
 #include "app/filecheck.h"
 #include "app/numbertext.h"
+#include "playback/beatsahead.h"
 #include "playback/mediaplayer.h"
 #include "services/messages.h"
 #include "playback/enginecontrol.h"
@@ -24,7 +25,7 @@ bool sameSpot(double a, double b) { return std::abs(a - b) < 1e-9; }
 } // namespace
 
 EntryPlayer::EntryPlayer(EngineControl* player, QObject* parent)
-    : QObject(parent), m_player(player), m_tick(new QTimer(this))
+    : QObject(parent), m_player(player), m_tick(new QTimer(this)), m_beatsAhead(new BeatsAhead(player, this))
 {
     m_tick->setInterval(kTickMs);
     m_tick->setTimerType(Qt::PreciseTimer);
@@ -196,8 +197,18 @@ void EntryPlayer::watchStop(bool loop)
         enter(Mode::Endless);
     } else {
         enter(Mode::Counted);
+        findBeatsAhead();
         if (m_stopFrom == StopFrom::Entry && nextDue()) handOverNext();
     }
+}
+
+void EntryPlayer::findBeatsAhead()
+{
+    // At each pass's start: a whole pass, at least, before the hand-over needs them.
+    if (!m_peekNext) return;
+    const EntryRecord next = m_peekNext();
+    const bool wanted = next.FileName != m_entry.file && next.Practice.usesBeats() && app::mediaFileUsable(next.FileName);
+    if (wanted) m_beatsAhead->setFile(next.FileName);
 }
 
 void EntryPlayer::lengthChanged(double seconds)

@@ -16,6 +16,7 @@ class QTimer;
 
 namespace playback {
 
+class BeatsAhead;
 class EngineControl;
 
 // The entry in play, as the last start (or live change) left it.
@@ -137,6 +138,8 @@ private:
     bool nextDue() const { return m_entry.loopsLeft <= 1; }
     void nextHeard();
     void watchStop(bool loop);
+    // The list's next entry, on another file, plays on its beats: they are looked for now.
+    void findBeatsAhead();
     void setTickPace(const std::optional<engine::LoopRange>& handed);
     void lengthChanged(double seconds);
 
@@ -149,6 +152,7 @@ private:
 
     EngineControl* m_player;
     QTimer* m_tick;
+    BeatsAhead* m_beatsAhead;
     Mode m_mode = Mode::Idle;
     EntryStretch m_entry;
     std::function<EntryRecord()> m_nextEntry;

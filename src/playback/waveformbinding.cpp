@@ -84,6 +84,12 @@ void WaveformBinding::bindBoxes(QLineEdit* fileBox, QLineEdit* startBox, QLineEd
     fileBoxEdited();
 }
 
+QString WaveformBinding::playedFile() const
+{
+    const QString file = m_control->FileName();
+    return app::mediaFileUsable(file) ? file : QString();
+}
+
 bool WaveformBinding::playerHasShownFile() const
 {
     return !m_view->source()->file().isEmpty() && m_control->FileName() == m_view->source()->file();
@@ -91,10 +97,15 @@ bool WaveformBinding::playerHasShownFile() const
 
 void WaveformBinding::refresh()
 {
-    if (!m_view->isVisible()) return;
+    if (!m_view->isVisible()) {
+        // A video's picture (or a window put away) hides the player's waveform: the beats of
+        // what plays are still found, from its sound, for snapping and the bar keys.
+        if (!m_file) m_view->beats()->setFile(playedFile());
+        return;
+    }
     if (!m_file) {
         const QString file = m_control->FileName();
-        m_view->setFile(app::mediaFileUsable(file) ? file : QString());
+        m_view->setFile(playedFile());
         m_shaded = nextShadedStretch(m_shaded, file, m_control->engine()->loop(), m_control->PlayState());
         m_view->setStretch(m_shaded.start, m_shaded.stop);
     }

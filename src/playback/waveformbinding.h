@@ -50,6 +50,8 @@ public:
     void refresh();
 
 private:
+    // The player's file, where it can be shown (else empty).
+    QString playedFile() const;
     bool playerHasShownFile() const;
     void followPlayhead();
     void fileBoxEdited();

@@ -123,8 +123,11 @@ void MidiEngine::renderFinished()
 
 void MidiEngine::setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid)
 {
-    m_beatsPath = path;
-    m_beats = grid;
+    // Kept for the rendering still to come; another file's (the list's next entry's) goes on.
+    if (path == m_path) {
+        m_beatsPath = path;
+        m_beats = grid;
+    }
     const bool rendered = m_phase == Phase::Rendered && path == m_path;
     m_inner->setBeats(rendered ? m_rendering : path, std::move(grid));
 }

@@ -376,7 +376,7 @@ private:
         std::optional<LoadCommand> load;
         std::optional<Plan> plan;
         std::optional<NextCommand> next;
-        std::optional<BeatsCommand> beats;
+        std::vector<BeatsCommand> beats;  // in the order given
     };
 
     Inbox takeCommands();
@@ -412,6 +412,7 @@ private:
     bool nextFollows() const { return m_next && m_next->epoch == m_epoch; }
     // The beats of the file open now, where they are known: the metronome's and the count-in's.
     const beats::BeatGrid* grid() const;
+    void keepGrid(const QString& path, std::shared_ptr<const beats::BeatGrid> grid);
     void useBeats();
     std::vector<SourceClick> countInBar(const FrameLoop& fl, const Format& f) const;
     Mode soundMode() const { return m_practice.stretches() ? Mode::Stretching : Mode::Plain; }
@@ -448,8 +449,10 @@ private:
     qint64 m_prerollAt = 0;
     double m_holdPos = 0;
 
-    std::shared_ptr<const beats::BeatGrid> m_grid;
-    QString m_gridPath;
+    // The beats of the files given them by absolute path, the last given last: the file open
+    // now, the next entry's (given before its hand-over), the one before a hand-over.
+    static constexpr std::size_t kGridsKept = 8;
+    std::vector<std::pair<QString, std::shared_ptr<const beats::BeatGrid>>> m_grids;
     audio::BeatClicker m_clicker;
 };
 
@@ -493,7 +496,7 @@ Worker::Inbox Worker::takeCommands()
         } else if (auto* next = std::get_if<NextCommand>(&c)) {
             in.next = std::move(*next);
         } else if (auto* beats = std::get_if<BeatsCommand>(&c)) {
-            in.beats = std::move(*beats);
+            in.beats.push_back(std::move(*beats));
         }
     }
     sh.inbox.clear();
@@ -596,6 +599,7 @@ std::optional<int> Worker::takeBackHandOver(quint64 entry)
         m_decoder = std::move(m_before);
         m_source.setDecoder(m_decoder.get());
         m_path = m_beforePath;
+        useBeats();
     }
     while (!m_rendered.empty() && m_rendered.back().entry != entry) m_rendered.pop_back();
     return m_rendered.empty() ? std::nullopt : std::optional(m_rendered.back().pass);
@@ -1022,11 +1026,8 @@ void Worker::run()
         const bool newPlace = in.plan && in.plan->from && in.plan->epoch != m_epoch;
         if (in.load || newPlace || (in.plan && in.plan->quiet == SampleEngine::Quiet::Stop)) quietAll();
         if (in.load) open(*in.load);
-        if (in.beats) {
-            m_grid = std::move(in.beats->grid);
-            m_gridPath = QFileInfo(in.beats->path).absoluteFilePath();
-        }
-        if (in.load || in.beats) useBeats();
+        for (BeatsCommand& b : in.beats) keepGrid(QFileInfo(b.path).absoluteFilePath(), std::move(b.grid));
+        if (in.load || !in.beats.empty()) useBeats();
         if (in.plan && in.plan->dropNext) m_next.reset();
         if (in.next) m_next = std::move(in.next);
         if (in.plan && m_decoder->format().sampleRate > 0) applyPlan(std::move(*in.plan));
@@ -1039,7 +1040,16 @@ void Worker::run()
 
 const beats::BeatGrid* Worker::grid() const
 {
-    return m_grid && m_gridPath == m_path && m_grid->beats.size() >= 2 ? m_grid.get() : nullptr;
+    const auto it = std::find_if(m_grids.begin(), m_grids.end(), [&](const auto& g) { return g.first == m_path; });
+    return it != m_grids.end() && it->second && it->second->beats.size() >= 2 ? it->second.get() : nullptr;
+}
+
+void Worker::keepGrid(const QString& path, std::shared_ptr<const beats::BeatGrid> grid)
+{
+    std::erase_if(m_grids, [&](const auto& g) { return g.first == path; });
+    if (!grid) return;
+    m_grids.emplace_back(path, std::move(grid));
+    if (m_grids.size() > kGridsKept) m_grids.erase(m_grids.begin());
 }
 
 void Worker::useBeats()
@@ -1392,7 +1402,7 @@ void SampleEngine::setBeats(const QString& path, std::shared_ptr<const beats::Be
 {
     m_shared->post({BeatsCommand{path, std::move(grid)}});
     // An automatic count-in waiting to be heard is placed on them.
-    if (m_practice.countInAuto && m_prerollDue && m_state != PlayState::Playing) replan();
+    if (path == m_path && m_practice.countInAuto && m_prerollDue && m_state != PlayState::Playing) replan();
 }
 
 void SampleEngine::setMetronome(bool on)
