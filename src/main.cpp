@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/globals.h"
+#include "app/memory.h"
 #include "engine/enginefactory.h"
 #include "engine/midi/midiengine.h"
 #include "engine/mpv/mpvengine.h"
@@ -17,6 +18,7 @@
 
 int main(int argc, char** argv)
 {
+    app::prepareHeap();
     // The video's native child window must not make its neighbours native too: each
     // would be one more window to draw and flush.
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);

@@ -515,6 +515,20 @@ private slots:
         for (int i = 1; i < before.size(); ++i) QCOMPARE(grid()->columnWidth(i), before[i]);
     }
 
+    void gridCellsKeepTheirTextsAndTellChanges()
+    {
+        panel::EntryGrid g;
+        g.InitGrid();
+        g.appendRows({{"/a.wav", "0", "1"}});
+        QSignalSpy changed(g.model(), &QAbstractItemModel::dataChanged);
+        for (const QStringList& texts : {QStringList{"/a.wav", "0", "1", "", ""}, {"/longer/a.wav", "", "12.5", "1", "1"},
+                                         {"/b", "2", "", "", "", "1.5", "", "", "", "Verse", "bass"}, {"/b", "2", "", "", ""}}) {
+            g.setRowTexts(1, texts);
+            QCOMPARE(g.rowTexts(1), texts);
+        }
+        QCOMPARE(changed.size(), 0 + 5 + 8 + 3);  // one for each cell changed
+    }
+
     void layoutArithmetic()
     {
         const panel::PanelLayout open = panel::layoutPanel(6405, 3645, 1095, 315);

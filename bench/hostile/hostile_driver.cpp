@@ -6,6 +6,7 @@
 //   hostile_driver midi FILE        (the MIDI reader alone, as a rendering starts)
 //   hostile_driver looplist FILE    (a loop list's reader alone, before the grid takes it)
 #include "app/globals.h"
+#include "app/memory.h"
 #include "midi/midifile.h"
 #include "storage/looplists.h"
 #include "engine/enginefactory.h"
@@ -24,6 +25,7 @@
 
 int main(int argc, char** argv)
 {
+    app::prepareHeap();  // as the program does
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 
 #include <algorithm>
+#include <array>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
@@ -17,13 +18,33 @@
 namespace panel {
 namespace {
 
+// A row's cells as one text and where each ends: as eleven texts in Qt's per-column lists,
+// grown one column at a time, a row took some 600 bytes in fifteen blocks, and making them
+// was most of the start of a list of 100,000 rows. A cell changed once the row is shown is
+// also handed to the base item, whose change signal the model and the view follow.
+//
 // A row as a screen reader says its cells: "2, Start: 1.5". The numbers' alignment is
-// the column's, answered here rather than kept in every cell: a list of 100,000 rows
-// would hold 800,000 copies of it.
+// the column's, answered here rather than kept in every cell.
 class EntryItem : public QTreeWidgetItem {
 public:
+    explicit EntryItem(const QStringList& texts)
+    {
+        qsizetype size = 0;
+        for (int c = 0; c < EntryGrid::kColumns; ++c) size += texts.value(c).size();
+        m_cells.reserve(size);
+        for (int c = 0; c < EntryGrid::kColumns; ++c) {
+            if (c < texts.size()) m_cells += texts[c];
+            m_ends[c] = quint32(m_cells.size());
+        }
+    }
+
     QVariant data(int column, int role) const override
     {
+        if (isCell(column, role)) {
+            const QStringView cell = cellAt(column);
+            // An empty cell holds nothing, as a cell never set does.
+            return cell.isEmpty() ? QVariant() : QVariant(cell.toString());
+        }
         if (role == Qt::TextAlignmentRole && column > 0 && column < playback::kTextCell)
             return QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
         if (role != Qt::AccessibleTextRole) return QTreeWidgetItem::data(column, role);
@@ -33,6 +54,33 @@ public:
                                      grid->headerItem()->text(column), text(column),
                                      (column >= 5 && column < playback::kTextCell) || column == playback::kHearCell);
     }
+
+    void setData(int column, int role, const QVariant& value) override
+    {
+        if (!isCell(column, role)) return QTreeWidgetItem::setData(column, role, value);
+        const QString text = value.toString();
+        const QStringView cell = cellAt(column);
+        if (cell == text) return;
+        const qsizetype from = cell.data() - m_cells.constData();
+        const auto grown = quint32(text.size() - cell.size());  // modulo 2^32, as the ends are
+        m_cells.replace(from, cell.size(), text);
+        for (int c = column; c < EntryGrid::kColumns; ++c) m_ends[c] += grown;
+        QTreeWidgetItem::setData(column, role, value);
+    }
+
+private:
+    static bool isCell(int column, int role)
+    {
+        return (role == Qt::DisplayRole || role == Qt::EditRole) && column >= 0 && column < EntryGrid::kColumns;
+    }
+    QStringView cellAt(int column) const
+    {
+        const quint32 from = column == 0 ? 0 : m_ends[column - 1];
+        return QStringView(m_cells).sliced(from, m_ends[column] - from);
+    }
+
+    QString m_cells;
+    std::array<quint32, EntryGrid::kColumns> m_ends{};
 };
 
 } // namespace
@@ -188,44 +236,24 @@ QList<int> EntryGrid::selectedRows() const
     return rows;
 }
 
-static void fill(QTreeWidgetItem* item, const QStringList& texts)
-{
-    for (int c = 0; c < EntryGrid::kColumns; ++c) {
-        const QString text = texts.value(c);
-        // An empty cell that holds nothing yet is left so: most rows have no practice texts.
-        if (text.isEmpty() && !item->data(c, Qt::DisplayRole).isValid()) continue;
-        item->setText(c, text);
-    }
-}
-
 void EntryGrid::setRowTexts(int row, const QStringList& texts)
 {
-    if (QTreeWidgetItem* item = itemAt(row)) fill(item, texts);
+    if (QTreeWidgetItem* item = itemAt(row))
+        for (int c = 0; c < kColumns; ++c) item->setText(c, texts.value(c));
 }
 
-void EntryGrid::appendRow(const QStringList& texts)
-{
-    auto* item = new EntryItem;
-    fill(item, texts);
-    addTopLevelItem(item);
-}
+void EntryGrid::appendRow(const QStringList& texts) { addTopLevelItem(new EntryItem(texts)); }
 
 void EntryGrid::insertRow(int row, const QStringList& texts)
 {
-    auto* item = new EntryItem;
-    fill(item, texts);
-    insertTopLevelItem(std::clamp(row - 1, 0, topLevelItemCount()), item);
+    insertTopLevelItem(std::clamp(row - 1, 0, topLevelItemCount()), new EntryItem(texts));
 }
 
 void EntryGrid::appendRows(const QList<QStringList>& rows)
 {
     QList<QTreeWidgetItem*> items;
     items.reserve(rows.size());
-    for (const QStringList& texts : rows) {
-        auto* item = new EntryItem;
-        fill(item, texts);
-        items.append(item);
-    }
+    for (const QStringList& texts : rows) items.append(new EntryItem(texts));
     addTopLevelItems(items);
 }
 

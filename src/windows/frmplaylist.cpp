@@ -89,9 +89,12 @@ QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); 
 QStringList rowOf(const QString& file, double start, double end, double rate, double count,
                   const PracticeSettings& practice, const QString& text)
 {
-    return QStringList{file, numtext::format(start), numtext::format(end), numtext::format(rate == 0 ? 1.0 : rate),
-                       numtext::format(count == 0 ? 1.0 : count)} +
-           EntryGrid::practiceCells(practice) + QStringList{text, storage::hearText(practice.hear)};
+    QStringList row;
+    row.reserve(EntryGrid::kColumns);  // a list of 100,000 rows makes as many
+    row << file << numtext::format(start) << numtext::format(end) << numtext::format(rate == 0 ? 1.0 : rate)
+        << numtext::format(count == 0 ? 1.0 : count) << EntryGrid::practiceCells(practice) << text
+        << storage::hearText(practice.hear);
+    return row;
 }
 
 } // namespace
