@@ -53,7 +53,7 @@ def main(argv):
                 print("%s%s \"%s\"" % ("  " * depth, node.get_role_name(), node.get_name()))
         return 0
     if what == "showing":
-        return 0 if any(n.get_role_name() in ("frame", "dialog", "alert", "popup menu", "menu") and (n.get_name() or "").startswith(argv[2]) and showing(n)
+        return 0 if any(n.get_role_name() in ("frame", "dialog", "alert") and (n.get_name() or "").startswith(argv[2]) and showing(n)
                         for n, _ in nodes(app)) else 1
     if what == "press":  # a shown button, or a menu's item (shown or not)
         if len(argv) > 3:  # within one window: several may have a "Close" or an "OK"
