@@ -5,6 +5,8 @@ atspi.py tree               prints the tree of every window
 atspi.py showing PREFIX     succeeds when a window whose title starts so is showing
 atspi.py press NAME         presses the shown button, or the menu item, of that name
 atspi.py press NAME WINDOW  the same within the shown window whose title starts with WINDOW
+atspi.py active PREFIX      succeeds when the window whose title starts so has the keyboard
+atspi.py focused NAME       succeeds when the control of that name has the keyboard focus
 atspi.py unnamed            lists the showing controls without a name; fails if there is one
 """
 import sys
@@ -65,6 +67,12 @@ def main(argv):
                 node.get_action_iface().do_action(0)
                 return 0
         return 1
+    if what == "active":
+        return 0 if any(n.get_role_name() == "frame" and (n.get_name() or "").startswith(argv[2])
+                        and n.get_state_set().contains(Atspi.StateType.ACTIVE) for n, _ in nodes(app)) else 1
+    if what == "focused":
+        return 0 if any(n.get_name() == argv[2] and n.get_state_set().contains(Atspi.StateType.FOCUSED)
+                        for n, _ in nodes(app)) else 1
     if what == "unnamed":
         bad = [n.get_role_name() for n, _ in nodes(app)
                if n.get_role_name() in CONTROLS and showing(n) and not (n.get_name() or "").strip()]

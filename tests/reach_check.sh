@@ -2,7 +2,7 @@
 # The player stays within reach on X11: minimised right after start (the panel still has
 # the keyboard) it goes to the tray; without a tray host it stays minimised, and the panel's
 # "Show Player" (Alt+P) and a second start bring it back; a message box of the player's is
-# not covered by the panel; the panel offers openbox neither minimising nor maximising; a
+# not covered by the panel; the panel and message boxes offer openbox neither minimising nor maximising; a
 # new playlist's name box gives the keyboard back to the panel.
 # Every step waits, bounded.
 # Usage: reach_check.sh path/to/vamplet
@@ -35,6 +35,8 @@ for tray in yes no; do
     if [ -n "$file" ]; then
       box=$(wait_window "^Cannot Play" $patience) || fail "no message box for a file that cannot play"
       wait_for $patience is_above "$box" "$panel" || fail "the control panel covers the player's message box"
+      xprop -id "$box" _NET_WM_ALLOWED_ACTIONS | grep -q -E "MINIMIZE|MAXIMIZE" &&
+        fail "openbox offers to minimise or maximise a message box"
       xdotool windowactivate --sync "$box" key Return
       wait_for $patience sh -c "! xwininfo -id $box 2>/dev/null | grep -q IsViewable" || fail "the box did not close"
     fi

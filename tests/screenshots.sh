@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of every window at display scale 1 and 2 (Xvfb at 96 and 192 dpi, Qt scaled by
 # the same factor) and in a dark palette, for a person to look at; on Wayland the player and
-# the panel come from tests/wayland_check.sh.
+# the panel come from tests/wayland_check.sh, the panel's menu and the editor from tests/wayland_editor.sh.
 # Usage: screenshots.sh path/to/vamplet output-folder
 set -u
 APP=$1

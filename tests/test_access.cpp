@@ -16,7 +16,9 @@
 
 #include <QAccessible>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QtTest>
 
@@ -145,6 +147,16 @@ private slots:
         // A platform theme sets the desktop's font once the event loop runs: the layout's stays.
         QApplication::setFont(QFont(QApplication::font().family(), 14));
         QCOMPARE(QApplication::font().pointSizeF(), 8.25);
+        // Its fonts per class, which a style change takes up again, stay out of the windows too.
+        for (const char* cls : {"QMenuBar", "QLabel", "QPushButton"})
+            QApplication::setFont(QFont(QApplication::font().family(), 14), cls);
+        QMenuBar bar;
+        QLabel label;
+        QPushButton button;
+        for (QWidget* w : std::initializer_list<QWidget*>{&bar, &label, &button}) {
+            w->ensurePolished();
+            QCOMPARE(w->font().pointSizeF(), 8.25);
+        }
     }
 };
 

@@ -5,12 +5,18 @@
 #include <QFile>
 #include <QFont>
 #include <QFontDatabase>
+#include <QWidget>
 
 namespace services {
 namespace {
 
 // Holds the layout's font against a platform theme (qt6ct, say) that sets the desktop's own
 // once the event loop runs: the windows would cut their captions with it.
+// The theme also gives fonts per widget class (menu bar, label, button), which Qt takes up
+// again whenever the style changes (a style sheet set is one): a widget polished then keeps
+// that font for good, as the style sheet style sets it as the widget's own. So before a
+// widget is polished, class fonts that differ are dropped (setting the application's font
+// drops them all).
 class FontKeeper : public QObject {
 public:
     using QObject::QObject;
@@ -19,6 +25,9 @@ public:
         if (watched == qApp && event->type() == QEvent::ApplicationFontChange) {
             const QFont kept = layoutFont(QApplication::font());
             if (kept != QApplication::font()) QApplication::setFont(kept);
+        } else if (event->type() == QEvent::Polish && watched->isWidgetType()) {
+            if (QApplication::font(static_cast<QWidget*>(watched)) != QApplication::font())
+                QApplication::setFont(QApplication::font());
         }
         return false;
     }
@@ -38,7 +47,6 @@ void applyLook(QApplication& app)
 {
     // The windows are laid out in twips for a small dialog font; a larger desktop font
     // would cut their captions.
-    QApplication::setFont(layoutFont(QApplication::font()));
     static FontKeeper* keeper = nullptr;
     if (!keeper) app.installEventFilter(keeper = new FontKeeper(&app));
     // A frame's caption sits on its border line, so the twips layout inside starts below
@@ -53,6 +61,8 @@ void applyLook(QApplication& app)
         "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }\n") +
                       user);
+    // After the style sheet: setting it took up the theme's class fonts again.
+    QApplication::setFont(layoutFont(QApplication::font()));
 }
 
 } // namespace services

@@ -3,6 +3,7 @@
 #include "app/filecheck.h"
 #include "app/globals.h"
 #include "services/titlebar.h"
+#include "services/wmbuttons.h"
 
 #include <QFileDialog>
 #include <QGridLayout>
@@ -104,6 +105,9 @@ int ShowMessage(const MessageRequest& request, QWidget* parent, const BoxSetup& 
     if (setup) setup(box, made);
     widenForTitle(box);
     addOwnTitleBar(&box);
+    // A box is answered, not minimised or maximised: where the window manager ignores the
+    // dialog's hints for those buttons (openbox) it is typed so that it offers none.
+    keepToCloseOnly(&box);
 
     box.exec();
     for (qsizetype i = 0; i < made.size(); ++i)
@@ -150,6 +154,7 @@ QString InputBox(const QString& prompt, const QString& title, const QString& def
     dialog.setTextValue(defaultText);
     (void)dialog.sizeHint();  // makes its layout, which the bar's margin then shifts
     addOwnTitleBar(&dialog);
+    keepToCloseOnly(&dialog);
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// Title bar buttons for windows that can only be closed (the control panel, the editor).
+// Title bar buttons for windows that can only be closed (the control panel, the editor,
+// the message boxes).
 #include <QWidget>
 
 namespace services {

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The control panel's menu and the entry editor natively on Wayland, reached by the keyboard
+# as a user does (the panel has the keys, Tab goes round to the grid, Shift+F10 opens its
+# menu, "Add Entry..." the editor), shot, and every shown control of the editor named.
+# Weston runs in a window of a private X server, not headless: a headless one has no keyboard,
+# and the keys typed into its window reach the program as on a desktop.
+# Every step waits, bounded, for the state it checks.
+# Usage: wayland_editor.sh path/to/vamplet folder-for-the-pictures
+# SHOTS_SCALE=2 runs weston at scale 2, SHOTS_DARK=1 in qt6ct's dark palette; the pictures'
+# names end in that variant. (On a session bus: dbus-run-session -- bash wayland_editor.sh ...)
+set -u
+APP=$1
+shots=$(mkdir -p "$2" && cd "$2" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+. "$here/desktop.sh"
+for tool in $desktop_tools weston weston-screenshooter; do
+  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
+done
+/usr/bin/python3 -c "import gi; gi.require_version('Atspi', '2.0')" 2>/dev/null || { echo "SKIP: no AT-SPI for Python"; exit 0; }
+[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { echo "SKIP: no session bus"; exit 0; }
+patience=300
+fail() { echo "FAIL: $*"; grep -v -i -E "alsa|jack|pw.conf" "$work/app.log" | tail -5; exit 1; }
+atspi() { /usr/bin/python3 "$here/atspi.py" "$@"; }
+shoot() {
+  (cd "$work" && weston-screenshooter >/dev/null 2>&1) && mv "$work"/wayland-screenshot-*.png "$shots/$1.png" &&
+    echo "$shots/$1.png"
+}
+
+scale=${SHOTS_SCALE:-1}
+tag=x$scale
+# Room for the compositor's window and openbox's frame around it.
+no_tray=1 start_desktop 96 $((1024 * scale + 64))x$((768 * scale + 64)) || { echo "FAIL: no X server"; exit 1; }
+xdisplay=$DISPLAY
+key() { DISPLAY=$xdisplay xdotool key "$@"; }
+socket=vamplet-$$
+weston --backend=x11-backend.so --use-pixman --socket=$socket --width=$((1024 * scale)) \
+  --height=$((768 * scale)) --scale=$scale --idle-time=0 --debug >"$work/weston.log" 2>&1 &
+wait_for 100 test -S "$XDG_RUNTIME_DIR/$socket" || { echo "FAIL: weston did not start"; tail -3 "$work/weston.log"; exit 1; }
+wait_for 100 sh -c "xdotool search --onlyvisible --class '^weston' >/dev/null" || fail "no window of weston's"
+DISPLAY=$xdisplay xdotool windowactivate --sync "$(xdotool search --onlyvisible --class '^weston' | head -1)"
+unset DISPLAY
+export WAYLAND_DISPLAY=$socket QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_IM_MODULE=compose
+if [ -n "${SHOTS_DARK:-}" ] && [ -f /usr/share/qt6ct/colors/darker.conf ]; then
+  mkdir -p "$HOME/.config/qt6ct"
+  printf '[Appearance]\ncolor_scheme_path=/usr/share/qt6ct/colors/darker.conf\ncustom_palette=true\nstyle=Fusion\n' \
+    >"$HOME/.config/qt6ct/qt6ct.conf"
+  export QT_QPA_PLATFORMTHEME=qt6ct
+  tag=$tag-dark
+fi
+cp "$APP" "$work/vamplet"
+"$work/vamplet" >"$work/app.log" 2>&1 &
+
+wait_for $patience atspi showing "Vamplet - Version" || fail "the player window did not show"
+wait_for $patience atspi active "Control Panel" || fail "the panel, mapped last, did not get the keys"
+for _ in $(seq 30); do wait_for 5 atspi focused Entries && break; key Tab; done
+atspi focused Entries || fail "Tab never reached the grid"
+# The menu is not on the accessibility bus: the picture tells when it is drawn.
+shoot before >/dev/null || fail "no screenshot"
+key shift+F10
+wait_for 50 sh -c "cd '$work' && weston-screenshooter && ! cmp -s wayland-screenshot-*.png '$shots/before.png' || { rm -f wayland-screenshot-*.png; exit 1; }" ||
+  fail "Shift+F10 opened no menu over the grid"
+rm "$shots/before.png"
+mv "$work"/wayland-screenshot-*.png "$shots/wayland-panel-menu-$tag.png" && echo "$shots/wayland-panel-menu-$tag.png"
+key Down Down Down Down Return
+wait_for 50 atspi showing "Add New List Entry" || fail "\"Add Entry...\" opened no editor"
+shoot wayland-editor-$tag
+unnamed=$(atspi unnamed) || fail "controls without a name: $unnamed"
+wait_for 50 atspi press "Close" "Add New List Entry" || fail "the editor has no Close"
+wait_for 50 sh -c "! /usr/bin/python3 '$here/atspi.py' showing 'Add New List Entry'" || fail "the editor did not close"
+echo "wayland editor: the panel's menu and the editor reached by the keyboard, shot, every control named"
+echo "1 passed, 0 failed"
