@@ -384,6 +384,7 @@ private:
     void applyPlan(Plan plan);
     std::optional<int> takeBackHandOver(quint64 entry);
     bool relooped(const Plan& plan);
+    bool rangedInPlace(const Plan& plan);
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
     void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn = false);
@@ -593,6 +594,7 @@ std::optional<int> Worker::takeBackHandOver(quint64 entry)
 
 void Worker::applyPlan(Plan plan)
 {
+    if (rangedInPlace(plan)) return;
     const quint64 taken = sh.taken.load(std::memory_order_acquire);
     // A pause silences what the output took and nobody heard from the frame heard, and it
     // is rendered again from there for the play that follows. Not in an entry handed over
@@ -705,6 +707,36 @@ bool Worker::relooped(const Plan& plan)
     };
     if (m_reader->position() + fadeFrames() >= std::min(reach(m_reader->loop()), reach(fl.loop))) return false;
     m_reader->setLoop(fl.loop);
+    return true;
+}
+
+// A plan going on from what plays that changes the range alone (a whole file's stop once
+// its length is known, the passes left once an entry handed over is heard, a stop moved
+// ahead of all that is read) takes effect in the reader: the stretcher runs on. Begun
+// anew mid-pass from a place between two source frames, it would end the pass a frame
+// off and start from a fresh window.
+bool Worker::rangedInPlace(const Plan& plan)
+{
+    if (plan.from || plan.epoch != m_epoch || plan.entry != m_entry || !plan.loop || plan.dropNext ||
+        plan.quiet != SampleEngine::Quiet::None)
+        return false;
+    if (!m_reader || (m_mode != Mode::Plain && m_mode != Mode::Stretching) || m_preroll || m_passBegun ||
+        m_reader->passPending() || !m_practice.playsAs(plan.practice, plan.rate))
+        return false;
+    const Format f = m_decoder->format();
+    FrameLoop fl = entryFrames(double(m_reader->position()) / std::max(1, f.sampleRate), plan.loop, f);
+    if (!fl.loop || !(fl.loop->stop > fl.loop->start)) return false;
+    const auto reach = [](const std::optional<Loop>& l) {
+        return l && l->stop > l->start ? l->stop : std::numeric_limits<qint64>::max();
+    };
+    if (m_reader->position() + fadeFrames() >= std::min(reach(m_reader->loop()), fl.loop->stop)) return false;
+    // The reader is in pass m_pass: the wraps it made since the plan's pass are spent.
+    fl.loop->wraps = wrapsLeft(fl.loop->wraps, plan.pass, m_pass);
+    m_before.reset();
+    m_reader->setLoop(fl.loop);
+    m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate, stretchSeconds(fl, f));
+    m_practice.setCountInBar(countInBar(fl, f));
+    m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
     return true;
 }
 
