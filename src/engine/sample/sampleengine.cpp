@@ -1059,8 +1059,10 @@ void Worker::run()
         }
         if (in.load || in.beats) useBeats();
         if (in.plan && in.plan->dropNext) m_next.clear();
-        for (NextCommand& n : in.next) queueNext(std::move(n));
         if (in.plan && m_decoder->format().sampleRate > 0) applyPlan(std::move(*in.plan));
+        // After the plan: the entries are numbered from the one it is for, which may be
+        // before one handed over already.
+        for (NextCommand& n : in.next) queueNext(std::move(n));
         renderAhead();
         if (sh.gate.load(std::memory_order_acquire) && sh.ring.size() > 0) sh.output->kick();
         if ((m_mode == Mode::Plain || m_mode == Mode::Stretching || m_mode == Mode::Preroll) && m_practice.stretches())
