@@ -66,6 +66,18 @@ private slots:
         QCOMPARE(QList<double>({got.Start, got.Stop, got.Rate, got.Loops}), QList<double>({double(next), 0, 0, next ? 2.0 : 0}));
     }
 
+    // Entries handed over one after another, wrapping as the list plays; nothing moves.
+    void peekAhead()
+    {
+        const struct { int rows, current, ahead, row; } cases[] = {
+            {3, 1, 0, 2}, {3, 1, 1, 3}, {3, 1, 2, 1}, {3, 3, 4, 2}, {1, 1, 3, 1}, {2, 0, 1, 2}, {0, 1, 2, 0}};
+        for (const auto& c : cases) {
+            Rows list(c.rows);
+            QCOMPARE(playback::PeekEntryAhead(list, c.current, c.ahead).Index, c.row);
+            QCOMPARE(list.selected, 0);
+        }
+    }
+
     void swapCarriesPracticeAndRewritesNumbers()
     {
         Rows list(3);

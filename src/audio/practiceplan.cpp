@@ -17,6 +17,13 @@ PracticePlan::PracticePlan(const PracticeSettings& settings, double entryRate, i
 {
 }
 
+bool PracticePlan::playsAs(const PracticeSettings& settings, double entryRate) const
+{
+    PracticeSettings a = settings, b = m_settings;
+    a.hear = b.hear = {};
+    return a == b && (entryRate > 0 ? entryRate : 1.0) == m_entryRate;
+}
+
 double PracticePlan::rateOf(int pass) const
 {
     if (!m_settings.hasTrainer()) return m_entryRate;

@@ -47,6 +47,8 @@ public:
     // Whether the pause follows each pass's heard length (it is never empty then, whatever
     // the stretch turns out to be once its file is open).
     bool pausesByLength() const { return m_settings.pauseFactor > 0; }
+    // Whether the passes play as `settings` at `entryRate` ask (what they hear aside).
+    bool playsAs(const PracticeSettings& settings, double entryRate) const;
 
 private:
     PracticeSettings m_settings;

@@ -75,6 +75,10 @@ struct NextEntry {
     bool toEnd = false;  // a whole file: the stretch's stop is the file's end, once opened
     double rate = 1;
     PracticeSettings practice;
+    // Entries handed over before it and not heard yet: 0 follows the one playing. An entry
+    // over before it is heard (shorter than what the output holds ahead) needs the one after
+    // it handed over with it.
+    int after = 0;
 };
 
 class MediaEngine : public QObject {

@@ -31,7 +31,7 @@ OfflineStack::OfflineStack(engine::MediaEngine* video, int blockMs) : m_blockMs(
     m_player = std::make_unique<playback::MediaPlayer>(new engine::MidiEngine(new engine::RoutingEngine(m_sample, video)));
     m_playback = new playback::EntryPlayer(m_player->control(), m_player.get());
     m_playback->setNextEntrySource([this] { return GetNextEntry(list, m_cursor); });
-    m_playback->setNextEntryPeek([this] { return playback::PeekNextEntry(list, m_cursor); });
+    m_playback->setNextEntryPeek([this](int ahead) { return playback::PeekEntryAhead(list, m_cursor, ahead); });
 }
 
 OfflineStack::~OfflineStack() = default;

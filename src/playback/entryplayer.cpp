@@ -229,9 +229,24 @@ void EntryPlayer::lengthChanged(double seconds)
 void EntryPlayer::handOverNext()
 {
     if (!m_peekNext || m_mode == Mode::CountedGoingBack) return;  // the output has it already
-    const EntryRecord next = m_peekNext();
-    if (next.FileName.isEmpty() || !app::mediaFileUsable(next.FileName)) return;
+    // An entry over within what the output holds ahead is rendered whole before it is
+    // heard: the one after it goes with it, so that its end is rendered as it must sound.
+    double seconds = 0;
+    for (int ahead = 0; ahead < kHandOverEntries; ++ahead) {
+        const std::optional<engine::NextEntry> n = nextEntry(m_peekNext(ahead), ahead);
+        const bool handed = n && m_player->engine()->queueNext(*n);
+        if (ahead == 0) setHandedOver(handed);
+        if (!handed || n->toEnd || n->loop.wraps > 1 || !(n->loop.stop > n->loop.start)) return;
+        seconds += (n->loop.wraps + 1) * (n->loop.stop - n->loop.start) / n->rate;
+        if (seconds > kHandOverAheadSeconds) return;
+    }
+}
+
+std::optional<engine::NextEntry> EntryPlayer::nextEntry(const EntryRecord& next, int after)
+{
+    if (next.FileName.isEmpty() || !app::mediaFileUsable(next.FileName)) return std::nullopt;
     engine::NextEntry n;
+    n.after = after;
     n.path = next.FileName;
     n.start = next.Start;
     n.rate = next.Rate == 0 ? 1.0 : next.Rate;
@@ -247,7 +262,7 @@ void EntryPlayer::handOverNext()
     if (n.toEnd) n.loop.wraps = static_cast<int>(std::min(std::ceil(loops), 1e9));
     n.hasLoop = true;
     n.practice = next.Practice;
-    setHandedOver(m_player->engine()->queueNext(n));
+    return n;
 }
 
 void EntryPlayer::nextHeard()

@@ -84,9 +84,15 @@ public:
 
     // Where the list's next entry comes from once an entry's passes are used up.
     void setNextEntrySource(std::function<EntryRecord()> source) { m_nextEntry = std::move(source); }
-    // The entry the source would give next, without moving on; with it the engine is
-    // handed the next entry before the current one ends, so no sound is lost between.
-    void setNextEntryPeek(std::function<EntryRecord()> peek) { m_peekNext = std::move(peek); }
+    // The entry the source would give next (`ahead` more entries on), without moving on;
+    // with it the engine is handed the next entry before the current one ends, so no
+    // sound is lost between.
+    void setNextEntryPeek(std::function<EntryRecord(int ahead)> peek) { m_peekNext = std::move(peek); }
+    // Only the next entry known: none is handed over after it.
+    void setNextEntryPeek(std::function<EntryRecord()> peek)
+    {
+        m_peekNext = [peek = std::move(peek)](int ahead) { return ahead == 0 ? peek() : EntryRecord{}; };
+    }
 
     // What the running tick does each time it fires; drivers without real time call it
     // instead, whenever the tick runs (inPlay()).
@@ -133,6 +139,11 @@ private:
     void handOverLoop(bool endless);
     void endHeard();
     void handOverNext();
+    std::optional<engine::NextEntry> nextEntry(const EntryRecord& next, int after);
+    // Entries handed over at most at once, and the seconds of those before the last one
+    // that make the output's depth (the engine renders some 0.75 s ahead).
+    static constexpr int kHandOverEntries = 8;
+    static constexpr double kHandOverAheadSeconds = 1.0;
     // The next entry goes to the engine a pass before the last: a last pass shorter than
     // what the engine renders ahead is heard too late to decide how its end blends.
     bool nextDue() const { return m_entry.loopsLeft <= 1; }
@@ -156,7 +167,7 @@ private:
     Mode m_mode = Mode::Idle;
     EntryStretch m_entry;
     std::function<EntryRecord()> m_nextEntry;
-    std::function<EntryRecord()> m_peekNext;
+    std::function<EntryRecord(int ahead)> m_peekNext;
     int m_pendingWraps = 0;        // engine wraps heard but not yet counted as passes
     StopFrom m_stopFrom = StopFrom::Entry;
     int m_pass = 0;                // the entry's passes so far, where the engine does not count them

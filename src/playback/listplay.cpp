@@ -19,6 +19,13 @@ EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId)
                        cells.value(kTextCell)};
 }
 
+EntryRecord PeekEntryAhead(const EntryList& list, qint32 currentId, int ahead)
+{
+    EntryRecord r = PeekNextEntry(list, currentId);
+    for (int i = 0; i < ahead && r.Index > 0; ++i) r = PeekNextEntry(list, r.Index);
+    return r;
+}
+
 EntryRecord GetNextEntry(EntryList& list, qint32& currentId)
 {
     const EntryRecord r = PeekNextEntry(list, currentId);

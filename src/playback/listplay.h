@@ -35,6 +35,8 @@ public:
 EntryRecord GetNextEntry(EntryList& list, qint32& currentId);
 // The same row, with neither the selection nor the cursor moved.
 EntryRecord PeekNextEntry(const EntryList& list, qint32 currentId);
+// The row `ahead` rows after that one (0: that one), wrapping as the list plays.
+EntryRecord PeekEntryAhead(const EntryList& list, qint32 currentId, int ahead);
 
 // The row `step` rows on from `current` among `rows` (back where negative), wrapping; from
 // no row (0), one step on is the first and one back the last.

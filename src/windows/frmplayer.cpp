@@ -77,9 +77,9 @@ frmPlayer::frmPlayer(QWidget* parent) : QMainWindow(parent)
         panel::frmPlayList* panel = forms::frmPlayList();
         return GetNextEntry(*panel->lstSelector(), panel->CurrentID);
     });
-    m_playback->setNextEntryPeek([] {
+    m_playback->setNextEntryPeek([](int ahead) {
         panel::frmPlayList* panel = forms::frmPlayList();
-        return playback::PeekNextEntry(*panel->lstSelector(), panel->CurrentID);
+        return playback::PeekEntryAhead(*panel->lstSelector(), panel->CurrentID, ahead);
     });
 
     // A click on the title bar raises the player without telling it.

@@ -57,7 +57,7 @@ public:
     void setLoop(const engine::LoopRange& range) override;
     void clearLoop() override;
     engine::LoopRange loop() const override { return m_loop; }
-    bool queueNext(const engine::NextEntry& next) override { return handsOver && (m_next = next); }
+    bool queueNext(const engine::NextEntry& next) override { return handsOver && next.after == 0 && (m_next = next); }
     bool takeBackNext() override { return m_next && m_position < m_loop.stop - 0.05 * m_rate && !(m_next = {}); }
     QHash<QString, QString> metadata() const override { return m_load == Load::Loaded ? tags : QHash<QString, QString>{}; }
     bool hasVideo() const override { return false; }

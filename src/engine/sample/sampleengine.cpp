@@ -172,6 +172,7 @@ struct LoadCommand {
 };
 struct NextCommand {
     quint64 epoch = 0;  // the plan it follows
+    quint64 number = 0; // the entry it becomes: the one heard now, plus one, plus entry.after
     NextEntry entry;
 };
 struct QuitCommand {};
@@ -201,7 +202,8 @@ struct SampleEngine::Shared {
     std::condition_variable openedWake;
     std::deque<Command> inbox;
     std::optional<Opened> opened;
-    std::optional<Opened> nextOpened;
+    // Each entry handed over, by the number it became, until the UI hears it.
+    std::deque<std::pair<quint64, Opened>> nextOpened;
     // The gate opened: the worker hands over what it rendered at once.
     bool nudged = false;
     // renderAhead(): the worker tells, by copying the request's number, that it is idle.
@@ -375,7 +377,7 @@ private:
         bool quit = false;
         std::optional<LoadCommand> load;
         std::optional<Plan> plan;
-        std::optional<NextCommand> next;
+        std::vector<NextCommand> next;
         std::vector<BeatsCommand> beats;  // in the order given
     };
 
@@ -384,6 +386,7 @@ private:
     void applyPlan(Plan plan);
     std::optional<int> takeBackHandOver(quint64 entry);
     bool relooped(const Plan& plan);
+    bool rangedInPlace(const Plan& plan);
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
     // `before`: the sound fed just before, where the start blends out of it (else the
@@ -409,7 +412,11 @@ private:
     std::size_t ahead() const;
     qint64 fadeFrames() const;
     void useRate(int rate);
-    bool nextFollows() const { return m_next && m_next->epoch == m_epoch; }
+    bool nextFollows() const { return !m_next.empty() && m_next.front().epoch == m_epoch; }
+    // The next entry is rendered only once the output took some of the one rendered now:
+    // an entry handed over and not heard yet may still be taken back, one at a time.
+    bool handOverAllowed() const;
+    void queueNext(NextCommand next);
     // The beats of the file open now, where they are known: the metronome's and the count-in's.
     const beats::BeatGrid* grid() const;
     void keepGrid(const QString& path, std::shared_ptr<const beats::BeatGrid> grid);
@@ -428,7 +435,8 @@ private:
     std::unique_ptr<LoopReader> m_reader;
     audio::Stretcher m_stretch;
     std::vector<float> m_leadIn;
-    std::optional<NextCommand> m_next;
+    // The entries to follow the one rendered now, in order: m_entry + 1 on.
+    std::deque<NextCommand> m_next;
     Mode m_mode = Mode::Idle;
     quint64 m_epoch = 0, m_entry = 0;
     double m_endPos = 0;  // where the source ended, told with the end
@@ -490,11 +498,11 @@ Worker::Inbox Worker::takeCommands()
             in.beats = std::move(beats);
             in.load = std::move(*load);
         } else if (auto* plan = std::get_if<Plan>(&c)) {
-            if (plan->dropNext) in.next.reset();
+            if (plan->dropNext) in.next.clear();
             if (in.plan && in.plan->dropNext) plan->dropNext = true;
             in.plan = std::move(*plan);
         } else if (auto* next = std::get_if<NextCommand>(&c)) {
-            in.next = std::move(*next);
+            in.next.push_back(std::move(*next));
         } else if (auto* beats = std::get_if<BeatsCommand>(&c)) {
             in.beats.push_back(std::move(*beats));
         }
@@ -517,7 +525,7 @@ void Worker::open(const LoadCommand& load)
 {
     m_mode = Mode::Idle;
     m_reader.reset();
-    m_next.reset();
+    m_next.clear();
     m_before.reset();
     if (load.path.isEmpty()) return;  // an unload
     Opened result;
@@ -607,6 +615,7 @@ std::optional<int> Worker::takeBackHandOver(quint64 entry)
 
 void Worker::applyPlan(Plan plan)
 {
+    if (rangedInPlace(plan)) return;
     const quint64 taken = sh.taken.load(std::memory_order_acquire);
     // A pause silences what the output took and nobody heard from the frame heard, and it
     // is rendered again from there for the play that follows. Not in an entry handed over
@@ -706,7 +715,7 @@ void Worker::applyPlan(Plan plan)
     m_planFirst = m_seq + 1;
     m_startHeld = 0;
     m_startWanted = !live || m_replaceFrom >= 0 ? kStartChunks : 0;
-    if (m_next && m_next->epoch != m_epoch) m_next.reset();
+    while (!m_next.empty() && m_next.front().epoch != m_epoch) m_next.pop_front();
 }
 
 bool Worker::relooped(const Plan& plan)
@@ -719,6 +728,36 @@ bool Worker::relooped(const Plan& plan)
     };
     if (m_reader->position() + fadeFrames() >= std::min(reach(m_reader->loop()), reach(fl.loop))) return false;
     m_reader->setLoop(fl.loop);
+    return true;
+}
+
+// A plan going on from what plays that changes the range alone (a whole file's stop once
+// its length is known, the passes left once an entry handed over is heard, a stop moved
+// ahead of all that is read) takes effect in the reader: the stretcher runs on. Begun
+// anew mid-pass from a place between two source frames, it would end the pass a frame
+// off and start from a fresh window.
+bool Worker::rangedInPlace(const Plan& plan)
+{
+    if (plan.from || plan.epoch != m_epoch || plan.entry != m_entry || !plan.loop || plan.dropNext ||
+        plan.quiet != SampleEngine::Quiet::None)
+        return false;
+    if (!m_reader || (m_mode != Mode::Plain && m_mode != Mode::Stretching) || m_preroll || m_passBegun ||
+        m_reader->passPending() || !m_practice.playsAs(plan.practice, plan.rate))
+        return false;
+    const Format f = m_decoder->format();
+    FrameLoop fl = entryFrames(double(m_reader->position()) / std::max(1, f.sampleRate), plan.loop, f);
+    if (!fl.loop || !(fl.loop->stop > fl.loop->start)) return false;
+    const auto reach = [](const std::optional<Loop>& l) {
+        return l && l->stop > l->start ? l->stop : std::numeric_limits<qint64>::max();
+    };
+    if (m_reader->position() + fadeFrames() >= std::min(reach(m_reader->loop()), fl.loop->stop)) return false;
+    // The reader is in pass m_pass: the wraps it made since the plan's pass are spent.
+    fl.loop->wraps = wrapsLeft(fl.loop->wraps, plan.pass, m_pass);
+    m_before.reset();
+    m_reader->setLoop(fl.loop);
+    m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate, stretchSeconds(fl, f));
+    m_practice.setCountInBar(countInBar(fl, f));
+    m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
     return true;
 }
 
@@ -780,8 +819,8 @@ bool Worker::handOver(std::vector<float> tail)
 {
     // The next entry follows the last sample: its start blends out what followed this
     // one's stop.
-    const NextEntry n = m_next->entry;
-    m_next.reset();
+    const NextEntry n = m_next.front().entry;
+    m_next.pop_front();
     Opened info;
     if (QFileInfo(n.path).absoluteFilePath() != m_path) {
         // At the rate the output runs at: another file's rate must not cost a gap.
@@ -818,7 +857,7 @@ bool Worker::handOver(std::vector<float> tail)
     m_renderedPass = 0;
     {
         std::lock_guard lock(sh.mutex);
-        sh.nextOpened = info;
+        sh.nextOpened.emplace_back(m_entry, info);
     }
     return true;
 }
@@ -951,11 +990,16 @@ bool Worker::renderChunk(audio::Chunk* c)
         c->passStart = false;
     }
     if (!c->end) return true;
+    // Held with the next entry kept until the output reaches this one (else told as an end).
+    if (nextFollows() && !handOverAllowed()) {
+        holdEnd(c);
+        return false;
+    }
     if (nextFollows() && handOver(m_reader->takeTail())) {
         c->end = false;
         return c->frames > 0;  // an empty slot is filled from the next entry
     }
-    m_next.reset();
+    m_next.clear();
     holdEnd(c);
     return false;
 }
@@ -987,7 +1031,7 @@ void Worker::tellEnd()
 
 void Worker::renderAhead()
 {
-    if (m_mode == Mode::Ended && nextFollows()) {
+    if (m_mode == Mode::Ended && nextFollows() && handOverAllowed()) {
         // The next entry came before the end was told: it follows the last sample.
         m_mode = soundMode();
     } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks) {
@@ -1009,7 +1053,7 @@ void Worker::renderAhead()
         // The next entry may come a pass early: whether the end fades is the last pass's
         // (a trainer's rate) against it, and the pass moves on within this loop.
         if (nextFollows()) {
-            const PracticePlan next(m_next->entry.practice, m_next->entry.rate, m_outputRate);
+            const PracticePlan next(m_next.front().entry.practice, m_next.front().entry.rate, m_outputRate);
             m_reader->setFollowed(true, cutIntoNext(m_practice, m_pass, next));
         }
         if (renderChunk(c)) publish(c);
@@ -1028,14 +1072,33 @@ void Worker::run()
         if (in.load) open(*in.load);
         for (BeatsCommand& b : in.beats) keepGrid(QFileInfo(b.path).absoluteFilePath(), std::move(b.grid));
         if (in.load || !in.beats.empty()) useBeats();
-        if (in.plan && in.plan->dropNext) m_next.reset();
-        if (in.next) m_next = std::move(in.next);
+        if (in.plan && in.plan->dropNext) m_next.clear();
         if (in.plan && m_decoder->format().sampleRate > 0) applyPlan(std::move(*in.plan));
+        // After the plan: the entries are numbered from the one it is for, which may be
+        // before one handed over already.
+        for (NextCommand& n : in.next) queueNext(std::move(n));
         renderAhead();
         if (sh.gate.load(std::memory_order_acquire) && sh.ring.size() > 0) sh.output->kick();
         if ((m_mode == Mode::Plain || m_mode == Mode::Stretching || m_mode == Mode::Preroll) && m_practice.stretches())
             m_stretch.keepSpare(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
     }
+}
+
+bool Worker::handOverAllowed() const
+{
+    const quint64 taken = sh.taken.load(std::memory_order_acquire);
+    return std::any_of(m_rendered.begin(), m_rendered.end(), [&](const Rendered& r) { return r.entry == m_entry && r.seq <= taken; });
+}
+
+void Worker::queueNext(NextCommand next)
+{
+    // Sent again with each plan: what was handed over already is not again, and an entry
+    // replaces the one of its place and those after it.
+    if (next.number <= m_entry) return;
+    const quint64 at = next.number - m_entry - 1;
+    if (at > m_next.size()) return;
+    m_next.resize(std::size_t(at));
+    m_next.push_back(std::move(next));
 }
 
 const beats::BeatGrid* Worker::grid() const
@@ -1139,7 +1202,7 @@ void SampleEngine::load(const QString& path)
     m_tags.clear();
     m_duration = 0;
     m_planStart = 0;
-    m_next.reset();
+    m_next.clear();
     m_idlePlan.reset();
     m_pauseWanted = false;
     m_quiet = Quiet::None;  // the worker silences what played before it opens the file
@@ -1150,6 +1213,7 @@ void SampleEngine::load(const QString& path)
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->opened.reset();
+        m_shared->nextOpened.clear();
     }
     m_shared->post({LoadCommand{m_generation, path}});
     m_load = path.isEmpty() ? Load::None : Load::Opening;
@@ -1255,15 +1319,13 @@ void SampleEngine::flushPlan()
     // While the file opens each new plan replaces the last, which had it too.
     if (plan.preroll && m_load != Load::Opening) m_prerollDue = false;
     m_idlePlan.reset();
-    if (!m_shared->gate.load() && m_load == Load::Ready && m_planFrom && !m_next)
+    if (!m_shared->gate.load() && m_load == Load::Ready && m_planFrom && m_next.empty())
         m_idlePlan.emplace(m_epoch, planKey(*m_planFrom, plan.preroll));
     m_planFrom.reset();
     plan.dropNext = std::exchange(m_nextTakenBack, false);
     plan.quiet = std::exchange(m_quiet, Quiet::None);
-    if (m_next)
-        m_shared->post({plan, NextCommand{m_epoch, *m_next}});
-    else
-        m_shared->post({plan});
+    m_shared->post({plan});
+    for (std::size_t i = 0; i < m_next.size(); ++i) m_shared->post({NextCommand{m_epoch, m_entry + 1 + i, m_next[i]}});
 }
 
 SampleEngine::PlanKey SampleEngine::planKey(double from, bool preroll) const
@@ -1320,7 +1382,7 @@ void SampleEngine::stop()
 {
     m_shared->gate.store(false);
     m_atEnd = false;
-    m_next.reset();
+    m_next.clear();
     m_planStart = 0;
     if (m_load != Load::None) {
         m_quiet = Quiet::Stop;  // what the output holds is not heard either
@@ -1341,7 +1403,7 @@ void SampleEngine::seek(double seconds)
     const double target = std::clamp(seconds, 0.0, m_duration > 0 ? m_duration : seconds);
     m_planStart = target;
     m_atEnd = false;
-    m_next.reset();
+    m_next.clear();
     sendPlan(target);
     emit positionJumped(old, target);
 }
@@ -1373,7 +1435,7 @@ void SampleEngine::clearLoop()
 {
     if (!m_loop) return;
     m_loop.reset();
-    m_next.reset();
+    m_next.clear();
     replan();
 }
 
@@ -1432,20 +1494,26 @@ bool SampleEngine::queueNext(const NextEntry& next)
         return false;
     // Asked again as the last pass begins: the one handed over stands (the worker may be
     // rendering it already).
-    if (m_next) return true;
-    m_next = next;
-    m_shared->post({NextCommand{m_epoch, next}});
+    if (next.after < int(m_next.size())) return true;
+    if (next.after > int(m_next.size())) return false;
+    // One after another handed over: that one ends at a hold within its next pass too.
+    if (next.after > 0) {
+        const NextEntry& before = m_next.back();
+        if (!before.hasLoop || !before.loop.holdAtStop || before.loop.wraps < 0 || before.loop.wraps > 1) return false;
+    }
+    m_next.push_back(next);
+    m_shared->post({NextCommand{m_epoch, m_entry + m_next.size(), next}});
     return true;
 }
 
 bool SampleEngine::takeBackNext()
 {
-    if (!m_next) return false;
+    if (m_next.empty()) return false;
     // Once the output took any of it, it is heard within the output's latency.
     drainRuns();
     for (const Run& r : m_runs)
         if (r.epoch == m_epoch && r.entry == m_entry + 1) return false;
-    m_next.reset();
+    m_next.clear();
     m_nextTakenBack = true;
     replan();
     return true;
@@ -1530,17 +1598,21 @@ void SampleEngine::tick()
             r.handled = true;
             continue;
         }
-        if (r.entry == m_entry + 1 && m_next) {
+        if (r.entry == m_entry + 1 && !m_next.empty()) {
             // The handed-over entry is heard: it is the one playing now.
             std::optional<Opened> info;
             {
                 std::lock_guard lock(m_shared->mutex);
-                info = m_shared->nextOpened;
-                m_shared->nextOpened.reset();
+                auto& opened = m_shared->nextOpened;
+                while (!opened.empty() && opened.front().first < r.entry) opened.pop_front();
+                if (!opened.empty() && opened.front().first == r.entry) {
+                    info = opened.front().second;
+                    opened.pop_front();
+                }
             }
             m_entry = r.entry;
-            const NextEntry n = *m_next;
-            m_next.reset();
+            const NextEntry n = m_next.front();
+            m_next.pop_front();
             m_path = n.path;
             m_loop.reset();
             if (n.hasLoop) m_loop = n.loop;

@@ -137,7 +137,7 @@ private:
     std::optional<double> m_planFrom;
     mutable std::deque<Run> m_runs;
     mutable double m_heard = 0;
-    std::optional<NextEntry> m_next; // handed to the worker, not heard yet
+    std::deque<NextEntry> m_next;    // handed to the worker in order, not heard yet
     bool m_nextTakenBack = false;    // the next plan tells the worker to drop its next entry
     PracticeSettings m_practice;
     int m_practicePass = 0;          // passes heard since the practice began
