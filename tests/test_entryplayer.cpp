@@ -5,6 +5,7 @@
 #include "support/fakeengine.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "support/waits.h"
 
 #include <QTemporaryDir>
 #include <QTimer>
@@ -406,7 +407,7 @@ private slots:
             rig.run(100);
             QCOMPARE(rig.nextRequests, 0);
             QCOMPARE(rig.engine->loads, 2);  // no second attempt behind the user's back
-            QTest::qWait(20);
+            QVERIFY(testkit::runQueued());
             QCOMPARE(msgs.messages.size(), 1);
 
             rig.play(bad, "0", stop, "1", "3", true);  // asked again: told again, still idle

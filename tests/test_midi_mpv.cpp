@@ -8,6 +8,7 @@
 #include "midi/soundfont.h"
 #include "support/sandbox.h"
 #include "support/testkit.h"
+#include "support/waits.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -210,7 +211,7 @@ private slots:
         p->control()->Stop();
         QCOMPARE(p->control()->PlayState(), engine::PlayState::Stopped);
         QVERIFY(loaded.wait(30000));
-        QTest::qWait(200);
+        QVERIFY(testkit::PaceClock().letPlay(0.2));
         QCOMPARE(p->control()->PlayState(), engine::PlayState::Stopped);
         QCOMPARE(p->control()->CurrentPosition(), 0.0);
         p->control()->Play();
@@ -222,14 +223,19 @@ private slots:
         const QString file = testkit::writeMidi(path("very-long.mid"), 900.0, {true});
         std::unique_ptr<MediaPlayer> p(newPlayer());
         QSignalSpy failed(p->control()->engine(), &MediaEngine::loadFailed);
+        QSignalSpy progress(p->control()->engine(), &MediaEngine::loadProgress);
         p->control()->setFileName(file);
         QVERIFY(midiOf(*p)->rendering());
-        QTest::qWait(200);
+        // Cancelled while it writes, not before it began.
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(0).toInt() > 0, 30000);
         QVERIFY(loadAndWait(*p, m_wav));
         QCOMPARE(p->control()->FileName(), m_wav);
+        // Renderings run one at a time: one over after it (a quick one, with no font to
+        // read) means the cancelled one is over.
+        const auto after = midi::render(path("after.wav"), *midi::parse(testkit::midiBytes(0.5)), path("none.sf2"));
+        QVERIFY(after->job()->wait(30000));
+        QVERIFY(testkit::runQueued());
         // Nothing half-written is left behind, and nothing is reported.
-        QTRY_VERIFY_WITH_TIMEOUT(renderings().isEmpty(), 3000);
-        QTest::qWait(200);
         QVERIFY(renderings().isEmpty());
         QCOMPARE(failed.count(), 0);
         QVERIFY(std::abs(p->control()->Duration() - 2.0) < 0.01);
@@ -248,7 +254,7 @@ private slots:
 
         entry.PlayPosition(m_song, "0", "0", "1", "1", false);
         entry.PlayPosition(m_song, "1", "2", "1", "3", false);
-        QTest::qWait(300);
+        QVERIFY(testkit::runQueued());
         QCOMPARE(messages.messages.size(), 2);  // once for each try
         const services::MessageRequest& m = messages.messages.first();
         QCOMPARE(m.title, QString(services::kCannotPlayTitle));

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QOpenGLWindow>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -121,8 +122,14 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() >= 2, 5000);
             engine.reset();
             QVERIFY(!view->isRendering());
-            view->update();
-            QTest::qWait(50);
+            // Drawn once more without it: black, no crash.
+            QOpenGLWindow* surface = nullptr;
+            for (QWindow* w : QGuiApplication::allWindows())
+                if (auto* gl = qobject_cast<QOpenGLWindow*>(w)) surface = gl;
+            QVERIFY(surface);
+            QSignalSpy swapped(surface, &QOpenGLWindow::frameSwapped);
+            surface->update();
+            QVERIFY(swapped.wait(5000));
         }
         {
             // The view first: playback goes on without pictures.

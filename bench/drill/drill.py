@@ -4,7 +4,8 @@
   drill.py media DIR INI [video]  the chirp (as a sound file, or as a video with it), the
                                   ten cues as an .srt, and the playlist the import makes of
                                   them: 2 passes at 0.8, pause "1.5x", margins 0.15 and 0.25 s
-  drill.py analyse RAW            the table of passes, pauses and seams
+  drill.py analyse RAW            the table of passes, pauses and seams, positions read on
+                                  the time of the media beside RAW
 
 The chirp's frequency tells the position in the file (300 Hz + 150 Hz a second), so what is
 heard tells where in the file it comes from at any rate; the analysis is list-play's."""
@@ -73,8 +74,55 @@ def media(folder, ini, video):
         out.write("\n".join(lines) + "\n")
 
 
+def timeline_shift(media_file):
+    """Seconds by which the file's own time (what the player shows and seeks by) runs ahead
+    of the chirp's: a video's time begins with its first packet, and its MP2 sound begins
+    with the encoder's delay (481 samples, 10.9 ms), so its first packet lies that far before
+    the first picture, with which the chirp begins. 0 for the sound file."""
+    if not media_file.endswith(".mpg"):
+        return 0.0
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=start_time:stream=codec_type,start_time",
+                          "-of", "compact", media_file], check=True, capture_output=True, text=True).stdout
+    video = next(float(l.split("start_time=")[1]) for l in out.splitlines() if "codec_type=video" in l)
+    first = next(float(l.split("start_time=")[1]) for l in out.splitlines() if l.startswith("format|"))
+    return video - first
+
+
+def onset_position(s, left):
+    """Where in the file a pass after silence begins, to the sample: the first sample heard,
+    placed on the line fitted through its windows' positions (each a window's centre). The
+    window it begins in is often too short of sound to be told, so the first window kept
+    can lie up to 10 ms after the sound's start."""
+    mt, mp, slope = lp.fit(s["pts"][2:-2])
+    first = s["pts"][0][0]
+    scan = range(max(0, first - 3) * lp.WIN, (first + 1) * lp.WIN)
+    onset = next((k for k in scan if abs(left[k]) > 300), first * lp.WIN)
+    return mp + slope * (onset / lp.WIN - 0.5 - mt)
+
+
+def on_timeline(shift):
+    """Passes read on the file's own time, where the stretches' starts and stops are, those
+    after silence from their first sample."""
+    passes = lp.passes_of
+
+    def shifted(left):
+        segs, tail = passes(left)
+        for k, s in enumerate(segs):
+            if k == 0 or (s["silent"] >= 3 and s["other"] <= 2):
+                s["from"] = onset_position(s, left)
+            s["from"] += shift
+            s["to"] += shift
+        return segs, tail
+    lp.passes_of = shifted
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "media":
         media(sys.argv[2], sys.argv[3], len(sys.argv) > 4 and sys.argv[4] == "video")
     else:
+        folder = os.path.dirname(os.path.abspath(sys.argv[2]))
+        media_file = next((os.path.join(folder, n) for n in ("a.mpg", "a.wav") if os.path.exists(os.path.join(folder, n))), "")
+        shift = timeline_shift(media_file)
+        print(f"\nPositions read on the file's own time: the chirp's plus {shift * 1000:.1f} ms")
+        on_timeline(shift)
         lp.list_table(sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else "Drill")
