@@ -18,7 +18,8 @@ static PracticeTexts only(int key, const QString& text)
     return t;
 }
 
-static const PracticeTexts kAll{.pause = "1.5", .countIn = "4 96 every", .trainer = "0.6 0.05 2", .pitch = "-2 15", .hear = "200-4000 cancel left +6dB"};
+static const PracticeTexts kAll{.pause = "1.5", .countIn = "4 96 every", .trainer = "0.6 0.05 2", .pitch = "-2 15", .hear = "200-4000 cancel left +6dB",
+                                   .stems = "a bass.wav;-6dB|/m/a.vocals.wav;mute;solo"};
 
 class PracticeKeysTest : public QObject {
     Q_OBJECT
@@ -76,6 +77,21 @@ private slots:
             if (refused == 0) QCOMPARE(hearText(s.hear), QString(r.back));
         }
     }
+    void stemForms()
+    {
+        const struct { const char* text; const char* back; } rows[] = {
+            {"a.bass.wav|a.drums.wav", "a.bass.wav|a.drums.wav"}, {"x y.wav;+3dB;solo", "x y.wav;+3dB;solo"},
+            {"a.wav;-6.5dB;mute", "a.wav;-6.5dB;mute"}, {"a.wav;0dB", "a.wav"}, {"a.wav;12dB", "a.wav;+12dB"},
+            {"a.wav;13dB", "!"}, {"a.wav;-61dB", "!"}, {"a.wav;mute;-6dB", "!"}, {"a.wav;mute;mute", "!"},
+            {"a.wav;Solo", "!"}, {"a.wav;", "!"}, {"a.wav||b.wav", "!"}, {";mute", "!"}, {"a.wav;6", "!"},
+            {"1|2|3|4|5|6|7|8", "1|2|3|4|5|6|7|8"}, {"1|2|3|4|5|6|7|8|9", "!"}};
+        for (const auto& r : rows) {
+            int refused = -1;
+            const PracticeSettings s = practiceOf({.stems = r.text}, &refused);
+            QCOMPARE(refused, QString(r.back) == "!" ? 1 : 0);
+            QCOMPARE(practiceTexts(s).stems, QString(r.back) == "!" ? QString() : QString(r.back));
+        }
+    }
     void pauseProblems()
     {
         const struct { double pause, factor; bool fine; } rows[] = {{0, 1.5, 1}, {2, 0, 1}, {0, 0.05, 0}, {0, 11, 0}, {1, 1.5, 0}};
@@ -113,7 +129,8 @@ private slots:
         const PracticeSettings all{.pause = 1.5, .countInClicks = 4, .countInBpm = 96, .countInWhen = PracticeSettings::CountInWhen::EveryPass,
                                    .trainerStartRate = 0.6, .trainerStep = 0.05, .trainerPassesPerStep = 2, .transposeSemitones = -2, .transposeCents = 15,
                                    .hear = {.lowCut = 200, .highCut = 4000, .centre = HearSettings::Centre::Cancel,
-                                            .channels = HearSettings::Channels::Left, .gainDb = 6}};
+                                            .channels = HearSettings::Channels::Left, .gainDb = 6},
+                                   .stems = {{{"a bass.wav", -6}, {"/m/a.vocals.wav", 0, true, true}}}};
         QCOMPARE(QList({back[0].Practice, back[1].Practice}), QList({PracticeSettings(), all}));
         // An exported list keeps them the same way.
         const QString obs = box.path("l.obs");
@@ -124,7 +141,7 @@ private slots:
         // Turned off again, its keys are emptied, so nothing stale is read, and no other byte changes.
         QCOMPARE(SavePlayList("L", {plain, plain}), SaveResult::Saved);
         QString now = QString::fromUtf8(readFileBytes(app::strIniPath).bytes);
-        now.remove(QRegularExpression("File(Pause|CountIn|Trainer|Pitch|Hear)2=\\r?\n"));
+        now.remove(QRegularExpression("File(Pause|CountIn|Trainer|Pitch|Hear|Stems)2=\\r?\n"));
         QCOMPARE(now.toUtf8(), without);
     }
     void hostileValuesLeaveTheFiveAlone()

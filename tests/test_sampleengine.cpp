@@ -171,6 +171,50 @@ private slots:
         QVERIFY2(clicks(), "the next file");
     }
 
+    // Two stems that cancel each other: silence while they play in step, through the loop's
+    // seams and the stretcher; a stem muted or soloed is heard within a few pulled blocks.
+    void stemsPlayInStepAndRemixAtOnce_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("as recorded") << 1.0;
+        QTest::newRow("stretched") << 0.75;
+    }
+    void stemsPlayInStepAndRemixAtOnce()
+    {
+        QFETCH(double, rate);
+        testkit::writeWav(m_dir.filePath("song.other.wav"), 2.0, 44100, -440.0);
+        Pulled rig;
+        SampleEngine& e = *rig.engine;
+        StemSet set{{{"a.wav"}, {"song.other.wav"}}};
+        e.setPractice(PracticeSettings{.stems = set}, 0);
+        e.load(m_a);
+        QVERIFY(e.waitForLoad(5000));
+        e.setRate(rate);
+        e.setLoop(LoopRange{0.3, 0.8, -1});
+        e.play();
+        const auto loud = [&] { return std::any_of(rig.block.begin(), rig.block.end(), [](float v) { return std::abs(v) > 0.01f; }); };
+        int wraps = 0;
+        bool outOfStep = false;
+        connect(&e, &MediaEngine::loopWrapped, [&] { ++wraps; });
+        QVERIFY(rig.until([&] { outOfStep = outOfStep || loud(); return wraps >= 3; }));
+        QVERIFY(!outOfStep);
+        const struct { bool mute, solo, heard; } mixes[] = {{true, false, true}, {false, false, false}, {false, true, true}};
+        for (const auto& m : mixes) {
+            set.stems[1].mute = m.mute;
+            set.stems[0].solo = m.solo;
+            e.setStemMix(set);
+            // Heard once the chunks kept ahead of the output (and, stretched, the stretcher's
+            // window over the old mix) are played: well within an output buffer.
+            int blocks = 0;
+            for (; loud() != m.heard && blocks < 50; ++blocks) QVERIFY(rig.step());
+            QVERIFY2(blocks <= 8, qPrintable(QString::number(blocks)));
+            for (int i = 0; i < 20; ++i) {
+                QVERIFY(rig.step());
+                QCOMPARE(loud(), m.heard);
+            }
+        }
+    }
+
     void nextEntryTakesOverWhereTheStretchHolds()
     {
         Pulled rig;

@@ -2,6 +2,7 @@
 // What an entry may add to its five fields for practice. Every part is off by default, so
 // an entry without these settings plays exactly as before.
 #include "app/hear.h"
+#include "app/stems.h"
 
 #include <QtGlobal>
 
@@ -37,6 +38,8 @@ struct PracticeSettings {
     // How the entry is heard; the engines take it apart from the passes, so changing it
     // never starts a pass again.
     HearSettings hear;
+    // Stems played in place of the file; their levels change live, as the hear settings do.
+    StemSet stems;
 
     bool hasPause() const { return pause > 0; }
     bool hasPauseFactor() const { return pauseFactor > 0; }
@@ -46,7 +49,7 @@ struct PracticeSettings {
     bool hasTranspose() const { return transposeSemitones != 0 || transposeCents != 0; }
     bool any() const
     {
-        return hasPause() || hasPauseFactor() || hasCountIn() || hasTrainer() || hasTranspose() || metronome || hear.any();
+        return hasPause() || hasPauseFactor() || hasCountIn() || hasTrainer() || hasTranspose() || metronome || hear.any() || stems.any();
     }
     double pitchScale() const;  // frequency ratio of the transpose
 

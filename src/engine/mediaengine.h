@@ -168,6 +168,10 @@ public:
     // within one output buffer and without a click; it stays until set again, across loads
     // and entries. An engine without these filters ignores them.
     virtual void setHear(const HearSettings& hear) { Q_UNUSED(hear); }
+    // The levels, mutes and solos of the stems the entry's practice settings name (the same
+    // files, in the same order; others are ignored): heard within one output buffer, with
+    // a short ramp. An engine without stems ignores them.
+    virtual void setStemMix(const StemSet& mix) { Q_UNUSED(mix); }
 
     // A widget that shows the engine's video, or nullptr for an engine without pictures.
     virtual QWidget* createVideoView(QWidget* parent) { Q_UNUSED(parent); return nullptr; }

@@ -55,6 +55,7 @@ public:
         m_sound->setHear(hear);
         m_video->setHear(hear);
     }
+    void setStemMix(const StemSet& mix) override { m_sound->setStemMix(mix); }
     QWidget* createVideoView(QWidget* parent) override { return m_video->createVideoView(parent); }
     bool setOverlayLine(const QString& text) override { return m_video->setOverlayLine(text); }
 

@@ -11,6 +11,8 @@ namespace playback {
 constexpr int kTextCell = 9;
 // The hear settings' cell comes after the text, so rows kept before it read as they were.
 constexpr int kHearCell = 10;
+// The stems' cell after it, for the same reason.
+constexpr int kStemsCell = 11;
 
 // The list as the player sees it: rows addressed from 1.
 class EntryList {

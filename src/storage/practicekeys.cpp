@@ -2,6 +2,7 @@
 
 #include "app/numbertext.h"
 #include "storage/modkelini.h"
+#include "storage/stemkeys.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -214,6 +215,7 @@ PracticeTexts practiceTexts(const PracticeSettings& s)
     if (s.metronome) beat << kClickWord;
     t.beat = beat.join(u' ');
     t.hear = hearText(s.hear);
+    t.stems = stemsText(s.stems);
     return t;
 }
 
@@ -235,6 +237,11 @@ PracticeSettings practiceOf(const PracticeTexts& t, int* refused)
     // After the count-in, which it may fill in.
     take(t.beat, readBeat);
     take(t.hear, readHear);
+    // File names may hold blanks: the text is read whole.
+    if (!t.stems.isEmpty()) {
+        if (const std::optional<StemSet> st = stemsOf(t.stems)) s.stems = *st;
+        else ++bad;
+    }
     if (refused) *refused = bad;
     return s;
 }
@@ -245,12 +252,12 @@ QString countInCell(const PracticeTexts& t)
 }
 
 PracticeTexts cellTexts(const QString& pause, const QString& countInCell, const QString& trainer, const QString& pitch,
-                        const QString& hear)
+                        const QString& hear, const QString& stems)
 {
     QStringList words = parts(countInCell);
     QStringList beat;
     while (!words.isEmpty() && isBeatWord(words.last())) beat.prepend(words.takeLast());
-    return {pause, words.join(u' '), trainer, pitch, beat.join(u' '), hear};
+    return {pause, words.join(u' '), trainer, pitch, beat.join(u' '), hear, stems};
 }
 
 QString practiceProblem(const PracticeSettings& s)
@@ -276,6 +283,7 @@ QString practiceProblem(const PracticeSettings& s)
     if (!within(s.transposeSemitones, -kMaxSemitones, kMaxSemitones))
         return range("The transpose", -kMaxSemitones, kMaxSemitones, " semitones");
     if (!within(s.transposeCents, -kMaxCents, kMaxCents)) return range("The cents", -kMaxCents, kMaxCents, "");
+    if (const QString p = stemsProblem(s.stems); !p.isEmpty()) return p;
     return hearProblem(s.hear);
 }
 
@@ -300,7 +308,8 @@ QString hearProblem(const HearSettings& h)
 PracticeTexts readPracticeKeys(const QString& section, const QString& n, const QString& strFile)
 {
     auto read = [&](const QString& key) { return ReadINI(section, key + n, QString(), strFile); };
-    return {read(kFilePause), read(kFileCountIn), read(kFileTrainer), read(kFilePitch), read(kFileBeat), read(kFileHear)};
+    return {read(kFilePause), read(kFileCountIn), read(kFileTrainer), read(kFilePitch), read(kFileBeat), read(kFileHear),
+            read(kFileStems)};
 }
 
 void writePracticeKeys(const QString& section, const QString& n, const PracticeTexts& t, const QString& strFile)
@@ -315,6 +324,7 @@ void writePracticeKeys(const QString& section, const QString& n, const PracticeT
     write(kFilePitch, t.pitch);
     write(kFileBeat, t.beat);
     write(kFileHear, t.hear);
+    write(kFileStems, t.stems);
 }
 
 } // namespace storage

@@ -36,6 +36,7 @@ inline const QString kFileHear = QStringLiteral("FileHear");
 
 struct PracticeTexts {
     QString pause, countIn, trainer, pitch, beat, hear;
+    QString stems;  // storage/stemkeys.h
     bool operator==(const PracticeTexts&) const = default;
 };
 
@@ -50,7 +51,7 @@ PracticeSettings practiceOf(const PracticeTexts& texts, int* refused = nullptr);
 // cellTexts() takes the grid's four cells apart again.
 QString countInCell(const PracticeTexts& texts);
 PracticeTexts cellTexts(const QString& pause, const QString& countInCell, const QString& trainer, const QString& pitch,
-                        const QString& hear = {});
+                        const QString& hear = {}, const QString& stems = {});
 
 // Why settings cannot be kept, in words for the user ("" when they can): the one check of
 // the bounds (app/practice.h) for whoever builds settings from the user's input.

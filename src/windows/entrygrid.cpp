@@ -6,6 +6,7 @@
 
 #include "services/twips.h"
 #include "storage/practicekeys.h"
+#include "storage/stemkeys.h"
 
 #include <QHeaderView>
 
@@ -52,7 +53,7 @@ public:
         if (!grid) return text(column);
         return EntryGrid::spokenCell(grid->indexOfTopLevelItem(const_cast<EntryItem*>(this)) + 1,
                                      grid->headerItem()->text(column), text(column),
-                                     (column >= 5 && column < playback::kTextCell) || column == playback::kHearCell);
+                                     (column >= 5 && column < playback::kTextCell) || column >= playback::kHearCell);
     }
 
     void setData(int column, int role, const QVariant& value) override
@@ -119,7 +120,7 @@ void EntryGrid::InitGrid()
         {"File Name", 2800, Qt::AlignLeft}, {"Start", 1100, Qt::AlignRight},   {"End", 1100, Qt::AlignRight},
         {"Rate", 600, Qt::AlignRight},      {"Loop", 600, Qt::AlignRight},     {"Pause", 600, Qt::AlignRight},
         {"Count-in", 1100, Qt::AlignRight}, {"Trainer", 1100, Qt::AlignRight}, {"Pitch", 700, Qt::AlignRight},
-        {"Text", 2800, Qt::AlignLeft},      {"Hear", 1600, Qt::AlignLeft}};
+        {"Text", 2800, Qt::AlignLeft},      {"Hear", 1600, Qt::AlignLeft},      {"Stems", 2800, Qt::AlignLeft}};
     setColumnCount(kColumns);
     QStringList headers;
     for (const Column& c : columns) headers << QString::fromLatin1(c.header);
@@ -197,13 +198,14 @@ QStringList EntryGrid::rowTexts(int row) const
 PracticeSettings EntryGrid::rowPractice(int row) const
 {
     const QStringList t = rowTexts(row);
-    return storage::practiceOf(storage::cellTexts(t.value(5), t.value(6), t.value(7), t.value(8), t.value(playback::kHearCell)));
+    return storage::practiceOf(storage::cellTexts(t.value(5), t.value(6), t.value(7), t.value(8), t.value(playback::kHearCell),
+                                                         t.value(playback::kStemsCell)));
 }
 
 void EntryGrid::setRow(int row, const QStringList& texts, const PracticeSettings& practice)
 {
     const QString text = texts.size() > playback::kTextCell ? texts[playback::kTextCell] : rowTexts(row).value(playback::kTextCell);
-    setRowTexts(row, texts.mid(0, 5) + practiceCells(practice) + QStringList{text, storage::hearText(practice.hear)});
+    setRowTexts(row, texts.mid(0, 5) + practiceCells(practice) + QStringList{text, storage::hearText(practice.hear), storage::stemsText(practice.stems)});
 }
 
 QStringList EntryGrid::practiceCells(const PracticeSettings& practice)

@@ -12,7 +12,7 @@ class EntryGrid : public QTreeWidget, public playback::EntryList {
 public:
     explicit EntryGrid(QWidget* parent = nullptr);
 
-    static constexpr int kColumns = playback::kHearCell + 1;
+    static constexpr int kColumns = playback::kStemsCell + 1;
 
     // Clears columns and rows and sets up the columns.
     void InitGrid();

@@ -285,6 +285,7 @@ void frmEdit::showPractice(const PracticeSettings& p)
     m_chkAutoCountIn->setChecked(p.hasCountIn() && p.countInAuto);
     m_chkMetronome->setChecked(p.metronome);
     m_txtHear->setText(storage::hearText(p.hear));
+    m_stems = p.stems;
 }
 
 bool frmEdit::readPractice(PracticeSettings& out)
@@ -351,6 +352,7 @@ bool frmEdit::readPractice(PracticeSettings& out)
         return false;
     }
     s.hear = *hear;
+    s.stems = m_stems;
     if (const QString problem = storage::practiceProblem(s); !problem.isEmpty()) {
         tell(problem);
         return false;

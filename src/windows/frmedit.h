@@ -123,6 +123,8 @@ private:
     QLineEdit* m_txtText = nullptr;
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
     QLineEdit* m_txtHear = nullptr;
+    // The entry's stems, kept as they came: the editor does not change them.
+    StemSet m_stems;
     QCheckBox* m_chkEveryPass = nullptr;
     QCheckBox* m_chkTrainerBpm = nullptr;
     QCheckBox* m_chkAutoCountIn = nullptr;

@@ -24,6 +24,7 @@
 #include "storage/modkelini.h"
 #include "storage/playlistfile.h"
 #include "storage/playliststore.h"
+#include "storage/stemkeys.h"
 #include "windows/drilldialog.h"
 #include "windows/entrygrid.h"
 #include "windows/forms.h"
@@ -93,7 +94,7 @@ QStringList rowOf(const QString& file, double start, double end, double rate, do
     row.reserve(EntryGrid::kColumns);  // a list of 100,000 rows makes as many
     row << file << numtext::format(start) << numtext::format(end) << numtext::format(rate == 0 ? 1.0 : rate)
         << numtext::format(count == 0 ? 1.0 : count) << EntryGrid::practiceCells(practice) << text
-        << storage::hearText(practice.hear);
+        << storage::hearText(practice.hear) << storage::stemsText(practice.stems);
     return row;
 }
 
@@ -487,7 +488,8 @@ void frmPlayList::SavePlayList()
     rows.reserve(n);
     for (int i = 1; i <= n; ++i) {
         const QStringList t = m_grid->rowTexts(i);
-        rows.append({t[0], t[1], t[2], t[3], t[4], storage::cellTexts(t.value(5), t.value(6), t.value(7), t.value(8), t.value(playback::kHearCell)),
+        rows.append({t[0], t[1], t[2], t[3], t[4], storage::cellTexts(t.value(5), t.value(6), t.value(7), t.value(8), t.value(playback::kHearCell),
+                                                         t.value(playback::kStemsCell)),
                      t.value(playback::kTextCell)});
     }
     storage::WriteOutcome outcome;

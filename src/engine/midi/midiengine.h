@@ -59,6 +59,7 @@ public:
     void setMetronome(bool on) override { m_inner->setMetronome(on); }
     bool metronome() const override { return m_inner->metronome(); }
     void setHear(const HearSettings& hear) override { m_inner->setHear(hear); }
+    void setStemMix(const StemSet& mix) override { m_inner->setStemMix(mix); }
 
     static constexpr int kRenderWaitMs = 300;
 

@@ -3,6 +3,7 @@
 #include "app/pooltask.h"
 
 #include "audio/audiodecoder.h"
+#include "audio/decodersource.h"
 #include "audio/beatclicker.h"
 #include "audio/audiooutput.h"
 #include "audio/failoveroutput.h"
@@ -12,6 +13,7 @@
 #include "audio/practiceplan.h"
 #include "audio/spscqueue.h"
 #include "audio/stretcher.h"
+#include "engine/sample/stemfiles.h"
 #include "beats/beatclicks.h"
 
 #include <QFileInfo>
@@ -73,53 +75,6 @@ constexpr std::size_t kAwaitLeadChunks = kEndLeadChunks + 4;
 
 using Note = SampleEngine::Heard;
 
-// The decoder as the loop reader sees it: stereo, read at any place.
-class DecoderSource : public FrameSource {
-public:
-    explicit DecoderSource(Decoder* d) : m_decoder(d) {}
-    void setDecoder(Decoder* d)
-    {
-        m_decoder = d;
-        m_next = -1;
-    }
-    void reset() { m_next = -1; }
-    qint64 frames() const override { return m_decoder->format().frames; }
-    qint64 readAt(qint64 pos, float* out, qint64 n) override
-    {
-        if (pos != m_next) {
-            if (!m_decoder->seek(pos)) return -1;
-            m_next = pos;
-        }
-        const int ch = m_decoder->format().channels;
-        m_buf.resize(std::size_t(n) * ch);
-        qint64 got = 0;
-        while (got < n) {
-            const qint64 r = m_decoder->read(m_buf.data() + got * ch, n - got);
-            if (r < 0) return got > 0 ? got : -1;
-            if (r == 0) break;
-            got += r;
-        }
-        for (qint64 i = 0; i < got; ++i) {
-            const float* f = m_buf.data() + i * ch;
-            if (ch == 1) {
-                out[i * 2] = out[i * 2 + 1] = f[0];
-            } else {
-                // More than two channels: the centre goes to both sides.
-                const float centre = ch > 2 ? 0.7071f * f[2] : 0.0f;
-                out[i * 2] = f[0] + centre;
-                out[i * 2 + 1] = f[1] + centre;
-            }
-        }
-        m_next += got;
-        return got;
-    }
-
-private:
-    Decoder* m_decoder;
-    qint64 m_next = -1;
-    std::vector<float> m_buf;
-};
-
 struct FrameLoop {
     std::optional<Loop> loop;
     qint64 from = 0;
@@ -161,6 +116,7 @@ struct Plan {
     int pass = 0;          // the pass the plan begins in, counted since the practice began
     bool preroll = false;  // that pass's pause and count-in come first
     bool dropNext = false; // the next entry handed over is taken back
+    bool remix = false;    // only the stems' levels changed: rendered again from the frame heard
     SampleEngine::Quiet quiet = SampleEngine::Quiet::None;
 };
 
@@ -428,6 +384,11 @@ private:
     QPointer<SampleEngine> m_engine;
     std::unique_ptr<Decoder> m_decoder;
     DecoderSource m_source;
+    // The entry's stems, where it has them: read in place of the decoder (stemfiles.h).
+    OpenStems m_stems;
+    std::optional<OpenStems> m_beforeStems;  // the entry's before a hand-over not heard yet
+    FrameSource& source() { return m_stems.mix ? static_cast<FrameSource&>(*m_stems.mix) : m_source; }
+    void useStems(const StemSet& set, std::optional<qint64> remixAt);
     QString m_path;  // absolute, of the file the decoder has open
     // The file of the entry before a hand-over the UI has not heard yet (none: the same).
     std::unique_ptr<Decoder> m_before;
@@ -527,6 +488,8 @@ void Worker::open(const LoadCommand& load)
     m_reader.reset();
     m_next.clear();
     m_before.reset();
+    m_stems = {};
+    m_beforeStems.reset();
     if (load.path.isEmpty()) return;  // an unload
     Opened result;
     result.generation = load.generation;
@@ -557,7 +520,7 @@ qint64 Worker::fadeFrames() const
 void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn,
                         const std::vector<float>& before)
 {
-    m_reader = std::make_unique<LoopReader>(m_source, fadeFrames());
+    m_reader = std::make_unique<LoopReader>(source(), fadeFrames());
     m_reader->awaitFollower(true);
     m_reader->seek(fl.from, wrapNow);
     m_reader->setLoop(fl.loop);
@@ -589,13 +552,28 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
     }
 }
 
+void Worker::useStems(const StemSet& set, std::optional<qint64> remixAt)
+{
+    if (stemPaths(set, m_path) != m_stems.paths) {
+        const Format f = m_decoder->format();
+        m_stems = openStems(set, m_path, f.sampleRate, f.frames);
+        return;
+    }
+    if (!m_stems.mix) return;
+    // A remix joins what plays through a short ramp from the frame it is rendered again
+    // from; anything else starts at its levels.
+    constexpr int kRemixRampMs = 10;
+    if (remixAt) m_stems.mix->rampTo(stemGains(set), *remixAt, qint64(kRemixRampMs) * m_decoder->format().sampleRate / 1000);
+    else m_stems.mix->setGains(stemGains(set));
+}
+
 void Worker::leadInFrom(qint64 from)
 {
     const qint64 n = std::min(m_stretch.leadInWanted(), from);
     if (n <= 0) return;
     m_leadIn.resize(std::size_t(n) * audio::kChannels);
     // Read just before the reader's first frames: the decoder goes on from here unmoved.
-    if (m_source.readAt(from - n, m_leadIn.data(), n) == n) m_stretch.leadIn(m_leadIn.data(), n);
+    if (source().readAt(from - n, m_leadIn.data(), n) == n) m_stretch.leadIn(m_leadIn.data(), n);
 }
 
 // The UI's plan is still for the entry before the one handed over ahead: nothing of that
@@ -609,6 +587,7 @@ std::optional<int> Worker::takeBackHandOver(quint64 entry)
         m_path = m_beforePath;
         useBeats();
     }
+    if (m_beforeStems) m_stems = std::move(*std::exchange(m_beforeStems, std::nullopt));
     while (!m_rendered.empty() && m_rendered.back().entry != entry) m_rendered.pop_back();
     return m_rendered.empty() ? std::nullopt : std::optional(m_rendered.back().pass);
 }
@@ -629,7 +608,10 @@ void Worker::applyPlan(Plan plan)
     std::optional<int> lastPass;
     const bool takenBack = plan.entry + 1 == m_entry;
     if (takenBack) lastPass = takeBackHandOver(plan.entry);
-    else m_before.reset();
+    else {
+        m_before.reset();
+        m_beforeStems.reset();
+    }
     const Format f = m_decoder->format();
     // The start rendered already, asked for again (the UI keeps the epoch only then): its
     // range applies in place where nothing read reaches it. Else, none of it taken, it is
@@ -673,7 +655,7 @@ void Worker::applyPlan(Plan plan)
         if (live && !keptToItsEnd) {
             const bool bounded = target.loop && target.loop->stop > target.loop->start;
             const auto stop = bounded ? std::optional(double(target.loop->stop)) : std::nullopt;
-            if (const std::optional<Takeover> t = takeover(taken, Change::Plan, stop)) {
+            if (const std::optional<Takeover> t = takeover(taken, plan.remix ? Change::Sound : Change::Plan, stop)) {
                 live = t->keep;
                 m_replaceFrom = t->replaceFrom;
             }
@@ -703,6 +685,7 @@ void Worker::applyPlan(Plan plan)
         if (fl.loop->wraps > 0) --fl.loop->wraps;
         wrapNow = true;
     }
+    useStems(plan.practice.stems, plan.remix && live ? std::optional(fl.from) : std::nullopt);
     m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate, stretchSeconds(fl, f));
     m_practice.setCountInBar(countInBar(fl, f));
     m_clicker.reset();
@@ -810,7 +793,7 @@ std::vector<float> Worker::tailAt(double sourcePos)
     // What followed the place cut, for what comes next to blend out.
     const qint64 n = fadeFrames();
     std::vector<float> tail(std::size_t(n) * kChannels, 0.0f);
-    if (n > 0 && m_source.readAt(qint64(std::llround(sourcePos)), tail.data(), n) < 0)
+    if (n > 0 && source().readAt(qint64(std::llround(sourcePos)), tail.data(), n) < 0)
         std::fill(tail.begin(), tail.end(), 0.0f);
     return tail;
 }
@@ -831,6 +814,8 @@ bool Worker::handOver(std::vector<float> tail)
         m_source.setDecoder(m_decoder.get());
         m_path = QFileInfo(n.path).absoluteFilePath();
     }
+    m_beforeStems = std::exchange(m_stems, OpenStems{});
+    useStems(n.practice.stems, std::nullopt);
     info.ok = true;
     info.format = m_decoder->format();
     info.tags = m_decoder->tags();
@@ -1324,6 +1309,7 @@ void SampleEngine::flushPlan()
     m_planFrom.reset();
     plan.dropNext = std::exchange(m_nextTakenBack, false);
     plan.quiet = std::exchange(m_quiet, Quiet::None);
+    plan.remix = std::exchange(m_remix, false) && !plan.from;
     m_shared->post({plan});
     for (std::size_t i = 0; i < m_next.size(); ++i) m_shared->post({NextCommand{m_epoch, m_entry + 1 + i, m_next[i]}});
 }
@@ -1448,7 +1434,10 @@ void SampleEngine::setPractice(const PracticeSettings& given, int pass)
     // The click alone is switched in the output, not by a new plan.
     PracticeSettings heard = practice;
     heard.metronome = m_practice.metronome;
+    // New levels for the same stems are a remix, heard from the frame heard on.
+    if (practice.stems.sameFiles(m_practice.stems)) heard.stems = m_practice.stems;
     const bool changed = heard != m_practice;
+    const bool remix = !changed && pass == kGoOn && practice.stems != m_practice.stems;
     if (pass != kGoOn || practice.metronome != m_practice.metronome) setMetronome(practice.metronome);
     m_practice = practice;
     if (pass != kGoOn) {
@@ -1458,6 +1447,19 @@ void SampleEngine::setPractice(const PracticeSettings& given, int pass)
     if (changed || pass != kGoOn) showPassRate();
     // Changed while it plays: heard from here on, the pass count kept.
     if (changed) replan();
+    else if (remix) setStemMix(practice.stems);
+}
+
+void SampleEngine::setStemMix(const StemSet& mix)
+{
+    // Other files are another entry's stems, given with its practice settings.
+    if (!mix.sameFiles(m_practice.stems) || mix == m_practice.stems) return;
+    m_practice.stems = mix;
+    // The next entry handed over already, the same stems, mixes the same (it goes again
+    // with the plan).
+    if (m_next && mix.sameFiles(m_next->practice.stems)) m_next->practice.stems = mix;
+    m_remix = true;
+    replan();
 }
 
 void SampleEngine::setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid)

@@ -63,6 +63,7 @@ public:
     void setMetronome(bool on) override;
     bool metronome() const override;
     void setHear(const HearSettings& hear) override;
+    void setStemMix(const StemSet& mix) override;
 
     // Which output took the sound: "pulse" or "null"; empty before the first load.
     QString outputName() const;
@@ -139,6 +140,7 @@ private:
     mutable double m_heard = 0;
     std::deque<NextEntry> m_next;    // handed to the worker in order, not heard yet
     bool m_nextTakenBack = false;    // the next plan tells the worker to drop its next entry
+    bool m_remix = false;            // the next plan changes the stems' levels alone
     PracticeSettings m_practice;
     int m_practicePass = 0;          // passes heard since the practice began
     bool m_prerollDue = false;       // the first pass's pause and count-in are still to come
