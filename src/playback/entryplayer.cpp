@@ -206,7 +206,7 @@ void EntryPlayer::findBeatsAhead()
 {
     // At each pass's start: a whole pass, at least, before the hand-over needs them.
     if (!m_peekNext) return;
-    const EntryRecord next = m_peekNext();
+    const EntryRecord next = m_peekNext(0);
     const bool wanted = next.FileName != m_entry.file && next.Practice.usesBeats() && app::mediaFileUsable(next.FileName);
     if (wanted) m_beatsAhead->setFile(next.FileName);
 }

@@ -1455,9 +1455,10 @@ void SampleEngine::setStemMix(const StemSet& mix)
     // Other files are another entry's stems, given with its practice settings.
     if (!mix.sameFiles(m_practice.stems) || mix == m_practice.stems) return;
     m_practice.stems = mix;
-    // The next entry handed over already, the same stems, mixes the same (it goes again
+    // The next entries handed over already, the same stems, mix the same (they go again
     // with the plan).
-    if (m_next && mix.sameFiles(m_next->practice.stems)) m_next->practice.stems = mix;
+    for (NextEntry& n : m_next)
+        if (mix.sameFiles(n.practice.stems)) n.practice.stems = mix;
     m_remix = true;
     replan();
 }
