@@ -16,8 +16,9 @@ namespace {
 // About 46 ms at 44.1 kHz: bins 21 Hz apart, fine enough to part two instruments' notes.
 constexpr int kSizeAt48k = 2048;
 constexpr int kHopsPerWindow = 4;
-// Seconds of frames remembered: more than any output holds that it may replace.
-constexpr double kHistorySeconds = 3;
+// Seconds of frames remembered: more than an output holds that it may replace (a fifth of
+// a second queued at the server, a second kept for rewrites).
+constexpr double kHistorySeconds = 1.5;
 // How much of a bin's last hop its weight keeps: a little smoothing, so that weights do not
 // flutter from hop to hop (heard as a warble), without smearing a note's start.
 constexpr double kSmoothing = 0.4;
