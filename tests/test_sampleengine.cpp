@@ -278,7 +278,9 @@ private slots:
             e.seek(0.5);
             e.play();
             rig.block.clear();
-            const auto loud = [&] { return std::any_of(rig.block.begin(), rig.block.end(), [](float v) { return std::abs(v) > 0.01f; }); };
+            const auto loud = [&] {
+                return std::any_of(rig.block.begin(), rig.block.end(), [](float v) { return std::abs(v) > 0.01f; });
+            };
             QVERIFY(rig.until(loud, 1));
             QVERIFY2(e.position() < 0.5 + 0.015, qPrintable(QString::number(e.position())));
         }
