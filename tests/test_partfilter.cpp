@@ -69,7 +69,6 @@ private slots:
     {
         const struct { C centre; Ch channels; double gainDb, l, r, outL, outR; } rows[] = {
             {C::Cancel, Ch::Both, 0, 0.5, 0.5, 0, 0},      {C::Cancel, Ch::Both, 0, 0.5, 0, 0.5, -0.5},
-            {C::Keep, Ch::Both, 0, 0.5, 0.3, 0.4, 0.4},    {C::Keep, Ch::Both, 0, 0.5, -0.5, 0, 0},
             {C::Normal, Ch::Left, 0, 0.5, 0.3, 0.5, 0.5},  {C::Normal, Ch::Right, 0, 0.5, 0.3, 0.3, 0.3},
             {C::Normal, Ch::Mono, 0, 0.5, 0.3, 0.4, 0.4},  {C::Cancel, Ch::Left, 0, 0.5, 0.3, 0.2, 0.2},
             {C::Normal, Ch::Both, 6.0206, 0.2, -0.1, 0.4, -0.2},
@@ -81,6 +80,63 @@ private slots:
             f.process(v.data(), 1000);
             QCOMPARE_LE(std::abs(v[1998] - r.outL), 1e-4);
             QCOMPARE_LE(std::abs(v[1999] - r.outR), 1e-4);
+        }
+    }
+
+    void keepFindsTheCentrePerFrequency()
+    {
+        // Tones of known pan (a second tone optional), the left level out against the first
+        // tone's in: what is in the middle stays, what is to one side goes, even beside it.
+        struct Tone {
+            double hz, left, right;
+        };
+        const struct { Tone a, b; double minDb, maxDb; } rows[] = {
+            {{440, 0.4, 0.4}, {}, -1, 1},           {{440, 0.4, 0}, {}, -300, -30},
+            {{440, 0.4, -0.4}, {}, -300, -30},      {{3000, 0.4, 0.1}, {}, -25, -12},
+            {{440, 0.3, 0.3}, {1000, 0.3, 0}, -1, 1}, {{220, 0.3, 0.3}, {5000, 0, 0.5}, -1, 1},
+        };
+        for (const auto& r : rows) {
+            PartFilter f = filterWith({.centre = C::Keep});
+            std::vector<float> in = tone(r.a.hz, r.a.left, r.a.right, kRate);
+            const std::vector<float> a = in;
+            if (r.b.hz > 0) {
+                const std::vector<float> b = tone(r.b.hz, r.b.left, r.b.right, kRate);
+                for (std::size_t i = 0; i < in.size(); ++i) in[i] += b[i];
+            }
+            std::vector<float> out = in;
+            for (int at = 0; at < kRate; at += 480) f.process(out.data() + 2 * at, 480);
+            const double db = rmsDb(out, 0, kRate / 2) - rmsDb(a, 0, kRate / 2);
+            const QString row = QString("%1 Hz %2/%3: %4 dB").arg(r.a.hz).arg(r.a.left).arg(r.a.right).arg(db);
+            QVERIFY2(db >= r.minDb && db <= r.maxDb, qPrintable(row));
+            // The centre comes out as it went in, exactly the latency later.
+            if (r.a.left != r.a.right) continue;
+            double apart = 0;
+            for (int i = kRate / 2; i < kRate; ++i)
+                apart = std::max(apart, double(std::abs(out[2 * i] - a[2 * (i - f.latency())])));
+            QCOMPARE_LE(apart, 0.03);
+        }
+    }
+
+    void forgottenFramesAreNeverHeard()
+    {
+        // Frames an output dropped, then others in their place: out comes what would have
+        // come had the dropped ones never gone in, whether keep ran then or starts after.
+        for (const bool keepFirst : {true, false}) {
+            PartFilter once = filterWith({.centre = C::Keep});
+            PartFilter twice = filterWith(keepFirst ? HearSettings{.centre = C::Keep} : HearSettings{});
+            std::vector<float> a = tone(440, 0.4, 0.4, 9600), b = tone(660, 0.3, 0.3, 9600);
+            std::vector<float> dropped = tone(1000, 0.4, 0.1, 4800);
+            std::vector<float> a2 = a, b2 = b;
+            once.process(a.data(), 9600);
+            twice.process(a2.data(), 9600);
+            twice.process(dropped.data(), 4800);
+            twice.forget(4800);
+            if (!keepFirst) twice.set({.centre = C::Keep});
+            once.process(b.data(), 9600);
+            twice.process(b2.data(), 9600);
+            double apart = 0;
+            for (std::size_t i = 2 * 960; i < b.size(); ++i) apart = std::max(apart, double(std::abs(b[i] - b2[i])));
+            QCOMPARE_LE(apart, 1e-4);
         }
     }
 
@@ -98,7 +154,7 @@ private slots:
         // Turned on and off in the middle of a tone: no step larger than the tone's own, and
         // off again leaves the sound bit for bit as it came.
         const HearSettings cases[] = {{.centre = C::Cancel}, {.lowCut = 200, .highCut = 4000, .gainDb = 6},
-                                      {.channels = Ch::Right}};
+                                      {.channels = Ch::Right}, {.centre = C::Keep}};
         for (const HearSettings& on : cases) {
             PartFilter f;
             f.setRate(kRate);

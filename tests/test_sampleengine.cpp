@@ -343,6 +343,29 @@ private slots:
         QCOMPARE(e.state(), PlayState::Playing);
     }
 
+    // Keeping the centre delays the sound: the position waits for it, starting where the
+    // sound is first heard, as it does without the delay.
+    void positionWaitsForTheCentresDelay()
+    {
+        for (const auto centre : {HearSettings::Centre::Normal, HearSettings::Centre::Keep}) {
+            Pulled rig;
+            SampleEngine& e = *rig.engine;
+            e.setHear({.centre = centre});
+            e.load(m_a);
+            QVERIFY(e.waitForLoad(5000));
+            QVERIFY(rig.step());  // the settings taken, before any sound
+            e.setLoop(LoopRange{0.5, 1.5, LoopRange::kEndless, false});
+            e.seek(0.5);
+            e.play();
+            rig.block.clear();
+            const auto loud = [&] {
+                return std::any_of(rig.block.begin(), rig.block.end(), [](float v) { return std::abs(v) > 0.01f; });
+            };
+            QVERIFY(rig.until(loud, 1));
+            QVERIFY2(e.position() < 0.5 + 0.015, qPrintable(QString::number(e.position())));
+        }
+    }
+
     // Sound after queued silence goes over the silence not yet read, and a frame heard
     // maps back past every stretch of silence left out before it, the oldest forgotten.
     void rewrittenSilence()

@@ -26,16 +26,29 @@ def write_tone(path, hz, left, right, seconds=4):
         w.writeframes(data.tobytes())
 
 
+ENGINE = ['--engine', 'sample']
+
+
+def media(wav):
+    """The tone file itself, or for the video engine a video with it as its sound track."""
+    if ENGINE[1] != 'mpv':
+        return wav
+    mkv = wav[:-4] + '.mkv'
+    subprocess.run(['ffmpeg', '-v', 'error', '-y', '-f', 'lavfi', '-i', 'color=c=black:s=64x64:r=25', '-i', wav,
+                    '-shortest', '-c:v', 'mpeg4', '-c:a', 'pcm_s16le', mkv], check=True)
+    return mkv
+
+
 def record(driver, args, path, seconds):
     rec = subprocess.Popen(['parec', '-d', SINK + '.monitor', '--raw', '--format=s16le', '--rate=44100',
                             '--channels=2', '--latency-msec=5', path])
     time.sleep(0.8)
-    out = subprocess.run([driver] + args + ['--seconds', str(seconds)], capture_output=True, text=True,
+    out = subprocess.run([driver] + ENGINE + args + ['--seconds', str(seconds)], capture_output=True, text=True,
                          check=True).stdout
     time.sleep(0.3)
     rec.terminate()
     rec.wait()
-    if 'OUTPUT pulse' not in out:
+    if 'OUTPUT pulse' not in out and 'OUTPUT mpv' not in out:
         raise SystemExit('the driver found no sound server')
     pcm = array.array('h')
     with open(path, 'rb') as f:
@@ -55,11 +68,60 @@ def level(driver, tmp, wav, rate, hear, seconds=5):
     return rms_db(pcm, 0, first, last), rms_db(pcm, 1, first, last)
 
 
+def step_origins(driver, tmp, wav, runs):
+    """The largest step of each of `runs` changes while playing, in the recording and in what
+    the engine handed the output (its tap), over the same middle of the play: a step found
+    only in the recording came after us. Silence at it says the sink went without our sound
+    there; the server's log (run.sh's own server, at BENCH_PULSE_LOG_LEVEL=debug) says
+    whether it saw our stream run dry."""
+    log = os.path.join(os.environ.get('XDG_RUNTIME_DIR', tmp), 'log')
+    print('| run | largest step recorded | ms from the change | silence there, frames | largest step handed over '
+          '| silence handed over, frames | server saw our stream run dry |')
+    print('|---|---|---|---|---|---|---|')
+    tap = os.path.join(tmp, 'tap.raw')
+    for run in range(runs):
+        logged = os.path.getsize(log) if os.path.exists(log) else 0
+        pcm, out = record(driver, ['--file', wav, '--rate', '1', '--hear', '', '--change-at', '2', '--to', 'cancel',
+                                   '--tap', tap], os.path.join(tmp, 'rec.raw'), 4)
+        loud = [f for f in range(len(pcm) // 2) if abs(pcm[2 * f]) > 300]
+        first, last = loud[0] + RATE // 2, loud[-1] - RATE // 2
+        rec_step, rec_at, rec_quiet = largest_step([pcm[2 * f] / 32768 for f in range(first, last)])
+        tapped = array.array('f')
+        with open(tap, 'rb') as f:
+            tapped.frombytes(f.read())
+        tl = tapped[0::2]
+        sound = [i for i, v in enumerate(tl) if abs(v) > 300 / 32768]
+        tap_step, _, tap_quiet = largest_step(tl[sound[0] + RATE // 2:sound[-1] - RATE // 2])
+        times = {l.split()[0]: int(l.split()[1]) for l in out if l.startswith(('PLAY', 'CHANGE'))}
+        change = (first + rec_at - loud[0]) / RATE * 1000 - (times['CHANGE'] - times['PLAY']) / 1e6
+        dry = 0
+        if os.path.exists(log):
+            with open(log, errors='replace') as f:
+                f.seek(logged)
+                dry = sum(1 for l in f if 'nderrun' in l)
+        print(f'| {run + 1} | {rec_step:.4f} | {change:+.0f} | {rec_quiet} | {tap_step:.4f} | {tap_quiet} | {dry} |',
+              flush=True)
+
+
+def largest_step(v):
+    """The largest step between samples, where, and the longest run of exact silence near it."""
+    steps = [abs(v[i] - v[i - 1]) for i in range(1, len(v))]
+    at = steps.index(max(steps)) + 1
+    zeros = longest = 0
+    for x in v[max(0, at - 2000):at + 2000]:
+        zeros = zeros + 1 if x == 0 else 0
+        longest = max(longest, zeros)
+    return max(steps), at, longest
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--driver', required=True)
-    ap.add_argument('--only', default='', help='levels, band, change or cpu')
+    ap.add_argument('--only', default='', help='levels, band, change, cpu or steps (not run without it)')
+    ap.add_argument('--runs', type=int, default=12, help='how many times steps turns the filter on')
+    ap.add_argument('--engine', default='sample', help='sample, or mpv: the same through the video engine')
     a = ap.parse_args()
+    ENGINE[1] = a.engine
     want = lambda part: not a.only or a.only == part
     tmp = tempfile.mkdtemp(prefix='vamplet-hear.')
     d = a.driver
@@ -67,16 +129,16 @@ def main():
     for name, hz, l, r in [('centre', 440, 0.4, 0.4), ('left', 440, 0.4, 0), ('side', 440, 0.4, -0.4)]:
         files[name] = os.path.join(tmp, name + '.wav')
         write_tone(files[name], hz, l, r)
-    print('| case | rate | without (L dB) | with (L dB) | change dB |')
-    print('|---|---|---|---|---|')
-    for name, hear in [('centre', 'cancel'), ('left', 'cancel'), ('side', 'keep'), ('left', 'keep')] * want('levels'):
+        files[name] = media(files[name])
+    head = lambda part, cols: want(part) and print(cols + '\n' + '|---' * (cols.count('|') - 1) + '|')
+    head('levels', '| case | rate | without (L dB) | with (L dB) | change dB |')
+    for name, hear in [('centre', 'cancel'), ('left', 'cancel'), ('side', 'keep'), ('left', 'keep'),
+                       ('centre', 'keep')] * want('levels'):
         for rate in (1, 0.75):
             off = level(d, tmp, files[name], rate, '')[0]
             on = level(d, tmp, files[name], rate, hear)[0]
-            print(f'| {name} tone, {hear} | {rate} | {off:.1f} | {on:.1f} | {on - off:+.1f} |')
-    print()
-    print('| band | tone Hz | where | change dB |')
-    print('|---|---|---|---|')
+            print(f'| {name} tone, {hear} | {rate} | {off:.1f} | {on:.1f} | {on - off:+.1f} |', flush=True)
+    head('band', '| band | tone Hz | where | change dB |')
     for band, tones in [('200-4000', [(141, '1/2 oct below'), (50, '2 oct below'), (5657, '1/2 oct above'),
                                       (16000, '2 oct above'), (1000, 'inside')]),
                         ('40-300', [(28, '1/2 oct below'), (10, '2 oct below'), (424, '1/2 oct above'),
@@ -84,16 +146,16 @@ def main():
         for hz, where in tones:
             wav = os.path.join(tmp, 'band.wav')
             write_tone(wav, hz, 0.4, 0.4)
+            wav = media(wav)
             off = level(d, tmp, wav, 1, '')[0]
             on = level(d, tmp, wav, 1, band)[0]
             print(f'| {band} | {hz} | {where} | {on - off:+.1f} |')
-    print()
     # Turned on while playing: the largest step between samples against the tone's own.
     wav = os.path.join(tmp, 'change.wav')
     write_tone(wav, 440, 0.5, 0.2)
-    print('| change while playing | largest step | tone\'s own step | heard after a start\'s latency, ms |')
-    print('|---|---|---|---|')
-    for to in ['cancel', '200-4000', 'right +6dB'] * want('change'):
+    wav = media(wav)
+    head('change', '| change while playing | largest step | tone\'s own step | heard after a start\'s latency, ms |')
+    for to in ['cancel', '200-4000', 'right +6dB', 'keep'] * want('change'):
         pcm, out = record(d, ['--file', wav, '--rate', '1', '--hear', '', '--change-at', '2', '--to', to],
                         os.path.join(tmp, 'rec.raw'), 4)
         # From 1 s after the sound began (the change comes 2 s in) to 0.5 s before it ended.
@@ -109,12 +171,13 @@ def main():
         late = (heard - loud[0]) / RATE * 1000 - (times['CHANGE'] - times['PLAY']) / 1e6
         at = (steps.index(max(steps)) // 2 + first - heard) / RATE * 1000
         print(f'| {to} | {max(steps):.4f} ({at:+.0f} ms from the change) | {own:.4f} | {late:+.0f} |')
-    print()
-    print('| CPU at 0.75 | process CPU % of a core |')
-    print('|---|---|')
+    if a.only == 'steps':
+        step_origins(d, tmp, wav, a.runs)
+    head('cpu', '| CPU at 0.75 | process CPU % of a core |')
     long = os.path.join(tmp, 'long.wav')
     write_tone(long, 440, 0.4, 0.3, seconds=20)
-    for hear in ['', '200-4000 cancel left +6dB'] * want('cpu'):
+    long = media(long)
+    for hear in ['', '200-4000 cancel left +6dB', '200-4000 keep left +6dB'] * want('cpu'):
         _, out = record(d, ['--file', long, '--rate', '0.75', '--hear', hear], os.path.join(tmp, 'rec.raw'), 15)
         cpu, secs = [float(x) for x in next(l for l in out if l.startswith('CPU')).split()[1:]]
         print(f'| {hear or "none"} | {100 * cpu / secs:.2f} |')

@@ -171,6 +171,8 @@ void PartFilter::setRate(int rate)
     m_chain.design(m_now, m_rate);
     m_chain.clearState();
     m_pending = false;
+    m_keep.setRate(m_rate);
+    if (keeps(m_now)) m_keep.start();
 }
 
 void PartFilter::set(const HearSettings& s)
@@ -190,17 +192,27 @@ void PartFilter::beginFade()
     if (!m_now.any()) m_nextChain.clearState();
     m_nextChain.design(m_next, m_rate);
     if (!m_now.any()) m_limiter.reset();
+    // The centre found from what came before, so that it fades in at once.
+    if (keeps(m_next) && !m_keep.running()) m_keep.start();
     m_fadeAt = 0;
 }
 
 void PartFilter::process(float* frames, std::int64_t n)
 {
-    if (bypassed()) return;
+    if (bypassed()) {
+        m_keep.remember(frames, n);
+        return;
+    }
     for (std::int64_t i = 0; i < n; ++i) {
         float* f = frames + 2 * i;
         double l = f[0], r = f[1];
+        // The centre alone, later by the analysis: what a chain that keeps it takes.
+        double cl = l, cr = r;
+        if (m_keep.running()) m_keep.frame(cl, cr);
+        else m_keep.remember(f, 1);
         if (m_fadeAt < m_fadeLen) {
-            double nl = l, nr = r;
+            double nl = keeps(m_next) ? cl : l, nr = keeps(m_next) ? cr : r;
+            if (keeps(m_now)) l = cl, r = cr;
             if (m_now.any()) m_chain.frame(l, r);
             if (m_next.any()) m_nextChain.frame(nl, nr);
             const double t = double(++m_fadeAt) / m_fadeLen;
@@ -209,9 +221,11 @@ void PartFilter::process(float* frames, std::int64_t n)
             if (m_fadeAt == m_fadeLen) {
                 m_chain = m_nextChain;
                 m_now = m_next;
+                if (!keeps(m_now)) m_keep.stop();
                 if (m_pending) beginFade();
             }
         } else if (m_now.any()) {
+            if (keeps(m_now)) l = cl, r = cr;
             m_chain.frame(l, r);
         }
         m_limiter.frame(l, r);

@@ -4,6 +4,7 @@
 // gain clips. A change fades from the old settings to the new over a few milliseconds, so it
 // never steps. Real-time safe: no allocation, no locks, no waits.
 #include "app/hear.h"
+#include "audio/centrekeep.h"
 #include "audio/seqcount.h"
 
 #include <atomic>
@@ -31,7 +32,8 @@ struct Biquad {
     double gainAt(double hz, int rate) const;
 };
 
-// The settings as one stateful chain, without fades or limiter.
+// The settings as one stateful chain, without fades or limiter. Keep's centre comes in
+// already found (CentreKeep); the matrix then mixes it as for any other sound.
 class PartChain {
 public:
     // New coefficients for `s`; the filters' state is kept, for a fade between the two.
@@ -98,9 +100,17 @@ public:
     void process(float* frames, std::int64_t n);
     bool bypassed() const { return !m_now.any() && m_fadeAt >= m_fadeLen && m_limiter.idle(); }
     int fadeFrames() const { return m_fadeLen; }
+    // How much later than it came the sound goes out now: the centre's analysis while the
+    // centre is kept (from the start of the fade into it to the end of the fade out of it),
+    // else none. A change of it is heard as a jump in the sound, blended by the fade.
+    int latency() const { return m_keep.running() ? m_keep.latency() : 0; }
+    // From the thread that processes: the last `n` frames processed were dropped by the
+    // output; the centre's analysis goes back over them so that none of them is heard.
+    void forget(std::int64_t n) { m_keep.forget(n); }
 
 private:
     void beginFade();
+    static bool keeps(const HearSettings& s) { return s.centre == HearSettings::Centre::Keep; }
 
     int m_rate = 44100;
     int m_fadeLen = 441;
@@ -109,6 +119,7 @@ private:
     bool m_pending = false;
     PartChain m_chain, m_nextChain;
     PeakLimiter m_limiter;
+    CentreKeep m_keep;
 };
 
 } // namespace audio

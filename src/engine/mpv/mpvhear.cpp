@@ -29,7 +29,11 @@ QByteArray mpvHearFilters(const HearSettings& hear)
     // The same Butterworth sections as our own engine's band.
     const char* const q[] = {"0.541196", "1.306563"};
     QList<QByteArray> graph;
-    if (hear.centre != HearSettings::Centre::Normal || hear.channels != HearSettings::Channels::Both) {
+    if (hear.centre == HearSettings::Centre::Keep) {
+        // The centre found per frequency, as our own engine does: the upmix's front centre
+        // (3 dB above the middle it came from) on both sides, which any channel choice keeps.
+        graph << "surround=chl_out=3.0:lfe=0" << "pan=stereo|c0=0.707107*FC|c1=0.707107*FC";
+    } else if (hear.centre != HearSettings::Centre::Normal || hear.channels != HearSettings::Channels::Both) {
         const auto m = hear.matrix();
         graph << "pan=stereo|c0=" + panTerms(m[0], m[1]) + "|c1=" + panTerms(m[2], m[3]);
     }

@@ -218,10 +218,13 @@ struct SampleEngine::Shared {
     // is set by the worker while the output is stopped.
     // An entry handed over in the worker brings its own settings, taken as its first chunk
     // is: `entryHear` is tagged by the entry.
+    // Keeping the centre delays the sound (PartFilter::latency()): the notes tell where a
+    // chunk is heard with the delay it goes out with, a new note when the delay changes.
     PartFilter hear;
     HearMailbox hearBox, entryHear;
     std::uint64_t hearSeen = 0;
     quint64 hearEntry = 0;
+    int notedLatency = 0;
 
     qint64 pull(float* out, qint64 frames);
     static void mixClicks(const audio::Chunk& c, qint64 offset, float* out, qint64 n)
@@ -269,11 +272,12 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
                 hear.set(h);
                 hearEntry = c->entry;
             }
-            if (offset == 0 || silent) {
+            if (offset == 0 || silent || hear.latency() != notedLatency) {
+                notedLatency = hear.latency();
                 pulledAt[c->seq % kRingChunks].store(w + filled - offset, std::memory_order_release);
                 notes.push(Note{{c->epoch, c->entry, c->sourcePos + double(offset) * c->step, c->step, c->frames - offset,
                                  c->passStart && offset == 0, c->end},
-                                double(w + filled), false});
+                                double(w + filled + notedLatency), false});
                 silent = false;
                 silenceAt = -1;
             }
@@ -293,7 +297,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
     }
     if (filled < frames) {
         if (!silent) {
-            Note n{{ep, 0, std::max(0.0, silenceAt), 0, 0, false, false}, double(w + filled), true};
+            Note n{{ep, 0, std::max(0.0, silenceAt), 0, 0, false, false}, double(w + filled + hear.latency()), true};
             n.standsKnown = silenceAt >= 0;
             notes.push(n);
             silent = true;
@@ -758,9 +762,13 @@ std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::opti
 void Worker::markReplaced(qint64 from)
 {
     // Told under the output's lock before the write: the frames pulled from `from` to
-    // what is pulled now are never heard, their wraps and ends with them.
-    sh.replacedFrom.store(from, std::memory_order_release);
-    sh.replacedTo.store(sh.written.load(std::memory_order_acquire), std::memory_order_release);
+    // what is pulled now are never heard, their wraps and ends with them (their notes
+    // stand later by the filters' delay).
+    const qint64 written = sh.written.load(std::memory_order_acquire);
+    const int late = sh.hear.latency();
+    sh.replacedFrom.store(from + late, std::memory_order_release);
+    sh.replacedTo.store(written + late, std::memory_order_release);
+    sh.hear.forget(written - from);
 }
 
 bool Worker::quietFrom(const Takeover& cut)
@@ -785,7 +793,9 @@ void Worker::quietAll()
     // The plan that follows starts afresh, so none of what the output holds is to be heard:
     // with the gate shut or the plan new, the replacing write pulls silence.
     const qint64 from = sh.output->replaceableFrom(AudioOutput::Putting::Silence);
-    if (from >= 0) sh.output->replace(from, [](bool) {});
+    if (from >= 0) sh.output->replace(from, [this, from](bool replacing) {
+        if (replacing) sh.hear.forget(sh.written.load(std::memory_order_acquire) - from);
+    });
 }
 
 std::vector<float> Worker::tailAt(double sourcePos)
