@@ -413,17 +413,6 @@ double MpvEngine::seekPoint(double target) const
     return frameStartAtOrBefore(target, m_framePhase, m_framePeriod);
 }
 
-void MpvEngine::placeFrames(double phase)
-{
-    // The same frames, though a time on a frame may come back as the period less a hair.
-    const double apart = std::abs(phase - m_framePhase);
-    if (std::min(apart, m_framePeriod - apart) < 1e-6) return;
-    m_framePhase = phase;
-    // mpv's loop start was placed on the frames guessed at the load (phase 0): a wrap went
-    // to the first frame after the guessed one, up to a frame late, and its sound with it.
-    if (mpvLoopActive()) m_mpv.write("ab-loop-a", seconds(seekPoint(m_appliedStart)));
-}
-
 void MpvEngine::issueSeek(double target)
 {
     if (m_mpv.seekAsync(seconds(seekPoint(target)), m_loadGeneration)) ++m_seeksUnanswered;
@@ -480,7 +469,7 @@ void MpvEngine::onPlaybackRestart()
     m_seek = SeekPhase::None;
     // Landed on a frame: its time places the frames of any later seek.
     if (m_framePeriod > 0)
-        if (const auto t = m_mpv.readDouble("time-pos")) placeFrames(std::fmod(*t, m_framePeriod));
+        if (const auto t = m_mpv.readDouble("time-pos")) m_framePhase = std::fmod(*t, m_framePeriod);
     m_clock.holdAt(m_seekTarget);
     if (m_eofSeen) {
         // The end seen before may be stale (its change follows this event) or may

@@ -124,8 +124,6 @@ private:
     void issueSeek(double target);
     // Where mpv is sent for `target`: on a video with sound, the frame shown there.
     double seekPoint(double target) const;
-    // Takes the frames' place from a landing, and moves mpv's loop start onto them.
-    void placeFrames(double phase);
     void applyLoop();
     void unpauseAfterSeek();
     // Pauses mpv through the coming landing when its pass begins with a hold.
