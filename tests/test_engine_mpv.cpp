@@ -2,6 +2,7 @@
 // test writes itself.
 #include "engine/mpv/mpvengine.h"
 #include "support/testkit.h"
+#include "support/waits.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,26 +66,19 @@ private:
     QTemporaryDir m_dir;
     QString m_wav;
     QString m_video;
-    QString m_long;  // the pace engine's file
 
     // A second engine playing at rate 1: the clock the test reads its engine against. A
     // busy machine delays both alike, and it ends a wait that found nothing.
-    std::unique_ptr<MpvEngine> pace()
-    {
-        auto ref = quietEngine();
-        if (loadOk(*ref, m_long)) (void)QTest::qWaitFor([&] { return ref->position() >= 0.05; }, 5000);
-        return ref;
-    }
+    static std::unique_ptr<testkit::PaceClock> pace() { return std::make_unique<testkit::PaceClock>(); }
 
     // Waits while a second engine plays `seconds`: the time a check that nothing moved gives
     // the engine under test to move, had it been going to. A busy machine slows both alike.
     void letPlay(double seconds)
     {
         if (!m_clock || m_clock->position() > 100) m_clock = pace();
-        const double from = m_clock->position();
-        QVERIFY(QTest::qWaitFor([&] { return m_clock->position() >= from + seconds; }, 30000));
+        QVERIFY(m_clock->letPlay(seconds));
     }
-    std::unique_ptr<MpvEngine> m_clock;
+    std::unique_ptr<testkit::PaceClock> m_clock;
 
     static bool loadOk(MpvEngine& e, const QString& path)
     {
@@ -139,7 +133,6 @@ private slots:
         testkit::writeWav(m_wav, kWavSeconds, 44100, 440.0, "Ramp Tone");
         m_video = m_dir.filePath("bars.mkv");
         if (!testkit::makeVideo(m_video, 3.0, true)) m_video.clear();
-        m_long = testkit::writeWav(m_dir.filePath("pace.wav"), 120.0, 8000);
     }
 
     void loadsFileWithDurationAndTags()

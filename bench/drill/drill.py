@@ -89,15 +89,18 @@ def timeline_shift(media_file):
 
 
 def onset_position(s, left):
-    """Where in the file a pass after silence begins, to the sample: the first sample heard,
-    placed on the line fitted through its windows' positions (each a window's centre). The
-    window it begins in is often too short of sound to be told, so the first window kept
-    can lie up to 10 ms after the sound's start."""
+    """Where in the file a pass after silence begins, to the sample: its first sample, placed
+    on the line fitted through its windows' positions (each a window's centre). The window
+    it begins in is often too short of sound to be told, so the first window kept can lie
+    up to 10 ms after the sound's start."""
     mt, mp, slope = lp.fit(s["pts"][2:-2])
-    first = s["pts"][0][0]
-    scan = range(max(0, first - 3) * lp.WIN, (first + 1) * lp.WIN)
-    onset = next((k for k in scan if abs(left[k]) > 300), first * lp.WIN)
-    return mp + slope * (onset / lp.WIN - 0.5 - mt)
+    # Back from the first window kept to the last 2 ms of silence before it: a scrap of
+    # sound before that silence is not the pass's.
+    onset, quiet = s["pts"][0][0] * lp.WIN, 0
+    while onset > 0 and quiet < 88:
+        onset -= 1
+        quiet = quiet + 1 if abs(left[onset]) <= 300 else 0
+    return mp + slope * ((onset + quiet) / lp.WIN - 0.5 - mt)
 
 
 def on_timeline(shift):

@@ -4,6 +4,7 @@
 #include "support/testkit.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -20,9 +21,18 @@ bool runQueued()
     return QTest::qWaitFor([reached] { return *reached; }, kSafetyNetMs);
 }
 
+namespace {
+QString paceFile()
+{
+    static QTemporaryDir dir;
+    static const QString file = writeWav(dir.filePath("pace.wav"), 120.0, 8000);
+    return file;
+}
+} // namespace
+
 PaceClock::PaceClock() : m_engine(std::make_unique<engine::MpvEngine>(engine::MpvEngine::Options{false, false}))
 {
-    m_engine->load(writeWav(m_dir.filePath("pace.wav"), 600.0, 8000));
+    m_engine->load(paceFile());
     if (m_engine->waitForLoad(5000)) (void)QTest::qWaitFor([this] { return position() >= 0.05; }, kSafetyNetMs);
 }
 

@@ -1,8 +1,6 @@
 #pragma once
 // Waits that end on the state a test checks, never on the wall clock: for "nothing more
 // happened", something that must come after the thing that must not happen.
-#include <QString>
-#include <QTemporaryDir>
 
 #include <memory>
 
@@ -21,11 +19,11 @@ public:
     PaceClock();
     ~PaceClock();
     double position() const;
-    // Returns once the pace engine has played `seconds` more; false if it stalled.
+    // Returns once the pace engine has played `seconds` more; false if it stalled. Its
+    // file lasts 120 s.
     bool letPlay(double seconds);
 
 private:
-    QTemporaryDir m_dir;
     std::unique_ptr<engine::MpvEngine> m_engine;
 };
 
