@@ -108,7 +108,7 @@ private slots:
         frmPlayList* p = panel();
         QVERIFY(p->windowFlags() & Qt::Tool);
         QCOMPARE(p->parentWidget(), forms::frmPlayer());
-        QCOMPARE(grid()->columnCount(), 11);  // the five, the practice settings, the text, the hear settings
+        QCOMPARE(grid()->columnCount(), 12);  // the five, the practice settings, the text, the hear settings, the stems
         QCOMPARE(grid()->headerItem()->text(2), QString("End"));
         QCOMPARE(grid()->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(grid()->editTriggers(), QAbstractItemView::NoEditTriggers);

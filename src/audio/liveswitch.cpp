@@ -70,7 +70,7 @@ std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
                                        quint64 lead, qint64 replaceable, std::optional<double> stop, Change change)
 {
     const std::optional<Takeover> cut = cutAt(rendered, pulledAt, taken, replaceable);
-    if (change == Change::Pause || (change == Change::Sound && cut)) return cut;
+    if (change == Change::Pause) return cut;
     const std::optional<Switch> s = chooseSwitch(rendered, taken, lead);
     if (!s) return std::nullopt;
     if (cut && keptGoesAgainst(rendered, cut->keep.keepUntil, s->keepUntil, stop)) return cut;

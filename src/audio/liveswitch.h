@@ -36,7 +36,6 @@ std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64
 enum class Change {
     Plan,   // a new range or rate: that sound plays on where it agrees with the change
     Pause,  // none of it is to be heard
-    Sound,  // the sound itself changes (a stem's level): what can still be replaced is
 };
 
 // Where a change takes over: what is kept, and from which frame pulled the output's queue

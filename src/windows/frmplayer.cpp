@@ -7,6 +7,8 @@
 #include "playback/entryplayer.h"
 #include "playback/listplay.h"
 #include "playback/livehear.h"
+#include "playback/livestems.h"
+#include "windows/stemsmenu.h"
 #include "playback/liveloopkeys.h"
 #include "playback/mediaplayer.h"
 #include "playback/waveformbinding.h"
@@ -169,6 +171,11 @@ void frmPlayer::buildMenus()
         else hear->addSeparator();
     }
     connect(hear, &QMenu::aboutToShow, m_liveHear, &playback::LiveHear::sync);
+    auto* stems = new playback::LiveStems(m_playback, this);
+    stems->setList([] { return static_cast<playback::EntryList*>(forms::frmPlayList()->lstSelector()); },
+                   [this] { return m_outsideFile ? 0 : int(forms::frmPlayList()->CurrentID); });
+    connect(stems, &playback::LiveStems::rowChanged, this, [] { forms::frmPlayList()->SavePlayList(); });
+    menuBar()->addMenu(new StemsMenu(stems, this));
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("MenuHelp"));

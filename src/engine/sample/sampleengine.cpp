@@ -57,6 +57,12 @@ constexpr quint64 kSwitchLeadChunks = 2;
 // (a fresh stretcher's first chunks take longer).
 constexpr int kReplaceMarginMs = 5;
 constexpr int kStretchedReplaceMarginMs = 15;
+// A remix of the stems goes on after this many chunks beyond what the output took: heard
+// within the output's queue, and the worker has the time of these chunks to render it
+// (with a fresh stretcher) before the output needs it. Replacing the queue instead, as a
+// moved stop does, gapped for 60-700 ms on the loaded machine: all the queue holds must be
+// rendered again before the write that replaces it.
+constexpr quint64 kRemixLeadChunks = 6;
 // Sound after silence is handed over this many chunks at once: the output writes the first
 // of it over queued silence just ahead of where the server reads, and what follows must be
 // there before the server gets to it, even when the worker is held up a while.
@@ -646,7 +652,7 @@ void Worker::applyPlan(Plan plan)
         live = pauseCut->keep;
         fadesIn = true;
     } else if (goesOn) {
-        live = chooseSwitch(m_rendered, taken, kSwitchLeadChunks);
+        live = chooseSwitch(m_rendered, taken, plan.remix ? kRemixLeadChunks : kSwitchLeadChunks);
         const FrameLoop target = entryFrames(0.0, plan.loop, f);
         // All that is kept of the entry before the one taken back: its last pass ended at
         // its stop, exactly (the output may have taken all of it meanwhile).
@@ -656,10 +662,10 @@ void Worker::applyPlan(Plan plan)
         // What the output took and nobody heard yet that goes against the new range (a stop
         // moved behind it, a wrap at the old stop) goes too, from the frame heard on, as far
         // as the output can still replace it.
-        if (live && !keptToItsEnd) {
+        if (live && !keptToItsEnd && !plan.remix) {
             const bool bounded = target.loop && target.loop->stop > target.loop->start;
             const auto stop = bounded ? std::optional(double(target.loop->stop)) : std::nullopt;
-            if (const std::optional<Takeover> t = takeover(taken, plan.remix ? Change::Sound : Change::Plan, stop)) {
+            if (const std::optional<Takeover> t = takeover(taken, Change::Plan, stop)) {
                 live = t->keep;
                 m_replaceFrom = t->replaceFrom;
             }
@@ -824,7 +830,8 @@ bool Worker::handOver(std::vector<float> tail)
         m_source.setDecoder(m_decoder.get());
         m_path = QFileInfo(n.path).absoluteFilePath();
     }
-    m_beforeStems = std::exchange(m_stems, OpenStems{});
+    // The same stems go on from where they are read (a take-back sets their gains again).
+    if (stemPaths(n.practice.stems, m_path) != m_stems.paths) m_beforeStems = std::exchange(m_stems, OpenStems{});
     useStems(n.practice.stems, std::nullopt);
     info.ok = true;
     info.format = m_decoder->format();

@@ -1,0 +1,231 @@
+#!/usr/bin/env python3
+"""Stems on the output: four stems played in step through the list's loops and entry
+changes, and their mix changed while they play. Run by run.sh, which sets up the sink and
+the driver.
+
+index (rate 1, hard seams): each stem carries four bits of every sample's index in its own
+  place of the left channel (stem k: bits 4k-4k+3), the first stem the rest on the right.
+  Mixed, each recorded sample says which index each stem played: the four agree exactly
+  when the stems are in step. Seams and entry changes must jump from a stop to a start
+  with no sample lost and no silence.
+cancel (rate 0.75, blended seams): stems A = noise 1, B = tone - noise 1, C = noise 2,
+  D = -noise 2. In step their mix is the tone alone; a stem one sample off leaves noise,
+  which the second difference (a high-pass) finds at the level of a whole stem. Every
+  few seconds the mix changes (C muted, B alone, all again): heard when the noise comes
+  or goes.
+"""
+import argparse
+import os
+import subprocess
+import tempfile
+import time
+import wave
+
+import numpy as np
+
+RATE = 44100
+SINK = os.environ.get('SINK', 'vamplet_stems')
+
+
+def write_wav(path, left, right):
+    data = np.empty(2 * len(left), dtype='<i2')
+    data[0::2], data[1::2] = left, right
+    with wave.open(path, 'wb') as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(data.tobytes())
+
+
+def index_stems(tmp, seconds):
+    i = np.arange(int(seconds * RATE), dtype=np.int64) + 1  # + 1: no sample is (0, 0)
+    paths = []
+    for k in range(4):
+        left = (((i & 0xF) << (4 * k)) & 0xFFFF).astype(np.uint16).view(np.int16)
+        right = (i >> 4).astype(np.int16) if k == 0 else np.zeros(len(i), np.int16)
+        paths.append(os.path.join(tmp, f'song.{["vocals", "drums", "bass", "other"][k]}.wav'))
+        write_wav(paths[-1], left, right)
+    song = os.path.join(tmp, 'song.wav')
+    write_wav(song, np.zeros(len(i), np.int16), np.zeros(len(i), np.int16))
+    return song, paths
+
+
+def cancel_stems(tmp, seconds):
+    n = int(seconds * RATE)
+    rng = np.random.default_rng(7)
+    n1 = (rng.uniform(-1, 1, n) * 5000).astype(np.int16)
+    n2 = (rng.uniform(-1, 1, n) * 5000).astype(np.int16)
+    tone = (np.sin(2 * np.pi * 440 * np.arange(n) / RATE) * 10000).astype(np.int16)
+    paths = []
+    for name, s in [('a', n1), ('b', tone - n1), ('c', n2), ('d', -n2)]:
+        paths.append(os.path.join(tmp, f'tone.{name}.wav'))
+        write_wav(paths[-1], s, s)
+    song = os.path.join(tmp, 'tone.wav')
+    write_wav(song, tone, tone)
+    return song, paths
+
+
+def record(driver, args, path, seconds):
+    rec = subprocess.Popen(['parec', '-d', SINK + '.monitor', '--raw', '--format=s16le', '--rate=44100',
+                            '--channels=2', '--latency-msec=5', path])
+    time.sleep(0.8)
+    out = subprocess.run([driver] + args + ['--seconds', str(seconds)], capture_output=True, text=True,
+                         check=True).stdout
+    time.sleep(0.3)
+    rec.terminate()
+    rec.wait()
+    if 'OUTPUT pulse' not in out:
+        raise SystemExit('the driver found no sound server')
+    pcm = np.fromfile(path, dtype='<i2').reshape(-1, 2)
+    if os.environ.get('STEMS_KEEP'):  # the recording and the driver's lines, for a closer look
+        keep = os.environ['STEMS_KEEP'] + '.' + os.path.basename(driver_args_name(args))
+        os.replace(path, keep + '.raw')
+        with open(keep + '.txt', 'w') as f:
+            f.write(out)
+    else:
+        os.remove(path)
+    return pcm, out.splitlines()
+
+
+def driver_args_name(args):
+    return 'index' if '--crossfade' in args else 'cancel'
+
+
+def sound_span(pcm):
+    sound = np.flatnonzero((pcm[:, 0] != 0) | (pcm[:, 1] != 0))
+    return sound[0], sound[-1] + 1
+
+
+def index_run(driver, tmp, seconds):
+    song, stems = index_stems(tmp, 8)
+    rows = [(1.0, 3.0, 2), (5.0, 6.5, 3), (2.5, 4.0, 1)]
+    args = ['--crossfade', '0', '--stems', '|'.join(stems)]
+    for start, stop, loops in rows:
+        args += ['--row', f'{song},{start},{stop},1,{loops}']
+    pcm, _ = record(driver, args, os.path.join(tmp, 'rec.raw'), seconds)
+    first, last = sound_span(pcm)
+    # The first seconds are read apart (the start settles: see README.md), and the stop's
+    # fade (its gains mix the index bits) is left out.
+    start_silent = int(np.count_nonzero((pcm[first:first + 5 * RATE] == 0).all(axis=1)))
+    first, last = first + 5 * RATE, last - RATE // 3
+    left = pcm[first:last, 0].astype(np.int64) & 0xFFFF
+    right = pcm[first:last, 1].astype(np.int64)
+    nib = [(left >> (4 * k)) & 0xF for k in range(4)]
+    silent = (left == 0) & (right == 0)
+    out_of_step = int(np.count_nonzero(~silent & ((nib[1] != nib[0]) | (nib[2] != nib[0]) | (nib[3] != nib[0]))))
+    index = (right << 4 | nib[0]) - 1
+    jumps = np.flatnonzero(np.diff(index) != 1)
+    # A jump from a stop (its last sample played) to a start: a seam where both are one
+    # row's, an entry change where they are two rows'.
+    own = {(int(round(e * RATE)), int(round(st * RATE))) for st, e, _ in rows}
+    starts = {int(round(st * RATE)) for st, _, _ in rows}
+    stops = {int(round(e * RATE)) for _, e, _ in rows}
+    seams = changes = bad = 0
+    for j in jumps:
+        pair = (int(index[j]) + 1, int(index[j + 1]))
+        if pair in own:
+            seams += 1
+        elif pair[0] in stops and pair[1] in starts:
+            changes += 1
+        elif not (silent[j] or silent[j + 1]):
+            bad += 1
+    return {'seconds': (last - first) / RATE, 'frames': last - first, 'silent': int(np.count_nonzero(silent)),
+            'start_silent': start_silent,
+            'out_of_step': out_of_step, 'seams': seams, 'entry_changes': changes, 'bad_jumps': bad}
+
+
+def highpass_db(x):
+    """Second-difference energy of each 50 ms window, in dB."""
+    d = np.diff(x.astype(np.float64) / 32768, 2)
+    w = int(0.05 * RATE)
+    n = len(d) // w
+    e = (d[:n * w].reshape(n, w) ** 2).mean(axis=1)
+    return 10 * np.log10(e + 1e-20)
+
+
+def cancel_run(driver, tmp, seconds, every):
+    song, stems = cancel_stems(tmp, 12)
+    rows = [(1.0, 3.0, 2), (5.0, 6.5, 3), (2.5, 4.0, 1)]
+    args = ['--stems', '|'.join(stems), '--mix-every', str(every)]
+    for start, stop, loops in rows:
+        args += ['--row', f'{song},{start},{stop},0.75,{loops}']
+    pcm, out = record(driver, args, os.path.join(tmp, 'rec.raw'), seconds)
+    first, last = sound_span(pcm)
+    hp = highpass_db(pcm[first:last, 0])
+    times = [l.split() for l in out]
+    play = next(int(t[1]) for t in times if t[0] == 'PLAY')
+    cpu = next(t for t in times if t[0] == 'CPU')
+    mixes = [((int(t[1]) - play) / 1e9, t[2]) for t in times if t[0] == 'MIX']
+    win = 0.05
+    # Each window's mix, as commanded (the start's latency is the recording's first sound),
+    # leaving out 0.5 s after each change.
+    label = ['all'] * len(hp)
+    edges = [(0.0, 'all')] + mixes
+    for k, (t, name) in enumerate(edges):
+        end = edges[k + 1][0] if k + 1 < len(edges) else 1e9
+        for w in range(int((t + 0.5) / win), min(len(hp), int(end / win))):
+            label[w] = name
+        for w in range(int(t / win), min(len(hp), int((t + 0.5) / win))):
+            label[w] = 'skip'
+    label = np.array(label)
+    level = {name: hp[label == name] for name in ('all', 'mute3', 'solo2')}
+    noise = np.median(level['mute3'])
+    # When each change is heard: the first window past the change's midpoint level.
+    mid = (np.median(level['all']) + noise) / 2
+    late = []
+    for t, name in mixes:
+        w0 = int((t - 0.2) / win)
+        seg = hp[max(0, w0):w0 + 20]
+        want_loud = name != 'all'
+        hit = next((k for k, v in enumerate(seg) if (v > mid) == want_loud), None)
+        if hit is not None:
+            late.append(((max(0, w0) + hit) * win - t) * 1000)
+    # Gaps: the tone's quietest 5 ms (RMS) against its own level, and digital silence.
+    # (The first half second, where the start rises, and the stop's fade left out.)
+    x = pcm[first + RATE // 2:last - RATE // 3, 0].astype(np.float64) / 32768
+    w5 = int(0.005 * RATE)
+    n5 = len(x) // w5
+    rms = np.sqrt((x[:n5 * w5].reshape(n5, w5) ** 2).mean(axis=1))
+    dip = 20 * np.log10(rms.min() / np.median(rms) + 1e-20)
+    minutes = int(len(hp) * win // 60)
+    per_minute = [float(np.max(hp[(label == 'all') & (np.arange(len(hp)) // int(60 / win) == m)], initial=-200)) - noise
+                  for m in range(minutes)]
+    return {'seconds': (last - first) / RATE, 'all_db': float(np.max(level['all'])) - noise,
+            'all_median_db': float(np.median(level['all'])) - noise,
+            'solo2_db': float(np.median(level['solo2'])) - noise, 'changes': len(mixes),
+            'late_ms': late, 'dip_db': dip, 'zero_runs': int(np.count_nonzero(rms == 0)),
+            'per_minute': per_minute, 'cpu': float(cpu[1]) / float(cpu[2]) * 100}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--driver', required=True)
+    ap.add_argument('--seconds', type=float, default=600, help='of the stretched run')
+    ap.add_argument('--index-seconds', type=float, default=60)
+    ap.add_argument('--mix-every', type=float, default=5)
+    ap.add_argument('--only', default='', help='index or cancel')
+    a = ap.parse_args()
+    tmp = tempfile.mkdtemp(prefix='vamplet-stems.')
+    if a.only in ('', 'index'):
+        r = index_run(a.driver, tmp, a.index_seconds)
+        print('| rate 1, hard seams | seconds (after the first 5) | frames | out of step | silent | seams | entry changes | other jumps | silent in the first 5 s |')
+        print('|---|---|---|---|---|---|---|---|---|')
+        print(f"| 4 index stems, list of 3 | {r['seconds']:.1f} | {r['frames']} | {r['out_of_step']} | {r['silent']} | "
+              f"{r['seams']} | {r['entry_changes']} | {r['bad_jumps']} | {r['start_silent']} |")
+        print()
+    if a.only in ('', 'cancel'):
+        r = cancel_run(a.driver, tmp, a.seconds, a.mix_every)
+        print('| rate 0.75, blended seams | seconds | noise left in step, worst 50 ms (median) | B alone | '
+              'changes | heard after (ms, beyond a start\'s latency) | tone\'s deepest 5 ms dip | silent 5 ms | CPU % |')
+        print('|---|---|---|---|---|---|---|---|---|')
+        late = r['late_ms']
+        lat = f"{min(late):.0f} / {np.median(late):.0f} / {max(late):.0f}" if late else 'none'
+        print(f"| 4 cancelling stems, list of 3 | {r['seconds']:.1f} | {r['all_db']:+.1f} dB ({r['all_median_db']:+.1f}) | "
+              f"{r['solo2_db']:+.1f} dB | {r['changes']} | {lat} | {r['dip_db']:+.1f} dB | {r['zero_runs']} | {r['cpu']:.1f} |")
+        print()
+        print('noise left while all play, worst 50 ms each minute (dB against a stem):',
+              ' '.join(f'{v:+.0f}' for v in r['per_minute']))
+
+
+if __name__ == '__main__':
+    main()
