@@ -1,6 +1,7 @@
 #include "playback/listplay.h"
 
 #include "app/numbertext.h"
+#include "playback/liveloop.h"
 
 #include <QStringList>
 
@@ -63,6 +64,18 @@ void SwapEntries(EntryList& list, int from, int to)
     list.setRow(from, b, bPractice);
     list.setRow(to, a, aPractice);
     list.selectRow(to);
+}
+
+bool changeRowPractice(EntryList* list, int row, const QString& file, double start, double stop, bool wholeFile,
+                       const std::function<void(PracticeSettings&)>& change)
+{
+    if (!list || row <= 0 || row > list->rowCount()) return false;
+    const QStringList texts = list->rowTexts(row);
+    if (!rowPlays(texts, file, start, stop, wholeFile)) return false;
+    PracticeSettings kept = list->rowPractice(row);
+    change(kept);
+    list->setRow(row, texts, kept);
+    return true;
 }
 
 } // namespace playback

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace playback {
 
 // Where a row's text (its line or label) stands among its cells, after the five fields and
@@ -43,6 +45,12 @@ EntryRecord PeekEntryAhead(const EntryList& list, qint32 currentId, int ahead);
 // The row `step` rows on from `current` among `rows` (back where negative), wrapping; from
 // no row (0), one step on is the first and one back the last.
 int steppedRow(int current, int rows, int step);
+
+// Changes the practice settings kept in `row` by `change`, while that row still holds the
+// stretch that plays (file, start, stop; a whole file by a start and end of 0): a live change
+// is kept in the list only for the entry it was made on. False where the row is another.
+bool changeRowPractice(EntryList* list, int row, const QString& file, double start, double stop, bool wholeFile,
+                       const std::function<void(PracticeSettings&)>& change);
 
 // Swaps two rows, both written back in number text (a field that is no number becomes 0) with
 // their practice settings, and selects the row `to`.

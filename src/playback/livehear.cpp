@@ -113,16 +113,10 @@ void LiveHear::apply(HearStep step)
     practice.hear = h;
     m_playback->changePractice(practice);
     sync();
-    // The row is written only while it still holds the stretch that plays.
-    EntryList* list = m_list ? m_list() : nullptr;
     const int row = m_playingRow ? m_playingRow() : 0;
-    if (!list || row <= 0 || row > list->rowCount()) return;
-    const QStringList texts = list->rowTexts(row);
-    if (!rowPlays(texts, e.file, e.start, e.stop, e.wholeFile)) return;
-    PracticeSettings kept = list->rowPractice(row);
-    kept.hear = h;
-    list->setRow(row, texts, kept);
-    emit rowChanged(row);
+    if (changeRowPractice(m_list ? m_list() : nullptr, row, e.file, e.start, e.stop, e.wholeFile,
+                          [&](PracticeSettings& kept) { kept.hear = h; }))
+        emit rowChanged(row);
 }
 
 void LiveHear::sync()

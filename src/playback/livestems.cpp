@@ -70,16 +70,10 @@ void LiveStems::change(const StemSet& set)
     PracticeSettings practice = e.practice;
     practice.stems = set;
     m_playback->changePractice(practice);
-    // The row is written only while it still holds the stretch that plays.
-    EntryList* list = m_list ? m_list() : nullptr;
     const int row = m_playingRow ? m_playingRow() : 0;
-    if (!list || row <= 0 || row > list->rowCount()) return;
-    const QStringList texts = list->rowTexts(row);
-    if (!rowPlays(texts, e.file, e.start, e.stop, e.wholeFile)) return;
-    PracticeSettings kept = list->rowPractice(row);
-    kept.stems = set;
-    list->setRow(row, texts, kept);
-    emit rowChanged(row);
+    if (changeRowPractice(m_list ? m_list() : nullptr, row, e.file, e.start, e.stop, e.wholeFile,
+                          [&](PracticeSettings& kept) { kept.stems = set; }))
+        emit rowChanged(row);
 }
 
 } // namespace playback
