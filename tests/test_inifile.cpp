@@ -194,6 +194,12 @@ private slots:
         IniFile bom = IniFile::fromBytes("\xEF\xBB\xBFk=\xE9\r\n");
         bom.setValue("", "j", QString::fromUtf8("€"));
         QCOMPARE(bom.toBytes(), QByteArray("\xEF\xBB\xBFk=\xE9\r\nj=\xE2\x82\xAC\r\n"));
+        // Edited so that no byte but valid UTF-8 is left, Windows-1252 would read back as other
+        // text ("Ã©" as "é"): written as UTF-8 instead.
+        IniFile mixed = IniFile::fromBytes("[Main]\r\nA=\xC3\xA9\r\nB=\xE9\r\n");
+        mixed.setValue("Main", "B", "e");
+        QCOMPARE(IniFile::fromBytes(mixed.toBytes()).value("Main", "A", ""), QString::fromUtf8("Ã©"));
+        QCOMPARE(mixed.outputEncoding(), IniFile::Encoding::Utf8);
         // Valid UTF-8 is never taken for Windows-1252.
         QCOMPARE(IniFile::fromBytes("k=Caf\xC3\xA9\n").value("", "k", ""), QString::fromUtf8("Café"));
     }

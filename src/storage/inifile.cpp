@@ -35,6 +35,19 @@ bool hasLineBreak(const QString& s)
     return s.contains(u'\n') || s.contains(u'\r');
 }
 
+// Windows-1252 bytes the reader would take for other text: a byte-order mark first, or valid
+// UTF-8 with a byte over 0x7F (an edit took away the one byte that was not UTF-8). Such text
+// is written as UTF-8, which reads back the same.
+bool readBackAsOther(const QByteArray& windows1252)
+{
+    if (windows1252.startsWith("\xEF\xBB\xBF")) return true;
+    if (std::all_of(windows1252.begin(), windows1252.end(), [](char c) { return static_cast<uchar>(c) < 0x80; }))
+        return false;
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = utf8.decode(windows1252);
+    return !utf8.hasError();
+}
+
 // A byte that is not UTF-8 is held as a lone low surrogate, U+DC80..U+DCFF, which no
 // valid text decodes to, and written back as that byte.
 QString decodeUtf8Escaped(QByteArrayView bytes, bool& escaped)
@@ -392,14 +405,15 @@ QString IniFile::joinedText() const
 IniFile::Encoding IniFile::outputEncoding() const
 {
     if (m_encoding == Encoding::Utf8) return Encoding::Utf8;
-    return encodeWindows1252(joinedText()) ? Encoding::Windows1252 : Encoding::Utf8;
+    const auto bytes = encodeWindows1252(joinedText());
+    return bytes && !readBackAsOther(*bytes) ? Encoding::Windows1252 : Encoding::Utf8;
 }
 
 QByteArray IniFile::toBytes() const
 {
     const QString text = joinedText();
     if (m_encoding == Encoding::Windows1252) {
-        if (auto bytes = encodeWindows1252(text)) return *bytes;
+        if (auto bytes = encodeWindows1252(text); bytes && !readBackAsOther(*bytes)) return *bytes;
     }
     QByteArray out = encodeUtf8Escaped(text);
     if (m_bom) out.prepend("\xEF\xBB\xBF");
