@@ -88,3 +88,14 @@ frame_of() {
   read -r l r t b < <(xprop -id "$id" _NET_FRAME_EXTENTS | sed -n 's/.*= //p' | tr -d ,)
   echo $((x - ${l:-0})) $((y - ${t:-0})) $((w + ${l:-0} + ${r:-0})) $((h + ${t:-0} + ${b:-0}))
 }
+
+# With SHOTS_DARK set and qt6ct at hand: the program in qt6ct's dark palette, the shots'
+# tag marked "-dark".
+use_dark_palette_if_asked() {
+  [ -n "${SHOTS_DARK:-}" ] && [ -f /usr/share/qt6ct/colors/darker.conf ] || return 0
+  mkdir -p "$HOME/.config/qt6ct"
+  printf '[Appearance]\ncolor_scheme_path=/usr/share/qt6ct/colors/darker.conf\ncustom_palette=true\nstyle=Fusion\n' \
+    >"$HOME/.config/qt6ct/qt6ct.conf"
+  export QT_QPA_PLATFORMTHEME=qt6ct
+  tag=$tag-dark
+}

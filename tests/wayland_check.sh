@@ -39,13 +39,7 @@ export WAYLAND_DISPLAY=$socket QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_AL
 # focused text box draws its cursor (QWaylandInputDevice::textInput on none): the compose
 # input method does without the protocol.
 export QT_IM_MODULE=compose
-if [ -n "${SHOTS_DARK:-}" ] && [ -f /usr/share/qt6ct/colors/darker.conf ]; then
-  mkdir -p "$HOME/.config/qt6ct"
-  printf '[Appearance]\ncolor_scheme_path=/usr/share/qt6ct/colors/darker.conf\ncustom_palette=true\nstyle=Fusion\n' \
-    >"$HOME/.config/qt6ct/qt6ct.conf"
-  export QT_QPA_PLATFORMTHEME=qt6ct
-  tag=$tag-dark
-fi
+use_dark_palette_if_asked
 cp "$APP" "$work/vamplet"
 # The protocol log goes apart: the app log's tail tells why a step failed.
 WAYLAND_DEBUG=client "$work/vamplet" >"$work/app.log" 2>"$work/wayland.log" &

@@ -42,13 +42,7 @@ wait_for 100 sh -c "xdotool search --onlyvisible --class '^weston' >/dev/null" |
 DISPLAY=$xdisplay xdotool windowactivate --sync "$(xdotool search --onlyvisible --class '^weston' | head -1)"
 unset DISPLAY
 export WAYLAND_DISPLAY=$socket QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_IM_MODULE=compose
-if [ -n "${SHOTS_DARK:-}" ] && [ -f /usr/share/qt6ct/colors/darker.conf ]; then
-  mkdir -p "$HOME/.config/qt6ct"
-  printf '[Appearance]\ncolor_scheme_path=/usr/share/qt6ct/colors/darker.conf\ncustom_palette=true\nstyle=Fusion\n' \
-    >"$HOME/.config/qt6ct/qt6ct.conf"
-  export QT_QPA_PLATFORMTHEME=qt6ct
-  tag=$tag-dark
-fi
+use_dark_palette_if_asked
 cp "$APP" "$work/vamplet"
 "$work/vamplet" >"$work/app.log" 2>&1 &
 
