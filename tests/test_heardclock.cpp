@@ -63,6 +63,20 @@ private slots:
             {"never past the file's end", [](HeardClock& c, double& t) { c.holdAt(9); c.run(); t = 3; return 0; },
              Bounds{{}, {}, 10}, 10, 0},
             {"never before its start", [](HeardClock& c, double&) { c.sample(-0.2, false); return 0; }, {}, 0, 0},
+            {"a pass's sound begun early reads its start",
+             [](HeardClock& c, double& t) { c.holdAt(2); c.run(); c.sample(1.97, true); t = 0.01; return 0; }, {}, 2, 0},
+            {"... and runs on once past it",
+             [](HeardClock& c, double& t) { c.holdAt(2); c.run(); c.sample(1.97, true); t = 0.05; return 0; }, {}, 2.02, 0},
+            {"far below the start a sample stands for itself",
+             [](HeardClock& c, double&) { c.holdAt(2); c.sample(1.5, false); return 0; }, {}, 1.5, 0},
+            {"a wrap heard holds at its start while the sound leads it",
+             [](HeardClock& c, double& t) {
+                 c.holdAt(2.9); c.run(); c.wrapDecoded(1, 3); t = 0.1;
+                 const int w = c.resolve().wraps; c.sample(0.97, true); t = 0.12; return w; },
+             {}, 1, 1},
+            {"frozen while the sound leads, it stands at the start",
+             [](HeardClock& c, double& t) { c.holdAt(2); c.sample(1.96, true); t = 0.01; c.freeze(); c.sample(1.97, false); return 0; },
+             {}, 2, 0},
         };
         for (const Case& k : cases) {
             double t = 0;

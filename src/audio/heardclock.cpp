@@ -11,6 +11,9 @@ namespace {
 // or count a pass of its own before the wrap is reported.
 constexpr double kBelowStop = 1e-6;
 constexpr double kReached = 1e-9;
+// The most a pass's sound may begin before its start and still read as the start: a frame
+// of video at 10 frames a second. Further below, a sample is a position of its own.
+constexpr double kMaxLead = 0.1;
 } // namespace
 
 HeardClock::HeardClock(TimeSource now) : m_now(std::move(now)) {}
@@ -45,6 +48,7 @@ double HeardClock::heard(const Bounds& bounds) const
     } else if (bounds.holdStop && m_anchorPos <= *bounds.holdStop + kBelowStop) {
         p = std::min(p, *bounds.holdStop);
     }
+    if (p < m_passStart && p > m_passStart - kMaxLead) p = m_passStart;
     if (bounds.duration > 0) p = std::min(p, bounds.duration);
     return std::max(p, 0.0);
 }
@@ -54,11 +58,14 @@ void HeardClock::holdAt(double at)
     m_anchorPos = at;
     m_anchorTime = m_now();
     m_running = false;
+    m_passStart = at;
 }
 
 void HeardClock::freeze()
 {
-    holdAt(raw());
+    const double r = raw();
+    // Stands where a reader sees it: at the pass's start while the sound leads it.
+    holdAt(r < m_passStart && r > m_passStart - kMaxLead ? m_passStart : r);
 }
 
 void HeardClock::run()
@@ -112,6 +119,7 @@ HeardClock::Heard HeardClock::resolve()
         const double len = m_wrapStop - m_wrapStart;
         while (m_wrapsPending > 0 && raw() >= m_wrapStop - kReached) {
             m_anchorPos -= len;
+            m_passStart = m_wrapStart;
             --m_wrapsPending;
             ++heard.wraps;
         }

@@ -46,7 +46,9 @@ public:
     // The position a reader sees: raw() held below wraps and ends still to come.
     double heard(const Bounds& bounds) const;
 
-    // Standing still at `at`.
+    // Standing still at `at`. A pass's start, too: the sound may begin a little before it
+    // (a video's sound starts with the frame shown there), and the position reads the
+    // start until the samples pass it, rather than going back below it.
     void holdAt(double at);
     // Standing still where the clock has run to.
     void freeze();
@@ -71,7 +73,8 @@ public:
     // The output was flushed: nothing decoded before is ever heard.
     void cancelPending();
 
-    // Takes the wraps the clock has run past (moving back by each), and tells whether a due
+    // Takes the wraps the clock has run past (moving back by each; the position then holds
+    // at their start as after holdAt()), and tells whether a due
     // end is reached now. The caller then calls reachEnd() for it.
     Heard resolve();
     // Stands at the due end; the wraps still pending count as heard with it. Nothing
@@ -88,6 +91,9 @@ private:
     double m_anchorPos = 0;
     double m_anchorTime = 0;
     bool m_running = false;
+    // Where the pass heard now began (a hold, or a wrap heard): raw() up to kMaxLead
+    // below it reads it.
+    double m_passStart = 0;
 
     int m_wrapsPending = 0;
     double m_wrapStart = 0;

@@ -396,6 +396,18 @@ void MpvEngine::holdForPass()
     m_mpv.write("pause", "yes");
 }
 
+void MpvEngine::restartHeldPass()
+{
+    // mpv's output holds the next pass's start behind the last few ms of the stop (the
+    // pause takes effect a little before the stop is heard): after the hold that scrap
+    // would sound first. A seek while held flushes both and decodes the start anew, as
+    // for a line's first pass. Left alone when an end or a further wrap is decoded: the
+    // seek would forget them.
+    if (!mpvLoopActive() || m_clock.wrapsPending() > 0 || m_clock.end() != audio::HeardClock::End::None) return;
+    requestSeek(m_appliedStart);
+    issueSeek(m_appliedStart);
+}
+
 void MpvEngine::releasePass()
 {
     if (isLoaded() && !pauseWanted() && !stopped()) m_mpv.write("pause", "no");
@@ -469,7 +481,12 @@ void MpvEngine::onPlaybackRestart()
     m_seek = SeekPhase::None;
     // Landed on a frame: its time places the frames of any later seek.
     if (m_framePeriod > 0)
-        if (const auto t = m_mpv.readDouble("time-pos")) m_framePhase = std::fmod(*t, m_framePeriod);
+        if (const auto t = m_mpv.readDouble("time-pos")) {
+            m_framePhase = std::fmod(*t, m_framePeriod);
+            // The loop's start was placed on frames guessed before any landing: moved onto
+            // the frames found, a wrap begins where a seek to the start does.
+            if (m_mpv.known("ab-loop-a") != "no") m_mpv.write("ab-loop-a", seconds(seekPoint(m_appliedStart)));
+        }
     m_clock.holdAt(m_seekTarget);
     if (m_eofSeen) {
         // The end seen before may be stale (its change follows this event) or may
@@ -797,7 +814,10 @@ void MpvEngine::onAudioPts(std::optional<double> t)
 void MpvEngine::resolveHeard()
 {
     const audio::HeardClock::Heard heard = m_clock.resolve();
-    if (m_practice->wrapsHeard(heard.wraps)) holdForPass();
+    if (m_practice->wrapsHeard(heard.wraps)) {
+        holdForPass();
+        restartHeldPass();
+    }
     scheduleHeardCheck();
     // State first, signals last: a slot may call back into the engine.
     for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();

@@ -132,6 +132,8 @@ private:
     void applySpeed(double speed);
     // Still between two passes, for their pause and count-in; the engine counts as playing.
     void holdForPass();
+    // Decodes the pass after a wrap anew while its hold lasts.
+    void restartHeldPass();
     void releasePass();
     void updateState();
 
