@@ -398,12 +398,16 @@ void MpvEngine::holdForPass()
 
 void MpvEngine::restartHeldPass()
 {
-    // mpv's output holds the next pass's start behind the last few ms of the stop (the
-    // pause takes effect a little before the stop is heard): after the hold that scrap
-    // would sound first. A seek while held flushes both and decodes the start anew, as
-    // for a line's first pass. Left alone when an end or a further wrap is decoded: the
-    // seek would forget them.
-    if (!mpvLoopActive() || m_clock.wrapsPending() > 0 || m_clock.end() != audio::HeardClock::End::None) return;
+    // Where the clock runs a little ahead of the output (a busy machine), the pause comes
+    // before the stop is heard, and the rest of the stop's sound, still in mpv's output
+    // ahead of the next pass's start, would sound after the hold. A seek while held
+    // flushes both and decodes the start anew, as for a line's first pass. Left alone when
+    // an end or a further wrap is decoded (the seek would forget them), and for a hold too
+    // short for a seek to land in: the pass would start late instead.
+    static constexpr int kSeekLandsMs = 250;
+    if (!mpvLoopActive() || m_clock.wrapsPending() > 0 || m_clock.end() != audio::HeardClock::End::None ||
+        m_practice->holdLeftMs() < kSeekLandsMs)
+        return;
     requestSeek(m_appliedStart);
     issueSeek(m_appliedStart);
 }

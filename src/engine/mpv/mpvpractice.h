@@ -79,6 +79,7 @@ public:
     // A seek, stop or load: a hold under way ends, its clicks silenced.
     void cancel();
     bool holding() const { return m_hold.isActive(); }
+    int holdLeftMs() const { return m_hold.isActive() ? m_hold.remainingTime() : 0; }
 
 signals:
     void released();
