@@ -148,6 +148,35 @@ private slots:
         }
     }
 
+    // Beats found every 24 steps, notes every 12: the notes between count as beats when
+    // they sound about as much, unless that makes the beat too fast.
+    void beatsBetweenComeToo()
+    {
+        const struct {
+            const char* name;
+            double between;        // the detection function between the beats found
+            double secondsPerStep;
+            bool doubled;
+        } cases[] = {
+            {"half tempo, backbeat as loud", 0.95, 0.03, true},
+            {"offbeats softer", 0.6, 0.03, false},
+            {"doubling would pass 210 a minute", 0.95, 0.02, false},
+        };
+        for (const auto& c : cases) {
+            std::vector<double> df(600, 0.05), found;
+            for (size_t i = 0; i < df.size(); i += 24) df[i] = 1.0;
+            for (size_t i = 12; i < df.size(); i += 24) df[i] = c.between;
+            for (double b = 0; b < 590; b += 24) found.push_back(b);
+            const std::vector<double> got = beatsBetweenToo(df, found, c.secondsPerStep);
+            std::vector<double> want = found;
+            if (c.doubled) {
+                want.clear();
+                for (double b = 0; b <= found.back(); b += 12) want.push_back(b);
+            }
+            QVERIFY2(got == want, c.name);
+        }
+    }
+
     void silence()
     {
         Analyser a;

@@ -136,16 +136,20 @@ private slots:
     }
 
     // The next entry's file has its own beats, given while the current file plays (in
-    // either order): the metronome clicks in both, before and after the hand-over.
+    // either order): the metronome clicks in both, before and after the hand-over; an
+    // entry without it followed by one with it clicks in the second alone.
     void metronomeGoesOnInTheNextFile_data()
     {
         QTest::addColumn<bool>("nextFirst");
-        QTest::newRow("current's beats given first") << false;
-        QTest::newRow("next's beats given first") << true;
+        QTest::addColumn<bool>("currentClicks");
+        QTest::newRow("current's beats given first") << false << true;
+        QTest::newRow("next's beats given first") << true << true;
+        QTest::newRow("the next entry alone clicks") << false << false;
     }
     void metronomeGoesOnInTheNextFile()
     {
         QFETCH(bool, nextFirst);
+        QFETCH(bool, currentClicks);
         const QString one = testkit::writeWav(m_dir.filePath("quiet1.wav"), 2.0, 44100, 0.0);
         const QString two = testkit::writeWav(m_dir.filePath("quiet2.wav"), 2.0, 48000, 0.0);
         auto grid = std::make_shared<beats::BeatGrid>();
@@ -154,7 +158,7 @@ private slots:
         SampleEngine& e = *rig.engine;
         QSignalSpy next(&e, &MediaEngine::nextStarted);
         const PracticeSettings clicking{.metronome = true};
-        e.setPractice(clicking, 0);
+        e.setPractice(currentClicks ? clicking : PracticeSettings{}, 0);
         e.load(one);
         QVERIFY(e.waitForLoad(5000));
         e.setBeats(nextFirst ? two : one, grid);
@@ -165,7 +169,7 @@ private slots:
         QVERIFY(e.queueNext(NextEntry{two, 1.0, LoopRange{1.0, 1.4, 0, true}, true, false, 1, clicking}));
         const auto clicks = [&] { return std::any_of(rig.block.begin(), rig.block.end(), [](float v) { return std::abs(v) > 0.01f; }); };
         QVERIFY(rig.until([&] { return e.position() > 0.3; }));
-        QVERIFY2(clicks(), "the current file");
+        QVERIFY2(clicks() == currentClicks, "the current file");
         QVERIFY(rig.until([&] { return next.count() == 1 && e.position() > 1.1; }));
         QVERIFY(rig.step());
         QVERIFY2(clicks(), "the next file");

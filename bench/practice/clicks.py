@@ -96,30 +96,45 @@ def measure(pcm, start, stop, rate, passes):
 
 
 CASES = [
-    # name, start, stop, rate, passes
-    ('on the beat, rate 1', 2.0, 6.0, 1.0, 2),
-    ('on the beat, rate 0.75', 2.0, 6.0, 0.75, 2),
+    # name, start, stop, rate, passes, handed over (played in a list after a silent entry
+    # of another file, its grid given ahead)
+    ('on the beat, rate 1', 2.0, 6.0, 1.0, 2, False),
+    ('on the beat, rate 0.75', 2.0, 6.0, 0.75, 2, False),
     # Stops off the beat too: a mark at the stop would blend out into the wrap's seam.
-    ('off the beat (0.2 s after one), rate 1', 2.2, 5.9, 1.0, 2),
-    ('off the beat, rate 0.75', 2.2, 5.9, 0.75, 2),
+    ('off the beat (0.2 s after one), rate 1', 2.2, 5.9, 1.0, 2, False),
+    ('off the beat, rate 0.75', 2.2, 5.9, 0.75, 2, False),
+    ('handed over, on the beat, rate 1', 2.0, 6.0, 1.0, 2, True),
+    ('handed over, off the beat, rate 0.75', 2.2, 5.9, 0.75, 2, True),
 ]
+LEAD = 1.0  # seconds of the silent entry before a handed-over one
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--driver', required=True)
     ap.add_argument('-v', action='store_true', help='each click on stderr')
+    ap.add_argument('--only', default='', help='the cases whose name holds this')
     args = ap.parse_args()
     with tempfile.TemporaryDirectory() as d:
         media = os.path.join(d, 'marked.wav')
         marked_file(media)
+        lead = os.path.join(d, 'lead.wav')
+        sl.write_wav(lead, array('h', [0] * (2 * int(3 * RATE))))
         print('| case | clicks | count-in: max / mean error ms | metronome: max / mean error ms | accents right | marks: max / mean error ms | damaged |')
         print('|---|---|---|---|---|---|---|')
-        for name, start, stop, rate, passes in CASES:
+        for name, start, stop, rate, passes, handed in CASES:
+            if args.only not in name:
+                continue
             seconds = 1.5 + passes * PAUSE + (2.5 + passes * (stop - start)) / rate
-            pcm, _ = record_case(args.driver, ['--row', f'{media},{start},{stop},{rate},{passes}', '--grid', GRID,
-                                               '--practice', f'{PAUSE};4 60 first;;;auto click'],
-                                 os.path.join(d, 'rec.raw'), seconds)
+            row = f'{media},{start},{stop},{rate},{passes}'
+            practice = f'{PAUSE};4 60 first;;;auto click'
+            if handed:
+                seconds += LEAD
+                driver_args = ['--row', f'{lead},0,{LEAD},1,1', '--next', row, '--next-grid', GRID,
+                               '--next-practice', practice]
+            else:
+                driver_args = ['--row', row, '--grid', GRID, '--practice', practice]
+            pcm, _ = record_case(args.driver, driver_args, os.path.join(d, 'rec.raw'), seconds)
             rows = measure(pcm, start, stop, rate, passes)
             if rows is None:
                 print(f'| {name} | nothing heard | | | | | |')

@@ -6,12 +6,13 @@
 //                   [--practice PAUSE;COUNTIN;TRAINER;PITCH] [--crossfade MS]
 //                   [--change-at S --new-stop D --how live|restart] [--engine sample|mpv]
 //                   [--next FILE,START,STOP,RATE,LOOPS [--next-practice P]]
-//                   [--grid FIRST,INTERVAL,COUNT,DOWNBEAT,METER]
+//                   [--grid FIRST,INTERVAL,COUNT,DOWNBEAT,METER] [--next-grid ...]
 //
 // --practice takes the texts as the playlist file keeps them ("" for off): pause,
 // count-in, trainer, pitch and the beat words ("auto click").
 // --grid gives the engine the row's file's beats: COUNT beats INTERVAL seconds apart from
-// FIRST, bars of METER from beat DOWNBEAT on.
+// FIRST, bars of METER from beat DOWNBEAT on; --next-grid the next entry's file's, given
+// ahead of the hand-over, as the list's look-ahead gives them while the row plays.
 // --change-at: S seconds after play, the stretch's stop is moved to D seconds past the
 // position heard then, while it plays ("live": the engine's setLoop) or by playing the
 // entry again with the new stop ("restart", as before there was a live way).
@@ -49,7 +50,7 @@ int main(int argc, char** argv)
     double seconds = 5, changeAt = 0, newStop = 0;
     QString how = "live", engineName = "sample";
     PracticeSettings practice, nextPractice;
-    QStringList next, grid;
+    QStringList next, grid, nextGrid;
     int crossfadeMs = SampleEngine::Options{}.crossfadeMs;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
         else if (a == "--engine") engineName = value, ++i;
         else if (a == "--next") next = value.split(','), ++i;
         else if (a == "--grid") grid = value.split(','), ++i;
+        else if (a == "--next-grid") nextGrid = value.split(','), ++i;
         else if (a == "--practice" || a == "--next-practice") {
             const QStringList t = value.split(';');
             int refused = 0;
@@ -113,13 +115,17 @@ int main(int argc, char** argv)
     QObject::connect(&positions, &QTimer::timeout, [&] { std::printf("POS %lld %.6f\n", monoNs(), media.control()->CurrentPosition()); });
     positions.start(10);
 
-    if (grid.size() == 5) {
+    // As the list's look-ahead hands the engine the next entry's beats while the one before plays.
+    const auto giveGrid = [&](const QStringList& spec, const QString& file) {
+        if (spec.size() != 5) return;
         auto g = std::make_shared<beats::BeatGrid>();
-        for (int b = 0; b < grid[2].toInt(); ++b) g->beats.push_back(grid[0].toDouble() + b * grid[1].toDouble());
-        for (int b = grid[3].toInt(); b < grid[2].toInt(); b += grid[4].toInt()) g->bars.push_back(b);
-        g->meter = grid[4].toInt();
-        engine->setBeats(row[0], g);
-    }
+        for (int b = 0; b < spec[2].toInt(); ++b) g->beats.push_back(spec[0].toDouble() + b * spec[1].toDouble());
+        for (int b = spec[3].toInt(); b < spec[2].toInt(); b += spec[4].toInt()) g->bars.push_back(b);
+        g->meter = spec[4].toInt();
+        engine->setBeats(file, g);
+    };
+    giveGrid(grid, row[0]);
+    if (next.size() == 5) giveGrid(nextGrid, next[0]);
     std::printf("OUTPUT %s\n", sample ? qPrintable(sample->outputName()) : "pulse");
     std::printf("PLAY %lld\n", monoNs());
     entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, practice);

@@ -158,6 +158,7 @@ BeatGrid Analyser::finish()
     }
 
     if (found.size() >= 16) found = beatsOnTheNotes(df, std::move(found));
+    if (found.size() >= 16) found = beatsBetweenToo(df, std::move(found), kStep / double(kAnalysisRate));
     BeatGrid grid;
     for (double b : found) {
         const double t = (b + kLatencySteps) * double(kStep) / kAnalysisRate;
@@ -240,6 +241,29 @@ std::vector<double> beatsOnTheNotes(const std::vector<double>& df, std::vector<d
     std::vector<double> kept;
     for (size_t i = size_t(1 - weak); i < found.size(); i += 2) kept.push_back(found[i]);
     return kept;
+}
+
+std::vector<double> beatsBetweenToo(const std::vector<double>& df, std::vector<double> found, double secondsPerStep)
+{
+    constexpr double kAsStrong = 0.85;
+    constexpr double kFastestBeat = 60.0 / 210.0;  // seconds
+    std::vector<double> periods;
+    for (size_t i = 0; i + 1 < found.size(); ++i) periods.push_back(found[i + 1] - found[i]);
+    std::nth_element(periods.begin(), periods.begin() + qint64(periods.size() / 2), periods.end());
+    if (periods.size() < 2 || periods[periods.size() / 2] * secondsPerStep / 2 < kFastestBeat) return found;
+    double on = 0, between = 0;
+    for (size_t i = 0; i + 1 < found.size(); ++i) {
+        on += peakAt(df, found[i]);
+        between += peakAt(df, (found[i] + found[i + 1]) / 2);
+    }
+    if (!(between >= kAsStrong * on)) return found;
+    std::vector<double> doubled;
+    for (size_t i = 0; i + 1 < found.size(); ++i) {
+        doubled.push_back(found[i]);
+        doubled.push_back((found[i] + found[i + 1]) / 2);
+    }
+    doubled.push_back(found.back());
+    return doubled;
 }
 
 BeatGrid fromSong(const midi::Song& song)

@@ -1640,6 +1640,8 @@ void SampleEngine::tick()
             m_rate = n.rate;
             m_practice = n.practice;
             m_practice.hear = {};  // the pull took it with the entry's first chunk
+            // Its metronome as its row has it: setPractice() that follows finds nothing changed.
+            setMetronome(m_practice.metronome);
             m_practicePass = 0;
             m_prerollDue = false;
             showPassRate();
