@@ -5,25 +5,34 @@
 # load: the holes (runs of digital silence of 1 ms or more between the first sound and the
 # last; the list is gapless, so each is sound that was due), their total and longest, the
 # server's underflow count for our stream, and the entries started.
-#   bench/underrun/run.sh [--seconds S] [--loads "0 12"] [--driver PATH] [--keep DIR]
-# --driver measures a seam_driver built elsewhere (another branch) as it is.
+#   bench/underrun/run.sh [--seconds S] [--loads "0 12"] [--as rt|plain|rtkit] [--driver PATH] [--keep DIR]
+# --driver measures a seam_driver built elsewhere (another branch) as it is. --as runs it
+# where real time is allowed (rt, as root here) or where neither real time nor a better
+# nice value is (plain: no CAP_SYS_NICE, limits of 0, as on a desktop without rtkit), or
+# plain with the render thread set to nice -10 from outside, as rtkit grants it (rtkit).
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-SECONDS_PLAYED=30 LOADS="0 12" DRIVER="" KEEP=""
+SECONDS_PLAYED=30 LOADS="0 12" DRIVER="" KEEP="" AS=rt
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) SECONDS_PLAYED=$2; shift 2 ;;
     --loads) LOADS=$2; shift 2 ;;
     --driver) DRIVER=$2; shift 2 ;;
     --keep) KEEP=$2; shift 2 ;;
-    *) echo "usage: $0 [--seconds S] [--loads \"0 12\"] [--driver PATH] [--keep DIR]" >&2; exit 2 ;;
+    --as) AS=$2; shift 2 ;;
+    *) echo "usage: $0 [--seconds S] [--loads \"0 12\"] [--as rt|plain|rtkit] [--driver PATH] [--keep DIR]" >&2; exit 2 ;;
   esac
 done
 SINK=vamplet_underrun BENCH_PACKAGES=(ffmpeg) BENCH_OWN_SERVER=1
 [ -n "$DRIVER" ] && BENCH_TARGETS=() || BENCH_TARGETS=(seam_driver)
 source "$HERE/../preamble.sh"
 DRIVER="${DRIVER:-$BUILD/bench/seam_driver}"
+case "$AS" in
+  rt) RUN_AS=() ;;
+  plain|rtkit) RUN_AS=(prlimit --rtprio=0 --nice=0 setpriv --inh-caps=-sys_nice --bounding-set=-sys_nice) ;;
+  *) echo "--as rt, plain or rtkit" >&2; exit 2 ;;
+esac
 
 WORK="$(mktemp -d /tmp/vamplet-underrun.XXXXXX)"
 trap 'busy_stop; cleanup_null_sink; [ -z "$KEEP" ] || cp -r "$WORK"/. "$KEEP"/; rm -rf "$WORK"' EXIT
@@ -43,7 +52,16 @@ for load in $LOADS; do
   rec=$!
   sleep 0.3
   busy_start "$load"
-  QT_QPA_PLATFORM=offscreen "$DRIVER" "${ROWS[@]}" --seconds "$SECONDS_PLAYED" > "$log"
+  QT_QPA_PLATFORM=offscreen ${RUN_AS[@]+"${RUN_AS[@]}"} "$DRIVER" "${ROWS[@]}" --seconds "$SECONDS_PLAYED" > "$log" &
+  player=$!
+  if [ "$AS" = rtkit ]; then
+    for _ in $(seq 200); do
+      tid=$(grep -lx vamplet-render /proc/$player/task/*/comm 2>/dev/null | head -1 | cut -d/ -f5 || true)
+      [ -z "$tid" ] || { renice -n -10 -p "$tid" >/dev/null; break; }
+      sleep 0.01
+    done
+  fi
+  wait "$player"
   busy_stop
   sleep 0.3
   kill "$rec"

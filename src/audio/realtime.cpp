@@ -1,5 +1,9 @@
 #include "audio/realtime.h"
 
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -24,6 +28,23 @@ int niceValue(ThreadRole role)
     return role == ThreadRole::Output ? -11 : -10;
 }
 
+// Where the process may not raise itself (a desktop user's limits), the desktop's rtkit
+// grants a nice value over the system bus, as it does the sound server's. Real time from
+// rtkit is not asked for: it needs a limit on the CPU time a real-time thread runs without
+// waiting, and a fresh stretcher rendering ahead could reach it and kill the program.
+bool askRtkitForNice(pid_t tid, int nice)
+{
+    if (!QCoreApplication::instance()) return false;
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.RealtimeKit1"),
+                                                       QStringLiteral("/org/freedesktop/RealtimeKit1"),
+                                                       QStringLiteral("org.freedesktop.RealtimeKit1"),
+                                                       QStringLiteral("MakeThreadHighPriority"));
+    call << quint64(tid) << qint32(nice);
+    return bus.call(call, QDBus::Block, 1000).type() == QDBusMessage::ReplyMessage;
+}
+
 } // namespace
 
 Raised raiseThisThread(ThreadRole role)
@@ -40,7 +61,14 @@ Raised raiseThisThread(ThreadRole role)
     const pid_t tid = gettid();
     for (int nice = wanted; nice < 0; ++nice)
         if (setpriority(PRIO_PROCESS, id_t(tid), nice) == 0) return Raised::Nice;
+    // The output's thread asks for sound under the sound server's lock: no bus call there.
+    if (role == ThreadRole::Render && askRtkitForNice(tid, wanted)) return Raised::Nice;
     return Raised::None;
+}
+
+void nameThisThread(const char* name)
+{
+    pthread_setname_np(pthread_self(), name);
 }
 
 RenderAhead::RenderAhead(std::size_t base, std::size_t most, int calmWakes)

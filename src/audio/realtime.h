@@ -19,8 +19,11 @@ enum class Raised {
 };
 
 // Raises the calling thread for its role, quietly falling back to what is allowed. Children
-// forked from it start at the ordinary priority again.
+// forked from it start at the ordinary priority again. For the renderer it may wait up to
+// a second on the system bus: call it where nothing waits for the thread yet.
 Raised raiseThisThread(ThreadRole role);
+// Names the calling thread (15 characters at most), as `top -H` and the benchmarks see it.
+void nameThisThread(const char* name);
 
 // How many chunks to render ahead of the output. A worker held up (by a busy machine) finds
 // the output took more than it planned for by the time it runs again: the target grows to

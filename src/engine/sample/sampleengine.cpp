@@ -1079,7 +1079,10 @@ void Worker::renderAhead(bool timedWake)
 void Worker::run()
 {
     // Rendering ahead is what keeps the output from running dry: this thread runs before
-    // busy programs where the system allows (never before the output's own thread).
+    // busy programs where the system allows (never before the output's own thread). Asking
+    // may wait on the system bus, before any command is taken: a load asked for meanwhile
+    // is opened a little later, and no sound is due yet.
+    nameThisThread("vamplet-render");
     raiseThisThread(ThreadRole::Render);
     for (;;) {
         Inbox in = takeCommands();
