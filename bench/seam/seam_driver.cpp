@@ -101,7 +101,11 @@ int main(int argc, char** argv)
     }
 
     MediaEngine* engine = new MpvEngine(MpvEngine::Options{false, true});
-    if (engineName != "mpv") engine = new RoutingEngine(new SampleEngine(SampleEngine::Options{true, crossfadeMs}), engine);
+    SampleEngine* sample = nullptr;
+    if (engineName != "mpv") {
+        sample = new SampleEngine(SampleEngine::Options{true, crossfadeMs});
+        engine = new RoutingEngine(sample, engine);
+    }
     MediaPlayer media(engine);
     EntryPlayer entry(media.control());
     qint32 currentId = 0;
@@ -154,6 +158,7 @@ int main(int argc, char** argv)
     rusage peak{};
     getrusage(RUSAGE_SELF, &peak);
     std::printf("RSS %ld\n", peak.ru_maxrss);
+    if (sample) std::printf("UNDERFLOWS %lld\n", static_cast<long long>(sample->outputUnderflows()));
     event("end");
     entry.stopPlayback();
     runFor(0.1);

@@ -1,11 +1,9 @@
 #include "audio/audiooutput.h"
 
+#include "audio/realtime.h"
 #include "audio/seqcount.h"
 
 #include <pulse/pulseaudio.h>
-
-#include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <optional>
@@ -58,16 +56,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The thread that hands sound over runs ahead of busy programs where the system lets it
-// (under the sound server's own priority); where it does not, it stays as it is.
+// The thread that hands sound over runs ahead of busy programs where the system lets it.
 void tryRealTime()
 {
     thread_local bool tried = false;
     if (tried) return;
     tried = true;
-    sched_param p{};
-    p.sched_priority = std::min(4, sched_get_priority_max(SCHED_FIFO));
-    pthread_setschedparam(pthread_self(), SCHED_FIFO | SCHED_RESET_ON_FORK, &p);
+    raiseThisThread(ThreadRole::Output);
 }
 
 qint64 nowNs()
@@ -195,6 +190,7 @@ public:
             pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
             pa_stream_set_state_callback(m_stream, &PulseOutput::onState, this);
             pa_stream_set_suspended_callback(m_stream, &PulseOutput::onSuspended, this);
+            pa_stream_set_underflow_callback(m_stream, &PulseOutput::onUnderflow, this);
             // Early requests: the sink's latency is one request, the queue all of tlength.
             const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_EARLY_REQUESTS);
             ok = pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) >= 0;
@@ -273,6 +269,7 @@ public:
     }
 
     int sampleRate() const override { return m_rate; }
+    qint64 underflows() const override { return m_underflows.load(std::memory_order_relaxed); }
     bool healthy() const override { return m_healthy.load() && m_contextUp.load() && !stalled(); }
     const char* name() const override { return "pulse"; }
 
@@ -343,6 +340,12 @@ private:
     {
         static_cast<PulseOutput*>(self)->m_lastAskedNs.store(nowNs(), std::memory_order_relaxed);
         static_cast<PulseOutput*>(self)->write(s, bytes);
+    }
+
+    // On the main loop's thread: the server found our queue empty where sound was due.
+    static void onUnderflow(pa_stream*, void* self)
+    {
+        static_cast<PulseOutput*>(self)->m_underflows.fetch_add(1, std::memory_order_relaxed);
     }
 
     static void onSuspended(pa_stream* s, void* self)
@@ -497,6 +500,7 @@ private:
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_suspended{false};
     std::atomic<qint64> m_lastAskedNs{0};  // when the server last asked for sound
+    std::atomic<qint64> m_underflows{0};   // over every stream this output opened
     bool m_stalled = false;  // the stream stopped had hung; stop() and reconnect() only
     std::function<void()> m_onLost;  // set before the output starts
 };

@@ -66,6 +66,9 @@ public:
     virtual bool start(int sampleRate, Pull pull) = 0;
     virtual void stop() = 0;
     virtual int sampleRate() const = 0;
+    // How often the sound server found the queue empty where sound was due, since this
+    // output was made (0 where nothing tells). Any thread.
+    virtual qint64 underflows() const { return 0; }
     // Frames pulled so far that have been heard by now (fractional, monotonic).
     virtual double heardFrames() const = 0;
     // Sound is ready after silence: hand it over now rather than when next asked. Called

@@ -122,6 +122,7 @@ public:
     }
 
     int sampleRate() const override { return m_rate.load(); }
+    qint64 underflows() const override { return m_server->underflows(); }
 
     double heardFrames() const override
     {

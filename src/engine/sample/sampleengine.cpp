@@ -11,6 +11,7 @@
 #include "audio/loopreader.h"
 #include "audio/partfilter.h"
 #include "audio/practiceplan.h"
+#include "audio/realtime.h"
 #include "audio/spscqueue.h"
 #include "audio/stretcher.h"
 #include "engine/sample/stemfiles.h"
@@ -39,8 +40,11 @@ using namespace audio;
 namespace {
 
 constexpr std::size_t kRingChunks = 192;
-// How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz.
+// How far the worker decodes ahead of the output: some 0.75 s at 44.1 kHz, up to some
+// 1.7 s where it was held up (audio::RenderAhead); the rest of the ring is room for what
+// the output still drops of an older plan.
 constexpr std::size_t kAheadChunks = 64;
+constexpr std::size_t kMostAheadChunks = kRingChunks * 3 / 4;
 constexpr auto kTopUpWait = std::chrono::milliseconds(40);
 constexpr auto kIdleWait = std::chrono::milliseconds(500);
 constexpr auto kFullWait = std::chrono::milliseconds(5);
@@ -367,7 +371,7 @@ private:
     void quietAll();
     void markReplaced(qint64 from);
     std::vector<float> tailAt(double sourcePos);
-    void renderAhead();
+    void renderAhead(bool timedWake);
     bool renderChunk(audio::Chunk* c);
     void renderPreroll(audio::Chunk* c);
     void holdEnd(audio::Chunk* c);
@@ -433,6 +437,10 @@ private:
     static constexpr std::size_t kGridsKept = 8;
     std::vector<std::pair<QString, std::shared_ptr<const beats::BeatGrid>>> m_grids;
     audio::BeatClicker m_clicker;
+    audio::RenderAhead m_ahead{kAheadChunks, kMostAheadChunks};
+    // The plan and chunk at which the last top-up reached the target: a wake-up that finds
+    // both unchanged is the next top-up of the same sound, and tells how far the output got.
+    std::optional<std::pair<quint64, quint64>> m_toppedUp;
 };
 
 Worker::Inbox Worker::takeCommands()
@@ -445,7 +453,7 @@ Worker::Inbox Worker::takeCommands()
     const bool full = sh.ring.size() >= sh.ring.capacity();
     const bool held = m_mode == Mode::Ended || m_mode == Mode::Awaiting;
     const bool rendering = m_mode != Mode::Idle && !held;
-    const bool busy = rendering && ahead() < kAheadChunks && !full;
+    const bool busy = rendering && ahead() < m_ahead.target() && !full;
     if (!busy) {
         // Nothing left to do until the output takes more or a command comes: a hand-pulled
         // output's driver waits for this before it pulls.
@@ -1031,7 +1039,7 @@ void Worker::tellEnd()
     m_mode = Mode::Idle;
 }
 
-void Worker::renderAhead()
+void Worker::renderAhead(bool timedWake)
 {
     if (m_mode == Mode::Ended && nextFollows() && handOverAllowed()) {
         // The next entry came before the end was told: it follows the last sample.
@@ -1044,8 +1052,12 @@ void Worker::renderAhead()
         m_mode = soundMode();
     }
     if (m_mode == Mode::Idle || m_mode == Mode::Ended || m_mode == Mode::Awaiting || !m_reader) return;
+    // What the output took while this thread slept (no command came, nothing was rendered
+    // since) sizes how far to render ahead.
+    if (timedWake && m_toppedUp == std::pair{m_epoch, m_seq}) m_ahead.woke(ahead());
+    m_toppedUp.reset();
     // A chunk at a time, while there is room.
-    while (ahead() < kAheadChunks && m_mode != Mode::Ended && m_mode != Mode::Awaiting) {
+    while (ahead() < m_ahead.target() && m_mode != Mode::Ended && m_mode != Mode::Awaiting) {
         if (sh.epoch.load() != m_epoch) {
             m_mode = Mode::Idle;  // a newer plan is on its way, or none (unloaded)
             break;
@@ -1060,13 +1072,22 @@ void Worker::renderAhead()
         }
         if (renderChunk(c)) publish(c);
     }
+    if (ahead() >= m_ahead.target() && (m_mode == Mode::Plain || m_mode == Mode::Stretching))
+        m_toppedUp = std::pair{m_epoch, m_seq};
 }
 
 void Worker::run()
 {
+    // Rendering ahead is what keeps the output from running dry: this thread runs before
+    // busy programs where the system allows (never before the output's own thread). Asking
+    // may wait on the system bus, before any command is taken: a load asked for meanwhile
+    // is opened a little later, and no sound is due yet.
+    nameThisThread("vamplet-render");
+    raiseThisThread(ThreadRole::Render);
     for (;;) {
         Inbox in = takeCommands();
         if (in.quit) return;
+        const bool timedWake = !in.load && !in.plan && in.next.empty() && in.beats.empty();
         // A new file, a stop or a new place (a seek, an entry played again): what the output
         // holds goes before anything else, or the new sound would follow all of it.
         const bool newPlace = in.plan && in.plan->from && in.plan->epoch != m_epoch;
@@ -1079,7 +1100,7 @@ void Worker::run()
         // After the plan: the entries are numbered from the one it is for, which may be
         // before one handed over already.
         for (NextCommand& n : in.next) queueNext(std::move(n));
-        renderAhead();
+        renderAhead(timedWake);
         if (sh.gate.load(std::memory_order_acquire) && sh.ring.size() > 0) sh.output->kick();
         if ((m_mode == Mode::Plain || m_mode == Mode::Stretching || m_mode == Mode::Preroll) && m_practice.stretches())
             m_stretch.keepSpare(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
@@ -1173,6 +1194,11 @@ void SampleEngine::setHear(const HearSettings& hear)
 QString SampleEngine::outputName() const
 {
     return QString::fromLatin1(m_shared->output->name());
+}
+
+qint64 SampleEngine::outputUnderflows() const
+{
+    return m_shared->output->underflows();
 }
 
 bool SampleEngine::renderAhead(int timeoutMs)

@@ -67,6 +67,8 @@ public:
 
     // Which output took the sound: "pulse" or "null"; empty before the first load.
     QString outputName() const;
+    // How often the sound server found the output's queue empty where sound was due.
+    qint64 outputUnderflows() const;
 
     // For an output pulled by hand (tests, benchmarks), where no real time passes:
     // renderAhead() returns once the worker has taken every command and rendered all it
