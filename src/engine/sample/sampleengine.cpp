@@ -1600,8 +1600,12 @@ double SampleEngine::position() const
     // While the engine wraps or holds by itself its stop is heard only as the end (which
     // reads it exactly) or not at all; a stretched pass's last frames may map a hair past
     // it, which must not read as having reached it: the list would go on a second time.
+    // Nor may the pass's very last frame, which a stretched step's rounding reads a hair
+    // short of the stop (within what counts as reaching it): heard at the end of a block,
+    // list play would start the next entry over the one handed over already.
     const bool bounded = m_loop && (m_loop->wraps != 0 || m_loop->holdAtStop);
-    if (bounded && m_loop->stop > m_loop->start && pos >= m_loop->stop && run->sourcePos < m_loop->stop * m_sampleRate)
+    const double stopFrame = std::round(m_loop ? m_loop->stop * m_sampleRate : 0.0);
+    if (bounded && m_loop->stop > m_loop->start && pos * m_sampleRate >= stopFrame - 1e-6 && run->sourcePos < stopFrame)
         return m_loop->stop - 1.0 / m_sampleRate;
     return pos;
 }
