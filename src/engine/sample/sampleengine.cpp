@@ -426,6 +426,13 @@ private:
     bool m_passBegun = false;         // the pending pass's turn was taken (its preroll played)
     std::optional<PassPlan> m_preroll;  // playing now, or due once the stretcher has finished
     qint64 m_prerollAt = 0;
+    // The entry's first preroll: its frame `at` begins chunk `seq` (none once a pass turns).
+    struct PrerollFrom {
+        quint64 seq = 0;
+        qint64 at = 0;
+    };
+    std::optional<PrerollFrom> m_firstPreroll;
+    std::optional<qint64> prerollKept(quint64 keepUntil) const;
     double m_holdPos = 0;
 
     // The beats of the files given them by absolute path, the last given last: the file open
@@ -539,10 +546,12 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
     m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
     m_preroll.reset();
     m_mode = soundMode();
+    m_firstPreroll.reset();
     if (preroll && m_practice.pass(m_pass).prerollFrames > 0) {
         m_preroll = m_practice.pass(m_pass);
         m_mode = Mode::Preroll;
         m_prerollAt = 0;
+        m_firstPreroll = PrerollFrom{m_seq + 1, 0};
         m_holdPos = double(fl.from);
         m_reader->fadeIn();  // out of the pause, as at every other pass after one
     }
@@ -671,6 +680,10 @@ void Worker::applyPlan(Plan plan)
             }
         }
     }
+    // A first pass's pause or count-in the change lands in (a whole file's length learned
+    // while it plays, a pause by length with it) goes on where it is, at its new length,
+    // and the pass fades in after it as due.
+    const std::optional<qint64> prerollDone = live && !pauseCut ? prerollKept(live->keepUntil) : std::nullopt;
     m_rendered.clear();
     if (live) {
         // What is kept plays on; the rest is rendered again from where it ends.
@@ -700,7 +713,11 @@ void Worker::applyPlan(Plan plan)
     m_practice.setCountInBar(countInBar(fl, f));
     m_clicker.reset();
     std::vector<float> tail = wrapNow ? tailAt(live->from) : std::vector<float>{};
-    beginEntry(fl, wrapNow, passFrom, plan.preroll, fadesIn);
+    beginEntry(fl, wrapNow, passFrom, plan.preroll || prerollDone, fadesIn);
+    if (prerollDone && m_mode == Mode::Preroll) {
+        m_prerollAt = std::min(*prerollDone, m_preroll->prerollFrames - 1);
+        m_firstPreroll = PrerollFrom{m_seq + 1, m_prerollAt};
+    }
     // Cut short, the pass blends out as at a seam rather than stepping.
     if (wrapNow && m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
     // Played again after a pause, it rises from the silence the pause left.
@@ -709,6 +726,15 @@ void Worker::applyPlan(Plan plan)
     m_startHeld = 0;
     m_startWanted = !live || m_replaceFrom >= 0 ? kStartChunks : 0;
     while (!m_next.empty() && m_next.front().epoch != m_epoch) m_next.pop_front();
+}
+
+std::optional<qint64> Worker::prerollKept(quint64 keepUntil) const
+{
+    // Preroll chunks are whole but the last, and follow one another from the first.
+    if (!m_firstPreroll || keepUntil < m_firstPreroll->seq) return std::nullopt;
+    const auto kept = std::find_if(m_rendered.begin(), m_rendered.end(), [&](const Rendered& r) { return r.seq == keepUntil; });
+    if (kept == m_rendered.end() || kept->step != 0 || kept->entry != m_entry) return std::nullopt;
+    return m_firstPreroll->at + qint64(keepUntil - m_firstPreroll->seq + 1) * audio::kChunkFrames;
 }
 
 bool Worker::relooped(const Plan& plan)
@@ -872,6 +898,7 @@ audio::Stretcher::Turn Worker::turn()
         return {false, m_practice.rateOf(m_pass)};
     }
     ++m_pass;
+    m_firstPreroll.reset();
     const PassPlan p = m_practice.pass(m_pass);
     m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
     if (p.prerollFrames > 0) {
