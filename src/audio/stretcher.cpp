@@ -25,7 +25,7 @@ bool Stretcher::feedHop(LoopReader& reader, quint64 entry, const TurnFn& turn)
     // windows up to 17 dB apart. (Asked with nothing made and not taken, it names that size.)
     if (m_padLeft > 0) leadIn(nullptr, 0);
     if (m_hopWant == 0) {
-        m_hopWant = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
+        m_hopWant = m_through ? kChunkFrames : std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
         m_hopGot = 0;
         m_in.resize(std::size_t(m_hopWant) * kChannels);
     }
@@ -59,7 +59,8 @@ bool Stretcher::feedHop(LoopReader& reader, quint64 entry, const TurnFn& turn)
     }
     remember(m_left.data(), m_right.data(), got);
     const float* ins[] = {m_left.data(), m_right.data()};
-    m_rb->process(ins, std::size_t(want), false);
+    if (m_through) keep(m_left.data(), m_right.data(), got);
+    else m_rb->process(ins, std::size_t(want), false);
     m_hopWant = 0;
     if (last) flush(reader, past);
     return true;
@@ -112,6 +113,7 @@ std::vector<float> Stretcher::lastFed() const
 
 void Stretcher::pull()
 {
+    if (m_through) return;  // kept as it was fed
     for (int avail; (avail = m_rb->available()) > 0;) {
         const qint64 n = std::min<qint64>(avail, 4096);
         scratch(n);
@@ -119,17 +121,22 @@ void Stretcher::pull()
         m_rb->retrieve(outs, std::size_t(n));
         const qint64 skip = std::min(m_drop, n);
         m_drop -= skip;
-        if (m_outAt > 0 && m_outEnd + n - skip > qint64(m_outBuf.size() / 2)) {
-            std::copy(m_outBuf.begin() + m_outAt * 2, m_outBuf.begin() + m_outEnd * 2, m_outBuf.begin());
-            m_outEnd -= m_outAt;
-            m_outAt = 0;
-        }
-        // Grows only while the first hops come (a few thousand frames), not in steady play.
-        if (m_outEnd + n - skip > qint64(m_outBuf.size() / 2)) m_outBuf.resize(std::size_t(m_outEnd + n + 4096) * 2);
-        for (qint64 i = skip; i < n; ++i, ++m_outEnd) {
-            m_outBuf[std::size_t(m_outEnd) * 2] = m_left[i];
-            m_outBuf[std::size_t(m_outEnd) * 2 + 1] = m_right[i];
-        }
+        keep(m_left.data() + skip, m_right.data() + skip, n - skip);
+    }
+}
+
+void Stretcher::keep(const float* left, const float* right, qint64 n)
+{
+    if (m_outAt > 0 && m_outEnd + n > qint64(m_outBuf.size() / 2)) {
+        std::copy(m_outBuf.begin() + m_outAt * 2, m_outBuf.begin() + m_outEnd * 2, m_outBuf.begin());
+        m_outEnd -= m_outAt;
+        m_outAt = 0;
+    }
+    // Grows only while the first hops come (a few thousand frames), not in steady play.
+    if (m_outEnd + n > qint64(m_outBuf.size() / 2)) m_outBuf.resize(std::size_t(m_outEnd + n + 4096) * 2);
+    for (qint64 i = 0; i < n; ++i, ++m_outEnd) {
+        m_outBuf[std::size_t(m_outEnd) * 2] = left[i];
+        m_outBuf[std::size_t(m_outEnd) * 2 + 1] = right[i];
     }
 }
 
@@ -140,8 +147,8 @@ void Stretcher::flush(LoopReader& reader, qint64 past)
     // after the end, a hop at a time, brings all of it out; the output is cut where the
     // input ends. Where the next entry blends out of the frames past the stop, that input
     // is those frames, as the window would hear them if the sound went on (silence there
-    // dips the last 10 ms by 2 dB); else silence.
-    for (int i = 0; i < 256 && m_out + m_outEnd - m_outAt < endFrames(); ++i) {
+    // dips the last 10 ms by 2 dB); else silence. (Passing through, all of it is out.)
+    for (int i = 0; !m_through && i < 256 && m_out + m_outEnd - m_outAt < endFrames(); ++i) {
         const qint64 want = std::max<qint64>(1, qint64(m_rb->getSamplesRequired()));
         m_in.resize(std::size_t(want) * kChannels);
         const qint64 got = m_gap ? 0 : reader.readPast(past, m_in.data(), want);

@@ -47,13 +47,19 @@ public:
     void start(int sampleRate, double rate, double pitchScale)
     {
         const Settings wanted{sampleRate, rate, pitchScale};
-        if (m_spare && m_spareFor == wanted) {
+        // A pass at rate 1 untransposed (a trainer's step reaching the entry's rate) takes
+        // the source's own frames: the real-time engine at ratio 1 does not give them back,
+        // it drifts up to 3 dB off them on a gliding tone.
+        m_through = wanted.passesThrough();
+        if (m_through) {
+            m_rb.reset();
+        } else if (m_spare && m_spareFor == wanted) {
             m_rb = std::move(m_spare);
         } else {
             m_rb = make(wanted);
         }
-        m_padLeft = qint64(m_rb->getPreferredStartPad());
-        m_drop = qint64(m_rb->getStartDelay());
+        m_padLeft = m_through ? 0 : qint64(m_rb->getPreferredStartPad());
+        m_drop = m_through ? 0 : qint64(m_rb->getStartDelay());
         m_rate = rate;
         m_outAt = m_outEnd = 0;
         m_fed.clear();
@@ -71,7 +77,7 @@ public:
     void keepSpare(int sampleRate, double rate, double pitchScale)
     {
         const Settings wanted{sampleRate, rate, pitchScale};
-        if (!m_spare || !(m_spareFor == wanted)) {
+        if (!wanted.passesThrough() && (!m_spare || !(m_spareFor == wanted))) {
             m_spare = make(wanted);
             m_spareFor = wanted;
         }
@@ -85,10 +91,11 @@ public:
     // sound heard just before a seam, for the next stretcher's lead-in where the next start
     // blends out of it. Empty when nothing was fed.
     std::vector<float> lastFed() const;
-    bool active() const { return m_rb != nullptr; }
+    bool active() const { return m_rb != nullptr || m_through; }
     void stopUsing()
     {
         m_rb.reset();
+        m_through = false;
         m_historyFrames = 0;
     }
     // The last fill ended at a gap before a pass, not at the end.
@@ -116,6 +123,7 @@ private:
         double rate = 1;
         double pitchScale = 1;
         bool operator==(const Settings&) const = default;
+        bool passesThrough() const { return rate == 1.0 && pitchScale == 1.0; }
     };
 
     static std::unique_ptr<RubberBand::RubberBandStretcher> make(const Settings& s);
@@ -125,6 +133,8 @@ private:
     bool feedHop(LoopReader& reader, quint64 entry, const TurnFn& turn);
     // Moves what the stretcher has made into m_outBuf, its start delay dropped.
     void pull();
+    // Appends `n` output frames to m_outBuf.
+    void keep(const float* left, const float* right, qint64 n);
     // No more input: what the stretcher holds comes out, its window hearing what the
     // reader has past the end from `past` on (else silence).
     void flush(LoopReader& reader, qint64 past);
@@ -144,7 +154,8 @@ private:
 
     static constexpr qint64 kLeadInExtra = 4096;
 
-    std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
+    std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;  // none while passing through
+    bool m_through = false;  // the input is the output, frame for frame
     std::unique_ptr<RubberBand::RubberBandStretcher> m_spare;
     Settings m_spareFor;
     qint64 m_padLeft = 0;  // frames to feed before the first, whose output is dropped

@@ -430,6 +430,13 @@ private:
     bool m_passBegun = false;         // the pending pass's turn was taken (its preroll played)
     std::optional<PassPlan> m_preroll;  // playing now, or due once the stretcher has finished
     qint64 m_prerollAt = 0;
+    // The entry's first preroll: its frame `at` begins chunk `seq` (none once a pass turns).
+    struct PrerollFrom {
+        quint64 seq = 0;
+        qint64 at = 0;
+    };
+    std::optional<PrerollFrom> m_firstPreroll;
+    std::optional<qint64> prerollKept(quint64 keepUntil) const;
     double m_holdPos = 0;
 
     // The beats of the files given them by absolute path, the last given last: the file open
@@ -547,10 +554,12 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
     m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
     m_preroll.reset();
     m_mode = soundMode();
+    m_firstPreroll.reset();
     if (preroll && m_practice.pass(m_pass).prerollFrames > 0) {
         m_preroll = m_practice.pass(m_pass);
         m_mode = Mode::Preroll;
         m_prerollAt = 0;
+        m_firstPreroll = PrerollFrom{m_seq + 1, 0};
         m_holdPos = double(fl.from);
         m_reader->fadeIn();  // out of the pause, as at every other pass after one
     }
@@ -679,6 +688,10 @@ void Worker::applyPlan(Plan plan)
             }
         }
     }
+    // A first pass's pause or count-in the change lands in (a whole file's length learned
+    // while it plays, a pause by length with it) goes on where it is, at its new length,
+    // and the pass fades in after it as due.
+    const std::optional<qint64> prerollDone = live && !pauseCut ? prerollKept(live->keepUntil) : std::nullopt;
     m_rendered.clear();
     if (live) {
         // What is kept plays on; the rest is rendered again from where it ends.
@@ -708,7 +721,11 @@ void Worker::applyPlan(Plan plan)
     m_practice.setCountInBar(countInBar(fl, f));
     m_clicker.reset();
     std::vector<float> tail = wrapNow ? tailAt(live->from) : std::vector<float>{};
-    beginEntry(fl, wrapNow, passFrom, plan.preroll, fadesIn);
+    beginEntry(fl, wrapNow, passFrom, plan.preroll || prerollDone, fadesIn);
+    if (prerollDone && m_mode == Mode::Preroll) {
+        m_prerollAt = std::min(*prerollDone, m_preroll->prerollFrames - 1);
+        m_firstPreroll = PrerollFrom{m_seq + 1, m_prerollAt};
+    }
     // Cut short, the pass blends out as at a seam rather than stepping.
     if (wrapNow && m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
     // Played again after a pause, it rises from the silence the pause left.
@@ -717,6 +734,15 @@ void Worker::applyPlan(Plan plan)
     m_startHeld = 0;
     m_startWanted = !live || m_replaceFrom >= 0 ? kStartChunks : 0;
     while (!m_next.empty() && m_next.front().epoch != m_epoch) m_next.pop_front();
+}
+
+std::optional<qint64> Worker::prerollKept(quint64 keepUntil) const
+{
+    // Preroll chunks are whole but the last, and follow one another from the first.
+    if (!m_firstPreroll || keepUntil < m_firstPreroll->seq) return std::nullopt;
+    const auto kept = std::find_if(m_rendered.begin(), m_rendered.end(), [&](const Rendered& r) { return r.seq == keepUntil; });
+    if (kept == m_rendered.end() || kept->step != 0 || kept->entry != m_entry) return std::nullopt;
+    return m_firstPreroll->at + qint64(keepUntil - m_firstPreroll->seq + 1) * audio::kChunkFrames;
 }
 
 bool Worker::relooped(const Plan& plan)
@@ -880,6 +906,7 @@ audio::Stretcher::Turn Worker::turn()
         return {false, m_practice.rateOf(m_pass)};
     }
     ++m_pass;
+    m_firstPreroll.reset();
     const PassPlan p = m_practice.pass(m_pass);
     m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
     if (p.prerollFrames > 0) {
@@ -1243,14 +1270,17 @@ void SampleEngine::load(const QString& path)
         m_shared->opened.reset();
         m_shared->nextOpened.clear();
     }
-    m_shared->post({LoadCommand{m_generation, path}});
+    // An unload goes at once; a file goes with its first plan (flushPlan()), so the worker
+    // opens it and renders that plan straight after, whatever the threads' timing: never a
+    // plan taken before the file and another after it.
+    m_loadPending = !path.isEmpty();
+    if (!m_loadPending) m_shared->post({LoadCommand{m_generation, path}});
     m_load = path.isEmpty() ? Load::None : Load::Opening;
     reportDuration();
     // A load under way counts as playing: no Stopped between two files.
     setState(m_load == Load::Opening ? PlayState::Playing : PlayState::Stopped);
     if (m_load != Load::Opening) return;
-    // The worker opens the file and renders the plan made meanwhile straight after, so
-    // the sound starts without waiting for this thread in between.
+    // The sound starts as soon as the file is open, without waiting for this thread.
     m_shared->gate.store(true);
     sendPlan(0.0);
     m_shared->wake.notify_all();
@@ -1259,6 +1289,7 @@ void SampleEngine::load(const QString& path)
 bool SampleEngine::waitForLoad(int timeoutMs)
 {
     if (m_load != Load::Opening) return m_load == Load::Ready;
+    flushPlan();  // the load goes with it
     {
         std::unique_lock lock(m_shared->mutex);
         const quint64 gen = m_generation;
@@ -1334,6 +1365,7 @@ void SampleEngine::flushPlan()
     if (!m_planDirty) return;
     m_planDirty = false;
     if (m_load == Load::None) return;
+    if (std::exchange(m_loadPending, false)) m_shared->post({LoadCommand{m_generation, m_path}});
     Plan plan;
     plan.epoch = m_epoch;
     plan.entry = m_entry;
@@ -1626,8 +1658,12 @@ double SampleEngine::position() const
     // While the engine wraps or holds by itself its stop is heard only as the end (which
     // reads it exactly) or not at all; a stretched pass's last frames may map a hair past
     // it, which must not read as having reached it: the list would go on a second time.
+    // Nor may the pass's very last frame, which a stretched step's rounding reads a hair
+    // short of the stop (within what counts as reaching it): heard at the end of a block,
+    // list play would start the next entry over the one handed over already.
     const bool bounded = m_loop && (m_loop->wraps != 0 || m_loop->holdAtStop);
-    if (bounded && m_loop->stop > m_loop->start && pos >= m_loop->stop && run->sourcePos < m_loop->stop * m_sampleRate)
+    const double stopFrame = std::round(m_loop ? m_loop->stop * m_sampleRate : 0.0);
+    if (bounded && m_loop->stop > m_loop->start && pos * m_sampleRate >= stopFrame - 1e-6 && run->sourcePos < stopFrame)
         return m_loop->stop - 1.0 / m_sampleRate;
     return pos;
 }
