@@ -8,6 +8,7 @@
 #include "engine/sample/sampleengine.h"
 #include "desktop/singleinstance.h"
 #include "services/look.h"
+#include "services/menufit.h"
 #include "windows/forms.h"
 #include "windows/frmplayer.h"
 #include "windows/mpris.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv)
     // The engine refuses any other numeric locale; number text does not depend on it.
     std::setlocale(LC_NUMERIC, "C");
     services::applyLook(app);
+    services::keepMenusWithinWindows(app);
     // Sound plays on our sample engine, video on mpv; MIDI files are rendered to sound first.
     engine::setEngineFactory([] {
         return new engine::MidiEngine(new engine::RoutingEngine(

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSlider>
 #include <QtTest>
 
 namespace {
@@ -130,6 +131,23 @@ private slots:
         for (int picture : {1, 2}) QVERIFY2(lightest(p->imgEnablerPicture(picture).toImage()) > 200, "fold glyph dark");
         for (QPushButton* b : forms::frmPlayer()->findChildren<QPushButton*>())
             if (!b->icon().isNull()) QVERIFY2(lightest(b->icon().pixmap(16).toImage()) > 200, "transport glyph dark");
+    }
+
+    void theSlidersTicksShowInEveryPalette()
+    {
+        QSlider* slider = forms::frmEdit()->sldPos();
+        for (const QColor window : {QColor(30, 30, 30), QColor(239, 239, 239)}) {
+            const QPalette palette(window);
+            slider->setPalette(palette);
+            const QImage shot = slider->grab().toImage();
+            // The ticks' strip, under the groove and the handle: its strongest contrast.
+            int contrast = 0;
+            for (int y = shot.height() - 3; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    contrast = std::max(contrast, std::abs(qGray(shot.pixel(x, y)) - qGray(window.rgb())));
+            QVERIFY2(contrast > 80, qPrintable(window.name()));
+        }
+        slider->setPalette(QPalette());
     }
 
     void theUsersStyleSheetWins()

@@ -1,6 +1,8 @@
 // Windows come back where they were and stay on the screen.
+#include "services/menufit.h"
 #include "services/placement.h"
 #include "services/stacking.h"
+#include "services/ticks.h"
 #include "services/titlebar.h"
 #include "services/twips.h"
 
@@ -61,6 +63,39 @@ private slots:
             QVERIFY2(hits <= 1 && found == c.edges, qPrintable(QString("%1,%2").arg(c.at.x()).arg(c.at.y())));
         }
         for (Qt::Edges e : all) QVERIFY(services::gripRect(e, {10, 10}, 4).width() >= 0);
+    }
+
+    // A menu stays within its window, moved as little as possible; one larger than the window
+    // starts at its edge, so its first items show.
+    void menusOpenWithinTheirWindow()
+    {
+        const QRect window(10, 20, 300, 400);
+        const struct { QPoint at; QSize size; QPoint placed; } cases[] = {
+            {{50, 60}, {100, 200}, {50, 60}},      // fits where it was asked
+            {{50, 300}, {100, 200}, {50, 220}},    // ran off the bottom: ends at the window's
+            {{250, 60}, {100, 200}, {210, 60}},    // ran off the right
+            {{0, 0}, {100, 200}, {10, 20}},        // above and left of the window
+            {{50, 300}, {100, 400}, {50, 20}},     // just as tall: the window's whole height
+            {{50, 300}, {100, 450}, {50, 20}},     // taller: from the top
+            {{290, 300}, {320, 100}, {10, 300}},   // wider: from the left
+        };
+        for (const auto& c : cases) QCOMPARE(services::menuPlaceWithin(window, c.size, c.at), c.placed);
+    }
+
+    // Ticks from the first value to the last, one at the maximum even off the interval.
+    void ticksReachBothEnds()
+    {
+        const struct { int min, max, interval; QVector<int> places; } cases[] = {
+            {0, 100, 50, {5, 60, 115}},   // 120 long, a handle of 10: 110 to travel
+            {0, 10, 4, {5, 49, 93, 115}}, // the last one at the maximum, not past it
+            {0, 10, 0, {}},               // an interval of 0 is taken as 1
+            {5, 5, 1, {5}},
+        };
+        for (const auto& c : cases) {
+            const QVector<int> got = services::tickPlaces(c.min, c.max, c.interval, 120, 10);
+            if (c.interval == 0) QCOMPARE(got.size(), 11);
+            else QCOMPARE(got, c.places);
+        }
     }
 
     void closeOfferedAsTheFlagsSay()

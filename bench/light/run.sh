@@ -82,6 +82,19 @@ window_after() {
   return 1
 }
 load() { cut -d' ' -f1 /proc/loadavg; }
+# Each thread's context switches so far (a wake-up is a voluntary one): "tid name count".
+switches() {
+  local t
+  for t in /proc/$1/task/*; do
+    printf '%s %s %s\n' "${t##*/}" "$(tr ' ' _ <"$t/comm")" \
+      "$(awk '/^voluntary_ctxt_switches/ {print $2}' "$t/status" 2>/dev/null || echo 0)"
+  done
+}
+# Wake-ups a second of each thread between two such lists over $3 seconds, busiest first.
+wakeup_rates() {
+  awk -v s="$3" 'NR == FNR {a[$1] = $3; next} ($1 in a) {printf "%s %.1f\n", $2, ($3 - a[$1]) / s}' "$1" "$2" |
+    sort -k2 -n -r | awk '{printf "%s%s=%s", (NR > 1 ? " " : ""), $1, $2} END {print ""}'
+}
 results=$work/results
 : >"$results"
 
@@ -114,7 +127,10 @@ run_vamplet() {
   [ "$(playerctl -p vamplet status 2>/dev/null)" = Playing ] || { echo "vamplet does not play"; return 1; }
   xdotool mousemove 1000 10
   sleep 2
+  switches "$pid" >"$work/sw0"
   loop_cpu=$(cpu_over "$pid" "$seconds")
+  switches "$pid" >"$work/sw1"
+  echo "$name wake-ups/s: $(wakeup_rates "$work/sw0" "$work/sw1" "$seconds")" >>"$work/wakeups"
   loop_rss=$(rss_mb "$pid")
   echo "$name $shown $rest_rss $rest_cpu $loop_cpu $loop_rss $(load)" >>"$results"
   kill "$pid"; wait "$pid" 2>/dev/null || true
@@ -138,7 +154,10 @@ s.sendall((json.dumps({"command": ["loadfile", sys.argv[2]]}) + "\n").encode())
 s.recv(4096)
 EOF
   sleep 2
+  switches "$pid" >"$work/sw0"
   loop_cpu=$(cpu_over "$pid" "$seconds")
+  switches "$pid" >"$work/sw1"
+  echo "mpv wake-ups/s: $(wakeup_rates "$work/sw0" "$work/sw1" "$seconds")" >>"$work/wakeups"
   loop_rss=$(rss_mb "$pid")
   echo "mpv $shown $rest_rss $rest_cpu $loop_cpu $loop_rss $(load)" >>"$results"
   kill "$pid"; wait "$pid" 2>/dev/null || true
@@ -152,6 +171,8 @@ done
 echo "rounds: $rounds, looping $seconds s each; file: $(basename "$file"); $(nproc) cores"
 echo "per round: player start-s rest-MB rest-cpu% rest-ui% loop-cpu% loop-ui% loop-MB load"
 cat "$results"
+echo "wake-ups a second of each thread while looping, per round:"
+cat "$work/wakeups"
 python3 - "$results" <<'EOF'
 import statistics, sys
 rows = [l.split() for l in open(sys.argv[1]) if l.strip()]

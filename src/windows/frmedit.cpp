@@ -14,6 +14,7 @@
 #include "services/keldialogs.h"
 #include "services/messages.h"
 #include "services/placement.h"
+#include "services/ticks.h"
 #include "services/titlebar.h"
 #include "services/twips.h"
 #include "services/wmbuttons.h"
@@ -152,6 +153,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     m_sldPos->setPageStep(5);
     m_sldPos->setTickPosition(QSlider::TicksBelow);
     m_sldPos->setTickInterval(5);
+    services::drawTicksFromPalette(m_sldPos);
     m_sldPos->setToolTip(QStringLiteral("More Sensitive Position Mover"));
     m_sldPos->setAccessibleName(QStringLiteral("Test position"));
     m_waveform->setAccessibleName(QStringLiteral("Waveform"));
