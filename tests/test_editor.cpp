@@ -14,6 +14,8 @@
 #include "windows/forms.h"
 #include "windows/frmedit.h"
 #include "windows/frmplaylist.h"
+#include "windows/stemslist.h"
+#include "playback/listplay.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -21,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTableWidget>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -188,6 +191,30 @@ private slots:
         QCOMPARE(e->txtPractice(frmEdit::Bpm)->text().replace(u',', u'.'), cells.value(1).section(' ', 1, 1));
         e->cmdApply_Click();
         QCOMPARE(grid()->rowTexts(1).mid(5), cells);
+    }
+
+    void stemsKeptInTheRow()
+    {
+        // Files chosen beside the entry's file are kept relative to it, others whole; a tick
+        // and a level typed in the list go into the row, and come back when edited again.
+        frmEdit* e = openAdd();
+        fill(e, a, "1", "2", "1", "1");
+        const QString beside = QFileInfo(a).absolutePath() + "/song.bass.wav";
+        services::setFileAnswer([&](const services::FileDialogRequest&) { return beside + "\n/elsewhere/drums.wav"; });
+        const auto restore = qScopeGuard([] { services::setFileAnswer({}); });
+        editor::StemsList* list = e->stemsList();
+        list->button(editor::StemsList::AddFiles)->click();
+        list->table()->item(0, editor::StemsList::Mute)->setCheckState(Qt::Checked);
+        list->table()->item(1, editor::StemsList::Level)->setText("-6");
+        e->cmdOK_Click();
+        const QString kept = "song.bass.wav;mute|/elsewhere/drums.wav;-6dB";
+        QCOMPARE(grid()->rowTexts(1).value(playback::kStemsCell), kept);
+        grid()->selectRow(1);
+        panel()->MnuRightClick_Click(5);
+        list->table()->selectRow(0);
+        QTest::keyClick(list->table(), Qt::Key_Delete);
+        e->cmdApply_Click();
+        QCOMPARE(grid()->rowTexts(1).value(playback::kStemsCell), kept.section('|', 1));
     }
 
     void addNewTwiceAndApplyOnTheSelectedRow()

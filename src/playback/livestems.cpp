@@ -5,6 +5,7 @@
 #include "playback/liveloop.h"
 #include "storage/stemfiles.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -34,6 +35,26 @@ QString stemCaption(const Stem& stem)
     const QString name = QFileInfo(stem.file).fileName();
     const QString word = storage::stemWordOf(name);
     return word.isEmpty() ? name : word;
+}
+
+QString stemPathFor(const QString& entryFile, const QString& path)
+{
+    const QDir folder = QFileInfo(entryFile).absoluteDir();
+    const QString whole = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QString relative = folder.relativeFilePath(whole);
+    return relative.startsWith(QLatin1String("../")) || relative == QLatin1String("..") || QDir::isAbsolutePath(relative)
+               ? whole
+               : relative;
+}
+
+StemSet withStemsAdded(StemSet set, const QStringList& files)
+{
+    for (const QString& f : files) {
+        if (set.stems.size() >= stems::kMaxStems) break;
+        const bool held = std::any_of(set.stems.begin(), set.stems.end(), [&](const Stem& s) { return s.file == f; });
+        if (!held) set.stems << Stem{f};
+    }
+    return set;
 }
 
 LiveStems::LiveStems(EntryPlayer* playback, QObject* parent) : QObject(parent), m_playback(playback) {}

@@ -20,6 +20,13 @@ StemSet steppedStems(StemSet set, int stem, StemStep step);
 // The word a stem is shown by: the stem's name in its file's name, else the file's name.
 QString stemCaption(const Stem& stem);
 
+// How an entry keeps a stem's file: relative to the entry's file's folder where it lies
+// there or below, else whole (an entry moved with its folder keeps its stems).
+QString stemPathFor(const QString& entryFile, const QString& path);
+// `set` with stems for `files` (as the entry keeps them) after its own: a file it holds
+// already is not added again, nor any past the most the engine mixes.
+StemSet withStemsAdded(StemSet set, const QStringList& files);
+
 class LiveStems : public QObject {
     Q_OBJECT
 public:

@@ -158,14 +158,15 @@ QString InputBox(const QString& prompt, const QString& title, const QString& def
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
-QString FileDialog(const FileDialogRequest& request, QWidget* parent)
+namespace {
+// The dialog set up for `request`, in `mode` where it opens files; empty when refused.
+QStringList runFileDialog(const FileDialogRequest& request, QFileDialog::FileMode openMode, QWidget* parent)
 {
-    if (g_fileAnswer) return g_fileAnswer(request);
     QFileDialog dialog(parent, request.title, request.folder);
     switch (request.kind) {
     case FileDialogKind::Open:
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setFileMode(openMode);
         break;
     case FileDialogKind::Save:
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -187,8 +188,21 @@ QString FileDialog(const FileDialogRequest& request, QWidget* parent)
     // in a window of its own and never this widget, so the bar costs it nothing.
     addOwnTitleBar(&dialog);
     if (dialog.exec() != QDialog::Accepted) return {};
-    const QStringList chosen = dialog.selectedFiles();
+    return dialog.selectedFiles();
+}
+} // namespace
+
+QString FileDialog(const FileDialogRequest& request, QWidget* parent)
+{
+    if (g_fileAnswer) return g_fileAnswer(request);
+    const QStringList chosen = runFileDialog(request, QFileDialog::ExistingFile, parent);
     return chosen.isEmpty() ? QString() : chosen.front();
+}
+
+QStringList OpenFilesDialog(const FileDialogRequest& request, QWidget* parent)
+{
+    if (g_fileAnswer) return g_fileAnswer(request).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return runFileDialog(request, QFileDialog::ExistingFiles, parent);
 }
 
 void setMessageAnswer(MessageAnswer answer) { g_messageAnswer = std::move(answer); }

@@ -78,6 +78,8 @@ struct FileDialogRequest {
 
 // Returns the chosen path, or an empty string when the user cancels.
 QString FileDialog(const FileDialogRequest& request, QWidget* parent = nullptr);
+// Several existing files at once (a test's answer names them one a line); none when cancelled.
+QStringList OpenFilesDialog(const FileDialogRequest& request, QWidget* parent = nullptr);
 
 // A test stands in for the user: every request is handed to these instead of a dialog.
 // Passing empty functions restores the real dialogs.

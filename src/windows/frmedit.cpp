@@ -21,6 +21,9 @@
 #include "storage/practicekeys.h"
 #include "windows/forms.h"
 #include "windows/frmplaylist.h"
+#include "windows/stemslist.h"
+
+#include <QTableWidget>
 
 #include <QAction>
 #include <QCheckBox>
@@ -54,6 +57,9 @@ constexpr double kPracticeTop = 3135 + kWaveTwips;
 constexpr double kTextTwips = 420;
 constexpr double kTextTop = kPracticeTop + kPracticeTwips;
 constexpr double kHearTop = kTextTop + kTextTwips - 60;
+// The entry's stems below the hear box: their list and its buttons.
+constexpr double kStemsTop = kHearTop + kTextTwips;
+constexpr double kStemsTwips = 1800;
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& at, bool wrap = false)
 {
@@ -77,7 +83,7 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     // Taller than the design by the waveform's strip above the slider.
-    setFixedSize(services::twipsSize(7485, kHearTop + kTextTwips));
+    setFixedSize(services::twipsSize(7485, kStemsTop + kStemsTwips + 120));
     services::keepToCloseOnly(this);
     setModal(false);
 
@@ -178,6 +184,11 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
                        "cancel or keep the centre, left, right or mono, a gain (+6dB); empty for as it is")));
     m_txtHear->setPlaceholderText(QStringLiteral("e.g. voice cancel +3dB"));
     m_txtHear->setAccessibleName(QStringLiteral("Hear"));
+    m_stemsList = new StemsList(this);
+    m_stemsList->setGeometry(twipsRect(720, kStemsTop, 5415, kStemsTwips));
+    m_stemsList->setEntryFile([this] { return m_txtFileName->text().trimmed(); });
+    makeLabel(this, QStringLiteral("&Stems:"), twipsRect(120, kStemsTop + 45, 600, 195))->setBuddy(m_stemsList->table());
+    connect(m_stemsList, &StemsList::changed, this, &frmEdit::stemsChanged);
 
     QWidget* order[] = {m_txtFileName, m_btnBrowse, m_txtStart, m_txtStop, m_cmdOK,  m_cmdApply,
                         m_cmdCancel,   m_txtRate,   m_txtLoops, m_btnTest, m_player, m_sldPos, m_waveform};
@@ -194,6 +205,8 @@ frmEdit::frmEdit(QWidget* parent) : QDialog(parent)
     setTabOrder(last, m_chkMetronome);
     setTabOrder(m_chkMetronome, m_txtText);
     setTabOrder(m_txtText, m_txtHear);
+    setTabOrder(m_txtHear, m_stemsList->table());
+    setTabOrder(m_stemsList->table(), m_stemsList->button(StemsList::AddFiles));
 
     m_tmrLooper = new QTimer(this);
     m_tmrLooper->setInterval(5);
@@ -287,7 +300,7 @@ void frmEdit::showPractice(const PracticeSettings& p)
     m_chkAutoCountIn->setChecked(p.hasCountIn() && p.countInAuto);
     m_chkMetronome->setChecked(p.metronome);
     m_txtHear->setText(storage::hearText(p.hear));
-    m_stems = p.stems;
+    m_stemsList->setStems(p.stems);
 }
 
 bool frmEdit::readPractice(PracticeSettings& out)
@@ -354,7 +367,7 @@ bool frmEdit::readPractice(PracticeSettings& out)
         return false;
     }
     s.hear = *hear;
-    s.stems = m_stems;
+    s.stems = m_stemsList->stems();
     if (const QString problem = storage::practiceProblem(s); !problem.isEmpty()) {
         tell(problem);
         return false;
@@ -505,6 +518,16 @@ void frmEdit::txtRate_LostFocus()
 }
 
 // ---- Test player and position tools ------------------------------------------------------
+
+void frmEdit::stemsChanged(bool sameFiles)
+{
+    // The test playing goes on with the list as it is now: new levels are a remix from the
+    // frame heard, other files the entry's new settings.
+    if (m_player->control()->PlayState() != engine::PlayState::Playing) return;
+    mTestPractice.stems = m_stemsList->stems();
+    if (sameFiles) m_player->control()->engine()->setStemMix(mTestPractice.stems);
+    else m_player->control()->engine()->setPractice(mTestPractice, engine::MediaEngine::kGoOn);
+}
 
 void frmEdit::btnTest_Click()
 {

@@ -20,6 +20,8 @@ namespace beats { struct BeatGrid; }
 
 namespace editor {
 
+class StemsList;
+
 class frmEdit : public QDialog {
     Q_OBJECT
 public:
@@ -74,6 +76,7 @@ public:
     QCheckBox* chkTrainerBpm() const { return m_chkTrainerBpm; }
     QCheckBox* chkAutoCountIn() const { return m_chkAutoCountIn; }
     QCheckBox* chkMetronome() const { return m_chkMetronome; }
+    StemsList* stemsList() const { return m_stemsList; }
     QPushButton* btnTest() const { return m_btnTest; }
     QPushButton* btnBeats() const { return m_btnBeats; }
     QPushButton* cmdOK() const { return m_cmdOK; }
@@ -112,6 +115,8 @@ private:
     void showPractice(const PracticeSettings& practice);
     // The boxes as settings; false, once the user is told which box and why, when they cannot be kept.
     bool readPractice(PracticeSettings& out);
+    // The stems list changed by the user: heard at once in the test playing.
+    void stemsChanged(bool sameFiles);
     void MediaPlayer1_PlayStateChange(engine::PlayState oldState, engine::PlayState newState);
 
     QGroupBox* m_framEdit = nullptr;
@@ -123,8 +128,7 @@ private:
     QLineEdit* m_txtText = nullptr;
     QLineEdit* m_txtPractice[kPracticeBoxes] = {};
     QLineEdit* m_txtHear = nullptr;
-    // The entry's stems, kept as they came: the editor does not change them.
-    StemSet m_stems;
+    StemsList* m_stemsList = nullptr;
     QCheckBox* m_chkEveryPass = nullptr;
     QCheckBox* m_chkTrainerBpm = nullptr;
     QCheckBox* m_chkAutoCountIn = nullptr;

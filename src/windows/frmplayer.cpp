@@ -171,11 +171,16 @@ void frmPlayer::buildMenus()
         else hear->addSeparator();
     }
     connect(hear, &QMenu::aboutToShow, m_liveHear, &playback::LiveHear::sync);
-    auto* stems = new playback::LiveStems(m_playback, this);
-    stems->setList([] { return static_cast<playback::EntryList*>(forms::frmPlayList()->lstSelector()); },
-                   [this] { return m_outsideFile ? 0 : int(forms::frmPlayList()->CurrentID); });
-    connect(stems, &playback::LiveStems::rowChanged, this, [] { forms::frmPlayList()->SavePlayList(); });
-    menuBar()->addMenu(new StemsMenu(stems, this));
+    m_liveStems = new playback::LiveStems(m_playback, this);
+    m_liveStems->setList([] { return static_cast<playback::EntryList*>(forms::frmPlayList()->lstSelector()); },
+                         [this] { return m_outsideFile ? 0 : int(forms::frmPlayList()->CurrentID); });
+    connect(m_liveStems, &playback::LiveStems::rowChanged, this, [] { forms::frmPlayList()->SavePlayList(); });
+    auto* stemsMenu = new StemsMenu(m_liveStems, this);
+    menuBar()->addMenu(stemsMenu);
+    auto* openStems = new QAction(QStringLiteral("Stems"), this);
+    openStems->setShortcut(StemsMenu::kKey);
+    connect(openStems, &QAction::triggered, this, [this, stemsMenu] { menuBar()->setActiveAction(stemsMenu->menuAction()); });
+    addAction(openStems);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("MenuHelp"));

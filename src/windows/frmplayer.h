@@ -12,7 +12,7 @@ class QMenu;
 class QTimer;
 
 namespace waveform { class WaveformView; }
-namespace playback { class EntryPlayer; class LiveHear; class LiveLoopKeys; class MediaPlayer; }
+namespace playback { class EntryPlayer; class LiveHear; class LiveLoopKeys; class LiveStems; class MediaPlayer; }
 namespace windows {
 
 class TrayIcon;
@@ -68,6 +68,7 @@ public:
     playback::EntryPlayer* playback() const { return m_playback; }
     playback::LiveLoopKeys* liveKeys() const { return m_liveKeys; }
     playback::LiveHear* liveHear() const { return m_liveHear; }
+    playback::LiveStems* liveStems() const { return m_liveStems; }
     QMenu* MenuLoop() const { return m_menuLoop; }
     // Whether what plays came from outside the list (File > Open, the command line, a
     // drop) and so has no row until the list goes on.
@@ -111,6 +112,7 @@ private:
     playback::LiveLoopKeys* m_liveKeys = nullptr;
     waveform::WaveformView* m_waveform = nullptr;
     playback::LiveHear* m_liveHear = nullptr;
+    playback::LiveStems* m_liveStems = nullptr;
     QMenu* m_menuLoop = nullptr;
     bool m_outsideFile = false;
     QTimer* m_tmrTrayIcon;

@@ -31,6 +31,7 @@
 #include "windows/frmedit.h"
 #include "windows/frmplayer.h"
 #include "windows/panellayout.h"
+#include "windows/stemsmenu.h"
 
 #include <QAccessibleWidget>
 #include <QAction>
@@ -551,8 +552,21 @@ void frmPlayList::buildLoopMenu()
     hear->setMenu(hearMenu);
     hear->setAccessibleName(QStringLiteral("Hear"));
 
+    // The playing entry's stems, the player's Stems menu again.
+    auto* stems = frameButton(QStringLiteral("btnStems"), QStringLiteral("Stems"),
+                              QStringLiteral("Mute, solo or level the playing entry's stems, or find them beside its file (%1)")
+                                  .arg(windows::StemsMenu::kKey.toString(QKeySequence::NativeText)),
+                              3860);
+    stems->setPopupMode(QToolButton::InstantPopup);
+    stems->setMenu(new windows::StemsMenu(player()->liveStems(), this));
+    stems->setAccessibleName(QStringLiteral("Stems"));
+    auto* openStems = new QAction(this);
+    openStems->setShortcut(windows::StemsMenu::kKey);
+    connect(openStems, &QAction::triggered, stems, &QToolButton::showMenu);
+    addAction(openStems);
+
     m_btnShowPlayer = frameButton(QStringLiteral("btnShowPlayer"), QStringLiteral("Show &Player"),
-                                  QStringLiteral("Bring the player window back"), 3860);
+                                  QStringLiteral("Bring the player window back"), 4920);
     m_btnShowPlayer->hide();
     connect(m_btnShowPlayer, &QToolButton::clicked, this, [this] { player()->showFromTray(); });
     fitCaptionStrip();

@@ -43,6 +43,7 @@ MpvEngine::MpvEngine(const Options& options, QObject* parent)
     connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
     connect(m_practice, &MpvPractice::released, this, &MpvEngine::releasePass);
     connect(m_practice, &MpvPractice::passRateChanged, this, &MpvEngine::passRateChanged);
+    writeFilters();
 }
 
 MpvEngine::~MpvEngine()
@@ -368,26 +369,45 @@ void MpvEngine::onDuration(std::optional<double> d)
 void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
 {
     // The transpose is mpv's own Rubber Band filter, which then does the speed too.
-    m_transposeFilter = practice.hasTranspose()
-                            ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
-                            : QByteArray();
-    m_hearFilters = mpvHearFilters(practice.hear);
-    writeFilters();
+    const QByteArray transpose = practice.hasTranspose()
+                                     ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
+                                     : QByteArray();
+    const bool commanded = commandHear(practice.hear);
+    if (!commanded || transpose != m_transposeFilter) {
+        m_transposeFilter = transpose;
+        writeFilters();
+    }
     m_practice->setPractice(practice, pass, m_entryRate);
     applySpeed(m_practice->speed());
 }
 
 void MpvEngine::setHear(const HearSettings& hear)
 {
-    m_hearFilters = mpvHearFilters(hear);
-    writeFilters();
+    if (!commandHear(hear)) writeFilters();
+}
+
+bool MpvEngine::commandHear(const HearSettings& hear)
+{
+    if (hear == m_hear) return true;
+    const auto commands = mpvHearCommands(m_hear, hear);
+    if (!commands) {
+        m_hear = hear;
+        return false;
+    }
+    for (const MpvHearCommand& c : *commands) {
+        const char* args[] = {"af-command", c.label.constData(), c.command.constData(), c.argument.constData(), nullptr};
+        m_mpv.command(args);
+    }
+    m_hear = hear;
+    return true;
 }
 
 void MpvEngine::writeFilters()
 {
     QByteArray af = m_transposeFilter;
-    if (!af.isEmpty() && !m_hearFilters.isEmpty()) af += ',';
-    m_mpv.write("af", af + m_hearFilters);
+    const QByteArray hear = mpvHearFilters(m_hear);
+    if (!af.isEmpty() && !hear.isEmpty()) af += ',';
+    m_mpv.write("af", af + hear);
 }
 
 void MpvEngine::holdForPass()

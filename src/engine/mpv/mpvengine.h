@@ -185,7 +185,13 @@ private:
     double m_entryRate = 1.0;  // the clock runs at the pass's speed
     MpvPractice* m_practice = nullptr;
     QByteArray m_transposeFilter;  // the two parts of mpv's "af" list
-    QByteArray m_hearFilters;
+    // The hear settings heard. Their chain is in the list from the start (with every setting
+    // off it leaves the sound as it is, 5 ms late by the limiter's look-ahead), so that turning
+    // a filter on is a few commands to it, never a restart of the chain.
+    HearSettings m_hear;
+    // Sends the commands that take the chain to `hear` where they can; false when the list
+    // must be written for it.
+    bool commandHear(const HearSettings& hear);
     void writeFilters();
     double m_seekTarget = 0;
     int m_seeksUnanswered = 0;
