@@ -277,6 +277,7 @@ private slots:
         QTest::newRow("faster") << "a 0.5 1 1.5 1" << "c 2 2.4 0.8 1" << 0;
         QTest::newRow("other sample rate") << "a 0.5 1 1 1" << "d 2 2.4 0.7 1" << 0;
         QTest::newRow("whole file, other rate") << "a 0.5 1 1 1" << "e 0 0 0.7 1" << 1;
+        QTest::newRow("shorter than the end's lead, stretched") << "a 0.5 0.53 0.8 1" << "c 2 2.02 1 1" << 0;
     }
     void listGoesOnWithoutStopping()
     {
