@@ -2,6 +2,7 @@
 #include "audio/liveswitch.h"
 
 #include <QTest>
+#include <tuple>
 
 using namespace audio;
 
@@ -112,31 +113,19 @@ private slots:
     void pauseCutsInAHoldAndBeforeAHandOver()
     {
         const auto pulledAt = [](quint64 seq) { return qint64(seq - 1) * 512; };
-        auto held = chunks(8);
+        auto held = chunks(8), handedOver = chunks(10);
         for (Rendered& r : held)
             if (r.seq >= 3) r = Rendered{r.seq, 1024, 0, 512, false, 0, 0, qint64(r.seq - 3) * 512, 1};
-        auto handedOver = chunks(10);
         for (Rendered& r : handedOver) r.entry = r.seq >= 5 ? 1 : 0;
-        const struct {
-            const char* name;
-            const std::deque<Rendered>* rendered;
-            qint64 at;
-            std::optional<quint64> firstEntry;
-            bool found;
-            quint64 entry;
-            qint64 holdAt;
-        } cases[] = {
-            {"in a hold: how far into it", &held, 4 * 512 + 7, {}, true, 0, 2 * 512 + 7},
-            {"before the hand-over, for that entry", &handedOver, 100, 0, true, 0, -1},
-            {"before the hand-over, for the one after", &handedOver, 100, 1, false, 0, -1},
-            {"after the hand-over", &handedOver, 5 * 512, 0, true, 1, -1},
-        };
-        for (const auto& c : cases) {
-            const auto t = chooseTakeover(*c.rendered, pulledAt, 6, 2, c.at, std::nullopt, Change::Pause, c.firstEntry);
-            QVERIFY2(t.has_value() == c.found, c.name);
-            if (t) QVERIFY2(t->entry == c.entry && t->holdAt == c.holdAt && t->replaceFrom == c.at, c.name);
+        // {rendered, cut at, first entry, found, entry, frames into the hold}
+        const std::tuple<const std::deque<Rendered>*, qint64, std::optional<quint64>, bool, quint64, qint64> cases[] = {
+            {&held, 4 * 512 + 7, {}, true, 0, 2 * 512 + 7}, {&handedOver, 100, 0, true, 0, -1},
+            {&handedOver, 100, 1, false, 0, -1}, {&handedOver, 5 * 512, 0, true, 1, -1}};
+        for (const auto& [rendered, at, firstEntry, found, entry, holdAt] : cases) {
+            const auto t = chooseTakeover(*rendered, pulledAt, 6, 2, at, std::nullopt, Change::Pause, firstEntry);
+            QCOMPARE(t.has_value(), found);
+            if (t) QVERIFY(t->entry == entry && t->holdAt == holdAt && t->replaceFrom == at && t->holdPass == (holdAt >= 0));
         }
-        QCOMPARE(chooseTakeover(held, pulledAt, 6, 2, 4 * 512 + 7, std::nullopt, Change::Pause)->holdPass, 1);
         // A new range goes on from a source frame, which a hold has none of: no cut in it.
         QCOMPARE(chooseTakeover(held, pulledAt, 6, 2, 4 * 512 + 7, 100.0, Change::Plan)->replaceFrom, -1);
     }

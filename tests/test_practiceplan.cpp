@@ -4,6 +4,7 @@
 #include "audio/practiceplan.h"
 
 #include <QTest>
+#include <tuple>
 
 using namespace audio;
 using namespace engine;
@@ -90,15 +91,14 @@ private slots:
 
     // A pause by length: a multiple of the pass's own heard length, its trainer rate included;
     // it wins over seconds, and an unknown stretch has none.
-    // Paused in a preroll of 1000 frames (clicks at 300 and 800) and played again.
+    // Paused in a preroll of 1000 frames (clicks at 300 and 800), of 500 without clicks, of
+    // clicks alone; played again from: {plan, paused at, resumes at}.
     void prerollResumes()
     {
-        const PassPlan counted{1, 1000, {300, 800}, {}}, paused{1, 500, {}, {}}, clicksOnly{1, 1000, {0, 500}, {}};
-        const struct { const PassPlan* plan; qint64 at, resume; } cases[] = {
-            {&counted, 0, 0}, {&counted, 299, 299}, {&counted, 300, 300}, {&counted, 650, 300}, {&counted, 999, 300},
-            {&paused, 200, 200}, {&paused, 499, 499}, {&clicksOnly, 700, 0},
-        };
-        for (const auto& c : cases) QCOMPARE(prerollResumeAt(*c.plan, c.at), c.resume);
+        const PassPlan counted{1, 1000, {300, 800}, {}}, paused{1, 500, {}, {}}, clicks{1, 1000, {0, 500}, {}};
+        for (const auto& [plan, at, resume] : {std::tuple{counted, 0, 0}, {counted, 299, 299}, {counted, 300, 300},
+                 {counted, 650, 300}, {counted, 999, 300}, {paused, 499, 499}, {clicks, 700, 0}})
+            QCOMPARE(prerollResumeAt(plan, at), qint64(resume));
     }
 
     void pauseByLength()

@@ -1088,10 +1088,12 @@ void Worker::renderAhead()
     if (m_mode == Mode::Ended && nextFollows() && handOverAllowed()) {
         // The next entry came before the end was told: it follows the last sample.
         m_mode = soundMode();
-    } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks && !nextFollows() && handOverAllowed()) {
+    } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks && !nextFollows() &&
+               (ahead() == 0 || handOverAllowed())) {
         // Not before the output took some of this entry (nor, with a next entry to follow,
         // at all): one shorter than the lead would else end before any of it is heard, and
-        // a next entry handed over a moment later could not follow.
+        // a next entry handed over a moment later could not follow. A plan with no sound
+        // at all (started at its end) ends at once.
         tellEnd();
     } else if (m_mode == Mode::Awaiting && (nextFollows() || ahead() <= kAwaitLeadChunks)) {
         // Nothing known to follow by now: the end goes out as it is.
