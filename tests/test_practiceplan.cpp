@@ -4,7 +4,6 @@
 #include "audio/practiceplan.h"
 
 #include <QTest>
-#include <tuple>
 
 using namespace audio;
 using namespace engine;
@@ -91,16 +90,6 @@ private slots:
 
     // A pause by length: a multiple of the pass's own heard length, its trainer rate included;
     // it wins over seconds, and an unknown stretch has none.
-    // Paused in a preroll of 1000 frames (clicks at 300 and 800), of 500 without clicks, of
-    // clicks alone; played again from: {plan, paused at, resumes at}.
-    void prerollResumes()
-    {
-        const PassPlan counted{1, 1000, {300, 800}, {}}, paused{1, 500, {}, {}}, clicks{1, 1000, {0, 500}, {}};
-        for (const auto& [plan, at, resume] : {std::tuple{counted, 0, 0}, {counted, 299, 299}, {counted, 300, 300},
-                 {counted, 650, 300}, {counted, 999, 300}, {paused, 499, 499}, {clicks, 700, 0}})
-            QCOMPARE(prerollResumeAt(plan, at), qint64(resume));
-    }
-
     void pauseByLength()
     {
         const auto by = [](double factor, double seconds = 0, double trainerStart = 0) {
