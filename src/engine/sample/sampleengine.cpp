@@ -617,11 +617,10 @@ void Worker::applyPlan(Plan plan)
     if (rangedInPlace(plan)) return;
     const quint64 taken = sh.taken.load(std::memory_order_acquire);
     // A pause silences what the output took and nobody heard from the frame heard, and it
-    // is rendered again from there for the play that follows. Not in an entry handed over
-    // and not heard yet, nor out of the output's reach: the plan then goes on as any change
-    // during play does, and that sound plays out.
-    // Just after a hand-over the UI may not have heard the entry handed over: the cut may
-    // fall in either, and where it falls in the new one, that one goes on.
+    // is rendered again from there for the play that follows. Out of the output's reach the
+    // plan goes on as any change during play does, and that sound plays out. Just after a
+    // hand-over the UI may not have heard the entry handed over yet: the cut may fall in
+    // either, and where it falls in the new one, that one goes on.
     std::optional<Takeover> pauseCut;
     if (plan.quiet == SampleEngine::Quiet::Pause && !plan.from && plan.epoch == m_epoch &&
         (plan.entry == m_entry || plan.entry + 1 == m_entry)) {
