@@ -2,6 +2,7 @@
 #include "audio/liveswitch.h"
 
 #include <QTest>
+#include <tuple>
 
 using namespace audio;
 
@@ -105,6 +106,28 @@ private slots:
             QVERIFY2(t->keep.from == c.from && t->keep.pass == c.pass, c.name);
             QVERIFY2(t->replaceFrom == c.replaceFrom, c.name);
         }
+    }
+
+    // A pause within a pause or count-in (chunks 3 on stand at 1024, before pass 1), and one
+    // in the entry before one handed over ahead, which the plan's entry allows.
+    void pauseCutsInAHoldAndBeforeAHandOver()
+    {
+        const auto pulledAt = [](quint64 seq) { return qint64(seq - 1) * 512; };
+        auto held = chunks(8), handedOver = chunks(10);
+        for (Rendered& r : held)
+            if (r.seq >= 3) r = Rendered{r.seq, 1024, 0, 512, false, 0, 0, qint64(r.seq - 3) * 512, 1};
+        for (Rendered& r : handedOver) r.entry = r.seq >= 5 ? 1 : 0;
+        // {rendered, cut at, first entry, found, entry, frames into the hold}
+        const std::tuple<const std::deque<Rendered>*, qint64, std::optional<quint64>, bool, quint64, qint64> cases[] = {
+            {&held, 4 * 512 + 7, {}, true, 0, 2 * 512 + 7}, {&handedOver, 100, 0, true, 0, -1},
+            {&handedOver, 100, 1, false, 0, -1}, {&handedOver, 5 * 512, 0, true, 1, -1}};
+        for (const auto& [rendered, at, firstEntry, found, entry, holdAt] : cases) {
+            const auto t = chooseTakeover(*rendered, pulledAt, 6, 2, at, std::nullopt, Change::Pause, firstEntry);
+            QCOMPARE(t.has_value(), found);
+            if (t) QVERIFY(t->entry == entry && t->holdAt == holdAt && t->replaceFrom == at && t->holdPass == (holdAt >= 0));
+        }
+        // A new range goes on from a source frame, which a hold has none of: no cut in it.
+        QCOMPARE(chooseTakeover(held, pulledAt, 6, 2, 4 * 512 + 7, 100.0, Change::Plan)->replaceFrom, -1);
     }
 
     // A change some 100 ms after a seam: the listener has not heard the wrap the output took.

@@ -39,11 +39,12 @@ struct Pulled {
     EntryPlayer* entry = nullptr;
     std::vector<float> block;
 
-    Pulled()
+    // `queueMs`: what the output holds ahead of what is heard, as a sound server does.
+    explicit Pulled(int queueMs = 0)
     {
         SampleEngine::Options o;
-        o.output = [this] {
-            auto made = std::make_unique<audio::ManualOutput>();
+        o.output = [this, queueMs] {
+            auto made = std::make_unique<audio::ManualOutput>(qint64(queueMs) * 441 / 10);
             out = made.get();
             return made;
         };
@@ -65,6 +66,20 @@ struct Pulled {
         QCoreApplication::sendPostedEvents();
         if (entry && entry->inPlay()) entry->tick();
         return true;
+    }
+    bool loud() const { return std::any_of(block.begin(), block.end(), [](float v) { return std::abs(v) > 0.01f; }); }
+    // `path` played over `range` from its start, paused `at` seconds on, then 0.5 s silent.
+    bool paused(const QString& path, const LoopRange& range, double at, std::optional<NextEntry> next = {})
+    {
+        engine->load(path);
+        bool ok = engine->waitForLoad(5000);
+        engine->setLoop(range);
+        engine->seek(range.start);
+        engine->play();
+        for (int i = 0; ok && i < std::lround(at * 100); ++i) ok = (!next || engine->queueNext(*next)) && step();
+        engine->pause();
+        for (int i = 0; ok && i < 50; ++i) ok = step() && !loud();
+        return ok;
     }
     // Steps until `done`, for at most `seconds` of the output's time.
     bool until(const std::function<bool()>& done, double seconds = 10)
@@ -264,6 +279,7 @@ private slots:
         QTest::newRow("faster") << "a 0.5 1 1.5 1" << "c 2 2.4 0.8 1" << 0;
         QTest::newRow("other sample rate") << "a 0.5 1 1 1" << "d 2 2.4 0.7 1" << 0;
         QTest::newRow("whole file, other rate") << "a 0.5 1 1 1" << "e 0 0 0.7 1" << 1;
+        QTest::newRow("shorter than the end's lead, stretched") << "a 0.5 0.53 0.8 1" << "c 2 2.02 1 1" << 0;
     }
     void listGoesOnWithoutStopping()
     {
@@ -345,6 +361,38 @@ private slots:
         QVERIFY(rig.until([&] { return e.position() > 0.2; }));
         QVERIFY(e.position() < moved.stop);
         QCOMPARE(e.state(), PlayState::Playing);
+    }
+
+    // Paused in a pause (0.3 s) or count-in (2 clicks 0.5 s apart) behind 200 ms of queue,
+    // silent at once, played again: {pause at s from play (pass 1's preroll from 1.5), the
+    // first click and the pass after the play (the rest of the pause, the whole count-in), wraps}
+    void pauseInAHoldStopsAndComesBackThere()
+    {
+        const QString silent = testkit::writeWav(m_dir.filePath("still.wav"), 2.0, 44100, 0.0);
+        const struct { double at, click, pass; int wraps; } cases[] = {{0.5, 0, 1, 0}, {1.65, 0.15, 1.15, 1}, {2.1, 0, 1, 1}, {2.75, 0, 1, 1}};
+        for (const auto& c : cases) {
+            Pulled rig(200);
+            QSignalSpy wraps(rig.engine, &MediaEngine::loopWrapped);
+            rig.engine->setPractice({.pause = 0.3, .countInClicks = 2, .countInWhen = PracticeSettings::CountInWhen::EveryPass}, 0);
+            QVERIFY(rig.paused(silent, LoopRange{0.5, 0.7, -1}, c.at));
+            wraps.clear();
+            rig.engine->play();
+            std::vector<double> clicks(1, -1);
+            double moved = -1;
+            for (int i = 0; i < 150 && moved < 0 && rig.step(); ++i) {
+                if (rig.loud() && i * 0.01 - clicks.back() > 0.1) clicks.push_back(i * 0.01);
+                if (rig.engine->position() > 0.505) moved = i * 0.01;
+            }
+            QVERIFY2(clicks.size() == 3 && std::abs(clicks[1] - c.click) < 0.02 && std::abs(moved - c.pass) < 0.03, qPrintable(QString::number(c.at)));
+            QCOMPARE(wraps.count(), c.wraps);
+        }
+        // Paused just before the entry handed over ahead is heard: it ends, the next follows.
+        Pulled rig(200);
+        QSignalSpy next(rig.engine, &MediaEngine::nextStarted);
+        QVERIFY(rig.paused(m_a, LoopRange{0.2, 0.6, 0, true}, 0.35, NextEntry{m_b, 1.0, LoopRange{1.0, 1.4, 0, true}, true}));
+        rig.engine->play();
+        QVERIFY(rig.until([&] { return rig.engine->state() == PlayState::Stopped; }));
+        QVERIFY(next.count() == 1 && rig.engine->position() == 1.4);
     }
 
     // Keeping the centre delays the sound: the position waits for it, starting where the

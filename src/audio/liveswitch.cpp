@@ -32,21 +32,25 @@ std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64
 namespace {
 
 // The chunk taken that holds frame `at` of those pulled: kept up to the one before, rendered
-// anew from `at`. Not in a pause's hold (no source frame to go on from) nor in an entry
-// before the one rendered now (its file is closed).
+// anew from `at`; in a hold, from where it stands, with how far into the hold the cut is.
+// Not in an entry before `firstEntry` (its file is closed).
 std::optional<Takeover> cutAt(const std::deque<Rendered>& rendered, const std::function<qint64(quint64)>& pulledAt,
-                              quint64 taken, qint64 at)
+                              quint64 taken, qint64 at, quint64 firstEntry)
 {
     if (at < 0 || rendered.empty()) return std::nullopt;
     for (const Rendered& r : rendered) {
         if (r.seq > taken) break;
         const qint64 first = pulledAt(r.seq);
         if (at < first || at >= first + r.frames) continue;
-        if (r.step <= 0 || r.entry != rendered.back().entry) return std::nullopt;
+        if (r.entry < firstEntry) return std::nullopt;
+        if (r.step <= 0) {
+            const Switch s{r.seq - 1, r.sourcePos, r.pass};
+            return Takeover{s, at, r.entry, std::max<qint64>(0, r.holdAt) + (at - first), r.holdPass};
+        }
         // On a pass's first frame the cut goes one past it, so that its wrap stays counted.
         if (at == first && r.passStart) ++at;
         if (at >= first + r.frames) return std::nullopt;
-        return Takeover{Switch{r.seq - 1, r.sourcePos + double(at - first) * r.step, r.pass}, at};
+        return Takeover{Switch{r.seq - 1, r.sourcePos + double(at - first) * r.step, r.pass}, at, r.entry};
     }
     return std::nullopt;
 }
@@ -67,10 +71,15 @@ bool keptGoesAgainst(const std::deque<Rendered>& rendered, quint64 cut, quint64 
 
 std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
                                        const std::function<qint64(quint64 seq)>& pulledAt, quint64 taken,
-                                       quint64 lead, qint64 replaceable, std::optional<double> stop, Change change)
+                                       quint64 lead, qint64 replaceable, std::optional<double> stop, Change change,
+                                       std::optional<quint64> firstEntry)
 {
-    const std::optional<Takeover> cut = cutAt(rendered, pulledAt, taken, replaceable);
+    const quint64 now = rendered.empty() ? 0 : rendered.back().entry;
+    const quint64 earliest = change == Change::Pause ? std::min(firstEntry.value_or(now), now) : now;
+    std::optional<Takeover> cut = cutAt(rendered, pulledAt, taken, replaceable, earliest);
     if (change == Change::Pause) return cut;
+    // A new range or rate goes on from a source frame, which a hold's silence has none of.
+    if (cut && cut->holdAt >= 0) cut.reset();
     const std::optional<Switch> s = chooseSwitch(rendered, taken, lead);
     if (!s) return std::nullopt;
     if (cut && keptGoesAgainst(rendered, cut->keep.keepUntil, s->keepUntil, stop)) return cut;

@@ -20,6 +20,10 @@ struct Rendered {
     bool passStart = false;
     int pass = 0;          // the pass its frames are in, counted as the passes begun are heard
     quint64 entry = 0;     // the list entry it belongs to, counted as the engine hands over
+    // A pause or count-in's chunk (step 0): frames into that hold at its first frame, and
+    // the pass it comes before (one past `pass` where the pass begins with a wrap).
+    qint64 holdAt = -1;
+    int holdPass = 0;
 };
 
 struct Switch {
@@ -43,6 +47,9 @@ enum class Change {
 struct Takeover {
     Switch keep;
     qint64 replaceFrom = -1;
+    quint64 entry = 0;   // the entry of the frame cut at
+    qint64 holdAt = -1;  // cut inside a hold: frames into it at the cut (see Rendered)
+    int holdPass = 0;
 };
 
 // `pulledAt(seq)`: where chunk `seq`'s first frame went among the frames pulled (chunks up
@@ -52,9 +59,12 @@ struct Takeover {
 // frames), where it has one. A change the kept sound goes against (it runs to or past the
 // new stop, or a pass begins in it) is taken over from `replaceable`; a pause always is.
 // None: nothing to change (nothing ahead, or for a pause nothing within reach).
+// A cut falls in the entry rendered now, or for a pause in any from `firstEntry` on (an
+// entry handed over and not heard yet is taken back, its file opened again).
 std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
                                        const std::function<qint64(quint64 seq)>& pulledAt, quint64 taken,
-                                       quint64 lead, qint64 replaceable, std::optional<double> stop, Change change);
+                                       quint64 lead, qint64 replaceable, std::optional<double> stop, Change change,
+                                       std::optional<quint64> firstEntry = std::nullopt);
 
 // The wraps left to a range that had `wraps` when pass `heardPass` was heard, once the
 // rendering goes on in pass `pass`. Passes begun in chunks the output took but the

@@ -100,6 +100,12 @@ float clickSample(qint64 i, int sampleRate, bool accent)
     return float(level * std::exp(-t / kClickDecaySeconds) * std::sin(2 * M_PI * freq * t));
 }
 
+qint64 prerollResumeAt(const PassPlan& plan, qint64 at)
+{
+    const qint64 countIn = plan.clicks.empty() ? plan.prerollFrames : plan.clicks.front();
+    return std::clamp<qint64>(std::min(at, countIn), 0, std::max<qint64>(0, plan.prerollFrames - 1));
+}
+
 void renderPreroll(const PassPlan& plan, int sampleRate, qint64 from, float* out, qint64 n)
 {
     std::memset(out, 0, sizeof(float) * 2 * std::size_t(std::max<qint64>(0, n)));

@@ -62,6 +62,11 @@ private:
 // than blended: the next one's first pass has a preroll, or another rate or pitch.
 bool cutIntoNext(const PracticePlan& current, int pass, const PracticePlan& next);
 
+// Where a preroll paused at frame `at` goes on when played again: in the pause, at the
+// same frame (its rest, then the whole count-in); in the count-in, at its first click, for
+// a part of a count-in gives no tempo to come in on.
+qint64 prerollResumeAt(const PassPlan& plan, qint64 at);
+
 // The count-in's click: a short decaying sine burst; the first of a count-in is accented.
 qint64 clickLength(int sampleRate);
 float clickSample(qint64 i, int sampleRate, bool accent);

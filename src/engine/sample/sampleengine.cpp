@@ -222,6 +222,7 @@ struct SampleEngine::Shared {
     // (-1: where that sound ended). Set by a replacement's `ready`, which runs as the
     // pulling thread does (AudioOutput::replace).
     double silenceAt = -1;
+    quint64 silenceEntry = 0;  // the entry it stands in then (the sound after the cut may be another's)
     // What is heard of the mix, after the stretcher and the seam blends, at the output's rate:
     // applied as the sound leaves, so a change is heard within the output's buffer rather
     // than after all that is rendered ahead. Set from the UI through the mailbox; its rate
@@ -301,7 +302,8 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
     }
     if (filled < frames) {
         if (!silent) {
-            Note n{{ep, 0, std::max(0.0, silenceAt), 0, 0, false, false}, double(w + filled + hear.latency()), true};
+            Note n{{ep, silenceAt >= 0 ? silenceEntry : 0, std::max(0.0, silenceAt), 0, 0, false, false},
+                   double(w + filled + hear.latency()), true};
             n.standsKnown = silenceAt >= 0;
             notes.push(n);
             silent = true;
@@ -360,7 +362,11 @@ private:
     // The stretcher hears the source's frames before `from` (where they exist).
     void leadInFrom(qint64 from);
     bool handOver(std::vector<float> tail);
-    std::optional<Takeover> takeover(quint64 taken, Change change, std::optional<double> stop) const;
+    std::optional<Takeover> takeover(quint64 taken, Change change, std::optional<double> stop,
+                                     std::optional<quint64> firstEntry = std::nullopt) const;
+    // A pause the UI sent for the entry before the one handed over, cut in the latter.
+    Plan goOnInHanded(const Plan& plan) const;
+    void enterPreroll();
     bool quietFrom(const Takeover& cut);
     void quietAll();
     void markReplaced(qint64 from);
@@ -431,7 +437,11 @@ private:
     };
     std::optional<PrerollFrom> m_firstPreroll;
     std::optional<qint64> prerollKept(quint64 keepUntil) const;
+    qint64 m_prerollResume = 0;  // where the next preroll begins: a pause's, played again
+    qint64 m_holdChunkAt = -1;   // the preroll frame the chunk rendered now begins at
     double m_holdPos = 0;
+    // The entry handed over last, as its own plan would have it (its first pass on).
+    std::optional<Plan> m_handedPlan;
 
     // The beats of the files given them by absolute path, the last given last: the file open
     // now, the next entry's (given before its hand-over), the one before a hand-over.
@@ -509,6 +519,7 @@ void Worker::open(const LoadCommand& load)
     m_before.reset();
     m_stems = {};
     m_beforeStems.reset();
+    m_handedPlan.reset();
     if (load.path.isEmpty()) return;  // an unload
     Opened result;
     result.generation = load.generation;
@@ -551,9 +562,8 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
     m_firstPreroll.reset();
     if (preroll && m_practice.pass(m_pass).prerollFrames > 0) {
         m_preroll = m_practice.pass(m_pass);
-        m_mode = Mode::Preroll;
-        m_prerollAt = 0;
-        m_firstPreroll = PrerollFrom{m_seq + 1, 0};
+        enterPreroll();
+        m_firstPreroll = PrerollFrom{m_seq + 1, m_prerollAt};
         m_holdPos = double(fl.from);
         m_reader->fadeIn();  // out of the pause, as at every other pass after one
     }
@@ -618,13 +628,16 @@ void Worker::applyPlan(Plan plan)
     if (rangedInPlace(plan)) return;
     const quint64 taken = sh.taken.load(std::memory_order_acquire);
     // A pause silences what the output took and nobody heard from the frame heard, and it
-    // is rendered again from there for the play that follows. Not in an entry handed over
-    // and not heard yet, nor out of the output's reach: the plan then goes on as any change
-    // during play does, and that sound plays out.
+    // is rendered again from there for the play that follows. Out of the output's reach the
+    // plan goes on as any change during play does, and that sound plays out. Just after a
+    // hand-over the UI may not have heard the entry handed over yet: the cut may fall in
+    // either, and where it falls in the new one, that one goes on.
     std::optional<Takeover> pauseCut;
-    if (plan.quiet == SampleEngine::Quiet::Pause && !plan.from && plan.epoch == m_epoch && plan.entry == m_entry) {
-        pauseCut = takeover(taken, Change::Pause, std::nullopt);
+    if (plan.quiet == SampleEngine::Quiet::Pause && !plan.from && plan.epoch == m_epoch &&
+        (plan.entry == m_entry || plan.entry + 1 == m_entry)) {
+        pauseCut = takeover(taken, Change::Pause, std::nullopt, plan.entry);
         if (pauseCut && !quietFrom(*pauseCut)) pauseCut.reset();
+        if (pauseCut && pauseCut->entry == m_entry && plan.entry != m_entry && m_handedPlan) plan = goOnInHanded(plan);
     }
     std::optional<int> lastPass;
     const bool takenBack = plan.entry + 1 == m_entry;
@@ -703,6 +716,15 @@ void Worker::applyPlan(Plan plan)
     m_renderedPass = passFrom;
     FrameLoop fl = entryFrames(from, plan.loop, f);
     bool wrapNow = false;
+    // Paused in a pass's pause or count-in: played again, that goes on from where it was
+    // paused (prerollResumeAt), and then the pass, counted as the wrap it began with.
+    const bool inHold = pauseCut && pauseCut->holdAt >= 0;
+    if (inHold && pauseCut->holdPass > passFrom) {
+        if (fl.loop && fl.loop->wraps > 0) --fl.loop->wraps;
+        wrapNow = true;
+    } else if (inHold) {
+        plan.preroll = true;
+    }
     if (live && fl.loop && fl.loop->stop > fl.loop->start && fl.from >= fl.loop->stop && fl.loop->wraps != 0) {
         // The new stop is behind what plays by now (set to the place heard): the pass ends
         // here, rather than the sound running on past the stretch.
@@ -714,14 +736,15 @@ void Worker::applyPlan(Plan plan)
     m_practice = PracticePlan(plan.practice, plan.rate, f.sampleRate, stretchSeconds(fl, f));
     m_practice.setCountInBar(countInBar(fl, f));
     m_clicker.reset();
-    std::vector<float> tail = wrapNow ? tailAt(live->from) : std::vector<float>{};
+    m_prerollResume = inHold ? prerollResumeAt(m_practice.pass(pauseCut->holdPass), pauseCut->holdAt) : 0;
+    std::vector<float> tail = wrapNow && !inHold ? tailAt(live->from) : std::vector<float>{};
     beginEntry(fl, wrapNow, passFrom, plan.preroll || prerollDone, fadesIn);
     if (prerollDone && m_mode == Mode::Preroll) {
         m_prerollAt = std::min(*prerollDone, m_preroll->prerollFrames - 1);
         m_firstPreroll = PrerollFrom{m_seq + 1, m_prerollAt};
     }
     // Cut short, the pass blends out as at a seam rather than stepping.
-    if (wrapNow && m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
+    if (wrapNow && !inHold && m_mode != Mode::Preroll) m_reader->setIncoming(std::move(tail));
     // Played again after a pause, it rises from the silence the pause left.
     if (fadesIn && m_mode != Mode::Preroll) m_reader->fadeIn();
     m_planFirst = m_seq + 1;
@@ -782,7 +805,8 @@ bool Worker::rangedInPlace(const Plan& plan)
     return true;
 }
 
-std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::optional<double> stop) const
+std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::optional<double> stop,
+                                         std::optional<quint64> firstEntry) const
 {
     // Silence is written at once; sound that goes on is rendered first, which takes a while.
     const bool silence = change == Change::Pause;
@@ -790,7 +814,7 @@ std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::opti
     const int ms = silence ? 0 : m_practice.stretches() ? kStretchedReplaceMarginMs : kReplaceMarginMs;
     if (from >= 0) from += qint64(ms) * m_outputRate / 1000;
     const auto pulledAt = [this](quint64 seq) { return sh.pulledAt[seq % kRingChunks].load(std::memory_order_acquire); };
-    return chooseTakeover(m_rendered, pulledAt, taken, kSwitchLeadChunks, from, stop, change);
+    return chooseTakeover(m_rendered, pulledAt, taken, kSwitchLeadChunks, from, stop, change, firstEntry);
 }
 
 void Worker::markReplaced(qint64 from)
@@ -818,6 +842,7 @@ bool Worker::quietFrom(const Takeover& cut)
         sh.dropTo.store(m_seq, std::memory_order_release);
         sh.silent = false;
         sh.silenceAt = cut.keep.from;
+        sh.silenceEntry = cut.entry;
     });
     return replaced;
 }
@@ -876,6 +901,13 @@ bool Worker::handOver(std::vector<float> tail)
     next.setCountInBar(countInBar(fl, info.format));
     const bool cut = cutIntoNext(m_practice, m_pass, next);
     m_practice = next;
+    Plan handed;
+    handed.entry = m_entry;
+    if (n.hasLoop) handed.loop = range;
+    handed.rate = n.rate;
+    handed.practice = n.practice;
+    handed.practice.hear = {};  // goes with the entry's first chunk (entryHear)
+    m_handedPlan = handed;
     sh.entryHear.post(n.practice.hear, m_entry);
     // Where nothing followed this one's stop (a whole file's end) the next rises from
     // silence too: its stretcher must not hear the frames before its start.
@@ -924,7 +956,12 @@ void Worker::publish(audio::Chunk* c)
     c->hasClicks = m_clicker.hasBeats() && m_clicker.render(*c, m_outputRate, c->clicks);
     c->seq = ++m_seq;
     if (c->passStart) ++m_renderedPass;
-    m_rendered.push_back(Rendered{c->seq, c->sourcePos, c->step, c->frames, c->passStart, m_renderedPass, c->entry});
+    Rendered r{c->seq, c->sourcePos, c->step, c->frames, c->passStart, m_renderedPass, c->entry};
+    if (c->step <= 0) {
+        r.holdAt = std::exchange(m_holdChunkAt, -1);
+        r.holdPass = m_pass;
+    }
+    m_rendered.push_back(r);
     while (m_rendered.size() > kRingChunks) m_rendered.pop_front();
     if (m_startWanted > 0 && m_startHeld + 1 < m_startWanted && !c->end) {
         ++m_startHeld;
@@ -955,9 +992,27 @@ void Worker::releaseStart()
     if (started && sh.gate.load(std::memory_order_acquire)) sh.output->kick();
 }
 
+void Worker::enterPreroll()
+{
+    m_mode = Mode::Preroll;
+    m_prerollAt = std::exchange(m_prerollResume, 0);
+}
+
+Plan Worker::goOnInHanded(const Plan& plan) const
+{
+    // The UI's plan is for the entry before: the pause's own settings go with the one
+    // handed over, its passes counted from its first.
+    Plan p = *m_handedPlan;
+    p.epoch = plan.epoch;
+    p.quiet = plan.quiet;
+    p.dropNext = plan.dropNext;
+    return p;
+}
+
 void Worker::renderPreroll(audio::Chunk* c)
 {
     // Silence and clicks before a pass; the position holds at where it begins.
+    m_holdChunkAt = m_prerollAt;
     const qint64 n = std::min(audio::kChunkFrames, m_preroll->prerollFrames - m_prerollAt);
     audio::renderPreroll(*m_preroll, m_outputRate, m_prerollAt, c->data, n);
     m_prerollAt += n;
@@ -979,8 +1034,7 @@ bool Worker::renderChunk(audio::Chunk* c)
     c->epoch = m_epoch;
     if (m_mode == Mode::Plain && m_preroll) {
         // No stretcher to finish first: the preroll begins at once.
-        m_mode = Mode::Preroll;
-        m_prerollAt = 0;
+        enterPreroll();
     }
     if (m_mode == Mode::Preroll) {
         renderPreroll(c);
@@ -1005,10 +1059,7 @@ bool Worker::renderChunk(audio::Chunk* c)
         // This pass's sound has run out of the stretcher: the preroll, if any, then the
         // next pass from a fresh start at its own rate.
         m_stretch.start(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
-        if (m_preroll) {
-            m_mode = Mode::Preroll;
-            m_prerollAt = 0;
-        }
+        if (m_preroll) enterPreroll();
         return false;
     } else if (m_stretch.waiting()) {
         m_mode = Mode::Awaiting;
@@ -1065,7 +1116,12 @@ void Worker::renderAhead(bool timedWake)
     if (m_mode == Mode::Ended && nextFollows() && handOverAllowed()) {
         // The next entry came before the end was told: it follows the last sample.
         m_mode = soundMode();
-    } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks) {
+    } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks && !nextFollows() &&
+               (ahead() == 0 || handOverAllowed())) {
+        // Not before the output took some of this entry (nor, with a next entry to follow,
+        // at all): one shorter than the lead would else end before any of it is heard, and
+        // a next entry handed over a moment later could not follow. A plan with no sound
+        // at all (started at its end) ends at once.
         tellEnd();
     } else if (m_mode == Mode::Awaiting && (nextFollows() || ahead() <= kAwaitLeadChunks)) {
         // Nothing known to follow by now: the end goes out as it is.
@@ -1618,8 +1674,10 @@ void SampleEngine::drainRuns() const
         if (r.silence && !m_runs.empty() && !m_runs.back().silence) {
             // Silence stands where the sound before it ended, or where it was cut.
             const Run& b = m_runs.back();
-            if (!r.standsKnown) r.sourcePos = b.sourcePos + double(b.frames) * b.step;
-            r.entry = b.entry;
+            if (!r.standsKnown) {
+                r.sourcePos = b.sourcePos + double(b.frames) * b.step;
+                r.entry = b.entry;
+            }
             r.epoch = b.epoch;
         }
         m_runs.push_back(r);
