@@ -75,11 +75,11 @@ private slots:
         };
         for (const auto& r : rows) {
             PartFilter f = filterWith({.centre = r.centre, .channels = r.channels, .gainDb = r.gainDb});
-            std::vector<float> v(20000);
+            std::vector<float> v(2000);
             for (std::size_t i = 0; i < v.size(); i += 2) v[i] = float(r.l), v[i + 1] = float(r.r);
-            f.process(v.data(), 10000);
-            QCOMPARE_LE(std::abs(v[19998] - r.outL), 1e-4);
-            QCOMPARE_LE(std::abs(v[19999] - r.outR), 1e-4);
+            f.process(v.data(), 1000);
+            QCOMPARE_LE(std::abs(v[1998] - r.outL), 1e-4);
+            QCOMPARE_LE(std::abs(v[1999] - r.outR), 1e-4);
         }
     }
 
@@ -172,37 +172,8 @@ private slots:
                 step = std::max(step, double(std::abs(out[i] - out[i - 2])));
             }
             QVERIFY2(step <= ownStep * std::pow(10, on.gainDb / 20) * 1.05, qPrintable(QString::number(step)));
-            const int late = 2 * f.latency();
-            QCOMPARE_NE(out[2 * 20 * block], in[2 * 20 * block - late]);  // heard within the block after
-            QVERIFY(std::equal(out.begin() + 2 * 110 * block, out.end(), in.begin() + 2 * 110 * block - late));
-        }
-    }
-
-    void keepMovesNothingInTime()
-    {
-        // A centre tone (which keep leaves as it is) with keep turned on and off beside other
-        // settings: the sound stays where those settings alone put it, the clicks with it.
-        const struct { HearSettings others; bool keepFirst; } rows[] = {
-            {{}, true}, {{}, false}, {{.lowCut = 100}, true}, {{.highCut = 4000, .gainDb = 3}, false}};
-        for (const auto& r : rows) {
-            HearSettings kept = r.others;
-            kept.centre = C::Keep;
-            PartFilter f = filterWith(r.keepFirst ? kept : r.others), alone = filterWith(r.others);
-            const int block = 480, blocks = 100;
-            const std::vector<float> in = tone(440, 0.4, 0.4, block * blocks);
-            std::vector<float> out = in, ref = in;
-            std::vector<float> clicks(block * blocks);
-            clicks[block * 50 + 7] = 0.5;
-            for (int b = 0; b < blocks; ++b) {
-                if (b == 30 || b == 70) f.set((b == 30) == r.keepFirst ? r.others : kept);
-                f.process(out.data() + b * block * 2, block, clicks.data() + b * block);
-                alone.process(ref.data() + b * block * 2, block, clicks.data() + b * block);
-            }
-            double apart = 0;
-            for (std::size_t i = 2 * 20 * block; i < out.size(); ++i) apart = std::max(apart, double(std::abs(out[i] - ref[i])));
-            QVERIFY2(apart < 0.03, qPrintable(QString::number(apart)));
-            const int click = block * 50 + 7;
-            if (!r.others.any()) QCOMPARE(ref[2 * (click + f.latency())], in[2 * click] + 0.5f);
+            QCOMPARE_NE(out[2 * 20 * block], in[2 * 20 * block]);  // heard within the block after
+            QVERIFY(std::equal(out.begin() + 2 * 110 * block, out.end(), in.begin() + 2 * 110 * block));
         }
     }
 

@@ -223,10 +223,10 @@ private slots:
             set.stems[0].solo = m.solo;
             e.setStemMix(set);
             // Heard once the chunks kept ahead of the output (some 70 ms; and, stretched, the
-            // stretcher's window over the old mix) and the hear filters' delay are played.
+            // stretcher's window over the old mix) are played.
             int blocks = 0;
             for (; loud() != m.heard && blocks < 50; ++blocks) QVERIFY(rig.step());
-            QVERIFY2(blocks <= 17, qPrintable(QString::number(blocks)));
+            QVERIFY2(blocks <= 12, qPrintable(QString::number(blocks)));
             for (int i = 0; i < 20; ++i) {
                 QVERIFY(rig.step());
                 QCOMPARE(loud(), m.heard);

@@ -23,7 +23,7 @@ public:
 
     // Allocates: never while frames go through.
     void setRate(int rate);
-    int latency() const { return m_size > 0 ? m_size - 1 : 0; }
+    int latency() const { return m_size - 1; }
     bool running() const { return m_running; }
 
     // Frames only remembered, for a start later (nothing comes out).
@@ -33,15 +33,6 @@ public:
     void stop() { m_running = false; }
     // One frame in; out, the shared part of the frame latency() before.
     void frame(double& l, double& r);
-    // The frame that went in latency() before the `back`-th last one, as it went in: the
-    // rest of the sound, as late as the centre, so the two fade between the same moment.
-    void delayedBy(std::int64_t back, double& l, double& r) const
-    {
-        if (m_history == 0) return;
-        const float* slot = &m_in[std::size_t(ring(m_at - back - latency())) * 2];
-        l = slot[0];
-        r = slot[1];
-    }
     // The last `n` frames in did not happen (the output they went to dropped them).
     void forget(std::int64_t n);
 

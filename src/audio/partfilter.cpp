@@ -173,10 +173,6 @@ void PartFilter::setRate(int rate)
     m_pending = false;
     m_keep.setRate(m_rate);
     if (keeps(m_now)) m_keep.start();
-    std::size_t ring = 1;
-    while (ring < std::size_t(2 * m_rate)) ring *= 2;  // more than forget() takes back
-    m_after.assign(ring, 0.0f);
-    m_afterAt = 0;
 }
 
 void PartFilter::set(const HearSettings& s)
@@ -201,52 +197,19 @@ void PartFilter::beginFade()
     m_fadeAt = 0;
 }
 
-void PartFilter::forget(std::int64_t n)
-{
-    m_keep.forget(n);
-    if (n <= 0 || m_after.empty()) return;
-    if (n + latency() + 1 > std::int64_t(m_after.size())) std::fill(m_after.begin(), m_after.end(), 0.0f);
-    else m_afterAt -= n;
-}
-
-void PartFilter::delayAfter(float* frames, std::int64_t n, const float* after, bool add)
-{
-    if (m_after.empty()) {
-        for (std::int64_t i = 0; after && add && i < n; ++i) frames[2 * i] += after[i], frames[2 * i + 1] += after[i];
-        return;
-    }
-    const std::int64_t mask = std::int64_t(m_after.size()) - 1;
-    for (std::int64_t i = 0; i < n; ++i, ++m_afterAt) {
-        m_after[std::size_t(m_afterAt & mask)] = after ? after[i] : 0.0f;
-        if (!add) continue;
-        const float late = m_after[std::size_t((m_afterAt - latency()) & mask)];
-        frames[2 * i] += late;
-        frames[2 * i + 1] += late;
-    }
-}
-
-void PartFilter::process(float* frames, std::int64_t n, const float* after, bool addAfter)
+void PartFilter::process(float* frames, std::int64_t n)
 {
     if (bypassed()) {
-        // Remembered whole first: a block longer than the delay reads some of its own frames.
         m_keep.remember(frames, n);
-        for (std::int64_t i = 0; i < n; ++i) {
-            double l = frames[2 * i], r = frames[2 * i + 1];
-            m_keep.delayedBy(n - i, l, r);
-            frames[2 * i] = float(l);
-            frames[2 * i + 1] = float(r);
-        }
-        delayAfter(frames, n, after, addAfter);
         return;
     }
     for (std::int64_t i = 0; i < n; ++i) {
         float* f = frames + 2 * i;
-        // The sound as it went in and its centre alone, both of the same moment, latency() ago.
         double l = f[0], r = f[1];
+        // The centre alone, later by the analysis: what a chain that keeps it takes.
         double cl = l, cr = r;
         if (m_keep.running()) m_keep.frame(cl, cr);
         else m_keep.remember(f, 1);
-        m_keep.delayedBy(1, l, r);
         if (m_fadeAt < m_fadeLen) {
             double nl = keeps(m_next) ? cl : l, nr = keeps(m_next) ? cr : r;
             if (keeps(m_now)) l = cl, r = cr;
@@ -269,7 +232,6 @@ void PartFilter::process(float* frames, std::int64_t n, const float* after, bool
         f[0] = float(l);
         f[1] = float(r);
     }
-    delayAfter(frames, n, after, addAfter);
 }
 
 } // namespace audio

@@ -8,7 +8,6 @@
 #include "audio/seqcount.h"
 
 #include <atomic>
-#include <vector>
 #include <cstdint>
 
 namespace audio {
@@ -92,29 +91,25 @@ private:
 
 class PartFilter {
 public:
-    // Not while process() may run: the output is stopped around it. Allocates.
+    // Not while process() may run: the output is stopped around it.
     void setRate(int rate);
     // From the thread that processes: takes effect through a fade; one arriving during a
     // fade waits for its end.
     void set(const HearSettings& s);
-    // In place, interleaved stereo, latency() frames late; `after` (mono, `n` of them, or
-    // none) goes through the same delay and, where `addAfter`, is added to both channels
-    // past the filters (switched as it comes out, not as it goes in). While every setting is
-    // off the sound comes out as it went in, bit for bit, only later.
-    void process(float* frames, std::int64_t n, const float* after = nullptr, bool addAfter = true);
+    // In place, interleaved stereo. Untouched (bit for bit) while every setting is off.
+    void process(float* frames, std::int64_t n);
     bool bypassed() const { return !m_now.any() && m_fadeAt >= m_fadeLen && m_limiter.idle(); }
     int fadeFrames() const { return m_fadeLen; }
-    // How much later than it came the sound goes out: the centre's analysis, whether the
-    // centre is kept or not, so that keeping it, or no longer, never moves the sound in time
-    // (the fade between the two runs between frames of the same moment).
-    int latency() const { return m_keep.latency(); }
+    // How much later than it came the sound goes out now: the centre's analysis while the
+    // centre is kept (from the start of the fade into it to the end of the fade out of it),
+    // else none. A change of it is heard as a jump in the sound, blended by the fade.
+    int latency() const { return m_keep.running() ? m_keep.latency() : 0; }
     // From the thread that processes: the last `n` frames processed were dropped by the
-    // output; the delay goes back over them so that none of them is heard.
-    void forget(std::int64_t n);
+    // output; the centre's analysis goes back over them so that none of them is heard.
+    void forget(std::int64_t n) { m_keep.forget(n); }
 
 private:
     void beginFade();
-    void delayAfter(float* frames, std::int64_t n, const float* after, bool add);
     static bool keeps(const HearSettings& s) { return s.centre == HearSettings::Centre::Keep; }
 
     int m_rate = 44100;
@@ -125,10 +120,6 @@ private:
     PartChain m_chain, m_nextChain;
     PeakLimiter m_limiter;
     CentreKeep m_keep;
-    // What goes in past the filters, delayed as the sound is: a ring as long as what
-    // forget() may take back, and frames in so far.
-    std::vector<float> m_after;
-    std::int64_t m_afterAt = 0;
 };
 
 } // namespace audio

@@ -229,8 +229,8 @@ struct SampleEngine::Shared {
     // is set by the worker while the output is stopped.
     // An entry handed over in the worker brings its own settings, taken as its first chunk
     // is: `entryHear` is tagged by the entry.
-    // The filters delay the sound by the centre's analysis (PartFilter::latency()), kept or
-    // not: the notes tell where a chunk is heard with the delay it goes out with.
+    // Keeping the centre delays the sound (PartFilter::latency()): the notes tell where a
+    // chunk is heard with the delay it goes out with, a new note when the delay changes.
     PartFilter hear;
     HearMailbox hearBox, entryHear;
     std::uint64_t hearSeen = 0;
@@ -238,6 +238,13 @@ struct SampleEngine::Shared {
     int notedLatency = 0;
 
     qint64 pull(float* out, qint64 frames);
+    static void mixClicks(const audio::Chunk& c, qint64 offset, float* out, qint64 n)
+    {
+        for (qint64 i = 0; i < n; ++i) {
+            out[i * kChannels] += c.clicks[offset + i];
+            out[i * kChannels + 1] += c.clicks[offset + i];
+        }
+    }
     bool dropped(const audio::Chunk* c) const
     {
         return c->seq >= dropFrom.load(std::memory_order_acquire) && c->seq <= dropTo.load(std::memory_order_acquire);
@@ -288,9 +295,8 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             const qint64 n = std::min(frames - filled, c->frames - offset);
             std::memcpy(out + filled * kChannels, c->data + offset * kChannels, sizeof(float) * kChannels * n);
             // The clicks go in after the filters, so a cancelled centre or a band keeps them.
-            // Switched as they come out of the filters' delay: heard at the next block.
-            hear.process(out + filled * kChannels, n, c->hasClicks ? c->clicks + offset : nullptr,
-                         metronome.load(std::memory_order_relaxed));
+            hear.process(out + filled * kChannels, n);
+            if (c->hasClicks && metronome.load(std::memory_order_relaxed)) mixClicks(*c, offset, out + filled * kChannels, n);
             filled += n;
             offset += n;
             writtenPos.store(c->sourcePos + double(offset) * c->step, std::memory_order_relaxed);
