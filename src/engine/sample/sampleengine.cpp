@@ -1326,17 +1326,14 @@ void SampleEngine::load(const QString& path)
         m_shared->opened.reset();
         m_shared->nextOpened.clear();
     }
-    // An unload goes at once; a file goes with its first plan (flushPlan()), so the worker
-    // opens it and renders that plan straight after, whatever the threads' timing: never a
-    // plan taken before the file and another after it.
-    m_loadPending = !path.isEmpty();
-    if (!m_loadPending) m_shared->post({LoadCommand{m_generation, path}});
+    m_shared->post({LoadCommand{m_generation, path}});
     m_load = path.isEmpty() ? Load::None : Load::Opening;
     reportDuration();
     // A load under way counts as playing: no Stopped between two files.
     setState(m_load == Load::Opening ? PlayState::Playing : PlayState::Stopped);
     if (m_load != Load::Opening) return;
-    // The sound starts as soon as the file is open, without waiting for this thread.
+    // The worker opens the file and renders the plan made meanwhile straight after, so
+    // the sound starts without waiting for this thread in between.
     m_shared->gate.store(true);
     sendPlan(0.0);
     m_shared->wake.notify_all();
@@ -1345,7 +1342,6 @@ void SampleEngine::load(const QString& path)
 bool SampleEngine::waitForLoad(int timeoutMs)
 {
     if (m_load != Load::Opening) return m_load == Load::Ready;
-    flushPlan();  // the load goes with it
     {
         std::unique_lock lock(m_shared->mutex);
         const quint64 gen = m_generation;
@@ -1421,7 +1417,6 @@ void SampleEngine::flushPlan()
     if (!m_planDirty) return;
     m_planDirty = false;
     if (m_load == Load::None) return;
-    if (std::exchange(m_loadPending, false)) m_shared->post({LoadCommand{m_generation, m_path}});
     Plan plan;
     plan.epoch = m_epoch;
     plan.entry = m_entry;

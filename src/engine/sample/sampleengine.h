@@ -121,7 +121,6 @@ private:
     quint64 m_generation = 0;
     enum class Load { None, Opening, Ready };  // None: no file, or it failed to open
     Load m_load = Load::None;
-    bool m_loadPending = false;  // m_path is to be opened: posted with the first plan
     int m_sampleRate = 44100;
     double m_duration = 0;
     QHash<QString, QString> m_tags;
