@@ -175,6 +175,9 @@ struct SampleEngine::Shared {
     // renderAhead(): the worker tells, by copying the request's number, that it is idle.
     quint64 idleWanted = 0;
     quint64 idleSeen = 0;
+    // The last entry the UI heard start, set once it had its chance to hand over the one
+    // after it (what it sent before is in the inbox by then).
+    quint64 heardEntry = 0;
     std::condition_variable idleWake;
 
     // From the UI thread: the commands are taken together, in order.
@@ -392,6 +395,7 @@ private:
     // The next entry is rendered only once the output took some of the one rendered now:
     // an entry handed over and not heard yet may still be taken back, one at a time.
     bool handOverAllowed() const;
+    bool renderedOf(quint64 entry) const;
     void queueNext(NextCommand next);
     // The beats of the file open now, where they are known: the metronome's and the count-in's.
     const beats::BeatGrid* grid() const;
@@ -420,6 +424,7 @@ private:
     std::deque<NextCommand> m_next;
     Mode m_mode = Mode::Idle;
     quint64 m_epoch = 0, m_entry = 0;
+    quint64 m_heardEntry = 0;  // sh.heardEntry, as of the commands taken last
     double m_endPos = 0;  // where the source ended, told with the end
     int m_outputRate = 0;  // the rate every frame is rendered at
 
@@ -482,6 +487,7 @@ Worker::Inbox Worker::takeCommands()
                          [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted || sh.nudged; });
     }
     sh.nudged = false;
+    m_heardEntry = sh.heardEntry;
     for (Command& c : sh.inbox) {
         if (std::holds_alternative<QuitCommand>(c)) {
             in.quit = true;
@@ -1123,11 +1129,11 @@ void Worker::renderAhead(bool timedWake)
         // The next entry came before the end was told: it follows the last sample.
         m_mode = soundMode();
     } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks && !nextFollows() &&
-               (ahead() == 0 || handOverAllowed())) {
-        // Not before the output took some of this entry (nor, with a next entry to follow,
-        // at all): one shorter than the lead would else end before any of it is heard, and
-        // a next entry handed over a moment later could not follow. A plan with no sound
-        // at all (started at its end) ends at once.
+               (ahead() == 0 || handOverAllowed()) && (m_heardEntry >= m_entry || !renderedOf(m_entry))) {
+        // Not before the UI heard this entry start (nor, with a next entry to follow, at
+        // all): it hands over the one after it only then, which for an entry shorter than
+        // the lead comes after the output took some of it, or even all. A plan with no
+        // sound at all (started at its end) ends at once.
         tellEnd();
     } else if (m_mode == Mode::Awaiting && (nextFollows() || ahead() <= kAwaitLeadChunks)) {
         // Nothing known to follow by now: the end goes out as it is.
@@ -1188,6 +1194,11 @@ void Worker::run()
         if ((m_mode == Mode::Plain || m_mode == Mode::Stretching || m_mode == Mode::Preroll) && m_practice.stretches())
             m_stretch.keepSpare(m_outputRate, m_practice.rateOf(m_pass), m_practice.pitchScale());
     }
+}
+
+bool Worker::renderedOf(quint64 entry) const
+{
+    return std::any_of(m_rendered.begin(), m_rendered.end(), [&](const Rendered& r) { return r.entry == entry; });
 }
 
 bool Worker::handOverAllowed() const
@@ -1767,6 +1778,13 @@ void SampleEngine::tick()
             if (n.toEnd && m_loop) m_loop->stop = m_duration;
             reportDuration();
             emit nextStarted();
+            // After what its listeners sent: a plan they changed is flushed before this.
+            QMetaObject::invokeMethod(this, [this, heard = m_entry] {
+                std::lock_guard lock(m_shared->mutex);
+                m_shared->heardEntry = std::max(m_shared->heardEntry, heard);
+                m_shared->nudged = true;
+                m_shared->wake.notify_all();
+            }, Qt::QueuedConnection);
         }
         if (r.entry != m_entry) {
             r.handled = true;
