@@ -116,12 +116,12 @@ int main(int argc, char** argv)
     positions.start(10);
 
     // As the list's look-ahead hands the engine the next entry's beats while the one before plays.
-    const auto giveGrid = [&](const QStringList& spec, const QString& file) {
-        if (spec.size() != 5) return;
+    const auto giveGrid = [&](const QStringList& fields, const QString& file) {
+        if (fields.size() != 5) return;
         auto g = std::make_shared<beats::BeatGrid>();
-        for (int b = 0; b < spec[2].toInt(); ++b) g->beats.push_back(spec[0].toDouble() + b * spec[1].toDouble());
-        for (int b = spec[3].toInt(); b < spec[2].toInt(); b += spec[4].toInt()) g->bars.push_back(b);
-        g->meter = spec[4].toInt();
+        for (int b = 0; b < fields[2].toInt(); ++b) g->beats.push_back(fields[0].toDouble() + b * fields[1].toDouble());
+        for (int b = fields[3].toInt(); b < fields[2].toInt(); b += fields[4].toInt()) g->bars.push_back(b);
+        g->meter = fields[4].toInt();
         engine->setBeats(file, g);
     };
     giveGrid(grid, row[0]);
