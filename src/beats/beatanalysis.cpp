@@ -1,5 +1,7 @@
 #include "beats/beatanalysis.h"
 
+#include "beats/barcues.h"
+
 #include "audio/audiodecoder.h"
 #include "midi/midifile.h"
 
@@ -44,6 +46,23 @@ double peakAt(const std::vector<double>& df, double step)
 {
     const auto at = [&](double s) { return df[size_t(std::clamp(std::lround(s), 0L, long(df.size()) - 1))]; };
     return std::max({at(step - 1), at(step), at(step + 1)});
+}
+
+// What each beat's being a downbeat is worth (see barAccents()); `sound`: the downbeat
+// finder's sound, `found`: the beats in detection steps, `change`: the spectral change into each.
+std::vector<double> accentsAt(const float* sound, size_t length, const std::vector<double>& found,
+                              const std::vector<double>& df, const std::vector<double>& change)
+{
+    // A bar of four beats either side: harmony changes from bar to bar more than within one.
+    constexpr size_t kHarmonySpan = 4;
+    const double rate = double(kAnalysisRate) / kDecimation;
+    std::vector<double> at, onset;
+    for (double b : found) {
+        at.push_back(b * double(kStep) / kDecimation);
+        onset.push_back(peakAt(df, b));
+    }
+    const std::vector<double> harmony = harmonicChange(chromaBetween(sound, length, rate, at), at.size(), kHarmonySpan);
+    return barAccents(change, lowRise(sound, length, rate, at), harmony, onset);
 }
 
 DFConfig detectionConfig()
@@ -198,7 +217,10 @@ BeatGrid Analyser::finish()
         best = std::move(two);
         grid.meter = 2;
     }
-    grid.bars = std::move(best.downbeats);
+    // The meter is the spectral change's choice (the other cues favour no meter on the
+    // rendered pieces); the bars' phase hears them all.
+    rest();
+    grid.bars = followBars(accentsAt(low, length, found, df, change), grid.beats.size(), grid.meter).downbeats;
     if (grid.meter == 3) return compoundBeats(std::move(grid), df, found);
     return grid;
 }
