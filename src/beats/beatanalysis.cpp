@@ -36,6 +36,8 @@ constexpr qint64 kReadFrames = 8192;
 // Beats are looked for in the first hour: the downsampled sound the downbeats need is kept
 // whole (40 MB an hour), and a longer file is a film or a mix rather than a piece.
 constexpr qint64 kMaxFrames = qint64(kAnalysisRate) * 60 * 60;
+// The onset envelopes' blocks: 1.45 ms.
+constexpr size_t kOnsetBlock = 32;
 // A detection value under this share of the mean is no onset.
 constexpr double kOnsetLevel = 0.5;
 
@@ -83,7 +85,7 @@ DFConfig detectionConfig()
 Analyser::Analyser()
     : m_df(std::make_unique<DetectionFunction>(detectionConfig())),
       m_downBeat(std::make_unique<DownBeat>(float(kAnalysisRate), kDecimation, kStep)),
-      m_frame(kFrameLength), m_block(kStep)
+      m_frame(kFrameLength), m_block(kStep), m_onsets(kAnalysisRate, kOnsetBlock)
 {
 }
 
@@ -96,6 +98,7 @@ void Analyser::rest() const
 
 void Analyser::add(const float* mono, qint64 frames)
 {
+    m_onsets.add(mono, size_t(frames));
     for (qint64 i = 0; i < frames;) {
         // Both buffers fill in steps: the window holds one step more than the block.
         const size_t n = std::min<size_t>(size_t(frames - i), kStep - m_blockFill);
@@ -152,6 +155,14 @@ Analyser::Bars Analyser::followBars(const std::vector<double>& beatChange, size_
 }
 
 BeatGrid Analyser::finish()
+{
+    BeatGrid grid = findGrid();
+    // The tracker's beats lie on its steps: each goes to its note's onset within a step.
+    grid.beats = beatsOnOnsets(grid.beats, m_onsets, double(kStep) / kAnalysisRate);
+    return grid;
+}
+
+BeatGrid Analyser::findGrid()
 {
     size_t used = m_detection.size();
     while (used > 0 && m_detection[used - 1] <= 0) --used;

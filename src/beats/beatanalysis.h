@@ -4,6 +4,7 @@
 // beat, with 3 or 4 beats a bar as the sound suggests. A MIDI file's own metre is exact and
 // needs no listening. Everything here runs on whichever thread calls it.
 #include "beats/beatgrid.h"
+#include "beats/beattiming.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -42,6 +43,8 @@ public:
 
 private:
     void rest() const;
+    // finish() without moving the beats to their onsets.
+    BeatGrid findGrid();
 
     // The downbeats (indexes of `beats` beats) in `meter`, from the spectral change at each
     // beat but the first and the last; the bar's phase may shift where the sound says so
@@ -61,6 +64,7 @@ private:
     std::vector<float> m_block;    // the downsampler's block being filled
     size_t m_frameFill = 0, m_blockFill = 0;
     std::vector<double> m_detection;
+    OnsetEnvelopes m_onsets;
     std::chrono::microseconds m_rest{0};
 };
 
