@@ -343,9 +343,25 @@ private slots:
 
     // A stop moved while it plays takes effect in the pass playing, even one moved behind
     // the place heard (the pass ends there instead of running on to the file's end).
+    // The stop moved `back` from 1.9 s while `ahead` of the pass is still to be heard (the
+    // worker rendered past the old stop and wrapped already), behind a sound server's
+    // queue: the pass is cut at the new stop, or at once where that is behind what is heard.
+    void stopMovedWhilePlaying_data()
+    {
+        QTest::addColumn<double>("back");
+        QTest::addColumn<double>("ahead");
+        QTest::addColumn<int>("queueMs");
+        QTest::newRow("behind what is heard") << 1.35 << -0.05 << 0;
+        QTest::newRow("100 ms back, 40 ms ahead") << 0.1 << 0.04 << 200;
+        QTest::newRow("100 ms back, 150 ms ahead") << 0.1 << 0.15 << 200;
+        QTest::newRow("100 ms back, 150 ms ahead, no queue") << 0.1 << 0.15 << 0;
+    }
     void stopMovedWhilePlaying()
     {
-        Pulled rig;
+        QFETCH(double, back);
+        QFETCH(double, ahead);
+        QFETCH(int, queueMs);
+        Pulled rig(queueMs);
         SampleEngine& e = *rig.engine;
         QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
         e.load(m_a);
@@ -353,11 +369,13 @@ private slots:
         e.setLoop(LoopRange{0.1, 1.9, LoopRange::kEndless, false});
         e.seek(0.1);
         e.play();
-        QVERIFY(rig.until([&] { return e.position() > 0.6; }));
         LoopRange moved = e.loop();
-        moved.stop = e.position() - 0.05;
+        moved.stop -= back;
+        QVERIFY(rig.until([&] { return e.position() >= moved.stop - ahead; }));
         e.setLoop(moved);
-        QVERIFY(rig.until([&] { return wraps.count() >= 1; }));
+        double peak = 0;
+        QVERIFY(rig.until([&] { return (peak = std::max(peak, e.position()), wraps.count() >= 1); }));
+        QVERIFY2(ahead < 0 || peak <= moved.stop + 0.001, qPrintable(QString("heard up to %1").arg(peak)));
         QVERIFY(rig.until([&] { return e.position() > 0.2; }));
         QVERIFY(e.position() < moved.stop);
         QCOMPARE(e.state(), PlayState::Playing);

@@ -364,6 +364,9 @@ private:
     std::optional<int> takeBackHandOver(quint64 entry);
     bool relooped(const Plan& plan);
     bool rangedInPlace(const Plan& plan);
+    // Whether what the output may still replace or has not taken holds a wrap, or sound of
+    // this entry past `stop` (source frames).
+    bool againstRange(qint64 stop) const;
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
     // `before`: the sound fed just before, where the start blends out of it (else the
@@ -809,6 +812,9 @@ bool Worker::rangedInPlace(const Plan& plan)
         return l && l->stop > l->start ? l->stop : std::numeric_limits<qint64>::max();
     };
     if (m_reader->position() + fadeFrames() >= std::min(reach(m_reader->loop()), fl.loop->stop)) return false;
+    // The reader may have wrapped at the old stop while the sound before that wrap is still
+    // to be heard: that goes against the new range from the frame heard, as any change does.
+    if (againstRange(fl.loop->stop)) return false;
     // The reader is in pass m_pass: the wraps it made since the plan's pass are spent.
     fl.loop->wraps = wrapsLeft(fl.loop->wraps, plan.pass, m_pass);
     m_before.reset();
@@ -817,6 +823,24 @@ bool Worker::rangedInPlace(const Plan& plan)
     m_practice.setCountInBar(countInBar(fl, f));
     m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
     return true;
+}
+
+bool Worker::againstRange(qint64 stop) const
+{
+    const quint64 taken = sh.taken.load(std::memory_order_acquire);
+    const qint64 from = sh.output->replaceableFrom(AudioOutput::Putting::Sound);
+    // A chunk's pulled frame is known only once the output took it.
+    const auto pulledFrom = [&](const Rendered& r) {
+        return r.seq > taken ? std::numeric_limits<qint64>::max() : sh.pulledAt[r.seq % kRingChunks].load(std::memory_order_acquire);
+    };
+    for (const Rendered& r : m_rendered) {
+        if (r.entry != m_entry || r.step <= 0) continue;
+        const qint64 at = pulledFrom(r);
+        const bool unheard = r.seq > taken || (from >= 0 && at >= from);
+        const bool reaching = r.seq > taken || (from >= 0 && at + r.frames > from);
+        if ((unheard && r.passStart) || (reaching && r.sourcePos + double(r.frames) * r.step > double(stop))) return true;
+    }
+    return false;
 }
 
 std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::optional<double> stop,
