@@ -169,7 +169,7 @@ def passes_of(left):
     return segs, tail / 100
 
 
-BLEND = int(0.030 * RATE)  # the seam blend, as the model and the engine have it
+BLEND = 0.030  # seconds of the source a seam blends over, as the model and the engine have it
 
 
 def stretch(base, at, seconds, rate):
@@ -181,24 +181,35 @@ def stretch(base, at, seconds, rate):
     return out
 
 
+def gains(i, n):
+    """The blend's gains at frame i of n for two unrelated sounds (their power kept), rising
+    and falling: the engine's and the model's (audio::blendGains at correlation 0)."""
+    o = 0.5 * math.sin(math.pi / 2 * (2 * (i + 0.5) / n - 1))
+    e = math.sqrt(max(0.0, 0.5 - o * o))
+    return e + o, e - o
+
+
 def model_change(a, b):
     """What the analysis reads of a change as the model renders it: the sound lost at the end
     of pass `a` and at the start of pass `b` (plan tuples). Passes of one rate blend, the
     stretch of `a` going on past its stop under the start of `b`; a pause, a count-in or
-    another rate fades `a` out and `b` in instead."""
+    another rate fades `a` out and `b` in instead (the due silence between)."""
     (fa, _, stop_a, ra, _), (fb, start_b, _, rb, before) = a, b
     head = stretch(FILES[fa], stop_a - 0.4 * ra, 0.4, ra)
     tail = stretch(FILES[fb], start_b, 0.4, rb)
+    # The blend reads source frames: heard at a rate, it lasts as long over that rate.
+    na, nb = int(BLEND / ra * RATE), int(BLEND / rb * RATE)
     if before > 0 or ra != rb:
-        for i in range(BLEND):
-            head[-BLEND + i] *= math.cos(math.pi / 2 * (i + 0.5) / BLEND)
-            tail[i] *= math.sin(math.pi / 2 * (i + 0.5) / BLEND)
-        sig = head + [0.0] * (RATE // 10) + tail
+        for i in range(na):
+            head[-na + i] *= math.cos(math.pi / 2 * (i + 0.5) / na)
+        for i in range(nb):
+            tail[i] *= gains(i, nb)[0]
+        sig = head + [0.0] * int(before * RATE) + tail
     else:
-        past = stretch(FILES[fa], stop_a, BLEND / RATE, ra)
-        for i in range(BLEND):
-            x = math.pi / 2 * (i + 0.5) / BLEND
-            tail[i] = tail[i] * math.sin(x) + past[i] * math.cos(x)
+        past = stretch(FILES[fa], stop_a, BLEND / ra, ra)
+        for i in range(nb):
+            g = gains(i, nb)
+            tail[i] = tail[i] * g[0] + past[i] * g[1]
         sig = head + tail
     zeros = [0] * (RATE // 10)
     segs, _ = passes_of(array.array("h", zeros + [int(v) for v in sig] + zeros))
