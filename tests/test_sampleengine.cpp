@@ -9,6 +9,8 @@
 #include "playback/enginecontrol.h"
 #include "audio/manualoutput.h"
 #include "beats/beatgrid.h"
+#include "offline/offlinestack.h"
+#include "support/fakeengine.h"
 #include "support/testkit.h"
 
 #include <QSignalSpy>
@@ -343,24 +345,55 @@ private slots:
 
     // A stop moved while it plays takes effect in the pass playing, even one moved behind
     // the place heard (the pass ends there instead of running on to the file's end).
+    // The stop moved {back} from 1.9 s with {ahead} s of the pass still to be heard, behind
+    // {queue} ms of a sound server's queue (the worker rendered past the old stop and wrapped
+    // already): the pass is cut at the new stop, or at once where that is behind what is heard.
     void stopMovedWhilePlaying()
     {
-        Pulled rig;
-        SampleEngine& e = *rig.engine;
-        QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
-        e.load(m_a);
-        QVERIFY(e.waitForLoad(5000));
-        e.setLoop(LoopRange{0.1, 1.9, LoopRange::kEndless, false});
-        e.seek(0.1);
-        e.play();
-        QVERIFY(rig.until([&] { return e.position() > 0.6; }));
-        LoopRange moved = e.loop();
-        moved.stop = e.position() - 0.05;
-        e.setLoop(moved);
-        QVERIFY(rig.until([&] { return wraps.count() >= 1; }));
-        QVERIFY(rig.until([&] { return e.position() > 0.2; }));
-        QVERIFY(e.position() < moved.stop);
-        QCOMPARE(e.state(), PlayState::Playing);
+        const struct { double back, ahead; int queueMs; } cases[] = {{1.35, -0.05, 0}, {0.1, 0.04, 200}, {0.1, 0.15, 200}, {0.1, 0.15, 0}};
+        for (const auto& c : cases) {
+            Pulled rig(c.queueMs);
+            SampleEngine& e = *rig.engine;
+            QSignalSpy wraps(&e, &MediaEngine::loopWrapped);
+            e.load(m_a);
+            QVERIFY(e.waitForLoad(5000));
+            e.setLoop(LoopRange{0.1, 1.9, LoopRange::kEndless, false});
+            e.seek(0.1);
+            e.play();
+            LoopRange moved = e.loop();
+            moved.stop -= c.back;
+            QVERIFY(rig.until([&] { return e.position() >= moved.stop - c.ahead; }));
+            e.setLoop(moved);
+            double peak = 0;
+            QVERIFY(rig.until([&] { return (peak = std::max(peak, e.position()), wraps.count() >= 1); }));
+            QVERIFY2(c.ahead < 0 || peak <= moved.stop + 0.001, qPrintable(QString("%1 ahead: heard up to %2").arg(c.ahead).arg(peak)));
+            QVERIFY(rig.until([&] { return e.position() > 0.2; }));
+            QVERIFY(e.position() < moved.stop);
+            QCOMPARE(e.state(), PlayState::Playing);
+        }
+    }
+
+    // Entries shorter than a chunk the engine renders (ms, rate, 1 or 3 passes, alone or
+    // between two others) in a list that wraps: it goes round and round, never silent for
+    // longer than the rest of a block the output takes (what follows an entry shorter than it).
+    void shortEntriesGoRound()
+    {
+        for (const char* ms : {"001", "005", "008", "012"})
+            for (const char* rate : {"1", "0.75"})
+                for (int k = 0; k < 4; ++k) {
+                    offline::OfflineStack stack(new FakeEngine);
+                    if (k > 1) stack.list.rows.push_back({{m_c, "0.5", "0.7", "1", "1"}, {}});
+                    stack.list.rows.push_back({{m_c, "1", QString("1.") + ms, rate, k % 2 ? "3" : "1"}, {}});
+                    if (k > 1) stack.list.rows.push_back({{m_c, "2", "2.15", "0.75", "2"}, {}});
+                    const int rounds = 3 * int(stack.list.rows.size());
+                    stack.playList();
+                    for (int i = 0; i < 500 && stack.list.selections <= rounds; ++i) QVERIFY(stack.step());
+                    qint64 run = 0, longest = 0;
+                    for (std::size_t f = 0; f < stack.recording.size(); f += 2)
+                        longest = std::max(longest, run = stack.recording[f] == 0 && stack.recording[f + 1] == 0 ? run + 1 : 0);
+                    QVERIFY2(stack.list.selections > rounds && longest < 441, qPrintable(QString("%1 ms at %2, case %3: %4 rows, %5 frames silent")
+                                 .arg(ms, rate).arg(k).arg(stack.list.selections).arg(longest)));
+                }
     }
 
     // Paused in a pause (0.3 s) or count-in (2 clicks 0.5 s apart) behind 200 ms of queue,

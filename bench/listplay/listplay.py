@@ -169,6 +169,55 @@ def passes_of(left):
     return segs, tail / 100
 
 
+BLEND = 0.030  # seconds of the source a seam blends over, as the model and the engine have it
+
+
+def stretch(base, at, seconds, rate):
+    """The file's chirp from source second `at` on, for `seconds` heard at `rate`, the pitch kept."""
+    out, ph = [], 0.0
+    for i in range(int(seconds * RATE)):
+        ph += 2 * math.pi * (base + SLOPE * (at + rate * i / RATE)) / RATE
+        out.append(AMP * math.sin(ph))
+    return out
+
+
+def gains(i, n):
+    """The blend's gains at frame i of n for two unrelated sounds (their power kept), rising
+    and falling: the engine's and the model's (audio::blendGains at correlation 0)."""
+    o = 0.5 * math.sin(math.pi / 2 * (2 * (i + 0.5) / n - 1))
+    e = math.sqrt(max(0.0, 0.5 - o * o))
+    return e + o, e - o
+
+
+def model_change(a, b):
+    """What the analysis reads of a change as the model renders it: the sound lost at the end
+    of pass `a` and at the start of pass `b` (plan tuples). Passes of one rate blend, the
+    stretch of `a` going on past its stop under the start of `b`; a pause, a count-in or
+    another rate fades `a` out and `b` in instead (the due silence between)."""
+    (fa, _, stop_a, ra, _), (fb, start_b, _, rb, before) = a, b
+    head = stretch(FILES[fa], stop_a - 0.4 * ra, 0.4, ra)
+    tail = stretch(FILES[fb], start_b, 0.4, rb)
+    # The blend reads source frames: heard at a rate, it lasts as long over that rate.
+    na, nb = int(BLEND / ra * RATE), int(BLEND / rb * RATE)
+    if before > 0 or ra != rb:
+        for i in range(na):
+            head[-na + i] *= math.cos(math.pi / 2 * (i + 0.5) / na)
+        for i in range(nb):
+            tail[i] *= gains(i, nb)[0]
+        sig = head + [0.0] * int(before * RATE) + tail
+    else:
+        past = stretch(FILES[fa], stop_a, BLEND / ra, ra)
+        for i in range(nb):
+            g = gains(i, nb)
+            tail[i] = tail[i] * g[0] + past[i] * g[1]
+        sig = head + tail
+    zeros = [0] * (RATE // 10)
+    segs, _ = passes_of(array.array("h", zeros + [int(v) for v in sig] + zeros))
+    if len(segs) != 2:
+        return 0.0, 0.0
+    return (stop_a - segs[0]["to"]) / ra * 1000, (segs[1]["from"] - start_b) / rb * 1000
+
+
 def list_table(path, title, practice=True):
     left = read(path)
     segs, tail = passes_of(left)
@@ -178,10 +227,15 @@ def list_table(path, title, practice=True):
     print(f"\n{title}: {len(left) / RATE:.1f} s recorded, {len(segs)} passes heard")
     print("The first pass's silence is the start; the due silence is the pause and count-in (whose"
           " clicks count as other sound); a pass matches the list's next one of its file and start.\n")
+    if practice:
+        print("Lost: against what the same analysis reads of the model's blended (or faded) change"
+              " from the pass heard before; in brackets as read.\n")
     print("| # | file | at s | silence before ms (due) | lost at its start ms | lost at its end ms"
           " | rate heard (due) | level dB |")
     print("|---|---|---|---|---|---|---|---|")
     at = 0
+    matched = [None] * len(segs)
+    rows, rows_end = [], []
     for k, s in enumerate(segs):
         # The list's next pass this one can be: passes of the list not heard are skipped.
         match = next((j for j in range(at, at + len(plan))
@@ -195,13 +249,27 @@ def list_table(path, title, practice=True):
                 note = f" ({match - at} of the list's passes not heard before it)"
             f, start, stop, rate, before = plan[match % len(plan)]
             at = match + 1
+            matched[k] = match
         due_before = before * 1000 if k else 0
         head = (s["from"] - start) / rate * 1000
         end = (stop - s["to"]) / rate * 1000
+        # The model's change from the pass heard before, where it is the list's pass before.
+        if practice and k and matched[k] is not None and matched[k - 1] == matched[k] - 1:
+            end_before, head_model = model_change(plan[matched[k - 1] % len(plan)], plan[matched[k] % len(plan)])
+            rows[-1] = rows[-1].replace("END", f"{rows_end[-1] - end_before:.0f} ({rows_end[-1]:.0f})")
+            head_text = f"{head - head_model:.0f} ({head:.0f})"
+        else:
+            head_text = f"({head:.0f})"
+        if rows:
+            rows[-1] = rows[-1].replace("END", f"({rows_end[-1]:.0f})")
         level = 20 * math.log10(statistics.median(s["rms"]) / (AMP / math.sqrt(2)))
-        print(f"| {k + 1} | {s['file']}{note} | {s['t0']:.2f} | {s['silent'] * 10} ({due_before:.0f})"
-              f"{' +' + str(s['other'] * 10) + ' other' if s['other'] else ''} | {head:.0f} | {end:.0f}"
-              f" | {s['rate']:.3f} ({rate:.3g}) | {level:+.1f} |")
+        rows.append(f"| {k + 1} | {s['file']}{note} | {s['t0']:.2f} | {s['silent'] * 10} ({due_before:.0f})"
+                    f"{' +' + str(s['other'] * 10) + ' other' if s['other'] else ''} | {head_text} | END"
+                    f" | {s['rate']:.3f} ({rate:.3g}) | {level:+.1f} |")
+        rows_end.append(end)
+    if rows:
+        rows[-1] = rows[-1].replace("END", f"({rows_end[-1]:.0f})")
+    print("\n".join(rows))
     if tail > 3:
         print(f"The sound stopped {tail:.1f} s before the recording's end, after pass {len(segs)}"
               " (the list did not go on).")

@@ -175,9 +175,11 @@ struct SampleEngine::Shared {
     // renderAhead(): the worker tells, by copying the request's number, that it is idle.
     quint64 idleWanted = 0;
     quint64 idleSeen = 0;
-    // The last entry the UI heard start, set once it had its chance to hand over the one
-    // after it (what it sent before is in the inbox by then).
-    quint64 heardEntry = 0;
+    // The last entry (with its plan's epoch) the UI heard play its last pass, set once it
+    // had its chance to hand over the one after it (what it sent before is in the inbox by
+    // then). An end is told only after that: an entry shorter than what is rendered ahead
+    // is rendered whole, all its passes, before the UI hears the pass that hands over.
+    std::pair<quint64, quint64> lastPassHeard{0, 0};
     std::condition_variable idleWake;
 
     // From the UI thread: the commands are taken together, in order.
@@ -362,6 +364,9 @@ private:
     std::optional<int> takeBackHandOver(quint64 entry);
     bool relooped(const Plan& plan);
     bool rangedInPlace(const Plan& plan);
+    // Whether what the output may still replace or has not taken holds a wrap, or sound of
+    // this entry past `stop` (source frames).
+    bool againstRange(qint64 stop) const;
     // Sets up an entry's passes from `fl`, its first pass being `pass` (counted since its
     // practice began), with that pass's pause and count-in first when `preroll`.
     // `before`: the sound fed just before, where the start blends out of it (else the
@@ -424,7 +429,7 @@ private:
     std::deque<NextCommand> m_next;
     Mode m_mode = Mode::Idle;
     quint64 m_epoch = 0, m_entry = 0;
-    quint64 m_heardEntry = 0;  // sh.heardEntry, as of the commands taken last
+    std::pair<quint64, quint64> m_lastPassHeard{0, 0};  // sh.lastPassHeard, as of the commands taken last
     double m_endPos = 0;  // where the source ended, told with the end
     int m_outputRate = 0;  // the rate every frame is rendered at
 
@@ -487,7 +492,7 @@ Worker::Inbox Worker::takeCommands()
                          [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted || sh.nudged; });
     }
     sh.nudged = false;
-    m_heardEntry = sh.heardEntry;
+    m_lastPassHeard = sh.lastPassHeard;
     for (Command& c : sh.inbox) {
         if (std::holds_alternative<QuitCommand>(c)) {
             in.quit = true;
@@ -807,6 +812,9 @@ bool Worker::rangedInPlace(const Plan& plan)
         return l && l->stop > l->start ? l->stop : std::numeric_limits<qint64>::max();
     };
     if (m_reader->position() + fadeFrames() >= std::min(reach(m_reader->loop()), fl.loop->stop)) return false;
+    // The reader may have wrapped at the old stop while the sound before that wrap is still
+    // to be heard: that goes against the new range from the frame heard, as any change does.
+    if (againstRange(fl.loop->stop)) return false;
     // The reader is in pass m_pass: the wraps it made since the plan's pass are spent.
     fl.loop->wraps = wrapsLeft(fl.loop->wraps, plan.pass, m_pass);
     m_before.reset();
@@ -815,6 +823,24 @@ bool Worker::rangedInPlace(const Plan& plan)
     m_practice.setCountInBar(countInBar(fl, f));
     m_reader->setGapAtWrap(m_practice.cutBefore(m_pass + 1));
     return true;
+}
+
+bool Worker::againstRange(qint64 stop) const
+{
+    const quint64 taken = sh.taken.load(std::memory_order_acquire);
+    const qint64 from = sh.output->replaceableFrom(AudioOutput::Putting::Sound);
+    // A chunk's pulled frame is known only once the output took it.
+    const auto pulledFrom = [&](const Rendered& r) {
+        return r.seq > taken ? std::numeric_limits<qint64>::max() : sh.pulledAt[r.seq % kRingChunks].load(std::memory_order_acquire);
+    };
+    for (const Rendered& r : m_rendered) {
+        if (r.entry != m_entry || r.step <= 0) continue;
+        const qint64 at = pulledFrom(r);
+        const bool unheard = r.seq > taken || (from >= 0 && at >= from);
+        const bool reaching = r.seq > taken || (from >= 0 && at + r.frames > from);
+        if ((unheard && r.passStart) || (reaching && r.sourcePos + double(r.frames) * r.step > double(stop))) return true;
+    }
+    return false;
 }
 
 std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::optional<double> stop,
@@ -1129,11 +1155,11 @@ void Worker::renderAhead(bool timedWake)
         // The next entry came before the end was told: it follows the last sample.
         m_mode = soundMode();
     } else if (m_mode == Mode::Ended && ahead() <= kEndLeadChunks && !nextFollows() &&
-               (ahead() == 0 || handOverAllowed()) && (m_heardEntry >= m_entry || !renderedOf(m_entry))) {
-        // Not before the UI heard this entry start (nor, with a next entry to follow, at
-        // all): it hands over the one after it only then, which for an entry shorter than
-        // the lead comes after the output took some of it, or even all. A plan with no
-        // sound at all (started at its end) ends at once.
+               (ahead() == 0 || handOverAllowed()) && (m_lastPassHeard >= std::pair{m_epoch, m_entry} || !renderedOf(m_entry))) {
+        // Not before the UI heard this entry's last pass start (nor, with a next entry to
+        // follow, at all): it hands over the one after it only then, which for an entry
+        // shorter than the lead comes after the output took some of it, or even all. A plan
+        // with no sound at all (started at its end) ends at once.
         tellEnd();
     } else if (m_mode == Mode::Awaiting && (nextFollows() || ahead() <= kAwaitLeadChunks)) {
         // Nothing known to follow by now: the end goes out as it is.
@@ -1778,30 +1804,29 @@ void SampleEngine::tick()
             if (n.toEnd && m_loop) m_loop->stop = m_duration;
             reportDuration();
             emit nextStarted();
-            // After what its listeners sent: a plan they changed is flushed before this.
-            QMetaObject::invokeMethod(this, [this, heard = m_entry] {
-                std::lock_guard lock(m_shared->mutex);
-                m_shared->heardEntry = std::max(m_shared->heardEntry, heard);
-                m_shared->nudged = true;
-                m_shared->wake.notify_all();
-            }, Qt::QueuedConnection);
         }
         if (r.entry != m_entry) {
             r.handled = true;
             continue;
         }
-        if (r.passStart) {
-            r.passStart = false;
+        const bool wrapped = std::exchange(r.passStart, false);
+        if (wrapped) {
             if (m_loop && m_loop->wraps > 0) --m_loop->wraps;
             ++m_practicePass;
             showPassRate();
             emit loopWrapped();
         }
+        if (wrapped || std::pair{m_epoch, m_entry} != m_passHeardOf) tellPassHeard();
         if (r.end) {
             if (heard < r.at + double(r.frames)) continue;
             r.handled = true;
             m_atEnd = true;
             m_endPos = (r.sourcePos + double(r.frames) * r.step) / m_sampleRate;
+            // A held stop ends on the frame nearest it: the end is the stop itself, which
+            // entry playback waits to reach.
+            if (m_loop && m_loop->holdAtStop && m_loop->stop > m_loop->start &&
+                std::abs(m_endPos - m_loop->stop) * m_sampleRate < 1.0)
+                m_endPos = m_loop->stop;
             m_shared->gate.store(false);
             setState(PlayState::Stopped);
             return;
@@ -1809,6 +1834,21 @@ void SampleEngine::tick()
         r.handled = true;
     }
     scheduleTick(heard);
+}
+
+void SampleEngine::tellPassHeard()
+{
+    m_passHeardOf = {m_epoch, m_entry};
+    // After what its listeners sent (a hand-over, a plan they changed): the worker takes
+    // those first.
+    QMetaObject::invokeMethod(this, [this, heard = m_passHeardOf] {
+        // An endless loop or no range at all ends only where the file fails: told at once.
+        if (heard != std::pair{m_epoch, m_entry} || (m_loop && m_loop->wraps > 0)) return;
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->lastPassHeard = std::max(m_shared->lastPassHeard, heard);
+        m_shared->nudged = true;
+        m_shared->wake.notify_all();
+    }, Qt::QueuedConnection);
 }
 
 void SampleEngine::scheduleTick(double heard)

@@ -106,6 +106,9 @@ private:
     void flushPlan();
     void tick();
     void scheduleTick(double heard);
+    // The worker learns that the entry heard now plays its last pass, once the UI had its
+    // chance to hand over the one after it.
+    void tellPassHeard();
     void drainRuns() const;
     double heardFrame() const;
     void setState(PlayState s);
@@ -146,6 +149,7 @@ private:
     PracticeSettings m_practice;
     int m_practicePass = 0;          // passes heard since the practice began
     bool m_prerollDue = false;       // the first pass's pause and count-in are still to come
+    std::pair<quint64, quint64> m_passHeardOf{0, 0};  // the plan and entry last heard, for tellPassHeard()
 
     // Where a plan starts and how it sounds, for telling a plan asked for again (its range
     // aside) from one rendered already.
