@@ -109,7 +109,7 @@ int main(int argc, char** argv)
     currentId = 1;
     const double cpu0 = cpuSeconds();
     std::printf("PLAY %lld\n", monoNs());
-    entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop);
+    entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, PracticeSettings{.stems = list.stems});
     if (mixEvery > 0) mixes.start(int(mixEvery * 1000));
     runFor(seconds);
     mixes.stop();
