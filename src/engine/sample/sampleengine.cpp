@@ -1574,7 +1574,7 @@ void SampleEngine::setPractice(const PracticeSettings& given, int pass)
     // New levels for the same stems are a remix, heard from the frame heard on.
     if (practice.stems.sameFiles(m_practice.stems)) heard.stems = m_practice.stems;
     const bool changed = heard != m_practice;
-    const bool remix = !changed && pass == kGoOn && practice.stems != m_practice.stems;
+    const StemSet stemsBefore = m_practice.stems;
     if (pass != kGoOn || practice.metronome != m_practice.metronome) setMetronome(practice.metronome);
     m_practice = practice;
     if (pass != kGoOn) {
@@ -1583,8 +1583,13 @@ void SampleEngine::setPractice(const PracticeSettings& given, int pass)
     }
     if (changed || pass != kGoOn) showPassRate();
     // Changed while it plays: heard from here on, the pass count kept.
-    if (changed) replan();
-    else if (remix) setStemMix(practice.stems);
+    if (changed) {
+        replan();
+    } else if (practice.stems != stemsBefore) {
+        // setStemMix() takes only levels that differ from those in use.
+        m_practice.stems = stemsBefore;
+        setStemMix(practice.stems);
+    }
 }
 
 void SampleEngine::setStemMix(const StemSet& mix)
