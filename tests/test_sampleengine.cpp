@@ -231,7 +231,7 @@ private slots:
             int blocks = 0;
             for (; loud() != m.heard && blocks < 50; ++blocks) QVERIFY(rig.step());
             QVERIFY2(blocks <= 4, qPrintable(QString::number(blocks)));
-            for (int i = 0; i < 40; ++i) {
+            for (int i = 0; i < 100; ++i) {
                 QVERIFY(rig.step());
                 QCOMPARE(loud(), m.heard);
             }

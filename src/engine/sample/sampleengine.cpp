@@ -718,7 +718,8 @@ void Worker::applyPlan(Plan plan)
                 m_replaceFrom = t->replaceFrom;
             }
         } else if (live && plan.remix) {
-            // Rendered again from just past what the server has played: heard at once.
+            // Rendered again from just past what the server has played: heard at once. The
+            // entry before one taken back too, before the next is handed over again.
             if (const std::optional<Takeover> t = takeover(taken, Change::Mix, std::nullopt)) {
                 live = t->keep;
                 m_replaceFrom = t->replaceFrom;
@@ -1290,6 +1291,9 @@ bool Worker::renderedOf(quint64 entry) const
 
 bool Worker::handOverAllowed() const
 {
+    // A remix held is cut inside what the output took of this entry: the next one follows
+    // it in the same write, rather than after a wait that would leave the queue silent.
+    if (m_replacesQueue) return true;
     const quint64 taken = sh.taken.load(std::memory_order_acquire);
     return std::any_of(m_rendered.begin(), m_rendered.end(), [&](const Rendered& r) { return r.entry == m_entry && r.seq <= taken; });
 }
