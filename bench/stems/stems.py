@@ -134,10 +134,10 @@ def index_run(driver, tmp, seconds):
             'out_of_step': out_of_step, 'seams': seams, 'entry_changes': changes, 'bad_jumps': bad}
 
 
-def highpass_db(x):
-    """Second-difference energy of each 50 ms window, in dB."""
+def highpass_db(x, win=0.05):
+    """Second-difference energy of each `win` s window, in dB."""
     d = np.diff(x.astype(np.float64) / 32768, 2)
-    w = int(0.05 * RATE)
+    w = int(round(win * RATE))
     n = len(d) // w
     e = (d[:n * w].reshape(n, w) ** 2).mean(axis=1)
     return 10 * np.log10(e + 1e-20)
@@ -170,16 +170,19 @@ def cancel_run(driver, tmp, seconds, every):
     label = np.array(label)
     level = {name: hp[label == name] for name in ('all', 'mute3', 'solo2')}
     noise = np.median(level['mute3'])
-    # When each change is heard: the first window past the change's midpoint level.
+    # When each change is heard: the first 5 ms window past the change's midpoint level
+    # (its middle).
     mid = (np.median(level['all']) + noise) / 2
+    fine = int(0.005 * RATE) / RATE  # a whole number of samples
+    hp5 = highpass_db(pcm[first:last, 0], fine)
     late = []
     for t, name in mixes:
-        w0 = int((t - 0.2) / win)
-        seg = hp[max(0, w0):w0 + 20]
+        w0 = int((t - 0.3) / fine)
+        seg = hp5[max(0, w0):w0 + int(1.0 / fine)]
         want_loud = name != 'all'
         hit = next((k for k, v in enumerate(seg) if (v > mid) == want_loud), None)
         if hit is not None:
-            late.append(((max(0, w0) + hit) * win - t) * 1000)
+            late.append(((max(0, w0) + hit + 0.5) * fine - t) * 1000)
     # Gaps: the tone's quietest 5 ms (RMS) against its own level, and digital silence.
     # (The first half second, where the start rises, and the stop's fade left out.)
     x = pcm[first + RATE // 2:last - RATE // 3, 0].astype(np.float64) / 32768
