@@ -1003,7 +1003,9 @@ void Worker::publish(audio::Chunk* c)
     if (m_replacesQueue) {
         m_heldFrames += c->frames;
         const qint64 queued = sh.written.load(std::memory_order_acquire) - m_replaceFrom;
-        if (!c->end && m_heldFrames < queued + qint64(kRemixSlackMs) * m_outputRate / 1000) {
+        // Not past the ring's room (the old sound fills it while it plays on).
+        const bool room = sh.ring.slot(m_startHeld + 1) != nullptr;
+        if (!c->end && room && m_heldFrames < queued + qint64(kRemixSlackMs) * m_outputRate / 1000) {
             ++m_startHeld;
             return;
         }
