@@ -97,6 +97,10 @@ private slots:
             {"a wrap the listener has heard is kept", chunks(10, 1, 2), 5, 3 * 512 + 5, 8 * 512, Change::Plan, true, 7,
              6 * 512, 1, -1},
             {"no cut into the entry before", handedOver, 6, 100, 9 * 512, Change::Plan, true, 8, 8 * 512, 0, -1},
+            // A mix is rendered again from the frame heard, whatever the range.
+            {"mix: cut where heard", chunks(10, 0.5), 6, 1124, none, Change::Mix, true, 2, 562, 0, 1124},
+            {"mix out of reach: after the lead", chunks(10), 6, -1, none, Change::Mix, true, 8, 8 * 512, 0, -1},
+            {"mix: not into the entry before", handedOver, 6, 100, none, Change::Mix, true, 8, 8 * 512, 0, -1},
         };
         for (const auto& c : cases) {
             const auto t = chooseTakeover(c.rendered, pulledAt, c.taken, 2, c.replaceable, c.stop, c.change);

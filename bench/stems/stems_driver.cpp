@@ -7,7 +7,8 @@
 //                [--loop] [--seconds S] [--crossfade MS] [--mix-every S]
 //
 // Every row plays the same stems. --mix-every cycles the mix: all, the third muted, all,
-// the second alone (solo), and again; each change prints "MIX <ns> <name>".
+// the second alone (solo), and again, as the Stems menu does; each change prints
+// "MIX <ns> <name>".
 #include "engine/routingengine.h"
 #include "engine/mpv/mpvengine.h"
 #include "engine/sample/sampleengine.h"
@@ -100,16 +101,19 @@ int main(int argc, char** argv)
         }
         std::printf("MIX %lld %s\n", monoNs(), name);
         std::fflush(stdout);
-        // As a live change is written to the rows: the entries that follow keep it.
+        // As the Stems menu changes them: the playing entry's settings, and its row, which
+        // the entries that follow are read from.
         list.stems = m;
-        media.control()->engine()->setStemMix(m);
+        PracticeSettings practice = entry.current().practice;
+        practice.stems = m;
+        entry.changePractice(practice);
     });
 
     const QStringList& row = list.rows[0];
     currentId = 1;
     const double cpu0 = cpuSeconds();
     std::printf("PLAY %lld\n", monoNs());
-    entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop);
+    entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, PracticeSettings{.stems = list.stems});
     if (mixEvery > 0) mixes.start(int(mixEvery * 1000));
     runFor(seconds);
     mixes.stop();

@@ -82,6 +82,7 @@ std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
     if (cut && cut->holdAt >= 0) cut.reset();
     const std::optional<Switch> s = chooseSwitch(rendered, taken, lead);
     if (!s) return std::nullopt;
+    if (cut && change == Change::Mix) return cut;
     if (cut && keptGoesAgainst(rendered, cut->keep.keepUntil, s->keepUntil, stop)) return cut;
     // Out of the output's reach, a stop behind the switch is cut as soon as may be.
     if (stop && s->from >= *stop)

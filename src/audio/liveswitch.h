@@ -40,6 +40,7 @@ std::optional<Switch> chooseSwitch(const std::deque<Rendered>& rendered, quint64
 enum class Change {
     Plan,   // a new range or rate: that sound plays on where it agrees with the change
     Pause,  // none of it is to be heard
+    Mix,    // the same sound at other levels: all of it within reach is rendered again
 };
 
 // Where a change takes over: what is kept, and from which frame pulled the output's queue
@@ -57,7 +58,8 @@ struct Takeover {
 // none), counted from what is heard, not from what was taken: with a deep queue the output
 // holds a wrap or a stop long before it is heard. `stop`: the new range's stop (source
 // frames), where it has one. A change the kept sound goes against (it runs to or past the
-// new stop, or a pass begins in it) is taken over from `replaceable`; a pause always is.
+// new stop, or a pass begins in it) is taken over from `replaceable`; a pause and a mix
+// always are (a mix not in a hold, whose silence has no levels).
 // None: nothing to change (nothing ahead, or for a pause nothing within reach).
 // A cut falls in the entry rendered now, or for a pause in any from `firstEntry` on (an
 // entry handed over and not heard yet is taken back, its file opened again).

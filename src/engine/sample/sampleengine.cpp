@@ -61,11 +61,13 @@ constexpr quint64 kSwitchLeadChunks = 2;
 // (a fresh stretcher's first chunks take longer).
 constexpr int kReplaceMarginMs = 5;
 constexpr int kStretchedReplaceMarginMs = 15;
-// A remix of the stems goes on after this many chunks beyond what the output took: heard
-// within the output's queue, and the worker has the time of these chunks to render it
-// (with a fresh stretcher) before the output needs it. Replacing the queue instead, as a
-// moved stop does, gapped for 60-700 ms on the loaded machine: all the queue holds must be
-// rendered again before the write that replaces it.
+// A remix of the stems replaces all the output holds from just past what the server has
+// played, in one write once it is rendered that far and this much further (more than the
+// server asks for at a time): a replacement followed by silence for the worker to catch up
+// on gapped for 60-700 ms on the loaded machine.
+constexpr int kRemixSlackMs = 50;
+// Where the output can replace nothing, it goes on after this many chunks beyond what the
+// output took: the worker has their time to render it with a fresh stretcher.
 constexpr quint64 kRemixLeadChunks = 6;
 // Sound after silence is handed over this many chunks at once: the output writes the first
 // of it over queued silence just ahead of where the server reads, and what follows must be
@@ -384,6 +386,7 @@ private:
     bool quietFrom(const Takeover& cut);
     void quietAll();
     void markReplaced(qint64 from);
+    qint64 joinInTime(qint64 from, std::size_t held, std::pair<quint64, quint64>& drop);
     std::vector<float> tailAt(double sourcePos);
     void renderAhead(bool timedWake);
     bool renderChunk(audio::Chunk* c);
@@ -440,6 +443,11 @@ private:
     std::size_t m_startHeld = 0;  // chunks of a start after silence filled, not yet handed over
     std::size_t m_startWanted = 0;
     qint64 m_replaceFrom = -1;    // the start replaces what the output holds from this frame
+    // A remix replaces the whole queue: its chunks are held until they cover it, while the
+    // old ones play on; these go (seqs, first to last) with the write that replaces them.
+    bool m_replacesQueue = false;
+    qint64 m_heldFrames = 0;
+    std::optional<std::pair<quint64, quint64>> m_dropOnReplace;
 
     PracticePlan m_practice;
     int m_pass = 0;
@@ -537,6 +545,8 @@ void Worker::open(const LoadCommand& load)
     m_stems = {};
     m_beforeStems.reset();
     m_handedPlan.reset();
+    m_replacesQueue = false;
+    m_dropOnReplace.reset();
     if (load.path.isEmpty()) return;  // an unload
     Opened result;
     result.generation = load.generation;
@@ -642,6 +652,8 @@ std::optional<int> Worker::takeBackHandOver(quint64 entry)
 
 void Worker::applyPlan(Plan plan)
 {
+    // A remix still held goes out as far as it is rendered: what follows builds on it.
+    if (m_replacesQueue) releaseStart();
     if (rangedInPlace(plan)) return;
     const quint64 taken = sh.taken.load(std::memory_order_acquire);
     // A pause silences what the output took and nobody heard from the frame heard, and it
@@ -710,6 +722,13 @@ void Worker::applyPlan(Plan plan)
                 live = t->keep;
                 m_replaceFrom = t->replaceFrom;
             }
+        } else if (live && plan.remix) {
+            // Rendered again from just past what the server has played: heard at once. The
+            // entry before one taken back too, before the next is handed over again.
+            if (const std::optional<Takeover> t = takeover(taken, Change::Mix, std::nullopt)) {
+                live = t->keep;
+                m_replaceFrom = t->replaceFrom;
+            }
         }
     }
     // A first pass's pause or count-in the change lands in (a whole file's length learned
@@ -717,7 +736,13 @@ void Worker::applyPlan(Plan plan)
     // and the pass fades in after it as due.
     const std::optional<qint64> prerollDone = live && !pauseCut ? prerollKept(live->keepUntil) : std::nullopt;
     m_rendered.clear();
-    if (live) {
+    m_replacesQueue = plan.remix && live && m_replaceFrom >= 0;
+    m_heldFrames = 0;
+    if (m_replacesQueue) {
+        // Played on until the remix replaces them all at once.
+        m_dropOnReplace = std::pair{live->keepUntil + 1, m_seq};
+        from = live->from / f.sampleRate;
+    } else if (live) {
         // What is kept plays on; the rest is rendered again from where it ends.
         sh.dropFrom.store(live->keepUntil + 1, std::memory_order_release);
         sh.dropTo.store(m_seq, std::memory_order_release);
@@ -1001,7 +1026,16 @@ void Worker::publish(audio::Chunk* c)
     }
     m_rendered.push_back(r);
     while (m_rendered.size() > kRingChunks) m_rendered.pop_front();
-    if (m_startWanted > 0 && m_startHeld + 1 < m_startWanted && !c->end) {
+    if (m_replacesQueue) {
+        m_heldFrames += c->frames;
+        const qint64 queued = sh.written.load(std::memory_order_acquire) - m_replaceFrom;
+        // Not past the ring's room (the old sound fills it while it plays on).
+        const bool room = sh.ring.slot(m_startHeld + 1) != nullptr;
+        if (!c->end && room && m_heldFrames < queued + qint64(kRemixSlackMs) * m_outputRate / 1000) {
+            ++m_startHeld;
+            return;
+        }
+    } else if (m_startWanted > 0 && m_startHeld + 1 < m_startWanted && !c->end) {
         ++m_startHeld;
         return;
     }
@@ -1011,15 +1045,30 @@ void Worker::publish(audio::Chunk* c)
 
 void Worker::releaseStart()
 {
-    if (m_startHeld == 0) return;
+    std::optional<std::pair<quint64, quint64>> drop = std::exchange(m_dropOnReplace, std::nullopt);
+    const bool wholeQueue = std::exchange(m_replacesQueue, false);
+    if (m_startHeld == 0) {
+        // Nothing of a remix rendered yet: the old sound goes all the same, the remix
+        // follows what the output holds.
+        if (drop) sh.dropFrom.store(drop->first, std::memory_order_release), sh.dropTo.store(drop->second, std::memory_order_release);
+        if (wholeQueue) m_replaceFrom = -1;
+        return;
+    }
     const std::size_t held = m_startHeld;
     const bool started = m_startWanted > 0;
     m_startHeld = m_startWanted = 0;
-    if (const qint64 from = std::exchange(m_replaceFrom, -1); from >= 0) {
+    if (qint64 from = std::exchange(m_replaceFrom, -1); from >= 0) {
+        if (wholeQueue && drop) from = joinInTime(from, held, *drop);
         // Handed over where no pull comes between them and the write that replaces the
-        // queue; the UI is told which frames pulled before will not be heard.
-        sh.output->replace(from, [this, from, held](bool replacing) {
+        // queue; the UI is told which frames pulled before will not be heard. The old
+        // sound a remix replaces is dropped there too, not before: it plays while the
+        // remix renders.
+        sh.output->replace(from, [this, from, held, drop](bool replacing) {
             if (replacing) markReplaced(from);
+            if (drop) {
+                sh.dropFrom.store(drop->first, std::memory_order_release);
+                sh.dropTo.store(drop->second, std::memory_order_release);
+            }
             sh.ring.publish(held);
         });
         return;
@@ -1028,6 +1077,45 @@ void Worker::releaseStart()
     // The first sound goes out at once, not after the rest rendered ahead (tens of
     // milliseconds when stretching).
     if (started && sh.gate.load(std::memory_order_acquire)) sh.output->kick();
+}
+
+// The server read on past the cut while the remix rendered: its first frames up to where
+// the queue can still be replaced go unheard, so that it joins in time (rather than later,
+// repeating what was heard), through the output's fade. The held chunks are ring slots not
+// handed over yet: the pull never sees them, so they change here without a lock; those
+// left out whole join the old ones dropped (`drop`, whose seqs they follow).
+qint64 Worker::joinInTime(qint64 from, std::size_t held, std::pair<quint64, quint64>& drop)
+{
+    const qint64 now = sh.output->replaceableFrom(AudioOutput::Putting::Sound);
+    if (now <= from) return from;
+    // A little past: the server reads on while this runs.
+    qint64 skip = now - from + qint64(kReplaceMarginMs) * m_outputRate / 1000;
+    const qint64 wanted = skip;
+    bool passStart = false;
+    std::size_t i = 0;
+    for (; i < held && sh.ring.slot(i)->frames <= skip; ++i) {
+        skip -= sh.ring.slot(i)->frames;
+        passStart = passStart || sh.ring.slot(i)->passStart;
+    }
+    if (i == held) return from;  // later than all of it: it goes where the reading lets it
+    if (i > 0) drop.second = sh.ring.slot(i - 1)->seq;
+    audio::Chunk* c = sh.ring.slot(i);
+    const qint64 left = c->frames - skip;
+    std::memmove(c->data, c->data + skip * kChannels, sizeof(float) * std::size_t(left * kChannels));
+    if (c->hasClicks) std::memmove(c->clicks, c->clicks + skip, sizeof(float) * std::size_t(left));
+    c->sourcePos += double(skip) * c->step;
+    c->frames = left;
+    // A wrap left out is still counted, where the remix joins.
+    c->passStart = c->passStart || passStart;
+    std::erase_if(m_rendered, [&](const Rendered& r) { return r.seq <= drop.second && r.seq >= drop.first; });
+    for (Rendered& r : m_rendered) {
+        if (r.seq != c->seq) continue;
+        r.sourcePos = c->sourcePos;
+        r.frames = c->frames;
+        r.passStart = c->passStart;
+        if (r.holdAt >= 0) r.holdAt += skip;
+    }
+    return from + wanted;
 }
 
 void Worker::enterPreroll()
@@ -1189,6 +1277,8 @@ void Worker::renderAhead(bool timedWake)
     }
     if (ahead() >= m_ahead.target() && (m_mode == Mode::Plain || m_mode == Mode::Stretching))
         m_toppedUp = std::pair{m_epoch, m_seq};
+    // A remix that ran into a hold for the next entry goes out as far as it is.
+    if (m_replacesQueue && m_mode == Mode::Awaiting) releaseStart();
 }
 
 void Worker::run()
@@ -1229,6 +1319,9 @@ bool Worker::renderedOf(quint64 entry) const
 
 bool Worker::handOverAllowed() const
 {
+    // A remix held is cut inside what the output took of this entry: the next one follows
+    // it in the same write, rather than after a wait that would leave the queue silent.
+    if (m_replacesQueue) return true;
     const quint64 taken = sh.taken.load(std::memory_order_acquire);
     return std::any_of(m_rendered.begin(), m_rendered.end(), [&](const Rendered& r) { return r.entry == m_entry && r.seq <= taken; });
 }
@@ -1600,7 +1693,7 @@ void SampleEngine::setPractice(const PracticeSettings& given, int pass)
     // New levels for the same stems are a remix, heard from the frame heard on.
     if (practice.stems.sameFiles(m_practice.stems)) heard.stems = m_practice.stems;
     const bool changed = heard != m_practice;
-    const bool remix = !changed && pass == kGoOn && practice.stems != m_practice.stems;
+    const StemSet stemsBefore = m_practice.stems;
     if (pass != kGoOn || practice.metronome != m_practice.metronome) setMetronome(practice.metronome);
     m_practice = practice;
     if (pass != kGoOn) {
@@ -1609,8 +1702,13 @@ void SampleEngine::setPractice(const PracticeSettings& given, int pass)
     }
     if (changed || pass != kGoOn) showPassRate();
     // Changed while it plays: heard from here on, the pass count kept.
-    if (changed) replan();
-    else if (remix) setStemMix(practice.stems);
+    if (changed) {
+        replan();
+    } else if (practice.stems != stemsBefore) {
+        // setStemMix() takes only levels that differ from those in use.
+        m_practice.stems = stemsBefore;
+        setStemMix(practice.stems);
+    }
 }
 
 void SampleEngine::setStemMix(const StemSet& mix)
