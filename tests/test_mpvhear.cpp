@@ -45,11 +45,12 @@ private slots:
             }
     }
 
-    void changesAreCommandsWhereTheChainAllows()
+    void everyChangeIsCommands()
     {
         using L = QList<MpvHearCommand>;
+        const MpvHearCommand keepOn{"hearkeep", "weights", "0 1"}, keepOff{"hearkeep", "weights", "1 0"};
         const QByteArray limit = QByteArray::number(0.944, 'f', 6);
-        const struct { HearSettings from, to; std::optional<L> commands; } rows[] = {
+        const struct { HearSettings from, to; L commands; } rows[] = {
             {{}, {.lowCut = 200}, L{{"hearlow", "f", "200.000000"}, {"hearlow", "mix", "1"}, {"hearlimit", "limit", limit}}},
             {{.lowCut = 200, .highCut = 4000}, {.lowCut = 300, .highCut = 4000}, L{{"hearlow", "f", "300.000000"}}},
             {{.highCut = 300}, {}, L{{"hearhigh", "mix", "0"}, {"hearlimit", "limit", "1.000000"}}},
@@ -59,10 +60,24 @@ private slots:
              L{{"hearmix", "mutel", "1"}, {"hearmix", "muter", "1"}, {"hearmix", "mode", "0"}}},
             {{.gainDb = -6}, {.gainDb = 6}, L{{"heargain", "volume", "6.000000dB"}}},
             {{.centre = C::Keep}, {.centre = C::Keep, .channels = Ch::Mono}, L{}},
-            {{}, {.centre = C::Keep}, std::nullopt},
-            {{.lowCut = 40, .centre = C::Keep}, {.lowCut = 40}, std::nullopt},
+            {{}, {.centre = C::Keep}, L{keepOn, {"hearlimit", "limit", limit}}},
+            {{.lowCut = 40, .centre = C::Keep}, {.lowCut = 40}, L{keepOff}},
+            {{.centre = C::Keep}, {.centre = C::Cancel}, L{keepOff, {"hearmix", "mode", "10"}, {"hearmix", "phaser", "1"},
+                                                          {"hearmix", "level_out", "2.000000"}}},
         };
         for (const auto& r : rows) QCOMPARE(engine::mpvHearCommands(r.from, r.to), r.commands);
+    }
+
+    void aChangeIsOneLine()
+    {
+        // Every command of a change in one line mpv runs in one go, each argument quoted.
+        const struct { QList<MpvHearCommand> commands; QByteArray line; } rows[] = {
+            {{}, ""},
+            {{{"heargain", "volume", "6.000000dB"}}, R"(af-command heargain volume "6.000000dB")"},
+            {{{"hearmix", "mode", "10"}, {"hearmix", "phaser", "1"}, {"hearmix", "level_out", "2.000000"}},
+             R"(af-command hearmix mode "10"; af-command hearmix phaser "1"; af-command hearmix level_out "2.000000")"},
+        };
+        for (const auto& r : rows) QCOMPARE(engine::mpvHearCommandLine(r.commands), r.line);
     }
 };
 

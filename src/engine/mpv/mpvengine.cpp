@@ -372,8 +372,8 @@ void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
     const QByteArray transpose = practice.hasTranspose()
                                      ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
                                      : QByteArray();
-    const bool commanded = commandHear(practice.hear);
-    if (!commanded || transpose != m_transposeFilter) {
+    commandHear(practice.hear);
+    if (transpose != m_transposeFilter) {
         m_transposeFilter = transpose;
         writeFilters();
     }
@@ -383,23 +383,15 @@ void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
 
 void MpvEngine::setHear(const HearSettings& hear)
 {
-    if (!commandHear(hear)) writeFilters();
+    commandHear(hear);
 }
 
-bool MpvEngine::commandHear(const HearSettings& hear)
+void MpvEngine::commandHear(const HearSettings& hear)
 {
-    if (hear == m_hear) return true;
-    const auto commands = mpvHearCommands(m_hear, hear);
-    if (!commands) {
-        m_hear = hear;
-        return false;
-    }
-    for (const MpvHearCommand& c : *commands) {
-        const char* args[] = {"af-command", c.label.constData(), c.command.constData(), c.argument.constData(), nullptr};
-        m_mpv.command(args);
-    }
+    if (hear == m_hear) return;
+    const QList<MpvHearCommand> commands = mpvHearCommands(m_hear, hear);
     m_hear = hear;
-    return true;
+    if (!commands.isEmpty()) m_mpv.commandLine(mpvHearCommandLine(commands));
 }
 
 void MpvEngine::writeFilters()
