@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <numbers>
 
 namespace audio {
@@ -193,7 +194,7 @@ void PartFilter::setRate(int rate)
     if (keeps(m_now)) m_keep.start();
     m_glide.setRate(m_rate, m_keep.latency(), keeps(m_now));
     m_standIn = keeps(m_now) ? 0 : 1;
-    m_quiet = 0;
+    m_quiet = std::numeric_limits<std::int64_t>::max() / 2;  // nothing in yet: all silence
 }
 
 void PartFilter::set(const HearSettings& s)
