@@ -372,8 +372,8 @@ void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
     const QByteArray transpose = practice.hasTranspose()
                                      ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
                                      : QByteArray();
-    commandHear(practice.hear);
-    if (transpose != m_transposeFilter) {
+    const bool commanded = commandHear(practice.hear);
+    if (!commanded || transpose != m_transposeFilter) {
         m_transposeFilter = transpose;
         writeFilters();
     }
@@ -383,15 +383,20 @@ void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
 
 void MpvEngine::setHear(const HearSettings& hear)
 {
-    commandHear(hear);
+    if (!commandHear(hear)) writeFilters();
 }
 
-void MpvEngine::commandHear(const HearSettings& hear)
+bool MpvEngine::commandHear(const HearSettings& hear)
 {
-    if (hear == m_hear) return;
-    const QList<MpvHearCommand> commands = mpvHearCommands(m_hear, hear);
+    if (hear == m_hear) return true;
+    const auto commands = mpvHearCommands(m_hear, hear);
+    if (!commands) {
+        m_hear = hear;
+        return false;
+    }
+    if (!commands->isEmpty()) m_mpv.commandLine(mpvHearCommandLine(*commands));
     m_hear = hear;
-    if (!commands.isEmpty()) m_mpv.commandLine(mpvHearCommandLine(commands));
+    return true;
 }
 
 void MpvEngine::writeFilters()

@@ -189,8 +189,9 @@ private:
     // off it leaves the sound as it is, 5 ms late by the limiter's look-ahead), so that turning
     // a filter on is a few commands to it, never a restart of the chain.
     HearSettings m_hear;
-    // Sends the commands that take the chain to `hear`, all in one go.
-    void commandHear(const HearSettings& hear);
+    // Sends the commands that take the chain to `hear` where they can; false when the list
+    // must be written for it.
+    bool commandHear(const HearSettings& hear);
     void writeFilters();
     double m_seekTarget = 0;
     int m_seeksUnanswered = 0;

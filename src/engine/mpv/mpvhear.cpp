@@ -47,12 +47,6 @@ double limit(const HearSettings& h)
     return h.any() ? audio::PeakLimiter::kCeiling : 1.0;
 }
 
-// The mix's weights of the sound as it came and of its centre.
-QByteArray keepWeights(const HearSettings& h)
-{
-    return h.centre == Centre::Keep ? "0 1" : "1 0";
-}
-
 void band(QList<MpvHearCommand>& out, const QByteArray& label, Band from, Band to)
 {
     if (to.on && to.hz != from.hz) out.append({label, "f", num(to.hz)});
@@ -86,15 +80,14 @@ StereoTools stereoToolsFor(const HearSettings& hear)
 QByteArray mpvHearFilters(const HearSettings& hear)
 {
     QList<QByteArray> chain;
-    // The centre found per frequency, as our own engine does: the upmix's front centre (3 dB
-    // above the middle it came from) on both sides. The upmix takes no commands, so it runs
-    // always, beside the sound delayed as much (half its window, 2048 frames at any rate),
-    // and one command to the mix chooses: keep on or off moves nothing in time and needs no
-    // new chain. Both leave 2048 frames late under the same timestamps, which mpv would play
-    // 46 ms behind the picture: the timestamps go back by as much.
-    chain << "@hearkeep:lavfi=[asplit[dry][up];[up]surround=chl_out=3.0:lfe=0,"
-             "pan=stereo|c0=0.707107*FC|c1=0.707107*FC[centre];[dry]adelay=2048S:all=1[late];"
-             "[late][centre]amix=inputs=2:normalize=0:weights=" + keepWeights(hear) + ",asetpts=PTS-2048/SR/TB]";
+    if (hear.centre == Centre::Keep) {
+        // The centre found per frequency, as our own engine does: the upmix's front centre
+        // (3 dB above the middle it came from) on both sides. The upmix hands its sound on
+        // half its window (2048 frames at any rate) late under the same timestamps, which
+        // mpv would play 46 ms behind the picture: the timestamps go back by as much.
+        chain << "@hearkeep:lavfi=[surround=chl_out=3.0:lfe=0,pan=stereo|c0=0.707107*FC|c1=0.707107*FC,"
+                 "asetpts=PTS-2048/SR/TB]";
+    }
     const StereoTools st = stereoToolsFor(hear);
     chain << "@hearmix:lavfi=[stereotools=mode=" + QByteArray::number(st.mode) + ":phasel=" + flag(st.phaseL) +
                  ":phaser=" + flag(st.phaseR) + ":mutel=" + flag(st.muteL) + ":muter=" + flag(st.muteR) +
@@ -113,10 +106,10 @@ QByteArray mpvHearCommandLine(const QList<MpvHearCommand>& commands)
     return line.join("; ");
 }
 
-QList<MpvHearCommand> mpvHearCommands(const HearSettings& from, const HearSettings& to)
+std::optional<QList<MpvHearCommand>> mpvHearCommands(const HearSettings& from, const HearSettings& to)
 {
+    if ((from.centre == Centre::Keep) != (to.centre == Centre::Keep)) return std::nullopt;
     QList<MpvHearCommand> out;
-    if (keepWeights(to) != keepWeights(from)) out.append({"hearkeep", "weights", keepWeights(to)});
     const StereoTools a = stereoToolsFor(from), b = stereoToolsFor(to);
     const QByteArray mix = "hearmix";
     // Mutes and phases first where they go on, last where they go off, so that a step

@@ -4,13 +4,14 @@
 // limiter. Each part is a filter of mpv's own with a label, since mpv sends a command to
 // every filter in a labelled graph: a change of band, centre cancel, channels or gain is a
 // handful of commands to the running chain, its state kept, where writing the list anew
-// would restart the chain (a short gap). Keeping the centre is FFmpeg's surround upmix, in
-// front, mixed in or out by a command.
+// would restart the chain (a short gap). Keeping the centre is FFmpeg's surround upmix put
+// in front, which takes no commands: turning it on or off writes the list.
 #include "app/hear.h"
 
 #include <QByteArray>
 #include <QList>
 
+#include <optional>
 
 namespace engine {
 
@@ -22,8 +23,9 @@ struct MpvHearCommand {
     QByteArray label, command, argument;  // af-command's arguments
     bool operator==(const MpvHearCommand&) const = default;
 };
-// What turns the chain of `from` into that of `to` while it runs, in order.
-QList<MpvHearCommand> mpvHearCommands(const HearSettings& from, const HearSettings& to);
+// What turns the chain of `from` into that of `to` while it runs, in order; none when the
+// list must be written anew (the centre kept in one and not the other).
+std::optional<QList<MpvHearCommand>> mpvHearCommands(const HearSettings& from, const HearSettings& to);
 // The commands as one line of mpv's input syntax, run in one go: a change moves every part
 // of the chain between the same two audio frames, never some parts a frame before others.
 QByteArray mpvHearCommandLine(const QList<MpvHearCommand>& commands);
