@@ -389,7 +389,9 @@ void MpvEngine::setHear(const HearSettings& hear)
 bool MpvEngine::commandHear(const HearSettings& hear)
 {
     if (hear == m_hear) return true;
-    const auto commands = mpvHearCommands(m_hear, hear);
+    // Until a file's chain runs, a command reaches no filter (and mpv says nothing of it):
+    // the list it starts from must hold the settings.
+    const auto commands = m_load == LoadPhase::Loaded ? mpvHearCommands(m_hear, hear) : std::nullopt;
     if (!commands) {
         m_hear = hear;
         return false;
