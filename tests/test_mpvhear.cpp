@@ -64,6 +64,18 @@ private slots:
         };
         for (const auto& r : rows) QCOMPARE(engine::mpvHearCommands(r.from, r.to), r.commands);
     }
+
+    void aChangeIsOneLine()
+    {
+        // Every command of a change in one line mpv runs in one go, each argument quoted.
+        const struct { QList<MpvHearCommand> commands; QByteArray line; } rows[] = {
+            {{}, ""},
+            {{{"heargain", "volume", "6.000000dB"}}, R"(af-command heargain volume "6.000000dB")"},
+            {{{"hearmix", "mode", "10"}, {"hearmix", "phaser", "1"}, {"hearmix", "level_out", "2.000000"}},
+             R"(af-command hearmix mode "10"; af-command hearmix phaser "1"; af-command hearmix level_out "2.000000")"},
+        };
+        for (const auto& r : rows) QCOMPARE(engine::mpvHearCommandLine(r.commands), r.line);
+    }
 };
 
 QTEST_GUILESS_MAIN(MpvHearTest)

@@ -124,6 +124,23 @@ void CentreKeep::forget(std::int64_t n)
     if (m_running) start();
 }
 
+void CentreKeep::past(double back, double& l, double& r) const
+{
+    if (m_history == 0) return;
+    const double at = double(m_at - 1) - back;
+    const std::int64_t whole = std::int64_t(std::floor(at));
+    const double t = at - double(whole);
+    for (int ch = 0; ch < 2; ++ch) {
+        // No frame past the last one in: the ring holds an old one there.
+        const auto in = [&](std::int64_t k) { return double(m_in[std::size_t(ring(std::min(whole + k, m_at - 1))) * 2 + ch]); };
+        const double y0 = in(-1), y1 = in(0), y2 = in(1), y3 = in(2);
+        // Catmull-Rom: through the frames themselves, smooth between them.
+        const double v = t == 0 ? y1
+                                : y1 + 0.5 * t * (y2 - y0 + t * (2 * y0 - 5 * y1 + 4 * y2 - y3 + t * (3 * (y1 - y2) + y3 - y0)));
+        (ch == 0 ? l : r) = v;
+    }
+}
+
 void CentreKeep::frame(double& l, double& r)
 {
     float* slot = &m_in[std::size_t(ring(m_at)) * 2];

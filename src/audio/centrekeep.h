@@ -35,6 +35,9 @@ public:
     void frame(double& l, double& r);
     // The last `n` frames in did not happen (the output they went to dropped them).
     void forget(std::int64_t n);
+    // The frames in as they went in, `back` frames (fractional, below the history's length
+    // less latency()) before the last one: read between frames by a cubic, exact on one.
+    void past(double back, double& l, double& r) const;
 
 private:
     struct Fft;

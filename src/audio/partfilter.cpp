@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <numbers>
 
 namespace audio {
@@ -160,6 +161,24 @@ bool HearMailbox::takeFor(std::uint64_t tag, HearSettings& out) const
     return true;
 }
 
+void DelayGlide::setRate(int rate, int latency, bool on)
+{
+    m_latency = latency;
+    m_perFrame = 1.0 / std::max(1.0, kGlideSeconds * rate);
+    m_progress = on ? 1 : 0;
+    m_frames = on ? latency : 0;
+}
+
+void DelayGlide::step(bool on, bool quiet)
+{
+    const double target = on ? 1 : 0;
+    if (m_progress == target) return;
+    if (quiet) m_progress = target;
+    else if (on) m_progress = std::min(1.0, m_progress + m_perFrame);
+    else m_progress = std::max(0.0, m_progress - m_perFrame);
+    m_frames = m_latency * (1 - std::cos(std::numbers::pi * m_progress)) / 2;
+}
+
 void PartFilter::setRate(int rate)
 {
     // What was on its way is what is wanted: the new rate starts with it, no fade needed
@@ -173,6 +192,9 @@ void PartFilter::setRate(int rate)
     m_pending = false;
     m_keep.setRate(m_rate);
     if (keeps(m_now)) m_keep.start();
+    m_glide.setRate(m_rate, m_keep.latency(), keeps(m_now));
+    m_standIn = keeps(m_now) ? 0 : 1;
+    m_quiet = std::numeric_limits<std::int64_t>::max() / 2;  // nothing in yet: all silence
 }
 
 void PartFilter::set(const HearSettings& s)
@@ -192,7 +214,7 @@ void PartFilter::beginFade()
     if (!m_now.any()) m_nextChain.clearState();
     m_nextChain.design(m_next, m_rate);
     if (!m_now.any()) m_limiter.reset();
-    // The centre found from what came before, so that it fades in at once.
+    // The centre found from what came before, so that it is ready once the delay is.
     if (keeps(m_next) && !m_keep.running()) m_keep.start();
     m_fadeAt = 0;
 }
@@ -201,18 +223,30 @@ void PartFilter::process(float* frames, std::int64_t n)
 {
     if (bypassed()) {
         m_keep.remember(frames, n);
+        for (std::int64_t i = 0; i < n; ++i) m_quiet = frames[2 * i] == 0 && frames[2 * i + 1] == 0 ? m_quiet + 1 : 0;
         return;
     }
     for (std::int64_t i = 0; i < n; ++i) {
         float* f = frames + 2 * i;
-        double l = f[0], r = f[1];
-        // The centre alone, later by the analysis: what a chain that keeps it takes.
-        double cl = l, cr = r;
+        // A jump of the delay now would repeat or skip the frames before this one.
+        m_glide.step(wantsDelay(), m_quiet > m_keep.latency());
+        m_quiet = f[0] == 0 && f[1] == 0 ? m_quiet + 1 : 0;
+        // The centre alone, later by the analysis: what a chain that keeps it takes once the
+        // rest of the sound is as late.
+        double cl = f[0], cr = f[1];
         if (m_keep.running()) m_keep.frame(cl, cr);
         else m_keep.remember(f, 1);
+        double l = f[0], r = f[1];
+        if (!m_glide.idle()) m_keep.past(m_glide.frames(), l, r);
+        const double standInTarget = m_glide.atFull() && m_keep.running() ? 0 : 1;
+        if (m_standIn != standInTarget)
+            m_standIn = standInTarget > m_standIn ? 1 : std::max(0.0, m_standIn - 1.0 / m_fadeLen);
+        const double mid = (l + r) / 2;
+        double kl = mid, kr = mid;
+        if (m_standIn < 1) kl = cl + (mid - cl) * m_standIn, kr = cr + (mid - cr) * m_standIn;
         if (m_fadeAt < m_fadeLen) {
-            double nl = keeps(m_next) ? cl : l, nr = keeps(m_next) ? cr : r;
-            if (keeps(m_now)) l = cl, r = cr;
+            double nl = keeps(m_next) ? kl : l, nr = keeps(m_next) ? kr : r;
+            if (keeps(m_now)) l = kl, r = kr;
             if (m_now.any()) m_chain.frame(l, r);
             if (m_next.any()) m_nextChain.frame(nl, nr);
             const double t = double(++m_fadeAt) / m_fadeLen;
@@ -225,7 +259,7 @@ void PartFilter::process(float* frames, std::int64_t n)
                 if (m_pending) beginFade();
             }
         } else if (m_now.any()) {
-            if (keeps(m_now)) l = cl, r = cr;
+            if (keeps(m_now)) l = kl, r = kr;
             m_chain.frame(l, r);
         }
         m_limiter.frame(l, r);

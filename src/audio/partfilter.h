@@ -8,6 +8,7 @@
 #include "audio/seqcount.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 
 namespace audio {
@@ -89,6 +90,29 @@ private:
     std::atomic<int> m_centre{0}, m_channels{0};
 };
 
+// How late the sound goes out while keep comes and goes: keep's analysis needs latency()
+// frames it has not had yet, so the sound moves that much later while keep is on. A jump
+// would be heard as 46 ms repeated or skipped; instead the delay glides (a raised cosine
+// over kGlideSeconds: the sound slows, or hurries, by at most some 2.4 %, 42 cents, and
+// comes back to pitch). Where the frames the jump would repeat or skip are silence (an
+// entry's start), it jumps at once. Pure: frames counted, no clock.
+class DelayGlide {
+public:
+    static constexpr double kGlideSeconds = 3.0;
+    void setRate(int rate, int latency, bool on);
+    // One frame on towards `on`; `quiet` when the frames over the delay went in silent.
+    void step(bool on, bool quiet);
+    double frames() const { return m_frames; }
+    bool atFull() const { return m_progress >= 1; }
+    bool idle() const { return m_progress <= 0; }
+
+private:
+    double m_progress = 0;  // 0 none, 1 the whole latency
+    double m_perFrame = 1;
+    double m_frames = 0;
+    int m_latency = 0;
+};
+
 class PartFilter {
 public:
     // Not while process() may run: the output is stopped around it.
@@ -96,20 +120,25 @@ public:
     // From the thread that processes: takes effect through a fade; one arriving during a
     // fade waits for its end.
     void set(const HearSettings& s);
-    // In place, interleaved stereo. Untouched (bit for bit) while every setting is off.
+    // In place, interleaved stereo. Untouched (bit for bit) while every setting is off and
+    // keep's delay has glided out.
     void process(float* frames, std::int64_t n);
-    bool bypassed() const { return !m_now.any() && m_fadeAt >= m_fadeLen && m_limiter.idle(); }
+    bool bypassed() const { return !m_now.any() && m_fadeAt >= m_fadeLen && m_limiter.idle() && m_glide.idle(); }
     int fadeFrames() const { return m_fadeLen; }
-    // How much later than it came the sound goes out now: the centre's analysis while the
-    // centre is kept (from the start of the fade into it to the end of the fade out of it),
-    // else none. A change of it is heard as a jump in the sound, blended by the fade.
-    int latency() const { return m_keep.running() ? m_keep.latency() : 0; }
+    // How much later than it came the sound goes out now (to the nearest frame): keep's
+    // analysis while the centre is kept, none without it, gliding between the two.
+    int latency() const { return int(std::lround(m_glide.frames())); }
     // From the thread that processes: the last `n` frames processed were dropped by the
     // output; the centre's analysis goes back over them so that none of them is heard.
-    void forget(std::int64_t n) { m_keep.forget(n); }
+    void forget(std::int64_t n)
+    {
+        m_keep.forget(n);
+        m_quiet = 0;
+    }
 
 private:
     void beginFade();
+    bool wantsDelay() const { return keeps(m_now) || (keeps(m_next) && (m_fadeAt < m_fadeLen || m_pending)); }
     static bool keeps(const HearSettings& s) { return s.centre == HearSettings::Centre::Keep; }
 
     int m_rate = 44100;
@@ -120,6 +149,11 @@ private:
     PartChain m_chain, m_nextChain;
     PeakLimiter m_limiter;
     CentreKeep m_keep;
+    DelayGlide m_glide;
+    // Until the delay is keep's whole latency, keep hears the plain middle of the channels
+    // (no look-back, so any delay): 1 while it does, faded to 0 once the centre is as late.
+    double m_standIn = 1;
+    std::int64_t m_quiet = 0;  // frames in a row that went in silent
 };
 
 } // namespace audio

@@ -389,15 +389,14 @@ void MpvEngine::setHear(const HearSettings& hear)
 bool MpvEngine::commandHear(const HearSettings& hear)
 {
     if (hear == m_hear) return true;
-    const auto commands = mpvHearCommands(m_hear, hear);
+    // Until a file's chain runs, a command reaches no filter (and mpv says nothing of it):
+    // the list it starts from must hold the settings.
+    const auto commands = m_load == LoadPhase::Loaded ? mpvHearCommands(m_hear, hear) : std::nullopt;
     if (!commands) {
         m_hear = hear;
         return false;
     }
-    for (const MpvHearCommand& c : *commands) {
-        const char* args[] = {"af-command", c.label.constData(), c.command.constData(), c.argument.constData(), nullptr};
-        m_mpv.command(args);
-    }
+    if (!commands->isEmpty()) m_mpv.commandLine(mpvHearCommandLine(*commands));
     m_hear = hear;
     return true;
 }

@@ -190,7 +190,7 @@ private:
     // a filter on is a few commands to it, never a restart of the chain.
     HearSettings m_hear;
     // Sends the commands that take the chain to `hear` where they can; false when the list
-    // must be written for it.
+    // must be written for it (a change of keep, or no file's chain running yet).
     bool commandHear(const HearSettings& hear);
     void writeFilters();
     double m_seekTarget = 0;

@@ -384,6 +384,11 @@ int MpvHandle::command(const char* const* args)
     return m_mpv ? mpv_command(m_mpv, const_cast<const char**>(args)) : MPV_ERROR_UNINITIALIZED;
 }
 
+int MpvHandle::commandLine(const QByteArray& line)
+{
+    return m_mpv ? mpv_command_string(m_mpv, line.constData()) : MPV_ERROR_UNINITIALIZED;
+}
+
 void MpvHandle::commandAsync(const char* const* args)
 {
     if (m_mpv) mpv_command_async(m_mpv, kTagCommand, const_cast<const char**>(args));

@@ -94,6 +94,9 @@ public:
     // ---- commands ----
     int command(const char* const* args);  // synchronous; mpv's error code
     void commandAsync(const char* const* args);
+    // Commands in mpv's input syntax, several joined by ';': run one after another on mpv's
+    // core in one go, so no audio is filtered between them. Synchronous; mpv's error code.
+    int commandLine(const QByteArray& line);
     // An exact absolute seek; its reply reaches the listener with `generation`.
     bool seekAsync(const QByteArray& target, std::uint64_t generation);
 

@@ -82,8 +82,11 @@ QByteArray mpvHearFilters(const HearSettings& hear)
     QList<QByteArray> chain;
     if (hear.centre == Centre::Keep) {
         // The centre found per frequency, as our own engine does: the upmix's front centre
-        // (3 dB above the middle it came from) on both sides.
-        chain << "@hearkeep:lavfi=[surround=chl_out=3.0:lfe=0,pan=stereo|c0=0.707107*FC|c1=0.707107*FC]";
+        // (3 dB above the middle it came from) on both sides. The upmix hands its sound on
+        // half its window (2048 frames at any rate) late under the same timestamps, which
+        // mpv would play 46 ms behind the picture: the timestamps go back by as much.
+        chain << "@hearkeep:lavfi=[surround=chl_out=3.0:lfe=0,pan=stereo|c0=0.707107*FC|c1=0.707107*FC,"
+                 "asetpts=PTS-2048/SR/TB]";
     }
     const StereoTools st = stereoToolsFor(hear);
     chain << "@hearmix:lavfi=[stereotools=mode=" + QByteArray::number(st.mode) + ":phasel=" + flag(st.phaseL) +
@@ -94,6 +97,13 @@ QByteArray mpvHearFilters(const HearSettings& hear)
     chain << "@heargain:lavfi=[volume=volume=" + num(hear.gainDb) + "dB]";
     chain << "@hearlimit:lavfi=[alimiter=limit=" + num(limit(hear)) + ":level=0]";
     return chain.join(',');
+}
+
+QByteArray mpvHearCommandLine(const QList<MpvHearCommand>& commands)
+{
+    QList<QByteArray> line;
+    for (const MpvHearCommand& c : commands) line << "af-command " + c.label + ' ' + c.command + " \"" + c.argument + '"';
+    return line.join("; ");
 }
 
 std::optional<QList<MpvHearCommand>> mpvHearCommands(const HearSettings& from, const HearSettings& to)

@@ -26,6 +26,9 @@ struct MpvHearCommand {
 // What turns the chain of `from` into that of `to` while it runs, in order; none when the
 // list must be written anew (the centre kept in one and not the other).
 std::optional<QList<MpvHearCommand>> mpvHearCommands(const HearSettings& from, const HearSettings& to);
+// The commands as one line of mpv's input syntax, run in one go: a change moves every part
+// of the chain between the same two audio frames, never some parts a frame before others.
+QByteArray mpvHearCommandLine(const QList<MpvHearCommand>& commands);
 
 // stereotools' options for a centre and channels setting (keep: the upmix before it
 // has done the work): the sound mixed by mode, the phases turned, muted, the level after.

@@ -236,8 +236,9 @@ struct SampleEngine::Shared {
     // is set by the worker while the output is stopped.
     // An entry handed over in the worker brings its own settings, taken as its first chunk
     // is: `entryHear` is tagged by the entry.
-    // Keeping the centre delays the sound (PartFilter::latency()): the notes tell where a
-    // chunk is heard with the delay it goes out with, a new note when the delay changes.
+    // Keeping the centre delays the sound (PartFilter::latency(), gliding in and out over
+    // seconds): the notes tell where a chunk is heard with the delay it goes out with, a new
+    // note at each pull while the delay moves.
     PartFilter hear;
     HearMailbox hearBox, entryHear;
     std::uint64_t hearSeen = 0;
