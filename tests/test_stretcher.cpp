@@ -59,17 +59,12 @@ private slots:
         QTest::addColumn<double>("rate");
         QTest::addColumn<int>("wraps");
         QTest::addColumn<int>("from");  // the first frame fed; the frames before it are its lead-in
-        QTest::newRow("0.5") << 0.5 << 0 << 0;
-        QTest::newRow("0.75") << 0.75 << 0 << 0;
-        QTest::newRow("1.25") << 1.25 << 0 << 0;
-        QTest::newRow("1.5") << 1.5 << 0 << 0;
-        QTest::newRow("2") << 2.0 << 0 << 0;
-        QTest::newRow("0.6, looped") << 0.6 << 2 << 0;
-        QTest::newRow("1.5, looped") << 1.5 << 2 << 0;
-        QTest::newRow("1.25, looped") << 1.25 << 2 << 0;
-        QTest::newRow("1 (a trainer's last step)") << 1.0 << 0 << 0;
-        QTest::newRow("1, looped") << 1.0 << 2 << 0;
-        QTest::newRow("1.1, going on from the frames before") << 1.1 << 0 << kRate / 5;
+        const struct { const char* name; double rate; int wraps, from; } rows[] = {
+            {"0.5", 0.5, 0, 0}, {"0.75", 0.75, 0, 0}, {"1.25", 1.25, 0, 0}, {"1.5", 1.5, 0, 0}, {"2", 2.0, 0, 0},
+            {"0.6, looped", 0.6, 2, 0}, {"1.5, looped", 1.5, 2, 0}, {"1.25, looped", 1.25, 2, 0},
+            {"1 (a trainer's last step)", 1.0, 0, 0}, {"1, looped", 1.0, 2, 0},
+            {"1.1, going on from the frames before", 1.1, 0, kRate / 5}};
+        for (const auto& r : rows) QTest::newRow(r.name) << r.rate << r.wraps << r.from;
     }
     void levelFollowsTheOfflineRender()
     {
