@@ -58,35 +58,42 @@ private slots:
     {
         QTest::addColumn<double>("rate");
         QTest::addColumn<int>("wraps");
-        QTest::newRow("0.5") << 0.5 << 0;
-        QTest::newRow("0.75") << 0.75 << 0;
-        QTest::newRow("1.25") << 1.25 << 0;
-        QTest::newRow("1.5") << 1.5 << 0;
-        QTest::newRow("2") << 2.0 << 0;
-        QTest::newRow("0.6, looped") << 0.6 << 2;
-        QTest::newRow("1.5, looped") << 1.5 << 2;
-        QTest::newRow("1.25, looped") << 1.25 << 2;
-        QTest::newRow("1 (a trainer's last step)") << 1.0 << 0;
-        QTest::newRow("1, looped") << 1.0 << 2;
+        QTest::addColumn<int>("from");  // the first frame fed; the frames before it are its lead-in
+        const struct { const char* name; double rate; int wraps, from; } rows[] = {
+            {"0.5", 0.5, 0, 0}, {"0.75", 0.75, 0, 0}, {"1.25", 1.25, 0, 0}, {"1.5", 1.5, 0, 0}, {"2", 2.0, 0, 0},
+            {"0.6, looped", 0.6, 2, 0}, {"1.5, looped", 1.5, 2, 0}, {"1.25, looped", 1.25, 2, 0},
+            {"1 (a trainer's last step)", 1.0, 0, 0}, {"1, looped", 1.0, 2, 0},
+            {"1.1, going on from the frames before", 1.1, 0, kRate / 5}};
+        for (const auto& r : rows) QTest::newRow(r.name) << r.rate << r.wraps << r.from;
     }
     void levelFollowsTheOfflineRender()
     {
         QFETCH(double, rate);
         QFETCH(int, wraps);
+        QFETCH(int, from);
         // The same input as the stretcher is fed, seam blends and all, from a reader of its own.
         Chirp source;
         auto plain = reader(source, wraps);
+        plain->seek(from);
         std::vector<float> input, block(2 * 4096);
         for (Block b{0, 0, false, false}; !b.end && !plain->ended();) {
             b = plain->read(block.data(), 4096);
             input.insert(input.end(), block.begin(), block.begin() + b.frames * 2);
         }
         // At rate 1 the input itself (the offline render eases in over its first frames).
-        const std::vector<float> expected = rate == 1.0 ? input : offlineStretch(input, kRate, rate);
+        // Going on from frames before, the render hears them first and drops what they make.
+        std::vector<float> before(std::size_t(std::min(from, 4096)) * 2);
+        source.readAt(from - qint64(before.size() / 2), before.data(), qint64(before.size() / 2));
+        before.insert(before.end(), input.begin(), input.end());
+        std::vector<float> expected = rate == 1.0 ? input : offlineStretch(before, kRate, rate);
+        expected.erase(expected.begin(), expected.begin() + std::llround(double(before.size() - input.size()) / 2 / rate) * 2);
+        expected.resize(std::size_t(stretchedFrames(double(input.size() / 2), rate)) * 2);
 
         auto fed = reader(source, wraps);
+        fed->seek(from);
         Stretcher stretcher;
         stretcher.start(kRate, rate, 1.0);
+        if (from > 0) stretcher.leadIn(before.data(), qint64(before.size() - input.size()) / 2);
         std::vector<float> heard;  // stereo
         auto chunk = std::make_unique<Chunk>();
         while (stretcher.fill(*fed, 1, [rate] { return Stretcher::Turn{false, rate}; })) {

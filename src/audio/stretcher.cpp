@@ -71,23 +71,38 @@ void Stretcher::leadIn(const float* frames, qint64 n)
     // Padding in front and dropping the start delay line the output up with the input.
     // Sound that goes on from frames before it is heard further back than the padding:
     // the finer engine's longest window reaches past it, and silence there leaves the
-    // first 10 ms up to 1.8 dB soft. The output of what is fed in front of the padding is
-    // dropped as well.
+    // first 10 ms up to 1.8 dB soft. So the frames before come after the padding, as the
+    // engine run offline hears them (its own padding, then what it is given), and are fed
+    // a hop a call like any input: a lead-in of other frames, or in one call, sets the
+    // phases off from that render for the whole run, and where a later seam blends two
+    // sounds that beat, its 10 ms windows came up to 3 dB apart. The output of the
+    // lead-in is dropped as well.
     if (m_padLeft <= 0) return;
     const qint64 extra = n > 0 ? kLeadInExtra : 0;
     const qint64 pad = m_padLeft + extra;
-    n = std::min(n, pad);
+    frames += std::max<qint64>(0, n - extra) * kChannels;
+    n = std::min(n, extra);
     m_drop += qint64(std::llround(double(extra) / m_rate));
-    scratch(pad);
-    for (qint64 i = 0; i < pad; ++i) {
-        const qint64 k = i - (pad - n);
-        m_left[i] = k >= 0 ? frames[k * 2] : 0.0f;
-        m_right[i] = k >= 0 ? frames[k * 2 + 1] : 0.0f;
-    }
-    remember(m_left.data() + (pad - n), m_right.data() + (pad - n), n);
-    const float* ins[] = {m_left.data(), m_right.data()};
-    m_rb->process(ins, std::size_t(pad), false);
     m_padLeft = 0;
+    // m_in is free here: no hop is being gathered before the first fill.
+    m_in.assign(std::size_t(pad) * kChannels, 0.0f);
+    if (n > 0) std::copy_n(frames, n * kChannels, m_in.end() - n * kChannels);
+    for (qint64 at = 0; at < pad;) {
+        const qint64 k = std::min(pad - at, std::max<qint64>(1, qint64(m_rb->getSamplesRequired())));
+        scratch(k);
+        for (qint64 i = 0; i < k; ++i) {
+            m_left[i] = m_in[std::size_t(at + i) * 2];
+            m_right[i] = m_in[std::size_t(at + i) * 2 + 1];
+        }
+        if (at + k > pad - n) {
+            const qint64 from = std::max<qint64>(0, pad - n - at);
+            remember(m_left.data() + from, m_right.data() + from, k - from);
+        }
+        const float* ins[] = {m_left.data(), m_right.data()};
+        m_rb->process(ins, std::size_t(k), false);
+        at += k;
+        pull();  // its output is dropped
+    }
 }
 
 void Stretcher::remember(const float* left, const float* right, qint64 n)

@@ -83,9 +83,10 @@ public:
         }
     }
     // The frames before the first one fed, as many as leadInWanted() (fewer: silence before
-    // them), for the stretcher's window to hear where the sound does not rise from silence:
+    // them; more: the last of them), for the stretcher's window to hear where the sound does
+    // not rise from silence:
     // without them its first 10 ms come some 3 dB soft. Only between start() and the first fill().
-    qint64 leadInWanted() const { return m_padLeft + kLeadInExtra; }
+    qint64 leadInWanted() const { return kLeadInExtra; }
     void leadIn(const float* frames, qint64 n);
     // The last frames fed since start() (its lead-in included), some 4096 of them: the
     // sound heard just before a seam, for the next stretcher's lead-in where the next start

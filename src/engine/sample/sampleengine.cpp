@@ -1457,7 +1457,12 @@ void SampleEngine::load(const QString& path)
         m_shared->opened.reset();
         m_shared->nextOpened.clear();
     }
-    m_shared->post({LoadCommand{m_generation, path}});
+    // A file goes to the worker in one post with its first plan (flushPlan()), an unload
+    // at once: the worker then always opens it and renders that plan straight after, and
+    // tells it opened after this thread sent the plan. Posted apart, the worker took the
+    // two together or one by one as the threads ran, and what was rendered could differ.
+    m_loadHeld = !path.isEmpty();
+    if (!m_loadHeld) m_shared->post({LoadCommand{m_generation, path}});
     m_load = path.isEmpty() ? Load::None : Load::Opening;
     reportDuration();
     // A load under way counts as playing: no Stopped between two files.
@@ -1473,6 +1478,9 @@ void SampleEngine::load(const QString& path)
 bool SampleEngine::waitForLoad(int timeoutMs)
 {
     if (m_load != Load::Opening) return m_load == Load::Ready;
+    // The load alone: the plan made meanwhile goes as before, after the file opened (sent
+    // with it, a pause in a first pass's pause or count-in came back a wrap late).
+    if (std::exchange(m_loadHeld, false)) m_shared->post({LoadCommand{m_generation, m_path}});
     {
         std::unique_lock lock(m_shared->mutex);
         const quint64 gen = m_generation;
@@ -1567,7 +1575,8 @@ void SampleEngine::flushPlan()
     plan.dropNext = std::exchange(m_nextTakenBack, false);
     plan.quiet = std::exchange(m_quiet, Quiet::None);
     plan.remix = std::exchange(m_remix, false) && !plan.from;
-    m_shared->post({plan});
+    if (std::exchange(m_loadHeld, false)) m_shared->post({LoadCommand{m_generation, m_path}, plan});
+    else m_shared->post({plan});
     for (std::size_t i = 0; i < m_next.size(); ++i) m_shared->post({NextCommand{m_epoch, m_entry + 1 + i, m_next[i]}});
 }
 

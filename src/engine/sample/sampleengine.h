@@ -124,6 +124,7 @@ private:
     quint64 m_generation = 0;
     enum class Load { None, Opening, Ready };  // None: no file, or it failed to open
     Load m_load = Load::None;
+    bool m_loadHeld = false;  // m_path's load goes with the next plan (or waitForLoad())
     int m_sampleRate = 44100;
     double m_duration = 0;
     QHash<QString, QString> m_tags;
