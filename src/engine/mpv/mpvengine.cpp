@@ -412,6 +412,7 @@ void MpvEngine::writeFilters()
 
 void MpvEngine::holdForPass()
 {
+    qCDebug(lcEngine, "hold at %.3f s of file", m_clock.raw());
     freezeClock();
     m_mpv.write("pause", "yes");
 }

@@ -2,6 +2,7 @@
 
 #include "audio/audiooutput.h"
 #include "engine/mediaengine.h"
+#include "engine/mpv/mpvhandle.h"
 #include "audio/spscqueue.h"
 
 #include <algorithm>
@@ -193,14 +194,21 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
     // Clicks are placed from now on: only a pause alone counts what was silent already.
     const double quiet = clicks ? 0.0 : quietSeconds;
     const qint64 frames = clicks ? m_clicks->play(plan) : plan.prerollFrames;
-    m_hold.start(std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0))));
+    m_holdDueMs = std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0)));
+    m_hold.start(m_holdDueMs);
+    m_holdSince.start();
     return true;
 }
 
 void MpvPractice::holdEnded()
 {
-    if (const auto due = std::exchange(m_clicksDue, std::nullopt)) hold(*due);
-    else emit released();
+    if (const auto due = std::exchange(m_clicksDue, std::nullopt)) {
+        hold(*due);
+        return;
+    }
+    // A late release lengthens the pause by as much: the UI thread was busy.
+    qCDebug(lcEngine, "hold of %d ms released %lld ms late", m_holdDueMs, m_holdSince.elapsed() - m_holdDueMs);
+    emit released();
 }
 
 void MpvPractice::cancel()

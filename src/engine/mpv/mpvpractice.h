@@ -6,6 +6,7 @@
 #include "app/practice.h"
 #include "audio/practiceplan.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -92,6 +93,8 @@ private:
 
     PassBreaks m_breaks;
     QTimer m_hold;
+    int m_holdDueMs = 0;
+    QElapsedTimer m_holdSince;
     std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
     std::unique_ptr<ClickOutput> m_clicks;
 };
