@@ -1,6 +1,7 @@
 // The real engine on libmpv, without sound card or screen (ao=null, vo=null), on media the
 // test writes itself.
 #include "engine/mpv/mpvengine.h"
+#include "engine/mpv/mpvrelease.h"
 #include "support/testkit.h"
 #include "support/waits.h"
 
@@ -15,6 +16,8 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <netinet/in.h>
@@ -133,6 +136,38 @@ private slots:
         testkit::writeWav(m_wav, kWavSeconds, 44100, 440.0, "Ramp Tone");
         m_video = m_dir.filePath("bars.mkv");
         if (!testkit::makeVideo(m_video, 3.0, true)) m_video.clear();
+    }
+
+    // A hold's release, armed at seconds from now in turn (disarmed between when asked).
+    void holdReleaseRunsOnceWhenDue_data()
+    {
+        QTest::addColumn<QList<int>>("arms");
+        QTest::addColumn<bool>("disarmBetween");
+        QTest::addColumn<int>("runs");
+        QTest::newRow("due") << QList<int>{-1} << false << 1;
+        QTest::newRow("not due yet") << QList<int>{3600} << false << 0;
+        QTest::newRow("moved earlier") << QList<int>{3600, -1} << false << 1;
+        QTest::newRow("disarmed, armed again") << QList<int>{3600, 0} << true << 1;
+        QTest::newRow("disarmed, armed later") << QList<int>{3600, 3600} << true << 0;
+    }
+    void holdReleaseRunsOnceWhenDue()
+    {
+        QFETCH(QList<int>, arms);
+        QFETCH(bool, disarmBetween);
+        QFETCH(int, runs);
+        std::atomic<int> ran = 0;
+        {
+            engine::TimedRelease release([&] { ++ran; });
+            const auto now = engine::TimedRelease::Clock::now();
+            for (int i = 0; i < arms.size(); ++i) {
+                if (i > 0 && disarmBetween) QVERIFY(!release.disarm());
+                release.arm(now + std::chrono::seconds(arms[i]));
+            }
+            if (runs) QTRY_COMPARE(ran.load(), 1);
+            QCOMPARE(release.disarm(), runs == 1);
+            QVERIFY(!release.disarm());  // told once
+        }  // gone at once, though an hour from its time
+        QCOMPARE(ran.load(), runs);
     }
 
     void loadsFileWithDurationAndTags()

@@ -184,6 +184,7 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
 {
     if (plan.prerollFrames <= 0) return false;
     m_clicksDue.reset();
+    m_releaseAt.reset();
     const bool clicks = m_clicks && !plan.clicks.empty();
     if (clicks && m_clicks->settlingMs() > 0) {
         // A little longer, once, rather than clicks out of time.
@@ -197,6 +198,7 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
     m_holdDueMs = std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0)));
     m_hold.start(m_holdDueMs);
     m_holdSince.start();
+    m_releaseAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_holdDueMs);
     return true;
 }
 
