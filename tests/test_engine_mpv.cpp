@@ -1,6 +1,7 @@
 // The real engine on libmpv, without sound card or screen (ao=null, vo=null), on media the
 // test writes itself.
 #include "engine/mpv/mpvengine.h"
+#include "engine/mpv/mpvpractice.h"
 #include "engine/mpv/mpvrelease.h"
 #include "support/testkit.h"
 #include "support/waits.h"
@@ -168,6 +169,32 @@ private slots:
             QVERIFY(!release.disarm());  // told once
         }  // gone at once, though an hour from its time
         QCOMPARE(ran.load(), runs);
+    }
+
+    // A pause of 1.5 s before each pass; the output already silent for `quiet` when a wrap
+    // is heard (decoded late) shortens it by as much.
+    void pauseCountsTheSilenceBeforeALateWrap_data()
+    {
+        QTest::addColumn<double>("quiet");
+        QTest::addColumn<int>("holdMs");
+        QTest::newRow("on time") << 0.0 << 1500;
+        QTest::newRow("late") << 0.306 << 1194;
+        QTest::newRow("later than the pause") << 2.0 << 0;
+    }
+    void pauseCountsTheSilenceBeforeALateWrap()
+    {
+        QFETCH(double, quiet);
+        QFETCH(int, holdMs);
+        engine::MpvPractice practice;
+        PracticeSettings settings;
+        settings.pause = 1.5;
+        practice.setPractice(settings, 0, 1.0);
+        const auto before = std::chrono::steady_clock::now();
+        QVERIFY(practice.wrapsHeard(1, quiet));
+        const auto at = practice.releaseAt();
+        QVERIFY(at);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*at - before).count();
+        QVERIFY2(ms >= holdMs && ms < holdMs + 200, qPrintable(QString::number(ms)));
     }
 
     void loadsFileWithDurationAndTags()

@@ -48,7 +48,7 @@ run() {
   rec_start dr "$dir/drill.raw"
   local load0
   load0=$(cut -d' ' -f1 /proc/loadavg)
-  # The trace in app.log: each wrap decoded, hold begun and released (how late), and mpv's
+  # The trace in app.log: each wrap decoded, hold begun and ended (how late its UI timer), mpv's
   # own warnings (an output underrun among them), on the process' clock.
   QT_LOGGING_RULES="vamplet.engine.debug=true;vamplet.mpv.info=true" \
     QT_MESSAGE_PATTERN="%{time process} %{category}: %{message}" \
@@ -68,8 +68,8 @@ run() {
   python3 "$HERE/drill.py" analyse "$dir/drill.raw" "Drill over a $1 file, scale $2"
   echo "Load average (1 min) $load0 at the start, $(cut -d' ' -f1 /proc/loadavg) at the end"
   # What the trace says of the holds and mpv's output.
-  awk '/released/ { late[$(NF-2) > 10 ? "late" : "on time"]++ } /underrun/ { under++ }
-       END { printf "Holds released within 10 ms: %d, later: %d; mpv output underruns: %d\n",
+  awk '/UI timer/ { late[$(NF-2) > 10 ? "late" : "on time"]++ } /underrun/ { under++ }
+       END { printf "Holds whose UI timer came within 10 ms: %d, later: %d; mpv output underruns: %d\n",
              late["on time"], late["late"], under }' "$dir/app.log"
 }
 

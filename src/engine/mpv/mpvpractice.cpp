@@ -165,13 +165,13 @@ void MpvPractice::setPractice(const PracticeSettings& practice, int pass, double
     if (pass != MediaEngine::kGoOn) tellRate();
 }
 
-bool MpvPractice::wrapsHeard(int count)
+bool MpvPractice::wrapsHeard(int count, double quietSeconds)
 {
     if (count <= 0) return false;
     audio::PassPlan plan;
     for (int i = 0; i < count; ++i) plan = m_breaks.wrapHeard();
     tellRate();
-    return hold(plan);
+    return hold(plan, quietSeconds);
 }
 
 bool MpvPractice::startLanded(double quietSeconds)
@@ -208,8 +208,8 @@ void MpvPractice::holdEnded()
         hold(*due);
         return;
     }
-    // A late release lengthens the pause by as much: the UI thread was busy.
-    qCDebug(lcEngine, "hold of %d ms released %lld ms late", m_holdDueMs, m_holdSince.elapsed() - m_holdDueMs);
+    // How busy the UI thread was: mpv was released on time by the engine's own thread.
+    qCDebug(lcEngine, "hold of %d ms, its UI timer %lld ms late", m_holdDueMs, m_holdSince.elapsed() - m_holdDueMs);
     emit released();
 }
 

@@ -74,7 +74,8 @@ public:
     double speed() const { return m_breaks.speed(); }
     double wrapDecoded() { return m_breaks.wrapDecoded(); }
     // True when the pass heard now begins with a hold: mpv stands still until released().
-    bool wrapsHeard(int count);
+    // `quietSeconds`: silent already since the stop; the hold is that much shorter.
+    bool wrapsHeard(int count, double quietSeconds = 0);
     // `quietSeconds`: silent already before the landing; the hold is that much shorter.
     bool startLanded(double quietSeconds = 0);
     bool startHoldDue() const { return m_breaks.startHoldDue(); }
