@@ -2,7 +2,6 @@
 // test writes itself.
 #include "engine/mpv/mpvengine.h"
 #include "engine/mpv/mpvpractice.h"
-#include "engine/mpv/mpvrelease.h"
 #include "support/testkit.h"
 #include "support/waits.h"
 
@@ -17,8 +16,6 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <memory>
 #include <netinet/in.h>
@@ -139,38 +136,6 @@ private slots:
         if (!testkit::makeVideo(m_video, 3.0, true)) m_video.clear();
     }
 
-    // A hold's release, armed at seconds from now in turn (disarmed between when asked).
-    void holdReleaseRunsOnceWhenDue_data()
-    {
-        QTest::addColumn<QList<int>>("arms");
-        QTest::addColumn<bool>("disarmBetween");
-        QTest::addColumn<int>("runs");
-        QTest::newRow("due") << QList<int>{-1} << false << 1;
-        QTest::newRow("not due yet") << QList<int>{3600} << false << 0;
-        QTest::newRow("moved earlier") << QList<int>{3600, -1} << false << 1;
-        QTest::newRow("disarmed, armed again") << QList<int>{3600, 0} << true << 1;
-        QTest::newRow("disarmed, armed later") << QList<int>{3600, 3600} << true << 0;
-    }
-    void holdReleaseRunsOnceWhenDue()
-    {
-        QFETCH(QList<int>, arms);
-        QFETCH(bool, disarmBetween);
-        QFETCH(int, runs);
-        std::atomic<int> ran = 0;
-        {
-            engine::TimedRelease release([&] { ++ran; });
-            const auto now = engine::TimedRelease::Clock::now();
-            for (int i = 0; i < arms.size(); ++i) {
-                if (i > 0 && disarmBetween) QVERIFY(!release.disarm());
-                release.arm(now + std::chrono::seconds(arms[i]));
-            }
-            if (runs) QTRY_COMPARE(ran.load(), 1);
-            QCOMPARE(release.disarm(), runs == 1);
-            QVERIFY(!release.disarm());  // told once
-        }  // gone at once, though an hour from its time
-        QCOMPARE(ran.load(), runs);
-    }
-
     // A pause of 1.5 s before each pass; the output already silent for `quiet` when a wrap
     // is heard (decoded late) shortens it by as much.
     void pauseCountsTheSilenceBeforeALateWrap_data()
@@ -189,12 +154,10 @@ private slots:
         PracticeSettings settings;
         settings.pause = 1.5;
         practice.setPractice(settings, 0, 1.0);
-        const auto before = std::chrono::steady_clock::now();
         QVERIFY(practice.wrapsHeard(1, quiet));
-        const auto at = practice.releaseAt();
-        QVERIFY(at);
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*at - before).count();
-        QVERIFY2(ms >= holdMs && ms < holdMs + 200, qPrintable(QString::number(ms)));
+        QVERIFY(practice.holding());
+        const int ms = practice.holdLeftMs();
+        QVERIFY2(ms <= holdMs && ms > holdMs - 200, qPrintable(QString::number(ms)));
     }
 
     void loadsFileWithDurationAndTags()

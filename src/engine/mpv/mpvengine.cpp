@@ -415,7 +415,6 @@ void MpvEngine::holdForPass()
     qCDebug(lcEngine, "hold at %.3f s of file", m_clock.raw());
     freezeClock();
     m_mpv.write("pause", "yes");
-    if (const auto at = m_practice->releaseAt(); at && !pauseWanted() && !stopped()) m_release.arm(*at);
 }
 
 void MpvEngine::restartHeldPass()
@@ -436,13 +435,7 @@ void MpvEngine::restartHeldPass()
 
 void MpvEngine::releasePass()
 {
-    disarmRelease();
     if (isLoaded() && !pauseWanted() && !stopped()) m_mpv.write("pause", "no");
-}
-
-void MpvEngine::disarmRelease()
-{
-    if (m_release.disarm()) m_mpv.note("pause", "no");
 }
 
 void MpvEngine::requestSeek(double target)
@@ -637,7 +630,6 @@ void MpvEngine::play()
 void MpvEngine::pause()
 {
     if (!isValid() || m_load == LoadPhase::Empty) return;
-    disarmRelease();
     freezeClock();
     m_unpauseAfterSeek = false;
     m_quietSince.reset();
@@ -652,7 +644,6 @@ void MpvEngine::stop()
         updateState();
         return;
     }
-    disarmRelease();
     m_motion = Motion::Stopped;
     m_unpauseAfterSeek = false;
     m_quietSince.reset();
@@ -899,7 +890,6 @@ void MpvEngine::finishEnd()
 
 void MpvEngine::cancelPending()
 {
-    disarmRelease();
     m_practice->cancel();
     m_clock.cancelPending();
     m_heardTimer.stop();

@@ -5,7 +5,6 @@
 #include "audio/heardclock.h"
 #include "engine/mediaengine.h"
 #include "engine/mpv/mpvhandle.h"
-#include "engine/mpv/mpvrelease.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -136,9 +135,6 @@ private:
     // Decodes the pass after a wrap anew while its hold lasts.
     void restartHeldPass();
     void releasePass();
-    // Before anything of ours pauses, seeks or releases: the hold's thread stands down, and
-    // what it did is noted.
-    void disarmRelease();
     void updateState();
 
     double now() const;
@@ -219,8 +215,6 @@ private:
     double m_appliedStart = 0;
     double m_appliedStop = 0;
     std::optional<double> m_holdEnd;
-    // Ends a hold from its own thread; after m_mpv, so that it stops first.
-    TimedRelease m_release{[this] { m_mpv.unpauseFromAnyThread(); }};
 };
 
 } // namespace engine

@@ -315,13 +315,6 @@ void MpvHandle::rewrite(const char* name, const QByteArray& value)
     mpv_set_property_async(m_mpv, kTagWrite, name, MPV_FORMAT_STRING, &v);
 }
 
-void MpvHandle::unpauseFromAnyThread() const
-{
-    if (!m_mpv) return;
-    const char* v = "no";
-    mpv_set_property_async(m_mpv, kTagWrite, "pause", MPV_FORMAT_STRING, &v);
-}
-
 void MpvHandle::writeNow(const char* name, const QByteArray& value)
 {
     if (!m_mpv || m_known.value(name) == value) return;

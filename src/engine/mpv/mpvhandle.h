@@ -74,9 +74,6 @@ public:
     // what mpv changed by itself (noted). A write of the value mpv holds is left out.
     QByteArray known(const char* name) const { return m_known.value(name); }
     void note(const char* name, const QByteArray& value) { m_known.insert(name, value); }
-    // Unpauses mpv from any thread (libmpv's client calls may come from any), leaving what
-    // is known of the properties to the UI thread's note() when mpv tells it.
-    void unpauseFromAnyThread() const;
     // Asynchronous, except inside the hook.
     void write(const char* name, const QByteArray& value);
     // Written even where the value is known: mpv may have changed it since without telling yet.

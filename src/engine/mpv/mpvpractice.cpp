@@ -184,7 +184,6 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
 {
     if (plan.prerollFrames <= 0) return false;
     m_clicksDue.reset();
-    m_releaseAt.reset();
     const bool clicks = m_clicks && !plan.clicks.empty();
     if (clicks && m_clicks->settlingMs() > 0) {
         // A little longer, once, rather than clicks out of time.
@@ -198,7 +197,6 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
     m_holdDueMs = std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0)));
     m_hold.start(m_holdDueMs);
     m_holdSince.start();
-    m_releaseAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_holdDueMs);
     return true;
 }
 
@@ -208,7 +206,7 @@ void MpvPractice::holdEnded()
         hold(*due);
         return;
     }
-    // How busy the UI thread was: mpv was released on time by the engine's own thread.
+    // A late timer lengthens the pause by as much: the UI thread was busy.
     qCDebug(lcEngine, "hold of %d ms, its UI timer %lld ms late", m_holdDueMs, m_holdSince.elapsed() - m_holdDueMs);
     emit released();
 }

@@ -10,7 +10,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -83,11 +82,6 @@ public:
     void cancel();
     bool holding() const { return m_hold.isActive(); }
     int holdLeftMs() const { return m_hold.isActive() ? m_hold.remainingTime() : 0; }
-    // When the hold under way ends; none while it waits for the click output to settle.
-    std::optional<std::chrono::steady_clock::time_point> releaseAt() const
-    {
-        return m_hold.isActive() ? m_releaseAt : std::nullopt;
-    }
 
 signals:
     void released();
@@ -101,7 +95,6 @@ private:
     PassBreaks m_breaks;
     QTimer m_hold;
     int m_holdDueMs = 0;
-    std::optional<std::chrono::steady_clock::time_point> m_releaseAt;
     QElapsedTimer m_holdSince;
     std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
     std::unique_ptr<ClickOutput> m_clicks;
