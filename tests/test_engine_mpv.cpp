@@ -136,28 +136,18 @@ private slots:
         if (!testkit::makeVideo(m_video, 3.0, true)) m_video.clear();
     }
 
-    // A pause of 1.5 s before each pass; the output already silent for `quiet` when a wrap
-    // is heard (decoded late) shortens it by as much.
-    void pauseCountsTheSilenceBeforeALateWrap_data()
-    {
-        QTest::addColumn<double>("quiet");
-        QTest::addColumn<int>("holdMs");
-        QTest::newRow("on time") << 0.0 << 1500;
-        QTest::newRow("late") << 0.306 << 1194;
-        QTest::newRow("later than the pause") << 2.0 << 0;
-    }
+    // A pause of 1.5 s before each pass, less the silence before a wrap decoded late.
     void pauseCountsTheSilenceBeforeALateWrap()
     {
-        QFETCH(double, quiet);
-        QFETCH(int, holdMs);
-        engine::MpvPractice practice;
-        PracticeSettings settings;
-        settings.pause = 1.5;
-        practice.setPractice(settings, 0, 1.0);
-        QVERIFY(practice.wrapsHeard(1, quiet));
-        QVERIFY(practice.holding());
-        const int ms = practice.holdLeftMs();
-        QVERIFY2(ms <= holdMs && ms > holdMs - 200, qPrintable(QString::number(ms)));
+        for (const auto& [quiet, holdMs] : {std::pair{0.0, 1500}, {0.306, 1194}, {2.0, 0}}) {
+            engine::MpvPractice practice;
+            PracticeSettings settings;
+            settings.pause = 1.5;
+            practice.setPractice(settings, 0, 1.0);
+            QVERIFY(practice.wrapsHeard(1, quiet) && practice.holding());
+            const int ms = practice.holdLeftMs();
+            QVERIFY2(ms <= holdMs && ms > holdMs - 200, qPrintable(QString::number(ms)));
+        }
     }
 
     void loadsFileWithDurationAndTags()
