@@ -1,6 +1,7 @@
 // The real engine on libmpv, without sound card or screen (ao=null, vo=null), on media the
 // test writes itself.
 #include "engine/mpv/mpvengine.h"
+#include "engine/mpv/mpvpractice.h"
 #include "support/testkit.h"
 #include "support/waits.h"
 
@@ -133,6 +134,20 @@ private slots:
         testkit::writeWav(m_wav, kWavSeconds, 44100, 440.0, "Ramp Tone");
         m_video = m_dir.filePath("bars.mkv");
         if (!testkit::makeVideo(m_video, 3.0, true)) m_video.clear();
+    }
+
+    // A pause of 1.5 s before each pass, less the silence before a wrap decoded late.
+    void pauseCountsTheSilenceBeforeALateWrap()
+    {
+        for (const auto& [quiet, holdMs] : {std::pair{0.0, 1500}, {0.306, 1194}, {2.0, 0}}) {
+            engine::MpvPractice practice;
+            PracticeSettings settings;
+            settings.pause = 1.5;
+            practice.setPractice(settings, 0, 1.0);
+            QVERIFY(practice.wrapsHeard(1, quiet) && practice.holding());
+            const int ms = practice.holdLeftMs();
+            QVERIFY2(ms <= holdMs && ms > holdMs - 200, qPrintable(QString::number(ms)));
+        }
     }
 
     void loadsFileWithDurationAndTags()

@@ -46,7 +46,13 @@ run() {
   python3 "$HERE/drill.py" media "$dir" "$dir/vamplet.ini" "$1"
   cp "$BUILD/vamplet" "$dir/vamplet"  # its playlist file is the vamplet.ini beside it
   rec_start dr "$dir/drill.raw"
-  QT_SCALE_FACTOR=$2 "$dir/vamplet" >>"$dir/app.log" 2>&1 &
+  local load0
+  load0=$(cut -d' ' -f1 /proc/loadavg)
+  # The trace in app.log: each wrap decoded, hold begun and ended (how late its UI timer), mpv's
+  # own warnings (an output underrun among them), on the process' clock.
+  QT_LOGGING_RULES="vamplet.engine.debug=true;vamplet.mpv.info=true" \
+    QT_MESSAGE_PATTERN="%{time process} %{category}: %{message}" \
+    QT_SCALE_FACTOR=$2 "$dir/vamplet" >>"$dir/app.log" 2>&1 &
   APP_PID=$!
   play_list
   # Shot well into the list: a loaded machine takes seconds to start the first entry.
@@ -60,11 +66,19 @@ run() {
   APP_PID=""
   rec_stop
   python3 "$HERE/drill.py" analyse "$dir/drill.raw" "Drill over a $1 file, scale $2"
+  echo "Load average (1 min) $load0 at the start, $(cut -d' ' -f1 /proc/loadavg) at the end"
+  # What the trace says of the holds and mpv's output.
+  awk '/UI timer/ { late[$(NF-2) > 10 ? "late" : "on time"]++ } /underrun/ { under++ }
+       END { printf "Holds whose UI timer came within 10 ms: %d, later: %d; mpv output underruns: %d\n",
+             late["on time"], late["late"], under }' "$dir/app.log"
 }
 
+# DRILL_BUSY=N adds N busy loops for the runs (a machine busy with builds).
+busy_start "${DRILL_BUSY:-0}"
 # DRILL_RUNS picks runs, as kind:scale:seconds.
 for r in ${DRILL_RUNS:-sound:1:$SECONDS_LIST video:1:$SECONDS_LIST sound:2:14 video:2:14}; do
   IFS=: read -r kind scale secs <<< "$r"
   run "$kind" "$scale" "$secs"
 done
+busy_stop
 ls "$work"/*.png

@@ -38,7 +38,7 @@ MpvEngine::MpvEngine(const Options& options, QObject* parent)
     m_elapsed.start();
     m_heardTimer.setSingleShot(true);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_heardTimer, &QTimer::timeout, this, &MpvEngine::resolveHeard);
+    connect(&m_heardTimer, &QTimer::timeout, this, [this] { resolveHeard(); });
     m_loadLimit.setSingleShot(true);
     connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
     connect(m_practice, &MpvPractice::released, this, &MpvEngine::releasePass);
@@ -411,6 +411,7 @@ void MpvEngine::writeFilters()
 
 void MpvEngine::holdForPass()
 {
+    qCDebug(lcEngine, "hold at %.3f s of file", m_clock.raw());
     freezeClock();
     m_mpv.write("pause", "yes");
 }
@@ -481,6 +482,11 @@ void MpvEngine::onSeekEvent()
     // it is heard, not ahead, and a busy UI thread takes it later still (seen 45 ms past
     // the stop); a wrap missed so plays its pass without the pause before it.
     if (m_clock.wrapsPending() == 0 && m_clock.raw() > m_appliedStop + 0.25) return;
+    // Decoded after the clock passed the stop (a busy machine: seen 18-46 ms, 306 ms after
+    // an underrun): the output ran dry at the stop and has been silent since, which is
+    // part of the pause before the next pass, not added to it.
+    const double dry =
+        m_clock.wrapsPending() == 0 ? std::max(0.0, (m_clock.raw() - m_appliedStop) / m_clock.rate()) : 0.0;
     m_clock.wrapDecoded(m_appliedStart, m_appliedStop);
     // What mpv holds of the pass before went through the old speed already.
     applySpeed(m_practice->wrapDecoded());
@@ -493,7 +499,7 @@ void MpvEngine::onSeekEvent()
         m_mpv.note("ab-loop-count", QByteArray::number(left));
         if (m_hasLoop && m_loop.wraps > 0) m_loop.wraps = left;
     }
-    resolveHeard();
+    resolveHeard(dry);
 }
 
 void MpvEngine::onPlaybackRestart()
@@ -834,10 +840,10 @@ void MpvEngine::onAudioPts(std::optional<double> t)
     if (!m_videoClock && t) takeSample(*t);
 }
 
-void MpvEngine::resolveHeard()
+void MpvEngine::resolveHeard(double drySeconds)
 {
     const audio::HeardClock::Heard heard = m_clock.resolve();
-    if (m_practice->wrapsHeard(heard.wraps)) {
+    if (m_practice->wrapsHeard(heard.wraps, drySeconds)) {
         holdForPass();
         restartHeldPass();
     }

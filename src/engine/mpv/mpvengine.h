@@ -140,7 +140,8 @@ private:
     double now() const;
     void takeSample(double value);
     void freezeClock();
-    void resolveHeard();
+    // `drySeconds`: how long the output has been silent already before a wrap heard now.
+    void resolveHeard(double drySeconds = 0);
     void scheduleHeardCheck();
     void beginEnd();
     void finishEnd();

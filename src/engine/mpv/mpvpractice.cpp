@@ -2,6 +2,7 @@
 
 #include "audio/audiooutput.h"
 #include "engine/mediaengine.h"
+#include "engine/mpv/mpvhandle.h"
 #include "audio/spscqueue.h"
 
 #include <algorithm>
@@ -164,13 +165,13 @@ void MpvPractice::setPractice(const PracticeSettings& practice, int pass, double
     if (pass != MediaEngine::kGoOn) tellRate();
 }
 
-bool MpvPractice::wrapsHeard(int count)
+bool MpvPractice::wrapsHeard(int count, double quietSeconds)
 {
     if (count <= 0) return false;
     audio::PassPlan plan;
     for (int i = 0; i < count; ++i) plan = m_breaks.wrapHeard();
     tellRate();
-    return hold(plan);
+    return hold(plan, quietSeconds);
 }
 
 bool MpvPractice::startLanded(double quietSeconds)
@@ -193,14 +194,21 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
     // Clicks are placed from now on: only a pause alone counts what was silent already.
     const double quiet = clicks ? 0.0 : quietSeconds;
     const qint64 frames = clicks ? m_clicks->play(plan) : plan.prerollFrames;
-    m_hold.start(std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0))));
+    m_holdDueMs = std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0)));
+    m_hold.start(m_holdDueMs);
+    m_holdSince.start();
     return true;
 }
 
 void MpvPractice::holdEnded()
 {
-    if (const auto due = std::exchange(m_clicksDue, std::nullopt)) hold(*due);
-    else emit released();
+    if (const auto due = std::exchange(m_clicksDue, std::nullopt)) {
+        hold(*due);
+        return;
+    }
+    // A late timer lengthens the pause by as much: the UI thread was busy.
+    qCDebug(lcEngine, "hold of %d ms, its UI timer %lld ms late", m_holdDueMs, m_holdSince.elapsed() - m_holdDueMs);
+    emit released();
 }
 
 void MpvPractice::cancel()

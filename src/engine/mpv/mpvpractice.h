@@ -6,6 +6,7 @@
 #include "app/practice.h"
 #include "audio/practiceplan.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -72,7 +73,8 @@ public:
     double speed() const { return m_breaks.speed(); }
     double wrapDecoded() { return m_breaks.wrapDecoded(); }
     // True when the pass heard now begins with a hold: mpv stands still until released().
-    bool wrapsHeard(int count);
+    // `quietSeconds`: silent already since the stop; the hold is that much shorter.
+    bool wrapsHeard(int count, double quietSeconds = 0);
     // `quietSeconds`: silent already before the landing; the hold is that much shorter.
     bool startLanded(double quietSeconds = 0);
     bool startHoldDue() const { return m_breaks.startHoldDue(); }
@@ -92,6 +94,8 @@ private:
 
     PassBreaks m_breaks;
     QTimer m_hold;
+    int m_holdDueMs = 0;
+    QElapsedTimer m_holdSince;
     std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
     std::unique_ptr<ClickOutput> m_clicks;
 };
