@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace engine {
 
@@ -32,6 +33,8 @@ public:
     void setEntryRate(double rate);
     // The seconds of source a pass plays, for a pause by the pass's length.
     void setStretch(double seconds) { m_stretchSeconds = seconds; }
+    // The bar an automatic count-in clicks, from the file's beats; none: the typed clicks.
+    void setCountInBar(std::vector<audio::SourceClick> bar) { m_bar = std::move(bar); }
     // The speed of the pass decoded last.
     double speed() const;
     // mpv decoded a wrap: the speed of the pass after it.
@@ -44,10 +47,13 @@ public:
     bool startHoldDue() const { return m_startDue && plan().pass(m_heard).prerollFrames > 0; }
     int heardPass() const { return m_heard; }
     double heardRate() const { return plan().rateOf(m_heard); }
+    // The pass after the one heard: its rate, and whether mpv is held before it.
+    double nextRate() const { return plan().rateOf(m_heard + 1); }
+    bool nextHolds() const { return plan().pass(m_heard + 1).prerollFrames > 0; }
     bool trains() const { return m_settings.hasTrainer(); }
 
 private:
-    audio::PracticePlan plan() const { return audio::PracticePlan(m_settings, m_entryRate, kClickRate, m_stretchSeconds); }
+    audio::PracticePlan plan() const;
 
     static constexpr int kClickRate = 44100;
     PracticeSettings m_settings;
@@ -56,6 +62,7 @@ private:
     int m_heard = 0;
     int m_decoded = 0;
     bool m_startDue = false;
+    std::vector<audio::SourceClick> m_bar;
 };
 
 class ClickOutput;
@@ -69,7 +76,11 @@ public:
     void setPractice(const PracticeSettings& practice, int pass, double entryRate);
     void setEntryRate(double rate) { m_breaks.setEntryRate(rate); }
     void setStretch(double seconds) { m_breaks.setStretch(seconds); }
+    void setCountInBar(std::vector<audio::SourceClick> bar) { m_breaks.setCountInBar(std::move(bar)); }
     double speed() const { return m_breaks.speed(); }
+    double heardRate() const { return m_breaks.heardRate(); }
+    double nextRate() const { return m_breaks.nextRate(); }
+    bool nextHolds() const { return m_breaks.nextHolds(); }
     double wrapDecoded() { return m_breaks.wrapDecoded(); }
     // True when the pass heard now begins with a hold: mpv stands still until released().
     bool wrapsHeard(int count);
@@ -80,6 +91,11 @@ public:
     void cancel();
     bool holding() const { return m_hold.isActive(); }
     int holdLeftMs() const { return m_hold.isActive() ? m_hold.remainingTime() : 0; }
+    // While held: the click output's frame the pass starts at, where that output times
+    // the hold.
+    std::optional<qint64> passStartFrame() const { return m_hold.isActive() ? m_passAt : std::nullopt; }
+    // The output of the count-in's and the metronome's clicks, opened when `open`.
+    ClickOutput* clicks(bool open);
 
 signals:
     void released();
@@ -93,6 +109,7 @@ private:
     PassBreaks m_breaks;
     QTimer m_hold;
     std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
+    std::optional<qint64> m_passAt;
     std::unique_ptr<ClickOutput> m_clicks;
 };
 
