@@ -91,6 +91,21 @@ private slots:
         placer.reset();
         QCOMPARE(frames(placer.place(grid(), run(0, 2.0, 1, 20), kRate, 400, 1100)), QString("500 1000"));
     }
+
+    // Runs told a little off each time are averaged; a jump back or ahead starts afresh, and
+    // a start timed by the output itself is taken as it is.
+    void smooths()
+    {
+        HeardSmoother s;
+        HeardRun held = run(9000, 2.0, 1, 20);
+        held.exact = true;
+        const struct {
+            HeardRun heard;
+            qint64 frame;
+        } steps[] = {{run(1000, 2.0, 1, 20), 1000}, {run(1110, 2.1, 1, 20), 1105}, {run(2000, 2.0, 1, 20), 2000},
+                     {run(2600, 2.5, 1, 20), 2600}, {held, 9000}, {run(1000, 2.0, 0.5, 20), 1000}};
+        for (const auto& step : steps) QCOMPARE(s.smooth(step.heard, kRate).frame, step.frame);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBeatSchedule)

@@ -48,4 +48,30 @@ std::vector<PlacedClick> BeatPlacer::place(const std::vector<beats::Tick>& beats
     return out;
 }
 
+HeardRun HeardSmoother::smooth(const HeardRun& run, int sampleRate)
+{
+    if (!run.running || !(run.rate > 0) || run.exact) {
+        reset();
+        return run;
+    }
+    const double origin = double(run.frame) - run.position / run.rate * sampleRate;
+    double mean = 0;
+    for (int i = 0; i < m_count; ++i) mean += m_origins[std::size_t(i)];
+    if (m_count > 0) mean /= m_count;
+    if (m_count > 0 && (run.rate != m_rate || run.position < m_position - kJumpSeconds ||
+                        std::abs(origin - mean) > kJumpSeconds * sampleRate))
+        reset();
+    m_rate = run.rate;
+    m_position = run.position;
+    m_origins[std::size_t(m_next)] = origin;
+    m_next = (m_next + 1) % int(m_origins.size());
+    m_count = std::min(m_count + 1, int(m_origins.size()));
+    mean = 0;
+    for (int i = 0; i < m_count; ++i) mean += m_origins[std::size_t(i)];
+    mean /= m_count;
+    HeardRun out = run;
+    out.frame = qint64(std::llround(mean + run.position / run.rate * sampleRate));
+    return out;
+}
+
 } // namespace engine

@@ -7,6 +7,7 @@
 
 #include <QtGlobal>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct HeardRun {
     double wrapStart = 0;
     double nextRate = 1;
     int wraps = -1;
+    // `frame` is timed by the output itself (a held pass's start), not sampled.
+    bool exact = false;
 };
 
 struct PlacedClick {
@@ -48,6 +51,24 @@ public:
 
 private:
     std::optional<qint64> m_last;
+};
+
+// The run told every few milliseconds, made steadier: where the source's start would be
+// heard, averaged over the runs told lately. Each is a little off: the position heard is
+// sampled on the UI thread, and mpv's speed change moves its reports in steps. A jump back,
+// a new rate or a move further than kJumpSeconds (a wrap, a seek) starts afresh.
+class HeardSmoother {
+public:
+    static constexpr double kJumpSeconds = 0.05;
+    HeardRun smooth(const HeardRun& run, int sampleRate);
+    void reset() { m_count = m_next = 0; }
+
+private:
+    std::array<double, 16> m_origins{};
+    int m_count = 0;
+    int m_next = 0;
+    double m_rate = 0;
+    double m_position = 0;
 };
 
 } // namespace engine

@@ -427,10 +427,11 @@ HeardRun MpvEngine::heardRun(qint64 heardFrame) const
         const auto at = m_practice->passStartFrame();
         if (!at) return run;
         run.frame = *at;
+        run.exact = true;
         run.position = seekPending() ? m_seekTarget : m_clock.anchor();
     } else if (m_clock.running() && !seekPending()) {
         run.frame = heardFrame;
-        run.position = position();
+        run.position = position() - kHearChainDelaySeconds;
     } else {
         return run;
     }

@@ -79,6 +79,7 @@ void MpvMetronome::silence()
 {
     if (ClickOutput* out = m_output(false)) out->silence();
     m_placer.reset();
+    m_smoother.reset();
 }
 
 void MpvMetronome::tick()
@@ -87,7 +88,7 @@ void MpvMetronome::tick()
     if (!out || out->settlingMs() > 0 || out->cutting()) return;
     const qint64 written = out->written();
     const qint64 heard = qint64(out->heardFrames());
-    const HeardRun run = m_heard(heard);
+    const HeardRun run = m_smoother.smooth(m_heard(heard), ClickOutput::kRate);
     constexpr int kFramesPerMs = ClickOutput::kRate / 1000;
     for (const PlacedClick& c : m_placer.place(m_beats, run, ClickOutput::kRate, written + kMarginMs * kFramesPerMs,
                                                written + kAheadMs * kFramesPerMs))

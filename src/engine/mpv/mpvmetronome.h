@@ -53,6 +53,7 @@ private:
     std::vector<std::pair<QString, std::shared_ptr<const beats::BeatGrid>>> m_grids;
     std::vector<beats::Tick> m_beats;  // the file's, all of them
     BeatPlacer m_placer;
+    HeardSmoother m_smoother;
     QTimer m_timer;
 };
 
