@@ -48,7 +48,8 @@ private:
     };
 
     void work();
-    // The stream's thread: no locks, no allocation.
+    // The stream's thread, or the worker's while it cuts (the output never pulls twice at
+    // once): no locks, no allocation.
     void pull(float* out, qint64 frames);
 
     std::thread m_worker;
@@ -59,7 +60,7 @@ private:
     // Clicks of an older epoch than this were silenced.
     std::atomic<quint32> m_epoch{0};
     audio::SpscQueue<Click> m_queue{256};
-    // The stream thread's own: clicks taken from the queue and not done sounding.
+    // The pull's own: clicks taken from the queue and not done sounding.
     std::array<Click, 64> m_pending{};
     int m_pendingCount = 0;
     // Cuts asked by the UI thread and done by the worker; the worker waits on m_cutAsked.

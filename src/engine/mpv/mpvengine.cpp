@@ -784,6 +784,7 @@ void MpvEngine::updateState()
     const PlayState s = (m_load == LoadPhase::Empty || stopped()) ? PlayState::Stopped
                         : pauseWanted()                           ? PlayState::Paused
                                                                   : PlayState::Playing;
+    m_metronome->setPlaying(s == PlayState::Playing);
     if (s == m_state) return;
     const PlayState old = m_state;
     m_state = s;

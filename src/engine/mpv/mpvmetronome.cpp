@@ -63,6 +63,14 @@ void MpvMetronome::setOn(bool on)
     update();
 }
 
+void MpvMetronome::setPlaying(bool playing)
+{
+    if (playing == m_playing) return;
+    m_playing = playing;
+    if (m_on && m_playing && !m_beats.empty()) m_timer.start();
+    else m_timer.stop();
+}
+
 void MpvMetronome::update()
 {
     const beats::BeatGrid* g = grid(m_file);
@@ -71,7 +79,7 @@ void MpvMetronome::update()
     if (m_timer.isActive()) silence();
     // Opened with the switch, so that it has settled by the time the beats play.
     if (m_on) m_output(true);
-    if (m_on && !m_beats.empty()) m_timer.start();
+    if (m_on && m_playing && !m_beats.empty()) m_timer.start();
     else m_timer.stop();
 }
 

@@ -37,6 +37,9 @@ public:
     void setFile(const QString& path);
     void setOn(bool on);
     bool on() const { return m_on; }
+    // Whether the engine plays (a hold between passes included): the clicks are placed
+    // only then, so that a stopped engine is not woken every few milliseconds.
+    void setPlaying(bool playing);
     // The clicks placed stop at once (a pause, a seek, a new rate); placing goes on from
     // what is heard next.
     void silence();
@@ -48,6 +51,7 @@ private:
     Heard m_heard;
     Output m_output;
     bool m_on = false;
+    bool m_playing = false;
     QString m_file;
     // The last few files given beats, the last given last.
     std::vector<std::pair<QString, std::shared_ptr<const beats::BeatGrid>>> m_grids;
