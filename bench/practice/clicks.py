@@ -70,14 +70,18 @@ def measure(pcm, start, stop, rate, passes):
     first = min(b for b in BEATS if b >= start - 1e-9)
     span = (stop - start) / rate * RATE + PAUSE * RATE
     # The pass's start as heard, from its first mark: every beat is heard (b - start) / rate after it.
-    # Then the median of all marks: the first one comes out of a fade-in, its onset a little late.
+    # The first of a pass comes out of a fade-in on the sound engine, its onset a little late.
     origin = marks[0] - (first - start) / rate * RATE
     inside = [b for b in BEATS if start <= b < stop]
     def residual(m):
         return min(((abs(r), r) for p in range(passes) for b in inside
                     for r in [m - (origin + p * span + (b - start) / rate * RATE)]))[1]
-    res = sorted(residual(m) for m in marks)
-    origin += res[len(res) // 2]
+    def first_of_pass(m):
+        return abs(residual(m)) == min(abs(m - (origin + p * span + (first - start) / rate * RATE)) for p in range(passes))
+    # Then the mean of the marks but each pass's first: a stretcher may move each mark by a
+    # few ms either way (mpv's does at 0.75), and the beats heard are where they lie on average.
+    res = [residual(m) for m in marks if not first_of_pass(m)] or [residual(m) for m in marks]
+    origin += sum(res) / len(res)
     # The count-in's beats: the bar before the start, extended past the grid's first beat.
     pre = [FIRST + k * BEAT for k in range(-20, 0)] + BEATS
     def heard(b, p):

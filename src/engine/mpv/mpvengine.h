@@ -143,6 +143,8 @@ private:
     void updateState();
     // The file's bar before the passes' start, for an automatic count-in.
     void updateCountInBar();
+    // How far behind audio-pts a pass at `rate` is heard, in the source's seconds.
+    double soundLag(double rate) const;
     // What the metronome clicks on: the sound heard from the click output's `heardFrame`.
     HeardRun heardRun(qint64 heardFrame) const;
 

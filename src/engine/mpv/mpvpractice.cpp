@@ -2,7 +2,6 @@
 
 #include "engine/mediaengine.h"
 #include "engine/mpv/clickoutput.h"
-#include "engine/mpv/mpvhear.h"
 
 #include <algorithm>
 #include <cmath>
@@ -128,8 +127,8 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
     }
     const int ms = std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0)));
     if (timed) m_passAt = heard + qint64(std::llround(double(ms) * ClickOutput::kRate / 1000.0));
-    // Released that much earlier, the pass is heard when its hold ends, through the chain.
-    m_hold.start(std::max(0, ms - int(std::lround(kHearChainDelaySeconds / plan.rate * 1000.0))));
+    const double lag = m_soundLag ? m_soundLag(plan.rate) / plan.rate : 0.0;
+    m_hold.start(std::max(0, ms - int(std::lround(lag * 1000.0))));
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -94,6 +95,9 @@ public:
     // While held: the click output's frame the pass starts at, where that output times
     // the hold.
     std::optional<qint64> passStartFrame() const { return m_hold.isActive() ? m_passAt : std::nullopt; }
+    // How far behind mpv's audio-pts a pass at `rate` is heard, in the source's seconds: the
+    // hold ends that much earlier, so the pass is heard when it ends.
+    void setSoundLag(std::function<double(double rate)> lag) { m_soundLag = std::move(lag); }
     // The output of the count-in's and the metronome's clicks, opened when `open`.
     ClickOutput* clicks(bool open);
 
@@ -110,6 +114,7 @@ private:
     QTimer m_hold;
     std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
     std::optional<qint64> m_passAt;
+    std::function<double(double)> m_soundLag;
     std::unique_ptr<ClickOutput> m_clicks;
 };
 
