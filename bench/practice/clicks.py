@@ -100,6 +100,10 @@ def measure(pcm, start, stop, rate, passes):
         rows[kind].append((err / RATE * 1000, (peak > 0.6 * 32767) == downbeat(b)))
         if VERBOSE:
             print(f'  {kind} at {c / RATE:.4f} s: beat {b:.2f}, {err / RATE * 1000:+.2f} ms, peak {peak}', file=sys.stderr)
+    # Each metronome click against the nearest mark: the beat where this pass's sound put it,
+    # whatever the passes before did (a hold that ran long, a dropout that moved the rest).
+    rows['nearest'] = [(min((c - m for m in marks), key=abs) / RATE * 1000, True)
+                       for c in clicks if c >= origin - BEAT / rate / 4 * RATE]
     for m in marks:
         rows['marks'].append((residual(m) / RATE * 1000, True))
         if VERBOSE:
@@ -139,8 +143,8 @@ def main():
         marked_video(media, video)
         lead = os.path.join(d, 'lead.wav')
         sl.write_wav(lead, array('h', [0] * (2 * int(3 * RATE))))
-        print('| case | clicks | count-in: max / mean error ms | metronome: max / mean error ms | accents right | marks: max / mean error ms | damaged |')
-        print('|---|---|---|---|---|---|---|')
+        print('| case | clicks | count-in: max / mean error ms | metronome: max / mean error ms | accents right | marks: max / mean error ms | damaged | metronome to the nearest mark: median / max ms |')
+        print('|---|---|---|---|---|---|---|---|')
         for name, start, stop, rate, passes, handed in CASES:
             if args.only not in name:
                 continue
@@ -159,15 +163,18 @@ def main():
             pcm, _ = record_case(args.driver, driver_args, os.path.join(d, 'rec.raw'), seconds)
             rows = measure(pcm, start, stop, rate, passes)
             if rows is None:
-                print(f'| {name} | nothing heard | | | | | |')
+                print(f'| {name} | nothing heard | | | | | | |')
                 continue
             def fig(kind):
                 e = [abs(x) for x, _ in rows[kind]]
                 return f'{max(e):.2f} / {sum(e) / len(e):.2f}' if e else '-'
+            def near(pairs):
+                e = sorted(abs(x) for x, _ in pairs)
+                return f'{e[len(e) // 2]:.2f} / {e[-1]:.2f}' if e else '-'
             right = sum(ok for k in ('count-in', 'metronome') for _, ok in rows[k])
             total = len(rows['count-in']) + len(rows['metronome'])
             print(f"| {name} | {len(rows['count-in'])} + {len(rows['metronome'])} | {fig('count-in')} | {fig('metronome')} "
-                  f"| {right}/{total} | {fig('marks')} | {len(rows['damaged'])} |", flush=True)
+                  f"| {right}/{total} | {fig('marks')} | {len(rows['damaged'])} | {near(rows['nearest'])} |", flush=True)
 
 
 if __name__ == '__main__':

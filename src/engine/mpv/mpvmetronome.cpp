@@ -77,8 +77,9 @@ void MpvMetronome::update()
     m_beats = g ? beats::beatsBetween(*g, 0, std::numeric_limits<double>::infinity()) : std::vector<beats::Tick>{};
     // Clicks placed from other beats go; a count-in's are left alone while none were.
     if (m_timer.isActive()) silence();
-    // Opened with the switch, so that it has settled by the time the beats play.
-    if (m_on) m_output(true);
+    // Opened once this engine has a file with beats to click, before it plays them, so that
+    // its timing has settled by then; never for files the other engine plays.
+    if (m_on && !m_beats.empty()) m_output(true);
     if (m_on && m_playing && !m_beats.empty()) m_timer.start();
     else m_timer.stop();
 }
