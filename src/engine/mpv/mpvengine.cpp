@@ -401,6 +401,7 @@ void MpvEngine::setBeats(const QString& path, std::shared_ptr<const beats::BeatG
 void MpvEngine::setMetronome(bool on)
 {
     m_metronome->setOn(on);
+    m_practice->setMetronome(on);
 }
 
 bool MpvEngine::metronome() const

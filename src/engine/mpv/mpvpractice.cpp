@@ -125,7 +125,14 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
             m_clicks->place(place.at + plan.clicks[c], plan.accents.empty() ? c == 0 : bool(plan.accents[c]));
         frames = place.holdFrames;
     }
-    const int ms = std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0)));
+    int ms = std::max(0, int(std::llround(double(frames) * 1000.0 / ClickOutput::kRate - quiet * 1000.0)));
+    if (timed && m_metronome) {
+        // A pause shorter than the output's queue would start the pass where its first beat
+        // can no longer be clicked (the next ticks place beats a little past what is written).
+        constexpr qint64 kPlaceableMs = 50;
+        const qint64 earliest = m_clicks->written() + kPlaceableMs * ClickOutput::kRate / 1000;
+        ms = int(std::max<qint64>(ms, (earliest - heard) * 1000 / ClickOutput::kRate + 1));
+    }
     if (timed) m_passAt = heard + qint64(std::llround(double(ms) * ClickOutput::kRate / 1000.0));
     const double lag = m_soundLag ? m_soundLag(plan.rate) / plan.rate : 0.0;
     m_hold.start(std::max(0, ms - int(std::lround(lag * 1000.0))));

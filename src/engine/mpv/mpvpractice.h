@@ -98,6 +98,9 @@ public:
     // How far behind mpv's audio-pts a pass at `rate` is heard, in the source's seconds: the
     // hold ends that much earlier, so the pass is heard when it ends.
     void setSoundLag(std::function<double(double rate)> lag) { m_soundLag = std::move(lag); }
+    // Whether the metronome clicks the passes' beats: a pass after a hold then starts no
+    // sooner than the click output can still place its first beat.
+    void setMetronome(bool on) { m_metronome = on; }
     // The output of the count-in's and the metronome's clicks, opened when `open`.
     ClickOutput* clicks(bool open);
 
@@ -115,6 +118,7 @@ private:
     std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
     std::optional<qint64> m_passAt;
     std::function<double(double)> m_soundLag;
+    bool m_metronome = false;
     std::unique_ptr<ClickOutput> m_clicks;
 };
 
