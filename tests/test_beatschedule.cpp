@@ -70,6 +70,9 @@ private slots:
                                                                 << "100 700 1200 1800";
         QTest::newRow("last wrap: then nothing") << wrapping(run(0, 2.6, 1, 3.0), 2.0, 1, 1) << qint64(0) << "400! 900";
         QTest::newRow("held pass: starts at its frame") << run(300, 2.0, 1, 20) << qint64(0) << "300! 800 1300 1800";
+        HeardRun held = run(300, 2.001, 1, 20);
+        held.exact = true;
+        QTest::newRow("held pass a hair past its beat") << held << qint64(0) << "299! 799 1299 1799";
         QTest::newRow("a stretch too short to click") << wrapping(run(0, 2.1, 1, 2.1), 2.1, 1) << qint64(0) << "";
     }
     void place()

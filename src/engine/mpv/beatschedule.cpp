@@ -28,8 +28,13 @@ std::vector<PlacedClick> BeatPlacer::place(const std::vector<beats::Tick>& beats
 {
     std::vector<PlacedClick> found;
     if (!run.running || !(run.rate > 0) || beats.empty()) return found;
+    // A held pass's start may read a hair past its first beat (the clock ran on a moment
+    // between the wrap and the hold): that beat is still the pass's.
+    constexpr double kHeldSlack = 0.002;
+    const double begin = run.exact ? run.position - kHeldSlack : run.position;
     // A beat at the stop is the next pass's start, never heard before the wrap.
-    pass(beats, run.position, run.stop, double(run.frame), run.rate, sampleRate, from, to, found);
+    pass(beats, begin, run.stop, double(run.frame) - (run.position - begin) / run.rate * sampleRate, run.rate,
+         sampleRate, from, to, found);
     double origin = double(run.frame) + (run.stop - run.position) / run.rate * sampleRate;
     const double length = run.stop - run.wrapStart;
     // Passes too short to hold a click apart are left out rather than looped for ever.
