@@ -494,6 +494,8 @@ void MpvEngine::holdForPass()
 {
     freezeClock();
     m_mpv.write("pause", "yes");
+    // The pass's first beat may be due soon after what the click output has written.
+    m_metronome->tick();
 }
 
 void MpvEngine::restartHeldPass()

@@ -13,8 +13,8 @@ constexpr int kTickMs = 20;
 // Clicks are placed this far past what the output has written: the stream thread takes
 // more while a click is sent, and a click it finds written past is dropped.
 constexpr int kMarginMs = 10;
-// ... and up to this far: more than two ticks, so a tick late under load loses none.
-constexpr int kAheadMs = 100;
+// ... and up to this far: several ticks, so that ticks late on a loaded UI thread lose none.
+constexpr int kAheadMs = 150;
 constexpr std::size_t kGridsKept = 4;
 
 QString absolute(const QString& path)
@@ -93,6 +93,7 @@ void MpvMetronome::silence()
 
 void MpvMetronome::tick()
 {
+    if (!m_timer.isActive()) return;  // off, not playing, or no beats
     ClickOutput* out = m_output(false);
     if (!out || out->settlingMs() > 0 || out->cutting()) return;
     const qint64 written = out->written();

@@ -43,10 +43,11 @@ public:
     // The clicks placed stop at once (a pause, a seek, a new rate); placing goes on from
     // what is heard next.
     void silence();
+    // Places what is due now rather than at the next tick (a held pass's first beat).
+    void tick();
 
 private:
     void update();
-    void tick();
 
     Heard m_heard;
     Output m_output;

@@ -129,7 +129,7 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
     if (timed && m_metronome) {
         // A pause shorter than the output's queue would start the pass where its first beat
         // can no longer be clicked (the next ticks place beats a little past what is written).
-        constexpr qint64 kPlaceableMs = 50;
+        constexpr qint64 kPlaceableMs = 60;
         const qint64 earliest = m_clicks->written() + kPlaceableMs * ClickOutput::kRate / 1000;
         ms = int(std::max<qint64>(ms, (earliest - heard) * 1000 / ClickOutput::kRate + 1));
     }
