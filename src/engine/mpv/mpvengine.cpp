@@ -442,6 +442,11 @@ HeardRun MpvEngine::heardRun(qint64 heardFrame) const
         run.frame = *at;
         run.exact = true;
         run.position = seekPending() ? m_seekTarget : m_clock.anchor();
+        // After a wrap the clock stood still where the hold found it, a little past the
+        // start when the wrap was taken late; the pass itself starts at the start.
+        static constexpr double kWrapTakenLate = 0.05;
+        if (mpvLoopActive() && run.position >= m_appliedStart && run.position < m_appliedStart + kWrapTakenLate)
+            run.position = m_appliedStart;
     } else if (m_clock.running() && !seekPending()) {
         run.frame = heardFrame;
         run.position = position() - soundLag(m_practice->heardRate());
