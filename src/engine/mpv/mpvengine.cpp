@@ -2,7 +2,10 @@
 
 #include "engine/mpvformats.h"
 #include "engine/mpv/mpvhear.h"
+#include "engine/mpv/beatschedule.h"
+#include "engine/mpv/clickoutput.h"
 #include "engine/mpv/mpvline.h"
+#include "engine/mpv/mpvmetronome.h"
 #include "engine/mpv/mpvpractice.h"
 #include "engine/mpv/mpvvideoview.h"
 
@@ -15,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace engine {
 
@@ -35,6 +39,8 @@ MpvEngine::MpvEngine(const Options& options, QObject* parent)
       m_clock([this] { return now(); })
 {
     m_practice = new MpvPractice(this);
+    m_metronome = new MpvMetronome([this](qint64 heardFrame) { return heardRun(heardFrame); },
+                                   [this](bool open) { return m_practice->clicks(open); }, this);
     m_elapsed.start();
     m_heardTimer.setSingleShot(true);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
@@ -42,6 +48,7 @@ MpvEngine::MpvEngine(const Options& options, QObject* parent)
     m_loadLimit.setSingleShot(true);
     connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
     connect(m_practice, &MpvPractice::released, this, &MpvEngine::releasePass);
+    m_practice->setSoundLag([this](double rate) { return soundLag(rate); });
     connect(m_practice, &MpvPractice::passRateChanged, this, &MpvEngine::passRateChanged);
     writeFilters();
 }
@@ -76,6 +83,7 @@ void MpvEngine::load(const QString& path)
     resetFileState();
     ++m_loadGeneration;
     m_path = path;
+    m_metronome->setFile(path);
     m_startPassed.reset();
     if (m_motion != Motion::Ended) m_quietSince.reset();
     m_motion = Motion::Playing;
@@ -379,6 +387,83 @@ void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
     }
     m_practice->setPractice(practice, pass, m_entryRate);
     applySpeed(m_practice->speed());
+    // An entry's own switch, as it starts or as its settings change; the key's between.
+    if (pass != kGoOn || practice.metronome != m_entryMetronome) setMetronome(practice.metronome);
+    m_entryMetronome = practice.metronome;
+}
+
+void MpvEngine::setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid)
+{
+    m_metronome->setBeats(path, std::move(grid));
+    updateCountInBar();
+}
+
+void MpvEngine::setMetronome(bool on)
+{
+    m_metronome->setOn(on);
+    m_practice->setMetronome(on);
+}
+
+bool MpvEngine::metronome() const
+{
+    return m_metronome->on();
+}
+
+void MpvEngine::updateCountInBar()
+{
+    // Every pass but a first one sought elsewhere begins at the stretch's start.
+    const double start = m_hasLoop ? std::max(0.0, m_loop.start) : seekPending() ? m_seekTarget : 0.0;
+    std::vector<audio::SourceClick> bar;
+    if (const beats::BeatGrid* g = m_metronome->grid(m_path))
+        for (const beats::Tick& t : beats::countInBar(*g, start)) bar.push_back({t.seconds - start, t.downbeat});
+    m_practice->setCountInBar(std::move(bar));
+}
+
+double MpvEngine::soundLag(double rate) const
+{
+    // mpv's own speed change (scaletempo2, put in at any speed but 1 unless Rubber Band does
+    // the speed for a transpose) dates its output by the middle of its search, while the
+    // sound there comes from half its 20 ms overlap window before: measured at 0.75, clicks
+    // by audio-pts alone came 9-11 ms early against the stretched beats (within 3 ms at 1).
+    static constexpr double kSpeedFilterLag = 0.010;
+    const bool ownSpeedFilter = rate != 1.0 && m_transposeFilter.isEmpty();
+    return kHearChainDelaySeconds + (ownSpeedFilter ? kSpeedFilterLag : 0.0);
+}
+
+HeardRun MpvEngine::heardRun(qint64 heardFrame) const
+{
+    HeardRun run;
+    if (!isLoaded() || pauseWanted() || stopped() || m_clock.end() == audio::HeardClock::End::Reached) return run;
+    if (m_practice->holding()) {
+        // Held between passes: the pass starts where the click output times the hold's end,
+        // at the stretch's start (sought anew meanwhile, or where the wrap left the clock).
+        const auto at = m_practice->passStartFrame();
+        if (!at) return run;
+        run.frame = *at;
+        run.exact = true;
+        run.position = seekPending() ? m_seekTarget : m_clock.anchor();
+        // After a wrap the clock stood still where the hold found it, a little past the
+        // start when the wrap was taken late; the pass itself starts at the start.
+        static constexpr double kWrapTakenLate = 0.05;
+        if (mpvLoopActive() && run.position >= m_appliedStart && run.position < m_appliedStart + kWrapTakenLate)
+            run.position = m_appliedStart;
+    } else if (m_clock.running() && !seekPending()) {
+        run.frame = heardFrame;
+        run.position = position() - soundLag(m_practice->heardRate());
+    } else {
+        return run;
+    }
+    run.running = true;
+    run.rate = m_practice->heardRate();
+    const bool loops = mpvLoopActive();
+    run.stop = loops ? m_appliedStop : m_holdEnd ? *m_holdEnd : m_duration > 0 ? m_duration : std::numeric_limits<double>::infinity();
+    run.wrapsOn = loops && !m_practice->nextHolds();
+    run.wrapStart = m_appliedStart;
+    run.nextRate = m_practice->nextRate();
+    const QByteArray count = m_mpv.known("ab-loop-count");
+    // mpv counts a wrap down as it decodes it: those decoded and not heard yet are still to come.
+    run.wraps = count == "inf" ? -1 : count.toInt() + m_clock.wrapsPending();
+    return run;
 }
 
 void MpvEngine::setHear(const HearSettings& hear)
@@ -414,6 +499,8 @@ void MpvEngine::holdForPass()
     qCDebug(lcEngine, "hold at %.3f s of file", m_clock.raw());
     freezeClock();
     m_mpv.write("pause", "yes");
+    // The pass's first beat may be due soon after what the click output has written.
+    m_metronome->tick();
 }
 
 void MpvEngine::restartHeldPass()
@@ -630,6 +717,7 @@ void MpvEngine::pause()
 {
     if (!isValid() || m_load == LoadPhase::Empty) return;
     freezeClock();
+    m_metronome->silence();
     m_unpauseAfterSeek = false;
     m_quietSince.reset();
     m_motion = Motion::Paused;
@@ -686,9 +774,12 @@ void MpvEngine::seek(double target)
 void MpvEngine::setRate(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate)) return;
+    const double old = m_entryRate;
     m_entryRate = std::clamp(rate, 0.01, 100.0);
     m_practice->setEntryRate(m_entryRate);
     applySpeed(m_practice->speed());
+    // The beats placed ahead went by the old rate.
+    if (m_entryRate != old) m_metronome->silence();
 }
 
 void MpvEngine::applySpeed(double rate)
@@ -718,6 +809,7 @@ void MpvEngine::updateState()
     const PlayState s = (m_load == LoadPhase::Empty || stopped()) ? PlayState::Stopped
                         : pauseWanted()                           ? PlayState::Paused
                                                                   : PlayState::Playing;
+    m_metronome->setPlaying(s == PlayState::Playing);
     if (s == m_state) return;
     const PlayState old = m_state;
     m_state = s;
@@ -728,6 +820,8 @@ void MpvEngine::updateState()
 
 void MpvEngine::setLoop(const LoopRange& range)
 {
+    // Beats placed ahead past a new stop, or after a wrap to another start, would stray.
+    if (range.start != m_loop.start || range.stop != m_loop.stop) m_metronome->silence();
     m_loop = range;
     if (m_loop.wraps < 0) m_loop.wraps = LoopRange::kEndless;
     m_hasLoop = true;
@@ -748,6 +842,7 @@ bool MpvEngine::mpvLoopActive() const
 
 void MpvEngine::applyLoop()
 {
+    updateCountInBar();
     const bool usable = m_hasLoop && m_loop.loopsOn(m_duration);
     const bool toEnd = m_duration > 0 && m_loop.stop >= m_duration;
     if (!usable) {
@@ -890,6 +985,7 @@ void MpvEngine::finishEnd()
 void MpvEngine::cancelPending()
 {
     m_practice->cancel();
+    m_metronome->silence();
     m_clock.cancelPending();
     m_heardTimer.stop();
 }

@@ -17,8 +17,10 @@
 
 namespace engine {
 
+class MpvMetronome;
 class MpvPractice;
 class MpvVideoView;
+struct HeardRun;
 
 class MpvEngine : public MediaEngine, private MpvHandle::Listener {
     Q_OBJECT
@@ -61,6 +63,9 @@ public:
     QWidget* createVideoView(QWidget* parent) override;
     void setPractice(const PracticeSettings& practice, int pass) override;
     void setHear(const HearSettings& hear) override;
+    void setBeats(const QString& path, std::shared_ptr<const beats::BeatGrid> grid) override;
+    void setMetronome(bool on) override;
+    bool metronome() const override;
     bool setOverlayLine(const QString& text) override;
 
     // True when `path` names something mpv would open through a protocol rather than as
@@ -136,6 +141,12 @@ private:
     void restartHeldPass();
     void releasePass();
     void updateState();
+    // The file's bar before the passes' start, for an automatic count-in.
+    void updateCountInBar();
+    // How far behind audio-pts a pass at `rate` is heard, in the source's seconds.
+    double soundLag(double rate) const;
+    // What the metronome clicks on: the sound heard from the click output's `heardFrame`.
+    HeardRun heardRun(qint64 heardFrame) const;
 
     double now() const;
     void takeSample(double value);
@@ -185,6 +196,8 @@ private:
     SeekPhase m_seek = SeekPhase::None;
     double m_entryRate = 1.0;  // the clock runs at the pass's speed
     MpvPractice* m_practice = nullptr;
+    MpvMetronome* m_metronome = nullptr;
+    bool m_entryMetronome = false;  // the entry's own setting, as last given
     QByteArray m_transposeFilter;  // the two parts of mpv's "af" list
     // The hear settings heard. Their chain is in the list from the start (with every setting
     // off it leaves the sound as it is, 5 ms late by the limiter's look-ahead), so that turning

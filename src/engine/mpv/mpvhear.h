@@ -18,6 +18,10 @@ namespace engine {
 // The filters for `hear` in mpv's `af` list syntax, a chain of them whatever the settings
 // (with every setting off, one that leaves the sound as it is).
 QByteArray mpvHearFilters(const HearSettings& hear);
+// How much later than mpv's audio-pts says the chain's sound is heard: the limiter's
+// look-ahead (alimiter's attack, 5 ms as left), in the source's seconds, for the chain runs
+// before mpv's speed change.
+inline constexpr double kHearChainDelaySeconds = 0.005;
 
 struct MpvHearCommand {
     QByteArray label, command, argument;  // af-command's arguments

@@ -10,8 +10,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace engine {
 
@@ -33,6 +35,8 @@ public:
     void setEntryRate(double rate);
     // The seconds of source a pass plays, for a pause by the pass's length.
     void setStretch(double seconds) { m_stretchSeconds = seconds; }
+    // The bar an automatic count-in clicks, from the file's beats; none: the typed clicks.
+    void setCountInBar(std::vector<audio::SourceClick> bar) { m_bar = std::move(bar); }
     // The speed of the pass decoded last.
     double speed() const;
     // mpv decoded a wrap: the speed of the pass after it.
@@ -45,10 +49,13 @@ public:
     bool startHoldDue() const { return m_startDue && plan().pass(m_heard).prerollFrames > 0; }
     int heardPass() const { return m_heard; }
     double heardRate() const { return plan().rateOf(m_heard); }
+    // The pass after the one heard: its rate, and whether mpv is held before it.
+    double nextRate() const { return plan().rateOf(m_heard + 1); }
+    bool nextHolds() const { return plan().pass(m_heard + 1).prerollFrames > 0; }
     bool trains() const { return m_settings.hasTrainer(); }
 
 private:
-    audio::PracticePlan plan() const { return audio::PracticePlan(m_settings, m_entryRate, kClickRate, m_stretchSeconds); }
+    audio::PracticePlan plan() const;
 
     static constexpr int kClickRate = 44100;
     PracticeSettings m_settings;
@@ -57,6 +64,7 @@ private:
     int m_heard = 0;
     int m_decoded = 0;
     bool m_startDue = false;
+    std::vector<audio::SourceClick> m_bar;
 };
 
 class ClickOutput;
@@ -70,7 +78,11 @@ public:
     void setPractice(const PracticeSettings& practice, int pass, double entryRate);
     void setEntryRate(double rate) { m_breaks.setEntryRate(rate); }
     void setStretch(double seconds) { m_breaks.setStretch(seconds); }
+    void setCountInBar(std::vector<audio::SourceClick> bar) { m_breaks.setCountInBar(std::move(bar)); }
     double speed() const { return m_breaks.speed(); }
+    double heardRate() const { return m_breaks.heardRate(); }
+    double nextRate() const { return m_breaks.nextRate(); }
+    bool nextHolds() const { return m_breaks.nextHolds(); }
     double wrapDecoded() { return m_breaks.wrapDecoded(); }
     // True when the pass heard now begins with a hold: mpv stands still until released().
     // `quietSeconds`: silent already since the stop; the hold is that much shorter.
@@ -82,6 +94,17 @@ public:
     void cancel();
     bool holding() const { return m_hold.isActive(); }
     int holdLeftMs() const { return m_hold.isActive() ? m_hold.remainingTime() : 0; }
+    // While held: the click output's frame the pass starts at, where that output times
+    // the hold.
+    std::optional<qint64> passStartFrame() const { return m_hold.isActive() ? m_passAt : std::nullopt; }
+    // How far behind mpv's audio-pts a pass at `rate` is heard, in the source's seconds: the
+    // hold ends that much earlier, so the pass is heard when it ends.
+    void setSoundLag(std::function<double(double rate)> lag) { m_soundLag = std::move(lag); }
+    // Whether the metronome clicks the passes' beats: a pass after a hold then starts no
+    // sooner than the click output can still place its first beat.
+    void setMetronome(bool on) { m_metronome = on; }
+    // The output of the count-in's and the metronome's clicks, opened when `open`.
+    ClickOutput* clicks(bool open);
 
 signals:
     void released();
@@ -97,6 +120,9 @@ private:
     int m_holdDueMs = 0;
     QElapsedTimer m_holdSince;
     std::optional<audio::PassPlan> m_clicksDue;  // placed once the click output can be timed
+    std::optional<qint64> m_passAt;
+    std::function<double(double)> m_soundLag;
+    bool m_metronome = false;
     std::unique_ptr<ClickOutput> m_clicks;
 };
 
