@@ -3,7 +3,7 @@
 # control has a name on the accessibility bus, and where no tray can bring the player back,
 # the panel's "Show Player", a second start and the desktop's Raise do, the panel staying; the
 # panel and a message box offer no maximise in their title bars (at scale 1, read off the
-# screen); the panel is the player's transient, as the protocol log shows.
+# screen); the panel is mapped after the player and free of it, as the protocol log shows.
 # Every step waits, bounded, for the state it checks.
 # Usage: wayland_check.sh path/to/vamplet [folder for a screenshot and the AT-SPI tree]
 # With a folder, SHOTS_SCALE=2 runs weston at scale 2 and SHOTS_DARK=1 in qt6ct's dark palette;
@@ -46,11 +46,13 @@ WAYLAND_DEBUG=client "$work/vamplet" >"$work/app.log" 2>"$work/wayland.log" &
 
 wait_for $patience atspi showing "Vamplet - Version" || fail "the player window did not show"
 wait_for $patience atspi showing "Control Panel" || fail "the control panel did not show"
-# Only a panel mapped after the player is linked to it: the compositor keeps it over the
-# player and places it by it.
+# The panel maps after the player, so that it starts on top, and as a free window: as the
+# player's transient the compositor would keep it over the player's menus.
 panel=$(grep -o -E 'xdg_toplevel@[0-9]+\.set_title\("Control Panel' "$work/wayland.log" | tail -1 | cut -d. -f1)
-[ -n "$panel" ] && grep -q -F "$panel.set_parent(xdg_toplevel@" "$work/wayland.log" ||
-  fail "the panel was not made the player's transient (no xdg_toplevel.set_parent)"
+player=$(grep -o -E 'xdg_toplevel@[0-9]+\.set_title\("Vamplet - Version' "$work/wayland.log" | tail -1 | cut -d. -f1)
+[ -n "$panel" ] && [ -n "$player" ] && ! grep -q -F "$panel.set_parent(xdg_toplevel@" "$work/wayland.log" ||
+  fail "the panel was made the player's transient (xdg_toplevel.set_parent)"
+[ "${panel#xdg_toplevel@}" -gt "${player#xdg_toplevel@}" ] || fail "the panel was mapped before the player"
 unnamed=$(atspi unnamed) || fail "controls without a name: $unnamed"
 wait_for $patience atspi press "Show Player" || fail "no tray, and the panel shows no \"Show Player\""
 wait_for $patience atspi showing "Vamplet - Version" || fail "\"Show Player\" did not bring the player back"
@@ -104,5 +106,5 @@ if [ -n "$shots" ]; then
     wait_for 50 sh -c "! /usr/bin/python3 '$here/atspi.py' showing '$title'" || fail "$title did not close"
   done
 fi
-echo "wayland check: both windows, the panel the player's transient, every control named, Show Player, second start and Raise bring the player back, close-only bars"
+echo "wayland check: both windows, the panel mapped after the player and free of it, every control named, Show Player, second start and Raise bring the player back, close-only bars"
 echo "1 passed, 0 failed"

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QWidget>
+#include <QWindow>
 
 namespace services {
 namespace {
@@ -27,8 +28,17 @@ public:
         auto* w = static_cast<QWidget*>(watched);
         if (!w->isWindow()) return false;
         if (auto* menu = qobject_cast<QMenu*>(w)) {
-            if (QWidget* host = hostOf(menu); host && host != menu)
-                menu->move(menuPlaceWithin(host->frameGeometry(), menu->size(), menu->pos()));
+            QWidget* host = hostOf(menu);
+            // A window's menu opened by keys typed in a window it owns (Qt hands a tool
+            // window's keys to its owner) opens where the keys are: its own window may lie
+            // under that one, menus and all.
+            QWidget* typing = QApplication::activeWindow();
+            const bool topMenu = menu->parentWidget() && !qobject_cast<QMenu*>(menu->parentWidget()->window());
+            if (topMenu && typing && host && typing != host && typing->parentWidget() == host && menu->windowHandle()) {
+                menu->windowHandle()->setTransientParent(typing->windowHandle());
+                host = typing;
+            }
+            if (host && host != menu) menu->move(menuPlaceWithin(host->frameGeometry(), menu->size(), menu->pos()));
         } else if (const int tall = heightForMenus(w); tall > w->minimumHeight()) {
             // Also keeps the user from making it too low to hold them.
             w->setMinimumHeight(qMin(tall, w->maximumHeight()));

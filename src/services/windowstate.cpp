@@ -1,6 +1,7 @@
 #include "services/windowstate.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
@@ -44,6 +45,26 @@ bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1Stri
 bool bringBackRemaps() { return onWayland(); }
 
 bool mapsOwnedAfterOwner() { return onWayland(); }
+
+namespace {
+class OwnerCutter : public QObject {
+public:
+    using QObject::QObject;
+    // Sent after the platform window is made and before it maps, each time it is shown:
+    // the protocol's parent is given only as the surface is made.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            if (QWindow* handle = static_cast<QWidget*>(watched)->windowHandle()) handle->setTransientParent(nullptr);
+        return false;
+    }
+};
+} // namespace
+
+void mapFreeOfOwner(QWidget* window)
+{
+    if (window && onWayland()) window->installEventFilter(new OwnerCutter(window));
+}
 
 void bringBack(QWidget* window)
 {

@@ -26,4 +26,10 @@ bool bringBackRemaps();
 // (Wayland): shown before its owner, it stays a free window for good.
 bool mapsOwnedAfterOwner();
 
+// Where a compositor keeps an owned window over its owner and opens the owner's menus just
+// above the owner (weston), the owned window would cover the owner's menus and message
+// boxes: there `window` maps as a free window, raised as any other when the user turns to
+// it. Its owner stays its owner within the program (keys, closing, minimising).
+void mapFreeOfOwner(QWidget* window);
+
 } // namespace services

@@ -232,7 +232,12 @@ bool frmPlayer::hidesOnMinimise() const
 void frmPlayer::ShowControlPanel()
 {
     app::blnPanelClosed = false;
-    services::bringToFront(forms::frmPlayList());
+    // Where the panel is a free window (Wayland) it may lie under the player, and only a new
+    // map puts it on top there.
+    if (services::bringBackRemaps())
+        services::bringBack(forms::frmPlayList());
+    else
+        services::bringToFront(forms::frmPlayList());
     services::restoreMinimised(forms::editWindow());
 }
 
@@ -399,7 +404,7 @@ void frmPlayer::tmrTrayIcon_Timer()
 void frmPlayer::showFromTray()
 {
     services::bringBack(this);
-    // A panel owned by the window that was there would no longer be kept over this one.
+    // The player mapped afresh comes on top: the panel, mapped again after it, stays over it.
     if (services::bringBackRemaps() && forms::hasPlayList() && forms::frmPlayList()->isVisible()) {
         forms::frmPlayList()->hide();
         forms::frmPlayList()->show();

@@ -109,6 +109,7 @@ frmPlayList::frmPlayList(QWidget* owner)
     setObjectName(QStringLiteral("frmPlayList"));
     setWindowTitle(QStringLiteral("Control Panel"));
     services::keepToCloseOnly(this);
+    services::mapFreeOfOwner(this);
     static const bool accessible = (QAccessible::installFactory(panelAccessible), true);
     Q_UNUSED(accessible);
     resize(services::twipsSize(6405, 3645));

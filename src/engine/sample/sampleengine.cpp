@@ -54,6 +54,7 @@ constexpr int kPulseConnectMs = 500;
 // before it is heard, so every such frame is known at least 60 ms in time. (Each look is
 // a wake-up of the UI thread: at 20 ms they were most of what a playing program cost.)
 constexpr int kHeardPollMs = 40;
+constexpr int kHeardWaitMaxMs = 250;
 // Chunks (some 12 ms each) the output plays on while a change made during play is rendered.
 constexpr quint64 kSwitchLeadChunks = 2;
 // A stop moved behind what the output holds is heard as soon as the output can replace its
@@ -1575,6 +1576,7 @@ void SampleEngine::flushPlan()
     plan.dropNext = std::exchange(m_nextTakenBack, false);
     plan.quiet = std::exchange(m_quiet, Quiet::None);
     plan.remix = std::exchange(m_remix, false) && !plan.from;
+    m_changedAt = heardFrame();
     if (std::exchange(m_loadHeld, false)) m_shared->post({LoadCommand{m_generation, m_path}, plan});
     else m_shared->post({plan});
     for (std::size_t i = 0; i < m_next.size(); ++i) m_shared->post({NextCommand{m_epoch, m_entry + 1 + i, m_next[i]}});
@@ -1776,6 +1778,7 @@ bool SampleEngine::queueNext(const NextEntry& next)
         if (!before.hasLoop || !before.loop.holdAtStop || before.loop.wraps < 0 || before.loop.wraps > 1) return false;
     }
     m_next.push_back(next);
+    m_changedAt = heardFrame();
     m_shared->post({NextCommand{m_epoch, m_entry + m_next.size(), next}});
     return true;
 }
@@ -1962,6 +1965,13 @@ void SampleEngine::tellPassHeard()
 void SampleEngine::scheduleTick(double heard)
 {
     double due = heard + kHeardPollMs * m_sampleRate / 1000.0;
+    // What the output pulls from now on is heard after all it has pulled so far, so no note
+    // yet to come stands before that: the look waits for it. Only a change the worker may
+    // still be carrying out replaces what is queued, nearer: for a second of sound after
+    // one, the look keeps its pace.
+    if (heard > m_changedAt + m_sampleRate)
+        due = std::max(due, std::min(double(m_shared->written.load(std::memory_order_acquire)),
+                                     heard + kHeardWaitMaxMs * m_sampleRate / 1000.0));
     for (const Run& r : m_runs) {
         if (r.handled || r.epoch != m_epoch || !(r.passStart || r.end || r.entry != m_entry)) continue;
         due = std::min(due, r.end ? r.at + double(r.frames) : r.at);

@@ -144,6 +144,7 @@ private:
     std::optional<double> m_planFrom;
     mutable std::deque<Run> m_runs;
     mutable double m_heard = 0;
+    double m_changedAt = 0;          // the frame heard as the last plan or next entry went to the worker
     std::deque<NextEntry> m_next;    // handed to the worker in order, not heard yet
     bool m_nextTakenBack = false;    // the next plan tells the worker to drop its next entry
     bool m_remix = false;            // the next plan changes the stems' levels alone
