@@ -12,6 +12,7 @@ PACKAGES=(
   libqm-dsp-dev  # beat and bar tracking
   aubio-tools fluidsynth fluid-soundfont-gm  # the beat tracking bench: the tracker beside ours, the pieces' sound
   fretsonfire-songs-muldjord  # the beat tracking bench's recordings (CC BY-SA 3.0 songs)
+  fretsonfire-songs-sectoid  # the beat tracking bench's recordings (songs under an MIT-style licence)
   libavformat-dev libavcodec-dev libswresample-dev librubberband-dev libpulse-dev libxcb1-dev
   ffmpeg xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation2 openbox trayer time
   dbus playerctl desktop-file-utils appstream

@@ -3,14 +3,19 @@
 listening: the beats and bars of a chart or a score (one a line: seconds, 1 for a downbeat)
 are slid to where the recording's attacks gather most, and left out where it is silent.
 
-    mark_recording.py AUDIO CHART > TRUTH     # prints what it did to stderr
+    mark_recording.py AUDIO CHART [--bar-offset N] > TRUTH     # prints what it did to stderr
 
 The attack envelope: the rise of the log energy of the sound's first difference (the drums'
 and picked strings' attacks stand out of the held notes), 11025 Hz mono, in steps of 2.9 ms.
 A shift of the whole chart from -80 to +80 ms in 1 ms steps is scored by the envelope's peak
 within 3 ms of every beat; the best one is kept when it stands clear of the others, and the
 same fit over each eighth of the piece shows whether the tempo holds (a drift of the shift
-from part to part would say the recording is not played to the chart's tempo)."""
+from part to part would say the recording is not played to the chart's tempo). The chart
+shifted by half a beat is scored too: where the attacks gather more there, the chart's beats
+lie on the music's offbeats, or the attacks do not settle the beat's phase.
+
+A chart's bars are its editor's grid counted from its start; `--bar-offset N` moves each
+bar line N beats later where the song's own bars are shown to start elsewhere."""
 import array
 import math
 import subprocess
@@ -62,8 +67,13 @@ def fit(env, beats, lag):
 
 def main():
     audio, chart = sys.argv[1], sys.argv[2]
+    offset = int(sys.argv[sys.argv.index("--bar-offset") + 1]) if "--bar-offset" in sys.argv else 0
     rows = [line.split() for line in open(chart) if line.split()]
-    beats = [(float(r[0]), r[1] if len(r) > 1 else "0") for r in rows]
+    flags = [r[1] if len(r) > 1 else "0" for r in rows]
+    if offset:
+        flags = flags[-offset:] + flags[:-offset]
+        print(f"  bar lines moved {offset} beat(s) later", file=sys.stderr)
+    beats = [(float(r[0]), f) for r, f in zip(rows, flags)]
     env, log, lag = envelope(audio)
     times = [t for t, _ in beats]
     scores = fit(env, times, lag)
@@ -77,6 +87,9 @@ def main():
         part = times[k * n // 8:(k + 1) * n // 8]
         parts.append(fit(env, part, lag)[0][1])
     print(f"  shift in each eighth (ms): {parts}", file=sys.stderr)
+    period = (times[-1] - times[0]) / max(1, len(times) - 1)
+    half = max(fit(env, [t + side * period / 2 for t in times], lag)[0][0] for side in (-1, 1))
+    print(f"  half a beat away: peak {half:.3f} ({half / best:.2f} of the best)", file=sys.stderr)
     # Sound: the log energy a second around a beat against the piece's median.
     level = sorted(log)[len(log) // 2]
     per_second = RATE // HOP

@@ -47,17 +47,21 @@ done
 echo "beat F on it: $(python3 "$HERE/score.py" "$long.beats" "$long.ours" | cut -d' ' -f3)," \
      "downbeat F: $(python3 "$HERE/score.py" "$long.beats" "$long.ours" --downbeats | cut -d' ' -f3)"
 
-# Recordings (a band's own songs, CC BY-SA 3.0, from Debian's fretsonfire-songs-muldjord):
-# the backing and the guitar mixed as heard; their beats marked by mark_recording.py from
-# each song's chart, kept in recordings/.
-SONGS=/usr/share/games/fretsonfire/data/songs/muldjord
+# Recordings: two bands' own songs from Debian's fretsonfire-songs-muldjord (CC BY-SA 3.0)
+# and fretsonfire-songs-sectoid (MIT-style licence), the backing and the guitar mixed as
+# heard; their beats marked by mark_recording.py from each song's chart, kept in recordings/
+# as PACKAGE_SONG.beats (the song's folder name in lower case, spaces as underscores).
+SONGS=/usr/share/games/fretsonfire/data/songs
 printf '\n| recording | beat F ours | beat F aubio | downbeat F ours | meter found | analysis s (wall/processor) |\n'
 printf '|---|---|---|---|---|---|\n'
-for truth in "$HERE"/recordings/muldjord_*.beats; do
-  song="$(basename "$truth" .beats)"
-  song="${song#muldjord_}"
-  base="$WORK/rec_$song"
-  [ -f "$base.wav" ] || ffmpeg -v error -y -i "$SONGS/$song/song.ogg" -i "$SONGS/$song/guitar.ogg" \
+rsums="0 0 0 0"
+for dir in "$SONGS"/muldjord/*/ "$SONGS"/sectoid/*/; do
+  pack="$(basename "$(dirname "$dir")")"
+  song="$(basename "$dir" | tr 'A-Z ' 'a-z_')"
+  truth="$HERE/recordings/${pack}_$song.beats"
+  [ -f "$truth" ] || continue
+  base="$WORK/rec_${pack}_$song"
+  [ -f "$base.wav" ] || ffmpeg -v error -y -i "$dir/song.ogg" -i "$dir/guitar.ogg" \
     -filter_complex "amix=inputs=2:normalize=0" -ac 2 -ar 44100 "$base.wav"
   "$TRACK" "$base.wav" >"$base.ours" 2>"$base.log"
   aubiotrack -i "$base.wav" >"$base.aubio" 2>/dev/null
@@ -66,5 +70,8 @@ for truth in "$HERE"/recordings/muldjord_*.beats; do
   down=$(python3 "$HERE/score.py" "$truth" "$base.ours" --downbeats | cut -d' ' -f3)
   secs=$(sed -n 's/analysis \([0-9.]*\) s, processor \([0-9.]*\) s.*/\1 \/ \2/p' "$base.log")
   found=$(sed -n 's/.*meter \([0-9]*\)/\1/p' "$base.log")
-  printf '| %s | %s | %s | %s | %s | %s |\n' "$song" "$ours" "$aubio" "$down" "$found" "$secs"
+  printf '| %s | %s | %s | %s | %s | %s |\n' "${pack}_$song" "$ours" "$aubio" "$down" "$found" "$secs"
+  rsums=$(echo "$rsums $ours $aubio $down" | awk '{print $1+1, $2+$5, $3+$6, $4+$7}')
 done
+echo "$rsums" | awk '{printf "| **mean of %d** | **%.3f** | **%.3f** | **%.3f** | | |\n", $1, $2/$1, $3/$1, $4/$1}'
+echo "$sums $rsums" | awk '{n=$1+$5; printf "\nall %d: beat F ours %.3f, aubio %.3f; downbeat F ours %.3f\n", n, ($2+$6)/n, ($3+$7)/n, ($4+$8)/n}'
