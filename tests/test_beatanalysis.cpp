@@ -177,6 +177,28 @@ private slots:
         }
     }
 
+    // The spectral change into 64 beats and into the points between them: a change every
+    // fourth point marks bars; the beat goes between only where its bars are far clearer.
+    void offbeatsTakenForBeats()
+    {
+        const struct {
+            const char* name;
+            double onBar, betweenBar;  // the change every fourth point (1 elsewhere)
+            bool moved;
+        } cases[] = {
+            {"bars on the beats found", 3, 1, false},
+            {"bars between them", 1, 3, true},
+            {"between a little clearer", 2, 2.5, false},
+            {"no bars anywhere", 1, 1, false},
+        };
+        for (const auto& c : cases) {
+            std::vector<double> on(63, 1.0), between(62, 1.0);
+            for (size_t i = 3; i < on.size(); i += 4) on[i] = c.onBar;
+            for (size_t i = 1; i < between.size(); i += 4) between[i] = c.betweenBar;
+            QVERIFY2(Analyser::offTheBeat(on, between, 4) == c.moved, c.name);
+        }
+    }
+
     void silence()
     {
         Analyser a;

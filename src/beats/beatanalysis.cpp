@@ -189,23 +189,24 @@ BeatGrid Analyser::findGrid()
 
     if (found.size() >= 16) found = beatsOnTheNotes(df, std::move(found));
     if (found.size() >= 16) found = beatsBetweenToo(df, std::move(found), kStep / double(kAnalysisRate));
+    const auto timesOf = [](const std::vector<double>& steps) {
+        std::vector<double> times;
+        for (double b : steps) {
+            const double t = (b + kLatencySteps) * double(kStep) / kAnalysisRate;
+            if (times.empty() || t > times.back()) times.push_back(t);
+        }
+        return times;
+    };
     BeatGrid grid;
-    for (double b : found) {
-        const double t = (b + kLatencySteps) * double(kStep) / kAnalysisRate;
-        if (grid.beats.empty() || t > grid.beats.back()) grid.beats.push_back(t);
-    }
+    grid.beats = timesOf(found);
     if (grid.beats.size() < 8) return grid;
 
     // The spectral change at each beat (positions in steps, as found); the downbeat
     // finder's own choice holds one phase for the whole piece, so the bars are followed here.
     size_t length = 0;
     const float* low = m_downBeat->getBufferedAudio(length);
-    std::vector<int> unused;
-    m_downBeat->setBeatsPerBar(4);
-    m_downBeat->findDownBeats(low, length, found, unused);
+    std::vector<double> change = changeAt(low, length, found);
     rest();
-    std::vector<double> change;
-    m_downBeat->getBeatSD(change);
     // Beats merged above shift no index when none were (the usual case); otherwise the
     // bars are left out rather than misplaced.
     if (grid.beats.size() != found.size()) return grid;
@@ -213,20 +214,26 @@ BeatGrid Analyser::findGrid()
     // ordinary beats too, or pay for shifting the bar again and again. Two beats a bar (6/8
     // counted in dotted quarters) always fit where four do, with half the bars: they must
     // gather well over what four do, where a true 6/8 gathers twice as much.
-    constexpr double kTwoOverFour = 1.5;
-    Bars four = followBars(change, grid.beats.size(), 4);
-    Bars three = followBars(change, grid.beats.size(), 3);
-    Bars two = followBars(change, grid.beats.size(), 2);
-    const double fourScore = four.score;
-    Bars best = std::move(four);
-    grid.meter = 4;
-    if (three.score > best.score) {
-        best = std::move(three);
-        grid.meter = 3;
-    }
-    if (two.score > best.score && two.score > kTwoOverFour * fourScore) {
-        best = std::move(two);
-        grid.meter = 2;
+    const auto meterOf = [&](const std::vector<double>& c) {
+        constexpr double kTwoOverFour = 1.5;
+        const double four = followBars(c, grid.beats.size(), 4).score,
+                     three = followBars(c, grid.beats.size(), 3).score,
+                     two = followBars(c, grid.beats.size(), 2).score;
+        if (two > std::max(four, three) && two > kTwoOverFour * four) return 2;
+        return three > four ? 3 : 4;
+    };
+    grid.meter = meterOf(change);
+    // A tracker that beat the offbeats (a syncopated part sounding more there) finds bars
+    // far clearer between its beats than on them: the beat is there.
+    std::vector<double> between;
+    for (size_t i = 0; i + 1 < found.size(); ++i) between.push_back((found[i] + found[i + 1]) / 2);
+    std::vector<double> changeBetween = changeAt(low, length, between);
+    rest();
+    if (offTheBeat(change, changeBetween, grid.meter) && timesOf(between).size() == between.size()) {
+        found = std::move(between);
+        change = std::move(changeBetween);
+        grid.beats = timesOf(found);
+        grid.meter = meterOf(change);
     }
     // The meter is the spectral change's choice (the other cues favour no meter on the
     // rendered pieces); the bars' phase hears them all.
@@ -262,6 +269,26 @@ BeatGrid Analyser::compoundBeats(BeatGrid grid, const std::vector<double>& df, c
         if (next - bar >= 2 && bar + 2 < int(grid.beats.size())) dotted.beats.push_back(grid.timeOfBeat(bar + 1.5));
     }
     return dotted;
+}
+
+std::vector<double> Analyser::changeAt(const float* low, size_t length, const std::vector<double>& found)
+{
+    std::vector<int> unused;
+    std::vector<double> change;
+    m_downBeat->setBeatsPerBar(4);
+    m_downBeat->findDownBeats(low, length, found, unused);
+    m_downBeat->getBeatSD(change);
+    return change;
+}
+
+bool Analyser::offTheBeat(const std::vector<double>& changeOn, const std::vector<double>& changeBetween, int meter)
+{
+    // Twice as clear: no rendered piece's midpoints reach 0.9 of its beats' (bench/beats).
+    constexpr double kClearer = 2.0;
+    const size_t on = changeOn.size() + 1, between = changeBetween.size() + 1;
+    const double onScore = followBars(changeOn, on, meter).score / double(on);
+    const double betweenScore = followBars(changeBetween, between, meter).score / double(between);
+    return betweenScore > 0 && betweenScore > kClearer * std::max(0.0, onScore);
 }
 
 std::vector<double> beatsOnTheNotes(const std::vector<double>& df, std::vector<double> found)

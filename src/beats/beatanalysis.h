@@ -40,6 +40,9 @@ public:
     BeatGrid finish();
     // finish() rests this long between its stages (see analyseFile()).
     void setRest(std::chrono::microseconds rest) { m_rest = rest; }
+    // Whether bars in `meter` are far clearer on the points halfway between the beats found
+    // than on those beats, from the spectral change into each point but the first.
+    static bool offTheBeat(const std::vector<double>& changeOn, const std::vector<double>& changeBetween, int meter);
 
 private:
     void rest() const;
@@ -54,6 +57,8 @@ private:
         double score = -1;  // the changes the downbeats gathered, less the shifts' cost
     };
     static Bars followBars(const std::vector<double>& beatChange, size_t beats, int meter);
+    // The spectral change into each of `found` (detection steps) but the first.
+    std::vector<double> changeAt(const float* low, size_t length, const std::vector<double>& found);
     // A grid in threes counted again in the dotted quarters of a 6/8, where its sound says
     // so (`df`: the detection function; `found`: the beats in its steps).
     static BeatGrid compoundBeats(BeatGrid grid, const std::vector<double>& df, const std::vector<double>& found);
