@@ -57,7 +57,7 @@ private slots:
         const HearSettings low{.lowCut = 200}, lower{.lowCut = 300}, cancel{.centre = C::Cancel, .gainDb = 3};
         const struct { engine::MpvHearChain from; HearSettings to; std::optional<L> commands; } rows[] = {
             {engine::mpvHearChain({}), low,
-             L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, toB, {"hearlimit", "limit", limit}}},
+             L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, toB, {"hearfade", "limit", limit}}},
             // The second change goes back to A, from what A last held, and the limit stays.
             {{.a = {}, .b = low, .heard = B::B}, lower,
              L{{"hearlowa", "f", "300.000000"}, {"hearlowa", "mix", "1"}, toA}},
@@ -66,7 +66,7 @@ private slots:
             {{.a = {.channels = Ch::Left}, .b = {}, .heard = B::B}, {.centre = C::Cancel, .channels = Ch::Mono},
              L{{"hearmixa", "mutel", "1"}, {"hearmixa", "muter", "1"}, {"hearmixa", "mode", "0"},
                {"hearfade", "volume", engine::mpvHearFade(1, 0, 0)},
-               {"hearlimit", "limit", limit}}},
+               {"hearfade", "limit", limit}}},
             {engine::mpvHearChain(low), {.lowCut = 200, .gainDb = 6}, L{{"hearmixb", "volume", "6.000000dB"}, nowToB}},
             {engine::mpvHearChain(low), low, L{}},
             {engine::mpvHearChain({}), {.centre = C::Keep}, std::nullopt},

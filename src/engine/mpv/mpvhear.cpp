@@ -85,7 +85,11 @@ QByteArray stereoTools(const StereoTools& st)
 QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
 {
     const QByteArray mix = stereoTools(stereoToolsFor(h)) + ",volume=volume=" + num(h.gainDb) + "dB";
-    return {lavfi("hearmix" + suffix(b), onPair(b, mix)),
+    // The input twice over goes in front of A's first graph (a graph more to build again
+    // at each seek lengthens its gap): each branch's copy, B silent until a change.
+    const QByteArray split =
+        b == Branch::A ? QByteArray("aformat=channel_layouts=stereo,asplit[p][q];[p][q]") + kJoin + "," : QByteArray();
+    return {lavfi("hearmix" + suffix(b), split + onPair(b, mix)),
             lavfi("hearlow" + suffix(b), onPair(b, sections("highpass", lowEdge(h)))),
             lavfi("hearhigh" + suffix(b), onPair(b, sections("lowpass", highEdge(h))))};
 }
@@ -143,8 +147,6 @@ QByteArray mpvHearFilters(const HearSettings& hear)
         chain << lavfi("hearkeep", "surround=chl_out=3.0:lfe=0,pan=stereo|c0=0.707107*FC|c1=0.707107*FC,"
                                    "asetpts=PTS-2048/SR/TB");
     }
-    // The input twice over, each branch's copy: A heard, B the same, silent until a change.
-    chain << lavfi("hearsplit", QByteArray("aformat=channel_layouts=stereo,asplit[p][q];[p][q]") + kJoin);
     chain << branchFilters(hear, Branch::A) << branchFilters(hear, Branch::B);
     // A + g (B - A): one gain, so one command fades both ways at once. volume evaluates
     // once a frame, so frames of 4 make the fade's steps fine: 110 over 10 ms at 44.1 kHz,
@@ -154,8 +156,8 @@ QByteArray mpvHearFilters(const HearSettings& hear)
     chain << lavfi("hearfade", QByteArray("asplit[s][d];[s]pan=stereo|c0=c0|c1=c1[a];"
                                           "[d]pan=stereo|c0=c2-c0|c1=c3-c1,asetnsamples=n=4:p=0,"
                                           "volume=volume=0:eval=frame[dd];[a][dd]") +
-                                   kJoin + ",pan=stereo|c0=c0+c2|c1=c1+c3");
-    chain << lavfi("hearlimit", "alimiter=limit=" + num(limit(hear)) + ":level=0");
+                                   kJoin + ",pan=stereo|c0=c0+c2|c1=c1+c3,alimiter=limit=" + num(limit(hear)) +
+                                   ":level=0");
     return chain.join(',');
 }
 
@@ -219,7 +221,7 @@ std::optional<MpvHearChange> mpvHearChange(const MpvHearChain& chain, const Hear
                       highEdge(target).hz != highEdge(to).hz || highEdge(target).on != highEdge(to).on;
     change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle),
                                                               band ? kHearBandSettleSeconds : 0)});
-    if (limit(to) != limit(heard)) change.commands.append({"hearlimit", "limit", num(limit(to))});
+    if (limit(to) != limit(heard)) change.commands.append({"hearfade", "limit", num(limit(to))});
     target = to;
     change.chain.heard = idle;
     return change;
