@@ -45,24 +45,44 @@ private slots:
             }
     }
 
-    void changesAreCommandsWhereTheChainAllows()
+    void aChangeSetsTheSilentBranchAndFadesToIt()
     {
         using L = QList<MpvHearCommand>;
+        using B = engine::MpvHearChain::Branch;
         const QByteArray limit = QByteArray::number(0.944, 'f', 6);
-        const struct { HearSettings from, to; std::optional<L> commands; } rows[] = {
-            {{}, {.lowCut = 200}, L{{"hearlow", "f", "200.000000"}, {"hearlow", "mix", "1"}, {"hearlimit", "limit", limit}}},
-            {{.lowCut = 200, .highCut = 4000}, {.lowCut = 300, .highCut = 4000}, L{{"hearlow", "f", "300.000000"}}},
-            {{.highCut = 300}, {}, L{{"hearhigh", "mix", "0"}, {"hearlimit", "limit", "1.000000"}}},
-            {{.centre = C::Cancel, .gainDb = 3}, {.gainDb = 3},
-             L{{"hearmix", "mode", "0"}, {"hearmix", "phaser", "0"}, {"hearmix", "level_out", "1.000000"}}},
-            {{.channels = Ch::Left}, {.centre = C::Cancel, .channels = Ch::Mono},
-             L{{"hearmix", "mutel", "1"}, {"hearmix", "muter", "1"}, {"hearmix", "mode", "0"}}},
-            {{.gainDb = -6}, {.gainDb = 6}, L{{"heargain", "volume", "6.000000dB"}}},
-            {{.centre = C::Keep}, {.centre = C::Keep, .channels = Ch::Mono}, L{}},
-            {{}, {.centre = C::Keep}, std::nullopt},
-            {{.lowCut = 40, .centre = C::Keep}, {.lowCut = 40}, std::nullopt},
+        // A band's change waits for the new branch to ring out; the others need not.
+        const MpvHearCommand toB{"hearfade", "volume", engine::mpvHearFade(0, 1, engine::kHearBandSettleSeconds)};
+        const MpvHearCommand toA{"hearfade", "volume", engine::mpvHearFade(1, 0, engine::kHearBandSettleSeconds)};
+        const MpvHearCommand nowToB{"hearfade", "volume", engine::mpvHearFade(0, 1, 0)};
+        const HearSettings low{.lowCut = 200}, lower{.lowCut = 300}, cancel{.centre = C::Cancel, .gainDb = 3};
+        const struct { engine::MpvHearChain from; HearSettings to; std::optional<L> commands; } rows[] = {
+            {engine::mpvHearChain({}), low,
+             L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, toB, {"hearfade", "limit", limit}}},
+            // The second change goes back to A, from what A last held, and the limit stays.
+            {{.a = {}, .b = low, .heard = B::B}, lower,
+             L{{"hearlowa", "f", "300.000000"}, {"hearlowa", "mix", "1"}, toA}},
+            {{.a = cancel, .b = low, .heard = B::A}, {.gainDb = 3},
+             L{{"hearlowb", "mix", "0"}, {"hearmixb", "volume", "3.000000dB"}, toB}},
+            {{.a = {.channels = Ch::Left}, .b = {}, .heard = B::B}, {.centre = C::Cancel, .channels = Ch::Mono},
+             L{{"hearmixa", "mutel", "1"}, {"hearmixa", "muter", "1"}, {"hearmixa", "mode", "0"},
+               {"hearfade", "volume", engine::mpvHearFade(1, 0, 0)},
+               {"hearfade", "limit", limit}}},
+            {engine::mpvHearChain(low), {.lowCut = 200, .gainDb = 6}, L{{"hearmixb", "volume", "6.000000dB"}, nowToB}},
+            {engine::mpvHearChain(low), low, L{}},
+            {engine::mpvHearChain({}), {.centre = C::Keep}, std::nullopt},
+            {engine::mpvHearChain({.lowCut = 40, .centre = C::Keep}), {.lowCut = 40}, std::nullopt},
         };
-        for (const auto& r : rows) QCOMPARE(engine::mpvHearCommands(r.from, r.to), r.commands);
+        for (const auto& r : rows) {
+            const auto change = engine::mpvHearChange(r.from, r.to);
+            QCOMPARE(change.has_value(), r.commands.has_value());
+            if (change) QCOMPARE(engine::mpvHearCommandLine(change->commands), engine::mpvHearCommandLine(*r.commands));
+            // What the chain then holds is what the next change starts from.
+            if (change && !change->commands.isEmpty()) {
+                const auto& heard = change->chain.heard == B::A ? change->chain.a : change->chain.b;
+                QCOMPARE(heard, r.to);
+                QVERIFY(change->chain.heard != r.from.heard);
+            }
+        }
     }
 
     void aChangeIsOneLine()

@@ -45,6 +45,8 @@ MpvEngine::MpvEngine(const Options& options, QObject* parent)
     m_heardTimer.setSingleShot(true);
     m_heardTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_heardTimer, &QTimer::timeout, this, [this] { resolveHeard(); });
+    m_hearWait.setSingleShot(true);
+    connect(&m_hearWait, &QTimer::timeout, this, &MpvEngine::sendHear);
     m_loadLimit.setSingleShot(true);
     connect(&m_loadLimit, &QTimer::timeout, this, &MpvEngine::giveUpLoad);
     connect(m_practice, &MpvPractice::released, this, &MpvEngine::releasePass);
@@ -476,20 +478,35 @@ bool MpvEngine::commandHear(const HearSettings& hear)
     if (hear == m_hear) return true;
     // Until a file's chain runs, a command reaches no filter (and mpv says nothing of it):
     // the list it starts from must hold the settings.
-    const auto commands = m_load == LoadPhase::Loaded ? mpvHearCommands(m_hear, hear) : std::nullopt;
-    if (!commands) {
-        m_hear = hear;
-        return false;
-    }
-    if (!commands->isEmpty()) m_mpv.commandLine(mpvHearCommandLine(*commands));
+    const auto change = m_load == LoadPhase::Loaded ? mpvHearChange(m_hearChain, hear) : std::nullopt;
     m_hear = hear;
+    if (!change) return false;
+    sendHear();
     return true;
+}
+
+void MpvEngine::sendHear()
+{
+    const auto change = mpvHearChange(m_hearChain, m_hear);
+    if (!change || change->commands.isEmpty()) return;
+    if (!m_hearFaded.hasExpired()) {
+        m_hearWait.start(int(m_hearFaded.remainingTime()) + 1);
+        return;
+    }
+    m_mpv.commandLine(mpvHearCommandLine(change->commands));
+    m_hearChain = change->chain;
+    // The fade runs in the source's time from where mpv's decoding is, which is at most
+    // the output buffer ahead and goes at the pass's speed: slower ones take longer.
+    const double fade = kHearBandSettleSeconds + kHearFadeSeconds;
+    m_hearFaded.setRemainingTime(qint64(1000 * (fade / std::clamp(m_practice->heardRate(), 0.1, 1.0) + 0.05)));
 }
 
 void MpvEngine::writeFilters()
 {
     QByteArray af = m_transposeFilter;
     const QByteArray hear = mpvHearFilters(m_hear);
+    m_hearChain = mpvHearChain(m_hear);
+    m_hearWait.stop();
     if (!af.isEmpty() && !hear.isEmpty()) af += ',';
     m_mpv.write("af", af + hear);
 }

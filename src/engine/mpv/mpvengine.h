@@ -5,6 +5,7 @@
 #include "audio/heardclock.h"
 #include "engine/mediaengine.h"
 #include "engine/mpv/mpvhandle.h"
+#include "engine/mpv/mpvhear.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -203,9 +204,15 @@ private:
     // off it leaves the sound as it is, 5 ms late by the limiter's look-ahead), so that turning
     // a filter on is a few commands to it, never a restart of the chain.
     HearSettings m_hear;
+    MpvHearChain m_hearChain;  // what the running chain's branches hold
+    // A change sets the branch not heard: one that comes while the last fade may still be
+    // under way waits for it (that branch is still heard), then goes as the settings are.
+    QDeadlineTimer m_hearFaded;
+    QTimer m_hearWait;
     // Sends the commands that take the chain to `hear` where they can; false when the list
     // must be written for it (a change of keep, or no file's chain running yet).
     bool commandHear(const HearSettings& hear);
+    void sendHear();
     void writeFilters();
     double m_seekTarget = 0;
     int m_seeksUnanswered = 0;

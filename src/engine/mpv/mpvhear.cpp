@@ -31,6 +31,28 @@ struct Band {
 Band lowEdge(const HearSettings& h) { return {h.lowCut > 0 ? h.lowCut : kIdleEdgeHz, h.lowCut > 0}; }
 Band highEdge(const HearSettings& h) { return {h.highCut > 0 ? h.highCut : kIdleEdgeHz, h.highCut > 0}; }
 
+using Branch = MpvHearChain::Branch;
+
+// One labelled lavfi graph of mpv's list, quoted by its length: mpv's brackets do not
+// nest, and a graph's own link labels are bracketed.
+QByteArray lavfi(const QByteArray& label, const QByteArray& graph)
+{
+    return "@" + label + ":lavfi=%" + QByteArray::number(graph.size()) + "%" + graph;
+}
+
+QByteArray suffix(Branch b)
+{
+    return b == Branch::A ? "a" : "b";
+}
+
+Branch other(Branch b)
+{
+    return b == Branch::A ? Branch::B : Branch::A;
+}
+
+// Two stereo streams side by side as one of four channels (the first on FL FR).
+constexpr const char* kJoin = "join=inputs=2:channel_layout=quad:map=0.0-FL|0.1-FR|1.0-BL|1.1-BR";
+
 // The same Butterworth sections as our own engine's band.
 QByteArray sections(const char* filter, Band b)
 {
@@ -39,6 +61,43 @@ QByteArray sections(const char* filter, Band b)
     for (const char* w : q)
         two << QByteArray(filter) + "=f=" + num(b.hz) + ":width_type=q:w=" + w + ":mix=" + flag(b.on);
     return two.join(',');
+}
+
+// `part` on one branch's pair of the four channels, the other pair as it was. The pairs go
+// apart and back rather than through a filter's channel option: a biquad that takes a
+// command starts again on every channel, the heard pair's too.
+QByteArray onPair(Branch b, const QByteArray& part)
+{
+    const QByteArray first = b == Branch::A ? "," + part : QByteArray(), second = b == Branch::B ? "," + part : QByteArray();
+    return "asplit[x][y];[x]pan=stereo|c0=c0|c1=c1" + first + "[a];[y]pan=stereo|c0=c2|c1=c3" + second + "[b];[a][b]" +
+           kJoin;
+}
+
+QByteArray stereoTools(const StereoTools& st)
+{
+    return "stereotools=mode=" + QByteArray::number(st.mode) + ":phasel=" + flag(st.phaseL) + ":phaser=" +
+           flag(st.phaseR) + ":mutel=" + flag(st.muteL) + ":muter=" + flag(st.muteR) + ":level_out=" +
+           num(st.levelOut);
+}
+
+// One branch's parts, three graphs so that no command of one part reaches another: the
+// centre, channels and gain, the low edge, the high edge.
+QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
+{
+    const QByteArray mix = stereoTools(stereoToolsFor(h)) + ",volume=volume=" + num(h.gainDb) + "dB";
+    // The input twice over goes in front of A's first graph (a graph more to build again
+    // at each seek lengthens its gap): each branch's copy, B silent until a change.
+    const QByteArray split =
+        b == Branch::A ? QByteArray("aformat=channel_layouts=stereo,asplit[p][q];[p][q]") + kJoin + "," : QByteArray();
+    return {lavfi("hearmix" + suffix(b), split + onPair(b, mix)),
+            lavfi("hearlow" + suffix(b), onPair(b, sections("highpass", lowEdge(h)))),
+            lavfi("hearhigh" + suffix(b), onPair(b, sections("lowpass", highEdge(h))))};
+}
+
+// The gain on B's share, where A is heard at 0 and B at 1.
+double shareOfB(Branch heard)
+{
+    return heard == Branch::A ? 0 : 1;
 }
 
 // The limiter at our own engine's ceiling while any setting is on, else out of the way.
@@ -85,17 +144,20 @@ QByteArray mpvHearFilters(const HearSettings& hear)
         // (3 dB above the middle it came from) on both sides. The upmix hands its sound on
         // half its window (2048 frames at any rate) late under the same timestamps, which
         // mpv would play 46 ms behind the picture: the timestamps go back by as much.
-        chain << "@hearkeep:lavfi=[surround=chl_out=3.0:lfe=0,pan=stereo|c0=0.707107*FC|c1=0.707107*FC,"
-                 "asetpts=PTS-2048/SR/TB]";
+        chain << lavfi("hearkeep", "surround=chl_out=3.0:lfe=0,pan=stereo|c0=0.707107*FC|c1=0.707107*FC,"
+                                   "asetpts=PTS-2048/SR/TB");
     }
-    const StereoTools st = stereoToolsFor(hear);
-    chain << "@hearmix:lavfi=[stereotools=mode=" + QByteArray::number(st.mode) + ":phasel=" + flag(st.phaseL) +
-                 ":phaser=" + flag(st.phaseR) + ":mutel=" + flag(st.muteL) + ":muter=" + flag(st.muteR) +
-                 ":level_out=" + num(st.levelOut) + "]";
-    chain << "@hearlow:lavfi=[" + sections("highpass", lowEdge(hear)) + "]";
-    chain << "@hearhigh:lavfi=[" + sections("lowpass", highEdge(hear)) + "]";
-    chain << "@heargain:lavfi=[volume=volume=" + num(hear.gainDb) + "dB]";
-    chain << "@hearlimit:lavfi=[alimiter=limit=" + num(limit(hear)) + ":level=0]";
+    chain << branchFilters(hear, Branch::A) << branchFilters(hear, Branch::B);
+    // A + g (B - A): one gain, so one command fades both ways at once. volume evaluates
+    // once a frame, so frames of 4 make the fade's steps fine: 110 over 10 ms at 44.1 kHz,
+    // each at most 1 % of what the branches differ by. Only the difference goes through
+    // them (0.9 % of a core more than mpv's frames, by ffmpeg alone); what is heard keeps
+    // mpv's frames.
+    chain << lavfi("hearfade", QByteArray("asplit[s][d];[s]pan=stereo|c0=c0|c1=c1[a];"
+                                          "[d]pan=stereo|c0=c2-c0|c1=c3-c1,asetnsamples=n=4:p=0,"
+                                          "volume=volume=0:eval=frame[dd];[a][dd]") +
+                                   kJoin + ",pan=stereo|c0=c0+c2|c1=c1+c3,alimiter=limit=" + num(limit(hear)) +
+                                   ":level=0");
     return chain.join(',');
 }
 
@@ -106,12 +168,14 @@ QByteArray mpvHearCommandLine(const QList<MpvHearCommand>& commands)
     return line.join("; ");
 }
 
-std::optional<QList<MpvHearCommand>> mpvHearCommands(const HearSettings& from, const HearSettings& to)
+namespace {
+
+// What turns one branch of `from` into one of `to`, in order.
+QList<MpvHearCommand> branchCommands(const HearSettings& from, const HearSettings& to, Branch on)
 {
-    if ((from.centre == Centre::Keep) != (to.centre == Centre::Keep)) return std::nullopt;
     QList<MpvHearCommand> out;
     const StereoTools a = stereoToolsFor(from), b = stereoToolsFor(to);
-    const QByteArray mix = "hearmix";
+    const QByteArray mix = "hearmix" + suffix(on);
     // Mutes and phases first where they go on, last where they go off, so that a step
     // between commands is quieter rather than louder.
     if (b.muteL && !a.muteL) out.append({mix, "mutel", "1"});
@@ -122,11 +186,47 @@ std::optional<QList<MpvHearCommand>> mpvHearCommands(const HearSettings& from, c
     if (b.levelOut != a.levelOut) out.append({mix, "level_out", num(b.levelOut)});
     if (!b.muteL && a.muteL) out.append({mix, "mutel", "0"});
     if (!b.muteR && a.muteR) out.append({mix, "muter", "0"});
-    band(out, "hearlow", lowEdge(from), lowEdge(to));
-    band(out, "hearhigh", highEdge(from), highEdge(to));
-    if (to.gainDb != from.gainDb) out.append({"heargain", "volume", num(to.gainDb) + "dB"});
-    if (limit(to) != limit(from)) out.append({"hearlimit", "limit", num(limit(to))});
+    band(out, "hearlow" + suffix(on), lowEdge(from), lowEdge(to));
+    band(out, "hearhigh" + suffix(on), highEdge(from), highEdge(to));
+    if (to.gainDb != from.gainDb) out.append({mix, "volume", num(to.gainDb) + "dB"});
     return out;
 }
+
+} // namespace
+
+MpvHearChain mpvHearChain(const HearSettings& hear)
+{
+    return {.a = hear, .b = hear};
+}
+
+QByteArray mpvHearFade(double from, double to, double settle)
+{
+    // st/ld keep their values in the parsed expression, which a command makes anew:
+    // 1 says the start is taken, 0 is the first frame's time, 2 the furthest share reached.
+    return num(from) + "+(" + num(to - from) + ")*st(2,max(ld(2),min(1,max(0,t-if(ld(1),ld(0),st(1,1)*st(0,t))-" +
+           num(settle) + ")/" + num(kHearFadeSeconds) + ")))";
+}
+
+std::optional<MpvHearChange> mpvHearChange(const MpvHearChain& chain, const HearSettings& to)
+{
+    const HearSettings& heard = chain.heard == Branch::A ? chain.a : chain.b;
+    if ((heard.centre == Centre::Keep) != (to.centre == Centre::Keep)) return std::nullopt;
+    MpvHearChange change{.commands = {}, .chain = chain};
+    if (to == heard) return change;
+    // The branch not heard takes the new settings, silent, then the fade goes over to it.
+    const Branch idle = other(chain.heard);
+    HearSettings& target = idle == Branch::A ? change.chain.a : change.chain.b;
+    change.commands = branchCommands(target, to, idle);
+    const bool band = lowEdge(target).hz != lowEdge(to).hz || lowEdge(target).on != lowEdge(to).on ||
+                      highEdge(target).hz != highEdge(to).hz || highEdge(target).on != highEdge(to).on;
+    change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle),
+                                                              band ? kHearBandSettleSeconds : 0)});
+    if (limit(to) != limit(heard)) change.commands.append({"hearfade", "limit", num(limit(to))});
+    target = to;
+    change.chain.heard = idle;
+    return change;
+}
+
+
 
 } // namespace engine

@@ -1,11 +1,13 @@
 #pragma once
 // The hear settings as mpv audio filters: FFmpeg's stereotools for the centre and the
 // channels, high and low passes (two sections each, for 24 dB an octave), a volume and a
-// limiter. Each part is a filter of mpv's own with a label, since mpv sends a command to
-// every filter in a labelled graph: a change of band, centre cancel, channels or gain is a
-// handful of commands to the running chain, its state kept, where writing the list anew
-// would restart the chain (a short gap). Keeping the centre is FFmpeg's surround upmix put
-// in front, which takes no commands: turning it on or off writes the list.
+// limiter. The sound runs as four channels through two such branches, A on the first pair
+// and B on the second, each a copy of the input; a last graph mixes them by one gain that
+// ramps. A change sets the branch not heard (its parts are filters of mpv's own with a
+// label, since mpv sends a command to every filter in a labelled graph) and fades to it
+// over 10 ms from the frame the command lands on: nothing steps, where a command to the
+// heard chain would switch between two frames. Keeping the centre is FFmpeg's surround
+// upmix put in front, which takes no commands: turning it on or off writes the list.
 #include "app/hear.h"
 
 #include <QByteArray>
@@ -27,9 +29,35 @@ struct MpvHearCommand {
     QByteArray label, command, argument;  // af-command's arguments
     bool operator==(const MpvHearCommand&) const = default;
 };
-// What turns the chain of `from` into that of `to` while it runs, in order; none when the
-// list must be written anew (the centre kept in one and not the other).
-std::optional<QList<MpvHearCommand>> mpvHearCommands(const HearSettings& from, const HearSettings& to);
+// What the running chain holds: each branch's settings and the one heard.
+struct MpvHearChain {
+    enum class Branch { A, B };
+    HearSettings a, b;
+    Branch heard = Branch::A;
+    bool operator==(const MpvHearChain&) const = default;
+};
+// The chain mpvHearFilters(hear) starts.
+MpvHearChain mpvHearChain(const HearSettings& hear);
+// What turns `chain` into one that plays `to` while it runs, in order, and the chain it
+// leaves; none when the list must be written anew (the centre kept in one and not the other).
+struct MpvHearChange {
+    QList<MpvHearCommand> commands;
+    MpvHearChain chain;
+    bool operator==(const MpvHearChange&) const = default;
+};
+std::optional<MpvHearChange> mpvHearChange(const MpvHearChain& chain, const HearSettings& to);
+// How long a fade between the branches takes, in the source's seconds.
+inline constexpr double kHearFadeSeconds = 0.01;
+// How long a branch whose band changed plays unheard first: a biquad that takes a command
+// starts again from its new coefficients, and its start rings (a peak of 2.4 times the
+// tone's own on 200-4000 turned on under a 440 Hz tone). 80 ms lets a 40 Hz edge ring out
+// with a frame of mpv's (up to 23 ms) between the band's graph and the fade's. Still well
+// within mpv's output buffer (0.2 s).
+inline constexpr double kHearBandSettleSeconds = 0.08;
+// volume's per-frame gain of the second branch's part: `from` at the first frame it sees
+// and `settle` seconds after, a line to `to` over the fade, held there after (a jump back
+// in time does not undo it).
+QByteArray mpvHearFade(double from, double to, double settle);
 // The commands as one line of mpv's input syntax, run in one go: a change moves every part
 // of the chain between the same two audio frames, never some parts a frame before others.
 QByteArray mpvHearCommandLine(const QList<MpvHearCommand>& commands);
