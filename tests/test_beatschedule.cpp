@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <cmath>
+
 using namespace engine;
 
 Q_DECLARE_METATYPE(engine::HeardRun)
@@ -108,6 +110,25 @@ private slots:
         } steps[] = {{run(1000, 2.0, 1, 20), 1000}, {run(1110, 2.1, 1, 20), 1105}, {run(2000, 2.0, 1, 20), 2000},
                      {run(2600, 2.5, 1, 20), 2600}, {held, 9000}, {run(1000, 2.0, 0.5, 20), 1000}};
         for (const auto& step : steps) QCOMPARE(s.smooth(step.heard, kRate).frame, step.frame);
+    }
+
+    // The lags the clicks were measured to need (source ms) against mpv's audio-pts, each
+    // stretcher at each rate; and Rubber Band's cuts dated by the same error as its clicks.
+    void lags()
+    {
+        const struct {
+            MpvStretch stretch;
+            double rate, measuredMs;
+        } rows[] = {{MpvStretch::Own, 1, 5},         {MpvStretch::Own, 0.75, 15},
+                    {MpvStretch::RubberBand, 1, 10}, {MpvStretch::RubberBand, 0.75, -5.2},
+                    {MpvStretch::RubberBand, 0.5, -21}};
+        for (const auto& r : rows) {
+            QVERIFY2(std::abs(mpvHeardLag(r.rate, r.stretch) * 1000 - r.measuredMs) < 1,
+                     qPrintable(QString::number(r.rate)));
+            if (r.stretch == MpvStretch::RubberBand)
+                QCOMPARE(mpvHeardLag(r.rate, r.stretch) + mpvRubberBandEarly(r.rate),
+                         (mpvHeardLag(1, r.stretch) + mpvRubberBandEarly(1)) * r.rate);
+        }
     }
 };
 

@@ -126,6 +126,8 @@ CASES = [
     ('video, on the beat, rate 0.75', 2.0, 6.0, 0.75, 2, False),
     ('video, off the beat, rate 1', 2.2, 5.9, 1.0, 2, False),
     ('video, off the beat, rate 0.75', 2.2, 5.9, 0.75, 2, False),
+    # A third rate tells a lag counted in the source from one counted in the output.
+    ('video, on the beat, rate 0.5', 2.0, 6.0, 0.5, 2, False),
 ]
 LEAD = 1.0  # seconds of the silent entry before a handed-over one
 

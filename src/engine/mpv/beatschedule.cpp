@@ -1,5 +1,7 @@
 #include "engine/mpv/beatschedule.h"
 
+#include "engine/mpv/mpvhear.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -22,6 +24,31 @@ void pass(const std::vector<beats::Tick>& beats, double begin, double end, doubl
 }
 
 } // namespace
+
+double mpvHeardLag(double rate, MpvStretch stretch)
+{
+    if (stretch == MpvStretch::Own) {
+        // mpv's own stretcher comes after the hear chain and dates its output by the middle
+        // of its search, while the sound there comes from half its 20 ms overlap window
+        // before: measured at 0.75, clicks by audio-pts alone came 9-11 ms early against the
+        // stretched beats (within 3 ms at 1).
+        static constexpr double kOwnStretchLag = 0.010;
+        return kHearChainDelaySeconds + (rate != 1.0 ? kOwnStretchLag : 0.0);
+    }
+    // Rubber Band comes first, so the hear chain's delay passes at the output's pace.
+    return kHearChainDelaySeconds * rate - mpvRubberBandEarly(rate);
+}
+
+double mpvRubberBandEarly(double rate)
+{
+    // mpv dates Rubber Band's output as if its latency passed at the source's pace while it
+    // passes at the output's. Fitted to clicks placed by audio-pts and the hear chain's
+    // delay alone: 5 ms early at 1, 12 ms late at 0.75, 47 ms late at 0.5 (the finer engine,
+    // 44.1 kHz).
+    static constexpr double kAtOne = -0.005;
+    static constexpr double kLatency = 0.0514;
+    return kLatency * (1.0 - rate) + kAtOne * rate;
+}
 
 std::vector<PlacedClick> BeatPlacer::place(const std::vector<beats::Tick>& beats, const HeardRun& run, int sampleRate,
                                            qint64 from, qint64 to)

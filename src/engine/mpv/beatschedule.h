@@ -30,6 +30,17 @@ struct HeardRun {
     bool exact = false;
 };
 
+// What changes mpv's speed: its own stretcher (put in at any speed but 1) or Rubber Band
+// (in the filter list for a transpose, or for any rate but 1).
+enum class MpvStretch { Own, RubberBand };
+
+// How much later, in the source's seconds, the sound heard at `rate` is than mpv's
+// audio-pts says.
+double mpvHeardLag(double rate, MpvStretch stretch);
+// How much earlier, in the source's seconds, mpv dates the sound out of Rubber Band at
+// `rate` than it is: its loop and its end cut there by the date.
+double mpvRubberBandEarly(double rate);
+
 struct PlacedClick {
     qint64 frame = 0;
     bool accent = false;

@@ -383,11 +383,11 @@ void MpvEngine::setPractice(const PracticeSettings& practice, int pass)
                                      ? "rubberband=pitch-scale=" + QByteArray::number(practice.pitchScale(), 'f', 6)
                                      : QByteArray();
     const bool commanded = commandHear(practice.hear);
-    if (!commanded || transpose != m_transposeFilter) {
+    m_practice->setPractice(practice, pass, m_entryRate);
+    if (!commanded || transpose != m_transposeFilter || stretchWanted() != m_stretchFilter) {
         m_transposeFilter = transpose;
         writeFilters();
     }
-    m_practice->setPractice(practice, pass, m_entryRate);
     applySpeed(m_practice->speed());
     // An entry's own switch, as it starts or as its settings change; the key's between.
     if (pass != kGoOn || practice.metronome != m_entryMetronome) setMetronome(practice.metronome);
@@ -423,13 +423,23 @@ void MpvEngine::updateCountInBar()
 
 double MpvEngine::soundLag(double rate) const
 {
-    // mpv's own speed change (scaletempo2, put in at any speed but 1 unless Rubber Band does
-    // the speed for a transpose) dates its output by the middle of its search, while the
-    // sound there comes from half its 20 ms overlap window before: measured at 0.75, clicks
-    // by audio-pts alone came 9-11 ms early against the stretched beats (within 3 ms at 1).
-    static constexpr double kSpeedFilterLag = 0.010;
-    const bool ownSpeedFilter = rate != 1.0 && m_transposeFilter.isEmpty();
-    return kHearChainDelaySeconds + (ownSpeedFilter ? kSpeedFilterLag : 0.0);
+    return mpvHeardLag(rate, stretch());
+}
+
+MpvStretch MpvEngine::stretch() const
+{
+    return m_transposeFilter.isEmpty() && !m_stretchFilter ? MpvStretch::Own : MpvStretch::RubberBand;
+}
+
+QByteArray MpvEngine::cutAt(double at) const
+{
+    // mpv cuts by the date of the sound out of its filters: Rubber Band's runs early.
+    return seconds(std::max(0.0, at - stretchEarly()));
+}
+
+double MpvEngine::stretchEarly() const
+{
+    return stretch() == MpvStretch::RubberBand ? mpvRubberBandEarly(m_clock.rate()) : 0.0;
 }
 
 HeardRun MpvEngine::heardRun(qint64 heardFrame) const
@@ -501,9 +511,15 @@ void MpvEngine::sendHear()
     m_hearFaded.setRemainingTime(qint64(1000 * (fade / std::clamp(m_practice->heardRate(), 0.1, 1.0) + 0.05)));
 }
 
+bool MpvEngine::stretchWanted() const
+{
+    return m_entryRate != 1.0 || m_practice->speed() != 1.0;
+}
+
 void MpvEngine::writeFilters()
 {
-    QByteArray af = m_transposeFilter;
+    m_stretchFilter = stretchWanted();
+    QByteArray af = m_transposeFilter.isEmpty() && m_stretchFilter ? QByteArray("rubberband") : m_transposeFilter;
     const QByteArray hear = mpvHearFilters(m_hear);
     m_hearChain = mpvHearChain(m_hear);
     m_hearWait.stop();
@@ -794,6 +810,7 @@ void MpvEngine::setRate(double rate)
     const double old = m_entryRate;
     m_entryRate = std::clamp(rate, 0.01, 100.0);
     m_practice->setEntryRate(m_entryRate);
+    if (stretchWanted() != m_stretchFilter) writeFilters();
     applySpeed(m_practice->speed());
     // The beats placed ahead went by the old rate.
     if (m_entryRate != old) m_metronome->silence();
@@ -805,6 +822,11 @@ void MpvEngine::applySpeed(double rate)
     const bool changed = rate != m_clock.rate();
     m_clock.setRate(rate);
     m_mpv.write("speed", seconds(rate));
+    // Rubber Band's dating moves with the speed, and the pass decoded next cuts by it.
+    if (changed && stretch() == MpvStretch::RubberBand) {
+        if (m_mpv.known("ab-loop-b") != "no") m_mpv.write("ab-loop-b", cutAt(m_appliedStop));
+        if (m_holdEnd) m_mpv.write("end", cutAt(*m_holdEnd));
+    }
     // Sound decoded for a parked start went through the old speed: decode it anew.
     if (m_seek == SeekPhase::Parked && changed) {
         m_seek = SeekPhase::None;
@@ -876,7 +898,7 @@ void MpvEngine::applyLoop()
     m_appliedStop = toEnd ? m_duration : m_loop.stop;
     m_practice->setStretch(m_appliedStop - m_appliedStart);
     m_mpv.write("ab-loop-a", seconds(seekPoint(m_appliedStart)));
-    m_mpv.write("ab-loop-b", seconds(m_appliedStop));
+    m_mpv.write("ab-loop-b", cutAt(m_appliedStop));
     m_mpv.write("ab-loop-count", m_loop.wraps == LoopRange::kEndless ? QByteArray("inf")
                                                                      : QByteArray::number(m_loop.wraps));
     // `end` makes mpv stop exactly at the stop once the count is used up. Set from the
@@ -886,7 +908,7 @@ void MpvEngine::applyLoop()
                       : m_clock.end() == audio::HeardClock::End::Reached ? m_clock.endPos()
                                                                     : position();
     const bool hold = m_loop.holdAtStop && m_loop.wraps != LoopRange::kEndless && at <= m_appliedStop + 1e-6;
-    m_mpv.write("end", hold ? seconds(m_appliedStop) : QByteArray("none"));
+    m_mpv.write("end", hold ? cutAt(m_appliedStop) : QByteArray("none"));
     if (hold)
         m_holdEnd = m_appliedStop;
     else

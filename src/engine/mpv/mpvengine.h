@@ -22,6 +22,7 @@ class MpvMetronome;
 class MpvPractice;
 class MpvVideoView;
 struct HeardRun;
+enum class MpvStretch;
 
 class MpvEngine : public MediaEngine, private MpvHandle::Listener {
     Q_OBJECT
@@ -200,6 +201,7 @@ private:
     MpvMetronome* m_metronome = nullptr;
     bool m_entryMetronome = false;  // the entry's own setting, as last given
     QByteArray m_transposeFilter;  // the two parts of mpv's "af" list
+    bool m_stretchFilter = false;
     // The hear settings heard. Their chain is in the list from the start (with every setting
     // off it leaves the sound as it is, 5 ms late by the limiter's look-ahead), so that turning
     // a filter on is a few commands to it, never a restart of the chain.
@@ -214,6 +216,12 @@ private:
     bool commandHear(const HearSettings& hear);
     void sendHear();
     void writeFilters();
+    bool stretchWanted() const;
+    MpvStretch stretch() const;
+    // What mpv's ab-loop-b or end is told for a cut heard at `at`.
+    QByteArray cutAt(double at) const;
+    // How much earlier mpv dates the sound than it is (source seconds).
+    double stretchEarly() const;
     double m_seekTarget = 0;
     int m_seeksUnanswered = 0;
 

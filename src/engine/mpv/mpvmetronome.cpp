@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <limits>
 
 namespace engine {
@@ -100,8 +101,12 @@ void MpvMetronome::tick()
     const qint64 heard = qint64(out->heardFrames());
     const HeardRun run = m_smoother.smooth(m_heard(heard), ClickOutput::kRate);
     constexpr int kFramesPerMs = ClickOutput::kRate / 1000;
-    for (const PlacedClick& c : m_placer.place(m_beats, run, ClickOutput::kRate, written + kMarginMs * kFramesPerMs,
-                                               written + kAheadMs * kFramesPerMs))
+    // A held pass's start is timed by the output itself: its first beats go out as the hold
+    // begins (at least 60 ms past what is written), not at a tick during it, which a busy UI
+    // thread may bring too late, or when the stream has taken a large block past the beat.
+    const qint64 ahead = kAheadMs * kFramesPerMs;
+    const qint64 to = run.exact ? std::max(written, run.frame) + ahead : written + ahead;
+    for (const PlacedClick& c : m_placer.place(m_beats, run, ClickOutput::kRate, written + kMarginMs * kFramesPerMs, to))
         out->place(c.frame, c.accent);
 }
 
