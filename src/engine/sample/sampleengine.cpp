@@ -1727,11 +1727,9 @@ void SampleEngine::setStemMix(const StemSet& mix)
 {
     // Other files are another entry's stems, given with its practice settings.
     if (!mix.sameFiles(m_practice.stems) || mix == m_practice.stems) return;
+    // A live mix belongs to the entry heard now: the entries handed over after it keep the
+    // mix of their own rows, which the list asserts again as each starts.
     m_practice.stems = mix;
-    // The next entries handed over already, the same stems, mix the same (they go again
-    // with the plan).
-    for (NextEntry& n : m_next)
-        if (mix.sameFiles(n.practice.stems)) n.practice.stems = mix;
     m_remix = true;
     replan();
 }
