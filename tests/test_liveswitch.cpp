@@ -142,6 +142,21 @@ private slots:
         };
         for (const auto& c : cases) QCOMPARE(wrapsLeft(c.wraps, c.heard, c.pass), c.left);
     }
+
+    // A remix replaces the queue early only where its worker renders fast; a slow one never
+    // leaves less ahead of the output than the old sound had.
+    void remixWaitsWhereItsWorkerIsSlow()
+    {
+        const struct { qint64 past, old; double speed; bool ready; } cases[] = {
+            {1000, 30000, 10, false},  // short of the slack, however fast
+            {2205, 30000, 10, true},   // fast: the slack is enough
+            {2205, 30000, 1.5, false}, // slow: it holds on
+            {29000, 30000, 1.5, false},
+            {30000, 30000, 1.5, true}, // as far ahead as the old sound
+            {2205, 0, 0.5, true},      // the old sound ran out
+        };
+        for (const auto& c : cases) QCOMPARE(remixReady(RemixProgress{c.past, c.old, c.speed}, 2205, 4), c.ready);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLiveSwitch)

@@ -240,6 +240,43 @@ private slots:
         }
     }
 
+    // A live mix belongs to the entry heard: changed after the next entry was handed over,
+    // it is heard at once on this one, and the next plays with the mix it was handed with.
+    void liveMixStaysWithTheEntryHeard_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("as recorded") << 1.0;
+        QTest::newRow("stretched") << 0.75;
+    }
+    void liveMixStaysWithTheEntryHeard()
+    {
+        QFETCH(double, rate);
+        testkit::writeWav(m_dir.filePath("song.other.wav"), 2.0, 44100, -440.0);
+        Pulled rig(200);
+        SampleEngine& e = *rig.engine;
+        const StemSet own{{{"a.wav"}, {"song.other.wav"}}};
+        e.setPractice(PracticeSettings{.stems = own}, 0);
+        e.load(m_a);
+        QVERIFY(e.waitForLoad(5000));
+        e.setRate(rate);
+        const LoopRange once{0.3, 0.8, 0, true};
+        e.setLoop(once);
+        e.seek(0.3);
+        e.play();
+        QVERIFY(e.queueNext(NextEntry{m_a, 0.3, once, true, false, rate, PracticeSettings{.stems = own}}) && rig.step());
+        QSignalSpy next(&e, &MediaEngine::nextStarted);
+        StemSet muted = own;
+        muted.stems[1].mute = true;
+        e.setStemMix(muted);
+        QVERIFY(rig.until([&] { return rig.loud() || !next.isEmpty(); }));
+        QVERIFY2(next.isEmpty(), "the change is heard before the next entry");
+        QVERIFY(rig.until([&] { return !next.isEmpty(); }));
+        QCOMPARE(e.practice().stems, own);
+        int loudBlocks = 0;  // the stretcher's window and the seam's blend carry the mix a little way
+        for (int i = 0; i < 30 && rig.step(); ++i) loudBlocks += rig.loud() ? 1 : 0;
+        QVERIFY2(loudBlocks <= 5, qPrintable(QString::number(loudBlocks)));
+    }
+
     void nextEntryTakesOverWhereTheStretchHolds()
     {
         Pulled rig;

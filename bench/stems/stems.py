@@ -18,6 +18,7 @@ import argparse
 import os
 import subprocess
 import tempfile
+import threading
 import time
 import wave
 
@@ -65,26 +66,58 @@ def cancel_stems(tmp, seconds):
     return song, paths
 
 
-def record(driver, args, path, seconds):
+def record(driver, args, path, seconds, clock=None):
+    """The sink's sound while the driver plays, and the driver's lines. `clock`, a list,
+    gets (monotonic ns when read, frames read by then) for each read of the recording:
+    the sink had played frame k before that time (sink_clock())."""
     rec = subprocess.Popen(['parec', '-d', SINK + '.monitor', '--raw', '--format=s16le', '--rate=44100',
-                            '--channels=2', '--latency-msec=5', path])
+                            '--channels=2', '--latency-msec=5'], stdout=subprocess.PIPE)
+    got = bytearray()
+
+    def read():
+        while True:
+            b = os.read(rec.stdout.fileno(), 4096)
+            if not b:
+                return
+            got.extend(b)
+            if clock is not None:
+                clock.append((time.monotonic_ns(), len(got) // 4))
+    reader = threading.Thread(target=read)
+    reader.start()
     time.sleep(0.8)
     out = subprocess.run([driver] + args + ['--seconds', str(seconds)], capture_output=True, text=True,
                          check=True).stdout
     time.sleep(0.3)
     rec.terminate()
     rec.wait()
+    reader.join()
     if 'OUTPUT pulse' not in out:
         raise SystemExit('the driver found no sound server')
-    pcm = np.fromfile(path, dtype='<i2').reshape(-1, 2)
+    pcm = np.frombuffer(bytes(got[:len(got) // 4 * 4]), dtype='<i2').reshape(-1, 2)
     if os.environ.get('STEMS_KEEP'):  # the recording and the driver's lines, for a closer look
         keep = os.environ['STEMS_KEEP'] + '.' + os.path.basename(driver_args_name(args))
-        os.replace(path, keep + '.raw')
+        pcm.tofile(keep + '.raw')
         with open(keep + '.txt', 'w') as f:
             f.write(out)
-    else:
-        os.remove(path)
     return pcm, out.splitlines()
+
+
+def sink_clock(clock):
+    """Frame index -> monotonic ns at the sink. Each read comes some time after the sink
+    played its last frame; the least of those delays (each 5 s, a line through them, which
+    takes off the sink's drift from the monotonic clock) is the nearest to none."""
+    t = np.array([c[0] for c in clock], dtype=np.float64)
+    k = np.array([c[1] for c in clock], dtype=np.float64)
+    late = t - k / RATE * 1e9
+    bins = (k // (5 * RATE)).astype(int)
+    at, low = [], []
+    for b in np.unique(bins):
+        i = np.flatnonzero(bins == b)
+        j = i[np.argmin(late[i])]
+        at.append(k[j])
+        low.append(late[j])
+    slope, base = np.polyfit(at, low, 1) if len(at) >= 2 else (0.0, low[0])
+    return lambda frame: frame / RATE * 1e9 + base + slope * frame
 
 
 def driver_args_name(args):
@@ -149,52 +182,56 @@ def cancel_run(driver, tmp, seconds, every):
     args = ['--stems', '|'.join(stems), '--mix-every', str(every)]
     for start, stop, loops in rows:
         args += ['--row', f'{song},{start},{stop},0.75,{loops}']
-    pcm, out = record(driver, args, os.path.join(tmp, 'rec.raw'), seconds)
+    clock = []
+    pcm, out = record(driver, args, os.path.join(tmp, 'rec.raw'), seconds, clock)
     first, last = sound_span(pcm)
     hp = highpass_db(pcm[first:last, 0])
+    to_sink = sink_clock(clock)
+    # The recording's frame (from the first sound on) played at the sink at monotonic `ns`.
+    k0, k1 = 0, len(pcm)
+    per_frame = (to_sink(k1) - to_sink(k0)) / (k1 - k0)
+    frame_at = lambda ns: (ns - to_sink(0)) / per_frame - first
     times = [l.split() for l in out]
-    play = next(int(t[1]) for t in times if t[0] == 'PLAY')
     cpu = next(t for t in times if t[0] == 'CPU')
-    mixes = [((int(t[1]) - play) / 1e9, t[2]) for t in times if t[0] == 'MIX']
+    mixes = [(int(t[1]), t[2]) for t in times if t[0] == 'MIX']
     win = 0.05
-    # Each window's mix, as commanded (the start's latency is the recording's first sound),
-    # leaving out 0.5 s after each change.
+    # Each window's mix, as the sink played it: a change is the playing row's, and each
+    # entry plays its own row's mix. Half a second after each change and around each entry
+    # change (told once heard, some 40 ms late) is left out.
+    events = sorted([(int(t[1]), 'MIX', t[2], int(t[3])) for t in times if t[0] == 'MIX'] +
+                    [(int(t[2]), 'SELECT', None, int(t[1])) for t in times if t[0] == 'SELECT'])
+    at_win = lambda ns, shift=0.0: int(frame_at(ns) / RATE / win + shift / win)
+    row_mix, playing = {}, 1
     label = ['all'] * len(hp)
-    edges = [(0.0, 'all')] + mixes
-    for k, (t, name) in enumerate(edges):
-        end = edges[k + 1][0] if k + 1 < len(edges) else 1e9
-        for w in range(int((t + 0.5) / win), min(len(hp), int(end / win))):
-            label[w] = name
-        for w in range(int(t / win), min(len(hp), int((t + 0.5) / win))):
+    for k, (t, kind, name, row) in enumerate(events):
+        if kind == 'MIX':
+            row_mix[row] = name
+        playing = row
+        end = at_win(events[k + 1][0]) if k + 1 < len(events) else len(hp)
+        for w in range(max(0, at_win(t, 0.5)), min(len(hp), end)):
+            label[w] = row_mix.get(playing, 'all')
+        for w in range(max(0, at_win(t, 0 if kind == 'MIX' else -0.5)), min(len(hp), at_win(t, 0.5))):
             label[w] = 'skip'
     label = np.array(label)
     level = {name: hp[label == name] for name in ('all', 'mute3', 'solo2')}
     noise = np.median(level['mute3'])
-    # When each change is heard: the first 5 ms window past the change's midpoint level
-    # (its middle).
+    # When each change is heard at the sink: the first 5 ms window past the change's
+    # midpoint level (its middle), from the change on. A change within half a second of an
+    # entry change is told apart from it by no window: left out (counted all the same).
     mid = (np.median(level['all']) + noise) / 2
     fine = int(0.005 * RATE) / RATE  # a whole number of samples
     hp5 = highpass_db(pcm[first:last, 0], fine)
-    late, late_at = [], []
+    late = []
+    selects = np.array([e[0] for e in events if e[1] == 'SELECT'] or [-1e18])
     for t, name in mixes:
-        w0 = int((t - 0.3) / fine)
+        if np.min(np.abs(selects - t)) < 0.5e9:
+            continue
+        w0 = int(frame_at(t) / RATE / fine)
         seg = hp5[max(0, w0):w0 + int(1.0 / fine)]
         want_loud = name != 'all'
         hit = next((k for k, v in enumerate(seg) if (v > mid) == want_loud), None)
-        if hit is not None:
-            late.append(((max(0, w0) + hit + 0.5) * fine - t) * 1000)
-            late_at.append(t)
-    # The sink's clock runs apart from the monotonic one the changes are timed on (some
-    # 200 ppm: 130 ms in 600 s): a line fitted through the times, far outliers left out,
-    # is taken off, so the figures are the spread around it, plus its value at the start.
-    at, ms = np.array(late_at), np.array(late)
-    keep = np.ones(len(ms), bool)
-    for _ in range(2):
-        if keep.sum() < 3:
-            break
-        slope, base = np.polyfit(at[keep], ms[keep], 1)
-        keep = np.abs(ms - (base + slope * at)) < 100
-    steady = list(ms - slope * at) if len(ms) >= 3 else late
+        if hit is not None and w0 >= 0:
+            late.append(((w0 + hit + 0.5) * fine - frame_at(t) / RATE) * 1000)
     # Gaps: the tone's quietest 5 ms (RMS) against its own level, and digital silence.
     # (The first half second, where the start rises, and the stop's fade left out.)
     x = pcm[first + RATE // 2:last - RATE // 3, 0].astype(np.float64) / 32768
@@ -208,7 +245,7 @@ def cancel_run(driver, tmp, seconds, every):
     return {'seconds': (last - first) / RATE, 'all_db': float(np.max(level['all'])) - noise,
             'all_median_db': float(np.median(level['all'])) - noise,
             'solo2_db': float(np.median(level['solo2'])) - noise, 'changes': len(mixes),
-            'late_ms': late, 'steady_ms': steady, 'drift_ppm': slope * 1000 if len(ms) >= 3 else 0, 'dip_db': dip, 'zero_runs': int(np.count_nonzero(rms == 0)),
+            'late_ms': late, 'drift_ppm': (per_frame * RATE / 1e9 - 1) * 1e6, 'dip_db': dip, 'zero_runs': int(np.count_nonzero(rms == 0)),
             'per_minute': per_minute, 'cpu': float(cpu[1]) / float(cpu[2]) * 100}
 
 
@@ -231,15 +268,14 @@ def main():
     if a.only in ('', 'cancel'):
         r = cancel_run(a.driver, tmp, a.seconds, a.mix_every)
         print('| rate 0.75, blended seams | seconds | noise left in step, worst 50 ms (median) | B alone | '
-              'changes | heard after (ms, beyond a start\'s latency) | tone\'s deepest 5 ms dip | silent 5 ms | CPU % |')
+              'changes (timed) | heard at the sink after (ms) min / median / 90 % / max | tone\'s deepest 5 ms dip | silent 5 ms | CPU % |')
         print('|---|---|---|---|---|---|---|---|---|')
         late = r['late_ms']
-        lat = f"{min(late):.0f} / {np.median(late):.0f} / {max(late):.0f}" if late else 'none'
-        steady = r['steady_ms']
-        print(f"clock drift {r['drift_ppm']:.0f} ppm; heard after, drift taken off, min / median / 90 % / max: "
-              f"{min(steady):.0f} / {np.median(steady):.0f} / {np.percentile(steady, 90):.0f} / {max(steady):.0f} ms")
+        lat = (f"{min(late):.0f} / {np.median(late):.0f} / {np.percentile(late, 90):.0f} / {max(late):.0f}"
+               if late else 'none')
+        print(f"sink clock against the monotonic: {r['drift_ppm']:+.0f} ppm")
         print(f"| 4 cancelling stems, list of 3 | {r['seconds']:.1f} | {r['all_db']:+.1f} dB ({r['all_median_db']:+.1f}) | "
-              f"{r['solo2_db']:+.1f} dB | {r['changes']} | {lat} | {r['dip_db']:+.1f} dB | {r['zero_runs']} | {r['cpu']:.1f} |")
+              f"{r['solo2_db']:+.1f} dB | {r['changes']} ({len(late)} timed) | {lat} | {r['dip_db']:+.1f} dB | {r['zero_runs']} | {r['cpu']:.1f} |")
         print()
         print('noise left while all play, worst 50 ms each minute (dB against a stem):',
               ' '.join(f'{v:+.0f}' for v in r['per_minute']))

@@ -6,13 +6,16 @@
 //   stems_driver --row FILE,START,STOP,RATE,LOOPS [--row ...] --stems A|B|C|D
 //                [--loop] [--seconds S] [--crossfade MS] [--mix-every S]
 //
-// Every row plays the same stems. --mix-every cycles the mix: all, the third muted, all,
-// the second alone (solo), and again, as the Stems menu does; each change prints
-// "MIX <ns> <name>".
+// Every row plays the same stem files, each row with its own mix (all at first).
+// --mix-every changes the playing entry's mix through the Stems menu's own calls, which keep
+// it in the playing row only: a row heard with all stems gets the third muted or (every
+// other time) the second alone, one with a stem muted or alone gets all again. Each change
+// prints "MIX <ns> <name> <row>"; each entry heard, "SELECT <row> <ns>".
 #include "engine/routingengine.h"
 #include "engine/mpv/mpvengine.h"
 #include "engine/sample/sampleengine.h"
 #include "playback/entryplayer.h"
+#include "playback/livestems.h"
 #include "playback/listplay.h"
 #include "playback/mediaplayer.h"
 
@@ -22,6 +25,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
@@ -34,16 +38,20 @@ namespace {
 class Rows : public EntryList {
 public:
     QList<QStringList> rows;
-    StemSet stems;
+    QList<StemSet> stems;  // each row's
     int rowCount() const override { return int(rows.size()); }
     QStringList rowTexts(int row) const override { return rows.value(row - 1); }
-    void setRow(int row, const QStringList& texts, const PracticeSettings&) override { rows[row - 1] = texts; }
+    void setRow(int row, const QStringList& texts, const PracticeSettings& practice) override
+    {
+        rows[row - 1] = texts;
+        stems[row - 1] = practice.stems;
+    }
     void selectRow(int row) override
     {
         std::printf("SELECT %d %lld\n", row, monoNs());
         std::fflush(stdout);
     }
-    PracticeSettings rowPractice(int) const override { return PracticeSettings{.stems = stems}; }
+    PracticeSettings rowPractice(int row) const override { return PracticeSettings{.stems = stems.value(row - 1)}; }
 };
 
 double cpuSeconds()
@@ -61,6 +69,7 @@ int main(int argc, char** argv)
     std::setlocale(LC_NUMERIC, "C");
     QLocale::setDefault(QLocale::c());
     Rows list;
+    StemSet stems;
     bool loop = false;
     double seconds = 5, mixEvery = 0;
     int crossfadeMs = SampleEngine::Options{}.crossfadeMs;
@@ -70,7 +79,7 @@ int main(int argc, char** argv)
         const QString value = i + 1 < args.size() ? args[i + 1] : QString();
         if (a == "--row") list.rows << value.split(','), ++i;
         else if (a == "--stems") {
-            for (const QString& f : value.split('|')) list.stems.stems << Stem{f};
+            for (const QString& f : value.split('|')) stems.stems << Stem{f};
             ++i;
         } else if (a == "--loop") loop = true;
         else if (a == "--seconds") seconds = value.toDouble(), ++i;
@@ -78,7 +87,7 @@ int main(int argc, char** argv)
         else if (a == "--mix-every") mixEvery = value.toDouble(), ++i;
         else return std::fprintf(stderr, "unknown argument %s\n", qPrintable(a)), 2;
     }
-    if (list.rows.isEmpty() || list.rows[0].size() != 5 || list.stems.stems.size() < 3)
+    if (list.rows.isEmpty() || list.rows[0].size() != 5 || stems.stems.size() < 3)
         return std::fprintf(stderr, "need --row FILE,START,STOP,RATE,LOOPS and --stems A|B|C\n"), 2;
 
     auto* sample = new SampleEngine(SampleEngine::Options{true, crossfadeMs});
@@ -88,32 +97,32 @@ int main(int argc, char** argv)
     entry.setNextEntrySource([&] { return GetNextEntry(list, currentId); });
     entry.setNextEntryPeek([&] { return PeekNextEntry(list, currentId); });
 
-    int step = 0;
+    for (int i = 0; i < list.rows.size(); ++i) list.stems << stems;
+    LiveStems live(&entry, nullptr);
+    live.setList([&]() -> EntryList* { return &list; }, [&] { return int(currentId); });
+    int turns = 0;
     QTimer mixes;
     QObject::connect(&mixes, &QTimer::timeout, [&] {
-        StemSet m = list.stems;
-        for (Stem& s : m.stems) s.mute = s.solo = false;
+        const StemSet now = live.current();
+        const auto changed = std::find_if(now.stems.begin(), now.stems.end(), [](const Stem& s) { return s.mute || s.solo; });
         const char* name = "all";
-        switch (++step % 4) {
-        case 1: m.stems[2].mute = true, name = "mute3"; break;
-        case 3: m.stems[1].solo = true, name = "solo2"; break;
-        default: break;
+        if (changed != now.stems.end()) {
+            const int stem = int(changed - now.stems.begin());
+            live.apply(stem, changed->mute ? StemStep::Mute : StemStep::Solo);
+        } else if (++turns % 2) {
+            live.apply(2, StemStep::Mute), name = "mute3";
+        } else {
+            live.apply(1, StemStep::Solo), name = "solo2";
         }
-        std::printf("MIX %lld %s\n", monoNs(), name);
+        std::printf("MIX %lld %s %d\n", monoNs(), name, int(currentId));
         std::fflush(stdout);
-        // As the Stems menu changes them: the playing entry's settings, and its row, which
-        // the entries that follow are read from.
-        list.stems = m;
-        PracticeSettings practice = entry.current().practice;
-        practice.stems = m;
-        entry.changePractice(practice);
     });
 
     const QStringList& row = list.rows[0];
     currentId = 1;
     const double cpu0 = cpuSeconds();
     std::printf("PLAY %lld\n", monoNs());
-    entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, PracticeSettings{.stems = list.stems});
+    entry.PlayPosition(row[0], row[1], row[2], row[3], row[4], loop, PracticeSettings{.stems = stems});
     if (mixEvery > 0) mixes.start(int(mixEvery * 1000));
     runFor(seconds);
     mixes.stop();

@@ -96,4 +96,10 @@ int wrapsLeft(int wraps, int heardPass, int pass)
     return std::max(0, wraps - std::max(0, pass - heardPass));
 }
 
+bool remixReady(const RemixProgress& p, qint64 slack, double fastSpeed)
+{
+    // Where it is as far ahead as the old sound, nothing of what was ahead is lost.
+    return p.pastQueue >= slack && (p.speed >= fastSpeed || p.pastQueue >= p.oldAhead);
+}
+
 } // namespace audio

@@ -73,4 +73,16 @@ std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
 // listener has not heard yet count as well: the output's buffer holds some 100 ms.
 int wrapsLeft(int wraps, int heardPass, int pass);
 
+// How far a remix of the stems has come while the old sound plays on, in frames.
+struct RemixProgress {
+    qint64 pastQueue = 0;  // rendered past what the output holds, from where it replaces
+    qint64 oldAhead = 0;   // of the old sound, rendered and not yet taken by the output
+    double speed = 0;      // its rendering so far, in times real time
+};
+// Whether the remix replaces the output's queue now. A worker fast enough to top up again
+// before the server runs out goes as soon as `slack` lies past the queue; a slower one (a
+// busy machine) holds the remix until it is as far ahead as the old sound it replaces,
+// which plays on meanwhile: the change is heard later, and never as a gap.
+bool remixReady(const RemixProgress& p, qint64 slack, double fastSpeed);
+
 } // namespace audio

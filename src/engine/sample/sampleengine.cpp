@@ -67,6 +67,9 @@ constexpr int kStretchedReplaceMarginMs = 15;
 // server asks for at a time): a replacement followed by silence for the worker to catch up
 // on gapped for 60-700 ms on the loaded machine.
 constexpr int kRemixSlackMs = 50;
+// ... where it renders this many times faster than real time; slower (a busy machine), it
+// waits until it is as far ahead as the old sound was (remixReady()).
+constexpr double kFastRemix = 4;
 // Where the output can replace nothing, it goes on after this many chunks beyond what the
 // output took: the worker has their time to render it with a fresh stretcher.
 constexpr quint64 kRemixLeadChunks = 6;
@@ -450,6 +453,9 @@ private:
     bool m_replacesQueue = false;
     qint64 m_heldFrames = 0;
     std::optional<std::pair<quint64, quint64>> m_dropOnReplace;
+    std::vector<std::pair<quint64, qint64>> m_oldAhead;  // the old chunks it replaces: seq, frames
+    std::chrono::steady_clock::time_point m_remixBegan;
+    RemixProgress remixProgress() const;
 
     PracticePlan m_practice;
     int m_pass = 0;
@@ -737,10 +743,15 @@ void Worker::applyPlan(Plan plan)
     // while it plays, a pause by length with it) goes on where it is, at its new length,
     // and the pass fades in after it as due.
     const std::optional<qint64> prerollDone = live && !pauseCut ? prerollKept(live->keepUntil) : std::nullopt;
-    m_rendered.clear();
     m_replacesQueue = plan.remix && live && m_replaceFrom >= 0;
+    m_oldAhead.clear();
+    if (m_replacesQueue)
+        for (const Rendered& r : m_rendered)
+            if (r.seq > live->keepUntil) m_oldAhead.emplace_back(r.seq, r.frames);
+    m_rendered.clear();
     m_heldFrames = 0;
     if (m_replacesQueue) {
+        m_remixBegan = std::chrono::steady_clock::now();
         // Played on until the remix replaces them all at once.
         m_dropOnReplace = std::pair{live->keepUntil + 1, m_seq};
         from = live->from / f.sampleRate;
@@ -1030,10 +1041,9 @@ void Worker::publish(audio::Chunk* c)
     while (m_rendered.size() > kRingChunks) m_rendered.pop_front();
     if (m_replacesQueue) {
         m_heldFrames += c->frames;
-        const qint64 queued = sh.written.load(std::memory_order_acquire) - m_replaceFrom;
         // Not past the ring's room (the old sound fills it while it plays on).
         const bool room = sh.ring.slot(m_startHeld + 1) != nullptr;
-        if (!c->end && room && m_heldFrames < queued + qint64(kRemixSlackMs) * m_outputRate / 1000) {
+        if (!c->end && room && !remixReady(remixProgress(), qint64(kRemixSlackMs) * m_outputRate / 1000, kFastRemix)) {
             ++m_startHeld;
             return;
         }
@@ -1043,6 +1053,18 @@ void Worker::publish(audio::Chunk* c)
     }
     ++m_startHeld;
     releaseStart();
+}
+
+RemixProgress Worker::remixProgress() const
+{
+    RemixProgress p;
+    p.pastQueue = m_heldFrames - (sh.written.load(std::memory_order_acquire) - m_replaceFrom);
+    const quint64 taken = sh.taken.load(std::memory_order_acquire);
+    for (const auto& [seq, frames] : m_oldAhead)
+        if (seq > taken) p.oldAhead += frames;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_remixBegan).count();
+    p.speed = seconds > 0 ? double(m_heldFrames) / m_outputRate / seconds : 0;
+    return p;
 }
 
 void Worker::releaseStart()
@@ -1279,8 +1301,9 @@ void Worker::renderAhead(bool timedWake)
     }
     if (ahead() >= m_ahead.target() && (m_mode == Mode::Plain || m_mode == Mode::Stretching))
         m_toppedUp = std::pair{m_epoch, m_seq};
-    // A remix that ran into a hold for the next entry goes out as far as it is.
-    if (m_replacesQueue && m_mode == Mode::Awaiting) releaseStart();
+    // A remix that ran into a hold for the next entry, or as far ahead as the worker
+    // renders, goes out as far as it is.
+    if (m_replacesQueue && (m_mode == Mode::Awaiting || ahead() >= m_ahead.target())) releaseStart();
 }
 
 void Worker::run()
@@ -1727,11 +1750,9 @@ void SampleEngine::setStemMix(const StemSet& mix)
 {
     // Other files are another entry's stems, given with its practice settings.
     if (!mix.sameFiles(m_practice.stems) || mix == m_practice.stems) return;
+    // A live mix belongs to the entry heard now: the entries handed over after it keep the
+    // mix of their own rows, which the list asserts again as each starts.
     m_practice.stems = mix;
-    // The next entries handed over already, the same stems, mix the same (they go again
-    // with the plan).
-    for (NextEntry& n : m_next)
-        if (mix.sameFiles(n.practice.stems)) n.practice.stems = mix;
     m_remix = true;
     replan();
 }
