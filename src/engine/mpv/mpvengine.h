@@ -209,6 +209,13 @@ private:
     // under way waits for it (that branch is still heard), then goes as the settings are.
     QDeadlineTimer m_hearFaded;
     QTimer m_hearWait;
+    // Where the list stands against what is heard: it holds it; a change has faded to B and
+    // the list still holds m_hearListed; A has been given the heard settings and the fade
+    // back to it is under way (see mpvHearHandBack).
+    enum class HearListed { Heard, FadedToB, HandingBack };
+    HearListed m_hearListed = HearListed::Heard;
+    HearSettings m_hearListedSettings;
+    void writeList(const QByteArray& hear);
     // Sends the commands that take the chain to `hear` where they can; false when the list
     // must be written for it (a change of keep, or no file's chain running yet).
     bool commandHear(const HearSettings& hear);
