@@ -205,8 +205,8 @@ private:
     // a filter on is a few commands to it, never a restart of the chain.
     HearSettings m_hear;
     MpvHearChain m_hearChain;  // what the running chain's branches hold
-    // A change sets the branch not heard: one that comes while the last fade may still be
-    // under way waits for it (that branch is still heard), then goes as the settings are.
+    // A change sets the branch not heard: one that comes while the last fade or the list's
+    // hand-back to A may still be under way waits for it, then goes as the settings are.
     QDeadlineTimer m_hearFaded;
     QTimer m_hearWait;
     // Where the list stands against what is heard: it holds it; a change has faded to B and
