@@ -2,6 +2,7 @@
 // channel setting, and the commands that change a running chain rather than restart it.
 #include "engine/mpv/mpvhear.h"
 
+#include <QMap>
 #include <QtTest>
 
 using C = HearSettings::Centre;
@@ -57,16 +58,19 @@ private slots:
         const HearSettings low{.lowCut = 200}, lower{.lowCut = 300}, cancel{.centre = C::Cancel, .gainDb = 3};
         const struct { engine::MpvHearChain from; HearSettings to; std::optional<L> commands; } rows[] = {
             {engine::mpvHearChain({}), low,
-             L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, toB, {"hearfade", "limit", limit}}},
-            // The second change goes back to A, from what A last held, and the limit stays.
+             L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, {"hearhighb", "limit", limit}, toB}},
+            // The second change goes back to A, from what A last held, its limit with it.
             {{.a = {}, .b = low, .heard = B::B}, lower,
-             L{{"hearlowa", "f", "300.000000"}, {"hearlowa", "mix", "1"}, toA}},
+             L{{"hearlowa", "f", "300.000000"}, {"hearlowa", "mix", "1"}, {"hearhigha", "limit", limit}, toA}},
             {{.a = cancel, .b = low, .heard = B::A}, {.gainDb = 3},
              L{{"hearlowb", "mix", "0"}, {"hearmixb", "volume", "3.000000dB"}, toB}},
             {{.a = {.channels = Ch::Left}, .b = {}, .heard = B::B}, {.centre = C::Cancel, .channels = Ch::Mono},
              L{{"hearmixa", "mutel", "1"}, {"hearmixa", "muter", "1"}, {"hearmixa", "mode", "0"},
-               {"hearfade", "volume", engine::mpvHearFade(1, 0, 0)},
-               {"hearfade", "limit", limit}}},
+               {"hearfade", "volume", engine::mpvHearFade(1, 0, 0)}}},
+            // The limiter turned on waits as a band does.
+            {engine::mpvHearChain({}), {.centre = C::Cancel},
+             L{{"hearmixb", "mode", "10"}, {"hearmixb", "phaser", "1"}, {"hearmixb", "level_out", "2.000000"},
+               {"hearhighb", "limit", limit}, toB}},
             {engine::mpvHearChain(low), {.lowCut = 200, .gainDb = 6}, L{{"hearmixb", "volume", "6.000000dB"}, nowToB}},
             {engine::mpvHearChain(low), low, L{}},
             {engine::mpvHearChain({}), {.centre = C::Keep}, std::nullopt},
@@ -82,6 +86,31 @@ private slots:
                 QCOMPARE(heard, r.to);
                 QVERIFY(change->chain.heard != r.from.heard);
             }
+        }
+    }
+
+    void theHandBackBuildsOnlyBranchA()
+    {
+        // Each graph of a list by its label (a graph's text is quoted by its length).
+        const auto graphs = [](const QByteArray& list) {
+            QMap<QByteArray, QByteArray> out;
+            for (qsizetype at = 0; at < list.size();) {
+                const qsizetype colon = list.indexOf(':', at), pct = list.indexOf('%', colon) + 1;
+                const qsizetype end = list.indexOf('%', pct) + 1 + list.mid(pct, list.indexOf('%', pct) - pct).toInt();
+                out.insert(list.mid(at + 1, colon - at - 1), list.mid(colon, end - colon));
+                at = end + 1;
+            }
+            return out;
+        };
+        const HearSettings rows[][2] = {{{}, {.lowCut = 200}}, {{.highCut = 4000, .gainDb = 3}, {.centre = C::Cancel}},
+                                        {{.centre = C::Keep}, {.lowCut = 40, .centre = C::Keep}}};
+        for (const auto& [listed, heard] : rows) {
+            const auto before = graphs(engine::mpvHearFilters(listed)), after = graphs(engine::mpvHearFilters(heard));
+            const auto back = graphs(engine::mpvHearHandBack(listed, heard).list);
+            QCOMPARE(back.keys(), before.keys());
+            for (const QByteArray& label : back.keys())
+                QCOMPARE(back[label], label.endsWith('a') && label != "hearfade" ? after[label] : before[label]);
+            QVERIFY(before["hearfade"] == after["hearfade"]);
         }
     }
 

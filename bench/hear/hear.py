@@ -4,6 +4,7 @@ and the CPU they cost. Run by run.sh, which sets up the sink and the driver."""
 import argparse
 import array
 import math
+import shutil
 import os
 import subprocess
 import tempfile
@@ -117,7 +118,7 @@ def largest_step(v):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--driver', required=True)
-    ap.add_argument('--only', default='', help='levels, band, change, cpu or steps (not run without it)')
+    ap.add_argument('--only', default='', help='levels, band, change, wrap, cpu or steps (not run without it)')
     ap.add_argument('--runs', type=int, default=12, help='how many times steps turns the filter on')
     ap.add_argument('--engine', default='sample', help='sample, or mpv: the same through the video engine')
     a = ap.parse_args()
@@ -171,6 +172,20 @@ def main():
         late = (heard - loud[0]) / RATE * 1000 - (times['CHANGE'] - times['PLAY']) / 1e6
         at = (steps.index(max(steps)) // 2 + first - heard) / RATE * 1000
         print(f'| {to} | {max(steps):.4f} ({at:+.0f} ms from the change) | {own:.4f} | {late:+.0f} |')
+    # Kept across the loop's wraps: a 4 s tone looped for 10 s, the setting turned on 2 s in;
+    # the largest step (where, from the sound's start) and the left channel's level before it, after it, after the first and second wraps.
+    head('wrap', '| turned on 2 s in | largest step | before dB | after | after a wrap | after two |')
+    for to in ['cancel', '200-4000 right', 'left +6dB'] * want('wrap'):
+        pcm, _ = record(d, ['--file', wav, '--rate', '1', '--hear', '', '--change-at', '2', '--to', to],
+                        os.path.join(tmp, 'rec.raw'), 10)
+        if os.environ.get('HEAR_KEEP'):
+            shutil.copy(os.path.join(tmp, 'rec.raw'), os.path.join(os.environ['HEAR_KEEP'], to.split()[0] + '.raw'))
+        s0 = next(f for f in range(len(pcm) // 2) if abs(pcm[2 * f]) > 300)
+        at = lambda t0, t1: rms_db(pcm, 0, s0 + int(t0 * RATE), s0 + int(t1 * RATE))
+        # The steps away from the wraps (whose silence and restart are the loop's own).
+        steps, f = max((abs(pcm[2 * f] - pcm[2 * f - 2]) / 32768, f) for f in range(s0 + RATE // 2, s0 + int(3.8 * RATE)))
+        print(f'| {to} | {steps:.4f} at {(f - s0) / RATE:.3f} s | {at(0.5, 1.3):.1f} | {at(2.6, 3.8):.1f} | {at(4.5, 7.5):.1f} | '
+              f'{at(8.3, 8.8):.1f} |', flush=True)
     if a.only == 'steps':
         step_origins(d, tmp, wav, a.runs)
     head('cpu', '| CPU at 0.75 | process CPU % of a core |')

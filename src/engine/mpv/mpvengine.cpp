@@ -497,18 +497,42 @@ bool MpvEngine::commandHear(const HearSettings& hear)
 
 void MpvEngine::sendHear()
 {
-    const auto change = mpvHearChange(m_hearChain, m_hear);
-    if (!change || change->commands.isEmpty()) return;
     if (!m_hearFaded.hasExpired()) {
         m_hearWait.start(int(m_hearFaded.remainingTime()) + 1);
         return;
     }
-    m_mpv.commandLine(mpvHearCommandLine(change->commands));
-    m_hearChain = change->chain;
     // The fade runs in the source's time from where mpv's decoding is, which is at most
     // the output buffer ahead and goes at the pass's speed: slower ones take longer.
     const double fade = kHearBandSettleSeconds + kHearFadeSeconds;
-    m_hearFaded.setRemainingTime(qint64(1000 * (fade / std::clamp(m_practice->heardRate(), 0.1, 1.0) + 0.05)));
+    const auto faded = [&] {
+        m_hearFaded.setRemainingTime(qint64(1000 * (fade / std::clamp(m_practice->heardRate(), 0.1, 1.0) + 0.05)));
+        m_hearWait.start(int(m_hearFaded.remainingTime()) + 1);
+    };
+    switch (m_hearListed) {
+    case HearListed::FadedToB: {
+        // The last graph is kept as it runs, so the fade back reaches it either way round.
+        const MpvHearHandBack back = mpvHearHandBack(m_hearListedSettings, m_hearChain.b);
+        writeList(back.list);
+        m_mpv.commandLine(mpvHearCommandLine({back.fade}));
+        m_hearListed = HearListed::HandingBack;
+        faded();
+        return;
+    }
+    case HearListed::HandingBack:
+        m_hearListedSettings = m_hearChain.b;
+        m_hearChain = mpvHearChain(m_hearListedSettings);
+        writeList(mpvHearFilters(m_hearListedSettings));
+        m_hearListed = HearListed::Heard;
+        break;
+    case HearListed::Heard: break;
+    }
+    const auto change = mpvHearChange(m_hearChain, m_hear);
+    if (!change || change->commands.isEmpty()) return;
+    m_mpv.commandLine(mpvHearCommandLine(change->commands));
+    m_hearChain = change->chain;
+    // Every change fades from A to B: the list is set back to A holding it once heard.
+    m_hearListed = HearListed::FadedToB;
+    faded();
 }
 
 bool MpvEngine::stretchWanted() const
@@ -519,10 +543,17 @@ bool MpvEngine::stretchWanted() const
 void MpvEngine::writeFilters()
 {
     m_stretchFilter = stretchWanted();
-    QByteArray af = m_transposeFilter.isEmpty() && m_stretchFilter ? QByteArray("rubberband") : m_transposeFilter;
-    const QByteArray hear = mpvHearFilters(m_hear);
     m_hearChain = mpvHearChain(m_hear);
+    m_hearListedSettings = m_hear;
+    m_hearListed = HearListed::Heard;
     m_hearWait.stop();
+    writeList(mpvHearFilters(m_hear));
+}
+
+void MpvEngine::writeList(const QByteArray& hear)
+{
+    // The stretcher's entry stays as written, so mpv keeps it running when the hear part changes.
+    QByteArray af = m_transposeFilter.isEmpty() && m_stretchFilter ? QByteArray("rubberband") : m_transposeFilter;
     if (!af.isEmpty() && !hear.isEmpty()) af += ',';
     m_mpv.write("af", af + hear);
 }

@@ -207,10 +207,17 @@ private:
     // a filter on is a few commands to it, never a restart of the chain.
     HearSettings m_hear;
     MpvHearChain m_hearChain;  // what the running chain's branches hold
-    // A change sets the branch not heard: one that comes while the last fade may still be
-    // under way waits for it (that branch is still heard), then goes as the settings are.
+    // A change sets the branch not heard: one that comes while the last fade or the list's
+    // hand-back to A may still be under way waits for it, then goes as the settings are.
     QDeadlineTimer m_hearFaded;
     QTimer m_hearWait;
+    // Where the list stands against what is heard: it holds it; a change has faded to B and
+    // the list still holds m_hearListed; A has been given the heard settings and the fade
+    // back to it is under way (see mpvHearHandBack).
+    enum class HearListed { Heard, FadedToB, HandingBack };
+    HearListed m_hearListed = HearListed::Heard;
+    HearSettings m_hearListedSettings;
+    void writeList(const QByteArray& hear);
     // Sends the commands that take the chain to `hear` where they can; false when the list
     // must be written for it (a change of keep, or no file's chain running yet).
     bool commandHear(const HearSettings& hear);

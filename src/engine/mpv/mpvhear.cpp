@@ -80,8 +80,16 @@ QByteArray stereoTools(const StereoTools& st)
            num(st.levelOut);
 }
 
+// The limiter at our own engine's ceiling while any setting is on, else out of the way.
+double limit(const HearSettings& h)
+{
+    return h.any() ? audio::PeakLimiter::kCeiling : 1.0;
+}
+
 // One branch's parts, three graphs so that no command of one part reaches another: the
-// centre, channels and gain, the low edge, the high edge.
+// centre, channels and gain, the low edge, the high edge and the limiter. The limiter is
+// the branch's own, not the last graph's: the last graph is never built again while
+// playing (a limiter built again starts with its look-ahead's 5 ms of silence).
 QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
 {
     const QByteArray mix = stereoTools(stereoToolsFor(h)) + ",volume=volume=" + num(h.gainDb) + "dB";
@@ -91,19 +99,14 @@ QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
         b == Branch::A ? QByteArray("aformat=channel_layouts=stereo,asplit[p][q];[p][q]") + kJoin + "," : QByteArray();
     return {lavfi("hearmix" + suffix(b), split + onPair(b, mix)),
             lavfi("hearlow" + suffix(b), onPair(b, sections("highpass", lowEdge(h)))),
-            lavfi("hearhigh" + suffix(b), onPair(b, sections("lowpass", highEdge(h))))};
+            lavfi("hearhigh" + suffix(b), onPair(b, sections("lowpass", highEdge(h)) + ",alimiter=limit=" +
+                                                        num(limit(h)) + ":level=0"))};
 }
 
 // The gain on B's share, where A is heard at 0 and B at 1.
 double shareOfB(Branch heard)
 {
     return heard == Branch::A ? 0 : 1;
-}
-
-// The limiter at our own engine's ceiling while any setting is on, else out of the way.
-double limit(const HearSettings& h)
-{
-    return h.any() ? audio::PeakLimiter::kCeiling : 1.0;
 }
 
 void band(QList<MpvHearCommand>& out, const QByteArray& label, Band from, Band to)
@@ -136,10 +139,13 @@ StereoTools stereoToolsFor(const HearSettings& hear)
     return {};
 }
 
-QByteArray mpvHearFilters(const HearSettings& hear)
+namespace {
+
+// The list whose branch A holds `a`, B `b`, A heard.
+QByteArray hearList(const HearSettings& a, const HearSettings& b)
 {
     QList<QByteArray> chain;
-    if (hear.centre == Centre::Keep) {
+    if (a.centre == Centre::Keep) {
         // The centre found per frequency, as our own engine does: the upmix's front centre
         // (3 dB above the middle it came from) on both sides. The upmix hands its sound on
         // half its window (2048 frames at any rate) late under the same timestamps, which
@@ -147,7 +153,7 @@ QByteArray mpvHearFilters(const HearSettings& hear)
         chain << lavfi("hearkeep", "surround=chl_out=3.0:lfe=0,pan=stereo|c0=0.707107*FC|c1=0.707107*FC,"
                                    "asetpts=PTS-2048/SR/TB");
     }
-    chain << branchFilters(hear, Branch::A) << branchFilters(hear, Branch::B);
+    chain << branchFilters(a, Branch::A) << branchFilters(b, Branch::B);
     // A + g (B - A): one gain, so one command fades both ways at once. volume evaluates
     // once a frame, so frames of 4 make the fade's steps fine: 110 over 10 ms at 44.1 kHz,
     // each at most 1 % of what the branches differ by. Only the difference goes through
@@ -156,9 +162,21 @@ QByteArray mpvHearFilters(const HearSettings& hear)
     chain << lavfi("hearfade", QByteArray("asplit[s][d];[s]pan=stereo|c0=c0|c1=c1[a];"
                                           "[d]pan=stereo|c0=c2-c0|c1=c3-c1,asetnsamples=n=4:p=0,"
                                           "volume=volume=0:eval=frame[dd];[a][dd]") +
-                                   kJoin + ",pan=stereo|c0=c0+c2|c1=c1+c3,alimiter=limit=" + num(limit(hear)) +
-                                   ":level=0");
+                                   kJoin + ",pan=stereo|c0=c0+c2|c1=c1+c3");
     return chain.join(',');
+}
+
+} // namespace
+
+QByteArray mpvHearFilters(const HearSettings& hear)
+{
+    return hearList(hear, hear);
+}
+
+MpvHearHandBack mpvHearHandBack(const HearSettings& listed, const HearSettings& heard)
+{
+    return {.list = hearList(heard, listed),
+            .fade = {"hearfade", "volume", mpvHearFade(1, 0, kHearBandSettleSeconds)}};
 }
 
 QByteArray mpvHearCommandLine(const QList<MpvHearCommand>& commands)
@@ -189,6 +207,7 @@ QList<MpvHearCommand> branchCommands(const HearSettings& from, const HearSetting
     band(out, "hearlow" + suffix(on), lowEdge(from), lowEdge(to));
     band(out, "hearhigh" + suffix(on), highEdge(from), highEdge(to));
     if (to.gainDb != from.gainDb) out.append({mix, "volume", num(to.gainDb) + "dB"});
+    if (limit(to) != limit(from)) out.append({"hearhigh" + suffix(on), "limit", num(limit(to))});
     return out;
 }
 
@@ -217,11 +236,13 @@ std::optional<MpvHearChange> mpvHearChange(const MpvHearChain& chain, const Hear
     const Branch idle = other(chain.heard);
     HearSettings& target = idle == Branch::A ? change.chain.a : change.chain.b;
     change.commands = branchCommands(target, to, idle);
-    const bool band = lowEdge(target).hz != lowEdge(to).hz || lowEdge(target).on != lowEdge(to).on ||
-                      highEdge(target).hz != highEdge(to).hz || highEdge(target).on != highEdge(to).on;
+    // A limiter that takes a command starts again from its look-ahead's silence (a step of
+    // 0.08 mid-fade when cancel turned on at once): it waits as a band does.
+    const bool settle = lowEdge(target).hz != lowEdge(to).hz || lowEdge(target).on != lowEdge(to).on ||
+                        highEdge(target).hz != highEdge(to).hz || highEdge(target).on != highEdge(to).on ||
+                        limit(target) != limit(to);
     change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle),
-                                                              band ? kHearBandSettleSeconds : 0)});
-    if (limit(to) != limit(heard)) change.commands.append({"hearfade", "limit", num(limit(to))});
+                                                              settle ? kHearBandSettleSeconds : 0)});
     target = to;
     change.chain.heard = idle;
     return change;

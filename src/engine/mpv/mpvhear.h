@@ -58,6 +58,18 @@ inline constexpr double kHearBandSettleSeconds = 0.08;
 // and `settle` seconds after, a line to `to` over the fade, held there after (a jump back
 // in time does not undo it).
 QByteArray mpvHearFade(double from, double to, double settle);
+// mpv builds each graph of the list again from its entry at every seek (a loop's wrap is
+// one), so a setting given by command is lost there; setting the list keeps every entry
+// whose text is unchanged running as it is and builds only the others. After a change has
+// faded to B, the list that gives A the settings heard (A is built again, unheard) while B
+// and the last graph keep the entries `listed` wrote, and the fade back to A once A's
+// edges have rung out: after it, and after any seek from here on, A plays `heard`. Writing
+// mpvHearFilters(heard) then builds B again, unheard, and the list holds what is heard.
+struct MpvHearHandBack {
+    QByteArray list;
+    MpvHearCommand fade;
+};
+MpvHearHandBack mpvHearHandBack(const HearSettings& listed, const HearSettings& heard);
 // The commands as one line of mpv's input syntax, run in one go: a change moves every part
 // of the chain between the same two audio frames, never some parts a frame before others.
 QByteArray mpvHearCommandLine(const QList<MpvHearCommand>& commands);
