@@ -138,6 +138,11 @@ HeardClock::Heard HeardClock::reachEnd()
     return heard;
 }
 
+double HeardClock::secondsPast(double at) const
+{
+    return m_running ? std::max(0.0, (raw() - at) / m_rate) : 0.0;
+}
+
 std::optional<double> HeardClock::untilDue() const
 {
     if (!m_running || (m_wrapsPending == 0 && m_end != End::Due)) return std::nullopt;

@@ -81,6 +81,9 @@ public:
     // happens when no end is due.
     Heard reachEnd();
 
+    // Seconds of real time since the running clock passed `at`; 0 before it, or standing.
+    double secondsPast(double at) const;
+
     // Seconds of real time until the next wrap or end is heard; none when nothing is due
     // or the clock stands still.
     std::optional<double> untilDue() const;

@@ -139,6 +139,14 @@ void MpvEngine::load(const QString& path)
 
 void MpvEngine::limitLoad(qint64 ms)
 {
+    m_loadSince.start();
+    m_loadWaits = readThreadWaits();
+    m_loadLimitMs = ms;
+    checkLoadIn(ms);
+}
+
+void MpvEngine::checkLoadIn(qint64 ms)
+{
     m_loadDeadline = QDeadlineTimer(ms, Qt::PreciseTimer);
     m_loadLimit.start(static_cast<int>(std::max<qint64>(0, ms)));
 }
@@ -152,8 +160,19 @@ void MpvEngine::giveUpLoad()
         limitLoad(m_queueDeadline.remainingTime());
         return;
     }
-    if (m_load == LoadPhase::Opening || m_load == LoadPhase::Started)
-        failLoad(tr("The file did not open within a second; it may not be a local media file."));
+    if (m_load != LoadPhase::Opening && m_load != LoadPhase::Started) return;
+    const qint64 wall = m_loadSince.elapsed();
+    const qint64 starved = longestWaitMs(m_loadWaits, readThreadWaits());
+    if (judgeLoad(wall, starved, m_loadLimitMs) == LoadTime::InTime) {
+        // Slow, not stuck: the machine kept it waiting. Looked at again when the time it
+        // may yet be let run would make up the limit.
+        const qint64 left = m_loadLimitMs - (wall - std::min(starved, wall));
+        const qint64 cap = m_loadLimitMs * kLoadWallCapFactor - wall;
+        qCDebug(lcEngine, "load slow: %lld ms, %lld of them waiting for a processor", wall, starved);
+        checkLoadIn(std::clamp<qint64>(left, 10, std::max<qint64>(cap, 10)));
+        return;
+    }
+    failLoad(tr("The file did not open within a second; it may not be a local media file."));
 }
 
 bool MpvEngine::waitForLoad(int timeoutMs)
@@ -1043,10 +1062,16 @@ void MpvEngine::beginEnd()
 
 void MpvEngine::finishEnd()
 {
+    // The quiet before the next pass counts from when the end was heard: mpv's own pause
+    // at an end comes 40-95 ms after that, and a timer on a busy UI thread comes late.
+    // Bounded: a clock run ahead of a starved output would shorten the pause instead.
+    static constexpr double kEndToldLate = 0.25;
+    const double since = m_clock.wrapsPending() == 0 ? std::min(m_clock.secondsPast(m_clock.endPos()), kEndToldLate) : 0.0;
     const audio::HeardClock::Heard heard = m_clock.reachEnd();
     if (!heard.ended) return;
     haltAtEnd();
-    m_quietSince = now();
+    qCDebug(lcEngine, "end heard %.1f ms before it was told", since * 1000);
+    m_quietSince = now() - since;
     m_heardTimer.stop();
     for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
     updateState();

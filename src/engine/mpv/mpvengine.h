@@ -4,6 +4,7 @@
 // (HeardClock). Everything runs on the UI thread.
 #include "audio/heardclock.h"
 #include "engine/mediaengine.h"
+#include "engine/mpv/loadbudget.h"
 #include "engine/mpv/mpvhandle.h"
 #include "engine/mpv/mpvhear.h"
 
@@ -122,7 +123,9 @@ private:
 
     void failLoad(const QString& reason);
     void giveUpLoad();
+    // The load's limit counts from now.
     void limitLoad(qint64 ms);
+    void checkLoadIn(qint64 ms);
     void countStreamLength();
     void streamCounted(std::uint64_t generation, double seconds);
     void resetFileState();
@@ -236,13 +239,17 @@ private:
     QElapsedTimer m_elapsed;
     audio::HeardClock m_clock;
     QTimer m_heardTimer;
-    // A load that has not finished by then is given up: a local file opens far sooner.
+    // A load that has not finished in this much of the time the machine let it run is
+    // given up: a local file opens far sooner (loadbudget.h).
     static constexpr int kLoadLimitMs = 1000;
     // ... and one mpv has not begun by then: it is stuck on the file before.
     static constexpr int kQueueLimitMs = 5000;
     QTimer m_loadLimit;
     QDeadlineTimer m_loadDeadline;
     QDeadlineTimer m_queueDeadline;
+    QElapsedTimer m_loadSince;
+    ThreadWaits m_loadWaits;  // as the limit began to count
+    qint64 m_loadLimitMs = kLoadLimitMs;
 
     LoopRange m_loop;
     bool m_hasLoop = false;

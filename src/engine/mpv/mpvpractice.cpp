@@ -134,9 +134,15 @@ bool MpvPractice::hold(const audio::PassPlan& plan, double quietSeconds)
         const qint64 earliest = m_clicks->written() + kPlaceableMs * ClickOutput::kRate / 1000;
         ms = int(std::max<qint64>(ms, (earliest - heard) * 1000 / ClickOutput::kRate + 1));
     }
-    if (timed) m_passAt = heard + qint64(std::llround(double(ms) * ClickOutput::kRate / 1000.0));
-    const double lag = m_soundLag ? m_soundLag(plan.rate) / plan.rate : 0.0;
-    m_holdDueMs = std::max(0, ms - int(std::lround(lag * 1000.0)));
+    // mpv's sound reaches the ear `lag` after its clock. A count-in's clicks time the pass
+    // on the ear's time: released that much earlier, the pass is heard on its beat. A pause
+    // alone began on mpv's clock as well, while the pass before still sounded for `lag`:
+    // released on time, the silence heard is the pause's length, and the pass comes `lag`
+    // after (released early, every pause heard came 15-35 ms short at 0.8).
+    const int lagMs = int(std::lround((m_soundLag ? m_soundLag(plan.rate) / plan.rate : 0.0) * 1000.0));
+    const int earlyMs = clicks && timed ? lagMs : 0;
+    if (timed) m_passAt = heard + qint64(std::llround(double(ms + lagMs - earlyMs) * ClickOutput::kRate / 1000.0));
+    m_holdDueMs = std::max(0, ms - earlyMs);
     m_hold.start(m_holdDueMs);
     m_holdSince.start();
     return true;

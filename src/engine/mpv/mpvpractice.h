@@ -97,8 +97,8 @@ public:
     // While held: the click output's frame the pass starts at, where that output times
     // the hold.
     std::optional<qint64> passStartFrame() const { return m_hold.isActive() ? m_passAt : std::nullopt; }
-    // How far behind mpv's audio-pts a pass at `rate` is heard, in the source's seconds: the
-    // hold ends that much earlier, so the pass is heard when it ends.
+    // How far behind mpv's audio-pts a pass at `rate` is heard, in the source's seconds: a
+    // hold timed by a count-in's clicks ends that much earlier, so the pass is on their beat.
     void setSoundLag(std::function<double(double rate)> lag) { m_soundLag = std::move(lag); }
     // Whether the metronome clicks the passes' beats: a pass after a hold then starts no
     // sooner than the click output can still place its first beat.
