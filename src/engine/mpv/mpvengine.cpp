@@ -572,9 +572,13 @@ void MpvEngine::writeFilters()
 void MpvEngine::writeList(const QByteArray& hear)
 {
     // The stretcher's entry stays as written, so mpv keeps it running when the hear part changes.
-    QByteArray af = m_transposeFilter.isEmpty() && m_stretchFilter ? QByteArray("rubberband") : m_transposeFilter;
-    if (!af.isEmpty() && !hear.isEmpty()) af += ',';
-    m_mpv.write("af", af + hear);
+    // It comes last: a graph that joins channels after a speed change made mpv play the
+    // stretcher's start-up silence at a file's first pass (62 ms late at 0.75).
+    const QByteArray stretcher =
+        m_transposeFilter.isEmpty() && m_stretchFilter ? QByteArray("rubberband") : m_transposeFilter;
+    QByteArray af = hear;
+    if (!af.isEmpty() && !stretcher.isEmpty()) af += ',';
+    m_mpv.write("af", af + stretcher);
 }
 
 void MpvEngine::holdForPass()
