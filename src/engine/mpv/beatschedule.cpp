@@ -28,15 +28,15 @@ void pass(const std::vector<beats::Tick>& beats, double begin, double end, doubl
 double mpvHeardLag(double rate, MpvStretch stretch)
 {
     if (stretch == MpvStretch::Own) {
-        // mpv's own stretcher comes after the hear chain and dates its output by the middle
+        // mpv's own stretcher dates its output by the middle
         // of its search, while the sound there comes from half its 20 ms overlap window
         // before: measured at 0.75, clicks by audio-pts alone came 9-11 ms early against the
         // stretched beats (within 3 ms at 1).
         static constexpr double kOwnStretchLag = 0.010;
         return kHearChainDelaySeconds + (rate != 1.0 ? kOwnStretchLag : 0.0);
     }
-    // Rubber Band comes first, so the hear chain's delay passes at the output's pace.
-    return kHearChainDelaySeconds * rate - mpvRubberBandEarly(rate);
+    // The hear chain comes before Rubber Band: its delay is the source's, as with mpv's own.
+    return kHearChainDelaySeconds - mpvRubberBandEarly(rate);
 }
 
 double mpvRubberBandEarly(double rate)
