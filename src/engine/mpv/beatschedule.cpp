@@ -28,10 +28,9 @@ void pass(const std::vector<beats::Tick>& beats, double begin, double end, doubl
 double mpvHeardLag(double rate, MpvStretch stretch)
 {
     if (stretch == MpvStretch::Own) {
-        // mpv's own stretcher dates its output by the middle
-        // of its search, while the sound there comes from half its 20 ms overlap window
-        // before: measured at 0.75, clicks by audio-pts alone came 9-11 ms early against the
-        // stretched beats (within 3 ms at 1).
+        // mpv's own stretcher dates its output by the middle of its search, while the sound
+        // there comes from half its 20 ms overlap window before: measured at 0.75, clicks by
+        // audio-pts alone came 9-11 ms early against the stretched beats (within 3 ms at 1).
         static constexpr double kOwnStretchLag = 0.010;
         return kHearChainDelaySeconds + (rate != 1.0 ? kOwnStretchLag : 0.0);
     }

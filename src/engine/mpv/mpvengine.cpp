@@ -445,9 +445,14 @@ double MpvEngine::soundLag(double rate) const
     return mpvHeardLag(rate, stretch());
 }
 
+QByteArray MpvEngine::stretcherEntry() const
+{
+    return m_transposeFilter.isEmpty() && m_stretchFilter ? QByteArray("rubberband") : m_transposeFilter;
+}
+
 MpvStretch MpvEngine::stretch() const
 {
-    return m_transposeFilter.isEmpty() && !m_stretchFilter ? MpvStretch::Own : MpvStretch::RubberBand;
+    return stretcherEntry().isEmpty() ? MpvStretch::Own : MpvStretch::RubberBand;
 }
 
 QByteArray MpvEngine::cutAt(double at) const
@@ -574,8 +579,7 @@ void MpvEngine::writeList(const QByteArray& hear)
     // The stretcher's entry stays as written, so mpv keeps it running when the hear part changes.
     // It comes last: a graph that joins channels after a speed change made mpv play the
     // stretcher's start-up silence at a file's first pass (62 ms late at 0.75).
-    const QByteArray stretcher =
-        m_transposeFilter.isEmpty() && m_stretchFilter ? QByteArray("rubberband") : m_transposeFilter;
+    const QByteArray stretcher = stretcherEntry();
     QByteArray af = hear;
     if (!af.isEmpty() && !stretcher.isEmpty()) af += ',';
     m_mpv.write("af", af + stretcher);

@@ -203,8 +203,11 @@ private:
     MpvPractice* m_practice = nullptr;
     MpvMetronome* m_metronome = nullptr;
     bool m_entryMetronome = false;  // the entry's own setting, as last given
-    QByteArray m_transposeFilter;  // the two parts of mpv's "af" list
+    // mpv's "af" list: the hear chain, then the stretcher (the transpose's Rubber Band, or a
+    // plain one for a rate but 1, or none: mpv's own then).
+    QByteArray m_transposeFilter;
     bool m_stretchFilter = false;
+    QByteArray stretcherEntry() const;
     // The hear settings heard. Their chain is in the list from the start (with every setting
     // off it leaves the sound as it is, 5 ms late by the limiter's look-ahead), so that turning
     // a filter on is a few commands to it, never a restart of the chain.

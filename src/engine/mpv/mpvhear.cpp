@@ -27,6 +27,7 @@ constexpr double kIdleEdgeHz = 1000;
 struct Band {
     double hz;
     bool on;
+    bool operator==(const Band&) const = default;
 };
 Band lowEdge(const HearSettings& h) { return {h.lowCut > 0 ? h.lowCut : kIdleEdgeHz, h.lowCut > 0}; }
 Band highEdge(const HearSettings& h) { return {h.highCut > 0 ? h.highCut : kIdleEdgeHz, h.highCut > 0}; }
@@ -238,16 +239,13 @@ std::optional<MpvHearChange> mpvHearChange(const MpvHearChain& chain, const Hear
     change.commands = branchCommands(target, to, idle);
     // A limiter that takes a command starts again from its look-ahead's silence (a step of
     // 0.08 mid-fade when cancel turned on at once): it waits as a band does.
-    const bool settle = lowEdge(target).hz != lowEdge(to).hz || lowEdge(target).on != lowEdge(to).on ||
-                        highEdge(target).hz != highEdge(to).hz || highEdge(target).on != highEdge(to).on ||
-                        limit(target) != limit(to);
+    const bool settle =
+        lowEdge(target) != lowEdge(to) || highEdge(target) != highEdge(to) || limit(target) != limit(to);
     change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle),
                                                               settle ? kHearBandSettleSeconds : 0)});
     target = to;
     change.chain.heard = idle;
     return change;
 }
-
-
 
 } // namespace engine
