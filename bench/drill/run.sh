@@ -50,7 +50,7 @@ run() {
   load0=$(cut -d' ' -f1 /proc/loadavg)
   # The trace in app.log: each wrap decoded, hold begun and ended (how late its UI timer), mpv's
   # own warnings (an output underrun among them), on the process' clock.
-  QT_LOGGING_RULES="vamplet.engine.debug=true;vamplet.mpv.info=true" \
+  QT_LOGGING_RULES="${DRILL_LOG_RULES:-vamplet.engine.debug=true;vamplet.mpv.info=true}" \
     QT_MESSAGE_PATTERN="%{time process} %{category}: %{message}" \
     QT_SCALE_FACTOR=$2 "$dir/vamplet" >>"$dir/app.log" 2>&1 &
   APP_PID=$!

@@ -140,7 +140,7 @@ HeardClock::Heard HeardClock::reachEnd()
 
 double HeardClock::secondsPast(double at) const
 {
-    return m_running ? std::max(0.0, (raw() - at) / m_rate) : 0.0;
+    return m_running ? (raw() - at) / m_rate : 0.0;
 }
 
 std::optional<double> HeardClock::untilDue() const

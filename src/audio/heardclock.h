@@ -81,7 +81,8 @@ public:
     // happens when no end is due.
     Heard reachEnd();
 
-    // Seconds of real time since the running clock passed `at`; 0 before it, or standing.
+    // Seconds of real time since the running clock passed `at`: less than 0 while `at` is
+    // still ahead; 0 standing.
     double secondsPast(double at) const;
 
     // Seconds of real time until the next wrap or end is heard; none when nothing is due

@@ -1070,15 +1070,22 @@ void MpvEngine::beginEnd()
 
 void MpvEngine::finishEnd()
 {
-    // The quiet before the next pass counts from when the end was heard: mpv's own pause
-    // at an end comes 40-95 ms after that, and a timer on a busy UI thread comes late.
-    // Bounded: a clock run ahead of a starved output would shorten the pause instead.
+    // The quiet before the next pass counts from when the end is heard, as a wrap's hold
+    // does: mpv's own pause at an end comes 40-95 ms after that on a busy machine, and a
+    // timer on a busy UI thread comes late. On a quiet one it comes first: mpv tells the
+    // end once its output has handed the last sound to the server, which still plays it
+    // (6-16 ms in the drill's traces); counted from the telling, every pause after an
+    // entry change came out that much short. Bounded both ways: a clock run ahead of a
+    // starved output would shorten the pause, one behind it lengthen it.
     static constexpr double kEndToldLate = 0.25;
-    const double since = m_clock.wrapsPending() == 0 ? std::min(m_clock.secondsPast(m_clock.endPos()), kEndToldLate) : 0.0;
+    static constexpr double kEndToldEarly = 0.05;
+    const double since = m_clock.wrapsPending() == 0
+                             ? std::clamp(m_clock.secondsPast(m_clock.endPos()), -kEndToldEarly, kEndToldLate)
+                             : 0.0;
     const audio::HeardClock::Heard heard = m_clock.reachEnd();
     if (!heard.ended) return;
     haltAtEnd();
-    qCDebug(lcEngine, "end heard %.1f ms before it was told", since * 1000);
+    qCDebug(lcEngine, "end heard %.1f ms before it was told (less than 0: after)", since * 1000);
     m_quietSince = now() - since;
     m_heardTimer.stop();
     for (int i = 0; i < heard.wraps; ++i) emit loopWrapped();
