@@ -1074,9 +1074,9 @@ void MpvEngine::finishEnd()
     // does: mpv's own pause at an end comes 40-95 ms after that on a busy machine, and a
     // timer on a busy UI thread comes late. On a quiet one it comes first: mpv tells the
     // end once its output has handed the last sound to the server, which still plays it
-    // (6-16 ms in the drill's traces); counted from the telling, every pause after an
-    // entry change came out that much short. Bounded both ways: a clock run ahead of a
-    // starved output would shorten the pause, one behind it lengthen it.
+    // (up to 19 ms in the drill's traces); counted from the telling, the pauses after an
+    // entry change came out some 10 ms shorter than the wraps'. Bounded both ways: a clock
+    // run ahead of a starved output would shorten the pause, one behind it lengthen it.
     static constexpr double kEndToldLate = 0.25;
     static constexpr double kEndToldEarly = 0.05;
     const double since = m_clock.wrapsPending() == 0
