@@ -27,7 +27,9 @@ play_list() {
   panel=$(wait_window "^Control Panel$" 300) || { echo "no control panel" >&2; return 1; }
   xdotool windowactivate --sync "$panel" 2>/dev/null || true
   eval "$(xdotool getwindowgeometry --shell "$panel")"
-  xdotool mousemove --sync $((X + WIDTH / 3)) $((Y + HEIGHT * 2 / 3))
+  # No --sync: where the pointer already rests (the run before left it there) xdotool
+  # waits ~15 s for a motion that never comes.
+  xdotool mousemove $((X + WIDTH / 3)) $((Y + HEIGHT * 2 / 3))
   sleep 0.2
   xdotool click 1
   sleep 0.3

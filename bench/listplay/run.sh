@@ -29,7 +29,9 @@ menu_item() {
   panel=$(wait_window "^Control Panel$" 300) || { echo "no control panel" >&2; return 1; }
   xdotool windowactivate --sync "$panel" 2>/dev/null || true
   eval "$(xdotool getwindowgeometry --shell "$panel")"
-  xdotool mousemove --sync $((X + 60)) $((Y + 124))
+  # No --sync: where the pointer already rests (the run before left it there) xdotool
+  # waits ~15 s for a motion that never comes.
+  xdotool mousemove $((X + 60)) $((Y + 124))
   sleep 0.2
   xdotool click 1
   sleep 0.3
