@@ -512,9 +512,8 @@ bool MpvEngine::commandHear(const HearSettings& hear)
     if (hear == m_hear) return true;
     // Until a file's chain runs, a command reaches no filter (and mpv says nothing of it):
     // the list it starts from must hold the settings.
-    const auto change = m_load == LoadPhase::Loaded ? mpvHearChange(m_hearChain, hear) : std::nullopt;
     m_hear = hear;
-    if (!change) return false;
+    if (m_load != LoadPhase::Loaded) return false;
     sendHear();
     return true;
 }
@@ -550,10 +549,15 @@ void MpvEngine::sendHear()
         break;
     case HearListed::Heard: break;
     }
-    const auto change = mpvHearChange(m_hearChain, m_hear);
-    if (!change || change->commands.isEmpty()) return;
-    m_mpv.commandLine(mpvHearCommandLine(change->commands));
-    m_hearChain = change->chain;
+    const MpvHearChange change = mpvHearChange(m_hearChain, m_hear);
+    if (change.commands.isEmpty()) return;
+    if (!change.list.isEmpty()) {
+        // B's entries now hold the settings themselves: the hand-back keeps them as written.
+        writeList(change.list);
+        m_hearListedSettings = m_hear;
+    }
+    m_mpv.commandLine(mpvHearCommandLine(change.commands));
+    m_hearChain = change.chain;
     // Every change fades from A to B: the list is set back to A holding it once heard.
     m_hearListed = HearListed::FadedToB;
     faded();

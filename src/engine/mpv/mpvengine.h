@@ -218,8 +218,9 @@ private:
     QDeadlineTimer m_hearFaded;
     QTimer m_hearWait;
     // Where the list stands against what is heard: it holds it; a change has faded to B and
-    // the list still holds m_hearListed; A has been given the heard settings and the fade
-    // back to it is under way (see mpvHearHandBack).
+    // B's entries still hold m_hearListedSettings (the old ones, or the new where the change
+    // wrote B anew); A has been given the heard settings and the fade back to it is under
+    // way (see mpvHearHandBack).
     enum class HearListed { Heard, FadedToB, HandingBack };
     HearListed m_hearListed = HearListed::Heard;
     HearSettings m_hearListedSettings;

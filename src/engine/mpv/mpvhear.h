@@ -7,13 +7,13 @@
 // label, since mpv sends a command to every filter in a labelled graph) and fades to it
 // over 10 ms from the frame the command lands on: nothing steps, where a command to the
 // heard chain would switch between two frames. Keeping the centre is FFmpeg's surround
-// upmix put in front, which takes no commands: turning it on or off writes the list.
+// upmix in a branch's own graph, which takes no commands: turning it on or off writes the
+// branch not heard anew, then fades to it the same way.
 #include "app/hear.h"
 
 #include <QByteArray>
 #include <QList>
 
-#include <optional>
 
 namespace engine {
 
@@ -38,14 +38,17 @@ struct MpvHearChain {
 };
 // The chain mpvHearFilters(hear) starts.
 MpvHearChain mpvHearChain(const HearSettings& hear);
-// What turns `chain` into one that plays `to` while it runs, in order, and the chain it
-// leaves; none when the list must be written anew (the centre kept in one and not the other).
+// What turns `chain` into one that plays `to` while it runs: a list to write first where the
+// centre is kept in one and not the other (the branch not heard built anew, the heard
+// branch's entries as they run, so its settings must be those its entries were written
+// with, as after a load or a hand-back), then the commands in order, and the chain it leaves.
 struct MpvHearChange {
+    QByteArray list;
     QList<MpvHearCommand> commands;
     MpvHearChain chain;
     bool operator==(const MpvHearChange&) const = default;
 };
-std::optional<MpvHearChange> mpvHearChange(const MpvHearChain& chain, const HearSettings& to);
+MpvHearChange mpvHearChange(const MpvHearChain& chain, const HearSettings& to);
 // How long a fade between the branches takes, in the source's seconds.
 inline constexpr double kHearFadeSeconds = 0.01;
 // How long a branch whose band changed plays unheard first: a biquad that takes a command
