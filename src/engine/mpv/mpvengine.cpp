@@ -319,6 +319,7 @@ void MpvEngine::onFileLoaded()
     if (m_load != LoadPhase::Started) return;
     if (const auto d = m_mpv.readDouble("duration"); d && *d > 0) m_duration = *d;
     if (m_ownDuration) m_duration = *m_ownDuration;
+    m_sampleRate = m_mpv.readDouble("current-tracks/audio/demux-samplerate").value_or(0.0);
     onTrackList(m_mpv.readTracks());
     onMetadata(m_mpv.readMetadata());
 
@@ -442,7 +443,8 @@ void MpvEngine::updateCountInBar()
 
 double MpvEngine::soundLag(double rate) const
 {
-    return mpvHeardLag(rate, stretch());
+    const bool kept = m_hear.centre == HearSettings::Centre::Keep && m_sampleRate > 0;
+    return mpvHeardLag(rate, stretch()) + (kept ? kHearKeepFrames / m_sampleRate : 0.0);
 }
 
 QByteArray MpvEngine::stretcherEntry() const

@@ -212,6 +212,7 @@ private:
     // off it leaves the sound as it is, 5 ms late by the limiter's look-ahead), so that turning
     // a filter on is a few commands to it, never a restart of the chain.
     HearSettings m_hear;
+    double m_sampleRate = 0;  // the file's sound's, as decoded (0: none known)
     MpvHearChain m_hearChain;  // what the running chain's branches hold
     // A change sets the branch not heard: one that comes while the last fade or the list's
     // hand-back to A may still be under way waits for it, then goes as the settings are.

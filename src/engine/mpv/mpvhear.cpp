@@ -97,7 +97,7 @@ double limit(const HearSettings& h)
 // be faded across without moving the picture by more than a frame.
 constexpr const char* kKeep =
     "surround=chl_out=3.0:lfe=0:win_size=1024:overlap=0.75,pan=stereo|c0=0.353553*FC|c1=0.353553*FC";
-constexpr int kKeepHop = 256;  // the window less its overlap
+constexpr int kKeepHop = 1024 - kHearKeepFrames;  // the window less its overlap
 
 // One branch's parts, graphs of their own so that no command of one part reaches another:
 // the centre, channels and gain, the kept centre while on, the low edge, the high edge and

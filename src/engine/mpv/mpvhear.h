@@ -24,6 +24,9 @@ QByteArray mpvHearFilters(const HearSettings& hear);
 // look-ahead (alimiter's attack, 5 ms as left), in the source's seconds, for the chain runs
 // before mpv's speed change.
 inline constexpr double kHearChainDelaySeconds = 0.005;
+// How many frames later still the sound is heard while the centre is kept: the upmix's
+// window (1024) less its hop (256), at the file's own rate since the chain runs first.
+inline constexpr int kHearKeepFrames = 768;
 
 struct MpvHearCommand {
     QByteArray label, command, argument;  // af-command's arguments
