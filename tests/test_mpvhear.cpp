@@ -67,11 +67,10 @@ private slots:
         // A band's change waits for the new branch to ring out; the others need not.
         const MpvHearCommand toB{"hearfade", "volume", engine::mpvHearFade(0, 1, engine::kHearBandSettleSeconds)};
         const MpvHearCommand toA{"hearfade", "volume", engine::mpvHearFade(1, 0, engine::kHearBandSettleSeconds)};
-        const MpvHearCommand nowToB{"hearfade", "volume", engine::mpvHearFade(0, 1, 0)};
+        const MpvHearCommand nowToB{"hearfade", "volume", engine::mpvHearFade(0, 1, engine::kHearSwitchSettleSeconds)};
         const HearSettings low{.lowCut = 200}, lower{.lowCut = 300}, cancel{.centre = C::Cancel, .gainDb = 3};
         const struct { engine::MpvHearChain from; HearSettings to; L commands; } rows[] = {
-            {engine::mpvHearChain({}), low,
-             L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, {"hearhighb", "limit", limit}, toB}},
+            {engine::mpvHearChain({}), low, L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, toB}},
             // The second change goes back to A, from what A last held, its limit with it.
             {{.a = {}, .b = low, .heard = B::B}, lower,
              L{{"hearlowa", "f", "300.000000"}, {"hearlowa", "mix", "1"}, {"hearhigha", "limit", limit}, toA}},
@@ -79,11 +78,13 @@ private slots:
              L{{"hearlowb", "mix", "0"}, {"hearmixb", "volume", "3.000000dB"}, toB}},
             {{.a = {.channels = Ch::Left}, .b = {}, .heard = B::B}, {.centre = C::Cancel, .channels = Ch::Mono},
              L{{"hearmixa", "mutel", "1"}, {"hearmixa", "muter", "1"}, {"hearmixa", "mode", "0"},
-               {"hearfade", "volume", engine::mpvHearFade(1, 0, 0)}}},
-            // The limiter turned on waits as a band does.
+               {"hearfade", "volume", engine::mpvHearFade(1, 0, engine::kHearSwitchSettleSeconds)}}},
+            // B's limiter stays at the ceiling, so the first setting fades at once; A's is set
+            // and waits as a band does.
             {engine::mpvHearChain({}), {.centre = C::Cancel},
-             L{{"hearmixb", "mode", "10"}, {"hearmixb", "phaser", "1"}, {"hearmixb", "level_out", "2.000000"},
-               {"hearhighb", "limit", limit}, toB}},
+             L{{"hearmixb", "mode", "10"}, {"hearmixb", "phaser", "1"}, {"hearmixb", "level_out", "2.000000"}, nowToB}},
+            {{.a = {.gainDb = 3}, .b = low, .heard = B::B}, {},
+             L{{"hearmixa", "volume", "0.000000dB"}, {"hearhigha", "limit", "1.000000"}, toA}},
             {engine::mpvHearChain(low), {.lowCut = 200, .gainDb = 6}, L{{"hearmixb", "volume", "6.000000dB"}, nowToB}},
             {engine::mpvHearChain(low), low, L{}},
             // The kept centre comes and goes by the idle branch's entries, then the same fade.

@@ -81,10 +81,14 @@ QByteArray stereoTools(const StereoTools& st)
            num(st.levelOut);
 }
 
-// The limiter at our own engine's ceiling while any setting is on, else out of the way.
-double limit(const HearSettings& h)
+// The limiter at our own engine's ceiling while any setting is on, else out of the way;
+// always at the ceiling in B, so that the first setting from none (a change lands in B)
+// needs no command to it: a limiter that takes one starts again from its look-ahead's
+// silence and has to play unheard first. The price: the settings all turned off are heard
+// through B's limiter at the ceiling until the hand-back to A (0.2 s at rate 1).
+double limit(const HearSettings& h, Branch b)
 {
-    return h.any() ? audio::PeakLimiter::kCeiling : 1.0;
+    return h.any() || b == Branch::B ? audio::PeakLimiter::kCeiling : 1.0;
 }
 
 // The centre found per frequency, as our own engine does: the upmix's front centre (its
@@ -115,7 +119,7 @@ QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
     if (h.centre == Centre::Keep) out << lavfi("hearkeep" + suffix(b), onPair(b, kKeep));
     return out << lavfi("hearlow" + suffix(b), onPair(b, sections("highpass", lowEdge(h))))
                << lavfi("hearhigh" + suffix(b),
-                        onPair(b, sections("lowpass", highEdge(h)) + ",alimiter=limit=" + num(limit(h)) + ":level=0"));
+                        onPair(b, sections("lowpass", highEdge(h)) + ",alimiter=limit=" + num(limit(h, b)) + ":level=0"));
 }
 
 // The gain on B's share, where A is heard at 0 and B at 1.
@@ -218,7 +222,7 @@ QList<MpvHearCommand> branchCommands(const HearSettings& from, const HearSetting
     band(out, "hearlow" + suffix(on), lowEdge(from), lowEdge(to));
     band(out, "hearhigh" + suffix(on), highEdge(from), highEdge(to));
     if (to.gainDb != from.gainDb) out.append({mix, "volume", num(to.gainDb) + "dB"});
-    if (limit(to) != limit(from)) out.append({"hearhigh" + suffix(on), "limit", num(limit(to))});
+    if (limit(to, on) != limit(from, on)) out.append({"hearhigh" + suffix(on), "limit", num(limit(to, on))});
     return out;
 }
 
@@ -257,10 +261,11 @@ MpvHearChange mpvHearChange(const MpvHearChain& chain, const HearSettings& to)
         change.commands = branchCommands(target, to, idle);
         // A limiter that takes a command starts again from its look-ahead's silence (a step
         // of 0.08 mid-fade when cancel turned on at once): it waits as a band does.
-        settle = lowEdge(target) != lowEdge(to) || highEdge(target) != highEdge(to) || limit(target) != limit(to);
+        settle = lowEdge(target) != lowEdge(to) || highEdge(target) != highEdge(to) ||
+                 limit(target, idle) != limit(to, idle);
     }
     change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle),
-                                                              settle ? kHearBandSettleSeconds : 0)});
+                                                              settle ? kHearBandSettleSeconds : kHearSwitchSettleSeconds)});
     target = to;
     change.chain.heard = idle;
     return change;

@@ -60,6 +60,10 @@ inline constexpr double kHearFadeSeconds = 0.01;
 // with a frame of mpv's (up to 23 ms) between the band's graph and the fade's. Still well
 // within mpv's output buffer (0.2 s).
 inline constexpr double kHearBandSettleSeconds = 0.08;
+// How long any other change waits: the new settings reach the fade only after the
+// branch's limiter's look-ahead (5 ms); a fade begun at once met them mid-way, a step of
+// half what the two sounds differ by (0.10 on cancel turned on under a 0.5 | 0.2 tone).
+inline constexpr double kHearSwitchSettleSeconds = 2 * kHearChainDelaySeconds;
 // volume's per-frame gain of the second branch's part: `from` at the first frame it sees
 // and `settle` seconds after, a line to `to` over the fade, held there after (a jump back
 // in time does not undo it).
