@@ -119,7 +119,8 @@ QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
     if (h.centre == Centre::Keep) out << lavfi("hearkeep" + suffix(b), onPair(b, kKeep));
     return out << lavfi("hearlow" + suffix(b), onPair(b, sections("highpass", lowEdge(h))))
                << lavfi("hearhigh" + suffix(b),
-                        onPair(b, sections("lowpass", highEdge(h)) + ",alimiter=limit=" + num(limit(h, b)) + ":level=0"));
+                        onPair(b, sections("lowpass", highEdge(h)) + ",alimiter=limit=" + num(limit(h, b)) +
+                                      ":level=0"));
 }
 
 // The gain on B's share, where A is heard at 0 and B at 1.
@@ -264,8 +265,8 @@ MpvHearChange mpvHearChange(const MpvHearChain& chain, const HearSettings& to)
         settle = lowEdge(target) != lowEdge(to) || highEdge(target) != highEdge(to) ||
                  limit(target, idle) != limit(to, idle);
     }
-    change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle),
-                                                              settle ? kHearBandSettleSeconds : kHearSwitchSettleSeconds)});
+    const double wait = settle ? kHearBandSettleSeconds : kHearSwitchSettleSeconds;
+    change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle), wait)});
     target = to;
     change.chain.heard = idle;
     return change;
