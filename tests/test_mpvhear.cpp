@@ -28,6 +28,19 @@ std::pair<double, double> stereoTools(const engine::StereoTools& t, double l, do
     if (t.muteR) b = 0;
     return {a * t.levelOut, b * t.levelOut};
 }
+
+// Each graph of a list by its label (a graph's text is quoted by its length).
+QMap<QByteArray, QByteArray> graphs(const QByteArray& list)
+{
+    QMap<QByteArray, QByteArray> out;
+    for (qsizetype at = 0; at < list.size();) {
+        const qsizetype colon = list.indexOf(':', at), pct = list.indexOf('%', colon) + 1;
+        const qsizetype end = list.indexOf('%', pct) + 1 + list.mid(pct, list.indexOf('%', pct) - pct).toInt();
+        out.insert(list.mid(at + 1, colon - at - 1), list.mid(colon, end - colon));
+        at = end + 1;
+    }
+    return out;
+}
 } // namespace
 
 class MpvHearTest : public QObject {
@@ -54,11 +67,10 @@ private slots:
         // A band's change waits for the new branch to ring out; the others need not.
         const MpvHearCommand toB{"hearfade", "volume", engine::mpvHearFade(0, 1, engine::kHearBandSettleSeconds)};
         const MpvHearCommand toA{"hearfade", "volume", engine::mpvHearFade(1, 0, engine::kHearBandSettleSeconds)};
-        const MpvHearCommand nowToB{"hearfade", "volume", engine::mpvHearFade(0, 1, 0)};
+        const MpvHearCommand nowToB{"hearfade", "volume", engine::mpvHearFade(0, 1, engine::kHearSwitchSettleSeconds)};
         const HearSettings low{.lowCut = 200}, lower{.lowCut = 300}, cancel{.centre = C::Cancel, .gainDb = 3};
-        const struct { engine::MpvHearChain from; HearSettings to; std::optional<L> commands; } rows[] = {
-            {engine::mpvHearChain({}), low,
-             L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, {"hearhighb", "limit", limit}, toB}},
+        const struct { engine::MpvHearChain from; HearSettings to; L commands; } rows[] = {
+            {engine::mpvHearChain({}), low, L{{"hearlowb", "f", "200.000000"}, {"hearlowb", "mix", "1"}, toB}},
             // The second change goes back to A, from what A last held, its limit with it.
             {{.a = {}, .b = low, .heard = B::B}, lower,
              L{{"hearlowa", "f", "300.000000"}, {"hearlowa", "mix", "1"}, {"hearhigha", "limit", limit}, toA}},
@@ -66,42 +78,45 @@ private slots:
              L{{"hearlowb", "mix", "0"}, {"hearmixb", "volume", "3.000000dB"}, toB}},
             {{.a = {.channels = Ch::Left}, .b = {}, .heard = B::B}, {.centre = C::Cancel, .channels = Ch::Mono},
              L{{"hearmixa", "mutel", "1"}, {"hearmixa", "muter", "1"}, {"hearmixa", "mode", "0"},
-               {"hearfade", "volume", engine::mpvHearFade(1, 0, 0)}}},
-            // The limiter turned on waits as a band does.
+               {"hearfade", "volume", engine::mpvHearFade(1, 0, engine::kHearSwitchSettleSeconds)}}},
+            // B's limiter stays at the ceiling, so the first setting fades at once; A's is set
+            // and waits as a band does.
             {engine::mpvHearChain({}), {.centre = C::Cancel},
-             L{{"hearmixb", "mode", "10"}, {"hearmixb", "phaser", "1"}, {"hearmixb", "level_out", "2.000000"},
-               {"hearhighb", "limit", limit}, toB}},
+             L{{"hearmixb", "mode", "10"}, {"hearmixb", "phaser", "1"}, {"hearmixb", "level_out", "2.000000"}, nowToB}},
+            {{.a = {.gainDb = 3}, .b = low, .heard = B::B}, {},
+             L{{"hearmixa", "volume", "0.000000dB"}, {"hearhigha", "limit", "1.000000"}, toA}},
             {engine::mpvHearChain(low), {.lowCut = 200, .gainDb = 6}, L{{"hearmixb", "volume", "6.000000dB"}, nowToB}},
             {engine::mpvHearChain(low), low, L{}},
-            {engine::mpvHearChain({}), {.centre = C::Keep}, std::nullopt},
-            {engine::mpvHearChain({.lowCut = 40, .centre = C::Keep}), {.lowCut = 40}, std::nullopt},
+            // The kept centre comes and goes by the idle branch's entries, then the same fade.
+            {engine::mpvHearChain({}), {.centre = C::Keep}, L{toB}},
+            {engine::mpvHearChain({.lowCut = 40, .centre = C::Keep}), {.lowCut = 40}, L{toB}},
+            {{.a = {}, .b = {.centre = C::Keep}, .heard = B::B}, {.centre = C::Keep, .gainDb = 3}, L{toA}},
         };
         for (const auto& r : rows) {
             const auto change = engine::mpvHearChange(r.from, r.to);
-            QCOMPARE(change.has_value(), r.commands.has_value());
-            if (change) QCOMPARE(engine::mpvHearCommandLine(change->commands), engine::mpvHearCommandLine(*r.commands));
+            QCOMPARE(engine::mpvHearCommandLine(change.commands), engine::mpvHearCommandLine(r.commands));
             // What the chain then holds is what the next change starts from.
-            if (change && !change->commands.isEmpty()) {
-                const auto& heard = change->chain.heard == B::A ? change->chain.a : change->chain.b;
+            if (!change.commands.isEmpty()) {
+                const auto& heard = change.chain.heard == B::A ? change.chain.a : change.chain.b;
                 QCOMPARE(heard, r.to);
-                QVERIFY(change->chain.heard != r.from.heard);
+                QVERIFY(change.chain.heard != r.from.heard);
             }
+            // A written list builds the idle branch for the new settings and leaves every
+            // entry that runs, the heard branch's and the fade's, as it was written.
+            const char idle = r.from.heard == B::A ? 'b' : 'a';
+            const bool keeps = ((idle == 'a' ? r.from.a : r.from.b).centre == C::Keep) != (r.to.centre == C::Keep);
+            QCOMPARE(change.list.isEmpty(), !keeps);
+            if (!keeps) continue;
+            const auto was = graphs(engine::mpvHearFilters(r.from.heard == B::A ? r.from.a : r.from.b));
+            const auto now = graphs(engine::mpvHearFilters(r.to)), list = graphs(change.list);
+            QVERIFY(list.contains("hearkeep" + QByteArray(1, idle)) == (r.to.centre == C::Keep));
+            for (const QByteArray& label : list.keys())
+                QCOMPARE(list[label], label.endsWith(idle) ? now[label] : was[label]);
         }
     }
 
     void theHandBackBuildsOnlyBranchA()
     {
-        // Each graph of a list by its label (a graph's text is quoted by its length).
-        const auto graphs = [](const QByteArray& list) {
-            QMap<QByteArray, QByteArray> out;
-            for (qsizetype at = 0; at < list.size();) {
-                const qsizetype colon = list.indexOf(':', at), pct = list.indexOf('%', colon) + 1;
-                const qsizetype end = list.indexOf('%', pct) + 1 + list.mid(pct, list.indexOf('%', pct) - pct).toInt();
-                out.insert(list.mid(at + 1, colon - at - 1), list.mid(colon, end - colon));
-                at = end + 1;
-            }
-            return out;
-        };
         const HearSettings rows[][2] = {{{}, {.lowCut = 200}}, {{.highCut = 4000, .gainDb = 3}, {.centre = C::Cancel}},
                                         {{.centre = C::Keep}, {.lowCut = 40, .centre = C::Keep}}};
         for (const auto& [listed, heard] : rows) {

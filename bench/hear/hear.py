@@ -156,9 +156,12 @@ def main():
     write_tone(wav, 440, 0.5, 0.2)
     wav = media(wav)
     head('change', '| change while playing | largest step | tone\'s own step | heard after a start\'s latency, ms |')
-    for to in ['cancel', '200-4000', 'right +6dB', 'keep'] * want('change'):
-        pcm, out = record(d, ['--file', wav, '--rate', '1', '--hear', '', '--change-at', '2', '--to', to],
+    for was, to in [('', 'cancel'), ('', '200-4000'), ('', 'right +6dB'), ('', 'keep'), ('keep', '')] * want('change'):
+        pcm, out = record(d, ['--file', wav, '--rate', '1', '--hear', was, '--change-at', '2', '--to', to],
                         os.path.join(tmp, 'rec.raw'), 4)
+        if os.environ.get('HEAR_KEEP'):
+            shutil.copy(os.path.join(tmp, 'rec.raw'),
+                        os.path.join(os.environ['HEAR_KEEP'], f'{was or "none"}-{to or "none"}.raw'.replace(' ', '')))
         # From 1 s after the sound began (the change comes 2 s in) to 0.5 s before it ended.
         loud = [f for f in range(len(pcm) // 2) if abs(pcm[2 * f]) > 300]
         first, last = loud[0] + RATE, loud[-1] - RATE // 2
@@ -168,14 +171,14 @@ def main():
         # start would put the change: the change's latency beyond the start's.
         times = {l.split()[0]: int(l.split()[1]) for l in out if l.startswith(('PLAY', 'CHANGE'))}
         peak = lambda f: max(abs(pcm[2 * g]) for g in range(f, f + 100)) / 32768
-        heard = next(f for f in range(first, last, 25) if abs(peak(f) - 0.5) > 0.02)
+        heard = next(f for f in range(first, last, 25) if abs(peak(f) - peak(first)) > 0.02)
         late = (heard - loud[0]) / RATE * 1000 - (times['CHANGE'] - times['PLAY']) / 1e6
         at = (steps.index(max(steps)) // 2 + first - heard) / RATE * 1000
-        print(f'| {to} | {max(steps):.4f} ({at:+.0f} ms from the change) | {own:.4f} | {late:+.0f} |')
+        print(f'| {was or "none"} to {to or "none"} | {max(steps):.4f} ({at:+.0f} ms from the change) | {own:.4f} | {late:+.0f} |')
     # Kept across the loop's wraps: a 4 s tone looped for 10 s, the setting turned on 2 s in;
     # the largest step (where, from the sound's start) and the left channel's level before it, after it, after the first and second wraps.
     head('wrap', '| turned on 2 s in | largest step | before dB | after | after a wrap | after two |')
-    for to in ['cancel', '200-4000 right', 'left +6dB'] * want('wrap'):
+    for to in ['cancel', '200-4000 right', 'left +6dB', 'keep'] * want('wrap'):
         pcm, _ = record(d, ['--file', wav, '--rate', '1', '--hear', '', '--change-at', '2', '--to', to],
                         os.path.join(tmp, 'rec.raw'), 10)
         if os.environ.get('HEAR_KEEP'):

@@ -4,12 +4,14 @@
 //
 //   hear_driver --file F --rate R --seconds S [--hear TEXT] [--change-at T --to TEXT]
 //               [--engine sample|mpv] [--tap FILE]
+//   hear_driver --mpv-list TEXT    (prints the video engine's filter list for TEXT)
 //
 // TEXT is the playlist key's form ("200-4000 cancel left +6dB"). `--engine mpv` plays on the
 // video engine (no pictures), through mpv's filters. `--tap FILE` writes what the sample
 // engine handed its output (float stereo, raw), to tell a step of ours from one the sound
 // server or the recorder made.
 #include "engine/mpv/mpvengine.h"
+#include "engine/mpv/mpvhear.h"
 #include "audio/failoveroutput.h"
 #include "engine/sample/sampleengine.h"
 #include "storage/practicekeys.h"
@@ -87,6 +89,11 @@ int main(int argc, char** argv)
     QString file, hearText, toText, engineName = "sample", tapFile;
     double rate = 1, seconds = 5, changeAt = 0;
     const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == "--mpv-list") {
+        const auto listed = storage::hearOf(args[2]);
+        if (!listed) return std::fprintf(stderr, "hear text does not read\n"), 2;
+        return std::printf("%s\n", engine::mpvHearFilters(*listed).constData()), 0;
+    }
     for (int i = 1; i + 1 < args.size(); i += 2) {
         const QString& a = args[i];
         const QString& v = args[i + 1];

@@ -319,6 +319,7 @@ void MpvEngine::onFileLoaded()
     if (m_load != LoadPhase::Started) return;
     if (const auto d = m_mpv.readDouble("duration"); d && *d > 0) m_duration = *d;
     if (m_ownDuration) m_duration = *m_ownDuration;
+    m_sampleRate = m_mpv.readDouble("current-tracks/audio/demux-samplerate").value_or(0.0);
     onTrackList(m_mpv.readTracks());
     onMetadata(m_mpv.readMetadata());
 
@@ -442,7 +443,8 @@ void MpvEngine::updateCountInBar()
 
 double MpvEngine::soundLag(double rate) const
 {
-    return mpvHeardLag(rate, stretch());
+    const bool kept = m_hear.centre == HearSettings::Centre::Keep && m_sampleRate > 0;
+    return mpvHeardLag(rate, stretch()) + (kept ? kHearKeepFrames / m_sampleRate : 0.0);
 }
 
 QByteArray MpvEngine::stretcherEntry() const
@@ -512,9 +514,8 @@ bool MpvEngine::commandHear(const HearSettings& hear)
     if (hear == m_hear) return true;
     // Until a file's chain runs, a command reaches no filter (and mpv says nothing of it):
     // the list it starts from must hold the settings.
-    const auto change = m_load == LoadPhase::Loaded ? mpvHearChange(m_hearChain, hear) : std::nullopt;
     m_hear = hear;
-    if (!change) return false;
+    if (m_load != LoadPhase::Loaded) return false;
     sendHear();
     return true;
 }
@@ -550,10 +551,15 @@ void MpvEngine::sendHear()
         break;
     case HearListed::Heard: break;
     }
-    const auto change = mpvHearChange(m_hearChain, m_hear);
-    if (!change || change->commands.isEmpty()) return;
-    m_mpv.commandLine(mpvHearCommandLine(change->commands));
-    m_hearChain = change->chain;
+    const MpvHearChange change = mpvHearChange(m_hearChain, m_hear);
+    if (change.commands.isEmpty()) return;
+    if (!change.list.isEmpty()) {
+        // B's entries now hold the settings themselves: the hand-back keeps them as written.
+        writeList(change.list);
+        m_hearListedSettings = m_hear;
+    }
+    m_mpv.commandLine(mpvHearCommandLine(change.commands));
+    m_hearChain = change.chain;
     // Every change fades from A to B: the list is set back to A holding it once heard.
     m_hearListed = HearListed::FadedToB;
     faded();

@@ -212,14 +212,16 @@ private:
     // off it leaves the sound as it is, 5 ms late by the limiter's look-ahead), so that turning
     // a filter on is a few commands to it, never a restart of the chain.
     HearSettings m_hear;
+    double m_sampleRate = 0;  // the file's sound's, as decoded (0: none known)
     MpvHearChain m_hearChain;  // what the running chain's branches hold
     // A change sets the branch not heard: one that comes while the last fade or the list's
     // hand-back to A may still be under way waits for it, then goes as the settings are.
     QDeadlineTimer m_hearFaded;
     QTimer m_hearWait;
     // Where the list stands against what is heard: it holds it; a change has faded to B and
-    // the list still holds m_hearListed; A has been given the heard settings and the fade
-    // back to it is under way (see mpvHearHandBack).
+    // B's entries still hold m_hearListedSettings (the old ones, or the new where the change
+    // wrote B anew); A has been given the heard settings and the fade back to it is under
+    // way (see mpvHearHandBack).
     enum class HearListed { Heard, FadedToB, HandingBack };
     HearListed m_hearListed = HearListed::Heard;
     HearSettings m_hearListedSettings;

@@ -81,16 +81,33 @@ QByteArray stereoTools(const StereoTools& st)
            num(st.levelOut);
 }
 
-// The limiter at our own engine's ceiling while any setting is on, else out of the way.
-double limit(const HearSettings& h)
+// The limiter at our own engine's ceiling while any setting is on, else out of the way;
+// always at the ceiling in B, so that the first setting from none (a change lands in B)
+// needs no command to it: a limiter that takes one starts again from its look-ahead's
+// silence and has to play unheard first. The price: the settings all turned off are heard
+// through B's limiter at the ceiling until the hand-back to A (0.2 s at rate 1).
+double limit(const HearSettings& h, Branch b)
 {
-    return h.any() ? audio::PeakLimiter::kCeiling : 1.0;
+    return h.any() || b == Branch::B ? audio::PeakLimiter::kCeiling : 1.0;
 }
 
-// One branch's parts, three graphs so that no command of one part reaches another: the
-// centre, channels and gain, the low edge, the high edge and the limiter. The limiter is
-// the branch's own, not the last graph's: the last graph is never built again while
-// playing (a limiter built again starts with its look-ahead's 5 ms of silence).
+// The centre found per frequency, as our own engine does: the upmix's front centre (its
+// level doubled by the windows' 3/4 overlap, and 3 dB above the middle it came from) on
+// both sides. The upmix takes no commands, so a branch holds it only while it keeps the
+// centre. It hands its sound on 768 frames late (a 1024-frame window less its hop) under the
+// same timestamps: 17 ms at 44.1 kHz, within a frame of the picture at up to 50 frames a
+// second. A 4096-frame window lowered a side tone more (-31 dB against -30) but was 46 ms
+// late, and with a timestamp shift to make up for it, no delayed and undelayed branch could
+// be faded across without moving the picture by more than a frame.
+constexpr const char* kKeep =
+    "surround=chl_out=3.0:lfe=0:win_size=1024:overlap=0.75,pan=stereo|c0=0.353553*FC|c1=0.353553*FC";
+constexpr int kKeepHop = 1024 - kHearKeepFrames;  // the window less its overlap
+
+// One branch's parts, graphs of their own so that no command of one part reaches another:
+// the centre, channels and gain, the kept centre while on, the low edge, the high edge and
+// the limiter. The limiter is the branch's own, not the last graph's: the last graph is
+// never built again while playing (a limiter built again starts with its look-ahead's 5 ms
+// of silence).
 QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
 {
     const QByteArray mix = stereoTools(stereoToolsFor(h)) + ",volume=volume=" + num(h.gainDb) + "dB";
@@ -98,10 +115,12 @@ QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
     // at each seek lengthens its gap): each branch's copy, B silent until a change.
     const QByteArray split =
         b == Branch::A ? QByteArray("aformat=channel_layouts=stereo,asplit[p][q];[p][q]") + kJoin + "," : QByteArray();
-    return {lavfi("hearmix" + suffix(b), split + onPair(b, mix)),
-            lavfi("hearlow" + suffix(b), onPair(b, sections("highpass", lowEdge(h)))),
-            lavfi("hearhigh" + suffix(b), onPair(b, sections("lowpass", highEdge(h)) + ",alimiter=limit=" +
-                                                        num(limit(h)) + ":level=0"))};
+    QList<QByteArray> out{lavfi("hearmix" + suffix(b), split + onPair(b, mix))};
+    if (h.centre == Centre::Keep) out << lavfi("hearkeep" + suffix(b), onPair(b, kKeep));
+    return out << lavfi("hearlow" + suffix(b), onPair(b, sections("highpass", lowEdge(h))))
+               << lavfi("hearhigh" + suffix(b),
+                        onPair(b, sections("lowpass", highEdge(h)) + ",alimiter=limit=" + num(limit(h, b)) +
+                                      ":level=0"));
 }
 
 // The gain on B's share, where A is heard at 0 and B at 1.
@@ -145,15 +164,11 @@ namespace {
 // The list whose branch A holds `a`, B `b`, A heard.
 QByteArray hearList(const HearSettings& a, const HearSettings& b)
 {
-    QList<QByteArray> chain;
-    if (a.centre == Centre::Keep) {
-        // The centre found per frequency, as our own engine does: the upmix's front centre
-        // (3 dB above the middle it came from) on both sides. The upmix hands its sound on
-        // half its window (2048 frames at any rate) late under the same timestamps, which
-        // mpv would play 46 ms behind the picture: the timestamps go back by as much.
-        chain << lavfi("hearkeep", "surround=chl_out=3.0:lfe=0,pan=stereo|c0=0.707107*FC|c1=0.707107*FC,"
-                                   "asetpts=PTS-2048/SR/TB");
-    }
+    // The upmix takes its input 256 frames (its hop) at a time and keeps what is left over,
+    // with the other pair waiting for it in its graph's join: a graph built anew loses what
+    // it holds, heard as a skip. Frames cut to whole hops in an entry never rewritten leave
+    // it nothing between frames. At a file's end the last, shorter frame goes on whole.
+    QList<QByteArray> chain{lavfi("hearframes", "asetnsamples=n=" + QByteArray::number(kKeepHop) + ":p=0")};
     chain << branchFilters(a, Branch::A) << branchFilters(b, Branch::B);
     // A + g (B - A): one gain, so one command fades both ways at once. volume evaluates
     // once a frame, so frames of 4 make the fade's steps fine: 110 over 10 ms at 44.1 kHz,
@@ -208,7 +223,7 @@ QList<MpvHearCommand> branchCommands(const HearSettings& from, const HearSetting
     band(out, "hearlow" + suffix(on), lowEdge(from), lowEdge(to));
     band(out, "hearhigh" + suffix(on), highEdge(from), highEdge(to));
     if (to.gainDb != from.gainDb) out.append({mix, "volume", num(to.gainDb) + "dB"});
-    if (limit(to) != limit(from)) out.append({"hearhigh" + suffix(on), "limit", num(limit(to))});
+    if (limit(to, on) != limit(from, on)) out.append({"hearhigh" + suffix(on), "limit", num(limit(to, on))});
     return out;
 }
 
@@ -227,22 +242,31 @@ QByteArray mpvHearFade(double from, double to, double settle)
            num(settle) + ")/" + num(kHearFadeSeconds) + ")))";
 }
 
-std::optional<MpvHearChange> mpvHearChange(const MpvHearChain& chain, const HearSettings& to)
+MpvHearChange mpvHearChange(const MpvHearChain& chain, const HearSettings& to)
 {
     const HearSettings& heard = chain.heard == Branch::A ? chain.a : chain.b;
-    if ((heard.centre == Centre::Keep) != (to.centre == Centre::Keep)) return std::nullopt;
-    MpvHearChange change{.commands = {}, .chain = chain};
+    MpvHearChange change{.list = {}, .commands = {}, .chain = chain};
     if (to == heard) return change;
     // The branch not heard takes the new settings, silent, then the fade goes over to it.
     const Branch idle = other(chain.heard);
     HearSettings& target = idle == Branch::A ? change.chain.a : change.chain.b;
-    change.commands = branchCommands(target, to, idle);
-    // A limiter that takes a command starts again from its look-ahead's silence (a step of
-    // 0.08 mid-fade when cancel turned on at once): it waits as a band does.
-    const bool settle =
-        lowEdge(target) != lowEdge(to) || highEdge(target) != highEdge(to) || limit(target) != limit(to);
-    change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle),
-                                                              settle ? kHearBandSettleSeconds : 0)});
+    bool settle = false;
+    if ((target.centre == Centre::Keep) != (to.centre == Centre::Keep)) {
+        // The upmix comes or goes by the idle branch's entries, which mpv builds anew
+        // without a sound while the heard ones run on. The fade waits for the new branch's
+        // first real output, as for a band: the upmix's own 768 frames, and the edges and
+        // the limiter started from nothing.
+        change.list = idle == Branch::A ? hearList(to, chain.b) : hearList(chain.a, to);
+        settle = true;
+    } else {
+        change.commands = branchCommands(target, to, idle);
+        // A limiter that takes a command starts again from its look-ahead's silence (a step
+        // of 0.08 mid-fade when cancel turned on at once): it waits as a band does.
+        settle = lowEdge(target) != lowEdge(to) || highEdge(target) != highEdge(to) ||
+                 limit(target, idle) != limit(to, idle);
+    }
+    const double wait = settle ? kHearBandSettleSeconds : kHearSwitchSettleSeconds;
+    change.commands.append({"hearfade", "volume", mpvHearFade(shareOfB(chain.heard), shareOfB(idle), wait)});
     target = to;
     change.chain.heard = idle;
     return change;

@@ -7,13 +7,13 @@
 // label, since mpv sends a command to every filter in a labelled graph) and fades to it
 // over 10 ms from the frame the command lands on: nothing steps, where a command to the
 // heard chain would switch between two frames. Keeping the centre is FFmpeg's surround
-// upmix put in front, which takes no commands: turning it on or off writes the list.
+// upmix in a branch's own graph, which takes no commands: turning it on or off writes the
+// branch not heard anew, then fades to it the same way.
 #include "app/hear.h"
 
 #include <QByteArray>
 #include <QList>
 
-#include <optional>
 
 namespace engine {
 
@@ -24,6 +24,9 @@ QByteArray mpvHearFilters(const HearSettings& hear);
 // look-ahead (alimiter's attack, 5 ms as left), in the source's seconds, for the chain runs
 // before mpv's speed change.
 inline constexpr double kHearChainDelaySeconds = 0.005;
+// How many frames later still the sound is heard while the centre is kept: the upmix's
+// window (1024) less its hop (256), at the file's own rate since the chain runs first.
+inline constexpr int kHearKeepFrames = 768;
 
 struct MpvHearCommand {
     QByteArray label, command, argument;  // af-command's arguments
@@ -38,14 +41,17 @@ struct MpvHearChain {
 };
 // The chain mpvHearFilters(hear) starts.
 MpvHearChain mpvHearChain(const HearSettings& hear);
-// What turns `chain` into one that plays `to` while it runs, in order, and the chain it
-// leaves; none when the list must be written anew (the centre kept in one and not the other).
+// What turns `chain` into one that plays `to` while it runs: a list to write first where the
+// centre is kept in one and not the other (the branch not heard built anew, the heard
+// branch's entries as they run, so its settings must be those its entries were written
+// with, as after a load or a hand-back), then the commands in order, and the chain it leaves.
 struct MpvHearChange {
+    QByteArray list;
     QList<MpvHearCommand> commands;
     MpvHearChain chain;
     bool operator==(const MpvHearChange&) const = default;
 };
-std::optional<MpvHearChange> mpvHearChange(const MpvHearChain& chain, const HearSettings& to);
+MpvHearChange mpvHearChange(const MpvHearChain& chain, const HearSettings& to);
 // How long a fade between the branches takes, in the source's seconds.
 inline constexpr double kHearFadeSeconds = 0.01;
 // How long a branch whose band changed plays unheard first: a biquad that takes a command
@@ -54,6 +60,10 @@ inline constexpr double kHearFadeSeconds = 0.01;
 // with a frame of mpv's (up to 23 ms) between the band's graph and the fade's. Still well
 // within mpv's output buffer (0.2 s).
 inline constexpr double kHearBandSettleSeconds = 0.08;
+// How long any other change waits: the new settings reach the fade only after the
+// branch's limiter's look-ahead (5 ms); a fade begun at once met them mid-way, a step of
+// half what the two sounds differ by (0.10 on cancel turned on under a 0.5 | 0.2 tone).
+inline constexpr double kHearSwitchSettleSeconds = 2 * kHearChainDelaySeconds;
 // volume's per-frame gain of the second branch's part: `from` at the first frame it sees
 // and `settle` seconds after, a line to `to` over the fade, held there after (a jump back
 // in time does not undo it).
