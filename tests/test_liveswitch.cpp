@@ -134,6 +134,24 @@ private slots:
         QCOMPARE(chooseTakeover(held, pulledAt, 6, 2, 4 * 512 + 7, 100.0, Change::Plan)->replaceFrom, -1);
     }
 
+    // A remix for the entry before one handed over (chunks 1-4 of entry 0, 5-10 of entry 1)
+    // goes on only where some of that entry is still to be replaced.
+    void remixReachesOnlyWhatIsNotOutOfReach()
+    {
+        const auto pulledAt = [](quint64 seq) { return qint64(seq - 1) * 512; };
+        auto rendered = chunks(10);
+        for (Rendered& r : rendered) r.entry = r.seq >= 5 ? 1 : 0;
+        const struct { quint64 taken; qint64 replaceable; quint64 entry; bool reaches; } cases[] = {
+            {6, 100, 0, true},          // from within its first chunk
+            {6, 4 * 512 - 1, 0, true},  // its last frame
+            {6, 4 * 512, 0, false},     // from the next entry's first frame on
+            {6, -1, 0, false},          // the output can replace nothing
+            {3, -1, 0, true},           // its last chunk not taken yet
+            {6, -1, 1, true},
+        };
+        for (const auto& c : cases) QCOMPARE(remixReaches(rendered, pulledAt, c.taken, c.replaceable, c.entry), c.reaches);
+    }
+
     // A change some 100 ms after a seam: the listener has not heard the wrap the output took.
     void wrapsLeftCountWhatTheOutputTook()
     {

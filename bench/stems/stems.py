@@ -176,7 +176,14 @@ def highpass_db(x, win=0.05):
     return 10 * np.log10(e + 1e-20)
 
 
-def cancel_run(driver, tmp, seconds, every):
+def where(events, at_ns, label, within=3e9):
+    """The mix and entry changes within 3 s of a moment, in ms from it."""
+    near = [(t - at_ns) / 1e6 for t, *_ in events if abs(t - at_ns) < within]
+    names = [f"{e[1]}{'/' + e[2] if e[2] else ''}" for e in events if abs(e[0] - at_ns) < within]
+    return label + ' ' + ' '.join(f'{n}@{d:+.0f}ms' for n, d in zip(names, near))
+
+
+def cancel_run(driver, tmp, seconds, every, show_where=False):
     song, stems = cancel_stems(tmp, 12)
     rows = [(1.0, 3.0, 2), (5.0, 6.5, 3), (2.5, 4.0, 1)]
     args = ['--stems', '|'.join(stems), '--mix-every', str(every)]
@@ -240,6 +247,14 @@ def cancel_run(driver, tmp, seconds, every):
     rms = np.sqrt((x[:n5 * w5].reshape(n5, w5) ** 2).mean(axis=1))
     dip = 20 * np.log10(rms.min() / np.median(rms) + 1e-20)
     minutes = int(len(hp) * win // 60)
+    if show_where:  # where the worst in-step windows and the silences fall
+        ns_at = lambda sec: to_sink(0) + (sec * RATE + first) * per_frame
+        idx = np.flatnonzero(label == 'all')
+        for w in idx[np.argsort(hp[idx])[-3:]]:
+            print(where(events, ns_at(w * win), f'in step {hp[w] - noise:+.1f} dB at {w * win:.2f} s:'))
+        for k in np.flatnonzero(rms == 0):
+            sec = (k * w5 + RATE // 2) / RATE
+            print(where(events, ns_at(sec), f'silent 5 ms at {sec:.3f} s:'))
     per_minute = [float(np.max(hp[(label == 'all') & (np.arange(len(hp)) // int(60 / win) == m)], initial=-200)) - noise
                   for m in range(minutes)]
     return {'seconds': (last - first) / RATE, 'all_db': float(np.max(level['all'])) - noise,
@@ -256,6 +271,7 @@ def main():
     ap.add_argument('--index-seconds', type=float, default=60)
     ap.add_argument('--mix-every', type=float, default=5)
     ap.add_argument('--only', default='', help='index or cancel')
+    ap.add_argument('--where', action='store_true', help='print the mix and entry changes near the worst windows')
     a = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix='vamplet-stems.')
     if a.only in ('', 'index'):
@@ -266,7 +282,7 @@ def main():
               f"{r['seams']} | {r['entry_changes']} | {r['bad_jumps']} | {r['start_silent']} |")
         print()
     if a.only in ('', 'cancel'):
-        r = cancel_run(a.driver, tmp, a.seconds, a.mix_every)
+        r = cancel_run(a.driver, tmp, a.seconds, a.mix_every, a.where)
         print('| rate 0.75, blended seams | seconds | noise left in step, worst 50 ms (median) | B alone | '
               'changes (timed) | heard at the sink after (ms) min / median / 90 % / max | tone\'s deepest 5 ms dip | silent 5 ms | CPU % |')
         print('|---|---|---|---|---|---|---|---|---|')

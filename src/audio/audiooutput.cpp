@@ -170,6 +170,7 @@ public:
         m_mostAhead = 0;
         m_rewrites.clear();
         m_queued.assign(std::size_t(sampleRate) * kQueuedKeptMs / 1000 * 2, 0.0f);
+        m_preview.assign(m_queued.size(), 0.0f);
         m_timeUs.store(0);
         m_stampNs.store(nowNs());
         m_healthy.store(true);
@@ -268,6 +269,34 @@ public:
             m_replaceAt.reset();
         }
         pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    // Written over the queue from just past the server's reading, and the old sound after
+    // it written again as it was (from what was kept), so the queue ends where it did and
+    // what was pulled still counts as it did.
+    bool preview(qint64 from, const Fill& fill) override
+    {
+        if (!m_loop) return false;
+        pa_threaded_mainloop_lock(m_loop);
+        bool put = false;
+        if (m_stream && !m_landing && m_silentFrom.load(std::memory_order_relaxed) < 0) {
+            const qint64 start = m_rewrites.serverFrameOf(from);
+            const qint64 at = std::max(start, reading(m_stream) + qint64(kRewriteLeadMs) * m_rate / 1000);
+            const qint64 frames = m_index - at;
+            if (frames > 0 && frames * 2 <= qint64(m_preview.size())) {
+                float* data = m_preview.data();
+                const qint64 got = std::min(frames, fill(at - start, data, frames));
+                if (got > 0) {
+                    fadeFromQueued(data, at, got);
+                    fadeBackToQueued(data, at, got, frames);
+                    put = pa_stream_write(m_stream, data, std::size_t(frames) * 8, nullptr, int64_t(at) * 8,
+                                          PA_SEEK_ABSOLUTE) >= 0;
+                    if (put) keepQueued(data, at, frames);
+                }
+            }
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+        return put;
     }
 
     int sampleRate() const override { return m_rate; }
@@ -439,6 +468,25 @@ private:
         }
     }
 
+    // After the `got` frames of a preview, the queued sound from there to `frames` as it
+    // was, its first few milliseconds fading in from the preview's last frame on.
+    void fadeBackToQueued(float* data, qint64 at, qint64 got, qint64 frames)
+    {
+        const qint64 kept = qint64(m_queued.size()) / 2;
+        const qint64 fade = qint64(kReplaceFadeMs) * m_rate / 1000;
+        for (qint64 i = got; i < frames; ++i) {
+            const std::size_t slot = std::size_t((at + i) % kept) * 2;
+            data[i * 2] = m_queued[slot];
+            data[i * 2 + 1] = m_queued[slot + 1];
+        }
+        for (qint64 i = std::max<qint64>(0, got - fade); i < got; ++i) {
+            const float out = float(got - i) / float(fade + 1);
+            const std::size_t slot = std::size_t((at + i) % kept) * 2;
+            data[i * 2] = data[i * 2] * out + m_queued[slot] * (1.0f - out);
+            data[i * 2 + 1] = data[i * 2 + 1] * out + m_queued[slot + 1] * (1.0f - out);
+        }
+    }
+
     static void onTiming(pa_stream* s, int ok, void* self)
     {
         auto* out = static_cast<PulseOutput*>(self);
@@ -492,6 +540,7 @@ private:
     bool m_kicking = false;  // write() called by kick() or replace(), on the worker's thread
     std::optional<qint64> m_replaceAt;  // where replace() puts the next write
     std::vector<float> m_queued;        // the last frames written, by server frame (keepQueued)
+    std::vector<float> m_preview;       // a preview and the queue after it, as written (under the lock)
     std::atomic<int> m_rate{44100};
     std::atomic<qint64> m_written{0};
     SeqCount m_seq;  // written under the main loop's lock

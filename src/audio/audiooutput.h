@@ -99,6 +99,20 @@ public:
         ready(false);
         kick();
     }
+    // Sound that is to replace the frames handed over from `from` on, put in the server's
+    // queue ahead of the replace() from `from` that follows with the same frames, so that
+    // it is heard before all of it is rendered: `fill(skip, out, frames)` puts up to
+    // `frames` of it in `out`, from its frame `skip` on (those the server read past), and
+    // returns how many (0: none). It runs as replace()'s `ready` does, where no pull comes
+    // between. Nothing counts as pulled; the queue past the preview keeps the old sound,
+    // faded back into. False where nothing was put. Called on a worker thread.
+    using Fill = std::function<qint64(qint64 skip, float* out, qint64 frames)>;
+    virtual bool preview(qint64 from, const Fill& fill)
+    {
+        (void)from;
+        (void)fill;
+        return false;
+    }
     // False once the output broke (the sound server went away, or its stream did).
     virtual bool healthy() const { return true; }
     // Told, on the output's own thread, when it breaks; it must neither lock nor wait.

@@ -121,6 +121,13 @@ public:
             ready(false);
     }
 
+    bool preview(qint64 from, const Fill& fill) override
+    {
+        std::unique_lock lock(m_mutex, std::try_to_lock);
+        return lock.owns_lock() && m_link.load() == Link::Server && from >= m_from.load() &&
+               m_server->preview(from - m_from.load(), fill);
+    }
+
     int sampleRate() const override { return m_rate.load(); }
     qint64 underflows() const override { return m_server->underflows(); }
 

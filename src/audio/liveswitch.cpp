@@ -96,6 +96,14 @@ int wrapsLeft(int wraps, int heardPass, int pass)
     return std::max(0, wraps - std::max(0, pass - heardPass));
 }
 
+bool remixReaches(const std::deque<Rendered>& rendered, const std::function<qint64(quint64 seq)>& pulledAt,
+                  quint64 taken, qint64 replaceable, quint64 entry)
+{
+    return std::any_of(rendered.begin(), rendered.end(), [&](const Rendered& r) {
+        return r.entry == entry && (r.seq > taken || (replaceable >= 0 && pulledAt(r.seq) + r.frames > replaceable));
+    });
+}
+
 bool remixReady(const RemixProgress& p, qint64 slack, double fastSpeed)
 {
     // Where it is as far ahead as the old sound, nothing of what was ahead is lost.

@@ -73,6 +73,13 @@ std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
 // listener has not heard yet count as well: the output's buffer holds some 100 ms.
 int wrapsLeft(int wraps, int heardPass, int pass);
 
+// Whether a remix of entry `entry` has any of it left to render again: a chunk of it the
+// output has not taken, or one that runs past `replaceable` (the first frame pulled the
+// output can still replace; -1: none). A remix for the entry before one handed over that
+// has none leaves all as it is: the next entry keeps its own mix.
+bool remixReaches(const std::deque<Rendered>& rendered, const std::function<qint64(quint64 seq)>& pulledAt,
+                  quint64 taken, qint64 replaceable, quint64 entry);
+
 // How far a remix of the stems has come while the old sound plays on, in frames.
 struct RemixProgress {
     qint64 pastQueue = 0;  // rendered past what the output holds, from where it replaces

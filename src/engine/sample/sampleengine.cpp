@@ -70,6 +70,11 @@ constexpr int kRemixSlackMs = 50;
 // ... where it renders this many times faster than real time; slower (a busy machine), it
 // waits until it is as far ahead as the old sound was (remixReady()).
 constexpr double kFastRemix = 4;
+// The remix's first frames are put in the server's queue as soon as this much of it is
+// rendered (AudioOutput::preview()), so that the change is heard within a server request:
+// all the queue takes some 25 ms to render, some 12 of them the fresh stretcher's lead-in.
+// More than the rest takes to render, so that the whole replacement lands within it.
+constexpr int kRemixPreviewMs = 50;
 // Where the output can replace nothing, it goes on after this many chunks beyond what the
 // output took: the worker has their time to render it with a fresh stretcher.
 constexpr quint64 kRemixLeadChunks = 6;
@@ -452,6 +457,11 @@ private:
     // old ones play on; these go (seqs, first to last) with the write that replaces them.
     bool m_replacesQueue = false;
     qint64 m_heldFrames = 0;
+    bool m_previewed = false;  // the remix's first frames are in the server's queue
+    void previewRemix();
+    bool remixStillReaches(quint64 entry) const;
+    qint64 cutFrom(Change change) const;  // the first frame pulled a change may cut at (-1: none)
+    qint64 pulledAt(quint64 seq) const { return sh.pulledAt[seq % kRingChunks].load(std::memory_order_acquire); }
     std::optional<std::pair<quint64, quint64>> m_dropOnReplace;
     std::vector<std::pair<quint64, qint64>> m_oldAhead;  // the old chunks it replaces: seq, frames
     std::chrono::steady_clock::time_point m_remixBegan;
@@ -678,6 +688,10 @@ void Worker::applyPlan(Plan plan)
     }
     std::optional<int> lastPass;
     const bool takenBack = plan.entry + 1 == m_entry;
+    // New levels for the entry before the one handed over, when the output holds all of it
+    // past its reach: nothing of it is heard again, and taking the next one back would play
+    // on from its stop (another pass, or silence) where the output holds the next already.
+    if (plan.remix && takenBack && plan.epoch == m_epoch && !remixStillReaches(plan.entry)) return;
     if (takenBack) lastPass = takeBackHandOver(plan.entry);
     else {
         m_before.reset();
@@ -750,6 +764,7 @@ void Worker::applyPlan(Plan plan)
             if (r.seq > live->keepUntil) m_oldAhead.emplace_back(r.seq, r.frames);
     m_rendered.clear();
     m_heldFrames = 0;
+    m_previewed = false;
     if (m_replacesQueue) {
         m_remixBegan = std::chrono::steady_clock::now();
         // Played on until the remix replaces them all at once.
@@ -884,13 +899,23 @@ bool Worker::againstRange(qint64 stop) const
 std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::optional<double> stop,
                                          std::optional<quint64> firstEntry) const
 {
+    const auto at = [this](quint64 seq) { return pulledAt(seq); };
+    return chooseTakeover(m_rendered, at, taken, kSwitchLeadChunks, cutFrom(change), stop, change, firstEntry);
+}
+
+qint64 Worker::cutFrom(Change change) const
+{
     // Silence is written at once; sound that goes on is rendered first, which takes a while.
     const bool silence = change == Change::Pause;
-    qint64 from = sh.output->replaceableFrom(silence ? AudioOutput::Putting::Silence : AudioOutput::Putting::Sound);
+    const qint64 from = sh.output->replaceableFrom(silence ? AudioOutput::Putting::Silence : AudioOutput::Putting::Sound);
     const int ms = silence ? 0 : m_practice.stretches() ? kStretchedReplaceMarginMs : kReplaceMarginMs;
-    if (from >= 0) from += qint64(ms) * m_outputRate / 1000;
-    const auto pulledAt = [this](quint64 seq) { return sh.pulledAt[seq % kRingChunks].load(std::memory_order_acquire); };
-    return chooseTakeover(m_rendered, pulledAt, taken, kSwitchLeadChunks, from, stop, change, firstEntry);
+    return from >= 0 ? from + qint64(ms) * m_outputRate / 1000 : -1;
+}
+
+bool Worker::remixStillReaches(quint64 entry) const
+{
+    const auto at = [this](quint64 seq) { return pulledAt(seq); };
+    return remixReaches(m_rendered, at, sh.taken.load(std::memory_order_acquire), cutFrom(Change::Mix), entry);
 }
 
 void Worker::markReplaced(qint64 from)
@@ -1043,8 +1068,13 @@ void Worker::publish(audio::Chunk* c)
         m_heldFrames += c->frames;
         // Not past the ring's room (the old sound fills it while it plays on).
         const bool room = sh.ring.slot(m_startHeld + 1) != nullptr;
-        if (!c->end && room && !remixReady(remixProgress(), qint64(kRemixSlackMs) * m_outputRate / 1000, kFastRemix)) {
+        const RemixProgress progress = remixProgress();
+        if (!c->end && room && !remixReady(progress, qint64(kRemixSlackMs) * m_outputRate / 1000, kFastRemix)) {
             ++m_startHeld;
+            // A slow worker (a busy machine) previews nothing: the replacement may be long in
+            // coming, and the old sound would come back in between.
+            if (!m_previewed && progress.speed >= kFastRemix && m_heldFrames >= qint64(kRemixPreviewMs) * m_outputRate / 1000)
+                previewRemix();
             return;
         }
     } else if (m_startWanted > 0 && m_startHeld + 1 < m_startWanted && !c->end) {
@@ -1065,6 +1095,36 @@ RemixProgress Worker::remixProgress() const
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_remixBegan).count();
     p.speed = seconds > 0 ? double(m_heldFrames) / m_outputRate / seconds : 0;
     return p;
+}
+
+void Worker::previewRemix()
+{
+    m_previewed = true;
+    const std::size_t held = m_startHeld;
+    // Run where no pull comes between (AudioOutput::preview()): the pull's own state (the
+    // filters, the metronome) may be read there, and the held slots are this thread's alone
+    // until they are handed over.
+    const auto fill = [this, held](qint64 skip, float* out, qint64 frames) -> qint64 {
+        // Filters that shape what is heard run on with the pulls: their state is not to be
+        // stepped on by frames pulled again later.
+        if (!sh.hear.bypassed() || sh.hear.latency() != 0) return 0;
+        qint64 got = 0;
+        for (std::size_t i = 0; i < held && got < frames; ++i) {
+            const audio::Chunk* c = sh.ring.slot(i);
+            if (skip >= c->frames) {
+                skip -= c->frames;
+                continue;
+            }
+            const qint64 n = std::min(frames - got, c->frames - skip);
+            std::memcpy(out + got * kChannels, c->data + skip * kChannels, sizeof(float) * kChannels * std::size_t(n));
+            if (c->hasClicks && sh.metronome.load(std::memory_order_relaxed))
+                SampleEngine::Shared::mixClicks(*c, skip, out + got * kChannels, n);
+            got += n;
+            skip = 0;
+        }
+        return got;
+    };
+    sh.output->preview(m_replaceFrom, fill);
 }
 
 void Worker::releaseStart()
