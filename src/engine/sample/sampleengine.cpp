@@ -30,6 +30,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <span>
 #include <utility>
 #include <variant>
 
@@ -194,7 +195,7 @@ struct SampleEngine::Shared {
     std::condition_variable idleWake;
 
     // From the UI thread: the commands are taken together, in order.
-    void post(std::initializer_list<Command> commands)
+    void post(std::span<const Command> commands)
     {
         {
             std::lock_guard lock(mutex);
@@ -202,6 +203,7 @@ struct SampleEngine::Shared {
         }
         wake.notify_all();
     }
+    void post(std::initializer_list<Command> commands) { post(std::span(commands.begin(), commands.size())); }
 
     // Between the worker and the output thread, and read by the UI: no locks. The ring's one
     // consumer is whichever thread pulls: the output's own, or the worker's when it kicks.
@@ -1660,9 +1662,14 @@ void SampleEngine::flushPlan()
     plan.quiet = std::exchange(m_quiet, Quiet::None);
     plan.remix = std::exchange(m_remix, false) && !plan.from;
     m_changedAt = heardFrame();
-    if (std::exchange(m_loadHeld, false)) m_shared->post({LoadCommand{m_generation, m_path}, plan});
-    else m_shared->post({plan});
-    for (std::size_t i = 0; i < m_next.size(); ++i) m_shared->post({NextCommand{m_epoch, m_entry + 1 + i, m_next[i]}});
+    // The plan and the entries handed over after it in one go: a worker that woke between
+    // them would render the plan's end as if nothing followed (a remix takes the next entry
+    // back), and replace the queue with it.
+    std::vector<Command> commands;
+    if (std::exchange(m_loadHeld, false)) commands.emplace_back(LoadCommand{m_generation, m_path});
+    commands.emplace_back(plan);
+    for (std::size_t i = 0; i < m_next.size(); ++i) commands.emplace_back(NextCommand{m_epoch, m_entry + 1 + i, m_next[i]});
+    m_shared->post(commands);
 }
 
 SampleEngine::PlanKey SampleEngine::planKey(double from, bool preroll) const
