@@ -101,6 +101,8 @@ private slots:
             {"mix: cut where heard", chunks(10, 0.5), 6, 1124, none, Change::Mix, true, 2, 562, 0, 1124},
             {"mix out of reach: after the lead", chunks(10), 6, -1, none, Change::Mix, true, 8, 8 * 512, 0, -1},
             {"mix: not into the entry before", handedOver, 6, 100, none, Change::Mix, true, 8, 8 * 512, 0, -1},
+            // All of an entry taken back to its end (the next one dropped) is still heard.
+            {"mix: all taken, cut where heard", chunks(4), 4, 1124, none, Change::Mix, true, 2, 1124, 0, 1124},
         };
         for (const auto& c : cases) {
             const auto t = chooseTakeover(c.rendered, pulledAt, c.taken, 2, c.replaceable, c.stop, c.change);

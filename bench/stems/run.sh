@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Stems played in step, measured on the audio output.
-#   bench/stems/run.sh [--seconds 600] [--index-seconds 60] [--mix-every 5] [--only index|cancel]  [--where]
+#   bench/stems/run.sh [--seconds 600] [--index-seconds 60] [--mix-every 5] [--only index|cancel] [--single file|stem] [--where]
 # Installs what it needs, builds the driver, records a PulseAudio null sink (a private
 # server when none answers) and prints the tables of README.md in this folder.
 set -euo pipefail

@@ -66,10 +66,25 @@ def cancel_stems(tmp, seconds):
     return song, paths
 
 
+LOADS = []  # the one-minute load average, at the start and each minute of a recording
+
+
+def watch_load(stop):
+    while True:
+        with open('/proc/loadavg') as f:
+            LOADS.append(float(f.read().split()[0]))
+        if stop.wait(60):
+            return
+
+
 def record(driver, args, path, seconds, clock=None):
     """The sink's sound while the driver plays, and the driver's lines. `clock`, a list,
     gets (monotonic ns when read, frames read by then) for each read of the recording:
     the sink had played frame k before that time (sink_clock())."""
+    LOADS.clear()
+    stop_load = threading.Event()
+    loads = threading.Thread(target=watch_load, args=(stop_load,))
+    loads.start()
     rec = subprocess.Popen(['parec', '-d', SINK + '.monitor', '--raw', '--format=s16le', '--rate=44100',
                             '--channels=2', '--latency-msec=5'], stdout=subprocess.PIPE)
     got = bytearray()
@@ -91,6 +106,8 @@ def record(driver, args, path, seconds, clock=None):
     rec.terminate()
     rec.wait()
     reader.join()
+    stop_load.set()
+    loads.join()
     if 'OUTPUT pulse' not in out:
         raise SystemExit('the driver found no sound server')
     pcm = np.frombuffer(bytes(got[:len(got) // 4 * 4]), dtype='<i2').reshape(-1, 2)
@@ -121,7 +138,10 @@ def sink_clock(clock):
 
 
 def driver_args_name(args):
-    return 'index' if '--crossfade' in args else 'cancel'
+    if '--crossfade' in args:
+        return 'index'
+    stems = args[args.index('--stems') + 1].count('|') + 1 if '--stems' in args else 0
+    return {0: 'single', 1: 'single-stem'}.get(stems, 'cancel')
 
 
 def sound_span(pcm):
@@ -183,30 +203,61 @@ def where(events, at_ns, label, within=3e9):
     return label + ' ' + ' '.join(f'{n}@{d:+.0f}ms' for n, d in zip(names, near))
 
 
-def cancel_run(driver, tmp, seconds, every, show_where=False):
+def silent_runs(rms, w5):
+    """(first 5 ms window, windows) of each run of digital silence."""
+    k = np.flatnonzero(rms == 0)
+    if not len(k):
+        return []
+    breaks = np.flatnonzero(np.diff(k) > 1)
+    starts = np.concatenate([[k[0]], k[breaks + 1]])
+    ends = np.concatenate([k[breaks], [k[-1]]])
+    return [(int(a), int(b - a + 1)) for a, b in zip(starts, ends)]
+
+
+def cancel_run(driver, tmp, seconds, every, show_where=False, mode='stems'):
+    """mode: 'stems' (the four cancelling stems), 'single' (their mix as one file, the
+    changes doing nothing) or 'single-stem' (that file as the one stem, each change a
+    remix that sounds the same)."""
     song, stems = cancel_stems(tmp, 12)
     rows = [(1.0, 3.0, 2), (5.0, 6.5, 3), (2.5, 4.0, 1)]
-    args = ['--stems', '|'.join(stems), '--mix-every', str(every)]
+    args = {'stems': ['--stems', '|'.join(stems)], 'single': [], 'single-stem': ['--stems', song]}[mode]
+    args += ['--mix-every', str(every)]
     for start, stop, loops in rows:
         args += ['--row', f'{song},{start},{stop},0.75,{loops}']
     clock = []
     pcm, out = record(driver, args, os.path.join(tmp, 'rec.raw'), seconds, clock)
     first, last = sound_span(pcm)
-    hp = highpass_db(pcm[first:last, 0])
     to_sink = sink_clock(clock)
     # The recording's frame (from the first sound on) played at the sink at monotonic `ns`.
     k0, k1 = 0, len(pcm)
     per_frame = (to_sink(k1) - to_sink(k0)) / (k1 - k0)
     frame_at = lambda ns: (ns - to_sink(0)) / per_frame - first
+    ns_at = lambda sec: to_sink(0) + (sec * RATE + first) * per_frame
     times = [l.split() for l in out]
     cpu = next(t for t in times if t[0] == 'CPU')
     mixes = [(int(t[1]), t[2]) for t in times if t[0] == 'MIX']
+    events = sorted([(int(t[1]), 'MIX', t[2], int(t[3])) for t in times if t[0] == 'MIX'] +
+                    [(int(t[2]), 'SELECT', None, int(t[1])) for t in times if t[0] == 'SELECT'])
+    # Gaps: the tone's quietest 5 ms (RMS) against its own level, and digital silence.
+    # (The first half second, where the start rises, and the stop's fade left out.)
+    x = pcm[first + RATE // 2:last - RATE // 3, 0].astype(np.float64) / 32768
+    w5 = int(0.005 * RATE)
+    n5 = len(x) // w5
+    rms = np.sqrt((x[:n5 * w5].reshape(n5, w5) ** 2).mean(axis=1))
+    dip = 20 * np.log10(rms.min() / np.median(rms) + 1e-20)
+    r = {'seconds': (last - first) / RATE, 'changes': len(mixes), 'dip_db': dip,
+         'zero_runs': int(np.count_nonzero(rms == 0)), 'cpu': float(cpu[1]) / float(cpu[2]) * 100,
+         'loads': list(LOADS), 'silences': []}
+    for k, n in silent_runs(rms, w5):
+        sec = (k * w5 + RATE // 2) / RATE
+        r['silences'].append(where(events, ns_at(sec), f'silent {n * 5} ms at {sec:.3f} s ({ns_at(sec) / 1e9:.3f} mono):'))
+    if mode != 'stems':
+        return r
+    hp = highpass_db(pcm[first:last, 0])
     win = 0.05
     # Each window's mix, as the sink played it: a change is the playing row's, and each
     # entry plays its own row's mix. Half a second after each change and around each entry
     # change (told once heard, some 40 ms late) is left out.
-    events = sorted([(int(t[1]), 'MIX', t[2], int(t[3])) for t in times if t[0] == 'MIX'] +
-                    [(int(t[2]), 'SELECT', None, int(t[1])) for t in times if t[0] == 'SELECT'])
     at_win = lambda ns, shift=0.0: int(frame_at(ns) / RATE / win + shift / win)
     row_mix, playing = {}, 1
     label = ['all'] * len(hp)
@@ -239,29 +290,26 @@ def cancel_run(driver, tmp, seconds, every, show_where=False):
         hit = next((k for k, v in enumerate(seg) if (v > mid) == want_loud), None)
         if hit is not None and w0 >= 0:
             late.append(((w0 + hit + 0.5) * fine - frame_at(t) / RATE) * 1000)
-    # Gaps: the tone's quietest 5 ms (RMS) against its own level, and digital silence.
-    # (The first half second, where the start rises, and the stop's fade left out.)
-    x = pcm[first + RATE // 2:last - RATE // 3, 0].astype(np.float64) / 32768
-    w5 = int(0.005 * RATE)
-    n5 = len(x) // w5
-    rms = np.sqrt((x[:n5 * w5].reshape(n5, w5) ** 2).mean(axis=1))
-    dip = 20 * np.log10(rms.min() / np.median(rms) + 1e-20)
     minutes = int(len(hp) * win // 60)
-    if show_where:  # where the worst in-step windows and the silences fall
-        ns_at = lambda sec: to_sink(0) + (sec * RATE + first) * per_frame
+    if show_where:  # where the worst in-step windows fall
         idx = np.flatnonzero(label == 'all')
         for w in idx[np.argsort(hp[idx])[-3:]]:
             print(where(events, ns_at(w * win), f'in step {hp[w] - noise:+.1f} dB at {w * win:.2f} s:'))
-        for k in np.flatnonzero(rms == 0):
-            sec = (k * w5 + RATE // 2) / RATE
-            print(where(events, ns_at(sec), f'silent 5 ms at {sec:.3f} s:'))
     per_minute = [float(np.max(hp[(label == 'all') & (np.arange(len(hp)) // int(60 / win) == m)], initial=-200)) - noise
                   for m in range(minutes)]
-    return {'seconds': (last - first) / RATE, 'all_db': float(np.max(level['all'])) - noise,
-            'all_median_db': float(np.median(level['all'])) - noise,
-            'solo2_db': float(np.median(level['solo2'])) - noise, 'changes': len(mixes),
-            'late_ms': late, 'drift_ppm': (per_frame * RATE / 1e9 - 1) * 1e6, 'dip_db': dip, 'zero_runs': int(np.count_nonzero(rms == 0)),
-            'per_minute': per_minute, 'cpu': float(cpu[1]) / float(cpu[2]) * 100}
+    r.update({'all_db': float(np.max(level['all'])) - noise,
+              'all_median_db': float(np.median(level['all'])) - noise,
+              'solo2_db': float(np.median(level['solo2'])) - noise,
+              'late_ms': late, 'drift_ppm': (per_frame * RATE / 1e9 - 1) * 1e6, 'per_minute': per_minute})
+    return r
+
+
+def print_silences(r, show_where):
+    print('load average each minute:', ' '.join(f'{v:.2f}' for v in r['loads']))
+    print(f"silences: {len(r['silences'])} runs, {r['zero_runs']} windows of 5 ms")
+    if show_where:
+        for line in r['silences']:
+            print(line)
 
 
 def main():
@@ -271,17 +319,27 @@ def main():
     ap.add_argument('--index-seconds', type=float, default=60)
     ap.add_argument('--mix-every', type=float, default=5)
     ap.add_argument('--only', default='', help='index or cancel')
+    ap.add_argument('--single', choices=['file', 'stem'], help='the cancelling stems\' mix as one file (the '
+                    'changes doing nothing), or as one stem (each change a remix that sounds the same)')
     ap.add_argument('--where', action='store_true', help='print the mix and entry changes near the worst windows')
     a = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix='vamplet-stems.')
-    if a.only in ('', 'index'):
+    if a.only in ('', 'index') and not a.single:
         r = index_run(a.driver, tmp, a.index_seconds)
         print('| rate 1, hard seams | seconds (after the first 5) | frames | out of step | silent | seams | entry changes | other jumps | silent in the first 5 s |')
         print('|---|---|---|---|---|---|---|---|---|')
         print(f"| 4 index stems, list of 3 | {r['seconds']:.1f} | {r['frames']} | {r['out_of_step']} | {r['silent']} | "
               f"{r['seams']} | {r['entry_changes']} | {r['bad_jumps']} | {r['start_silent']} |")
         print()
-    if a.only in ('', 'cancel'):
+    if a.single:
+        mode = 'single' if a.single == 'file' else 'single-stem'
+        r = cancel_run(a.driver, tmp, a.seconds, a.mix_every, a.where, mode)
+        print('| rate 0.75, blended seams | seconds | changes | tone\'s deepest 5 ms dip | silent 5 ms | CPU % |')
+        print('|---|---|---|---|---|---|')
+        print(f"| the mix as {'one file' if mode == 'single' else 'one stem'}, list of 3 | {r['seconds']:.1f} | "
+              f"{r['changes']} | {r['dip_db']:+.1f} dB | {r['zero_runs']} | {r['cpu']:.1f} |")
+        print_silences(r, a.where)
+    elif a.only in ('', 'cancel'):
         r = cancel_run(a.driver, tmp, a.seconds, a.mix_every, a.where)
         print('| rate 0.75, blended seams | seconds | noise left in step, worst 50 ms (median) | B alone | '
               'changes (timed) | heard at the sink after (ms) min / median / 90 % / max | tone\'s deepest 5 ms dip | silent 5 ms | CPU % |')
@@ -295,6 +353,7 @@ def main():
         print()
         print('noise left while all play, worst 50 ms each minute (dB against a stem):',
               ' '.join(f'{v:+.0f}' for v in r['per_minute']))
+        print_silences(r, a.where)
 
 
 if __name__ == '__main__':

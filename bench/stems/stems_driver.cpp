@@ -3,10 +3,13 @@
 // prints on the monotonic clock when it played and changed, so the recording of the sink
 // can be lined up with it.
 //
-//   stems_driver --row FILE,START,STOP,RATE,LOOPS [--row ...] --stems A|B|C|D
+//   stems_driver --row FILE,START,STOP,RATE,LOOPS [--row ...] [--stems A|B|C|D]
 //                [--loop] [--seconds S] [--crossfade MS] [--mix-every S]
 //
-// Every row plays the same stem files, each row with its own mix (all at first).
+// Every row plays the same stem files, each row with its own mix (all at first). Without
+// --stems the rows play their own file, and a change does nothing (the yardstick of one
+// file); with one stem a change toggles its solo, which is heard as no change at all but
+// goes through the same remix as the stems'.
 // --mix-every changes the playing entry's mix through the Stems menu's own calls, which keep
 // it in the playing row only: a row heard with all stems gets the third muted or (every
 // other time) the second alone, one with a stem muted or alone gets all again. Each change
@@ -87,8 +90,8 @@ int main(int argc, char** argv)
         else if (a == "--mix-every") mixEvery = value.toDouble(), ++i;
         else return std::fprintf(stderr, "unknown argument %s\n", qPrintable(a)), 2;
     }
-    if (list.rows.isEmpty() || list.rows[0].size() != 5 || stems.stems.size() < 3)
-        return std::fprintf(stderr, "need --row FILE,START,STOP,RATE,LOOPS and --stems A|B|C\n"), 2;
+    if (list.rows.isEmpty() || list.rows[0].size() != 5 || stems.stems.size() == 2)
+        return std::fprintf(stderr, "need --row FILE,START,STOP,RATE,LOOPS and --stems A, or A|B|C...\n"), 2;
 
     auto* sample = new SampleEngine(SampleEngine::Options{true, crossfadeMs});
     MediaPlayer media(new RoutingEngine(sample, new MpvEngine(MpvEngine::Options{false, true})));
@@ -106,7 +109,11 @@ int main(int argc, char** argv)
         const StemSet now = live.current();
         const auto changed = std::find_if(now.stems.begin(), now.stems.end(), [](const Stem& s) { return s.mute || s.solo; });
         const char* name = "all";
-        if (changed != now.stems.end()) {
+        if (now.stems.size() < 3) {
+            // One file's yardstick: nothing audible changes.
+            if (now.any()) live.apply(0, StemStep::Solo);
+            name = "same";
+        } else if (changed != now.stems.end()) {
             const int stem = int(changed - now.stems.begin());
             live.apply(stem, changed->mute ? StemStep::Mute : StemStep::Solo);
         } else if (++turns % 2) {

@@ -80,9 +80,11 @@ std::optional<Takeover> chooseTakeover(const std::deque<Rendered>& rendered,
     if (change == Change::Pause) return cut;
     // A new range or rate goes on from a source frame, which a hold's silence has none of.
     if (cut && cut->holdAt >= 0) cut.reset();
+    // A mix is rendered again from the cut whatever is ahead: the output may hold all of
+    // the entry cut in, and the next one after it.
+    if (cut && change == Change::Mix) return cut;
     const std::optional<Switch> s = chooseSwitch(rendered, taken, lead);
     if (!s) return std::nullopt;
-    if (cut && change == Change::Mix) return cut;
     if (cut && keptGoesAgainst(rendered, cut->keep.keepUntil, s->keepUntil, stop)) return cut;
     // Out of the output's reach, a stop behind the switch is cut as soon as may be.
     if (stop && s->from >= *stop)

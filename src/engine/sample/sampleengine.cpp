@@ -30,6 +30,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <span>
 #include <utility>
 #include <variant>
 
@@ -194,7 +195,7 @@ struct SampleEngine::Shared {
     std::condition_variable idleWake;
 
     // From the UI thread: the commands are taken together, in order.
-    void post(std::initializer_list<Command> commands)
+    void post(std::span<const Command> commands)
     {
         {
             std::lock_guard lock(mutex);
@@ -202,6 +203,7 @@ struct SampleEngine::Shared {
         }
         wake.notify_all();
     }
+    void post(std::initializer_list<Command> commands) { post(std::span(commands.begin(), commands.size())); }
 
     // Between the worker and the output thread, and read by the UI: no locks. The ring's one
     // consumer is whichever thread pulls: the output's own, or the worker's when it kicks.
@@ -388,8 +390,10 @@ private:
     // The stretcher hears the source's frames before `from` (where they exist).
     void leadInFrom(qint64 from);
     bool handOver(std::vector<float> tail);
+    // `cut`: the frame the output can replace from, where the caller read it already.
     std::optional<Takeover> takeover(quint64 taken, Change change, std::optional<double> stop,
-                                     std::optional<quint64> firstEntry = std::nullopt) const;
+                                     std::optional<quint64> firstEntry = std::nullopt,
+                                     std::optional<qint64> cut = std::nullopt) const;
     // A pause the UI sent for the entry before the one handed over, cut in the latter.
     Plan goOnInHanded(const Plan& plan) const;
     void enterPreroll();
@@ -459,7 +463,7 @@ private:
     qint64 m_heldFrames = 0;
     bool m_previewed = false;  // the remix's first frames are in the server's queue
     void previewRemix();
-    bool remixStillReaches(quint64 entry) const;
+    bool remixStillReaches(quint64 entry, quint64 taken, qint64 cut) const;
     qint64 cutFrom(Change change) const;  // the first frame pulled a change may cut at (-1: none)
     qint64 pulledAt(quint64 seq) const { return sh.pulledAt[seq % kRingChunks].load(std::memory_order_acquire); }
     std::optional<std::pair<quint64, quint64>> m_dropOnReplace;
@@ -691,7 +695,10 @@ void Worker::applyPlan(Plan plan)
     // New levels for the entry before the one handed over, when the output holds all of it
     // past its reach: nothing of it is heard again, and taking the next one back would play
     // on from its stop (another pass, or silence) where the output holds the next already.
-    if (plan.remix && takenBack && plan.epoch == m_epoch && !remixStillReaches(plan.entry)) return;
+    // The remix is cut where this found it reaching: read again later, the server may have
+    // read past the entry, and the entry be taken back with nothing to render of it.
+    const qint64 mixCut = plan.remix ? cutFrom(Change::Mix) : -1;
+    if (plan.remix && takenBack && plan.epoch == m_epoch && !remixStillReaches(plan.entry, taken, mixCut)) return;
     if (takenBack) lastPass = takeBackHandOver(plan.entry);
     else {
         m_before.reset();
@@ -747,7 +754,7 @@ void Worker::applyPlan(Plan plan)
         } else if (live && plan.remix) {
             // Rendered again from just past what the server has played: heard at once. The
             // entry before one taken back too, before the next is handed over again.
-            if (const std::optional<Takeover> t = takeover(taken, Change::Mix, std::nullopt)) {
+            if (const std::optional<Takeover> t = takeover(taken, Change::Mix, std::nullopt, std::nullopt, mixCut)) {
                 live = t->keep;
                 m_replaceFrom = t->replaceFrom;
             }
@@ -897,10 +904,10 @@ bool Worker::againstRange(qint64 stop) const
 }
 
 std::optional<Takeover> Worker::takeover(quint64 taken, Change change, std::optional<double> stop,
-                                         std::optional<quint64> firstEntry) const
+                                         std::optional<quint64> firstEntry, std::optional<qint64> cut) const
 {
     const auto at = [this](quint64 seq) { return pulledAt(seq); };
-    return chooseTakeover(m_rendered, at, taken, kSwitchLeadChunks, cutFrom(change), stop, change, firstEntry);
+    return chooseTakeover(m_rendered, at, taken, kSwitchLeadChunks, cut.value_or(cutFrom(change)), stop, change, firstEntry);
 }
 
 qint64 Worker::cutFrom(Change change) const
@@ -912,10 +919,10 @@ qint64 Worker::cutFrom(Change change) const
     return from >= 0 ? from + qint64(ms) * m_outputRate / 1000 : -1;
 }
 
-bool Worker::remixStillReaches(quint64 entry) const
+bool Worker::remixStillReaches(quint64 entry, quint64 taken, qint64 cut) const
 {
     const auto at = [this](quint64 seq) { return pulledAt(seq); };
-    return remixReaches(m_rendered, at, sh.taken.load(std::memory_order_acquire), cutFrom(Change::Mix), entry);
+    return remixReaches(m_rendered, at, taken, cut, entry);
 }
 
 void Worker::markReplaced(qint64 from)
@@ -1660,9 +1667,14 @@ void SampleEngine::flushPlan()
     plan.quiet = std::exchange(m_quiet, Quiet::None);
     plan.remix = std::exchange(m_remix, false) && !plan.from;
     m_changedAt = heardFrame();
-    if (std::exchange(m_loadHeld, false)) m_shared->post({LoadCommand{m_generation, m_path}, plan});
-    else m_shared->post({plan});
-    for (std::size_t i = 0; i < m_next.size(); ++i) m_shared->post({NextCommand{m_epoch, m_entry + 1 + i, m_next[i]}});
+    // The plan and the entries handed over after it in one go: a worker that woke between
+    // them would render the plan's end as if nothing followed (a remix takes the next entry
+    // back), and replace the queue with it.
+    std::vector<Command> commands;
+    if (std::exchange(m_loadHeld, false)) commands.emplace_back(LoadCommand{m_generation, m_path});
+    commands.emplace_back(plan);
+    for (std::size_t i = 0; i < m_next.size(); ++i) commands.emplace_back(NextCommand{m_epoch, m_entry + 1 + i, m_next[i]});
+    m_shared->post(commands);
 }
 
 SampleEngine::PlanKey SampleEngine::planKey(double from, bool preroll) const
