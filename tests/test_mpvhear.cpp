@@ -129,6 +129,28 @@ private slots:
         }
     }
 
+    void aFilesEndIsHandedOnWhole()
+    {
+        // FFmpeg 5.1 as measured: the upmix hands on whole hops of 256 frames only, 768 late;
+        // the limiter as many frames as it takes, its whole frames of 5 ms late; apad's
+        // pad_dur counts frames to the nearest.
+        const QRegularExpression pad("apad=pad_(len|dur)=([0-9.]+)");
+        for (const HearSettings h : {HearSettings{}, {.gainDb = 6}, {.centre = C::Keep}, {.lowCut = 40, .centre = C::Keep}})
+            for (const int rate : {44100, 48000})
+                for (qint64 length = 44100; length < 44100 + 256; ++length) {  // every end within a hop
+                    const bool keep = h.centre == C::Keep;
+                    qint64 out = length;
+                    for (const auto& m : pad.globalMatch(graphs(engine::mpvHearFilters(h))["hearmixa"]))
+                        out += m.captured(1) == "len" ? m.captured(2).toLongLong()
+                                                      : std::llround(m.captured(2).toDouble() * rate);
+                    if (keep) out -= out % 256;
+                    const qint64 heard = length + (keep ? 768 : 0) + rate / 200;
+                    const QString row = QStringLiteral("keep %1 rate %2 length %3").arg(keep).arg(rate).arg(length);
+                    QVERIFY2(out >= heard, qPrintable(row));                    // nothing of the file lost
+                    QVERIFY2(out - heard <= (keep ? 256 : 1), qPrintable(row)); // little silence after it
+                }
+    }
+
     void aChangeIsOneLine()
     {
         // Every command of a change in one line mpv runs in one go, each argument quoted.

@@ -5,6 +5,8 @@ import argparse
 import array
 import math
 import shutil
+import statistics
+import sys
 import os
 import subprocess
 import tempfile
@@ -104,6 +106,95 @@ def step_origins(driver, tmp, wav, runs):
               flush=True)
 
 
+def window_levels(left, first, count, n):
+    """The RMS of `count` windows of n frames from `first`."""
+    return [math.sqrt(sum(x * x for x in left[first + k * n:first + (k + 1) * n]) / n) for k in range(count)]
+
+
+def latency(driver, tmp, changes):
+    """From each call that changes the settings (the engine's setHear) to the first 5 ms
+    window at the sink with the new sound: a tone of 0.5 on the left, 0.05 on the right,
+    the left channel taken by turns as it is and from the right ('right'). The recorder's
+    clock maps each recorded frame to when it reached the recorder."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'seam'))
+    import seamlib as sl
+    import seam
+    seam.SINK = SINK
+    wav = os.path.join(tmp, 'latency.wav')
+    every = 0.8
+    seconds = 3 + changes * every * 1.25
+    write_tone(wav, 440, 0.5, 0.05, seconds=seconds + 2)
+    wav = media(wav)
+    rec = seam.Recorder(os.path.join(tmp, 'lat.raw'))
+    out = subprocess.run([driver] + ENGINE + ['--file', wav, '--rate', '1', '--hear', '', '--change-at', '2',
+                                              '--to', 'right', '--toggles', str(changes - 1), '--every', str(every),
+                                              '--seconds', str(seconds)], capture_output=True, text=True,
+                         check=True).stdout
+    time.sleep(0.3)
+    pcm, chunks = rec.stop()
+    clock = sl.Clock(chunks)
+    left = [pcm[2 * f] / 32768 for f in range(len(pcm) // 2)]
+    calls = [int(l.split()[1]) / 1e9 for l in out.splitlines() if l.startswith('CHANGE')]
+    n = RATE // 200
+    hi, lo = 0.5 / math.sqrt(2), 0.05 / math.sqrt(2)
+    moved, heard = [], []
+    for k, t in enumerate(calls):
+        old, new = (hi, lo) if k % 2 == 0 else (lo, hi)
+        f0 = clock.frame_at(t)
+        levels = window_levels(left, f0, int(0.7 * RATE) // n, n)
+        # Moved: a tenth of the way; heard: past half-way (the fade takes 10 ms).
+        first = lambda share: next((i for i, v in enumerate(levels) if abs(v - old) > share * abs(new - old)), None)
+        if first(0.5) is None:
+            continue
+        moved.append((first(0.1) + 1) * n / RATE * 1000)
+        heard.append((first(0.5) + 1) * n / RATE * 1000)
+    # The tone never pauses: exact silence between the first call and the end is the stream
+    # running dry (an underrun at mpv or at the server).
+    gaps, zeros = [], 0
+    for x in left[clock.frame_at(calls[0]):clock.frame_at(calls[-1]) + RATE // 2]:
+        zeros = zeros + 1 if x == 0 else 0
+        if zeros == 64:
+            gaps.append(0)
+        if zeros >= 64:
+            gaps[-1] = zeros
+    stat = lambda v: (f'{statistics.median(v):.0f} | {sorted(v)[int(0.9 * (len(v) - 1))]:.0f} | {max(v):.0f}'
+                      if v else 'none | | ')
+    print('| from the call to the end of the first 5 ms window | changes | median ms | 90 % | max |')
+    print('|---|---|---|---|---|')
+    print(f'| a tenth of the way | {len(moved)} of {len(calls)} | {stat(moved)} |')
+    print(f'| past half-way (the new sound) | {len(heard)} of {len(calls)} | {stat(heard)} |')
+    print(f'dry: {len(gaps)} runs of 64 frames or more of exact silence, longest {max(gaps or [0])} frames', flush=True)
+
+
+def ends(driver, tmp):
+    """A file played once to its end, with no loop and as a list's entry (held at its stop,
+    the file's end): of a quiet tone with a click every 128 frames over its last 4096 frames,
+    how much of the end the sink never heard (to 128 frames, by the clicks heard)."""
+    wav = os.path.join(tmp, 'end.wav')
+    total, clicks = 44200, 4096
+    data = array.array('h')
+    for i in range(total):
+        v = 0.9 if i >= total - clicks and (i - total + clicks) % 128 < 3 else 0.05 * math.sin(2 * math.pi * 300 * i / RATE)
+        data.extend((int(32767 * v), int(32767 * v)))
+    with wave.open(wav, 'wb') as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(data.tobytes())
+    wav = media(wav)
+    print('| played | setting | clicks heard of 32 | end not heard, frames (to 128) |')
+    print('|---|---|---|---|')
+    for once, hear in [(o, h) for o in ('1', '2') for h in ['', 'keep', 'left +6dB', 'keep left +6dB']]:
+        pcm, _ = record(driver, ['--file', wav, '--rate', '1', '--hear', hear, '--once', once],
+                        os.path.join(tmp, 'rec.raw'), 4)
+        left = [pcm[2 * f] / 32768 for f in range(len(pcm) // 2)]
+        click = [k for k, x in enumerate(left) if abs(x) > 0.5]
+        runs = [k for j, k in enumerate(click) if j == 0 or k - click[j - 1] > 64]
+        lost = (clicks - 128) - (runs[-1] - runs[0]) if runs else clicks
+        print(f'| {("to its end", "as a list entry")[int(once) - 1]} | {hear or "none"} | {len(runs)} | {lost} |',
+              flush=True)
+
+
 def largest_step(v):
     """The largest step between samples, where, and the longest run of exact silence near it."""
     steps = [abs(v[i] - v[i - 1]) for i in range(1, len(v))]
@@ -118,7 +209,7 @@ def largest_step(v):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--driver', required=True)
-    ap.add_argument('--only', default='', help='levels, band, change, wrap, cpu or steps (not run without it)')
+    ap.add_argument('--only', default='', help='levels, band, change, wrap, cpu, or steps, latency, end (these three not run without it)')
     ap.add_argument('--runs', type=int, default=12, help='how many times steps turns the filter on')
     ap.add_argument('--engine', default='sample', help='sample, or mpv: the same through the video engine')
     a = ap.parse_args()
@@ -189,6 +280,10 @@ def main():
         steps, f = max((abs(pcm[2 * f] - pcm[2 * f - 2]) / 32768, f) for f in range(s0 + RATE // 2, s0 + int(3.8 * RATE)))
         print(f'| {to} | {steps:.4f} at {(f - s0) / RATE:.3f} s | {at(0.5, 1.3):.1f} | {at(2.6, 3.8):.1f} | {at(4.5, 7.5):.1f} | '
               f'{at(8.3, 8.8):.1f} |', flush=True)
+    if a.only == 'latency':
+        latency(d, tmp, a.runs)
+    if a.only == 'end':
+        ends(d, tmp)
     if a.only == 'steps':
         step_origins(d, tmp, wav, a.runs)
     head('cpu', '| CPU at 0.75 | process CPU % of a core |')

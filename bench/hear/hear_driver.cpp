@@ -3,13 +3,17 @@
 // process's CPU time over the play.
 //
 //   hear_driver --file F --rate R --seconds S [--hear TEXT] [--change-at T --to TEXT]
-//               [--engine sample|mpv] [--tap FILE]
+//               [--engine sample|mpv] [--tap FILE] [--toggles N --every S] [--once 1|2]
 //   hear_driver --mpv-list TEXT    (prints the video engine's filter list for TEXT)
 //
 // TEXT is the playlist key's form ("200-4000 cancel left +6dB"). `--engine mpv` plays on the
 // video engine (no pictures), through mpv's filters. `--tap FILE` writes what the sample
 // engine handed its output (float stereo, raw), to tell a step of ours from one the sound
-// server or the recorder made.
+// server or the recorder made. `--toggles N` goes back and forth between the two settings N
+// times after the first change, one every S to 1.25 S seconds (spread, so the calls fall at
+// every point of mpv's output blocks), printing each call's time. `--once 1` plays the file
+// once to its end instead of looping it, `--once 2` as a list's entry to the file's end does
+// (held at the stop).
 #include "engine/mpv/mpvengine.h"
 #include "engine/mpv/mpvhear.h"
 #include "audio/failoveroutput.h"
@@ -22,7 +26,9 @@
 #include <QStringList>
 
 #include <atomic>
+#include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstring>
 #include <vector>
 #include <memory>
@@ -87,7 +93,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     QString file, hearText, toText, engineName = "sample", tapFile;
-    double rate = 1, seconds = 5, changeAt = 0;
+    double rate = 1, seconds = 5, changeAt = 0, every = 1;
+    int toggles = 0;
+    int once = 0;
     const QStringList args = app.arguments();
     if (args.size() == 3 && args[1] == "--mpv-list") {
         const auto listed = storage::hearOf(args[2]);
@@ -105,6 +113,9 @@ int main(int argc, char** argv)
         else if (a == "--to") toText = v;
         else if (a == "--engine") engineName = v;
         else if (a == "--tap") tapFile = v;
+        else if (a == "--toggles") toggles = v.toInt();
+        else if (a == "--every") every = v.toDouble();
+        else if (a == "--once") once = v.toInt();
         else return std::fprintf(stderr, "unknown argument %s\n", qPrintable(a)), 2;
     }
     const auto hear = storage::hearOf(hearText), to = storage::hearOf(toText);
@@ -129,7 +140,9 @@ int main(int argc, char** argv)
     engine.setRate(rate);
     engine.load(file);
     if (!engine.waitForLoad(5000)) return std::fprintf(stderr, "cannot open %s\n", qPrintable(file)), 1;
-    engine.setLoop(LoopRange{0, engine.duration(), LoopRange::kEndless, false, true});
+    // Once as a list's entry to the file's end plays: no wrap left, held at the stop.
+    if (once == 2) engine.setLoop(LoopRange{0, engine.duration(), 0, true, true});
+    else if (once == 0) engine.setLoop(LoopRange{0, engine.duration(), LoopRange::kEndless, false, true});
     if (auto* sample = dynamic_cast<SampleEngine*>(&engine)) output = sample->outputName();
     std::printf("OUTPUT %s\n", qPrintable(output));
     const double cpu0 = cpuSeconds();
@@ -140,7 +153,17 @@ int main(int argc, char** argv)
         std::printf("CHANGE %lld\n", monoNs());
         std::fflush(stdout);
         engine.setHear(*to);
-        runFor(seconds - changeAt);
+        double at = changeAt;
+        for (int i = 0; i < toggles; ++i) {
+            // A fixed spread of 0-25 % of the interval (golden-ratio steps), the same each run.
+            const double wait = every * (1 + 0.25 * std::fmod(0.618034 * (i + 1), 1.0));
+            runFor(wait);
+            at += wait;
+            std::printf("CHANGE %lld\n", monoNs());
+            std::fflush(stdout);
+            engine.setHear(i % 2 == 0 ? *hear : *to);
+        }
+        runFor(std::max(0.5, seconds - at));
     } else {
         runFor(seconds);
     }

@@ -463,6 +463,13 @@ QByteArray MpvEngine::cutAt(double at) const
     return seconds(std::max(0.0, at - stretchEarly()));
 }
 
+QByteArray MpvEngine::endAt(double stop) const
+{
+    // Past a stop at the file's end lie only the hear chain's last frames, which it hands
+    // on late under later dates: cut there, they were lost. The file's own end stops it.
+    return m_duration > 0 && stop >= m_duration ? QByteArray("none") : cutAt(stop);
+}
+
 double MpvEngine::stretchEarly() const
 {
     return stretch() == MpvStretch::RubberBand ? mpvRubberBandEarly(m_clock.rate()) : 0.0;
@@ -889,7 +896,7 @@ void MpvEngine::applySpeed(double rate)
     // Rubber Band's dating moves with the speed, and the pass decoded next cuts by it.
     if (changed && stretch() == MpvStretch::RubberBand) {
         if (m_mpv.known("ab-loop-b") != "no") m_mpv.write("ab-loop-b", cutAt(m_appliedStop));
-        if (m_holdEnd) m_mpv.write("end", cutAt(*m_holdEnd));
+        if (m_holdEnd) m_mpv.write("end", endAt(*m_holdEnd));
     }
     // Sound decoded for a parked start went through the old speed: decode it anew.
     if (m_seek == SeekPhase::Parked && changed) {
@@ -972,7 +979,7 @@ void MpvEngine::applyLoop()
                       : m_clock.end() == audio::HeardClock::End::Reached ? m_clock.endPos()
                                                                     : position();
     const bool hold = m_loop.holdAtStop && m_loop.wraps != LoopRange::kEndless && at <= m_appliedStop + 1e-6;
-    m_mpv.write("end", hold ? cutAt(m_appliedStop) : QByteArray("none"));
+    m_mpv.write("end", hold ? endAt(m_appliedStop) : QByteArray("none"));
     if (hold)
         m_holdEnd = m_appliedStop;
     else
@@ -981,8 +988,8 @@ void MpvEngine::applyLoop()
 
 // ---- heard position ----
 //
-// mpv decodes ahead of what is heard by its output buffer (0.2-0.4 s). Its position
-// properties at a jump or an end tell what was decoded, so the clock is our own:
+// mpv decodes ahead of what is heard by its output buffer and the server's (0.15-0.25 s).
+// Its position properties at a jump or an end tell what was decoded, so the clock is our own:
 // - Files with sound take `audio-pts` (the written audio's time less the output delay,
 //   i.e. what is heard; unset while mpv syncs after a seek); mpv keeps the pictures in
 //   step with it. Pictures without sound take `time-pos`, the frame handed to the output.
@@ -991,7 +998,8 @@ void MpvEngine::applyLoop()
 // - When mpv's A-B loop wraps (a SEEK event we did not ask for), the tail before the
 //   stop is still buffered and audio-pts reads start - buffered. With n wraps decoded but
 //   not heard, heard = sample + n * (stop - start); a wrap is heard when that reaches the
-//   stop. Measured on 0.35.1 with ao=null: the wrap is announced 0.30-0.40 s early.
+//   stop. Measured on 0.35.1 with ao=null and mpv's buffer at 0.2 s: the wrap was
+//   announced 0.30-0.40 s early.
 // - At an end (eof-reached) the position runs on to the end, not past it; mpv's own
 //   keep-open pause comes some 40 ms after the end is heard, the clock usually first.
 

@@ -235,6 +235,8 @@ private:
     MpvStretch stretch() const;
     // What mpv's ab-loop-b or end is told for a cut heard at `at`.
     QByteArray cutAt(double at) const;
+    // What mpv's end is told for a hold at `stop`.
+    QByteArray endAt(double stop) const;
     // How much earlier mpv dates the sound than it is (source seconds).
     double stretchEarly() const;
     double m_seekTarget = 0;

@@ -103,6 +103,21 @@ constexpr const char* kKeep =
     "surround=chl_out=3.0:lfe=0:win_size=1024:overlap=0.75,pan=stereo|c0=0.353553*FC|c1=0.353553*FC";
 constexpr int kKeepHop = 1024 - kHearKeepFrames;  // the window less its overlap
 
+// Silence after a file's last frame, so that what the chain still holds then is handed on:
+// the limiter's look-ahead, and with the centre kept the upmix's window besides (it hands
+// on whole hops only, so the last is filled by up to a hop of this silence, played after
+// the file's sound at a plain end). Without it a file's end lost 5 ms, 26 ms kept. Where
+// mpv cuts, at a stop or a loop's end, it cuts by date: the silence is never played there,
+// nor does it lengthen a wrap. Set by A's settings alone, so that a change on B leaves A's
+// entries as they run: between a change of keep on B and its hand-back an end loses the
+// upmix's part.
+QByteArray endPad(const HearSettings& a)
+{
+    const QByteArray limiter = "apad=pad_dur=" + num(kHearChainDelaySeconds);
+    if (a.centre != Centre::Keep) return limiter;
+    return "apad=pad_len=" + QByteArray::number(kHearKeepFrames + kKeepHop - 1) + "," + limiter;
+}
+
 // One branch's parts, graphs of their own so that no command of one part reaches another:
 // the centre, channels and gain, the kept centre while on, the low edge, the high edge and
 // the limiter. The limiter is the branch's own, not the last graph's: the last graph is
@@ -113,8 +128,9 @@ QList<QByteArray> branchFilters(const HearSettings& h, Branch b)
     const QByteArray mix = stereoTools(stereoToolsFor(h)) + ",volume=volume=" + num(h.gainDb) + "dB";
     // The input twice over goes in front of A's first graph (a graph more to build again
     // at each seek lengthens its gap): each branch's copy, B silent until a change.
-    const QByteArray split =
-        b == Branch::A ? QByteArray("aformat=channel_layouts=stereo,asplit[p][q];[p][q]") + kJoin + "," : QByteArray();
+    const QByteArray split = b == Branch::A ? "aformat=channel_layouts=stereo," + endPad(h) + ",asplit[p][q];[p][q]" +
+                                                  kJoin + ","
+                                            : QByteArray();
     QList<QByteArray> out{lavfi("hearmix" + suffix(b), split + onPair(b, mix))};
     if (h.centre == Centre::Keep) out << lavfi("hearkeep" + suffix(b), onPair(b, kKeep));
     return out << lavfi("hearlow" + suffix(b), onPair(b, sections("highpass", lowEdge(h))))
