@@ -137,11 +137,6 @@ MpvHandle::MpvHandle(bool videoOutput, bool audioOutput, Listener* listener, QOb
         // Short clips decode fine in software; no probing for GPU decoders.
         {"hwdec", "no"}, {"gpu-hwdec-interop", "no"},
         {"hr-seek", "yes"}, {"audio-pitch-correction", "yes"}, {"audio-fallback-to-null", "yes"},
-        // A hear setting changed while playing lands where mpv decodes, this much and the
-        // server's buffer ahead of what is heard: 0.05 s (of 0.2) took a change from 314 to
-        // 215 ms at the null sink with no dry run at load 2-10. The server's buffer halved
-        // besides (117 ms) ran dry in 3 of 7 runs at load 2-3: left at mpv's 100 ms.
-        {"audio-buffer", "0.05"},
         // Pictures are drawn on the UI thread (MpvVideoView), and by default mpv hands each
         // one over early and then blocks the draw until its time: 30-42 ms of every 40 ms
         // frame of a 25 fps video (measured, software OpenGL), while the wraps, holds and

@@ -58,7 +58,7 @@ inline constexpr double kHearFadeSeconds = 0.01;
 // starts again from its new coefficients, and its start rings (a peak of 2.4 times the
 // tone's own on 200-4000 turned on under a 440 Hz tone). 80 ms lets a 40 Hz edge ring out
 // with a frame of mpv's (up to 23 ms) between the band's graph and the fade's. Still well
-// within what mpv and the server buffer (0.05 s and 0.1 s).
+// within mpv's output buffer (0.2 s).
 inline constexpr double kHearBandSettleSeconds = 0.08;
 // How long any other change waits: the new settings reach the fade only after the
 // branch's limiter's look-ahead (5 ms); a fade begun at once met them mid-way, a step of
