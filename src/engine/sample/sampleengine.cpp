@@ -196,12 +196,17 @@ struct SampleEngine::Shared {
     // From the UI thread: the commands are taken together, in order.
     void post(std::initializer_list<Command> commands)
     {
+        const bool plan = std::any_of(commands.begin(), commands.end(), [](const Command& c) { return std::holds_alternative<Plan>(c); });
         {
             std::lock_guard lock(mutex);
             inbox.insert(inbox.end(), commands.begin(), commands.end());
+            if (plan) planWaiting.store(true, std::memory_order_release);
         }
         wake.notify_all();
     }
+    // A plan is in the inbox: the worker stops rendering ahead for it (after a remix that is
+    // some 40 chunks, as many ms, which a second change made soon after waited for).
+    std::atomic<bool> planWaiting{false};
 
     // Between the worker and the output thread, and read by the UI: no locks. The ring's one
     // consumer is whichever thread pulls: the output's own, or the worker's when it kicks.
@@ -518,6 +523,7 @@ Worker::Inbox Worker::takeCommands()
                          [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted || sh.nudged; });
     }
     sh.nudged = false;
+    sh.planWaiting.store(false, std::memory_order_relaxed);
     m_lastPassHeard = sh.lastPassHeard;
     for (Command& c : sh.inbox) {
         if (std::holds_alternative<QuitCommand>(c)) {
@@ -1349,6 +1355,7 @@ void Worker::renderAhead(bool timedWake)
             m_mode = Mode::Idle;  // a newer plan is on its way, or none (unloaded)
             break;
         }
+        if (sh.planWaiting.load(std::memory_order_acquire)) break;  // taken first, then on from here
         audio::Chunk* c = sh.ring.slot(m_startHeld);
         if (!c) break;
         // The next entry may come a pass early: whether the end fades is the last pass's
