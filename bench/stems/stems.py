@@ -183,7 +183,35 @@ def where(events, at_ns, label, within=3e9):
     return label + ' ' + ' '.join(f'{n}@{d:+.0f}ms' for n, d in zip(names, near))
 
 
-def cancel_run(driver, tmp, seconds, every, show_where=False):
+# The sink's frames read this late or later while a change was on its way: the server was
+# held up.
+kReadLateMs = 20
+
+
+def read_late(read_ns, read_late_ms, t0, t1):
+    """How late the recorder got the sink's frames at most between two moments, in ms past
+    when the sink played them (its clock): a server held up (or the recorder itself) while
+    a change was on its way hands over late."""
+    i0, i1 = np.searchsorted(read_ns, [t0, t1])
+    late = read_late_ms[i0:i1 + 1]
+    return float(np.max(late)) if len(late) else 0.0
+
+
+def print_trace(times, timed, mixes):
+    """Each timed change's way to the sink: the engine's TRACE lines (where it prints them)
+    from the call until the next change, in ms from the call, and when it was heard."""
+    traces = [(int(t[1]), t[2], t[3:]) for t in times if t[0] == 'TRACE']
+    calls = sorted(t for t, _ in mixes)
+    for t, name, heard, levels, off, gap in sorted(timed, key=lambda c: c[2]):
+        after = [c for c in calls if c > t]
+        until = after[0] if after else float('inf')
+        steps = [f"{what}{'(' + ','.join(x) + ')' if x else ''}@{(ns - t) / 1e6:.1f}"
+                 for ns, what, x in traces if t <= ns < min(until, t + 150e6)]
+        print(f'trace {name} heard {heard:.1f} ms, sink read up to {gap:.0f} ms late:', ' '.join(steps))
+        print(f'   5 ms windows from {-off:.1f} ms (dB against C muted):', ' '.join(f'{v:.0f}' for v in levels))
+
+
+def cancel_run(driver, tmp, seconds, every, show_where=False, show_trace=False):
     song, stems = cancel_stems(tmp, 12)
     rows = [(1.0, 3.0, 2), (5.0, 6.5, 3), (2.5, 4.0, 1)]
     args = ['--stems', '|'.join(stems), '--mix-every', str(every)]
@@ -194,6 +222,8 @@ def cancel_run(driver, tmp, seconds, every, show_where=False):
     first, last = sound_span(pcm)
     hp = highpass_db(pcm[first:last, 0])
     to_sink = sink_clock(clock)
+    read_ns = np.array([c[0] for c in clock], dtype=np.int64)
+    read_late_ms = np.array([(c[0] - to_sink(c[1])) / 1e6 for c in clock])
     # The recording's frame (from the first sound on) played at the sink at monotonic `ns`.
     k0, k1 = 0, len(pcm)
     per_frame = (to_sink(k1) - to_sink(k0)) / (k1 - k0)
@@ -228,7 +258,7 @@ def cancel_run(driver, tmp, seconds, every, show_where=False):
     mid = (np.median(level['all']) + noise) / 2
     fine = int(0.005 * RATE) / RATE  # a whole number of samples
     hp5 = highpass_db(pcm[first:last, 0], fine)
-    late = []
+    late, timed, overshoot = [], [], []
     selects = np.array([e[0] for e in events if e[1] == 'SELECT'] or [-1e18])
     for t, name in mixes:
         if np.min(np.abs(selects - t)) < 0.5e9:
@@ -237,8 +267,15 @@ def cancel_run(driver, tmp, seconds, every, show_where=False):
         seg = hp5[max(0, w0):w0 + int(1.0 / fine)]
         want_loud = name != 'all'
         hit = next((k for k, v in enumerate(seg) if (v > mid) == want_loud), None)
-        if hit is not None and w0 >= 0:
+        if hit is not None and w0 >= 20:
+            # A click is a window louder than the sound on both sides of the change.
+            settled = max(np.median(hp5[w0 - 20:w0]), np.median(seg[hit + 10:hit + 40]))
+            overshoot.append(float(np.max(seg[:hit + 10])) - settled)
+            if show_where and overshoot[-1] > 6:
+                print(f'{name} change {overshoot[-1]:+.1f} dB over the settled sound at {frame_at(t) / RATE:.2f} s')
             late.append(((w0 + hit + 0.5) * fine - frame_at(t) / RATE) * 1000)
+            timed.append((t, name, late[-1], seg[:30] - noise, (frame_at(t) / RATE / fine - w0) * fine * 1000,
+                          read_late(read_ns, read_late_ms, t, t + late[-1] * 1e6)))
     # Gaps: the tone's quietest 5 ms (RMS) against its own level, and digital silence.
     # (The first half second, where the start rises, and the stop's fade left out.)
     x = pcm[first + RATE // 2:last - RATE // 3, 0].astype(np.float64) / 32768
@@ -247,6 +284,9 @@ def cancel_run(driver, tmp, seconds, every, show_where=False):
     rms = np.sqrt((x[:n5 * w5].reshape(n5, w5) ** 2).mean(axis=1))
     dip = 20 * np.log10(rms.min() / np.median(rms) + 1e-20)
     minutes = int(len(hp) * win // 60)
+    if show_trace:
+        print_trace(times, timed, mixes)
+        print('recorder reads late (ms) median / 99 % / max:', ' / '.join(f'{v:.0f}' for v in np.percentile(read_late_ms, [50, 99, 100])))
     if show_where:  # where the worst in-step windows and the silences fall
         ns_at = lambda sec: to_sink(0) + (sec * RATE + first) * per_frame
         idx = np.flatnonzero(label == 'all')
@@ -260,7 +300,7 @@ def cancel_run(driver, tmp, seconds, every, show_where=False):
     return {'seconds': (last - first) / RATE, 'all_db': float(np.max(level['all'])) - noise,
             'all_median_db': float(np.median(level['all'])) - noise,
             'solo2_db': float(np.median(level['solo2'])) - noise, 'changes': len(mixes),
-            'late_ms': late, 'drift_ppm': (per_frame * RATE / 1e9 - 1) * 1e6, 'dip_db': dip, 'zero_runs': int(np.count_nonzero(rms == 0)),
+            'overshoot': overshoot, 'late_ms': late, 'late_read_on_time': [c[2] for c in timed if c[5] < kReadLateMs], 'drift_ppm': (per_frame * RATE / 1e9 - 1) * 1e6, 'dip_db': dip, 'zero_runs': int(np.count_nonzero(rms == 0)),
             'per_minute': per_minute, 'cpu': float(cpu[1]) / float(cpu[2]) * 100}
 
 
@@ -272,6 +312,7 @@ def main():
     ap.add_argument('--mix-every', type=float, default=5)
     ap.add_argument('--only', default='', help='index or cancel')
     ap.add_argument('--where', action='store_true', help='print the mix and entry changes near the worst windows')
+    ap.add_argument('--trace', action='store_true', help="print each change's way to the sink, by the engine's TRACE lines")
     a = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix='vamplet-stems.')
     if a.only in ('', 'index'):
@@ -282,7 +323,7 @@ def main():
               f"{r['seams']} | {r['entry_changes']} | {r['bad_jumps']} | {r['start_silent']} |")
         print()
     if a.only in ('', 'cancel'):
-        r = cancel_run(a.driver, tmp, a.seconds, a.mix_every, a.where)
+        r = cancel_run(a.driver, tmp, a.seconds, a.mix_every, a.where, a.trace)
         print('| rate 0.75, blended seams | seconds | noise left in step, worst 50 ms (median) | B alone | '
               'changes (timed) | heard at the sink after (ms) min / median / 90 % / max | tone\'s deepest 5 ms dip | silent 5 ms | CPU % |')
         print('|---|---|---|---|---|---|---|---|---|')
@@ -290,6 +331,13 @@ def main():
         lat = (f"{min(late):.0f} / {np.median(late):.0f} / {np.percentile(late, 90):.0f} / {max(late):.0f}"
                if late else 'none')
         print(f"sink clock against the monotonic: {r['drift_ppm']:+.0f} ppm")
+        if r['overshoot']:
+            print(f"a change's loudest 5 ms above the sound before and after it (dB): median "
+                  f"{np.median(r['overshoot']):+.1f}, worst {max(r['overshoot']):+.1f}")
+        on_time = r['late_read_on_time']
+        if on_time:
+            print(f"heard after, the {len(on_time)} changes whose sound the recorder read < {kReadLateMs} ms late: "
+                  f"{min(on_time):.0f} / {np.median(on_time):.0f} / {np.percentile(on_time, 90):.0f} / {max(on_time):.0f}")
         print(f"| 4 cancelling stems, list of 3 | {r['seconds']:.1f} | {r['all_db']:+.1f} dB ({r['all_median_db']:+.1f}) | "
               f"{r['solo2_db']:+.1f} dB | {r['changes']} ({len(late)} timed) | {lat} | {r['dip_db']:+.1f} dB | {r['zero_runs']} | {r['cpu']:.1f} |")
         print()
