@@ -177,6 +177,20 @@ private slots:
         };
         for (const auto& c : cases) QCOMPARE(remixReady(RemixProgress{c.past, c.old, c.speed}, 2205, 4), c.ready);
     }
+
+    // The remix goes over the queue from its first frames on and keeps ahead a step at a
+    // time; a worker that just fell behind real time puts nothing out.
+    void remixPreviewsEachStepWhileItsWorkerKeepsUp()
+    {
+        const struct { qint64 held, previewed; double recent; bool due; } cases[] = {
+            {512, 0, 20, false},   // short of the first
+            {1024, 0, 20, true},   // the first
+            {1024, 0, 3, false},   // a slow chunk
+            {1536, 1024, 20, false}, {2048, 1024, 20, true}, {4096, 1024, 20, true},
+            {2048, 1024, 1, false},
+        };
+        for (const auto& c : cases) QCOMPARE(previewDue(c.held, c.previewed, c.recent, 882, 882, 4), c.due);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLiveSwitch)

@@ -232,7 +232,7 @@ private slots:
             // Stretched, the stretcher's window still holds the old mix for a while.
             int blocks = 0;
             for (; loud() != m.heard && blocks < 50; ++blocks) QVERIFY(rig.step());
-            QVERIFY2(blocks <= 4, qPrintable(QString::number(blocks)));
+            QVERIFY2(blocks <= 4, qPrintable(QString::number(blocks) + (m.mute ? " mute" : m.solo ? " solo" : " all")));
             for (int i = 0; i < 100; ++i) {
                 QVERIFY(rig.step());
                 QCOMPARE(loud(), m.heard);

@@ -59,18 +59,21 @@ private slots:
         QTest::addColumn<double>("rate");
         QTest::addColumn<int>("wraps");
         QTest::addColumn<int>("from");  // the first frame fed; the frames before it are its lead-in
-        const struct { const char* name; double rate; int wraps, from; } rows[] = {
+        QTest::addColumn<int>("lead");  // how many of them
+        const struct { const char* name; double rate; int wraps, from, lead = 4096; } rows[] = {
             {"0.5", 0.5, 0, 0}, {"0.75", 0.75, 0, 0}, {"1.25", 1.25, 0, 0}, {"1.5", 1.5, 0, 0}, {"2", 2.0, 0, 0},
             {"0.6, looped", 0.6, 2, 0}, {"1.5, looped", 1.5, 2, 0}, {"1.25, looped", 1.25, 2, 0},
             {"1 (a trainer's last step)", 1.0, 0, 0}, {"1, looped", 1.0, 2, 0},
-            {"1.1, going on from the frames before", 1.1, 0, kRate / 5}};
-        for (const auto& r : rows) QTest::newRow(r.name) << r.rate << r.wraps << r.from;
+            {"1.1, going on from the frames before", 1.1, 0, kRate / 5},
+            {"0.75, from a short lead-in", 0.75, 0, kRate / 5, 1024}};
+        for (const auto& r : rows) QTest::newRow(r.name) << r.rate << r.wraps << r.from << r.lead;
     }
     void levelFollowsTheOfflineRender()
     {
         QFETCH(double, rate);
         QFETCH(int, wraps);
         QFETCH(int, from);
+        QFETCH(int, lead);
         // The same input as the stretcher is fed, seam blends and all, from a reader of its own.
         Chirp source;
         auto plain = reader(source, wraps);
@@ -82,7 +85,7 @@ private slots:
         }
         // At rate 1 the input itself (the offline render eases in over its first frames).
         // Going on from frames before, the render hears them first and drops what they make.
-        std::vector<float> before(std::size_t(std::min(from, 4096)) * 2);
+        std::vector<float> before(std::size_t(std::min(from, lead)) * 2);
         source.readAt(from - qint64(before.size() / 2), before.data(), qint64(before.size() / 2));
         before.insert(before.end(), input.begin(), input.end());
         std::vector<float> expected = rate == 1.0 ? input : offlineStretch(before, kRate, rate);
@@ -93,7 +96,7 @@ private slots:
         fed->seek(from);
         Stretcher stretcher;
         stretcher.start(kRate, rate, 1.0);
-        if (from > 0) stretcher.leadIn(before.data(), qint64(before.size() - input.size()) / 2);
+        if (from > 0) stretcher.leadIn(before.data(), qint64(before.size() - input.size()) / 2, lead);
         std::vector<float> heard;  // stereo
         auto chunk = std::make_unique<Chunk>();
         while (stretcher.fill(*fed, 1, [rate] { return Stretcher::Turn{false, rate}; })) {

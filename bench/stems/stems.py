@@ -203,6 +203,34 @@ def where(events, at_ns, label, within=3e9):
     return label + ' ' + ' '.join(f'{n}@{d:+.0f}ms' for n, d in zip(names, near))
 
 
+# The sink's frames read this late or later while a change was on its way: the server was
+# held up.
+kReadLateMs = 20
+
+
+def read_late(read_ns, read_late_ms, t0, t1):
+    """How late the recorder got the sink's frames at most between two moments, in ms past
+    when the sink played them (its clock): a server held up (or the recorder itself) while
+    a change was on its way hands over late."""
+    i0, i1 = np.searchsorted(read_ns, [t0, t1])
+    late = read_late_ms[i0:i1 + 1]
+    return float(np.max(late)) if len(late) else 0.0
+
+
+def print_trace(times, timed, mixes):
+    """Each timed change's way to the sink: the engine's TRACE lines (where it prints them)
+    from the call until the next change, in ms from the call, and when it was heard."""
+    traces = [(int(t[1]), t[2], t[3:]) for t in times if t[0] == 'TRACE']
+    calls = sorted(t for t, _ in mixes)
+    for t, name, heard, levels, off, gap in sorted(timed, key=lambda c: c[2]):
+        after = [c for c in calls if c > t]
+        until = after[0] if after else float('inf')
+        steps = [f"{what}{'(' + ','.join(x) + ')' if x else ''}@{(ns - t) / 1e6:.1f}"
+                 for ns, what, x in traces if t <= ns < min(until, t + 150e6)]
+        print(f'trace {name} heard {heard:.1f} ms, sink read up to {gap:.0f} ms late:', ' '.join(steps))
+        print(f'   5 ms windows from {-off:.1f} ms (dB against C muted):', ' '.join(f'{v:.0f}' for v in levels))
+
+
 def silent_runs(rms, w5):
     """(first 5 ms window, windows) of each run of digital silence."""
     k = np.flatnonzero(rms == 0)
@@ -214,7 +242,7 @@ def silent_runs(rms, w5):
     return [(int(a), int(b - a + 1)) for a, b in zip(starts, ends)]
 
 
-def cancel_run(driver, tmp, seconds, every, show_where=False, mode='stems'):
+def cancel_run(driver, tmp, seconds, every, show_where=False, mode='stems', show_trace=False):
     """mode: 'stems' (the four cancelling stems), 'single' (their mix as one file, the
     changes doing nothing) or 'single-stem' (that file as the one stem, each change a
     remix that sounds the same)."""
@@ -228,6 +256,8 @@ def cancel_run(driver, tmp, seconds, every, show_where=False, mode='stems'):
     pcm, out = record(driver, args, os.path.join(tmp, 'rec.raw'), seconds, clock)
     first, last = sound_span(pcm)
     to_sink = sink_clock(clock)
+    read_ns = np.array([c[0] for c in clock], dtype=np.int64)
+    read_late_ms = np.array([(c[0] - to_sink(c[1])) / 1e6 for c in clock])
     # The recording's frame (from the first sound on) played at the sink at monotonic `ns`.
     k0, k1 = 0, len(pcm)
     per_frame = (to_sink(k1) - to_sink(k0)) / (k1 - k0)
@@ -279,7 +309,7 @@ def cancel_run(driver, tmp, seconds, every, show_where=False, mode='stems'):
     mid = (np.median(level['all']) + noise) / 2
     fine = int(0.005 * RATE) / RATE  # a whole number of samples
     hp5 = highpass_db(pcm[first:last, 0], fine)
-    late = []
+    late, timed, overshoot = [], [], []
     selects = np.array([e[0] for e in events if e[1] == 'SELECT'] or [-1e18])
     for t, name in mixes:
         if np.min(np.abs(selects - t)) < 0.5e9:
@@ -288,9 +318,19 @@ def cancel_run(driver, tmp, seconds, every, show_where=False, mode='stems'):
         seg = hp5[max(0, w0):w0 + int(1.0 / fine)]
         want_loud = name != 'all'
         hit = next((k for k, v in enumerate(seg) if (v > mid) == want_loud), None)
-        if hit is not None and w0 >= 0:
+        if hit is not None and w0 >= 20:
+            # A click is a window louder than the sound on both sides of the change.
+            settled = max(np.median(hp5[w0 - 20:w0]), np.median(seg[hit + 10:hit + 40]))
+            overshoot.append(float(np.max(seg[:hit + 10])) - settled)
+            if show_where and overshoot[-1] > 6:
+                print(f'{name} change {overshoot[-1]:+.1f} dB over the settled sound at {frame_at(t) / RATE:.2f} s')
             late.append(((w0 + hit + 0.5) * fine - frame_at(t) / RATE) * 1000)
+            timed.append((t, name, late[-1], seg[:30] - noise, (frame_at(t) / RATE / fine - w0) * fine * 1000,
+                          read_late(read_ns, read_late_ms, t, t + late[-1] * 1e6)))
     minutes = int(len(hp) * win // 60)
+    if show_trace:
+        print_trace(times, timed, mixes)
+        print('recorder reads late (ms) median / 99 % / max:', ' / '.join(f'{v:.0f}' for v in np.percentile(read_late_ms, [50, 99, 100])))
     if show_where:  # where the worst in-step windows fall
         idx = np.flatnonzero(label == 'all')
         for w in idx[np.argsort(hp[idx])[-3:]]:
@@ -300,7 +340,8 @@ def cancel_run(driver, tmp, seconds, every, show_where=False, mode='stems'):
     r.update({'all_db': float(np.max(level['all'])) - noise,
               'all_median_db': float(np.median(level['all'])) - noise,
               'solo2_db': float(np.median(level['solo2'])) - noise,
-              'late_ms': late, 'drift_ppm': (per_frame * RATE / 1e9 - 1) * 1e6, 'per_minute': per_minute})
+              'overshoot': overshoot, 'late_ms': late,
+              'late_read_on_time': [c[2] for c in timed if c[5] < kReadLateMs], 'drift_ppm': (per_frame * RATE / 1e9 - 1) * 1e6, 'per_minute': per_minute})
     return r
 
 
@@ -322,6 +363,7 @@ def main():
     ap.add_argument('--single', choices=['file', 'stem'], help='the cancelling stems\' mix as one file (the '
                     'changes doing nothing), or as one stem (each change a remix that sounds the same)')
     ap.add_argument('--where', action='store_true', help='print the mix and entry changes near the worst windows')
+    ap.add_argument('--trace', action='store_true', help="print each change's way to the sink, by the engine's TRACE lines")
     a = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix='vamplet-stems.')
     if a.only in ('', 'index') and not a.single:
@@ -340,7 +382,7 @@ def main():
               f"{r['changes']} | {r['dip_db']:+.1f} dB | {r['zero_runs']} | {r['cpu']:.1f} |")
         print_silences(r, a.where)
     elif a.only in ('', 'cancel'):
-        r = cancel_run(a.driver, tmp, a.seconds, a.mix_every, a.where)
+        r = cancel_run(a.driver, tmp, a.seconds, a.mix_every, a.where, show_trace=a.trace)
         print('| rate 0.75, blended seams | seconds | noise left in step, worst 50 ms (median) | B alone | '
               'changes (timed) | heard at the sink after (ms) min / median / 90 % / max | tone\'s deepest 5 ms dip | silent 5 ms | CPU % |')
         print('|---|---|---|---|---|---|---|---|---|')
@@ -353,6 +395,13 @@ def main():
         print()
         print('noise left while all play, worst 50 ms each minute (dB against a stem):',
               ' '.join(f'{v:+.0f}' for v in r['per_minute']))
+        if r['overshoot']:
+            print(f"a change's loudest 5 ms above the sound before and after it (dB): median "
+                  f"{np.median(r['overshoot']):+.1f}, worst {max(r['overshoot']):+.1f}")
+        on_time = r['late_read_on_time']
+        if on_time:
+            print(f"heard after, the {len(on_time)} changes whose sound the recorder read < {kReadLateMs} ms late: "
+                  f"{min(on_time):.0f} / {np.median(on_time):.0f} / {np.percentile(on_time, 90):.0f} / {max(on_time):.0f}")
         print_silences(r, a.where)
 
 

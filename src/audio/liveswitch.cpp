@@ -112,4 +112,10 @@ bool remixReady(const RemixProgress& p, qint64 slack, double fastSpeed)
     return p.pastQueue >= slack && (p.speed >= fastSpeed || p.pastQueue >= p.oldAhead);
 }
 
+bool previewDue(qint64 held, qint64 previewed, double recentSpeed, qint64 first, qint64 step, double fastSpeed)
+{
+    if (recentSpeed < fastSpeed) return false;
+    return previewed <= 0 ? held >= first : held >= previewed + step;
+}
+
 } // namespace audio

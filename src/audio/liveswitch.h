@@ -92,4 +92,11 @@ struct RemixProgress {
 // which plays on meanwhile: the change is heard later, and never as a gap.
 bool remixReady(const RemixProgress& p, qint64 slack, double fastSpeed);
 
+// Whether the remix rendered so far (`held` frames, `previewed` of them already put over the
+// output's queue) goes over it again now: first once `first` frames are rendered, then each
+// `step` more, so that its sound keeps ahead of the server's reading until the whole
+// replacement follows. Only while the last chunk came `fastSpeed` times faster than real time
+// (`recentSpeed`): a worker held up would let the old sound come back between two of them.
+bool previewDue(qint64 held, qint64 previewed, double recentSpeed, qint64 first, qint64 step, double fastSpeed);
+
 } // namespace audio

@@ -66,7 +66,7 @@ bool Stretcher::feedHop(LoopReader& reader, quint64 entry, const TurnFn& turn)
     return true;
 }
 
-void Stretcher::leadIn(const float* frames, qint64 n)
+void Stretcher::leadIn(const float* frames, qint64 n, qint64 wanted)
 {
     // Padding in front and dropping the start delay line the output up with the input.
     // Sound that goes on from frames before it is heard further back than the padding:
@@ -78,7 +78,7 @@ void Stretcher::leadIn(const float* frames, qint64 n)
     // sounds that beat, its 10 ms windows came up to 3 dB apart. The output of the
     // lead-in is dropped as well.
     if (m_padLeft <= 0) return;
-    const qint64 extra = n > 0 ? kLeadInExtra : 0;
+    const qint64 extra = n > 0 ? std::clamp<qint64>(wanted, 1, kLeadInExtra) : 0;
     const qint64 pad = m_padLeft + extra;
     frames += std::max<qint64>(0, n - extra) * kChannels;
     n = std::min(n, extra);

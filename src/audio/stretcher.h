@@ -87,7 +87,9 @@ public:
     // not rise from silence:
     // without them its first 10 ms come some 3 dB soft. Only between start() and the first fill().
     qint64 leadInWanted() const { return kLeadInExtra; }
-    void leadIn(const float* frames, qint64 n);
+    // `wanted`: how far back the window hears them, where a fresh start must be quick (a
+    // remix heard at once): the rest of the lead-in is most of the time to its first chunk.
+    void leadIn(const float* frames, qint64 n, qint64 wanted = kLeadInExtra);
     // The last frames fed since start() (its lead-in included), some 4096 of them: the
     // sound heard just before a seam, for the next stretcher's lead-in where the next start
     // blends out of it. Empty when nothing was fed.

@@ -63,6 +63,9 @@ constexpr quint64 kSwitchLeadChunks = 2;
 // (a fresh stretcher's first chunks take longer).
 constexpr int kReplaceMarginMs = 5;
 constexpr int kStretchedReplaceMarginMs = 15;
+// A remix's first frames go out sooner (a short lead-in, kRemixLeadInFrames, and previews
+// from its second chunk): where the server reads on past the cut meanwhile, they are left out.
+constexpr int kStretchedRemixMarginMs = 10;
 // A remix of the stems replaces all the output holds from just past what the server has
 // played, in one write once it is rendered that far and this much further (more than the
 // server asks for at a time): a replacement followed by silence for the worker to catch up
@@ -72,10 +75,19 @@ constexpr int kRemixSlackMs = 50;
 // waits until it is as far ahead as the old sound was (remixReady()).
 constexpr double kFastRemix = 4;
 // The remix's first frames are put in the server's queue as soon as this much of it is
-// rendered (AudioOutput::preview()), so that the change is heard within a server request:
-// all the queue takes some 25 ms to render, some 12 of them the fresh stretcher's lead-in.
-// More than the rest takes to render, so that the whole replacement lands within it.
-constexpr int kRemixPreviewMs = 50;
+// rendered (AudioOutput::preview()), so that the change is heard within a server request,
+// and again each step more until the whole replacement follows: all the queue takes some
+// 25 ms to render, its first chunk some 9 after the fresh stretcher's 5 ms lead-in, each
+// further one about 1. (Waiting for 50 ms of it and four times real time in all, the
+// lead-in counted, put the first frames out some 6 ms later.)
+constexpr int kRemixFirstPreviewMs = 20;
+constexpr int kRemixPreviewStepMs = 20;
+// A remix's stretcher hears this much before the cut, not the 4096 frames of other starts:
+// to its second chunk at 0.75 that took 9.7 ms of CPU, not 14.4. Its phases never matched
+// the stretcher it replaces whatever the lead-in, and its level is within 0.5 dB from the
+// first 5 ms (without one, 6 dB soft there). With 1024 (8.0 ms) the old mix's tail rang
+// on 10 ms longer where the new mix cancels to silence.
+constexpr qint64 kRemixLeadInFrames = 2048;
 // Where the output can replace nothing, it goes on after this many chunks beyond what the
 // output took: the worker has their time to render it with a fresh stretcher.
 constexpr quint64 kRemixLeadChunks = 6;
@@ -197,13 +209,18 @@ struct SampleEngine::Shared {
     // From the UI thread: the commands are taken together, in order.
     void post(std::span<const Command> commands)
     {
+        const bool plan = std::any_of(commands.begin(), commands.end(), [](const Command& c) { return std::holds_alternative<Plan>(c); });
         {
             std::lock_guard lock(mutex);
             inbox.insert(inbox.end(), commands.begin(), commands.end());
+            if (plan) planWaiting.store(true, std::memory_order_release);
         }
         wake.notify_all();
     }
     void post(std::initializer_list<Command> commands) { post(std::span(commands.begin(), commands.size())); }
+    // A plan is in the inbox: the worker stops rendering ahead for it (after a remix that is
+    // some 40 chunks, as many ms, which a second change made soon after waited for).
+    std::atomic<bool> planWaiting{false};
 
     // Between the worker and the output thread, and read by the UI: no locks. The ring's one
     // consumer is whichever thread pulls: the output's own, or the worker's when it kicks.
@@ -388,7 +405,7 @@ private:
     void beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn = false,
                     const std::vector<float>& before = {});
     // The stretcher hears the source's frames before `from` (where they exist).
-    void leadInFrom(qint64 from);
+    void leadInFrom(qint64 from, qint64 wanted);
     bool handOver(std::vector<float> tail);
     // `cut`: the frame the output can replace from, where the caller read it already.
     std::optional<Takeover> takeover(quint64 taken, Change change, std::optional<double> stop,
@@ -461,7 +478,8 @@ private:
     // old ones play on; these go (seqs, first to last) with the write that replaces them.
     bool m_replacesQueue = false;
     qint64 m_heldFrames = 0;
-    bool m_previewed = false;  // the remix's first frames are in the server's queue
+    qint64 m_previewedFrames = 0;  // of the remix's frames, those in the server's queue
+    std::chrono::steady_clock::time_point m_lastHeldAt;  // when its last chunk was rendered
     void previewRemix();
     bool remixStillReaches(quint64 entry, quint64 taken, qint64 cut) const;
     qint64 cutFrom(Change change) const;  // the first frame pulled a change may cut at (-1: none)
@@ -522,6 +540,7 @@ Worker::Inbox Worker::takeCommands()
                          [&] { return !sh.inbox.empty() || sh.idleSeen != sh.idleWanted || sh.nudged; });
     }
     sh.nudged = false;
+    sh.planWaiting.store(false, std::memory_order_relaxed);
     m_lastPassHeard = sh.lastPassHeard;
     for (Command& c : sh.inbox) {
         if (std::holds_alternative<QuitCommand>(c)) {
@@ -624,7 +643,7 @@ void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool prerol
         // would make a step at the seam, which the real-time stretcher answers some 6 dB soft
         // for a few ms, where its offline render does not.)
         if (m_mode != Mode::Preroll && !fadesIn) {
-            if (before.empty()) leadInFrom(fl.from);
+            if (before.empty()) leadInFrom(fl.from, m_replacesQueue ? kRemixLeadInFrames : m_stretch.leadInWanted());
             else m_stretch.leadIn(before.data(), qint64(before.size() / audio::kChannels));
         }
     } else {
@@ -642,18 +661,18 @@ void Worker::useStems(const StemSet& set, std::optional<qint64> remixAt)
     if (!m_stems.mix) return;
     // A remix joins what plays through a short ramp from the frame it is rendered again
     // from; anything else starts at its levels.
-    constexpr int kRemixRampMs = 10;
+    constexpr int kRemixRampMs = 5;
     if (remixAt) m_stems.mix->rampTo(stemGains(set), *remixAt, qint64(kRemixRampMs) * m_decoder->format().sampleRate / 1000);
     else m_stems.mix->setGains(stemGains(set));
 }
 
-void Worker::leadInFrom(qint64 from)
+void Worker::leadInFrom(qint64 from, qint64 wanted)
 {
-    const qint64 n = std::min(m_stretch.leadInWanted(), from);
+    const qint64 n = std::min(wanted, from);
     if (n <= 0) return;
     m_leadIn.resize(std::size_t(n) * audio::kChannels);
     // Read just before the reader's first frames: the decoder goes on from here unmoved.
-    if (source().readAt(from - n, m_leadIn.data(), n) == n) m_stretch.leadIn(m_leadIn.data(), n);
+    if (source().readAt(from - n, m_leadIn.data(), n) == n) m_stretch.leadIn(m_leadIn.data(), n, wanted);
 }
 
 // The UI's plan is still for the entry before the one handed over ahead: nothing of that
@@ -771,9 +790,9 @@ void Worker::applyPlan(Plan plan)
             if (r.seq > live->keepUntil) m_oldAhead.emplace_back(r.seq, r.frames);
     m_rendered.clear();
     m_heldFrames = 0;
-    m_previewed = false;
+    m_previewedFrames = 0;
     if (m_replacesQueue) {
-        m_remixBegan = std::chrono::steady_clock::now();
+        m_remixBegan = m_lastHeldAt = std::chrono::steady_clock::now();
         // Played on until the remix replaces them all at once.
         m_dropOnReplace = std::pair{live->keepUntil + 1, m_seq};
         from = live->from / f.sampleRate;
@@ -915,7 +934,8 @@ qint64 Worker::cutFrom(Change change) const
     // Silence is written at once; sound that goes on is rendered first, which takes a while.
     const bool silence = change == Change::Pause;
     const qint64 from = sh.output->replaceableFrom(silence ? AudioOutput::Putting::Silence : AudioOutput::Putting::Sound);
-    const int ms = silence ? 0 : m_practice.stretches() ? kStretchedReplaceMarginMs : kReplaceMarginMs;
+    const int stretched = change == Change::Mix ? kStretchedRemixMarginMs : kStretchedReplaceMarginMs;
+    const int ms = silence ? 0 : m_practice.stretches() ? stretched : kReplaceMarginMs;
     return from >= 0 ? from + qint64(ms) * m_outputRate / 1000 : -1;
 }
 
@@ -1076,11 +1096,14 @@ void Worker::publish(audio::Chunk* c)
         // Not past the ring's room (the old sound fills it while it plays on).
         const bool room = sh.ring.slot(m_startHeld + 1) != nullptr;
         const RemixProgress progress = remixProgress();
+        const auto now = std::chrono::steady_clock::now();
+        const double took = std::chrono::duration<double>(now - std::exchange(m_lastHeldAt, now)).count();
         if (!c->end && room && !remixReady(progress, qint64(kRemixSlackMs) * m_outputRate / 1000, kFastRemix)) {
             ++m_startHeld;
-            // A slow worker (a busy machine) previews nothing: the replacement may be long in
-            // coming, and the old sound would come back in between.
-            if (!m_previewed && progress.speed >= kFastRemix && m_heldFrames >= qint64(kRemixPreviewMs) * m_outputRate / 1000)
+            const double recent = took > 0 ? double(c->frames) / m_outputRate / took : kFastRemix;
+            const auto frames = [this](int ms) { return qint64(ms) * m_outputRate / 1000; };
+            if (previewDue(m_heldFrames, m_previewedFrames, recent, frames(kRemixFirstPreviewMs),
+                           frames(kRemixPreviewStepMs), kFastRemix))
                 previewRemix();
             return;
         }
@@ -1106,7 +1129,7 @@ RemixProgress Worker::remixProgress() const
 
 void Worker::previewRemix()
 {
-    m_previewed = true;
+    m_previewedFrames = m_heldFrames;
     const std::size_t held = m_startHeld;
     // Run where no pull comes between (AudioOutput::preview()): the pull's own state (the
     // filters, the metronome) may be read there, and the held slots are this thread's alone
@@ -1356,6 +1379,7 @@ void Worker::renderAhead(bool timedWake)
             m_mode = Mode::Idle;  // a newer plan is on its way, or none (unloaded)
             break;
         }
+        if (sh.planWaiting.load(std::memory_order_acquire)) break;  // taken first, then on from here
         audio::Chunk* c = sh.ring.slot(m_startHeld);
         if (!c) break;
         // The next entry may come a pass early: whether the end fades is the last pass's
