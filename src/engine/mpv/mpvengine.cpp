@@ -988,7 +988,7 @@ void MpvEngine::applyLoop()
 
 // ---- heard position ----
 //
-// mpv decodes ahead of what is heard by its output buffer and the server's (0.15-0.25 s).
+// mpv decodes ahead of what is heard by its output buffer and the server's (0.2-0.4 s).
 // Its position properties at a jump or an end tell what was decoded, so the clock is our own:
 // - Files with sound take `audio-pts` (the written audio's time less the output delay,
 //   i.e. what is heard; unset while mpv syncs after a seek); mpv keeps the pictures in

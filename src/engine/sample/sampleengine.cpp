@@ -484,6 +484,7 @@ private:
     bool remixStillReaches(quint64 entry, quint64 taken, qint64 cut) const;
     qint64 cutFrom(Change change) const;  // the first frame pulled a change may cut at (-1: none)
     qint64 pulledAt(quint64 seq) const { return sh.pulledAt[seq % kRingChunks].load(std::memory_order_acquire); }
+    qint64 outputFrames(int ms) const { return qint64(ms) * m_outputRate / 1000; }
     std::optional<std::pair<quint64, quint64>> m_dropOnReplace;
     std::vector<std::pair<quint64, qint64>> m_oldAhead;  // the old chunks it replaces: seq, frames
     std::chrono::steady_clock::time_point m_remixBegan;
@@ -612,7 +613,7 @@ qint64 Worker::fadeFrames() const
     // A stretched seam blends longer: the stretcher's window (some 46 ms) hears a faster
     // turn of phase as two sounds at once, and their sum dips.
     const int ms = sh.options.crossfadeMs;
-    return qint64(ms > 0 && m_practice.stretches() ? std::max(ms, kStretchedBlendMs) : ms) * m_outputRate / 1000;
+    return outputFrames(ms > 0 && m_practice.stretches() ? std::max(ms, kStretchedBlendMs) : ms);
 }
 
 void Worker::beginEntry(const FrameLoop& fl, bool wrapNow, int pass, bool preroll, bool fadesIn,
@@ -910,7 +911,7 @@ bool Worker::againstRange(qint64 stop) const
     const qint64 from = sh.output->replaceableFrom(AudioOutput::Putting::Sound);
     // A chunk's pulled frame is known only once the output took it.
     const auto pulledFrom = [&](const Rendered& r) {
-        return r.seq > taken ? std::numeric_limits<qint64>::max() : sh.pulledAt[r.seq % kRingChunks].load(std::memory_order_acquire);
+        return r.seq > taken ? std::numeric_limits<qint64>::max() : pulledAt(r.seq);
     };
     for (const Rendered& r : m_rendered) {
         if (r.entry != m_entry || r.step <= 0) continue;
@@ -936,7 +937,7 @@ qint64 Worker::cutFrom(Change change) const
     const qint64 from = sh.output->replaceableFrom(silence ? AudioOutput::Putting::Silence : AudioOutput::Putting::Sound);
     const int stretched = change == Change::Mix ? kStretchedRemixMarginMs : kStretchedReplaceMarginMs;
     const int ms = silence ? 0 : m_practice.stretches() ? stretched : kReplaceMarginMs;
-    return from >= 0 ? from + qint64(ms) * m_outputRate / 1000 : -1;
+    return from >= 0 ? from + outputFrames(ms) : -1;
 }
 
 bool Worker::remixStillReaches(quint64 entry, quint64 taken, qint64 cut) const
@@ -1098,12 +1099,11 @@ void Worker::publish(audio::Chunk* c)
         const RemixProgress progress = remixProgress();
         const auto now = std::chrono::steady_clock::now();
         const double took = std::chrono::duration<double>(now - std::exchange(m_lastHeldAt, now)).count();
-        if (!c->end && room && !remixReady(progress, qint64(kRemixSlackMs) * m_outputRate / 1000, kFastRemix)) {
+        if (!c->end && room && !remixReady(progress, outputFrames(kRemixSlackMs), kFastRemix)) {
             ++m_startHeld;
             const double recent = took > 0 ? double(c->frames) / m_outputRate / took : kFastRemix;
-            const auto frames = [this](int ms) { return qint64(ms) * m_outputRate / 1000; };
-            if (previewDue(m_heldFrames, m_previewedFrames, recent, frames(kRemixFirstPreviewMs),
-                           frames(kRemixPreviewStepMs), kFastRemix))
+            if (previewDue(m_heldFrames, m_previewedFrames, recent, outputFrames(kRemixFirstPreviewMs),
+                           outputFrames(kRemixPreviewStepMs), kFastRemix))
                 previewRemix();
             return;
         }
@@ -1203,7 +1203,7 @@ qint64 Worker::joinInTime(qint64 from, std::size_t held, std::pair<quint64, quin
     const qint64 now = sh.output->replaceableFrom(AudioOutput::Putting::Sound);
     if (now <= from) return from;
     // A little past: the server reads on while this runs.
-    qint64 skip = now - from + qint64(kReplaceMarginMs) * m_outputRate / 1000;
+    qint64 skip = now - from + outputFrames(kReplaceMarginMs);
     const qint64 wanted = skip;
     bool passStart = false;
     std::size_t i = 0;
