@@ -262,10 +262,12 @@ def main():
         # start would put the change: the change's latency beyond the start's.
         times = {l.split()[0]: int(l.split()[1]) for l in out if l.startswith(('PLAY', 'CHANGE'))}
         peak = lambda f: max(abs(pcm[2 * g]) for g in range(f, f + 100)) / 32768
-        heard = next(f for f in range(first, last, 25) if abs(peak(f) - peak(first)) > 0.02)
-        late = (heard - loud[0]) / RATE * 1000 - (times['CHANGE'] - times['PLAY']) / 1e6
-        at = (steps.index(max(steps)) // 2 + first - heard) / RATE * 1000
-        print(f'| {was or "none"} to {to or "none"} | {max(steps):.4f} ({at:+.0f} ms from the change) | {own:.4f} | {late:+.0f} |')
+        # A change that moves no peak (a band around the tone) has no latency here, only steps.
+        heard = next((f for f in range(first, last, 25) if abs(peak(f) - peak(first)) > 0.02), None)
+        late = f'{(heard - loud[0]) / RATE * 1000 - (times["CHANGE"] - times["PLAY"]) / 1e6:+.0f}' if heard else 'none'
+        at = f'{(steps.index(max(steps)) // 2 + first - heard) / RATE * 1000:+.0f} ms from the change' if heard else \
+            f'{(steps.index(max(steps)) // 2 + first - loud[0]) / RATE:.3f} s in'
+        print(f'| {was or "none"} to {to or "none"} | {max(steps):.4f} ({at}) | {own:.4f} | {late} |')
     # Kept across the loop's wraps: a 4 s tone looped for 10 s, the setting turned on 2 s in;
     # the largest step (where, from the sound's start) and the left channel's level before it, after it, after the first and second wraps.
     head('wrap', '| turned on 2 s in | largest step | before dB | after | after a wrap | after two |')

@@ -274,7 +274,7 @@ public:
     // Written over the queue from just past the server's reading, and the old sound after
     // it written again as it was (from what was kept), so the queue ends where it did and
     // what was pulled still counts as it did.
-    bool preview(qint64 from, const Fill& fill) override
+    bool preview(qint64 from, const Fill& fill, bool goesOn) override
     {
         if (!m_loop) return false;
         pa_threaded_mainloop_lock(m_loop);
@@ -288,7 +288,7 @@ public:
                 const qint64 got = std::min(frames, fill(at - start, data, frames));
                 if (got > 0) {
                     fadeFromQueued(data, at, got);
-                    fadeBackToQueued(data, at, got, frames);
+                    if (!goesOn || got < frames) fadeBackToQueued(data, at, got, frames);
                     put = pa_stream_write(m_stream, data, std::size_t(frames) * 8, nullptr, int64_t(at) * 8,
                                           PA_SEEK_ABSOLUTE) >= 0;
                     if (put) keepQueued(data, at, frames);

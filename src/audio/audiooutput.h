@@ -105,12 +105,14 @@ public:
     // `frames` of it in `out`, from its frame `skip` on (those the server read past), and
     // returns how many (0: none). It runs as replace()'s `ready` does, where no pull comes
     // between. Nothing counts as pulled; the queue past the preview keeps the old sound,
-    // faded back into. False where nothing was put. Called on a worker thread.
+    // faded back into, unless `goesOn`: what is pulled next goes on from the preview's end,
+    // which it filled to. False where nothing was put. Called on a worker thread.
     using Fill = std::function<qint64(qint64 skip, float* out, qint64 frames)>;
-    virtual bool preview(qint64 from, const Fill& fill)
+    virtual bool preview(qint64 from, const Fill& fill, bool goesOn = false)
     {
         (void)from;
         (void)fill;
+        (void)goesOn;
         return false;
     }
     // False once the output broke (the sound server went away, or its stream did).

@@ -121,11 +121,11 @@ public:
             ready(false);
     }
 
-    bool preview(qint64 from, const Fill& fill) override
+    bool preview(qint64 from, const Fill& fill, bool goesOn) override
     {
         std::unique_lock lock(m_mutex, std::try_to_lock);
         return lock.owns_lock() && m_link.load() == Link::Server && from >= m_from.load() &&
-               m_server->preview(from - m_from.load(), fill);
+               m_server->preview(from - m_from.load(), fill, goesOn);
     }
 
     int sampleRate() const override { return m_rate.load(); }

@@ -219,6 +219,24 @@ void PartFilter::beginFade()
     m_fadeAt = 0;
 }
 
+void PartFilter::rerun(const float* warm, std::int64_t warmFrames, float* frames, std::int64_t n, const HearSettings& s)
+{
+    // The band's state forgets within milliseconds, so warming on what came just before
+    // gives it as it stood at the first frame, to far below what is heard.
+    m_chain.design(m_now, m_rate);
+    m_chain.clearState();
+    m_limiter.reset();
+    for (std::int64_t i = 0; i < warmFrames; ++i) {
+        double l = warm[2 * i], r = warm[2 * i + 1];
+        if (m_now.any()) m_chain.frame(l, r);
+        m_limiter.frame(l, r);
+    }
+    m_keep.forget(n);  // remembered again as they go through
+    m_quiet = 0;
+    set(s);
+    process(frames, n);
+}
+
 void PartFilter::process(float* frames, std::int64_t n)
 {
     if (bypassed()) {

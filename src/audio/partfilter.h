@@ -135,6 +135,17 @@ public:
         m_keep.forget(n);
         m_quiet = 0;
     }
+    // Whether rerun() can take `s` now: the settings settled (no fade under way or waiting),
+    // and neither they nor `s` keep the centre, whose delay would move what was heard.
+    bool canRerun(const HearSettings& s) const
+    {
+        return m_fadeAt >= m_fadeLen && !m_pending && m_glide.idle() && !keeps(m_now) && !keeps(s);
+    }
+    // The last `n` frames processed go through again from their input (`frames`, in place),
+    // changing to `s` at the first through the usual fade; the `warm` frames that went in
+    // before them warm the filters' state first. An output that still holds those frames
+    // writes the result over them, so a change is heard at once. Only where canRerun(s).
+    void rerun(const float* warm, std::int64_t warmFrames, float* frames, std::int64_t n, const HearSettings& s);
 
 private:
     void beginFade();

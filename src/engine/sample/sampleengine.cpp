@@ -94,6 +94,11 @@ constexpr quint64 kRemixLeadChunks = 6;
 // Sound after silence is handed over this many chunks at once: the output writes the first
 // of it over queued silence just ahead of where the server reads, and what follows must be
 // there before the server gets to it, even when the worker is held up a while.
+// New hear settings run over what the server holds again (rehear()): what went into the
+// filters is kept longer than the server ever holds of ours plus the frames before it that
+// warm the filters' state (a 20 Hz edge's ring falls some 25 dB in that time).
+constexpr int kHearInKeptMs = 1000;
+constexpr int kRehearWarmMs = 50;
 constexpr std::size_t kStartChunks = 3;
 // A stop this close past the file's end is the file's end (the stop text rounds).
 constexpr double kEndSlackSeconds = 0.002;
@@ -166,12 +171,14 @@ struct NextCommand {
     NextEntry entry;
 };
 struct QuitCommand {};
+// New hear settings were posted: what the output holds goes again under them.
+struct HearCommand {};
 // The beats of `path`, for the metronome and the automatic count-in (none: forget them).
 struct BeatsCommand {
     QString path;
     std::shared_ptr<const beats::BeatGrid> grid;
 };
-using Command = std::variant<LoadCommand, Plan, NextCommand, QuitCommand, BeatsCommand>;
+using Command = std::variant<LoadCommand, Plan, NextCommand, QuitCommand, BeatsCommand, HearCommand>;
 
 struct Opened {
     quint64 generation = 0;
@@ -272,8 +279,15 @@ struct SampleEngine::Shared {
     std::uint64_t hearSeen = 0;
     quint64 hearEntry = 0;
     int notedLatency = 0;
+    // What went into the filters, by frame pulled (stereo), and the clicks put in after them
+    // (mono), so that new settings can run over what the server holds (rehear()); and the
+    // frame pulled where the settings last changed. Sized while the output is stopped.
+    std::vector<float> hearIn, clicksIn, hearWarm;
+    qint64 hearSetAt = 0;
 
     qint64 pull(float* out, qint64 frames);
+    void keepHearIn(qint64 at, const float* in, qint64 n, const float* clicks);
+    qint64 rehear(qint64 from, float* out, qint64 frames);
     static void mixClicks(const audio::Chunk& c, qint64 offset, float* out, qint64 n)
     {
         for (qint64 i = 0; i < n; ++i) {
@@ -302,8 +316,8 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
         offset = 0;
     }
     seenEpoch.store(ep, std::memory_order_release);
-    if (HearSettings h; hearBox.take(hearSeen, h)) hear.set(h);
     const qint64 w = written.load(std::memory_order_relaxed);
+    if (HearSettings h; hearBox.take(hearSeen, h)) hear.set(h), hearSetAt = w;
     qint64 filled = 0;
     if (gate.load(std::memory_order_acquire)) {
         while (filled < frames) {
@@ -318,6 +332,7 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             if (HearSettings h; c->entry != hearEntry && entryHear.takeFor(c->entry, h)) {
                 hear.set(h);
                 hearEntry = c->entry;
+                hearSetAt = w + filled;
             }
             if (offset == 0 || silent || hear.latency() != notedLatency) {
                 notedLatency = hear.latency();
@@ -330,9 +345,11 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             }
             const qint64 n = std::min(frames - filled, c->frames - offset);
             std::memcpy(out + filled * kChannels, c->data + offset * kChannels, sizeof(float) * kChannels * n);
+            const bool clicks = c->hasClicks && metronome.load(std::memory_order_relaxed);
+            keepHearIn(w + filled, out + filled * kChannels, n, clicks ? c->clicks + offset : nullptr);
             // The clicks go in after the filters, so a cancelled centre or a band keeps them.
             hear.process(out + filled * kChannels, n);
-            if (c->hasClicks && metronome.load(std::memory_order_relaxed)) mixClicks(*c, offset, out + filled * kChannels, n);
+            if (clicks) mixClicks(*c, offset, out + filled * kChannels, n);
             filled += n;
             offset += n;
             writtenPos.store(c->sourcePos + double(offset) * c->step, std::memory_order_relaxed);
@@ -352,10 +369,59 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
             silenceAt = -1;
         }
         std::memset(out + filled * kChannels, 0, sizeof(float) * kChannels * (frames - filled));
+        keepHearIn(w + filled, out + filled * kChannels, frames - filled, nullptr);
         hear.process(out + filled * kChannels, frames - filled);  // the filters' tails ring out
     }
     written.store(w + frames, std::memory_order_release);
     return filled;
+}
+
+// As pull() (its thread's own): the ring of what went into the filters, by frame pulled.
+void SampleEngine::Shared::keepHearIn(qint64 at, const float* in, qint64 n, const float* clicks)
+{
+    const qint64 kept = qint64(clicksIn.size());
+    for (qint64 i = 0; i < n && kept > 0; ++i) {
+        const std::size_t slot = std::size_t((at + i) % kept);
+        hearIn[slot * 2] = in[i * 2];
+        hearIn[slot * 2 + 1] = in[i * 2 + 1];
+        clicksIn[slot] = clicks ? clicks[i] : 0.0f;
+    }
+}
+
+// Runs as pull() does, where no pull comes between (AudioOutput::preview()), on the worker's
+// thread: the frames pulled from `from` to what is pulled now go through the filters again,
+// changing to the settings posted last at `from`, into `out`; the filters go on from there.
+// All of them or none (0): where the settings changed too lately for the state at `from`
+// to be known, or the change keeps the centre, the pull takes the settings as before.
+qint64 SampleEngine::Shared::rehear(qint64 from, float* out, qint64 frames)
+{
+    const qint64 w = written.load(std::memory_order_relaxed);
+    const qint64 kept = qint64(clicksIn.size());
+    const qint64 warm = qint64(hearWarm.size()) / kChannels;
+    if (from + frames != w || frames <= 0 || w - from + warm > kept || from - warm < hearSetAt + hear.fadeFrames())
+        return 0;
+    std::uint64_t seen = hearSeen;
+    HearSettings h;
+    if (!hearBox.take(seen, h) || !hear.canRerun(h)) return 0;
+    hearSeen = seen;
+    hearSetAt = from;
+    const auto copy = [&](qint64 at, qint64 n, float* to) {
+        for (qint64 i = 0; i < n; ++i) {
+            const std::size_t slot = std::size_t((at + i) % kept);
+            to[i * 2] = hearIn[slot * 2];
+            to[i * 2 + 1] = hearIn[slot * 2 + 1];
+        }
+    };
+    copy(from - warm, warm, hearWarm.data());
+    copy(from, frames, out);
+    hear.rerun(hearWarm.data(), warm, out, frames, h);
+    // The clicks go in after the filters, as the pull put them.
+    for (qint64 i = 0; i < frames; ++i) {
+        const float click = clicksIn[std::size_t((from + i) % kept)];
+        out[i * 2] += click;
+        out[i * 2 + 1] += click;
+    }
+    return frames;
 }
 
 // The worker thread: takes the UI's commands, opens files, and renders the plan ahead
@@ -387,6 +453,7 @@ private:
         std::optional<Plan> plan;
         std::vector<NextCommand> next;
         std::vector<BeatsCommand> beats;  // in the order given
+        bool hear = false;
     };
 
     Inbox takeCommands();
@@ -481,6 +548,8 @@ private:
     qint64 m_previewedFrames = 0;  // of the remix's frames, those in the server's queue
     std::chrono::steady_clock::time_point m_lastHeldAt;  // when its last chunk was rendered
     void previewRemix();
+    // New hear settings over what the server holds (Shared::rehear()).
+    void rehear();
     bool remixStillReaches(quint64 entry, quint64 taken, qint64 cut) const;
     qint64 cutFrom(Change change) const;  // the first frame pulled a change may cut at (-1: none)
     qint64 pulledAt(quint64 seq) const { return sh.pulledAt[seq % kRingChunks].load(std::memory_order_acquire); }
@@ -562,6 +631,8 @@ Worker::Inbox Worker::takeCommands()
             in.next.push_back(std::move(*next));
         } else if (auto* beats = std::get_if<BeatsCommand>(&c)) {
             in.beats.push_back(std::move(*beats));
+        } else if (std::holds_alternative<HearCommand>(c)) {
+            in.hear = true;
         }
     }
     sh.inbox.clear();
@@ -573,6 +644,10 @@ void Worker::useRate(int rate)
     if (rate == m_outputRate) return;
     sh.output->stop();
     sh.hear.setRate(rate);  // no pull while the output is stopped
+    sh.hearIn.assign(std::size_t(rate) * kHearInKeptMs / 1000 * kChannels, 0.0f);
+    sh.clicksIn.assign(sh.hearIn.size() / kChannels, 0.0f);
+    sh.hearWarm.assign(std::size_t(rate) * kRehearWarmMs / 1000 * kChannels, 0.0f);
+    sh.hearSetAt = sh.written.load();
     sh.outputBase.store(sh.written.load());
     sh.output->start(rate, [s = &sh](float* out, qint64 frames) { return s->pull(out, frames); });
     m_outputRate = rate;
@@ -1127,6 +1202,19 @@ RemixProgress Worker::remixProgress() const
     return p;
 }
 
+void Worker::rehear()
+{
+    // A remix on its way replaces the queue itself; silence queued has nothing to hear anew.
+    if (m_replacesQueue || !sh.gate.load(std::memory_order_acquire)) return;
+    const qint64 from = sh.output->replaceableFrom(AudioOutput::Putting::Sound);
+    if (from < 0) return;
+    // Nothing counts as pulled: the frames keep their places, only their sound is new.
+    // The filters go on from the preview's last frame: no fade back to what was queued.
+    sh.output->preview(
+        from, [this, from](qint64 skip, float* out, qint64 frames) { return sh.rehear(from + skip, out, frames); },
+        true);
+}
+
 void Worker::previewRemix()
 {
     m_previewedFrames = m_heldFrames;
@@ -1408,7 +1496,7 @@ void Worker::run()
     for (;;) {
         Inbox in = takeCommands();
         if (in.quit) return;
-        const bool timedWake = !in.load && !in.plan && in.next.empty() && in.beats.empty();
+        const bool timedWake = !in.load && !in.plan && in.next.empty() && in.beats.empty() && !in.hear;
         // A new file, a stop or a new place (a seek, an entry played again): what the output
         // holds goes before anything else, or the new sound would follow all of it.
         const bool newPlace = in.plan && in.plan->from && in.plan->epoch != m_epoch;
@@ -1421,6 +1509,7 @@ void Worker::run()
         // After the plan: the entries are numbered from the one it is for, which may be
         // before one handed over already.
         for (NextCommand& n : in.next) queueNext(std::move(n));
+        if (in.hear) rehear();
         renderAhead(timedWake);
         if (sh.gate.load(std::memory_order_acquire) && sh.ring.size() > 0) sh.output->kick();
         if ((m_mode == Mode::Plain || m_mode == Mode::Stretching || m_mode == Mode::Preroll) && m_practice.stretches())
@@ -1518,6 +1607,7 @@ SampleEngine::~SampleEngine()
 void SampleEngine::setHear(const HearSettings& hear)
 {
     m_shared->hearBox.post(hear);
+    m_shared->post({HearCommand{}});
 }
 
 QString SampleEngine::outputName() const
