@@ -188,6 +188,39 @@ struct Opened {
     QHash<QString, QString> tags;
 };
 
+// The last frames pulled, by the frame pulled (written round): copied in and out in at most
+// two blocks, for the pull's sake.
+struct PulledRing {
+    explicit PulledRing(int ch) : channels(ch) {}
+    int channels;
+    std::vector<float> data;
+    qint64 frames() const { return qint64(data.size()) / channels; }
+    void resize(qint64 n) { data.assign(std::size_t(n * channels), 0.0f); }
+    // fn(the ring's slot, the first of the n asked for it holds, how many) in order.
+    template <class Fn> void walk(qint64 at, qint64 n, Fn&& fn) const
+    {
+        const qint64 size = frames();
+        for (qint64 i = 0; size > 0 && i < n;) {
+            const qint64 slot = (at + i) % size, m = std::min(n - i, size - slot);
+            fn(slot, i, m);
+            i += m;
+        }
+    }
+    // `from` null: silence.
+    void put(qint64 at, const float* from, qint64 n)
+    {
+        walk(at, n, [&](qint64 slot, qint64 i, qint64 m) {
+            float* to = data.data() + slot * channels;
+            if (from) std::copy_n(from + i * channels, m * channels, to);
+            else std::fill_n(to, m * channels, 0.0f);
+        });
+    }
+    void get(qint64 at, qint64 n, float* to) const
+    {
+        walk(at, n, [&](qint64 slot, qint64 i, qint64 m) { std::copy_n(data.data() + slot * channels, m * channels, to + i * channels); });
+    }
+};
+
 struct SampleEngine::Shared {
     explicit Shared(const Options& o) : options(o) {}
 
@@ -279,10 +312,11 @@ struct SampleEngine::Shared {
     std::uint64_t hearSeen = 0;
     quint64 hearEntry = 0;
     int notedLatency = 0;
-    // What went into the filters, by frame pulled (stereo), and the clicks put in after them
-    // (mono), so that new settings can run over what the server holds (rehear()); and the
-    // frame pulled where the settings last changed. Sized while the output is stopped.
-    std::vector<float> hearIn, clicksIn, hearWarm;
+    // What went into the filters, by frame pulled, and the clicks put in after them, so that
+    // new settings can run over what the server holds (rehear()); and the frame pulled where
+    // the settings last changed. Sized while the output is stopped.
+    PulledRing hearIn{kChannels}, clicksIn{1};
+    std::vector<float> hearWarm;
     qint64 hearSetAt = 0;
 
     qint64 pull(float* out, qint64 frames);
@@ -379,13 +413,8 @@ qint64 SampleEngine::Shared::pull(float* out, qint64 frames)
 // As pull() (its thread's own): the ring of what went into the filters, by frame pulled.
 void SampleEngine::Shared::keepHearIn(qint64 at, const float* in, qint64 n, const float* clicks)
 {
-    const qint64 kept = qint64(clicksIn.size());
-    for (qint64 i = 0; i < n && kept > 0; ++i) {
-        const std::size_t slot = std::size_t((at + i) % kept);
-        hearIn[slot * 2] = in[i * 2];
-        hearIn[slot * 2 + 1] = in[i * 2 + 1];
-        clicksIn[slot] = clicks ? clicks[i] : 0.0f;
-    }
+    hearIn.put(at, in, n);
+    clicksIn.put(at, clicks, n);
 }
 
 // Runs as pull() does, where no pull comes between (AudioOutput::preview()), on the worker's
@@ -396,7 +425,7 @@ void SampleEngine::Shared::keepHearIn(qint64 at, const float* in, qint64 n, cons
 qint64 SampleEngine::Shared::rehear(qint64 from, float* out, qint64 frames)
 {
     const qint64 w = written.load(std::memory_order_relaxed);
-    const qint64 kept = qint64(clicksIn.size());
+    const qint64 kept = clicksIn.frames();
     const qint64 warm = qint64(hearWarm.size()) / kChannels;
     if (from + frames != w || frames <= 0 || w - from + warm > kept || from - warm < hearSetAt + hear.fadeFrames())
         return 0;
@@ -405,22 +434,14 @@ qint64 SampleEngine::Shared::rehear(qint64 from, float* out, qint64 frames)
     if (!hearBox.take(seen, h) || !hear.canRerun(h)) return 0;
     hearSeen = seen;
     hearSetAt = from;
-    const auto copy = [&](qint64 at, qint64 n, float* to) {
-        for (qint64 i = 0; i < n; ++i) {
-            const std::size_t slot = std::size_t((at + i) % kept);
-            to[i * 2] = hearIn[slot * 2];
-            to[i * 2 + 1] = hearIn[slot * 2 + 1];
-        }
-    };
-    copy(from - warm, warm, hearWarm.data());
-    copy(from, frames, out);
+    hearIn.get(from - warm, warm, hearWarm.data());
+    hearIn.get(from, frames, out);
     hear.rerun(hearWarm.data(), warm, out, frames, h);
     // The clicks go in after the filters, as the pull put them.
-    for (qint64 i = 0; i < frames; ++i) {
-        const float click = clicksIn[std::size_t((from + i) % kept)];
-        out[i * 2] += click;
-        out[i * 2 + 1] += click;
-    }
+    clicksIn.walk(from, frames, [&](qint64 slot, qint64 i, qint64 n) {
+        for (qint64 k = 0; k < n; ++k)
+            for (int c = 0; c < kChannels; ++c) out[(i + k) * kChannels + c] += clicksIn.data[std::size_t(slot + k)];
+    });
     return frames;
 }
 
@@ -644,8 +665,8 @@ void Worker::useRate(int rate)
     if (rate == m_outputRate) return;
     sh.output->stop();
     sh.hear.setRate(rate);  // no pull while the output is stopped
-    sh.hearIn.assign(std::size_t(rate) * kHearInKeptMs / 1000 * kChannels, 0.0f);
-    sh.clicksIn.assign(sh.hearIn.size() / kChannels, 0.0f);
+    sh.hearIn.resize(qint64(rate) * kHearInKeptMs / 1000);
+    sh.clicksIn.resize(qint64(rate) * kHearInKeptMs / 1000);
     sh.hearWarm.assign(std::size_t(rate) * kRehearWarmMs / 1000 * kChannels, 0.0f);
     sh.hearSetAt = sh.written.load();
     sh.outputBase.store(sh.written.load());
